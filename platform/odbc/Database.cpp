@@ -1,0 +1,111 @@
+#include "platform/odbc/Database.h"
+
+#include "platform/odbc/ConnectString.h"
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverRegistry.h"
+#include "platform/odbc/OdbcHandles.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::odbc {
+namespace {
+
+constexpr std::wstring_view kOdbcPrefix = L"ODBC;";
+// unixODBC's SQLSTATEs for a data source or driver it cannot find or load.
+constexpr std::wstring_view kDriverNotFoundStates[] = {L"IM002", L"01000", L"IM003"};
+
+std::wstring_view WithoutPrefix(std::wstring_view connect) {
+  if (connect.size() >= kOdbcPrefix.size() &&
+      text::EqualsIgnoreAsciiCase(connect.substr(0, kOdbcPrefix.size()), kOdbcPrefix)) {
+    connect.remove_prefix(kOdbcPrefix.size());
+  }
+  return connect;
+}
+
+bool IsDriverNotFound(const CDBException& e) {
+  for (auto state : kDriverNotFoundStates) {
+    if (e.m_strSqlState == state) return true;
+  }
+  return false;
+}
+
+// A completed connect string is worth keeping only when it still says what to connect to;
+// some drivers complete "DRIVER=X;Database=y" to one that names neither a driver nor a source.
+bool NamesDriverOrSource(const std::wstring& connect) {
+  const auto parsed = ConnectString::Parse(connect);
+  const auto driver = parsed.Get(L"DRIVER");
+  const auto dsn = parsed.Get(L"DSN");
+  return (driver && !driver->empty()) || (dsn && !dsn->empty());
+}
+
+}  // namespace
+
+CDatabase::CDatabase() = default;
+
+CDatabase::~CDatabase() {
+  try {
+    Close();
+  } catch (...) {
+    // Destruction never throws; a driver that failed to write out has lost what Close had.
+  }
+}
+
+bool CDatabase::Open(const wchar_t* dataSourceName, bool exclusive, bool readOnly, std::wstring_view connect,
+                     bool /*useCursorLib*/) {
+  if (exclusive) throw CDBException(L"Exclusive access to a data source is not supported", L"HYC00");
+  std::wstring full;
+  if (dataSourceName != nullptr && *dataSourceName != L'\0') full = L"DSN=" + std::wstring(dataSourceName) + L";";
+  full += WithoutPrefix(connect);
+  return OpenEx(full, readOnly ? openReadOnly : 0u);
+}
+
+bool CDatabase::OpenEx(std::wstring_view connect, unsigned options) {
+  if (IsOpen()) throw CDBException(L"The connection is already open", L"08002");
+  if (options & openExclusive) throw CDBException(L"Exclusive access to a data source is not supported", L"HYC00");
+  const std::wstring_view bare = WithoutPrefix(connect);
+  const ConnectString parsed = ConnectString::Parse(bare);
+  const std::optional<std::wstring> driverName = parsed.Get(L"DRIVER");
+
+  if (driverName) {
+    if (auto driver = DriverRegistry::Instance().Find(*driverName)) {
+      m_builtIn = driver->Connect(parsed);
+      m_connect = std::wstring(kOdbcPrefix) + std::wstring(bare);
+      return true;
+    }
+  }
+  try {
+    m_odbc = std::make_unique<OdbcConnection>(bare, (options & openReadOnly) != 0);
+  } catch (const CDBException& e) {
+    if (driverName && IsDriverNotFound(e)) {
+      throw CDBException(L"The driver '" + *driverName + L"' is not installed: it is neither built in nor known to "
+                             L"unixODBC (odbcinst -q -d lists the installed drivers). " + e.m_strMessage,
+                         e.m_strSqlState, e.m_nNativeError);
+    }
+    throw;
+  }
+  const std::wstring& completed = m_odbc->CompletedConnect();
+  m_connect = std::wstring(kOdbcPrefix) + (NamesDriverOrSource(completed) ? completed : std::wstring(bare));
+  return true;
+}
+
+bool CDatabase::IsOpen() const { return m_odbc != nullptr || m_builtIn != nullptr; }
+
+void CDatabase::ExecuteSQL(std::wstring_view statement) {
+  if (m_builtIn) {
+    m_builtIn->ExecuteSQL(statement);
+  } else if (m_odbc) {
+    OdbcStatement(*m_odbc).ExecDirect(statement);
+  } else {
+    throw CDBException(L"The connection is not open", L"08003");
+  }
+}
+
+void CDatabase::Close() {
+  m_connect.clear();
+  // Release the connection before reporting a failure, so that the object is closed either way.
+  if (auto builtIn = std::move(m_builtIn)) builtIn->Close();
+  if (auto odbc = std::move(m_odbc)) odbc->Disconnect();
+}
+
+std::wstring CDatabase::GetConnect() const { return m_connect; }
+
+}  // namespace quillon::odbc

@@ -1,0 +1,51 @@
+// Built-in drivers: output drivers that live in this process. A connect string whose DRIVER
+// names a registered driver is handed to it by CDatabase; every other one goes to unixODBC.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/odbc/ConnectString.h"
+
+namespace quillon::odbc {
+
+// One open connection of a built-in driver. It takes statements that yield no rows.
+class IDriverConnection {
+ public:
+  virtual ~IDriverConnection() = default;  // never throws; writes out what Close would have
+  // Executes one statement; throws CDBException with a driver-style message on failure.
+  virtual void ExecuteSQL(std::wstring_view statement) = 0;
+  // Writes everything out and ends the connection; throws CDBException when that fails.
+  virtual void Close() = 0;
+};
+
+class IBuiltInDriver {
+ public:
+  virtual ~IBuiltInDriver() = default;
+  // The name under which connect strings reach the driver, as in DRIVER={name}.
+  virtual std::wstring Name() const = 0;
+  // Opens a connection; throws CDBException when it cannot.
+  virtual std::unique_ptr<IDriverConnection> Connect(const ConnectString& connect) = 0;
+  // The installer's data-source request (1 = add) with its attribute entries
+  // (e.g. `CREATE_DB="path";`). True when the driver carried it out.
+  virtual bool ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes);
+};
+
+class DriverRegistry {
+ public:
+  static DriverRegistry& Instance();
+
+  // Adds `driver`, replacing one registered under the same name.
+  void Register(std::shared_ptr<IBuiltInDriver> driver);
+  // The driver registered under `name` (any letter case), or null.
+  std::shared_ptr<IBuiltInDriver> Find(std::wstring_view name) const;
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::shared_ptr<IBuiltInDriver>> m_drivers;
+};
+
+}  // namespace quillon::odbc

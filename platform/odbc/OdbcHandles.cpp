@@ -1,0 +1,143 @@
+#include "platform/odbc/OdbcHandles.h"
+
+#include <array>
+#include <vector>
+
+#include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::odbc {
+namespace {
+
+constexpr SQLSMALLINT kMaxMessageLength = 2048;
+constexpr SQLSMALLINT kMaxCompletedConnectLength = 4096;
+constexpr std::size_t kDataChunkBytes = 16 * 1024;
+
+SQLCHAR* Sql(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
+
+CDBException DiagnosticsOf(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN rc) {
+  if (rc == SQL_INVALID_HANDLE) return CDBException(L"Invalid ODBC handle", L"HY000");
+  std::wstring message;
+  std::wstring firstState;
+  long firstNative = 0;
+  for (SQLSMALLINT record = 1;; ++record) {
+    std::array<SQLCHAR, 6> state{};
+    SQLINTEGER native = 0;
+    std::vector<SQLCHAR> text(kMaxMessageLength);
+    SQLSMALLINT length = 0;
+    const SQLRETURN diag = SQLGetDiagRec(handleType, handle, record, state.data(), &native, text.data(),
+                                         kMaxMessageLength, &length);
+    if (!SQL_SUCCEEDED(diag)) break;
+    const auto* chars = reinterpret_cast<const char*>(text.data());
+    const std::wstring line = text::Utf8ToWide(std::string_view(chars, std::min<std::size_t>(length, text.size() - 1)));
+    if (record == 1) {
+      firstState = text::Utf8ToWide(reinterpret_cast<const char*>(state.data()));
+      firstNative = native;
+    }
+    if (!message.empty()) message += L"\n";
+    message += line;
+  }
+  if (message.empty()) return CDBException(L"The ODBC call failed without a diagnostic", L"HY000");
+  return CDBException(message, firstState, firstNative);
+}
+
+}  // namespace
+
+SQLRETURN CheckOdbc(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle) {
+  if (rc == SQL_ERROR || rc == SQL_INVALID_HANDLE) throw DiagnosticsOf(handleType, handle, rc);
+  return rc;
+}
+
+SQLHENV OdbcEnvironment() {
+  static const SQLHENV environment = [] {
+    SQLHENV env = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+      throw CDBException(L"The ODBC driver manager could not allocate an environment", L"HY001");
+    }
+    CheckOdbc(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0),
+              SQL_HANDLE_ENV, env);
+    return env;
+  }();
+  return environment;
+}
+
+OdbcConnection::OdbcConnection(std::wstring_view connect, bool readOnly) {
+  const SQLHENV env = OdbcEnvironment();
+  CheckOdbc(SQLAllocHandle(SQL_HANDLE_DBC, env, &m_handle), SQL_HANDLE_ENV, env);
+  try {
+    if (readOnly) {
+      CheckOdbc(SQLSetConnectAttr(m_handle, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0),
+                SQL_HANDLE_DBC, m_handle);
+    }
+    std::string in = text::WideToUtf8(connect);
+    std::string out(kMaxCompletedConnectLength, '\0');
+    SQLSMALLINT outLength = 0;
+    CheckOdbc(SQLDriverConnect(m_handle, nullptr, Sql(in), static_cast<SQLSMALLINT>(in.size()), Sql(out),
+                               kMaxCompletedConnectLength, &outLength, SQL_DRIVER_NOPROMPT),
+              SQL_HANDLE_DBC, m_handle);
+    m_connected = true;
+    out.resize(std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(outLength, 0)), out.size() - 1));
+    m_completed = text::Utf8ToWide(out);
+  } catch (...) {
+    SQLFreeHandle(SQL_HANDLE_DBC, m_handle);
+    throw;
+  }
+}
+
+OdbcConnection::~OdbcConnection() {
+  if (m_connected) SQLDisconnect(m_handle);
+  SQLFreeHandle(SQL_HANDLE_DBC, m_handle);
+}
+
+void OdbcConnection::Disconnect() {
+  if (!m_connected) return;
+  m_connected = false;
+  CheckOdbc(SQLDisconnect(m_handle), SQL_HANDLE_DBC, m_handle);
+}
+
+OdbcStatement::OdbcStatement(const OdbcConnection& connection) {
+  CheckOdbc(SQLAllocHandle(SQL_HANDLE_STMT, connection.Handle(), &m_handle), SQL_HANDLE_DBC, connection.Handle());
+}
+
+OdbcStatement::~OdbcStatement() { SQLFreeHandle(SQL_HANDLE_STMT, m_handle); }
+
+SQLRETURN OdbcStatement::ExecDirect(std::wstring_view statement) {
+  std::string sql = text::WideToUtf8(statement);
+  return CheckOdbc(SQLExecDirect(m_handle, Sql(sql), static_cast<SQLINTEGER>(sql.size())), SQL_HANDLE_STMT, m_handle);
+}
+
+bool OdbcStatement::GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::string& bytes) {
+  // Character data carries a terminator in every chunk; it is not part of the value.
+  const std::size_t terminator = cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
+  bytes.clear();
+  std::size_t used = 0;
+  std::size_t chunk = kDataChunkBytes;
+  for (;;) {
+    bytes.resize(used + chunk);
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = CheckOdbc(
+        SQLGetData(m_handle, column, cType, bytes.data() + used, static_cast<SQLLEN>(chunk), &indicator),
+        SQL_HANDLE_STMT, m_handle);
+    if (rc == SQL_NO_DATA) break;  // every part already read
+    if (indicator == SQL_NULL_DATA) {
+      bytes.clear();
+      return false;
+    }
+    const bool truncated = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) + terminator > chunk;
+    if (!truncated) {
+      used += static_cast<std::size_t>(indicator);
+      break;
+    }
+    used += chunk - terminator;
+    // Grow toward the announced total, so that a long value takes few calls.
+    if (indicator != SQL_NO_TOTAL) {
+      chunk = std::max(chunk, static_cast<std::size_t>(indicator) - (chunk - terminator) + terminator);
+    } else {
+      chunk *= 2;
+    }
+  }
+  bytes.resize(used);
+  return true;
+}
+
+}  // namespace quillon::odbc

@@ -1,0 +1,63 @@
+// Owners of unixODBC handles and the one wrapper that every ODBC call goes through. Internal to
+// the ODBC layer: the rest of Quillon uses CDatabase and CRecordset.
+//
+// Text crosses into the driver manager through the narrow entry points as UTF-8 and comes back
+// as UTF-8 (or UTF-16 for wide columns), decoded here. The wide entry points would make unixODBC
+// convert text itself for drivers without them (SQLite's among them), through the locale and as
+// UCS-2, which loses characters outside the Basic Multilingual Plane.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+#include <string_view>
+
+namespace quillon::odbc {
+
+// Throws CDBException built from the handle's diagnostics when `rc` is an error; returns `rc`
+// otherwise (SQL_SUCCESS, SQL_SUCCESS_WITH_INFO, SQL_NO_DATA, SQL_NEED_DATA...).
+SQLRETURN CheckOdbc(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle);
+
+// The process's ODBC environment, asking for ODBC 2 behaviour so that dates arrive under the
+// codes 9, 10 and 11.
+SQLHENV OdbcEnvironment();
+
+class OdbcConnection {
+ public:
+  // Connects with a connect string (without the "ODBC;" prefix); throws CDBException.
+  OdbcConnection(std::wstring_view connect, bool readOnly);
+  ~OdbcConnection();
+  OdbcConnection(const OdbcConnection&) = delete;
+  OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+  SQLHDBC Handle() const { return m_handle; }
+  // The driver's completed connect string.
+  const std::wstring& CompletedConnect() const { return m_completed; }
+  void Disconnect();
+
+ private:
+  SQLHDBC m_handle = SQL_NULL_HDBC;
+  bool m_connected = false;
+  std::wstring m_completed;
+};
+
+class OdbcStatement {
+ public:
+  explicit OdbcStatement(const OdbcConnection& connection);
+  ~OdbcStatement();
+  OdbcStatement(const OdbcStatement&) = delete;
+  OdbcStatement& operator=(const OdbcStatement&) = delete;
+
+  SQLHSTMT Handle() const { return m_handle; }
+  // Runs `statement`; returns SQL_NO_DATA for a statement that touched no row.
+  SQLRETURN ExecDirect(std::wstring_view statement);
+  // Reads the whole of a column value in C type `cType` (SQL_C_CHAR, SQL_C_WCHAR or
+  // SQL_C_BINARY) into `bytes`; false when it is null.
+  bool GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::string& bytes);
+
+ private:
+  SQLHSTMT m_handle = SQL_NULL_HSTMT;
+};
+
+}  // namespace quillon::odbc

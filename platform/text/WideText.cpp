@@ -1,0 +1,154 @@
+#include "platform/text/WideText.h"
+
+#include <clocale>
+#include <cwchar>
+
+namespace quillon::text {
+namespace {
+
+constexpr char32_t kMaxCodePoint = 0x10FFFF;
+constexpr char32_t kSurrogateFirst = 0xD800;
+constexpr char32_t kSurrogateLast = 0xDFFF;
+constexpr char32_t kLowSurrogateFirst = 0xDC00;
+
+bool IsSurrogate(char32_t c) { return c >= kSurrogateFirst && c <= kSurrogateLast; }
+
+// A wchar_t that is not a Unicode scalar value is written as U+FFFD.
+char32_t Scalar(wchar_t w) {
+  const auto c = static_cast<char32_t>(w);
+  return (c > kMaxCodePoint || IsSurrogate(c)) ? kReplacementCharacter : c;
+}
+
+}  // namespace
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  std::wstring out;
+  out.reserve(utf8.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* end = p + utf8.size();
+  while (p < end) {
+    const unsigned char lead = *p;
+    if (lead < 0x80) {
+      out.push_back(static_cast<wchar_t>(lead));
+      ++p;
+      continue;
+    }
+    int length = 0;
+    char32_t c = 0;
+    char32_t minimum = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, c = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, c = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, c = lead & 0x07, minimum = 0x10000;
+    }
+    int taken = 1;
+    bool valid = length > 0;
+    for (; valid && taken < length; ++taken) {
+      if (p + taken >= end || (p[taken] & 0xC0) != 0x80) {
+        valid = false;
+        break;
+      }
+      c = (c << 6) | (p[taken] & 0x3F);
+    }
+    if (valid && (c < minimum || c > kMaxCodePoint || IsSurrogate(c))) valid = false;
+    out.push_back(static_cast<wchar_t>(valid ? c : kReplacementCharacter));
+    // An invalid sequence consumes its lead byte and the continuation bytes that were valid.
+    p += valid ? length : taken;
+  }
+  return out;
+}
+
+std::string WideToUtf8(std::wstring_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (wchar_t w : wide) {
+    const char32_t c = Scalar(w);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::wstring Utf16ToWide(std::u16string_view utf16) {
+  std::wstring out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char32_t unit = utf16[i];
+    if (unit >= kSurrogateFirst && unit < kLowSurrogateFirst && i + 1 < utf16.size() &&
+        utf16[i + 1] >= kLowSurrogateFirst && utf16[i + 1] <= kSurrogateLast) {
+      const char32_t low = utf16[++i];
+      out.push_back(static_cast<wchar_t>(0x10000 + ((unit - kSurrogateFirst) << 10) + (low - kLowSurrogateFirst)));
+    } else {
+      out.push_back(static_cast<wchar_t>(IsSurrogate(unit) ? kReplacementCharacter : unit));
+    }
+  }
+  return out;
+}
+
+std::u16string WideToUtf16(std::wstring_view wide) {
+  std::u16string out;
+  out.reserve(wide.size());
+  for (wchar_t w : wide) {
+    const char32_t c = Scalar(w);
+    if (c < 0x10000) {
+      out.push_back(static_cast<char16_t>(c));
+    } else {
+      const char32_t v = c - 0x10000;
+      out.push_back(static_cast<char16_t>(kSurrogateFirst + (v >> 10)));
+      out.push_back(static_cast<char16_t>(kLowSurrogateFirst + (v & 0x3FF)));
+    }
+  }
+  return out;
+}
+
+std::wstring LocaleToWide(std::string_view bytes) {
+  std::wstring out;
+  out.reserve(bytes.size());
+  std::mbstate_t state{};
+  const char* p = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    wchar_t w = 0;
+    const std::size_t n = std::mbrtowc(&w, p, left, &state);
+    if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+      // An invalid or cut-off sequence: one byte becomes U+FFFD and decoding starts afresh.
+      out.push_back(static_cast<wchar_t>(kReplacementCharacter));
+      state = std::mbstate_t{};
+      ++p, --left;
+      continue;
+    }
+    const std::size_t used = n == 0 ? 1 : n;  // an embedded NUL is a character like any other
+    out.push_back(w);
+    p += used, left -= used;
+  }
+  return out;
+}
+
+std::wstring AsciiUpper(std::wstring_view text) {
+  std::wstring out(text);
+  for (auto& c : out) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  return out;
+}
+
+bool EqualsIgnoreAsciiCase(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() && AsciiUpper(a) == AsciiUpper(b);
+}
+
+}  // namespace quillon::text

@@ -1,0 +1,29 @@
+// Conversions between the wide text used throughout Quillon (std::wstring, UTF-32 on Linux)
+// and the encodings found at its edges: UTF-8 (files, narrow ODBC drivers, Qt) and UTF-16
+// (SQLWCHAR, file formats). Every conversion is exact for valid input; an invalid sequence
+// becomes U+FFFD and never stops the conversion.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillon::text {
+
+inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+std::wstring Utf8ToWide(std::string_view utf8);
+std::string WideToUtf8(std::wstring_view wide);
+
+std::wstring Utf16ToWide(std::u16string_view utf16);
+std::u16string WideToUtf16(std::wstring_view wide);
+
+// Text in the process locale's codeset, decoded as the locale says (UTF-8 on a normal system).
+// A character that does not decode becomes U+FFFD.
+std::wstring LocaleToWide(std::string_view bytes);
+
+// Letter case for ASCII only: SQL keywords and file extensions, never user text.
+std::wstring AsciiUpper(std::wstring_view text);
+bool EqualsIgnoreAsciiCase(std::wstring_view a, std::wstring_view b);
+
+}  // namespace quillon::text

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Quillon need.
+# Quiet and quick when everything is already there.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
+  # input side: the driver manager and real ODBC drivers
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
+  # output side: the compound-file library and the independent readers the tests use
+  libgsf-1-dev libgsf-bin python3 python3-xlrd mdbtools libreoffice-calc-nogui
+  # the dialog under X, and a font for it
+  xvfb xauth x11-utils fonts-dejavu-core
+  # fuzzing and sanitizers
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "setup: installing missing packages: ${missing[*]}"
+if [[ $(id -u) -eq 0 ]]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  echo "setup: not running as root; asking sudo to install them"
+  as_root=(sudo)
+else
+  echo "setup: these packages are missing and installing them needs root (no sudo found):" >&2
+  echo "setup:   apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
