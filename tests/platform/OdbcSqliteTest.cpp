@@ -1,0 +1,184 @@
+// The ODBC layer against the real SQLite ODBC driver on temporary database files.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/Database.h"
+#include "platform/odbc/Recordset.h"
+#include "tests/support/TempDir.h"
+
+namespace quillon::odbc {
+namespace {
+
+class OdbcSqlite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_connect = L"DRIVER=SQLite3;Database=" + (m_dir / "test.db").wstring();
+    m_db.OpenEx(m_connect, CDatabase::noOdbcDialog);
+  }
+
+  testing::TempDir m_dir;
+  std::wstring m_connect;
+  CDatabase m_db;
+};
+
+TEST_F(OdbcSqlite, ConnectStringNamesTheDatabaseAndCloseForgetsIt) {
+  ASSERT_TRUE(m_db.IsOpen());
+  const std::wstring connect = m_db.GetConnect();
+  EXPECT_EQ(connect.rfind(L"ODBC;", 0), 0u);
+  EXPECT_NE(connect.find((m_dir / "test.db").wstring()), std::wstring::npos);
+  m_db.Close();
+  EXPECT_FALSE(m_db.IsOpen());
+  EXPECT_EQ(m_db.GetConnect(), L"");
+  // A closed connection runs nothing.
+  EXPECT_THROW(m_db.ExecuteSQL(L"SELECT 1"), CDBException);
+}
+
+TEST_F(OdbcSqlite, EachColumnTypeArrivesAsItsValueKind) {
+  m_db.ExecuteSQL(
+      L"CREATE TABLE t (i INTEGER, s SMALLINT, ti TINYINT, v VARCHAR(40), lt TEXT, d DOUBLE, num NUMERIC(10,2), "
+      L"b BIT, dt DATE, ts TIMESTAMP, bi BIGINT, bin BLOB)");
+  m_db.ExecuteSQL(
+      L"INSERT INTO t VALUES (-2147483648, -32768, 200, 'v', 'long', 0.1, 12.34, 1, '2024-03-05', "
+      L"'2024-03-05 07:08:09', 9007199254740993, X'00FF10')");
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT * FROM t", CRecordset::readOnly);
+  ASSERT_EQ(rs.GetODBCFieldCount(), 12);
+  ASSERT_FALSE(rs.IsEOF());
+
+  struct Expect {
+    const wchar_t* name;
+    std::int16_t sqlType;
+    std::uint32_t kind;
+  };
+  const Expect expected[] = {
+      {L"i", SQL_CODE_INTEGER, DBVT_LONG},       {L"s", SQL_CODE_SMALLINT, DBVT_SHORT},
+      {L"ti", SQL_CODE_TINYINT, DBVT_SHORT},     {L"v", SQL_CODE_VARCHAR, DBVT_STRING},
+      {L"lt", SQL_CODE_LONGVARCHAR, DBVT_STRING}, {L"d", SQL_CODE_DOUBLE, DBVT_DOUBLE},
+      {L"num", SQL_CODE_DOUBLE, DBVT_DOUBLE},   {L"b", SQL_CODE_BIT, DBVT_BOOL},
+      {L"dt", SQL_CODE_DATE, DBVT_DATE},         {L"ts", SQL_CODE_TIMESTAMP, DBVT_DATE},
+      {L"bi", SQL_CODE_BIGINT, DBVT_STRING},     {L"bin", SQL_CODE_BINARY, DBVT_BINARY},
+  };
+  CDBVariant values[12];
+  for (std::int16_t c = 0; c < 12; ++c) {
+    CODBCFieldInfo info;
+    rs.GetODBCFieldInfo(c, info);
+    EXPECT_EQ(info.m_strName, expected[c].name);
+    EXPECT_EQ(info.m_nSQLType, expected[c].sqlType) << "column " << c;
+    rs.GetFieldValue(c, values[c]);
+    EXPECT_EQ(values[c].m_dwType, expected[c].kind) << "column " << c;
+  }
+  EXPECT_EQ(values[0].m_lVal, -2147483648);
+  EXPECT_EQ(values[1].m_iVal, -32768);
+  EXPECT_EQ(values[2].m_iVal, 200);
+  EXPECT_EQ(*values[3].m_pstring, L"v");
+  EXPECT_EQ(values[5].m_dblVal, 0.1);
+  EXPECT_EQ(values[6].m_dblVal, 12.34);
+  EXPECT_EQ(values[7].m_boolVal, 1);
+  EXPECT_EQ(values[8].m_pdate->year, 2024);
+  EXPECT_EQ(values[8].m_pdate->month, 3);
+  EXPECT_EQ(values[8].m_pdate->day, 5);
+  EXPECT_EQ(values[9].m_pdate->hour, 7);
+  EXPECT_EQ(values[9].m_pdate->minute, 8);
+  EXPECT_EQ(values[9].m_pdate->second, 9);
+  EXPECT_EQ(*values[10].m_pstring, L"9007199254740993");
+  EXPECT_EQ(values[11].m_pbinary->m_bytes, (std::vector<std::uint8_t>{0x00, 0xFF, 0x10}));
+  values[11].Clear();
+  EXPECT_EQ(values[11].m_dwType, DBVT_NULL);
+}
+
+TEST_F(OdbcSqlite, NullsArriveAsNullWhateverTheColumnType) {
+  m_db.ExecuteSQL(L"CREATE TABLE n (i INTEGER, v VARCHAR(5), d DOUBLE, b BIT, ts TIMESTAMP, bin BLOB)");
+  m_db.ExecuteSQL(L"INSERT INTO n VALUES (NULL, NULL, NULL, NULL, NULL, NULL)");
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT * FROM n", CRecordset::readOnly);
+  for (std::int16_t c = 0; c < rs.GetODBCFieldCount(); ++c) {
+    CDBVariant v;
+    v.SetLong(5);  // a stale value must not survive
+    rs.GetFieldValue(c, v);
+    EXPECT_EQ(v.m_dwType, DBVT_NULL) << "column " << c;
+  }
+}
+
+TEST_F(OdbcSqlite, TextRoundTripsExactlyIncludingCharactersBeyondTheBasicPlane) {
+  const std::wstring text = L"O'Brien, Zoë, Ærøskøbing, Москва, 東京, \U0001F600\U0001F680 \U00020BB7";
+  std::wstring literal;
+  for (wchar_t c : text) literal += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
+  // Long enough to need several reads, with a four-byte character across every chunk edge.
+  std::wstring longText;
+  while (longText.size() < 70000) longText += L"abc\U0001F600\U0001F600é";
+
+  m_db.ExecuteSQL(L"CREATE TABLE \"Ünïcode \U0001F600\" (v VARCHAR(200), l TEXT)");
+  m_db.ExecuteSQL(L"INSERT INTO \"Ünïcode \U0001F600\" VALUES ('" + literal + L"', '" + longText + L"')");
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT v AS \"värde \U0001F600\", l FROM \"Ünïcode \U0001F600\"",
+          CRecordset::readOnly);
+  CODBCFieldInfo info;
+  rs.GetODBCFieldInfo(0, info);
+  EXPECT_EQ(info.m_strName, L"värde \U0001F600");
+  EXPECT_EQ(rs.GetTableName(), L"\"Ünïcode \U0001F600\"");
+  CDBVariant v, l;
+  rs.GetFieldValue(0, v);
+  rs.GetFieldValue(1, l);
+  ASSERT_EQ(v.m_dwType, DBVT_STRING);
+  EXPECT_EQ(*v.m_pstring, text);
+  ASSERT_EQ(l.m_dwType, DBVT_STRING);
+  EXPECT_EQ(*l.m_pstring, longText);
+}
+
+TEST_F(OdbcSqlite, ForwardOnlyWalkEndsAtEofAndGoesNoFurther) {
+  m_db.ExecuteSQL(L"CREATE TABLE r (n INTEGER)");
+  CRecordset empty(&m_db);
+  empty.Open(CRecordset::forwardOnly, L"SELECT n FROM r", CRecordset::readOnly);
+  EXPECT_TRUE(empty.IsEOF());
+  EXPECT_EQ(empty.GetODBCFieldCount(), 1);
+  EXPECT_EQ(empty.GetTableName(), L"r");
+
+  m_db.ExecuteSQL(L"INSERT INTO r VALUES (1),(2),(3)");
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT n FROM r ORDER BY n", CRecordset::readOnly);
+  std::int32_t sum = 0;
+  int rows = 0;
+  for (; !rs.IsEOF(); rs.MoveNext(), ++rows) {
+    CDBVariant v;
+    rs.GetFieldValue(0, v);
+    sum += v.m_lVal;
+  }
+  EXPECT_EQ(rows, 3);
+  EXPECT_EQ(sum, 6);
+  EXPECT_THROW(rs.MoveNext(), CDBException);
+  CDBVariant after;
+  EXPECT_THROW(rs.GetFieldValue(0, after), CDBException);
+}
+
+TEST_F(OdbcSqlite, DriverErrorsCarryMessageAndSqlState) {
+  CRecordset rs(&m_db);
+  try {
+    rs.Open(CRecordset::forwardOnly, L"SELECT * FROM missing_table", CRecordset::readOnly);
+    FAIL() << "no exception";
+  } catch (const CDBException& e) {
+    EXPECT_NE(e.m_strError.find(L"missing_table"), std::wstring::npos) << std::string(e.what());
+    EXPECT_EQ(e.m_strSqlState.size(), 5u);
+    EXPECT_NE(e.m_strError.find(L"(SQLSTATE " + e.m_strSqlState + L")"), std::wstring::npos);
+  }
+  EXPECT_FALSE(rs.IsOpen());
+  // Only forward-only, read-only results exist.
+  EXPECT_THROW(rs.Open(CRecordset::dynaset, L"SELECT 1", CRecordset::readOnly), CDBException);
+  EXPECT_THROW(m_db.ExecuteSQL(L"THIS IS NOT SQL"), CDBException);
+}
+
+TEST(OdbcConnect, AnUninstalledDriverIsNamedInTheError) {
+  CDatabase db;
+  try {
+    db.OpenEx(L"DRIVER={No Such Driver 9};DBQ=/tmp/x");
+    FAIL() << "no exception";
+  } catch (const CDBException& e) {
+    EXPECT_NE(e.m_strError.find(L"'No Such Driver 9' is not installed"), std::wstring::npos)
+        << std::string(e.what());
+  }
+  EXPECT_FALSE(db.IsOpen());
+}
+
+}  // namespace
+}  // namespace quillon::odbc

@@ -1,0 +1,41 @@
+#include "platform/text/WideText.h"
+
+#include <gtest/gtest.h>
+
+namespace quillon::text {
+namespace {
+
+const std::wstring kMixed = L"a'é ж 中 \U0001F600 \U00010348 end";
+
+TEST(WideText, Utf8AndUtf16RoundTripEveryPlane) {
+  EXPECT_EQ(Utf8ToWide(WideToUtf8(kMixed)), kMixed);
+  EXPECT_EQ(Utf16ToWide(WideToUtf16(kMixed)), kMixed);
+  // U+1F600 is four UTF-8 bytes and a surrogate pair in UTF-16.
+  EXPECT_EQ(WideToUtf8(L"\U0001F600"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(WideToUtf16(L"\U0001F600"), u"\xD83D\xDE00");
+}
+
+TEST(WideText, InvalidUtf8BecomesReplacementCharacters) {
+  // A lone continuation byte, a cut-off sequence, an overlong '/', and an encoded surrogate.
+  EXPECT_EQ(Utf8ToWide("a\x80z"), L"a\xFFFDz");
+  EXPECT_EQ(Utf8ToWide("a\xE4\xB8"), L"a\xFFFD");
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\xFFFD");
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80x"), L"\xFFFDx");
+  // The character after a broken sequence survives.
+  EXPECT_EQ(Utf8ToWide("\xE4\xB8z\xC3\xA9"), L"\xFFFDz\xE9");
+}
+
+TEST(WideText, UnpairedSurrogatesBecomeReplacementCharacters) {
+  EXPECT_EQ(Utf16ToWide(u"x\xD800y"), L"x\xFFFDy");
+  EXPECT_EQ(Utf16ToWide(u"\xDC00"), L"\xFFFD");
+  EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(WideText, AsciiCaseRulesLeaveOtherLettersAlone) {
+  EXPECT_EQ(AsciiUpper(L"select é"), L"SELECT é");
+  EXPECT_TRUE(EqualsIgnoreAsciiCase(L"DbQ", L"dbq"));
+  EXPECT_FALSE(EqualsIgnoreAsciiCase(L"dbq", L"dbqx"));
+}
+
+}  // namespace
+}  // namespace quillon::text
