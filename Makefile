@@ -16,7 +16,7 @@ build: setup $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR)
 
 run: build
-	@scripts/run-host.sh $(BUILD_DIR)
+	@scripts/run-host.sh $(BUILD_DIR) $(ARGS)
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --timeout 900 -j2
