@@ -1,0 +1,29 @@
+// What an export run needs from whoever runs it: the dialog, the command line, or a test.
+#pragma once
+
+#include <string>
+
+namespace quillon::odbc {
+class CDBException;
+}
+
+namespace quillon::engine {
+
+class IExportHost {
+ public:
+  // Appends one line to the log, stamped with the time of the call.
+  virtual void AddLogLine(const std::wstring& text) = 0;
+  // The pattern for date values as the user typed it (trimmed and defaulted by the builder).
+  virtual std::wstring GetDatePattern() = 0;
+  // The output driver refused a row: ui::IDOK skips the row, ui::IDCANCEL ends the copying.
+  virtual int AnswerRowError(const odbc::CDBException& error) = 0;
+  // A column value of a kind the builders do not know was met; the value is written empty.
+  virtual void ReportUnknownType() = 0;
+  // Whether the user asked the run to stop; read before each row.
+  virtual bool IsStopRequested() = 0;
+
+ protected:
+  ~IExportHost() = default;
+};
+
+}  // namespace quillon::engine

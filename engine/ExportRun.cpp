@@ -1,0 +1,294 @@
+#include "engine/ExportRun.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cerrno>
+#include <cwchar>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+
+#include "engine/StatementBuilders.h"
+#include "engine/TimeText.h"
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/Database.h"
+#include "platform/odbc/Installer.h"
+#include "platform/odbc/Recordset.h"
+#include "platform/text/WideText.h"
+#include "platform/ui/Prompts.h"
+
+namespace quillon::engine {
+namespace {
+
+constexpr std::wstring_view kExcelDriver = L"Microsoft Excel Driver (*.xls)";
+constexpr std::wstring_view kAccessDriver = L"Microsoft Access Driver (*.mdb)";
+constexpr std::wstring_view kDefaultTableName = L"Results";
+constexpr std::wstring_view kFurtherTableSuffix = L"_Sheet0";
+// The locale's long date and time (glibc's %c; it has no '#' flag for a longer form).
+constexpr const wchar_t* kStartTimePattern = L"%c";
+constexpr const wchar_t* kElapsedPattern = L"Days: %D Hours: %H Minutes: %M Seconds: %S";
+
+// The run's log lines.
+namespace logline {
+constexpr std::wstring_view kNothingToDo = L"Specify SQL statement and Output File";
+constexpr std::wstring_view kStartingTime = L"Starting time: ";
+constexpr std::wstring_view kUsingExcel = L"Using Excel driver for Export";
+constexpr std::wstring_view kUsingAccess = L"Using Access driver for Export";
+constexpr std::wstring_view kTextNotSupported = L"Tab delimered driver not supported";
+constexpr std::wstring_view kCannotCreateFolder = L"Can't create specified file or folder: ";
+constexpr std::wstring_view kAccessNotCreated = L"Failed creating Access database";
+constexpr std::wstring_view kOutputOpened = L"Input database opened";
+constexpr std::wstring_view kResultOpened = L"Output database opened for reading";
+constexpr std::wstring_view kTableName = L"Output table name: ";
+constexpr std::wstring_view kTableCreated = L"Output table created";
+constexpr std::wstring_view kStopped = L"Thread terminated";
+constexpr std::wstring_view kFurtherTableName = L"New output table name: ";
+constexpr std::wstring_view kFurtherTableCreated = L"New table created";
+constexpr std::wstring_view kUnknownException = L"Unknown exception";
+constexpr std::wstring_view kTotalRows = L"Total rows copied: ";
+constexpr std::wstring_view kElapsed = L"Elapsed: ";
+}  // namespace logline
+
+std::wstring Join(std::wstring_view a, std::wstring_view b) {
+  std::wstring s(a);
+  s += b;
+  return s;
+}
+
+std::wstring ExcelCreateConnect(std::wstring_view path) {
+  return Join(Join(Join(Join(L"DRIVER={", kExcelDriver), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
+                   path),
+              Join(L"\";DBQ=", path));
+}
+
+std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path) {
+  return Join(Join(Join(L"ODBC;DRIVER={", driver), L"};DSN='';DBQ="), path);
+}
+
+std::wstring OutputTableName(const std::wstring& source) {
+  std::wstring name;
+  for (wchar_t c : source.empty() ? std::wstring(kDefaultTableName) : source) {
+    if (c == L';') continue;
+    name.push_back(c == L'.' ? L'_' : c);
+  }
+  return name;
+}
+
+// One run's state; every way out of Run() passes through ExportQuery's handlers.
+class ExportRun {
+ public:
+  ExportRun(odbc::CDatabase& source, IExportHost& host) : m_source(source), m_host(host) {}
+
+  bool Run(std::wstring_view statement, std::wstring_view outputPath, std::int32_t format);
+  // Closes the output so that the rows so far stay in the file; logs a failure to write them.
+  bool CloseOutput();
+
+ private:
+  void Log(std::wstring_view text) { m_host.AddLogLine(std::wstring(text)); }
+  // Creates a table under `name`; false (logged) when the driver refuses.
+  bool CreateTable(const std::wstring& createTemplate, const std::wstring& name, std::wstring_view createdLine);
+
+  odbc::CDatabase& m_source;
+  IExportHost& m_host;
+  std::int64_t m_start = CurrentTime();
+  odbc::CDatabase m_output;
+};
+
+bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstring& name,
+                            std::wstring_view createdLine) {
+  try {
+    m_output.ExecuteSQL(FillCreateTemplate(createTemplate, name));
+    Log(createdLine);
+    return true;
+  } catch (const odbc::CDBException& e) {
+    Log(e.m_strError);
+    return false;
+  }
+}
+
+bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, std::int32_t format) {
+  if (outputPath.empty() || statement.empty()) {
+    Log(logline::kNothingToDo);
+    return false;
+  }
+  Log(Join(logline::kStartingTime, FormatTimeStamp(m_start, kStartTimePattern)));
+  switch (format) {
+    case FormatExcel: Log(logline::kUsingExcel); break;
+    case FormatAccess: Log(logline::kUsingAccess); break;
+    case FormatText: Log(logline::kTextNotSupported); return false;
+    default: break;
+  }
+
+  const std::wstring path(outputPath);
+  std::error_code ignored;
+  if (std::filesystem::exists(std::filesystem::path(text::WideToUtf8(path)), ignored)) {
+    if (format == FormatExcel || format == FormatAccess) {
+      m_output.Open(nullptr, false, false, OpenConnect(format == FormatExcel ? kExcelDriver : kAccessDriver, path));
+    }
+  } else {
+    if (!CreateFolderPath(path)) {
+      Log(Join(logline::kCannotCreateFolder, L"\"" + path + L"\""));
+      return false;
+    }
+    if (format == FormatExcel) {
+      m_output.OpenEx(ExcelCreateConnect(path), odbc::CDatabase::noOdbcDialog);
+    } else if (format == FormatAccess) {
+      std::wstring attributes = L"CREATE_DB=\"" + path + L"\";";
+      attributes.push_back(L'\0');  // the list ends with an empty entry
+      if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, std::wstring(kAccessDriver).c_str(),
+                                     attributes.c_str()) == 0) {
+        Log(logline::kAccessNotCreated);
+        return false;
+      }
+      m_output.Open(nullptr, false, false, OpenConnect(kAccessDriver, path));
+    }
+  }
+  if (!m_output.IsOpen()) return false;
+  Log(logline::kOutputOpened);
+
+  std::unique_ptr<odbc::CRecordset> recordset;
+  try {
+    recordset = std::make_unique<odbc::CRecordset>(&m_source);
+    recordset->Open(odbc::CRecordset::forwardOnly, statement, odbc::CRecordset::readOnly);
+    Log(logline::kResultOpened);
+  } catch (const odbc::CDBException& e) {
+    Log(e.m_strError);
+    CloseOutput();
+    return false;
+  } catch (...) {
+    Log(logline::kUnknownException);
+    CloseOutput();
+    return false;
+  }
+
+  std::wstring tableName = OutputTableName(recordset->GetTableName());
+  Log(Join(logline::kTableName, tableName));
+  const std::wstring createTemplate = BuildCreateTableSql(*recordset, static_cast<OutputFormat>(format));
+  if (!CreateTable(createTemplate, tableName, logline::kTableCreated)) {
+    CloseOutput();
+    return false;
+  }
+
+  std::int32_t total = 0;
+  std::int32_t inTable = 0;
+  for (; !recordset->IsEOF(); recordset->MoveNext()) {
+    if (m_host.IsStopRequested()) {
+      Log(logline::kStopped);
+      CloseOutput();
+      return false;
+    }
+    if (format == FormatExcel && inTable == kRowsPerExcelTable) {
+      tableName += kFurtherTableSuffix;
+      Log(Join(logline::kFurtherTableName, tableName));
+      if (!CreateTable(createTemplate, tableName, logline::kFurtherTableCreated)) {
+        CloseOutput();
+        return false;
+      }
+      inTable = 0;
+    }
+    const std::wstring insert = BuildInsertSql(*recordset, tableName, m_host);
+    try {
+      m_output.ExecuteSQL(insert);
+      ++total;
+      ++inTable;
+    } catch (const odbc::CDBException& e) {
+      if (m_host.AnswerRowError(e) == ui::IDCANCEL) break;
+    }
+  }
+
+  Log(Join(logline::kTotalRows, std::to_wstring(total)));
+  Log(Join(logline::kElapsed, FormatTimeSpan(CurrentTime() - m_start, kElapsedPattern)));
+  recordset.reset();
+  // A file that could not be written out is a failed export, whatever was copied.
+  return CloseOutput();
+}
+
+bool ExportRun::CloseOutput() {
+  try {
+    m_output.Close();
+    return true;
+  } catch (const odbc::CDBException& e) {
+    Log(e.m_strError);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement,
+                 std::wstring_view outputPath, const std::int32_t* format) {
+  ExportRun run(source, host);
+  // Errors outside the steps that handle their own: logged, the output closed with the rows so
+  // far, and the run failed. Nothing leaves the run.
+  try {
+    return run.Run(statement, outputPath, format != nullptr ? *format : FormatUnknown);
+  } catch (const odbc::CDBException& e) {
+    try {
+      host.AddLogLine(e.m_strError);
+    } catch (...) {
+    }
+  } catch (const std::exception& e) {
+    try {
+      host.AddLogLine(text::Utf8ToWide(e.what()));
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      host.AddLogLine(std::wstring(logline::kUnknownException));
+    } catch (...) {
+    }
+  }
+  try {
+    run.CloseOutput();
+  } catch (...) {
+  }
+  return false;
+}
+
+bool CreateFolderPath(std::wstring_view path) {
+  std::size_t slash = path.find(L'/');
+  if (slash == std::wstring_view::npos) return false;
+  for (; slash != std::wstring_view::npos; slash = path.find(L'/', slash + 1)) {
+    // A leading '/' and the second of a doubled '/' name no new folder.
+    if (slash == 0 || path[slash - 1] == L'/') continue;
+    const std::string folder = text::WideToUtf8(path.substr(0, slash));
+    if (mkdir(folder.c_str(), 0777) != 0 && errno == ENOENT) return false;
+  }
+  return true;
+}
+
+std::wstring FormatTimeSpan(std::int64_t seconds, const wchar_t* pattern) {
+  if (pattern == nullptr) throw std::invalid_argument("FormatTimeSpan: null pattern");
+  const std::int64_t days = seconds / 86400;
+  const std::int64_t hours = seconds / 3600 - days * 24;
+  const std::int64_t minutes = seconds / 60 - (seconds / 3600) * 60;
+  const std::int64_t secs = seconds - (seconds / 60) * 60;
+  std::wstring out;
+  for (const wchar_t* p = pattern; *p != L'\0'; ++p) {
+    if (*p != L'%') {
+      out.push_back(*p);
+      continue;
+    }
+    bool brief = false;
+    if (*++p == L'#') {
+      brief = true;
+      ++p;
+    }
+    std::int64_t value = 0;
+    switch (*p) {
+      case L'D': out += std::to_wstring(days); continue;
+      case L'H': value = hours; break;
+      case L'M': value = minutes; break;
+      case L'S': value = secs; break;
+      case L'%': out.push_back(L'%'); continue;
+      default: throw std::invalid_argument("FormatTimeSpan: unknown directive in pattern");
+    }
+    std::array<wchar_t, 32> buffer{};
+    std::swprintf(buffer.data(), buffer.size(), brief ? L"%lld" : L"%02lld", static_cast<long long>(value));
+    out += buffer.data();
+  }
+  return out;
+}
+
+}  // namespace quillon::engine

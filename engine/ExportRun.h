@@ -1,0 +1,36 @@
+// One export: run a statement on the source connection and copy every row of its result into a
+// new table of an Excel workbook or an Access database, created with its folders when missing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/ExportHost.h"
+#include "engine/OutputFormat.h"
+
+namespace quillon::odbc {
+class CDatabase;
+}
+
+namespace quillon::engine {
+
+// Rows a table of Excel output receives before the run continues in a further table.
+inline constexpr std::int32_t kRowsPerExcelTable = 65535;
+
+// Runs `statement` on `source` and copies its rows into `outputPath` in `*format`, talking to
+// the user through `host`. True when the copying reached the end of the result, or the user
+// ended it in the row-error box; false on every other way out (each logged). Never throws.
+bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement,
+                 std::wstring_view outputPath, const std::int32_t* format);
+
+// Creates the missing folders above the file `path` names, outermost first. False when the path
+// holds no '/' or a folder could not be made because the one above it is missing.
+bool CreateFolderPath(std::wstring_view path);
+
+// A span of seconds by `pattern`: %D days, %H hours, %M minutes, %S seconds (two digits at
+// least; one or more after "%#"), %% a percent sign. Throws std::invalid_argument for a null
+// pattern or an unknown directive.
+std::wstring FormatTimeSpan(std::int64_t seconds, const wchar_t* pattern);
+
+}  // namespace quillon::engine

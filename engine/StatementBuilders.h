@@ -1,0 +1,45 @@
+// The SQL text an export sends to its output driver: a CREATE TABLE template once per export,
+// and one INSERT statement per row, values written as literals.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/ExportHost.h"
+#include "engine/OutputFormat.h"
+
+namespace quillon::odbc {
+class CRecordset;
+struct CODBCFieldInfo;
+}
+
+namespace quillon::engine {
+
+// The placeholder for the table name in the CREATE TABLE template.
+inline constexpr std::wstring_view kTableNamePlaceholder = L"%s";
+inline constexpr std::wstring_view kDefaultDatePattern = L"%d.%m.%y %H:%M:%S";
+
+// "CREATE TABLE %s (" then each column as "[name] TYPE" (or "'name' TYPE" when the name holds a
+// blank, '-' or '&'), separated by ',' and closed by ");". Full stops are removed from names.
+// The recordset must be open; its position does not matter.
+std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format);
+
+// The column type one result column gets in the CREATE TABLE template.
+std::wstring ColumnTypeSql(const odbc::CODBCFieldInfo& field, OutputFormat format);
+
+// Puts `tableName` in place of the template's placeholder and changes nothing else.
+std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_view tableName);
+
+// "INSERT INTO <tableName> VALUES(" then the current row's values, each read once in column
+// order, closed by ");". Date values are written by the host's date pattern.
+// Throws what the recordset throws.
+std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host);
+
+// A date-time by `pattern`: %d day, %m month, %y whole year, %H hour, %M minute, %S second,
+// each in plain decimal; everything else stays. A blank pattern means kDefaultDatePattern.
+struct DateParts {
+  int year, month, day, hour, minute, second;
+};
+std::wstring FormatDateValue(const DateParts& date, std::wstring_view pattern);
+
+}  // namespace quillon::engine

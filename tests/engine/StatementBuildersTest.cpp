@@ -1,0 +1,148 @@
+// The SQL text of an export, built from real result columns and rows of the SQLite driver.
+#include <gtest/gtest.h>
+
+#include "engine/StatementBuilders.h"
+#include "platform/odbc/Database.h"
+#include "platform/odbc/Recordset.h"
+#include "tests/engine/RecordingHost.h"
+#include "tests/support/TempDir.h"
+
+namespace quillon::engine {
+namespace {
+
+using odbc::CODBCFieldInfo;
+
+CODBCFieldInfo Field(std::int16_t type, std::uint32_t precision) {
+  CODBCFieldInfo f;
+  f.m_nSQLType = type;
+  f.m_nPrecision = precision;
+  return f;
+}
+
+TEST(ColumnTypes, ByTypeCodePrecisionAndFormat) {
+  struct Case {
+    std::int16_t type;
+    std::uint32_t precision;
+    const wchar_t* excel;
+    const wchar_t* access;
+  };
+  const Case cases[] = {
+      {odbc::SQL_CODE_BIT, 1, L"BIT", L"BIT"},
+      {odbc::SQL_CODE_DOUBLE, 15, L"DOUBLE", L"DOUBLE"},
+      {odbc::SQL_CODE_DECIMAL, 1, L"DOUBLE", L"BIT"},
+      {odbc::SQL_CODE_DOUBLE, 1, L"DOUBLE", L"BIT"},
+      {odbc::SQL_CODE_INTEGER, 10, L"INTEGER", L"INTEGER"},
+      {odbc::SQL_CODE_SMALLINT, 5, L"SMALLINT", L"SMALLINT"},
+      {odbc::SQL_CODE_TIMESTAMP, 19, L"DATE", L"DATE"},
+      {odbc::SQL_CODE_VARCHAR, 255, L"TEXT", L"VARCHAR(255)"},
+      {odbc::SQL_CODE_VARCHAR, 256, L"TEXT", L"MEMO"},
+      {odbc::SQL_CODE_VARCHAR, 0, L"TEXT", L"VARCHAR(0)"},
+      // Long and wide text take the VARCHAR rule, so long values find room in a MEMO.
+      {odbc::SQL_CODE_LONGVARCHAR, 65536, L"TEXT", L"MEMO"},
+      {odbc::SQL_CODE_WLONGVARCHAR, 100, L"TEXT", L"VARCHAR(100)"},
+      {odbc::SQL_CODE_WVARCHAR, 4000, L"TEXT", L"MEMO"},
+      {odbc::SQL_CODE_WCHAR, 10, L"TEXT", L"VARCHAR(10)"},
+      // Everything else is text of the widest plain kind.
+      {odbc::SQL_CODE_FLOAT, 15, L"TEXT", L"VARCHAR(255)"},
+      {odbc::SQL_CODE_REAL, 7, L"TEXT", L"VARCHAR(255)"},
+      {odbc::SQL_CODE_DATE, 10, L"TEXT", L"VARCHAR(255)"},
+      {odbc::SQL_CODE_TINYINT, 3, L"TEXT", L"VARCHAR(255)"},
+      {odbc::SQL_CODE_BIGINT, 19, L"TEXT", L"VARCHAR(255)"},
+      {odbc::SQL_CODE_CHAR, 10, L"TEXT", L"VARCHAR(255)"},
+      {93, 19, L"TEXT", L"VARCHAR(255)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ColumnTypeSql(Field(c.type, c.precision), FormatExcel), c.excel) << c.type << "/" << c.precision;
+    EXPECT_EQ(ColumnTypeSql(Field(c.type, c.precision), FormatAccess), c.access) << c.type << "/" << c.precision;
+  }
+}
+
+TEST(DateValues, PatternTokensInOrderWithoutPadding) {
+  const DateParts d{2024, 3, 5, 7, 8, 9};
+  EXPECT_EQ(FormatDateValue(d, L""), L"5.3.2024 7:8:9");
+  EXPECT_EQ(FormatDateValue(d, L" \t "), L"5.3.2024 7:8:9");
+  EXPECT_EQ(FormatDateValue(d, L"  %y-%m-%d %H:%M "), L"2024-3-5 7:8");
+  EXPECT_EQ(FormatDateValue(d, L"%Y/%d"), L"%Y/5");
+  EXPECT_EQ(FormatDateValue(DateParts{-44, 12, 31, 23, 59, 0}, L"%y|%S"), L"-44|0");
+}
+
+class BuildersOnSqlite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // LongNames: the driver reports a column named a.b.c as such, not as c.
+    m_db.OpenEx(L"DRIVER=SQLite3;LongNames=1;Database=" + (m_dir / "b.db").wstring());
+  }
+  std::unique_ptr<odbc::CRecordset> Query(const std::wstring& sql) {
+    auto rs = std::make_unique<odbc::CRecordset>(&m_db);
+    rs->Open(odbc::CRecordset::forwardOnly, sql, odbc::CRecordset::readOnly);
+    return rs;
+  }
+
+  testing::TempDir m_dir;
+  odbc::CDatabase m_db;
+  RecordingHost m_host;
+};
+
+TEST_F(BuildersOnSqlite, CreateTemplateForEachFormat) {
+  m_db.ExecuteSQL(L"CREATE TABLE p (ID INTEGER, Name VARCHAR(50), \"Unit Price\" DOUBLE)");
+  auto rs = Query(L"SELECT * FROM p");
+  EXPECT_EQ(BuildCreateTableSql(*rs, FormatAccess), L"CREATE TABLE %s ([ID] INTEGER,[Name] VARCHAR(50),'Unit Price' DOUBLE);");
+  EXPECT_EQ(BuildCreateTableSql(*rs, FormatExcel), L"CREATE TABLE %s ([ID] INTEGER,[Name] TEXT,'Unit Price' DOUBLE);");
+}
+
+TEST_F(BuildersOnSqlite, ColumnNamesAreBracketedOrQuotedAndLoseTheirFullStops) {
+  auto rs = Query(L"SELECT 1 AS Qty, 1 AS \"Unit Price\", 1 AS \"R&D\", 1 AS \"x-y\", 1 AS \"a.b.c\", 1 AS \"Pct%\"");
+  const std::wstring sql = BuildCreateTableSql(*rs, FormatExcel);
+  EXPECT_EQ(sql.substr(0, 17), L"CREATE TABLE %s (");
+  EXPECT_NE(sql.find(L"[Qty] "), std::wstring::npos);
+  EXPECT_NE(sql.find(L"'Unit Price' "), std::wstring::npos);
+  EXPECT_NE(sql.find(L"'R&D' "), std::wstring::npos);
+  EXPECT_NE(sql.find(L"'x-y' "), std::wstring::npos);
+  EXPECT_NE(sql.find(L"[abc] "), std::wstring::npos) << sql;
+  // The percent sign of a name survives filling in the table name.
+  const std::wstring filled = FillCreateTemplate(sql, L"Results");
+  EXPECT_EQ(filled.substr(0, 22), L"CREATE TABLE Results (");
+  EXPECT_NE(filled.find(L"[Pct%] "), std::wstring::npos);
+  EXPECT_EQ(filled.substr(filled.size() - 2), L");");
+}
+
+TEST_F(BuildersOnSqlite, InsertWritesEachValueByItsKindAndColumn) {
+  m_db.ExecuteSQL(L"CREATE TABLE r (i INTEGER, s VARCHAR(20), d DOUBLE, n INTEGER)");
+  m_db.ExecuteSQL(L"INSERT INTO r VALUES (1, 'O''Brien', 2.5, NULL)");
+  auto rs = Query(L"SELECT * FROM r");
+  EXPECT_EQ(BuildInsertSql(*rs, L"Results", m_host), L"INSERT INTO Results VALUES(1,'O''Brien',2.5,NULL);");
+}
+
+TEST_F(BuildersOnSqlite, OnlyARealNullIsWrittenNull) {
+  m_db.ExecuteSQL(L"CREATE TABLE t (a VARCHAR(9), b VARCHAR(9), c VARCHAR(9), d VARCHAR(9))");
+  m_db.ExecuteSQL(L"INSERT INTO t VALUES (NULL, 'NULL', 'null', '')");
+  auto rs = Query(L"SELECT * FROM t");
+  EXPECT_EQ(BuildInsertSql(*rs, L"t", m_host), L"INSERT INTO t VALUES(NULL,'NULL','null','');");
+}
+
+TEST_F(BuildersOnSqlite, NumbersKeepEveryDigitTheyHave) {
+  m_db.ExecuteSQL(L"CREATE TABLE f (a DOUBLE, b DOUBLE, c DOUBLE, ti TINYINT, bi BIGINT, bit BIT)");
+  m_db.ExecuteSQL(L"INSERT INTO f VALUES (0.0000001, 0.1, -1234567.890123, 200, 9007199254740993, 1)");
+  auto rs = Query(L"SELECT * FROM f");
+  EXPECT_EQ(BuildInsertSql(*rs, L"f", m_host), L"INSERT INTO f VALUES(1e-07,0.1,-1234567.890123,200,9007199254740993,1);");
+}
+
+TEST_F(BuildersOnSqlite, DatesFollowTheHostsPatternAndBinaryBecomesHex) {
+  m_db.ExecuteSQL(L"CREATE TABLE d (ts TIMESTAMP, dt DATE, bin BLOB)");
+  m_db.ExecuteSQL(L"INSERT INTO d VALUES ('2024-03-05 07:08:09', '1999-12-31', X'00FF10')");
+  auto rs = Query(L"SELECT * FROM d");
+  EXPECT_EQ(BuildInsertSql(*rs, L"d", m_host), L"INSERT INTO d VALUES('5.3.2024 7:8:9','31.12.1999 0:0:0','0x00FF10');");
+  m_host.datePattern = L"%y-%m-%d";
+  auto again = Query(L"SELECT ts FROM d");
+  EXPECT_EQ(BuildInsertSql(*again, L"d", m_host), L"INSERT INTO d VALUES('2024-3-5');");
+}
+
+TEST_F(BuildersOnSqlite, AResultWithoutColumnsGivesTheBarePrefixes) {
+  m_db.ExecuteSQL(L"CREATE TABLE z (x INTEGER)");
+  auto rs = Query(L"UPDATE z SET x = 1 WHERE 0");
+  EXPECT_EQ(rs->GetODBCFieldCount(), 0);
+  EXPECT_EQ(BuildCreateTableSql(*rs, FormatAccess), L"CREATE TABLE %s (");
+}
+
+}  // namespace
+}  // namespace quillon::engine

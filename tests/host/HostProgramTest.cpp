@@ -1,0 +1,79 @@
+// quillon-host as a user runs it: its arguments, and a clear line for everything that stops it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "tests/support/TempDir.h"
+
+namespace quillon::host {
+namespace {
+
+struct Outcome {
+  int status;
+  std::string output;
+};
+
+// Runs the host with `arguments` in a shell, with `environment` assignments before it.
+Outcome RunHost(const std::string& environment, const std::string& arguments) {
+  const std::string command = "env " + environment + " " + QUILLON_HOST_PROGRAM + " " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  Outcome outcome{-1, {}};
+  if (pipe == nullptr) return outcome;
+  std::array<char, 512> buffer{};
+  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) outcome.output += buffer.data();
+  const int raw = pclose(pipe);
+  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return outcome;
+}
+
+class HostProgram : public ::testing::Test {
+ protected:
+  // Offscreen, with the demo database in a private data folder.
+  std::string Environment() const {
+    return "QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=" + m_data.Path().string();
+  }
+  testing::TempDir m_data;
+};
+
+TEST_F(HostProgram, HelpAndBadArguments) {
+  const Outcome help = RunHost(Environment(), "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("--connect"), std::string::npos);
+  const Outcome bad = RunHost(Environment(), "--frobnicate");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.output.find("unexpected argument '--frobnicate'"), std::string::npos);
+}
+
+TEST_F(HostProgram, WithoutADisplayItSaysSoInOneLine) {
+  const Outcome outcome = RunHost("-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.output.find("no display"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("xvfb-run"), std::string::npos);
+  EXPECT_EQ(outcome.output.find('\n'), outcome.output.size() - 1) << "more than one line: " << outcome.output;
+}
+
+TEST_F(HostProgram, AConnectionThatCannotBeOpenedIsOneClearLine) {
+  const Outcome outcome = RunHost(Environment(), "--connect 'DRIVER={No Such Driver};Database=/x'");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.output.find("quillon-host: cannot open the database:"), std::string::npos) << outcome.output;
+  EXPECT_NE(outcome.output.find("No Such Driver"), std::string::npos);
+}
+
+TEST_F(HostProgram, APlugInThatCannotBeLoadedIsOneClearLine) {
+  const Outcome missing = RunHost(Environment(), "--plugin /nonexistent/libquillon.so");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("cannot load the plug-in /nonexistent/libquillon.so"), std::string::npos)
+      << missing.output;
+  // A real shared library that is not a plug-in.
+  const Outcome foreign = RunHost(Environment(), std::string("--plugin ") + QUILLON_FOREIGN_LIBRARY);
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_NE(foreign.output.find("is not a Quillon plug-in"), std::string::npos) << foreign.output;
+  // The demo database was made on the way.
+  EXPECT_TRUE(std::filesystem::exists(m_data / "quillon" / "demo.db"));
+}
+
+}  // namespace
+}  // namespace quillon::host
