@@ -69,8 +69,7 @@ TEST(DateValues, PatternTokensInOrderWithoutPadding) {
 class BuildersOnSqlite : public ::testing::Test {
  protected:
   void SetUp() override {
-    // LongNames: the driver reports a column named a.b.c as such, not as c.
-    m_db.OpenEx(L"DRIVER=SQLite3;LongNames=1;Database=" + (m_dir / "b.db").wstring());
+    m_db.OpenEx(L"DRIVER=SQLite3;Database=" + (m_dir / "b.db").wstring());
   }
   std::unique_ptr<odbc::CRecordset> Query(const std::wstring& sql) {
     auto rs = std::make_unique<odbc::CRecordset>(&m_db);
@@ -91,7 +90,11 @@ TEST_F(BuildersOnSqlite, CreateTemplateForEachFormat) {
 }
 
 TEST_F(BuildersOnSqlite, ColumnNamesAreBracketedOrQuotedAndLoseTheirFullStops) {
-  auto rs = Query(L"SELECT 1 AS Qty, 1 AS \"Unit Price\", 1 AS \"R&D\", 1 AS \"x-y\", 1 AS \"a.b.c\", 1 AS \"Pct%\"");
+  // LongNames: the driver reports a column named a.b.c as such, not as c.
+  odbc::CDatabase longNames;
+  longNames.OpenEx(L"DRIVER=SQLite3;LongNames=1;Database=" + (m_dir / "b.db").wstring());
+  auto rs = std::make_unique<odbc::CRecordset>(&longNames);
+  rs->Open(odbc::CRecordset::forwardOnly, L"SELECT 1 AS Qty, 1 AS \"Unit Price\", 1 AS \"R&D\", 1 AS \"x-y\", 1 AS \"a.b.c\", 1 AS \"Pct%\"", odbc::CRecordset::readOnly);
   const std::wstring sql = BuildCreateTableSql(*rs, FormatExcel);
   EXPECT_EQ(sql.substr(0, 17), L"CREATE TABLE %s (");
   EXPECT_NE(sql.find(L"[Qty] "), std::wstring::npos);
