@@ -1,6 +1,7 @@
 // What an export run needs from whoever runs it: the dialog, the command line, or a test.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace quillon::odbc {
@@ -21,6 +22,11 @@ class IExportHost {
   virtual void ReportUnknownType() = 0;
   // Whether the user asked the run to stop; read before each row.
   virtual bool IsStopRequested() = 0;
+  // After each row copied: the rows copied so far and the table they go into. For progress
+  // displays; cheap, since it comes once per row.
+  virtual void RowCopied(std::int32_t totalRows, const std::wstring& table) {
+    static_cast<void>(totalRows), static_cast<void>(table);
+  }
 
  protected:
   ~IExportHost() = default;

@@ -192,6 +192,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       m_output.ExecuteSQL(insert);
       ++total;
       ++inTable;
+      m_host.RowCopied(total, tableName);
     } catch (const odbc::CDBException& e) {
       if (m_host.AnswerRowError(e) == ui::IDCANCEL) break;
     }

@@ -1,6 +1,8 @@
 // The output formats, numbered as the dialog's format list orders them.
 #pragma once
 
+#include <string_view>
+
 namespace quillon::engine {
 
 enum OutputFormat : int {
@@ -9,5 +11,9 @@ enum OutputFormat : int {
   FormatAccess = 1,    // Microsoft Access Driver, .mdb
   FormatText = 2,      // tab-delimited text, .txt: offered, but refused by the export run
 };
+
+// The format a file's extension names: the text after the path's last '.' (the whole path when
+// it has none), compared without regard to letter case: XLS, MDB, TXT; FormatUnknown otherwise.
+OutputFormat FormatFromExtension(std::wstring_view path);
 
 }  // namespace quillon::engine

@@ -1,0 +1,16 @@
+#include "engine/OutputFormat.h"
+
+#include "platform/text/WideText.h"
+
+namespace quillon::engine {
+
+OutputFormat FormatFromExtension(std::wstring_view path) {
+  const std::size_t dot = path.rfind(L'.');
+  const std::wstring extension = text::AsciiUpper(dot == std::wstring_view::npos ? path : path.substr(dot + 1));
+  if (extension == L"XLS") return FormatExcel;
+  if (extension == L"MDB") return FormatAccess;
+  if (extension == L"TXT") return FormatText;
+  return FormatUnknown;
+}
+
+}  // namespace quillon::engine
