@@ -90,15 +90,6 @@ class PromptsAndBannersTest : public QObject {
     QCOMPARE(text, QStringLiteral("Row refused: 'x'"));
     QCOMPARE(icon, QMessageBox::Critical);
     QCOMPARE(buttons, 2);
-
-    const int okOnly = AskFromWorker<int>([&] { return prompts.MessageBox(L"Note", ui::MB_OK); },
-                                          [&](QWidget* modal) {
-                                            auto* box = qobject_cast<QMessageBox*>(modal);
-                                            QCOMPARE(box->buttons().size(), 1);
-                                            QCOMPARE(box->icon(), QMessageBox::NoIcon);
-                                            QTest::keyClick(box, Qt::Key_Escape);
-                                          });
-    QCOMPARE(okOnly, ui::IDOK);
   }
 
   void saveDialogFiltersAndAddsTheDefaultExtension() {
