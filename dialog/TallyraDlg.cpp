@@ -174,7 +174,7 @@ void CTallyraDlg::CreateControls() {
   setWindowTitle(ToQString(frame.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
-  QFont font(QString::fromLatin1(kDialogFontFamily), frame.fontPointSize, frame.fontWeight / 10 * 10, frame.fontItalic);
+  QFont font(QString::fromLatin1(kDialogFontFamily), frame.fontPointSize, frame.fontWeight, frame.fontItalic);
   font.setStyleHint(QFont::SansSerif);
   setFont(font);
 
