@@ -1,0 +1,23 @@
+#include "dialog/DialogRules.h"
+
+namespace quillon::dialog {
+namespace {
+constexpr std::size_t kExtensionLength = 3;
+}
+
+const FormatFileType* FileTypeOf(int format) {
+  if (format < 0 || static_cast<std::size_t>(format) >= kFormatFileTypes.size()) return nullptr;
+  return &kFormatFileTypes[static_cast<std::size_t>(format)];
+}
+
+std::optional<std::wstring> PathForFormat(std::wstring_view path, int format) {
+  const FormatFileType* type = FileTypeOf(format);
+  if (type == nullptr || path.size() < kExtensionLength + 1) return std::nullopt;
+  const std::size_t dot = path.size() - kExtensionLength - 1;
+  if (path[dot] != L'.') return std::nullopt;
+  std::wstring result(path.substr(0, dot + 1));
+  result += type->defaultExtension;
+  return result;
+}
+
+}  // namespace quillon::dialog

@@ -1,0 +1,32 @@
+// The export dialog's rules over plain text and indices, apart from any widget: what each
+// output format offers in the file browser, and how a path follows a change of format.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillon::dialog {
+
+// What the file browser offers for one output format (the format list's selection index).
+struct FormatFileType {
+  std::wstring_view defaultExtension;  // lower case, without the dot
+  std::wstring_view filter;            // "Description|pattern||"
+};
+
+inline constexpr std::array<FormatFileType, 3> kFormatFileTypes{{
+    {L"xls", L"Microsoft Excel Driver (*.xls)|*.xls||"},
+    {L"mdb", L"Microsoft Access Driver (*.mdb)|*.mdb||"},
+    {L"txt", L"Text (Tab Delimited) (*.txt)|*.txt||"},
+}};
+
+// The file type of `format`; null for an index outside the format list (no selection).
+const FormatFileType* FileTypeOf(int format);
+
+// The path after a switch to `format`: when `path` has at least four characters and the fourth
+// from the end is '.', its last three characters, whatever they are, become the format's
+// extension. Nothing when the rule leaves the path as it is (no such dot, or no such format).
+std::optional<std::wstring> PathForFormat(std::wstring_view path, int format);
+
+}  // namespace quillon::dialog

@@ -1,0 +1,380 @@
+#include "dialog/TallyraDlg.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCompleter>
+#include <QCursor>
+#include <QFileSystemModel>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "dialog/DialogRules.h"
+#include "dialog/DialogUnits.h"
+#include "dialog/QtPrompts.h"
+#include "dialog/UiThread.h"
+#include "engine/TimeText.h"
+#include "platform/odbc/ConnectString.h"
+#include "platform/odbc/Database.h"
+#include "resources/DialogTemplate.h"
+#include "resources/Resources.h"
+
+namespace quillon::dialog {
+namespace {
+
+namespace res = quillon::resources;
+
+// The template asks for "MS Shell Dlg" 8 pt; this is the font that stands in for it here.
+// The layout is measured in it, so another font would only change the dialog's pixel size.
+constexpr auto kDialogFontFamily = "DejaVu Sans";
+constexpr const wchar_t* kLogTimePattern = L"%H:%M:%S";
+constexpr int kInitialColumnWidth = 10;
+
+QString ObjectNameOf(int id) { return QStringLiteral("control%1").arg(id); }
+
+QString ToQString(std::string_view latin1) {
+  return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
+}
+
+QString TextOf(const QWidget* control) {
+  if (const auto* line = qobject_cast<const QLineEdit*>(control)) return line->text();
+  if (const auto* lines = qobject_cast<const QPlainTextEdit*>(control)) return lines->toPlainText();
+  if (const auto* button = qobject_cast<const QAbstractButton*>(control)) return button->text();
+  if (const auto* label = qobject_cast<const QLabel*>(control)) return label->text();
+  if (const auto* combo = qobject_cast<const QComboBox*>(control)) return combo->currentText();
+  return {};
+}
+
+void SetTextOf(QWidget* control, const QString& text) {
+  if (auto* line = qobject_cast<QLineEdit*>(control)) {
+    line->setText(text);
+    line->setCursorPosition(0);  // show the text from its beginning
+  } else if (auto* lines = qobject_cast<QPlainTextEdit*>(control)) {
+    lines->setPlainText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+    button->setText(text);
+  } else if (auto* label = qobject_cast<QLabel*>(control)) {
+    label->setText(text);
+  }
+}
+
+QWidget* MakeEdit(const res::ControlTemplate& t, QWidget* parent) {
+  if (res::IsMultiLineEdit(t)) {
+    auto* edit = new QPlainTextEdit(parent);
+    // Enter is the field's own (a line break); Tab still moves on to the next control.
+    edit->setTabChangesFocus(true);
+    if (res::HasStyle(t, res::style::kEditAutoHScroll)) edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    if (res::HasStyle(t, res::style::kVScroll)) edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return edit;
+  }
+  auto* edit = new QLineEdit(parent);
+  edit->setReadOnly(res::IsReadOnlyEdit(t));
+  return edit;
+}
+
+QWidget* MakeStatic(const res::ControlTemplate& t, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  if (res::IsPicture(t)) {
+    label->setPixmap(QPixmap(res::BitmapPath(t.image)));
+  } else {
+    label->setText(ToQString(t.text));
+    label->setTextFormat(Qt::PlainText);
+  }
+  return label;
+}
+
+QWidget* MakeButton(const res::ControlTemplate& t, QWidget* parent) {
+  auto* button = new QPushButton(ToQString(t.text), parent);
+  // Enter presses the focused button and otherwise ends the dialog: no button is a default.
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  // A push-like check box toggles on every click before the click is reported.
+  button->setCheckable(res::IsCheckBox(t));
+  return button;
+}
+
+QWidget* MakeComboBox(const res::ControlTemplate& t, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setEditable(!res::IsDropDownList(t));
+  if (t.id == res::kIdFormat) {
+    for (std::string_view item : res::kFormatItems) combo->addItem(ToQString(item));
+  }
+  if (res::IsSortedCombo(t)) combo->model()->sort(0);
+  return combo;
+}
+
+QTreeWidget* MakeListView(const res::ControlTemplate& t, QWidget* parent) {
+  auto* list = new QTreeWidget(parent);
+  list->setRootIsDecorated(false);
+  list->setItemsExpandable(false);
+  list->setUniformRowHeights(true);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setSelectionMode(res::AllowsMultiSelection(t) ? QAbstractItemView::ExtendedSelection
+                                                      : QAbstractItemView::SingleSelection);
+  list->setSortingEnabled(false);
+  list->header()->setSectionsClickable(res::HasSortHeader(t));
+  list->header()->setSectionsMovable(false);
+  list->header()->setStretchLastSection(false);
+  list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return list;
+}
+
+QWidget* MakeControl(const res::ControlTemplate& t, QWidget* parent) {
+  switch (t.kind) {
+    case res::ControlKind::Edit: return MakeEdit(t, parent);
+    case res::ControlKind::Static: return MakeStatic(t, parent);
+    case res::ControlKind::Button: return MakeButton(t, parent);
+    case res::ControlKind::ComboBox: return MakeComboBox(t, parent);
+    case res::ControlKind::ListView: return MakeListView(t, parent);
+  }
+  return nullptr;
+}
+
+// The control's rectangle in pixels. The substitute font's letters are not shaped like the
+// template's, so a single-line control showing text is widened to its text where the template
+// is short; none needs more than the gap to its right-hand neighbour. A drop-down list's
+// template height includes the dropped list; closed, it is as tall as its text needs.
+QRect PlaceControl(const res::ControlTemplate& t, const QWidget* control, BaseUnits base) {
+  QRect rect = DialogUnitsToPixels(QRect(t.x, t.y, t.width, t.height), base);
+  const bool showsTextLine = (t.kind == res::ControlKind::Static && !res::IsPicture(t)) ||
+                             t.kind == res::ControlKind::ComboBox;
+  if (showsTextLine) rect.setWidth(std::max(rect.width(), control->sizeHint().width()));
+  if (t.kind == res::ControlKind::ComboBox) rect.setHeight(std::min(rect.height(), control->sizeHint().height()));
+  return rect;
+}
+
+}  // namespace
+
+CTallyraDlg::CTallyraDlg(odbc::CDatabase* database, QWidget* parent, ui::IPrompts* prompts)
+    : QDialog(parent), m_pDatabase(database) {
+  if (prompts == nullptr) {
+    m_ownPrompts = std::make_unique<QtPrompts>();
+    prompts = m_ownPrompts.get();
+  }
+  m_promptsInstalled = std::make_unique<ui::ScopedPrompts>(*prompts);
+
+  CreateControls();
+  BindHandlers();
+  OnInitDialog();
+}
+
+CTallyraDlg::~CTallyraDlg() = default;
+
+void CTallyraDlg::CreateControls() {
+  const res::DialogTemplate& frame = res::kExportDialog;
+  setWindowTitle(ToQString(frame.caption));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  QFont font(QString::fromLatin1(kDialogFontFamily), frame.fontPointSize, frame.fontWeight, frame.fontItalic);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
+
+  const BaseUnits base = MeasureBaseUnits(this->font());
+  setFixedSize(DialogUnitsToPixels(QRect(0, 0, frame.width, frame.height), base).size());
+
+  QWidget* previousTabStop = nullptr;
+  for (const res::ControlTemplate& t : res::kExportDialogControls) {
+    QWidget* control = MakeControl(t, this);
+    if (t.id != res::kNoControlId) control->setObjectName(ObjectNameOf(t.id));
+    if (res::IsTabStop(t)) {
+      control->setFocusPolicy(Qt::StrongFocus);
+      if (previousTabStop != nullptr) setTabOrder(previousTabStop, control);
+      previousTabStop = control;
+    } else {
+      control->setFocusPolicy(Qt::NoFocus);
+    }
+    control->setGeometry(PlaceControl(t, control, base));
+    if (t.id == res::kIdLog) m_listLog = static_cast<QTreeWidget*>(control);
+  }
+}
+
+void CTallyraDlg::BindHandlers() {
+  connect(static_cast<QAbstractButton*>(GetDlgItem(res::kIdBrowse)), &QAbstractButton::clicked, this,
+          &CTallyraDlg::OnBrowse);
+  // Only a choice by the user counts as a change of format, not a selection by the program.
+  connect(static_cast<QComboBox*>(GetDlgItem(res::kIdFormat)), &QComboBox::activated, this,
+          &CTallyraDlg::OnFormatChanged);
+  // Every change of text counts, the program's as well as the user's.
+  connect(static_cast<QPlainTextEdit*>(GetDlgItem(res::kIdStatement)), &QPlainTextEdit::textChanged, this,
+          &CTallyraDlg::OnSqlChanged);
+  connect(static_cast<QLineEdit*>(GetDlgItem(res::kIdPath)), &QLineEdit::textChanged, this,
+          &CTallyraDlg::OnPathChanged);
+  // Check (1011), Run script (1014) and Start/Stop (1019) are bound by the run control.
+  m_listLog->installEventFilter(this);
+}
+
+void CTallyraDlg::OnInitDialog() {
+  SetDlgItemText(res::kIdDatabase, m_pDatabase != nullptr ? odbc::MaskPassword(m_pDatabase->GetConnect()) : std::wstring());
+  static_cast<QComboBox*>(GetDlgItem(res::kIdFormat))->setCurrentIndex(0);
+
+  for (std::size_t i = 0; i < m_bitmaps.size(); ++i) m_bitmaps[i] = QPixmap(res::BitmapPath(res::kFormatBitmaps[i]));
+
+  m_listLog->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Information")});
+  for (int column = 0; column < m_listLog->columnCount(); ++column) m_listLog->setColumnWidth(column, kInitialColumnWidth);
+  m_listLog->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_listLog->setAllColumnsShowFocus(true);
+  SizeLogColumns();
+
+  auto* path = static_cast<QLineEdit*>(GetDlgItem(res::kIdPath));
+  auto* completer = new QCompleter(path);
+  auto* files = new QFileSystemModel(completer);
+  files->setRootPath(QString());
+  completer->setModel(files);
+  path->setCompleter(completer);
+
+  OnSqlChanged();
+  OnPathChanged();
+  GetDlgItem(res::kIdStatement)->setFocus();
+}
+
+int CTallyraDlg::DoModal() {
+  if (parentWidget() == nullptr) {
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr) move(screen->availableGeometry().center() - rect().center());
+  }
+  return exec();
+}
+
+QWidget* CTallyraDlg::GetDlgItem(int id) const {
+  if (id == res::kNoControlId) return nullptr;
+  return findChild<QWidget*>(ObjectNameOf(id), Qt::FindDirectChildrenOnly);
+}
+
+std::wstring CTallyraDlg::GetDlgItemText(int id) const {
+  std::wstring text;
+  RunOnThreadOf(const_cast<CTallyraDlg*>(this), [&] {
+    if (const QWidget* control = GetDlgItem(id)) text = TextOf(control).toStdWString();
+  });
+  return text;
+}
+
+void CTallyraDlg::SetDlgItemText(int id, const std::wstring& text) {
+  RunOnThreadOf(this, [&] {
+    if (QWidget* control = GetDlgItem(id)) SetTextOf(control, QString::fromStdWString(text));
+  });
+}
+
+int CTallyraDlg::GetFormatSelection() const {
+  int selection = -1;
+  RunOnThreadOf(const_cast<CTallyraDlg*>(this), [&] {
+    if (const auto* combo = qobject_cast<const QComboBox*>(GetDlgItem(res::kIdFormat))) selection = combo->currentIndex();
+  });
+  return selection;
+}
+
+void CTallyraDlg::AddLogLine(const std::wstring& text) {
+  const std::wstring time = FormatTimeStamp(engine::CurrentTime(), kLogTimePattern);
+  RunOnThreadOf(this, [&] {
+    auto* line = new QTreeWidgetItem({QString::fromStdWString(time), QString::fromStdWString(text)});
+    m_listLog->addTopLevelItem(line);
+    SizeLogColumns();
+  });
+}
+
+std::wstring CTallyraDlg::FormatTimeStamp(std::int64_t time, const wchar_t* pattern) {
+  return engine::FormatTimeStamp(time, pattern);
+}
+
+void CTallyraDlg::UpdateActionButtons(int fieldId) {
+  if (m_bRunning) return;
+  const bool hasText = !GetDlgItemText(fieldId).empty();
+  for (int id : {res::kIdCheck, res::kIdStartStop}) {
+    if (QWidget* button = GetDlgItem(id)) button->setEnabled(hasText);
+  }
+}
+
+void CTallyraDlg::OnSqlChanged() { UpdateActionButtons(res::kIdStatement); }
+
+void CTallyraDlg::OnPathChanged() { UpdateActionButtons(res::kIdPath); }
+
+void CTallyraDlg::OnBrowse() {
+  const FormatFileType* type = FileTypeOf(GetFormatSelection());
+  if (type == nullptr) return;
+  ui::FileDialogRequest request;
+  request.mode = ui::FileDialogRequest::Mode::Save;
+  request.filter = type->filter;
+  request.defaultExtension = type->defaultExtension;
+  request.confirmOverwrite = true;
+  if (const auto chosen = ui::Prompts().FileDialog(request)) SetDlgItemText(res::kIdPath, *chosen);
+}
+
+void CTallyraDlg::OnFormatChanged() {
+  const std::wstring path = GetDlgItemText(res::kIdPath);
+  const int format = GetFormatSelection();
+  if (format >= 0 && static_cast<std::size_t>(format) < m_bitmaps.size()) {
+    static_cast<QLabel*>(GetDlgItem(res::kIdPicture))->setPixmap(m_bitmaps[static_cast<std::size_t>(format)]);
+  }
+  if (const auto switched = PathForFormat(path, format)) SetDlgItemText(res::kIdPath, *switched);
+}
+
+void CTallyraDlg::PreTranslateLogKey(const QKeyEvent& key) {
+  if (!m_listLog->hasFocus()) return;
+  if (key.key() == Qt::Key_Delete) {
+    qDeleteAll(m_listLog->selectedItems());
+  } else if (key.key() == Qt::Key_A && (key.modifiers() & Qt::ControlModifier)) {
+    m_listLog->selectAll();
+  }
+}
+
+void CTallyraDlg::SizeLogColumns() {
+  const int columns = m_listLog->columnCount();
+  if (columns == 0) return;
+  int used = 0;
+  for (int column = 0; column < columns; ++column) {
+    m_listLog->resizeColumnToContents(column);
+    if (column + 1 < columns) used += m_listLog->columnWidth(column);
+  }
+  // The last column also takes whatever width the others leave. Before the list is first
+  // shown its viewport has no size yet; the frame's inside stands in for it.
+  const int available = m_listLog->isVisible() ? m_listLog->viewport()->width()
+                                               : m_listLog->maximumViewportSize().width();
+  const int last = columns - 1;
+  m_listLog->setColumnWidth(last, std::max(m_listLog->columnWidth(last), available - used));
+}
+
+void CTallyraDlg::accept() { EndDialog(ui::IDOK); }
+
+void CTallyraDlg::reject() { EndDialog(ui::IDCANCEL); }
+
+void CTallyraDlg::EndDialog(int result) { done(result); }
+
+void CTallyraDlg::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  if (enter && modifiers == Qt::NoModifier) {
+    // Reaches the dialog only when the focused control did not take Enter for itself.
+    auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+    if (button != nullptr && button->isEnabled()) {
+      button->click();
+    } else {
+      EndDialog(ui::IDOK);
+    }
+    return;
+  }
+  QDialog::keyPressEvent(event);  // Escape ends the dialog through reject()
+}
+
+bool CTallyraDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_listLog && event->type() == QEvent::KeyPress) {
+    PreTranslateLogKey(*static_cast<QKeyEvent*>(event));
+  }
+  // The key always goes on to the list as well.
+  return QDialog::eventFilter(watched, event);
+}
+
+void CTallyraDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  SizeLogColumns();  // the list's viewport has its real size now
+}
+
+}  // namespace quillon::dialog
