@@ -5,6 +5,7 @@
 
 #include "drivers/excel/Biff8.h"
 #include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -50,19 +51,7 @@ bool SameName(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-std::u16string ToUtf16(std::wstring_view text) {
-  std::u16string out;
-  for (wchar_t w : text) {
-    const auto c = static_cast<char32_t>(w);
-    if (c > 0xFFFF) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-  }
-  return out;
-}
+std::u16string ToUtf16(std::wstring_view text) { return text::WideToUtf16(text); }
 // Cuts to at most `units` UTF-16 units without splitting a surrogate pair.
 std::u16string CutUtf16(std::u16string text, std::size_t units) {
   if (text.size() <= units) return text;
