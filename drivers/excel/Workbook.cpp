@@ -14,6 +14,7 @@ constexpr std::u16string_view kDateFormatCode = u"yyyy-mm-dd";
 constexpr std::u16string_view kDateTimeFormatCode = u"yyyy-mm-dd hh:mm:ss";
 constexpr std::u16string_view kForbiddenSheetChars = u"[]:*?/\\";
 constexpr std::u16string_view kEmptySheetName = u"Sheet";
+constexpr std::u16string_view kReservedSheetName = u"History";  // Excel keeps it for change tracking
 constexpr char16_t kSheetNameReplacement = u'_';
 constexpr std::u16string_view kFontName = u"Arial";
 constexpr std::uint16_t kFontHeight = 200;  // twips: 10 points
@@ -393,13 +394,14 @@ std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
   if (!name.empty() && name.back() == u'\'') name.back() = kSheetNameReplacement;
   if (name.empty()) name = kEmptySheetName;
   name = CutUtf16(std::move(name), biff::kMaxSheetNameChars);
-  if (!SheetNameTaken(name)) return name;
+  const auto taken = [this](std::u16string_view n) { return SameName(n, kReservedSheetName) || SheetNameTaken(n); };
+  if (!taken(name)) return name;
   for (int n = 2;; ++n) {
     std::u16string suffix = u"~";
     for (char c : std::to_string(n)) suffix.push_back(static_cast<char16_t>(c));
     std::u16string candidate = CutUtf16(name, biff::kMaxSheetNameChars - suffix.size()) + suffix;
     if (candidate.back() == u'\'') candidate.back() = kSheetNameReplacement;
-    if (!SheetNameTaken(candidate)) return candidate;
+    if (!taken(candidate)) return candidate;
   }
 }
 

@@ -7,8 +7,10 @@
 //   2. an empty name becomes "Sheet";
 //   3. a name longer than 31 UTF-16 units keeps its first 31 (30 when the 31st would split a
 //      character outside the Basic Multilingual Plane);
-//   4. a name another sheet already has (ignoring letter case) is cut to leave room for "~N" and
-//      gets the smallest N from 2 up that makes it unique.
+//   4. a name another sheet already has (ignoring letter case), or the name History that Excel
+//      reserves, is cut to leave room for "~N" and gets the smallest N from 2 up that makes it
+//      unique.
+// Letter case is compared for ASCII, Latin-1 and basic Cyrillic letters.
 // INSERT INTO reaches a table by the name it was created with (any letter case) or by its sheet
 // name. A table exists when a table or a sheet of the workbook has its name.
 #pragma once

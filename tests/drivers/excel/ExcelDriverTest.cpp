@@ -175,6 +175,7 @@ TEST_F(ExcelDriverTest, TableNamesMapToValidUniqueSheetNames) {
   // Table names go in as they are, bare.
   db.ExecuteSQL(L"CREATE TABLE a:b/c?d*e[f]g\\h ([A] TEXT)");
   db.ExecuteSQL(L"CREATE TABLE 'x''' ([A] TEXT)");
+  db.ExecuteSQL(L"CREATE TABLE history ([A] TEXT)");
   db.ExecuteSQL(L"CREATE TABLE [\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
                 L"\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600] ([A] TEXT)");
   db.ExecuteSQL(L"INSERT INTO " + longName + L" VALUES('first')");
@@ -190,6 +191,7 @@ TEST_F(ExcelDriverTest, TableNamesMapToValidUniqueSheetNames) {
   EXPECT_TRUE(Has(lines, "sheet\tA_very_long_table_name_that_E~2\t3\t1"));
   EXPECT_TRUE(Has(lines, "sheet\ta_b_c_d_e_f_g_h\t2\t1"));
   EXPECT_TRUE(Has(lines, "sheet\tx_\t1\t1"));
+  EXPECT_TRUE(Has(lines, "sheet\thistory~2\t1\t1"));
   // 15 characters outside the BMP are 30 UTF-16 units; the 16th would split at 31.
   std::string emoji;
   for (int i = 0; i < 15; ++i) emoji += "\xF0\x9F\x98\x80";
