@@ -2,7 +2,8 @@
 // Compound File).
 //
 // Connect strings: DBQ names the workbook (it runs to the end of the string); CREATE_DB names
-// it too and allows it to be new; READONLY=1/TRUE refuses every statement. An existing file must
+// it too and allows it to be new; READONLY=1/TRUE refuses every statement. FIRSTROWHASNAMES is
+// accepted: a sheet's first row always holds the column names. An existing file must
 // be a BIFF8 workbook, else the connection is refused and the file left as it is. A new workbook
 // is only written when a table was created in it.
 //

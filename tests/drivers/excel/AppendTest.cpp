@@ -2,6 +2,9 @@
 // folder first), and refusing files the driver must not write to.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "drivers/BuiltInDrivers.h"
@@ -156,6 +159,25 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
     }
     EXPECT_EQ(testing::ReadBytes(file), c.content);
   }
+}
+
+TEST_F(AppendTest, AProcessKilledMidExportLeavesTheFileAsItWas) {
+  const auto file = CopyIn(m_dir, "profiles.xls");
+  const std::string original = testing::ReadBytes(file);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CDatabase db;
+    db.Open(nullptr, false, false, Connect(file));
+    db.ExecuteSQL(L"CREATE TABLE Results ([A] INTEGER)");
+    for (int i = 0; i < 1000; ++i) db.ExecuteSQL(L"INSERT INTO Results VALUES(" + std::to_wstring(i) + L")");
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(testing::ReadBytes(file), original);
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {

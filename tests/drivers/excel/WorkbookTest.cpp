@@ -40,6 +40,88 @@ std::string RefusalOf(std::vector<std::uint8_t> stream) {
   return {};
 }
 
+// What Excel checks and lenient readers do not: record sizes, where BOUNDSHEET points, and that
+// every EXTSST bucket points at the first byte of its string, in a table split over CONTINUEs.
+TEST(WorkbookTest, StreamLayoutIsWhatExcelExpects) {
+  Workbook book;
+  book.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE T ([A] TEXT)")));
+  std::size_t expectedStrings = 1;
+  for (int i = 0; i < 3000; ++i, ++expectedStrings) {
+    std::wstring value = L"v" + std::to_wstring(i) + std::wstring(static_cast<std::size_t>(i % 50), L'a');
+    if (i % 7 == 0) value += L"\u4e2d\U0001F600";
+    if (i % 500 == 0) value += std::wstring(9000, L'z');
+    book.Insert(std::get<sql::Insert>(sql::Parse(L"INSERT INTO T VALUES('" + value + L"')")));
+  }
+  MemorySink sink;
+  book.Write(sink);
+  const auto& s = sink.Bytes();
+
+  struct Rec {
+    std::size_t at;
+    std::uint16_t id, length;
+  };
+  std::vector<Rec> records;
+  for (std::size_t at = 0; at + 4 <= s.size();) {
+    records.push_back({at, biff::ReadU16(&s[at]), biff::ReadU16(&s[at + 2])});
+    ASSERT_LE(records.back().length, biff::kMaxRecordData);
+    at += 4 + records.back().length;
+    ASSERT_LE(at, s.size());
+  }
+  std::size_t xfs = 0;
+  std::vector<std::size_t> sstPieces;  // record starts of SST and its CONTINUEs
+  const Rec* extSst = nullptr;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const auto& r = records[i];
+    if (r.id == biff::kXf) ++xfs;
+    if (r.id == biff::kBoundSheet) {
+      const std::uint32_t position = biff::ReadU32(&s[r.at + 4]);
+      ASSERT_LT(position + 4u, s.size());
+      EXPECT_EQ(biff::ReadU16(&s[position]), biff::kBof);
+      EXPECT_EQ(biff::ReadU16(&s[position + 6]), biff::kBofWorksheet);
+    }
+    if (r.id == biff::kSst || (r.id == biff::kContinue && !sstPieces.empty() && extSst == nullptr)) sstPieces.push_back(i);
+    if (r.id == biff::kExtSst) extSst = &r;
+  }
+  EXPECT_GE(xfs, biff::kStyleXfCount);
+  ASSERT_NE(extSst, nullptr);
+  ASSERT_GT(sstPieces.size(), 2u);
+
+  // Walk the table, noting where each string starts (absolute position and record start).
+  std::vector<std::pair<std::size_t, std::size_t>> starts;
+  std::size_t piece = 0, at = records[sstPieces[0]].at + 4 + 8;
+  const auto end = [&] { return records[sstPieces[piece]].at + 4 + records[sstPieces[piece]].length; };
+  const std::uint32_t unique = biff::ReadU32(&s[records[sstPieces[0]].at + 8]);
+  EXPECT_EQ(unique, expectedStrings);
+  for (std::uint32_t n = 0; n < unique; ++n) {
+    if (at == end()) at = records[sstPieces[++piece]].at + 4;
+    starts.emplace_back(at, records[sstPieces[piece]].at);
+    std::size_t chars = biff::ReadU16(&s[at]);
+    bool wide = s[at + 2] & biff::kStringHighByte;
+    ASSERT_LE(at + 3 + (chars ? (wide ? 2 : 1) : 0), end()) << "a string header is split";
+    at += 3;
+    while (chars > 0) {
+      const std::size_t take = std::min(chars, (end() - at) / (wide ? 2 : 1));
+      at += take * (wide ? 2 : 1);
+      chars -= take;
+      if (chars > 0) {
+        ASSERT_EQ(at, end()) << "a character is split";
+        at = records[sstPieces[++piece]].at + 4;
+        wide = s[at++] & biff::kStringHighByte;
+      }
+    }
+  }
+  EXPECT_EQ(piece + 1, sstPieces.size());
+  const std::uint16_t perBucket = biff::ReadU16(&s[extSst->at + 4]);
+  const std::size_t buckets = (extSst->length - 2u) / 8u;
+  EXPECT_GE(perBucket, 8);
+  EXPECT_EQ(buckets, (unique + perBucket - 1) / perBucket);
+  for (std::size_t b = 0; b < buckets; ++b) {
+    const std::uint8_t* entry = &s[extSst->at + 6 + b * 8];
+    EXPECT_EQ(biff::ReadU32(entry), starts[b * perBucket].first) << b;
+    EXPECT_EQ(biff::ReadU16(entry + 4), starts[b * perBucket].first - starts[b * perBucket].second) << b;
+  }
+}
+
 TEST(WorkbookTest, ReadsItsOwnOutputAndAddsToIt) {
   Workbook book(NewStream(100));
   EXPECT_EQ(book.SheetNames(), std::vector<std::u16string>{u"T"});
