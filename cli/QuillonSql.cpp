@@ -1,0 +1,132 @@
+// quillon-sql "<connect string>": executes the SQL statements read from standard input, one a
+// line, through CDatabase on an ODBC source or a built-in driver. A SELECT prints its rows
+// tab-separated. Each failing statement is reported on standard error with its line number and
+// the driver's message; the exit status is 1 when any failed (2 when the connection failed).
+#include <charconv>
+#include <clocale>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "drivers/BuiltInDrivers.h"
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/DBVariant.h"
+#include "platform/odbc/Database.h"
+#include "platform/odbc/Recordset.h"
+#include "platform/text/WideText.h"
+
+namespace {
+
+using quillon::odbc::CDatabase;
+using quillon::odbc::CDBException;
+using quillon::odbc::CDBVariant;
+using quillon::odbc::CRecordset;
+namespace text = quillon::text;
+
+std::string ValueText(const CDBVariant& v) {
+  using namespace quillon::odbc;
+  char buffer[64];
+  switch (v.m_dwType) {
+    case DBVT_NULL:
+      return "NULL";
+    case DBVT_BOOL:
+      return v.m_boolVal ? "1" : "0";
+    case DBVT_UCHAR:
+      return std::to_string(v.m_chVal);
+    case DBVT_SHORT:
+      return std::to_string(v.m_iVal);
+    case DBVT_LONG:
+      return std::to_string(v.m_lVal);
+    case DBVT_SINGLE:
+    case DBVT_DOUBLE: {
+      const double d = v.m_dwType == DBVT_SINGLE ? v.m_fltVal : v.m_dblVal;
+      const auto end = std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
+      return std::string(buffer, end);
+    }
+    case DBVT_DATE: {
+      const auto& t = *v.m_pdate;
+      std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute,
+                    t.second);
+      return buffer;
+    }
+    case DBVT_STRING:
+      return text::WideToUtf8(*v.m_pstring);
+    case DBVT_WSTRING:
+      return text::WideToUtf8(*v.m_pstringW);
+    case DBVT_ASTRING:
+      return *v.m_pstringA;
+    case DBVT_BINARY: {
+      std::string hex = "0x";
+      for (auto b : v.m_pbinary->m_bytes) {
+        std::snprintf(buffer, sizeof buffer, "%02X", b);
+        hex += buffer;
+      }
+      return hex;
+    }
+    default:
+      return "";
+  }
+}
+
+bool IsSelect(std::wstring_view statement) {
+  while (!statement.empty() && (statement.front() == L' ' || statement.front() == L'\t')) statement.remove_prefix(1);
+  return statement.size() >= 6 && text::EqualsIgnoreAsciiCase(statement.substr(0, 6), L"SELECT");
+}
+
+void PrintRows(CDatabase& database, std::wstring_view statement) {
+  CRecordset rows(&database);
+  rows.Open(CRecordset::forwardOnly, statement, CRecordset::readOnly);
+  const std::int16_t count = rows.GetODBCFieldCount();
+  for (; !rows.IsEOF(); rows.MoveNext()) {
+    std::string line;
+    for (std::int16_t i = 0; i < count; ++i) {
+      CDBVariant value;
+      rows.GetFieldValue(i, value);
+      if (i > 0) line += '\t';
+      line += ValueText(value);
+    }
+    std::cout << line << '\n';
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  if (argc != 2) {
+    std::cerr << "usage: quillon-sql \"<connect string>\" < statements.sql\n";
+    return 2;
+  }
+  quillon::drivers::RegisterBuiltInDrivers();
+  CDatabase database;
+  try {
+    database.OpenEx(text::Utf8ToWide(argv[1]), CDatabase::noOdbcDialog);
+  } catch (const CDBException& e) {
+    std::cerr << "quillon-sql: cannot connect: " << e.what() << '\n';
+    return 2;
+  }
+  bool failed = false;
+  std::string line;
+  for (long number = 1; std::getline(std::cin, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    const std::wstring statement = text::Utf8ToWide(line);
+    try {
+      if (IsSelect(statement) && database.GetOdbcConnection() != nullptr) {
+        PrintRows(database, statement);
+      } else {
+        database.ExecuteSQL(statement);
+      }
+    } catch (const CDBException& e) {
+      std::cerr << "line " << number << ": " << e.what() << '\n';
+      failed = true;
+    }
+  }
+  try {
+    database.Close();
+  } catch (const CDBException& e) {
+    std::cerr << "quillon-sql: closing the connection failed: " << e.what() << '\n';
+    return 1;
+  }
+  return failed ? 1 : 0;
+}

@@ -1,0 +1,26 @@
+// The built-in "Microsoft Excel Driver (*.xls)": writes Excel 97-2003 workbooks (BIFF8 in a
+// Compound File).
+//
+// Connect strings: DBQ names the workbook (it runs to the end of the string); CREATE_DB names
+// it too and allows it to be new; READONLY=1/TRUE refuses every statement. FIRSTROWHASNAMES is
+// accepted: a sheet's first row always holds the column names. An existing file must
+// be a BIFF8 workbook, else the connection is refused and the file left as it is. A new workbook
+// is only written when a table was created in it.
+//
+// Each CREATE TABLE adds a sheet (see Workbook.h for sheet names), its first row the column
+// names; each INSERT INTO adds a row. Nothing reaches the file before Close (or destruction, which
+// closes): then the whole file is written beside the old one and renamed over it, so the old file
+// stays whole if anything fails or the process dies.
+#pragma once
+
+#include <memory>
+
+#include "platform/odbc/DriverRegistry.h"
+
+namespace quillon::drivers::excel {
+
+inline constexpr const wchar_t* kExcelDriverName = L"Microsoft Excel Driver (*.xls)";
+
+std::shared_ptr<odbc::IBuiltInDriver> MakeExcelDriver();
+
+}  // namespace quillon::drivers::excel

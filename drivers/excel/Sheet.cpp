@@ -1,0 +1,207 @@
+#include "drivers/excel/Sheet.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "drivers/excel/Biff8.h"
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::excel {
+namespace {
+
+constexpr std::size_t kCellHeaderSize = 6;  // row, column, XF
+constexpr std::uint16_t kNumberSize = 14;
+constexpr std::uint16_t kRkSize = 10;
+constexpr std::uint16_t kLabelSstSize = 10;
+constexpr std::uint16_t kBoolErrSize = 8;
+constexpr std::size_t kDimensionsSize = 14;
+constexpr std::size_t kWindow2Size = 18;
+// Excel's first day (serial 1) is 1900-01-01; it counts a 29 February 1900 that never was, so
+// its serials agree with days since 1899-12-30 only from 1900-03-01 (serial 61) on.
+constexpr double kFirstExcelDay = 2.0;      // 1900-01-01 in days since 1899-12-30
+constexpr double kFirstTrueSerial = 61.0;   // 1900-03-01
+constexpr int kMaxExactDigits = 15;
+
+void Utf16Into(std::wstring_view text, std::u16string& out) {
+  out.clear();
+  for (wchar_t w : text) {
+    const auto c = static_cast<char32_t>(w);
+    if (c > 0xFFFF) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+}
+
+// The date as text, for days Excel cannot show as a date (before 1900-01-01).
+std::u16string DateText(double serial) {
+  const auto d = sql::FromDateSerial(serial);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, d.hour, d.minute,
+                d.second);
+  std::u16string out;
+  for (const char* p = buffer; *p; ++p) out.push_back(static_cast<char16_t>(*p));
+  return out;
+}
+
+}  // namespace
+
+std::size_t CellTextLimit(const sql::ColumnDef& column) {
+  return column.type == sql::ColumnType::VarChar ? static_cast<std::size_t>(column.length) : biff::kMaxCellChars;
+}
+
+Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::ColumnDef> columns,
+             const CellFormats& formats, SharedStrings& strings)
+    : m_table(std::move(table)), m_name(std::move(sheetName)), m_columns(std::move(columns)), m_formats(formats),
+      m_strings(strings) {
+  m_row.clear();
+  for (std::size_t c = 0; c < m_columns.size(); ++c) {
+    Utf16Into(m_columns[c].name, m_utf16);
+    PutString(static_cast<int>(c), m_utf16);
+  }
+  m_cells.Write(m_row.data(), m_row.size());
+  m_rows = 1;
+}
+
+void Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf) {
+  const std::size_t at = m_row.size();
+  m_row.resize(at + biff::kRecordHeaderSize + kCellHeaderSize);
+  std::uint8_t* p = &m_row[at];
+  biff::WriteU16(p, id);
+  biff::WriteU16(p + 2, size);
+  biff::WriteU16(p + 4, static_cast<std::uint16_t>(m_rows));
+  biff::WriteU16(p + 6, static_cast<std::uint16_t>(column));
+  biff::WriteU16(p + 8, xf);
+}
+
+void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
+  if (value == std::floor(value) && std::fabs(value) < biff::kRkLimit) {
+    PutCellHeader(biff::kRk, kRkSize, column, xf);
+    const auto rk = static_cast<std::uint32_t>(static_cast<std::int32_t>(value) * 4) | biff::kRkInteger;
+    const std::size_t at = m_row.size();
+    m_row.resize(at + 4);
+    biff::WriteU32(&m_row[at], rk);
+    return;
+  }
+  PutCellHeader(biff::kNumber, kNumberSize, column, xf);
+  const std::size_t at = m_row.size();
+  m_row.resize(at + 8);
+  std::memcpy(&m_row[at], &value, 8);
+}
+
+void Sheet::PutString(int column, std::u16string_view text) {
+  PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general);
+  const std::uint32_t index = m_strings.Add(text);
+  const std::size_t at = m_row.size();
+  m_row.resize(at + 4);
+  biff::WriteU32(&m_row[at], index);
+}
+
+void Sheet::AddRow(const std::vector<sql::Literal>& values) {
+  if (values.size() != m_columns.size()) {
+    throw odbc::CDBException(L"Number of query values and destination fields are not the same: table '" + m_table +
+                                 L"' has " + std::to_wstring(m_columns.size()) + L" columns, the statement gives " +
+                                 std::to_wstring(values.size()) + L" values.",
+                             L"21S01");
+  }
+  if (m_rows >= biff::kMaxRows) {
+    throw odbc::CDBException(L"Table '" + m_table + L"' is full: a sheet holds at most " +
+                                 std::to_wstring(biff::kMaxRows - 1) + L" rows under its header row.",
+                             L"HY000");
+  }
+  m_values.resize(values.size());
+  for (std::size_t c = 0; c < values.size(); ++c) {
+    m_values[c] = sql::CheckValue(values[c], m_columns[c], CellTextLimit(m_columns[c]));
+  }
+  m_row.clear();
+  for (std::size_t c = 0; c < m_values.size(); ++c) {
+    const sql::Value& v = m_values[c];
+    const int column = static_cast<int>(c);
+    switch (v.kind) {
+      case sql::Value::Kind::Null:
+        break;
+      case sql::Value::Kind::Number:
+        PutNumber(column, v.number, m_formats.general);
+        break;
+      case sql::Value::Kind::Boolean:
+        PutCellHeader(biff::kBoolErr, kBoolErrSize, column, m_formats.general);
+        m_row.push_back(v.number != 0 ? 1 : 0);
+        m_row.push_back(0);
+        break;
+      case sql::Value::Kind::Date: {
+        double serial = v.number;
+        if (serial < kFirstExcelDay) {
+          PutString(column, DateText(serial));
+          break;
+        }
+        if (serial < kFirstTrueSerial) serial -= 1;
+        if (m_formats.date1904) serial -= biff::k1904Offset;
+        if (serial < 0) {
+          PutString(column, DateText(v.number));
+          break;
+        }
+        PutNumber(column, serial, serial == std::floor(serial) ? m_formats.date : m_formats.dateTime);
+        break;
+      }
+      case sql::Value::Kind::Text: {
+        double number = 0;
+        // A number stays a number unless a double cannot hold every digit of it.
+        if (v.fromNumber && sql::SignificantDigits(v.text) <= kMaxExactDigits && sql::ParseNumber(v.text, number) &&
+            std::isfinite(number)) {
+          PutNumber(column, number, m_formats.general);
+          break;
+        }
+        Utf16Into(v.text, m_utf16);
+        PutString(column, m_utf16);
+        break;
+      }
+    }
+  }
+  m_cells.Write(m_row.data(), m_row.size());
+  ++m_rows;
+}
+
+std::uint64_t Sheet::StreamSize() const {
+  return biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + m_cells.Size() + kWindow2Size;
+}
+
+void Sheet::Write(Sink& sink, bool selected) {
+  biff::RecordData bof;
+  bof.U16(biff::kBiff8Version);
+  bof.U16(biff::kBofWorksheet);
+  bof.U16(biff::kBofBuild);
+  bof.U16(biff::kBofYear);
+  bof.U32(biff::kBofHistory);
+  bof.U32(biff::kBofLowestVersion);
+  auto record = biff::Record(biff::kBof, bof.Bytes());
+  sink.Write(record.data(), record.size());
+
+  biff::RecordData dimensions;
+  dimensions.U32(0);
+  dimensions.U32(static_cast<std::uint32_t>(m_rows));
+  dimensions.U16(0);
+  dimensions.U16(static_cast<std::uint16_t>(m_columns.size()));
+  dimensions.U16(0);
+  record = biff::Record(biff::kDimensions, dimensions.Bytes());
+  sink.Write(record.data(), record.size());
+
+  CopyTo(m_cells, sink);
+
+  biff::RecordData window;
+  window.U16(static_cast<std::uint16_t>(biff::kWindow2Options | (selected ? biff::kWindow2Selected : 0)));
+  window.U16(0);  // top row
+  window.U16(0);  // left column
+  window.U32(biff::kWindow2GridColour);
+  window.U16(0);  // zoom in page-break preview: default
+  window.U16(0);  // zoom in normal view: default
+  window.U32(0);
+  record = biff::Record(biff::kWindow2, window.Bytes());
+  sink.Write(record.data(), record.size());
+
+  record = biff::Record(biff::kEof, {});
+  sink.Write(record.data(), record.size());
+}
+
+}  // namespace quillon::drivers::excel

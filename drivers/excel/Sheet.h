@@ -1,0 +1,65 @@
+// A sheet this driver adds to a workbook: a table's header row and rows of typed cells. Cell
+// records spool to a temporary file as rows arrive; the sheet's substream is written at the end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drivers/excel/SharedStrings.h"
+#include "drivers/excel/Streams.h"
+#include "drivers/sql/Statement.h"
+#include "drivers/sql/ValueCheck.h"
+
+namespace quillon::drivers::excel {
+
+// The cell formats (XF indexes) the driver's cells use.
+struct CellFormats {
+  std::uint16_t general = 0;
+  std::uint16_t date = 0;
+  std::uint16_t dateTime = 0;
+  bool date1904 = false;  // the workbook counts dates from 1904-01-01
+};
+
+class Sheet {
+ public:
+  // Writes the header row: the column names, as text.
+  Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::ColumnDef> columns, const CellFormats& formats,
+        SharedStrings& strings);
+
+  const std::wstring& Table() const { return m_table; }
+  const std::u16string& Name() const { return m_name; }
+  const std::vector<sql::ColumnDef>& Columns() const { return m_columns; }
+  // Rows under the header.
+  int DataRows() const { return m_rows - 1; }
+
+  // Checks every value against its column, then writes the row; a refused row writes nothing.
+  // Throws odbc::CDBException (column count, value checks, a full sheet).
+  void AddRow(const std::vector<sql::Literal>& values);
+
+  // Size of the substream Write produces.
+  std::uint64_t StreamSize() const;
+  // BOF, DIMENSIONS, the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown.
+  void Write(Sink& sink, bool selected);
+
+ private:
+  void PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
+  void PutNumber(int column, double value, std::uint16_t xf);
+  void PutString(int column, std::u16string_view text);
+
+  std::wstring m_table;
+  std::u16string m_name;
+  std::vector<sql::ColumnDef> m_columns;
+  CellFormats m_formats;
+  SharedStrings& m_strings;
+  TempFile m_cells;
+  int m_rows = 0;  // header included
+  std::vector<std::uint8_t> m_row;  // the row being built
+  std::vector<sql::Value> m_values;
+  std::u16string m_utf16;
+};
+
+// Characters of a cell limit for text columns.
+std::size_t CellTextLimit(const sql::ColumnDef& column);
+
+}  // namespace quillon::drivers::excel

@@ -1,0 +1,566 @@
+#include "drivers/excel/Workbook.h"
+
+#include <algorithm>
+#include <span>
+
+#include "drivers/excel/Biff8.h"
+#include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::drivers::excel {
+namespace {
+
+constexpr std::u16string_view kDateFormatCode = u"yyyy-mm-dd";
+constexpr std::u16string_view kDateTimeFormatCode = u"yyyy-mm-dd hh:mm:ss";
+constexpr std::u16string_view kForbiddenSheetChars = u"[]:*?/\\";
+constexpr std::u16string_view kEmptySheetName = u"Sheet";
+constexpr std::u16string_view kReservedSheetName = u"History";  // Excel keeps it for change tracking
+constexpr char16_t kSheetNameReplacement = u'_';
+constexpr std::u16string_view kFontName = u"Arial";
+constexpr std::uint16_t kFontHeight = 200;  // twips: 10 points
+constexpr std::uint16_t kFontWeight = 400;
+constexpr std::uint16_t kFontColour = 0x7FFF;
+constexpr int kFontCount = 4;
+constexpr std::uint16_t kCodePageUtf16 = 1200;
+constexpr std::size_t kWriteAccessSize = 112;
+constexpr std::u16string_view kWriteAccessUser = u"Quillon";
+constexpr std::uint16_t kUiVersion = 0x04B0;
+// WINDOW1: position, size, options (tabs and scroll bars shown), first tab, tab ratio.
+constexpr std::uint16_t kWindow1Fields[] = {0x01E0, 0x005A, 0x3FCF, 0x2A4E, 0x0038, 0, 0, 1, 0x0258};
+// Style XFs: the Normal style, then the 15 Excel always has; XF 15 is the default cell format.
+constexpr std::uint16_t kStyleXfType = 0xFFF5;  // locked, style, no parent
+constexpr std::uint8_t kStyleXfUsed = 0xF4;
+constexpr std::uint16_t kNormalStyleXf = 0x8000;  // built-in style over XF 0
+constexpr std::uint8_t kNormalStyleId = 0;
+constexpr std::uint8_t kNoOutlineLevel = 0xFF;
+constexpr std::size_t kIndexFirstDefColWidth = 12;
+
+void Refuse(const std::string& why) { throw WorkbookRefused(why); }
+
+char16_t Fold(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+  return c;
+}
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+std::u16string ToUtf16(std::wstring_view text) { return text::WideToUtf16(text); }
+// Cuts to at most `units` UTF-16 units without splitting a surrogate pair.
+std::u16string CutUtf16(std::u16string text, std::size_t units) {
+  if (text.size() <= units) return text;
+  if (units > 0 && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF) --units;
+  text.resize(units);
+  return text;
+}
+
+std::vector<std::uint8_t> XfData(std::uint16_t font, std::uint16_t format, std::uint16_t type, std::uint8_t used) {
+  biff::RecordData xf;
+  xf.U16(font);
+  xf.U16(format);
+  xf.U16(type);
+  xf.U8(biff::kXfAlignBottom);
+  xf.U8(0);  // rotation
+  xf.U8(0);  // indent, shrink, direction
+  xf.U8(used);
+  xf.U32(0);  // borders
+  xf.U32(0);
+  xf.U16(biff::kXfDefaultPattern);
+  return xf.Bytes();
+}
+
+std::vector<std::uint8_t> FormatData(std::uint16_t id, std::u16string_view code) {
+  biff::RecordData format;
+  format.U16(id);
+  format.U16(static_cast<std::uint16_t>(code.size()));
+  format.U8(biff::kStringHighByte);
+  format.Utf16(code);
+  return format.Bytes();
+}
+
+void Emit(Sink& sink, std::uint16_t id, const std::vector<std::uint8_t>& data) {
+  std::uint8_t header[biff::kRecordHeaderSize];
+  biff::WriteU16(header, id);
+  biff::WriteU16(header + 2, static_cast<std::uint16_t>(data.size()));
+  sink.Write(header, sizeof header);
+  if (!data.empty()) sink.Write(data.data(), data.size());
+}
+
+// Walks the records of a byte range, checking that each lies inside it.
+class RecordWalker {
+ public:
+  RecordWalker(std::span<const std::uint8_t> bytes, std::size_t at) : m_bytes(bytes), m_at(at) {}
+  bool Next() {
+    if (m_at >= m_bytes.size()) return false;
+    if (m_bytes.size() - m_at < biff::kRecordHeaderSize) Refuse("a record is cut off at the end of the stream");
+    m_start = m_at;
+    m_id = biff::ReadU16(&m_bytes[m_at]);
+    const std::size_t length = biff::ReadU16(&m_bytes[m_at + 2]);
+    if (m_bytes.size() - m_at - biff::kRecordHeaderSize < length) Refuse("a record runs past the end of the stream");
+    m_data = m_bytes.subspan(m_at + biff::kRecordHeaderSize, length);
+    m_at += biff::kRecordHeaderSize + length;
+    return true;
+  }
+  std::uint16_t Id() const { return m_id; }
+  std::span<const std::uint8_t> Data() const { return m_data; }
+  std::size_t Start() const { return m_start; }
+  std::size_t End() const { return m_at; }
+
+ private:
+  std::span<const std::uint8_t> m_bytes;
+  std::size_t m_at;
+  std::size_t m_start = 0;
+  std::uint16_t m_id = 0;
+  std::span<const std::uint8_t> m_data;
+};
+
+// Reads the SST's strings across its CONTINUE records.
+class SstReader {
+ public:
+  explicit SstReader(std::vector<std::span<const std::uint8_t>> pieces) : m_pieces(std::move(pieces)) {}
+  std::uint8_t Byte() {
+    while (m_at >= m_pieces[m_piece].size()) NextPiece();
+    return m_pieces[m_piece][m_at++];
+  }
+  std::uint16_t U16() {
+    const std::uint8_t lo = Byte();
+    return static_cast<std::uint16_t>(lo | (Byte() << 8));
+  }
+  std::uint32_t U32() {
+    const std::uint32_t lo = U16();
+    return lo | (static_cast<std::uint32_t>(U16()) << 16);
+  }
+  void Bytes(std::size_t count, std::vector<std::uint8_t>& out) {
+    out.clear();
+    while (count > 0) {
+      while (m_at >= m_pieces[m_piece].size()) NextPiece();
+      const std::size_t n = std::min(count, m_pieces[m_piece].size() - m_at);
+      out.insert(out.end(), m_pieces[m_piece].begin() + static_cast<std::ptrdiff_t>(m_at),
+                 m_pieces[m_piece].begin() + static_cast<std::ptrdiff_t>(m_at + n));
+      m_at += n, count -= n;
+    }
+  }
+  // Characters go on in a CONTINUE record after a byte that says their width anew.
+  void Chars(std::size_t count, bool wide, std::u16string& out) {
+    out.clear();
+    while (count > 0) {
+      if (m_at >= m_pieces[m_piece].size()) {
+        NextPiece();
+        wide = (Byte() & biff::kStringHighByte) != 0;
+        continue;
+      }
+      const auto piece = m_pieces[m_piece];
+      if (wide) {
+        if (piece.size() - m_at < 2) Refuse("a character of the shared string table is split");
+        out.push_back(static_cast<char16_t>(biff::ReadU16(&piece[m_at])));
+        m_at += 2;
+      } else {
+        out.push_back(piece[m_at++]);
+      }
+      --count;
+    }
+  }
+
+ private:
+  void NextPiece() {
+    if (m_piece + 1 >= m_pieces.size()) Refuse("the shared string table ends early");
+    ++m_piece;
+    m_at = 0;
+  }
+  std::vector<std::span<const std::uint8_t>> m_pieces;
+  std::size_t m_piece = 0, m_at = 0;
+};
+
+}  // namespace
+
+Workbook::Workbook() : m_new(true) {
+  const auto add = [this](std::uint16_t id, const std::vector<std::uint8_t>& data) {
+    m_globals.push_back({id, data});
+    return m_globals.size() - 1;
+  };
+  biff::RecordData bof;
+  bof.U16(biff::kBiff8Version);
+  bof.U16(biff::kBofGlobals);
+  bof.U16(biff::kBofBuild);
+  bof.U16(biff::kBofYear);
+  bof.U32(biff::kBofHistory);
+  bof.U32(biff::kBofLowestVersion);
+  add(biff::kBof, bof.Bytes());
+  add(biff::kInterfaceHdr, {static_cast<std::uint8_t>(kUiVersion), static_cast<std::uint8_t>(kUiVersion >> 8)});
+  add(biff::kMms, {0, 0});
+  add(biff::kInterfaceEnd, {});
+  biff::RecordData access;
+  access.U16(static_cast<std::uint16_t>(kWriteAccessUser.size()));
+  access.U8(0);
+  for (char16_t c : kWriteAccessUser) access.U8(static_cast<std::uint8_t>(c));
+  while (access.Size() < kWriteAccessSize) access.U8(' ');
+  add(biff::kWriteAccess, access.Bytes());
+  add(biff::kCodePage, {static_cast<std::uint8_t>(kCodePageUtf16), static_cast<std::uint8_t>(kCodePageUtf16 >> 8)});
+  add(biff::kDsf, {0, 0});
+  add(biff::kTabId, {});
+  add(biff::kWindowProtect, {0, 0});
+  add(biff::kProtect, {0, 0});
+  add(biff::kPassword, {0, 0});
+  add(biff::kBackup, {0, 0});
+  add(biff::kHideObj, {0, 0});
+  biff::RecordData window;
+  for (std::uint16_t field : kWindow1Fields) window.U16(field);
+  add(biff::kWindow1, window.Bytes());
+  add(biff::kDateMode, {0, 0});
+  add(biff::kPrecision, {1, 0});
+  add(biff::kRefreshAll, {0, 0});
+  add(biff::kBookBool, {0, 0});
+  for (int i = 0; i < kFontCount; ++i) {
+    biff::RecordData font;
+    font.U16(kFontHeight);
+    font.U16(0);
+    font.U16(kFontColour);
+    font.U16(kFontWeight);
+    font.U16(0);  // super/subscript
+    font.U8(0);   // underline
+    font.U8(0);   // family
+    font.U8(0);   // character set
+    font.U8(0);
+    font.U8(static_cast<std::uint8_t>(kFontName.size()));
+    font.U8(biff::kStringHighByte);
+    font.Utf16(kFontName);
+    m_formatAnchor = add(biff::kFont, font.Bytes());
+  }
+  for (std::size_t i = 0; i + 1 < biff::kStyleXfCount; ++i) {
+    m_xfAnchor = add(biff::kXf, XfData(0, 0, kStyleXfType, i == 0 ? 0 : kStyleXfUsed));
+  }
+  m_xfAnchor = add(biff::kXf, XfData(0, 0, biff::kXfCellLocked, 0));
+  m_sheetAnchor = add(biff::kStyle, {static_cast<std::uint8_t>(kNormalStyleXf),
+                                     static_cast<std::uint8_t>(kNormalStyleXf >> 8), kNormalStyleId, kNoOutlineLevel});
+  add(biff::kSst, {});
+  add(biff::kEof, {});
+  m_formats.general = static_cast<std::uint16_t>(biff::kStyleXfCount);
+  m_dateFormat = biff::kFirstCustomFormat;
+  AddDriverFormats();
+}
+
+Workbook::Workbook(std::vector<std::uint8_t> stream) : m_stream(std::move(stream)) { Parse(); }
+
+void Workbook::AddDriverFormats() {
+  m_dateTimeFormat = static_cast<std::uint16_t>(m_dateFormat + 1);
+  m_formats.date = static_cast<std::uint16_t>(m_formats.general + 1);
+  m_formats.dateTime = static_cast<std::uint16_t>(m_formats.general + 2);
+}
+
+void Workbook::Parse() {
+  const std::span<const std::uint8_t> bytes(m_stream);
+  RecordWalker walk(bytes, 0);
+  if (!walk.Next() || walk.Id() != biff::kBof || walk.Data().size() < 4) Refuse("the workbook stream does not start with BOF");
+  if (biff::ReadU16(walk.Data().data()) != biff::kBiff8Version) {
+    Refuse("it is not an Excel 97-2003 (BIFF8) workbook");
+  }
+  if (biff::ReadU16(walk.Data().data() + 2) != biff::kBofGlobals) Refuse("the workbook stream does not start with its globals");
+  m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
+
+  std::size_t xfCount = 0, lastFont = 0, lastStyle = 0, firstXf = 0;
+  bool sawFormat = false, sawEof = false, sawSst = false;
+  std::uint16_t maxFormat = 0;
+  while (walk.Next()) {
+    const auto id = walk.Id();
+    const auto data = walk.Data();
+    if (id == biff::kFilePass) Refuse("it is encrypted (protected with a password)");
+    if (id == biff::kBof) Refuse("the globals substream holds a nested BOF");
+    if (id == biff::kSst) {
+      if (sawSst) Refuse("it holds two shared string tables");
+      sawSst = true;
+      // The table and the CONTINUE records after it.
+      std::vector<std::span<const std::uint8_t>> pieces{data};
+      std::size_t after = walk.End();
+      RecordWalker more(bytes, after);
+      while (more.Next() && more.Id() == biff::kContinue) {
+        pieces.push_back(more.Data());
+        after = more.End();
+      }
+      walk = RecordWalker(bytes, after);
+      if (data.size() < 8) Refuse("its shared string table is too short");
+      SstReader reader(std::move(pieces));
+      m_strings.AddExistingReferences(reader.U32());
+      const std::uint32_t count = reader.U32();
+      std::u16string chars;
+      std::vector<std::uint8_t> runs, extended;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint16_t length = reader.U16();
+        const std::uint8_t flags = reader.Byte();
+        const std::size_t runCount = (flags & biff::kStringRich) ? reader.U16() : 0;
+        const std::size_t extSize = (flags & biff::kStringExtended) ? reader.U32() : 0;
+        reader.Chars(length, (flags & biff::kStringHighByte) != 0, chars);
+        reader.Bytes(runCount * biff::kRichRunSize, runs);
+        reader.Bytes(extSize, extended);
+        m_strings.AddExisting(chars, flags, runs, extended);
+      }
+      m_globals.push_back({biff::kSst, {}});
+      continue;
+    }
+    if (id == biff::kExtSst) continue;  // rebuilt with the table
+    m_globals.push_back({id, {data.begin(), data.end()}});
+    const std::size_t index = m_globals.size() - 1;
+    switch (id) {
+      case biff::kDateMode:
+        m_formats.date1904 = data.size() >= 2 && biff::ReadU16(data.data()) == 1;
+        break;
+      case biff::kFont:
+        lastFont = index;
+        break;
+      case biff::kFormat:
+        if (data.size() >= 2) maxFormat = std::max(maxFormat, biff::ReadU16(data.data()));
+        m_formatAnchor = index;
+        sawFormat = true;
+        break;
+      case biff::kXf:
+        if (xfCount++ == 0) firstXf = index;
+        m_xfAnchor = index;
+        break;
+      case biff::kStyle:
+        lastStyle = index;
+        break;
+      case biff::kBoundSheet: {
+        if (data.size() < biff::kBoundSheetName + 2) Refuse("a sheet entry (BOUNDSHEET) is too short");
+        const std::size_t length = data[biff::kBoundSheetName];
+        const bool wide = (data[biff::kBoundSheetName + 1] & biff::kStringHighByte) != 0;
+        if (data.size() < biff::kBoundSheetName + 2 + length * (wide ? 2 : 1)) Refuse("a sheet name is cut off");
+        std::u16string name;
+        for (std::size_t i = 0; i < length; ++i) {
+          const std::uint8_t* p = &data[biff::kBoundSheetName + 2 + i * (wide ? 2 : 1)];
+          name.push_back(wide ? static_cast<char16_t>(biff::ReadU16(p)) : static_cast<char16_t>(*p));
+        }
+        m_existing.push_back({std::move(name), index, biff::ReadU32(data.data()), 0});
+        m_sheetAnchor = index;
+        break;
+      }
+      default:
+        break;
+    }
+    if (id == biff::kEof) {
+      sawEof = true;
+      break;
+    }
+  }
+  if (!sawEof) Refuse("its globals substream has no end (EOF)");
+  if (xfCount == 0) Refuse("it has no cell formats (XF)");
+  if (xfCount + 3 > biff::kMaxXfs) Refuse("it has too many cell formats to add any");
+  if (m_existing.empty()) Refuse("it has no sheets");
+  if (!sawFormat) m_formatAnchor = firstXf > 0 ? firstXf - 1 : lastFont;
+  (void)lastStyle;
+  if (!sawSst) m_globals.insert(m_globals.end() - 1, Record{biff::kSst, {}});
+  const std::size_t globalsEnd = walk.End();
+
+  // Each sheet's substream: from its BOF to the EOF that closes it (charts inside nest).
+  for (auto& sheet : m_existing) {
+    const std::size_t at = sheet.begin;
+    if (at < globalsEnd || at >= bytes.size()) Refuse("a sheet's stream position lies outside the workbook stream");
+    RecordWalker sheetWalk(bytes, at);
+    if (!sheetWalk.Next() || sheetWalk.Id() != biff::kBof) Refuse("a sheet's stream position does not point at a BOF");
+    int depth = 1;
+    while (depth > 0) {
+      if (!sheetWalk.Next()) Refuse("a sheet has no end (EOF)");
+      if (sheetWalk.Id() == biff::kBof) ++depth;
+      if (sheetWalk.Id() == biff::kEof) --depth;
+    }
+    sheet.end = sheetWalk.End();
+  }
+  m_formats.general = static_cast<std::uint16_t>(xfCount);
+  m_dateFormat = static_cast<std::uint16_t>(std::max<int>(maxFormat + 1, biff::kFirstCustomFormat));
+  AddDriverFormats();
+}
+
+bool Workbook::SheetNameTaken(std::u16string_view name) const {
+  for (const auto& sheet : m_existing) {
+    if (SameName(sheet.name, name)) return true;
+  }
+  for (const auto& sheet : m_sheets) {
+    if (SameName(sheet->Name(), name)) return true;
+  }
+  return false;
+}
+
+std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
+  std::u16string name = ToUtf16(table);
+  for (auto& c : name) {
+    if (kForbiddenSheetChars.find(c) != std::u16string_view::npos) c = kSheetNameReplacement;
+  }
+  if (!name.empty() && name.front() == u'\'') name.front() = kSheetNameReplacement;
+  if (!name.empty() && name.back() == u'\'') name.back() = kSheetNameReplacement;
+  if (name.empty()) name = kEmptySheetName;
+  name = CutUtf16(std::move(name), biff::kMaxSheetNameChars);
+  const auto taken = [this](std::u16string_view n) { return SameName(n, kReservedSheetName) || SheetNameTaken(n); };
+  if (!taken(name)) return name;
+  for (int n = 2;; ++n) {
+    std::u16string suffix = u"~";
+    for (char c : std::to_string(n)) suffix.push_back(static_cast<char16_t>(c));
+    std::u16string candidate = CutUtf16(name, biff::kMaxSheetNameChars - suffix.size()) + suffix;
+    if (candidate.back() == u'\'') candidate.back() = kSheetNameReplacement;
+    if (!taken(candidate)) return candidate;
+  }
+}
+
+void Workbook::CreateTable(const sql::CreateTable& statement) {
+  const std::u16string asUtf16 = ToUtf16(statement.table);
+  bool exists = SheetNameTaken(asUtf16);
+  for (const auto& sheet : m_sheets) exists = exists || SameName(ToUtf16(sheet->Table()), asUtf16);
+  if (exists) throw odbc::CDBException(L"Table '" + statement.table + L"' already exists.", L"42S01");
+  if (statement.columns.size() > static_cast<std::size_t>(biff::kMaxColumns)) {
+    throw odbc::CDBException(L"Too many fields defined: a sheet holds at most " + std::to_wstring(biff::kMaxColumns) +
+                                 L" columns, table '" + statement.table + L"' has " +
+                                 std::to_wstring(statement.columns.size()) + L".",
+                             L"54011");
+  }
+  for (std::size_t i = 0; i < statement.columns.size(); ++i) {
+    if (statement.columns[i].name.size() > biff::kMaxCellChars) {
+      throw odbc::CDBException(L"A column name of table '" + statement.table + L"' is longer than a cell holds.", L"42000");
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameName(ToUtf16(statement.columns[i].name), ToUtf16(statement.columns[j].name))) {
+        throw odbc::CDBException(L"Field '" + statement.columns[i].name + L"' already exists in table '" +
+                                     statement.table + L"'.",
+                                 L"42S21");
+      }
+    }
+  }
+  m_sheets.push_back(std::make_unique<Sheet>(statement.table, UniqueSheetName(statement.table), statement.columns,
+                                             m_formats, m_strings));
+}
+
+void Workbook::Insert(const sql::Insert& statement) {
+  const std::u16string asUtf16 = ToUtf16(statement.table);
+  Sheet* target = nullptr;
+  for (const auto& sheet : m_sheets) {
+    if (SameName(ToUtf16(sheet->Table()), asUtf16)) target = sheet.get();
+  }
+  if (target == nullptr) {
+    for (const auto& sheet : m_sheets) {
+      if (SameName(sheet->Name(), asUtf16)) target = sheet.get();
+    }
+  }
+  if (target == nullptr) {
+    for (const auto& sheet : m_existing) {
+      if (SameName(sheet.name, asUtf16)) {
+        throw odbc::CDBException(L"Table '" + statement.table +
+                                     L"' was already in the workbook; rows go only into tables created on this "
+                                     L"connection.",
+                                 L"HY000");
+      }
+    }
+    throw odbc::CDBException(L"Table '" + statement.table + L"' does not exist.", L"42S02");
+  }
+  target->AddRow(statement.values);
+}
+
+std::vector<std::u16string> Workbook::SheetNames() const {
+  std::vector<std::u16string> names;
+  for (const auto& sheet : m_existing) names.push_back(sheet.name);
+  for (const auto& sheet : m_sheets) names.push_back(sheet->Name());
+  return names;
+}
+
+void Workbook::WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart) {
+  const std::size_t existing = m_existing.size();
+  std::uint16_t maxTab = 0;
+  for (std::size_t i = 0; i < m_globals.size(); ++i) {
+    const Record& record = m_globals[i];
+    if (record.id == biff::kSst && record.data.empty()) {
+      if (sstStart != nullptr) *sstStart = sink.Position();
+      m_strings.Write(sink);
+      continue;
+    }
+    if (record.id == biff::kBoundSheet) {
+      std::vector<std::uint8_t> data = record.data;
+      for (std::size_t s = 0; s < existing; ++s) {
+        if (m_existing[s].boundSheet == i) biff::WriteU32(&data[biff::kBoundSheetPosition], positions[s]);
+      }
+      Emit(sink, record.id, data);
+    } else if (record.id == biff::kTabId) {
+      std::vector<std::uint8_t> data = record.data;
+      for (std::size_t at = 0; at + 1 < data.size(); at += 2) maxTab = std::max(maxTab, biff::ReadU16(&data[at]));
+      for (std::size_t s = 0; s < m_sheets.size(); ++s) {
+        const auto id = static_cast<std::uint16_t>(maxTab + 1 + s);
+        data.push_back(static_cast<std::uint8_t>(id));
+        data.push_back(static_cast<std::uint8_t>(id >> 8));
+      }
+      Emit(sink, record.id, data);
+    } else {
+      Emit(sink, record.id, record.data);
+    }
+    if (i == m_formatAnchor) {
+      Emit(sink, biff::kFormat, FormatData(m_dateFormat, kDateFormatCode));
+      Emit(sink, biff::kFormat, FormatData(m_dateTimeFormat, kDateTimeFormatCode));
+    }
+    if (i == m_xfAnchor) {
+      Emit(sink, biff::kXf, XfData(0, 0, biff::kXfCellLocked, 0));
+      Emit(sink, biff::kXf, XfData(0, m_dateFormat, biff::kXfCellLocked, biff::kXfUsedNumberFormat));
+      Emit(sink, biff::kXf, XfData(0, m_dateTimeFormat, biff::kXfCellLocked, biff::kXfUsedNumberFormat));
+    }
+    if (i == m_sheetAnchor) {
+      for (std::size_t s = 0; s < m_sheets.size(); ++s) {
+        const std::u16string& name = m_sheets[s]->Name();
+        biff::RecordData sheet;
+        sheet.U32(positions[existing + s]);
+        sheet.U8(0);  // visible
+        sheet.U8(0);  // worksheet
+        sheet.U8(static_cast<std::uint8_t>(name.size()));
+        sheet.U8(biff::kStringHighByte);
+        sheet.Utf16(name);
+        Emit(sink, biff::kBoundSheet, sheet.Bytes());
+      }
+    }
+  }
+}
+
+void Workbook::Write(Sink& sink) {
+  // Lay the stream out first: the globals' size does not depend on the positions they hold.
+  std::vector<std::uint32_t> positions(m_existing.size() + m_sheets.size(), 0);
+  CountingSink measure;
+  WriteGlobals(measure, positions, nullptr);
+  std::uint64_t at = measure.Position();
+  std::vector<std::size_t> order(m_existing.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [this](std::size_t a, std::size_t b) { return m_existing[a].begin < m_existing[b].begin; });
+  for (std::size_t s : order) {
+    positions[s] = static_cast<std::uint32_t>(at);
+    at += m_existing[s].end - m_existing[s].begin;
+  }
+  for (std::size_t s = 0; s < m_sheets.size(); ++s) {
+    positions[m_existing.size() + s] = static_cast<std::uint32_t>(at);
+    at += m_sheets[s]->StreamSize();
+  }
+  if (at > UINT32_MAX) throw odbc::CDBException(L"The workbook would exceed 4 GB.", L"HY000");
+
+  WriteGlobals(sink, positions, nullptr);
+  const std::span<const std::uint8_t> bytes(m_stream);
+  for (std::size_t s : order) {
+    const auto& sheet = m_existing[s];
+    // Sheets go over unchanged but for the absolute positions their INDEX records hold.
+    const auto delta = static_cast<std::int64_t>(positions[s]) - static_cast<std::int64_t>(sheet.begin);
+    RecordWalker walk(bytes.first(sheet.end), sheet.begin);
+    std::size_t copied = sheet.begin;
+    while (walk.Next()) {
+      if (walk.Id() != biff::kIndex || delta == 0 || walk.Data().size() < biff::kIndexDbCellArray) continue;
+      sink.Write(&bytes[copied], walk.Start() - copied);
+      std::vector<std::uint8_t> data(walk.Data().begin(), walk.Data().end());
+      const auto shift = [&data, delta](std::size_t offset) {
+        const std::uint32_t old = biff::ReadU32(&data[offset]);
+        if (old != 0) biff::WriteU32(&data[offset], static_cast<std::uint32_t>(static_cast<std::int64_t>(old) + delta));
+      };
+      shift(kIndexFirstDefColWidth);
+      for (std::size_t offset = biff::kIndexDbCellArray; offset + 4 <= data.size(); offset += 4) shift(offset);
+      Emit(sink, biff::kIndex, data);
+      copied = walk.End();
+    }
+    sink.Write(&bytes[copied], sheet.end - copied);
+  }
+  for (std::size_t s = 0; s < m_sheets.size(); ++s) m_sheets[s]->Write(sink, m_new && s == 0);
+}
+
+}  // namespace quillon::drivers::excel

@@ -1,0 +1,89 @@
+// A workbook being written: the globals substream (new, or read from an existing workbook and
+// kept record for record), the sheets it already had (copied unchanged at the end), and the
+// sheets this driver adds.
+//
+// Sheet names. A table's sheet is named after the table, made valid for Excel by a fixed rule:
+//   1. each of [ ] : * ? / \ becomes '_', and so does an apostrophe at the start or the end;
+//   2. an empty name becomes "Sheet";
+//   3. a name longer than 31 UTF-16 units keeps its first 31 (30 when the 31st would split a
+//      character outside the Basic Multilingual Plane);
+//   4. a name another sheet already has (ignoring letter case), or the name History that Excel
+//      reserves, is cut to leave room for "~N" and gets the smallest N from 2 up that makes it
+//      unique.
+// Letter case is compared for ASCII, Latin-1 and basic Cyrillic letters.
+// INSERT INTO reaches a table by the name it was created with (any letter case) or by its sheet
+// name. A table exists when a table or a sheet of the workbook has its name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "drivers/excel/Sheet.h"
+#include "drivers/excel/SharedStrings.h"
+#include "drivers/sql/Statement.h"
+
+namespace quillon::drivers::excel {
+
+// A workbook stream this driver must not write to: the message says why.
+class WorkbookRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Workbook {
+ public:
+  // A new, empty workbook.
+  Workbook();
+  // The workbook in `stream` (a "Workbook" stream's bytes). Throws WorkbookRefused when it is not
+  // a BIFF8 workbook this driver can add to (encrypted, older version, malformed).
+  explicit Workbook(std::vector<std::uint8_t> stream);
+
+  // Throws odbc::CDBException ("Table 'X' already exists.", too many columns, ...).
+  void CreateTable(const sql::CreateTable& statement);
+  // Throws odbc::CDBException (no such table, refused values, a full sheet).
+  void Insert(const sql::Insert& statement);
+
+  // True when a table was created, so that the file has something new to hold.
+  bool Changed() const { return !m_sheets.empty(); }
+  // Writes the whole workbook stream.
+  void Write(Sink& sink);
+
+  // Sheet names in workbook order, existing ones first.
+  std::vector<std::u16string> SheetNames() const;
+
+ private:
+  struct Record {
+    std::uint16_t id;
+    std::vector<std::uint8_t> data;
+  };
+  struct ExistingSheet {
+    std::u16string name;
+    std::size_t boundSheet;  // index of its BOUNDSHEET in m_globals
+    std::size_t begin, end;  // its substream in m_stream
+  };
+
+  void Parse();
+  void ParseSst(std::size_t first, std::size_t last);
+  void AddDriverFormats();
+  void WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart);
+  std::u16string UniqueSheetName(std::wstring_view table) const;
+  bool SheetNameTaken(std::u16string_view name) const;
+
+  std::vector<std::uint8_t> m_stream;  // the existing workbook stream (empty for a new one)
+  std::vector<Record> m_globals;       // SST stands as a placeholder record with no data
+  std::vector<ExistingSheet> m_existing;
+  std::vector<std::unique_ptr<Sheet>> m_sheets;
+  SharedStrings m_strings;
+  CellFormats m_formats;
+  bool m_new = false;
+  std::size_t m_formatAnchor = 0;  // new FORMAT records go after this globals record
+  std::size_t m_xfAnchor = 0;      // new XF records go after this one
+  std::size_t m_sheetAnchor = 0;   // new BOUNDSHEET records go after this one
+  std::uint16_t m_dateFormat = 0, m_dateTimeFormat = 0;
+};
+
+}  // namespace quillon::drivers::excel

@@ -1,0 +1,324 @@
+#include "drivers/sql/Statement.h"
+
+#include <array>
+#include <string>
+
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::sql {
+namespace {
+
+constexpr std::wstring_view kSyntaxState = L"42000";
+
+struct TypeKeyword {
+  std::wstring_view keyword;
+  ColumnType type;
+};
+constexpr std::array<TypeKeyword, 8> kTypeKeywords = {{
+    {L"TEXT", ColumnType::Text},
+    {L"VARCHAR", ColumnType::VarChar},
+    {L"MEMO", ColumnType::Memo},
+    {L"DOUBLE", ColumnType::Double},
+    {L"BIT", ColumnType::Bit},
+    {L"INTEGER", ColumnType::Integer},
+    {L"SMALLINT", ColumnType::SmallInt},
+    {L"DATE", ColumnType::Date},
+}};
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\f' || c == L'\v'; }
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsWordChar(wchar_t c) {
+  return IsDigit(c) || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_';
+}
+wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+class Parser {
+ public:
+  explicit Parser(std::wstring_view text) : m_text(text) {}
+
+  Statement ParseStatement() {
+    SkipBlanks();
+    if (TakeKeyword(L"CREATE")) {
+      m_what = L"CREATE TABLE";
+      ExpectKeyword(L"TABLE");
+      return ParseCreate();
+    }
+    if (TakeKeyword(L"INSERT")) {
+      m_what = L"INSERT INTO";
+      ExpectKeyword(L"INTO");
+      return ParseInsert();
+    }
+    Fail(L"expected CREATE TABLE or INSERT INTO");
+  }
+
+ private:
+  [[noreturn]] void Fail(std::wstring_view problem) const { FailAt(m_pos, problem); }
+  [[noreturn]] void FailAt(std::size_t pos, std::wstring_view problem) const {
+    std::wstring message = L"Syntax error";
+    if (!m_what.empty()) message += L" in " + std::wstring(m_what) + L" statement";
+    message += L" at character " + std::to_wstring(pos + 1) + L": " + std::wstring(problem);
+    if (pos < m_text.size()) {
+      message += L" (found '" + std::wstring(m_text.substr(pos, 20)) + (m_text.size() - pos > 20 ? L"...'" : L"'") + L")";
+    } else {
+      message += L" (found the end of the statement)";
+    }
+    message += L".";
+    throw odbc::CDBException(std::move(message), std::wstring(kSyntaxState));
+  }
+
+  bool AtEnd() const { return m_pos >= m_text.size(); }
+  wchar_t Peek() const { return AtEnd() ? L'\0' : m_text[m_pos]; }
+  void SkipBlanks() {
+    while (!AtEnd() && IsBlank(m_text[m_pos])) ++m_pos;
+  }
+
+  // A keyword matches whole: the character after it must not continue a word.
+  bool KeywordAt(std::size_t pos, std::wstring_view keyword) const {
+    if (m_text.size() - pos < keyword.size()) return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+      if (UpperAscii(m_text[pos + i]) != keyword[i]) return false;
+    }
+    const std::size_t after = pos + keyword.size();
+    return after >= m_text.size() || !IsWordChar(m_text[after]);
+  }
+  bool TakeKeyword(std::wstring_view keyword) {
+    if (AtEnd() || !KeywordAt(m_pos, keyword)) return false;
+    m_pos += keyword.size();
+    SkipBlanks();
+    return true;
+  }
+  void ExpectKeyword(std::wstring_view keyword) {
+    if (!TakeKeyword(keyword)) Fail(L"expected " + std::wstring(keyword));
+  }
+  void Expect(wchar_t c, std::wstring_view problem) {
+    if (Peek() != c) Fail(problem);
+    ++m_pos;
+    SkipBlanks();
+  }
+
+  bool AtQuotedName() const { return Peek() == L'[' || Peek() == L'\'' || Peek() == L'"'; }
+
+  std::wstring QuotedName(std::wstring_view what) {
+    const std::size_t start = m_pos;
+    const wchar_t open = m_text[m_pos++];
+    const wchar_t close = open == L'[' ? L']' : open;
+    std::wstring name;
+    for (;;) {
+      if (AtEnd()) FailAt(start, L"the " + std::wstring(what) + L" is not closed");
+      const wchar_t c = m_text[m_pos++];
+      if (c == close) {
+        // Within quotes a doubled quote stands for itself; a bracket name ends at its first ']'.
+        if (open != L'[' && Peek() == close) {
+          name.push_back(c);
+          ++m_pos;
+          continue;
+        }
+        break;
+      }
+      name.push_back(c);
+    }
+    if (name.empty()) FailAt(start, L"the " + std::wstring(what) + L" is empty");
+    SkipBlanks();
+    return name;
+  }
+
+  // A table name wholly in quotes or brackets. One that merely starts with a quote, such as
+  // "dbo"_"Orders" (a quoted source name with its '.' replaced), is read bare instead.
+  template <typename NextIsExpected>
+  bool TryQuotedTableName(std::wstring& name, NextIsExpected nextIsExpected) {
+    if (!AtQuotedName()) return false;
+    const std::size_t start = m_pos;
+    const wchar_t open = m_text[m_pos];
+    const std::size_t close = m_text.find(open == L'[' ? L']' : open, m_pos + 1);
+    if (close != std::wstring_view::npos) {
+      name = QuotedName(L"table name");
+      if (nextIsExpected()) return true;
+    }
+    m_pos = start;
+    return false;
+  }
+
+  // A bare table name: everything up to `end` (exclusive), blanks trimmed.
+  std::wstring BareTableName(std::size_t end) {
+    std::size_t last = end;
+    while (last > m_pos && IsBlank(m_text[last - 1])) --last;
+    if (last == m_pos) Fail(L"expected a table name");
+    std::wstring name(m_text.substr(m_pos, last - m_pos));
+    m_pos = end;
+    SkipBlanks();
+    return name;
+  }
+
+  Statement ParseCreate() {
+    CreateTable create;
+    if (!TryQuotedTableName(create.table, [this] { return Peek() == L'('; })) {
+      const std::size_t open = m_text.find(L'(', m_pos);
+      create.table = BareTableName(open == std::wstring_view::npos ? m_text.size() : open);
+    }
+    Expect(L'(', L"expected '(' to open the column list");
+    for (;;) {
+      create.columns.push_back(ParseColumn());
+      if (Peek() == L',') {
+        ++m_pos;
+        SkipBlanks();
+        continue;
+      }
+      Expect(L')', L"expected ',' or ')' after a column definition");
+      break;
+    }
+    ParseEnd();
+    return create;
+  }
+
+  ColumnDef ParseColumn() {
+    ColumnDef column;
+    if (AtQuotedName()) {
+      column.name = QuotedName(L"column name");
+    } else {
+      const std::size_t start = m_pos;
+      while (!AtEnd() && !IsBlank(m_text[m_pos]) && m_text[m_pos] != L',' && m_text[m_pos] != L'(' &&
+             m_text[m_pos] != L')') {
+        ++m_pos;
+      }
+      if (m_pos == start) Fail(L"expected a column name");
+      column.name = std::wstring(m_text.substr(start, m_pos - start));
+      SkipBlanks();
+    }
+    const std::size_t typePos = m_pos;
+    for (const auto& entry : kTypeKeywords) {
+      if (KeywordAt(m_pos, entry.keyword)) {
+        m_pos += entry.keyword.size();
+        SkipBlanks();
+        column.type = entry.type;
+        break;
+      }
+    }
+    if (m_pos == typePos) Fail(L"expected a column type (TEXT, VARCHAR(n), MEMO, DOUBLE, BIT, INTEGER, SMALLINT or DATE)");
+    if (column.type == ColumnType::Text) column.length = kTextColumnLength;
+    if (column.type == ColumnType::VarChar) {
+      Expect(L'(', L"expected '(' and a length after VARCHAR");
+      const std::size_t numberPos = m_pos;
+      long length = 0;
+      while (IsDigit(Peek())) {
+        if (length <= kMaxVarCharLength) length = length * 10 + (Peek() - L'0');
+        ++m_pos;
+      }
+      if (m_pos == numberPos) Fail(L"expected the length of VARCHAR");
+      if (length < 1 || length > kMaxVarCharLength) FailAt(numberPos, L"the length of VARCHAR must be from 1 to 255");
+      column.length = static_cast<int>(length);
+      SkipBlanks();
+      Expect(L')', L"expected ')' after the length of VARCHAR");
+    }
+    return column;
+  }
+
+  Statement ParseInsert() {
+    Insert insert;
+    if (TryQuotedTableName(insert.table, [this] { return KeywordAt(m_pos, L"VALUES"); })) {
+      ExpectKeyword(L"VALUES");
+    } else {
+      // The first VALUES keyword after a blank ends the name.
+      std::size_t at = m_pos;
+      std::size_t valuesPos = std::wstring_view::npos;
+      for (; at < m_text.size() && m_text[at] != L'('; ++at) {
+        if (at > m_pos && IsBlank(m_text[at - 1]) && KeywordAt(at, L"VALUES")) {
+          valuesPos = at;
+          break;
+        }
+      }
+      if (valuesPos == std::wstring_view::npos) {
+        m_pos = at;
+        Fail(L"expected VALUES");
+      }
+      insert.table = BareTableName(valuesPos);
+      ExpectKeyword(L"VALUES");
+    }
+    Expect(L'(', L"expected '(' to open the value list");
+    for (;;) {
+      insert.values.push_back(ParseLiteral());
+      if (Peek() == L',') {
+        ++m_pos;
+        SkipBlanks();
+        continue;
+      }
+      Expect(L')', L"expected ',' or ')' after a value");
+      break;
+    }
+    ParseEnd();
+    return insert;
+  }
+
+  Literal ParseLiteral() {
+    Literal literal;
+    const wchar_t c = Peek();
+    if (c == L'\'') {
+      const std::size_t start = m_pos++;
+      literal.kind = Literal::Kind::Text;
+      // Copy runs between apostrophes in one go.
+      for (;;) {
+        const std::size_t quote = m_text.find(L'\'', m_pos);
+        if (quote == std::wstring_view::npos) FailAt(start, L"the text value is not closed");
+        literal.text.append(m_text.substr(m_pos, quote - m_pos));
+        m_pos = quote + 1;
+        if (Peek() == L'\'') {
+          literal.text.push_back(L'\'');
+          ++m_pos;
+          continue;
+        }
+        break;
+      }
+      SkipBlanks();
+      return literal;
+    }
+    if (KeywordAt(m_pos, L"NULL")) {
+      m_pos += 4;
+      SkipBlanks();
+      return literal;
+    }
+    const std::size_t start = m_pos;
+    if (c == L'+' || c == L'-') ++m_pos;
+    std::size_t digits = 0;
+    while (IsDigit(Peek())) ++m_pos, ++digits;
+    if (Peek() == L'.') {
+      ++m_pos;
+      while (IsDigit(Peek())) ++m_pos, ++digits;
+    }
+    if (digits == 0) FailAt(start, L"expected a value (a number, 'text' or NULL)");
+    if (Peek() == L'e' || Peek() == L'E') {
+      ++m_pos;
+      if (Peek() == L'+' || Peek() == L'-') ++m_pos;
+      if (!IsDigit(Peek())) Fail(L"expected the digits of an exponent");
+      while (IsDigit(Peek())) ++m_pos;
+    }
+    if (IsWordChar(Peek()) || Peek() == L'.') Fail(L"unexpected character in a number");
+    literal.kind = Literal::Kind::Number;
+    literal.text = std::wstring(m_text.substr(start, m_pos - start));
+    SkipBlanks();
+    return literal;
+  }
+
+  void ParseEnd() {
+    if (Peek() == L';') {
+      ++m_pos;
+      SkipBlanks();
+    }
+    if (!AtEnd()) Fail(L"unexpected text after the end of the statement");
+  }
+
+  std::wstring_view m_text;
+  std::size_t m_pos = 0;
+  std::wstring_view m_what;
+};
+
+}  // namespace
+
+Statement Parse(std::wstring_view text) { return Parser(text).ParseStatement(); }
+
+std::wstring_view TypeName(ColumnType type) {
+  for (const auto& entry : kTypeKeywords) {
+    if (entry.type == type) return entry.keyword;
+  }
+  return L"TEXT";
+}
+
+}  // namespace quillon::drivers::sql

@@ -1,0 +1,59 @@
+// The SQL that the built-in output drivers take, parsed: CREATE TABLE and INSERT INTO ... VALUES.
+//
+//   CREATE TABLE name (column type, ...) [;]
+//   INSERT INTO name VALUES(literal, ...) [;]
+//
+// Keywords in any letter case. A name is [bracketed] (up to the first ']'), 'in apostrophes' or
+// "in double quotes" (the quote doubled stands for itself), or bare. A bare column name runs to
+// the next blank; a bare table name, which the export puts in as it is, runs up to the column
+// list of CREATE TABLE and up to the keyword VALUES of INSERT INTO, surrounding blanks trimmed;
+// it holds no parentheses.
+// Types: TEXT, VARCHAR(n) with n from 1 to 255, MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE.
+// Literals: NULL, numbers ([+-]digits[.digits][e[+-]digits], as written) and 'text' with each
+// inner apostrophe doubled.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace quillon::drivers::sql {
+
+enum class ColumnType { Text, VarChar, Memo, Double, Bit, Integer, SmallInt, Date };
+
+inline constexpr int kTextColumnLength = 255;
+inline constexpr int kMaxVarCharLength = 255;
+
+struct ColumnDef {
+  std::wstring name;
+  ColumnType type = ColumnType::Text;
+  int length = 0;  // characters for TEXT (255) and VARCHAR(n); 0 for the other types
+};
+
+struct CreateTable {
+  std::wstring table;
+  std::vector<ColumnDef> columns;  // at least one
+};
+
+struct Literal {
+  enum class Kind { Null, Number, Text };
+  Kind kind = Kind::Null;
+  std::wstring text;  // a number as written (sign included), text with its apostrophes undoubled
+};
+
+struct Insert {
+  std::wstring table;
+  std::vector<Literal> values;  // at least one
+};
+
+using Statement = std::variant<CreateTable, Insert>;
+
+// Parses one statement; throws odbc::CDBException (SQLSTATE 42000) whose message says what is
+// wrong and at which character (counted from 1).
+Statement Parse(std::wstring_view text);
+
+// The keyword of a column type as the SQL writes it ("VARCHAR" for VarChar).
+std::wstring_view TypeName(ColumnType type);
+
+}  // namespace quillon::drivers::sql

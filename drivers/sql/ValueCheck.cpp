@@ -1,0 +1,314 @@
+#include "drivers/sql/ValueCheck.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::sql {
+namespace {
+
+constexpr std::wstring_view kStateMismatch = L"22018";
+constexpr std::wstring_view kStateOutOfRange = L"22003";
+constexpr std::wstring_view kStateTooLong = L"22001";
+constexpr std::wstring_view kStateBadDate = L"22007";
+constexpr std::wstring_view kStateDateOverflow = L"22008";
+
+constexpr double kSmallIntMin = -32768, kSmallIntMax = 32767;
+constexpr double kIntegerMin = -2147483648.0, kIntegerMax = 2147483647.0;
+constexpr int kMinYear = 100, kMaxYear = 9999;
+constexpr std::size_t kQuotedValueChars = 40;
+// Numbers longer than this are converted through a heap buffer.
+constexpr std::size_t kNumberBuffer = 128;
+constexpr double kSecondsPerDay = 86400.0;
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+std::wstring_view TrimBlanks(std::wstring_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Builds the message only when a value is refused, so the good path stays allocation-free.
+[[noreturn]] void Refuse(std::wstring_view state, std::wstring_view problem, const ColumnDef& column,
+                         std::wstring_view value, std::wstring_view detail) {
+  std::wstring shown(value.substr(0, kQuotedValueChars));
+  if (value.size() > kQuotedValueChars) shown += L"...";
+  std::wstring message = std::wstring(problem) + L" in column '" + column.name + L"' (" +
+                         std::wstring(TypeName(column.type)) + L"): '" + shown + L"' " + std::wstring(detail) + L".";
+  throw odbc::CDBException(std::move(message), std::wstring(state));
+}
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
+long DaysFromCivil(long y, long m, long d) {
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const long yoe = y - era * 400;
+  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+const long kSerialEpoch = DaysFromCivil(1899, 12, 30);
+
+// Reads 1 to `maxDigits` digits at `pos`.
+bool ReadField(std::wstring_view text, std::size_t& pos, int maxDigits, int& out) {
+  int digits = 0;
+  out = 0;
+  while (pos < text.size() && IsDigit(text[pos]) && digits < maxDigits) {
+    out = out * 10 + (text[pos] - L'0');
+    ++pos, ++digits;
+  }
+  return digits > 0 && (pos >= text.size() || !IsDigit(text[pos]));
+}
+bool Take(std::wstring_view text, std::size_t& pos, wchar_t c) {
+  if (pos < text.size() && text[pos] == c) {
+    ++pos;
+    return true;
+  }
+  return false;
+}
+
+double NumberOrRefuse(const Literal& literal, const ColumnDef& column) {
+  double value = 0;
+  const std::wstring_view text = literal.kind == Literal::Kind::Number ? std::wstring_view(literal.text)
+                                                                       : TrimBlanks(literal.text);
+  if (!ParseNumber(text, value)) Refuse(kStateMismatch, L"Data type mismatch", column, literal.text, L"is not a number");
+  if (!std::isfinite(value)) {
+    Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text, L"is too large for a number");
+  }
+  return value;
+}
+
+double WholeInRange(const Literal& literal, const ColumnDef& column, double low, double high,
+                    std::wstring_view range) {
+  const double value = std::round(NumberOrRefuse(literal, column));
+  if (value < low || value > high) {
+    Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text,
+           std::wstring(L"does not fit ") + std::wstring(TypeName(column.type)) + L" (" + std::wstring(range) + L")");
+  }
+  return value;
+}
+
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view upper) {
+  if (a.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const wchar_t c = (a[i] >= L'a' && a[i] <= L'z') ? static_cast<wchar_t>(a[i] - L'a' + L'A') : a[i];
+    if (c != upper[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseNumber(std::wstring_view text, double& out) {
+  // Validate the literal form first; from_chars then reads the narrowed copy.
+  std::size_t pos = 0, digits = 0;
+  if (pos < text.size() && (text[pos] == L'+' || text[pos] == L'-')) ++pos;
+  const std::size_t signEnd = pos;
+  while (pos < text.size() && IsDigit(text[pos])) ++pos, ++digits;
+  if (pos < text.size() && text[pos] == L'.') {
+    ++pos;
+    while (pos < text.size() && IsDigit(text[pos])) ++pos, ++digits;
+  }
+  if (digits == 0) return false;
+  if (pos < text.size() && (text[pos] == L'e' || text[pos] == L'E')) {
+    ++pos;
+    if (pos < text.size() && (text[pos] == L'+' || text[pos] == L'-')) ++pos;
+    const std::size_t expStart = pos;
+    while (pos < text.size() && IsDigit(text[pos])) ++pos;
+    if (pos == expStart) return false;
+  }
+  if (pos != text.size()) return false;
+
+  char stack[kNumberBuffer];
+  std::string heap;
+  char* buffer = stack;
+  const std::size_t length = text.size() - signEnd + (text[0] == L'-' ? 1 : 0);
+  if (length + 1 > kNumberBuffer) {
+    heap.resize(length + 1);
+    buffer = heap.data();
+  }
+  std::size_t n = 0;
+  if (text[0] == L'-') buffer[n++] = '-';
+  for (std::size_t i = signEnd; i < text.size(); ++i) buffer[n++] = static_cast<char>(text[i]);
+  buffer[n] = '\0';
+  const auto result = std::from_chars(buffer, buffer + n, out);
+  if (result.ec == std::errc::result_out_of_range) {
+    // from_chars reports underflow and overflow alike; strtod tells them apart.
+    out = std::strtod(buffer, nullptr);
+  } else if (result.ec != std::errc() || result.ptr != buffer + n) {
+    return false;
+  }
+  return true;
+}
+
+int SignificantDigits(std::wstring_view number) {
+  std::size_t end = number.find_first_of(L"eE");
+  if (end == std::wstring_view::npos) end = number.size();
+  const std::wstring_view mantissa = number.substr(0, end);
+  const bool hasPoint = mantissa.find(L'.') != std::wstring_view::npos;
+  std::size_t first = 0, last = mantissa.size();
+  while (first < last && !(IsDigit(mantissa[first]) && mantissa[first] != L'0')) ++first;
+  if (hasPoint) {
+    while (last > first && (mantissa[last - 1] == L'0' || mantissa[last - 1] == L'.')) {
+      if (mantissa[last - 1] == L'.') {
+        --last;
+        break;
+      }
+      --last;
+    }
+  }
+  int digits = 0;
+  for (std::size_t i = first; i < last; ++i) digits += IsDigit(mantissa[i]) ? 1 : 0;
+  return digits;
+}
+
+std::size_t Utf16Length(std::wstring_view text) {
+  std::size_t length = text.size();
+  for (wchar_t c : text) length += static_cast<std::size_t>(c) > 0xFFFF ? 1 : 0;
+  return length;
+}
+
+bool ParseDateTime(std::wstring_view text, DateTime& out) {
+  text = TrimBlanks(text);
+  std::size_t pos = 0;
+  int a = 0, b = 0, c = 0;
+  DateTime value;
+  if (!ReadField(text, pos, 4, a)) return false;
+  if (Take(text, pos, L'-')) {
+    if (!ReadField(text, pos, 2, b) || !Take(text, pos, L'-') || !ReadField(text, pos, 2, c)) return false;
+    value.year = a, value.month = b, value.day = c;
+  } else if (Take(text, pos, L'.')) {
+    if (!ReadField(text, pos, 2, b) || !Take(text, pos, L'.') || !ReadField(text, pos, 4, c)) return false;
+    value.day = a, value.month = b, value.year = c;
+  } else if (Take(text, pos, L'/')) {
+    if (!ReadField(text, pos, 2, b) || !Take(text, pos, L'/') || !ReadField(text, pos, 4, c)) return false;
+    value.month = a, value.day = b, value.year = c;
+  } else {
+    return false;
+  }
+  if (pos < text.size()) {
+    if (!IsBlank(text[pos])) return false;
+    while (pos < text.size() && IsBlank(text[pos])) ++pos;
+    if (!ReadField(text, pos, 2, value.hour) || !Take(text, pos, L':') || !ReadField(text, pos, 2, value.minute)) {
+      return false;
+    }
+    if (Take(text, pos, L':') && !ReadField(text, pos, 2, value.second)) return false;
+    if (pos != text.size()) return false;
+  }
+  if (value.year < kMinYear || value.year > kMaxYear || value.month < 1 || value.month > 12 || value.day < 1 ||
+      value.day > DaysInMonth(value.year, value.month) || value.hour > 23 || value.minute > 59 || value.second > 59) {
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+double DateSerial(const DateTime& value) {
+  const long days = DaysFromCivil(value.year, value.month, value.day) - kSerialEpoch;
+  const int seconds = value.hour * 3600 + value.minute * 60 + value.second;
+  return static_cast<double>(days) + seconds / kSecondsPerDay;
+}
+
+DateTime FromDateSerial(double serial) {
+  // Round to the second first, so that 23:59:59.9999 does not fall back a day.
+  const double totalSeconds = std::round(serial * kSecondsPerDay);
+  long days = static_cast<long>(std::floor(totalSeconds / kSecondsPerDay));
+  long seconds = static_cast<long>(totalSeconds - static_cast<double>(days) * kSecondsPerDay);
+  // H. Hinnant's civil_from_days.
+  long z = days + kSerialEpoch + 719468;
+  const long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long doe = z - era * 146097;
+  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long mp = (5 * doy + 2) / 153;
+  DateTime out;
+  out.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  out.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  out.year = static_cast<int>(yoe + era * 400 + (out.month <= 2 ? 1 : 0));
+  out.hour = static_cast<int>(seconds / 3600);
+  out.minute = static_cast<int>(seconds / 60 % 60);
+  out.second = static_cast<int>(seconds % 60);
+  return out;
+}
+
+Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t maxChars) {
+  Value value;
+  if (literal.kind == Literal::Kind::Null) return value;
+  switch (column.type) {
+    case ColumnType::Double:
+      value.kind = Value::Kind::Number;
+      value.number = NumberOrRefuse(literal, column);
+      break;
+    case ColumnType::Integer:
+      value.kind = Value::Kind::Number;
+      value.number = WholeInRange(literal, column, kIntegerMin, kIntegerMax, L"-2147483648 to 2147483647");
+      break;
+    case ColumnType::SmallInt:
+      value.kind = Value::Kind::Number;
+      value.number = WholeInRange(literal, column, kSmallIntMin, kSmallIntMax, L"-32768 to 32767");
+      break;
+    case ColumnType::Bit: {
+      value.kind = Value::Kind::Boolean;
+      if (literal.kind == Literal::Kind::Text) {
+        const std::wstring_view trimmed = TrimBlanks(literal.text);
+        if (EqualsIgnoreCase(trimmed, L"TRUE")) {
+          value.number = 1;
+          break;
+        }
+        if (EqualsIgnoreCase(trimmed, L"FALSE")) break;
+      }
+      value.number = NumberOrRefuse(literal, column) != 0 ? 1 : 0;
+      break;
+    }
+    case ColumnType::Date: {
+      value.kind = Value::Kind::Date;
+      if (literal.kind == Literal::Kind::Number) {
+        double serial = 0;
+        static const double kLowest = DateSerial({kMinYear, 1, 1, 0, 0, 0});
+        static const double kHighest = DateSerial({kMaxYear, 12, 31, 23, 59, 59});
+        if (!ParseNumber(literal.text, serial) || !(serial >= kLowest && serial <= kHighest)) {
+          Refuse(kStateDateOverflow, L"Datetime field overflow", column, literal.text,
+                 L"is not a date serial from the year 100 to 9999");
+        }
+        value.number = serial;
+        break;
+      }
+      DateTime parsed;
+      if (!ParseDateTime(literal.text, parsed)) {
+        Refuse(kStateBadDate, L"Invalid datetime format", column, literal.text,
+               L"is not a date (YYYY-MM-DD, D.M.YYYY or M/D/YYYY, years 100 to 9999, optionally followed by H:M or "
+               L"H:M:S)");
+      }
+      value.number = DateSerial(parsed);
+      break;
+    }
+    case ColumnType::Text:
+    case ColumnType::VarChar:
+    case ColumnType::Memo: {
+      value.kind = Value::Kind::Text;
+      value.text = literal.text;
+      value.fromNumber = literal.kind == Literal::Kind::Number;
+      const std::size_t length = Utf16Length(value.text);
+      if (length > maxChars) {
+        Refuse(kStateTooLong, L"String data, right truncation", column, literal.text,
+               L"has " + std::to_wstring(length) + L" characters, more than the " + std::to_wstring(maxChars) +
+                   L" that fit");
+      }
+      break;
+    }
+  }
+  return value;
+}
+
+}  // namespace quillon::drivers::sql

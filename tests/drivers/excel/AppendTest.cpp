@@ -1,0 +1,211 @@
+// Adding sheets to workbooks that other programs wrote (the shared test data, copied to a scratch
+// folder first), and refusing files the driver must not write to.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "drivers/BuiltInDrivers.h"
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/Database.h"
+#include "platform/text/WideText.h"
+#include "tests/drivers/excel/XlsTestSupport.h"
+
+namespace quillon::drivers::excel {
+namespace {
+
+namespace fs = std::filesystem;
+using odbc::CDatabase;
+using odbc::CDBException;
+using testing::DumpXls;
+using testing::ScratchDir;
+
+const fs::path kTestData = fs::path(QUILLON_TESTDATA_DIR) / "xls";
+const char* const kWorkbooks[] = {"Formate.xls", "formula_test_sjmachin.xls", "namesdemo.xls", "picture_in_cell.xls",
+                                  "profiles.xls"};
+
+std::wstring Connect(const fs::path& file) {
+  return L"ODBC;DRIVER={Microsoft Excel Driver (*.xls)};DSN='';DBQ=" + text::Utf8ToWide(file.string());
+}
+
+fs::path CopyIn(const ScratchDir& dir, const std::string& name) {
+  const auto target = dir / name;
+  fs::copy_file(kTestData / name, target);
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  return target;
+}
+
+// The container's entries other than the workbook stream, with their sizes, as `gsf list` shows.
+std::vector<std::string> OtherEntries(const fs::path& file) {
+  const auto listing = testing::Run("gsf list " + testing::Quote(file.string()));
+  std::vector<std::string> entries;
+  std::istringstream in(listing.output);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("f ", 0) == 0 && line.find(" Workbook") == std::string::npos) {
+      entries.push_back(line);
+    }
+  }
+  return entries;
+}
+
+class AppendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(kTestData)) GTEST_SKIP() << "the shared test data is not at " << kTestData;
+    RegisterBuiltInDrivers();
+  }
+  ScratchDir m_dir;
+};
+
+TEST_F(AppendTest, NewSheetsKeepEverythingTheWorkbookHad) {
+  for (const char* name : kWorkbooks) {
+    SCOPED_TRACE(name);
+    const auto file = CopyIn(m_dir, name);
+    std::string error;
+    const auto before = DumpXls(file, &error);
+    ASSERT_FALSE(before.empty()) << error;
+    const auto entries = OtherEntries(file);
+    const std::string original = testing::ReadBytes(file);
+    const std::size_t sheets = std::count_if(before.begin(), before.end(), [](auto& l) { return l.rfind("sheet\t", 0) == 0; });
+    {
+      CDatabase db;
+      db.Open(nullptr, false, false, Connect(file));
+      db.ExecuteSQL(L"CREATE TABLE Results ([Name] TEXT,[Value] DOUBLE,[When] DATE)");
+      db.ExecuteSQL(L"INSERT INTO Results VALUES('Sheet1',1.25,'2024-03-05')");
+      db.ExecuteSQL(L"INSERT INTO Results VALUES('\u00e4\u00f6\u00fc \U0001F600',-3,NULL)");
+      // The file stays as it was until the connection ends.
+      EXPECT_EQ(testing::ReadBytes(file), original);
+      db.Close();
+    }
+    {
+      CDatabase db;  // and once more, over the driver's own output
+      db.Open(nullptr, false, false, Connect(file));
+      db.ExecuteSQL(L"CREATE TABLE Results_Sheet0 ([N] INTEGER)");
+      db.ExecuteSQL(L"INSERT INTO Results_Sheet0 VALUES(7)");
+    }
+    const auto after = DumpXls(file, &error);
+    ASSERT_FALSE(after.empty()) << error;
+    ASSERT_GE(after.size(), before.size());
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "existing cells changed";
+    const std::string s = std::to_string(sheets), t = std::to_string(sheets + 1);
+    const std::vector<std::string> added = {
+        "sheet\tResults\t3\t3", s + "\t0\t0\ttext\tName", s + "\t0\t1\ttext\tValue", s + "\t0\t2\ttext\tWhen",
+        s + "\t1\t0\ttext\tSheet1", s + "\t1\t1\tnumber\t1.25", s + "\t1\t2\tdate\t45356.0 2024-03-05 00:00:00",
+        s + "\t2\t0\ttext\t\xC3\xA4\xC3\xB6\xC3\xBC \xF0\x9F\x98\x80", s + "\t2\t1\tnumber\t-3.0",
+        "sheet\tResults_Sheet0\t2\t1", t + "\t0\t0\ttext\tN", t + "\t1\t0\tnumber\t7.0"};
+    EXPECT_EQ(std::vector<std::string>(after.begin() + static_cast<std::ptrdiff_t>(before.size()), after.end()), added);
+    EXPECT_EQ(OtherEntries(file), entries);
+  }
+}
+
+TEST_F(AppendTest, ExistingSheetsAreTablesThatExist) {
+  const auto file = CopyIn(m_dir, "namesdemo.xls");
+  const std::string original = testing::ReadBytes(file);
+  {
+    CDatabase db;
+    db.Open(nullptr, false, false, Connect(file));
+    try {
+      db.ExecuteSQL(L"CREATE TABLE [sheet1] ([A] TEXT)");
+      ADD_FAILURE() << "an existing sheet was created again";
+    } catch (const CDBException& e) {
+      EXPECT_EQ(e.m_strMessage, L"Table 'sheet1' already exists.");
+    }
+    EXPECT_THROW(db.ExecuteSQL(L"INSERT INTO [Seamus O'Reilly] VALUES(1)"), CDBException);
+  }
+  // Nothing was created, so nothing was written.
+  EXPECT_EQ(testing::ReadBytes(file), original);
+}
+
+TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
+  struct Case {
+    std::string name;
+    std::string content;
+    const wchar_t* reason;
+  };
+  std::vector<Case> cases = {
+      {"biff4.xls", testing::ReadBytes(kTestData / "biff4_no_format_no_window2.xls"), L"not a compound document"},
+      {"text.xls", "Name,Value\nx,1\n", L"not a compound document"},
+      {"empty.xls", "", L"not a compound document"},
+  };
+  // A compound document holding something else: take a workbook and rename its stream.
+  std::string renamed = testing::ReadBytes(kTestData / "namesdemo.xls");
+  const std::string from = {'W', 0, 'o', 0, 'r', 0, 'k', 0, 'b', 0, 'o', 0, 'o', 0, 'k', 0};
+  const std::string to = {'W', 0, 'o', 0, 'r', 0, 'k', 0, 'b', 0, 'o', 0, 'o', 0, 'x', 0};
+  renamed.replace(renamed.find(from), from.size(), to);
+  cases.push_back({"other.xls", renamed, L"without a workbook stream"});
+  // An Excel 5.0/95 book: the stream is called "Book" (the entry's name length at 64 follows).
+  constexpr std::size_t kEntryNameLength = 64;
+  std::string biff5 = renamed;
+  const std::string book = {'B', 0, 'o', 0, 'o', 0, 'k', 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const std::size_t entry = biff5.find(to);
+  biff5.replace(entry, book.size(), book);
+  biff5[entry + kEntryNameLength] = 10;
+  cases.push_back({"biff5.xls", biff5, L"BIFF5"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = m_dir / c.name;
+    { std::ofstream(file, std::ios::binary) << c.content; }
+    CDatabase db;
+    try {
+      db.Open(nullptr, false, false, Connect(file));
+      ADD_FAILURE() << "the file was accepted";
+      db.ExecuteSQL(L"CREATE TABLE T ([A] TEXT)");
+      db.Close();
+    } catch (const CDBException& e) {
+      EXPECT_NE(e.m_strMessage.find(c.reason), std::wstring::npos) << e.what();
+      EXPECT_NE(e.m_strMessage.find(text::Utf8ToWide(file.string())), std::wstring::npos) << e.what();
+    }
+    EXPECT_EQ(testing::ReadBytes(file), c.content);
+  }
+}
+
+TEST_F(AppendTest, AProcessKilledMidExportLeavesTheFileAsItWas) {
+  const auto file = CopyIn(m_dir, "profiles.xls");
+  const std::string original = testing::ReadBytes(file);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CDatabase db;
+    db.Open(nullptr, false, false, Connect(file));
+    db.ExecuteSQL(L"CREATE TABLE Results ([A] INTEGER)");
+    for (int i = 0; i < 1000; ++i) db.ExecuteSQL(L"INSERT INTO Results VALUES(" + std::to_wstring(i) + L")");
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(testing::ReadBytes(file), original);
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
+  if (std::string(QUILLON_SOFFICE).empty()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+  const auto file = CopyIn(m_dir, "Formate.xls");
+  const auto run = [this](const fs::path& input, const std::string& outName) {
+    return testing::Run(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=file://" +
+                            (m_dir / "profile").string() +
+                            " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,"
+                            "-1' --outdir " + testing::Quote((m_dir / outName).string()) + " " +
+                            testing::Quote(input.string()),
+                        true);
+  };
+  ASSERT_EQ(run(file, "before").status, 0);
+  {
+    CDatabase db;
+    db.Open(nullptr, false, false, Connect(file));
+    db.ExecuteSQL(L"CREATE TABLE [Neu] ([Name] TEXT,[Wert] DOUBLE)");
+    db.ExecuteSQL(L"INSERT INTO Neu VALUES('\u00c4pfel',2.5)");
+  }
+  const auto result = run(file, "after");
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(testing::ReadBytes(m_dir / "after" / "Formate-Neu.csv"), "Name,Wert\n\xC3\x84pfel,2.5\n");
+  for (const auto& entry : fs::directory_iterator(m_dir / "before")) {
+    EXPECT_EQ(testing::ReadBytes(m_dir / "after" / entry.path().filename()), testing::ReadBytes(entry.path()))
+        << entry.path().filename();
+  }
+}
+
+}  // namespace
+}  // namespace quillon::drivers::excel

@@ -1,0 +1,119 @@
+#include "drivers/sql/Statement.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::sql {
+namespace {
+
+CreateTable ParseCreate(std::wstring_view text) { return std::get<CreateTable>(Parse(text)); }
+Insert ParseInsert(std::wstring_view text) { return std::get<Insert>(Parse(text)); }
+
+// The message of the syntax error the statement raises; empty when it parses.
+std::wstring SyntaxError(std::wstring_view text) {
+  try {
+    Parse(text);
+  } catch (const odbc::CDBException& e) {
+    EXPECT_EQ(e.m_strSqlState, L"42000");
+    return e.m_strMessage;
+  }
+  return {};
+}
+
+TEST(StatementTest, CreateTableAsTheStatementBuilderWritesIt) {
+  const auto create = ParseCreate(L"CREATE TABLE dbo_Orders ([ID] INTEGER,[Name] VARCHAR(50),'Unit Price' DOUBLE,"
+                                  L"[Pct%] TEXT,'R&D' MEMO,[On] BIT,[Qty] SMALLINT,[When] DATE);");
+  EXPECT_EQ(create.table, L"dbo_Orders");
+  ASSERT_EQ(create.columns.size(), 8u);
+  const std::pair<std::wstring, ColumnType> expected[] = {
+      {L"ID", ColumnType::Integer}, {L"Name", ColumnType::VarChar}, {L"Unit Price", ColumnType::Double},
+      {L"Pct%", ColumnType::Text},  {L"R&D", ColumnType::Memo},     {L"On", ColumnType::Bit},
+      {L"Qty", ColumnType::SmallInt}, {L"When", ColumnType::Date}};
+  for (std::size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(create.columns[i].name, expected[i].first);
+    EXPECT_EQ(create.columns[i].type, expected[i].second);
+  }
+  EXPECT_EQ(create.columns[1].length, 50);
+  EXPECT_EQ(create.columns[3].length, 255);
+  EXPECT_EQ(create.columns[0].length, 0);
+}
+
+TEST(StatementTest, NamesInEveryQuotingAndKeywordsInAnyCase) {
+  auto create = ParseCreate(L"  create   table [My Table] ( \"a \"\"b\"\"\" text , 'it''s' varChar( 7 ) , plain Date ) ");
+  EXPECT_EQ(create.table, L"My Table");
+  EXPECT_EQ(create.columns[0].name, L"a \"b\"");
+  EXPECT_EQ(create.columns[1].name, L"it's");
+  EXPECT_EQ(create.columns[1].length, 7);
+  EXPECT_EQ(create.columns[2].name, L"plain");
+  // A bare table name runs up to the column list, blanks inside included.
+  EXPECT_EQ(ParseCreate(L"CREATE TABLE Sales 2024 ([a] TEXT)").table, L"Sales 2024");
+  EXPECT_EQ(ParseCreate(L"CREATE TABLE 'x y'([a] TEXT)").table, L"x y");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO Sales 2024 VALUES(1)").table, L"Sales 2024");
+  EXPECT_EQ(ParseInsert(L"insert into [Results_Sheet0] values (1)").table, L"Results_Sheet0");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO \"q\"\"t\" VALUES(1);").table, L"q\"t");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO Tab_VALUES VALUES(1)").table, L"Tab_VALUES");
+  // A name that only starts quoted is read bare, as the export puts it in.
+  EXPECT_EQ(ParseCreate(L"CREATE TABLE \"dbo\"_\"Orders\" ([a] TEXT)").table, L"\"dbo\"_\"Orders\"");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO [dbo]_[Order Details] VALUES(1)").table, L"[dbo]_[Order Details]");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO dbo_[Order Details] VALUES(1)").table, L"dbo_[Order Details]");
+}
+
+TEST(StatementTest, LiteralsKeepNumbersAsWrittenAndUndoubleApostrophes) {
+  const auto insert = ParseInsert(
+      L"INSERT INTO T VALUES(NULL,null,-12,+3.5,1e-07,-2.5E+300,.5,7.,'it''s','','NULL','a,b)c','\U0001F600');");
+  ASSERT_EQ(insert.values.size(), 13u);
+  EXPECT_EQ(insert.values[0].kind, Literal::Kind::Null);
+  EXPECT_EQ(insert.values[1].kind, Literal::Kind::Null);
+  const wchar_t* numbers[] = {L"-12", L"+3.5", L"1e-07", L"-2.5E+300", L".5", L"7."};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(insert.values[2 + i].kind, Literal::Kind::Number);
+    EXPECT_EQ(insert.values[2 + i].text, numbers[i]);
+  }
+  EXPECT_EQ(insert.values[8].text, L"it's");
+  EXPECT_EQ(insert.values[9].kind, Literal::Kind::Text);
+  EXPECT_EQ(insert.values[9].text, L"");
+  EXPECT_EQ(insert.values[10].kind, Literal::Kind::Text);
+  EXPECT_EQ(insert.values[10].text, L"NULL");
+  EXPECT_EQ(insert.values[11].text, L"a,b)c");
+  EXPECT_EQ(insert.values[12].text, L"\U0001F600");
+}
+
+TEST(StatementTest, SyntaxErrorsNameTheProblemAndPosition) {
+  struct Case {
+    const wchar_t* sql;
+    const wchar_t* expected;  // a part of the message
+  };
+  const Case cases[] = {
+      {L"SELECT * FROM t", L"at character 1: expected CREATE TABLE or INSERT INTO"},
+      {L"CREATE TABLES t (a TEXT)", L"at character 8: expected TABLE"},
+      {L"CREATE TABLE t (a TEXT", L"at character 23: expected ',' or ')' after a column definition"},
+      {L"CREATE TABLE t (a CHAR)", L"at character 19: expected a column type"},
+      {L"CREATE TABLE t (a VARCHAR(0))", L"at character 27: the length of VARCHAR must be from 1 to 255"},
+      {L"CREATE TABLE t (a VARCHAR(256))", L"the length of VARCHAR must be from 1 to 255"},
+      {L"CREATE TABLE t ()", L"expected a column name"},
+      {L"CREATE TABLE t ([a TEXT)", L"at character 17: the column name is not closed"},
+      {L"CREATE TABLE t ([] TEXT)", L"the column name is empty"},
+      {L"CREATE TABLE (a TEXT)", L"expected a table name"},
+      {L"CREATE TABLE t (a TEXT) x", L"at character 25: unexpected text after the end"},
+      {L"CREATE TABLE t (a TEXT);;", L"unexpected text after the end"},
+      {L"INSERT INTO t VALUES(1,)", L"at character 24: expected a value"},
+      {L"INSERT INTO t VALUES(1 2)", L"at character 24: expected ',' or ')' after a value"},
+      {L"INSERT INTO t VALUES('abc)", L"at character 22: the text value is not closed"},
+      {L"INSERT INTO t VALUES(1e)", L"expected the digits of an exponent"},
+      {L"INSERT INTO t VALUES(12abc)", L"unexpected character in a number"},
+      {L"INSERT INTO t VALUES(1.2.3)", L"unexpected character in a number"},
+      {L"INSERT INTO t VALUES(inf)", L"expected a value"},
+      {L"INSERT INTO t (a) VALUES(1)", L"expected VALUES"},
+      {L"INSERT INTO t", L"expected VALUES"},
+      {L"INSERT INTO t VALUES(", L"found the end of the statement"},
+      {L"INSERT INTO t VALUES(", L"INSERT INTO statement"},
+  };
+  for (const auto& c : cases) {
+    const std::wstring message = SyntaxError(c.sql);
+    EXPECT_NE(message.find(c.expected), std::wstring::npos) << c.sql << L"\n" << message;
+  }
+}
+
+}  // namespace
+}  // namespace quillon::drivers::sql

@@ -1,0 +1,122 @@
+#include "drivers/sql/ValueCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::sql {
+namespace {
+
+Literal Number(std::wstring text) { return {Literal::Kind::Number, std::move(text)}; }
+Literal Text(std::wstring text) { return {Literal::Kind::Text, std::move(text)}; }
+ColumnDef Column(ColumnType type, int length = 0) { return {L"C", type, length}; }
+
+// The SQLSTATE the check raises; empty when the value is accepted.
+std::wstring Refusal(const Literal& literal, const ColumnDef& column, std::size_t maxChars = 255) {
+  try {
+    CheckValue(literal, column, maxChars);
+  } catch (const odbc::CDBException& e) {
+    EXPECT_NE(e.m_strMessage.find(L"column 'C'"), std::wstring::npos) << e.m_strMessage;
+    return e.m_strSqlState;
+  }
+  return {};
+}
+
+TEST(ValueCheckTest, NumbersInNumberColumns) {
+  EXPECT_EQ(CheckValue(Number(L"-2.5e3"), Column(ColumnType::Double), 0).number, -2500.0);
+  EXPECT_EQ(CheckValue(Number(L"1e-400"), Column(ColumnType::Double), 0).number, 0.0);  // underflow reads as 0
+  EXPECT_EQ(Refusal(Number(L"1e400"), Column(ColumnType::Double)), L"22003");
+  EXPECT_EQ(CheckValue(Number(L"32767"), Column(ColumnType::SmallInt), 0).number, 32767);
+  EXPECT_EQ(CheckValue(Number(L"-32768"), Column(ColumnType::SmallInt), 0).number, -32768);
+  EXPECT_EQ(Refusal(Number(L"32768"), Column(ColumnType::SmallInt)), L"22003");
+  EXPECT_EQ(Refusal(Number(L"-32769"), Column(ColumnType::SmallInt)), L"22003");
+  EXPECT_EQ(CheckValue(Number(L"2147483647"), Column(ColumnType::Integer), 0).number, 2147483647.0);
+  EXPECT_EQ(Refusal(Number(L"2147483648"), Column(ColumnType::Integer)), L"22003");
+  EXPECT_EQ(CheckValue(Number(L"-2147483648"), Column(ColumnType::Integer), 0).number, -2147483648.0);
+  // Whole-number columns round, halves away from zero, before the range check.
+  EXPECT_EQ(CheckValue(Number(L"2.5"), Column(ColumnType::Integer), 0).number, 3);
+  EXPECT_EQ(CheckValue(Number(L"-2.5"), Column(ColumnType::SmallInt), 0).number, -3);
+  EXPECT_EQ(Refusal(Number(L"32767.5"), Column(ColumnType::SmallInt)), L"22003");
+  // Quoted numbers are converted; other text is a type mismatch.
+  EXPECT_EQ(CheckValue(Text(L" 42 "), Column(ColumnType::Integer), 0).number, 42);
+  EXPECT_EQ(CheckValue(Text(L"0.25"), Column(ColumnType::Double), 0).number, 0.25);
+  for (const wchar_t* bad : {L"abc", L"", L"1,5", L"0x10", L"1 2", L"inf", L"nan", L"--1"}) {
+    EXPECT_EQ(Refusal(Text(bad), Column(ColumnType::Double)), L"22018") << bad;
+  }
+  EXPECT_EQ(CheckValue(Literal{}, Column(ColumnType::SmallInt), 0).kind, Value::Kind::Null);
+}
+
+TEST(ValueCheckTest, BitTakesNumbersAndTrueFalse) {
+  EXPECT_EQ(CheckValue(Number(L"0"), Column(ColumnType::Bit), 0).number, 0);
+  EXPECT_EQ(CheckValue(Number(L"1"), Column(ColumnType::Bit), 0).number, 1);
+  EXPECT_EQ(CheckValue(Number(L"-7.5"), Column(ColumnType::Bit), 0).number, 1);
+  EXPECT_EQ(CheckValue(Text(L"True"), Column(ColumnType::Bit), 0).number, 1);
+  EXPECT_EQ(CheckValue(Text(L"false"), Column(ColumnType::Bit), 0).number, 0);
+  EXPECT_EQ(CheckValue(Text(L"0"), Column(ColumnType::Bit), 0).kind, Value::Kind::Boolean);
+  EXPECT_EQ(Refusal(Text(L"yes please"), Column(ColumnType::Bit)), L"22018");
+}
+
+TEST(ValueCheckTest, TextLengthCountsUtf16Units) {
+  const std::wstring bmp(255, L'x');
+  EXPECT_EQ(CheckValue(Text(bmp), Column(ColumnType::Text, 255), 255).text, bmp);
+  EXPECT_EQ(Refusal(Text(bmp + L"x"), Column(ColumnType::Text, 255), 255), L"22001");
+  // Two characters outside the BMP are four UTF-16 units.
+  EXPECT_EQ(Refusal(Text(L"\U0001F600\U0001F600"), Column(ColumnType::VarChar, 3), 3), L"22001");
+  EXPECT_EQ(CheckValue(Text(L"\U0001F600x"), Column(ColumnType::VarChar, 3), 3).kind, Value::Kind::Text);
+  // A number literal in a text column stays its text.
+  const Literal number = Number(L"00123.40");
+  const auto value = CheckValue(number, Column(ColumnType::Text, 255), 255);
+  EXPECT_EQ(value.kind, Value::Kind::Text);
+  EXPECT_TRUE(value.fromNumber);
+  EXPECT_EQ(value.text, L"00123.40");
+}
+
+TEST(ValueCheckTest, DatesInTheThreeFormsAreValidatedAsRealDays) {
+  const auto serial = [](const wchar_t* text) {
+    return CheckValue(Text(text), Column(ColumnType::Date), 0).number;
+  };
+  EXPECT_EQ(serial(L"1899-12-30"), 0);
+  EXPECT_EQ(serial(L"1900-03-01"), 61);
+  EXPECT_EQ(serial(L"2024-03-05"), 45356);
+  EXPECT_EQ(serial(L"5.3.2024"), 45356);
+  EXPECT_EQ(serial(L"3/5/2024"), 45356);
+  EXPECT_EQ(serial(L"05.03.2024 07:08:09"), serial(L"2024-3-5 7:8:9"));
+  EXPECT_DOUBLE_EQ(serial(L"5.3.2024 7:8:9"), 45356 + (7 * 3600 + 8 * 60 + 9) / 86400.0);
+  EXPECT_DOUBLE_EQ(serial(L"12/31/9999 23:59"), 2958465 + (23 * 60 + 59) / 1440.0);
+  EXPECT_EQ(serial(L"29.2.2024"), serial(L"2024-02-29"));
+  EXPECT_EQ(serial(L"1.1.100"), -657434);
+  for (const wchar_t* bad : {L"29.2.2023", L"2023-02-29", L"31.4.2024", L"2024-13-01", L"13/13/2024", L"1900-02-29",
+                             L"5.3.2024 24:00", L"5.3.2024 7:60", L"5.3.2024 7:8:60", L"5.3.2024 7", L"5.3.99",
+                             L"2024-03-05T07:08", L"5.3.2024 7:8:9.5", L"yesterday", L"", L"123.3.2024",
+                             L"1.1.10000", L"5.3.2024x"}) {
+    EXPECT_EQ(Refusal(Text(bad), Column(ColumnType::Date)), L"22007") << bad;
+  }
+  EXPECT_EQ(CheckValue(Number(L"45356.5"), Column(ColumnType::Date), 0).number, 45356.5);
+  EXPECT_EQ(Refusal(Number(L"3000000"), Column(ColumnType::Date)), L"22008");
+
+  for (const wchar_t* text : {L"1900-01-01", L"1900-02-28 23:59:59", L"2000-02-29 12:00", L"9999-12-31 23:59:59",
+                              L"0100-01-01"}) {
+    DateTime parsed;
+    ASSERT_TRUE(ParseDateTime(text, parsed)) << text;
+    const DateTime back = FromDateSerial(DateSerial(parsed));
+    EXPECT_EQ(std::tie(back.year, back.month, back.day, back.hour, back.minute, back.second),
+              std::tie(parsed.year, parsed.month, parsed.day, parsed.hour, parsed.minute, parsed.second))
+        << text;
+  }
+}
+
+TEST(ValueCheckTest, SignificantDigitsOfNumberLiterals) {
+  EXPECT_EQ(SignificantDigits(L"123456789012345"), 15);
+  EXPECT_EQ(SignificantDigits(L"-1234567890123456"), 16);
+  EXPECT_EQ(SignificantDigits(L"0.000123"), 3);
+  EXPECT_EQ(SignificantDigits(L"1.2300"), 3);
+  EXPECT_EQ(SignificantDigits(L"1200"), 4);
+  EXPECT_EQ(SignificantDigits(L"1.5e300"), 2);
+  EXPECT_EQ(SignificantDigits(L"0"), 0);
+  EXPECT_EQ(SignificantDigits(L"100.0"), 3);
+}
+
+}  // namespace
+}  // namespace quillon::drivers::sql
