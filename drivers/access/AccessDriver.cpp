@@ -1,0 +1,152 @@
+#include "drivers/access/AccessDriver.h"
+
+#include <cmath>
+#include <map>
+
+#include "drivers/access/AccessDatabase.h"
+#include "drivers/sql/Statement.h"
+#include "drivers/sql/ValueCheck.h"
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/Installer.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+constexpr std::wstring_view kCreateDbKey = L"CREATE_DB";
+constexpr std::wstring_view kDatabaseKey = L"DBQ";
+// A Memo holds up to 16 MB of text bytes.
+constexpr std::size_t kMemoMaxChars = jet4::long_value::kMaxLength / 2;
+
+std::filesystem::path ToPath(std::wstring_view path) { return std::filesystem::path(text::WideToUtf8(path)); }
+
+FieldSpec ToField(const drivers::sql::ColumnDef& column) {
+  using drivers::sql::ColumnType;
+  FieldSpec field;
+  field.name = text::WideToUtf16(column.name);
+  switch (column.type) {
+    case ColumnType::Text:
+    case ColumnType::VarChar:
+      field.type = jet4::ColumnType::Text;
+      field.maxChars = static_cast<std::uint16_t>(column.length > 0 ? column.length : drivers::sql::kTextColumnLength);
+      break;
+    case ColumnType::Memo: field.type = jet4::ColumnType::Memo; break;
+    case ColumnType::Double: field.type = jet4::ColumnType::Double; break;
+    case ColumnType::Bit: field.type = jet4::ColumnType::Bit; break;
+    case ColumnType::Integer: field.type = jet4::ColumnType::Long; break;
+    case ColumnType::SmallInt: field.type = jet4::ColumnType::Integer; break;
+    case ColumnType::Date: field.type = jet4::ColumnType::DateTime; break;
+  }
+  return field;
+}
+
+// A date serial as Jet stores it: before 1899-12-30 the fraction counts forward from the
+// (negative) day, so the serial's day and time are taken apart and put back together.
+double ToJetDate(double serial) {
+  if (serial >= 0) return serial;
+  const auto dt = drivers::sql::FromDateSerial(serial);
+  return JetDate(dt.year, dt.month, dt.day, dt.hour, dt.minute, dt.second);
+}
+
+Value ToValue(const drivers::sql::Value& value, jet4::ColumnType type) {
+  using Kind = drivers::sql::Value::Kind;
+  switch (value.kind) {
+    case Kind::Null: return Value::Null();
+    case Kind::Boolean: return Value::Int(value.number != 0 ? 1 : 0);
+    case Kind::Date: return Value::Real(ToJetDate(value.number));
+    case Kind::Number:
+      if (type == jet4::ColumnType::Double) return Value::Real(value.number);
+      return Value::Int(static_cast<std::int64_t>(std::llround(value.number)));
+    case Kind::Text: return Value::Str(text::WideToUtf16(value.text));
+  }
+  return Value::Null();
+}
+
+class AccessConnection : public odbc::IDriverConnection {
+ public:
+  explicit AccessConnection(const std::filesystem::path& path) : m_database(path) {}
+
+  void ExecuteSQL(std::wstring_view statement) override {
+    const auto parsed = drivers::sql::Parse(statement);
+    if (const auto* create = std::get_if<drivers::sql::CreateTable>(&parsed)) {
+      std::vector<FieldSpec> fields;
+      for (const auto& column : create->columns) fields.push_back(ToField(column));
+      const auto name = text::WideToUtf16(create->table);
+      m_database.CreateTable(name, fields);
+      m_columns[text::AsciiUpper(create->table)] = create->columns;
+      return;
+    }
+    const auto& insert = std::get<drivers::sql::Insert>(parsed);
+    const auto name = text::WideToUtf16(insert.table);
+    const TableDefinition* table = m_database.FindTable(name);
+    const auto columns = m_columns.find(text::AsciiUpper(insert.table));
+    if (table == nullptr || columns == m_columns.end()) {
+      m_database.Insert(name, {});  // reports the missing table
+      return;
+    }
+    if (insert.values.size() != columns->second.size()) {
+      throw odbc::CDBException(L"Number of query values and destination fields are not the same.", L"21S01");
+    }
+    m_values.clear();
+    for (std::size_t i = 0; i < insert.values.size(); ++i) {
+      const auto& column = columns->second[i];
+      const std::size_t maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
+                                   : column.length > 0 ? static_cast<std::size_t>(column.length)
+                                                       : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
+      m_values.push_back(ToValue(drivers::sql::CheckValue(insert.values[i], column, maxChars), table->columns[i].type));
+    }
+    m_database.Insert(name, m_values);
+  }
+
+  void Close() override { m_database.Close(); }
+
+ private:
+  AccessDatabase m_database;
+  std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
+  std::vector<Value> m_values;
+};
+
+}  // namespace
+
+std::wstring CreateDbPath(std::wstring_view entry) {
+  const auto equals = entry.find(L'=');
+  if (equals == std::wstring_view::npos) return {};
+  std::wstring_view key = entry.substr(0, equals);
+  while (!key.empty() && key.back() == L' ') key.remove_suffix(1);
+  while (!key.empty() && key.front() == L' ') key.remove_prefix(1);
+  if (!text::EqualsIgnoreAsciiCase(key, kCreateDbKey)) return {};
+  std::wstring_view value = entry.substr(equals + 1);
+  while (!value.empty() && value.front() == L' ') value.remove_prefix(1);
+  if (!value.empty() && value.front() == L'"') {
+    const auto close = value.rfind(L'"');
+    if (close == 0) return std::wstring(value.substr(1));
+    return std::wstring(value.substr(1, close - 1));
+  }
+  if (!value.empty() && value.back() == L';') value.remove_suffix(1);
+  return std::wstring(value);
+}
+
+std::unique_ptr<odbc::IDriverConnection> AccessDriver::Connect(const odbc::ConnectString& connect) {
+  const auto path = connect.Get(kDatabaseKey);
+  if (!path || path->empty()) {
+    throw odbc::CDBException(L"The connect string names no database file (DBQ)", L"IM007");
+  }
+  return std::make_unique<AccessConnection>(ToPath(*path));
+}
+
+bool AccessDriver::ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes) {
+  if (request != odbc::ODBC_ADD_DSN) return false;
+  for (const auto& entry : attributes) {
+    const std::wstring path = CreateDbPath(entry);
+    if (path.empty()) continue;
+    try {
+      AccessDatabase::Create(ToPath(path));
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,103 @@
+#include "drivers/access/UsageMap.h"
+
+#include "drivers/access/DataPage.h"
+#include "drivers/access/Jet4Format.h"
+#include "drivers/access/PageFile.h"
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+namespace um = jet4::usage_map;
+
+[[noreturn]] void ThrowDamaged() { throw odbc::CDBException(L"The database holds a damaged usage map", L"HY000"); }
+
+void AddBitmapPages(const std::uint8_t* bitmap, std::size_t bytes, std::uint32_t first, std::vector<std::uint32_t>& out) {
+  for (std::size_t i = 0; i < bytes; ++i) {
+    if (bitmap[i] == 0) continue;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      if (bitmap[i] & (1u << bit)) out.push_back(first + static_cast<std::uint32_t>(i * 8 + bit));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EmptyReferenceMap() {
+  std::vector<std::uint8_t> row(um::kRowSize, 0);
+  row[0] = um::kReference;
+  return row;
+}
+
+std::vector<std::uint8_t> EmptyInlineMap() {
+  std::vector<std::uint8_t> row(um::kRowSize, 0);
+  row[0] = um::kInline;
+  return row;
+}
+
+std::vector<std::uint32_t> MapPages(const PageFile& file, std::uint32_t rowPointer) {
+  Page page{};
+  const std::uint32_t mapPage = rowPointer >> 8;
+  if (mapPage == 0 || mapPage >= file.PageCount()) ThrowDamaged();
+  file.Read(mapPage, page);
+  const auto row = RowAt(page, static_cast<std::uint16_t>(rowPointer & 0xFF));
+  if (row.empty()) ThrowDamaged();
+  std::vector<std::uint32_t> pages;
+  if (row[0] == um::kInline) {
+    if (row.size() < um::kInlineBitmapOffset) ThrowDamaged();
+    AddBitmapPages(row.data() + um::kInlineBitmapOffset, row.size() - um::kInlineBitmapOffset,
+                   GetU32(row.data() + um::kInlineStartOffset), pages);
+  } else if (row[0] == um::kReference) {
+    const std::vector<std::uint8_t> copy(row.begin(), row.end());
+    Page bitmap{};
+    for (std::size_t i = 0; i < (copy.size() - 1) / 4; ++i) {
+      const std::uint32_t bitmapPage = GetU32(&copy[1 + 4 * i]);
+      if (bitmapPage == 0) continue;
+      if (bitmapPage >= file.PageCount()) ThrowDamaged();
+      file.Read(bitmapPage, bitmap);
+      if (bitmap[0] != jet4::page_type::kUsageBitmap) ThrowDamaged();
+      AddBitmapPages(bitmap.data() + um::kBitmapPageHeader, jet4::kPageSize - um::kBitmapPageHeader,
+                     static_cast<std::uint32_t>(i * um::kPagesPerBitmapPage), pages);
+    }
+  } else {
+    ThrowDamaged();
+  }
+  return pages;
+}
+
+bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) {
+  Page mapPage{};
+  const std::uint32_t mapPageNumber = rowPointer >> 8;
+  file.Read(mapPageNumber, mapPage);
+  auto row = RowAt(mapPage, static_cast<std::uint16_t>(rowPointer & 0xFF));
+  if (row.empty()) ThrowDamaged();
+  if (row[0] == um::kInline) {
+    const std::uint32_t first = GetU32(row.data() + um::kInlineStartOffset);
+    const std::size_t bits = (row.size() - um::kInlineBitmapOffset) * 8;
+    if (page < first || page - first >= bits) return false;
+    const std::uint32_t bit = page - first;
+    row[um::kInlineBitmapOffset + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+    file.Write(mapPageNumber, mapPage);
+    return true;
+  }
+  if (row[0] != um::kReference) ThrowDamaged();
+  const std::size_t index = page / um::kPagesPerBitmapPage;
+  if (1 + 4 * (index + 1) > row.size()) return false;
+  std::uint32_t bitmapPage = GetU32(row.data() + 1 + 4 * index);
+  Page bitmap{};
+  if (bitmapPage == 0) {
+    bitmapPage = file.Allocate();
+    bitmap[0] = jet4::page_type::kUsageBitmap;
+    bitmap[1] = 0x01;
+    PutU32(row.data() + 1 + 4 * index, bitmapPage);
+    file.Write(mapPageNumber, mapPage);
+  } else {
+    file.Read(bitmapPage, bitmap);
+  }
+  const std::size_t bit = page % um::kPagesPerBitmapPage;
+  bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+  file.Write(bitmapPage, bitmap);
+  return true;
+}
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,27 @@
+// Usage maps: the rows that say which pages a table owns. An inline map (type 0) is a first
+// page and a bitmap in the row itself; a reference map (type 1) lists bitmap pages, each
+// covering the next (4096 - 4) x 8 pages of the file. Readers find a table's data pages only
+// through its map.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "drivers/access/Bytes.h"
+
+namespace quillon::drivers::access {
+
+class PageFile;
+
+// An empty reference map row / an empty inline map row.
+std::vector<std::uint8_t> EmptyReferenceMap();
+std::vector<std::uint8_t> EmptyInlineMap();
+
+// The pages listed in the map stored at `rowPointer` (page << 8 | row).
+std::vector<std::uint32_t> MapPages(const PageFile& file, std::uint32_t rowPointer);
+
+// Adds `page` to the map at `rowPointer`, allocating a bitmap page when a reference map needs
+// one. False when an inline map cannot reach the page.
+bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page);
+
+}  // namespace quillon::drivers::access
