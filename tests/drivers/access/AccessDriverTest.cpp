@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "drivers/access/AccessDriver.h"
@@ -79,6 +80,144 @@ TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
       << reader;
   EXPECT_NE(reader.find("\"Notes\":\"it's 😀\""), std::string::npos) << reader;
   EXPECT_NE(reader.find("\"read\":4"), std::string::npos) << reader;
+}
+
+TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
+  const auto file = m_dir / "many.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  constexpr int kRows = 100000;
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    Execute(db, L"CREATE TABLE Big (Id INTEGER, Label VARCHAR(40), Amount DOUBLE)");
+    for (int i = 0; i < kRows; ++i) {
+      Execute(db, L"INSERT INTO Big VALUES(" + std::to_wstring(i) + L", 'row " + std::to_wstring(i) + L"', " +
+                      std::to_wstring(i) + L".25)");
+    }
+  }  // destruction writes the file out
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Big").out, std::to_string(kRows) + "\n");
+  const auto csv = Shell("mdb-export -H " + Quote(file) + " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
+                         "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'").out;
+  EXPECT_EQ(csv, "100000 0\n");
+  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  const std::string reader = MdbReader(file, "Big");
+  EXPECT_NE(reader.find("\"tables\":{\"Big\":100000}"), std::string::npos) << reader.substr(0, 300);
+  EXPECT_NE(reader.find("\"read\":100000"), std::string::npos) << reader.substr(reader.size() - 300);
+  EXPECT_NE(reader.find("{\"Id\":99999,\"Label\":\"row 99999\",\"Amount\":99999.25}"), std::string::npos);
+}
+
+TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
+  const auto file = m_dir / "memo.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  // Inline, one long-value row, chains over several pages; plain and two-byte text.
+  const std::vector<std::size_t> lengths = {10, 900, 3000, 4100, 20000, 150000};
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    Execute(db, L"CREATE TABLE Notes (N INTEGER, Body MEMO, Tail VARCHAR(5))");
+    int n = 0;
+    for (const std::size_t length : lengths) {
+      std::wstring ascii(length, L'x');
+      for (std::size_t i = 0; i < length; i += 97) ascii[i] = static_cast<wchar_t>(L'a' + (i / 97) % 26);
+      Execute(db, L"INSERT INTO Notes VALUES(" + std::to_wstring(n++) + L", '" + ascii + L"', 'end')");
+      std::wstring wide;
+      while (wide.size() < length) wide += L"Ж😀";
+      Execute(db, L"INSERT INTO Notes VALUES(" + std::to_wstring(n++) + L", '" + wide + L"', 'end')");
+    }
+  }
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Notes").out, std::to_string(lengths.size() * 2) + "\n");
+  // mdbtools: the ASCII memos, character for character (its export shows the others as '?').
+  const auto lengthsSeen = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 % 2 == 0 "
+                                 "{ print length($2), $3 }'").out;
+  EXPECT_EQ(lengthsSeen, "10 end\n900 end\n3000 end\n4100 end\n20000 end\n150000 end\n");
+  const auto body = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 == 10 { print $2 }'").out;
+  std::string expected(150000, 'x');
+  for (std::size_t i = 0; i < expected.size(); i += 97) expected[i] = static_cast<char>('a' + (i / 97) % 26);
+  EXPECT_EQ(body, expected + "\n");
+  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  const std::string reader = MdbReader(file, "Notes");
+  std::string wide;
+  for (int i = 0; i < 10000; ++i) wide += "Ж😀";  // the 20000-character value of row 9
+  EXPECT_NE(reader.find("\"N\":9,\"Body\":\"" + wide + "\""), std::string::npos);
+  EXPECT_NE(reader.find("\"N\":10,\"Body\":\"" + expected + "\""), std::string::npos);
+}
+
+// Everything mdbtools sees in a database: table list, and every table's schema and rows.
+std::string Everything(const std::filesystem::path& file) {
+  std::string out = Shell("mdb-tables -1 " + Quote(file)).out;
+  std::istringstream tables(out);
+  for (std::string table; std::getline(tables, table);) {
+    out += "== " + table + "\n" + Shell("mdb-schema -T " + Quote(table) + " " + Quote(file) + " access").out +
+           Shell("mdb-export " + Quote(file) + " " + Quote(table)).out;
+  }
+  return out;
+}
+
+TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
+  const auto file = m_dir / "shared.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  for (int t = 0; t < 4; ++t) {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    const std::wstring name = L"T" + std::to_wstring(t);
+    Execute(db, L"CREATE TABLE " + name + L" (Id INTEGER, Word VARCHAR(20))");
+    for (int i = 0; i < 500 * (t + 1); ++i) {
+      Execute(db, L"INSERT INTO " + name + L" VALUES(" + std::to_wstring(i) + L", 'w" + std::to_wstring(t) + L"')");
+    }
+    EXPECT_THROW(Execute(db, L"CREATE TABLE t0 (X INTEGER)"), CDBException);
+    db.Close();
+  }
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, "T0\nT1\nT2\nT3\n");
+  for (int t = 0; t < 4; ++t) {
+    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " T" + std::to_string(t)).out, std::to_string(500 * (t + 1)) + "\n");
+  }
+  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  EXPECT_NE(MdbReader(file).find("{\"tables\":{\"T0\":500,\"T1\":1000,\"T2\":1500,\"T3\":2000}"), std::string::npos);
+}
+
+TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) {
+  const std::filesystem::path testdata = QUILLON_TESTDATA_DIR "/jet4";
+  if (!std::filesystem::is_directory(testdata)) GTEST_SKIP() << "no Access test files at " << testdata;
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(testdata)) {
+    if (entry.path().extension() != ".mdb") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    const auto file = m_dir / entry.path().filename().string();
+    std::filesystem::copy_file(entry.path(), file);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    const std::string before = Everything(file);
+    const std::string readerBefore = HaveMdbReader() ? MdbReader(file) : "";
+    {
+      CDatabase db;
+      db.OpenEx(ConnectString(file));
+      Execute(db, L"CREATE TABLE [Quillon Export] (Id INTEGER, Word TEXT, Note MEMO, Day DATE)");
+      for (int i = 0; i < 3000; ++i) {
+        Execute(db, L"INSERT INTO [Quillon Export] VALUES(" + std::to_wstring(i) + L", 'word " + std::to_wstring(i) +
+                        L"', '" + std::wstring(static_cast<std::size_t>(i % 7) * 700, L'm') + L"', '2001-02-03')");
+      }
+      db.Close();
+    }
+    const std::string after = Everything(file);
+    const std::string added = "== Quillon Export\n";
+    ASSERT_NE(after.find(added), std::string::npos) << after.substr(0, 400);
+    // The old tables read exactly as before; the new one is listed last and holds its rows.
+    std::string expected = before;
+    const auto listEnd = before.find("== ");
+    expected.insert(listEnd == std::string::npos ? before.size() : listEnd, "Quillon Export\n");
+    EXPECT_EQ(after.substr(0, after.find(added)), expected);
+    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'Quillon Export'").out, "3000\n");
+    if (HaveMdbReader()) {
+      std::string readerAfter = MdbReader(file);
+      const std::string listed = "\"Quillon Export\":3000}";
+      auto at = readerAfter.find(listed);
+      ASSERT_NE(at, std::string::npos) << readerAfter;
+      std::size_t length = listed.size() - 1;
+      if (at > 0 && readerAfter[at - 1] == ',') --at, ++length;
+      EXPECT_EQ(readerAfter.erase(at, length), readerBefore);
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 0);
 }
 
 }  // namespace
