@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <vector>
 #include <sstream>
 #include <string>
 
 #include "drivers/access/AccessDriver.h"
+#include "drivers/access/HeaderPage.h"
+#include "drivers/access/Jet4Format.h"
+#include "platform/odbc/Installer.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
@@ -218,6 +223,154 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     ++checked;
   }
   EXPECT_GT(checked, 0);
+}
+
+std::wstring ErrorOf(CDatabase& db, const std::wstring& sql) {
+  try {
+    db.ExecuteSQL(sql);
+  } catch (const CDBException& e) {
+    return e.m_strMessage + L" [" + e.m_strSqlState + L"]";
+  }
+  return L"(accepted)";
+}
+
+bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
+
+TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
+  const auto file = m_dir / "limits.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  CDatabase db;
+  db.OpenEx(ConnectString(file));
+  Execute(db, L"CREATE TABLE L (S SMALLINT, I INTEGER, V VARCHAR(3), D DATE, B BIT, X DOUBLE)");
+  Execute(db, L"INSERT INTO L VALUES(1, 1, 'abc', '2020-01-01', 1, 1)");
+  EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(32768, 1, 'a', NULL, 0, 0)"), L"[22003]"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(1, 2147483648, 'a', NULL, 0, 0)"), L"[22003]"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(1, 1, 'abcd', NULL, 0, 0)"), L"[22001]"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(1, 'many', 'a', NULL, 0, 0)"), L"[22018]"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(1, 1, 'a', '2023-02-30', 0, 0)"), L"[22007]"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(1, 1, 'a')"), L"Number of query values"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO Nowhere VALUES(1)"), L"'Nowhere' does not exist"));
+  EXPECT_EQ(ErrorOf(db, L"CREATE TABLE l (A INTEGER)"), L"Table 'l' already exists. [42S01]");
+  EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE [a.b] (A INTEGER)"), L"not a valid table name"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE Twice (A INTEGER, a TEXT)"), L"appears twice"));
+  std::wstring columns;
+  for (int i = 0; i < 256; ++i) columns += (i ? L", C" : L"C") + std::to_wstring(i) + L" INTEGER";
+  EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE Wide (" + columns + L")"), L"1 to 255 columns"));
+  // Sixteen full Text(255) columns of text that cannot be compressed exceed a row's limit.
+  std::wstring create = L"CREATE TABLE Fat (";
+  std::wstring insert = L"INSERT INTO Fat VALUES(";
+  for (int i = 0; i < 16; ++i) {
+    create += (i ? L", F" : L"F") + std::to_wstring(i) + L" TEXT";
+    insert += (i ? L", '" : L"'") + std::wstring(255, L'Ж') + L"'";
+  }
+  Execute(db, create + L")");
+  EXPECT_EQ(ErrorOf(db, insert + L")"), L"Record is too large. [HY000]");
+  Execute(db, L"INSERT INTO L VALUES(-32768, -5, '', '31.12.1999 23:59', 0, -2.5)");
+  db.Close();
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " L").out, "2\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Fat").out, "0\n");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, "L\nFat\n");
+}
+
+// Copies of a database altered the way other kinds of file differ from a Jet 4 one.
+std::string Altered(std::string bytes, const std::string& how) {
+  Page header{};
+  std::copy_n(bytes.begin(), header.size(), header.begin());
+  if (how == "jet3") header[jet4::header::kVersionOffset] = jet4::header::kVersionJet3;
+  if (how == "ace") {
+    std::copy_n("Standard ACE DB", 15, header.begin() + 4);
+    header[jet4::header::kVersionOffset] = 0x02;
+  }
+  if (how == "encrypted" || how == "password") {
+    ToggleHeaderMask(header);
+    if (how == "encrypted") header[jet4::header::kEncodingKeyOffset] = 0x5A;
+    if (how == "password") header[jet4::header::kPasswordOffset] ^= 's';
+    ToggleHeaderMask(header);
+  }
+  std::copy(header.begin(), header.end(), bytes.begin());
+  if (how == "truncated") bytes.resize(bytes.size() - 100);
+  if (how == "text") bytes = "Name,Value\nA,1\n";
+  if (how == "empty") bytes.clear();
+  return bytes;
+}
+
+TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
+  const auto good = m_dir / "good.mdb";
+  ASSERT_EQ(CreateDatabase(good), 1);
+  const std::string original = FileBytes(good);
+  const std::vector<std::pair<std::string, std::wstring>> cases = {
+      {"jet3", L"Access 97"},       {"ace", L"Access 2007"},    {"encrypted", L"encrypted"},
+      {"password", L"password"},    {"truncated", L"not a complete"}, {"text", L"not an Access database"},
+      {"empty", L"not an Access database"}};
+  for (const auto& [how, message] : cases) {
+    SCOPED_TRACE(how);
+    const auto file = m_dir / ("refused-" + how + ".mdb");
+    {
+      std::ofstream out(file, std::ios::binary);
+      out << Altered(original, how);
+    }
+    const std::string before = FileBytes(file);
+    CDatabase db;
+    try {
+      db.OpenEx(ConnectString(file));
+      ADD_FAILURE() << "opened";
+    } catch (const CDBException& e) {
+      EXPECT_TRUE(Contains(e.m_strMessage, message)) << text::WideToUtf8(e.m_strMessage);
+      EXPECT_TRUE(Contains(e.m_strMessage, text::Utf8ToWide(file.string()))) << text::WideToUtf8(e.m_strMessage);
+    }
+    EXPECT_EQ(FileBytes(file), before);
+  }
+  EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir / "missing.mdb")), CDBException);
+  EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir.Path())), CDBException);
+  // Nothing was left beside the files.
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) ++files;
+  EXPECT_EQ(files, cases.size() + 1);
+}
+
+TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
+  const auto file = m_dir / "made.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  const std::string made = FileBytes(file);
+  EXPECT_EQ(CreateDatabase(file), 0);  // exists
+  EXPECT_EQ(FileBytes(file), made);
+  EXPECT_EQ(CreateDatabase(m_dir / "no such folder" / "x.mdb"), 0);
+  EXPECT_EQ(CreateDatabase(file / "inside a file.mdb"), 0);
+
+  std::wstring attributes = L"CREATE_DB=\"" + text::Utf8ToWide((m_dir / "other.mdb").string()) + L"\"";
+  attributes.push_back(L'\0');
+  EXPECT_EQ(odbc::SQLConfigDataSourceW(nullptr, 2, kAccessDriverName, attributes.c_str()), 0);
+  EXPECT_EQ(odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, L"Some Other Driver", attributes.c_str()), 0);
+  std::wstring compact = L"COMPACT_DB=\"" + text::Utf8ToWide(file.string()) + L"\"";
+  compact.push_back(L'\0');
+  EXPECT_EQ(odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, kAccessDriverName, compact.c_str()), 0);
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) ++files;
+  EXPECT_EQ(files, 1u);
+
+  // Paths with the characters a connect string uses reach exactly that file.
+  const auto odd = m_dir / "a;b=c {d} 'e' \"f\".mdb";
+  ASSERT_EQ(CreateDatabase(odd), 1);
+  CDatabase db;
+  db.OpenEx(ConnectString(odd));
+  Execute(db, L"CREATE TABLE T (A INTEGER)");
+  db.Close();
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(odd)).out, "T\n");
+}
+
+TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
+  const auto file = m_dir / "later.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  const std::string before = FileBytes(file);
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    Execute(db, L"CREATE TABLE T (A INTEGER)");
+    Execute(db, L"INSERT INTO T VALUES(7)");
+    EXPECT_EQ(FileBytes(file), before);
+    EXPECT_THROW(Execute(db, L"INSERT INTO T VALUES('x')"), CDBException);
+  }  // a failed statement does not lose the rows before it
+  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " T").out, "7\n");
 }
 
 }  // namespace
