@@ -44,6 +44,7 @@ std::wstring PathText(const std::filesystem::path& path) { return text::Utf8ToWi
 
 char32_t Fold(char16_t c) { return static_cast<char32_t>(std::towlower(static_cast<wint_t>(c))); }
 bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a == b) return true;
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
 }
 

@@ -48,18 +48,50 @@ double ToJetDate(double serial) {
   return JetDate(dt.year, dt.month, dt.day, dt.hour, dt.minute, dt.second);
 }
 
-Value ToValue(const drivers::sql::Value& value, jet4::ColumnType type) {
-  using Kind = drivers::sql::Value::Kind;
-  switch (value.kind) {
-    case Kind::Null: return Value::Null();
-    case Kind::Boolean: return Value::Int(value.number != 0 ? 1 : 0);
-    case Kind::Date: return Value::Real(ToJetDate(value.number));
-    case Kind::Number:
-      if (type == jet4::ColumnType::Double) return Value::Real(value.number);
-      return Value::Int(static_cast<std::int64_t>(std::llround(value.number)));
-    case Kind::Text: return Value::Str(text::WideToUtf16(value.text));
+// Wide text as UTF-16, into `out` (reusing its storage).
+void ToUtf16(std::wstring_view text, std::u16string& out) {
+  out.clear();
+  for (const wchar_t c : text) {
+    const auto code = static_cast<char32_t>(c);
+    if (code < 0x10000) {
+      out.push_back(static_cast<char16_t>(code));
+    } else if (code <= 0x10FFFF) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(text::kReplacementCharacter));
+    }
   }
-  return Value::Null();
+}
+
+// Sets `out` to the checked value in the kind the column type takes.
+void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out) {
+  using Kind = drivers::sql::Value::Kind;
+  out.kind = Value::Kind::Null;
+  switch (value.kind) {
+    case Kind::Null: break;
+    case Kind::Boolean:
+      out.kind = Value::Kind::Integer;
+      out.integer = value.number != 0 ? 1 : 0;
+      break;
+    case Kind::Date:
+      out.kind = Value::Kind::Double;
+      out.number = ToJetDate(value.number);
+      break;
+    case Kind::Number:
+      if (type == jet4::ColumnType::Double) {
+        out.kind = Value::Kind::Double;
+        out.number = value.number;
+      } else {
+        out.kind = Value::Kind::Integer;
+        out.integer = static_cast<std::int64_t>(std::llround(value.number));
+      }
+      break;
+    case Kind::Text:
+      out.kind = Value::Kind::Text;
+      ToUtf16(value.text, out.text);
+      break;
+  }
 }
 
 class AccessConnection : public odbc::IDriverConnection {
@@ -77,25 +109,32 @@ class AccessConnection : public odbc::IDriverConnection {
       return;
     }
     const auto& insert = std::get<drivers::sql::Insert>(parsed);
-    const auto name = text::WideToUtf16(insert.table);
-    const TableDefinition* table = m_database.FindTable(name);
-    const auto columns = m_columns.find(text::AsciiUpper(insert.table));
-    if (table == nullptr || columns == m_columns.end()) {
-      m_database.Insert(name, {});  // reports the missing table
-      return;
+    // An export inserts into one table many times over: look it up once.
+    if (insert.table != m_lastTable) {
+      m_lastTable.clear();
+      m_lastName = text::WideToUtf16(insert.table);
+      m_lastDefinition = m_database.FindTable(m_lastName);
+      const auto columns = m_columns.find(text::AsciiUpper(insert.table));
+      if (m_lastDefinition == nullptr || columns == m_columns.end()) {
+        m_database.Insert(m_lastName, {});  // reports the missing table
+        return;
+      }
+      m_lastColumns = &columns->second;
+      m_lastTable = insert.table;
     }
-    if (insert.values.size() != columns->second.size()) {
+    const auto& columns = *m_lastColumns;
+    if (insert.values.size() != columns.size()) {
       throw odbc::CDBException(L"Number of query values and destination fields are not the same.", L"21S01");
     }
-    m_values.clear();
+    m_values.resize(columns.size());
     for (std::size_t i = 0; i < insert.values.size(); ++i) {
-      const auto& column = columns->second[i];
+      const auto& column = columns[i];
       const std::size_t maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
                                    : column.length > 0 ? static_cast<std::size_t>(column.length)
                                                        : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
-      m_values.push_back(ToValue(drivers::sql::CheckValue(insert.values[i], column, maxChars), table->columns[i].type));
+      ToValue(drivers::sql::CheckValue(insert.values[i], column, maxChars), m_lastDefinition->columns[i].type, m_values[i]);
     }
-    m_database.Insert(name, m_values);
+    m_database.Insert(m_lastName, m_values);
   }
 
   void Close() override { m_database.Close(); }
@@ -104,6 +143,10 @@ class AccessConnection : public odbc::IDriverConnection {
   AccessDatabase m_database;
   std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
   std::vector<Value> m_values;
+  std::wstring m_lastTable;  // the table of the last INSERT, as the statement names it
+  std::u16string m_lastName;
+  const TableDefinition* m_lastDefinition = nullptr;
+  const std::vector<drivers::sql::ColumnDef>* m_lastColumns = nullptr;
 };
 
 }  // namespace

@@ -8,21 +8,26 @@ namespace quillon::drivers::access {
 
 std::vector<std::uint8_t> EncodeJetText(std::u16string_view text, bool mayCompress) {
   std::vector<std::uint8_t> out;
+  AppendJetText(text, mayCompress, out);
+  return out;
+}
+
+void AppendJetText(std::u16string_view text, bool mayCompress, std::vector<std::uint8_t>& out) {
   const bool compressible = mayCompress && !text.empty() &&
                             std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x01 && c <= 0xFF; });
+  std::size_t at = out.size();
   if (compressible) {
-    out.resize(text.size() + 2);
-    out[0] = jet4::kCompressedTextMarker[0];
-    out[1] = jet4::kCompressedTextMarker[1];
-    for (std::size_t i = 0; i < text.size(); ++i) out[i + 2] = static_cast<std::uint8_t>(text[i]);
-    return out;
+    out.resize(at + text.size() + 2);
+    out[at++] = jet4::kCompressedTextMarker[0];
+    out[at++] = jet4::kCompressedTextMarker[1];
+    for (char16_t c : text) out[at++] = static_cast<std::uint8_t>(c);
+    return;
   }
-  out.reserve(text.size() * 2);
+  out.resize(at + text.size() * 2);
   for (char16_t c : text) {
-    out.push_back(static_cast<std::uint8_t>(c));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
+    out[at++] = static_cast<std::uint8_t>(c);
+    out[at++] = static_cast<std::uint8_t>(c >> 8);
   }
-  return out;
 }
 
 std::u16string DecodeJetText(std::span<const std::uint8_t> bytes) {

@@ -81,7 +81,9 @@ std::wstring CheckValue(const ColumnSpec& column, const Value& value) {
 std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
                                     const LongValueStore& longValues) {
   const std::size_t columns = table.columns.size();
-  std::vector<std::uint8_t> row(2 + table.fixedSize, 0);
+  std::vector<std::uint8_t> row;
+  row.reserve(256);
+  row.resize(2 + table.fixedSize, 0);
   PutU16(row.data(), static_cast<std::uint16_t>(columns));
   std::vector<std::uint8_t> nullMask(NullMaskSize(columns), 0);
   std::vector<std::uint16_t> varOffsets(table.varColumnCount, 0);
@@ -116,23 +118,17 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
     if (!isNull) setBit(column.number);
   }
   // Variable-length data in variable-index order.
-  std::vector<const ColumnSpec*> byVarIndex(table.varColumnCount, nullptr);
-  std::vector<std::size_t> valueIndex(table.varColumnCount, 0);
-  for (std::size_t i = 0; i < columns; ++i) {
-    if (jet4::IsVariable(table.columns[i].type)) {
-      byVarIndex[table.columns[i].varIndex] = &table.columns[i];
-      valueIndex[table.columns[i].varIndex] = i;
-    }
-  }
-  for (std::size_t v = 0; v < byVarIndex.size(); ++v) {
+  std::vector<std::uint8_t> encoded;
+  for (std::size_t v = 0; v < table.varColumns.size(); ++v) {
     varOffsets[v] = static_cast<std::uint16_t>(row.size());
-    const Value& value = values[valueIndex[v]];
-    if (value.kind == Value::Kind::Null || byVarIndex[v] == nullptr) continue;
-    const ColumnSpec& column = *byVarIndex[v];
-    const auto encoded = EncodeJetText(value.text, true);
+    const ColumnSpec& column = table.columns[table.varColumns[v]];
+    const Value& value = values[table.varColumns[v]];
+    if (value.kind == Value::Kind::Null) continue;
     if (column.type == ColumnType::Text) {
-      row.insert(row.end(), encoded.begin(), encoded.end());
+      AppendJetText(value.text, true, row);
     } else if (column.type == ColumnType::Memo) {
+      encoded.clear();
+      AppendJetText(value.text, true, encoded);
       const auto field = longValues(encoded, row.size());
       row.insert(row.end(), field.begin(), field.end());
     }

@@ -44,6 +44,10 @@ void LayOutColumns(TableDefinition& table) {
   }
   table.varColumnCount = varIndex;
   table.fixedSize = fixedOffset;
+  table.varColumns.assign(varIndex, 0);
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (jet4::IsVariable(table.columns[i].type)) table.varColumns[table.columns[i].varIndex] = i;
+  }
 }
 
 std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefinition& table) {
@@ -142,6 +146,11 @@ TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
   }
   std::sort(table.columns.begin(), table.columns.end(),
             [](const ColumnSpec& a, const ColumnSpec& b) { return a.number < b.number; });
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (!jet4::IsVariable(table.columns[i].type)) continue;
+    if (table.columns[i].varIndex >= table.varColumns.size()) table.varColumns.resize(table.columns[i].varIndex + 1u, 0);
+    table.varColumns[table.columns[i].varIndex] = i;
+  }
   return table;
 }
 

@@ -28,6 +28,7 @@ struct TableDefinition {
   std::uint32_t freeMap = 0;
   std::uint16_t varColumnCount = 0;
   std::uint16_t fixedSize = 0;  // bytes of fixed data after the column count
+  std::vector<std::size_t> varColumns;  // positions in `columns`, by variable index
 };
 
 // Numbers the columns in order and assigns variable indexes and fixed offsets.
