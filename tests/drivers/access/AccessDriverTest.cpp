@@ -373,5 +373,32 @@ TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
   EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " T").out, "7\n");
 }
 
+TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
+  const auto file = m_dir / "wide.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  std::wstring create = L"CREATE TABLE Wide (";
+  std::wstring insert = L"INSERT INTO Wide VALUES(";
+  for (int i = 0; i < 255; ++i) {
+    std::wstring name = L"Column number " + std::to_wstring(i) + L" ";
+    name.resize(64, L'Ä');
+    create += (i ? L", [" : L"[") + name + (i % 3 == 0 ? L"] SMALLINT" : i % 3 == 1 ? L"] BIT" : L"] VARCHAR(2)");
+    insert += i ? L", " : L"";
+    insert += i % 3 == 0 ? std::to_wstring(i) : i % 3 == 1 ? L"1" : L"'ok'";
+  }
+  CDatabase db;
+  db.OpenEx(ConnectString(file));
+  Execute(db, create + L")");
+  Execute(db, insert + L")");
+  db.Close();
+  const auto schema = Shell("mdb-schema -T Wide " + Quote(file) + " access").out;
+  EXPECT_NE(schema.find("[Column number 254 ÄÄ"), std::string::npos) << schema.substr(0, 500);
+  const auto csv = Shell("mdb-export -H -Q " + Quote(file) + " Wide").out;
+  std::string expected;
+  for (int i = 0; i < 255; ++i) expected += (i ? "," : "") + (i % 3 == 0 ? std::to_string(i) : i % 3 == 1 ? "1" : "ok");
+  EXPECT_EQ(csv, expected + "\n");
+  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  EXPECT_NE(MdbReader(file).find("{\"tables\":{\"Wide\":1}"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quillon::drivers::access::test
