@@ -41,6 +41,12 @@ void WriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t offset, 
 }  // namespace
 
 PageFile::PageFile(std::filesystem::path target, Mode mode) : m_target(std::move(target)), m_mode(mode) {
+  if (mode == Mode::CopyExisting) {
+    // Through a symbolic link, the file it names is the one replaced.
+    std::error_code error;
+    auto resolved = std::filesystem::canonical(m_target, error);
+    if (!error) m_target = std::move(resolved);
+  }
   std::string pattern = (m_target.parent_path() / ("." + m_target.filename().string() + ".quillon-XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
@@ -56,6 +62,8 @@ PageFile::PageFile(std::filesystem::path target, Mode mode) : m_target(std::move
       ::unlink(m_working.c_str());
       ThrowFileError(L"Cannot open the database file", m_target, error);
     }
+    struct stat status{};
+    if (::fstat(in, &status) == 0) ::fchmod(m_fd, status.st_mode & 07777);
     std::vector<std::uint8_t> buffer(1 << 20);
     off_t offset = 0;
     for (;;) {

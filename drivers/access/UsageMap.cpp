@@ -72,6 +72,7 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
   auto row = RowAt(mapPage, static_cast<std::uint16_t>(rowPointer & 0xFF));
   if (row.empty()) ThrowDamaged();
   if (row[0] == um::kInline) {
+    if (row.size() < um::kInlineBitmapOffset) ThrowDamaged();
     const std::uint32_t first = GetU32(row.data() + um::kInlineStartOffset);
     const std::size_t bits = (row.size() - um::kInlineBitmapOffset) * 8;
     if (page < first || page - first >= bits) return false;

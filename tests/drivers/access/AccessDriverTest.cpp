@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
 #include "drivers/access/HeaderPage.h"
 #include "drivers/access/Jet4Format.h"
@@ -31,6 +32,7 @@ void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
 
 class AccessDriverTest : public ::testing::Test {
  protected:
+  void SetUp() override { RegisterBuiltInDrivers(); }
   TempDir m_dir;
 };
 
