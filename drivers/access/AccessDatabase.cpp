@@ -33,7 +33,8 @@ constexpr std::uint32_t kQueriesTdefPage = 4;
 constexpr std::uint32_t kRelationshipsTdefPage = 5;
 constexpr std::uint32_t kSystemMapPage = 6;
 constexpr std::uint32_t kAccessObjectsTdefPage = 7;
-// Page 1's two rows: the global usage maps, as Access lays them out in a new database.
+// Page 1's two rows: the map of free pages (filled in once the file is laid out) and a
+// second, empty map, as Access lays them out in a new database.
 constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
 constexpr std::int32_t kAccessObjectsFirstContainer = static_cast<std::int32_t>(0x80000000u);
 constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
@@ -140,6 +141,7 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
     entries.push_back({containerId++, cat::kRootId, name, cat::kTypeContainer, 0});
   }
   for (const auto& entry : entries) AddCatalogRow(file, EncodeCatalogRow(entry, now));
+  UpdateGlobalFreeMap(file, 0);
   file.Commit();
 }
 
@@ -169,6 +171,7 @@ AccessDatabase::AccessDatabase(const std::filesystem::path& path) : m_path(path)
   const std::wstring reason = CheckFile(path);
   if (!reason.empty()) throw odbc::CDBException(reason, kGeneralError);
   m_file = std::make_unique<PageFile>(path, PageFile::Mode::CopyExisting);
+  m_firstNewPage = m_file->PageCount();
   m_catalog = ReadCatalog(*m_file);
 }
 
@@ -314,6 +317,7 @@ void AccessDatabase::Close() {
     m_file->Write(table->tdefPage, tdef);
   }
   auto file = std::move(m_file);
+  if (file->PageCount() > m_firstNewPage) UpdateGlobalFreeMap(*file, m_firstNewPage);
   file->Commit();
 }
 

@@ -63,6 +63,7 @@ class AccessDatabase {
   std::vector<std::unique_ptr<TableWriter>> m_tables;
   Page m_mapPage{};
   std::uint32_t m_mapPageNumber = 0;
+  std::uint32_t m_firstNewPage = 0;  // pages from here on were added by this object
   bool m_closed = false;
 };
 

@@ -1,5 +1,7 @@
 #include "drivers/access/UsageMap.h"
 
+#include <algorithm>
+
 #include "drivers/access/DataPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/PageFile.h"
@@ -99,6 +101,61 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
   bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
   file.Write(bitmapPage, bitmap);
   return true;
+}
+
+void UpdateGlobalFreeMap(PageFile& file, std::uint32_t firstNewPage) {
+  constexpr std::uint32_t kGlobalMapPage = 1;
+  const std::uint32_t pointer = RowPointer(kGlobalMapPage, 0);
+  std::vector<std::uint32_t> freeBefore;
+  try {
+    freeBefore = MapPages(file, pointer);
+  } catch (const odbc::CDBException&) {
+    return;
+  }
+  auto isFree = [&](std::uint32_t page, std::uint32_t pageCount) {
+    if (page >= pageCount) return true;
+    return page < firstNewPage && std::binary_search(freeBefore.begin(), freeBefore.end(), page);
+  };
+  std::sort(freeBefore.begin(), freeBefore.end());
+
+  Page mapPage{};
+  file.Read(kGlobalMapPage, mapPage);
+  auto row = RowAt(mapPage, 0);
+  if (row.size() < um::kInlineBitmapOffset) return;
+  const std::size_t inlineCapacity = (row.size() - um::kInlineBitmapOffset) * 8;
+  std::uint32_t pageCount = file.PageCount();
+  if (pageCount <= inlineCapacity) {
+    std::fill(row.begin(), row.end(), 0);
+    row[0] = um::kInline;
+    for (std::uint32_t page = 0; page < inlineCapacity; ++page) {
+      if (isFree(page, pageCount)) row[um::kInlineBitmapOffset + page / 8] |= static_cast<std::uint8_t>(1u << (page % 8));
+    }
+    file.Write(kGlobalMapPage, mapPage);
+    return;
+  }
+  // Reference form: its bitmap pages are themselves pages of the file, in use.
+  const std::size_t slots = (row.size() - 1) / 4;
+  std::vector<std::uint32_t> bitmapPages;
+  while (bitmapPages.size() * um::kPagesPerBitmapPage < pageCount) {
+    if (bitmapPages.size() == slots) return;
+    bitmapPages.push_back(file.Allocate());
+    pageCount = file.PageCount();
+  }
+  std::fill(row.begin(), row.end(), 0);
+  row[0] = um::kReference;
+  Page bitmap{};
+  for (std::size_t i = 0; i < bitmapPages.size(); ++i) {
+    bitmap.fill(0);
+    bitmap[0] = jet4::page_type::kUsageBitmap;
+    bitmap[1] = 0x01;
+    const auto first = static_cast<std::uint32_t>(i * um::kPagesPerBitmapPage);
+    for (std::uint32_t bit = 0; bit < um::kPagesPerBitmapPage; ++bit) {
+      if (isFree(first + bit, pageCount)) bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+    }
+    file.Write(bitmapPages[i], bitmap);
+    PutU32(row.data() + 1 + 4 * i, bitmapPages[i]);
+  }
+  file.Write(kGlobalMapPage, mapPage);
 }
 
 }  // namespace quillon::drivers::access

@@ -24,4 +24,10 @@ std::vector<std::uint32_t> MapPages(const PageFile& file, std::uint32_t rowPoint
 // one. False when an inline map cannot reach the page.
 bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page);
 
+// Rewrites the global map of free pages (page 1, row 0): pages from `firstNewPage` to the end
+// of the file are in use, pages past the end are free, and pages before `firstNewPage` keep
+// what the map said of them. Grows the map from inline to reference form when the file has
+// outgrown the inline bitmap. Leaves a map it does not recognise alone.
+void UpdateGlobalFreeMap(PageFile& file, std::uint32_t firstNewPage);
+
 }  // namespace quillon::drivers::access

@@ -2,8 +2,11 @@
 // 1899, text compression choices, usage maps past their first bitmap page, header refusals.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "drivers/access/AccessDatabase.h"
 #include "drivers/access/HeaderPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/JetText.h"
@@ -84,6 +87,58 @@ TEST(JetFormat, HeaderOfANewDatabasePassesItsOwnCheckAndHidesItsFields) {
   EXPECT_EQ(GetDouble(clear.data() + jet4::header::kCreationDateOffset), 45000.5);
   EXPECT_NE(CheckHeaderPage(header, 10 * jet4::kPageSize + 1), L"");
   EXPECT_NE(CheckHeaderPage(std::span(header).first(100), 10 * jet4::kPageSize), L"");
+}
+
+// Pages the global map (page 1, row 0) lists as free, among the first `limit`.
+std::vector<std::uint32_t> GlobalFree(const std::filesystem::path& path, std::uint32_t limit) {
+  PageFile file(path, PageFile::Mode::CopyExisting);
+  std::vector<std::uint32_t> free;
+  for (const auto page : MapPages(file, RowPointer(1, 0))) {
+    if (page < limit) free.push_back(page);
+  }
+  return free;
+}
+
+TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
+  TempDir dir;
+  const auto path = dir / "global.mdb";
+  AccessDatabase::Create(path);
+  const auto pagesOf = [](const std::filesystem::path& p) {
+    return static_cast<std::uint32_t>(std::filesystem::file_size(p) / jet4::kPageSize);
+  };
+  std::uint32_t pages = pagesOf(path);
+  EXPECT_EQ(GlobalFree(path, pages + 3), (std::vector<std::uint32_t>{pages, pages + 1, pages + 2}));
+  {
+    AccessDatabase db(path);
+    db.CreateTable(u"T", {{u"Text", jet4::ColumnType::Text, 200}});
+    for (int i = 0; i < 20000; ++i) db.Insert(u"T", {Value::Str(std::u16string(150, u'Ж'))});
+    db.Close();
+  }
+  pages = pagesOf(path);
+  ASSERT_GT(pages, 1000u);  // past what an inline map covers
+  EXPECT_EQ(GlobalFree(path, pages + 1), (std::vector<std::uint32_t>{pages}));
+}
+
+TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
+  const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/test2V2000.mdb";
+  if (!std::filesystem::exists(original)) GTEST_SKIP() << "no Access test file at " << original;
+  TempDir dir;
+  const auto path = dir / "access.mdb";
+  std::filesystem::copy_file(original, path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  const auto before = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  const auto freeBefore = GlobalFree(path, before);
+  {
+    AccessDatabase db(path);
+    db.CreateTable(u"Added", {{u"N", jet4::ColumnType::Long, 0}});
+    for (int i = 0; i < 5000; ++i) db.Insert(u"Added", {Value::Int(i)});
+    db.Close();
+  }
+  const auto after = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  ASSERT_GT(after, before);
+  auto expected = freeBefore;
+  expected.push_back(after);
+  EXPECT_EQ(GlobalFree(path, after + 1), expected);
 }
 
 }  // namespace
