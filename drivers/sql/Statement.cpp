@@ -122,6 +122,22 @@ class Parser {
     return name;
   }
 
+  // A table name wholly in quotes or brackets. One that merely starts with a quote, such as
+  // "dbo"_"Orders" (a quoted source name with its '.' replaced), is read bare instead.
+  template <typename NextIsExpected>
+  bool TryQuotedTableName(std::wstring& name, NextIsExpected nextIsExpected) {
+    if (!AtQuotedName()) return false;
+    const std::size_t start = m_pos;
+    const wchar_t open = m_text[m_pos];
+    const std::size_t close = m_text.find(open == L'[' ? L']' : open, m_pos + 1);
+    if (close != std::wstring_view::npos) {
+      name = QuotedName(L"table name");
+      if (nextIsExpected()) return true;
+    }
+    m_pos = start;
+    return false;
+  }
+
   // A bare table name: everything up to `end` (exclusive), blanks trimmed.
   std::wstring BareTableName(std::size_t end) {
     std::size_t last = end;
@@ -135,9 +151,7 @@ class Parser {
 
   Statement ParseCreate() {
     CreateTable create;
-    if (AtQuotedName()) {
-      create.table = QuotedName(L"table name");
-    } else {
+    if (!TryQuotedTableName(create.table, [this] { return Peek() == L'('; })) {
       const std::size_t open = m_text.find(L'(', m_pos);
       create.table = BareTableName(open == std::wstring_view::npos ? m_text.size() : open);
     }
@@ -200,8 +214,7 @@ class Parser {
 
   Statement ParseInsert() {
     Insert insert;
-    if (AtQuotedName()) {
-      insert.table = QuotedName(L"table name");
+    if (TryQuotedTableName(insert.table, [this] { return KeywordAt(m_pos, L"VALUES"); })) {
       ExpectKeyword(L"VALUES");
     } else {
       // The first VALUES keyword after a blank ends the name.

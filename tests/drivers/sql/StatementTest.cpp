@@ -53,6 +53,10 @@ TEST(StatementTest, NamesInEveryQuotingAndKeywordsInAnyCase) {
   EXPECT_EQ(ParseInsert(L"insert into [Results_Sheet0] values (1)").table, L"Results_Sheet0");
   EXPECT_EQ(ParseInsert(L"INSERT INTO \"q\"\"t\" VALUES(1);").table, L"q\"t");
   EXPECT_EQ(ParseInsert(L"INSERT INTO Tab_VALUES VALUES(1)").table, L"Tab_VALUES");
+  // A name that only starts quoted is read bare, as the export puts it in.
+  EXPECT_EQ(ParseCreate(L"CREATE TABLE \"dbo\"_\"Orders\" ([a] TEXT)").table, L"\"dbo\"_\"Orders\"");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO [dbo]_[Order Details] VALUES(1)").table, L"[dbo]_[Order Details]");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO dbo_[Order Details] VALUES(1)").table, L"dbo_[Order Details]");
 }
 
 TEST(StatementTest, LiteralsKeepNumbersAsWrittenAndUndoubleApostrophes) {
