@@ -116,8 +116,9 @@ TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
 TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
   const auto file = m_dir / "memo.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  // Inline, one long-value row, chains over several pages; plain and two-byte text.
-  const std::vector<std::size_t> lengths = {10, 900, 3000, 4100, 20000, 150000};
+  // Inline, one long-value row (up to a page: 4078 characters and the compression marker),
+  // chains over several pages; plain and two-byte text.
+  const std::vector<std::size_t> lengths = {10, 900, 3000, 4078, 4079, 4100, 20000, 150000};
   {
     CDatabase db;
     db.OpenEx(ConnectString(file));
@@ -136,17 +137,17 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
   // mdbtools: the ASCII memos, character for character (its export shows the others as '?').
   const auto lengthsSeen = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 % 2 == 0 "
                                  "{ print length($2), $3 }'").out;
-  EXPECT_EQ(lengthsSeen, "10 end\n900 end\n3000 end\n4100 end\n20000 end\n150000 end\n");
-  const auto body = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 == 10 { print $2 }'").out;
+  EXPECT_EQ(lengthsSeen, "10 end\n900 end\n3000 end\n4078 end\n4079 end\n4100 end\n20000 end\n150000 end\n");
+  const auto body = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 == 14 { print $2 }'").out;
   std::string expected(150000, 'x');
   for (std::size_t i = 0; i < expected.size(); i += 97) expected[i] = static_cast<char>('a' + (i / 97) % 26);
   EXPECT_EQ(body, expected + "\n");
   if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
   const std::string reader = MdbReader(file, "Notes");
   std::string wide;
-  for (int i = 0; i < 10000; ++i) wide += "Ж😀";  // the 20000-character value of row 9
-  EXPECT_NE(reader.find("\"N\":9,\"Body\":\"" + wide + "\""), std::string::npos);
-  EXPECT_NE(reader.find("\"N\":10,\"Body\":\"" + expected + "\""), std::string::npos);
+  for (int i = 0; i < 10000; ++i) wide += "Ж😀";  // the 20000-character value of row 13
+  EXPECT_NE(reader.find("\"N\":13,\"Body\":\"" + wide + "\""), std::string::npos);
+  EXPECT_NE(reader.find("\"N\":14,\"Body\":\"" + expected + "\""), std::string::npos);
 }
 
 // Everything mdbtools sees in a database: table list, and every table's schema and rows.
