@@ -77,7 +77,21 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
     if (row.size() < um::kInlineBitmapOffset) ThrowDamaged();
     const std::uint32_t first = GetU32(row.data() + um::kInlineStartOffset);
     const std::size_t bits = (row.size() - um::kInlineBitmapOffset) * 8;
-    if (page < first || page - first >= bits) return false;
+    if (page < first || page - first >= bits) {
+      // Out of the bitmap's reach: the same row becomes a reference map listing bitmap pages.
+      std::vector<std::uint32_t> pages;
+      AddBitmapPages(row.data() + um::kInlineBitmapOffset, row.size() - um::kInlineBitmapOffset, first, pages);
+      pages.push_back(page);
+      const std::size_t slots = (row.size() - 1) / 4;
+      for (const std::uint32_t listed : pages) {
+        if (listed / um::kPagesPerBitmapPage >= slots) return false;
+      }
+      std::fill(row.begin(), row.end(), 0);
+      row[0] = um::kReference;
+      file.Write(mapPageNumber, mapPage);
+      for (const std::uint32_t listed : pages) AddPageToMap(file, rowPointer, listed);
+      return true;
+    }
     const std::uint32_t bit = page - first;
     row[um::kInlineBitmapOffset + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
     file.Write(mapPageNumber, mapPage);

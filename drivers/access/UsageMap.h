@@ -21,7 +21,8 @@ std::vector<std::uint8_t> EmptyInlineMap();
 std::vector<std::uint32_t> MapPages(const PageFile& file, std::uint32_t rowPointer);
 
 // Adds `page` to the map at `rowPointer`, allocating a bitmap page when a reference map needs
-// one. False when an inline map cannot reach the page.
+// one; an inline map that cannot reach the page turns into a reference map in the same row.
+// False when the map cannot list the page at all.
 bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page);
 
 // Rewrites the global map of free pages (page 1, row 0): pages from `firstNewPage` to the end

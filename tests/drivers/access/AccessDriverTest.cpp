@@ -10,7 +10,9 @@
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
+#include "drivers/access/DataPage.h"
 #include "drivers/access/HeaderPage.h"
+#include "drivers/access/PageFile.h"
 #include "drivers/access/Jet4Format.h"
 #include "platform/odbc/Installer.h"
 #include "platform/odbc/DBException.h"
@@ -401,6 +403,49 @@ TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
   EXPECT_EQ(csv, expected + "\n");
   if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(file).find("{\"tables\":{\"Wide\":1}"), std::string::npos);
+}
+
+TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
+  const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/access-empty.mdb";
+  if (!std::filesystem::exists(original)) GTEST_SKIP() << "no Access test file at " << original;
+  const auto file = m_dir / "grown.mdb";
+  std::filesystem::copy_file(original, file);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    Execute(db, L"CREATE TABLE Filler (T VARCHAR(200))");
+    for (int i = 0; i < 20000; ++i) Execute(db, L"INSERT INTO Filler VALUES('" + std::wstring(150, L'Ж') + L"')");
+  }
+  ASSERT_GT(std::filesystem::file_size(file), 512u * 4096u);
+  std::string expectedTables = "Filler\n";
+  {
+    // Enough tables to fill the catalog's page, so that it takes a page far into the file.
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    for (int t = 0; t < 60; ++t) {
+      const std::string name = "Table number " + std::to_string(t);
+      Execute(db, L"CREATE TABLE [" + text::Utf8ToWide(name) + L"] (N INTEGER)");
+      Execute(db, L"INSERT INTO [" + text::Utf8ToWide(name) + L"] VALUES(" + std::to_wstring(t) + L")");
+      expectedTables += name + "\n";
+    }
+  }
+  {
+    // The catalog's map had to leave its inline form for that page.
+    PageFile copy(file, PageFile::Mode::CopyExisting);
+    Page page{};
+    copy.Read(jet4::catalog::kTdefPage, page);
+    const std::uint32_t map = GetU32(page.data() + jet4::tdef::kUsageMapOffset);
+    copy.Read(map >> 8, page);
+    EXPECT_EQ(RowAt(page, static_cast<std::uint16_t>(map & 0xFF))[0], jet4::usage_map::kReference);
+  }
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, expectedTables);
+  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " 'Table number 59'").out, "59\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Filler").out, "20000\n");
+  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  const auto reader = MdbReader(file);
+  EXPECT_NE(reader.find("\"Filler\":20000,"), std::string::npos) << reader;
+  EXPECT_NE(reader.find("\"Table number 59\":1}"), std::string::npos) << reader;
 }
 
 }  // namespace

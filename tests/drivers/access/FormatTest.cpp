@@ -62,18 +62,23 @@ TEST(JetFormat, ReferenceMapsReachPagesBeyondTheirFirstBitmapPage) {
   EXPECT_EQ(file.PageCount(), 4u);  // two bitmap pages were added, one for each range used
   EXPECT_FALSE(AddPageToMap(file, pointer, jet4::kMaxPages + jet4::usage_map::kPagesPerBitmapPage * 2));
 
-  // An inline map covers its bitmap's range only.
+  // An inline map covers its bitmap's range, then turns into a reference map keeping its pages.
   InitDataPage(page, 0);
   auto inlineRow = EmptyInlineMap();
   inlineRow[jet4::usage_map::kInlineStartOffset] = 100;
   const auto inlineIndex = AddRow(page, inlineRow);
   file.Write(2, page);
   const std::uint32_t inlinePointer = RowPointer(2, *inlineIndex);
+  const std::uint32_t lastInline = 100 + (jet4::usage_map::kRowSize - 5) * 8 - 1;
   EXPECT_TRUE(AddPageToMap(file, inlinePointer, 100));
-  EXPECT_TRUE(AddPageToMap(file, inlinePointer, 100 + (jet4::usage_map::kRowSize - 5) * 8 - 1));
-  EXPECT_FALSE(AddPageToMap(file, inlinePointer, 99));
-  EXPECT_FALSE(AddPageToMap(file, inlinePointer, 100 + (jet4::usage_map::kRowSize - 5) * 8));
-  EXPECT_EQ(MapPages(file, inlinePointer).size(), 2u);
+  EXPECT_TRUE(AddPageToMap(file, inlinePointer, lastInline));
+  file.Read(2, page);
+  EXPECT_EQ(RowAt(page, *inlineIndex)[0], jet4::usage_map::kInline);
+  EXPECT_TRUE(AddPageToMap(file, inlinePointer, 99));
+  EXPECT_TRUE(AddPageToMap(file, inlinePointer, far));
+  file.Read(2, page);
+  EXPECT_EQ(RowAt(page, *inlineIndex)[0], jet4::usage_map::kReference);
+  EXPECT_EQ(MapPages(file, inlinePointer), (std::vector<std::uint32_t>{99, 100, lastInline, far}));
 }
 
 TEST(JetFormat, HeaderOfANewDatabasePassesItsOwnCheckAndHidesItsFields) {
