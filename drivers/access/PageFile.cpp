@@ -1,6 +1,7 @@
 #include "drivers/access/PageFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,14 @@ PageFile::PageFile(std::filesystem::path target, Mode mode) : m_target(std::move
       ::unlink(m_working.c_str());
       ThrowFileError(L"Cannot open the database file", m_target, error);
     }
+    if (::flock(in, LOCK_EX | LOCK_NB) != 0) {
+      ::close(in);
+      ::close(m_fd);
+      ::unlink(m_working.c_str());
+      throw odbc::CDBException(L"The database '" + text::Utf8ToWide(m_target.string()) +
+                                   L"' is in use by another connection",
+                               L"HY000");
+    }
     struct stat status{};
     if (::fstat(in, &status) == 0) ::fchmod(m_fd, status.st_mode & 07777);
     std::vector<std::uint8_t> buffer(1 << 20);
@@ -87,7 +96,7 @@ PageFile::PageFile(std::filesystem::path target, Mode mode) : m_target(std::move
       }
       offset += n;
     }
-    ::close(in);
+    m_lockFd = in;
     m_pageCount = static_cast<std::uint32_t>(static_cast<std::uint64_t>(offset) / jet4::kPageSize);
   }
 }
@@ -97,6 +106,7 @@ PageFile::~PageFile() {
     ::close(m_fd);
     ::unlink(m_working.c_str());
   }
+  if (m_lockFd >= 0) ::close(m_lockFd);
 }
 
 void PageFile::Read(std::uint32_t page, Page& into) const {
@@ -142,10 +152,13 @@ void PageFile::Commit() {
     const int error = errno;
     ::unlink(m_working.c_str());
     if (!linked) ThrowFileError(L"Cannot create the database file", m_target, error);
-  } else if (::rename(m_working.c_str(), m_target.c_str()) != 0) {
+  } else {
+    const bool renamed = ::rename(m_working.c_str(), m_target.c_str()) == 0;
     const int error = errno;
-    ::unlink(m_working.c_str());
-    ThrowFileError(L"Cannot replace the database file", m_target, error);
+    if (!renamed) ::unlink(m_working.c_str());
+    ::close(m_lockFd);
+    m_lockFd = -1;
+    if (!renamed) ThrowFileError(L"Cannot replace the database file", m_target, error);
   }
 }
 

@@ -13,8 +13,9 @@ namespace quillon::drivers::access {
 class PageFile {
  public:
   enum class Mode { CreateNew, CopyExisting };
-  // Creates the working copy beside `target` (a copy of it for CopyExisting). Throws
-  // CDBException naming the path when that fails.
+  // Creates the working copy beside `target` (a copy of it for CopyExisting, which also holds
+  // an exclusive lock on the target until Commit, so that two connections never both replace
+  // the same file). Throws CDBException naming the path when that fails or the file is in use.
   PageFile(std::filesystem::path target, Mode mode);
   ~PageFile();  // removes a working copy that was not committed
   PageFile(const PageFile&) = delete;
@@ -35,6 +36,7 @@ class PageFile {
   std::filesystem::path m_working;
   Mode m_mode;
   int m_fd = -1;
+  int m_lockFd = -1;
   std::uint32_t m_pageCount = 0;
 };
 

@@ -374,8 +374,18 @@ TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
     Execute(db, L"INSERT INTO T VALUES(7)");
     EXPECT_EQ(FileBytes(file), before);
     EXPECT_THROW(Execute(db, L"INSERT INTO T VALUES('x')"), CDBException);
+    // A second connection would replace the file with a version missing these rows.
+    CDatabase second;
+    try {
+      second.OpenEx(ConnectString(file));
+      ADD_FAILURE() << "a second connection opened the file";
+    } catch (const CDBException& e) {
+      EXPECT_TRUE(Contains(e.m_strMessage, L"in use")) << text::WideToUtf8(e.m_strMessage);
+    }
   }  // a failed statement does not lose the rows before it
   EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " T").out, "7\n");
+  CDatabase after;
+  EXPECT_NO_THROW(after.OpenEx(ConnectString(file)));
 }
 
 TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
