@@ -1,5 +1,6 @@
 #include "drivers/BuiltInDrivers.h"
 
+#include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
 #include "platform/odbc/DriverRegistry.h"
 
@@ -7,8 +8,8 @@ namespace quillon::drivers {
 
 void RegisterBuiltInDrivers() {
   auto& registry = odbc::DriverRegistry::Instance();
-  // Each output driver adds its registration here.
   registry.Register(excel::MakeExcelDriver());
+  registry.Register(std::make_shared<access::AccessDriver>());
 }
 
 }  // namespace quillon::drivers

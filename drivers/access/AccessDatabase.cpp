@@ -1,0 +1,324 @@
+#include "drivers/access/AccessDatabase.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <cwctype>
+#include <fstream>
+
+#include "drivers/access/DataPage.h"
+#include "drivers/access/HeaderPage.h"
+#include "drivers/access/RowWriter.h"
+#include "drivers/access/UsageMap.h"
+#include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+namespace cat = jet4::catalog;
+
+constexpr const wchar_t* kGeneralError = L"HY000";
+constexpr const wchar_t* kTableExistsState = L"42S01";
+constexpr const wchar_t* kNoTableState = L"42S02";
+constexpr const wchar_t* kSyntaxState = L"42000";
+constexpr const wchar_t* kCountMismatchState = L"21S01";
+
+// Pages of a new database, in the order they are laid out.
+constexpr std::uint32_t kGlobalMapPage = 1;
+constexpr std::uint32_t kAcesTdefPage = 3;
+constexpr std::uint32_t kQueriesTdefPage = 4;
+constexpr std::uint32_t kRelationshipsTdefPage = 5;
+constexpr std::uint32_t kSystemMapPage = 6;
+constexpr std::uint32_t kAccessObjectsTdefPage = 7;
+// Page 1's two rows: the map of free pages (filled in once the file is laid out) and a
+// second, empty map, as Access lays them out in a new database.
+constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
+constexpr std::int32_t kAccessObjectsFirstContainer = static_cast<std::int32_t>(0x80000000u);
+constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
+constexpr const char16_t kInvalidNameChars[] = u".!`[]";
+
+std::wstring Wide(std::u16string_view text) { return text::Utf16ToWide(text); }
+std::wstring PathText(const std::filesystem::path& path) { return text::Utf8ToWide(path.string()); }
+
+char32_t Fold(char16_t c) { return static_cast<char32_t>(std::towlower(static_cast<wint_t>(c))); }
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  if (a == b) return true;
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
+}
+
+void CheckName(std::u16string_view name, const wchar_t* what) {
+  const bool bad = name.empty() || name.size() > jet4::kMaxNameChars || name.front() == u' ' ||
+                   std::any_of(name.begin(), name.end(), [](char16_t c) {
+                     return c < 0x20 || std::u16string_view(kInvalidNameChars).find(c) != std::u16string_view::npos;
+                   });
+  if (bad) {
+    throw odbc::CDBException(std::wstring(L"'") + Wide(name) + L"' is not a valid " + what +
+                                 L" name: it must have 1 to 64 characters, none of . ! ` [ ] or control characters, "
+                                 L"and not begin with a blank.",
+                             kSyntaxState);
+  }
+}
+
+}  // namespace
+
+struct AccessDatabase::TableWriter {
+  std::u16string name;
+  TableDefinition definition;
+  std::uint32_t tdefPage = 0;
+  Page page{};
+  std::uint32_t pageNumber = 0;
+  bool pageOpen = false;
+  std::unique_ptr<LongValueWriter> longValues;
+};
+
+double NowAsJetDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return JetDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+void AccessDatabase::Create(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) {
+    throw odbc::CDBException(L"The file '" + PathText(path) + L"' already exists", kGeneralError);
+  }
+  PageFile file(path, PageFile::Mode::CreateNew);
+  const double now = NowAsJetDate();
+
+  file.Write(0, BuildHeaderPage(now));
+  Page page{};
+  InitDataPage(page, 0);
+  std::vector<std::uint8_t> globalMap(jet4::usage_map::kRowSize, 0);
+  for (const std::uint8_t fill : kGlobalMapFill) {
+    std::fill(globalMap.begin() + jet4::usage_map::kInlineBitmapOffset, globalMap.end(), fill);
+    AddRow(page, globalMap);
+  }
+  file.Write(kGlobalMapPage, page);
+
+  // System tables: definitions on their fixed pages, their maps on one shared page.
+  struct SystemTable {
+    std::uint32_t page;
+    TableDefinition definition;
+    const char16_t* name;
+    std::uint32_t flags;
+  };
+  std::vector<SystemTable> tables = {
+      {cat::kTdefPage, CatalogDefinition(), u"MSysObjects", cat::kFlagSystem},
+      {kAcesTdefPage, AcesDefinition(), u"MSysACEs", cat::kFlagSystem},
+      {kQueriesTdefPage, QueriesDefinition(), u"MSysQueries", cat::kFlagSystem},
+      {kRelationshipsTdefPage, RelationshipsDefinition(), u"MSysRelationships", cat::kFlagSystem},
+      {kAccessObjectsTdefPage, AccessObjectsDefinition(), u"MSysAccessObjects", cat::kFlagHiddenSystem},
+  };
+  InitDataPage(page, 0);
+  for (auto& table : tables) {
+    table.definition.usageMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyReferenceMap()));
+    table.definition.freeMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyInlineMap()));
+  }
+  for (std::uint32_t p = kGlobalMapPage + 1; p <= kAccessObjectsTdefPage; ++p) file.Allocate();
+  file.Write(kSystemMapPage, page);
+  for (const auto& table : tables) {
+    const auto pages = EncodeTableDefinition(table.definition);
+    Page tdef{};
+    std::copy(pages.front().begin(), pages.front().end(), tdef.begin());
+    file.Write(table.page, tdef);
+  }
+
+  std::vector<CatalogEntry> entries = {
+      {cat::kTablesContainerId, cat::kRootId, u"Tables", cat::kTypeContainer, cat::kFlagSystem},
+      {cat::kDatabasesContainerId, cat::kRootId, u"Databases", cat::kTypeContainer, cat::kFlagSystem},
+      {cat::kRelationshipsContainerId, cat::kRootId, u"Relationships", cat::kTypeContainer, cat::kFlagSystem},
+      {cat::kMSysDbId, cat::kDatabasesContainerId, u"MSysDb", cat::kTypeDatabase, cat::kFlagSystem},
+  };
+  for (const auto& table : tables) {
+    entries.push_back({static_cast<std::int32_t>(table.page), cat::kTablesContainerId, table.name, cat::kTypeTable, table.flags});
+  }
+  std::int32_t containerId = kAccessObjectsFirstContainer;
+  for (const char16_t* name : kObjectContainers) {
+    entries.push_back({containerId++, cat::kRootId, name, cat::kTypeContainer, 0});
+  }
+  for (const auto& entry : entries) AddCatalogRow(file, EncodeCatalogRow(entry, now));
+  UpdateGlobalFreeMap(file, 0);
+  file.Commit();
+}
+
+std::wstring AccessDatabase::CheckFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return L"The file '" + PathText(path) + L"' does not exist";
+  if (status.type() != std::filesystem::file_type::regular) return L"'" + PathText(path) + L"' is not a file";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return L"The file '" + PathText(path) + L"' cannot be read";
+  std::vector<std::uint8_t> first(jet4::kPageSize, 0);
+  in.read(reinterpret_cast<char*>(first.data()), static_cast<std::streamsize>(first.size()));
+  first.resize(static_cast<std::size_t>(in.gcount()));
+  const auto size = std::filesystem::file_size(path, error);
+  std::wstring reason = CheckHeaderPage(first, error ? 0 : size);
+  if (!reason.empty()) return reason + L": '" + PathText(path) + L"'";
+  Page catalog{};
+  in.seekg(static_cast<std::streamoff>(cat::kTdefPage * jet4::kPageSize));
+  in.read(reinterpret_cast<char*>(catalog.data()), static_cast<std::streamsize>(catalog.size()));
+  if (!in || catalog[0] != jet4::page_type::kTableDefinition) {
+    return L"The file is not an Access database (it has no catalog): '" + PathText(path) + L"'";
+  }
+  return {};
+}
+
+AccessDatabase::AccessDatabase(const std::filesystem::path& path) : m_path(path) {
+  const std::wstring reason = CheckFile(path);
+  if (!reason.empty()) throw odbc::CDBException(reason, kGeneralError);
+  m_file = std::make_unique<PageFile>(path, PageFile::Mode::CopyExisting);
+  m_firstNewPage = m_file->PageCount();
+  m_catalog = ReadCatalog(*m_file);
+}
+
+AccessDatabase::~AccessDatabase() {
+  try {
+    Close();
+  } catch (...) {
+    // Destruction never throws; the file keeps its previous complete version.
+  }
+}
+
+AccessDatabase::TableWriter* AccessDatabase::Find(std::u16string_view name) const {
+  for (const auto& table : m_tables) {
+    if (SameName(table->name, name)) return table.get();
+  }
+  return nullptr;
+}
+
+const TableDefinition* AccessDatabase::FindTable(std::u16string_view name) const {
+  const TableWriter* table = Find(name);
+  return table ? &table->definition : nullptr;
+}
+
+std::uint32_t AccessDatabase::PlaceMapRow(const std::vector<std::uint8_t>& row) {
+  if (m_mapPageNumber == 0 || !RowFits(m_mapPage, row.size())) {
+    InitDataPage(m_mapPage, 0);
+    m_mapPageNumber = m_file->Allocate();
+  }
+  const auto index = AddRow(m_mapPage, row);
+  m_file->Write(m_mapPageNumber, m_mapPage);
+  return RowPointer(m_mapPageNumber, *index);
+}
+
+void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<FieldSpec>& fields) {
+  if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
+  CheckName(name, L"table");
+  for (const auto& entry : m_catalog) {
+    if (IsTableEntry(entry) && SameName(entry.name, name)) {
+      throw odbc::CDBException(L"Table '" + Wide(name) + L"' already exists.", kTableExistsState);
+    }
+  }
+  if (fields.empty() || fields.size() > jet4::kMaxColumns) {
+    throw odbc::CDBException(L"A table has 1 to 255 columns; '" + Wide(name) + L"' has " + std::to_wstring(fields.size()),
+                             kSyntaxState);
+  }
+  auto table = std::make_unique<TableWriter>();
+  table->name = name;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const auto& field = fields[i];
+    CheckName(field.name, L"column");
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameName(fields[j].name, field.name)) {
+        throw odbc::CDBException(L"Column '" + Wide(field.name) + L"' appears twice in table '" + Wide(name) + L"'",
+                                 kSyntaxState);
+      }
+    }
+    ColumnSpec column;
+    column.name = field.name;
+    column.type = field.type;
+    if (field.type == jet4::ColumnType::Text) {
+      if (field.maxChars < 1 || field.maxChars > jet4::kMaxTextChars) {
+        throw odbc::CDBException(L"Column '" + Wide(field.name) + L"': a Text column holds 1 to 255 characters",
+                                 kSyntaxState);
+      }
+      column.length = static_cast<std::uint16_t>(field.maxChars * 2);
+    }
+    table->definition.columns.push_back(std::move(column));
+  }
+  LayOutColumns(table->definition);
+  table->definition.usageMap = PlaceMapRow(EmptyReferenceMap());
+  table->definition.freeMap = PlaceMapRow(EmptyInlineMap());
+
+  auto pages = EncodeTableDefinition(table->definition);
+  std::vector<std::uint32_t> numbers;
+  for (std::size_t i = 0; i < pages.size(); ++i) numbers.push_back(m_file->Allocate());
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    Page page{};
+    std::copy(pages[i].begin(), pages[i].end(), page.begin());
+    PutU32(page.data() + jet4::tdef::kNextPageOffset, i + 1 < numbers.size() ? numbers[i + 1] : 0);
+    m_file->Write(numbers[i], page);
+  }
+  table->tdefPage = numbers.front();
+  table->longValues = std::make_unique<LongValueWriter>(*m_file);
+
+  CatalogEntry entry{static_cast<std::int32_t>(table->tdefPage), cat::kTablesContainerId, table->name, cat::kTypeTable, 0};
+  AddCatalogRow(*m_file, EncodeCatalogRow(entry, NowAsJetDate()));
+  m_catalog.push_back(std::move(entry));
+  m_tables.push_back(std::move(table));
+}
+
+void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& values) {
+  if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
+  TableWriter* table = Find(name);
+  if (table == nullptr) {
+    const bool exists = std::any_of(m_catalog.begin(), m_catalog.end(),
+                                    [&](const CatalogEntry& e) { return IsTableEntry(e) && SameName(e.name, name); });
+    throw odbc::CDBException(exists ? L"Rows can only be added to tables created through this connection; '" +
+                                          Wide(name) + L"' existed before"
+                                    : L"The table '" + Wide(name) + L"' does not exist.",
+                             kNoTableState);
+  }
+  const auto& columns = table->definition.columns;
+  if (values.size() != columns.size()) {
+    throw odbc::CDBException(L"Number of query values and destination fields are not the same.", kCountMismatchState);
+  }
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const std::wstring problem = CheckValue(columns[i], values[i]);
+    if (!problem.empty()) {
+      throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem, L"22018");
+    }
+  }
+  const auto row = EncodeRow(table->definition, values, [&](std::span<const std::uint8_t> data, std::size_t rowSize) {
+    return table->longValues->Store(data, rowSize);
+  });
+  if (table->pageOpen && !RowFits(table->page, row.size())) FlushDataPage(*table);
+  if (!table->pageOpen) {
+    InitDataPage(table->page, table->tdefPage);
+    table->pageNumber = m_file->Allocate();
+    if (!AddPageToMap(*m_file, table->definition.usageMap, table->pageNumber)) {
+      throw odbc::CDBException(L"The table '" + Wide(name) + L"' cannot grow further", kGeneralError);
+    }
+    table->pageOpen = true;
+  }
+  AddRow(table->page, row);
+  ++table->definition.rowCount;
+}
+
+void AccessDatabase::FlushDataPage(TableWriter& table) {
+  if (!table.pageOpen) return;
+  m_file->Write(table.pageNumber, table.page);
+  table.pageOpen = false;
+}
+
+void AccessDatabase::Close() {
+  if (m_closed) return;
+  m_closed = true;
+  for (auto& table : m_tables) {
+    FlushDataPage(*table);
+    table->longValues->Flush();
+    Page tdef{};
+    m_file->Read(table->tdefPage, tdef);
+    PutU32(tdef.data() + jet4::tdef::kRowCountOffset, table->definition.rowCount);
+    m_file->Write(table->tdefPage, tdef);
+  }
+  auto file = std::move(m_file);
+  if (file->PageCount() > m_firstNewPage) UpdateGlobalFreeMap(*file, m_firstNewPage);
+  file->Commit();
+}
+
+}  // namespace quillon::drivers::access

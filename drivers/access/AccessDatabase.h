@@ -1,0 +1,73 @@
+// A Jet 4 database file opened for adding tables and rows. Work goes to a working copy beside
+// the file (pages written out as they fill, only bookkeeping kept in memory); Close, or
+// destruction, puts the complete new version in the file's place. Tables created here have no
+// indexes; rows are appended to tables created through this object.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drivers/access/Catalog.h"
+#include "drivers/access/LongValue.h"
+#include "drivers/access/PageFile.h"
+#include "drivers/access/TableDefinition.h"
+#include "drivers/access/Value.h"
+
+namespace quillon::drivers::access {
+
+struct FieldSpec {
+  std::u16string name;
+  jet4::ColumnType type = jet4::ColumnType::Text;
+  std::uint16_t maxChars = jet4::kMaxTextChars;  // Text only
+};
+
+class AccessDatabase {
+ public:
+  // Creates an empty database at `path`. Throws CDBException when the path exists or cannot
+  // be written; nothing is left behind then.
+  static void Create(const std::filesystem::path& path);
+
+  // Why the file at `path` cannot be opened for writing (not a file, not Jet 4, encrypted,
+  // password), or an empty string when it can. Only reads the file.
+  static std::wstring CheckFile(const std::filesystem::path& path);
+
+  // Opens an existing Jet 4 database; throws CDBException (leaving the file untouched) when
+  // CheckFile refuses it or its catalog cannot be read.
+  explicit AccessDatabase(const std::filesystem::path& path);
+  ~AccessDatabase();  // writes out like Close, never throws
+  AccessDatabase(const AccessDatabase&) = delete;
+  AccessDatabase& operator=(const AccessDatabase&) = delete;
+
+  // Throws CDBException "Table 'X' already exists." (42S01), or for an invalid name or column.
+  void CreateTable(std::u16string_view name, const std::vector<FieldSpec>& fields);
+  // The columns of a table created through this object, or null.
+  const TableDefinition* FindTable(std::u16string_view name) const;
+  // Appends a row; values in column order, checked against their columns (CDBException).
+  void Insert(std::u16string_view table, const std::vector<Value>& values);
+  // Writes everything out and replaces the file; throws CDBException when that fails.
+  void Close();
+
+ private:
+  struct TableWriter;
+
+  TableWriter* Find(std::u16string_view name) const;
+  std::uint32_t PlaceMapRow(const std::vector<std::uint8_t>& row);
+  void FlushDataPage(TableWriter& table);
+
+  std::filesystem::path m_path;
+  std::unique_ptr<PageFile> m_file;
+  std::vector<CatalogEntry> m_catalog;
+  std::vector<std::unique_ptr<TableWriter>> m_tables;
+  Page m_mapPage{};
+  std::uint32_t m_mapPageNumber = 0;
+  std::uint32_t m_firstNewPage = 0;  // pages from here on were added by this object
+  bool m_closed = false;
+};
+
+// The current local time as a Jet date.
+double NowAsJetDate();
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,195 @@
+#include "drivers/access/AccessDriver.h"
+
+#include <cmath>
+#include <map>
+
+#include "drivers/access/AccessDatabase.h"
+#include "drivers/sql/Statement.h"
+#include "drivers/sql/ValueCheck.h"
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/Installer.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+constexpr std::wstring_view kCreateDbKey = L"CREATE_DB";
+constexpr std::wstring_view kDatabaseKey = L"DBQ";
+// A Memo holds up to 16 MB of text bytes.
+constexpr std::size_t kMemoMaxChars = jet4::long_value::kMaxLength / 2;
+
+std::filesystem::path ToPath(std::wstring_view path) { return std::filesystem::path(text::WideToUtf8(path)); }
+
+FieldSpec ToField(const drivers::sql::ColumnDef& column) {
+  using drivers::sql::ColumnType;
+  FieldSpec field;
+  field.name = text::WideToUtf16(column.name);
+  switch (column.type) {
+    case ColumnType::Text:
+    case ColumnType::VarChar:
+      field.type = jet4::ColumnType::Text;
+      field.maxChars = static_cast<std::uint16_t>(column.length > 0 ? column.length : drivers::sql::kTextColumnLength);
+      break;
+    case ColumnType::Memo: field.type = jet4::ColumnType::Memo; break;
+    case ColumnType::Double: field.type = jet4::ColumnType::Double; break;
+    case ColumnType::Bit: field.type = jet4::ColumnType::Bit; break;
+    case ColumnType::Integer: field.type = jet4::ColumnType::Long; break;
+    case ColumnType::SmallInt: field.type = jet4::ColumnType::Integer; break;
+    case ColumnType::Date: field.type = jet4::ColumnType::DateTime; break;
+  }
+  return field;
+}
+
+// A date serial as Jet stores it: before 1899-12-30 the fraction counts forward from the
+// (negative) day, so the serial's day and time are taken apart and put back together.
+double ToJetDate(double serial) {
+  if (serial >= 0) return serial;
+  const auto dt = drivers::sql::FromDateSerial(serial);
+  return JetDate(dt.year, dt.month, dt.day, dt.hour, dt.minute, dt.second);
+}
+
+// Wide text as UTF-16, into `out` (reusing its storage).
+void ToUtf16(std::wstring_view text, std::u16string& out) {
+  out.clear();
+  for (const wchar_t c : text) {
+    const auto code = static_cast<char32_t>(c);
+    if (code < 0x10000) {
+      out.push_back(static_cast<char16_t>(code));
+    } else if (code <= 0x10FFFF) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(text::kReplacementCharacter));
+    }
+  }
+}
+
+// Sets `out` to the checked value in the kind the column type takes.
+void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out) {
+  using Kind = drivers::sql::Value::Kind;
+  out.kind = Value::Kind::Null;
+  switch (value.kind) {
+    case Kind::Null: break;
+    case Kind::Boolean:
+      out.kind = Value::Kind::Integer;
+      out.integer = value.number != 0 ? 1 : 0;
+      break;
+    case Kind::Date:
+      out.kind = Value::Kind::Double;
+      out.number = ToJetDate(value.number);
+      break;
+    case Kind::Number:
+      if (type == jet4::ColumnType::Double) {
+        out.kind = Value::Kind::Double;
+        out.number = value.number;
+      } else {
+        out.kind = Value::Kind::Integer;
+        out.integer = static_cast<std::int64_t>(std::llround(value.number));
+      }
+      break;
+    case Kind::Text:
+      out.kind = Value::Kind::Text;
+      ToUtf16(value.text, out.text);
+      break;
+  }
+}
+
+class AccessConnection : public odbc::IDriverConnection {
+ public:
+  explicit AccessConnection(const std::filesystem::path& path) : m_database(path) {}
+
+  void ExecuteSQL(std::wstring_view statement) override {
+    const auto parsed = drivers::sql::Parse(statement);
+    if (const auto* create = std::get_if<drivers::sql::CreateTable>(&parsed)) {
+      std::vector<FieldSpec> fields;
+      for (const auto& column : create->columns) fields.push_back(ToField(column));
+      const auto name = text::WideToUtf16(create->table);
+      m_database.CreateTable(name, fields);
+      m_columns[text::AsciiUpper(create->table)] = create->columns;
+      return;
+    }
+    const auto& insert = std::get<drivers::sql::Insert>(parsed);
+    // An export inserts into one table many times over: look it up once.
+    if (insert.table != m_lastTable) {
+      m_lastTable.clear();
+      m_lastName = text::WideToUtf16(insert.table);
+      m_lastDefinition = m_database.FindTable(m_lastName);
+      const auto columns = m_columns.find(text::AsciiUpper(insert.table));
+      if (m_lastDefinition == nullptr || columns == m_columns.end()) {
+        m_database.Insert(m_lastName, {});  // reports the missing table
+        return;
+      }
+      m_lastColumns = &columns->second;
+      m_lastTable = insert.table;
+    }
+    const auto& columns = *m_lastColumns;
+    if (insert.values.size() != columns.size()) {
+      throw odbc::CDBException(L"Number of query values and destination fields are not the same.", L"21S01");
+    }
+    m_values.resize(columns.size());
+    for (std::size_t i = 0; i < insert.values.size(); ++i) {
+      const auto& column = columns[i];
+      const std::size_t maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
+                                   : column.length > 0 ? static_cast<std::size_t>(column.length)
+                                                       : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
+      ToValue(drivers::sql::CheckValue(insert.values[i], column, maxChars), m_lastDefinition->columns[i].type, m_values[i]);
+    }
+    m_database.Insert(m_lastName, m_values);
+  }
+
+  void Close() override { m_database.Close(); }
+
+ private:
+  AccessDatabase m_database;
+  std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
+  std::vector<Value> m_values;
+  std::wstring m_lastTable;  // the table of the last INSERT, as the statement names it
+  std::u16string m_lastName;
+  const TableDefinition* m_lastDefinition = nullptr;
+  const std::vector<drivers::sql::ColumnDef>* m_lastColumns = nullptr;
+};
+
+}  // namespace
+
+std::wstring CreateDbPath(std::wstring_view entry) {
+  const auto equals = entry.find(L'=');
+  if (equals == std::wstring_view::npos) return {};
+  std::wstring_view key = entry.substr(0, equals);
+  while (!key.empty() && key.back() == L' ') key.remove_suffix(1);
+  while (!key.empty() && key.front() == L' ') key.remove_prefix(1);
+  if (!text::EqualsIgnoreAsciiCase(key, kCreateDbKey)) return {};
+  std::wstring_view value = entry.substr(equals + 1);
+  while (!value.empty() && value.front() == L' ') value.remove_prefix(1);
+  if (!value.empty() && value.front() == L'"') {
+    const auto close = value.rfind(L'"');
+    if (close == 0) return std::wstring(value.substr(1));
+    return std::wstring(value.substr(1, close - 1));
+  }
+  if (!value.empty() && value.back() == L';') value.remove_suffix(1);
+  return std::wstring(value);
+}
+
+std::unique_ptr<odbc::IDriverConnection> AccessDriver::Connect(const odbc::ConnectString& connect) {
+  const auto path = connect.Get(kDatabaseKey);
+  if (!path || path->empty()) {
+    throw odbc::CDBException(L"The connect string names no database file (DBQ)", L"IM007");
+  }
+  return std::make_unique<AccessConnection>(ToPath(*path));
+}
+
+bool AccessDriver::ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes) {
+  if (request != odbc::ODBC_ADD_DSN) return false;
+  for (const auto& entry : attributes) {
+    const std::wstring path = CreateDbPath(entry);
+    if (path.empty()) continue;
+    try {
+      AccessDatabase::Create(ToPath(path));
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  return false;
+}
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,197 @@
+#include "drivers/access/Catalog.h"
+
+#include <algorithm>
+
+#include "drivers/access/Bytes.h"
+#include "drivers/access/DataPage.h"
+#include "drivers/access/PageFile.h"
+#include "drivers/access/RowWriter.h"
+#include "drivers/access/UsageMap.h"
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+using jet4::ColumnType;
+namespace cat = jet4::catalog;
+
+constexpr std::uint16_t kTextBytes = jet4::kMaxTextChars * 2;
+constexpr std::uint16_t kAccessObjectsDataBytes = 3992;
+constexpr std::size_t kTdefContinuationHeader = 8;
+
+struct ColumnTemplate {
+  const char16_t* name;
+  ColumnType type;
+  std::uint16_t length;
+};
+
+TableDefinition SystemTable(std::initializer_list<ColumnTemplate> columns) {
+  TableDefinition table;
+  table.system = true;
+  for (const auto& c : columns) table.columns.push_back({c.name, c.type, c.length, 0, 0, 0});
+  LayOutColumns(table);
+  return table;
+}
+
+[[noreturn]] void ThrowCatalogDamaged() {
+  throw odbc::CDBException(L"The database's catalog (MSysObjects) cannot be read", L"HY000");
+}
+
+std::size_t ColumnIndex(const TableDefinition& table, std::u16string_view name) {
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (table.columns[i].name == name) return i;
+  }
+  ThrowCatalogDamaged();
+}
+
+}  // namespace
+
+TableDefinition CatalogDefinition() {
+  return SystemTable({{u"Id", ColumnType::Long, 0},
+                      {u"ParentId", ColumnType::Long, 0},
+                      {u"Name", ColumnType::Text, kTextBytes},
+                      {u"Type", ColumnType::Integer, 0},
+                      {u"DateCreate", ColumnType::DateTime, 0},
+                      {u"DateUpdate", ColumnType::DateTime, 0},
+                      {u"Owner", ColumnType::Binary, kTextBytes},
+                      {u"Flags", ColumnType::Long, 0},
+                      {u"Database", ColumnType::Memo, 0},
+                      {u"Connect", ColumnType::Memo, 0},
+                      {u"ForeignName", ColumnType::Text, kTextBytes},
+                      {u"RmtInfoShort", ColumnType::Binary, kTextBytes},
+                      {u"RmtInfoLong", ColumnType::Ole, 0},
+                      {u"Lv", ColumnType::Ole, 0},
+                      {u"LvProp", ColumnType::Ole, 0},
+                      {u"LvModule", ColumnType::Ole, 0},
+                      {u"LvExtra", ColumnType::Ole, 0}});
+}
+
+TableDefinition AcesDefinition() {
+  return SystemTable({{u"ObjectId", ColumnType::Long, 0},
+                      {u"SID", ColumnType::Binary, kTextBytes},
+                      {u"ACM", ColumnType::Long, 0},
+                      {u"FInheritable", ColumnType::Bit, 0}});
+}
+
+TableDefinition QueriesDefinition() {
+  return SystemTable({{u"ObjectId", ColumnType::Long, 0},
+                      {u"Attribute", ColumnType::Byte, 0},
+                      {u"Order", ColumnType::Binary, kTextBytes},
+                      {u"Name1", ColumnType::Text, kTextBytes},
+                      {u"Name2", ColumnType::Text, kTextBytes},
+                      {u"Expression", ColumnType::Memo, 0},
+                      {u"Flag", ColumnType::Integer, 0},
+                      {u"LvExtra", ColumnType::Long, 0}});
+}
+
+TableDefinition RelationshipsDefinition() {
+  return SystemTable({{u"szRelationship", ColumnType::Text, kTextBytes},
+                      {u"grbit", ColumnType::Long, 0},
+                      {u"ccolumn", ColumnType::Long, 0},
+                      {u"icolumn", ColumnType::Long, 0},
+                      {u"szObject", ColumnType::Text, kTextBytes},
+                      {u"szColumn", ColumnType::Text, kTextBytes},
+                      {u"szReferencedObject", ColumnType::Text, kTextBytes},
+                      {u"szReferencedColumn", ColumnType::Text, kTextBytes}});
+}
+
+TableDefinition AccessObjectsDefinition() {
+  auto table = SystemTable({{u"Data", ColumnType::FixedBinary, kAccessObjectsDataBytes}, {u"ID", ColumnType::Long, 0}});
+  table.system = false;  // Access keeps it as an ordinary table flagged hidden in the catalog
+  return table;
+}
+
+std::vector<std::uint8_t> EncodeCatalogRow(const CatalogEntry& entry, double date) {
+  const auto table = CatalogDefinition();
+  std::vector<Value> values(table.columns.size());
+  values[ColumnIndex(table, u"Id")] = Value::Int(entry.id);
+  values[ColumnIndex(table, u"ParentId")] = Value::Int(entry.parentId);
+  values[ColumnIndex(table, u"Name")] = Value::Str(entry.name);
+  values[ColumnIndex(table, u"Type")] = Value::Int(entry.type);
+  values[ColumnIndex(table, u"DateCreate")] = Value::Real(date);
+  values[ColumnIndex(table, u"DateUpdate")] = Value::Real(date);
+  values[ColumnIndex(table, u"Flags")] = Value::Int(static_cast<std::int32_t>(entry.flags));
+  return EncodeRow(table, values, [](std::span<const std::uint8_t>, std::size_t) -> std::vector<std::uint8_t> {
+    throw odbc::CDBException(L"The catalog holds no long values", L"HY000");
+  });
+}
+
+TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page) {
+  std::vector<std::uint8_t> bytes;
+  Page buffer{};
+  std::size_t pages = 0;
+  while (page != 0) {
+    if (page >= file.PageCount() || ++pages > jet4::kMaxPages) ThrowCatalogDamaged();
+    file.Read(page, buffer);
+    if (buffer[0] != jet4::page_type::kTableDefinition) ThrowCatalogDamaged();
+    bytes.insert(bytes.end(), buffer.begin() + (bytes.empty() ? 0 : static_cast<std::ptrdiff_t>(kTdefContinuationHeader)),
+                 buffer.end());
+    page = GetU32(buffer.data() + jet4::tdef::kNextPageOffset);
+    if (bytes.size() > (1u << 20)) ThrowCatalogDamaged();
+  }
+  return DecodeTableDefinition(bytes);
+}
+
+std::vector<CatalogEntry> ReadCatalog(const PageFile& file) {
+  const TableDefinition table = ReadTableDefinition(file, cat::kTdefPage);
+  const std::size_t id = ColumnIndex(table, u"Id");
+  const std::size_t parentId = ColumnIndex(table, u"ParentId");
+  const std::size_t name = ColumnIndex(table, u"Name");
+  const std::size_t type = ColumnIndex(table, u"Type");
+  const std::size_t flags = ColumnIndex(table, u"Flags");
+  std::vector<CatalogEntry> entries;
+  Page page{};
+  for (const std::uint32_t number : MapPages(file, table.usageMap)) {
+    if (number >= file.PageCount()) ThrowCatalogDamaged();
+    file.Read(number, page);
+    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != cat::kTdefPage) {
+      continue;
+    }
+    for (std::uint16_t row = 0; row < RowCount(page); ++row) {
+      const auto bytes = RowAt(page, row);
+      if (bytes.empty()) continue;
+      const auto values = DecodeRow(table, bytes);
+      CatalogEntry entry;
+      entry.id = static_cast<std::int32_t>(values[id].integer);
+      entry.parentId = static_cast<std::int32_t>(values[parentId].integer);
+      entry.name = values[name].text;
+      entry.type = static_cast<std::int16_t>(values[type].integer);
+      entry.flags = static_cast<std::uint32_t>(values[flags].integer);
+      entries.push_back(std::move(entry));
+    }
+  }
+  return entries;
+}
+
+void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row) {
+  Page tdef{};
+  file.Read(cat::kTdefPage, tdef);
+  const std::uint32_t usageMap = GetU32(tdef.data() + jet4::tdef::kUsageMapOffset);
+  auto pages = MapPages(file, usageMap);
+  Page page{};
+  bool placed = false;
+  for (auto it = pages.rbegin(); it != pages.rend() && !placed; ++it) {
+    file.Read(*it, page);
+    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != cat::kTdefPage) continue;
+    if (AddRow(page, row)) {
+      file.Write(*it, page);
+      placed = true;
+    }
+  }
+  if (!placed) {
+    InitDataPage(page, cat::kTdefPage);
+    AddRow(page, row);
+    const std::uint32_t number = file.Allocate();
+    if (!AddPageToMap(file, usageMap, number)) {
+      throw odbc::CDBException(L"The database's catalog has no room for another table", L"HY000");
+    }
+    file.Write(number, page);
+  }
+  file.Read(cat::kTdefPage, tdef);
+  PutU32(tdef.data() + jet4::tdef::kRowCountOffset, GetU32(tdef.data() + jet4::tdef::kRowCountOffset) + 1);
+  file.Write(cat::kTdefPage, tdef);
+}
+
+bool IsTableEntry(const CatalogEntry& entry) { return (entry.type & cat::kTypeMask) == cat::kTypeTable; }
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,44 @@
+// The catalog MSysObjects (its definition always on page 2) and the other system tables a
+// new database holds: MSysACEs, MSysQueries, MSysRelationships, MSysAccessObjects.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drivers/access/TableDefinition.h"
+
+namespace quillon::drivers::access {
+
+class PageFile;
+
+struct CatalogEntry {
+  std::int32_t id = 0;  // for a table, its definition's page (id & 0xFFFFFF)
+  std::int32_t parentId = 0;
+  std::u16string name;
+  std::int16_t type = 0;
+  std::uint32_t flags = 0;
+};
+
+TableDefinition CatalogDefinition();
+TableDefinition AcesDefinition();
+TableDefinition QueriesDefinition();
+TableDefinition RelationshipsDefinition();
+TableDefinition AccessObjectsDefinition();
+
+// The catalog's row for `entry`, created and updated at `date`.
+std::vector<std::uint8_t> EncodeCatalogRow(const CatalogEntry& entry, double date);
+
+// Reads a table definition from its first page on, following continuation pages.
+TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page);
+
+// Every live row of the catalog. Throws CDBException when the catalog cannot be read.
+std::vector<CatalogEntry> ReadCatalog(const PageFile& file);
+
+// Adds a catalog row on a catalog page with room, or on a new one, and counts it.
+void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row);
+
+// True for an entry that names a table (user or system).
+bool IsTableEntry(const CatalogEntry& entry);
+
+}  // namespace quillon::drivers::access

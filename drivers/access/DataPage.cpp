@@ -1,0 +1,83 @@
+#include "drivers/access/DataPage.h"
+
+#include <algorithm>
+
+#include "drivers/access/Jet4Format.h"
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+namespace dp = jet4::data_page;
+
+std::uint16_t RowStart(const Page& page, std::uint16_t row) {
+  return GetU16(page.data() + dp::kRowOffsetsOffset + 2 * row);
+}
+
+// Where the lowest row starts, i.e. where the next row ends.
+std::size_t LowestRowStart(const Page& page) {
+  const std::uint16_t count = RowCount(page);
+  std::size_t lowest = jet4::kPageSize;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    lowest = std::min<std::size_t>(lowest, RowStart(page, i) & dp::kRowOffsetMask);
+  }
+  return lowest;
+}
+
+}  // namespace
+
+void InitDataPage(Page& page, std::uint32_t ownerTdef) {
+  page.fill(0);
+  page[0] = jet4::page_type::kData;
+  page[1] = 0x01;
+  PutU16(page.data() + dp::kFreeSpaceOffset, static_cast<std::uint16_t>(jet4::kPageSize - dp::kRowOffsetsOffset));
+  PutU32(page.data() + dp::kOwnerOffset, ownerTdef);
+}
+
+void InitLongValuePage(Page& page) {
+  InitDataPage(page, 0);
+  std::copy(std::begin(dp::kLongValueOwner), std::end(dp::kLongValueOwner), page.begin() + dp::kOwnerOffset);
+}
+
+std::uint16_t RowCount(const Page& page) { return GetU16(page.data() + dp::kRowCountOffset); }
+std::uint16_t FreeSpace(const Page& page) { return GetU16(page.data() + dp::kFreeSpaceOffset); }
+
+bool RowFits(const Page& page, std::size_t size) {
+  return RowCount(page) < dp::kMaxRowsPerPage && size + 2 <= FreeSpace(page);
+}
+
+std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> row) {
+  if (!RowFits(page, row.size())) return std::nullopt;
+  const std::uint16_t count = RowCount(page);
+  const std::size_t end = LowestRowStart(page);
+  const std::size_t tableEnd = dp::kRowOffsetsOffset + 2 * (count + 1);
+  if (end < tableEnd + row.size()) return std::nullopt;
+  const std::size_t start = end - row.size();
+  std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
+  PutU16(page.data() + dp::kRowOffsetsOffset + 2 * count, static_cast<std::uint16_t>(start));
+  PutU16(page.data() + dp::kRowCountOffset, static_cast<std::uint16_t>(count + 1));
+  PutU16(page.data() + dp::kFreeSpaceOffset, static_cast<std::uint16_t>(FreeSpace(page) - row.size() - 2));
+  return count;
+}
+
+std::span<const std::uint8_t> RowAt(const Page& page, std::uint16_t row) {
+  const std::uint16_t count = RowCount(page);
+  if (row >= count || dp::kRowOffsetsOffset + 2 * count > jet4::kPageSize) {
+    throw odbc::CDBException(L"The database holds a damaged data page", L"HY000");
+  }
+  const std::uint16_t raw = RowStart(page, row);
+  if (raw & dp::kRowDeletedFlag) return {};
+  const std::size_t start = raw & dp::kRowOffsetMask;
+  std::size_t end = jet4::kPageSize;
+  if (row > 0) end = RowStart(page, static_cast<std::uint16_t>(row - 1)) & dp::kRowOffsetMask;
+  if (start > end || end > jet4::kPageSize) throw odbc::CDBException(L"The database holds a damaged data page", L"HY000");
+  return {page.data() + start, end - start};
+}
+
+std::span<std::uint8_t> RowAt(Page& page, std::uint16_t row) {
+  const auto view = RowAt(static_cast<const Page&>(page), row);
+  if (view.empty()) return {};
+  return {page.data() + (view.data() - page.data()), view.size()};
+}
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,28 @@
+// Data pages: a header, a table of row offsets growing forward, rows packed from the page's
+// end backwards. The same layout carries table rows, usage-map rows and long values.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "drivers/access/Bytes.h"
+
+namespace quillon::drivers::access {
+
+// Starts an empty data page owned by the table whose definition is at `ownerTdef`.
+void InitDataPage(Page& page, std::uint32_t ownerTdef);
+// Starts an empty long-value page.
+void InitLongValuePage(Page& page);
+
+std::uint16_t RowCount(const Page& page);
+std::uint16_t FreeSpace(const Page& page);
+// True when a row of `size` bytes still fits (with its offset entry and the row limit).
+bool RowFits(const Page& page, std::size_t size);
+// Adds a row; returns its row number, or nothing when it does not fit.
+std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> row);
+// The bytes of row `row`; empty for a deleted row. Throws CDBException on a damaged page.
+std::span<const std::uint8_t> RowAt(const Page& page, std::uint16_t row);
+std::span<std::uint8_t> RowAt(Page& page, std::uint16_t row);
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,204 @@
+#include "drivers/access/RowWriter.h"
+
+#include <cmath>
+#include <limits>
+
+#include "drivers/access/Bytes.h"
+#include "drivers/access/JetText.h"
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+using jet4::ColumnType;
+
+std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) / 8; }
+
+// Days from 1970-01-01 to the civil date (Howard Hinnant's algorithm).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+double JetDate(int year, int month, int day, int hour, int minute, double second) {
+  constexpr std::int64_t kJetEpochFromUnix = -25569;  // 1899-12-30
+  const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kJetEpochFromUnix;
+  const double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
+}
+
+std::wstring CheckValue(const ColumnSpec& column, const Value& value) {
+  if (value.kind == Value::Kind::Null) return {};
+  switch (column.type) {
+    case ColumnType::Bit:
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long: {
+      if (value.kind != Value::Kind::Integer) return L"is not a whole number";
+      std::int64_t low = std::numeric_limits<std::int32_t>::min();
+      std::int64_t high = std::numeric_limits<std::int32_t>::max();
+      if (column.type == ColumnType::Integer) {
+        low = std::numeric_limits<std::int16_t>::min();
+        high = std::numeric_limits<std::int16_t>::max();
+      } else if (column.type == ColumnType::Byte) {
+        low = 0;
+        high = 255;
+      } else if (column.type == ColumnType::Bit) {
+        return {};
+      }
+      if (value.integer < low || value.integer > high) {
+        return L"is out of range (" + std::to_wstring(low) + L" to " + std::to_wstring(high) + L")";
+      }
+      return {};
+    }
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+      if (value.kind == Value::Kind::Text) return L"is not a number";
+      if (value.kind == Value::Kind::Double && !std::isfinite(value.number)) return L"is not a finite number";
+      return {};
+    case ColumnType::Text:
+      if (value.kind != Value::Kind::Text) return L"is not text";
+      if (value.text.size() * 2 > column.length) {
+        return L"is too long (" + std::to_wstring(value.text.size()) + L" characters; the column holds " +
+               std::to_wstring(column.length / 2) + L")";
+      }
+      return {};
+    case ColumnType::Memo:
+      if (value.kind != Value::Kind::Text) return L"is not text";
+      if (value.text.size() * 2 > jet4::long_value::kMaxLength) return L"is too long for a Memo";
+      return {};
+    default:
+      return L"cannot be written to this column type";
+  }
+}
+
+std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
+                                    const LongValueStore& longValues) {
+  const std::size_t columns = table.columns.size();
+  std::vector<std::uint8_t> row;
+  row.reserve(256);
+  row.resize(2 + table.fixedSize, 0);
+  PutU16(row.data(), static_cast<std::uint16_t>(columns));
+  std::vector<std::uint8_t> nullMask(NullMaskSize(columns), 0);
+  std::vector<std::uint16_t> varOffsets(table.varColumnCount, 0);
+
+  auto setBit = [&](std::uint16_t number) { nullMask[number / 8] |= static_cast<std::uint8_t>(1u << (number % 8)); };
+
+  for (std::size_t i = 0; i < columns; ++i) {
+    const ColumnSpec& column = table.columns[i];
+    const Value& value = values[i];
+    const bool isNull = value.kind == Value::Kind::Null;
+    std::uint8_t* fixed = row.data() + 2 + column.fixedOffset;
+    switch (column.type) {
+      case ColumnType::Bit:
+        if (!isNull && value.integer != 0) setBit(column.number);
+        continue;
+      case ColumnType::Byte:
+        if (!isNull) *fixed = static_cast<std::uint8_t>(value.integer);
+        break;
+      case ColumnType::Integer:
+        if (!isNull) PutU16(fixed, static_cast<std::uint16_t>(static_cast<std::int16_t>(value.integer)));
+        break;
+      case ColumnType::Long:
+        if (!isNull) PutU32(fixed, static_cast<std::uint32_t>(static_cast<std::int32_t>(value.integer)));
+        break;
+      case ColumnType::Double:
+      case ColumnType::DateTime:
+        if (!isNull) PutDouble(fixed, value.kind == Value::Kind::Integer ? static_cast<double>(value.integer) : value.number);
+        break;
+      default:
+        break;
+    }
+    if (!isNull) setBit(column.number);
+  }
+  // Variable-length data in variable-index order.
+  std::vector<std::uint8_t> encoded;
+  for (std::size_t v = 0; v < table.varColumns.size(); ++v) {
+    varOffsets[v] = static_cast<std::uint16_t>(row.size());
+    const ColumnSpec& column = table.columns[table.varColumns[v]];
+    const Value& value = values[table.varColumns[v]];
+    if (value.kind == Value::Kind::Null) continue;
+    if (column.type == ColumnType::Text) {
+      AppendJetText(value.text, true, row);
+    } else if (column.type == ColumnType::Memo) {
+      encoded.clear();
+      AppendJetText(value.text, true, encoded);
+      const auto field = longValues(encoded, row.size());
+      row.insert(row.end(), field.begin(), field.end());
+    }
+    if (row.size() > jet4::data_page::kMaxRowSize) break;
+  }
+  const std::size_t trailer = table.varColumnCount > 0 ? 2 * (table.varColumnCount + 2) : 0;
+  if (row.size() + trailer + nullMask.size() > jet4::data_page::kMaxRowSize) {
+    throw odbc::CDBException(L"Record is too large.", L"HY000");
+  }
+  if (table.varColumnCount > 0) {
+    const std::size_t at = row.size();
+    row.resize(at + trailer);
+    PutU16(&row[at], static_cast<std::uint16_t>(at));  // end of the variable data
+    for (std::size_t v = 0; v < varOffsets.size(); ++v) {
+      PutU16(&row[at + 2 + 2 * (varOffsets.size() - 1 - v)], varOffsets[v]);
+    }
+    PutU16(&row[at + trailer - 2], table.varColumnCount);
+  }
+  row.insert(row.end(), nullMask.begin(), nullMask.end());
+  return row;
+}
+
+std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::uint8_t> row) {
+  const std::size_t columns = table.columns.size();
+  std::vector<Value> values(columns);
+  if (row.size() < 2) return values;
+  const std::size_t rowColumns = GetU16(row.data());
+  const std::size_t maskSize = NullMaskSize(rowColumns);
+  if (row.size() < 2 + maskSize) return values;
+  const std::uint8_t* mask = row.data() + row.size() - maskSize;
+  auto bit = [&](std::uint16_t number) { return number < rowColumns && (mask[number / 8] >> (number % 8)) & 1; };
+
+  std::size_t rowVarColumns = 0;
+  std::vector<std::uint16_t> offsets;
+  if (table.varColumnCount > 0 && row.size() >= maskSize + 2) {
+    const std::size_t countAt = row.size() - maskSize - 2;
+    rowVarColumns = GetU16(row.data() + countAt);
+    if (countAt >= 2 * (rowVarColumns + 1)) {
+      for (std::size_t v = 0; v <= rowVarColumns; ++v) offsets.push_back(GetU16(row.data() + countAt - 2 - 2 * v));
+    } else {
+      rowVarColumns = 0;
+    }
+  }
+  for (std::size_t i = 0; i < columns; ++i) {
+    const ColumnSpec& column = table.columns[i];
+    Value& value = values[i];
+    if (column.type == ColumnType::Bit) {
+      value = Value::Int(bit(column.number) ? 1 : 0);
+      continue;
+    }
+    if (!bit(column.number)) continue;
+    if (!jet4::IsVariable(column.type)) {
+      const std::size_t at = 2 + column.fixedOffset;
+      if (at + jet4::FixedSize(column.type) > row.size()) continue;
+      const std::uint8_t* p = row.data() + at;
+      switch (column.type) {
+        case ColumnType::Byte: value = Value::Int(*p); break;
+        case ColumnType::Integer: value = Value::Int(static_cast<std::int16_t>(GetU16(p))); break;
+        case ColumnType::Long: value = Value::Int(static_cast<std::int32_t>(GetU32(p))); break;
+        case ColumnType::Double:
+        case ColumnType::DateTime: value = Value::Real(GetDouble(p)); break;
+        default: break;
+      }
+    } else if (column.type == ColumnType::Text && column.varIndex < rowVarColumns) {
+      const std::size_t start = offsets[column.varIndex];
+      const std::size_t end = offsets[column.varIndex + 1];
+      if (start <= end && end <= row.size()) value = Value::Str(DecodeJetText(row.subspan(start, end - start)));
+    }
+  }
+  return values;
+}
+
+}  // namespace quillon::drivers::access

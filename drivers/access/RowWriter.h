@@ -1,0 +1,32 @@
+// Rows of a table in Jet 4 layout: the column count, the fixed-length data, the variable-length
+// data, then the end offset, the variable-column offsets in reverse order, their count and the
+// null mask (a set bit meaning "not null"; a Yes/No column's value is its bit).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "drivers/access/TableDefinition.h"
+#include "drivers/access/Value.h"
+
+namespace quillon::drivers::access {
+
+// Receives the bytes of a long value that does not stay in its row and returns the pointer
+// to where it was placed (see LongValue.h).
+using LongValueStore = std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t> data, std::size_t rowSize)>;
+
+// Encodes one row. Values must already be checked against their columns (CheckValue).
+// Throws CDBException "Record is too large." when the row exceeds a page's limit.
+std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
+                                    const LongValueStore& longValues);
+
+// Checks `value` against `column`; returns an empty string when it fits, or a message.
+std::wstring CheckValue(const ColumnSpec& column, const Value& value);
+
+// Decodes the columns of a row that the catalog needs: numbers, Yes/No, dates and Text
+// (long values and binary columns come back as Null).
+std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::uint8_t> row);
+
+}  // namespace quillon::drivers::access

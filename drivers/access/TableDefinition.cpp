@@ -1,0 +1,157 @@
+#include "drivers/access/TableDefinition.h"
+
+#include <algorithm>
+
+#include "drivers/access/Bytes.h"
+#include "platform/odbc/DBException.h"
+
+namespace quillon::drivers::access {
+namespace {
+
+namespace td = jet4::tdef;
+namespace cr = jet4::column_record;
+
+constexpr std::size_t kContinuationHeader = 8;
+// Every column record carries the sort order the database was created with.
+constexpr std::uint16_t kGeneralSortOrder = 0x0409;
+
+[[noreturn]] void ThrowMalformed() {
+  throw odbc::CDBException(L"The database holds a damaged table definition", L"HY000");
+}
+
+}  // namespace
+
+void LayOutColumns(TableDefinition& table) {
+  std::uint16_t number = 0;
+  std::uint16_t varIndex = 0;
+  std::uint16_t fixedOffset = 0;
+  for (auto& column : table.columns) {
+    column.number = number++;
+    if (jet4::IsVariable(column.type)) {
+      column.varIndex = varIndex++;
+      column.fixedOffset = 0;
+    } else {
+      column.varIndex = 0;
+      column.fixedOffset = fixedOffset;
+      if (column.type == jet4::ColumnType::FixedBinary) {
+        fixedOffset = static_cast<std::uint16_t>(fixedOffset + column.length);
+      } else {
+        column.length = static_cast<std::uint16_t>(jet4::FixedSize(column.type));
+        fixedOffset = static_cast<std::uint16_t>(fixedOffset + column.length);
+      }
+      if (column.type == jet4::ColumnType::Bit) column.length = 1;
+    }
+  }
+  table.varColumnCount = varIndex;
+  table.fixedSize = fixedOffset;
+  table.varColumns.assign(varIndex, 0);
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (jet4::IsVariable(table.columns[i].type)) table.varColumns[table.columns[i].varIndex] = i;
+  }
+}
+
+std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefinition& table) {
+  std::vector<std::uint8_t> bytes(td::kHeaderSize, 0);
+  bytes[0] = jet4::page_type::kTableDefinition;
+  bytes[1] = 0x01;
+  PutU32(&bytes[td::kMagicOffset], td::kMagicTableNumber);
+  PutU32(&bytes[td::kRowCountOffset], table.rowCount);
+  bytes[td::kAutoNumberFlagOffset] = 1;
+  bytes[td::kTableTypeOffset] = table.system ? td::kTableTypeSystem : td::kTableTypeUser;
+  const auto columnCount = static_cast<std::uint16_t>(table.columns.size());
+  PutU16(&bytes[td::kMaxColumnsOffset], columnCount);
+  PutU16(&bytes[td::kVarColumnsOffset], table.varColumnCount);
+  PutU16(&bytes[td::kColumnCountOffset], columnCount);
+  PutU32(&bytes[td::kUsageMapOffset], table.usageMap);
+  PutU32(&bytes[td::kFreeMapOffset], table.freeMap);
+
+  for (const auto& column : table.columns) {
+    std::uint8_t record[td::kColumnRecordSize] = {};
+    const bool fixed = !jet4::IsVariable(column.type);
+    record[cr::kType] = static_cast<std::uint8_t>(column.type);
+    PutU32(record + cr::kTableNumber, td::kMagicTableNumber);
+    PutU16(record + cr::kNumber, column.number);
+    PutU16(record + cr::kVarIndex, column.varIndex);
+    PutU16(record + cr::kIndex, column.number);
+    PutU16(record + cr::kSortOrder, kGeneralSortOrder);
+    record[cr::kFlags] = static_cast<std::uint8_t>((fixed ? cr::kFlagFixed : 0) | cr::kFlagNullable |
+                                                   (table.system ? cr::kFlagSystem : 0));
+    if (!table.system && (column.type == jet4::ColumnType::Text || column.type == jet4::ColumnType::Memo)) {
+      record[cr::kExtFlags] = cr::kExtFlagCompressedUnicode;
+    }
+    PutU16(record + cr::kFixedOffset, column.fixedOffset);
+    PutU16(record + cr::kLength, column.type == jet4::ColumnType::Bit ? 1 : column.length);
+    bytes.insert(bytes.end(), std::begin(record), std::end(record));
+  }
+  for (const auto& column : table.columns) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + 2 + column.name.size() * 2);
+    PutU16(&bytes[at], static_cast<std::uint16_t>(column.name.size() * 2));
+    for (std::size_t i = 0; i < column.name.size(); ++i) PutU16(&bytes[at + 2 + 2 * i], column.name[i]);
+  }
+  bytes.insert(bytes.end(), std::begin(td::kEnd), std::end(td::kEnd));
+  PutU32(&bytes[td::kLengthOffset], static_cast<std::uint32_t>(bytes.size() - kContinuationHeader));
+
+  // Split over pages: the first carries the header, continuations an 8-byte page header.
+  std::vector<std::vector<std::uint8_t>> pages;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::vector<std::uint8_t> page(jet4::kPageSize, 0);
+    std::size_t start = 0;
+    if (pages.empty()) {
+      start = 0;
+    } else {
+      page[0] = jet4::page_type::kTableDefinition;
+      page[1] = 0x01;
+      start = kContinuationHeader;
+    }
+    const std::size_t take = std::min(bytes.size() - at, jet4::kPageSize - start);
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), take, page.begin() + static_cast<std::ptrdiff_t>(start));
+    at += take;
+    PutU16(&page[td::kFreeSpaceOffset], static_cast<std::uint16_t>(jet4::kPageSize - start - take));
+    pages.push_back(std::move(page));
+  }
+  return pages;
+}
+
+TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < td::kHeaderSize || bytes[0] != jet4::page_type::kTableDefinition) ThrowMalformed();
+  TableDefinition table;
+  table.system = bytes[td::kTableTypeOffset] == td::kTableTypeSystem;
+  table.rowCount = GetU32(&bytes[td::kRowCountOffset]);
+  table.varColumnCount = GetU16(&bytes[td::kVarColumnsOffset]);
+  const std::uint16_t columnCount = GetU16(&bytes[td::kColumnCountOffset]);
+  const std::uint32_t realIndexes = GetU32(&bytes[td::kRealIndexCountOffset]);
+  table.usageMap = GetU32(&bytes[td::kUsageMapOffset]);
+  table.freeMap = GetU32(&bytes[td::kFreeMapOffset]);
+  if (realIndexes > 1000) ThrowMalformed();
+  std::size_t at = td::kHeaderSize + realIndexes * td::kRealIndexEntrySize;
+  std::size_t names = at + std::size_t{columnCount} * td::kColumnRecordSize;
+  if (names > bytes.size()) ThrowMalformed();
+  for (std::uint16_t i = 0; i < columnCount; ++i, at += td::kColumnRecordSize) {
+    const std::uint8_t* record = &bytes[at];
+    ColumnSpec column;
+    column.type = static_cast<jet4::ColumnType>(record[cr::kType]);
+    column.number = GetU16(record + cr::kNumber);
+    column.varIndex = GetU16(record + cr::kVarIndex);
+    column.fixedOffset = GetU16(record + cr::kFixedOffset);
+    column.length = GetU16(record + cr::kLength);
+    if (names + 2 > bytes.size()) ThrowMalformed();
+    const std::uint16_t nameBytes = GetU16(&bytes[names]);
+    names += 2;
+    if (names + nameBytes > bytes.size()) ThrowMalformed();
+    for (std::size_t c = 0; c + 1 < nameBytes; c += 2) column.name.push_back(GetU16(&bytes[names + c]));
+    names += nameBytes;
+    table.columns.push_back(std::move(column));
+  }
+  std::sort(table.columns.begin(), table.columns.end(),
+            [](const ColumnSpec& a, const ColumnSpec& b) { return a.number < b.number; });
+  for (std::size_t i = 0; i < table.columns.size(); ++i) {
+    if (!jet4::IsVariable(table.columns[i].type)) continue;
+    if (table.columns[i].varIndex >= table.varColumns.size()) table.varColumns.resize(table.columns[i].varIndex + 1u, 0);
+    table.varColumns[table.columns[i].varIndex] = i;
+  }
+  return table;
+}
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,46 @@
+// Table definitions (TDEF pages): the column records and names of a table, its row count and
+// the pointers to its usage maps. Tables written here have no indexes.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "drivers/access/Jet4Format.h"
+
+namespace quillon::drivers::access {
+
+struct ColumnSpec {
+  std::u16string name;
+  jet4::ColumnType type = jet4::ColumnType::Long;
+  std::uint16_t length = 0;  // bytes in the row: Text holds 2 bytes a character
+  std::uint16_t number = 0;  // also the column's bit in the null mask
+  std::uint16_t varIndex = 0;
+  std::uint16_t fixedOffset = 0;
+};
+
+struct TableDefinition {
+  std::vector<ColumnSpec> columns;
+  bool system = false;
+  std::uint32_t rowCount = 0;
+  std::uint32_t usageMap = 0;  // row pointers (page << 8 | row)
+  std::uint32_t freeMap = 0;
+  std::uint16_t varColumnCount = 0;
+  std::uint16_t fixedSize = 0;  // bytes of fixed data after the column count
+  std::vector<std::size_t> varColumns;  // positions in `columns`, by variable index
+};
+
+// Numbers the columns in order and assigns variable indexes and fixed offsets.
+void LayOutColumns(TableDefinition& table);
+
+// The definition as stored, spread over pages: element 0 is the first page's bytes, the
+// rest are continuation pages. Each element is a whole page except for its next-page pointer,
+// which the caller fills in (jet4::tdef::kNextPageOffset) once the pages are placed.
+std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefinition& table);
+
+// Reads a definition from its pages concatenated (continuation pages without their 8-byte
+// header). Throws CDBException when the bytes do not hold a definition.
+TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes);
+
+}  // namespace quillon::drivers::access

@@ -1,0 +1,150 @@
+// Checks of format pieces whose faults the round trips would not show: Jet dates before
+// 1899, text compression choices, usage maps past their first bitmap page, header refusals.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "drivers/access/AccessDatabase.h"
+#include "drivers/access/HeaderPage.h"
+#include "drivers/access/Jet4Format.h"
+#include "drivers/access/JetText.h"
+#include "drivers/access/PageFile.h"
+#include "drivers/access/DataPage.h"
+#include "drivers/access/UsageMap.h"
+#include "drivers/access/Value.h"
+#include "tests/drivers/access/ReaderHelpers.h"
+
+namespace quillon::drivers::access::test {
+namespace {
+
+TEST(JetFormat, DatesBeforeTheEpochCountTheTimeForward) {
+  EXPECT_EQ(JetDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(JetDate(1900, 1, 1, 12), 2.5);
+  // The whole part is the day and the fraction the time of day, whatever the sign.
+  EXPECT_EQ(JetDate(1899, 12, 29, 6), -1.25);
+  EXPECT_EQ(JetDate(1800, 1, 1), -36522.0);
+  EXPECT_EQ(JetDate(2024, 2, 29, 13, 45, 10), 45351.0 + (13 * 3600 + 45 * 60 + 10) / 86400.0);
+}
+
+TEST(JetFormat, TextIsCompressedOnlyWhenEveryCharacterFitsOneByte) {
+  const std::u16string latin = u"Grüße, 1½";
+  const auto compressed = EncodeJetText(latin, true);
+  EXPECT_EQ(compressed.size(), latin.size() + 2);
+  EXPECT_EQ(compressed[0], 0xFF);
+  EXPECT_EQ(compressed[1], 0xFE);
+  EXPECT_EQ(DecodeJetText(compressed), latin);
+  // One character above U+00FF, or a NUL, keeps the whole value in UTF-16.
+  for (const std::u16string& text : {std::u16string(u"Grüße Ω"), std::u16string(u"a\0b", 3), std::u16string(u"😀"),
+                                     std::u16string(u"\u0100")}) {
+    const auto bytes = EncodeJetText(text, true);
+    EXPECT_EQ(bytes.size(), text.size() * 2);
+    EXPECT_EQ(DecodeJetText(bytes), text);
+  }
+  EXPECT_TRUE(EncodeJetText(u"", true).empty());
+  EXPECT_EQ(EncodeJetText(u"abc", false).size(), 6u);
+}
+
+TEST(JetFormat, ReferenceMapsReachPagesBeyondTheirFirstBitmapPage) {
+  TempDir dir;
+  PageFile file(dir / "map.mdb", PageFile::Mode::CreateNew);
+  Page page{};
+  file.Write(0, page);
+  InitDataPage(page, 0);
+  const auto row = AddRow(page, EmptyReferenceMap());
+  ASSERT_TRUE(row);
+  file.Write(1, page);
+  const std::uint32_t pointer = RowPointer(1, *row);
+  const std::uint32_t far = static_cast<std::uint32_t>(jet4::usage_map::kPagesPerBitmapPage) * 3 + 17;
+  for (const std::uint32_t number : {2u, 3u, far}) ASSERT_TRUE(AddPageToMap(file, pointer, number));
+  EXPECT_EQ(MapPages(file, pointer), (std::vector<std::uint32_t>{2, 3, far}));
+  EXPECT_EQ(file.PageCount(), 4u);  // two bitmap pages were added, one for each range used
+  EXPECT_FALSE(AddPageToMap(file, pointer, jet4::kMaxPages + jet4::usage_map::kPagesPerBitmapPage * 2));
+
+  // An inline map covers its bitmap's range, then turns into a reference map keeping its pages.
+  InitDataPage(page, 0);
+  auto inlineRow = EmptyInlineMap();
+  inlineRow[jet4::usage_map::kInlineStartOffset] = 100;
+  const auto inlineIndex = AddRow(page, inlineRow);
+  file.Write(2, page);
+  const std::uint32_t inlinePointer = RowPointer(2, *inlineIndex);
+  const std::uint32_t lastInline = 100 + (jet4::usage_map::kRowSize - 5) * 8 - 1;
+  EXPECT_TRUE(AddPageToMap(file, inlinePointer, 100));
+  EXPECT_TRUE(AddPageToMap(file, inlinePointer, lastInline));
+  file.Read(2, page);
+  EXPECT_EQ(RowAt(page, *inlineIndex)[0], jet4::usage_map::kInline);
+  EXPECT_TRUE(AddPageToMap(file, inlinePointer, 99));
+  EXPECT_TRUE(AddPageToMap(file, inlinePointer, far));
+  file.Read(2, page);
+  EXPECT_EQ(RowAt(page, *inlineIndex)[0], jet4::usage_map::kReference);
+  EXPECT_EQ(MapPages(file, inlinePointer), (std::vector<std::uint32_t>{99, 100, lastInline, far}));
+}
+
+TEST(JetFormat, HeaderOfANewDatabasePassesItsOwnCheckAndHidesItsFields) {
+  const Page header = BuildHeaderPage(45000.5);
+  EXPECT_EQ(CheckHeaderPage(header, 10 * jet4::kPageSize), L"");
+  // The code page is masked: in the clear it would read E4 04.
+  EXPECT_FALSE(header[jet4::header::kCodePageOffset] == 0xE4 && header[jet4::header::kCodePageOffset + 1] == 0x04);
+  Page clear = header;
+  ToggleHeaderMask(clear);
+  EXPECT_EQ(GetU16(clear.data() + jet4::header::kCodePageOffset), jet4::header::kCodePage1252);
+  EXPECT_EQ(GetDouble(clear.data() + jet4::header::kCreationDateOffset), 45000.5);
+  EXPECT_NE(CheckHeaderPage(header, 10 * jet4::kPageSize + 1), L"");
+  EXPECT_NE(CheckHeaderPage(std::span(header).first(100), 10 * jet4::kPageSize), L"");
+}
+
+// Pages the global map (page 1, row 0) lists as free, among the first `limit`.
+std::vector<std::uint32_t> GlobalFree(const std::filesystem::path& path, std::uint32_t limit) {
+  PageFile file(path, PageFile::Mode::CopyExisting);
+  std::vector<std::uint32_t> free;
+  for (const auto page : MapPages(file, RowPointer(1, 0))) {
+    if (page < limit) free.push_back(page);
+  }
+  return free;
+}
+
+TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
+  TempDir dir;
+  const auto path = dir / "global.mdb";
+  AccessDatabase::Create(path);
+  const auto pagesOf = [](const std::filesystem::path& p) {
+    return static_cast<std::uint32_t>(std::filesystem::file_size(p) / jet4::kPageSize);
+  };
+  std::uint32_t pages = pagesOf(path);
+  EXPECT_EQ(GlobalFree(path, pages + 3), (std::vector<std::uint32_t>{pages, pages + 1, pages + 2}));
+  {
+    AccessDatabase db(path);
+    db.CreateTable(u"T", {{u"Text", jet4::ColumnType::Text, 200}});
+    for (int i = 0; i < 20000; ++i) db.Insert(u"T", {Value::Str(std::u16string(150, u'Ж'))});
+    db.Close();
+  }
+  pages = pagesOf(path);
+  ASSERT_GT(pages, 1000u);  // past what an inline map covers
+  EXPECT_EQ(GlobalFree(path, pages + 1), (std::vector<std::uint32_t>{pages}));
+}
+
+TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
+  const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/test2V2000.mdb";
+  if (!std::filesystem::exists(original)) GTEST_SKIP() << "no Access test file at " << original;
+  TempDir dir;
+  const auto path = dir / "access.mdb";
+  std::filesystem::copy_file(original, path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  const auto before = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  const auto freeBefore = GlobalFree(path, before);
+  {
+    AccessDatabase db(path);
+    db.CreateTable(u"Added", {{u"N", jet4::ColumnType::Long, 0}});
+    for (int i = 0; i < 5000; ++i) db.Insert(u"Added", {Value::Int(i)});
+    db.Close();
+  }
+  const auto after = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  ASSERT_GT(after, before);
+  auto expected = freeBefore;
+  expected.push_back(after);
+  EXPECT_EQ(GlobalFree(path, after + 1), expected);
+}
+
+}  // namespace
+}  // namespace quillon::drivers::access::test
