@@ -158,11 +158,10 @@ std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view table
   sql += L" VALUES(";
   const std::int16_t count = recordset.GetODBCFieldCount();
   CDBVariant value;
-  CODBCFieldInfo field;
   std::wstring text;
   for (std::int16_t i = 0; i < count; ++i) {
     recordset.GetFieldValue(i, value);
-    recordset.GetODBCFieldInfo(i, field);
+    const CODBCFieldInfo& field = recordset.GetODBCFieldInfo(i);
     text.clear();
     const bool present = AppendValueText(text, value, host);
     value.Clear();

@@ -115,18 +115,19 @@ void CRecordset::MoveNext() {
 
 std::int16_t CRecordset::GetODBCFieldCount() const { return static_cast<std::int16_t>(m_fields.size()); }
 
-void CRecordset::GetODBCFieldInfo(std::int16_t index, CODBCFieldInfo& info) const {
+void CRecordset::GetODBCFieldInfo(std::int16_t index, CODBCFieldInfo& info) const { info = GetODBCFieldInfo(index); }
+
+const CODBCFieldInfo& CRecordset::GetODBCFieldInfo(std::int16_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= m_fields.size()) {
     throw CDBException(L"Column index " + std::to_wstring(index) + L" is out of range", L"07009");
   }
-  info = m_fields[static_cast<std::size_t>(index)];
+  return m_fields[static_cast<std::size_t>(index)];
 }
 
 void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16_t fieldType) {
   if (fieldType != DEFAULT_FIELD_TYPE) throw CDBException(L"Only the default field type is supported", L"HYC00");
   if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
-  CODBCFieldInfo info;
-  GetODBCFieldInfo(index, info);
+  const CODBCFieldInfo& info = GetODBCFieldInfo(index);
   const SQLHSTMT stmt = m_statement->Handle();
   const auto column = static_cast<SQLUSMALLINT>(index + 1);
   value.Clear();

@@ -72,6 +72,8 @@ class CRecordset {
 
   std::int16_t GetODBCFieldCount() const;
   void GetODBCFieldInfo(std::int16_t index, CODBCFieldInfo& info) const;
+  // The same description without a copy; valid while the recordset stays open.
+  const CODBCFieldInfo& GetODBCFieldInfo(std::int16_t index) const;
   // The value of column `index` of the current row, its kind chosen by the column's SQL type
   // (only DEFAULT_FIELD_TYPE is offered). Read each column at most once per row, in ascending
   // order, as ODBC requires.
