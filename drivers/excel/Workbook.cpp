@@ -433,6 +433,11 @@ void Workbook::CreateTable(const sql::CreateTable& statement) {
 }
 
 void Workbook::Insert(const sql::Insert& statement) {
+  // Rows come table by table: the last target answers most lookups without any conversion.
+  if (m_lastTarget != nullptr && statement.table == m_lastTable) {
+    m_lastTarget->AddRow(statement.values);
+    return;
+  }
   const std::u16string asUtf16 = ToUtf16(statement.table);
   Sheet* target = nullptr;
   for (const auto& sheet : m_sheets) {
@@ -454,6 +459,8 @@ void Workbook::Insert(const sql::Insert& statement) {
     }
     throw odbc::CDBException(L"Table '" + statement.table + L"' does not exist.", L"42S02");
   }
+  m_lastTarget = target;
+  m_lastTable = statement.table;
   target->AddRow(statement.values);
 }
 

@@ -84,6 +84,8 @@ class Workbook {
   std::size_t m_xfAnchor = 0;      // new XF records go after this one
   std::size_t m_sheetAnchor = 0;   // new BOUNDSHEET records go after this one
   std::uint16_t m_dateFormat = 0, m_dateTimeFormat = 0;
+  Sheet* m_lastTarget = nullptr;  // the table the last INSERT went to, and the name it used
+  std::wstring m_lastTable;
 };
 
 }  // namespace quillon::drivers::excel
