@@ -8,6 +8,10 @@
 #include <algorithm>
 
 #include "drivers/BuiltInDrivers.h"
+#include "drivers/excel/Biff8.h"
+#include "drivers/excel/CompoundFile.h"
+#include "drivers/excel/Workbook.h"
+#include "drivers/sql/Statement.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
@@ -143,6 +147,20 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
   biff5.replace(entry, book.size(), book);
   biff5[entry + kEntryNameLength] = 10;
   cases.push_back({"biff5.xls", biff5, L"BIFF5"});
+  // An encrypted book: a workbook stream with FILEPASS after its BOF, in a real container.
+  {
+    Workbook workbook;
+    workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE T ([A] TEXT)")));
+    MemorySink stream;
+    workbook.Write(stream);
+    auto bytes = stream.Bytes();
+    const std::size_t afterBof = biff::kRecordHeaderSize + biff::ReadU16(&bytes[2]);
+    const auto filePass = biff::Record(biff::kFilePass, std::vector<std::uint8_t>(54, 0));
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(afterBof), filePass.begin(), filePass.end());
+    const auto file = m_dir / "encrypted-source.xls";
+    WriteCompoundFile(file.string(), nullptr, [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+    cases.push_back({"encrypted.xls", testing::ReadBytes(file), L"encrypted"});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto file = m_dir / c.name;
