@@ -41,7 +41,7 @@ class ExcelConnection : public odbc::IDriverConnection {
       m_mode = status.st_mode & 07777;
       try {
         m_previous = std::make_unique<CompoundFile>(m_pathUtf8);
-        m_workbook = std::make_unique<Workbook>(m_previous->ReadWorkbookStream());
+        m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
       } catch (const WorkbookRefused& e) {
         Fail(text::Utf8ToWide(e.what()));
       }
