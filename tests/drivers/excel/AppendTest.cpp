@@ -179,6 +179,34 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
   }
 }
 
+TEST_F(AppendTest, DatesFollowAWorkbookThatCountsFrom1904) {
+  // A workbook in the 1904 date system: the driver's own, with DATEMODE set.
+  Workbook workbook;
+  workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE Old ([D] DATE)")));
+  workbook.Insert(std::get<sql::Insert>(sql::Parse(L"INSERT INTO Old VALUES('2024-03-05')")));
+  MemorySink stream;
+  workbook.Write(stream);
+  auto bytes = stream.Bytes();
+  for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4 + biff::ReadU16(&bytes[at + 2])) {
+    if (biff::ReadU16(&bytes[at]) == biff::kDateMode) biff::WriteU16(&bytes[at + 4], 1);
+  }
+  const auto file = m_dir / "1904.xls";
+  WriteCompoundFile(file.string(), nullptr, [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+  {
+    CDatabase db;
+    db.Open(nullptr, false, false, Connect(file));
+    db.ExecuteSQL(L"CREATE TABLE New ([D] DATE)");
+    db.ExecuteSQL(L"INSERT INTO New VALUES('2024-03-05 12:00')");
+    db.ExecuteSQL(L"INSERT INTO New VALUES('1904-01-02')");
+    db.ExecuteSQL(L"INSERT INTO New VALUES('1903-12-31')");
+  }
+  const auto lines = DumpXls(file);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "1\t1\t0\tdate\t43894.5 2024-03-05 12:00:00"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "1\t2\t0\tdate\t1.0 1904-01-02 00:00:00"), lines.end());
+  // Before its first day the 1904 system has no serial: the date is kept as text.
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "1\t3\t0\ttext\t1903-12-31 00:00:00"), lines.end());
+}
+
 TEST_F(AppendTest, AProcessKilledMidExportLeavesTheFileAsItWas) {
   const auto file = CopyIn(m_dir, "profiles.xls");
   const std::string original = testing::ReadBytes(file);
