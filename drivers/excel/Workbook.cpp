@@ -272,7 +272,7 @@ void Workbook::Parse() {
   if (biff::ReadU16(walk.Data().data() + 2) != biff::kBofGlobals) Refuse("the workbook stream does not start with its globals");
   m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
 
-  std::size_t xfCount = 0, lastFont = 0, lastStyle = 0, firstXf = 0;
+  std::size_t xfCount = 0, lastFont = 0, firstXf = 0;
   bool sawFormat = false, sawEof = false, sawSst = false;
   std::uint16_t maxFormat = 0;
   bool pending = false;  // the walker already stands on a record not yet looked at
@@ -328,9 +328,6 @@ void Workbook::Parse() {
         if (xfCount++ == 0) firstXf = index;
         m_xfAnchor = index;
         break;
-      case biff::kStyle:
-        lastStyle = index;
-        break;
       case biff::kBoundSheet: {
         if (data.size() < biff::kBoundSheetName + 2) Refuse("a sheet entry (BOUNDSHEET) is too short");
         const std::size_t length = data[biff::kBoundSheetName];
@@ -357,8 +354,8 @@ void Workbook::Parse() {
   if (xfCount == 0) Refuse("it has no cell formats (XF)");
   if (xfCount + 3 > biff::kMaxXfs) Refuse("it has too many cell formats to add any");
   if (m_existing.empty()) Refuse("it has no sheets");
+  if (maxFormat >= UINT16_MAX - 2) Refuse("its number format ids leave no room for more");
   if (!sawFormat) m_formatAnchor = firstXf > 0 ? firstXf - 1 : lastFont;
-  (void)lastStyle;
   if (!sawSst) m_globals.insert(m_globals.end() - 1, Record{biff::kSst, {}});
   const std::size_t globalsEnd = walk.End();
 
