@@ -8,6 +8,8 @@
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <strings.h>
 
@@ -152,6 +154,47 @@ std::vector<std::uint8_t> CompoundFile::ReadWorkbookStream() const {
     throw WorkbookRefused("its workbook stream cannot be read");
   }
   return bytes;
+}
+
+namespace {
+
+// Serves reads from a window of the stream, refilled where a read falls outside it: the
+// workbook's records are read in order, a few bytes at a time.
+class GsfSource : public ByteSource {
+ public:
+  explicit GsfSource(GsfInput* input) : m_input(input), m_size(static_cast<std::uint64_t>(gsf_input_size(input))) {}
+  std::uint64_t Size() const override { return m_size; }
+  void Read(std::uint64_t offset, void* out, std::size_t size) override {
+    auto* target = static_cast<std::uint8_t*>(out);
+    while (size > 0) {
+      if (offset < m_windowStart || offset >= m_windowStart + m_window.size()) Fill(offset);
+      const std::size_t at = static_cast<std::size_t>(offset - m_windowStart);
+      const std::size_t n = std::min(size, m_window.size() - at);
+      std::memcpy(target, m_window.data() + at, n);
+      target += n, offset += n, size -= n;
+    }
+  }
+
+ private:
+  void Fill(std::uint64_t offset) {
+    if (offset >= m_size) throw WorkbookRefused("a read went past the end of the workbook stream");
+    m_window.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, m_size - offset)));
+    if (gsf_input_seek(m_input, static_cast<gsf_off_t>(offset), G_SEEK_SET) ||
+        gsf_input_read(m_input, m_window.size(), m_window.data()) == nullptr) {
+      throw WorkbookRefused("its workbook stream cannot be read");
+    }
+    m_windowStart = offset;
+  }
+  GsfInput* m_input;
+  std::uint64_t m_size;
+  std::uint64_t m_windowStart = 0;
+  std::vector<std::uint8_t> m_window;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> CompoundFile::WorkbookSource() const {
+  return std::make_unique<GsfSource>(m_impl->workbook.get());
 }
 
 void WriteCompoundFile(const std::string& path, const CompoundFile* previous,

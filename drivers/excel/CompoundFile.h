@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "drivers/excel/ByteSource.h"
 #include "drivers/excel/Streams.h"
 
 namespace quillon::drivers::excel {
@@ -26,6 +27,8 @@ class CompoundFile {
   CompoundFile& operator=(const CompoundFile&) = delete;
 
   std::vector<std::uint8_t> ReadWorkbookStream() const;
+  // The workbook stream read on demand, through a buffer; valid while this object lives.
+  std::unique_ptr<ByteSource> WorkbookSource() const;
 
   struct Impl;
 

@@ -41,7 +41,7 @@ class ExcelConnection : public odbc::IDriverConnection {
       m_mode = status.st_mode & 07777;
       try {
         m_previous = std::make_unique<CompoundFile>(m_pathUtf8);
-        m_workbook = std::make_unique<Workbook>(m_previous->ReadWorkbookStream());
+        m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
       } catch (const WorkbookRefused& e) {
         Fail(text::Utf8ToWide(e.what()));
       }
@@ -67,12 +67,12 @@ class ExcelConnection : public odbc::IDriverConnection {
 
   void ExecuteSQL(std::wstring_view statement) override {
     if (m_closed) throw odbc::CDBException(L"The connection is closed.", L"08003");
-    const sql::Statement parsed = sql::Parse(statement);
+    sql::Parse(statement, m_statement);
     if (m_readOnly) throw odbc::CDBException(L"The workbook '" + m_path + L"' is open read-only.", L"HY000");
-    if (const auto* create = std::get_if<sql::CreateTable>(&parsed)) {
+    if (const auto* create = std::get_if<sql::CreateTable>(&m_statement)) {
       m_workbook->CreateTable(*create);
     } else {
-      m_workbook->Insert(std::get<sql::Insert>(parsed));
+      m_workbook->Insert(std::get<sql::Insert>(m_statement));
     }
   }
 
@@ -127,6 +127,7 @@ class ExcelConnection : public odbc::IDriverConnection {
   mode_t m_mode = 0;
   std::unique_ptr<CompoundFile> m_previous;
   std::unique_ptr<Workbook> m_workbook;
+  sql::Statement m_statement;  // reused from statement to statement
 };
 
 class ExcelDriver : public odbc::IBuiltInDriver {

@@ -8,7 +8,13 @@
 // is only written when a table was created in it.
 //
 // Each CREATE TABLE adds a sheet (see Workbook.h for sheet names), its first row the column
-// names; each INSERT INTO adds a row. Nothing reaches the file before Close (or destruction, which
+// names; each INSERT INTO adds a row, its values checked as sql/ValueCheck.h says. Cells: numbers
+// as numbers; text in the shared string table (up to 32767 UTF-16 units a cell, VARCHAR(n) up
+// to n); an unquoted number in a text column stays a number unless it has more than 15
+// significant digits (then it is kept as text, every digit); BIT as a boolean; DATE as a serial
+// with a date format (date and time when the time is not midnight), a day before 1900-01-01 as
+// the text YYYY-MM-DD HH:MM:SS; NULL as an empty cell. A sheet takes 65535 rows under its header
+// and 256 columns; an existing sheet takes no rows. Nothing reaches the file before Close (or destruction, which
 // closes): then the whole file is written beside the old one and renamed over it, so the old file
 // stays whole if anything fails or the process dies.
 #pragma once

@@ -1,6 +1,7 @@
 #include "drivers/excel/SharedStrings.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "drivers/excel/Biff8.h"
 #include "platform/odbc/DBException.h"
@@ -10,7 +11,7 @@ namespace {
 
 // Only short strings are cached, and only so many: memory stays bounded whatever the data.
 constexpr std::size_t kCacheMaxChars = 64;
-constexpr std::size_t kCacheMaxEntries = 1 << 16;
+constexpr std::size_t kCacheSlots = 1 << 14;  // a power of two
 constexpr std::size_t kStringHeaderSize = 3;  // character count (2) and flags (1)
 constexpr std::size_t kRunCountSize = 2;
 constexpr std::size_t kExtendedSizeSize = 4;
@@ -61,17 +62,26 @@ class RecordStream {
 
 std::uint32_t SharedStrings::Add(std::u16string_view text) {
   ++m_references;
-  const bool cacheable = text.size() <= kCacheMaxChars;
-  if (cacheable) {
-    // Lookup through a temporary key only when the string is short; the key is small.
-    const auto found = m_cache.find(std::u16string(text));
-    if (found != m_cache.end()) return found->second;
+  std::size_t slot = kCacheSlots;
+  std::uint64_t hash = 0;
+  if (text.size() <= kCacheMaxChars) {
+    if (m_cacheHashes.empty()) {
+      m_cacheHashes.assign(kCacheSlots, 0);
+      m_cacheIndexes.assign(kCacheSlots, 0);
+      m_cacheTexts.resize(kCacheSlots);
+    }
+    // One slot per hash: a hit is a repeat, a miss takes the slot over (reusing its storage).
+    const std::uint64_t raw = std::hash<std::u16string_view>{}(text);
+    slot = raw & (kCacheSlots - 1);
+    hash = raw | 1;
+    if (m_cacheHashes[slot] == hash && m_cacheTexts[slot] == text) return m_cacheIndexes[slot];
   }
   const std::uint32_t index = m_count;
   Store(text, FitsInBytes(text) ? 0 : biff::kStringHighByte, nullptr, nullptr);
-  if (cacheable) {
-    if (m_cache.size() >= kCacheMaxEntries) m_cache.clear();
-    m_cache.emplace(text, index);
+  if (slot != kCacheSlots) {
+    m_cacheHashes[slot] = hash;
+    m_cacheIndexes[slot] = index;
+    m_cacheTexts[slot].assign(text);
   }
   return index;
 }

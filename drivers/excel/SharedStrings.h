@@ -1,13 +1,12 @@
 // The shared string table (SST) of a workbook, spooled to a temporary file as strings arrive.
-// Every string a cell refers to gets an index; a bounded cache of short strings lets repeats
-// share an entry, other repeats are stored again (the table may hold duplicates). Written out at
-// the end as SST with its CONTINUE records, then EXTSST.
+// Every string a cell refers to gets an index; a fixed-size, direct-mapped cache of short strings
+// lets repeats share an entry, other repeats are stored again (the table may hold duplicates).
+// Written out at the end as SST with its CONTINUE records, then EXTSST.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "drivers/excel/Streams.h"
@@ -37,7 +36,11 @@ class SharedStrings {
   TempFile m_file;
   std::uint32_t m_count = 0;
   std::uint32_t m_references = 0;
-  std::unordered_map<std::u16string, std::uint32_t> m_cache;
+  // The cache in three arrays, so that a lookup reads only the small hash array until a hash
+  // matches. A hash of 0 marks an empty slot.
+  std::vector<std::uint64_t> m_cacheHashes;
+  std::vector<std::uint32_t> m_cacheIndexes;
+  std::vector<std::u16string> m_cacheTexts;
   std::vector<std::uint8_t> m_scratch;
 };
 

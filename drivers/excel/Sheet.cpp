@@ -23,6 +23,11 @@ constexpr double kFirstTrueSerial = 61.0;   // 1900-03-01
 constexpr int kMaxExactDigits = 15;
 
 void Utf16Into(std::wstring_view text, std::u16string& out) {
+  // Characters outside the BMP are rare: copy unit for unit unless one turns up.
+  out.resize(text.size());
+  std::size_t i = 0;
+  for (; i < text.size() && static_cast<char32_t>(text[i]) <= 0xFFFF; ++i) out[i] = static_cast<char16_t>(text[i]);
+  if (i == text.size()) return;
   out.clear();
   for (wchar_t w : text) {
     const auto c = static_cast<char32_t>(w);

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "drivers/excel/Biff8.h"
+#include "drivers/excel/ByteSource.h"
 #include "platform/odbc/DBException.h"
 #include "platform/text/WideText.h"
 
@@ -93,41 +94,45 @@ void Emit(Sink& sink, std::uint16_t id, const std::vector<std::uint8_t>& data) {
   if (!data.empty()) sink.Write(data.data(), data.size());
 }
 
-// Walks the records of a byte range, checking that each lies inside it.
+// Walks the records of a stream from a position, checking that each lies inside `end`; the
+// current record's data is read into a buffer of its own.
 class RecordWalker {
  public:
-  RecordWalker(std::span<const std::uint8_t> bytes, std::size_t at) : m_bytes(bytes), m_at(at) {}
+  RecordWalker(ByteSource& source, std::uint64_t at, std::uint64_t end) : m_source(source), m_at(at), m_end(end) {}
   bool Next() {
-    if (m_at >= m_bytes.size()) return false;
-    if (m_bytes.size() - m_at < biff::kRecordHeaderSize) Refuse("a record is cut off at the end of the stream");
+    if (m_at >= m_end) return false;
+    if (m_end - m_at < biff::kRecordHeaderSize) Refuse("a record is cut off at the end of the stream");
+    std::uint8_t header[biff::kRecordHeaderSize];
+    m_source.Read(m_at, header, sizeof header);
     m_start = m_at;
-    m_id = biff::ReadU16(&m_bytes[m_at]);
-    const std::size_t length = biff::ReadU16(&m_bytes[m_at + 2]);
-    if (m_bytes.size() - m_at - biff::kRecordHeaderSize < length) Refuse("a record runs past the end of the stream");
-    m_data = m_bytes.subspan(m_at + biff::kRecordHeaderSize, length);
+    m_id = biff::ReadU16(header);
+    const std::size_t length = biff::ReadU16(header + 2);
+    if (m_end - m_at - biff::kRecordHeaderSize < length) Refuse("a record runs past the end of the stream");
+    m_data.resize(length);
+    m_source.Read(m_at + biff::kRecordHeaderSize, m_data.data(), length);
     m_at += biff::kRecordHeaderSize + length;
     return true;
   }
   std::uint16_t Id() const { return m_id; }
   std::span<const std::uint8_t> Data() const { return m_data; }
-  std::size_t Start() const { return m_start; }
-  std::size_t End() const { return m_at; }
+  std::uint64_t Start() const { return m_start; }
+  std::uint64_t End() const { return m_at; }
 
  private:
-  std::span<const std::uint8_t> m_bytes;
-  std::size_t m_at;
-  std::size_t m_start = 0;
+  ByteSource& m_source;
+  std::uint64_t m_at, m_end;
+  std::uint64_t m_start = 0;
   std::uint16_t m_id = 0;
-  std::span<const std::uint8_t> m_data;
+  std::vector<std::uint8_t> m_data;
 };
 
-// Reads the SST's strings across its CONTINUE records.
+// Reads the SST's strings across its CONTINUE records, fetching each record as it is needed.
 class SstReader {
  public:
-  explicit SstReader(std::vector<std::span<const std::uint8_t>> pieces) : m_pieces(std::move(pieces)) {}
+  explicit SstReader(RecordWalker& walk) : m_walk(walk) {}
   std::uint8_t Byte() {
-    while (m_at >= m_pieces[m_piece].size()) NextPiece();
-    return m_pieces[m_piece][m_at++];
+    while (m_at >= m_walk.Data().size()) NextPiece();
+    return m_walk.Data()[m_at++];
   }
   std::uint16_t U16() {
     const std::uint8_t lo = Byte();
@@ -140,10 +145,11 @@ class SstReader {
   void Bytes(std::size_t count, std::vector<std::uint8_t>& out) {
     out.clear();
     while (count > 0) {
-      while (m_at >= m_pieces[m_piece].size()) NextPiece();
-      const std::size_t n = std::min(count, m_pieces[m_piece].size() - m_at);
-      out.insert(out.end(), m_pieces[m_piece].begin() + static_cast<std::ptrdiff_t>(m_at),
-                 m_pieces[m_piece].begin() + static_cast<std::ptrdiff_t>(m_at + n));
+      while (m_at >= m_walk.Data().size()) NextPiece();
+      const auto piece = m_walk.Data();
+      const std::size_t n = std::min(count, piece.size() - m_at);
+      out.insert(out.end(), piece.begin() + static_cast<std::ptrdiff_t>(m_at),
+                 piece.begin() + static_cast<std::ptrdiff_t>(m_at + n));
       m_at += n, count -= n;
     }
   }
@@ -151,12 +157,12 @@ class SstReader {
   void Chars(std::size_t count, bool wide, std::u16string& out) {
     out.clear();
     while (count > 0) {
-      if (m_at >= m_pieces[m_piece].size()) {
+      if (m_at >= m_walk.Data().size()) {
         NextPiece();
         wide = (Byte() & biff::kStringHighByte) != 0;
         continue;
       }
-      const auto piece = m_pieces[m_piece];
+      const auto piece = m_walk.Data();
       if (wide) {
         if (piece.size() - m_at < 2) Refuse("a character of the shared string table is split");
         out.push_back(static_cast<char16_t>(biff::ReadU16(&piece[m_at])));
@@ -170,12 +176,11 @@ class SstReader {
 
  private:
   void NextPiece() {
-    if (m_piece + 1 >= m_pieces.size()) Refuse("the shared string table ends early");
-    ++m_piece;
+    if (!m_walk.Next() || m_walk.Id() != biff::kContinue) Refuse("the shared string table ends early");
     m_at = 0;
   }
-  std::vector<std::span<const std::uint8_t>> m_pieces;
-  std::size_t m_piece = 0, m_at = 0;
+  RecordWalker& m_walk;
+  std::size_t m_at = 0;
 };
 
 }  // namespace
@@ -246,7 +251,10 @@ Workbook::Workbook() : m_new(true) {
   AddDriverFormats();
 }
 
-Workbook::Workbook(std::vector<std::uint8_t> stream) : m_stream(std::move(stream)) { Parse(); }
+Workbook::Workbook(std::vector<std::uint8_t> stream)
+    : Workbook(std::make_unique<MemorySource>(std::move(stream))) {}
+
+Workbook::Workbook(std::unique_ptr<ByteSource> stream) : m_stream(std::move(stream)) { Parse(); }
 
 void Workbook::AddDriverFormats() {
   m_dateTimeFormat = static_cast<std::uint16_t>(m_dateFormat + 1);
@@ -255,8 +263,8 @@ void Workbook::AddDriverFormats() {
 }
 
 void Workbook::Parse() {
-  const std::span<const std::uint8_t> bytes(m_stream);
-  RecordWalker walk(bytes, 0);
+  ByteSource& bytes = *m_stream;
+  RecordWalker walk(bytes, 0, bytes.Size());
   if (!walk.Next() || walk.Id() != biff::kBof || walk.Data().size() < 4) Refuse("the workbook stream does not start with BOF");
   if (biff::ReadU16(walk.Data().data()) != biff::kBiff8Version) {
     Refuse("it is not an Excel 97-2003 (BIFF8) workbook");
@@ -264,10 +272,12 @@ void Workbook::Parse() {
   if (biff::ReadU16(walk.Data().data() + 2) != biff::kBofGlobals) Refuse("the workbook stream does not start with its globals");
   m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
 
-  std::size_t xfCount = 0, lastFont = 0, lastStyle = 0, firstXf = 0;
+  std::size_t xfCount = 0, lastFont = 0, firstXf = 0;
   bool sawFormat = false, sawEof = false, sawSst = false;
   std::uint16_t maxFormat = 0;
-  while (walk.Next()) {
+  bool pending = false;  // the walker already stands on a record not yet looked at
+  while (pending || walk.Next()) {
+    pending = false;
     const auto id = walk.Id();
     const auto data = walk.Data();
     if (id == biff::kFilePass) Refuse("it is encrypted (protected with a password)");
@@ -275,17 +285,8 @@ void Workbook::Parse() {
     if (id == biff::kSst) {
       if (sawSst) Refuse("it holds two shared string tables");
       sawSst = true;
-      // The table and the CONTINUE records after it.
-      std::vector<std::span<const std::uint8_t>> pieces{data};
-      std::size_t after = walk.End();
-      RecordWalker more(bytes, after);
-      while (more.Next() && more.Id() == biff::kContinue) {
-        pieces.push_back(more.Data());
-        after = more.End();
-      }
-      walk = RecordWalker(bytes, after);
       if (data.size() < 8) Refuse("its shared string table is too short");
-      SstReader reader(std::move(pieces));
+      SstReader reader(walk);
       m_strings.AddExistingReferences(reader.U32());
       const std::uint32_t count = reader.U32();
       std::u16string chars;
@@ -300,6 +301,11 @@ void Workbook::Parse() {
         reader.Bytes(extSize, extended);
         m_strings.AddExisting(chars, flags, runs, extended);
       }
+      // CONTINUE records the strings did not use still belong to the table.
+      bool more = false;
+      while ((more = walk.Next()) && walk.Id() == biff::kContinue) {
+      }
+      pending = more;
       m_globals.push_back({biff::kSst, {}});
       continue;
     }
@@ -321,9 +327,6 @@ void Workbook::Parse() {
       case biff::kXf:
         if (xfCount++ == 0) firstXf = index;
         m_xfAnchor = index;
-        break;
-      case biff::kStyle:
-        lastStyle = index;
         break;
       case biff::kBoundSheet: {
         if (data.size() < biff::kBoundSheetName + 2) Refuse("a sheet entry (BOUNDSHEET) is too short");
@@ -351,16 +354,16 @@ void Workbook::Parse() {
   if (xfCount == 0) Refuse("it has no cell formats (XF)");
   if (xfCount + 3 > biff::kMaxXfs) Refuse("it has too many cell formats to add any");
   if (m_existing.empty()) Refuse("it has no sheets");
+  if (maxFormat >= UINT16_MAX - 2) Refuse("its number format ids leave no room for more");
   if (!sawFormat) m_formatAnchor = firstXf > 0 ? firstXf - 1 : lastFont;
-  (void)lastStyle;
   if (!sawSst) m_globals.insert(m_globals.end() - 1, Record{biff::kSst, {}});
   const std::size_t globalsEnd = walk.End();
 
   // Each sheet's substream: from its BOF to the EOF that closes it (charts inside nest).
   for (auto& sheet : m_existing) {
     const std::size_t at = sheet.begin;
-    if (at < globalsEnd || at >= bytes.size()) Refuse("a sheet's stream position lies outside the workbook stream");
-    RecordWalker sheetWalk(bytes, at);
+    if (at < globalsEnd || at >= bytes.Size()) Refuse("a sheet's stream position lies outside the workbook stream");
+    RecordWalker sheetWalk(bytes, at, bytes.Size());
     if (!sheetWalk.Next() || sheetWalk.Id() != biff::kBof) Refuse("a sheet's stream position does not point at a BOF");
     int depth = 1;
     while (depth > 0) {
@@ -433,6 +436,11 @@ void Workbook::CreateTable(const sql::CreateTable& statement) {
 }
 
 void Workbook::Insert(const sql::Insert& statement) {
+  // Rows come table by table: the last target answers most lookups without any conversion.
+  if (m_lastTarget != nullptr && statement.table == m_lastTable) {
+    m_lastTarget->AddRow(statement.values);
+    return;
+  }
   const std::u16string asUtf16 = ToUtf16(statement.table);
   Sheet* target = nullptr;
   for (const auto& sheet : m_sheets) {
@@ -454,6 +462,8 @@ void Workbook::Insert(const sql::Insert& statement) {
     }
     throw odbc::CDBException(L"Table '" + statement.table + L"' does not exist.", L"42S02");
   }
+  m_lastTarget = target;
+  m_lastTable = statement.table;
   target->AddRow(statement.values);
 }
 
@@ -538,27 +548,31 @@ void Workbook::Write(Sink& sink) {
   if (at > UINT32_MAX) throw odbc::CDBException(L"The workbook would exceed 4 GB.", L"HY000");
 
   WriteGlobals(sink, positions, nullptr);
-  const std::span<const std::uint8_t> bytes(m_stream);
   for (std::size_t s : order) {
     const auto& sheet = m_existing[s];
-    // Sheets go over unchanged but for the absolute positions their INDEX records hold.
+    // Sheets go over record for record, unchanged but for the absolute positions their INDEX
+    // records hold.
     const auto delta = static_cast<std::int64_t>(positions[s]) - static_cast<std::int64_t>(sheet.begin);
-    RecordWalker walk(bytes.first(sheet.end), sheet.begin);
-    std::size_t copied = sheet.begin;
+    RecordWalker walk(*m_stream, sheet.begin, sheet.end);
+    std::vector<std::uint8_t> index;
     while (walk.Next()) {
-      if (walk.Id() != biff::kIndex || delta == 0 || walk.Data().size() < biff::kIndexDbCellArray) continue;
-      sink.Write(&bytes[copied], walk.Start() - copied);
-      std::vector<std::uint8_t> data(walk.Data().begin(), walk.Data().end());
-      const auto shift = [&data, delta](std::size_t offset) {
-        const std::uint32_t old = biff::ReadU32(&data[offset]);
-        if (old != 0) biff::WriteU32(&data[offset], static_cast<std::uint32_t>(static_cast<std::int64_t>(old) + delta));
-      };
-      shift(kIndexFirstDefColWidth);
-      for (std::size_t offset = biff::kIndexDbCellArray; offset + 4 <= data.size(); offset += 4) shift(offset);
-      Emit(sink, biff::kIndex, data);
-      copied = walk.End();
+      if (walk.Id() == biff::kIndex && delta != 0 && walk.Data().size() >= biff::kIndexDbCellArray) {
+        index.assign(walk.Data().begin(), walk.Data().end());
+        const auto shift = [&index, delta](std::size_t offset) {
+          const std::uint32_t old = biff::ReadU32(&index[offset]);
+          if (old != 0) biff::WriteU32(&index[offset], static_cast<std::uint32_t>(static_cast<std::int64_t>(old) + delta));
+        };
+        shift(kIndexFirstDefColWidth);
+        for (std::size_t offset = biff::kIndexDbCellArray; offset + 4 <= index.size(); offset += 4) shift(offset);
+        Emit(sink, biff::kIndex, index);
+      } else {
+        std::uint8_t header[biff::kRecordHeaderSize];
+        biff::WriteU16(header, walk.Id());
+        biff::WriteU16(header + 2, static_cast<std::uint16_t>(walk.Data().size()));
+        sink.Write(header, sizeof header);
+        if (!walk.Data().empty()) sink.Write(walk.Data().data(), walk.Data().size());
+      }
     }
-    sink.Write(&bytes[copied], sheet.end - copied);
   }
   for (std::size_t s = 0; s < m_sheets.size(); ++s) m_sheets[s]->Write(sink, m_new && s == 0);
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "drivers/excel/ByteSource.h"
 #include "drivers/excel/Sheet.h"
 #include "drivers/excel/SharedStrings.h"
 #include "drivers/sql/Statement.h"
@@ -39,7 +40,10 @@ class Workbook {
   // A new, empty workbook.
   Workbook();
   // The workbook in `stream` (a "Workbook" stream's bytes). Throws WorkbookRefused when it is not
-  // a BIFF8 workbook this driver can add to (encrypted, older version, malformed).
+  // a BIFF8 workbook this driver can add to (encrypted, older version, malformed). Only the
+  // globals' records stay in memory (their strings spool to a temporary file); the existing
+  // sheets are read from `stream` again when the workbook is written, so it must stay readable.
+  explicit Workbook(std::unique_ptr<ByteSource> stream);
   explicit Workbook(std::vector<std::uint8_t> stream);
 
   // Throws odbc::CDBException ("Table 'X' already exists.", too many columns, ...).
@@ -63,7 +67,7 @@ class Workbook {
   struct ExistingSheet {
     std::u16string name;
     std::size_t boundSheet;  // index of its BOUNDSHEET in m_globals
-    std::size_t begin, end;  // its substream in m_stream
+    std::uint64_t begin, end;  // its substream in m_stream
   };
 
   void Parse();
@@ -73,7 +77,7 @@ class Workbook {
   std::u16string UniqueSheetName(std::wstring_view table) const;
   bool SheetNameTaken(std::u16string_view name) const;
 
-  std::vector<std::uint8_t> m_stream;  // the existing workbook stream (empty for a new one)
+  std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
   std::vector<Record> m_globals;       // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
@@ -84,6 +88,8 @@ class Workbook {
   std::size_t m_xfAnchor = 0;      // new XF records go after this one
   std::size_t m_sheetAnchor = 0;   // new BOUNDSHEET records go after this one
   std::uint16_t m_dateFormat = 0, m_dateTimeFormat = 0;
+  Sheet* m_lastTarget = nullptr;  // the table the last INSERT went to, and the name it used
+  std::wstring m_lastTable;
 };
 
 }  // namespace quillon::drivers::excel

@@ -36,17 +36,21 @@ class Parser {
  public:
   explicit Parser(std::wstring_view text) : m_text(text) {}
 
-  Statement ParseStatement() {
+  void ParseStatement(Statement& out) {
     SkipBlanks();
     if (TakeKeyword(L"CREATE")) {
       m_what = L"CREATE TABLE";
       ExpectKeyword(L"TABLE");
-      return ParseCreate();
+      if (!std::holds_alternative<CreateTable>(out)) out.emplace<CreateTable>();
+      ParseCreate(std::get<CreateTable>(out));
+      return;
     }
     if (TakeKeyword(L"INSERT")) {
       m_what = L"INSERT INTO";
       ExpectKeyword(L"INTO");
-      return ParseInsert();
+      if (!std::holds_alternative<Insert>(out)) out.emplace<Insert>();
+      ParseInsert(std::get<Insert>(out));
+      return;
     }
     Fail(L"expected CREATE TABLE or INSERT INTO");
   }
@@ -139,21 +143,20 @@ class Parser {
   }
 
   // A bare table name: everything up to `end` (exclusive), blanks trimmed.
-  std::wstring BareTableName(std::size_t end) {
+  void BareTableName(std::size_t end, std::wstring& name) {
     std::size_t last = end;
     while (last > m_pos && IsBlank(m_text[last - 1])) --last;
     if (last == m_pos) Fail(L"expected a table name");
-    std::wstring name(m_text.substr(m_pos, last - m_pos));
+    name.assign(m_text.substr(m_pos, last - m_pos));
     m_pos = end;
     SkipBlanks();
-    return name;
   }
 
-  Statement ParseCreate() {
-    CreateTable create;
+  void ParseCreate(CreateTable& create) {
+    create.columns.clear();
     if (!TryQuotedTableName(create.table, [this] { return Peek() == L'('; })) {
       const std::size_t open = m_text.find(L'(', m_pos);
-      create.table = BareTableName(open == std::wstring_view::npos ? m_text.size() : open);
+      BareTableName(open == std::wstring_view::npos ? m_text.size() : open, create.table);
     }
     Expect(L'(', L"expected '(' to open the column list");
     for (;;) {
@@ -167,7 +170,6 @@ class Parser {
       break;
     }
     ParseEnd();
-    return create;
   }
 
   ColumnDef ParseColumn() {
@@ -212,8 +214,8 @@ class Parser {
     return column;
   }
 
-  Statement ParseInsert() {
-    Insert insert;
+  // Fills `insert`, reusing the storage of the values it held.
+  void ParseInsert(Insert& insert) {
     if (TryQuotedTableName(insert.table, [this] { return KeywordAt(m_pos, L"VALUES"); })) {
       ExpectKeyword(L"VALUES");
     } else {
@@ -230,12 +232,14 @@ class Parser {
         m_pos = at;
         Fail(L"expected VALUES");
       }
-      insert.table = BareTableName(valuesPos);
+      BareTableName(valuesPos, insert.table);
       ExpectKeyword(L"VALUES");
     }
     Expect(L'(', L"expected '(' to open the value list");
+    std::size_t count = 0;
     for (;;) {
-      insert.values.push_back(ParseLiteral());
+      if (count == insert.values.size()) insert.values.emplace_back();
+      ParseLiteral(insert.values[count++]);
       if (Peek() == L',') {
         ++m_pos;
         SkipBlanks();
@@ -245,11 +249,12 @@ class Parser {
       break;
     }
     ParseEnd();
-    return insert;
+    insert.values.resize(count);
   }
 
-  Literal ParseLiteral() {
-    Literal literal;
+  void ParseLiteral(Literal& literal) {
+    literal.kind = Literal::Kind::Null;
+    literal.text.clear();
     const wchar_t c = Peek();
     if (c == L'\'') {
       const std::size_t start = m_pos++;
@@ -268,12 +273,12 @@ class Parser {
         break;
       }
       SkipBlanks();
-      return literal;
+      return;
     }
     if (KeywordAt(m_pos, L"NULL")) {
       m_pos += 4;
       SkipBlanks();
-      return literal;
+      return;
     }
     const std::size_t start = m_pos;
     if (c == L'+' || c == L'-') ++m_pos;
@@ -292,9 +297,8 @@ class Parser {
     }
     if (IsWordChar(Peek()) || Peek() == L'.') Fail(L"unexpected character in a number");
     literal.kind = Literal::Kind::Number;
-    literal.text = std::wstring(m_text.substr(start, m_pos - start));
+    literal.text.assign(m_text.substr(start, m_pos - start));
     SkipBlanks();
-    return literal;
   }
 
   void ParseEnd() {
@@ -312,7 +316,13 @@ class Parser {
 
 }  // namespace
 
-Statement Parse(std::wstring_view text) { return Parser(text).ParseStatement(); }
+Statement Parse(std::wstring_view text) {
+  Statement statement;
+  Parser(text).ParseStatement(statement);
+  return statement;
+}
+
+void Parse(std::wstring_view text, Statement& out) { Parser(text).ParseStatement(out); }
 
 std::wstring_view TypeName(ColumnType type) {
   for (const auto& entry : kTypeKeywords) {

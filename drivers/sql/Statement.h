@@ -52,6 +52,9 @@ using Statement = std::variant<CreateTable, Insert>;
 // Parses one statement; throws odbc::CDBException (SQLSTATE 42000) whose message says what is
 // wrong and at which character (counted from 1).
 Statement Parse(std::wstring_view text);
+// The same into `out`, reusing the storage it holds (for one statement after another, as an
+// export sends them). After a syntax error `out` holds no meaningful statement.
+void Parse(std::wstring_view text, Statement& out);
 
 // The keyword of a column type as the SQL writes it ("VARCHAR" for VarChar).
 std::wstring_view TypeName(ColumnType type);

@@ -8,6 +8,10 @@
 #include <algorithm>
 
 #include "drivers/BuiltInDrivers.h"
+#include "drivers/excel/Biff8.h"
+#include "drivers/excel/CompoundFile.h"
+#include "drivers/excel/Workbook.h"
+#include "drivers/sql/Statement.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
@@ -143,6 +147,20 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
   biff5.replace(entry, book.size(), book);
   biff5[entry + kEntryNameLength] = 10;
   cases.push_back({"biff5.xls", biff5, L"BIFF5"});
+  // An encrypted book: a workbook stream with FILEPASS after its BOF, in a real container.
+  {
+    Workbook workbook;
+    workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE T ([A] TEXT)")));
+    MemorySink stream;
+    workbook.Write(stream);
+    auto bytes = stream.Bytes();
+    const std::size_t afterBof = biff::kRecordHeaderSize + biff::ReadU16(&bytes[2]);
+    const auto filePass = biff::Record(biff::kFilePass, std::vector<std::uint8_t>(54, 0));
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(afterBof), filePass.begin(), filePass.end());
+    const auto file = m_dir / "encrypted-source.xls";
+    WriteCompoundFile(file.string(), nullptr, [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+    cases.push_back({"encrypted.xls", testing::ReadBytes(file), L"encrypted"});
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const auto file = m_dir / c.name;
@@ -159,6 +177,34 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
     }
     EXPECT_EQ(testing::ReadBytes(file), c.content);
   }
+}
+
+TEST_F(AppendTest, DatesFollowAWorkbookThatCountsFrom1904) {
+  // A workbook in the 1904 date system: the driver's own, with DATEMODE set.
+  Workbook workbook;
+  workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE Old ([D] DATE)")));
+  workbook.Insert(std::get<sql::Insert>(sql::Parse(L"INSERT INTO Old VALUES('2024-03-05')")));
+  MemorySink stream;
+  workbook.Write(stream);
+  auto bytes = stream.Bytes();
+  for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4 + biff::ReadU16(&bytes[at + 2])) {
+    if (biff::ReadU16(&bytes[at]) == biff::kDateMode) biff::WriteU16(&bytes[at + 4], 1);
+  }
+  const auto file = m_dir / "1904.xls";
+  WriteCompoundFile(file.string(), nullptr, [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+  {
+    CDatabase db;
+    db.Open(nullptr, false, false, Connect(file));
+    db.ExecuteSQL(L"CREATE TABLE New ([D] DATE)");
+    db.ExecuteSQL(L"INSERT INTO New VALUES('2024-03-05 12:00')");
+    db.ExecuteSQL(L"INSERT INTO New VALUES('1904-01-02')");
+    db.ExecuteSQL(L"INSERT INTO New VALUES('1903-12-31')");
+  }
+  const auto lines = DumpXls(file);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "1\t1\t0\tdate\t43894.5 2024-03-05 12:00:00"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "1\t2\t0\tdate\t1.0 1904-01-02 00:00:00"), lines.end());
+  // Before its first day the 1904 system has no serial: the date is kept as text.
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "1\t3\t0\ttext\t1903-12-31 00:00:00"), lines.end());
 }
 
 TEST_F(AppendTest, AProcessKilledMidExportLeavesTheFileAsItWas) {

@@ -12,7 +12,8 @@ def esc(s):
 
 
 def main(path):
-    book = xlrd.open_workbook(path, formatting_info=False, on_demand=False)
+    # formatting_info makes xlrd read fonts, formats and XFs in full, and check them.
+    book = xlrd.open_workbook(path, formatting_info=True, on_demand=False)
     out = sys.stdout
     for index, sheet in enumerate(book.sheets()):
         out.write('sheet\t%s\t%d\t%d\n' % (esc(sheet.name), sheet.nrows, sheet.ncols))
@@ -36,6 +37,8 @@ def main(path):
                     kind, value = 'bool', 'true' if cell.value else 'false'
                 else:
                     kind, value = 'error', repr(cell.value)
+                if book.xf_list[cell.xf_index].is_style:
+                    kind = 'STYLE-XF-' + kind  # Excel refuses cells formatted with a style XF
                 out.write('%d\t%d\t%d\t%s\t%s\n' % (index, r, c, kind, value))
 
 

@@ -27,6 +27,9 @@ std::wstring Refusal(const Literal& literal, const ColumnDef& column, std::size_
 TEST(ValueCheckTest, NumbersInNumberColumns) {
   EXPECT_EQ(CheckValue(Number(L"-2.5e3"), Column(ColumnType::Double), 0).number, -2500.0);
   EXPECT_EQ(CheckValue(Number(L"1e-400"), Column(ColumnType::Double), 0).number, 0.0);  // underflow reads as 0
+  EXPECT_EQ(CheckValue(Number(L".5"), Column(ColumnType::Double), 0).number, 0.5);
+  EXPECT_EQ(CheckValue(Number(L"+7."), Column(ColumnType::Double), 0).number, 7.0);
+  EXPECT_EQ(CheckValue(Number(L"-.25e1"), Column(ColumnType::Double), 0).number, -2.5);
   EXPECT_EQ(Refusal(Number(L"1e400"), Column(ColumnType::Double)), L"22003");
   EXPECT_EQ(CheckValue(Number(L"32767"), Column(ColumnType::SmallInt), 0).number, 32767);
   EXPECT_EQ(CheckValue(Number(L"-32768"), Column(ColumnType::SmallInt), 0).number, -32768);
