@@ -185,7 +185,13 @@ std::wstring FormatDateValue(const DateParts& date, std::wstring_view pattern) {
   const std::pair<std::wstring_view, int> tokens[] = {{L"%d", date.day},  {L"%m", date.month},
                                                        {L"%y", date.year}, {L"%H", date.hour},
                                                        {L"%M", date.minute}, {L"%S", date.second}};
-  for (const auto& [token, number] : tokens) ReplaceAll(text, token, std::to_wstring(number));
+  std::wstring digits;
+  for (const auto& [token, number] : tokens) {
+    if (text.find(token) == std::wstring::npos) continue;
+    digits.clear();
+    AppendNumber(digits, number);
+    ReplaceAll(text, token, digits);
+  }
   return text;
 }
 

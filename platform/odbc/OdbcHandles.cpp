@@ -1,5 +1,6 @@
 #include "platform/odbc/OdbcHandles.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace {
 
 constexpr SQLSMALLINT kMaxMessageLength = 2048;
 constexpr SQLSMALLINT kMaxCompletedConnectLength = 4096;
+constexpr std::size_t kFirstChunkBytes = 64;
 constexpr std::size_t kDataChunkBytes = 16 * 1024;
 
 SQLCHAR* Sql(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
@@ -106,23 +108,22 @@ SQLRETURN OdbcStatement::ExecDirect(std::wstring_view statement) {
   return CheckOdbc(SQLExecDirect(m_handle, Sql(sql), static_cast<SQLINTEGER>(sql.size())), SQL_HANDLE_STMT, m_handle);
 }
 
-bool OdbcStatement::GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::string& bytes) {
+std::size_t OdbcStatement::GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::size_t sizeHint,
+                                      std::string& buffer) {
   // Character data carries a terminator in every chunk; it is not part of the value.
   const std::size_t terminator = cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
-  bytes.clear();
+  // Some drivers fill the whole of the buffer they are given, so a short value is read into a
+  // buffer of about its column's size rather than a large one.
+  std::size_t chunk = std::clamp(sizeHint + terminator, kFirstChunkBytes, kDataChunkBytes);
   std::size_t used = 0;
-  std::size_t chunk = kDataChunkBytes;
   for (;;) {
-    bytes.resize(used + chunk);
+    if (buffer.size() < used + chunk) buffer.resize(used + chunk);
     SQLLEN indicator = 0;
     const SQLRETURN rc = CheckOdbc(
-        SQLGetData(m_handle, column, cType, bytes.data() + used, static_cast<SQLLEN>(chunk), &indicator),
+        SQLGetData(m_handle, column, cType, buffer.data() + used, static_cast<SQLLEN>(chunk), &indicator),
         SQL_HANDLE_STMT, m_handle);
     if (rc == SQL_NO_DATA) break;  // every part already read
-    if (indicator == SQL_NULL_DATA) {
-      bytes.clear();
-      return false;
-    }
+    if (indicator == SQL_NULL_DATA) return kNullData;
     const bool truncated = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) + terminator > chunk;
     if (!truncated) {
       used += static_cast<std::size_t>(indicator);
@@ -133,11 +134,10 @@ bool OdbcStatement::GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::str
     if (indicator != SQL_NO_TOTAL) {
       chunk = std::max(chunk, static_cast<std::size_t>(indicator) - (chunk - terminator) + terminator);
     } else {
-      chunk *= 2;
+      chunk = std::max(chunk * 2, kDataChunkBytes);
     }
   }
-  bytes.resize(used);
-  return true;
+  return used;
 }
 
 }  // namespace quillon::odbc

@@ -53,8 +53,11 @@ class OdbcStatement {
   // Runs `statement`; returns SQL_NO_DATA for a statement that touched no row.
   SQLRETURN ExecDirect(std::wstring_view statement);
   // Reads the whole of a column value in C type `cType` (SQL_C_CHAR, SQL_C_WCHAR or
-  // SQL_C_BINARY) into `bytes`; false when it is null.
-  bool GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::string& bytes);
+  // SQL_C_BINARY) into the front of `buffer`, which only ever grows so that it can be reused
+  // from value to value; `sizeHint` (the column's declared size in bytes) sizes the first read.
+  // Returns the value's length in bytes, or kNullData when it is null.
+  static constexpr std::size_t kNullData = static_cast<std::size_t>(-1);
+  std::size_t GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::size_t sizeHint, std::string& buffer);
 
  private:
   SQLHSTMT m_handle = SQL_NULL_HSTMT;

@@ -166,22 +166,23 @@ void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16
       break;
     }
     case SQL_C_BINARY: {
-      std::string bytes;
-      if (m_statement->GetLongData(column, cType, bytes)) value.SetBinary(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+      const std::size_t n = m_statement->GetLongData(column, cType, info.m_nPrecision, m_buffer);
+      if (n != OdbcStatement::kNullData) value.SetBinary(std::vector<std::uint8_t>(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n)));
       break;
     }
     case SQL_C_WCHAR: {
-      std::string bytes;
-      if (m_statement->GetLongData(column, cType, bytes)) {
-        std::u16string units(bytes.size() / 2, u'\0');
-        std::memcpy(units.data(), bytes.data(), units.size() * 2);
+      const std::size_t n = m_statement->GetLongData(column, cType, std::size_t{info.m_nPrecision} * 2, m_buffer);
+      if (n != OdbcStatement::kNullData) {
+        std::u16string units(n / 2, u'\0');
+        std::memcpy(units.data(), m_buffer.data(), units.size() * 2);
         value.SetWString(text::Utf16ToWide(units));
       }
       break;
     }
     default: {
-      std::string bytes;
-      if (m_statement->GetLongData(column, SQL_C_CHAR, bytes)) value.SetString(text::Utf8ToWide(bytes));
+      // Up to four bytes a character in UTF-8.
+      const std::size_t n = m_statement->GetLongData(column, SQL_C_CHAR, std::size_t{info.m_nPrecision} * 4, m_buffer);
+      if (n != OdbcStatement::kNullData) value.SetString(text::Utf8ToWide(std::string_view(m_buffer.data(), n)));
       break;
     }
   }

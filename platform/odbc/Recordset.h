@@ -88,6 +88,7 @@ class CRecordset {
   std::vector<CODBCFieldInfo> m_fields;
   std::wstring m_tableName;
   bool m_eof = true;
+  std::string m_buffer;  // reused for every variable-length value
 };
 
 // The table name CRecordset::GetTableName reports for `statement`.
