@@ -458,5 +458,14 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   EXPECT_NE(reader.find("\"Table number 59\":1}"), std::string::npos) << reader;
 }
 
+TEST(AccessDriverAttributes, CreateDbEntriesNameTheirPath) {
+  EXPECT_EQ(CreateDbPath(L"CREATE_DB=\"/tmp/a b.mdb\";"), L"/tmp/a b.mdb");
+  EXPECT_EQ(CreateDbPath(L"CREATE_DB=\"/tmp/a \"quoted\".mdb\""), L"/tmp/a \"quoted\".mdb");
+  EXPECT_EQ(CreateDbPath(L"create_db = /tmp/x;y.mdb;"), L"/tmp/x;y.mdb");
+  EXPECT_EQ(CreateDbPath(L"CREATE_SYSDB=\"/tmp/s.mdw\""), L"");
+  EXPECT_EQ(CreateDbPath(L"DSN=x"), L"");
+  EXPECT_EQ(CreateDbPath(L"CREATE_DB"), L"");
+}
+
 }  // namespace
 }  // namespace quillon::drivers::access::test
