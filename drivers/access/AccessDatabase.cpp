@@ -258,6 +258,12 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
 
   CatalogEntry entry{static_cast<std::int32_t>(table->tdefPage), cat::kTablesContainerId, table->name, cat::kTypeTable, 0};
   AddCatalogRow(*m_file, EncodeCatalogRow(entry, NowAsJetDate()));
+  for (const auto& existing : m_catalog) {
+    if (IsTableEntry(existing) && existing.name == u"MSysACEs") {
+      CopyPermissions(*m_file, static_cast<std::uint32_t>(existing.id) & cat::kIdPageMask, cat::kTablesContainerId,
+                      entry.id);
+    }
+  }
   m_catalog.push_back(std::move(entry));
   m_tables.push_back(std::move(table));
 }

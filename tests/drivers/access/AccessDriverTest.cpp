@@ -216,6 +216,14 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     expected.insert(listEnd == std::string::npos ? before.size() : listEnd, "Quillon Export\n");
     EXPECT_EQ(after.substr(0, after.find(added)), expected);
     EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'Quillon Export'").out, "3000\n");
+    // The new table has the permissions of the Tables container, as Access gives a new table.
+    const std::string id = Shell("mdb-export -H " + Quote(file) + " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
+                                 "Export\\\"\" { print $1 }'").out;
+    ASSERT_FALSE(id.empty());
+    const auto aces = [&](const std::string& object) {
+      return Shell("mdb-export -H " + Quote(file) + " MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'").out;
+    };
+    EXPECT_EQ(aces(id.substr(0, id.size() - 1)), aces("251658241"));
     if (HaveMdbReader()) {
       std::string readerAfter = MdbReader(file);
       const std::string listed = "\"Quillon Export\":3000}";
