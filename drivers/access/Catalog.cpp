@@ -18,6 +18,8 @@ namespace cat = jet4::catalog;
 constexpr std::uint16_t kTextBytes = jet4::kMaxTextChars * 2;
 constexpr std::uint16_t kAccessObjectsDataBytes = 3992;
 constexpr std::size_t kTdefContinuationHeader = 8;
+// Far more than 255 columns and their names take: a longer chain of pages is damaged.
+constexpr std::size_t kMaxDefinitionBytes = std::size_t{1} << 20;
 
 struct ColumnTemplate {
   const char16_t* name;
@@ -127,7 +129,7 @@ TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page) {
     bytes.insert(bytes.end(), buffer.begin() + (bytes.empty() ? 0 : static_cast<std::ptrdiff_t>(kTdefContinuationHeader)),
                  buffer.end());
     page = GetU32(buffer.data() + jet4::tdef::kNextPageOffset);
-    if (bytes.size() > (1u << 20)) ThrowCatalogDamaged();
+    if (bytes.size() > kMaxDefinitionBytes) ThrowCatalogDamaged();
   }
   return DecodeTableDefinition(bytes);
 }
@@ -202,7 +204,7 @@ void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fr
     if (column.name == u"ObjectId" && column.type == ColumnType::Long) objectId = &column;
   }
   if (objectId == nullptr) return;
-  const std::size_t at = 2 + objectId->fixedOffset;
+  const std::size_t at = jet4::row::kColumnCountSize + objectId->fixedOffset;
   std::vector<std::vector<std::uint8_t>> copies;
   Page page{};
   for (const std::uint32_t number : MapPages(file, table.usageMap)) {
@@ -212,7 +214,7 @@ void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fr
     for (std::uint16_t row = 0; row < RowCount(page); ++row) {
       const auto bytes = RowAt(page, row);
       const auto values = DecodeRow(table, bytes);
-      if (bytes.size() < at + 4 || values.empty()) continue;
+      if (bytes.size() < at + jet4::kU32Size || values.empty()) continue;
       const auto index = static_cast<std::size_t>(objectId - table.columns.data());
       if (values[index].kind != Value::Kind::Integer || values[index].integer != fromObject) continue;
       std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());

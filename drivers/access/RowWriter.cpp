@@ -83,7 +83,7 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
   const std::size_t columns = table.columns.size();
   std::vector<std::uint8_t> row;
   row.reserve(256);
-  row.resize(2 + table.fixedSize, 0);
+  row.resize(jet4::row::kColumnCountSize + table.fixedSize, 0);
   PutU16(row.data(), static_cast<std::uint16_t>(columns));
   std::vector<std::uint8_t> nullMask(NullMaskSize(columns), 0);
   std::vector<std::uint16_t> varOffsets(table.varColumnCount, 0);
@@ -94,7 +94,7 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
     const ColumnSpec& column = table.columns[i];
     const Value& value = values[i];
     const bool isNull = value.kind == Value::Kind::Null;
-    std::uint8_t* fixed = row.data() + 2 + column.fixedOffset;
+    std::uint8_t* fixed = row.data() + jet4::row::kColumnCountSize + column.fixedOffset;
     switch (column.type) {
       case ColumnType::Bit:
         if (!isNull && value.integer != 0) setBit(column.number);
@@ -134,7 +134,9 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
     }
     if (row.size() > jet4::data_page::kMaxRowSize) break;
   }
-  const std::size_t trailer = table.varColumnCount > 0 ? 2 * (table.varColumnCount + 2) : 0;
+  // End offset, one offset a variable column, their count.
+  constexpr std::size_t kOffset = jet4::row::kVarOffsetSize;
+  const std::size_t trailer = table.varColumnCount > 0 ? kOffset * (table.varColumnCount + 2) : 0;
   if (row.size() + trailer + nullMask.size() > jet4::data_page::kMaxRowSize) {
     throw odbc::CDBException(L"Record is too large.", L"HY000");
   }
@@ -143,9 +145,9 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
     row.resize(at + trailer);
     PutU16(&row[at], static_cast<std::uint16_t>(at));  // end of the variable data
     for (std::size_t v = 0; v < varOffsets.size(); ++v) {
-      PutU16(&row[at + 2 + 2 * (varOffsets.size() - 1 - v)], varOffsets[v]);
+      PutU16(&row[at + kOffset + kOffset * (varOffsets.size() - 1 - v)], varOffsets[v]);
     }
-    PutU16(&row[at + trailer - 2], table.varColumnCount);
+    PutU16(&row[at + trailer - kOffset], table.varColumnCount);
   }
   row.insert(row.end(), nullMask.begin(), nullMask.end());
   return row;
@@ -157,14 +159,15 @@ std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::
   if (row.size() < 2) return values;
   const std::size_t rowColumns = GetU16(row.data());
   const std::size_t maskSize = NullMaskSize(rowColumns);
-  if (row.size() < 2 + maskSize) return values;
+  constexpr std::size_t kOffset = jet4::row::kVarOffsetSize;
+  if (row.size() < jet4::row::kColumnCountSize + maskSize) return values;
   const std::uint8_t* mask = row.data() + row.size() - maskSize;
   auto bit = [&](std::uint16_t number) { return number < rowColumns && (mask[number / 8] >> (number % 8)) & 1; };
 
   std::size_t rowVarColumns = 0;
   std::vector<std::uint16_t> offsets;
-  if (table.varColumnCount > 0 && row.size() >= maskSize + 2) {
-    const std::size_t countAt = row.size() - maskSize - 2;
+  if (table.varColumnCount > 0 && row.size() >= maskSize + kOffset) {
+    const std::size_t countAt = row.size() - maskSize - kOffset;
     rowVarColumns = GetU16(row.data() + countAt);
     if (countAt >= 2 * (rowVarColumns + 1)) {
       for (std::size_t v = 0; v <= rowVarColumns; ++v) offsets.push_back(GetU16(row.data() + countAt - 2 - 2 * v));
@@ -181,7 +184,7 @@ std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::
     }
     if (!bit(column.number)) continue;
     if (!jet4::IsVariable(column.type)) {
-      const std::size_t at = 2 + column.fixedOffset;
+      const std::size_t at = jet4::row::kColumnCountSize + column.fixedOffset;
       if (at + jet4::FixedSize(column.type) > row.size()) continue;
       const std::uint8_t* p = row.data() + at;
       switch (column.type) {
