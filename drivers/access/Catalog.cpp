@@ -150,7 +150,18 @@ std::vector<CatalogEntry> ReadCatalog(const PageFile& file) {
       continue;
     }
     for (std::uint16_t row = 0; row < RowCount(page); ++row) {
-      const auto bytes = RowAt(page, row);
+      std::span<const std::uint8_t> bytes = RowAt(static_cast<const Page&>(page), row);
+      Page moved{};
+      if (IsOverflowPointer(page, row)) {
+        // The row was moved when it grew: read it where it is now.
+        if (bytes.size() < jet4::kU32Size) continue;
+        const std::uint32_t pointer = GetU32(bytes.data());
+        if ((pointer >> 8) == 0 || (pointer >> 8) >= file.PageCount()) ThrowCatalogDamaged();
+        file.Read(pointer >> 8, moved);
+        const auto movedRow = static_cast<std::uint16_t>(pointer & 0xFF);
+        if (moved[0] != jet4::page_type::kData || movedRow >= RowCount(moved)) ThrowCatalogDamaged();
+        bytes = RawRowAt(moved, movedRow);
+      }
       if (bytes.empty()) continue;
       const auto values = DecodeRow(table, bytes);
       CatalogEntry entry;

@@ -60,13 +60,22 @@ std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> ro
   return count;
 }
 
+bool IsOverflowPointer(const Page& page, std::uint16_t row) {
+  const std::uint16_t raw = RowStart(page, row);
+  return row < RowCount(page) && (raw & dp::kRowOverflowFlag) != 0 && (raw & dp::kRowDeletedFlag) == 0;
+}
+
 std::span<const std::uint8_t> RowAt(const Page& page, std::uint16_t row) {
+  if (row < RowCount(page) && (RowStart(page, row) & dp::kRowDeletedFlag) != 0) return {};
+  return RawRowAt(page, row);
+}
+
+std::span<const std::uint8_t> RawRowAt(const Page& page, std::uint16_t row) {
   const std::uint16_t count = RowCount(page);
   if (row >= count || dp::kRowOffsetsOffset + dp::kRowOffsetSize * count > jet4::kPageSize) {
     throw odbc::CDBException(L"The database holds a damaged data page", L"HY000");
   }
   const std::uint16_t raw = RowStart(page, row);
-  if (raw & dp::kRowDeletedFlag) return {};
   const std::size_t start = raw & dp::kRowOffsetMask;
   std::size_t end = jet4::kPageSize;
   if (row > 0) end = RowStart(page, static_cast<std::uint16_t>(row - 1)) & dp::kRowOffsetMask;
