@@ -1,6 +1,7 @@
 #include "drivers/access/AccessDatabase.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -150,6 +151,12 @@ std::wstring AccessDatabase::CheckFile(const std::filesystem::path& path) {
   const auto status = std::filesystem::status(path, error);
   if (status.type() == std::filesystem::file_type::not_found) return L"The file '" + PathText(path) + L"' does not exist";
   if (status.type() != std::filesystem::file_type::regular) return L"'" + PathText(path) + L"' is not a file";
+  // Writing means replacing the file: a file marked read-only stays as it is (even for root).
+  constexpr auto kWriteBits = std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                              std::filesystem::perms::others_write;
+  if ((status.permissions() & kWriteBits) == std::filesystem::perms::none || ::access(path.c_str(), W_OK) != 0) {
+    return L"The file '" + PathText(path) + L"' is read-only";
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return L"The file '" + PathText(path) + L"' cannot be read";
   std::vector<std::uint8_t> first(jet4::kPageSize, 0);

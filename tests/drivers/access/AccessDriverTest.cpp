@@ -333,12 +333,22 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
     }
     EXPECT_EQ(FileBytes(file), before);
   }
+  const auto readOnly = m_dir / "read-only.mdb";
+  std::filesystem::copy_file(good, readOnly);
+  std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  try {
+    CDatabase().OpenEx(ConnectString(readOnly));
+    ADD_FAILURE() << "opened a read-only file";
+  } catch (const CDBException& e) {
+    EXPECT_TRUE(Contains(e.m_strMessage, L"read-only")) << text::WideToUtf8(e.m_strMessage);
+  }
+  EXPECT_EQ(FileBytes(readOnly), original);
   EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir / "missing.mdb")), CDBException);
   EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir.Path())), CDBException);
   // Nothing was left beside the files.
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) ++files;
-  EXPECT_EQ(files, cases.size() + 1);
+  EXPECT_EQ(files, cases.size() + 2);
 }
 
 TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
