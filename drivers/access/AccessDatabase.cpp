@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
 #include <cwctype>
 #include <fstream>
@@ -37,7 +36,8 @@ constexpr std::uint32_t kAccessObjectsTdefPage = 7;
 // Page 1's two rows: the map of free pages (filled in once the file is laid out) and a
 // second, empty map, as Access lays them out in a new database.
 constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
-constexpr std::int32_t kAccessObjectsFirstContainer = static_cast<std::int32_t>(0x80000000u);
+// The containers of forms, reports and the like take ids from the top bit up.
+constexpr std::int32_t kFirstObjectContainerId = static_cast<std::int32_t>(0x80000000u);
 constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
 constexpr const char16_t kInvalidNameChars[] = u".!`[]";
 
@@ -137,7 +137,7 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   for (const auto& table : tables) {
     entries.push_back({static_cast<std::int32_t>(table.page), cat::kTablesContainerId, table.name, cat::kTypeTable, table.flags});
   }
-  std::int32_t containerId = kAccessObjectsFirstContainer;
+  std::int32_t containerId = kFirstObjectContainerId;
   for (const char16_t* name : kObjectContainers) {
     entries.push_back({containerId++, cat::kRootId, name, cat::kTypeContainer, 0});
   }
