@@ -25,6 +25,8 @@ constexpr const wchar_t* kTableExistsState = L"42S01";
 constexpr const wchar_t* kNoTableState = L"42S02";
 constexpr const wchar_t* kSyntaxState = L"42000";
 constexpr const wchar_t* kCountMismatchState = L"21S01";
+// Data pages whose usage-map bits are set together.
+constexpr std::size_t kMapBatch = 256;
 
 // Pages of a new database, in the order they are laid out.
 constexpr std::uint32_t kGlobalMapPage = 1;
@@ -73,6 +75,8 @@ struct AccessDatabase::TableWriter {
   std::uint32_t pageNumber = 0;
   bool pageOpen = false;
   std::unique_ptr<LongValueWriter> longValues;
+  // Data pages written since the usage map was last brought up to date.
+  std::vector<std::uint32_t> unmappedPages;
 };
 
 double NowAsJetDate() {
@@ -303,9 +307,6 @@ void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& 
   if (!table->pageOpen) {
     InitDataPage(table->page, table->tdefPage);
     table->pageNumber = m_file->Allocate();
-    if (!AddPageToMap(*m_file, table->definition.usageMap, table->pageNumber)) {
-      throw odbc::CDBException(L"The table '" + Wide(name) + L"' cannot grow further", kGeneralError);
-    }
     table->pageOpen = true;
   }
   AddRow(table->page, row);
@@ -316,6 +317,15 @@ void AccessDatabase::FlushDataPage(TableWriter& table) {
   if (!table.pageOpen) return;
   m_file->Write(table.pageNumber, table.page);
   table.pageOpen = false;
+  // The map's bitmap pages are updated for many data pages at once.
+  table.unmappedPages.push_back(table.pageNumber);
+  if (table.unmappedPages.size() >= kMapBatch) UpdateUsageMap(table);
+}
+
+void AccessDatabase::UpdateUsageMap(TableWriter& table) {
+  const bool mapped = AddPagesToMap(*m_file, table.definition.usageMap, table.unmappedPages);
+  table.unmappedPages.clear();
+  if (!mapped) throw odbc::CDBException(L"The table '" + Wide(table.name) + L"' cannot grow further", kGeneralError);
 }
 
 void AccessDatabase::Close() {
@@ -323,6 +333,7 @@ void AccessDatabase::Close() {
   m_closed = true;
   for (auto& table : m_tables) {
     FlushDataPage(*table);
+    UpdateUsageMap(*table);
     table->longValues->Flush();
     Page tdef{};
     m_file->Read(table->tdefPage, tdef);

@@ -56,6 +56,7 @@ class AccessDatabase {
   TableWriter* Find(std::u16string_view name) const;
   std::uint32_t PlaceMapRow(const std::vector<std::uint8_t>& row);
   void FlushDataPage(TableWriter& table);
+  void UpdateUsageMap(TableWriter& table);
 
   std::filesystem::path m_path;
   std::unique_ptr<PageFile> m_file;

@@ -120,6 +120,42 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
   return true;
 }
 
+bool AddPagesToMap(PageFile& file, std::uint32_t rowPointer, std::span<const std::uint32_t> pages) {
+  Page mapPage{};
+  const std::uint32_t mapPageNumber = rowPointer >> 8;
+  file.Read(mapPageNumber, mapPage);
+  auto row = RowAt(mapPage, static_cast<std::uint16_t>(rowPointer & 0xFF));
+  if (row.empty() || row[0] != um::kReference) {
+    for (const std::uint32_t page : pages) {
+      if (!AddPageToMap(file, rowPointer, page)) return false;
+    }
+    return true;
+  }
+  Page bitmap{};
+  std::size_t at = 0;
+  while (at < pages.size()) {
+    const std::size_t index = pages[at] / um::kPagesPerBitmapPage;
+    if (index >= SlotCount(row.size())) return false;
+    std::uint32_t bitmapPage = GetU32(row.data() + Slot(index));
+    if (bitmapPage == 0) {
+      bitmapPage = file.Allocate();
+      bitmap.fill(0);
+      bitmap[0] = jet4::page_type::kUsageBitmap;
+      bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
+      PutU32(row.data() + Slot(index), bitmapPage);
+      file.Write(mapPageNumber, mapPage);
+    } else {
+      file.Read(bitmapPage, bitmap);
+    }
+    for (; at < pages.size() && pages[at] / um::kPagesPerBitmapPage == index; ++at) {
+      const std::size_t bit = pages[at] % um::kPagesPerBitmapPage;
+      bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+    }
+    file.Write(bitmapPage, bitmap);
+  }
+  return true;
+}
+
 void UpdateGlobalFreeMap(PageFile& file, std::uint32_t firstNewPage) {
   constexpr std::uint32_t kGlobalMapPage = 1;
   const std::uint32_t pointer = RowPointer(kGlobalMapPage, 0);
