@@ -300,9 +300,11 @@ void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& 
       throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem, L"22018");
     }
   }
-  const auto row = EncodeRow(table->definition, values, [&](std::span<const std::uint8_t> data, std::size_t rowSize) {
-    return table->longValues->Store(data, rowSize);
-  });
+  std::vector<std::uint8_t>& row = m_row;
+  EncodeRow(
+      table->definition, values,
+      [&](std::span<const std::uint8_t> data, std::size_t rowSize) { return table->longValues->Store(data, rowSize); },
+      row);
   if (table->pageOpen && !RowFits(table->page, row.size())) FlushDataPage(*table);
   if (!table->pageOpen) {
     InitDataPage(table->page, table->tdefPage);
