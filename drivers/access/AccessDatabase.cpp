@@ -1,9 +1,9 @@
 #include "drivers/access/AccessDatabase.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <ctime>
 #include <cwctype>
 #include <fstream>
@@ -25,6 +25,8 @@ constexpr const wchar_t* kTableExistsState = L"42S01";
 constexpr const wchar_t* kNoTableState = L"42S02";
 constexpr const wchar_t* kSyntaxState = L"42000";
 constexpr const wchar_t* kCountMismatchState = L"21S01";
+// Data pages whose usage-map bits are set together.
+constexpr std::size_t kMapBatch = 256;
 
 // Pages of a new database, in the order they are laid out.
 constexpr std::uint32_t kGlobalMapPage = 1;
@@ -36,7 +38,8 @@ constexpr std::uint32_t kAccessObjectsTdefPage = 7;
 // Page 1's two rows: the map of free pages (filled in once the file is laid out) and a
 // second, empty map, as Access lays them out in a new database.
 constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
-constexpr std::int32_t kAccessObjectsFirstContainer = static_cast<std::int32_t>(0x80000000u);
+// The containers of forms, reports and the like take ids from the top bit up.
+constexpr std::int32_t kFirstObjectContainerId = static_cast<std::int32_t>(0x80000000u);
 constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
 constexpr const char16_t kInvalidNameChars[] = u".!`[]";
 
@@ -72,6 +75,8 @@ struct AccessDatabase::TableWriter {
   std::uint32_t pageNumber = 0;
   bool pageOpen = false;
   std::unique_ptr<LongValueWriter> longValues;
+  // Data pages written since the usage map was last brought up to date.
+  std::vector<std::uint32_t> unmappedPages;
 };
 
 double NowAsJetDate() {
@@ -136,7 +141,7 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   for (const auto& table : tables) {
     entries.push_back({static_cast<std::int32_t>(table.page), cat::kTablesContainerId, table.name, cat::kTypeTable, table.flags});
   }
-  std::int32_t containerId = kAccessObjectsFirstContainer;
+  std::int32_t containerId = kFirstObjectContainerId;
   for (const char16_t* name : kObjectContainers) {
     entries.push_back({containerId++, cat::kRootId, name, cat::kTypeContainer, 0});
   }
@@ -150,6 +155,12 @@ std::wstring AccessDatabase::CheckFile(const std::filesystem::path& path) {
   const auto status = std::filesystem::status(path, error);
   if (status.type() == std::filesystem::file_type::not_found) return L"The file '" + PathText(path) + L"' does not exist";
   if (status.type() != std::filesystem::file_type::regular) return L"'" + PathText(path) + L"' is not a file";
+  // Writing means replacing the file: a file marked read-only stays as it is (even for root).
+  constexpr auto kWriteBits = std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                              std::filesystem::perms::others_write;
+  if ((status.permissions() & kWriteBits) == std::filesystem::perms::none || ::access(path.c_str(), W_OK) != 0) {
+    return L"The file '" + PathText(path) + L"' is read-only";
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return L"The file '" + PathText(path) + L"' cannot be read";
   std::vector<std::uint8_t> first(jet4::kPageSize, 0);
@@ -258,6 +269,12 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
 
   CatalogEntry entry{static_cast<std::int32_t>(table->tdefPage), cat::kTablesContainerId, table->name, cat::kTypeTable, 0};
   AddCatalogRow(*m_file, EncodeCatalogRow(entry, NowAsJetDate()));
+  for (const auto& existing : m_catalog) {
+    if (IsTableEntry(existing) && existing.name == u"MSysACEs") {
+      CopyPermissions(*m_file, static_cast<std::uint32_t>(existing.id) & cat::kIdPageMask, cat::kTablesContainerId,
+                      entry.id);
+    }
+  }
   m_catalog.push_back(std::move(entry));
   m_tables.push_back(std::move(table));
 }
@@ -283,16 +300,15 @@ void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& 
       throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem, L"22018");
     }
   }
-  const auto row = EncodeRow(table->definition, values, [&](std::span<const std::uint8_t> data, std::size_t rowSize) {
-    return table->longValues->Store(data, rowSize);
-  });
+  std::vector<std::uint8_t>& row = m_row;
+  EncodeRow(
+      table->definition, values,
+      [&](std::span<const std::uint8_t> data, std::size_t rowSize) { return table->longValues->Store(data, rowSize); },
+      row);
   if (table->pageOpen && !RowFits(table->page, row.size())) FlushDataPage(*table);
   if (!table->pageOpen) {
     InitDataPage(table->page, table->tdefPage);
     table->pageNumber = m_file->Allocate();
-    if (!AddPageToMap(*m_file, table->definition.usageMap, table->pageNumber)) {
-      throw odbc::CDBException(L"The table '" + Wide(name) + L"' cannot grow further", kGeneralError);
-    }
     table->pageOpen = true;
   }
   AddRow(table->page, row);
@@ -303,6 +319,15 @@ void AccessDatabase::FlushDataPage(TableWriter& table) {
   if (!table.pageOpen) return;
   m_file->Write(table.pageNumber, table.page);
   table.pageOpen = false;
+  // The map's bitmap pages are updated for many data pages at once.
+  table.unmappedPages.push_back(table.pageNumber);
+  if (table.unmappedPages.size() >= kMapBatch) UpdateUsageMap(table);
+}
+
+void AccessDatabase::UpdateUsageMap(TableWriter& table) {
+  const bool mapped = AddPagesToMap(*m_file, table.definition.usageMap, table.unmappedPages);
+  table.unmappedPages.clear();
+  if (!mapped) throw odbc::CDBException(L"The table '" + Wide(table.name) + L"' cannot grow further", kGeneralError);
 }
 
 void AccessDatabase::Close() {
@@ -310,6 +335,7 @@ void AccessDatabase::Close() {
   m_closed = true;
   for (auto& table : m_tables) {
     FlushDataPage(*table);
+    UpdateUsageMap(*table);
     table->longValues->Flush();
     Page tdef{};
     m_file->Read(table->tdefPage, tdef);

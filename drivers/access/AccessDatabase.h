@@ -56,6 +56,7 @@ class AccessDatabase {
   TableWriter* Find(std::u16string_view name) const;
   std::uint32_t PlaceMapRow(const std::vector<std::uint8_t>& row);
   void FlushDataPage(TableWriter& table);
+  void UpdateUsageMap(TableWriter& table);
 
   std::filesystem::path m_path;
   std::unique_ptr<PageFile> m_file;
@@ -63,7 +64,8 @@ class AccessDatabase {
   std::vector<std::unique_ptr<TableWriter>> m_tables;
   Page m_mapPage{};
   std::uint32_t m_mapPageNumber = 0;
-  std::uint32_t m_firstNewPage = 0;  // pages from here on were added by this object
+  std::uint32_t m_firstNewPage = 0;
+  std::vector<std::uint8_t> m_row;  // the row being encoded, its storage reused  // pages from here on were added by this object
   bool m_closed = false;
 };
 

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <array>
 
+#include "drivers/access/Jet4Format.h"
+
 namespace quillon::drivers::access {
 
-using Page = std::array<std::uint8_t, 4096>;
+using Page = std::array<std::uint8_t, jet4::kPageSize>;
 
 inline void PutU16(std::uint8_t* at, std::uint16_t v) {
   at[0] = static_cast<std::uint8_t>(v);

@@ -18,6 +18,8 @@ namespace cat = jet4::catalog;
 constexpr std::uint16_t kTextBytes = jet4::kMaxTextChars * 2;
 constexpr std::uint16_t kAccessObjectsDataBytes = 3992;
 constexpr std::size_t kTdefContinuationHeader = 8;
+// Far more than 255 columns and their names take: a longer chain of pages is damaged.
+constexpr std::size_t kMaxDefinitionBytes = std::size_t{1} << 20;
 
 struct ColumnTemplate {
   const char16_t* name;
@@ -127,7 +129,7 @@ TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page) {
     bytes.insert(bytes.end(), buffer.begin() + (bytes.empty() ? 0 : static_cast<std::ptrdiff_t>(kTdefContinuationHeader)),
                  buffer.end());
     page = GetU32(buffer.data() + jet4::tdef::kNextPageOffset);
-    if (bytes.size() > (1u << 20)) ThrowCatalogDamaged();
+    if (bytes.size() > kMaxDefinitionBytes) ThrowCatalogDamaged();
   }
   return DecodeTableDefinition(bytes);
 }
@@ -148,7 +150,18 @@ std::vector<CatalogEntry> ReadCatalog(const PageFile& file) {
       continue;
     }
     for (std::uint16_t row = 0; row < RowCount(page); ++row) {
-      const auto bytes = RowAt(page, row);
+      std::span<const std::uint8_t> bytes = RowAt(static_cast<const Page&>(page), row);
+      Page moved{};
+      if (IsOverflowPointer(page, row)) {
+        // The row was moved when it grew: read it where it is now.
+        if (bytes.size() < jet4::kU32Size) continue;
+        const std::uint32_t pointer = GetU32(bytes.data());
+        if ((pointer >> 8) == 0 || (pointer >> 8) >= file.PageCount()) ThrowCatalogDamaged();
+        file.Read(pointer >> 8, moved);
+        const auto movedRow = static_cast<std::uint16_t>(pointer & 0xFF);
+        if (moved[0] != jet4::page_type::kData || movedRow >= RowCount(moved)) ThrowCatalogDamaged();
+        bytes = RawRowAt(moved, movedRow);
+      }
       if (bytes.empty()) continue;
       const auto values = DecodeRow(table, bytes);
       CatalogEntry entry;
@@ -163,33 +176,64 @@ std::vector<CatalogEntry> ReadCatalog(const PageFile& file) {
   return entries;
 }
 
-void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row) {
+void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::uint8_t> row) {
   Page tdef{};
-  file.Read(cat::kTdefPage, tdef);
+  file.Read(tdefPage, tdef);
   const std::uint32_t usageMap = GetU32(tdef.data() + jet4::tdef::kUsageMapOffset);
   auto pages = MapPages(file, usageMap);
   Page page{};
   bool placed = false;
   for (auto it = pages.rbegin(); it != pages.rend() && !placed; ++it) {
+    if (*it >= file.PageCount()) continue;
     file.Read(*it, page);
-    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != cat::kTdefPage) continue;
+    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage) continue;
     if (AddRow(page, row)) {
       file.Write(*it, page);
       placed = true;
     }
   }
   if (!placed) {
-    InitDataPage(page, cat::kTdefPage);
+    InitDataPage(page, tdefPage);
     AddRow(page, row);
     const std::uint32_t number = file.Allocate();
     if (!AddPageToMap(file, usageMap, number)) {
-      throw odbc::CDBException(L"The database's catalog has no room for another table", L"HY000");
+      throw odbc::CDBException(L"The database's system tables have no room for another table", L"HY000");
     }
     file.Write(number, page);
   }
-  file.Read(cat::kTdefPage, tdef);
+  file.Read(tdefPage, tdef);
   PutU32(tdef.data() + jet4::tdef::kRowCountOffset, GetU32(tdef.data() + jet4::tdef::kRowCountOffset) + 1);
-  file.Write(cat::kTdefPage, tdef);
+  file.Write(tdefPage, tdef);
+}
+
+void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row) { AddSystemRow(file, cat::kTdefPage, row); }
+
+void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fromObject, std::int32_t toObject) {
+  const TableDefinition table = ReadTableDefinition(file, acesTdefPage);
+  const ColumnSpec* objectId = nullptr;
+  for (const auto& column : table.columns) {
+    if (column.name == u"ObjectId" && column.type == ColumnType::Long) objectId = &column;
+  }
+  if (objectId == nullptr) return;
+  const std::size_t at = jet4::row::kColumnCountSize + objectId->fixedOffset;
+  std::vector<std::vector<std::uint8_t>> copies;
+  Page page{};
+  for (const std::uint32_t number : MapPages(file, table.usageMap)) {
+    if (number >= file.PageCount()) continue;
+    file.Read(number, page);
+    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != acesTdefPage) continue;
+    for (std::uint16_t row = 0; row < RowCount(page); ++row) {
+      const auto bytes = RowAt(page, row);
+      const auto values = DecodeRow(table, bytes);
+      if (bytes.size() < at + jet4::kU32Size || values.empty()) continue;
+      const auto index = static_cast<std::size_t>(objectId - table.columns.data());
+      if (values[index].kind != Value::Kind::Integer || values[index].integer != fromObject) continue;
+      std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
+      PutU32(copy.data() + at, static_cast<std::uint32_t>(toObject));
+      copies.push_back(std::move(copy));
+    }
+  }
+  for (const auto& copy : copies) AddSystemRow(file, acesTdefPage, copy);
 }
 
 bool IsTableEntry(const CatalogEntry& entry) { return (entry.type & cat::kTypeMask) == cat::kTypeTable; }

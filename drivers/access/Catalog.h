@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,14 @@ TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page);
 // Every live row of the catalog. Throws CDBException when the catalog cannot be read.
 std::vector<CatalogEntry> ReadCatalog(const PageFile& file);
 
-// Adds a catalog row on a catalog page with room, or on a new one, and counts it.
+// Adds a row to the system table defined at `tdefPage`, on one of its pages with room or on a
+// new one, and counts it.
+void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::uint8_t> row);
 void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row);
+
+// Gives `toObject` the permission rows (MSysACEs, defined at `acesTdefPage`) that
+// `fromObject` has, the way a new table takes those of the Tables container.
+void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fromObject, std::int32_t toObject);
 
 // True for an entry that names a table (user or system).
 bool IsTableEntry(const CatalogEntry& entry);

@@ -11,7 +11,7 @@ namespace {
 namespace dp = jet4::data_page;
 
 std::uint16_t RowStart(const Page& page, std::uint16_t row) {
-  return GetU16(page.data() + dp::kRowOffsetsOffset + 2 * row);
+  return GetU16(page.data() + dp::kRowOffsetsOffset + dp::kRowOffsetSize * row);
 }
 
 // Where the lowest row starts, i.e. where the next row ends.
@@ -29,7 +29,7 @@ std::size_t LowestRowStart(const Page& page) {
 void InitDataPage(Page& page, std::uint32_t ownerTdef) {
   page.fill(0);
   page[0] = jet4::page_type::kData;
-  page[1] = 0x01;
+  page[jet4::kPageMarkerOffset] = jet4::kPageMarker;
   PutU16(page.data() + dp::kFreeSpaceOffset, static_cast<std::uint16_t>(jet4::kPageSize - dp::kRowOffsetsOffset));
   PutU32(page.data() + dp::kOwnerOffset, ownerTdef);
 }
@@ -43,30 +43,39 @@ std::uint16_t RowCount(const Page& page) { return GetU16(page.data() + dp::kRowC
 std::uint16_t FreeSpace(const Page& page) { return GetU16(page.data() + dp::kFreeSpaceOffset); }
 
 bool RowFits(const Page& page, std::size_t size) {
-  return RowCount(page) < dp::kMaxRowsPerPage && size + 2 <= FreeSpace(page);
+  return RowCount(page) < dp::kMaxRowsPerPage && size + dp::kRowOffsetSize <= FreeSpace(page);
 }
 
 std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> row) {
   if (!RowFits(page, row.size())) return std::nullopt;
   const std::uint16_t count = RowCount(page);
   const std::size_t end = LowestRowStart(page);
-  const std::size_t tableEnd = dp::kRowOffsetsOffset + 2 * (count + 1);
+  const std::size_t tableEnd = dp::kRowOffsetsOffset + dp::kRowOffsetSize * (count + 1);
   if (end < tableEnd + row.size()) return std::nullopt;
   const std::size_t start = end - row.size();
   std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
-  PutU16(page.data() + dp::kRowOffsetsOffset + 2 * count, static_cast<std::uint16_t>(start));
+  PutU16(page.data() + dp::kRowOffsetsOffset + dp::kRowOffsetSize * count, static_cast<std::uint16_t>(start));
   PutU16(page.data() + dp::kRowCountOffset, static_cast<std::uint16_t>(count + 1));
-  PutU16(page.data() + dp::kFreeSpaceOffset, static_cast<std::uint16_t>(FreeSpace(page) - row.size() - 2));
+  PutU16(page.data() + dp::kFreeSpaceOffset, static_cast<std::uint16_t>(FreeSpace(page) - row.size() - dp::kRowOffsetSize));
   return count;
 }
 
+bool IsOverflowPointer(const Page& page, std::uint16_t row) {
+  const std::uint16_t raw = RowStart(page, row);
+  return row < RowCount(page) && (raw & dp::kRowOverflowFlag) != 0 && (raw & dp::kRowDeletedFlag) == 0;
+}
+
 std::span<const std::uint8_t> RowAt(const Page& page, std::uint16_t row) {
+  if (row < RowCount(page) && (RowStart(page, row) & dp::kRowDeletedFlag) != 0) return {};
+  return RawRowAt(page, row);
+}
+
+std::span<const std::uint8_t> RawRowAt(const Page& page, std::uint16_t row) {
   const std::uint16_t count = RowCount(page);
-  if (row >= count || dp::kRowOffsetsOffset + 2 * count > jet4::kPageSize) {
+  if (row >= count || dp::kRowOffsetsOffset + dp::kRowOffsetSize * count > jet4::kPageSize) {
     throw odbc::CDBException(L"The database holds a damaged data page", L"HY000");
   }
   const std::uint16_t raw = RowStart(page, row);
-  if (raw & dp::kRowDeletedFlag) return {};
   const std::size_t start = raw & dp::kRowOffsetMask;
   std::size_t end = jet4::kPageSize;
   if (row > 0) end = RowStart(page, static_cast<std::uint16_t>(row - 1)) & dp::kRowOffsetMask;

@@ -21,8 +21,13 @@ std::uint16_t FreeSpace(const Page& page);
 bool RowFits(const Page& page, std::size_t size);
 // Adds a row; returns its row number, or nothing when it does not fit.
 std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> row);
+// True when row `row` only points to where the row was moved (its 4 bytes: page << 8 | row).
+bool IsOverflowPointer(const Page& page, std::uint16_t row);
 // The bytes of row `row`; empty for a deleted row. Throws CDBException on a damaged page.
 std::span<const std::uint8_t> RowAt(const Page& page, std::uint16_t row);
+// The bytes of row `row` whatever its flags: a moved row's new place is flagged deleted, so
+// that scans pass it over and only its pointer leads there.
+std::span<const std::uint8_t> RawRowAt(const Page& page, std::uint16_t row);
 std::span<std::uint8_t> RowAt(Page& page, std::uint16_t row);
 
 }  // namespace quillon::drivers::access

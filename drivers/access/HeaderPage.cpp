@@ -58,7 +58,7 @@ Page BuildHeaderPage(double creationDate) {
   std::memcpy(page.data() + hdr::kSignatureOffset, hdr::kJetSignature, sizeof hdr::kJetSignature);
   page[hdr::kVersionOffset] = hdr::kVersionJet4;
   PutU16(page.data() + hdr::kCodePageOffset, hdr::kCodePage1252);
-  PutU16(page.data() + hdr::kEncodingKeyOffset, 0);
+  PutU32(page.data() + hdr::kEncodingKeyOffset, 0);
   PasswordMask(creationDate, page.data() + hdr::kPasswordOffset);
   PutU16(page.data() + hdr::kSortOrderOffset, hdr::kSortOrderGeneral);
   PutDouble(page.data() + hdr::kCreationDateOffset, creationDate);
@@ -91,7 +91,7 @@ std::wstring CheckHeaderPage(std::span<const std::uint8_t> firstPage, std::uint6
   Page page{};
   std::copy_n(firstPage.begin(), page.size(), page.begin());
   ToggleHeaderMask(page);
-  if (GetU16(page.data() + hdr::kEncodingKeyOffset) != 0 || GetU16(page.data() + hdr::kEncodingKeyOffset + 2) != 0) {
+  if (GetU32(page.data() + hdr::kEncodingKeyOffset) != 0) {
     return L"The database is encrypted";
   }
   std::uint8_t mask[hdr::kPasswordLength];

@@ -9,6 +9,12 @@ namespace quillon::drivers::access::jet4 {
 
 inline constexpr std::size_t kPageSize = 4096;
 inline constexpr std::uint32_t kMaxPages = 0x80000000u / kPageSize;  // 2 GB file limit
+// The byte after a page's type on every page written here.
+inline constexpr std::size_t kPageMarkerOffset = 1;
+inline constexpr std::uint8_t kPageMarker = 0x01;
+// Little-endian field sizes used throughout.
+inline constexpr std::size_t kU16Size = 2;
+inline constexpr std::size_t kU32Size = 4;
 
 namespace page_type {
 inline constexpr std::uint8_t kHeader = 0x00;
@@ -32,7 +38,7 @@ inline constexpr std::uint8_t kMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 // Offsets below are inside the masked area (absolute page offsets).
 inline constexpr std::size_t kCodePageOffset = 0x3C;
 inline constexpr std::uint16_t kCodePage1252 = 1252;
-inline constexpr std::size_t kEncodingKeyOffset = 0x3E;
+inline constexpr std::size_t kEncodingKeyOffset = 0x3E;  // 4 bytes
 inline constexpr std::size_t kPasswordOffset = 0x42;
 inline constexpr std::size_t kPasswordLength = 40;
 inline constexpr std::size_t kSortOrderOffset = 0x6E;
@@ -57,7 +63,14 @@ inline constexpr std::uint16_t kRowDeletedFlag = 0x8000;
 inline constexpr std::uint16_t kRowOverflowFlag = 0x4000;
 inline constexpr std::size_t kMaxRowsPerPage = 255;
 inline constexpr std::size_t kMaxRowSize = 4060;
+inline constexpr std::size_t kRowOffsetSize = 2;
 }  // namespace data_page
+
+// A row: the column count, then fixed-length data at the columns' fixed offsets.
+namespace row {
+inline constexpr std::size_t kColumnCountSize = 2;
+inline constexpr std::size_t kVarOffsetSize = 2;
+}  // namespace row
 
 // Table definition page.
 namespace tdef {
@@ -142,7 +155,9 @@ inline constexpr std::uint8_t kReference = 0x01;
 inline constexpr std::size_t kRowSize = 69;  // type byte + 68 bytes
 inline constexpr std::size_t kInlineStartOffset = 1;
 inline constexpr std::size_t kInlineBitmapOffset = 5;
-inline constexpr std::size_t kReferenceCount = (kRowSize - 1) / 4;
+inline constexpr std::size_t kReferenceFirstSlot = 1;  // after the type byte
+inline constexpr std::size_t kReferenceSlotSize = 4;
+inline constexpr std::size_t kReferenceCount = (kRowSize - kReferenceFirstSlot) / kReferenceSlotSize;
 inline constexpr std::size_t kBitmapPageHeader = 4;
 inline constexpr std::size_t kPagesPerBitmapPage = (kPageSize - kBitmapPageHeader) * 8;
 }  // namespace usage_map

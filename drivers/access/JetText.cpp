@@ -17,7 +17,7 @@ void AppendJetText(std::u16string_view text, bool mayCompress, std::vector<std::
                             std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x01 && c <= 0xFF; });
   std::size_t at = out.size();
   if (compressible) {
-    out.resize(at + text.size() + 2);
+    out.resize(at + text.size() + sizeof jet4::kCompressedTextMarker);
     out[at++] = jet4::kCompressedTextMarker[0];
     out[at++] = jet4::kCompressedTextMarker[1];
     for (char16_t c : text) out[at++] = static_cast<std::uint8_t>(c);

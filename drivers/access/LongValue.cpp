@@ -11,7 +11,8 @@ namespace {
 
 namespace lv = jet4::long_value;
 // A row alone on a long-value page: the page less its header and one offset entry.
-constexpr std::size_t kMaxLongValueRow = jet4::kPageSize - jet4::data_page::kRowOffsetsOffset - 2;
+constexpr std::size_t kMaxLongValueRow =
+    jet4::kPageSize - jet4::data_page::kRowOffsetsOffset - jet4::data_page::kRowOffsetSize;
 constexpr std::size_t kMaxChunk = kMaxLongValueRow - lv::kChainPointerSize;
 // Inline data keeps the row well inside its limit, leaving room for the other columns.
 constexpr std::size_t kMaxInlineRow = 1024;

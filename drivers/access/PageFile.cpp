@@ -116,7 +116,14 @@ void PageFile::Read(std::uint32_t page, Page& into) const {
     const ssize_t n = ::pread(m_fd, into.data() + done, into.size() - done, base + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) ThrowFileError(L"Cannot read the database file", m_working, errno);
-    if (n == 0) throw odbc::CDBException(L"The database file ends inside page " + std::to_wstring(page), L"HY000");
+    if (n == 0) {
+      // Allocated and not yet written: the file has not reached it.
+      if (page >= m_pageCount) {
+        throw odbc::CDBException(L"The database file ends inside page " + std::to_wstring(page), L"HY000");
+      }
+      std::fill(into.begin() + static_cast<std::ptrdiff_t>(done), into.end(), std::uint8_t{0});
+      return;
+    }
     done += static_cast<std::size_t>(n);
   }
 }
@@ -130,16 +137,15 @@ std::uint32_t PageFile::Allocate() {
   if (m_pageCount >= jet4::kMaxPages) {
     throw odbc::CDBException(L"The database has reached its maximum size of 2 GB", L"HY000");
   }
-  static const Page kZero{};
-  const std::uint32_t page = m_pageCount;
-  Write(page, kZero);
-  return page;
+  return m_pageCount++;
 }
 
 void PageFile::Commit() {
   const int fd = m_fd;
   m_fd = -1;
-  const bool synced = ::fsync(fd) == 0;
+  // Pages allocated last and never written still belong to the file, as zeros.
+  const bool synced = ::ftruncate(fd, static_cast<off_t>(m_pageCount) * static_cast<off_t>(jet4::kPageSize)) == 0 &&
+                      ::fsync(fd) == 0;
   const int syncError = errno;
   ::close(fd);
   if (!synced) {

@@ -24,7 +24,7 @@ class PageFile {
   std::uint32_t PageCount() const { return m_pageCount; }
   void Read(std::uint32_t page, Page& into) const;
   void Write(std::uint32_t page, const Page& from);
-  // Appends a zeroed page and returns its number.
+  // Appends a page, zeroed until it is written, and returns its number.
   std::uint32_t Allocate();
 
   // Flushes the working copy and puts it in the target's place: for CreateNew only when the

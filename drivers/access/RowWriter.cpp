@@ -1,5 +1,6 @@
 #include "drivers/access/RowWriter.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -12,7 +13,7 @@ namespace {
 
 using jet4::ColumnType;
 
-std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) / 8; }
+constexpr std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) / 8; }
 
 // Days from 1970-01-01 to the civil date (Howard Hinnant's algorithm).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -80,13 +81,23 @@ std::wstring CheckValue(const ColumnSpec& column, const Value& value) {
 
 std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
                                     const LongValueStore& longValues) {
-  const std::size_t columns = table.columns.size();
   std::vector<std::uint8_t> row;
-  row.reserve(256);
-  row.resize(2 + table.fixedSize, 0);
+  EncodeRow(table, values, longValues, row);
+  return row;
+}
+
+void EncodeRow(const TableDefinition& table, std::span<const Value> values, const LongValueStore& longValues,
+               std::vector<std::uint8_t>& row) {
+  const std::size_t columns = table.columns.size();
+  if (columns > jet4::kMaxColumns || table.varColumns.size() > jet4::kMaxColumns) {
+    throw odbc::CDBException(L"A table has at most 255 columns", L"HY000");
+  }
+  row.assign(jet4::row::kColumnCountSize + table.fixedSize, 0);
   PutU16(row.data(), static_cast<std::uint16_t>(columns));
-  std::vector<std::uint8_t> nullMask(NullMaskSize(columns), 0);
-  std::vector<std::uint16_t> varOffsets(table.varColumnCount, 0);
+  std::array<std::uint8_t, NullMaskSize(jet4::kMaxColumns)> maskBytes{};
+  const std::span<std::uint8_t> nullMask(maskBytes.data(), NullMaskSize(columns));
+  std::array<std::uint16_t, jet4::kMaxColumns> offsetSlots{};
+  const std::span<std::uint16_t> varOffsets(offsetSlots.data(), table.varColumns.size());
 
   auto setBit = [&](std::uint16_t number) { nullMask[number / 8] |= static_cast<std::uint8_t>(1u << (number % 8)); };
 
@@ -94,7 +105,7 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
     const ColumnSpec& column = table.columns[i];
     const Value& value = values[i];
     const bool isNull = value.kind == Value::Kind::Null;
-    std::uint8_t* fixed = row.data() + 2 + column.fixedOffset;
+    std::uint8_t* fixed = row.data() + jet4::row::kColumnCountSize + column.fixedOffset;
     switch (column.type) {
       case ColumnType::Bit:
         if (!isNull && value.integer != 0) setBit(column.number);
@@ -134,21 +145,21 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
     }
     if (row.size() > jet4::data_page::kMaxRowSize) break;
   }
-  const std::size_t trailer = table.varColumnCount > 0 ? 2 * (table.varColumnCount + 2) : 0;
+  // End offset, one offset a variable column, their count.
+  constexpr std::size_t kOffset = jet4::row::kVarOffsetSize;
+  const std::size_t varCount = varOffsets.size();
+  const std::size_t trailer = varCount > 0 ? kOffset * (varCount + 2) : 0;
   if (row.size() + trailer + nullMask.size() > jet4::data_page::kMaxRowSize) {
     throw odbc::CDBException(L"Record is too large.", L"HY000");
   }
-  if (table.varColumnCount > 0) {
+  if (varCount > 0) {
     const std::size_t at = row.size();
     row.resize(at + trailer);
     PutU16(&row[at], static_cast<std::uint16_t>(at));  // end of the variable data
-    for (std::size_t v = 0; v < varOffsets.size(); ++v) {
-      PutU16(&row[at + 2 + 2 * (varOffsets.size() - 1 - v)], varOffsets[v]);
-    }
-    PutU16(&row[at + trailer - 2], table.varColumnCount);
+    for (std::size_t v = 0; v < varCount; ++v) PutU16(&row[at + kOffset + kOffset * (varCount - 1 - v)], varOffsets[v]);
+    PutU16(&row[at + trailer - kOffset], static_cast<std::uint16_t>(varCount));
   }
   row.insert(row.end(), nullMask.begin(), nullMask.end());
-  return row;
 }
 
 std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::uint8_t> row) {
@@ -157,14 +168,15 @@ std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::
   if (row.size() < 2) return values;
   const std::size_t rowColumns = GetU16(row.data());
   const std::size_t maskSize = NullMaskSize(rowColumns);
-  if (row.size() < 2 + maskSize) return values;
+  constexpr std::size_t kOffset = jet4::row::kVarOffsetSize;
+  if (row.size() < jet4::row::kColumnCountSize + maskSize) return values;
   const std::uint8_t* mask = row.data() + row.size() - maskSize;
   auto bit = [&](std::uint16_t number) { return number < rowColumns && (mask[number / 8] >> (number % 8)) & 1; };
 
   std::size_t rowVarColumns = 0;
   std::vector<std::uint16_t> offsets;
-  if (table.varColumnCount > 0 && row.size() >= maskSize + 2) {
-    const std::size_t countAt = row.size() - maskSize - 2;
+  if (table.varColumnCount > 0 && row.size() >= maskSize + kOffset) {
+    const std::size_t countAt = row.size() - maskSize - kOffset;
     rowVarColumns = GetU16(row.data() + countAt);
     if (countAt >= 2 * (rowVarColumns + 1)) {
       for (std::size_t v = 0; v <= rowVarColumns; ++v) offsets.push_back(GetU16(row.data() + countAt - 2 - 2 * v));
@@ -181,7 +193,7 @@ std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::
     }
     if (!bit(column.number)) continue;
     if (!jet4::IsVariable(column.type)) {
-      const std::size_t at = 2 + column.fixedOffset;
+      const std::size_t at = jet4::row::kColumnCountSize + column.fixedOffset;
       if (at + jet4::FixedSize(column.type) > row.size()) continue;
       const std::uint8_t* p = row.data() + at;
       switch (column.type) {

@@ -21,6 +21,9 @@ using LongValueStore = std::function<std::vector<std::uint8_t>(std::span<const s
 // Throws CDBException "Record is too large." when the row exceeds a page's limit.
 std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
                                     const LongValueStore& longValues);
+// The same into `row`, reusing its storage. At most jet4::kMaxColumns columns.
+void EncodeRow(const TableDefinition& table, std::span<const Value> values, const LongValueStore& longValues,
+               std::vector<std::uint8_t>& row);
 
 // Checks `value` against `column`; returns an empty string when it fits, or a message.
 std::wstring CheckValue(const ColumnSpec& column, const Value& value);

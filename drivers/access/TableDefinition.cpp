@@ -53,7 +53,7 @@ void LayOutColumns(TableDefinition& table) {
 std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefinition& table) {
   std::vector<std::uint8_t> bytes(td::kHeaderSize, 0);
   bytes[0] = jet4::page_type::kTableDefinition;
-  bytes[1] = 0x01;
+  bytes[jet4::kPageMarkerOffset] = jet4::kPageMarker;
   PutU32(&bytes[td::kMagicOffset], td::kMagicTableNumber);
   PutU32(&bytes[td::kRowCountOffset], table.rowCount);
   bytes[td::kAutoNumberFlagOffset] = 1;
@@ -85,9 +85,9 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
   }
   for (const auto& column : table.columns) {
     const std::size_t at = bytes.size();
-    bytes.resize(at + 2 + column.name.size() * 2);
+    bytes.resize(at + jet4::kU16Size + column.name.size() * 2);
     PutU16(&bytes[at], static_cast<std::uint16_t>(column.name.size() * 2));
-    for (std::size_t i = 0; i < column.name.size(); ++i) PutU16(&bytes[at + 2 + 2 * i], column.name[i]);
+    for (std::size_t i = 0; i < column.name.size(); ++i) PutU16(&bytes[at + jet4::kU16Size + 2 * i], column.name[i]);
   }
   bytes.insert(bytes.end(), std::begin(td::kEnd), std::end(td::kEnd));
   PutU32(&bytes[td::kLengthOffset], static_cast<std::uint32_t>(bytes.size() - kContinuationHeader));
@@ -102,7 +102,7 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
       start = 0;
     } else {
       page[0] = jet4::page_type::kTableDefinition;
-      page[1] = 0x01;
+      page[jet4::kPageMarkerOffset] = jet4::kPageMarker;
       start = kContinuationHeader;
     }
     const std::size_t take = std::min(bytes.size() - at, jet4::kPageSize - start);
@@ -136,9 +136,9 @@ TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
     column.varIndex = GetU16(record + cr::kVarIndex);
     column.fixedOffset = GetU16(record + cr::kFixedOffset);
     column.length = GetU16(record + cr::kLength);
-    if (names + 2 > bytes.size()) ThrowMalformed();
+    if (names + jet4::kU16Size > bytes.size()) ThrowMalformed();
     const std::uint16_t nameBytes = GetU16(&bytes[names]);
-    names += 2;
+    names += jet4::kU16Size;
     if (names + nameBytes > bytes.size()) ThrowMalformed();
     for (std::size_t c = 0; c + 1 < nameBytes; c += 2) column.name.push_back(GetU16(&bytes[names + c]));
     names += nameBytes;

@@ -12,6 +12,9 @@ namespace {
 
 namespace um = jet4::usage_map;
 
+std::size_t SlotCount(std::size_t rowSize) { return (rowSize - um::kReferenceFirstSlot) / um::kReferenceSlotSize; }
+std::size_t Slot(std::size_t index) { return um::kReferenceFirstSlot + um::kReferenceSlotSize * index; }
+
 [[noreturn]] void ThrowDamaged() { throw odbc::CDBException(L"The database holds a damaged usage map", L"HY000"); }
 
 void AddBitmapPages(const std::uint8_t* bitmap, std::size_t bytes, std::uint32_t first, std::vector<std::uint32_t>& out) {
@@ -52,8 +55,8 @@ std::vector<std::uint32_t> MapPages(const PageFile& file, std::uint32_t rowPoint
   } else if (row[0] == um::kReference) {
     const std::vector<std::uint8_t> copy(row.begin(), row.end());
     Page bitmap{};
-    for (std::size_t i = 0; i < (copy.size() - 1) / 4; ++i) {
-      const std::uint32_t bitmapPage = GetU32(&copy[1 + 4 * i]);
+    for (std::size_t i = 0; i < SlotCount(copy.size()); ++i) {
+      const std::uint32_t bitmapPage = GetU32(&copy[Slot(i)]);
       if (bitmapPage == 0) continue;
       if (bitmapPage >= file.PageCount()) ThrowDamaged();
       file.Read(bitmapPage, bitmap);
@@ -82,7 +85,7 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
       std::vector<std::uint32_t> pages;
       AddBitmapPages(row.data() + um::kInlineBitmapOffset, row.size() - um::kInlineBitmapOffset, first, pages);
       pages.push_back(page);
-      const std::size_t slots = (row.size() - 1) / 4;
+      const std::size_t slots = SlotCount(row.size());
       for (const std::uint32_t listed : pages) {
         if (listed / um::kPagesPerBitmapPage >= slots) return false;
       }
@@ -99,14 +102,14 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
   }
   if (row[0] != um::kReference) ThrowDamaged();
   const std::size_t index = page / um::kPagesPerBitmapPage;
-  if (1 + 4 * (index + 1) > row.size()) return false;
-  std::uint32_t bitmapPage = GetU32(row.data() + 1 + 4 * index);
+  if (index >= SlotCount(row.size())) return false;
+  std::uint32_t bitmapPage = GetU32(row.data() + Slot(index));
   Page bitmap{};
   if (bitmapPage == 0) {
     bitmapPage = file.Allocate();
     bitmap[0] = jet4::page_type::kUsageBitmap;
-    bitmap[1] = 0x01;
-    PutU32(row.data() + 1 + 4 * index, bitmapPage);
+    bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
+    PutU32(row.data() + Slot(index), bitmapPage);
     file.Write(mapPageNumber, mapPage);
   } else {
     file.Read(bitmapPage, bitmap);
@@ -114,6 +117,42 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
   const std::size_t bit = page % um::kPagesPerBitmapPage;
   bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
   file.Write(bitmapPage, bitmap);
+  return true;
+}
+
+bool AddPagesToMap(PageFile& file, std::uint32_t rowPointer, std::span<const std::uint32_t> pages) {
+  Page mapPage{};
+  const std::uint32_t mapPageNumber = rowPointer >> 8;
+  file.Read(mapPageNumber, mapPage);
+  auto row = RowAt(mapPage, static_cast<std::uint16_t>(rowPointer & 0xFF));
+  if (row.empty() || row[0] != um::kReference) {
+    for (const std::uint32_t page : pages) {
+      if (!AddPageToMap(file, rowPointer, page)) return false;
+    }
+    return true;
+  }
+  Page bitmap{};
+  std::size_t at = 0;
+  while (at < pages.size()) {
+    const std::size_t index = pages[at] / um::kPagesPerBitmapPage;
+    if (index >= SlotCount(row.size())) return false;
+    std::uint32_t bitmapPage = GetU32(row.data() + Slot(index));
+    if (bitmapPage == 0) {
+      bitmapPage = file.Allocate();
+      bitmap.fill(0);
+      bitmap[0] = jet4::page_type::kUsageBitmap;
+      bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
+      PutU32(row.data() + Slot(index), bitmapPage);
+      file.Write(mapPageNumber, mapPage);
+    } else {
+      file.Read(bitmapPage, bitmap);
+    }
+    for (; at < pages.size() && pages[at] / um::kPagesPerBitmapPage == index; ++at) {
+      const std::size_t bit = pages[at] % um::kPagesPerBitmapPage;
+      bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+    }
+    file.Write(bitmapPage, bitmap);
+  }
   return true;
 }
 
@@ -148,7 +187,7 @@ void UpdateGlobalFreeMap(PageFile& file, std::uint32_t firstNewPage) {
     return;
   }
   // Reference form: its bitmap pages are themselves pages of the file, in use.
-  const std::size_t slots = (row.size() - 1) / 4;
+  const std::size_t slots = SlotCount(row.size());
   std::vector<std::uint32_t> bitmapPages;
   while (bitmapPages.size() * um::kPagesPerBitmapPage < pageCount) {
     if (bitmapPages.size() == slots) return;
@@ -161,13 +200,13 @@ void UpdateGlobalFreeMap(PageFile& file, std::uint32_t firstNewPage) {
   for (std::size_t i = 0; i < bitmapPages.size(); ++i) {
     bitmap.fill(0);
     bitmap[0] = jet4::page_type::kUsageBitmap;
-    bitmap[1] = 0x01;
+    bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
     const auto first = static_cast<std::uint32_t>(i * um::kPagesPerBitmapPage);
     for (std::uint32_t bit = 0; bit < um::kPagesPerBitmapPage; ++bit) {
       if (isFree(first + bit, pageCount)) bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
     }
     file.Write(bitmapPages[i], bitmap);
-    PutU32(row.data() + 1 + 4 * i, bitmapPages[i]);
+    PutU32(row.data() + Slot(i), bitmapPages[i]);
   }
   file.Write(kGlobalMapPage, mapPage);
 }

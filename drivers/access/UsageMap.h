@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "drivers/access/Bytes.h"
@@ -24,6 +25,10 @@ std::vector<std::uint32_t> MapPages(const PageFile& file, std::uint32_t rowPoint
 // one; an inline map that cannot reach the page turns into a reference map in the same row.
 // False when the map cannot list the page at all.
 bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page);
+
+// Adds pages in increasing order; a reference map's bitmap pages are read and written once
+// for all the pages they cover. False when the map cannot list one of them.
+bool AddPagesToMap(PageFile& file, std::uint32_t rowPointer, std::span<const std::uint32_t> pages);
 
 // Rewrites the global map of free pages (page 1, row 0): pages from `firstNewPage` to the end
 // of the file are in use, pages past the end are free, and pages before `firstNewPage` keep

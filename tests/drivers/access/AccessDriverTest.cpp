@@ -163,6 +163,32 @@ std::string Everything(const std::filesystem::path& file) {
   return out;
 }
 
+TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
+  const auto file = m_dir / "together.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    Execute(db, L"CREATE TABLE A (N INTEGER, Note MEMO)");
+    Execute(db, L"CREATE TABLE B (Word VARCHAR(30))");
+    for (int i = 0; i < 6000; ++i) {
+      Execute(db, L"INSERT INTO A VALUES(" + std::to_wstring(i) + L", '" + std::wstring(i % 5 == 0 ? 5000 : 20, L'n') +
+                      L"')");
+      Execute(db, L"INSERT INTO B VALUES('b" + std::to_wstring(i) + L"')");
+    }
+  }
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " A").out, "6000\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " B").out, "6000\n");
+  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " B | sort -u | wc -l").out, "6000\n");
+  EXPECT_EQ(Shell("mdb-export -H -Q " + Quote(file) + " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l").out,
+            "0\n");
+  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  // mdb-reader refuses a page in a table's map that another table owns.
+  const auto reader = MdbReader(file, "A B");
+  EXPECT_NE(reader.find("\"tables\":{\"A\":6000,\"B\":6000}"), std::string::npos) << reader.substr(0, 300);
+  EXPECT_NE(reader.find("\"read\":12000"), std::string::npos) << reader.substr(0, 300);
+}
+
 TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
   const auto file = m_dir / "shared.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
@@ -216,6 +242,14 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     expected.insert(listEnd == std::string::npos ? before.size() : listEnd, "Quillon Export\n");
     EXPECT_EQ(after.substr(0, after.find(added)), expected);
     EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'Quillon Export'").out, "3000\n");
+    // The new table has the permissions of the Tables container, as Access gives a new table.
+    const std::string id = Shell("mdb-export -H " + Quote(file) + " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
+                                 "Export\\\"\" { print $1 }'").out;
+    ASSERT_FALSE(id.empty());
+    const auto aces = [&](const std::string& object) {
+      return Shell("mdb-export -H " + Quote(file) + " MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'").out;
+    };
+    EXPECT_EQ(aces(id.substr(0, id.size() - 1)), aces("251658241"));
     if (HaveMdbReader()) {
       std::string readerAfter = MdbReader(file);
       const std::string listed = "\"Quillon Export\":3000}";
@@ -325,12 +359,22 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
     }
     EXPECT_EQ(FileBytes(file), before);
   }
+  const auto readOnly = m_dir / "read-only.mdb";
+  std::filesystem::copy_file(good, readOnly);
+  std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  try {
+    CDatabase().OpenEx(ConnectString(readOnly));
+    ADD_FAILURE() << "opened a read-only file";
+  } catch (const CDBException& e) {
+    EXPECT_TRUE(Contains(e.m_strMessage, L"read-only")) << text::WideToUtf8(e.m_strMessage);
+  }
+  EXPECT_EQ(FileBytes(readOnly), original);
   EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir / "missing.mdb")), CDBException);
   EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir.Path())), CDBException);
   // Nothing was left beside the files.
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) ++files;
-  EXPECT_EQ(files, cases.size() + 1);
+  EXPECT_EQ(files, cases.size() + 2);
 }
 
 TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
@@ -456,6 +500,15 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   const auto reader = MdbReader(file);
   EXPECT_NE(reader.find("\"Filler\":20000,"), std::string::npos) << reader;
   EXPECT_NE(reader.find("\"Table number 59\":1}"), std::string::npos) << reader;
+}
+
+TEST(AccessDriverAttributes, CreateDbEntriesNameTheirPath) {
+  EXPECT_EQ(CreateDbPath(L"CREATE_DB=\"/tmp/a b.mdb\";"), L"/tmp/a b.mdb");
+  EXPECT_EQ(CreateDbPath(L"CREATE_DB=\"/tmp/a \"quoted\".mdb\""), L"/tmp/a \"quoted\".mdb");
+  EXPECT_EQ(CreateDbPath(L"create_db = /tmp/x;y.mdb;"), L"/tmp/x;y.mdb");
+  EXPECT_EQ(CreateDbPath(L"CREATE_SYSDB=\"/tmp/s.mdw\""), L"");
+  EXPECT_EQ(CreateDbPath(L"DSN=x"), L"");
+  EXPECT_EQ(CreateDbPath(L"CREATE_DB"), L"");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "drivers/access/DataPage.h"
 #include "drivers/access/UsageMap.h"
 #include "drivers/access/Value.h"
+#include "platform/odbc/DBException.h"
 #include "tests/drivers/access/ReaderHelpers.h"
 
 namespace quillon::drivers::access::test {
@@ -144,6 +145,53 @@ TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
   auto expected = freeBefore;
   expected.push_back(after);
   EXPECT_EQ(GlobalFree(path, after + 1), expected);
+}
+
+TEST(JetFormat, CatalogRowsMovedElsewhereAreFoundThroughTheirPointer) {
+  TempDir dir;
+  const auto path = dir / "moved.mdb";
+  AccessDatabase::Create(path);
+  {
+    AccessDatabase db(path);
+    db.CreateTable(u"Moved Away", {{u"N", jet4::ColumnType::Long, 0}});
+    db.Close();
+  }
+  {
+    // Move the last catalog row to a page of its own, the way Jet does when a row grows: the
+    // old place keeps a pointer, the new place is flagged so that scans pass it over.
+    PageFile file(path, PageFile::Mode::CopyExisting);
+    Page tdef{};
+    file.Read(jet4::catalog::kTdefPage, tdef);
+    const std::uint32_t map = GetU32(tdef.data() + jet4::tdef::kUsageMapOffset);
+    const std::uint32_t number = MapPages(file, map).back();
+    Page page{};
+    file.Read(number, page);
+    const auto last = static_cast<std::uint16_t>(RowCount(page) - 1);
+    const auto original = RowAt(static_cast<const Page&>(page), last);
+    const std::vector<std::uint8_t> row(original.begin(), original.end());
+    Page target{};
+    InitDataPage(target, jet4::catalog::kTdefPage);
+    const auto index = AddRow(target, row);
+    const std::size_t offsetAt = jet4::data_page::kRowOffsetsOffset + jet4::data_page::kRowOffsetSize * *index;
+    PutU16(target.data() + offsetAt, GetU16(target.data() + offsetAt) | jet4::data_page::kRowDeletedFlag);
+    const std::uint32_t targetNumber = file.Allocate();
+    file.Write(targetNumber, target);
+    ASSERT_TRUE(AddPageToMap(file, map, targetNumber));
+    // The old place shrinks to the 4-byte pointer at its end.
+    const std::size_t pointerAt = static_cast<std::size_t>(original.data() - page.data()) + row.size() - jet4::kU32Size;
+    PutU32(page.data() + pointerAt, RowPointer(targetNumber, *index));
+    const std::size_t lastAt = jet4::data_page::kRowOffsetsOffset + jet4::data_page::kRowOffsetSize * last;
+    PutU16(page.data() + lastAt, static_cast<std::uint16_t>(pointerAt | jet4::data_page::kRowOverflowFlag));
+    file.Write(number, page);
+    file.Commit();
+  }
+  AccessDatabase db(path);
+  try {
+    db.CreateTable(u"moved away", {{u"N", jet4::ColumnType::Long, 0}});
+    ADD_FAILURE() << "a second table of the same name was created";
+  } catch (const odbc::CDBException& e) {
+    EXPECT_EQ(e.m_strMessage, L"Table 'moved away' already exists.");
+  }
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ int CreateDatabase(const std::filesystem::path& path) {
 }
 
 std::wstring ConnectString(const std::filesystem::path& path) {
-  return std::wstring(L"ODBC;DRIVER={") + kAccessDriverName + L"};DBQ=" + text::Utf8ToWide(path.string());
+  return std::wstring(L"ODBC;DRIVER={") + kAccessDriverName + L"};DSN='';DBQ=" + text::Utf8ToWide(path.string());
 }
 
 bool HaveMdbReader() {
