@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QCursor>
+#include <QEventLoop>
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -14,8 +15,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <system_error>
 
 #include "dialog/DialogRules.h"
 #include "dialog/DialogUnits.h"
@@ -46,6 +49,7 @@ constexpr int kIdle = 0;
 constexpr int kRunning = 1;
 constexpr unsigned kWorkerDone = 1;
 constexpr unsigned kWorkerStopped = 0;
+constexpr int kWorkerPollMs = 20;
 constexpr auto kStartCaption = "Start";
 constexpr auto kStopCaption = "Stop";
 constexpr const wchar_t* kScriptFilter = L"Script (Tab Delimited) (*.txt)|*.txt||";
@@ -183,6 +187,7 @@ CTallyraDlg::CTallyraDlg(odbc::CDatabase* database, QWidget* parent, ui::IPrompt
     prompts = m_ownPrompts.get();
   }
   m_promptsInstalled = std::make_unique<ui::ScopedPrompts>(*prompts);
+  PrepareForCallsFromWorkers();
 
   CreateControls();
   BindHandlers();
@@ -543,9 +548,9 @@ bool CTallyraDlg::StartWorker(unsigned (*proc)(void*)) {
   try {
     m_worker = std::thread([this, proc] {
       proc(this);
+      // The procedure has ended the run on the user-interface thread (EndRun), unless that very
+      // call failed; either way nothing of the worker is left but this return.
       m_workerEnded = true;
-      // Not waited for: from here on the user-interface thread may join this thread.
-      QMetaObject::invokeMethod(this, [this] { ReapWorker(); }, Qt::QueuedConnection);
     });
   } catch (const std::system_error& e) {
     m_workerEnded = true;
@@ -553,6 +558,15 @@ bool CTallyraDlg::StartWorker(unsigned (*proc)(void*)) {
     return false;
   }
   return true;
+}
+
+void CTallyraDlg::EndRun() {
+  RunOnThreadOf(this, [this] {
+    SetRunningState(kIdle);
+    // From here on a click may start the next run: the worker does nothing more but return.
+    m_workerEnded = true;
+    QMetaObject::invokeMethod(this, &CTallyraDlg::ReapWorker, Qt::QueuedConnection);
+  });
 }
 
 void CTallyraDlg::ReapWorker() {
@@ -567,9 +581,17 @@ void CTallyraDlg::ReapWorker() {
 void CTallyraDlg::WaitForWorker() {
   if (!m_worker.joinable()) return;
   m_closing = true;
-  // The worker's every call to the dialog and its final notice arrive as events.
-  while (!m_workerEnded) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  if (m_worker.joinable()) m_worker.join();  // unless its notice, handled meanwhile, has joined it
+  if (!m_workerEnded) {
+    // The worker's every call to the dialog arrives through this loop.
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (m_workerEnded) loop.quit();
+    });
+    poll.start(kWorkerPollMs);
+    loop.exec();
+  }
+  if (m_worker.joinable()) m_worker.join();  // unless a notice handled meanwhile has joined it
   m_closing = false;
 }
 
@@ -585,7 +607,7 @@ void CTallyraDlg::RunGuarded(Body&& body) {
     ReportWorkerFailure(std::wstring(logline::kUnknownException));
   }
   try {
-    SetRunningState(kIdle);
+    EndRun();
   } catch (...) {
     // Only a failure to carry the call over could get here; nothing is left to tell it with.
   }

@@ -137,13 +137,15 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   // thread cannot be started (reported).
   bool StartWorker(unsigned (*proc)(void*));
   bool WorkerActive() const;
+  // The worker's last call to the dialog: the idle state, and the worker marked as ended.
+  void EndRun();
   // On the user-interface thread once the worker has ended: joins it, and closes the dialog
   // when a close was put off for it.
   void ReapWorker();
   // Asks the run to stop and runs the event loop until the worker has ended; then joins it.
   void WaitForWorker();
   // Runs `body` on the worker; whatever escapes it is logged and shown in an error box. Then
-  // the idle state, whatever happened.
+  // EndRun, whatever happened.
   template <class Body>
   void RunGuarded(Body&& body);
   void ReportWorkerFailure(const std::wstring& message);
@@ -160,7 +162,7 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   std::atomic<bool> m_bRunning{false};
 
   std::thread m_worker;                      // touched by the user-interface thread only
-  std::atomic<bool> m_workerEnded{true};     // set by the worker as its very last step
+  std::atomic<bool> m_workerEnded{true};     // set as the worker's run ends (EndRun)
   std::atomic<bool> m_closing{false};        // a close waits for the run to stop
   std::optional<int> m_pendingClose;         // the result of that close
   std::wstring m_datePattern;                // the current export's, read by its thread only
