@@ -103,7 +103,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
   }
   if (options.script) {
     if (options.sql || options.out || options.format) {
-      return UsageError("--script takes its statements, files and formats from the script, not from --sql, --out or --format");
+      return UsageError("--script takes its statements, files and formats from the script, "
+                        "not from --sql, --out or --format");
     }
     return std::nullopt;
   }

@@ -425,7 +425,9 @@ std::wstring CTallyraDlg::GetDatePattern() { return m_datePattern; }
 
 int CTallyraDlg::AnswerRowError(const odbc::CDBException& error) { return error.ReportError(ui::MB_OKCANCEL, 0); }
 
-void CTallyraDlg::ReportUnknownType() { ui::Prompts().MessageBox(std::wstring(logline::kUnknownType), ui::MB_ICONERROR); }
+void CTallyraDlg::ReportUnknownType() {
+  ui::Prompts().MessageBox(std::wstring(logline::kUnknownType), ui::MB_ICONERROR);
+}
 
 bool CTallyraDlg::IsStopRequested() { return m_bStopRequested || m_closing; }
 

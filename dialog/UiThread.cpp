@@ -48,7 +48,8 @@ CallMailbox& MailboxOf(QThread* thread) {
   CallMailbox*& entry = mailboxes[thread];
   if (entry == nullptr) {
     entry = new CallMailbox;
-    if (thread != QThread::currentThread()) entry->moveToThread(thread);  // made here, so this thread may hand it over
+    // Made by this thread, so this thread may hand it over.
+    if (thread != QThread::currentThread()) entry->moveToThread(thread);
   }
   return *entry;
 }

@@ -102,8 +102,9 @@ class ScriptRun : public ::testing::Test {
 
 TEST_F(ScriptRun, ExportsEveryRecordInOrderWithTheFormatOfItsExtension) {
   EXPECT_EQ(Run("SELECT 1\t/o/a.Xls\r\nSELECT 2\t/o/b.mdb\r\nSELECT 3\t/o/c.txt"), ScriptOutcome::Completed);
-  const std::vector<ExportCall> expected = {
-      {L"SELECT 1", L"/o/a.Xls", FormatExcel}, {L"SELECT 2", L"/o/b.mdb", FormatAccess}, {L"SELECT 3", L"/o/c.txt", FormatText}};
+  const std::vector<ExportCall> expected = {{L"SELECT 1", L"/o/a.Xls", FormatExcel},
+                                            {L"SELECT 2", L"/o/b.mdb", FormatAccess},
+                                            {L"SELECT 3", L"/o/c.txt", FormatText}};
   EXPECT_EQ(m_calls, expected);
   const std::vector<std::wstring> lines = {L"Processing file: /o/a.Xls", L"Processing file: /o/b.mdb",
                                            L"Processing file: /o/c.txt"};
