@@ -71,6 +71,12 @@ int ConsoleHost::MessageBox(const std::wstring& text, unsigned) {
   return ui::IDOK;
 }
 
+void ConsoleHost::RestartProgress() {
+  ClearProgress();
+  m_start = std::chrono::steady_clock::now();
+  m_nextProgress = m_start;
+}
+
 void ConsoleHost::ClearProgress() {
   if (!m_progressShown) return;
   std::fputs("\r\033[K", stderr);

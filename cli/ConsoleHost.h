@@ -32,6 +32,8 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   std::optional<std::wstring> FileDialog(const ui::FileDialogRequest&) override { return std::nullopt; }
 
   int RefusedRows() const { return m_refusedRows; }
+  // Measures the rate on the progress line from now on, for the next export of a series.
+  void RestartProgress();
   // Makes Ctrl+C (SIGINT) a stop request for every ConsoleHost of the process.
   static void CatchInterrupt();
 

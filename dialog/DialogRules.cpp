@@ -1,8 +1,16 @@
 #include "dialog/DialogRules.h"
 
+#include "platform/text/WideText.h"
+
 namespace quillon::dialog {
 namespace {
 constexpr std::size_t kExtensionLength = 3;
+constexpr std::wstring_view kSelectWord = L"SELECT";
+constexpr std::wstring_view kExecWord = L"EXEC";
+
+bool BeginsWith(std::wstring_view statement, std::wstring_view word) {
+  return text::AsciiUpper(statement.substr(0, word.size())) == word;
+}
 }
 
 const FormatFileType* FileTypeOf(int format) {
@@ -18,6 +26,10 @@ std::optional<std::wstring> PathForFormat(std::wstring_view path, int format) {
   std::wstring result(path.substr(0, dot + 1));
   result += type->defaultExtension;
   return result;
+}
+
+bool IsCheckableStatement(std::wstring_view statement) {
+  return !statement.empty() && (BeginsWith(statement, kSelectWord) || BeginsWith(statement, kExecWord));
 }
 
 }  // namespace quillon::dialog

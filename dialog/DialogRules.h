@@ -1,5 +1,6 @@
 // The export dialog's rules over plain text and indices, apart from any widget: what each
-// output format offers in the file browser, and how a path follows a change of format.
+// output format offers in the file browser, how a path follows a change of format, and which
+// statements Check tries.
 #pragma once
 
 #include <array>
@@ -28,5 +29,10 @@ const FormatFileType* FileTypeOf(int format);
 // from the end is '.', its last three characters, whatever they are, become the format's
 // extension. Nothing when the rule leaves the path as it is (no such dot, or no such format).
 std::optional<std::wstring> PathForFormat(std::wstring_view path, int format);
+
+// Whether Check may try `statement` on the database: it is not empty and its first six
+// characters, upper-cased, are "SELECT" or its first four "EXEC" (a shorter text compared
+// whole). Nothing is skipped before the word and nothing is required after it.
+bool IsCheckableStatement(std::wstring_view statement);
 
 }  // namespace quillon::dialog

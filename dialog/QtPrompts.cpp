@@ -49,6 +49,11 @@ QStringList ToQtNameFilters(std::wstring_view filter) {
   return result;
 }
 
+QtPrompts::QtPrompts() {
+  const QCoreApplication* application = QCoreApplication::instance();
+  if (application != nullptr && application->thread() == QThread::currentThread()) PrepareForCallsFromWorkers();
+}
+
 int QtPrompts::MessageBox(const std::wstring& text, unsigned type) {
   int answer = ui::IDOK;
   if (QCoreApplication::instance() == nullptr) return answer;  // no user interface to ask

@@ -14,6 +14,9 @@ namespace quillon::dialog {
 
 class QtPrompts final : public ui::IPrompts {
  public:
+  // Made on the user-interface thread, it readies that thread for the calls of workers.
+  QtPrompts();
+
   // Buttons OK, or OK and Cancel (MB_OKCANCEL); the error icon for MB_ICONERROR. The caption
   // is the dialog's, "Vantoria". Returns IDOK or IDCANCEL; closing an OK-only box is OK.
   int MessageBox(const std::wstring& text, unsigned type) override;

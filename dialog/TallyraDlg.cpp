@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QCursor>
+#include <QEventLoop>
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -14,16 +15,23 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <system_error>
 
 #include "dialog/DialogRules.h"
 #include "dialog/DialogUnits.h"
 #include "dialog/QtPrompts.h"
 #include "dialog/UiThread.h"
+#include "engine/ExportRun.h"
+#include "engine/ScriptRunner.h"
 #include "engine/TimeText.h"
 #include "platform/odbc/ConnectString.h"
+#include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/Recordset.h"
+#include "platform/text/WideText.h"
 #include "resources/DialogTemplate.h"
 #include "resources/Resources.h"
 
@@ -37,6 +45,24 @@ namespace res = quillon::resources;
 constexpr auto kDialogFontFamily = "DejaVu Sans";
 constexpr const wchar_t* kLogTimePattern = L"%H:%M:%S";
 constexpr int kInitialColumnWidth = 10;
+constexpr int kIdle = 0;
+constexpr int kRunning = 1;
+constexpr unsigned kWorkerDone = 1;
+constexpr unsigned kWorkerStopped = 0;
+constexpr int kWorkerPollMs = 20;
+constexpr auto kStartCaption = "Start";
+constexpr auto kStopCaption = "Stop";
+constexpr const wchar_t* kScriptFilter = L"Script (Tab Delimited) (*.txt)|*.txt||";
+
+// The dialog's own log lines and boxes.
+namespace logline {
+constexpr std::wstring_view kNotCheckable = L"STMT can't be empty and it must be SELECT type";
+constexpr std::wstring_view kCheckedWithRows = L"Statement executed succesfully";
+constexpr std::wstring_view kNoDatabase = L"No database connection is open";
+constexpr std::wstring_view kUnknownType = L"Unknown type";
+constexpr std::wstring_view kUnknownException = L"Unknown exception";
+constexpr std::wstring_view kNoWorker = L"Can't start the export thread: ";
+}  // namespace logline
 
 QString ObjectNameOf(int id) { return QStringLiteral("control%1").arg(id); }
 
@@ -161,13 +187,14 @@ CTallyraDlg::CTallyraDlg(odbc::CDatabase* database, QWidget* parent, ui::IPrompt
     prompts = m_ownPrompts.get();
   }
   m_promptsInstalled = std::make_unique<ui::ScopedPrompts>(*prompts);
+  PrepareForCallsFromWorkers();
 
   CreateControls();
   BindHandlers();
   OnInitDialog();
 }
 
-CTallyraDlg::~CTallyraDlg() = default;
+CTallyraDlg::~CTallyraDlg() { WaitForWorker(); }
 
 void CTallyraDlg::CreateControls() {
   const res::DialogTemplate& frame = res::kExportDialog;
@@ -208,7 +235,13 @@ void CTallyraDlg::BindHandlers() {
           &CTallyraDlg::OnSqlChanged);
   connect(static_cast<QLineEdit*>(GetDlgItem(res::kIdPath)), &QLineEdit::textChanged, this,
           &CTallyraDlg::OnPathChanged);
-  // Check (1011), Run script (1014) and Start/Stop (1019) are bound by the run control.
+  // The click has already toggled the Start/Stop button when it is reported.
+  connect(static_cast<QAbstractButton*>(GetDlgItem(res::kIdStartStop)), &QAbstractButton::clicked, this,
+          &CTallyraDlg::OnStartStop);
+  connect(static_cast<QAbstractButton*>(GetDlgItem(res::kIdCheck)), &QAbstractButton::clicked, this,
+          &CTallyraDlg::OnCheck);
+  connect(static_cast<QAbstractButton*>(GetDlgItem(res::kIdRunScript)), &QAbstractButton::clicked, this,
+          &CTallyraDlg::OnRunScript);
   m_listLog->installEventFilter(this);
 }
 
@@ -346,7 +379,16 @@ void CTallyraDlg::accept() { EndDialog(ui::IDOK); }
 
 void CTallyraDlg::reject() { EndDialog(ui::IDCANCEL); }
 
-void CTallyraDlg::EndDialog(int result) { done(result); }
+void CTallyraDlg::EndDialog(int result) {
+  if (WorkerActive()) {
+    // The run stops before its next row; the dialog closes when the worker has ended.
+    m_closing = true;
+    m_pendingClose = result;
+    return;
+  }
+  if (m_worker.joinable()) m_worker.join();  // it has ended: nothing left but its return
+  done(result);
+}
 
 void CTallyraDlg::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -375,6 +417,211 @@ bool CTallyraDlg::eventFilter(QObject* watched, QEvent* event) {
 void CTallyraDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   SizeLogColumns();  // the list's viewport has its real size now
+}
+
+// ---- Export host ----
+
+std::wstring CTallyraDlg::GetDatePattern() { return m_datePattern; }
+
+int CTallyraDlg::AnswerRowError(const odbc::CDBException& error) { return error.ReportError(ui::MB_OKCANCEL, 0); }
+
+void CTallyraDlg::ReportUnknownType() {
+  ui::Prompts().MessageBox(std::wstring(logline::kUnknownType), ui::MB_ICONERROR);
+}
+
+bool CTallyraDlg::IsStopRequested() { return m_bStopRequested || m_closing; }
+
+bool CTallyraDlg::ExportQuery(const std::wstring& statement, const std::wstring& path, const std::int32_t* format) {
+  m_datePattern = GetDlgItemText(res::kIdDate);
+  if (m_pDatabase == nullptr) {
+    AddLogLine(std::wstring(logline::kNoDatabase));
+    return false;
+  }
+  return engine::ExportQuery(*m_pDatabase, *this, statement, path, format);
+}
+
+// ---- Run control ----
+
+void CTallyraDlg::SetRunningState(int newState) {
+  RunOnThreadOf(this, [&] {
+    const bool enable = newState == kIdle;
+    const bool running = newState == kRunning;
+    for (int id : {res::kIdCheck, res::kIdBrowse, res::kIdRunScript}) GetDlgItem(id)->setEnabled(enable);
+    auto* startStop = static_cast<QAbstractButton*>(GetDlgItem(res::kIdStartStop));
+    startStop->setChecked(running);
+    startStop->setText(QString::fromLatin1(running ? kStopCaption : kStartCaption));
+    for (int id : {res::kIdStatement, res::kIdPath, res::kIdFormat, res::kIdDate}) GetDlgItem(id)->setEnabled(enable);
+    m_bRunning = running;
+  });
+}
+
+void CTallyraDlg::OnStartStop() {
+  auto* startStop = static_cast<QAbstractButton*>(GetDlgItem(res::kIdStartStop));
+  if (!startStop->isChecked()) {
+    m_bStopRequested = true;
+    return;
+  }
+  // A click while the last run is still stopping starts nothing; the button goes on showing
+  // that run.
+  if (!StartWorker(&CTallyraDlg::ExportThreadProc)) startStop->setChecked(false);
+}
+
+bool CTallyraDlg::RunExportFromDialog() {
+  const std::wstring statement = GetDlgItemText(res::kIdStatement);
+  const std::wstring path = GetDlgItemText(res::kIdPath);
+  const std::int32_t format = GetFormatSelection();
+  return ExportQuery(statement, path, &format);
+}
+
+unsigned CTallyraDlg::ExportThreadProc(void* param) {
+  auto* dialog = static_cast<CTallyraDlg*>(param);
+  dialog->m_bStopRequested = false;
+  dialog->RunGuarded([dialog] {
+    dialog->SetRunningState(kRunning);
+    dialog->RunExportFromDialog();  // the run has logged its outcome
+  });
+  return kWorkerDone;
+}
+
+void CTallyraDlg::OnCheck() {
+  if (WorkerActive()) return;  // the connection belongs to the run
+  const std::wstring statement = GetDlgItemText(res::kIdStatement);
+  if (!IsCheckableStatement(statement)) {
+    AddLogLine(std::wstring(logline::kNotCheckable));
+    return;
+  }
+  if (m_pDatabase == nullptr) {
+    AddLogLine(std::wstring(logline::kNoDatabase));
+    return;
+  }
+  try {
+    odbc::CRecordset recordset(m_pDatabase);
+    recordset.Open(odbc::CRecordset::forwardOnly, statement, odbc::CRecordset::readOnly);
+    if (!recordset.IsEOF()) AddLogLine(std::wstring(logline::kCheckedWithRows));
+    recordset.Close();
+  } catch (const odbc::CDBException& e) {
+    e.ReportError(ui::MB_OK, 0);
+  }
+}
+
+// ---- Script runner ----
+
+void CTallyraDlg::OnRunScript() {
+  if (WorkerActive()) return;
+  // The running state is complete before the worker starts, so the worker's return to idle,
+  // however soon it comes, always follows it.
+  SetRunningState(kRunning);
+  if (!StartWorker(&CTallyraDlg::ScriptThreadProc)) SetRunningState(kIdle);
+}
+
+unsigned CTallyraDlg::ScriptThreadProc(void* param) {
+  auto* dialog = static_cast<CTallyraDlg*>(param);
+  dialog->m_bStopRequested = false;
+  unsigned exitCode = kWorkerStopped;
+  dialog->RunGuarded([&] {
+    ui::FileDialogRequest request;
+    request.mode = ui::FileDialogRequest::Mode::Open;
+    request.filter = kScriptFilter;
+    const std::optional<std::wstring> chosen = ui::Prompts().FileDialog(request);
+    engine::ScriptFile file;
+    std::error_code ignored;
+    // A cancelled choice and a file that cannot be opened end the run without a word.
+    if (!chosen || !file.Open(*chosen, ignored)) {
+      exitCode = kWorkerDone;
+      return;
+    }
+    const auto exportRecord = [dialog](const std::wstring& statement, const std::wstring& path,
+                                       const std::int32_t* format) {
+      return dialog->ExportQuery(statement, path, format);
+    };
+    if (engine::RunScript(file, *dialog, exportRecord) == engine::ScriptOutcome::Completed) exitCode = kWorkerDone;
+  });
+  return exitCode;
+}
+
+// ---- The worker thread ----
+
+bool CTallyraDlg::WorkerActive() const { return m_worker.joinable() && !m_workerEnded; }
+
+bool CTallyraDlg::StartWorker(unsigned (*proc)(void*)) {
+  if (WorkerActive()) return false;
+  if (m_worker.joinable()) m_worker.join();
+  m_workerEnded = false;
+  try {
+    m_worker = std::thread([this, proc] {
+      proc(this);
+      // The procedure has ended the run on the user-interface thread (EndRun), unless that very
+      // call failed; either way nothing of the worker is left but this return.
+      m_workerEnded = true;
+    });
+  } catch (const std::system_error& e) {
+    m_workerEnded = true;
+    ReportWorkerFailure(std::wstring(logline::kNoWorker) + text::LocaleToWide(e.what()));
+    return false;
+  }
+  return true;
+}
+
+void CTallyraDlg::EndRun() {
+  RunOnThreadOf(this, [this] {
+    SetRunningState(kIdle);
+    // From here on a click may start the next run: the worker does nothing more but return.
+    m_workerEnded = true;
+    QMetaObject::invokeMethod(this, &CTallyraDlg::ReapWorker, Qt::QueuedConnection);
+  });
+}
+
+void CTallyraDlg::ReapWorker() {
+  if (m_worker.joinable() && m_workerEnded) m_worker.join();
+  if (m_worker.joinable() || !m_pendingClose) return;
+  const int result = *m_pendingClose;
+  m_pendingClose.reset();
+  m_closing = false;
+  done(result);
+}
+
+void CTallyraDlg::WaitForWorker() {
+  if (!m_worker.joinable()) return;
+  m_closing = true;
+  if (!m_workerEnded) {
+    // The worker's every call to the dialog arrives through this loop.
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (m_workerEnded) loop.quit();
+    });
+    poll.start(kWorkerPollMs);
+    loop.exec();
+  }
+  if (m_worker.joinable()) m_worker.join();  // unless a notice handled meanwhile has joined it
+  m_closing = false;
+}
+
+template <class Body>
+void CTallyraDlg::RunGuarded(Body&& body) {
+  try {
+    body();
+  } catch (const odbc::CDBException& e) {
+    ReportWorkerFailure(e.m_strError);
+  } catch (const std::exception& e) {
+    ReportWorkerFailure(text::LocaleToWide(e.what()));
+  } catch (...) {
+    ReportWorkerFailure(std::wstring(logline::kUnknownException));
+  }
+  try {
+    EndRun();
+  } catch (...) {
+    // Only a failure to carry the call over could get here; nothing is left to tell it with.
+  }
+}
+
+void CTallyraDlg::ReportWorkerFailure(const std::wstring& message) {
+  try {
+    AddLogLine(message);
+    ui::Prompts().MessageBox(message, ui::MB_ICONERROR);
+  } catch (...) {
+    // Reporting must not end the worker, let alone the process.
+  }
 }
 
 }  // namespace quillon::dialog

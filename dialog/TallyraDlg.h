@@ -5,6 +5,13 @@
 // It borrows the host's open database connection for its lifetime and never closes it. The
 // controls are reached by their template identifiers; only the log list is held in a member.
 // Field texts and the format selection are read from the controls whenever they are needed.
+//
+// Exports (Start, Run script) run on one worker thread at a time. Everything the worker does to
+// the dialog is a blocking call carried over to the user-interface thread, which never waits for
+// the worker: it keeps its event loop running, so the dialog stays usable during a run. Closing
+// the dialog during a run asks the run to stop and closes once the worker has ended; the
+// destructor, too, waits for the worker (running the event loop meanwhile), so no worker ever
+// outlives the dialog.
 #pragma once
 
 #include <QDialog>
@@ -13,8 +20,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
+#include "engine/ExportHost.h"
 #include "platform/ui/Prompts.h"
 
 class QKeyEvent;
@@ -28,7 +38,7 @@ namespace quillon::dialog {
 
 class QtPrompts;
 
-class CTallyraDlg : public QDialog {
+class CTallyraDlg : public QDialog, public engine::IExportHost {
   Q_OBJECT
 
  public:
@@ -62,7 +72,38 @@ class CTallyraDlg : public QDialog {
   // `text`. Callable from any thread; from a worker it waits while the user-interface thread
   // appends the line, so that thread must keep its event loop running meanwhile. The list is
   // not scrolled to the new line.
-  void AddLogLine(const std::wstring& text);
+  void AddLogLine(const std::wstring& text) override;
+
+  // The rest of what an export run asks of the dialog; any thread.
+  // The Date field's text as it was when the current export started (the field is disabled
+  // while a run is active).
+  std::wstring GetDatePattern() override;
+  // The driver's message in an OK/Cancel box; OK skips the row, Cancel ends the copying.
+  int AnswerRowError(const odbc::CDBException& error) override;
+  // An error box "Unknown type".
+  void ReportUnknownType() override;
+  // Whether Stop was pressed, or the dialog is closing, since the run started.
+  bool IsStopRequested() override;
+
+  // Runs one export from the host's database into `path` (the format at `format`), with its
+  // progress in the log; the Date field is read once, here. True when the copying reached the
+  // end of the result or was ended in the row-error box. Never throws. Any thread, but it waits
+  // for the user-interface thread at every log line: that thread must not wait for it.
+  bool ExportQuery(const std::wstring& statement, const std::wstring& path, const std::int32_t* format);
+
+  // 1: the running state (inputs, Check, "..." and Run script disabled; Start/Stop checked,
+  // captioned "Stop"); 0: the idle state. The enabled state of Start/Stop is left alone. Any
+  // thread.
+  void SetRunningState(int newState);
+  // Exports the statement field's text into the path field's file in the selected format.
+  bool RunExportFromDialog();
+
+  // The worker procedures; `param` is the dialog. They never throw: an exception that escapes a
+  // run is logged and shown in an error box, and the dialog returns to idle.
+  // One export from the dialog's fields. Returns 1.
+  static unsigned ExportThreadProc(void* param);
+  // Asks for a script file and runs it. Returns 0 when a record stopped the run, 1 otherwise.
+  static unsigned ScriptThreadProc(void* param);
 
   // `time` (seconds since 1970-01-01 00:00 UTC) as local time by the strftime `pattern`;
   // empty for a null pattern or a time that cannot be written.
@@ -88,6 +129,26 @@ class CTallyraDlg : public QDialog {
   void OnPathChanged();
   void OnBrowse();
   void OnFormatChanged();
+  void OnStartStop();
+  void OnCheck();
+  void OnRunScript();
+
+  // Starts `proc` on the worker thread; false when a run is still active (one at a time) or the
+  // thread cannot be started (reported).
+  bool StartWorker(unsigned (*proc)(void*));
+  bool WorkerActive() const;
+  // The worker's last call to the dialog: the idle state, and the worker marked as ended.
+  void EndRun();
+  // On the user-interface thread once the worker has ended: joins it, and closes the dialog
+  // when a close was put off for it.
+  void ReapWorker();
+  // Asks the run to stop and runs the event loop until the worker has ended; then joins it.
+  void WaitForWorker();
+  // Runs `body` on the worker; whatever escapes it is logged and shown in an error box. Then
+  // EndRun, whatever happened.
+  template <class Body>
+  void RunGuarded(Body&& body);
+  void ReportWorkerFailure(const std::wstring& message);
 
   // The log list's keys: Delete removes the selected lines, Ctrl+A selects every line.
   void PreTranslateLogKey(const QKeyEvent& key);
@@ -99,6 +160,12 @@ class CTallyraDlg : public QDialog {
   QTreeWidget* m_listLog = nullptr;
   std::atomic<bool> m_bStopRequested{false};
   std::atomic<bool> m_bRunning{false};
+
+  std::thread m_worker;                      // touched by the user-interface thread only
+  std::atomic<bool> m_workerEnded{true};     // set as the worker's run ends (EndRun)
+  std::atomic<bool> m_closing{false};        // a close waits for the run to stop
+  std::optional<int> m_pendingClose;         // the result of that close
+  std::wstring m_datePattern;                // the current export's, read by its thread only
 
   std::unique_ptr<QtPrompts> m_ownPrompts;
   std::unique_ptr<ui::ScopedPrompts> m_promptsInstalled;

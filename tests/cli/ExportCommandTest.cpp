@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "tests/support/TempDir.h"
 
@@ -21,8 +23,9 @@ class ExportCommand : public ::testing::Test {
  protected:
   // Runs quillon-export with `arguments` (shell words), standard error folded in when asked.
   Outcome Run(const std::string& arguments, bool withErrors = false) const {
-    const std::string command = "XDG_DATA_HOME=" + m_dir.Path().string() + " " + QUILLON_EXPORT_PROGRAM + " " +
-                                arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
+    // Under a UTF-8 locale whatever the caller's, as a user's terminal would be.
+    const std::string command = "LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " +
+                                QUILLON_EXPORT_PROGRAM + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
     Outcome outcome;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return outcome;
@@ -32,8 +35,24 @@ class ExportCommand : public ::testing::Test {
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return outcome;
   }
+  // Writes `bytes` as a script file and returns its path.
+  std::string Script(const std::string& bytes) const {
+    const auto path = m_dir / "script.txt";
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
   testing::TempDir m_dir;
 };
+
+// The messages of the log lines, without their times.
+std::vector<std::string> Messages(const std::string& out) {
+  static const std::regex line(R"((\d\d:\d\d:\d\d)\t([^\n]*)\n)");
+  std::vector<std::string> messages;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
+    messages.push_back((*it)[2]);
+  }
+  return messages;
+}
 
 TEST_F(ExportCommand, UsageErrorsExitWithTwoAndSayWhy) {
   EXPECT_EQ(Run("--help").status, 0);
@@ -66,6 +85,52 @@ TEST_F(ExportCommand, ADatabaseThatCannotBeOpenedIsOneLineAndExitOne) {
   const Outcome outcome = Run("--connect 'DRIVER={Nope};Database=/x' --sql 'SELECT 1' --out /tmp/x.xls", true);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.out.find("quillon-export: cannot open the database:"), std::string::npos) << outcome.out;
+}
+
+TEST_F(ExportCommand, AScriptStopsAtItsFirstFailingRecordWithExitOne) {
+  const std::string dir = m_dir.Path().string();
+  const Outcome outcome = Run("--script " + Script("SELECT * FROM Customers\tnote\t" + dir + "/a.txt\r\n"
+                                                   "SELECT 1\t" + dir + "/b.xls\r\n"));
+  EXPECT_EQ(outcome.status, 1);
+  const std::vector<std::string> messages = Messages(outcome.out);
+  ASSERT_EQ(messages.size(), 3u) << outcome.out;
+  EXPECT_EQ(messages[0], "Processing file: " + dir + "/a.txt");
+  EXPECT_EQ(messages[1].rfind("Starting time: ", 0), 0u);
+  EXPECT_EQ(messages[2], "Tab delimered driver not supported");
+}
+
+TEST_F(ExportCommand, AScriptsLastRecordCountsWithoutItsLineEndAndPathsKeepTheirCharacters) {
+  const Outcome outcome = Run("--script " + Script("\xEF\xBB\xBFSELECT 1\t/x/Gr\xC3\xB6\xC3\x9F" "e.csv"));
+  EXPECT_EQ(outcome.status, 1);
+  const std::vector<std::string> expected = {
+      "Processing file: /x/Gr\xC3\xB6\xC3\x9F" "e.csv",
+      "Unknown file extension specified. Please use .XLS,.MDB or .TXT extensions"};
+  EXPECT_EQ(Messages(outcome.out), expected);
+}
+
+TEST_F(ExportCommand, AScriptWithoutRecordsRunsToItsEnd) {
+  const Outcome outcome = Run("--script " + Script("\r\n\nSELECT 1 with no output file\n"));
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "");
+}
+
+TEST_F(ExportCommand, AScriptThatCannotBeOpenedIsOneLineAndExitOne) {
+  const Outcome outcome = Run("--script " + (m_dir / "missing.txt").string(), true);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "quillon-export: cannot open the script file '" + (m_dir / "missing.txt").string() +
+                             "': No such file or directory\n");
+  EXPECT_EQ(Run("--script " + m_dir.Path().string()).status, 1);
+}
+
+TEST_F(ExportCommand, AScriptTakesNoStatementOutputOrFormatOfItsOwn) {
+  const std::string script = Script("SELECT 1\t/x/a.xls\n");
+  const Outcome withSql = Run("--script " + script + " --sql 'SELECT 1'", true);
+  EXPECT_EQ(withSql.status, 2);
+  EXPECT_NE(withSql.out.find("--script"), std::string::npos);
+  EXPECT_EQ(Run("--script " + script + " --out /tmp/x.xls").status, 2);
+  EXPECT_EQ(Run("--format excel --script " + script).status, 2);
+  EXPECT_EQ(Run("--script").status, 2);
+  EXPECT_NE(Run("--help").out.find("--script FILE"), std::string::npos);
 }
 
 }  // namespace
