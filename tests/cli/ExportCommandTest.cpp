@@ -1,14 +1,12 @@
 // quillon-export as a user runs it: options, exit statuses and the log on standard output.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
 namespace quillon::cli {
@@ -26,14 +24,8 @@ class ExportCommand : public ::testing::Test {
     // Under a UTF-8 locale whatever the caller's, as a user's terminal would be.
     const std::string command = "LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " +
                                 QUILLON_EXPORT_PROGRAM + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
-    Outcome outcome;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) outcome.out += buffer.data();
-    const int raw = pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return outcome;
+    const testing::CommandResult result = testing::RunCommand(command);
+    return {result.status, result.output};
   }
   // Writes `bytes` as a script file and returns its path.
   std::string Script(const std::string& bytes) const {

@@ -136,9 +136,9 @@ TEST_F(ExportEndToEnd, AccessOutputStaysInOneTable) {
   const auto out = m_dir / "seq.mdb";
   ASSERT_TRUE(Export(L"SELECT n FROM Seq WHERE n <= 70000", out, FormatAccess));
   int status = -1;
-  EXPECT_EQ(OutputLines("mdb-count " + testing::Quote(out.string()) + " Seq", &status),
+  EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(out.string()) + " Seq", &status),
             std::vector<std::string>{"70000"});
-  EXPECT_EQ(OutputLines("mdb-tables -1 " + testing::Quote(out.string())), std::vector<std::string>{"Seq"});
+  EXPECT_EQ(OutputLines("mdb-tables -1 " + testing::ShellQuote(out.string())), std::vector<std::string>{"Seq"});
 }
 
 TEST_F(ExportEndToEnd, TheLogTellsTheRunFromStartToElapsed) {
@@ -193,7 +193,7 @@ TEST_F(ExportEndToEnd, AStopKeepsTheRowsCopiedSoFar) {
   m_host.checks = 0;
   const auto mdb = m_dir / "stopped.mdb";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", mdb, FormatAccess));
-  EXPECT_EQ(OutputLines("mdb-count " + testing::Quote(mdb.string()) + " Seq"), std::vector<std::string>{"100"});
+  EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " Seq"), std::vector<std::string>{"100"});
 }
 
 TEST_F(ExportEndToEnd, AnEmptyResultStillMakesTheTable) {

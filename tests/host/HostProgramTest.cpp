@@ -1,11 +1,9 @@
 // quillon-host as a user runs it: its arguments, and a clear line for everything that stops it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
 namespace quillon::host {
@@ -18,15 +16,9 @@ struct Outcome {
 
 // Runs the host with `arguments` in a shell, with `environment` assignments before it.
 Outcome RunHost(const std::string& environment, const std::string& arguments) {
-  const std::string command = "env " + environment + " " + QUILLON_HOST_PROGRAM + " " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  Outcome outcome{-1, {}};
-  if (pipe == nullptr) return outcome;
-  std::array<char, 512> buffer{};
-  while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) outcome.output += buffer.data();
-  const int raw = pclose(pipe);
-  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return outcome;
+  const auto result =
+      testing::RunCommand("env " + environment + " " + QUILLON_HOST_PROGRAM + " " + arguments + " 2>&1");
+  return {result.status, result.output};
 }
 
 class HostProgram : public ::testing::Test {

@@ -10,13 +10,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <array>
-#include <cstdio>
 #include <functional>
 #include <sstream>
 
 #include "platform/odbc/Database.h"
 #include "plugin/PluginInterface.h"
+#include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -53,16 +52,12 @@ using Slot = void*;
 Slot* TableOf(IDatabasePlugin* plugin) { return *reinterpret_cast<Slot**>(plugin); }
 
 std::vector<std::string> ExportedSymbols() {
-  const std::string command = std::string("nm -D --defined-only ") + QUILLON_PLUGIN_LIBRARY;
-  FILE* pipe = popen(command.c_str(), "r");
   std::vector<std::string> symbols;
-  std::array<char, 1024> line{};
-  while (pipe != nullptr && std::fgets(line.data(), line.size(), pipe) != nullptr) {
-    std::istringstream fields(line.data());
+  for (const auto& line : quillon::testing::RunCommand(std::string("nm -D --defined-only ") + QUILLON_PLUGIN_LIBRARY).Lines()) {
+    std::istringstream fields(line);
     std::string address, type, name;
     if (fields >> address >> type >> name) symbols.push_back(type + " " + name);
   }
-  if (pipe != nullptr) pclose(pipe);
   return symbols;
 }
 
