@@ -2,9 +2,6 @@
 // workbook back through xlrd (xls_dump.py).
 #pragma once
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,48 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
+
 namespace quillon::drivers::excel::testing {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quillon-xls-XXXXXX").string();
-    m_path = ::mkdtemp(pattern.data());
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-  }
-  std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
-  const std::filesystem::path& Path() const { return m_path; }
-
- private:
-  std::filesystem::path m_path;
-};
-
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
+using ScratchDir = quillon::testing::TempDir;
+using quillon::testing::CommandResult;
 
 // Runs a shell command, standard output captured (standard error too when `withErrors`).
 inline CommandResult Run(const std::string& command, bool withErrors = false) {
-  CommandResult result;
-  FILE* pipe = ::popen((command + (withErrors ? " 2>&1" : "")).c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return quillon::testing::RunCommand(withErrors ? command + " 2>&1" : command);
 }
 
-inline std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+inline std::string Quote(const std::string& text) { return quillon::testing::ShellQuote(text); }
 
 // xlrd's reading of the workbook, one line per sheet and per non-empty cell; empty when xlrd
 // fails (its error then goes to `error`).
