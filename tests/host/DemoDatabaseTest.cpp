@@ -73,6 +73,16 @@ TEST_F(DemoDatabaseTest, HoldsMoreRowsThanOneSheetAndRelatedTables) {
   EXPECT_EQ(CountRows(m_db, L"OrderLines l JOIN Products p ON p.ProductID = l.ProductID"), kDemoOrderLineCount);
 }
 
+TEST_F(DemoDatabaseTest, GeneratedRowsHaveTheirValues) {
+  // Columns the generator fills for every row hold no null.
+  for (const wchar_t* column : {L"OrderDate", L"ShipDate", L"Priority", L"Freight", L"ShipCity"}) {
+    EXPECT_EQ(CountRows(m_db, std::wstring(L"Orders WHERE ") + column + L" IS NULL"), 0) << column;
+  }
+  EXPECT_EQ(CountRows(m_db, L"Orders WHERE OrderDate >= '2020-01-01' AND OrderDate < ShipDate"),
+            CountRows(m_db, L"Orders"));
+  EXPECT_EQ(CountRows(m_db, L"OrderLines WHERE UnitPrice IS NULL OR Quantity IS NULL"), 0);
+}
+
 TEST_F(DemoDatabaseTest, KeepsApostrophesAccentsAndNonLatinText) {
   odbc::CRecordset rs(&m_db);
   rs.Open(odbc::CRecordset::forwardOnly, L"SELECT CompanyName FROM Customers WHERE CustomerID IN (2, 5) ORDER BY 1",
