@@ -9,7 +9,7 @@ packages=(
   # input side: the driver manager and real ODBC drivers
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
   # output side: the compound-file library and the independent readers the tests use
-  libgsf-1-dev libgsf-bin python3 python3-xlrd mdbtools libreoffice-calc-nogui
+  libgsf-1-dev libgsf-bin python3 python3-xlrd mdbtools libreoffice-calc-nogui gnumeric
   # the dialog under X, and a font for it
   xvfb xauth x11-utils fonts-dejavu-core
   # fuzzing and sanitizers

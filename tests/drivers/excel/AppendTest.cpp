@@ -253,5 +253,35 @@ TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
   }
 }
 
+TEST_F(AppendTest, AWorkbookGnumericWroteKeepsItsCellsAndGnumericReadsTheNewSheet) {
+  if (std::string(QUILLON_SSCONVERT).empty()) GTEST_SKIP() << "Gnumeric (ssconvert) is not installed";
+  const auto ssconvert = [](const fs::path& from, const fs::path& to, const std::string& options = "") {
+    return testing::Run(std::string(QUILLON_SSCONVERT) + options + " " + testing::Quote(from.string()) + " " +
+                            testing::Quote(to.string()),
+                        true);
+  };
+  const auto csv = m_dir / "made.csv";
+  std::ofstream(csv) << "Item,Amount\nK\xC3\xA4se,3.5\nBrot,2\n";
+  const auto file = m_dir / "gnumeric.xls";
+  ASSERT_EQ(ssconvert(csv, file, " --export-type=Gnumeric_Excel:excel_biff8").status, 0);
+  std::string error;
+  const auto before = DumpXls(file, &error);
+  ASSERT_FALSE(before.empty()) << error;
+  {
+    CDatabase db;
+    db.Open(nullptr, false, false, Connect(file));
+    db.ExecuteSQL(L"CREATE TABLE Added ([Name] TEXT,[N] INTEGER)");
+    db.ExecuteSQL(L"INSERT INTO Added VALUES('Zo\u00eb',42)");
+  }
+  const auto after = DumpXls(file, &error);
+  ASSERT_FALSE(after.empty()) << error;
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "existing cells changed";
+  // Gnumeric reads both sheets back: its own and the one added.
+  const auto result = ssconvert(file, m_dir / "back.%n.csv", " -S");
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(testing::ReadBytes(m_dir / "back.0.csv"), "Item,Amount\nK\xC3\xA4se,3.5\nBrot,2\n");
+  EXPECT_EQ(testing::ReadBytes(m_dir / "back.1.csv"), "Name,N\nZo\xC3\xAB,42\n");
+}
+
 }  // namespace
 }  // namespace quillon::drivers::excel
