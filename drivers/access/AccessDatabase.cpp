@@ -39,6 +39,8 @@ constexpr std::uint32_t kAccessObjectsTdefPage = 7;
 // The roots of the catalog's indexes: on (ParentId, Name) and on Id.
 constexpr std::uint32_t kCatalogNameIndexPage = 8;
 constexpr std::uint32_t kCatalogIdIndexPage = 9;
+// The root of the permissions' index on ObjectId.
+constexpr std::uint32_t kAcesIndexPage = 10;
 // Page 1's two rows: the map of free pages (filled in once the file is laid out) and a
 // second, empty map, as Access lays them out in a new database.
 constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
@@ -140,9 +142,14 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   catalog.realIndexes = {{{{1, true}, {2, true}}, indexMap(kCatalogNameIndexPage), kCatalogNameIndexPage, kUniqueFlags},
                          {{{0, true}}, indexMap(kCatalogIdIndexPage), kCatalogIdIndexPage, kUniqueFlags}};
   catalog.indexes = {{u"Id", 1, 1, jet4::index_def::kTypePrimaryKey}, {u"ParentIdName", 0, 0, 0}};
-  for (std::uint32_t p = kGlobalMapPage + 1; p <= kCatalogIdIndexPage; ++p) file.Allocate();
+  auto& aces = tables[1].definition;
+  aces.realIndexes = {{{{0, true}}, indexMap(kAcesIndexPage), kAcesIndexPage,
+                       jet4::index_def::kFlagRequired | jet4::index_def::kFlagAlwaysSet}};
+  aces.indexes = {{u"ObjectId", 0, 0, 0}};
+  for (std::uint32_t p = kGlobalMapPage + 1; p <= kAcesIndexPage; ++p) file.Allocate();
   file.Write(kSystemMapPage, page);
   for (const auto& index : catalog.realIndexes) WriteEmptyIndex(file, cat::kTdefPage, index.firstPage);
+  WriteEmptyIndex(file, kAcesTdefPage, kAcesIndexPage);
   for (const auto& table : tables) {
     const auto pages = EncodeTableDefinition(table.definition);
     Page tdef{};

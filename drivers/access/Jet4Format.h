@@ -116,6 +116,7 @@ inline constexpr std::size_t kUsageMapOffset = 34;  // row pointer of the map of
 inline constexpr std::size_t kFirstPageOffset = 38;
 inline constexpr std::size_t kFlagsOffset = 46;
 inline constexpr std::uint8_t kFlagUnique = 0x01;
+inline constexpr std::uint8_t kFlagRequired = 0x08;
 inline constexpr std::uint8_t kFlagAlwaysSet = 0x80;  // set on every index Access 2000 writes
 inline constexpr std::size_t kLogicalIndexSize = 28;
 inline constexpr std::size_t kLogicalNumberOffset = 4;

@@ -294,6 +294,11 @@ TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   const auto file = m_dir / "new.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   EXPECT_EQ(CheckSystemIndexes(file), 2 * 15);  // the 15 rows of a new catalog
+  // The permissions have their index on ObjectId, empty until a row is added.
+  const auto aces = IndexesOf(FileView(file), 3);
+  ASSERT_EQ(aces.size(), 1u);
+  EXPECT_EQ(aces[0].columns, std::vector<std::uint16_t>{0});
+  EXPECT_TRUE(Entries(FileView(file), 3, aces[0]).empty());
   {
     CDatabase db;
     db.OpenEx(ConnectString(file));
