@@ -37,7 +37,8 @@ TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page);
 std::vector<CatalogEntry> ReadCatalog(const PageFile& file);
 
 // Adds a row to the system table defined at `tdefPage`, on one of its pages with room or on a
-// new one, and counts it.
+// new one, enters it in the table's indexes and counts it. Throws CDBException, before
+// anything is written, when an index key of the row cannot be made or a unique one repeats.
 void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::uint8_t> row);
 void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row);
 

@@ -80,6 +80,7 @@ class FileView {
 struct IndexView {
   std::vector<std::uint16_t> columns;
   std::uint32_t root = 0;
+  std::uint32_t usageMap = 0;
   bool unique = false;
 };
 
@@ -96,6 +97,7 @@ std::vector<IndexView> IndexesOf(const FileView& file, std::uint32_t tdefPage) {
       const std::uint16_t column = FileView::U16(&d[at + 4 + 3 * slot]);
       if (column != 0xFFFF) index.columns.push_back(column);
     }
+    index.usageMap = FileView::U32(&d[at + 34]);
     index.root = FileView::U32(&d[at + 38]);
     index.unique = (d[at + 46] & 0x01) != 0;
     out.push_back(index);
@@ -113,8 +115,10 @@ struct Leaf {
 // Every leaf entry under `page`, children in order: node entries end with the child page
 // (big-endian), the last child hangs off the page header; entries after a page's first leave
 // out the prefix they share with it.
-void Walk(const FileView& file, std::uint32_t tdefPage, std::uint32_t page, int depth, std::vector<Leaf>& out) {
+void Walk(const FileView& file, std::uint32_t tdefPage, std::uint32_t page, int depth, std::vector<Leaf>& out,
+          std::vector<std::uint32_t>& pages) {
   ASSERT_LT(depth, 4) << "index deeper than expected";
+  pages.push_back(page);
   const std::uint8_t* p = file.Page(page);
   ASSERT_TRUE(p[0] == 0x03 || p[0] == 0x04) << "page " << page << " is not an index page";
   ASSERT_EQ(FileView::U32(p + 4), tdefPage);
@@ -138,16 +142,30 @@ void Walk(const FileView& file, std::uint32_t tdefPage, std::uint32_t page, int 
       out.push_back({entry.substr(0, k), static_cast<std::uint32_t>(e[k] << 16 | e[k + 1] << 8 | e[k + 2]), e[k + 3], entry});
     } else {
       const std::size_t k = entry.size() - 4;
-      Walk(file, tdefPage, static_cast<std::uint32_t>(e[k] << 24 | e[k + 1] << 16 | e[k + 2] << 8 | e[k + 3]), depth + 1, out);
+      Walk(file, tdefPage, static_cast<std::uint32_t>(e[k] << 24 | e[k + 1] << 16 | e[k + 2] << 8 | e[k + 3]), depth + 1, out,
+           pages);
     }
   }
   EXPECT_EQ(FileView::U16(p + 2), kPage - 0x1E0 - used) << "free space of index page " << page;
-  if (p[0] == 0x03 && FileView::U32(p + 0x14) != 0) Walk(file, tdefPage, FileView::U32(p + 0x14), depth + 1, out);
+  if (p[0] == 0x03 && FileView::U32(p + 0x14) != 0) Walk(file, tdefPage, FileView::U32(p + 0x14), depth + 1, out, pages);
 }
 
+// The index's entries; every page it links is listed in its usage map (when the map is the
+// inline kind: a first page and a bitmap).
 std::vector<Leaf> Entries(const FileView& file, std::uint32_t tdefPage, const IndexView& index) {
   std::vector<Leaf> out;
-  Walk(file, tdefPage, index.root, 0, out);
+  std::vector<std::uint32_t> pages;
+  Walk(file, tdefPage, index.root, 0, out, pages);
+  const std::string map = file.Row(index.usageMap >> 8, index.usageMap & 0xFF);
+  const auto* m = reinterpret_cast<const std::uint8_t*>(map.data());
+  if (!map.empty() && m[0] == 0x00) {
+    const std::uint32_t first = FileView::U32(m + 1);
+    for (const std::uint32_t page : pages) {
+      const std::uint32_t bit = page - first;
+      EXPECT_TRUE(page >= first && 5 + bit / 8 < map.size() && (m[5 + bit / 8] & (1 << (bit % 8))) != 0)
+          << "index page " << page << " is not in the index's usage map";
+    }
+  }
   return out;
 }
 
@@ -334,24 +352,38 @@ TEST_F(AccessIndexTest, NamesWhoseKeyCannotBeWrittenAreRefusedBeforeAnythingChan
 }
 
 TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
-  const auto file = m_dir / "many.mdb";
-  ASSERT_EQ(CreateDatabase(file), 1);
-  {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
-    // 64-character names: entries of 77 bytes, so the name index needs three leaf pages.
-    for (int t = 0; t < 120; ++t) {
-      std::wstring name = L"Table " + std::to_wstring((t * 37) % 120);
-      name += std::wstring(64 - name.size(), L'x');
-      db.ExecuteSQL(L"CREATE TABLE [" + name + L"] (N INTEGER)");
-    }
+  const auto fresh = m_dir / "many.mdb";
+  ASSERT_EQ(CreateDatabase(fresh), 1);
+  std::vector<std::filesystem::path> files = {fresh};
+  const std::filesystem::path accessFile = QUILLON_TESTDATA_DIR "/jet4/access-empty.mdb";
+  if (std::filesystem::exists(accessFile)) {
+    files.push_back(m_dir / "access-many.mdb");
+    std::filesystem::copy_file(accessFile, files.back());
+    std::filesystem::permissions(files.back(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   }
-  const FileView view(file);
-  const auto indexes = IndexesOf(view, kCatalogTdef);
-  ASSERT_EQ(indexes.size(), 2u);
-  EXPECT_EQ(view.Page(indexes[0].root)[0], 0x03) << "the name index should have a node page at its root";
-  EXPECT_EQ(CheckSystemIndexes(file), 2 * 135);
-  EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).out).size(), 120u);
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    const int before = CheckSystemIndexes(file);
+    {
+      CDatabase db;
+      db.OpenEx(ConnectString(file));
+      // 64-character names: entries of 77 bytes, so the name index needs three leaf pages.
+      for (int t = 0; t < 120; ++t) {
+        std::wstring name = L"Table " + std::to_wstring((t * 37) % 120);
+        name += std::wstring(64 - name.size(), L'x');
+        db.ExecuteSQL(L"CREATE TABLE [" + name + L"] (N INTEGER)");
+      }
+    }
+    const FileView view(file);
+    const auto indexes = IndexesOf(view, kCatalogTdef);
+    ASSERT_EQ(indexes.size(), 2u);
+    const auto byName = std::find_if(indexes.begin(), indexes.end(), [](const IndexView& i) { return i.columns.size() == 2; });
+    ASSERT_NE(byName, indexes.end());
+    EXPECT_EQ(view.Page(byName->root)[0], 0x03) << "the name index should have a node page at its root";
+    // Both catalog indexes hold the new rows, and so does the permissions' index in Access's file.
+    EXPECT_GE(CheckSystemIndexes(file), before + 2 * 120);
+    EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).out).size(), 120u);
+  }
 }
 
 TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
