@@ -227,6 +227,7 @@ void WriteIndex(PageFile& file, std::uint32_t tdefPage, const RealIndex& index, 
     std::vector<std::vector<std::vector<std::uint8_t>>> leaves(1);
     std::size_t used = 0;
     for (auto& entry : leafEntries) {
+      if (entry.size() + ip::kChildPageSize > ip::kEntriesCapacity) ThrowIndexDamaged();
       if (used + entry.size() > ip::kEntriesCapacity) {
         leaves.emplace_back();
         used = 0;
