@@ -58,7 +58,7 @@ std::uint32_t GetBigEndian(const std::uint8_t* at, std::size_t bytes) {
 // The entry as stored on a leaf page: key, 3-byte page and row byte.
 std::vector<std::uint8_t> LeafBytes(const IndexEntry& entry) {
   std::vector<std::uint8_t> bytes = entry.key;
-  PutBigEndian(bytes, entry.rowPointer >> 8, 3);
+  PutBigEndian(bytes, entry.rowPointer >> 8, ip::kRowPointerPageSize);
   bytes.push_back(static_cast<std::uint8_t>(entry.rowPointer));
   return bytes;
 }
@@ -107,7 +107,7 @@ void Walk(const PageFile& file, std::uint32_t tdefPage, std::uint32_t pageNumber
       const std::size_t keySize = bytes.size() - ip::kRowPointerSize;
       IndexEntry entry;
       entry.key.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keySize));
-      entry.rowPointer = RowPointer(GetBigEndian(&bytes[keySize], 3), bytes[keySize + 3]);
+      entry.rowPointer = RowPointer(GetBigEndian(&bytes[keySize], ip::kRowPointerPageSize), bytes[keySize + ip::kRowPointerPageSize]);
       if (entries) entries->push_back(std::move(entry));
     }
     return;
@@ -147,12 +147,12 @@ bool AppendKey(std::vector<std::uint8_t>& out, const ColumnSpec& column, const V
     case ColumnType::Long:
       if (value.kind != Value::Kind::Integer) return false;
       out.push_back(key::kAscendingValue);
-      PutBigEndian(out, static_cast<std::uint32_t>(value.integer) ^ 0x80000000u, 4);
+      PutBigEndian(out, static_cast<std::uint32_t>(value.integer) ^ key::kLongSignFlip, jet4::kU32Size);
       return true;
     case ColumnType::Integer:
       if (value.kind != Value::Kind::Integer) return false;
       out.push_back(key::kAscendingValue);
-      PutBigEndian(out, (static_cast<std::uint32_t>(value.integer) & 0xFFFFu) ^ 0x8000u, 2);
+      PutBigEndian(out, (static_cast<std::uint32_t>(value.integer) & key::kIntegerMask) ^ key::kIntegerSignFlip, jet4::kU16Size);
       return true;
     case ColumnType::Text:
       if (value.kind != Value::Kind::Text || !HasIndexableText(value.text)) return false;

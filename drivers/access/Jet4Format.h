@@ -145,6 +145,7 @@ inline constexpr std::size_t kMaskOffset = 0x1B;
 inline constexpr std::size_t kEntriesOffset = 0x1E0;
 inline constexpr std::size_t kEntriesCapacity = kPageSize - kEntriesOffset;
 inline constexpr std::size_t kRowPointerSize = 4;
+inline constexpr std::size_t kRowPointerPageSize = 3;  // then the row byte
 inline constexpr std::size_t kChildPageSize = 4;
 }  // namespace index_page
 
@@ -154,6 +155,10 @@ inline constexpr std::uint8_t kAscendingValue = 0x7F;
 inline constexpr std::uint8_t kAscendingNull = 0x00;
 inline constexpr std::uint8_t kEndText = 0x01;
 inline constexpr std::uint8_t kEndExtraText = 0x00;
+// Numbers sort as unsigned big-endian once their sign bit is flipped.
+inline constexpr std::uint32_t kLongSignFlip = 0x80000000u;
+inline constexpr std::uint32_t kIntegerSignFlip = 0x8000u;
+inline constexpr std::uint32_t kIntegerMask = 0xFFFFu;
 }  // namespace index_key
 
 // One 25-byte column record in a TDEF.
