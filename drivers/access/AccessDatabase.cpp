@@ -244,15 +244,18 @@ std::uint32_t AccessDatabase::PlaceMapRow(const std::vector<std::uint8_t>& row) 
 void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<FieldSpec>& fields) {
   if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
   CheckName(name, L"table");
-  if (!HasIndexableText(name)) {
-    throw odbc::CDBException(L"'" + Wide(name) + L"' is not a valid table name here: table names are written into the "
-                                 L"database's index of names, which takes letters A-Z, digits, blanks and the signs "
-                                 L"!\"#$%&()*+,/:;<=>?@\\^_{|}~ only",
+  const auto nameKey = TextIndexKey(name);
+  if (!nameKey) {
+    throw odbc::CDBException(L"'" + Wide(name) + L"' is not a valid table name here: table names go into the "
+                                 L"database's index of names, which is written for Western European characters "
+                                 L"(up to U+00FF) only",
                              kSyntaxState);
   }
   for (const auto& entry : m_catalog) {
-    // Tables and queries share the Tables container, whose names are one unique index.
-    if ((IsTableEntry(entry) || entry.parentId == cat::kTablesContainerId) && SameName(entry.name, name)) {
+    // Tables and queries share the Tables container, whose names are one unique index: a name
+    // is taken when it differs only in case, or has the same index key.
+    if ((IsTableEntry(entry) || entry.parentId == cat::kTablesContainerId) &&
+        (SameName(entry.name, name) || TextIndexKey(entry.name) == nameKey)) {
       throw odbc::CDBException(L"Table '" + Wide(name) + L"' already exists.", kTableExistsState);
     }
   }
