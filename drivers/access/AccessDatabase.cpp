@@ -259,6 +259,11 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
       throw odbc::CDBException(L"Table '" + Wide(name) + L"' already exists.", kTableExistsState);
     }
   }
+  // The system tables' indexes must take the new rows: checked before anything is written.
+  CheckSystemIndexes(*m_file, cat::kTdefPage);
+  for (const auto& entry : m_catalog) {
+    if (IsTableEntry(entry) && entry.name == u"MSysACEs") CheckSystemIndexes(*m_file, static_cast<std::uint32_t>(entry.id) & cat::kIdPageMask);
+  }
   if (fields.empty() || fields.size() > jet4::kMaxColumns) {
     throw odbc::CDBException(L"A table has 1 to 255 columns; '" + Wide(name) + L"' has " + std::to_wstring(fields.size()),
                              kSyntaxState);

@@ -219,6 +219,23 @@ void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::u
 
 void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row) { AddSystemRow(file, cat::kTdefPage, row); }
 
+void CheckSystemIndexes(const PageFile& file, std::uint32_t tdefPage) {
+  const TableDefinition table = ReadTableDefinition(file, tdefPage);
+  for (const auto& index : table.realIndexes) {
+    for (const auto& column : index.columns) {
+      const auto it = std::find_if(table.columns.begin(), table.columns.end(),
+                                   [&](const ColumnSpec& c) { return c.number == column.number; });
+      const bool keyed = it != table.columns.end() && column.ascending &&
+                         (it->type == ColumnType::Long || it->type == ColumnType::Integer || it->type == ColumnType::Text);
+      if (!keyed) {
+        throw odbc::CDBException(L"An index of the database's system tables is of a kind this driver does not update",
+                                 L"HY000");
+      }
+    }
+    ReadIndexEntries(file, tdefPage, index.firstPage);
+  }
+}
+
 void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fromObject, std::int32_t toObject) {
   const TableDefinition table = ReadTableDefinition(file, acesTdefPage);
   const ColumnSpec* objectId = nullptr;

@@ -42,6 +42,11 @@ std::vector<CatalogEntry> ReadCatalog(const PageFile& file);
 void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::uint8_t> row);
 void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row);
 
+// Reads every index of the system table defined at `tdefPage`: throws CDBException when one
+// cannot be read or has a column whose keys are not written here, so that a table is refused
+// before any of its pages is written.
+void CheckSystemIndexes(const PageFile& file, std::uint32_t tdefPage);
+
 // Gives `toObject` the permission rows (MSysACEs, defined at `acesTdefPage`) that
 // `fromObject` has, the way a new table takes those of the Tables container.
 void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fromObject, std::int32_t toObject);

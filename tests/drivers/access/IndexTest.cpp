@@ -7,6 +7,7 @@
 #include <compare>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -429,6 +430,34 @@ TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
     ++checked;
   }
   EXPECT_EQ(checked, 4);
+}
+
+TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsItWas) {
+  const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/access-empty.mdb";
+  if (!std::filesystem::exists(original)) GTEST_SKIP() << "no Access test file at " << original;
+  const auto file = m_dir / "damaged.mdb";
+  std::filesystem::copy_file(original, file);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  std::string bytes = FileBytes(file);
+  // The name index's root no longer says it is an index page.
+  const auto root = IndexesOf(FileView(file), kCatalogTdef).front().root;
+  bytes[std::size_t{root} * kPage] = 0x01;
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    try {
+      db.ExecuteSQL(L"CREATE TABLE Fresh (N INTEGER)");
+      ADD_FAILURE() << "a table was added over a damaged index";
+    } catch (const CDBException& e) {
+      EXPECT_NE(e.m_strMessage.find(L"damaged index"), std::wstring::npos) << text::WideToUtf8(e.m_strMessage);
+    }
+    db.Close();
+  }
+  EXPECT_EQ(FileBytes(file), bytes);
 }
 
 // The rows of the table defined at `tdefPage`, with their places, read through the driver.
