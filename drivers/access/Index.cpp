@@ -273,10 +273,6 @@ bool AppendKey(std::vector<std::uint8_t>& out, const ColumnSpec& column, const V
 
 }  // namespace
 
-bool HasIndexableText(std::u16string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char16_t c) { return TextCode(c) != nullptr; });
-}
-
 std::optional<std::vector<std::uint8_t>> TextIndexKey(std::u16string_view text) {
   std::vector<std::uint8_t> out{key::kAscendingValue};
   if (!AppendTextKey(out, text)) return std::nullopt;

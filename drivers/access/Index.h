@@ -25,8 +25,6 @@ struct IndexEntry {
   bool operator==(const IndexEntry&) const = default;
 };
 
-// True when every character of `text` has a text key this code can write.
-bool HasIndexableText(std::u16string_view text);
 // The key of a Text value (its flag byte included), or nothing when it has other characters.
 // Two texts with the same key are one value to a unique index.
 std::optional<std::vector<std::uint8_t>> TextIndexKey(std::u16string_view text);
