@@ -10,6 +10,7 @@
 
 #include "drivers/access/DataPage.h"
 #include "drivers/access/HeaderPage.h"
+#include "drivers/access/Index.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
 #include "platform/odbc/DBException.h"
@@ -35,6 +36,11 @@ constexpr std::uint32_t kQueriesTdefPage = 4;
 constexpr std::uint32_t kRelationshipsTdefPage = 5;
 constexpr std::uint32_t kSystemMapPage = 6;
 constexpr std::uint32_t kAccessObjectsTdefPage = 7;
+// The roots of the catalog's indexes: on (ParentId, Name) and on Id.
+constexpr std::uint32_t kCatalogNameIndexPage = 8;
+constexpr std::uint32_t kCatalogIdIndexPage = 9;
+// The root of the permissions' index on ObjectId.
+constexpr std::uint32_t kAcesIndexPage = 10;
 // Page 1's two rows: the map of free pages (filled in once the file is laid out) and a
 // second, empty map, as Access lays them out in a new database.
 constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
@@ -123,8 +129,27 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
     table.definition.usageMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyReferenceMap()));
     table.definition.freeMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyInlineMap()));
   }
-  for (std::uint32_t p = kGlobalMapPage + 1; p <= kAccessObjectsTdefPage; ++p) file.Allocate();
+  // The catalog's indexes, as Access keeps them: a primary key on Id and a unique index on
+  // (ParentId, Name); each has its own map of pages.
+  auto& catalog = tables.front().definition;
+  const auto indexMap = [&](std::uint32_t root) {
+    auto map = EmptyInlineMap();
+    PutU32(map.data() + jet4::usage_map::kInlineStartOffset, root);
+    map[jet4::usage_map::kInlineBitmapOffset] = 1;
+    return RowPointer(kSystemMapPage, *AddRow(page, map));
+  };
+  constexpr std::uint8_t kUniqueFlags = jet4::index_def::kFlagUnique | jet4::index_def::kFlagAlwaysSet;
+  catalog.realIndexes = {{{{1, true}, {2, true}}, indexMap(kCatalogNameIndexPage), kCatalogNameIndexPage, kUniqueFlags},
+                         {{{0, true}}, indexMap(kCatalogIdIndexPage), kCatalogIdIndexPage, kUniqueFlags}};
+  catalog.indexes = {{u"Id", 1, 1, jet4::index_def::kTypePrimaryKey}, {u"ParentIdName", 0, 0, 0}};
+  auto& aces = tables[1].definition;
+  aces.realIndexes = {{{{0, true}}, indexMap(kAcesIndexPage), kAcesIndexPage,
+                       jet4::index_def::kFlagRequired | jet4::index_def::kFlagAlwaysSet}};
+  aces.indexes = {{u"ObjectId", 0, 0, 0}};
+  for (std::uint32_t p = kGlobalMapPage + 1; p <= kAcesIndexPage; ++p) file.Allocate();
   file.Write(kSystemMapPage, page);
+  for (const auto& index : catalog.realIndexes) WriteEmptyIndex(file, cat::kTdefPage, index.firstPage);
+  WriteEmptyIndex(file, kAcesTdefPage, kAcesIndexPage);
   for (const auto& table : tables) {
     const auto pages = EncodeTableDefinition(table.definition);
     Page tdef{};
@@ -219,10 +244,25 @@ std::uint32_t AccessDatabase::PlaceMapRow(const std::vector<std::uint8_t>& row) 
 void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<FieldSpec>& fields) {
   if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
   CheckName(name, L"table");
+  const auto nameKey = TextIndexKey(name);
+  if (!nameKey) {
+    throw odbc::CDBException(L"'" + Wide(name) + L"' is not a valid table name here: table names go into the "
+                                 L"database's index of names, which is written for Western European characters "
+                                 L"(up to U+00FF) only",
+                             kSyntaxState);
+  }
   for (const auto& entry : m_catalog) {
-    if (IsTableEntry(entry) && SameName(entry.name, name)) {
+    // Tables and queries share the Tables container, whose names are one unique index: a name
+    // is taken when it differs only in case, or has the same index key.
+    if ((IsTableEntry(entry) || entry.parentId == cat::kTablesContainerId) &&
+        (SameName(entry.name, name) || TextIndexKey(entry.name) == nameKey)) {
       throw odbc::CDBException(L"Table '" + Wide(name) + L"' already exists.", kTableExistsState);
     }
+  }
+  // The system tables' indexes must take the new rows: checked before anything is written.
+  CheckSystemIndexes(*m_file, cat::kTdefPage);
+  for (const auto& entry : m_catalog) {
+    if (IsTableEntry(entry) && entry.name == u"MSysACEs") CheckSystemIndexes(*m_file, static_cast<std::uint32_t>(entry.id) & cat::kIdPageMask);
   }
   if (fields.empty() || fields.size() > jet4::kMaxColumns) {
     throw odbc::CDBException(L"A table has 1 to 255 columns; '" + Wide(name) + L"' has " + std::to_wstring(fields.size()),

@@ -1,7 +1,8 @@
 // A Jet 4 database file opened for adding tables and rows. Work goes to a working copy beside
 // the file (pages written out as they fill, only bookkeeping kept in memory); Close, or
 // destruction, puts the complete new version in the file's place. Tables created here have no
-// indexes; rows are appended to tables created through this object.
+// indexes of their own; their catalog and permission rows go into the system tables' indexes.
+// Rows are appended to tables created through this object.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,11 @@
 #include "drivers/access/Catalog.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "drivers/access/Bytes.h"
 #include "drivers/access/DataPage.h"
+#include "drivers/access/Index.h"
 #include "drivers/access/PageFile.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
@@ -177,36 +179,62 @@ std::vector<CatalogEntry> ReadCatalog(const PageFile& file) {
 }
 
 void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::uint8_t> row) {
-  Page tdef{};
-  file.Read(tdefPage, tdef);
-  const std::uint32_t usageMap = GetU32(tdef.data() + jet4::tdef::kUsageMapOffset);
-  auto pages = MapPages(file, usageMap);
+  const TableDefinition table = ReadTableDefinition(file, tdefPage);
+  // The row's index keys are made before it is placed: a key that cannot be made stops here.
+  auto pending = PrepareIndexEntries(file, tdefPage, table, DecodeRow(table, row));
+  auto pages = MapPages(file, table.usageMap);
   Page page{};
-  bool placed = false;
+  std::optional<std::uint32_t> placed;
   for (auto it = pages.rbegin(); it != pages.rend() && !placed; ++it) {
     if (*it >= file.PageCount()) continue;
     file.Read(*it, page);
     if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage) continue;
-    if (AddRow(page, row)) {
+    if (const auto index = AddRow(page, row)) {
       file.Write(*it, page);
-      placed = true;
+      placed = RowPointer(*it, *index);
     }
   }
   if (!placed) {
     InitDataPage(page, tdefPage);
-    AddRow(page, row);
+    const auto index = AddRow(page, row);
     const std::uint32_t number = file.Allocate();
-    if (!AddPageToMap(file, usageMap, number)) {
+    if (!index || !AddPageToMap(file, table.usageMap, number)) {
       throw odbc::CDBException(L"The database's system tables have no room for another table", L"HY000");
     }
     file.Write(number, page);
+    placed = RowPointer(number, *index);
   }
+  AddIndexEntries(file, tdefPage, table, std::move(pending), *placed);
+  Page tdef{};
   file.Read(tdefPage, tdef);
-  PutU32(tdef.data() + jet4::tdef::kRowCountOffset, GetU32(tdef.data() + jet4::tdef::kRowCountOffset) + 1);
+  const std::uint32_t rows = GetU32(tdef.data() + jet4::tdef::kRowCountOffset) + 1;
+  PutU32(tdef.data() + jet4::tdef::kRowCountOffset, rows);
+  // Each index counts the rows it holds too.
+  for (std::size_t i = 0; i < table.realIndexes.size(); ++i) {
+    const std::size_t at = jet4::tdef::kHeaderSize + i * jet4::tdef::kRealIndexEntrySize + jet4::index_def::kRowCountInEntry;
+    if (at + jet4::kU32Size <= tdef.size()) PutU32(tdef.data() + at, rows);
+  }
   file.Write(tdefPage, tdef);
 }
 
 void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row) { AddSystemRow(file, cat::kTdefPage, row); }
+
+void CheckSystemIndexes(const PageFile& file, std::uint32_t tdefPage) {
+  const TableDefinition table = ReadTableDefinition(file, tdefPage);
+  for (const auto& index : table.realIndexes) {
+    for (const auto& column : index.columns) {
+      const auto it = std::find_if(table.columns.begin(), table.columns.end(),
+                                   [&](const ColumnSpec& c) { return c.number == column.number; });
+      const bool keyed = it != table.columns.end() && column.ascending &&
+                         (it->type == ColumnType::Long || it->type == ColumnType::Integer || it->type == ColumnType::Text);
+      if (!keyed) {
+        throw odbc::CDBException(L"An index of the database's system tables is of a kind this driver does not update",
+                                 L"HY000");
+      }
+    }
+    ReadIndexEntries(file, tdefPage, index.firstPage);
+  }
+}
 
 void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fromObject, std::int32_t toObject) {
   const TableDefinition table = ReadTableDefinition(file, acesTdefPage);

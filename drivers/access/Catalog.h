@@ -37,9 +37,15 @@ TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page);
 std::vector<CatalogEntry> ReadCatalog(const PageFile& file);
 
 // Adds a row to the system table defined at `tdefPage`, on one of its pages with room or on a
-// new one, and counts it.
+// new one, enters it in the table's indexes and counts it. Throws CDBException, before
+// anything is written, when an index key of the row cannot be made or a unique one repeats.
 void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::uint8_t> row);
 void AddCatalogRow(PageFile& file, const std::vector<std::uint8_t>& row);
+
+// Reads every index of the system table defined at `tdefPage`: throws CDBException when one
+// cannot be read or has a column whose keys are not written here, so that a table is refused
+// before any of its pages is written.
+void CheckSystemIndexes(const PageFile& file, std::uint32_t tdefPage);
 
 // Gives `toObject` the permission rows (MSysACEs, defined at `acesTdefPage`) that
 // `fromObject` has, the way a new table takes those of the Tables container.

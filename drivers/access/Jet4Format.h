@@ -20,6 +20,8 @@ namespace page_type {
 inline constexpr std::uint8_t kHeader = 0x00;
 inline constexpr std::uint8_t kData = 0x01;
 inline constexpr std::uint8_t kTableDefinition = 0x02;
+inline constexpr std::uint8_t kIndexNode = 0x03;
+inline constexpr std::uint8_t kIndexLeaf = 0x04;
 inline constexpr std::uint8_t kUsageBitmap = 0x05;
 }  // namespace page_type
 
@@ -97,6 +99,67 @@ inline constexpr std::size_t kRealIndexEntrySize = 12;
 inline constexpr std::size_t kColumnRecordSize = 25;
 inline constexpr std::uint8_t kEnd[2] = {0xFF, 0xFF};
 }  // namespace tdef
+
+// The index section of a TDEF. After the header: one 12-byte entry per real index (its row
+// count at kRowCountInEntry); after the column names: one 52-byte definition per real index,
+// one 28-byte record per logical index, then the logical indexes' names.
+namespace index_def {
+inline constexpr std::size_t kRowCountInEntry = 4;
+inline constexpr std::size_t kRealIndexSize = 52;
+inline constexpr std::uint32_t kRealIndexMagic = 1923;
+inline constexpr std::size_t kColumnSlotsOffset = 4;  // 10 slots: column number (2), order (1)
+inline constexpr std::size_t kColumnSlots = 10;
+inline constexpr std::size_t kColumnSlotSize = 3;
+inline constexpr std::uint16_t kNoColumn = 0xFFFF;
+inline constexpr std::uint8_t kAscending = 0x01;
+inline constexpr std::size_t kUsageMapOffset = 34;  // row pointer of the map of the index's pages
+inline constexpr std::size_t kFirstPageOffset = 38;
+inline constexpr std::size_t kFlagsOffset = 46;
+inline constexpr std::uint8_t kFlagUnique = 0x01;
+inline constexpr std::uint8_t kFlagRequired = 0x08;
+inline constexpr std::uint8_t kFlagAlwaysSet = 0x80;  // set on every index Access 2000 writes
+inline constexpr std::size_t kLogicalIndexSize = 28;
+inline constexpr std::size_t kLogicalNumberOffset = 4;
+inline constexpr std::size_t kLogicalRealIndexOffset = 8;
+inline constexpr std::size_t kLogicalRelatedIndexOffset = 13;
+inline constexpr std::uint32_t kNoRelatedIndex = 0xFFFFFFFF;
+inline constexpr std::size_t kLogicalCascadeUpdatesOffset = 21;
+inline constexpr std::size_t kLogicalCascadeDeletesOffset = 22;
+inline constexpr std::uint8_t kCascadeNone = 0x04;  // what Access writes in both for no relation
+inline constexpr std::size_t kLogicalTypeOffset = 23;
+inline constexpr std::uint8_t kTypePrimaryKey = 0x01;
+}  // namespace index_def
+
+// Index pages (node 0x03, leaf 0x04): a header, a bitmap with a bit set at the end of each
+// entry (counted from kEntriesOffset), then the entries. An entry is the key, the row pointer
+// (3-byte big-endian page, row byte) and, on node pages, the child page (4 bytes big-endian).
+// Entries after the first on a page leave out the first kPrefixLengthOffset bytes they share.
+namespace index_page {
+inline constexpr std::size_t kFreeSpaceOffset = 2;
+inline constexpr std::size_t kOwnerOffset = 4;
+inline constexpr std::size_t kPrevOffset = 0x0C;
+inline constexpr std::size_t kNextOffset = 0x10;
+inline constexpr std::size_t kTailOffset = 0x14;  // node pages: the last child, which has no entry
+inline constexpr std::size_t kPrefixLengthOffset = 0x18;
+inline constexpr std::size_t kMaskOffset = 0x1B;
+inline constexpr std::size_t kEntriesOffset = 0x1E0;
+inline constexpr std::size_t kEntriesCapacity = kPageSize - kEntriesOffset;
+inline constexpr std::size_t kRowPointerSize = 4;
+inline constexpr std::size_t kRowPointerPageSize = 3;  // then the row byte
+inline constexpr std::size_t kChildPageSize = 4;
+}  // namespace index_page
+
+// Index keys: per column a flag byte, then the value's sort bytes.
+namespace index_key {
+inline constexpr std::uint8_t kAscendingValue = 0x7F;
+inline constexpr std::uint8_t kAscendingNull = 0x00;
+inline constexpr std::uint8_t kEndText = 0x01;
+inline constexpr std::uint8_t kEndExtraText = 0x00;
+// Numbers sort as unsigned big-endian once their sign bit is flipped.
+inline constexpr std::uint32_t kLongSignFlip = 0x80000000u;
+inline constexpr std::uint32_t kIntegerSignFlip = 0x8000u;
+inline constexpr std::uint32_t kIntegerMask = 0xFFFFu;
+}  // namespace index_key
 
 // One 25-byte column record in a TDEF.
 namespace column_record {

@@ -10,6 +10,7 @@ namespace {
 
 namespace td = jet4::tdef;
 namespace cr = jet4::column_record;
+namespace ix = jet4::index_def;
 
 constexpr std::size_t kContinuationHeader = 8;
 // Every column record carries the sort order the database was created with.
@@ -62,8 +63,15 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
   PutU16(&bytes[td::kMaxColumnsOffset], columnCount);
   PutU16(&bytes[td::kVarColumnsOffset], table.varColumnCount);
   PutU16(&bytes[td::kColumnCountOffset], columnCount);
+  PutU32(&bytes[td::kIndexCountOffset], static_cast<std::uint32_t>(table.indexes.size()));
+  PutU32(&bytes[td::kRealIndexCountOffset], static_cast<std::uint32_t>(table.realIndexes.size()));
   PutU32(&bytes[td::kUsageMapOffset], table.usageMap);
   PutU32(&bytes[td::kFreeMapOffset], table.freeMap);
+  for (std::size_t i = 0; i < table.realIndexes.size(); ++i) {
+    std::uint8_t entry[td::kRealIndexEntrySize] = {};
+    PutU32(entry + ix::kRowCountInEntry, table.rowCount);
+    bytes.insert(bytes.end(), std::begin(entry), std::end(entry));
+  }
 
   for (const auto& column : table.columns) {
     std::uint8_t record[td::kColumnRecordSize] = {};
@@ -88,6 +96,40 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
     bytes.resize(at + jet4::kU16Size + column.name.size() * 2);
     PutU16(&bytes[at], static_cast<std::uint16_t>(column.name.size() * 2));
     for (std::size_t i = 0; i < column.name.size(); ++i) PutU16(&bytes[at + jet4::kU16Size + 2 * i], column.name[i]);
+  }
+  for (const auto& index : table.realIndexes) {
+    std::uint8_t record[ix::kRealIndexSize] = {};
+    PutU32(record, ix::kRealIndexMagic);
+    for (std::size_t slot = 0; slot < ix::kColumnSlots; ++slot) {
+      std::uint8_t* at = record + ix::kColumnSlotsOffset + slot * ix::kColumnSlotSize;
+      if (slot < index.columns.size()) {
+        PutU16(at, index.columns[slot].number);
+        at[jet4::kU16Size] = index.columns[slot].ascending ? ix::kAscending : 0;
+      } else {
+        PutU16(at, ix::kNoColumn);
+      }
+    }
+    PutU32(record + ix::kUsageMapOffset, index.usageMap);
+    PutU32(record + ix::kFirstPageOffset, index.firstPage);
+    record[ix::kFlagsOffset] = index.flags;
+    bytes.insert(bytes.end(), std::begin(record), std::end(record));
+  }
+  for (const auto& index : table.indexes) {
+    std::uint8_t record[ix::kLogicalIndexSize] = {};
+    PutU32(record, td::kMagicTableNumber);
+    PutU32(record + ix::kLogicalNumberOffset, index.number);
+    PutU32(record + ix::kLogicalRealIndexOffset, index.realIndex);
+    PutU32(record + ix::kLogicalRelatedIndexOffset, ix::kNoRelatedIndex);
+    record[ix::kLogicalCascadeUpdatesOffset] = ix::kCascadeNone;
+    record[ix::kLogicalCascadeDeletesOffset] = ix::kCascadeNone;
+    record[ix::kLogicalTypeOffset] = index.type;
+    bytes.insert(bytes.end(), std::begin(record), std::end(record));
+  }
+  for (const auto& index : table.indexes) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + jet4::kU16Size + index.name.size() * 2);
+    PutU16(&bytes[at], static_cast<std::uint16_t>(index.name.size() * 2));
+    for (std::size_t i = 0; i < index.name.size(); ++i) PutU16(&bytes[at + jet4::kU16Size + 2 * i], index.name[i]);
   }
   bytes.insert(bytes.end(), std::begin(td::kEnd), std::end(td::kEnd));
   PutU32(&bytes[td::kLengthOffset], static_cast<std::uint32_t>(bytes.size() - kContinuationHeader));
@@ -122,9 +164,10 @@ TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
   table.varColumnCount = GetU16(&bytes[td::kVarColumnsOffset]);
   const std::uint16_t columnCount = GetU16(&bytes[td::kColumnCountOffset]);
   const std::uint32_t realIndexes = GetU32(&bytes[td::kRealIndexCountOffset]);
+  const std::uint32_t logicalIndexes = GetU32(&bytes[td::kIndexCountOffset]);
   table.usageMap = GetU32(&bytes[td::kUsageMapOffset]);
   table.freeMap = GetU32(&bytes[td::kFreeMapOffset]);
-  if (realIndexes > 1000) ThrowMalformed();
+  if (realIndexes > 1000 || logicalIndexes > 1000) ThrowMalformed();
   std::size_t at = td::kHeaderSize + realIndexes * td::kRealIndexEntrySize;
   std::size_t names = at + std::size_t{columnCount} * td::kColumnRecordSize;
   if (names > bytes.size()) ThrowMalformed();
@@ -143,6 +186,37 @@ TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
     for (std::size_t c = 0; c + 1 < nameBytes; c += 2) column.name.push_back(GetU16(&bytes[names + c]));
     names += nameBytes;
     table.columns.push_back(std::move(column));
+  }
+  // The index definitions follow the column names.
+  if (names + realIndexes * ix::kRealIndexSize + logicalIndexes * ix::kLogicalIndexSize > bytes.size()) ThrowMalformed();
+  for (std::uint32_t i = 0; i < realIndexes; ++i, names += ix::kRealIndexSize) {
+    const std::uint8_t* record = &bytes[names];
+    RealIndex index;
+    for (std::size_t slot = 0; slot < ix::kColumnSlots; ++slot) {
+      const std::uint8_t* slotBytes = record + ix::kColumnSlotsOffset + slot * ix::kColumnSlotSize;
+      if (GetU16(slotBytes) == ix::kNoColumn) continue;
+      index.columns.push_back({GetU16(slotBytes), (slotBytes[jet4::kU16Size] & ix::kAscending) != 0});
+    }
+    index.usageMap = GetU32(record + ix::kUsageMapOffset);
+    index.firstPage = GetU32(record + ix::kFirstPageOffset);
+    index.flags = record[ix::kFlagsOffset];
+    table.realIndexes.push_back(std::move(index));
+  }
+  for (std::uint32_t i = 0; i < logicalIndexes; ++i, names += ix::kLogicalIndexSize) {
+    const std::uint8_t* record = &bytes[names];
+    LogicalIndex index;
+    index.number = GetU32(record + ix::kLogicalNumberOffset);
+    index.realIndex = GetU32(record + ix::kLogicalRealIndexOffset);
+    index.type = record[ix::kLogicalTypeOffset];
+    table.indexes.push_back(std::move(index));
+  }
+  for (auto& index : table.indexes) {
+    if (names + jet4::kU16Size > bytes.size()) ThrowMalformed();
+    const std::uint16_t nameBytes = GetU16(&bytes[names]);
+    names += jet4::kU16Size;
+    if (names + nameBytes > bytes.size()) ThrowMalformed();
+    for (std::size_t c = 0; c + 1 < nameBytes; c += 2) index.name.push_back(GetU16(&bytes[names + c]));
+    names += nameBytes;
   }
   std::sort(table.columns.begin(), table.columns.end(),
             [](const ColumnSpec& a, const ColumnSpec& b) { return a.number < b.number; });

@@ -1,5 +1,5 @@
 // Table definitions (TDEF pages): the column records and names of a table, its row count and
-// the pointers to its usage maps. Tables written here have no indexes.
+// the pointers to its usage maps, and its indexes (only the catalog's are written here).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,27 @@ struct ColumnSpec {
   std::uint16_t fixedOffset = 0;
 };
 
+struct IndexColumn {
+  std::uint16_t number = 0;  // the column's number
+  bool ascending = true;
+};
+
+// An index as stored (a "real" index): its columns, its pages and their map.
+struct RealIndex {
+  std::vector<IndexColumn> columns;
+  std::uint32_t usageMap = 0;  // row pointer of the map of the index's pages
+  std::uint32_t firstPage = 0;  // the root page
+  std::uint8_t flags = 0;
+};
+
+// An index by name, as Access lists it, over one real index.
+struct LogicalIndex {
+  std::u16string name;
+  std::uint32_t number = 0;
+  std::uint32_t realIndex = 0;
+  std::uint8_t type = 0;
+};
+
 struct TableDefinition {
   std::vector<ColumnSpec> columns;
   bool system = false;
@@ -29,6 +50,8 @@ struct TableDefinition {
   std::uint16_t varColumnCount = 0;
   std::uint16_t fixedSize = 0;  // bytes of fixed data after the column count
   std::vector<std::size_t> varColumns;  // positions in `columns`, by variable index
+  std::vector<RealIndex> realIndexes;
+  std::vector<LogicalIndex> indexes;  // stored in this order
 };
 
 // Numbers the columns in order and assigns variable indexes and fixed offsets.
