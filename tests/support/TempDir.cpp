@@ -16,6 +16,8 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
+  // A test may have taken away the folder's write permission to see a write refused.
+  std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(m_path, ignored);
 }
 

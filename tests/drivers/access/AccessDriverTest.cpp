@@ -27,7 +27,7 @@ using odbc::CDatabase;
 using odbc::CDBException;
 
 std::string Json(const std::filesystem::path& file, const std::string& table) {
-  return Shell("mdb-json -T '%Y-%m-%d %H:%M:%S' " + Quote(file) + " " + Quote(table)).out;
+  return Shell("mdb-json -T '%Y-%m-%d %H:%M:%S' " + Quote(file) + " " + Quote(table)).output;
 }
 
 void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
@@ -41,7 +41,7 @@ class AccessDriverTest : public ::testing::Test {
 TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
   const auto file = m_dir / "every type.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  EXPECT_EQ(Shell("mdb-ver " + Quote(file)).out, "JET4\n");
+  EXPECT_EQ(Shell("mdb-ver " + Quote(file)).output, "JET4\n");
   {
     CDatabase db;
     db.OpenEx(ConnectString(file));
@@ -55,10 +55,10 @@ TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
                 L"'12/31/2150 23:59:59')");
     db.Close();
   }
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, "All Types\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'All Types'").out, "4\n");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "All Types\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'All Types'").output, "4\n");
 
-  const std::string schema = Shell("mdb-schema " + Quote(file) + " access").out;
+  const std::string schema = Shell("mdb-schema " + Quote(file) + " access").output;
   for (const char* column : {"[Name]\t\t\tText (255)", "[Code]\t\t\tText (10)", "[Notes]\t\t\tMemo/Hyperlink (255)",
                              "[Amount]\t\t\tDouble", "[Flag]\t\t\tBoolean NOT NULL", "[Counter]\t\t\tLong Integer",
                              "[Small]\t\t\tInteger", "[Stamp]\t\t\tDateTime"}) {
@@ -104,9 +104,9 @@ TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
                       std::to_wstring(i) + L".25)");
     }
   }  // destruction writes the file out
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Big").out, std::to_string(kRows) + "\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Big").output, std::to_string(kRows) + "\n");
   const auto csv = Shell("mdb-export -H " + Quote(file) + " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
-                         "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'").out;
+                         "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'").output;
   EXPECT_EQ(csv, "100000 0\n");
   if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
   const std::string reader = MdbReader(file, "Big");
@@ -135,12 +135,12 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
       Execute(db, L"INSERT INTO Notes VALUES(" + std::to_wstring(n++) + L", '" + wide + L"', 'end')");
     }
   }
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Notes").out, std::to_string(lengths.size() * 2) + "\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Notes").output, std::to_string(lengths.size() * 2) + "\n");
   // mdbtools: the ASCII memos, character for character (its export shows the others as '?').
   const auto lengthsSeen = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 % 2 == 0 "
-                                 "{ print length($2), $3 }'").out;
+                                 "{ print length($2), $3 }'").output;
   EXPECT_EQ(lengthsSeen, "10 end\n900 end\n3000 end\n4078 end\n4079 end\n4100 end\n20000 end\n150000 end\n");
-  const auto body = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 == 14 { print $2 }'").out;
+  const auto body = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 == 14 { print $2 }'").output;
   std::string expected(150000, 'x');
   for (std::size_t i = 0; i < expected.size(); i += 97) expected[i] = static_cast<char>('a' + (i / 97) % 26);
   EXPECT_EQ(body, expected + "\n");
@@ -154,11 +154,11 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
 
 // Everything mdbtools sees in a database: table list, and every table's schema and rows.
 std::string Everything(const std::filesystem::path& file) {
-  std::string out = Shell("mdb-tables -1 " + Quote(file)).out;
+  std::string out = Shell("mdb-tables -1 " + Quote(file)).output;
   std::istringstream tables(out);
   for (std::string table; std::getline(tables, table);) {
-    out += "== " + table + "\n" + Shell("mdb-schema -T " + Quote(table) + " " + Quote(file) + " access").out +
-           Shell("mdb-export " + Quote(file) + " " + Quote(table)).out;
+    out += "== " + table + "\n" + Shell("mdb-schema -T " + Quote(table) + " " + Quote(file) + " access").output +
+           Shell("mdb-export " + Quote(file) + " " + Quote(table)).output;
   }
   return out;
 }
@@ -177,10 +177,10 @@ TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
       Execute(db, L"INSERT INTO B VALUES('b" + std::to_wstring(i) + L"')");
     }
   }
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " A").out, "6000\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " B").out, "6000\n");
-  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " B | sort -u | wc -l").out, "6000\n");
-  EXPECT_EQ(Shell("mdb-export -H -Q " + Quote(file) + " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l").out,
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " A").output, "6000\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " B").output, "6000\n");
+  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " B | sort -u | wc -l").output, "6000\n");
+  EXPECT_EQ(Shell("mdb-export -H -Q " + Quote(file) + " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l").output,
             "0\n");
   if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
   // mdb-reader refuses a page in a table's map that another table owns.
@@ -203,9 +203,9 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
     EXPECT_THROW(Execute(db, L"CREATE TABLE t0 (X INTEGER)"), CDBException);
     db.Close();
   }
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, "T0\nT1\nT2\nT3\n");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "T0\nT1\nT2\nT3\n");
   for (int t = 0; t < 4; ++t) {
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " T" + std::to_string(t)).out, std::to_string(500 * (t + 1)) + "\n");
+    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " T" + std::to_string(t)).output, std::to_string(500 * (t + 1)) + "\n");
   }
   if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(file).find("{\"tables\":{\"T0\":500,\"T1\":1000,\"T2\":1500,\"T3\":2000}"), std::string::npos);
@@ -241,13 +241,13 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     const auto listEnd = before.find("== ");
     expected.insert(listEnd == std::string::npos ? before.size() : listEnd, "Quillon Export\n");
     EXPECT_EQ(after.substr(0, after.find(added)), expected);
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'Quillon Export'").out, "3000\n");
+    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'Quillon Export'").output, "3000\n");
     // The new table has the permissions of the Tables container, as Access gives a new table.
     const std::string id = Shell("mdb-export -H " + Quote(file) + " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
-                                 "Export\\\"\" { print $1 }'").out;
+                                 "Export\\\"\" { print $1 }'").output;
     ASSERT_FALSE(id.empty());
     const auto aces = [&](const std::string& object) {
-      return Shell("mdb-export -H " + Quote(file) + " MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'").out;
+      return Shell("mdb-export -H " + Quote(file) + " MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'").output;
     };
     EXPECT_EQ(aces(id.substr(0, id.size() - 1)), aces("251658241"));
     if (HaveMdbReader()) {
@@ -306,9 +306,9 @@ TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   EXPECT_EQ(ErrorOf(db, insert + L")"), L"Record is too large. [HY000]");
   Execute(db, L"INSERT INTO L VALUES(-32768, -5, '', '31.12.1999 23:59', 0, -2.5)");
   db.Close();
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " L").out, "2\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Fat").out, "0\n");
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, "L\nFat\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " L").output, "2\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Fat").output, "0\n");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "L\nFat\n");
 }
 
 // Copies of a database altered the way other kinds of file differ from a Jet 4 one.
@@ -404,7 +404,7 @@ TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
   db.OpenEx(ConnectString(odd));
   Execute(db, L"CREATE TABLE T (A INTEGER)");
   db.Close();
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(odd)).out, "T\n");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(odd)).output, "T\n");
 }
 
 TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
@@ -427,7 +427,7 @@ TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
       EXPECT_TRUE(Contains(e.m_strMessage, L"in use")) << text::WideToUtf8(e.m_strMessage);
     }
   }  // a failed statement does not lose the rows before it
-  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " T").out, "7\n");
+  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " T").output, "7\n");
   CDatabase after;
   EXPECT_NO_THROW(after.OpenEx(ConnectString(file)));
 }
@@ -449,9 +449,9 @@ TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
   Execute(db, create + L")");
   Execute(db, insert + L")");
   db.Close();
-  const auto schema = Shell("mdb-schema -T Wide " + Quote(file) + " access").out;
+  const auto schema = Shell("mdb-schema -T Wide " + Quote(file) + " access").output;
   EXPECT_NE(schema.find("[Column number 254 ÄÄ"), std::string::npos) << schema.substr(0, 500);
-  const auto csv = Shell("mdb-export -H -Q " + Quote(file) + " Wide").out;
+  const auto csv = Shell("mdb-export -H -Q " + Quote(file) + " Wide").output;
   std::string expected;
   for (int i = 0; i < 255; ++i) expected += (i ? "," : "") + (i % 3 == 0 ? std::to_string(i) : i % 3 == 1 ? "1" : "ok");
   EXPECT_EQ(csv, expected + "\n");
@@ -493,9 +493,9 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
     copy.Read(map >> 8, page);
     EXPECT_EQ(RowAt(page, static_cast<std::uint16_t>(map & 0xFF))[0], jet4::usage_map::kReference);
   }
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, expectedTables);
-  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " 'Table number 59'").out, "59\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Filler").out, "20000\n");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, expectedTables);
+  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " 'Table number 59'").output, "59\n");
+  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Filler").output, "20000\n");
   if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
   const auto reader = MdbReader(file);
   EXPECT_NE(reader.find("\"Filler\":20000,"), std::string::npos) << reader;

@@ -228,7 +228,7 @@ std::vector<std::string> Lines(const std::string& text) {
 // mdbtools' view of the catalog: Id, ParentId and Name of every row.
 std::multiset<CatalogRow> CatalogAsListed(const std::filesystem::path& file) {
   std::multiset<CatalogRow> rows;
-  for (const auto& line : Lines(Shell("mdb-export -H -Q -e -b strip -d '\t' " + Quote(file) + " MSysObjects").out)) {
+  for (const auto& line : Lines(Shell("mdb-export -H -Q -e -b strip -d '\t' " + Quote(file) + " MSysObjects").output)) {
     std::istringstream fields(line);
     std::string id, parent, name;
     std::getline(fields, id, '\t');
@@ -281,7 +281,7 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
   }
   if (aces == 0) return exact;
   std::multiset<std::int32_t> objects;
-  for (const auto& line : Lines(Shell("mdb-export -H -e -b strip -d '\t' " + Quote(path) + " MSysACEs").out)) {
+  for (const auto& line : Lines(Shell("mdb-export -H -e -b strip -d '\t' " + Quote(path) + " MSysACEs").output)) {
     objects.insert(static_cast<std::int32_t>(std::stoll(line.substr(0, line.find('\t')))));
   }
   for (const auto& index : IndexesOf(file, aces)) {
@@ -333,7 +333,7 @@ TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   // Keys are compared exactly for the names of letters, digits and blanks; the others (signs,
   // accents, hyphen, apostrophe) by their place among the entries only.
   EXPECT_EQ(CheckSystemIndexes(file), 2 * 29 - 5);
-  EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).out).size(), 14u);
+  EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).output).size(), 14u);
   // Accents and hyphens only tell apart names that are otherwise equal.
   const FileView view(file);
   std::vector<std::u16string> byName;
@@ -365,7 +365,7 @@ TEST_F(AccessIndexTest, NamesWhoseKeyCannotBeWrittenAreRefusedBeforeAnythingChan
     }
   }
   db.Close();
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).out, "");
+  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "");
   EXPECT_EQ(CheckSystemIndexes(file), 2 * 15);
 }
 
@@ -400,7 +400,7 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
     EXPECT_EQ(view.Page(byName->root)[0], 0x03) << "the name index should have a node page at its root";
     // Both catalog indexes hold the new rows, and so does the permissions' index in Access's file.
     EXPECT_GE(CheckSystemIndexes(file), before + 2 * 120);
-    EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).out).size(), 120u);
+    EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).output).size(), 120u);
   }
 }
 
@@ -426,7 +426,7 @@ TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
     }
     // Three catalog rows in two indexes, and the permission rows each new table took.
     EXPECT_GE(CheckSystemIndexes(file), before + 6);
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'zzz last'").out, "1\n");
+    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'zzz last'").output, "1\n");
     ++checked;
   }
   EXPECT_EQ(checked, 4);

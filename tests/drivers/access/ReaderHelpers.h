@@ -4,27 +4,17 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
+
 namespace quillon::drivers::access::test {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& Path() const { return m_path; }
-  std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
-
- private:
-  std::filesystem::path m_path;
-};
-
-struct CommandResult {
-  int status = -1;
-  std::string out;
-};
+using TempDir = quillon::testing::TempDir;
+using quillon::testing::CommandResult;
 
 // Runs a shell command and collects its standard output.
-CommandResult Shell(const std::string& command);
-std::string Quote(const std::filesystem::path& path);
+inline CommandResult Shell(const std::string& command) { return quillon::testing::RunCommand(command); }
+inline std::string Quote(const std::filesystem::path& path) { return quillon::testing::ShellQuote(path.string()); }
 
 // Creates an empty database through the installer entry point; its return value.
 int CreateDatabase(const std::filesystem::path& path);
