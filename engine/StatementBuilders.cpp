@@ -78,9 +78,13 @@ void AppendDoubledApostrophes(std::wstring& out, std::wstring_view text) {
 
 template <typename Number>
 void AppendNumber(std::wstring& out, Number value) {
-  std::array<char, 64> buffer{};
+  std::array<char, 64> buffer;
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  out.append(buffer.data(), result.ptr);
+  // Widened character by character: appending a narrow range would build a wide copy first.
+  const auto length = static_cast<std::size_t>(result.ptr - buffer.data());
+  const std::size_t at = out.size();
+  out.resize(at + length);
+  for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
 }
 
 std::wstring_view Trim(std::wstring_view s) {
