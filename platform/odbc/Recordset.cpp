@@ -324,58 +324,66 @@ void CRecordset::ReadBound(std::int16_t index, const CODBCFieldInfo& info, CDBVa
 void CRecordset::ReadUnbound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value) {
   const SQLHSTMT stmt = m_statement->Handle();
   const auto column = static_cast<SQLUSMALLINT>(index + 1);
+  // Each kind returns once it has set a value; a null falls through to the end.
   switch (const SQLSMALLINT cType = DefaultCType(info.m_nSQLType)) {
     case SQL_C_BIT: {
       unsigned char v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetBool(v != 0); else value.Clear();
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetBool(v != 0);
+      return;
     }
     case SQL_C_SSHORT: {
       SQLSMALLINT v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetShort(v); else value.Clear();
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetShort(v);
+      return;
     }
     case SQL_C_SLONG: {
       SQLINTEGER v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetLong(v); else value.Clear();
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetLong(v);
+      return;
     }
     case SQL_C_FLOAT: {
       SQLREAL v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetSingle(v); else value.Clear();
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetSingle(v);
+      return;
     }
     case SQL_C_DOUBLE: {
       SQLDOUBLE v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetDouble(v); else value.Clear();
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetDouble(v);
+      return;
     }
     case SQL_C_TIMESTAMP: {
       SQL_TIMESTAMP_STRUCT v{};
-      if (GetFixed(stmt, column, cType, v)) SetDateValue(value, v); else value.Clear();
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      SetDateValue(value, v);
+      return;
     }
     case SQL_C_BINARY: {
       const std::size_t n = m_statement->GetLongData(column, cType, info.m_nPrecision, m_buffer);
-      if (n != OdbcStatement::kNullData) {
-        value.SetBinary(std::vector<std::uint8_t>(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n)));
-      } else {
-        value.Clear();
-      }
-      break;
+      if (n == OdbcStatement::kNullData) break;
+      value.SetBinary(std::vector<std::uint8_t>(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n)));
+      return;
     }
     case SQL_C_WCHAR: {
-      const std::size_t n = m_statement->GetLongData(column, cType, std::size_t{info.m_nPrecision} * kUtf16UnitBytes, m_buffer);
-      if (n != OdbcStatement::kNullData) SetTextValue(value, cType, m_buffer.data(), n); else value.Clear();
-      break;
+      const std::size_t n =
+          m_statement->GetLongData(column, cType, std::size_t{info.m_nPrecision} * kUtf16UnitBytes, m_buffer);
+      if (n == OdbcStatement::kNullData) break;
+      SetTextValue(value, cType, m_buffer.data(), n);
+      return;
     }
     default: {
       const std::size_t n =
           m_statement->GetLongData(column, SQL_C_CHAR, std::size_t{info.m_nPrecision} * kMaxUtf8BytesPerChar, m_buffer);
-      if (n != OdbcStatement::kNullData) SetTextValue(value, SQL_C_CHAR, m_buffer.data(), n); else value.Clear();
-      break;
+      if (n == OdbcStatement::kNullData) break;
+      SetTextValue(value, SQL_C_CHAR, m_buffer.data(), n);
+      return;
     }
   }
+  value.Clear();
 }
 
 }  // namespace quillon::odbc
