@@ -21,7 +21,12 @@ namespace {
 
 using namespace quillon;
 
-constexpr long kRows = 1000000;
+constexpr long kDefaultRows = 1000000;
+// QUILLON_BENCH_ROWS sets a smaller table, for profiling runs under callgrind.
+const long kRows = [] {
+  const char* rows = std::getenv("QUILLON_BENCH_ROWS");
+  return rows != nullptr && std::atol(rows) > 0 ? std::atol(rows) : kDefaultRows;
+}();
 
 class QuietHost final : public engine::IExportHost {
  public:
@@ -82,7 +87,9 @@ long Export(const std::filesystem::path& db, const std::filesystem::path& out, e
 }  // namespace
 
 int main() {
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "quillon-bench-export";
+  // A folder of its own, so that runs side by side (a profiling run among them) do not collide.
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("quillon-bench-export-" + std::to_string(getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   const std::filesystem::path db = dir / "orders.db";

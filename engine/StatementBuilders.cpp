@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cwctype>
+#include <deque>
 
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Recordset.h"
@@ -17,6 +18,10 @@ using odbc::CODBCFieldInfo;
 constexpr std::uint32_t kLongestAccessVarchar = 255;
 constexpr wchar_t kNamePunctuationNeedingQuotes[] = {L' ', L'-', L'&'};
 constexpr std::wstring_view kHexDigits = L"0123456789ABCDEF";
+constexpr std::wstring_view kInsertInto = L"INSERT INTO ";
+constexpr std::wstring_view kValuesOpen = L" VALUES(";
+constexpr std::wstring_view kNull = L"NULL";
+constexpr std::wstring_view kStatementEnd = L");";
 
 }  // namespace
 
@@ -62,23 +67,24 @@ bool IsUnquotedType(std::int16_t sqlType) {
 }
 
 void AppendDoubledApostrophes(std::wstring& out, std::wstring_view text) {
-  for (wchar_t c : text) {
-    out.push_back(c);
-    if (c == L'\'') out.push_back(L'\'');
+  // Whole runs between apostrophes at a time.
+  for (std::size_t quote = text.find(L'\''); quote != std::wstring_view::npos; quote = text.find(L'\'')) {
+    out.append(text.substr(0, quote + 1));
+    out += L'\'';
+    text.remove_prefix(quote + 1);
   }
+  out.append(text);
 }
 
 template <typename Number>
 void AppendNumber(std::wstring& out, Number value) {
-  std::array<char, 64> buffer{};
+  std::array<char, 64> buffer;
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  out.append(buffer.data(), result.ptr);
-}
-
-void ReplaceAll(std::wstring& text, std::wstring_view token, std::wstring_view by) {
-  for (std::size_t at = text.find(token); at != std::wstring::npos; at = text.find(token, at + by.size())) {
-    text.replace(at, token.size(), by);
-  }
+  // Widened character by character: appending a narrow range would build a wide copy first.
+  const auto length = static_cast<std::size_t>(result.ptr - buffer.data());
+  const std::size_t at = out.size();
+  out.resize(at + length);
+  for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
 }
 
 std::wstring_view Trim(std::wstring_view s) {
@@ -87,11 +93,39 @@ std::wstring_view Trim(std::wstring_view s) {
   return s;
 }
 
-// Appends the value's text; returns false when the value is null.
-bool AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host) {
+// Appends the date by `pattern` in one pass: each token is '%' and a letter, and no number put
+// in its place holds either, so the result is that of replacing each token in turn.
+void AppendDateValue(std::wstring& out, const DateParts& date, std::wstring_view pattern) {
+  const std::wstring_view trimmed = Trim(pattern);
+  const std::wstring_view text = trimmed.empty() ? kDefaultDatePattern : trimmed;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'%' && i + 1 < text.size()) {
+      int number = 0;
+      bool token = true;
+      switch (text[i + 1]) {
+        case L'd': number = date.day; break;
+        case L'm': number = date.month; break;
+        case L'y': number = date.year; break;
+        case L'H': number = date.hour; break;
+        case L'M': number = date.minute; break;
+        case L'S': number = date.second; break;
+        default: token = false; break;
+      }
+      if (token) {
+        AppendNumber(out, number);
+        ++i;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+}
+
+// Appends the text of a value that is not null.
+void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host) {
   switch (value.m_dwType) {
-    case odbc::DBVT_NULL: return false;
-    case odbc::DBVT_BOOL: out += value.m_boolVal != 0 ? L"1" : L"0"; break;
+    case odbc::DBVT_NULL: break;
+    case odbc::DBVT_BOOL: out += value.m_boolVal != 0 ? L'1' : L'0'; break;
     case odbc::DBVT_UCHAR:
       out += L'\'';
       if (value.m_chVal != 0) AppendDoubledApostrophes(out, std::wstring(1, static_cast<wchar_t>(value.m_chVal)));
@@ -103,7 +137,7 @@ bool AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
     case odbc::DBVT_DOUBLE: AppendNumber(out, value.m_dblVal); break;
     case odbc::DBVT_DATE: {
       const odbc::TIMESTAMP_STRUCT& d = *value.m_pdate;
-      out += FormatDateValue({d.year, d.month, d.day, d.hour, d.minute, d.second}, host.GetDatePattern());
+      AppendDateValue(out, {d.year, d.month, d.day, d.hour, d.minute, d.second}, host.GetDatePattern());
       break;
     }
     case odbc::DBVT_STRING: AppendDoubledApostrophes(out, *value.m_pstring); break;
@@ -119,7 +153,6 @@ bool AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
       break;
     default: host.ReportUnknownType(); break;
   }
-  return true;
 }
 
 }  // namespace
@@ -153,45 +186,42 @@ std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_v
 }
 
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host) {
-  std::wstring sql = L"INSERT INTO ";
+  // Kept from row to row: one value per column, whose text storage is reused, and the length of
+  // the last statement, which the next one is likely to match.
+  thread_local std::deque<CDBVariant> values;
+  thread_local std::size_t lastLength = 0;
+
+  std::wstring sql;
+  sql.reserve(lastLength);
+  sql += kInsertInto;
   sql += tableName;
-  sql += L" VALUES(";
+  sql += kValuesOpen;
   const std::int16_t count = recordset.GetODBCFieldCount();
-  CDBVariant value;
-  std::wstring text;
+  while (values.size() < static_cast<std::size_t>(count)) values.emplace_back();
   for (std::int16_t i = 0; i < count; ++i) {
+    CDBVariant& value = values[static_cast<std::size_t>(i)];
     recordset.GetFieldValue(i, value);
-    const CODBCFieldInfo& field = recordset.GetODBCFieldInfo(i);
-    text.clear();
-    const bool present = AppendValueText(text, value, host);
-    value.Clear();
-    if (!present) {
-      sql += L"NULL";  // only a real null; the text "NULL" is quoted like any other text
-    } else if (IsUnquotedType(field.m_nSQLType)) {
-      sql += text;
+    if (value.m_dwType == odbc::DBVT_NULL) {
+      sql += kNull;  // only a real null; the text "NULL" is quoted like any other text
     } else {
-      sql += L'\'';
-      sql += text;
-      sql += L'\'';
+      const bool quoted = !IsUnquotedType(recordset.GetODBCFieldInfo(i).m_nSQLType);
+      if (quoted) sql += L'\'';
+      AppendValueText(sql, value, host);
+      if (quoted) sql += L'\'';
     }
-    sql += i + 1 < count ? L"," : L");";
+    if (i + 1 < count) {
+      sql += L',';
+    } else {
+      sql += kStatementEnd;
+    }
   }
+  lastLength = sql.size();
   return sql;
 }
 
 std::wstring FormatDateValue(const DateParts& date, std::wstring_view pattern) {
-  const std::wstring_view trimmed = Trim(pattern);
-  std::wstring text(trimmed.empty() ? kDefaultDatePattern : trimmed);
-  const std::pair<std::wstring_view, int> tokens[] = {{L"%d", date.day},  {L"%m", date.month},
-                                                       {L"%y", date.year}, {L"%H", date.hour},
-                                                       {L"%M", date.minute}, {L"%S", date.second}};
-  std::wstring digits;
-  for (const auto& [token, number] : tokens) {
-    if (text.find(token) == std::wstring::npos) continue;
-    digits.clear();
-    AppendNumber(digits, number);
-    ReplaceAll(text, token, digits);
-  }
+  std::wstring text;
+  AppendDateValue(text, date, pattern);
   return text;
 }
 

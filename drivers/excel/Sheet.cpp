@@ -70,38 +70,31 @@ Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::Colu
   m_rows = 1;
 }
 
-void Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf) {
+std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf) {
+  // The whole record at once: its header, the cell's row, column and XF, and room for the value.
   const std::size_t at = m_row.size();
-  m_row.resize(at + biff::kRecordHeaderSize + kCellHeaderSize);
+  m_row.resize(at + biff::kRecordHeaderSize + size);
   std::uint8_t* p = &m_row[at];
   biff::WriteU16(p, id);
   biff::WriteU16(p + 2, size);
   biff::WriteU16(p + 4, static_cast<std::uint16_t>(m_rows));
   biff::WriteU16(p + 6, static_cast<std::uint16_t>(column));
   biff::WriteU16(p + 8, xf);
+  return p + biff::kRecordHeaderSize + kCellHeaderSize;
 }
 
 void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
   if (value == std::floor(value) && std::fabs(value) < biff::kRkLimit) {
-    PutCellHeader(biff::kRk, kRkSize, column, xf);
     const auto rk = static_cast<std::uint32_t>(static_cast<std::int32_t>(value) * 4) | biff::kRkInteger;
-    const std::size_t at = m_row.size();
-    m_row.resize(at + 4);
-    biff::WriteU32(&m_row[at], rk);
+    biff::WriteU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
     return;
   }
-  PutCellHeader(biff::kNumber, kNumberSize, column, xf);
-  const std::size_t at = m_row.size();
-  m_row.resize(at + 8);
-  std::memcpy(&m_row[at], &value, 8);
+  std::memcpy(PutCellHeader(biff::kNumber, kNumberSize, column, xf), &value, sizeof value);
 }
 
 void Sheet::PutString(int column, std::u16string_view text) {
-  PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general);
   const std::uint32_t index = m_strings.Add(text);
-  const std::size_t at = m_row.size();
-  m_row.resize(at + 4);
-  biff::WriteU32(&m_row[at], index);
+  biff::WriteU32(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), index);
 }
 
 void Sheet::AddRow(const std::vector<sql::Literal>& values) {
@@ -130,11 +123,12 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
       case sql::Value::Kind::Number:
         PutNumber(column, v.number, m_formats.general);
         break;
-      case sql::Value::Kind::Boolean:
-        PutCellHeader(biff::kBoolErr, kBoolErrSize, column, m_formats.general);
-        m_row.push_back(v.number != 0 ? 1 : 0);
-        m_row.push_back(0);
+      case sql::Value::Kind::Boolean: {
+        std::uint8_t* value = PutCellHeader(biff::kBoolErr, kBoolErrSize, column, m_formats.general);
+        value[0] = v.number != 0 ? 1 : 0;
+        value[1] = 0;  // a boolean, not an error code
         break;
+      }
       case sql::Value::Kind::Date: {
         double serial = v.number;
         if (serial < kFirstExcelDay) {

@@ -9,6 +9,13 @@ namespace quillon::drivers::sql {
 namespace {
 
 constexpr std::wstring_view kSyntaxState = L"42000";
+// Keywords as views, their lengths known without measuring the text.
+constexpr std::wstring_view kCreate = L"CREATE";
+constexpr std::wstring_view kTable = L"TABLE";
+constexpr std::wstring_view kInsert = L"INSERT";
+constexpr std::wstring_view kInto = L"INTO";
+constexpr std::wstring_view kValues = L"VALUES";
+constexpr std::wstring_view kNull = L"NULL";
 
 struct TypeKeyword {
   std::wstring_view keyword;
@@ -38,16 +45,16 @@ class Parser {
 
   void ParseStatement(Statement& out) {
     SkipBlanks();
-    if (TakeKeyword(L"CREATE")) {
+    if (TakeKeyword(kCreate)) {
       m_what = L"CREATE TABLE";
-      ExpectKeyword(L"TABLE");
+      ExpectKeyword(kTable);
       if (!std::holds_alternative<CreateTable>(out)) out.emplace<CreateTable>();
       ParseCreate(std::get<CreateTable>(out));
       return;
     }
-    if (TakeKeyword(L"INSERT")) {
+    if (TakeKeyword(kInsert)) {
       m_what = L"INSERT INTO";
-      ExpectKeyword(L"INTO");
+      ExpectKeyword(kInto);
       if (!std::holds_alternative<Insert>(out)) out.emplace<Insert>();
       ParseInsert(std::get<Insert>(out));
       return;
@@ -216,14 +223,14 @@ class Parser {
 
   // Fills `insert`, reusing the storage of the values it held.
   void ParseInsert(Insert& insert) {
-    if (TryQuotedTableName(insert.table, [this] { return KeywordAt(m_pos, L"VALUES"); })) {
-      ExpectKeyword(L"VALUES");
+    if (TryQuotedTableName(insert.table, [this] { return KeywordAt(m_pos, kValues); })) {
+      ExpectKeyword(kValues);
     } else {
       // The first VALUES keyword after a blank ends the name.
       std::size_t at = m_pos;
       std::size_t valuesPos = std::wstring_view::npos;
       for (; at < m_text.size() && m_text[at] != L'('; ++at) {
-        if (at > m_pos && IsBlank(m_text[at - 1]) && KeywordAt(at, L"VALUES")) {
+        if (at > m_pos && IsBlank(m_text[at - 1]) && KeywordAt(at, kValues)) {
           valuesPos = at;
           break;
         }
@@ -233,7 +240,7 @@ class Parser {
         Fail(L"expected VALUES");
       }
       BareTableName(valuesPos, insert.table);
-      ExpectKeyword(L"VALUES");
+      ExpectKeyword(kValues);
     }
     Expect(L'(', L"expected '(' to open the value list");
     std::size_t count = 0;
@@ -275,8 +282,8 @@ class Parser {
       SkipBlanks();
       return;
     }
-    if (KeywordAt(m_pos, L"NULL")) {
-      m_pos += 4;
+    if (KeywordAt(m_pos, kNull)) {
+      m_pos += kNull.size();
       SkipBlanks();
       return;
     }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -22,6 +23,8 @@ constexpr int kMinYear = 100, kMaxYear = 9999;
 constexpr std::size_t kQuotedValueChars = 40;
 // Numbers longer than this are converted through a heap buffer.
 constexpr std::size_t kNumberBuffer = 128;
+// Every whole number of this many digits is exact in a double (below 2^53).
+constexpr std::size_t kMaxExactWholeDigits = 15;
 constexpr double kSecondsPerDay = 86400.0;
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
@@ -129,6 +132,15 @@ bool ParseNumber(std::wstring_view text, double& out) {
     if (pos == expStart) return false;
   }
   if (pos != text.size()) return false;
+
+  // Whole numbers of up to 15 digits, the common case, are exact in a double: no conversion call.
+  if (digits == text.size() - signEnd && digits <= kMaxExactWholeDigits) {
+    std::int64_t whole = 0;
+    for (std::size_t i = signEnd; i < text.size(); ++i) whole = whole * 10 + (text[i] - L'0');
+    const auto value = static_cast<double>(whole);
+    out = text[0] == L'-' ? -value : value;
+    return true;
+  }
 
   char stack[kNumberBuffer];
   std::string heap;

@@ -1,6 +1,7 @@
 #include "platform/odbc/Recordset.h"
 
 #include <array>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/odbc/DBException.h"
@@ -12,6 +13,14 @@ namespace quillon::odbc {
 namespace {
 
 constexpr SQLSMALLINT kMaxColumnNameBytes = 1024;
+// Text columns whose declared size needs more than this are read with SQLGetData instead of a
+// bound buffer, so that a wide column does not cost a large buffer for short values.
+constexpr std::size_t kMaxBoundTextBytes = 8 * 1024;
+// Most bytes one character can take: four in UTF-8, two UTF-16 units.
+constexpr std::size_t kMaxUtf8BytesPerChar = 4;
+constexpr std::size_t kUtf16UnitBytes = 2;
+// Bound buffers start on this boundary, enough for every fixed-size C type.
+constexpr std::size_t kBoundAlignment = alignof(std::max_align_t);
 
 // The C type in which a column of `sqlType` is fetched with the default field type.
 SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
@@ -39,6 +48,65 @@ SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
   }
 }
 
+// The bytes of a bound text value's buffer, its terminator included; 0 when the column is not
+// worth binding (no declared size, or a large one).
+std::size_t BoundTextBytes(SQLSMALLINT cType, std::uint32_t declaredSize) {
+  if (declaredSize == 0) return 0;
+  const std::size_t bytes = cType == SQL_C_CHAR ? std::size_t{declaredSize} * kMaxUtf8BytesPerChar + 1
+                                                : (std::size_t{declaredSize} + 1) * kUtf16UnitBytes;
+  return bytes <= kMaxBoundTextBytes ? bytes : 0;
+}
+
+std::size_t FixedBytes(SQLSMALLINT cType) {
+  switch (cType) {
+    case SQL_C_BIT: return sizeof(unsigned char);
+    case SQL_C_SSHORT: return sizeof(SQLSMALLINT);
+    case SQL_C_SLONG: return sizeof(SQLINTEGER);
+    case SQL_C_FLOAT: return sizeof(SQLREAL);
+    case SQL_C_DOUBLE: return sizeof(SQLDOUBLE);
+    case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
+    default: return 0;
+  }
+}
+
+template <typename T>
+T ReadAs(const unsigned char* data) {
+  T value;
+  std::memcpy(&value, data, sizeof value);
+  return value;
+}
+
+// The variant's text, reusing the string it already holds when it holds one of `kind`.
+std::wstring& TextSlot(CDBVariant& value, std::uint32_t kind) {
+  if (value.m_dwType != kind) {
+    if (kind == DBVT_WSTRING) {
+      value.SetWString({});
+    } else {
+      value.SetString({});
+    }
+  }
+  return kind == DBVT_WSTRING ? *value.m_pstringW : *value.m_pstring;
+}
+
+void SetDateValue(CDBVariant& value, const SQL_TIMESTAMP_STRUCT& v) {
+  const TIMESTAMP_STRUCT date{v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction};
+  if (value.m_dwType == DBVT_DATE) {
+    *value.m_pdate = date;
+  } else {
+    value.SetDate(date);
+  }
+}
+
+void SetTextValue(CDBVariant& value, SQLSMALLINT cType, const char* data, std::size_t bytes) {
+  if (cType == SQL_C_WCHAR) {
+    std::u16string units(bytes / kUtf16UnitBytes, u'\0');
+    std::memcpy(units.data(), data, units.size() * kUtf16UnitBytes);
+    TextSlot(value, DBVT_WSTRING) = text::Utf16ToWide(units);
+  } else {
+    text::Utf8ToWide(std::string_view(data, bytes), TextSlot(value, DBVT_STRING));
+  }
+}
+
 template <typename T>
 bool GetFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, T& value) {
   SQLLEN indicator = 0;
@@ -47,6 +115,76 @@ bool GetFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, T& val
 }
 
 }  // namespace
+
+// Every column whose values have a bounded size gets a buffer bound with SQLBindCol, so that one
+// SQLFetch delivers the row instead of one SQLGetData call per column. The rest are read with
+// SQLGetData, as is a bound text value that turns out longer than its buffer.
+struct CRecordset::Binding {
+  struct Column {
+    SQLSMALLINT cType = 0;
+    bool bound = false;
+    std::size_t offset = 0;  // into the buffer
+    std::size_t bytes = 0;   // bound buffer size
+  };
+  std::vector<Column> columns;
+  std::vector<SQLLEN> indicators;
+  std::vector<std::max_align_t> buffer;
+
+  const unsigned char* Data(const Column& column) const {
+    return reinterpret_cast<const unsigned char*>(buffer.data()) + column.offset;
+  }
+};
+
+namespace {
+
+// Binding needs SQLGetData on bound columns (to read a truncated value whole) and on any column
+// (the unbound ones come between bound ones).
+bool DriverAllowsBinding(SQLHDBC connection) {
+  SQLUINTEGER extensions = 0;
+  const SQLRETURN rc = SQLGetInfo(connection, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions, nullptr);
+  if (!SQL_SUCCEEDED(rc)) return false;
+  const SQLUINTEGER needed = SQL_GD_BOUND | SQL_GD_ANY_COLUMN;
+  return (extensions & needed) == needed;
+}
+
+}  // namespace
+
+std::unique_ptr<CRecordset::Binding> CRecordset::BindColumns(SQLHDBC connection, SQLHSTMT stmt,
+                                                              const std::vector<CODBCFieldInfo>& fields) {
+  auto binding = std::make_unique<Binding>();
+  binding->columns.resize(fields.size());
+  std::size_t total = 0;
+  bool any = false;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    Binding::Column& column = binding->columns[i];
+    column.cType = DefaultCType(fields[i].m_nSQLType);
+    column.bytes = FixedBytes(column.cType);
+    if (column.bytes == 0 && (column.cType == SQL_C_CHAR || column.cType == SQL_C_WCHAR)) {
+      column.bytes = BoundTextBytes(column.cType, fields[i].m_nPrecision);
+    }
+    if (column.bytes == 0) continue;
+    column.bound = true;
+    column.offset = total;
+    total += (column.bytes + kBoundAlignment - 1) / kBoundAlignment * kBoundAlignment;
+    any = true;
+  }
+  if (!any || !DriverAllowsBinding(connection)) return nullptr;
+  binding->buffer.resize(total / kBoundAlignment);
+  binding->indicators.assign(fields.size(), 0);
+  auto* base = reinterpret_cast<unsigned char*>(binding->buffer.data());
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const Binding::Column& column = binding->columns[i];
+    if (!column.bound) continue;
+    const SQLRETURN rc = SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), column.cType, base + column.offset,
+                                    static_cast<SQLLEN>(column.bytes), &binding->indicators[i]);
+    if (!SQL_SUCCEEDED(rc)) {
+      // A driver that refuses a binding is read value by value, as without binding.
+      SQLFreeStmt(stmt, SQL_UNBIND);
+      return nullptr;
+    }
+  }
+  return binding;
+}
 
 CRecordset::CRecordset(CDatabase* database) : m_database(database) {}
 
@@ -85,9 +223,13 @@ bool CRecordset::Open(unsigned openType, std::wstring_view statement, unsigned o
     fields.push_back(std::move(info));
   }
 
+  std::unique_ptr<Binding> binding;
+  if (columns > 0) binding = BindColumns(connection->Handle(), stmt, fields);
+
   bool eof = true;
   if (columns > 0) eof = CheckOdbc(SQLFetch(stmt), SQL_HANDLE_STMT, stmt) == SQL_NO_DATA;
 
+  m_binding = std::move(binding);
   m_statement = std::move(handle);
   m_fields = std::move(fields);
   m_tableName = FindSourceTable(statement);
@@ -99,6 +241,7 @@ bool CRecordset::IsOpen() const { return m_statement != nullptr; }
 
 void CRecordset::Close() {
   m_statement.reset();
+  m_binding.reset();
   m_fields.clear();
   m_tableName.clear();
   m_eof = true;
@@ -128,64 +271,119 @@ void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16
   if (fieldType != DEFAULT_FIELD_TYPE) throw CDBException(L"Only the default field type is supported", L"HYC00");
   if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
   const CODBCFieldInfo& info = GetODBCFieldInfo(index);
+  try {
+    if (m_binding != nullptr && m_binding->columns[static_cast<std::size_t>(index)].bound) {
+      ReadBound(index, info, value);
+    } else {
+      ReadUnbound(index, info, value);
+    }
+  } catch (...) {
+    value.Clear();
+    throw;
+  }
+}
+
+void CRecordset::ReadBound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value) {
+  const Binding::Column& column = m_binding->columns[static_cast<std::size_t>(index)];
+  const SQLLEN indicator = m_binding->indicators[static_cast<std::size_t>(index)];
+  if (indicator == SQL_NULL_DATA) {
+    value.Clear();
+    return;
+  }
+  const unsigned char* data = m_binding->Data(column);
+  switch (column.cType) {
+    case SQL_C_BIT: value.SetBool(ReadAs<unsigned char>(data) != 0); return;
+    case SQL_C_SSHORT: value.SetShort(ReadAs<SQLSMALLINT>(data)); return;
+    case SQL_C_SLONG: value.SetLong(ReadAs<SQLINTEGER>(data)); return;
+    case SQL_C_FLOAT: value.SetSingle(ReadAs<SQLREAL>(data)); return;
+    case SQL_C_DOUBLE: value.SetDouble(ReadAs<SQLDOUBLE>(data)); return;
+    case SQL_C_TIMESTAMP: SetDateValue(value, ReadAs<SQL_TIMESTAMP_STRUCT>(data)); return;
+    default: break;
+  }
+  const std::size_t terminator = column.cType == SQL_C_CHAR ? 1 : kUtf16UnitBytes;
+  if (indicator >= 0 && static_cast<std::size_t>(indicator) + terminator <= column.bytes) {
+    SetTextValue(value, column.cType, reinterpret_cast<const char*>(data), static_cast<std::size_t>(indicator));
+    return;
+  }
+  // Longer than its buffer (or of unknown length): read again whole.
+  const auto number = static_cast<SQLUSMALLINT>(index + 1);
+  const std::size_t hint = indicator > 0 ? static_cast<std::size_t>(indicator) : column.bytes;
+  const std::size_t n = m_statement->GetLongData(number, column.cType, hint, m_buffer);
+  if (n == OdbcStatement::kNullData) {
+    value.Clear();
+    return;
+  }
+  if (indicator != SQL_NO_TOTAL && n != static_cast<std::size_t>(indicator)) {
+    throw CDBException(L"The driver returned " + std::to_wstring(n) + L" of the " + std::to_wstring(indicator) +
+                           L" bytes of a value in column '" + info.m_strName + L"'",
+                       L"01004");
+  }
+  SetTextValue(value, column.cType, m_buffer.data(), n);
+}
+
+void CRecordset::ReadUnbound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value) {
   const SQLHSTMT stmt = m_statement->Handle();
   const auto column = static_cast<SQLUSMALLINT>(index + 1);
-  value.Clear();
-
+  // Each kind returns once it has set a value; a null falls through to the end.
   switch (const SQLSMALLINT cType = DefaultCType(info.m_nSQLType)) {
     case SQL_C_BIT: {
       unsigned char v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetBool(v != 0);
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetBool(v != 0);
+      return;
     }
     case SQL_C_SSHORT: {
       SQLSMALLINT v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetShort(v);
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetShort(v);
+      return;
     }
     case SQL_C_SLONG: {
       SQLINTEGER v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetLong(v);
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetLong(v);
+      return;
     }
     case SQL_C_FLOAT: {
       SQLREAL v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetSingle(v);
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetSingle(v);
+      return;
     }
     case SQL_C_DOUBLE: {
       SQLDOUBLE v = 0;
-      if (GetFixed(stmt, column, cType, v)) value.SetDouble(v);
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      value.SetDouble(v);
+      return;
     }
     case SQL_C_TIMESTAMP: {
       SQL_TIMESTAMP_STRUCT v{};
-      if (GetFixed(stmt, column, cType, v)) {
-        value.SetDate(TIMESTAMP_STRUCT{v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction});
-      }
-      break;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      SetDateValue(value, v);
+      return;
     }
     case SQL_C_BINARY: {
       const std::size_t n = m_statement->GetLongData(column, cType, info.m_nPrecision, m_buffer);
-      if (n != OdbcStatement::kNullData) value.SetBinary(std::vector<std::uint8_t>(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n)));
-      break;
+      if (n == OdbcStatement::kNullData) break;
+      value.SetBinary(std::vector<std::uint8_t>(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n)));
+      return;
     }
     case SQL_C_WCHAR: {
-      const std::size_t n = m_statement->GetLongData(column, cType, std::size_t{info.m_nPrecision} * 2, m_buffer);
-      if (n != OdbcStatement::kNullData) {
-        std::u16string units(n / 2, u'\0');
-        std::memcpy(units.data(), m_buffer.data(), units.size() * 2);
-        value.SetWString(text::Utf16ToWide(units));
-      }
-      break;
+      const std::size_t n =
+          m_statement->GetLongData(column, cType, std::size_t{info.m_nPrecision} * kUtf16UnitBytes, m_buffer);
+      if (n == OdbcStatement::kNullData) break;
+      SetTextValue(value, cType, m_buffer.data(), n);
+      return;
     }
     default: {
-      // Up to four bytes a character in UTF-8.
-      const std::size_t n = m_statement->GetLongData(column, SQL_C_CHAR, std::size_t{info.m_nPrecision} * 4, m_buffer);
-      if (n != OdbcStatement::kNullData) value.SetString(text::Utf8ToWide(std::string_view(m_buffer.data(), n)));
-      break;
+      const std::size_t n =
+          m_statement->GetLongData(column, SQL_C_CHAR, std::size_t{info.m_nPrecision} * kMaxUtf8BytesPerChar, m_buffer);
+      if (n == OdbcStatement::kNullData) break;
+      SetTextValue(value, SQL_C_CHAR, m_buffer.data(), n);
+      return;
     }
   }
+  value.Clear();
 }
 
 }  // namespace quillon::odbc

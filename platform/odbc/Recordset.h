@@ -83,7 +83,14 @@ class CRecordset {
   const std::wstring& GetTableName() const { return m_tableName; }
 
  private:
+  struct Binding;
+  static std::unique_ptr<Binding> BindColumns(void* connection, void* stmt, const std::vector<CODBCFieldInfo>& fields);
+  void ReadBound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value);
+  void ReadUnbound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value);
+
   CDatabase* m_database;
+  // Buffers bound to the result's columns; declared first so that it outlives the statement.
+  std::unique_ptr<Binding> m_binding;
   std::unique_ptr<OdbcStatement> m_statement;
   std::vector<CODBCFieldInfo> m_fields;
   std::wstring m_tableName;

@@ -23,16 +23,21 @@ char32_t Scalar(wchar_t w) {
 
 std::wstring Utf8ToWide(std::string_view utf8) {
   std::wstring out;
-  out.reserve(utf8.size());
+  Utf8ToWide(utf8, out);
+  return out;
+}
+
+void Utf8ToWide(std::string_view utf8, std::wstring& out) {
+  // Never more characters than bytes: decode into place, then cut to the length decoded.
+  out.resize(utf8.size());
+  wchar_t* to = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* end = p + utf8.size();
   while (p < end) {
+    // Runs of ASCII, the common case, take no decoding.
+    while (p < end && *p < 0x80) *to++ = static_cast<wchar_t>(*p++);
+    if (p == end) break;
     const unsigned char lead = *p;
-    if (lead < 0x80) {
-      out.push_back(static_cast<wchar_t>(lead));
-      ++p;
-      continue;
-    }
     int length = 0;
     char32_t c = 0;
     char32_t minimum = 0;
@@ -53,11 +58,11 @@ std::wstring Utf8ToWide(std::string_view utf8) {
       c = (c << 6) | (p[taken] & 0x3F);
     }
     if (valid && (c < minimum || c > kMaxCodePoint || IsSurrogate(c))) valid = false;
-    out.push_back(static_cast<wchar_t>(valid ? c : kReplacementCharacter));
+    *to++ = static_cast<wchar_t>(valid ? c : kReplacementCharacter);
     // An invalid sequence consumes its lead byte and the continuation bytes that were valid.
     p += valid ? length : taken;
   }
-  return out;
+  out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
 std::string WideToUtf8(std::wstring_view wide) {

@@ -13,6 +13,8 @@ namespace quillon::text {
 inline constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 std::wstring Utf8ToWide(std::string_view utf8);
+// The same into `out`, replacing its contents and reusing its storage.
+void Utf8ToWide(std::string_view utf8, std::wstring& out);
 std::string WideToUtf8(std::wstring_view wide);
 
 std::wstring Utf16ToWide(std::u16string_view utf16);

@@ -64,6 +64,9 @@ TEST(DateValues, PatternTokensInOrderWithoutPadding) {
   EXPECT_EQ(FormatDateValue(d, L"  %y-%m-%d %H:%M "), L"2024-3-5 7:8");
   EXPECT_EQ(FormatDateValue(d, L"%Y/%d"), L"%Y/5");
   EXPECT_EQ(FormatDateValue(DateParts{-44, 12, 31, 23, 59, 0}, L"%y|%S"), L"-44|0");
+  // A percent sign that starts no token stays, and the one after it may start a token.
+  EXPECT_EQ(FormatDateValue(d, L"%%d %d%d %"), L"%5 55 %");
+  EXPECT_EQ(FormatDateValue(d, L"%%%m%H%%"), L"%%37%%");
 }
 
 class BuildersOnSqlite : public ::testing::Test {
@@ -114,6 +117,29 @@ TEST_F(BuildersOnSqlite, InsertWritesEachValueByItsKindAndColumn) {
   m_db.ExecuteSQL(L"INSERT INTO r VALUES (1, 'O''Brien', 2.5, NULL)");
   auto rs = Query(L"SELECT * FROM r");
   EXPECT_EQ(BuildInsertSql(*rs, L"Results", m_host), L"INSERT INTO Results VALUES(1,'O''Brien',2.5,NULL);");
+}
+
+TEST_F(BuildersOnSqlite, RowAfterRowEachValueIsWrittenAfreshWhateverTheRowBefore) {
+  // Values of changing kinds, nulls and apostrophes at every place, in a column declared shorter
+  // than some of its values.
+  m_db.ExecuteSQL(L"CREATE TABLE m (a VARCHAR(4), b TIMESTAMP, c INTEGER)");
+  m_db.ExecuteSQL(
+      L"INSERT INTO m VALUES ('''', '2024-03-05 07:08:09', 1), (NULL, NULL, NULL), ('a''''b''', '1999-12-31', -2), "
+      L"('long enough to outgrow the column', NULL, 3), (7, '2000-01-02 03:04:05', NULL)");
+  auto rs = Query(L"SELECT * FROM m");
+  const std::wstring expected[] = {
+      L"INSERT INTO m VALUES('''','5.3.2024 7:8:9',1);",
+      L"INSERT INTO m VALUES(NULL,NULL,NULL);",
+      L"INSERT INTO m VALUES('a''''b''','31.12.1999 0:0:0',-2);",
+      L"INSERT INTO m VALUES('long enough to outgrow the column',NULL,3);",
+      L"INSERT INTO m VALUES('7','2.1.2000 3:4:5',NULL);",
+  };
+  for (const std::wstring& row : expected) {
+    ASSERT_FALSE(rs->IsEOF());
+    EXPECT_EQ(BuildInsertSql(*rs, L"m", m_host), row);
+    rs->MoveNext();
+  }
+  EXPECT_TRUE(rs->IsEOF());
 }
 
 TEST_F(BuildersOnSqlite, OnlyARealNullIsWrittenNull) {

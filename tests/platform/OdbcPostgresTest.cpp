@@ -96,6 +96,51 @@ TEST_F(OdbcPostgres, TextRoundTripsExactlyIncludingCharactersBeyondTheBasicPlane
   EXPECT_EQ(*b.m_pstring, longText);
 }
 
+// Text whose length the server does not bound (an unconstrained varchar) next to declared
+// columns, NULLs among them: every value whole, whichever way the driver delivers it.
+TEST_F(OdbcPostgres, TextOfEveryLengthAndNullsArriveWholeRowAfterRow) {
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly,
+          L"SELECT g, CASE WHEN g % 9 = 4 THEN NULL ELSE repeat('é''\U0001F600', g * 7 % 1200)::varchar END AS v, "
+          L"CAST('ab' || g AS varchar(12)) AS s, CASE WHEN g % 3 = 0 THEN NULL ELSE g / 4.0 END::float8 AS d, "
+          L"CASE WHEN g % 5 = 0 THEN NULL ELSE TIMESTAMP '2024-03-05 00:00:00' + g * INTERVAL '1 second' END AS ts "
+          L"FROM generate_series(1, 3000) AS g ORDER BY g",
+          CRecordset::readOnly);
+  CDBVariant g, v, s, d, ts;
+  std::int32_t row = 1;
+  for (; !rs.IsEOF(); rs.MoveNext(), ++row) {
+    rs.GetFieldValue(0, g);
+    rs.GetFieldValue(1, v);
+    rs.GetFieldValue(2, s);
+    rs.GetFieldValue(3, d);
+    rs.GetFieldValue(4, ts);
+    ASSERT_EQ(g.m_lVal, row);
+    if (row % 9 == 4) {
+      EXPECT_EQ(v.m_dwType, DBVT_NULL) << row;
+    } else {
+      std::wstring expected;
+      for (int i = 0; i < row * 7 % 1200; ++i) expected += L"é'\U0001F600";
+      ASSERT_EQ(v.m_dwType, DBVT_STRING) << row;
+      ASSERT_EQ(*v.m_pstring, expected) << row;
+    }
+    ASSERT_EQ(s.m_dwType, DBVT_STRING) << row;
+    EXPECT_EQ(*s.m_pstring, L"ab" + std::to_wstring(row)) << row;
+    if (row % 3 == 0) {
+      EXPECT_EQ(d.m_dwType, DBVT_NULL) << row;
+    } else {
+      ASSERT_EQ(d.m_dwType, DBVT_DOUBLE) << row;
+      EXPECT_EQ(d.m_dblVal, row / 4.0) << row;
+    }
+    if (row % 5 == 0) {
+      EXPECT_EQ(ts.m_dwType, DBVT_NULL) << row;
+    } else {
+      ASSERT_EQ(ts.m_dwType, DBVT_DATE) << row;
+      EXPECT_EQ(ts.m_pdate->hour * 3600 + ts.m_pdate->minute * 60 + ts.m_pdate->second, row) << row;
+    }
+  }
+  EXPECT_EQ(row, 3001);
+}
+
 TEST_F(OdbcPostgres, ServerErrorsCarryTheirSqlState) {
   CRecordset rs(&m_db);
   try {

@@ -101,6 +101,56 @@ TEST_F(OdbcSqlite, NullsArriveAsNullWhateverTheColumnType) {
   }
 }
 
+// Short text columns are read through buffers bound to the columns; a value longer than its
+// buffer must still arrive whole, and a reused variant must take each row's value exactly.
+TEST_F(OdbcSqlite, ValuesLongerThanTheirDeclaredColumnArriveWhole) {
+  m_db.ExecuteSQL(L"CREATE TABLE s (n INTEGER, v VARCHAR(5), ts TIMESTAMP, d DOUBLE)");
+  // VARCHAR(5) gets 21 bytes: 20 bytes fit, 21 do not, and a long multi-byte value is read again.
+  std::wstring huge;
+  while (huge.size() < 20000) huge += L"é\U0001F600'x";
+  const std::wstring texts[] = {L"", L"abc", L"12345678901234567890", L"123456789012345678901", huge, L"ééééééééééé"};
+  for (int row = 0; row < 600; ++row) {
+    std::wstring literal;
+    for (wchar_t c : texts[row % 6]) literal += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
+    m_db.ExecuteSQL(L"INSERT INTO s VALUES (" + std::to_wstring(row) + L", " +
+                    (row % 7 == 3 ? std::wstring(L"NULL") : L"'" + literal + L"'") + L", " +
+                    (row % 4 == 1 ? std::wstring(L"NULL") : L"'2024-03-05 07:08:" + std::to_wstring(10 + row % 50) + L"'") +
+                    L", " + (row % 5 == 2 ? std::wstring(L"NULL") : std::to_wstring(row) + L".5") + L")");
+  }
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT * FROM s ORDER BY n", CRecordset::readOnly);
+  CDBVariant n, v, ts, d;
+  int row = 0;
+  for (; !rs.IsEOF(); rs.MoveNext(), ++row) {
+    rs.GetFieldValue(0, n);
+    rs.GetFieldValue(1, v);
+    rs.GetFieldValue(2, ts);
+    rs.GetFieldValue(3, d);
+    ASSERT_EQ(n.m_dwType, DBVT_LONG);
+    ASSERT_EQ(n.m_lVal, row);
+    if (row % 7 == 3) {
+      EXPECT_EQ(v.m_dwType, DBVT_NULL) << row;
+    } else {
+      ASSERT_EQ(v.m_dwType, DBVT_STRING) << row;
+      EXPECT_EQ(*v.m_pstring, texts[row % 6]) << row;
+    }
+    if (row % 4 == 1) {
+      EXPECT_EQ(ts.m_dwType, DBVT_NULL) << row;
+    } else {
+      ASSERT_EQ(ts.m_dwType, DBVT_DATE) << row;
+      EXPECT_EQ(ts.m_pdate->second, 10 + row % 50) << row;
+      EXPECT_EQ(ts.m_pdate->day, 5) << row;
+    }
+    if (row % 5 == 2) {
+      EXPECT_EQ(d.m_dwType, DBVT_NULL) << row;
+    } else {
+      ASSERT_EQ(d.m_dwType, DBVT_DOUBLE) << row;
+      EXPECT_EQ(d.m_dblVal, row + 0.5) << row;
+    }
+  }
+  EXPECT_EQ(row, 600);
+}
+
 TEST_F(OdbcSqlite, TextRoundTripsExactlyIncludingCharactersBeyondTheBasicPlane) {
   const std::wstring text = L"O'Brien, Zoë, Ærøskøbing, Москва, 東京, \U0001F600\U0001F680 \U00020BB7";
   std::wstring literal;

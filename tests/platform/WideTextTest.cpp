@@ -25,6 +25,18 @@ TEST(WideText, InvalidUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(Utf8ToWide("\xE4\xB8z\xC3\xA9"), L"\xFFFDz\xE9");
 }
 
+TEST(WideText, DecodingIntoAStringReplacesWhatItHeld) {
+  std::wstring out = L"a much longer text than the one decoded next";
+  Utf8ToWide(WideToUtf8(kMixed), out);
+  EXPECT_EQ(out, kMixed);
+  Utf8ToWide("plain ascii", out);
+  EXPECT_EQ(out, L"plain ascii");
+  Utf8ToWide("x\xC3", out);
+  EXPECT_EQ(out, L"x\xFFFD");
+  Utf8ToWide("", out);
+  EXPECT_EQ(out, L"");
+}
+
 TEST(WideText, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf16ToWide(u"x\xD800y"), L"x\xFFFDy");
   EXPECT_EQ(Utf16ToWide(u"\xDC00"), L"\xFFFD");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <string>
 
 #include "platform/odbc/DBException.h"
 
@@ -108,6 +110,24 @@ TEST(ValueCheckTest, DatesInTheThreeFormsAreValidatedAsRealDays) {
               std::tie(parsed.year, parsed.month, parsed.day, parsed.hour, parsed.minute, parsed.second))
         << text;
   }
+}
+
+TEST(ValueCheckTest, WholeNumbersReadExactlyAtEveryLength) {
+  // Up to 15 digits a whole number is summed digit by digit; longer ones go through the full
+  // conversion. Both must agree with the correctly rounded value.
+  const std::string cases[] = {"0", "-0", "+0", "007", "-42", "+999999999999999", "-123456789012345",
+                               "1234567890123456", "9007199254740993", "-99999999999999999999"};
+  for (const std::string& narrow : cases) {
+    double out = 1;
+    ASSERT_TRUE(ParseNumber(std::wstring(narrow.begin(), narrow.end()), out)) << narrow;
+    const std::string plain = narrow[0] == '+' ? narrow.substr(1) : narrow;
+    EXPECT_EQ(out, std::strtod(plain.c_str(), nullptr)) << narrow;
+    EXPECT_EQ(std::signbit(out), narrow[0] == '-') << narrow;
+  }
+  double out = 0;
+  EXPECT_FALSE(ParseNumber(L"12a", out));
+  EXPECT_FALSE(ParseNumber(L"-", out));
+  EXPECT_FALSE(ParseNumber(L"1 2", out));
 }
 
 TEST(ValueCheckTest, SignificantDigitsOfNumberLiterals) {
