@@ -172,6 +172,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
 
   std::int32_t total = 0;
   std::int32_t inTable = 0;
+  InsertScratch insertScratch;
   for (; !recordset->IsEOF(); recordset->MoveNext()) {
     if (m_host.IsStopRequested()) {
       Log(logline::kStopped);
@@ -187,7 +188,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       }
       inTable = 0;
     }
-    const std::wstring insert = BuildInsertSql(*recordset, tableName, m_host);
+    const std::wstring insert = BuildInsertSql(*recordset, tableName, m_host, insertScratch);
     try {
       m_output.ExecuteSQL(insert);
       ++total;

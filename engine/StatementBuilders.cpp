@@ -186,13 +186,15 @@ std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_v
 }
 
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host) {
-  // Kept from row to row: one value per column, whose text storage is reused, and the length of
-  // the last statement, which the next one is likely to match.
-  thread_local std::deque<CDBVariant> values;
-  thread_local std::size_t lastLength = 0;
+  InsertScratch scratch;
+  return BuildInsertSql(recordset, tableName, host, scratch);
+}
 
+std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host,
+                            InsertScratch& scratch) {
+  auto& values = scratch.values;
   std::wstring sql;
-  sql.reserve(lastLength);
+  sql.reserve(scratch.lastLength);
   sql += kInsertInto;
   sql += tableName;
   sql += kValuesOpen;
@@ -215,7 +217,7 @@ std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view table
       sql += kStatementEnd;
     }
   }
-  lastLength = sql.size();
+  scratch.lastLength = sql.size();
   return sql;
 }
 

@@ -2,11 +2,13 @@
 // and one INSERT statement per row, values written as literals.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <string_view>
 
 #include "engine/ExportHost.h"
 #include "engine/OutputFormat.h"
+#include "platform/odbc/DBVariant.h"
 
 namespace quillon::odbc {
 class CRecordset;
@@ -34,6 +36,16 @@ std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_v
 // order, closed by ");". Date values are written by the host's date pattern.
 // Throws what the recordset throws.
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host);
+
+// What building one row's statement leaves for the next row of the same export, so that rows
+// after the first allocate little: a value holder per column, whose text storage is reused, and
+// the length of the last statement, which the next one is likely to match.
+struct InsertScratch {
+  std::deque<odbc::CDBVariant> values;
+  std::size_t lastLength = 0;
+};
+std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host,
+                            InsertScratch& scratch);
 
 // A date-time by `pattern`: %d day, %m month, %y whole year, %H hour, %M minute, %S second,
 // each in plain decimal; everything else stays. A blank pattern means kDefaultDatePattern.
