@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -95,12 +96,14 @@ int main() {
   const std::filesystem::path db = dir / "orders.db";
   MakeOrders(db);
 
-  const double csv = InChild(
-      [&] {
-        const std::string command = "sqlite3 -csv " + db.string() + " 'SELECT * FROM Orders' > " + (dir / "o.csv").string();
-        return std::system(command.c_str()) == 0 ? kRows : -1L;
-      },
-      "sqlite3 -csv (reference)", 0);
+  // The reference runs twice and the faster run counts, so that a cold file cache on the first
+  // read of the new database does not flatter the ratios.
+  const auto csvRun = [&] {
+    const std::string command = "sqlite3 -csv " + db.string() + " 'SELECT * FROM Orders' > " + (dir / "o.csv").string();
+    return std::system(command.c_str()) == 0 ? kRows : -1L;
+  };
+  const double firstCsv = InChild(csvRun, "sqlite3 -csv (reference, first run)", 0);
+  const double csv = std::min(firstCsv, InChild(csvRun, "sqlite3 -csv (reference, second run)", 0));
   InChild(
       [&] {
         odbc::CDatabase database;
