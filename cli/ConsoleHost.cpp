@@ -33,6 +33,8 @@ ConsoleHost::~ConsoleHost() { ClearProgress(); }
 void ConsoleHost::CatchInterrupt() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
+  // Restart what the interrupt breaks into: a write to the output must not fail for it.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
 }

@@ -1,6 +1,11 @@
 // quillon-export as a user runs it: options, exit statuses and the log on standard output.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -123,6 +128,56 @@ TEST_F(ExportCommand, AScriptTakesNoStatementOutputOrFormatOfItsOwn) {
   EXPECT_EQ(Run("--format excel --script " + script).status, 2);
   EXPECT_EQ(Run("--script").status, 2);
   EXPECT_NE(Run("--help").out.find("--script FILE"), std::string::npos);
+}
+
+TEST_F(ExportCommand, CtrlCStopsBeforeTheNextRowAndKeepsTheRowsSoFar) {
+  // A source long enough that the export is still copying when the interrupt arrives.
+  const auto source = m_dir / "big.db";
+  ASSERT_EQ(testing::RunCommand("sqlite3 " + testing::ShellQuote(source.string()) +
+                                " 'CREATE TABLE Big (n INTEGER, t VARCHAR(20)); INSERT INTO Big WITH RECURSIVE "
+                                "c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 3000000) "
+                                "SELECT i, \"row \" || i FROM c;'")
+                .status,
+            0);
+  const auto out = m_dir / "big.mdb";
+  const std::string connect = "DRIVER=SQLite3;StepAPI=1;Database=" + source.string();
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+  std::vector<std::string> args = {QUILLON_EXPORT_PROGRAM, "--connect", connect, "--sql", "SELECT * FROM Big",
+                                   "--out", out.string()};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeFds[1]);
+
+  FILE* log = fdopen(pipeFds[0], "r");
+  std::string all;
+  char line[4096];
+  while (std::fgets(line, sizeof line, log) != nullptr) {
+    all += line;
+    if (std::string(line).find("Output table created") != std::string::npos) kill(child, SIGINT);
+  }
+  std::fclose(log);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "the interrupt ended the program instead of the export";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::vector<std::string> messages = Messages(all);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(), "Thread terminated");
+  // The rows copied before the stop are in the file, and not all of them were copied.
+  const auto count = testing::RunCommand("mdb-count " + testing::ShellQuote(out.string()) + " Big");
+  ASSERT_EQ(count.status, 0);
+  const long rows = std::stol(count.output);
+  EXPECT_GT(rows, 0);
+  EXPECT_LT(rows, 3000000);
 }
 
 }  // namespace
