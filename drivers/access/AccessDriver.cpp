@@ -48,22 +48,6 @@ double ToJetDate(double serial) {
   return JetDate(dt.year, dt.month, dt.day, dt.hour, dt.minute, dt.second);
 }
 
-// Wide text as UTF-16, into `out` (reusing its storage).
-void ToUtf16(std::wstring_view text, std::u16string& out) {
-  out.clear();
-  for (const wchar_t c : text) {
-    const auto code = static_cast<char32_t>(c);
-    if (code < 0x10000) {
-      out.push_back(static_cast<char16_t>(code));
-    } else if (code <= 0x10FFFF) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(text::kReplacementCharacter));
-    }
-  }
-}
-
 // Sets `out` to the checked value in the kind the column type takes.
 void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out) {
   using Kind = drivers::sql::Value::Kind;
@@ -89,7 +73,7 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
       break;
     case Kind::Text:
       out.kind = Value::Kind::Text;
-      ToUtf16(value.text, out.text);
+      text::WideToUtf16(value.text, out.text);
       break;
   }
 }

@@ -6,6 +6,7 @@
 
 #include "drivers/access/Bytes.h"
 #include "drivers/access/JetText.h"
+#include "drivers/sql/ValueCheck.h"
 #include "platform/odbc/DBException.h"
 
 namespace quillon::drivers::access {
@@ -15,21 +16,11 @@ using jet4::ColumnType;
 
 constexpr std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) / 8; }
 
-// Days from 1970-01-01 to the civil date (Howard Hinnant's algorithm).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 }  // namespace
 
 double JetDate(int year, int month, int day, int hour, int minute, double second) {
-  constexpr std::int64_t kJetEpochFromUnix = -25569;  // 1899-12-30
-  const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kJetEpochFromUnix;
+  // Whole days since 1899-12-30, counted as the SQL layer counts date serials.
+  const auto days = static_cast<std::int64_t>(sql::DateSerial(sql::DateTime{year, month, day, 0, 0, 0}));
   const double time = (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
 }

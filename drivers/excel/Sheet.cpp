@@ -5,6 +5,7 @@
 
 #include "drivers/excel/Biff8.h"
 #include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -21,24 +22,6 @@ constexpr std::size_t kWindow2Size = 18;
 constexpr double kFirstExcelDay = 2.0;      // 1900-01-01 in days since 1899-12-30
 constexpr double kFirstTrueSerial = 61.0;   // 1900-03-01
 constexpr int kMaxExactDigits = 15;
-
-void Utf16Into(std::wstring_view text, std::u16string& out) {
-  // Characters outside the BMP are rare: copy unit for unit unless one turns up.
-  out.resize(text.size());
-  std::size_t i = 0;
-  for (; i < text.size() && static_cast<char32_t>(text[i]) <= 0xFFFF; ++i) out[i] = static_cast<char16_t>(text[i]);
-  if (i == text.size()) return;
-  out.clear();
-  for (wchar_t w : text) {
-    const auto c = static_cast<char32_t>(w);
-    if (c > 0xFFFF) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-  }
-}
 
 // The date as text, for days Excel cannot show as a date (before 1900-01-01).
 std::u16string DateText(double serial) {
@@ -63,7 +46,7 @@ Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::Colu
       m_strings(strings) {
   m_row.clear();
   for (std::size_t c = 0; c < m_columns.size(); ++c) {
-    Utf16Into(m_columns[c].name, m_utf16);
+    text::WideToUtf16(m_columns[c].name, m_utf16);
     PutString(static_cast<int>(c), m_utf16);
   }
   m_cells.Write(m_row.data(), m_row.size());
@@ -152,7 +135,7 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
           PutNumber(column, number, m_formats.general);
           break;
         }
-        Utf16Into(v.text, m_utf16);
+        text::WideToUtf16(v.text, m_utf16);
         PutString(column, m_utf16);
         break;
       }

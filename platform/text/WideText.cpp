@@ -107,6 +107,12 @@ std::wstring Utf16ToWide(std::u16string_view utf16) {
 
 std::u16string WideToUtf16(std::wstring_view wide) {
   std::u16string out;
+  WideToUtf16(wide, out);
+  return out;
+}
+
+void WideToUtf16(std::wstring_view wide, std::u16string& out) {
+  out.clear();
   out.reserve(wide.size());
   for (wchar_t w : wide) {
     const char32_t c = Scalar(w);
@@ -118,7 +124,6 @@ std::u16string WideToUtf16(std::wstring_view wide) {
       out.push_back(static_cast<char16_t>(kLowSurrogateFirst + (v & 0x3FF)));
     }
   }
-  return out;
 }
 
 std::wstring LocaleToWide(std::string_view bytes) {

@@ -19,6 +19,8 @@ std::string WideToUtf8(std::wstring_view wide);
 
 std::wstring Utf16ToWide(std::u16string_view utf16);
 std::u16string WideToUtf16(std::wstring_view wide);
+// The same into `out`, replacing its contents and reusing its storage.
+void WideToUtf16(std::wstring_view wide, std::u16string& out);
 
 // Text in the process locale's codeset, decoded as the locale says (UTF-8 on a normal system).
 // A character that does not decode becomes U+FFFD.
