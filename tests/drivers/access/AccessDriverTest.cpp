@@ -212,15 +212,11 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
 }
 
 TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) {
-  const std::filesystem::path testdata = QUILLON_TESTDATA_DIR "/jet4";
-  if (!std::filesystem::is_directory(testdata)) GTEST_SKIP() << "no Access test files at " << testdata;
+  const auto samples = CopyAccessSamples(m_dir);
+  if (samples.empty()) GTEST_SKIP() << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int checked = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(testdata)) {
-    if (entry.path().extension() != ".mdb") continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    const auto file = m_dir / entry.path().filename().string();
-    std::filesystem::copy_file(entry.path(), file);
-    std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  for (const auto& file : samples) {
+    SCOPED_TRACE(file.filename().string());
     const std::string before = Everything(file);
     const std::string readerBefore = HaveMdbReader() ? MdbReader(file) : "";
     {

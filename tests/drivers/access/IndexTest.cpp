@@ -405,15 +405,11 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
 }
 
 TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
-  const std::filesystem::path testdata = QUILLON_TESTDATA_DIR "/jet4";
-  if (!std::filesystem::is_directory(testdata)) GTEST_SKIP() << "no Access test files at " << testdata;
+  const auto samples = CopyAccessSamples(m_dir);
+  if (samples.empty()) GTEST_SKIP() << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int checked = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(testdata)) {
-    if (entry.path().extension() != ".mdb") continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    const auto file = m_dir / entry.path().filename().string();
-    std::filesystem::copy_file(entry.path(), file);
-    std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  for (const auto& file : samples) {
+    SCOPED_TRACE(file.filename().string());
     // Access's own indexes pass the same checks before anything is added.
     const int before = CheckSystemIndexes(file);
     {
@@ -477,16 +473,12 @@ std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile&
 }
 
 TEST(AccessIndexBytes, IndexesRebuiltFromTheRowsOfAccessFilesMatchTheirPagesByteForByte) {
-  const std::filesystem::path testdata = QUILLON_TESTDATA_DIR "/jet4";
-  if (!std::filesystem::is_directory(testdata)) GTEST_SKIP() << "no Access test files at " << testdata;
   TempDir dir;
+  const auto samples = CopyAccessSamples(dir);
+  if (samples.empty()) GTEST_SKIP() << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int pagesCompared = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(testdata)) {
-    if (entry.path().extension() != ".mdb") continue;
-    SCOPED_TRACE(entry.path().filename().string());
-    const auto path = dir / entry.path().filename().string();
-    std::filesystem::copy_file(entry.path(), path);
-    std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  for (const auto& path : samples) {
+    SCOPED_TRACE(path.filename().string());
     const FileView original(path);
     PageFile file(path, PageFile::Mode::CopyExisting);
     std::vector<std::uint32_t> tables = {kCatalogTdef};

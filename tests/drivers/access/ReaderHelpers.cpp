@@ -34,6 +34,20 @@ std::string MdbReader(const std::filesystem::path& file, const std::string& tabl
   return Shell("node " + Quote(QUILLON_MDB_READER_SCRIPT) + " " + Quote(file) + " " + tables + " 2>&1").output;
 }
 
+std::vector<std::filesystem::path> CopyAccessSamples(const TempDir& dir) {
+  std::vector<std::filesystem::path> copies;
+  const std::filesystem::path samples = QUILLON_TESTDATA_DIR "/jet4";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(samples, error)) {
+    if (entry.path().extension() != ".mdb") continue;
+    const auto copy = dir / entry.path().filename().string();
+    std::filesystem::copy_file(entry.path(), copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    copies.push_back(copy);
+  }
+  return copies;
+}
+
 std::string FileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

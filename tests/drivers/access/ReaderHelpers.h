@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
@@ -25,6 +26,10 @@ std::wstring ConnectString(const std::filesystem::path& path);
 bool HaveMdbReader();
 // mdb-reader's view: JSON with "tables" (name -> row count) and "rows" of the named tables.
 std::string MdbReader(const std::filesystem::path& file, const std::string& tables = "");
+
+// Writable copies in `dir` of the Access-written sample databases (the shared test data beside
+// the repository), or none when that is not there.
+std::vector<std::filesystem::path> CopyAccessSamples(const TempDir& dir);
 
 // The bytes of a file.
 std::string FileBytes(const std::filesystem::path& path);
