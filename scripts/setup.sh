@@ -8,13 +8,18 @@ packages=(
   cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
   # input side: the driver manager and real ODBC drivers
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql postgresql sqlite3
-  # output side: the compound-file library and the independent readers the tests use
+  # output side: the compound-file library and the independent readers the tests use (the npm
+  # package mdb-reader is installed into build/ from tests/drivers/access/package.json by npm)
   libgsf-1-dev libgsf-bin python3 python3-xlrd mdbtools libreoffice-calc-nogui gnumeric
   # the dialog under X, and a font for it
   xvfb xauth x11-utils fonts-dejavu-core
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
 )
+
+# node and npm for mdb-reader: Debian's npm (which brings nodejs) unless a node with its own npm
+# is already installed, such as NodeSource's nodejs package.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

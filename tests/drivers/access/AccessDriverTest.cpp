@@ -19,6 +19,7 @@
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/Require.h"
 
 namespace quillon::drivers::access::test {
 namespace {
@@ -77,7 +78,7 @@ TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
             "{\"Name\":\"Grüße “quoted” ?? 日本\",\"Code\":\"Ωμέγα\",\"Notes\":\"it's ??\",\"Amount\":1e+300,"
             "\"Flag\":0,\"Counter\":0,\"Small\":0,\"Stamp\":\"2150-12-31 23:59:59\"}\n");
 
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed (npm unavailable at configure time)";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed (npm was unavailable at configure time)";
   const std::string reader = MdbReader(file, "'All Types'");
   EXPECT_NE(reader.find("\"tables\":{\"All Types\":4}"), std::string::npos) << reader;
   EXPECT_NE(reader.find("\"Name\":\"Grüße “quoted” 😀 日本\""), std::string::npos) << reader;
@@ -108,7 +109,7 @@ TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
   const auto csv = Shell("mdb-export -H " + Quote(file) + " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
                          "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'").output;
   EXPECT_EQ(csv, "100000 0\n");
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const std::string reader = MdbReader(file, "Big");
   EXPECT_NE(reader.find("\"tables\":{\"Big\":100000}"), std::string::npos) << reader.substr(0, 300);
   EXPECT_NE(reader.find("\"read\":100000"), std::string::npos) << reader.substr(reader.size() - 300);
@@ -144,7 +145,7 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
   std::string expected(150000, 'x');
   for (std::size_t i = 0; i < expected.size(); i += 97) expected[i] = static_cast<char>('a' + (i / 97) % 26);
   EXPECT_EQ(body, expected + "\n");
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const std::string reader = MdbReader(file, "Notes");
   std::string wide;
   for (int i = 0; i < 10000; ++i) wide += "Ж😀";  // the 20000-character value of row 13
@@ -182,7 +183,7 @@ TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
   EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " B | sort -u | wc -l").output, "6000\n");
   EXPECT_EQ(Shell("mdb-export -H -Q " + Quote(file) + " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l").output,
             "0\n");
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   // mdb-reader refuses a page in a table's map that another table owns.
   const auto reader = MdbReader(file, "A B");
   EXPECT_NE(reader.find("\"tables\":{\"A\":6000,\"B\":6000}"), std::string::npos) << reader.substr(0, 300);
@@ -207,13 +208,13 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
   for (int t = 0; t < 4; ++t) {
     EXPECT_EQ(Shell("mdb-count " + Quote(file) + " T" + std::to_string(t)).output, std::to_string(500 * (t + 1)) + "\n");
   }
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(file).find("{\"tables\":{\"T0\":500,\"T1\":1000,\"T2\":1500,\"T3\":2000}"), std::string::npos);
 }
 
 TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) {
   const auto samples = CopyAccessSamples(m_dir);
-  if (samples.empty()) GTEST_SKIP() << "no Access test files at " << QUILLON_TESTDATA_DIR;
+  ASSERT_FALSE(samples.empty()) << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int checked = 0;
   for (const auto& file : samples) {
     SCOPED_TRACE(file.filename().string());
@@ -451,13 +452,13 @@ TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
   std::string expected;
   for (int i = 0; i < 255; ++i) expected += (i ? "," : "") + (i % 3 == 0 ? std::to_string(i) : i % 3 == 1 ? "1" : "ok");
   EXPECT_EQ(csv, expected + "\n");
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(file).find("{\"tables\":{\"Wide\":1}"), std::string::npos);
 }
 
 TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/access-empty.mdb";
-  if (!std::filesystem::exists(original)) GTEST_SKIP() << "no Access test file at " << original;
+  ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
   const auto file = m_dir / "grown.mdb";
   std::filesystem::copy_file(original, file);
   std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
@@ -492,7 +493,7 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, expectedTables);
   EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " 'Table number 59'").output, "59\n");
   EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Filler").output, "20000\n");
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const auto reader = MdbReader(file);
   EXPECT_NE(reader.find("\"Filler\":20000,"), std::string::npos) << reader;
   EXPECT_NE(reader.find("\"Table number 59\":1}"), std::string::npos) << reader;

@@ -27,8 +27,7 @@ bool HaveMdbReader();
 // mdb-reader's view: JSON with "tables" (name -> row count) and "rows" of the named tables.
 std::string MdbReader(const std::filesystem::path& file, const std::string& tables = "");
 
-// Writable copies in `dir` of the Access-written sample databases (the shared test data beside
-// the repository), or none when that is not there.
+// Writable copies in `dir` of the Access-written sample databases in tests/data/jet4.
 std::vector<std::filesystem::path> CopyAccessSamples(const TempDir& dir);
 
 // The bytes of a file.

@@ -1,4 +1,4 @@
-// Adding sheets to workbooks that other programs wrote (the shared test data, copied to a scratch
+// Adding sheets to workbooks that other programs wrote (tests/data, copied to a scratch
 // folder first), and refusing files the driver must not write to.
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/excel/XlsTestSupport.h"
+#include "tests/support/Require.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -57,7 +58,7 @@ std::vector<std::string> OtherEntries(const fs::path& file) {
 class AppendTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(kTestData)) GTEST_SKIP() << "the shared test data is not at " << kTestData;
+    ASSERT_TRUE(fs::exists(kTestData)) << "the test data is not at " << kTestData;
     RegisterBuiltInDrivers();
   }
   ScratchDir m_dir;
@@ -227,7 +228,7 @@ TEST_F(AppendTest, AProcessKilledMidExportLeavesTheFileAsItWas) {
 }
 
 TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
-  if (std::string(QUILLON_SOFFICE).empty()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SOFFICE).empty()) << "LibreOffice (soffice) is not installed";
   const auto file = CopyIn(m_dir, "Formate.xls");
   const auto run = [this](const fs::path& input, const std::string& outName) {
     return testing::Run(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=file://" +
@@ -254,7 +255,7 @@ TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
 }
 
 TEST_F(AppendTest, AWorkbookGnumericWroteKeepsItsCellsAndGnumericReadsTheNewSheet) {
-  if (std::string(QUILLON_SSCONVERT).empty()) GTEST_SKIP() << "Gnumeric (ssconvert) is not installed";
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SSCONVERT).empty()) << "Gnumeric (ssconvert) is not installed";
   const auto ssconvert = [](const fs::path& from, const fs::path& to, const std::string& options = "") {
     return testing::Run(std::string(QUILLON_SSCONVERT) + options + " " + testing::Quote(from.string()) + " " +
                             testing::Quote(to.string()),

@@ -8,6 +8,7 @@
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/excel/XlsTestSupport.h"
+#include "tests/support/Require.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -287,7 +288,7 @@ TEST_F(ExcelDriverTest, PathsWithSpecialCharactersReachTheirFile) {
 }
 
 TEST_F(ExcelDriverTest, LibreOfficeReadsTheSameValues) {
-  if (std::string(QUILLON_SOFFICE).empty()) GTEST_SKIP() << "LibreOffice (soffice) is not installed";
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SOFFICE).empty()) << "LibreOffice (soffice) is not installed";
   const auto file = m_dir / "lo.xls";
   {
     CDatabase db;
