@@ -15,7 +15,9 @@ $(BUILD_DIR)/build.ninja:
 build: setup $(BUILD_DIR)/build.ninja
 	cmake --build $(BUILD_DIR)
 
-run: build
+# Builds only the host and the plug-in it loads, not the tests.
+run: setup $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) --target quillon-host
 	@scripts/run-host.sh $(BUILD_DIR) $(ARGS)
 
 test: build

@@ -21,7 +21,14 @@ constexpr const char* kUsage =
     "\n"
     "Opens the database (the embedded demo database when --connect is not given), loads the\n"
     "Quillon plug-in (../lib/libquillon.so beside this program unless --plugin is given) and\n"
-    "shows its export dialog. Exits 0 when the dialog was closed with OK, 1 otherwise.\n";
+    "shows its export dialog. Exits 0 when the dialog was closed with OK, 1 when it was closed\n"
+    "otherwise, 2 for bad arguments, 3 when the dialog could not be shown.\n";
+
+// Exit statuses: a closed dialog (1) is how a session ends, a failure to start (3) is an error.
+constexpr int kExitOk = 0;
+constexpr int kExitClosed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCannotStart = 3;
 
 struct Options {
   std::optional<std::string> connect;
@@ -35,7 +42,7 @@ std::optional<Options> ParseArguments(int argc, char** argv, int& status) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
-      status = 0;
+      status = kExitOk;
       return std::nullopt;
     }
     if ((arg == "--connect" || arg == "--plugin") && i + 1 < argc) {
@@ -43,7 +50,7 @@ std::optional<Options> ParseArguments(int argc, char** argv, int& status) {
       continue;
     }
     std::fprintf(stderr, "quillon-host: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
-    status = 2;
+    status = kExitUsage;
     return std::nullopt;
   }
   return options;
@@ -67,7 +74,7 @@ int main(int argc, char** argv) {
     std::fputs("quillon-host: no display (DISPLAY is not set); run it on a desktop, or headless with: "
                "xvfb-run -a make run\n",
                stderr);
-    return 1;
+    return kExitCannotStart;
   }
 
   QApplication application(argc, argv);
@@ -80,10 +87,10 @@ int main(int argc, char** argv) {
     database.OpenEx(connect, odbc::CDatabase::noOdbcDialog);
   } catch (const odbc::CDBException& e) {
     std::fprintf(stderr, "quillon-host: cannot open the database: %s\n", e.what());
-    return 1;
+    return kExitCannotStart;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quillon-host: cannot create the demo database: %s\n", e.what());
-    return 1;
+    return kExitCannotStart;
   }
 
   try {
@@ -92,9 +99,9 @@ int main(int argc, char** argv) {
     host::HostConnection context(&database);
     IDatabasePlugin& plugin = library.Plugin();
     plugin.SetHost(&context);
-    return plugin.Execute() ? 0 : 1;
+    return plugin.Execute() ? kExitOk : kExitClosed;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quillon-host: %s\n", e.what());
-    return 1;
+    return kExitCannotStart;
   }
 }

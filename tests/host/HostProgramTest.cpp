@@ -41,7 +41,7 @@ TEST_F(HostProgram, HelpAndBadArguments) {
 
 TEST_F(HostProgram, WithoutADisplayItSaysSoInOneLine) {
   const Outcome outcome = RunHost("-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "");
-  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.status, 3);
   EXPECT_NE(outcome.output.find("no display"), std::string::npos) << outcome.output;
   EXPECT_NE(outcome.output.find("xvfb-run"), std::string::npos);
   EXPECT_EQ(outcome.output.find('\n'), outcome.output.size() - 1) << "more than one line: " << outcome.output;
@@ -49,19 +49,19 @@ TEST_F(HostProgram, WithoutADisplayItSaysSoInOneLine) {
 
 TEST_F(HostProgram, AConnectionThatCannotBeOpenedIsOneClearLine) {
   const Outcome outcome = RunHost(Environment(), "--connect 'DRIVER={No Such Driver};Database=/x'");
-  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.status, 3);
   EXPECT_NE(outcome.output.find("quillon-host: cannot open the database:"), std::string::npos) << outcome.output;
   EXPECT_NE(outcome.output.find("No Such Driver"), std::string::npos);
 }
 
 TEST_F(HostProgram, APlugInThatCannotBeLoadedIsOneClearLine) {
   const Outcome missing = RunHost(Environment(), "--plugin /nonexistent/libquillon.so");
-  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.status, 3);
   EXPECT_NE(missing.output.find("cannot load the plug-in /nonexistent/libquillon.so"), std::string::npos)
       << missing.output;
   // A real shared library that is not a plug-in.
   const Outcome foreign = RunHost(Environment(), std::string("--plugin ") + QUILLON_FOREIGN_LIBRARY);
-  EXPECT_EQ(foreign.status, 1);
+  EXPECT_EQ(foreign.status, 3);
   EXPECT_NE(foreign.output.find("is not a Quillon plug-in"), std::string::npos) << foreign.output;
   // The demo database was made on the way.
   EXPECT_TRUE(std::filesystem::exists(m_data / "quillon" / "demo.db"));
