@@ -11,6 +11,7 @@
 #include "drivers/access/DataPage.h"
 #include "drivers/access/HeaderPage.h"
 #include "drivers/access/Index.h"
+#include "drivers/access/Properties.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
 #include "platform/odbc/DBException.h"
@@ -47,6 +48,8 @@ constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
 // The containers of forms, reports and the like take ids from the top bit up.
 constexpr std::int32_t kFirstObjectContainerId = static_cast<std::int32_t>(0x80000000u);
 constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
+// The documents of the database's summary and user-defined properties, in the Databases container.
+constexpr std::int16_t kTypePropertyDocument = static_cast<std::int16_t>(0x800B);
 constexpr const char16_t kInvalidNameChars[] = u".!`[]";
 
 std::wstring Wide(std::u16string_view text) { return text::Utf16ToWide(text); }
@@ -80,7 +83,8 @@ struct AccessDatabase::TableWriter {
   Page page{};
   std::uint32_t pageNumber = 0;
   bool pageOpen = false;
-  std::unique_ptr<LongValueWriter> longValues;
+  // One writer a long-value column, by column position (null for the others).
+  std::vector<std::unique_ptr<LongValueWriter>> longValues;
   // Data pages written since the usage map was last brought up to date.
   std::vector<std::uint32_t> unmappedPages;
 };
@@ -128,6 +132,11 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   for (auto& table : tables) {
     table.definition.usageMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyReferenceMap()));
     table.definition.freeMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyInlineMap()));
+    for (auto& column : table.definition.columns) {
+      if (!jet4::IsLongValue(column.type)) continue;
+      column.longValueMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyInlineMap()));
+      column.longValueFreeMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyInlineMap()));
+    }
   }
   // The catalog's indexes, as Access keeps them: a primary key on Id and a unique index on
   // (ParentId, Name); each has its own map of pages.
@@ -158,18 +167,24 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   }
 
   std::vector<CatalogEntry> entries = {
-      {cat::kTablesContainerId, cat::kRootId, u"Tables", cat::kTypeContainer, cat::kFlagSystem},
-      {cat::kDatabasesContainerId, cat::kRootId, u"Databases", cat::kTypeContainer, cat::kFlagSystem},
-      {cat::kRelationshipsContainerId, cat::kRootId, u"Relationships", cat::kTypeContainer, cat::kFlagSystem},
-      {cat::kMSysDbId, cat::kDatabasesContainerId, u"MSysDb", cat::kTypeDatabase, cat::kFlagSystem},
+      {cat::kTablesContainerId, cat::kRootId, u"Tables", cat::kTypeContainer, cat::kFlagSystem, {}},
+      {cat::kDatabasesContainerId, cat::kRootId, u"Databases", cat::kTypeContainer, cat::kFlagSystem, {}},
+      {cat::kRelationshipsContainerId, cat::kRootId, u"Relationships", cat::kTypeContainer, cat::kFlagSystem, {}},
+      {cat::kMSysDbId, cat::kDatabasesContainerId, u"MSysDb", cat::kTypeDatabase, cat::kFlagSystem,
+       EncodeProperties(NewDatabaseProperties())},
   };
   for (const auto& table : tables) {
-    entries.push_back({static_cast<std::int32_t>(table.page), cat::kTablesContainerId, table.name, cat::kTypeTable, table.flags});
+    entries.push_back({static_cast<std::int32_t>(table.page), cat::kTablesContainerId, table.name, cat::kTypeTable, table.flags, {}});
   }
   std::int32_t containerId = kFirstObjectContainerId;
   for (const char16_t* name : kObjectContainers) {
-    entries.push_back({containerId++, cat::kRootId, name, cat::kTypeContainer, 0});
+    entries.push_back({containerId++, cat::kRootId, name, cat::kTypeContainer, 0, {}});
   }
+  const std::u16string title = text::WideToUtf16(text::Utf8ToWide(path.stem().string()));
+  entries.push_back({containerId++, cat::kDatabasesContainerId, u"SummaryInfo", kTypePropertyDocument, 0,
+                     EncodeProperties(NewSummaryProperties(title))});
+  entries.push_back({containerId++, cat::kDatabasesContainerId, u"UserDefined", kTypePropertyDocument, 0,
+                     EncodeProperties(NewUserDefinedProperties())});
   for (const auto& entry : entries) AddCatalogRow(file, EncodeCatalogRow(entry, now));
   UpdateGlobalFreeMap(file, 0);
   file.Commit();
@@ -209,6 +224,7 @@ AccessDatabase::AccessDatabase(const std::filesystem::path& path) : m_path(path)
   m_file = std::make_unique<PageFile>(path, PageFile::Mode::CopyExisting);
   m_firstNewPage = m_file->PageCount();
   m_catalog = ReadCatalog(*m_file);
+  MendDefinitionLengths(*m_file, m_catalog);
 }
 
 AccessDatabase::~AccessDatabase() {
@@ -245,12 +261,6 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
   if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
   CheckName(name, L"table");
   const auto nameKey = TextIndexKey(name);
-  if (!nameKey) {
-    throw odbc::CDBException(L"'" + Wide(name) + L"' is not a valid table name here: table names go into the "
-                                 L"database's index of names, which is written for Western European characters "
-                                 L"(up to U+00FF) only",
-                             kSyntaxState);
-  }
   for (const auto& entry : m_catalog) {
     // Tables and queries share the Tables container, whose names are one unique index: a name
     // is taken when it differs only in case, or has the same index key.
@@ -294,6 +304,12 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
   LayOutColumns(table->definition);
   table->definition.usageMap = PlaceMapRow(EmptyReferenceMap());
   table->definition.freeMap = PlaceMapRow(EmptyInlineMap());
+  // Each Memo column has maps of its own long-value pages, as Access gives it.
+  for (auto& column : table->definition.columns) {
+    if (!jet4::IsLongValue(column.type)) continue;
+    column.longValueMap = PlaceMapRow(EmptyInlineMap());
+    column.longValueFreeMap = PlaceMapRow(EmptyInlineMap());
+  }
 
   auto pages = EncodeTableDefinition(table->definition);
   std::vector<std::uint32_t> numbers;
@@ -305,9 +321,12 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
     m_file->Write(numbers[i], page);
   }
   table->tdefPage = numbers.front();
-  table->longValues = std::make_unique<LongValueWriter>(*m_file);
+  for (const auto& column : table->definition.columns) {
+    table->longValues.push_back(jet4::IsLongValue(column.type) ? std::make_unique<LongValueWriter>(*m_file, column.longValueMap)
+                                                               : nullptr);
+  }
 
-  CatalogEntry entry{static_cast<std::int32_t>(table->tdefPage), cat::kTablesContainerId, table->name, cat::kTypeTable, 0};
+  CatalogEntry entry{static_cast<std::int32_t>(table->tdefPage), cat::kTablesContainerId, table->name, cat::kTypeTable, 0, {}};
   AddCatalogRow(*m_file, EncodeCatalogRow(entry, NowAsJetDate()));
   for (const auto& existing : m_catalog) {
     if (IsTableEntry(existing) && existing.name == u"MSysACEs") {
@@ -343,7 +362,9 @@ void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& 
   std::vector<std::uint8_t>& row = m_row;
   EncodeRow(
       table->definition, values,
-      [&](std::span<const std::uint8_t> data, std::size_t rowSize) { return table->longValues->Store(data, rowSize); },
+      [&](const ColumnSpec& column, std::span<const std::uint8_t> data, std::size_t rowSize) {
+        return table->longValues.at(column.number)->Store(data, rowSize);
+      },
       row);
   if (table->pageOpen && !RowFits(table->page, row.size())) FlushDataPage(*table);
   if (!table->pageOpen) {
@@ -376,7 +397,9 @@ void AccessDatabase::Close() {
   for (auto& table : m_tables) {
     FlushDataPage(*table);
     UpdateUsageMap(*table);
-    table->longValues->Flush();
+    for (const auto& longValues : table->longValues) {
+      if (longValues) longValues->Flush();
+    }
     Page tdef{};
     m_file->Read(table->tdefPage, tdef);
     PutU32(tdef.data() + jet4::tdef::kRowCountOffset, table->definition.rowCount);

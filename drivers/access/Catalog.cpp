@@ -115,17 +115,32 @@ std::vector<std::uint8_t> EncodeCatalogRow(const CatalogEntry& entry, double dat
   values[ColumnIndex(table, u"DateCreate")] = Value::Real(date);
   values[ColumnIndex(table, u"DateUpdate")] = Value::Real(date);
   values[ColumnIndex(table, u"Flags")] = Value::Int(static_cast<std::int32_t>(entry.flags));
-  return EncodeRow(table, values, [](std::span<const std::uint8_t>, std::size_t) -> std::vector<std::uint8_t> {
-    throw odbc::CDBException(L"The catalog holds no long values", L"HY000");
+  if (!entry.properties.empty()) values[ColumnIndex(table, u"LvProp")] = Value::Bytes(entry.properties);
+  // The catalog's long values written here are short and stay in their row.
+  namespace lv = jet4::long_value;
+  return EncodeRow(table, values, [](const ColumnSpec&, std::span<const std::uint8_t> data, std::size_t rowSize) {
+    if (data.size() > lv::kMaxInline || rowSize + lv::kHeaderSize + data.size() > lv::kMaxInline) {
+      throw odbc::CDBException(L"A catalog row's long value does not fit in the row", L"HY000");
+    }
+    std::vector<std::uint8_t> field(lv::kHeaderSize + data.size(), 0);
+    PutU24(field.data(), static_cast<std::uint32_t>(data.size()));
+    field[lv::kFlagOffset] = lv::kInlineFlag;
+    std::copy(data.begin(), data.end(), field.begin() + static_cast<std::ptrdiff_t>(lv::kHeaderSize));
+    return field;
   });
 }
 
-TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page) {
+namespace {
+
+// The definition starting at `page`, its pages concatenated (continuations without their
+// header), and the pages it takes, in order.
+std::vector<std::uint8_t> ReadDefinitionBytes(const PageFile& file, std::uint32_t page, std::vector<std::uint32_t>& pages) {
   std::vector<std::uint8_t> bytes;
   Page buffer{};
-  std::size_t pages = 0;
+  pages.clear();
   while (page != 0) {
-    if (page >= file.PageCount() || ++pages > jet4::kMaxPages) ThrowCatalogDamaged();
+    if (page >= file.PageCount() || pages.size() >= jet4::kMaxPages) ThrowCatalogDamaged();
+    pages.push_back(page);
     file.Read(page, buffer);
     if (buffer[0] != jet4::page_type::kTableDefinition) ThrowCatalogDamaged();
     bytes.insert(bytes.end(), buffer.begin() + (bytes.empty() ? 0 : static_cast<std::ptrdiff_t>(kTdefContinuationHeader)),
@@ -133,7 +148,67 @@ TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page) {
     page = GetU32(buffer.data() + jet4::tdef::kNextPageOffset);
     if (bytes.size() > kMaxDefinitionBytes) ThrowCatalogDamaged();
   }
-  return DecodeTableDefinition(bytes);
+  return bytes;
+}
+
+// Mends one definition when it has the marks of one this driver wrote with the length field
+// 8 short: the field is exactly 8 less than the bytes the definition takes, every byte after
+// its end marker is zero, and each page's free space is what that writer put there. Anything
+// else is left as it is.
+bool MendDefinitionLength(PageFile& file, std::uint32_t first) {
+  std::vector<std::uint32_t> pages;
+  TableDefinition table;
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = ReadDefinitionBytes(file, first, pages);
+    table = DecodeTableDefinition(bytes);
+  } catch (const odbc::CDBException&) {
+    return false;
+  }
+  constexpr std::size_t kShortBy = jet4::tdef::kContinuationHeaderSize;
+  if (table.length == 0 || table.length != std::size_t{table.statedLength} + kShortBy) return false;
+  if (std::any_of(bytes.begin() + static_cast<std::ptrdiff_t>(table.length), bytes.end(), [](std::uint8_t b) { return b != 0; })) {
+    return false;
+  }
+  // The pages the definition needs, and the free space that writer gave each.
+  std::vector<Page> buffers(pages.size());
+  std::size_t left = table.length;
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const std::size_t start = i == 0 ? 0 : kTdefContinuationHeader;
+    const std::size_t take = std::min(left, jet4::kPageSize - start);
+    if (take == 0) return false;
+    left -= take;
+    file.Read(pages[i], buffers[i]);
+    if (GetU16(buffers[i].data() + jet4::tdef::kFreeSpaceOffset) != jet4::kPageSize - start - take) return false;
+    const std::size_t used = start + take + jet4::tdef::kFreeSpaceReserve;
+    PutU16(buffers[i].data() + jet4::tdef::kFreeSpaceOffset,
+           static_cast<std::uint16_t>(used < jet4::kPageSize ? jet4::kPageSize - used : 0));
+  }
+  if (left != 0) return false;
+  PutU32(buffers.front().data() + jet4::tdef::kLengthOffset, static_cast<std::uint32_t>(table.length));
+  for (std::size_t i = 0; i < pages.size(); ++i) file.Write(pages[i], buffers[i]);
+  return true;
+}
+
+}  // namespace
+
+TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page) {
+  std::vector<std::uint32_t> pages;
+  return DecodeTableDefinition(ReadDefinitionBytes(file, page, pages));
+}
+
+std::size_t MendDefinitionLengths(PageFile& file, const std::vector<CatalogEntry>& catalog) {
+  std::vector<std::uint32_t> firsts = {cat::kTdefPage};
+  for (const auto& entry : catalog) {
+    if (IsTableEntry(entry)) firsts.push_back(static_cast<std::uint32_t>(entry.id) & cat::kIdPageMask);
+  }
+  std::sort(firsts.begin(), firsts.end());
+  firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
+  std::size_t mended = 0;
+  for (const std::uint32_t first : firsts) {
+    if (first != 0 && first < file.PageCount() && MendDefinitionLength(file, first)) ++mended;
+  }
+  return mended;
 }
 
 std::vector<CatalogEntry> ReadCatalog(const PageFile& file) {

@@ -19,6 +19,7 @@ struct CatalogEntry {
   std::u16string name;
   std::int16_t type = 0;
   std::uint32_t flags = 0;
+  std::vector<std::uint8_t> properties;  // LvProp, written only (see Properties.h); empty: none
 };
 
 TableDefinition CatalogDefinition();
@@ -32,6 +33,11 @@ std::vector<std::uint8_t> EncodeCatalogRow(const CatalogEntry& entry, double dat
 
 // Reads a table definition from its first page on, following continuation pages.
 TableDefinition ReadTableDefinition(const PageFile& file, std::uint32_t page);
+
+// Definitions this driver wrote when it stated their length 8 bytes short (the marks are checked
+// one by one, see Catalog.cpp) get the length Jet states. Others are not touched, nor are
+// tables whose definition cannot be read. Returns how many were mended.
+std::size_t MendDefinitionLengths(PageFile& file, const std::vector<CatalogEntry>& catalog);
 
 // Every live row of the catalog. Throws CDBException when the catalog cannot be read.
 std::vector<CatalogEntry> ReadCatalog(const PageFile& file);

@@ -15,139 +15,181 @@ namespace ip = jet4::index_page;
 namespace key = jet4::index_key;
 using jet4::ColumnType;
 
-// General Legacy sort codes of U+0020 to U+00FF. A simple character has one or two sort bytes;
-// an international one (accented letters) has the sort byte of its base letter and an accent
-// byte kept after the text; an unprintable one (apostrophe, hyphen, C1 controls) has no sort
-// byte, only a code kept after the text with its position. Letters sort without case.
 void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value, std::size_t bytes) {
   for (std::size_t i = bytes; i-- > 0;) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-enum CharKind : std::uint8_t { kSimple, kInternational, kUnprintable };
-struct CharCode {
-  CharKind kind;
-  std::uint16_t code;  // sort bytes (big-endian when two), or the unprintable code
-  std::uint8_t extra;  // the accent byte of an international character
-};
-constexpr CharCode kTextCodes[] = {
-    {kSimple, 0x07, 0x00}, {kSimple, 0x09, 0x00}, {kSimple, 0x0A, 0x00}, {kSimple, 0x0C, 0x00},  // U+0020
-    {kSimple, 0x0E, 0x00}, {kSimple, 0x10, 0x00}, {kSimple, 0x12, 0x00}, {kUnprintable, 0x80, 0x00},  // U+0024
-    {kSimple, 0x14, 0x00}, {kSimple, 0x16, 0x00}, {kSimple, 0x18, 0x00}, {kSimple, 0x2C, 0x00},  // U+0028
-    {kSimple, 0x1A, 0x00}, {kUnprintable, 0x82, 0x00}, {kSimple, 0x1C, 0x00}, {kSimple, 0x1E, 0x00},  // U+002C
-    {kSimple, 0x36, 0x00}, {kSimple, 0x38, 0x00}, {kSimple, 0x3A, 0x00}, {kSimple, 0x3C, 0x00},  // U+0030
-    {kSimple, 0x3E, 0x00}, {kSimple, 0x40, 0x00}, {kSimple, 0x42, 0x00}, {kSimple, 0x44, 0x00},  // U+0034
-    {kSimple, 0x46, 0x00}, {kSimple, 0x48, 0x00}, {kSimple, 0x20, 0x00}, {kSimple, 0x22, 0x00},  // U+0038
-    {kSimple, 0x2E, 0x00}, {kSimple, 0x30, 0x00}, {kSimple, 0x32, 0x00}, {kSimple, 0x24, 0x00},  // U+003C
-    {kSimple, 0x26, 0x00}, {kSimple, 0x4A, 0x00}, {kSimple, 0x4C, 0x00}, {kSimple, 0x4D, 0x00},  // U+0040
-    {kSimple, 0x4F, 0x00}, {kSimple, 0x51, 0x00}, {kSimple, 0x53, 0x00}, {kSimple, 0x55, 0x00},  // U+0044
-    {kSimple, 0x57, 0x00}, {kSimple, 0x59, 0x00}, {kSimple, 0x5B, 0x00}, {kSimple, 0x5C, 0x00},  // U+0048
-    {kSimple, 0x5E, 0x00}, {kSimple, 0x60, 0x00}, {kSimple, 0x62, 0x00}, {kSimple, 0x64, 0x00},  // U+004C
-    {kSimple, 0x66, 0x00}, {kSimple, 0x68, 0x00}, {kSimple, 0x69, 0x00}, {kSimple, 0x6B, 0x00},  // U+0050
-    {kSimple, 0x6D, 0x00}, {kSimple, 0x6F, 0x00}, {kSimple, 0x71, 0x00}, {kSimple, 0x73, 0x00},  // U+0054
-    {kSimple, 0x75, 0x00}, {kSimple, 0x76, 0x00}, {kSimple, 0x78, 0x00}, {kSimple, 0x27, 0x00},  // U+0058
-    {kSimple, 0x29, 0x00}, {kSimple, 0x2A, 0x00}, {kSimple, 0x2B02, 0x00}, {kSimple, 0x2B03, 0x00},  // U+005C
-    {kSimple, 0x2B07, 0x00}, {kSimple, 0x4A, 0x00}, {kSimple, 0x4C, 0x00}, {kSimple, 0x4D, 0x00},  // U+0060
-    {kSimple, 0x4F, 0x00}, {kSimple, 0x51, 0x00}, {kSimple, 0x53, 0x00}, {kSimple, 0x55, 0x00},  // U+0064
-    {kSimple, 0x57, 0x00}, {kSimple, 0x59, 0x00}, {kSimple, 0x5B, 0x00}, {kSimple, 0x5C, 0x00},  // U+0068
-    {kSimple, 0x5E, 0x00}, {kSimple, 0x60, 0x00}, {kSimple, 0x62, 0x00}, {kSimple, 0x64, 0x00},  // U+006C
-    {kSimple, 0x66, 0x00}, {kSimple, 0x68, 0x00}, {kSimple, 0x69, 0x00}, {kSimple, 0x6B, 0x00},  // U+0070
-    {kSimple, 0x6D, 0x00}, {kSimple, 0x6F, 0x00}, {kSimple, 0x71, 0x00}, {kSimple, 0x73, 0x00},  // U+0074
-    {kSimple, 0x75, 0x00}, {kSimple, 0x76, 0x00}, {kSimple, 0x78, 0x00}, {kSimple, 0x2B09, 0x00},  // U+0078
-    {kSimple, 0x2B0B, 0x00}, {kSimple, 0x2B0D, 0x00}, {kSimple, 0x2B0F, 0x00}, {kUnprintable, 0x1D, 0x00},  // U+007C
-    {kUnprintable, 0x1E, 0x00}, {kUnprintable, 0x1F, 0x00}, {kUnprintable, 0x20, 0x00}, {kUnprintable, 0x21, 0x00},  // U+0080
-    {kUnprintable, 0x22, 0x00}, {kUnprintable, 0x23, 0x00}, {kUnprintable, 0x24, 0x00}, {kUnprintable, 0x25, 0x00},  // U+0084
-    {kUnprintable, 0x26, 0x00}, {kUnprintable, 0x27, 0x00}, {kUnprintable, 0x28, 0x00}, {kUnprintable, 0x29, 0x00},  // U+0088
-    {kUnprintable, 0x2A, 0x00}, {kUnprintable, 0x2B, 0x00}, {kUnprintable, 0x2C, 0x00}, {kUnprintable, 0x2D, 0x00},  // U+008C
-    {kUnprintable, 0x2E, 0x00}, {kUnprintable, 0x2F, 0x00}, {kUnprintable, 0x30, 0x00}, {kUnprintable, 0x31, 0x00},  // U+0090
-    {kUnprintable, 0x32, 0x00}, {kUnprintable, 0x33, 0x00}, {kUnprintable, 0x34, 0x00}, {kUnprintable, 0x35, 0x00},  // U+0094
-    {kUnprintable, 0x36, 0x00}, {kUnprintable, 0x37, 0x00}, {kUnprintable, 0x38, 0x00}, {kUnprintable, 0x39, 0x00},  // U+0098
-    {kUnprintable, 0x3A, 0x00}, {kUnprintable, 0x3B, 0x00}, {kUnprintable, 0x3C, 0x00}, {kUnprintable, 0x3D, 0x00},  // U+009C
-    {kSimple, 0x0802, 0x00}, {kSimple, 0x2B10, 0x00}, {kSimple, 0x34A6, 0x00}, {kSimple, 0x34A7, 0x00},  // U+00A0
-    {kSimple, 0x34A8, 0x00}, {kSimple, 0x34A9, 0x00}, {kSimple, 0x2B11, 0x00}, {kSimple, 0x34AA, 0x00},  // U+00A4
-    {kSimple, 0x2B12, 0x00}, {kSimple, 0x34AB, 0x00}, {kInternational, 0x4A, 0x03}, {kSimple, 0x3305, 0x00},  // U+00A8
-    {kSimple, 0x34AC, 0x00}, {kUnprintable, 0x83, 0x00}, {kSimple, 0x34AD, 0x00}, {kSimple, 0x2B13, 0x00},  // U+00AC
-    {kSimple, 0x34AE, 0x00}, {kSimple, 0x3304, 0x00}, {kSimple, 0x3A, 0x00}, {kSimple, 0x3C, 0x00},  // U+00B0
-    {kSimple, 0x2B14, 0x00}, {kSimple, 0x34AF, 0x00}, {kSimple, 0x34B0, 0x00}, {kSimple, 0x34B1, 0x00},  // U+00B4
-    {kSimple, 0x2B15, 0x00}, {kSimple, 0x38, 0x00}, {kInternational, 0x64, 0x03}, {kSimple, 0x3307, 0x00},  // U+00B8
-    {kSimple, 0x3712, 0x00}, {kSimple, 0x3716, 0x00}, {kSimple, 0x371A, 0x00}, {kSimple, 0x2B16, 0x00},  // U+00BC
-    {kInternational, 0x4A, 0x0F}, {kInternational, 0x4A, 0x0E}, {kInternational, 0x4A, 0x12}, {kInternational, 0x4A, 0x19},  // U+00C0
-    {kInternational, 0x4A, 0x13}, {kInternational, 0x4A, 0x1A}, {kSimple, 0x4A51, 0x00}, {kInternational, 0x4D, 0x1C},  // U+00C4
-    {kInternational, 0x51, 0x0F}, {kInternational, 0x51, 0x0E}, {kInternational, 0x51, 0x12}, {kInternational, 0x51, 0x13},  // U+00C8
-    {kInternational, 0x59, 0x0F}, {kInternational, 0x59, 0x0E}, {kInternational, 0x59, 0x12}, {kInternational, 0x59, 0x13},  // U+00CC
-    {kInternational, 0x4F, 0x68}, {kInternational, 0x62, 0x19}, {kInternational, 0x64, 0x0F}, {kInternational, 0x64, 0x0E},  // U+00D0
-    {kInternational, 0x64, 0x12}, {kInternational, 0x64, 0x19}, {kInternational, 0x64, 0x13}, {kSimple, 0x3309, 0x00},  // U+00D4
-    {kInternational, 0x64, 0x21}, {kInternational, 0x6F, 0x0F}, {kInternational, 0x6F, 0x0E}, {kInternational, 0x6F, 0x12},  // U+00D8
-    {kInternational, 0x6F, 0x13}, {kInternational, 0x76, 0x0E}, {kSimple, 0x6D57, 0x00}, {kSimple, 0x6B6B, 0x00},  // U+00DC
-    {kInternational, 0x4A, 0x0F}, {kInternational, 0x4A, 0x0E}, {kInternational, 0x4A, 0x12}, {kInternational, 0x4A, 0x19},  // U+00E0
-    {kInternational, 0x4A, 0x13}, {kInternational, 0x4A, 0x1A}, {kSimple, 0x4A51, 0x00}, {kInternational, 0x4D, 0x1C},  // U+00E4
-    {kInternational, 0x51, 0x0F}, {kInternational, 0x51, 0x0E}, {kInternational, 0x51, 0x12}, {kInternational, 0x51, 0x13},  // U+00E8
-    {kInternational, 0x59, 0x0F}, {kInternational, 0x59, 0x0E}, {kInternational, 0x59, 0x12}, {kInternational, 0x59, 0x13},  // U+00EC
-    {kInternational, 0x4F, 0x68}, {kInternational, 0x62, 0x19}, {kInternational, 0x64, 0x0F}, {kInternational, 0x64, 0x0E},  // U+00F0
-    {kInternational, 0x64, 0x12}, {kInternational, 0x64, 0x19}, {kInternational, 0x64, 0x13}, {kSimple, 0x330A, 0x00},  // U+00F4
-    {kInternational, 0x64, 0x21}, {kInternational, 0x6F, 0x0F}, {kInternational, 0x6F, 0x0E}, {kInternational, 0x6F, 0x12},  // U+00F8
-    {kInternational, 0x6F, 0x13}, {kInternational, 0x76, 0x0E}, {kSimple, 0x6D57, 0x00}, {kInternational, 0x76, 0x13},  // U+00FC
-};
-constexpr char16_t kFirstCoded = u' ';
+#include "drivers/access/GeneralSortCodes.inc"
 
-const CharCode* TextCode(char16_t c) {
-  const std::size_t at = static_cast<std::size_t>(c) - kFirstCoded;
-  return c < kFirstCoded || at >= std::size(kTextCodes) ? nullptr : &kTextCodes[at];
-}
+// How a UTF-16 code unit enters a Text key under the General sort order. A simple character
+// has sort bytes only; an international one (accented letters and the like) has the sort
+// bytes of its base and accent bytes kept after the text; an unprintable one has no sort
+// bytes, only a code kept after the text with its position; an accent modifier adds to the
+// accent byte before it; a flagged international one also leaves a 2-bit flag; surrogates
+// have computed sort bytes and a fixed accent byte; ignored ones leave nothing.
+enum class SortKind : std::uint8_t {
+  Ignored = 0,
+  Simple = 1,
+  International = 2,
+  Unprintable = 3,
+  AccentModifier = 4,
+  FlaggedInternational = 5,
+  HighSurrogate = 6,
+  LowSurrogate = 7,
+};
 
-void PutCode(std::vector<std::uint8_t>& out, std::uint16_t code) {
-  if (code > 0xFF) out.push_back(static_cast<std::uint8_t>(code >> 8));
-  out.push_back(static_cast<std::uint8_t>(code));
+struct SortCode {
+  SortKind kind = SortKind::Ignored;
+  std::uint8_t sortLength = 0;
+  std::uint8_t sort[4] = {};
+  std::uint8_t extraLength = 0;
+  std::uint8_t extra[2] = {};
+  std::uint8_t flag = 0;
+};
+
+// The record layout generate.py writes.
+constexpr unsigned kKindBits = 0;
+constexpr unsigned kSortLengthBits = 3;
+constexpr unsigned kExtraLengthBits = 6;
+constexpr unsigned kFlagBits = 8;
+constexpr unsigned kSortBytesBits = 16;
+constexpr unsigned kExtraBytesBits = 48;
+constexpr std::uint64_t kKindMask = 0x7;
+constexpr std::uint64_t kSortLengthMask = 0x7;
+constexpr std::uint64_t kExtraLengthMask = 0x3;
+constexpr std::uint64_t kFlagMask = 0x3;
+
+// Surrogates: the sort bytes are the code unit less an offset, which for low surrogates
+// depends on the unit's place in its block of 1024; the accent byte is fixed.
+constexpr std::uint32_t kHighSurrogateOffset = 10238;
+constexpr char16_t kFirstLowSurrogate = 0xDC00;
+constexpr std::uint32_t kLowSurrogateBlock = 1024;
+constexpr std::uint32_t kLowSurrogateSpans[] = {8, 8 + 254, 8 + 254 * 2, 8 + 254 * 3};
+constexpr std::uint32_t kLowSurrogateOffsets[] = {9992, 9990, 9988, 9986, 9984};
+constexpr std::uint8_t kSurrogateAccent = 0x3F;
+
+SortCode CodeOf(char16_t c) {
+  const std::uint64_t record = kGeneralSortCodes[c];
+  SortCode code;
+  code.kind = static_cast<SortKind>((record >> kKindBits) & kKindMask);
+  if (code.kind == SortKind::HighSurrogate || code.kind == SortKind::LowSurrogate) {
+    std::uint32_t offset = kHighSurrogateOffset;
+    if (code.kind == SortKind::LowSurrogate) {
+      const std::uint32_t place = (static_cast<std::uint32_t>(c) - kFirstLowSurrogate) % kLowSurrogateBlock;
+      std::size_t span = 0;
+      while (span < std::size(kLowSurrogateSpans) && place >= kLowSurrogateSpans[span]) ++span;
+      offset = kLowSurrogateOffsets[span];
+    }
+    const std::uint32_t value = static_cast<std::uint32_t>(c) - offset;
+    code.sortLength = 2;
+    code.sort[0] = static_cast<std::uint8_t>(value >> 8);
+    code.sort[1] = static_cast<std::uint8_t>(value);
+    code.extraLength = 1;
+    code.extra[0] = kSurrogateAccent;
+    return code;
+  }
+  code.sortLength = static_cast<std::uint8_t>((record >> kSortLengthBits) & kSortLengthMask);
+  code.extraLength = static_cast<std::uint8_t>((record >> kExtraLengthBits) & kExtraLengthMask);
+  code.flag = static_cast<std::uint8_t>((record >> kFlagBits) & kFlagMask);
+  for (unsigned i = 0; i < code.sortLength; ++i) code.sort[i] = static_cast<std::uint8_t>(record >> (kSortBytesBits + 8 * i));
+  for (unsigned i = 0; i < code.extraLength; ++i) code.extra[i] = static_cast<std::uint8_t>(record >> (kExtraBytesBits + 8 * i));
+  return code;
 }
 
 // The text key: sort bytes, kEndText, then what tells apart texts with the same sort bytes.
-// Accent bytes follow, one per character up to the last accented one (kNoAccent for plain
-// ones); unprintable characters follow after three kEndText, each as a big-endian position
-// (kUnprintableStart + kUnprintableStep x its place counted in accent bytes and sort
-// characters, with kUnprintableFlag), kUnprintableMidfix and its code.
+// Accent bytes follow, one per sort character up to the last accented one (kNoAccent for
+// plain ones). Flags and unprintable characters follow after two more kEndText: the flags
+// packed three to a byte with a fixed suffix, then kEndText and each unprintable character as
+// a big-endian position (kUnprintableStart + kUnprintableStep x its place counted in accent
+// bytes and sort characters, with kUnprintableFlag), kUnprintableMidfix and its code.
 constexpr std::uint8_t kNoAccent = 0x02;
 constexpr std::uint32_t kUnprintableStart = 7;
 constexpr std::uint32_t kUnprintableStep = 4;
 constexpr std::uint32_t kUnprintableFlag = 0x8000;
 constexpr std::uint8_t kUnprintableMidfix = 0x06;
-constexpr std::size_t kEndTextsBeforeUnprintable = 3;
+constexpr std::uint8_t kFlagsStart = 0x80;
+constexpr std::uint8_t kFlagTrailing = 0x03;  // flags of this value at the end are left out
+constexpr std::size_t kFlagsPerByte = 3;
+constexpr std::uint8_t kFlagsSuffix[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
+constexpr std::uint8_t kFlagsBeforeUnprintable = 0xFF;
+// Keys index at most the first 255 characters, and trailing blanks not at all.
+constexpr std::size_t kMaxKeyChars = 255;
 
-bool AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
+void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
+  if (text.size() > kMaxKeyChars) text = text.substr(0, kMaxKeyChars);
+  while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
   std::vector<std::uint8_t> accents;
   std::size_t accentChars = 0;  // sort characters that the accent bytes account for
+  std::size_t accentPrefix = 0;  // a modifier that came before any accent byte
   bool anyAccent = false;
   std::vector<std::uint8_t> unprintable;
+  std::vector<std::uint8_t> flags;
   std::size_t sortChars = 0;
   for (const char16_t c : text) {
-    const CharCode* code = TextCode(c);
-    if (code == nullptr) return false;
+    const SortCode code = CodeOf(c);
     const std::size_t place = sortChars;
-    if (code->kind != kUnprintable) {
-      PutCode(out, code->code);
+    if (code.sortLength > 0) {
+      out.insert(out.end(), code.sort, code.sort + code.sortLength);
       ++sortChars;
     }
-    if (code->kind == kInternational) {
-      if (accentChars < place) accents.insert(accents.end(), place - accentChars, kNoAccent);
-      accents.push_back(code->extra);
-      accentChars = place + 1;
+    if (code.kind == SortKind::Simple || code.kind == SortKind::Ignored) continue;
+    const bool accent = code.kind == SortKind::International || code.kind == SortKind::FlaggedInternational ||
+                        code.kind == SortKind::HighSurrogate || code.kind == SortKind::LowSurrogate;
+    const std::uint8_t modifier = code.kind == SortKind::AccentModifier ? code.extra[0] : 0;
+    if ((accent && code.extraLength > 0) || modifier != 0) {
       anyAccent = true;
-    } else if (code->kind == kUnprintable) {
-      const std::size_t position = anyAccent ? accents.size() + (place - accentChars) : place;
-      const auto value = static_cast<std::uint32_t>((kUnprintableStart + kUnprintableStep * position) | kUnprintableFlag);
-      PutBigEndian(unprintable, value, jet4::kU16Size);
-      unprintable.push_back(kUnprintableMidfix);
-      unprintable.push_back(static_cast<std::uint8_t>(code->code));
+      if (accentChars < place) {
+        accents.insert(accents.end(), place - accentChars, kNoAccent);
+        accentChars = place;
+      }
+      if (modifier == 0) {
+        accents.insert(accents.end(), code.extra, code.extra + code.extraLength);
+        ++accentChars;
+      } else if (!accents.empty()) {
+        accents.back() = static_cast<std::uint8_t>(accents.back() + modifier);
+      } else {
+        accents.push_back(modifier);
+        accentPrefix = 1;
+      }
     }
+    if (code.kind == SortKind::Unprintable) {
+      const std::size_t position = anyAccent ? accents.size() + (place - accentChars) - accentPrefix : place;
+      const auto value = static_cast<std::uint32_t>((kUnprintableStart + kUnprintableStep * position) | kUnprintableFlag);
+      PutBigEndian(unprintable, value & 0xFFFF, jet4::kU16Size);
+      unprintable.push_back(kUnprintableMidfix);
+      unprintable.insert(unprintable.end(), code.extra, code.extra + code.extraLength);
+    }
+    if (code.flag != 0) flags.push_back(code.flag);
   }
   out.push_back(key::kEndText);
   // Trailing plain-character markers say nothing and are left out.
   while (!accents.empty() && accents.back() <= kNoAccent) accents.pop_back();
   out.insert(out.end(), accents.begin(), accents.end());
-  if (!unprintable.empty()) {
-    out.insert(out.end(), kEndTextsBeforeUnprintable, key::kEndText);
-    out.insert(out.end(), unprintable.begin(), unprintable.end());
+  if (!unprintable.empty() || !flags.empty()) {
+    out.push_back(key::kEndText);
+    out.push_back(key::kEndText);
+    if (!flags.empty()) {
+      while (!flags.empty() && flags.back() == kFlagTrailing) flags.pop_back();
+      std::uint8_t packed = kFlagsStart;
+      std::size_t inByte = 0;
+      for (const std::uint8_t flag : flags) {
+        packed = static_cast<std::uint8_t>(packed | flag << ((kFlagsPerByte - 1 - inByte) * 2));
+        if (++inByte == kFlagsPerByte) {
+          out.push_back(packed);
+          packed = kFlagsStart;
+          inByte = 0;
+        }
+      }
+      if (inByte > 0) out.push_back(packed);
+      out.insert(out.end(), std::begin(kFlagsSuffix), std::end(kFlagsSuffix));
+      if (!unprintable.empty()) out.push_back(kFlagsBeforeUnprintable);
+    }
+    if (!unprintable.empty()) {
+      out.push_back(key::kEndText);
+      out.insert(out.end(), unprintable.begin(), unprintable.end());
+    }
   }
   out.push_back(key::kEndExtraText);
-  return true;
 }
 
 // Two levels hold far more entries than a catalog has; deeper indexes are not read.
@@ -265,7 +307,8 @@ bool AppendKey(std::vector<std::uint8_t>& out, const ColumnSpec& column, const V
     case ColumnType::Text:
       if (value.kind != Value::Kind::Text) return false;
       out.push_back(key::kAscendingValue);
-      return AppendTextKey(out, value.text);
+      AppendTextKey(out, value.text);
+      return true;
     default:
       return false;
   }
@@ -273,9 +316,9 @@ bool AppendKey(std::vector<std::uint8_t>& out, const ColumnSpec& column, const V
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> TextIndexKey(std::u16string_view text) {
+std::vector<std::uint8_t> TextIndexKey(std::u16string_view text) {
   std::vector<std::uint8_t> out{key::kAscendingValue};
-  if (!AppendTextKey(out, text)) return std::nullopt;
+  AppendTextKey(out, text);
   return out;
 }
 

@@ -1,8 +1,8 @@
 // Index keys and index pages. Keys follow the General sort order Jet 4 databases use ("General
 // Legacy"): Long and Integer values as big-endian numbers with the sign bit flipped, Text as
-// sort codes per character, case-insensitive, with accents and unprintable characters after
-// the text. Text keys are written for characters U+0020 to U+00FF; a key that needs others is
-// refused rather than written wrong.
+// sort codes per UTF-16 code unit (the whole Basic Multilingual Plane and surrogates; see
+// sortorder/README.md), case-insensitive, with accents and unprintable characters after the
+// text.
 #pragma once
 
 #include <cstdint>
@@ -25,9 +25,9 @@ struct IndexEntry {
   bool operator==(const IndexEntry&) const = default;
 };
 
-// The key of a Text value (its flag byte included), or nothing when it has other characters.
-// Two texts with the same key are one value to a unique index.
-std::optional<std::vector<std::uint8_t>> TextIndexKey(std::u16string_view text);
+// The key of a Text value, its flag byte included. Two texts with the same key are one value to
+// a unique index.
+std::vector<std::uint8_t> TextIndexKey(std::u16string_view text);
 
 // The key of `values` (a row's values in column order) for `index`, or nothing when one of its
 // columns has a type or a value this code cannot encode.

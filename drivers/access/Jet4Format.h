@@ -78,7 +78,7 @@ inline constexpr std::size_t kVarOffsetSize = 2;
 namespace tdef {
 inline constexpr std::size_t kFreeSpaceOffset = 2;
 inline constexpr std::size_t kNextPageOffset = 4;
-inline constexpr std::size_t kLengthOffset = 8;  // bytes used on the first page, minus 8
+inline constexpr std::size_t kLengthOffset = 8;  // bytes the whole definition takes, from its first byte
 inline constexpr std::size_t kMagicOffset = 12;
 inline constexpr std::uint32_t kMagicTableNumber = 1625;
 inline constexpr std::size_t kRowCountOffset = 16;
@@ -97,6 +97,12 @@ inline constexpr std::size_t kFreeMapOffset = 59;
 inline constexpr std::size_t kHeaderSize = 63;
 inline constexpr std::size_t kRealIndexEntrySize = 12;
 inline constexpr std::size_t kColumnRecordSize = 25;
+// After the index names, per long-value column: its number, then the row pointers of the maps
+// of its own pages and of those with free space; the list ends with kEnd.
+inline constexpr std::size_t kLongValueMapEntrySize = 10;
+// Every page of a definition is 8 bytes short of its free space, as Jet counts it.
+inline constexpr std::size_t kFreeSpaceReserve = 8;
+inline constexpr std::size_t kContinuationHeaderSize = 8;
 inline constexpr std::uint8_t kEnd[2] = {0xFF, 0xFF};
 }  // namespace tdef
 
@@ -205,6 +211,9 @@ constexpr std::size_t FixedSize(ColumnType type) {
     default: return 0;
   }
 }
+
+// Memo and OLE data live on long-value pages, which each such column keeps in maps of its own.
+constexpr bool IsLongValue(ColumnType type) { return type == ColumnType::Memo || type == ColumnType::Ole; }
 
 constexpr bool IsVariable(ColumnType type) {
   return type == ColumnType::Text || type == ColumnType::Memo || type == ColumnType::Binary ||

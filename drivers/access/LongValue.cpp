@@ -5,6 +5,8 @@
 #include "drivers/access/DataPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/PageFile.h"
+#include "drivers/access/UsageMap.h"
+#include "platform/odbc/DBException.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -16,6 +18,8 @@ constexpr std::size_t kMaxLongValueRow =
 constexpr std::size_t kMaxChunk = kMaxLongValueRow - lv::kChainPointerSize;
 // Inline data keeps the row well inside its limit, leaving room for the other columns.
 constexpr std::size_t kMaxInlineRow = 1024;
+// Pages whose map bits are set together.
+constexpr std::size_t kMapBatch = 256;
 
 }  // namespace
 
@@ -51,7 +55,7 @@ std::vector<std::uint8_t> LongValueWriter::Store(std::span<const std::uint8_t> d
 }
 
 std::uint32_t LongValueWriter::PlaceRow(std::span<const std::uint8_t> row) {
-  if (m_open && !RowFits(m_page, row.size())) Flush();
+  if (m_open && !RowFits(m_page, row.size())) WritePage();
   if (!m_open) {
     InitLongValuePage(m_page);
     m_pageNumber = m_file.Allocate();
@@ -61,10 +65,24 @@ std::uint32_t LongValueWriter::PlaceRow(std::span<const std::uint8_t> row) {
   return RowPointer(m_pageNumber, *index);
 }
 
-void LongValueWriter::Flush() {
+void LongValueWriter::WritePage() {
   if (!m_open) return;
   m_file.Write(m_pageNumber, m_page);
   m_open = false;
+  m_unmapped.push_back(m_pageNumber);
+  if (m_unmapped.size() >= kMapBatch) MapPages();
+}
+
+void LongValueWriter::MapPages() {
+  if (m_ownedMap != 0 && !m_unmapped.empty() && !AddPagesToMap(m_file, m_ownedMap, m_unmapped)) {
+    throw odbc::CDBException(L"A Memo column's map of pages cannot list more pages", L"HY000");
+  }
+  m_unmapped.clear();
+}
+
+void LongValueWriter::Flush() {
+  WritePage();
+  MapPages();
 }
 
 }  // namespace quillon::drivers::access

@@ -14,23 +14,30 @@ namespace quillon::drivers::access {
 
 class PageFile;
 
+// The long values of one column. Its pages are its own and are listed in the column's map of
+// owned pages (a row pointer; 0 for none), as Jet keeps them.
 class LongValueWriter {
  public:
-  explicit LongValueWriter(PageFile& file) : m_file(file) {}
+  LongValueWriter(PageFile& file, std::uint32_t ownedMap) : m_file(file), m_ownedMap(ownedMap) {}
 
   // The field for `data` as it goes into the row; `rowSize` is the row's size so far, which
   // decides whether the data may stay inline.
   std::vector<std::uint8_t> Store(std::span<const std::uint8_t> data, std::size_t rowSize);
-  // Writes the long-value page being filled.
+  // Writes the long-value page being filled and lists the pages written in the column's map.
+  // Throws CDBException when the map cannot list them.
   void Flush();
 
  private:
   std::uint32_t PlaceRow(std::span<const std::uint8_t> row);
+  void WritePage();
+  void MapPages();
 
   PageFile& m_file;
+  std::uint32_t m_ownedMap = 0;
   Page m_page{};
   std::uint32_t m_pageNumber = 0;
   bool m_open = false;
+  std::vector<std::uint32_t> m_unmapped;  // pages written, not yet in the map
 };
 
 }  // namespace quillon::drivers::access

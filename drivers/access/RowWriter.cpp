@@ -131,7 +131,10 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
     } else if (column.type == ColumnType::Memo) {
       encoded.clear();
       AppendJetText(value.text, true, encoded);
-      const auto field = longValues(encoded, row.size());
+      const auto field = longValues(column, encoded, row.size());
+      row.insert(row.end(), field.begin(), field.end());
+    } else if (column.type == ColumnType::Ole && value.kind == Value::Kind::Bytes) {
+      const auto field = longValues(column, value.bytes, row.size());
       row.insert(row.end(), field.begin(), field.end());
     }
     if (row.size() > jet4::data_page::kMaxRowSize) break;

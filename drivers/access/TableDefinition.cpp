@@ -12,7 +12,7 @@ namespace td = jet4::tdef;
 namespace cr = jet4::column_record;
 namespace ix = jet4::index_def;
 
-constexpr std::size_t kContinuationHeader = 8;
+constexpr std::size_t kContinuationHeader = td::kContinuationHeaderSize;
 // Every column record carries the sort order the database was created with.
 constexpr std::uint16_t kGeneralSortOrder = 0x0409;
 
@@ -131,8 +131,16 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
     PutU16(&bytes[at], static_cast<std::uint16_t>(index.name.size() * 2));
     for (std::size_t i = 0; i < index.name.size(); ++i) PutU16(&bytes[at + jet4::kU16Size + 2 * i], index.name[i]);
   }
+  for (const auto& column : table.columns) {
+    if (!jet4::IsLongValue(column.type) || column.longValueMap == 0) continue;
+    std::uint8_t entry[td::kLongValueMapEntrySize] = {};
+    PutU16(entry, column.number);
+    PutU32(entry + jet4::kU16Size, column.longValueMap);
+    PutU32(entry + jet4::kU16Size + jet4::kU32Size, column.longValueFreeMap);
+    bytes.insert(bytes.end(), std::begin(entry), std::end(entry));
+  }
   bytes.insert(bytes.end(), std::begin(td::kEnd), std::end(td::kEnd));
-  PutU32(&bytes[td::kLengthOffset], static_cast<std::uint32_t>(bytes.size() - kContinuationHeader));
+  PutU32(&bytes[td::kLengthOffset], static_cast<std::uint32_t>(bytes.size()));
 
   // Split over pages: the first carries the header, continuations an 8-byte page header.
   std::vector<std::vector<std::uint8_t>> pages;
@@ -150,7 +158,8 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
     const std::size_t take = std::min(bytes.size() - at, jet4::kPageSize - start);
     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), take, page.begin() + static_cast<std::ptrdiff_t>(start));
     at += take;
-    PutU16(&page[td::kFreeSpaceOffset], static_cast<std::uint16_t>(jet4::kPageSize - start - take));
+    const std::size_t used = start + take + td::kFreeSpaceReserve;
+    PutU16(&page[td::kFreeSpaceOffset], static_cast<std::uint16_t>(used < jet4::kPageSize ? jet4::kPageSize - used : 0));
     pages.push_back(std::move(page));
   }
   return pages;
@@ -217,6 +226,22 @@ TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
     if (names + nameBytes > bytes.size()) ThrowMalformed();
     for (std::size_t c = 0; c + 1 < nameBytes; c += 2) index.name.push_back(GetU16(&bytes[names + c]));
     names += nameBytes;
+  }
+  // The long-value columns' maps, up to the end marker.
+  table.statedLength = GetU32(&bytes[td::kLengthOffset]);
+  while (names + jet4::kU16Size <= bytes.size()) {
+    const std::uint16_t number = GetU16(&bytes[names]);
+    if (number == ix::kNoColumn) {
+      table.length = names + jet4::kU16Size;
+      break;
+    }
+    if (names + td::kLongValueMapEntrySize > bytes.size()) break;
+    for (auto& column : table.columns) {
+      if (column.number != number) continue;
+      column.longValueMap = GetU32(&bytes[names + jet4::kU16Size]);
+      column.longValueFreeMap = GetU32(&bytes[names + jet4::kU16Size + jet4::kU32Size]);
+    }
+    names += td::kLongValueMapEntrySize;
   }
   std::sort(table.columns.begin(), table.columns.end(),
             [](const ColumnSpec& a, const ColumnSpec& b) { return a.number < b.number; });

@@ -18,6 +18,10 @@ struct ColumnSpec {
   std::uint16_t number = 0;  // also the column's bit in the null mask
   std::uint16_t varIndex = 0;
   std::uint16_t fixedOffset = 0;
+  // Memo and OLE columns: row pointers of the maps of the column's long-value pages and of
+  // those among them with free space (0: none).
+  std::uint32_t longValueMap = 0;
+  std::uint32_t longValueFreeMap = 0;
 };
 
 struct IndexColumn {
@@ -52,6 +56,10 @@ struct TableDefinition {
   std::vector<std::size_t> varColumns;  // positions in `columns`, by variable index
   std::vector<RealIndex> realIndexes;
   std::vector<LogicalIndex> indexes;  // stored in this order
+  // Read back only: the length the definition states, and the bytes it takes up to and
+  // including its end marker (0 when the marker was not found).
+  std::uint32_t statedLength = 0;
+  std::size_t length = 0;
 };
 
 // Numbers the columns in order and assigns variable indexes and fixed offsets.

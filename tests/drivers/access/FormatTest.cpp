@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "drivers/access/AccessDatabase.h"
+#include "drivers/access/Catalog.h"
+#include "drivers/access/RowWriter.h"
 #include "drivers/access/HeaderPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/JetText.h"
@@ -15,6 +17,7 @@
 #include "drivers/access/UsageMap.h"
 #include "drivers/access/Value.h"
 #include "platform/odbc/DBException.h"
+#include "platform/odbc/Database.h"
 #include "tests/drivers/access/ReaderHelpers.h"
 
 namespace quillon::drivers::access::test {
@@ -27,6 +30,56 @@ TEST(JetFormat, DatesBeforeTheEpochCountTheTimeForward) {
   EXPECT_EQ(JetDate(1899, 12, 29, 6), -1.25);
   EXPECT_EQ(JetDate(1800, 1, 1), -36522.0);
   EXPECT_EQ(JetDate(2024, 2, 29, 13, 45, 10), 45351.0 + (13 * 3600 + 45 * 60 + 10) / 86400.0);
+}
+
+// The rows of a user table as stored, read through the catalog.
+std::vector<std::vector<Value>> StoredRows(const std::filesystem::path& path, std::u16string_view name) {
+  PageFile file(path, PageFile::Mode::CopyExisting);
+  std::vector<std::vector<Value>> rows;
+  for (const auto& entry : ReadCatalog(file)) {
+    if (!IsTableEntry(entry) || entry.name != name) continue;
+    const auto tdefPage = static_cast<std::uint32_t>(entry.id) & jet4::catalog::kIdPageMask;
+    const TableDefinition table = ReadTableDefinition(file, tdefPage);
+    Page page{};
+    for (const std::uint32_t number : MapPages(file, table.usageMap)) {
+      file.Read(number, page);
+      if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage) continue;
+      for (std::uint16_t row = 0; row < RowCount(page); ++row) rows.push_back(DecodeRow(table, RowAt(static_cast<const Page&>(page), row)));
+    }
+  }
+  return rows;
+}
+
+TEST(JetFormat, DatesBeforeTheEpochAreStoredAsANegativeDayAndAForwardTime) {
+  TempDir dir;
+  const auto path = dir / "dates.mdb";
+  ASSERT_TRUE(CreateDatabase(path));
+  {
+    odbc::CDatabase db;
+    db.OpenEx(ConnectString(path));
+    db.ExecuteSQL(L"CREATE TABLE Dates (N INTEGER, D DATE)");
+    db.ExecuteSQL(L"INSERT INTO Dates VALUES(1, '1000-06-15 10:20:30')");
+    db.ExecuteSQL(L"INSERT INTO Dates VALUES(2, '1899-12-29 06:00')");
+    db.ExecuteSQL(L"INSERT INTO Dates VALUES(3, '1899-12-30 06:00')");
+    db.Close();
+  }
+  // 1000-06-15 is 328551 days before 1899-12-30 (proleptic Gregorian); the time of day is added
+  // to the day's distance from the epoch, whatever the sign.
+  const double time = (10 * 3600 + 20 * 60 + 30) / 86400.0;
+  const std::vector<double> expected = {-(328551 + time), -1.25, 0.25};
+  const auto rows = StoredRows(path, u"Dates");
+  ASSERT_EQ(rows.size(), 3u);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i][1].kind, Value::Kind::Double);
+    EXPECT_DOUBLE_EQ(rows[i][1].number, expected[i]) << "row " << i + 1;
+  }
+  // mdb-reader turns the stored number into a date by counting linearly from 1899-12-30, so it
+  // shows the stored value: the day before at (1 - time).
+  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  const std::string read = MdbReader(path, "Dates");
+  EXPECT_NE(read.find(R"({"N":1,"D":"1000-06-14T13:39:30.000Z"})"), std::string::npos) << read;
+  EXPECT_NE(read.find(R"({"N":2,"D":"1899-12-28T18:00:00.000Z"})"), std::string::npos) << read;
+  EXPECT_NE(read.find(R"({"N":3,"D":"1899-12-30T06:00:00.000Z"})"), std::string::npos) << read;
 }
 
 TEST(JetFormat, TextIsCompressedOnlyWhenEveryCharacterFitsOneByte) {
