@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "drivers/BuiltInDrivers.h"
 #include "drivers/access/Catalog.h"
 #include "drivers/access/PageFile.h"
 #include "platform/odbc/Database.h"
@@ -156,6 +157,7 @@ int ExpectEveryDefinitionWalks(const std::filesystem::path& path) {
 
 class AccessDefinitionTest : public ::testing::Test {
  protected:
+  void SetUp() override { RegisterBuiltInDrivers(); }
   void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
   TempDir m_dir;
 };
