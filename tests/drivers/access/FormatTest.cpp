@@ -19,6 +19,7 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/Require.h"
 
 namespace quillon::drivers::access::test {
 namespace {
@@ -75,7 +76,7 @@ TEST(JetFormat, DatesBeforeTheEpochAreStoredAsANegativeDayAndAForwardTime) {
   }
   // mdb-reader turns the stored number into a date by counting linearly from 1899-12-30, so it
   // shows the stored value: the day before at (1 - time).
-  if (!HaveMdbReader()) GTEST_SKIP() << "mdb-reader is not installed";
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const std::string read = MdbReader(path, "Dates");
   EXPECT_NE(read.find(R"({"N":1,"D":"1000-06-14T13:39:30.000Z"})"), std::string::npos) << read;
   EXPECT_NE(read.find(R"({"N":2,"D":"1899-12-28T18:00:00.000Z"})"), std::string::npos) << read;
