@@ -248,6 +248,8 @@ const TableDefinition* AccessDatabase::FindTable(std::u16string_view name) const
 }
 
 std::uint32_t AccessDatabase::PlaceMapRow(const std::vector<std::uint8_t>& row) {
+  // The rows already there change as their maps grow: the page is read afresh, never kept.
+  if (m_mapPageNumber != 0) m_file->Read(m_mapPageNumber, m_mapPage);
   if (m_mapPageNumber == 0 || !RowFits(m_mapPage, row.size())) {
     InitDataPage(m_mapPage, 0);
     m_mapPageNumber = m_file->Allocate();

@@ -63,7 +63,7 @@ class AccessDatabase {
   std::unique_ptr<PageFile> m_file;
   std::vector<CatalogEntry> m_catalog;
   std::vector<std::unique_ptr<TableWriter>> m_tables;
-  Page m_mapPage{};
+  Page m_mapPage{};  // the page the last map row went to; its storage reused
   std::uint32_t m_mapPageNumber = 0;
   std::uint32_t m_firstNewPage = 0;
   std::vector<std::uint8_t> m_row;  // the row being encoded, its storage reused  // pages from here on were added by this object

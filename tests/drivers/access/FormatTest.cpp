@@ -179,6 +179,29 @@ TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
   EXPECT_EQ(GlobalFree(path, pages + 1), (std::vector<std::uint32_t>{pages}));
 }
 
+TEST(JetFormat, TablesCreatedLaterLeaveTheMapsOfEarlierTablesWhole) {
+  TempDir dir;
+  const auto path = dir / "later.mdb";
+  AccessDatabase::Create(path);
+  {
+    // The first table's map grows into bitmap pages (its row changes on the page of maps)
+    // before the next tables place their map rows on the same page.
+    AccessDatabase db(path);
+    db.CreateTable(u"First", {{u"Text", jet4::ColumnType::Text, 200}, {u"Note", jet4::ColumnType::Memo, 0}});
+    for (int i = 0; i < 6000; ++i) {
+      db.Insert(u"First", {Value::Str(std::u16string(150, u'Ж')), Value::Str(std::u16string(i % 2 ? 1500 : 10, u'n'))});
+    }
+    db.CreateTable(u"Second", {{u"N", jet4::ColumnType::Long, 0}, {u"Note", jet4::ColumnType::Memo, 0}});
+    db.Insert(u"Second", {Value::Int(1), Value::Str(u"note")});
+    db.CreateTable(u"Third", {{u"N", jet4::ColumnType::Long, 0}});
+    db.Close();
+  }
+  EXPECT_EQ(Shell("mdb-export " + Quote(path) + " First | wc -l").output, "6001\n");
+  EXPECT_EQ(Shell("mdb-export " + Quote(path) + " Second | wc -l").output, "2\n");
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
+  EXPECT_NE(MdbReader(path, "First").find("\"read\":6000}"), std::string::npos);
+}
+
 TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
   const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/test2V2000.mdb";
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
