@@ -13,6 +13,7 @@
 #include "host/DemoDatabase.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/StreamingConnect.h"
 #include "platform/text/WideText.h"
 
 namespace {
@@ -130,7 +131,8 @@ bool OpenSource(const Options& options, odbc::CDatabase& source) {
   try {
     const std::wstring connect = options.connect ? text::Utf8ToWide(*options.connect)
                                                  : host::EnsureDemoDatabase(host::DemoDatabasePath());
-    source.OpenEx(connect, odbc::CDatabase::noOdbcDialog);
+    // Large results stream from the drivers that would otherwise hold them whole.
+    source.OpenEx(odbc::WithStreamingFetch(connect), odbc::CDatabase::noOdbcDialog);
     return true;
   } catch (const odbc::CDBException& e) {
     std::fprintf(stderr, "quillon-export: cannot open the database: %s\n", e.what());

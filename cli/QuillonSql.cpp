@@ -12,6 +12,7 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/StreamingConnect.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/text/WideText.h"
 
@@ -100,7 +101,7 @@ int main(int argc, char** argv) {
   quillon::drivers::RegisterBuiltInDrivers();
   CDatabase database;
   try {
-    database.OpenEx(text::Utf8ToWide(argv[1]), CDatabase::noOdbcDialog);
+    database.OpenEx(quillon::odbc::WithStreamingFetch(text::Utf8ToWide(argv[1])), CDatabase::noOdbcDialog);
   } catch (const CDBException& e) {
     std::cerr << "quillon-sql: cannot connect: " << e.what() << '\n';
     return 2;

@@ -12,6 +12,7 @@
 #include "host/PluginHost.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/StreamingConnect.h"
 #include "platform/text/WideText.h"
 
 namespace {
@@ -84,7 +85,8 @@ int main(int argc, char** argv) {
   try {
     const std::wstring connect = options->connect ? text::Utf8ToWide(*options->connect)
                                                   : host::EnsureDemoDatabase(host::DemoDatabasePath());
-    database.OpenEx(connect, odbc::CDatabase::noOdbcDialog);
+    // Large results stream from the drivers that would otherwise hold them whole.
+    database.OpenEx(odbc::WithStreamingFetch(connect), odbc::CDatabase::noOdbcDialog);
   } catch (const odbc::CDBException& e) {
     std::fprintf(stderr, "quillon-host: cannot open the database: %s\n", e.what());
     return kExitCannotStart;

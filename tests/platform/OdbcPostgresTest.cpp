@@ -6,6 +6,7 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
+#include "platform/odbc/StreamingConnect.h"
 #include "tests/support/PostgresServer.h"
 
 namespace quillon::odbc {
@@ -162,6 +163,29 @@ TEST_F(OdbcPostgres, ManyRowsWalkForwardInOrder) {
     ASSERT_EQ(v.m_lVal, expected);
   }
   EXPECT_EQ(expected, 20001);
+}
+
+// The options that stop psqlodbc from holding a whole result: the driver takes them and hands
+// out every row, in order, across its fetches through the cursor.
+TEST(OdbcPostgresStreaming, RowsComeThroughTheCursorWholeAndInOrder) {
+  ASSERT_NE(g_server, nullptr);
+  CDatabase db;
+  db.OpenEx(WithStreamingFetch(g_server->ConnectString()), CDatabase::noOdbcDialog);
+  EXPECT_NE(db.GetConnect().find(L"UseDeclareFetch=1"), std::wstring::npos) << db.GetConnect();
+  const std::int32_t rows = 3 * kPostgresFetchRows + 7;
+  CRecordset rs(&db);
+  rs.Open(CRecordset::forwardOnly,
+          L"SELECT g, repeat('x', g % 50) FROM generate_series(1, " + std::to_wstring(rows) + L") AS g",
+          CRecordset::readOnly);
+  std::int32_t expected = 1;
+  for (; !rs.IsEOF(); rs.MoveNext(), ++expected) {
+    CDBVariant n, text;
+    rs.GetFieldValue(0, n);
+    rs.GetFieldValue(1, text);
+    ASSERT_EQ(n.m_lVal, expected);
+    ASSERT_EQ(text.m_pstring->size(), static_cast<std::size_t>(expected % 50));
+  }
+  EXPECT_EQ(expected, rows + 1);
 }
 
 }  // namespace

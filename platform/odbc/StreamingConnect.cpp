@@ -1,0 +1,116 @@
+#include "platform/odbc/StreamingConnect.h"
+
+#include <odbcinst.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "platform/odbc/ConnectString.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::odbc {
+namespace {
+
+constexpr std::wstring_view kOdbcPrefix = L"ODBC;";
+// Where unixODBC keeps the drivers and the data sources (user first, then system).
+constexpr const char* kDriversFile = "odbcinst.ini";
+constexpr const char* kDataSourcesFile = "odbc.ini";
+constexpr const char* kDriverKey = "Driver";
+
+// A streaming option: the keys under which the driver reads it (the long name, then any
+// abbreviation it also takes), and the value that turns streaming on.
+struct StreamingOption {
+  std::vector<std::wstring> keys;
+  std::wstring value;
+};
+
+// A driver that needs options to stream, recognised by a piece of its library's file name.
+struct KnownDriver {
+  std::string_view library;
+  std::vector<StreamingOption> options;
+};
+
+const std::array<KnownDriver, 2>& KnownDrivers() {
+  static const std::wstring fetchRows = std::to_wstring(kPostgresFetchRows);
+  static const std::array<KnownDriver, 2> drivers = {{
+      {"sqlite3odbc", {{{L"StepAPI"}, L"1"}}},
+      {"psqlodbc", {{{L"UseDeclareFetch", L"B6"}, L"1"}, {{L"Fetch", L"A7"}, fetchRows}}},
+  }};
+  return drivers;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// One entry of an ODBC configuration file; empty when it is not there.
+std::string ProfileString(const std::string& section, const char* key, const char* file) {
+  std::array<char, 4096> buffer{};
+  const int length = SQLGetPrivateProfileString(section.c_str(), key, "", buffer.data(),
+                                                static_cast<int>(buffer.size()), file);
+  return length > 0 ? std::string(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(length),
+                                                                       buffer.size() - 1))
+                    : std::string();
+}
+
+// The driver library a DRIVER value stands for: odbcinst's entry for a driver name, or the value
+// itself when it is a path (or odbcinst does not know it).
+std::string DriverLibrary(const std::string& driver) {
+  if (driver.find('/') != std::string::npos) return driver;
+  const std::string library = ProfileString(driver, kDriverKey, kDriversFile);
+  return library.empty() ? driver : library;
+}
+
+const KnownDriver* Recognise(const std::string& library) {
+  if (library.empty()) return nullptr;
+  const std::string lower = Lower(library);
+  for (const auto& driver : KnownDrivers()) {
+    if (lower.find(driver.library) != std::string::npos) return &driver;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::wstring WithStreamingFetch(std::wstring_view connect) {
+  std::wstring_view bare = connect;
+  const bool prefixed = bare.size() >= kOdbcPrefix.size() &&
+                        text::EqualsIgnoreAsciiCase(bare.substr(0, kOdbcPrefix.size()), kOdbcPrefix);
+  if (prefixed) bare.remove_prefix(kOdbcPrefix.size());
+  const ConnectString parsed = ConnectString::Parse(bare);
+
+  // The driver: DRIVER when given, else the one the data source names. A data source's own
+  // entries count as chosen options, as the connect string's do.
+  std::string dataSource;
+  std::string library;
+  if (const auto driver = parsed.Get(L"DRIVER"); driver && !driver->empty()) {
+    library = DriverLibrary(text::WideToUtf8(*driver));
+  } else if (const auto dsn = parsed.Get(L"DSN"); dsn && !dsn->empty()) {
+    dataSource = text::WideToUtf8(*dsn);
+    const std::string driverOfSource = ProfileString(dataSource, kDriverKey, kDataSourcesFile);
+    if (!driverOfSource.empty()) library = DriverLibrary(driverOfSource);
+  }
+  const KnownDriver* known = Recognise(library);
+  if (known == nullptr) return std::wstring(connect);
+
+  std::wstring added;
+  for (const auto& option : known->options) {
+    bool chosen = false;
+    for (const std::wstring& key : option.keys) {
+      chosen = chosen || parsed.Get(key).has_value() ||
+               (!dataSource.empty() && !ProfileString(dataSource, text::WideToUtf8(key).c_str(), kDataSourcesFile).empty());
+    }
+    // Streaming switched off by the user stays off, with whatever else they set.
+    if (chosen && &option == &known->options.front()) return std::wstring(connect);
+    if (!chosen) added += option.keys.front() + L"=" + option.value + L";";
+  }
+  // In front of the user's pairs, so that a DBQ, whose value runs to the end, stays last.
+  std::wstring result = prefixed ? std::wstring(kOdbcPrefix) : std::wstring();
+  return result + added + std::wstring(bare);
+}
+
+}  // namespace quillon::odbc

@@ -1,0 +1,83 @@
+// The streaming options for the input drivers we know, looked up through the real odbcinst.ini
+// (setup installs the SQLite3 and PostgreSQL drivers) and a private odbc.ini for data sources.
+#include "platform/odbc/StreamingConnect.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/support/TempDir.h"
+
+namespace quillon::odbc {
+namespace {
+
+class StreamingConnect : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_dir = new testing::TempDir();
+    const auto file = *s_dir / "odbc.ini";
+    std::ofstream(file) << "[LiteSource]\nDriver=SQLite3\nDatabase=/tmp/x.db\n\n"
+                           "[LiteStepOff]\nDriver=SQLite3\nStepAPI=0\n\n"
+                           "[PgSource]\nDriver=PostgreSQL Unicode\nServername=localhost\n\n"
+                           "[PgByPath]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so\n\n"
+                           "[PgFetchSet]\nDriver=PostgreSQL Unicode\nFetch=50\n\n"
+                           "[PgDeclareOff]\nDriver=PostgreSQL ANSI\nusedeclarefetch=0\n";
+    setenv("ODBCINI", file.c_str(), 1);
+  }
+  static void TearDownTestSuite() {
+    unsetenv("ODBCINI");
+    delete s_dir;
+  }
+  static inline testing::TempDir* s_dir = nullptr;
+};
+
+TEST_F(StreamingConnect, AddedForTheKnownDriversWhenTheConnectStringDoesNotChoose) {
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER=SQLite3;Database=/tmp/x.db"), L"StepAPI=1;DRIVER=SQLite3;Database=/tmp/x.db");
+  EXPECT_EQ(WithStreamingFetch(L"ODBC;driver={SQLite3};Database=/tmp/x.db"),
+            L"ODBC;StepAPI=1;driver={SQLite3};Database=/tmp/x.db");
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};Servername=db;Database=sales"),
+            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) +
+                L";DRIVER={PostgreSQL Unicode};Servername=db;Database=sales");
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL ANSI};Servername=db"),
+            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DRIVER={PostgreSQL ANSI};Servername=db");
+  // A library path in place of a driver name.
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=a"),
+            L"StepAPI=1;DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=a");
+}
+
+TEST_F(StreamingConnect, TheUsersChoiceStaysInTheConnectString) {
+  for (const wchar_t* connect : {L"DRIVER=SQLite3;StepAPI=0;Database=/tmp/x.db", L"DRIVER=SQLite3;stepapi=1;Database=x",
+                                 L"DRIVER={PostgreSQL Unicode};UseDeclareFetch=0;Servername=db",
+                                 L"DRIVER={PostgreSQL Unicode};B6=0;Servername=db",
+                                 L"DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Servername=db"}) {
+    EXPECT_EQ(WithStreamingFetch(connect), connect);
+  }
+  // A fetch size of the user's own turns the cursor on and keeps that size.
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};Fetch=10;Servername=db"),
+            L"UseDeclareFetch=1;DRIVER={PostgreSQL Unicode};Fetch=10;Servername=db");
+}
+
+TEST_F(StreamingConnect, OtherDriversAndUnknownSourcesAreLeftAlone) {
+  for (const wchar_t* connect : {L"DRIVER={Microsoft Excel Driver (*.xls)};DSN='';DBQ=/tmp/a;b.xls",
+                                 L"ODBC;DRIVER={Microsoft Access Driver (*.mdb)};DSN='';DBQ=/tmp/a.mdb",
+                                 L"DRIVER={No Such Driver};Database=x", L"DSN=NoSuchSource", L"", L"Database=x"}) {
+    EXPECT_EQ(WithStreamingFetch(connect), connect);
+  }
+}
+
+TEST_F(StreamingConnect, ADataSourceIsLookedUpWithItsDriverAndItsOwnSettings) {
+  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteSource"), L"StepAPI=1;DSN=LiteSource");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=PgSource;UID=me;PWD=x"),
+            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DSN=PgSource;UID=me;PWD=x");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=PgByPath"),
+            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DSN=PgByPath");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=PgFetchSet"), L"UseDeclareFetch=1;DSN=PgFetchSet");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteStepOff"), L"DSN=LiteStepOff");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=PgDeclareOff"), L"DSN=PgDeclareOff");
+  // The connect string's own setting counts as much as the source's.
+  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteSource;StepAPI=0"), L"DSN=LiteSource;StepAPI=0");
+}
+
+}  // namespace
+}  // namespace quillon::odbc
