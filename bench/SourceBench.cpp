@@ -29,6 +29,7 @@ constexpr const wchar_t* kSqliteQuery = L"SELECT * FROM Orders";
 
 // Reads every value of `statement` through CRecordset in a child process; prints its figures.
 void ReadInChild(const std::wstring& connect, const std::wstring& statement, const char* what) {
+  std::fflush(stdout);  // nothing buffered is printed twice, by the child too
   bench::Stopwatch watch;
   const pid_t child = fork();
   if (child == 0) {

@@ -86,25 +86,32 @@ class ExportRun {
 
  private:
   void Log(std::wstring_view text) { m_host.AddLogLine(std::wstring(text)); }
-  // Creates a table under `name`; false (logged) when the driver refuses.
-  bool CreateTable(const std::wstring& createTemplate, const std::wstring& name, std::wstring_view createdLine);
+  // Creates a table under `name` and logs `nameLine` with the name the driver stored it under
+  // (the driver may have to shorten it), then `createdLine`; false (logged) when the driver refuses.
+  bool CreateTable(const std::wstring& createTemplate, const std::wstring& name, std::wstring_view nameLine,
+                   std::wstring_view createdLine);
 
   odbc::CDatabase& m_source;
   IExportHost& m_host;
   std::int64_t m_start = CurrentTime();
   odbc::CDatabase m_output;
+  std::wstring m_storedTable;  // the current table's name as the file holds it
 };
 
-bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstring& name,
+bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstring& name, std::wstring_view nameLine,
                             std::wstring_view createdLine) {
   try {
     m_output.ExecuteSQL(FillCreateTemplate(createTemplate, name));
-    Log(createdLine);
-    return true;
   } catch (const odbc::CDBException& e) {
+    Log(Join(nameLine, name));
     Log(e.m_strError);
     return false;
   }
+  const std::wstring stored = m_output.GetCreatedTableName();
+  m_storedTable = stored.empty() ? name : stored;
+  Log(Join(nameLine, m_storedTable));
+  Log(createdLine);
+  return true;
 }
 
 bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, std::int32_t format) {
@@ -162,10 +169,11 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
     return false;
   }
 
+  // The name is logged once the driver has said under which name it stored the table; rows go
+  // to the table by the name the run gave it, which the driver maps to what it stored.
   std::wstring tableName = OutputTableName(recordset->GetTableName());
-  Log(Join(logline::kTableName, tableName));
   const std::wstring createTemplate = BuildCreateTableSql(*recordset, static_cast<OutputFormat>(format));
-  if (!CreateTable(createTemplate, tableName, logline::kTableCreated)) {
+  if (!CreateTable(createTemplate, tableName, logline::kTableName, logline::kTableCreated)) {
     CloseOutput();
     return false;
   }
@@ -181,8 +189,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
     }
     if (format == FormatExcel && inTable == kRowsPerExcelTable) {
       tableName += kFurtherTableSuffix;
-      Log(Join(logline::kFurtherTableName, tableName));
-      if (!CreateTable(createTemplate, tableName, logline::kFurtherTableCreated)) {
+      if (!CreateTable(createTemplate, tableName, logline::kFurtherTableName, logline::kFurtherTableCreated)) {
         CloseOutput();
         return false;
       }
@@ -193,7 +200,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       m_output.ExecuteSQL(insert);
       ++total;
       ++inTable;
-      m_host.RowCopied(total, tableName);
+      m_host.RowCopied(total, m_storedTable);
     } catch (const odbc::CDBException& e) {
       if (m_host.AnswerRowError(e) == ui::IDCANCEL) break;
     }

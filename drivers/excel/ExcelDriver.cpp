@@ -70,11 +70,15 @@ class ExcelConnection : public odbc::IDriverConnection {
     sql::Parse(statement, m_statement);
     if (m_readOnly) throw odbc::CDBException(L"The workbook '" + m_path + L"' is open read-only.", L"HY000");
     if (const auto* create = std::get_if<sql::CreateTable>(&m_statement)) {
-      m_workbook->CreateTable(*create);
+      m_createdSheet.clear();
+      std::wstring sheet = text::Utf16ToWide(m_workbook->CreateTable(*create));
+      if (sheet != create->table) m_createdSheet = std::move(sheet);
     } else {
       m_workbook->Insert(std::get<sql::Insert>(m_statement));
     }
   }
+
+  std::wstring CreatedTableName() const override { return m_createdSheet; }
 
   void Close() override {
     if (m_closed) return;
@@ -128,6 +132,7 @@ class ExcelConnection : public odbc::IDriverConnection {
   std::unique_ptr<CompoundFile> m_previous;
   std::unique_ptr<Workbook> m_workbook;
   sql::Statement m_statement;  // reused from statement to statement
+  std::wstring m_createdSheet;  // the last new sheet's name, when it is not its table's name
 };
 
 class ExcelDriver : public odbc::IBuiltInDriver {

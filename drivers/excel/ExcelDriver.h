@@ -7,7 +7,8 @@
 // be a BIFF8 workbook, else the connection is refused and the file left as it is. A new workbook
 // is only written when a table was created in it.
 //
-// Each CREATE TABLE adds a sheet (see Workbook.h for sheet names), its first row the column
+// Each CREATE TABLE adds a sheet (see Workbook.h for sheet names; a sheet named otherwise than its
+// table is reported through CreatedTableName), its first row the column
 // names; each INSERT INTO adds a row, its values checked as sql/ValueCheck.h says. Cells: numbers
 // as numbers; text in the shared string table (up to 32767 UTF-16 units a cell, VARCHAR(n) up
 // to n); an unquoted number in a text column stays a number unless it has more than 15

@@ -388,7 +388,7 @@ bool Workbook::SheetNameTaken(std::u16string_view name) const {
   return false;
 }
 
-std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
+std::u16string Workbook::ValidSheetName(std::wstring_view table) {
   std::u16string name = ToUtf16(table);
   for (auto& c : name) {
     if (kForbiddenSheetChars.find(c) != std::u16string_view::npos) c = kSheetNameReplacement;
@@ -396,7 +396,11 @@ std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
   if (!name.empty() && name.front() == u'\'') name.front() = kSheetNameReplacement;
   if (!name.empty() && name.back() == u'\'') name.back() = kSheetNameReplacement;
   if (name.empty()) name = kEmptySheetName;
-  name = CutUtf16(std::move(name), biff::kMaxSheetNameChars);
+  return CutUtf16(std::move(name), biff::kMaxSheetNameChars);
+}
+
+std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
+  std::u16string name = ValidSheetName(table);
   const auto taken = [this](std::u16string_view n) { return SameName(n, kReservedSheetName) || SheetNameTaken(n); };
   if (!taken(name)) return name;
   for (int n = 2;; ++n) {
@@ -408,10 +412,12 @@ std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
   }
 }
 
-void Workbook::CreateTable(const sql::CreateTable& statement) {
+const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   const std::u16string asUtf16 = ToUtf16(statement.table);
   bool exists = SheetNameTaken(asUtf16);
   for (const auto& sheet : m_sheets) exists = exists || SameName(ToUtf16(sheet->Table()), asUtf16);
+  const std::u16string valid = ValidSheetName(statement.table);
+  for (const auto& sheet : m_existing) exists = exists || SameName(sheet.name, valid);
   if (exists) throw odbc::CDBException(L"Table '" + statement.table + L"' already exists.", L"42S01");
   if (statement.columns.size() > static_cast<std::size_t>(biff::kMaxColumns)) {
     throw odbc::CDBException(L"Too many fields defined: a sheet holds at most " + std::to_wstring(biff::kMaxColumns) +
@@ -433,6 +439,7 @@ void Workbook::CreateTable(const sql::CreateTable& statement) {
   }
   m_sheets.push_back(std::make_unique<Sheet>(statement.table, UniqueSheetName(statement.table), statement.columns,
                                              m_formats, m_strings));
+  return m_sheets.back()->Name();
 }
 
 void Workbook::Insert(const sql::Insert& statement) {

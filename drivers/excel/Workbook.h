@@ -12,7 +12,11 @@
 //      unique.
 // Letter case is compared for ASCII, Latin-1 and basic Cyrillic letters.
 // INSERT INTO reaches a table by the name it was created with (any letter case) or by its sheet
-// name. A table exists when a table or a sheet of the workbook has its name.
+// name. A table exists when a table created on this connection or a sheet of the workbook has
+// its name, or when a sheet the workbook already had has the name rules 1 to 3 make of it (the
+// file keeps sheet names only, so a long name exported again meets its own earlier sheet).
+// Tables created on one connection are told apart by their whole names: Results_Sheet0 after a
+// long Results gets a sheet of its own by rule 4.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +50,9 @@ class Workbook {
   explicit Workbook(std::unique_ptr<ByteSource> stream);
   explicit Workbook(std::vector<std::uint8_t> stream);
 
-  // Throws odbc::CDBException ("Table 'X' already exists.", too many columns, ...).
-  void CreateTable(const sql::CreateTable& statement);
+  // Adds the table's sheet and returns the sheet's name. Throws odbc::CDBException ("Table 'X'
+  // already exists.", too many columns, ...).
+  const std::u16string& CreateTable(const sql::CreateTable& statement);
   // Throws odbc::CDBException (no such table, refused values, a full sheet).
   void Insert(const sql::Insert& statement);
 
@@ -74,6 +79,8 @@ class Workbook {
   void ParseSst(std::size_t first, std::size_t last);
   void AddDriverFormats();
   void WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart);
+  // Rules 1 to 3 of the sheet names; rule 4 on top.
+  static std::u16string ValidSheetName(std::wstring_view table);
   std::u16string UniqueSheetName(std::wstring_view table) const;
   bool SheetNameTaken(std::u16string_view name) const;
 

@@ -106,6 +106,8 @@ void CDatabase::Close() {
   if (auto odbc = std::move(m_odbc)) odbc->Disconnect();
 }
 
+std::wstring CDatabase::GetCreatedTableName() const { return m_builtIn ? m_builtIn->CreatedTableName() : std::wstring(); }
+
 std::wstring CDatabase::GetConnect() const { return m_connect; }
 
 }  // namespace quillon::odbc

@@ -43,6 +43,9 @@ class CDatabase {
   // Ends the connection; a built-in driver writes its file here. Throws CDBException when that
   // fails; the connection is closed either way.
   void Close();
+  // After a CREATE TABLE through ExecuteSQL: the name the driver stored the table under, when a
+  // built-in driver gave it another name than the statement did; empty otherwise.
+  std::wstring GetCreatedTableName() const;
   // The connect string as the connection holds it, with the "ODBC;" prefix; empty when closed.
   std::wstring GetConnect() const;
 

@@ -20,6 +20,9 @@ class IDriverConnection {
   virtual void ExecuteSQL(std::wstring_view statement) = 0;
   // Writes everything out and ends the connection; throws CDBException when that fails.
   virtual void Close() = 0;
+  // The name under which the last CREATE TABLE stored its table, when the driver had to give it
+  // another name than the statement did (to fit its file format); empty when it kept the name.
+  virtual std::wstring CreatedTableName() const { return {}; }
 };
 
 class IBuiltInDriver {

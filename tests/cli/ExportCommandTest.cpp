@@ -78,6 +78,49 @@ TEST_F(ExportCommand, LogLinesCarryTheTimeAndARefusedExportExitsWithOne) {
   EXPECT_TRUE(rest.empty()) << rest;
 }
 
+// The sheet names of a workbook as xlrd reads them.
+std::vector<std::string> SheetNames(const std::filesystem::path& file) {
+  std::vector<std::string> sheets;
+  const auto dump = testing::RunCommand(std::string(QUILLON_PYTHON) + " " + testing::ShellQuote(QUILLON_XLS_DUMP) + " " +
+                                        testing::ShellQuote(file.string()));
+  for (const std::string& line : dump.Lines()) {
+    if (line.rfind("sheet\t", 0) == 0) sheets.push_back(line.substr(6, line.find('\t', 6) - 6));
+  }
+  return sheets;
+}
+
+// A table name too long for a sheet: the log names the sheets the workbook really holds, every
+// further sheet of a long export is one of its own, and the same export again is refused.
+TEST_F(ExportCommand, TheLogNamesTheSheetsTheWorkbookHoldsAndTheSameLongExportIsRefusedAgain) {
+  const std::string table = "Quarterly_revenue_by_region_and_product";
+  const auto db = m_dir / "long.db";
+  ASSERT_EQ(testing::RunCommand("sqlite3 " + testing::ShellQuote(db.string()) + " 'CREATE TABLE " + table +
+                                " (n INTEGER); INSERT INTO " + table +
+                                " WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 65537) "
+                                "SELECT i FROM c;'")
+                .status,
+            0);
+  const auto out = m_dir / "long.xls";
+  const std::string arguments = "--connect " + testing::ShellQuote("DRIVER=SQLite3;Database=" + db.string()) +
+                                " --sql 'SELECT * FROM " + table + "' --out " + testing::ShellQuote(out.string());
+  const Outcome first = Run(arguments);
+  ASSERT_EQ(first.status, 0) << first.out;
+  std::vector<std::string> logged;
+  for (const std::string& message : Messages(first.out)) {
+    for (const std::string prefix : {"Output table name: ", "New output table name: "}) {
+      if (message.rfind(prefix, 0) == 0) logged.push_back(message.substr(prefix.size()));
+    }
+  }
+  EXPECT_EQ(logged, (std::vector<std::string>{"Quarterly_revenue_by_region_and", "Quarterly_revenue_by_region_a~2"}))
+      << first.out;
+  EXPECT_EQ(SheetNames(out), logged);
+
+  const Outcome again = Run(arguments);
+  EXPECT_EQ(again.status, 1) << again.out;
+  EXPECT_NE(again.out.find("Table '" + table + "' already exists."), std::string::npos) << again.out;
+  EXPECT_EQ(SheetNames(out), logged);
+}
+
 TEST_F(ExportCommand, ADatabaseThatCannotBeOpenedIsOneLineAndExitOne) {
   const Outcome outcome = Run("--connect 'DRIVER={Nope};Database=/x' --sql 'SELECT 1' --out /tmp/x.xls", true);
   EXPECT_EQ(outcome.status, 1);

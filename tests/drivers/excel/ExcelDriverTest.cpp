@@ -201,6 +201,45 @@ TEST_F(ExcelDriverTest, TableNamesMapToValidUniqueSheetNames) {
   EXPECT_TRUE(Has(lines, "1\t2\t0\ttext\tfourth"));
 }
 
+// The connection tells which sheet a CREATE TABLE made, and a name that maps onto a sheet the
+// workbook already had is a table that exists, however long the name.
+TEST_F(ExcelDriverTest, TheSheetACreateMadeIsReportedAndALongNameMeetsItsSheetAgain) {
+  const auto file = m_dir / "long.xls";
+  const std::wstring longName = L"Quarterly_revenue_by_region_and_product";
+  {
+    CDatabase db;
+    db.OpenEx(NewWorkbookConnect(file), CDatabase::noOdbcDialog);
+    db.ExecuteSQL(L"CREATE TABLE Short ([A] TEXT)");
+    EXPECT_EQ(db.GetCreatedTableName(), L"");  // kept its name
+    db.ExecuteSQL(L"CREATE TABLE " + longName + L" ([A] TEXT)");
+    EXPECT_EQ(db.GetCreatedTableName(), L"Quarterly_revenue_by_region_and");
+    // Further tables of a long export, each on a sheet of its own.
+    db.ExecuteSQL(L"CREATE TABLE " + longName + L"_Sheet0 ([A] TEXT)");
+    EXPECT_EQ(db.GetCreatedTableName(), L"Quarterly_revenue_by_region_a~2");
+    db.ExecuteSQL(L"CREATE TABLE " + longName + L"_Sheet0_Sheet0 ([A] TEXT)");
+    EXPECT_EQ(db.GetCreatedTableName(), L"Quarterly_revenue_by_region_a~3");
+    db.ExecuteSQL(L"INSERT INTO " + longName + L"_Sheet0_Sheet0 VALUES('third')");
+    db.ExecuteSQL(L"CREATE TABLE [a:b] ([A] TEXT)");
+    EXPECT_EQ(db.GetCreatedTableName(), L"a_b");
+    db.Close();
+  }
+  const auto before = testing::ReadBytes(file);
+  for (const std::wstring& again : {longName, longName + L"_Sheet0", std::wstring(L"Quarterly_revenue_by_region_and_more"),
+                                    std::wstring(L"A:B"), std::wstring(L"short")}) {
+    CDatabase db;
+    db.Open(nullptr, false, false, ExistingWorkbookConnect(file));
+    std::wstring message;
+    EXPECT_EQ(Refusal(db, L"CREATE TABLE [" + again + L"] ([A] TEXT)", &message), L"42S01") << text::WideToUtf8(again);
+    EXPECT_EQ(message, L"Table '" + again + L"' already exists.");
+    db.Close();
+  }
+  EXPECT_EQ(testing::ReadBytes(file), before);
+  const auto lines = DumpXls(file);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("sheet\t", 0) == 0; }),
+            5);
+  EXPECT_TRUE(Has(lines, "sheet\tQuarterly_revenue_by_region_a~3\t2\t1"));
+}
+
 TEST_F(ExcelDriverTest, ManyStringsSpanContinueRecords) {
   const auto file = m_dir / "strings.xls";
   CDatabase db;
