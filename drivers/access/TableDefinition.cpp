@@ -32,8 +32,10 @@ void LayOutColumns(TableDefinition& table) {
       column.varIndex = varIndex++;
       column.fixedOffset = 0;
     } else {
-      column.varIndex = 0;
-      column.fixedOffset = fixedOffset;
+      // As Jet writes it: a fixed column carries the number of variable columns before it,
+      // and a Yes/No column, which has no fixed data, offset 0.
+      column.varIndex = varIndex;
+      column.fixedOffset = column.type == jet4::ColumnType::Bit ? 0 : fixedOffset;
       if (column.type == jet4::ColumnType::FixedBinary) {
         fixedOffset = static_cast<std::uint16_t>(fixedOffset + column.length);
       } else {

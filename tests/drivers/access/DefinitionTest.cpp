@@ -280,6 +280,45 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
   EXPECT_NE(exported.find(std::string(2500, 'o')), std::string::npos);
 }
 
+// The column records of a definition by column name: type, number, variable index (for a
+// fixed column: the variable columns before it), length, and the fixed offset of fixed ones.
+std::map<std::u16string, std::vector<int>> ColumnRecords(const FileView& view, std::uint32_t tdefPage) {
+  const auto def = view.Definition(tdefPage);
+  const WriterView walked = WalkAsWriter(def);
+  const std::size_t records = kHeader + 12 * std::size_t{U32(def.data() + 51)};
+  std::map<std::u16string, std::vector<int>> columns;
+  for (std::size_t i = 0; i < walked.columns.size(); ++i) {
+    const std::uint8_t* r = def.data() + records + 25 * i;
+    const bool fixed = (r[15] & 0x01) != 0;
+    columns[walked.columns[i]] = {r[0], U16(r + 5), U16(r + 7), U16(r + 23), fixed ? U16(r + 21) : -1};
+  }
+  return columns;
+}
+
+TEST_F(AccessDefinitionTest, ColumnRecordsOfTheSystemTablesMatchThoseAccessWrites) {
+  const auto file = m_dir / "records.mdb";
+  ASSERT_TRUE(CreateDatabase(file));
+  const auto accessFile = std::filesystem::path(QUILLON_TESTDATA_DIR) / "jet4" / "access-empty.mdb";
+  const FileView view(file);
+  const FileView access(accessFile);
+  const auto tables = Tables(file);
+  const auto accessTables = Tables(accessFile);
+  for (const char16_t* table : {u"MSysObjects", u"MSysACEs", u"MSysQueries", u"MSysRelationships"}) {
+    SCOPED_TRACE(Narrow(table));
+    const auto ours = ColumnRecords(view, tables.at(table));
+    const auto theirs = ColumnRecords(access, accessTables.at(table));
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (const auto& [name, record] : theirs) {
+      ASSERT_TRUE(ours.count(name)) << Narrow(name);
+      EXPECT_EQ(ours.at(name), record) << Narrow(name);
+    }
+    // The definitions are as long as Access's where the indexes are the same.
+    if (WalkAsWriter(view.Definition(tables.at(table))).indexes == WalkAsWriter(access.Definition(accessTables.at(table))).indexes) {
+      EXPECT_EQ(WalkAsWriter(view.Definition(tables.at(table))).stated, WalkAsWriter(access.Definition(accessTables.at(table))).stated);
+    }
+  }
+}
+
 // The properties mdbtools lists for an object of the catalog.
 std::string Properties(const std::filesystem::path& file, const char* object) {
   return Shell("mdb-prop " + Quote(file) + " " + object + " 2>&1").output;
