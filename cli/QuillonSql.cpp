@@ -38,6 +38,8 @@ std::string ValueText(const CDBVariant& v) {
       return std::to_string(v.m_iVal);
     case DBVT_LONG:
       return std::to_string(v.m_lVal);
+    case DBVT_BIGINT:
+      return std::to_string(v.m_llVal);
     case DBVT_SINGLE:
     case DBVT_DOUBLE: {
       const double d = v.m_dwType == DBVT_SINGLE ? v.m_fltVal : v.m_dblVal;
@@ -46,6 +48,10 @@ std::string ValueText(const CDBVariant& v) {
     }
     case DBVT_DATE: {
       const auto& t = *v.m_pdate;
+      if (t.year == 0 && t.month == 0 && t.day == 0) {  // a time of day
+        std::snprintf(buffer, sizeof buffer, "%02u:%02u:%02u", t.hour, t.minute, t.second);
+        return buffer;
+      }
       std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute,
                     t.second);
       return buffer;

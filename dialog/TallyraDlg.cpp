@@ -25,6 +25,7 @@
 #include "dialog/QtPrompts.h"
 #include "dialog/UiThread.h"
 #include "engine/ExportRun.h"
+#include "engine/ReadOnlyStatement.h"
 #include "engine/ScriptRunner.h"
 #include "engine/TimeText.h"
 #include "platform/odbc/ConnectString.h"
@@ -492,6 +493,11 @@ void CTallyraDlg::OnCheck() {
   }
   if (m_pDatabase == nullptr) {
     AddLogLine(std::wstring(logline::kNoDatabase));
+    return;
+  }
+  // Check runs the statement, so it refuses the same statements as the export.
+  if (const std::wstring why = engine::WhyNotReadOnly(statement); !why.empty()) {
+    AddLogLine(why);
     return;
   }
   try {

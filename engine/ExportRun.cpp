@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "engine/ReadOnlyStatement.h"
 #include "engine/StatementBuilders.h"
 #include "engine/TimeText.h"
 #include "platform/odbc/DBException.h"
@@ -24,6 +25,7 @@ namespace {
 constexpr std::wstring_view kExcelDriver = L"Microsoft Excel Driver (*.xls)";
 constexpr std::wstring_view kAccessDriver = L"Microsoft Access Driver (*.mdb)";
 constexpr std::wstring_view kDefaultTableName = L"Results";
+constexpr std::wstring_view kDatePatternKey = L"DATEPATTERN";
 constexpr std::wstring_view kFurtherTableSuffix = L"_Sheet0";
 // The locale's long date and time (glibc's %c; it has no '#' flag for a longer form).
 constexpr const wchar_t* kStartTimePattern = L"%c";
@@ -47,6 +49,11 @@ constexpr std::wstring_view kFurtherTableName = L"New output table name: ";
 constexpr std::wstring_view kFurtherTableCreated = L"New table created";
 constexpr std::wstring_view kUnknownException = L"Unknown exception";
 constexpr std::wstring_view kTotalRows = L"Total rows copied: ";
+constexpr std::wstring_view kRefusedRows = L"Rows not copied (refused by the output driver, each reported): ";
+constexpr std::wstring_view kNoResultSet =
+    L"The statement returned no result set (no columns), so there is nothing to export";
+constexpr std::wstring_view kColumnRenamed = L"Column name changed: column ";
+constexpr std::wstring_view kPatternLeavesOut = L"The date pattern '";
 constexpr std::wstring_view kElapsed = L"Elapsed: ";
 }  // namespace logline
 
@@ -56,14 +63,29 @@ std::wstring Join(std::wstring_view a, std::wstring_view b) {
   return s;
 }
 
-std::wstring ExcelCreateConnect(std::wstring_view path) {
-  return Join(Join(Join(Join(L"DRIVER={", kExcelDriver), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
-                   path),
-              Join(L"\";DBQ=", path));
+// The connect-string entry that hands the date pattern to the output driver, which reads DATE
+// values by it (so that it never has to guess whether 5/3 is day or month first); the value in
+// braces, each '}' doubled. It goes before DBQ, which runs to the end of the string.
+std::wstring DatePatternEntry(std::wstring_view pattern) {
+  std::wstring entry(kDatePatternKey);
+  entry += L"={";
+  for (wchar_t c : pattern) {
+    entry += c;
+    if (c == L'}') entry += c;
+  }
+  entry += L"};";
+  return entry;
 }
 
-std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path) {
-  return Join(Join(Join(L"ODBC;DRIVER={", driver), L"};DSN='';DBQ="), path);
+std::wstring ExcelCreateConnect(std::wstring_view path, std::wstring_view datePattern) {
+  return Join(Join(Join(Join(L"DRIVER={", kExcelDriver), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
+                   path),
+              Join(Join(L"\";", DatePatternEntry(datePattern)), Join(L"DBQ=", path)));
+}
+
+std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path, std::wstring_view datePattern) {
+  return Join(Join(Join(Join(L"ODBC;DRIVER={", driver), L"};DSN='';"), DatePatternEntry(datePattern)),
+              Join(L"DBQ=", path));
 }
 
 std::wstring OutputTableName(const std::wstring& source) {
@@ -88,6 +110,8 @@ class ExportRun {
   void Log(std::wstring_view text) { m_host.AddLogLine(std::wstring(text)); }
   // Creates a table under `name` and logs `nameLine` with the name the driver stored it under
   // (the driver may have to shorten it), then `createdLine`; false (logged) when the driver refuses.
+  // Says which parts of a date-time the pattern leaves out, when the result has date-times.
+  void LogDatePatternPrecision(const odbc::CRecordset& recordset, std::wstring_view pattern);
   bool CreateTable(const std::wstring& createTemplate, const std::wstring& name, std::wstring_view nameLine,
                    std::wstring_view createdLine);
 
@@ -97,6 +121,23 @@ class ExportRun {
   odbc::CDatabase m_output;
   std::wstring m_storedTable;  // the current table's name as the file holds it
 };
+
+void ExportRun::LogDatePatternPrecision(const odbc::CRecordset& recordset, std::wstring_view pattern) {
+  bool dates = false;
+  for (std::int16_t i = 0; i < recordset.GetODBCFieldCount(); ++i) {
+    dates = dates || recordset.GetODBCFieldInfo(i).m_nSQLType == odbc::SQL_CODE_TIMESTAMP;
+  }
+  if (!dates) return;
+  std::wstring missing;
+  for (const auto& [token, part] : {std::pair{L"%H", L"hours"}, std::pair{L"%M", L"minutes"}, std::pair{L"%S", L"seconds"}}) {
+    if (pattern.find(token) != std::wstring_view::npos) continue;
+    if (!missing.empty()) missing += L", ";
+    missing += part;
+  }
+  if (missing.empty()) return;
+  Log(Join(Join(logline::kPatternLeavesOut, Join(pattern, L"' writes no ")),
+           Join(missing, L": date-time values keep only the parts it writes")));
+}
 
 bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstring& name, std::wstring_view nameLine,
                             std::wstring_view createdLine) {
@@ -126,12 +167,19 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
     case FormatText: Log(logline::kTextNotSupported); return false;
     default: break;
   }
+  // Nothing runs on the source, and no file is made, for a statement that would change it.
+  if (const std::wstring why = WhyNotReadOnly(statement); !why.empty()) {
+    Log(why);
+    return false;
+  }
 
   const std::wstring path(outputPath);
+  // The Date field is disabled while the run lasts: the pattern read now is the one it writes by.
+  const std::wstring datePattern(EffectiveDatePattern(m_host.GetDatePattern()));
   std::error_code ignored;
   if (std::filesystem::exists(std::filesystem::path(text::WideToUtf8(path)), ignored)) {
     if (format == FormatExcel || format == FormatAccess) {
-      m_output.Open(nullptr, false, false, OpenConnect(format == FormatExcel ? kExcelDriver : kAccessDriver, path));
+      m_output.Open(nullptr, false, false, OpenConnect(format == FormatExcel ? kExcelDriver : kAccessDriver, path, datePattern));
     }
   } else {
     if (!CreateFolderPath(path)) {
@@ -139,7 +187,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       return false;
     }
     if (format == FormatExcel) {
-      m_output.OpenEx(ExcelCreateConnect(path), odbc::CDatabase::noOdbcDialog);
+      m_output.OpenEx(ExcelCreateConnect(path, datePattern), odbc::CDatabase::noOdbcDialog);
     } else if (format == FormatAccess) {
       std::wstring attributes = L"CREATE_DB=\"" + path + L"\";";
       attributes.push_back(L'\0');  // the list ends with an empty entry
@@ -148,7 +196,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
         Log(logline::kAccessNotCreated);
         return false;
       }
-      m_output.Open(nullptr, false, false, OpenConnect(kAccessDriver, path));
+      m_output.Open(nullptr, false, false, OpenConnect(kAccessDriver, path, datePattern));
     }
   }
   if (!m_output.IsOpen()) return false;
@@ -169,6 +217,19 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
     return false;
   }
 
+  if (recordset->GetODBCFieldCount() == 0) {
+    Log(logline::kNoResultSet);
+    CloseOutput();
+    return false;
+  }
+
+  LogDatePatternPrecision(*recordset, datePattern);
+  const std::vector<OutputColumn> columns = OutputColumnNames(*recordset, static_cast<OutputFormat>(format));
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i].why.empty()) continue;
+    Log(Join(logline::kColumnRenamed, std::to_wstring(i + 1) + L" '" + columns[i].sourceName + L"' is written as '" +
+                                          columns[i].name + L"': " + columns[i].why));
+  }
   // The name is logged once the driver has said under which name it stored the table; rows go
   // to the table by the name the run gave it, which the driver maps to what it stored.
   std::wstring tableName = OutputTableName(recordset->GetTableName());
@@ -179,6 +240,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
   }
 
   std::int32_t total = 0;
+  std::int32_t refused = 0;
   std::int32_t inTable = 0;
   InsertScratch insertScratch;
   for (; !recordset->IsEOF(); recordset->MoveNext()) {
@@ -202,11 +264,13 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       ++inTable;
       m_host.RowCopied(total, m_storedTable);
     } catch (const odbc::CDBException& e) {
+      ++refused;
       if (m_host.AnswerRowError(e) == ui::IDCANCEL) break;
     }
   }
 
   Log(Join(logline::kTotalRows, std::to_wstring(total)));
+  if (refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(refused)));
   Log(Join(logline::kElapsed, FormatTimeSpan(CurrentTime() - m_start, kElapsedPattern)));
   recordset.reset();
   // A file that could not be written out is a failed export, whatever was copied.

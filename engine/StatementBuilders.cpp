@@ -2,8 +2,10 @@
 
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cwctype>
 #include <deque>
+#include <set>
 
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Recordset.h"
@@ -16,8 +18,31 @@ using odbc::CDBVariant;
 using odbc::CODBCFieldInfo;
 
 constexpr std::uint32_t kLongestAccessVarchar = 255;
+// The size drivers report for text whose length they do not know (psqlodbc for a varchar without
+// a length, the SQLite driver for an expression); 0 when they report none at all.
+constexpr std::uint32_t kDefaultTextSize = 255;
+constexpr std::uint32_t kNoTextSize = 0;
+// How non-finite doubles are written; the output drivers read these words as numbers.
+constexpr std::wstring_view kNotANumber = L"NaN";
+// Digits of a whole number that every double holds exactly (below 2^53).
+constexpr std::size_t kMaxExactWholeDigits = 15;
+constexpr std::wstring_view kInfinity = L"Infinity";
+constexpr std::wstring_view kNegativeInfinity = L"-Infinity";
+// The time of day of a TIME value when the date pattern has no time tokens.
+constexpr std::wstring_view kDefaultTimePattern = L"%H:%M:%S";
 constexpr wchar_t kNamePunctuationNeedingQuotes[] = {L' ', L'-', L'&'};
 constexpr std::wstring_view kHexDigits = L"0123456789ABCDEF";
+// Column names the output cannot take as they are.
+constexpr std::wstring_view kAccessInvalidNameChars = L"!`[]";
+constexpr wchar_t kFirstPrintable = 0x20;
+constexpr wchar_t kNameReplacement = L'_';
+constexpr std::size_t kMaxAccessNameChars = 64;
+constexpr std::wstring_view kUnnamedColumn = L"Column";
+constexpr std::wstring_view kNoName = L"the source gives it no name";
+constexpr std::wstring_view kAccessNameRule =
+    L"an Access field name holds none of ! ` [ ] or control characters, begins with no blank and has at most 64 "
+    L"characters";
+constexpr std::wstring_view kRepeatedName = L"its name repeats an earlier column's (letter case aside)";
 constexpr std::wstring_view kInsertInto = L"INSERT INTO ";
 constexpr std::wstring_view kValuesOpen = L" VALUES(";
 constexpr std::wstring_view kNull = L"NULL";
@@ -29,8 +54,10 @@ std::wstring ColumnTypeSql(const CODBCFieldInfo& field, OutputFormat format) {
   const bool access = format == FormatAccess;
   switch (field.m_nSQLType) {
     case odbc::SQL_CODE_BIT: return L"BIT";
+    // Also of precision 1: such a column holds numbers such as 7, -3 or 0.5, which a Yes/No
+    // field would turn into Yes.
     case odbc::SQL_CODE_DECIMAL:
-    case odbc::SQL_CODE_DOUBLE: return access && field.m_nPrecision == 1 ? L"BIT" : L"DOUBLE";
+    case odbc::SQL_CODE_DOUBLE: return L"DOUBLE";
     case odbc::SQL_CODE_INTEGER: return L"INTEGER";
     case odbc::SQL_CODE_SMALLINT: return L"SMALLINT";
     case odbc::SQL_CODE_TIMESTAMP: return L"DATE";
@@ -41,7 +68,10 @@ std::wstring ColumnTypeSql(const CODBCFieldInfo& field, OutputFormat format) {
     case odbc::SQL_CODE_WVARCHAR:
     case odbc::SQL_CODE_WCHAR:
       if (!access) return L"TEXT";
-      if (field.m_nPrecision <= kLongestAccessVarchar) return L"VARCHAR(" + std::to_wstring(field.m_nPrecision) + L")";
+      // A size that may be only the driver's default says nothing of the values' length: a Memo
+      // takes them whole, where a Text(255) would refuse every longer one.
+      if (field.m_nPrecision == kDefaultTextSize || field.m_nPrecision == kNoTextSize) return L"MEMO";
+      if (field.m_nPrecision < kLongestAccessVarchar) return L"VARCHAR(" + std::to_wstring(field.m_nPrecision) + L")";
       return L"MEMO";
     default: return access ? L"VARCHAR(255)" : L"TEXT";
   }
@@ -76,10 +106,10 @@ void AppendDoubledApostrophes(std::wstring& out, std::wstring_view text) {
   out.append(text);
 }
 
-template <typename Number>
-void AppendNumber(std::wstring& out, Number value) {
+template <typename Number, typename... Format>
+void AppendNumber(std::wstring& out, Number value, Format... format) {
   std::array<char, 64> buffer;
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, format...);
   // Widened character by character: appending a narrow range would build a wide copy first.
   const auto length = static_cast<std::size_t>(result.ptr - buffer.data());
   const std::size_t at = out.size();
@@ -96,8 +126,7 @@ std::wstring_view Trim(std::wstring_view s) {
 // Appends the date by `pattern` in one pass: each token is '%' and a letter, and no number put
 // in its place holds either, so the result is that of replacing each token in turn.
 void AppendDateValue(std::wstring& out, const DateParts& date, std::wstring_view pattern) {
-  const std::wstring_view trimmed = Trim(pattern);
-  const std::wstring_view text = trimmed.empty() ? kDefaultDatePattern : trimmed;
+  const std::wstring_view text = EffectiveDatePattern(pattern);
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == L'%' && i + 1 < text.size()) {
       int number = 0;
@@ -121,6 +150,43 @@ void AppendDateValue(std::wstring& out, const DateParts& date, std::wstring_view
   }
 }
 
+// Doubles whose shortest round-trip form is a number, and the words for the others.
+template <typename Floating>
+void AppendFloating(std::wstring& out, Floating value) {
+  if (std::isnan(value)) {
+    out += kNotANumber;
+  } else if (std::isinf(value)) {
+    out += value < 0 ? kNegativeInfinity : kInfinity;
+  } else {
+    const std::size_t at = out.size();
+    AppendNumber(out, value);
+    // A double must read as a double: whole digits alone beyond 15 would be taken for an exact
+    // integer (kept as text), so those are written with an exponent.
+    const std::size_t digits = out.size() - at - (out[at] == L'-' ? 1 : 0);
+    if (out.find_first_of(L".eE", at) == std::wstring::npos && digits > kMaxExactWholeDigits) {
+      out.resize(at);
+      AppendNumber(out, value, std::chars_format::scientific);
+    }
+  }
+}
+
+// The part of `pattern` that writes the time of day: from its first time token to the end of
+// its last one; kDefaultTimePattern when it has none.
+std::wstring_view TimeOfDayPattern(std::wstring_view pattern) {
+  const std::wstring_view text = EffectiveDatePattern(pattern);
+  std::size_t first = std::wstring_view::npos, end = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != L'%') continue;
+    const wchar_t token = text[i + 1];
+    if (token == L'H' || token == L'M' || token == L'S') {
+      if (first == std::wstring_view::npos) first = i;
+      end = i + 2;
+    }
+    if (std::wstring_view(L"dmyHMS").find(token) != std::wstring_view::npos) ++i;  // as AppendDateValue reads it
+  }
+  return first == std::wstring_view::npos ? kDefaultTimePattern : text.substr(first, end - first);
+}
+
 // Appends the text of a value that is not null.
 void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host) {
   switch (value.m_dwType) {
@@ -133,11 +199,16 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
       break;
     case odbc::DBVT_SHORT: AppendNumber(out, value.m_iVal); break;
     case odbc::DBVT_LONG: AppendNumber(out, value.m_lVal); break;
-    case odbc::DBVT_SINGLE: AppendNumber(out, value.m_fltVal); break;
-    case odbc::DBVT_DOUBLE: AppendNumber(out, value.m_dblVal); break;
+    case odbc::DBVT_BIGINT: AppendNumber(out, value.m_llVal); break;
+    case odbc::DBVT_SINGLE: AppendFloating(out, value.m_fltVal); break;
+    case odbc::DBVT_DOUBLE: AppendFloating(out, value.m_dblVal); break;
     case odbc::DBVT_DATE: {
       const odbc::TIMESTAMP_STRUCT& d = *value.m_pdate;
-      AppendDateValue(out, {d.year, d.month, d.day, d.hour, d.minute, d.second}, host.GetDatePattern());
+      const DateParts parts{d.year, d.month, d.day, d.hour, d.minute, d.second};
+      // A time of day has no date to write: only the pattern's time part is filled.
+      const bool timeOfDay = d.year == 0 && d.month == 0 && d.day == 0;
+      const std::wstring pattern = host.GetDatePattern();
+      AppendDateValue(out, parts, timeOfDay ? TimeOfDayPattern(pattern) : std::wstring_view(pattern));
       break;
     }
     case odbc::DBVT_STRING: AppendDoubledApostrophes(out, *value.m_pstring); break;
@@ -157,21 +228,101 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
 
 }  // namespace
 
+namespace {
+
+// Letter case aside, as the output drivers compare names (the wider of their two folds).
+wchar_t FoldNameChar(wchar_t c) {
+  c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+  if (c >= L'a' && c <= L'z') return static_cast<wchar_t>(c - L'a' + L'A');
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<wchar_t>(c - 0x20);
+  if (c >= 0x430 && c <= 0x44F) return static_cast<wchar_t>(c - 0x20);
+  if (c >= 0x450 && c <= 0x45F) return static_cast<wchar_t>(c - 0x50);
+  return c;
+}
+
+std::wstring NameKey(std::wstring_view name) {
+  std::wstring key(name);
+  for (wchar_t& c : key) c = FoldNameChar(c);
+  return key;
+}
+
+// The column name between brackets or apostrophes, the closing character doubled inside.
+void AppendQuotedName(std::wstring& sql, std::wstring_view name) {
+  bool apostrophes = false;
+  for (wchar_t c : kNamePunctuationNeedingQuotes) apostrophes = apostrophes || name.find(c) != std::wstring_view::npos;
+  const wchar_t close = apostrophes ? L'\'' : L']';
+  sql += apostrophes ? L'\'' : L'[';
+  for (wchar_t c : name) {
+    sql += c;
+    if (c == close) sql += c;
+  }
+  sql += close;
+  sql += L' ';
+}
+
+}  // namespace
+
+std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, OutputFormat format) {
+  const std::int16_t count = recordset.GetODBCFieldCount();
+  std::vector<OutputColumn> columns(static_cast<std::size_t>(count));
+  std::set<std::wstring> all;  // keys of every column's own name, which suffixed names avoid
+  for (std::int16_t i = 0; i < count; ++i) {
+    OutputColumn& column = columns[static_cast<std::size_t>(i)];
+    column.sourceName = recordset.GetODBCFieldInfo(i).m_strName;
+    for (wchar_t c : column.sourceName) {
+      if (c != L'.') column.name.push_back(c);
+    }
+    if (format == FormatAccess) {
+      std::wstring fitting;
+      for (wchar_t c : column.name) {
+        if (fitting.empty() && c == L' ') continue;
+        const bool invalid = c < kFirstPrintable || kAccessInvalidNameChars.find(c) != std::wstring_view::npos;
+        fitting.push_back(invalid ? kNameReplacement : c);
+      }
+      if (fitting.size() > kMaxAccessNameChars) fitting.resize(kMaxAccessNameChars);
+      if (fitting != column.name) {
+        column.name = std::move(fitting);
+        column.why = kAccessNameRule;
+      }
+    }
+    if (column.name.empty()) {
+      column.name = std::wstring(kUnnamedColumn) + std::to_wstring(i + 1);
+      column.why = kNoName;
+    }
+    all.insert(NameKey(column.name));
+  }
+  std::set<std::wstring> taken;
+  for (OutputColumn& column : columns) {
+    std::wstring key = NameKey(column.name);
+    if (taken.count(key) != 0) {
+      const std::wstring base = column.name;
+      for (int n = 2;; ++n) {
+        const std::wstring suffix = L"_" + std::to_wstring(n);
+        std::wstring candidate = base;
+        if (format == FormatAccess && candidate.size() + suffix.size() > kMaxAccessNameChars) {
+          candidate.resize(kMaxAccessNameChars - suffix.size());
+        }
+        column.name = candidate + suffix;
+        key = NameKey(column.name);
+        if (taken.count(key) == 0 && all.count(key) == 0) break;
+      }
+      column.why = kRepeatedName;
+    }
+    taken.insert(std::move(key));
+  }
+  return columns;
+}
+
 std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format) {
   std::wstring sql = L"CREATE TABLE ";
   sql += kTableNamePlaceholder;
   sql += L" (";
+  const std::vector<OutputColumn> names = OutputColumnNames(recordset, format);
   const std::int16_t count = recordset.GetODBCFieldCount();
   for (std::int16_t i = 0; i < count; ++i) {
     CODBCFieldInfo field;
     recordset.GetODBCFieldInfo(i, field);
-    std::wstring name;
-    for (wchar_t c : field.m_strName) {
-      if (c != L'.') name.push_back(c);
-    }
-    bool quoted = false;
-    for (wchar_t c : kNamePunctuationNeedingQuotes) quoted = quoted || name.find(c) != std::wstring::npos;
-    sql += quoted ? L"'" + name + L"' " : L"[" + name + L"] ";
+    AppendQuotedName(sql, names[static_cast<std::size_t>(i)].name);
     sql += ColumnTypeSql(field, format);
     sql += i + 1 < count ? L"," : L");";
   }
@@ -219,6 +370,11 @@ std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view table
   }
   scratch.lastLength = sql.size();
   return sql;
+}
+
+std::wstring_view EffectiveDatePattern(std::wstring_view pattern) {
+  const std::wstring_view trimmed = Trim(pattern);
+  return trimmed.empty() ? kDefaultDatePattern : trimmed;
 }
 
 std::wstring FormatDateValue(const DateParts& date, std::wstring_view pattern) {

@@ -5,6 +5,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/ExportHost.h"
 #include "engine/OutputFormat.h"
@@ -22,9 +23,24 @@ inline constexpr std::wstring_view kTableNamePlaceholder = L"%s";
 inline constexpr std::wstring_view kDefaultDatePattern = L"%d.%m.%y %H:%M:%S";
 
 // "CREATE TABLE %s (" then each column as "[name] TYPE" (or "'name' TYPE" when the name holds a
-// blank, '-' or '&'), separated by ',' and closed by ");". Full stops are removed from names.
+// blank, '-' or '&'), separated by ',' and closed by ");". Names are those of OutputColumnNames;
+// inside brackets each ']' is doubled, inside apostrophes each apostrophe.
 // The recordset must be open; its position does not matter.
 std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format);
+
+// The name each result column gets in the new table: its own with the full stops removed, as far
+// as the format allows. An empty name becomes "Column<n>" (n counting from 1). For Access, the
+// characters a Jet field name cannot hold (! ` [ ] and control characters) become '_', leading
+// blanks go, and the name is cut to 64 characters. A name that then repeats an earlier column's
+// (letter case aside, as the drivers compare) gets "_2", "_3", ... added, the first such name
+// that neither an earlier nor a later column has. `why` says why a name differs; empty when only
+// full stops were removed.
+struct OutputColumn {
+  std::wstring sourceName;
+  std::wstring name;
+  std::wstring why;
+};
+std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, OutputFormat format);
 
 // The column type one result column gets in the CREATE TABLE template.
 std::wstring ColumnTypeSql(const odbc::CODBCFieldInfo& field, OutputFormat format);
@@ -53,5 +69,8 @@ struct DateParts {
   int year, month, day, hour, minute, second;
 };
 std::wstring FormatDateValue(const DateParts& date, std::wstring_view pattern);
+// The pattern dates are written by for the Date field's text `pattern`: trimmed, and
+// kDefaultDatePattern when blank.
+std::wstring_view EffectiveDatePattern(std::wstring_view pattern);
 
 }  // namespace quillon::engine

@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <map>
+#include <optional>
 
 #include "drivers/access/AccessDatabase.h"
+#include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
 #include "drivers/sql/ValueCheck.h"
 #include "platform/odbc/DBException.h"
@@ -80,11 +82,15 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
 
 class AccessConnection : public odbc::IDriverConnection {
  public:
-  explicit AccessConnection(const std::filesystem::path& path) : m_database(path) {}
+  AccessConnection(const std::filesystem::path& path, const std::optional<std::wstring>& datePattern)
+      : m_database(path) {
+    if (datePattern) m_datePattern.emplace(*datePattern);
+  }
 
   void ExecuteSQL(std::wstring_view statement) override {
     const auto parsed = drivers::sql::Parse(statement);
     if (const auto* create = std::get_if<drivers::sql::CreateTable>(&parsed)) {
+      drivers::sql::CheckDatePatternFor(*create, m_datePattern ? &*m_datePattern : nullptr);
       std::vector<FieldSpec> fields;
       for (const auto& column : create->columns) fields.push_back(ToField(column));
       const auto name = text::WideToUtf16(create->table);
@@ -111,12 +117,14 @@ class AccessConnection : public odbc::IDriverConnection {
       throw odbc::CDBException(L"Number of query values and destination fields are not the same.", L"21S01");
     }
     m_values.resize(columns.size());
+    drivers::sql::CheckRules rules;
+    rules.datePattern = m_datePattern ? &*m_datePattern : nullptr;
     for (std::size_t i = 0; i < insert.values.size(); ++i) {
       const auto& column = columns[i];
-      const std::size_t maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
-                                   : column.length > 0 ? static_cast<std::size_t>(column.length)
-                                                       : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
-      ToValue(drivers::sql::CheckValue(insert.values[i], column, maxChars), m_lastDefinition->columns[i].type, m_values[i]);
+      rules.maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
+                       : column.length > 0 ? static_cast<std::size_t>(column.length)
+                                           : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
+      ToValue(drivers::sql::CheckValue(insert.values[i], column, rules), m_lastDefinition->columns[i].type, m_values[i]);
     }
     m_database.Insert(m_lastName, m_values);
   }
@@ -124,6 +132,7 @@ class AccessConnection : public odbc::IDriverConnection {
   void Close() override { m_database.Close(); }
 
  private:
+  std::optional<drivers::sql::DatePattern> m_datePattern;
   AccessDatabase m_database;
   std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
   std::vector<Value> m_values;
@@ -158,7 +167,7 @@ std::unique_ptr<odbc::IDriverConnection> AccessDriver::Connect(const odbc::Conne
   if (!path || path->empty()) {
     throw odbc::CDBException(L"The connect string names no database file (DBQ)", L"IM007");
   }
-  return std::make_unique<AccessConnection>(ToPath(*path));
+  return std::make_unique<AccessConnection>(ToPath(*path), connect.Get(drivers::sql::kDatePatternKey));
 }
 
 bool AccessDriver::ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes) {

@@ -50,6 +50,9 @@ std::wstring CheckValue(const ColumnSpec& column, const Value& value) {
       return {};
     }
     case ColumnType::Double:
+      // An IEEE double, NaN and the infinities included.
+      if (value.kind == Value::Kind::Text) return L"is not a number";
+      return {};
     case ColumnType::DateTime:
       if (value.kind == Value::Kind::Text) return L"is not a number";
       if (value.kind == Value::Kind::Double && !std::isfinite(value.number)) return L"is not a finite number";

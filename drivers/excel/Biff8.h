@@ -86,6 +86,9 @@ inline constexpr std::uint16_t kXfCellLocked = 0x0001;
 inline constexpr std::uint8_t kXfUsedNumberFormat = 0x04;
 inline constexpr std::uint8_t kXfAlignBottom = 0x20;
 inline constexpr std::uint16_t kXfDefaultPattern = 0x20C0;
+// BOOLERR: the value byte, then 0 for a boolean or 1 for an error code.
+inline constexpr std::uint8_t kBoolErrIsError = 0x01;
+inline constexpr std::uint8_t kErrorNum = 0x24;  // #NUM!
 // RK: an integer in 30 bits, shifted left by two, bit 1 set.
 inline constexpr std::uint32_t kRkInteger = 0x02;
 inline constexpr double kRkLimit = 536870912.0;  // 2^29

@@ -10,6 +10,7 @@
 
 #include "drivers/excel/CompoundFile.h"
 #include "drivers/excel/Workbook.h"
+#include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
 #include "platform/odbc/DBException.h"
 #include "platform/text/WideText.h"
@@ -33,8 +34,9 @@ std::string DirectoryOf(const std::string& path) {
 
 class ExcelConnection : public odbc::IDriverConnection {
  public:
-  ExcelConnection(std::wstring path, bool mayCreate, bool readOnly)
+  ExcelConnection(std::wstring path, bool mayCreate, bool readOnly, std::optional<std::wstring> datePattern)
       : m_path(std::move(path)), m_pathUtf8(text::WideToUtf8(m_path)), m_readOnly(readOnly) {
+    if (datePattern) m_datePattern.emplace(*datePattern);
     struct stat status {};
     if (::stat(m_pathUtf8.c_str(), &status) == 0) {
       if (!S_ISREG(status.st_mode)) Fail(L"it is not a file");
@@ -42,6 +44,7 @@ class ExcelConnection : public odbc::IDriverConnection {
       try {
         m_previous = std::make_unique<CompoundFile>(m_pathUtf8);
         m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
+        m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
       } catch (const WorkbookRefused& e) {
         Fail(text::Utf8ToWide(e.what()));
       }
@@ -55,6 +58,7 @@ class ExcelConnection : public odbc::IDriverConnection {
                                std::wstring(kGeneralState));
     }
     m_workbook = std::make_unique<Workbook>();
+    m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
   }
 
   ~ExcelConnection() override {
@@ -129,6 +133,7 @@ class ExcelConnection : public odbc::IDriverConnection {
   bool m_readOnly = false;
   bool m_closed = false;
   mode_t m_mode = 0;
+  std::optional<sql::DatePattern> m_datePattern;  // declared before the workbook that points to it
   std::unique_ptr<CompoundFile> m_previous;
   std::unique_ptr<Workbook> m_workbook;
   sql::Statement m_statement;  // reused from statement to statement
@@ -145,7 +150,8 @@ class ExcelDriver : public odbc::IBuiltInDriver {
     if (path.empty()) {
       throw odbc::CDBException(L"No workbook named: the connect string has no DBQ.", std::wstring(kGeneralState));
     }
-    return std::make_unique<ExcelConnection>(path, createDb.has_value(), IsTrue(connect.Get(L"READONLY")));
+    return std::make_unique<ExcelConnection>(path, createDb.has_value(), IsTrue(connect.Get(L"READONLY")),
+                                             connect.Get(sql::kDatePatternKey));
   }
 };
 

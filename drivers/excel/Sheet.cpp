@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
 
 #include "drivers/excel/Biff8.h"
 #include "platform/odbc/DBException.h"
@@ -21,7 +23,6 @@ constexpr std::size_t kWindow2Size = 18;
 // its serials agree with days since 1899-12-30 only from 1900-03-01 (serial 61) on.
 constexpr double kFirstExcelDay = 2.0;      // 1900-01-01 in days since 1899-12-30
 constexpr double kFirstTrueSerial = 61.0;   // 1900-03-01
-constexpr int kMaxExactDigits = 15;
 
 // The date as text, for days Excel cannot show as a date (before 1900-01-01).
 std::u16string DateText(double serial) {
@@ -67,7 +68,15 @@ std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int col
 }
 
 void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
-  if (value == std::floor(value) && std::fabs(value) < biff::kRkLimit) {
+  if (!std::isfinite(value)) {
+    // A cell number is finite: NaN and the infinities are the error a calculation gives them.
+    std::uint8_t* cell = PutCellHeader(biff::kBoolErr, kBoolErrSize, column, xf);
+    cell[0] = biff::kErrorNum;
+    cell[1] = biff::kBoolErrIsError;
+    return;
+  }
+  // An RK integer has no negative zero.
+  if (value == std::floor(value) && std::fabs(value) < biff::kRkLimit && !(value == 0 && std::signbit(value))) {
     const auto rk = static_cast<std::uint32_t>(static_cast<std::int32_t>(value) * 4) | biff::kRkInteger;
     biff::WriteU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
     return;
@@ -93,8 +102,12 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
                              L"HY000");
   }
   m_values.resize(values.size());
+  sql::CheckRules rules;
+  rules.anyWholeNumber = true;  // a cell has no integer widths
+  rules.datePattern = m_datePattern;
   for (std::size_t c = 0; c < values.size(); ++c) {
-    m_values[c] = sql::CheckValue(values[c], m_columns[c], CellTextLimit(m_columns[c]));
+    rules.maxChars = CellTextLimit(m_columns[c]);
+    m_values[c] = sql::CheckValue(values[c], m_columns[c], rules);
   }
   m_row.clear();
   for (std::size_t c = 0; c < m_values.size(); ++c) {
@@ -129,9 +142,9 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
       }
       case sql::Value::Kind::Text: {
         double number = 0;
-        // A number stays a number unless a double cannot hold every digit of it.
-        if (v.fromNumber && sql::SignificantDigits(v.text) <= kMaxExactDigits && sql::ParseNumber(v.text, number) &&
-            std::isfinite(number)) {
+        if (v.fromNumber && sql::SheetNumberForm(v.text, number) != sql::SheetNumber::Text) {
+          // NaN and the infinities have no number to show: PutNumber writes them as an error.
+          if (!std::isfinite(number)) number = std::numeric_limits<double>::quiet_NaN();
           PutNumber(column, number, m_formats.general);
           break;
         }

@@ -8,6 +8,7 @@
 
 #include "drivers/excel/SharedStrings.h"
 #include "drivers/excel/Streams.h"
+#include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
 #include "drivers/sql/ValueCheck.h"
 
@@ -33,6 +34,9 @@ class Sheet {
   // Rows under the header.
   int DataRows() const { return m_rows - 1; }
 
+  // DATE text is read by `pattern` from now on (null: the fixed forms); it must outlive the sheet.
+  void ReadDatesBy(const sql::DatePattern* pattern) { m_datePattern = pattern; }
+
   // Checks every value against its column, then writes the row; a refused row writes nothing.
   // Throws odbc::CDBException (column count, value checks, a full sheet).
   void AddRow(const std::vector<sql::Literal>& values);
@@ -57,6 +61,7 @@ class Sheet {
   int m_rows = 0;  // header included
   std::vector<std::uint8_t> m_row;  // the row being built
   std::vector<sql::Value> m_values;
+  const sql::DatePattern* m_datePattern = nullptr;
   std::u16string m_utf16;
 };
 

@@ -437,8 +437,10 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
       }
     }
   }
+  sql::CheckDatePatternFor(statement, m_datePattern);
   m_sheets.push_back(std::make_unique<Sheet>(statement.table, UniqueSheetName(statement.table), statement.columns,
                                              m_formats, m_strings));
+  m_sheets.back()->ReadDatesBy(m_datePattern);
   return m_sheets.back()->Name();
 }
 

@@ -50,8 +50,11 @@ class Workbook {
   explicit Workbook(std::unique_ptr<ByteSource> stream);
   explicit Workbook(std::vector<std::uint8_t> stream);
 
+  // DATE values of the tables created from now on are read by `pattern` (null: the fixed forms
+  // of ValueCheck.h); it must outlive the workbook.
+  void ReadDatesBy(const sql::DatePattern* pattern) { m_datePattern = pattern; }
   // Adds the table's sheet and returns the sheet's name. Throws odbc::CDBException ("Table 'X'
-  // already exists.", too many columns, ...).
+  // already exists.", too many columns, a date pattern that cannot be read back, ...).
   const std::u16string& CreateTable(const sql::CreateTable& statement);
   // Throws odbc::CDBException (no such table, refused values, a full sheet).
   void Insert(const sql::Insert& statement);
@@ -88,6 +91,7 @@ class Workbook {
   std::vector<Record> m_globals;       // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
+  const sql::DatePattern* m_datePattern = nullptr;
   SharedStrings m_strings;
   CellFormats m_formats;
   bool m_new = false;

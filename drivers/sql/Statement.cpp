@@ -16,6 +16,7 @@ constexpr std::wstring_view kInsert = L"INSERT";
 constexpr std::wstring_view kInto = L"INTO";
 constexpr std::wstring_view kValues = L"VALUES";
 constexpr std::wstring_view kNull = L"NULL";
+constexpr std::array<std::wstring_view, 2> kNonFiniteWords = {L"NAN", L"INFINITY"};
 
 struct TypeKeyword {
   std::wstring_view keyword;
@@ -109,25 +110,32 @@ class Parser {
 
   bool AtQuotedName() const { return Peek() == L'[' || Peek() == L'\'' || Peek() == L'"'; }
 
-  std::wstring QuotedName(std::wstring_view what) {
-    const std::size_t start = m_pos;
+  // Reads a quoted name at m_pos into `name`, the closing character doubled standing for itself
+  // (also "]]" within brackets). False, with m_pos after the opening character, when it is not
+  // closed.
+  bool ReadQuotedName(std::wstring& name) {
     const wchar_t open = m_text[m_pos++];
     const wchar_t close = open == L'[' ? L']' : open;
-    std::wstring name;
+    name.clear();
     for (;;) {
-      if (AtEnd()) FailAt(start, L"the " + std::wstring(what) + L" is not closed");
+      if (AtEnd()) return false;
       const wchar_t c = m_text[m_pos++];
       if (c == close) {
-        // Within quotes a doubled quote stands for itself; a bracket name ends at its first ']'.
-        if (open != L'[' && Peek() == close) {
+        if (Peek() == close) {
           name.push_back(c);
           ++m_pos;
           continue;
         }
-        break;
+        return true;
       }
       name.push_back(c);
     }
+  }
+
+  std::wstring QuotedName(std::wstring_view what) {
+    const std::size_t start = m_pos;
+    std::wstring name;
+    if (!ReadQuotedName(name)) FailAt(start, L"the " + std::wstring(what) + L" is not closed");
     if (name.empty()) FailAt(start, L"the " + std::wstring(what) + L" is empty");
     SkipBlanks();
     return name;
@@ -139,10 +147,8 @@ class Parser {
   bool TryQuotedTableName(std::wstring& name, NextIsExpected nextIsExpected) {
     if (!AtQuotedName()) return false;
     const std::size_t start = m_pos;
-    const wchar_t open = m_text[m_pos];
-    const std::size_t close = m_text.find(open == L'[' ? L']' : open, m_pos + 1);
-    if (close != std::wstring_view::npos) {
-      name = QuotedName(L"table name");
+    if (ReadQuotedName(name) && !name.empty()) {
+      SkipBlanks();
       if (nextIsExpected()) return true;
     }
     m_pos = start;
@@ -289,6 +295,16 @@ class Parser {
     }
     const std::size_t start = m_pos;
     if (c == L'+' || c == L'-') ++m_pos;
+    // The doubles that have no digits: NaN, Infinity and -Infinity.
+    for (const std::wstring_view word : kNonFiniteWords) {
+      if (KeywordAt(m_pos, word)) {
+        m_pos += word.size();
+        literal.kind = Literal::Kind::Number;
+        literal.text.assign(m_text.substr(start, m_pos - start));
+        SkipBlanks();
+        return;
+      }
+    }
     std::size_t digits = 0;
     while (IsDigit(Peek())) ++m_pos, ++digits;
     if (Peek() == L'.') {

@@ -3,14 +3,14 @@
 //   CREATE TABLE name (column type, ...) [;]
 //   INSERT INTO name VALUES(literal, ...) [;]
 //
-// Keywords in any letter case. A name is [bracketed] (up to the first ']'), 'in apostrophes' or
-// "in double quotes" (the quote doubled stands for itself), or bare. A bare column name runs to
+// Keywords in any letter case. A name is [bracketed], 'in apostrophes' or "in double quotes"
+// (the closing character doubled, "]]" within brackets, stands for itself), or bare. A bare column name runs to
 // the next blank; a bare table name, which the export puts in as it is, runs up to the column
 // list of CREATE TABLE and up to the keyword VALUES of INSERT INTO, surrounding blanks trimmed;
 // it holds no parentheses.
 // Types: TEXT, VARCHAR(n) with n from 1 to 255, MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE.
-// Literals: NULL, numbers ([+-]digits[.digits][e[+-]digits], as written) and 'text' with each
-// inner apostrophe doubled.
+// Literals: NULL, numbers ([+-]digits[.digits][e[+-]digits], or the doubles NaN, Infinity and
+// -Infinity in any letter case; as written) and 'text' with each inner apostrophe doubled.
 #pragma once
 
 #include <string>

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
+#include "drivers/sql/DatePattern.h"
 #include "platform/odbc/DBException.h"
 
 namespace quillon::drivers::sql {
@@ -81,10 +83,17 @@ bool Take(std::wstring_view text, std::size_t& pos, wchar_t c) {
   return false;
 }
 
-double NumberOrRefuse(const Literal& literal, const ColumnDef& column) {
+// `nonFinite`: whether NaN and the infinities are values of the column.
+double NumberOrRefuse(const Literal& literal, const ColumnDef& column, bool nonFinite = false) {
   double value = 0;
   const std::wstring_view text = literal.kind == Literal::Kind::Number ? std::wstring_view(literal.text)
                                                                        : TrimBlanks(literal.text);
+  // Only as number literals: text is converted as a number would be written.
+  if (literal.kind == Literal::Kind::Number && ParseNonFinite(text, value)) {
+    if (nonFinite) return value;
+    Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text,
+           L"is not a finite number, which the column cannot hold");
+  }
   if (!ParseNumber(text, value)) Refuse(kStateMismatch, L"Data type mismatch", column, literal.text, L"is not a number");
   if (!std::isfinite(value)) {
     Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text, L"is too large for a number");
@@ -111,7 +120,92 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view upper) {
   return true;
 }
 
+constexpr std::wstring_view kNaNWord = L"NAN";
+constexpr std::wstring_view kInfinityWord = L"INFINITY";
+
 }  // namespace
+
+bool ParseNonFinite(std::wstring_view text, double& out) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == L'+' || text.front() == L'-')) {
+    negative = text.front() == L'-';
+    text.remove_prefix(1);
+  }
+  if (EqualsIgnoreCase(text, kNaNWord)) {
+    out = std::numeric_limits<double>::quiet_NaN();
+    return true;
+  }
+  if (EqualsIgnoreCase(text, kInfinityWord)) {
+    out = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return true;
+  }
+  return false;
+}
+
+bool IsWholeNumberLiteral(std::wstring_view number) {
+  if (!number.empty() && (number.front() == L'+' || number.front() == L'-')) number.remove_prefix(1);
+  if (number.empty()) return false;
+  for (wchar_t c : number) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
+SheetNumber SheetNumberForm(std::wstring_view number, double& value) {
+  if (ParseNonFinite(number, value)) return SheetNumber::Error;
+  const bool whole = IsWholeNumberLiteral(number);
+  if (whole && SignificantDigits(number) > static_cast<int>(kMaxExactWholeDigits)) return SheetNumber::Text;
+  if (!ParseNumber(number, value)) return SheetNumber::Text;
+  // A literal too large for a double keeps its digits rather than become an infinity.
+  if (!std::isfinite(value)) return SheetNumber::Text;
+  return whole || IsShortestForm(number, value) ? SheetNumber::Number : SheetNumber::Text;
+}
+
+namespace {
+
+// The significant digits of a number literal (no leading or trailing zeros) and the power of ten
+// of its first one.
+void DecimalDigits(std::wstring_view number, std::string& digits, long& exponent) {
+  digits.clear();
+  exponent = 0;
+  std::size_t end = number.find_first_of(L"eE");
+  if (end != std::wstring_view::npos) {
+    long e = 0;
+    bool negative = false;
+    std::size_t i = end + 1;
+    if (i < number.size() && (number[i] == L'+' || number[i] == L'-')) negative = number[i++] == L'-';
+    for (; i < number.size() && IsDigit(number[i]) && e < 100000; ++i) e = e * 10 + (number[i] - L'0');
+    exponent = negative ? -e : e;
+  } else {
+    end = number.size();
+  }
+  // All mantissa digits in order, and how many stand before the point.
+  std::string all;
+  long beforePoint = -1;
+  for (std::size_t i = 0; i < end; ++i) {
+    if (number[i] == L'.') beforePoint = static_cast<long>(all.size());
+    if (IsDigit(number[i])) all.push_back(static_cast<char>(number[i]));
+  }
+  if (beforePoint < 0) beforePoint = static_cast<long>(all.size());
+  const std::size_t first = all.find_first_not_of('0');
+  if (first == std::string::npos) return;  // zero
+  digits.assign(all, first);
+  exponent += beforePoint - 1 - static_cast<long>(first);
+  while (!digits.empty() && digits.back() == '0') digits.pop_back();
+}
+
+}  // namespace
+
+bool IsShortestForm(std::wstring_view number, double value) {
+  char buffer[64];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  std::wstring shortest(buffer, result.ptr);
+  std::string a, b;
+  long ea = 0, eb = 0;
+  DecimalDigits(number, a, ea);
+  DecimalDigits(shortest, b, eb);
+  return a == b && (a.empty() || ea == eb);
+}
 
 bool ParseNumber(std::wstring_view text, double& out) {
   // Validate the literal form first; from_chars then reads the narrowed copy.
@@ -255,12 +349,26 @@ DateTime FromDateSerial(double serial) {
 }
 
 Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t maxChars) {
+  CheckRules rules;
+  rules.maxChars = maxChars;
+  return CheckValue(literal, column, rules);
+}
+
+Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRules& rules) {
+  const std::size_t maxChars = rules.maxChars;
   Value value;
   if (literal.kind == Literal::Kind::Null) return value;
+  if (rules.anyWholeNumber && (column.type == ColumnType::Integer || column.type == ColumnType::SmallInt) &&
+      literal.kind == Literal::Kind::Number && IsWholeNumberLiteral(literal.text)) {
+    value.kind = Value::Kind::Text;
+    value.text = literal.text;
+    value.fromNumber = true;
+    return value;
+  }
   switch (column.type) {
     case ColumnType::Double:
       value.kind = Value::Kind::Number;
-      value.number = NumberOrRefuse(literal, column);
+      value.number = NumberOrRefuse(literal, column, true);
       break;
     case ColumnType::Integer:
       value.kind = Value::Kind::Number;
@@ -297,7 +405,13 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t ma
         break;
       }
       DateTime parsed;
-      if (!ParseDateTime(literal.text, parsed)) {
+      if (rules.datePattern != nullptr) {
+        if (!rules.datePattern->Read(literal.text, parsed)) {
+          Refuse(kStateBadDate, L"Invalid datetime format", column, literal.text,
+                 L"is not a date written by the date pattern '" + rules.datePattern->Text() +
+                     L"' (years 100 to 9999)");
+        }
+      } else if (!ParseDateTime(literal.text, parsed)) {
         Refuse(kStateBadDate, L"Invalid datetime format", column, literal.text,
                L"is not a date (YYYY-MM-DD, D.M.YYYY or M/D/YYYY, years 100 to 9999, optionally followed by H:M or "
                L"H:M:S)");

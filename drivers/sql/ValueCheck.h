@@ -5,12 +5,16 @@
 // Rules:
 // - NULL fits every column.
 // - DOUBLE, INTEGER, SMALLINT: a number, or text that reads as one (surrounding blanks allowed),
-//   the way a database converts a quoted number. DOUBLE must be finite; INTEGER and SMALLINT
-//   round to the nearest whole number (halves away from zero) and must then lie within 32 or 16
-//   bits. Other text: 22018; out of range: 22003.
+//   the way a database converts a quoted number. DOUBLE takes NaN, Infinity and -Infinity as
+//   those doubles, and refuses a literal too large for a double; INTEGER and SMALLINT round to
+//   the nearest whole number (halves away from zero) and must then lie within 32 or 16 bits.
+//   Other text: 22018; out of range: 22003. Where the rules allow any whole number (a sheet,
+//   whose cells have no integer widths), INTEGER and SMALLINT take a whole number literal of any
+//   size as its exact digits: a Text value with fromNumber set.
 // - BIT: a number (or text reading as one), zero is false and anything else true; also the text
 //   TRUE or FALSE in any letter case. Other text: 22018.
-// - DATE: text in YYYY-MM-DD, D.M.YYYY (day first) or M/D/YYYY (month first), one- or two-digit
+// - DATE: text by the connection's date pattern when it has one (DatePattern.h); otherwise in
+//   YYYY-MM-DD, D.M.YYYY (day first) or M/D/YYYY (month first), one- or two-digit
 //   day and month, year 100 to 9999, optionally followed by a blank and H:M or H:M:S (one or two
 //   digits each); the date must exist. A number is taken as a date serial (days since
 //   1899-12-30). Anything else: 22007; a serial out of the year range: 22008.
@@ -37,8 +41,36 @@ struct Value {
   bool fromNumber = false;
 };
 
+class DatePattern;
+
+// What, besides the column, decides whether a value fits.
+struct CheckRules {
+  std::size_t maxChars = 0;        // of a text column
+  bool anyWholeNumber = false;     // INTEGER and SMALLINT take whole numbers of any size
+  // DATE text is read by this pattern only (the one that wrote it), when there is one.
+  const DatePattern* datePattern = nullptr;
+};
+
 // Throws odbc::CDBException naming the column and the value when the literal does not fit.
+Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRules& rules);
 Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t maxChars);
+
+// How a sheet cell holds a number literal. A whole number of more than 15 significant digits
+// stays text, since a double would change it; a literal with a decimal point or an exponent is
+// a number when it is a double's shortest form (as doubles are written, however many digits),
+// and stays text when a double cannot hold its digits (a long decimal); NaN and the infinities
+// are the error #NUM!.
+enum class SheetNumber { Number, Text, Error };
+// Also sets `value` for a Number.
+SheetNumber SheetNumberForm(std::wstring_view number, double& value);
+
+// Reads NaN, Infinity or -Infinity (also +Infinity, any letter case); false for anything else.
+bool ParseNonFinite(std::wstring_view text, double& out);
+// Whether `value` (read from `number`) has the same significant digits as `number`, so that the
+// double reads back as the literal's value.
+bool IsShortestForm(std::wstring_view number, double value);
+// Whether a number literal is a whole number written with digits only (and a sign).
+bool IsWholeNumberLiteral(std::wstring_view number);
 
 struct DateTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

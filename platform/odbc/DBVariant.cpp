@@ -40,6 +40,12 @@ void CDBVariant::SetLong(std::int32_t value) {
   m_dwType = DBVT_LONG;
 }
 
+void CDBVariant::SetBigInt(std::int64_t value) {
+  Clear();
+  m_llVal = value;
+  m_dwType = DBVT_BIGINT;
+}
+
 void CDBVariant::SetSingle(float value) {
   Clear();
   m_fltVal = value;

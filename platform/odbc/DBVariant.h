@@ -20,9 +20,13 @@ enum DBVariantKind : std::uint32_t {
   DBVT_BINARY = 9,
   DBVT_ASTRING = 10,
   DBVT_WSTRING = 11,
+  // A whole number beyond the 32 bits of DBVT_LONG (or the 16 of DBVT_SHORT) that its integer
+  // column holds (SQLite keeps 64 bits in every integer column, whatever its declared type).
+  DBVT_BIGINT = 12,
 };
 
-// The ODBC date-time record.
+// The ODBC date-time record. A time of day without a date (from a TIME column) has year, month
+// and day 0.
 struct TIMESTAMP_STRUCT {
   std::int16_t year = 0;
   std::uint16_t month = 0;
@@ -51,6 +55,7 @@ class CDBVariant {
   void SetUChar(std::uint8_t value);
   void SetShort(std::int16_t value);
   void SetLong(std::int32_t value);
+  void SetBigInt(std::int64_t value);
   void SetSingle(float value);
   void SetDouble(double value);
   void SetDate(const TIMESTAMP_STRUCT& value);
@@ -65,6 +70,7 @@ class CDBVariant {
     std::uint8_t m_chVal;
     std::int16_t m_iVal;
     std::int32_t m_lVal;
+    std::int64_t m_llVal;
     float m_fltVal;
     double m_dblVal;
     TIMESTAMP_STRUCT* m_pdate;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
@@ -26,17 +27,20 @@ constexpr std::size_t kBoundAlignment = alignof(std::max_align_t);
 SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
   switch (sqlType) {
     case SQL_BIT: return SQL_C_BIT;
+    // Whole numbers at full width: SQLite reports its 64-bit integers as SQL_INTEGER (or as any
+    // integer type a column declares), and a narrower C type would keep only their low bits.
     case SQL_TINYINT:  // a number, not a character
-    case SQL_SMALLINT: return SQL_C_SSHORT;
-    case SQL_INTEGER: return SQL_C_SLONG;
+    case SQL_SMALLINT:
+    case SQL_INTEGER: return SQL_C_SBIGINT;
     case SQL_REAL: return SQL_C_FLOAT;
     case SQL_FLOAT:
     case SQL_DOUBLE: return SQL_C_DOUBLE;
-    case SQL_DATE:
+    // A time of day as a time: as a timestamp the driver would fill in today's date.
     case SQL_TIME:
+    case SQL_TYPE_TIME: return SQL_C_TIME;
+    case SQL_DATE:
     case SQL_TIMESTAMP:
     case SQL_TYPE_DATE:
-    case SQL_TYPE_TIME:
     case SQL_TYPE_TIMESTAMP: return SQL_C_TIMESTAMP;
     case SQL_BINARY:
     case SQL_VARBINARY:
@@ -62,6 +66,8 @@ std::size_t FixedBytes(SQLSMALLINT cType) {
     case SQL_C_BIT: return sizeof(unsigned char);
     case SQL_C_SSHORT: return sizeof(SQLSMALLINT);
     case SQL_C_SLONG: return sizeof(SQLINTEGER);
+    case SQL_C_SBIGINT: return sizeof(SQLBIGINT);
+    case SQL_C_TIME: return sizeof(SQL_TIME_STRUCT);
     case SQL_C_FLOAT: return sizeof(SQLREAL);
     case SQL_C_DOUBLE: return sizeof(SQLDOUBLE);
     case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
@@ -94,6 +100,23 @@ void SetDateValue(CDBVariant& value, const SQL_TIMESTAMP_STRUCT& v) {
     *value.m_pdate = date;
   } else {
     value.SetDate(date);
+  }
+}
+
+void SetTimeValue(CDBVariant& value, const SQL_TIME_STRUCT& v) {
+  SetDateValue(value, SQL_TIMESTAMP_STRUCT{0, 0, 0, v.hour, v.minute, v.second, 0});
+}
+
+// A whole number in the narrowest kind of its column's that holds it: DBVT_SHORT for the small
+// integer types and DBVT_LONG for INTEGER, as usual, and DBVT_BIGINT for a value beyond them.
+void SetWholeValue(CDBVariant& value, SQLSMALLINT sqlType, std::int64_t v) {
+  const bool small = sqlType == SQL_SMALLINT || sqlType == SQL_TINYINT;
+  if (small && v >= std::numeric_limits<std::int16_t>::min() && v <= std::numeric_limits<std::int16_t>::max()) {
+    value.SetShort(static_cast<std::int16_t>(v));
+  } else if (!small && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max()) {
+    value.SetLong(static_cast<std::int32_t>(v));
+  } else {
+    value.SetBigInt(v);
   }
 }
 
@@ -295,6 +318,8 @@ void CRecordset::ReadBound(std::int16_t index, const CODBCFieldInfo& info, CDBVa
     case SQL_C_BIT: value.SetBool(ReadAs<unsigned char>(data) != 0); return;
     case SQL_C_SSHORT: value.SetShort(ReadAs<SQLSMALLINT>(data)); return;
     case SQL_C_SLONG: value.SetLong(ReadAs<SQLINTEGER>(data)); return;
+    case SQL_C_SBIGINT: SetWholeValue(value, info.m_nSQLType, ReadAs<SQLBIGINT>(data)); return;
+    case SQL_C_TIME: SetTimeValue(value, ReadAs<SQL_TIME_STRUCT>(data)); return;
     case SQL_C_FLOAT: value.SetSingle(ReadAs<SQLREAL>(data)); return;
     case SQL_C_DOUBLE: value.SetDouble(ReadAs<SQLDOUBLE>(data)); return;
     case SQL_C_TIMESTAMP: SetDateValue(value, ReadAs<SQL_TIMESTAMP_STRUCT>(data)); return;
@@ -342,6 +367,18 @@ void CRecordset::ReadUnbound(std::int16_t index, const CODBCFieldInfo& info, CDB
       SQLINTEGER v = 0;
       if (!GetFixed(stmt, column, cType, v)) break;
       value.SetLong(v);
+      return;
+    }
+    case SQL_C_SBIGINT: {
+      SQLBIGINT v = 0;
+      if (!GetFixed(stmt, column, cType, v)) break;
+      SetWholeValue(value, info.m_nSQLType, v);
+      return;
+    }
+    case SQL_C_TIME: {
+      SQL_TIME_STRUCT v{};
+      if (!GetFixed(stmt, column, cType, v)) break;
+      SetTimeValue(value, v);
       return;
     }
     case SQL_C_FLOAT: {

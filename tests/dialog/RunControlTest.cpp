@@ -358,6 +358,19 @@ class RunControlTest : public QObject {
     QCOMPARE(Log()->topLevelItemCount(), 2);
   }
 
+  void checkRefusesWhatTheExportRefusesAndRunsNothing() {
+    for (const wchar_t* statement : {L"SELECT 1; DELETE FROM Numbers", L"SELECT * INTO Copy FROM Numbers",
+                                     L"EXEC x; UPDATE Numbers SET n = 0"}) {
+      m_dialog->SetDlgItemText(res::kIdStatement, statement);
+      Click(res::kIdCheck);
+      QVERIFY2(LogTexts().last().startsWith("The statement was not run: "), qPrintable(LogTexts().last()));
+    }
+    QVERIFY(m_prompts->Boxes().empty());
+    m_dialog->SetDlgItemText(res::kIdStatement, L"SELECT n FROM Numbers WHERE n = 1");
+    Click(res::kIdCheck);
+    QCOMPARE(LogTexts().last(), QStringLiteral("Statement executed succesfully"));
+  }
+
   void aScriptRunsItsRecordsInOrderUntilTheFirstFailure() {
     const std::string out = (m_dir.path() + "/out/").toStdString();
     const QString script = WriteScript(

@@ -29,14 +29,19 @@ TEST(ColumnTypes, ByTypeCodePrecisionAndFormat) {
   const Case cases[] = {
       {odbc::SQL_CODE_BIT, 1, L"BIT", L"BIT"},
       {odbc::SQL_CODE_DOUBLE, 15, L"DOUBLE", L"DOUBLE"},
-      {odbc::SQL_CODE_DECIMAL, 1, L"DOUBLE", L"BIT"},
-      {odbc::SQL_CODE_DOUBLE, 1, L"DOUBLE", L"BIT"},
+      // Precision 1 holds 7, -3 or 0.5 as well: a Yes/No field would turn them into Yes.
+      {odbc::SQL_CODE_DECIMAL, 1, L"DOUBLE", L"DOUBLE"},
+      {odbc::SQL_CODE_DOUBLE, 1, L"DOUBLE", L"DOUBLE"},
       {odbc::SQL_CODE_INTEGER, 10, L"INTEGER", L"INTEGER"},
       {odbc::SQL_CODE_SMALLINT, 5, L"SMALLINT", L"SMALLINT"},
       {odbc::SQL_CODE_TIMESTAMP, 19, L"DATE", L"DATE"},
-      {odbc::SQL_CODE_VARCHAR, 255, L"TEXT", L"VARCHAR(255)"},
+      {odbc::SQL_CODE_VARCHAR, 254, L"TEXT", L"VARCHAR(254)"},
+      // 255 is what drivers report for text of unknown length, 0 no length at all: a Memo takes
+      // the values whole.
+      {odbc::SQL_CODE_VARCHAR, 255, L"TEXT", L"MEMO"},
       {odbc::SQL_CODE_VARCHAR, 256, L"TEXT", L"MEMO"},
-      {odbc::SQL_CODE_VARCHAR, 0, L"TEXT", L"VARCHAR(0)"},
+      {odbc::SQL_CODE_VARCHAR, 0, L"TEXT", L"MEMO"},
+      {odbc::SQL_CODE_WVARCHAR, 255, L"TEXT", L"MEMO"},
       // Long and wide text take the VARCHAR rule, so long values find room in a MEMO.
       {odbc::SQL_CODE_LONGVARCHAR, 65536, L"TEXT", L"MEMO"},
       {odbc::SQL_CODE_WLONGVARCHAR, 100, L"TEXT", L"VARCHAR(100)"},
@@ -110,6 +115,31 @@ TEST_F(BuildersOnSqlite, ColumnNamesAreBracketedOrQuotedAndLoseTheirFullStops) {
   EXPECT_EQ(filled.substr(0, 22), L"CREATE TABLE Results (");
   EXPECT_NE(filled.find(L"[Pct%] "), std::wstring::npos);
   EXPECT_EQ(filled.substr(filled.size() - 2), L");");
+}
+
+TEST_F(BuildersOnSqlite, NamesAreEscapedInsideTheirQuotesAndRepeatsGetASuffix) {
+  auto rs = Query(L"SELECT 1 AS \"a]b\", 2 AS \"Customer's Name\", 3 AS \"x-y ]\", 4 AS \"it's\", 5 AS \"A]B\"");
+  EXPECT_EQ(BuildCreateTableSql(*rs, FormatExcel),
+            L"CREATE TABLE %s ([a]]b] INTEGER,'Customer''s Name' INTEGER,'x-y ]' INTEGER,[it's] INTEGER,[A]]B_2] INTEGER);");
+  const auto access = OutputColumnNames(*rs, FormatAccess);
+  EXPECT_EQ(access[0].name, L"a_b");
+  EXPECT_NE(access[0].why.find(L"Access field name"), std::wstring::npos);
+  EXPECT_EQ(access[2].name, L"x-y _");
+  EXPECT_EQ(access[3].name, L"it's");
+  EXPECT_EQ(access[3].why, L"");
+  EXPECT_EQ(access[4].name, L"A_B_2");
+}
+
+TEST_F(BuildersOnSqlite, WideIntegersTimesAndNonFiniteDoublesAreWrittenWhole) {
+  m_db.ExecuteSQL(L"CREATE TABLE w (i INTEGER, s SMALLINT, t TIME, f DOUBLE)");
+  m_db.ExecuteSQL(L"INSERT INTO w VALUES (9007199254740993, -9223372036854775808, '23:59:59', 9e999), "
+                  L"(-2147483649, 40000, '07:08:09', -9e999)");
+  auto rs = Query(L"SELECT * FROM w");
+  m_host.datePattern = L"%d/%m/%y %H.%M.%S";
+  EXPECT_EQ(BuildInsertSql(*rs, L"w", m_host), L"INSERT INTO w VALUES(9007199254740993,-9223372036854775808,'23.59.59',Infinity);");
+  rs->MoveNext();
+  m_host.datePattern = L"%d/%m/%y";
+  EXPECT_EQ(BuildInsertSql(*rs, L"w", m_host), L"INSERT INTO w VALUES(-2147483649,40000,'7:8:9',-Infinity);");
 }
 
 TEST_F(BuildersOnSqlite, InsertWritesEachValueByItsKindAndColumn) {

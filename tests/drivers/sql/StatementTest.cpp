@@ -79,6 +79,36 @@ TEST(StatementTest, LiteralsKeepNumbersAsWrittenAndUndoubleApostrophes) {
   EXPECT_EQ(insert.values[12].text, L"\U0001F600");
 }
 
+TEST(StatementTest, EveryNameReadsBackWithItsClosingCharacterDoubled) {
+  const auto create = ParseCreate(
+      L"CREATE TABLE T ([a]]b] TEXT,[]]] TEXT,'Customer''s Name' TEXT,'x]] y' TEXT,[[x]]] DOUBLE,'R&D' TEXT)");
+  ASSERT_EQ(create.columns.size(), 6u);
+  EXPECT_EQ(create.columns[0].name, L"a]b");
+  EXPECT_EQ(create.columns[1].name, L"]");
+  EXPECT_EQ(create.columns[2].name, L"Customer's Name");
+  EXPECT_EQ(create.columns[3].name, L"x]] y");  // only the closing character is doubled
+  EXPECT_EQ(create.columns[4].name, L"[x]");
+  EXPECT_EQ(create.columns[4].type, ColumnType::Double);
+  EXPECT_EQ(create.columns[5].name, L"R&D");
+  // A table name that is not wholly bracketed is still read bare.
+  EXPECT_EQ(ParseInsert(L"INSERT INTO [a]]_b VALUES(1)").table, L"[a]]_b");
+  EXPECT_EQ(ParseInsert(L"INSERT INTO [a]]b] VALUES(1)").table, L"a]b");
+}
+
+TEST(StatementTest, NaNAndTheInfinitiesAreNumberLiterals) {
+  const auto insert = ParseInsert(L"INSERT INTO T VALUES(NaN,Infinity,-Infinity,+infinity,nan,'NaN')");
+  ASSERT_EQ(insert.values.size(), 6u);
+  const wchar_t* words[] = {L"NaN", L"Infinity", L"-Infinity", L"+infinity", L"nan"};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(insert.values[i].kind, Literal::Kind::Number) << i;
+    EXPECT_EQ(insert.values[i].text, words[i]);
+  }
+  EXPECT_EQ(insert.values[5].kind, Literal::Kind::Text);
+  EXPECT_NE(SyntaxError(L"INSERT INTO T VALUES(Infinit)"), L"");
+  EXPECT_NE(SyntaxError(L"INSERT INTO T VALUES(NaNa)"), L"");
+  EXPECT_NE(SyntaxError(L"INSERT INTO T VALUES(inf)"), L"");
+}
+
 TEST(StatementTest, SyntaxErrorsNameTheProblemAndPosition) {
   struct Case {
     const wchar_t* sql;

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
+#include "drivers/sql/DatePattern.h"
 #include "platform/odbc/DBException.h"
 
 namespace quillon::drivers::sql {
@@ -139,6 +141,112 @@ TEST(ValueCheckTest, SignificantDigitsOfNumberLiterals) {
   EXPECT_EQ(SignificantDigits(L"1.5e300"), 2);
   EXPECT_EQ(SignificantDigits(L"0"), 0);
   EXPECT_EQ(SignificantDigits(L"100.0"), 3);
+}
+
+TEST(ValueCheckTest, NaNAndTheInfinitiesAreDoublesAndNothingElse) {
+  EXPECT_TRUE(std::isnan(CheckValue(Number(L"NaN"), Column(ColumnType::Double), 0).number));
+  EXPECT_EQ(CheckValue(Number(L"Infinity"), Column(ColumnType::Double), 0).number, HUGE_VAL);
+  EXPECT_EQ(CheckValue(Number(L"-Infinity"), Column(ColumnType::Double), 0).number, -HUGE_VAL);
+  EXPECT_EQ(Refusal(Text(L"-Infinity"), Column(ColumnType::Double)), L"22018");  // text is no number literal
+  // A literal too large for a double is no infinity.
+  EXPECT_EQ(Refusal(Number(L"1e400"), Column(ColumnType::Double)), L"22003");
+  EXPECT_EQ(Refusal(Number(L"NaN"), Column(ColumnType::Integer)), L"22003");
+  EXPECT_EQ(Refusal(Number(L"Infinity"), Column(ColumnType::Bit)), L"22003");
+  EXPECT_EQ(Refusal(Number(L"Infinity"), Column(ColumnType::Date)), L"22008");
+  const Literal word = Number(L"-Infinity");
+  const Value text = CheckValue(word, Column(ColumnType::VarChar, 255), 255);
+  EXPECT_EQ(text.kind, Value::Kind::Text);
+  EXPECT_EQ(text.text, L"-Infinity");
+}
+
+TEST(ValueCheckTest, ASheetKeepsWholeNumbersBeyondADoubleAsTheirDigits) {
+  double value = 0;
+  EXPECT_EQ(SheetNumberForm(L"123456789012345", value), SheetNumber::Number);
+  EXPECT_EQ(value, 123456789012345.0);
+  EXPECT_EQ(SheetNumberForm(L"9007199254740993", value), SheetNumber::Text);
+  EXPECT_EQ(SheetNumberForm(L"-9223372036854775808", value), SheetNumber::Text);
+  // A literal with a point or an exponent is a double already: a number however many digits.
+  EXPECT_EQ(SheetNumberForm(L"0.30000000000000004", value), SheetNumber::Number);
+  EXPECT_EQ(value, 0.1 + 0.2);
+  EXPECT_EQ(SheetNumberForm(L"0.3333333333333333", value), SheetNumber::Number);
+  EXPECT_EQ(SheetNumberForm(L"1.7976931348623157e+308", value), SheetNumber::Number);
+  EXPECT_EQ(SheetNumberForm(L"0.10", value), SheetNumber::Number);
+  EXPECT_EQ(SheetNumberForm(L"1.234567890123456e+15", value), SheetNumber::Number);
+  EXPECT_EQ(value, 1234567890123456.0);
+  // A long decimal (a NUMERIC's digits) that no double holds keeps its digits.
+  EXPECT_EQ(SheetNumberForm(L"12345678901234567890.5", value), SheetNumber::Text);
+  EXPECT_EQ(SheetNumberForm(L"0.12345678901234567890", value), SheetNumber::Text);
+  EXPECT_EQ(SheetNumberForm(L"-0", value), SheetNumber::Number);
+  EXPECT_TRUE(std::signbit(value));
+  EXPECT_EQ(SheetNumberForm(L"NaN", value), SheetNumber::Error);
+  EXPECT_EQ(SheetNumberForm(L"-Infinity", value), SheetNumber::Error);
+  EXPECT_EQ(SheetNumberForm(L"1e999", value), SheetNumber::Text);
+
+  // INTEGER and SMALLINT of a sheet take any whole number, exactly.
+  CheckRules sheet;
+  sheet.anyWholeNumber = true;
+  const Literal digits = Number(L"9007199254740993");
+  const Value big = CheckValue(digits, Column(ColumnType::Integer), sheet);
+  EXPECT_EQ(big.kind, Value::Kind::Text);
+  EXPECT_TRUE(big.fromNumber);
+  EXPECT_EQ(big.text, L"9007199254740993");
+  const Literal small = Number(L"40000");
+  EXPECT_EQ(CheckValue(small, Column(ColumnType::SmallInt), sheet).text, L"40000");
+  // A database table keeps its widths.
+  EXPECT_EQ(Refusal(Number(L"2147483648"), Column(ColumnType::Integer)), L"22003");
+}
+
+TEST(ValueCheckTest, DatesReadByThePatternThatWroteThem) {
+  const ColumnDef date = Column(ColumnType::Date);
+  auto read = [&](const wchar_t* pattern, const wchar_t* text) {
+    const DatePattern reader(pattern);
+    CheckRules rules;
+    rules.datePattern = &reader;
+    return FromDateSerial(CheckValue(Text(text), date, rules).number);
+  };
+  DateTime d = read(L"%d/%m/%y", L"5/3/2024");
+  EXPECT_EQ(std::make_tuple(d.year, d.month, d.day), std::make_tuple(2024, 3, 5));
+  d = read(L"%m/%d/%y", L"5/3/2024");
+  EXPECT_EQ(std::make_tuple(d.year, d.month, d.day), std::make_tuple(2024, 5, 3));
+  d = read(L"%d/%m/%y", L"25/12/2024");
+  EXPECT_EQ(std::make_tuple(d.month, d.day), std::make_tuple(12, 25));
+  d = read(L"%y-%m-%d %H:%M:%S", L"2024-12-31 23:59:59");
+  EXPECT_EQ(std::make_tuple(d.year, d.month, d.day, d.hour, d.minute, d.second), std::make_tuple(2024, 12, 31, 23, 59, 59));
+  d = read(L"%d.%m.%y %H:%M:%S", L"5.3.2024 7:8:9");
+  EXPECT_EQ(std::make_tuple(d.day, d.month, d.hour, d.minute, d.second), std::make_tuple(5, 3, 7, 8, 9));
+  d = read(L"Day %d of %m, %y (%H h)", L"Day 1 of 2, 2000 (13 h)");
+  EXPECT_EQ(std::make_tuple(d.year, d.month, d.day, d.hour), std::make_tuple(2000, 2, 1, 13));
+
+  const DatePattern dayFirst(L"%d/%m/%y");
+  CheckRules rules;
+  rules.datePattern = &dayFirst;
+  for (const wchar_t* wrong : {L"2024-03-05", L"5/13/2024", L"31/2/2024", L"5/3/2024 7:8", L"5/3/99"}) {
+    try {
+      CheckValue(Text(wrong), date, rules);
+      ADD_FAILURE() << "accepted " << wrong;
+    } catch (const odbc::CDBException& e) {
+      EXPECT_EQ(e.m_strSqlState, L"22007");
+      EXPECT_NE(e.m_strMessage.find(L"'%d/%m/%y'"), std::wstring::npos) << e.m_strMessage;
+    }
+  }
+
+  // Patterns that cannot be read back say why; a table refuses them only for a DATE column.
+  EXPECT_EQ(DatePattern(L"%d.%m.%y %H:%M:%S").Problem(), L"");
+  EXPECT_NE(DatePattern(L"%d.%m").Problem().find(L"the year (%y)"), std::wstring::npos);
+  EXPECT_NE(DatePattern(L"%y-%d").Problem().find(L"the month (%m)"), std::wstring::npos);
+  EXPECT_NE(DatePattern(L"%d%m%y").Problem().find(L"nothing between"), std::wstring::npos);
+  EXPECT_NE(DatePattern(L"%d0%m/%y").Problem().find(L"a digit follows"), std::wstring::npos);
+  const DatePattern noYear(L"%d.%m");
+  CreateTable table{L"T", {{L"when", ColumnType::Date, 0}}};
+  try {
+    CheckDatePatternFor(table, &noYear);
+    ADD_FAILURE() << "a pattern without a year was taken for a DATE column";
+  } catch (const odbc::CDBException& e) {
+    EXPECT_NE(e.m_strMessage.find(L"'%d.%m'"), std::wstring::npos) << e.m_strMessage;
+    EXPECT_NE(e.m_strMessage.find(L"'when'"), std::wstring::npos) << e.m_strMessage;
+  }
+  table.columns[0].type = ColumnType::Text;
+  EXPECT_NO_THROW(CheckDatePatternFor(table, &noYear));
 }
 
 }  // namespace

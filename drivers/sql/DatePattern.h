@@ -1,0 +1,44 @@
+// Reading date literals by the pattern that wrote them. The export writes each date by its date
+// pattern (%d day, %m month, %y whole year, %H hour, %M minute, %S second, each in plain decimal,
+// every other character as it is) and hands the same pattern to the output connection, so that
+// a DATE column reads 5/3/2024 as 5 March when the pattern is %d/%m/%y, and as 3 May when it is
+// %m/%d/%y, instead of guessing the order from the separators.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drivers/sql/ValueCheck.h"
+
+namespace quillon::drivers::sql {
+
+// The connect-string key that carries the pattern (placed before DBQ, which runs to the end).
+inline constexpr std::wstring_view kDatePatternKey = L"DATEPATTERN";
+
+class DatePattern {
+ public:
+  explicit DatePattern(std::wstring_view pattern);
+
+  const std::wstring& Text() const { return m_text; }
+  // Empty when every date the pattern writes reads back as that date; otherwise why not.
+  const std::wstring& Problem() const { return m_problem; }
+  // Reads `text` as the pattern writes a date; false when it is not such a text or names a day
+  // or time that does not exist. Missing time tokens read as 0.
+  bool Read(std::wstring_view text, DateTime& out) const;
+
+ private:
+  struct Part {
+    wchar_t token = 0;  // 'd', 'm', 'y', 'H', 'M' or 'S'; 0 for literal text
+    std::wstring text;
+  };
+  std::wstring m_text;
+  std::vector<Part> m_parts;
+  std::wstring m_problem;
+};
+
+// Throws odbc::CDBException (HY000) when `table` has a DATE column and `pattern` cannot be read
+// back, saying why; a table is refused before its first row rather than row by row.
+void CheckDatePatternFor(const CreateTable& table, const DatePattern* pattern);
+
+}  // namespace quillon::drivers::sql

@@ -1,0 +1,236 @@
+#include "engine/ReadOnlyStatement.h"
+
+#include <array>
+#include <cwctype>
+#include <vector>
+
+namespace quillon::engine {
+namespace {
+
+constexpr std::wstring_view kRefusedPrefix = L"The statement was not run: ";
+constexpr std::wstring_view kReadOnlyNote = L"; the export only reads from the source.";
+
+// Leading keywords of statements that read.
+constexpr std::array<std::wstring_view, 9> kReadingKeywords = {L"SELECT", L"WITH",     L"VALUES",
+                                                               L"TABLE",  L"SHOW",     L"EXPLAIN",
+                                                               L"DESCRIBE", L"DESC",   L"PRAGMA"};
+// Leading keywords of stored-procedure calls, whose results the export copies as they come.
+constexpr std::array<std::wstring_view, 3> kProcedureKeywords = {L"EXEC", L"EXECUTE", L"CALL"};
+// Words that change data or schema wherever they stand in a statement.
+constexpr std::array<std::wstring_view, 14> kChangingWords = {
+    L"INSERT", L"UPDATE", L"DELETE", L"MERGE", L"UPSERT", L"REPLACE", L"TRUNCATE",
+    L"CREATE", L"ALTER",  L"DROP",   L"GRANT", L"REVOKE", L"ATTACH",  L"DETACH"};
+// Pragmas whose argument names what they describe or check, rather than a value to set.
+constexpr std::array<std::wstring_view, 9> kDescribingPragmas = {
+    L"TABLE_INFO",  L"TABLE_XINFO",      L"INDEX_LIST",        L"INDEX_INFO",  L"INDEX_XINFO",
+    L"FOREIGN_KEY_LIST", L"FOREIGN_KEY_CHECK", L"INTEGRITY_CHECK", L"QUICK_CHECK"};
+// EXPLAIN's own words before the statement it explains.
+constexpr std::array<std::wstring_view, 5> kExplainOptions = {L"ANALYZE", L"ANALYSE", L"VERBOSE", L"QUERY", L"PLAN"};
+
+template <std::size_t N>
+bool OneOf(std::wstring_view word, const std::array<std::wstring_view, N>& words) {
+  for (std::wstring_view w : words) {
+    if (w == word) return true;
+  }
+  return false;
+}
+
+struct Token {
+  enum class Kind { Word, Punct, Quoted };
+  Kind kind;
+  std::wstring text;  // a word upper-cased; a punctuation character
+  bool Is(wchar_t c) const { return kind == Kind::Punct && text.size() == 1 && text[0] == c; }
+  bool IsWord(std::wstring_view w) const { return kind == Kind::Word && text == w; }
+};
+
+bool IsWordStart(wchar_t c) { return c == L'_' || std::iswalpha(static_cast<wint_t>(c)) || c > 0x7F; }
+bool IsWordChar(wchar_t c) { return IsWordStart(c) || c == L'$' || (c >= L'0' && c <= L'9'); }
+
+// How a source may read what is quoted; sources differ, so a statement is read every way.
+struct Reading {
+  bool backslashEscapes;  // a backslash in a literal takes the next character as it is
+  bool dollarQuotes;      // $$...$$ and $tag$...$tag$ are literals
+  bool bracketNames;      // [...] is a name, not an array subscript
+};
+
+// Splits `text` into tokens, passing over comments, literals and quoted names. Reading stops at
+// a literal or comment that is not closed (the source refuses that text itself).
+std::vector<Token> Tokenize(std::wstring_view text, const Reading& reading) {
+  const bool backslashEscapes = reading.backslashEscapes;
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    const wchar_t c = text[i];
+    if (std::iswspace(static_cast<wint_t>(c))) {
+      ++i;
+    } else if (c == L'-' && i + 1 < n && text[i + 1] == L'-') {
+      while (i < n && text[i] != L'\n') ++i;
+    } else if (c == L'/' && i + 1 < n && text[i + 1] == L'*') {
+      int depth = 0;
+      do {
+        if (i + 1 < n && text[i] == L'/' && text[i + 1] == L'*') {
+          ++depth;
+          i += 2;
+        } else if (i + 1 < n && text[i] == L'*' && text[i + 1] == L'/') {
+          --depth;
+          i += 2;
+        } else {
+          ++i;
+        }
+      } while (depth > 0 && i < n);
+      if (depth > 0) return tokens;
+    } else if (c == L'\'' || c == L'"' || c == L'`' || (c == L'[' && reading.bracketNames)) {
+      const wchar_t close = c == L'[' ? L']' : c;
+      const bool escapes = backslashEscapes && c == L'\'';
+      ++i;
+      bool closed = false;
+      while (i < n) {
+        if (escapes && text[i] == L'\\') {
+          i += 2;
+        } else if (text[i] == close) {
+          if (i + 1 < n && text[i + 1] == close) {
+            i += 2;
+          } else {
+            ++i;
+            closed = true;
+            break;
+          }
+        } else {
+          ++i;
+        }
+      }
+      if (!closed) return tokens;
+      tokens.push_back({Token::Kind::Quoted, {}});
+    } else if (reading.dollarQuotes && c == L'$' && i + 1 < n && (text[i + 1] == L'$' || IsWordStart(text[i + 1]))) {
+      // A dollar-quoted literal, $$...$$ or $tag$...$tag$; else a parameter such as $name.
+      std::size_t end = i + 1;
+      while (end < n && text[end] != L'$' && IsWordChar(text[end])) ++end;
+      if (end < n && text[end] == L'$') {
+        const std::wstring_view tag = text.substr(i, end - i + 1);
+        const std::size_t close = text.find(tag, end + 1);
+        if (close == std::wstring_view::npos) return tokens;
+        i = close + tag.size();
+        tokens.push_back({Token::Kind::Quoted, {}});
+      } else {
+        i = end;
+        tokens.push_back({Token::Kind::Quoted, {}});
+      }
+    } else if (IsWordStart(c)) {
+      std::wstring word;
+      while (i < n && IsWordChar(text[i])) word.push_back(static_cast<wchar_t>(std::towupper(static_cast<wint_t>(text[i++]))));
+      // E'...' (a literal with backslash escapes) and the like: the prefix is not a word.
+      tokens.push_back({Token::Kind::Word, std::move(word)});
+    } else if (c >= L'0' && c <= L'9') {
+      while (i < n && (IsWordChar(text[i]) || text[i] == L'.')) ++i;
+      tokens.push_back({Token::Kind::Quoted, {}});
+    } else {
+      tokens.push_back({Token::Kind::Punct, std::wstring(1, c)});
+      ++i;
+    }
+  }
+  return tokens;
+}
+
+std::wstring Refused(std::wstring_view why) {
+  std::wstring message(kRefusedPrefix);
+  message += why;
+  message += kReadOnlyNote;
+  return message;
+}
+
+// Why the statement of `tokens` [begin, end) changes the source; empty when it reads.
+std::wstring CheckStatement(const std::vector<Token>& tokens, std::size_t begin, std::size_t end) {
+  std::size_t first = begin;
+  while (first < end && tokens[first].Is(L'(')) ++first;
+  if (first == end) return {};
+  const Token& lead = tokens[first];
+  if (lead.kind != Token::Kind::Word) return Refused(L"it does not begin with a keyword that reads");
+  if (OneOf(lead.text, kProcedureKeywords)) return {};
+  if (!OneOf(lead.text, kReadingKeywords)) {
+    return Refused(L"it begins with " + lead.text +
+                   L", which is not a statement that reads (SELECT, WITH, VALUES, TABLE, SHOW, EXPLAIN, DESCRIBE, "
+                   L"PRAGMA without a value, or EXEC, EXECUTE or CALL of a procedure)");
+  }
+  if (lead.text == L"EXPLAIN") {
+    std::size_t inner = first + 1;
+    for (;;) {
+      if (inner < end && tokens[inner].kind == Token::Kind::Word && OneOf(tokens[inner].text, kExplainOptions)) {
+        ++inner;
+      } else if (inner < end && tokens[inner].Is(L'(')) {
+        int depth = 0;
+        do {
+          if (tokens[inner].Is(L'(')) ++depth;
+          if (tokens[inner].Is(L')')) --depth;
+          ++inner;
+        } while (depth > 0 && inner < end);
+      } else {
+        break;
+      }
+    }
+    const std::wstring why = CheckStatement(tokens, inner, end);
+    return why.empty() ? why : Refused(L"it explains a statement that is refused by itself, and EXPLAIN may run it");
+  }
+  if (lead.text == L"PRAGMA") {
+    std::size_t name = first + 1;
+    // schema.pragma
+    if (name + 2 < end && tokens[name + 1].Is(L'.')) name += 2;
+    for (std::size_t i = name; i < end; ++i) {
+      if (tokens[i].Is(L'=')) return Refused(L"it sets a PRAGMA to a value");
+      if (tokens[i].Is(L'(') && !(i == name + 1 && OneOf(tokens[name].text, kDescribingPragmas))) {
+        return Refused(L"it gives a PRAGMA a value");
+      }
+    }
+    return {};
+  }
+  for (std::size_t i = first; i < end; ++i) {
+    const Token& token = tokens[i];
+    if (token.kind != Token::Kind::Word) continue;
+    if (token.text == L"INTO") return Refused(L"it holds INTO, which writes its rows into a table or a file");
+    if (!OneOf(token.text, kChangingWords)) continue;
+    if (i + 1 < end && tokens[i + 1].Is(L'(')) continue;  // a function such as replace(...)
+    if (token.text == L"UPDATE" && i > first &&
+        (tokens[i - 1].IsWord(L"FOR") || (tokens[i - 1].IsWord(L"KEY") && i >= first + 3 && tokens[i - 2].IsWord(L"NO") &&
+                                          tokens[i - 3].IsWord(L"FOR")))) {
+      continue;  // a row lock, which changes nothing
+    }
+    return Refused(L"it holds " + token.text + L", which changes data or schema");
+  }
+  return {};
+}
+
+std::wstring CheckTokens(const std::vector<Token>& tokens) {
+  // The statements between ';'; all but one must be empty.
+  std::size_t begin = 0;
+  std::size_t statements = 0;
+  std::size_t firstBegin = 0, firstEnd = 0;
+  for (std::size_t i = 0; i <= tokens.size(); ++i) {
+    if (i < tokens.size() && !tokens[i].Is(L';')) continue;
+    if (i > begin) {
+      if (++statements == 1) {
+        firstBegin = begin;
+        firstEnd = i;
+      }
+    }
+    begin = i + 1;
+  }
+  if (statements > 1) return Refused(L"it holds more than one statement (separated by ';'), and the export runs one");
+  if (statements == 0) return {};
+  return CheckStatement(tokens, firstBegin, firstEnd);
+}
+
+}  // namespace
+
+std::wstring WhyNotReadOnly(std::wstring_view statement) {
+  for (const bool backslashEscapes : {false, true}) {
+    for (const bool dollarQuotes : {true, false}) {
+      for (const bool bracketNames : {true, false}) {
+        std::wstring why = CheckTokens(Tokenize(statement, {backslashEscapes, dollarQuotes, bracketNames}));
+        if (!why.empty()) return why;
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace quillon::engine

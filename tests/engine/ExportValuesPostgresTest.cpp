@@ -1,0 +1,173 @@
+// Every value of an ordinary PostgreSQL source reaches both output formats exactly, or the run
+// says row by row why it did not; read back by xlrd and mdbtools.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "drivers/BuiltInDrivers.h"
+#include "engine/ExportRun.h"
+#include "platform/odbc/Database.h"
+#include "platform/odbc/Recordset.h"
+#include "tests/engine/ExportTestSupport.h"
+#include "tests/engine/RecordingHost.h"
+#include "tests/support/PostgresServer.h"
+#include "tests/support/TempDir.h"
+
+namespace quillon::engine {
+namespace {
+
+using testing::ReadAccessSchema;
+using testing::ReadAccessTable;
+using testing::ReadWorkbook;
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool AnyStartsWith(const std::vector<std::wstring>& lines, const std::wstring& start) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& l) { return l.rfind(start, 0) == 0; });
+}
+
+class ExportValuesFromPostgres : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    drivers::RegisterBuiltInDrivers();
+    s_server = new quillon::testing::PostgresServer;
+    odbc::CDatabase db;
+    db.OpenEx(s_server->ConnectString());
+    for (const wchar_t* sql : {
+             L"CREATE TABLE ints (n int, i int8, j int4)",
+             L"INSERT INTO ints VALUES (1, 2147483647, 2147483647), (2, 2147483648, -2147483648), "
+             L"(3, 9007199254740993, 0), (4, -9223372036854775808, 1)",
+             L"CREATE TABLE floats (n int, f float8)",
+             L"INSERT INTO floats VALUES (1, 0.123456789012345), (2, 0.1::float8 + 0.2::float8), "
+             L"(3, 1::float8 / 3), (4, 'NaN'), (5, 'Infinity'), (6, '-Infinity'), (7, '-0'), (8, 2.5), "
+             L"(9, 1234567890123456)",
+             L"CREATE TABLE times (n int, t time, ts timestamp)",
+             L"INSERT INTO times VALUES (1, '23:59:59', '2024-03-05 07:08:09'), (2, '00:00:01', '2024-12-31 23:59:59')",
+             L"CREATE TABLE texts (n int, v varchar)",
+             L"INSERT INTO texts VALUES (1, repeat('x', 300)), (2, repeat('y', 70000)), (3, 'short')",
+             L"CREATE TABLE customers (\"CustomerID\" int, name varchar(20))",
+             L"INSERT INTO customers VALUES (1, 'Ada')",
+             L"CREATE TABLE orders (\"OrderID\" int, \"CustomerID\" int)",
+             L"INSERT INTO orders VALUES (10, 1)",
+             L"CREATE TABLE victims (v int)",
+             L"INSERT INTO victims VALUES (1), (2), (3)",
+             L"CREATE PROCEDURE noop() LANGUAGE sql AS $$ SELECT 1 $$",
+         }) {
+      db.ExecuteSQL(sql);
+    }
+  }
+  static void TearDownTestSuite() { delete s_server; }
+
+  void SetUp() override { m_source.OpenEx(s_server->ConnectString()); }
+
+  bool Export(const std::wstring& statement, const std::filesystem::path& out, std::int32_t format) {
+    m_host.lines.clear();
+    m_host.rowErrors.clear();
+    return ExportQuery(m_source, m_host, statement, out.wstring(), &format);
+  }
+
+  static inline quillon::testing::PostgresServer* s_server = nullptr;
+  quillon::testing::TempDir m_dir;
+  odbc::CDatabase m_source;
+  RecordingHost m_host;
+};
+
+TEST_F(ExportValuesFromPostgres, IntegersArriveAtFullWidth) {
+  const auto xls = m_dir / "ints.xls";
+  ASSERT_TRUE(Export(L"SELECT i, j FROM ints ORDER BY n", xls, FormatExcel));
+  const auto cells = ReadWorkbook(xls);
+  for (const char* expected : {"0\t1\t0\tnumber\t2147483647.0", "0\t2\t0\tnumber\t2147483648.0",
+                               "0\t3\t0\ttext\t9007199254740993", "0\t4\t0\ttext\t-9223372036854775808",
+                               "0\t2\t1\tnumber\t-2147483648.0"}) {
+    EXPECT_TRUE(Contains(cells, expected)) << expected;
+  }
+  const auto mdb = m_dir / "ints.mdb";
+  ASSERT_TRUE(Export(L"SELECT i, j FROM ints ORDER BY n", mdb, FormatAccess));
+  EXPECT_TRUE(m_host.rowErrors.empty());
+  EXPECT_EQ(ReadAccessTable(mdb, "ints"),
+            (std::vector<std::string>{"i,j", "\"2147483647\",2147483647", "\"2147483648\",-2147483648",
+                                      "\"9007199254740993\",0", "\"-9223372036854775808\",1"}));
+}
+
+TEST_F(ExportValuesFromPostgres, DoublesAreNumbersWithEveryDigitAndNonFiniteValuesKeepTheirRow) {
+  const auto xls = m_dir / "floats.xls";
+  ASSERT_TRUE(Export(L"SELECT f FROM floats ORDER BY n", xls, FormatExcel));
+  const auto cells = ReadWorkbook(xls);
+  for (const char* expected :
+       {"0\t1\t0\tnumber\t0.123456789012345", "0\t2\t0\tnumber\t0.30000000000000004", "0\t3\t0\tnumber\t0.3333333333333333",
+        "0\t4\t0\terror\t36", "0\t5\t0\terror\t36", "0\t6\t0\terror\t36", "0\t7\t0\tnumber\t-0.0",
+        "0\t8\t0\tnumber\t2.5", "0\t9\t0\tnumber\t1234567890123456.0"}) {
+    EXPECT_TRUE(Contains(cells, expected)) << expected;
+  }
+  // Access takes float8 as text (its exact shortest form), NaN and the infinities as words.
+  const auto mdb = m_dir / "floats.mdb";
+  ASSERT_TRUE(Export(L"SELECT f FROM floats ORDER BY n", mdb, FormatAccess));
+  EXPECT_TRUE(m_host.rowErrors.empty()) << m_host.rowErrors.front();
+  EXPECT_EQ(ReadAccessTable(mdb, "floats"),
+            (std::vector<std::string>{"f", "\"0.123456789012345\"", "\"0.30000000000000004\"", "\"0.3333333333333333\"",
+                                      "\"NaN\"", "\"Infinity\"", "\"-Infinity\"", "\"-0\"", "\"2.5\"",
+                                      "\"1.234567890123456e+15\""}));
+}
+
+TEST_F(ExportValuesFromPostgres, TimesHaveNoDateAndTimestampsFollowThePattern) {
+  m_host.datePattern = L"%d/%m/%y %H:%M:%S";
+  const auto xls = m_dir / "times.xls";
+  ASSERT_TRUE(Export(L"SELECT t, ts FROM times ORDER BY n", xls, FormatExcel));
+  const auto cells = ReadWorkbook(xls);
+  EXPECT_TRUE(Contains(cells, "0\t1\t0\ttext\t23:59:59"));
+  EXPECT_TRUE(Contains(cells, "0\t2\t0\ttext\t0:0:1"));
+  const auto stamp = std::find_if(cells.begin(), cells.end(), [](const std::string& l) { return l.rfind("0\t1\t1\t", 0) == 0; });
+  ASSERT_NE(stamp, cells.end());
+  EXPECT_EQ(stamp->substr(stamp->size() - 19), "2024-03-05 07:08:09");
+
+  m_host.datePattern = L"%m/%d/%y";
+  const auto mdb = m_dir / "times.mdb";
+  ASSERT_TRUE(Export(L"SELECT t, ts FROM times ORDER BY n", mdb, FormatAccess));
+  EXPECT_TRUE(m_host.rowErrors.empty());
+  EXPECT_TRUE(AnyStartsWith(m_host.lines, L"The date pattern '%m/%d/%y' writes no hours, minutes, seconds"));
+  EXPECT_EQ(ReadAccessTable(mdb, "times"), (std::vector<std::string>{"t,ts", "\"23:59:59\",\"2024-03-05 00:00:00\"",
+                                                                     "\"0:0:1\",\"2024-12-31 00:00:00\""}));
+}
+
+TEST_F(ExportValuesFromPostgres, LongTextOfAVarcharWithoutLengthArrivesWhole) {
+  const auto mdb = m_dir / "texts.mdb";
+  ASSERT_TRUE(Export(L"SELECT v FROM texts ORDER BY n", mdb, FormatAccess));
+  EXPECT_TRUE(m_host.rowErrors.empty()) << m_host.rowErrors.front();
+  EXPECT_TRUE(Contains(ReadAccessSchema(mdb), "\t[v]\t\t\tMemo/Hyperlink (255)"));
+  EXPECT_EQ(ReadAccessTable(mdb, "texts"), (std::vector<std::string>{"v", "\"" + std::string(300, 'x') + "\"",
+                                                                     "\"" + std::string(70000, 'y') + "\"", "\"short\""}));
+  const auto xls = m_dir / "texts.xls";
+  ASSERT_TRUE(Export(L"SELECT v FROM texts ORDER BY n", xls, FormatExcel));
+  EXPECT_TRUE(Contains(ReadWorkbook(xls), "0\t1\t0\ttext\t" + std::string(300, 'x')));
+}
+
+TEST_F(ExportValuesFromPostgres, AJoinWithRepeatedNamesExports) {
+  const auto mdb = m_dir / "join.mdb";
+  ASSERT_TRUE(Export(L"SELECT * FROM customers c JOIN orders o USING (\"CustomerID\") , orders p", mdb, FormatAccess));
+  EXPECT_EQ(ReadAccessTable(mdb, "Results"),
+            (std::vector<std::string>{"CustomerID,name,OrderID,OrderID_2,CustomerID_2", "1,\"Ada\",10,10,1"}));
+}
+
+TEST_F(ExportValuesFromPostgres, StatementsThatChangeTheSourceAreNotRun) {
+  for (const wchar_t* statement : {L"DELETE FROM victims", L"WITH d AS (DELETE FROM victims RETURNING *) SELECT * FROM d",
+                                   L"SELECT * INTO victims_copy FROM victims", L"SELECT 1; DELETE FROM victims",
+                                   L"-- comment\nTRUNCATE victims"}) {
+    EXPECT_FALSE(Export(statement, m_dir / "victims.xls", FormatExcel)) << statement;
+    EXPECT_TRUE(AnyStartsWith(m_host.lines, L"The statement was not run: ")) << statement;
+  }
+  odbc::CRecordset rs(&m_source);
+  rs.Open(odbc::CRecordset::forwardOnly, L"SELECT count(*)::int FROM victims", odbc::CRecordset::readOnly);
+  odbc::CDBVariant count;
+  rs.GetFieldValue(0, count);
+  EXPECT_EQ(count.m_dwType == odbc::DBVT_LONG ? count.m_lVal : -1, 3);
+  rs.Close();
+
+  // A procedure call runs, and its missing result set is reported as such.
+  EXPECT_FALSE(Export(L"CALL noop()", m_dir / "noop.xls", FormatExcel));
+  EXPECT_TRUE(AnyStartsWith(m_host.lines, L"The statement returned no result set")) << m_host.lines.back();
+}
+
+}  // namespace
+}  // namespace quillon::engine
