@@ -20,8 +20,8 @@ enum DBVariantKind : std::uint32_t {
   DBVT_BINARY = 9,
   DBVT_ASTRING = 10,
   DBVT_WSTRING = 11,
-  // A whole number beyond the 32 bits of DBVT_LONG (or the 16 of DBVT_SHORT) that its integer
-  // column holds (SQLite keeps 64 bits in every integer column, whatever its declared type).
+  // A whole number beyond the 32 bits of DBVT_LONG that an integer column holds (SQLite keeps 64
+  // bits in every integer column, whatever its declared type).
   DBVT_BIGINT = 12,
 };
 

@@ -107,13 +107,13 @@ void SetTimeValue(CDBVariant& value, const SQL_TIME_STRUCT& v) {
   SetDateValue(value, SQL_TIMESTAMP_STRUCT{0, 0, 0, v.hour, v.minute, v.second, 0});
 }
 
-// A whole number in the narrowest kind of its column's that holds it: DBVT_SHORT for the small
-// integer types and DBVT_LONG for INTEGER, as usual, and DBVT_BIGINT for a value beyond them.
+// A whole number in its column's usual kind (DBVT_SHORT for the small integer types, DBVT_LONG
+// for INTEGER) when that holds it, else in the narrowest wider kind (DBVT_LONG, DBVT_BIGINT).
 void SetWholeValue(CDBVariant& value, SQLSMALLINT sqlType, std::int64_t v) {
   const bool small = sqlType == SQL_SMALLINT || sqlType == SQL_TINYINT;
   if (small && v >= std::numeric_limits<std::int16_t>::min() && v <= std::numeric_limits<std::int16_t>::max()) {
     value.SetShort(static_cast<std::int16_t>(v));
-  } else if (!small && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max()) {
+  } else if (v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max()) {
     value.SetLong(static_cast<std::int32_t>(v));
   } else {
     value.SetBigInt(v);

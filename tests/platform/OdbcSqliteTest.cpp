@@ -1,7 +1,9 @@
 // The ODBC layer against the real SQLite ODBC driver on temporary database files.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
@@ -33,6 +35,35 @@ TEST_F(OdbcSqlite, ConnectStringNamesTheDatabaseAndCloseForgetsIt) {
   EXPECT_EQ(m_db.GetConnect(), L"");
   // A closed connection runs nothing.
   EXPECT_THROW(m_db.ExecuteSQL(L"SELECT 1"), CDBException);
+}
+
+TEST_F(OdbcSqlite, IntegersArriveAtFullWidthAndATimeWithoutADate) {
+  // SQLite keeps 64 bits in every integer column, whatever width its type declares.
+  m_db.ExecuteSQL(L"CREATE TABLE w (i INTEGER, s SMALLINT, t TIME)");
+  m_db.ExecuteSQL(L"INSERT INTO w VALUES (9007199254740993, -9223372036854775808, '23:59:59'), (7, 40000, NULL)");
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT * FROM w", CRecordset::readOnly);
+  CDBVariant i, s, t;
+  rs.GetFieldValue(0, i);
+  rs.GetFieldValue(1, s);
+  rs.GetFieldValue(2, t);
+  ASSERT_EQ(i.m_dwType, DBVT_BIGINT);
+  EXPECT_EQ(i.m_llVal, 9007199254740993);
+  ASSERT_EQ(s.m_dwType, DBVT_BIGINT);
+  EXPECT_EQ(s.m_llVal, INT64_MIN);
+  ASSERT_EQ(t.m_dwType, DBVT_DATE);
+  EXPECT_EQ(std::make_tuple(t.m_pdate->year, t.m_pdate->month, t.m_pdate->day), std::make_tuple(0, 0, 0));
+  EXPECT_EQ(std::make_tuple(t.m_pdate->hour, t.m_pdate->minute, t.m_pdate->second), std::make_tuple(23, 59, 59));
+  rs.MoveNext();
+  rs.GetFieldValue(0, i);
+  rs.GetFieldValue(1, s);
+  rs.GetFieldValue(2, t);
+  // Values that fit keep the kinds of their columns.
+  ASSERT_EQ(i.m_dwType, DBVT_LONG);
+  EXPECT_EQ(i.m_lVal, 7);
+  ASSERT_EQ(s.m_dwType, DBVT_LONG);
+  EXPECT_EQ(s.m_lVal, 40000);
+  EXPECT_EQ(t.m_dwType, DBVT_NULL);
 }
 
 TEST_F(OdbcSqlite, EachColumnTypeArrivesAsItsValueKind) {

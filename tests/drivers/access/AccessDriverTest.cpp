@@ -308,6 +308,24 @@ TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "L\nFat\n");
 }
 
+TEST_F(AccessDriverTest, DoublesTakeNaNAndTheInfinitiesAndTextColumnsTheirWords) {
+  const auto file = m_dir / "nonfinite.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    Execute(db, L"CREATE TABLE F (N INTEGER, X DOUBLE, T VARCHAR(20))");
+    Execute(db, L"INSERT INTO F VALUES(1, NaN, NaN)");
+    Execute(db, L"INSERT INTO F VALUES(2, Infinity, Infinity)");
+    Execute(db, L"INSERT INTO F VALUES(3, -Infinity, -Infinity)");
+    Execute(db, L"INSERT INTO F VALUES(4, -0, -0)");
+    EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO F VALUES(NaN, 1, 'x')"), L"[22003]"));
+    EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO F VALUES(5, 1e999, 'x')"), L"[22003]"));
+  }
+  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " F").output,
+            "1,nan,\"NaN\"\n2,inf,\"Infinity\"\n3,-inf,\"-Infinity\"\n4,-0,\"-0\"\n");
+}
+
 // Copies of a database altered the way other kinds of file differ from a Jet 4 one.
 std::string Altered(std::string bytes, const std::string& how) {
   Page header{};
