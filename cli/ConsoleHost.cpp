@@ -1,9 +1,13 @@
 #include "cli/ConsoleHost.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <string_view>
 
 #include "engine/TimeText.h"
 #include "platform/odbc/DBException.h"
@@ -13,15 +17,33 @@ namespace quillon::cli {
 namespace {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+constexpr std::array kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::string_view kErrorPrefix = "quillon-export: ";
+constexpr char kWakeStop = 's';
+constexpr char kWakeQuit = 'q';
 volatile std::sig_atomic_t g_interrupted = 0;
+// The pipe through which the signal handler wakes the StopSignalWatch thread.
+int g_wake[2] = {-1, -1};
 
-void OnInterrupt(int) { g_interrupted = 1; }
-
-void PrintLine(FILE* stream, const std::wstring& text) {
-  const std::string bytes = text::WideToUtf8(text);
-  std::fprintf(stream, "%s\n", bytes.c_str());
-  std::fflush(stream);
+void OnInterrupt(int) {
+  const int savedErrno = errno;
+  g_interrupted = 1;
+  if (g_wake[1] >= 0) {
+    const ssize_t ignored = ::write(g_wake[1], &kWakeStop, 1);  // a full pipe holds enough wake-ups
+    static_cast<void>(ignored);
+  }
+  errno = savedErrno;
 }
+
+// A line that cannot be written (a closed pipe, a terminal that hung up) is dropped.
+void PrintLine(FILE* stream, std::string_view prefix, const std::wstring& text) {
+  const std::string bytes = text::WideToUtf8(text);
+  std::fprintf(stream, "%.*s%s\n", static_cast<int>(prefix.size()), prefix.data(), bytes.c_str());
+  std::fflush(stream);
+  std::clearerr(stream);
+}
+
+void PrintLine(FILE* stream, const std::wstring& text) { PrintLine(stream, {}, text); }
 
 }  // namespace
 
@@ -30,18 +52,50 @@ ConsoleHost::ConsoleHost(std::wstring datePattern, OnRowError onRowError)
 
 ConsoleHost::~ConsoleHost() { ClearProgress(); }
 
-void ConsoleHost::CatchInterrupt() {
+void ConsoleHost::CatchStopSignals() {
+  if (g_wake[0] < 0 && ::pipe2(g_wake, O_CLOEXEC) == 0) ::fcntl(g_wake[1], F_SETFL, O_NONBLOCK);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
-  // Restart what the interrupt breaks into: a write to the output must not fail for it.
+  // Restart what the signal breaks into: a write to the output must not fail for it.
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+ConsoleHost::StopSignalWatch::StopSignalWatch(std::function<void()> onStop) {
+  if (g_wake[0] < 0) return;
+  m_thread = std::thread([onStop = std::move(onStop)] {
+    for (;;) {
+      char byte = 0;
+      const ssize_t n = ::read(g_wake[0], &byte, 1);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || byte == kWakeQuit) return;
+      onStop();
+    }
+  });
+}
+
+ConsoleHost::StopSignalWatch::~StopSignalWatch() {
+  if (!m_thread.joinable()) return;
+  // Blocking if need be: the thread empties the pipe as it goes.
+  while (::write(g_wake[1], &kWakeQuit, 1) != 1) {
+    if (errno != EINTR && errno != EAGAIN) break;
+  }
+  m_thread.join();
 }
 
 void ConsoleHost::AddLogLine(const std::wstring& text) {
   ClearProgress();
   PrintLine(stdout, engine::FormatTimeStamp(engine::CurrentTime(), L"%H:%M:%S") + L"\t" + text);
+}
+
+void ConsoleHost::AddErrorLine(const std::wstring& text) {
+  AddLogLine(text);
+  PrintLine(stderr, kErrorPrefix, text);
 }
 
 int ConsoleHost::AnswerRowError(const odbc::CDBException& error) {

@@ -1,11 +1,14 @@
-// The export host of the command line: log lines on standard output, refused rows and other
-// messages on standard error, a progress line on a terminal, and Ctrl+C as the stop request.
+// The export host of the command line: log lines on standard output, the lines that say why
+// something failed on standard error as well, refused rows and other messages on standard error,
+// a progress line on a terminal, and Ctrl+C, SIGTERM and SIGHUP as the stop request.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "engine/ExportHost.h"
 #include "platform/ui/Prompts.h"
@@ -21,6 +24,7 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
 
   // engine::IExportHost
   void AddLogLine(const std::wstring& text) override;
+  void AddErrorLine(const std::wstring& text) override;
   std::wstring GetDatePattern() override { return m_datePattern; }
   int AnswerRowError(const odbc::CDBException& error) override;
   void ReportUnknownType() override;
@@ -34,8 +38,25 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   int RefusedRows() const { return m_refusedRows; }
   // Measures the rate on the progress line from now on, for the next export of a series.
   void RestartProgress();
-  // Makes Ctrl+C (SIGINT) a stop request for every ConsoleHost of the process.
-  static void CatchInterrupt();
+  // Makes SIGINT (Ctrl+C), SIGTERM and SIGHUP a stop request for every ConsoleHost of the
+  // process: the export ends before its next row and keeps the rows copied so far. Ignores
+  // SIGPIPE, so that a reader of the log that went away (`| head`) costs log lines, never the
+  // export: a line that cannot be written is dropped.
+  static void CatchStopSignals();
+
+  // While it lives, runs `onStop` on a thread of its own after each stop signal (once the stop
+  // request is set), for what a signal handler may not do, such as cancelling the statement
+  // the source is running. Needs CatchStopSignals first.
+  class StopSignalWatch {
+   public:
+    explicit StopSignalWatch(std::function<void()> onStop);
+    ~StopSignalWatch();  // ends the thread; onStop is not called after it
+    StopSignalWatch(const StopSignalWatch&) = delete;
+    StopSignalWatch& operator=(const StopSignalWatch&) = delete;
+
+   private:
+    std::thread m_thread;
+  };
 
  private:
   void ClearProgress();

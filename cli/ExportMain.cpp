@@ -2,6 +2,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -38,26 +39,35 @@ constexpr const char* kUsage =
     "  --connect CS        ODBC connect string of the database to read; the embedded demo\n"
     "                      database when not given\n"
     "  --sql STATEMENT     the SELECT (or EXEC) statement to export\n"
-    "  --out PATH          the output file\n"
+    "  --out PATH          the output file; a relative PATH counts from the working folder\n"
     "  --format F          excel, access or text; taken from PATH's extension (xls, mdb, txt)\n"
     "                      when not given\n"
     "  --script FILE       a script of exports: one record per export, the statement, a TAB and\n"
     "                      the output file (fields between a first and a last TAB are notes); a\n"
     "                      record ends at the first line end after a TAB, so a statement may span\n"
     "                      lines; the format comes from each file's extension (xls, mdb, txt).\n"
-    "                      Text in the locale's codeset (UTF-8); CR LF and LF line ends alike\n"
+    "                      A relative output file counts from the folder that holds FILE, not\n"
+    "                      from the working folder. UTF-8 text whatever the locale; LF, CR LF\n"
+    "                      and CR line ends alike\n"
     "  --date-pattern P    how date values are written: %d day, %m month, %y year, %H hour,\n"
     "                      %M minute, %S second (default \"%d.%m.%y %H:%M:%S\")\n"
     "  --on-row-error A    a row the output refuses: skip it and go on (skip, the default), or\n"
     "                      end the copying there (cancel); each refused row is reported on\n"
     "                      standard error\n"
     "\n"
-    "Log lines go to standard output as HH:MM:SS<TAB>message. Ctrl+C stops the export before the\n"
-    "next row; the rows copied so far stay in the file.\n"
+    "Paths, statements and connect strings are taken as UTF-8; an argument that is not UTF-8 is\n"
+    "refused rather than changed into another name.\n"
     "\n"
-    "Exit status: 0 exported; 3 exported, but rows were refused; 1 failed or stopped; 2 usage error.\n"
-    "With --script: 0 every record exported; 1 a record stopped the script (later records are not\n"
-    "run) or FILE cannot be opened; 2 usage error.\n";
+    "Log lines go to standard output as HH:MM:SS<TAB>message; the lines that say why an export\n"
+    "failed or stopped go to standard error as well. Ctrl+C, SIGTERM and SIGHUP stop the export\n"
+    "before the next row; the rows copied so far stay in the file.\n"
+    "\n"
+    "Exit status, for one export and for a script alike:\n"
+    "  0  every row exported (with --script: by every record)\n"
+    "  3  exported, but the output refused some rows\n"
+    "  1  an export failed or was stopped (with --script: later records are not run), or the\n"
+    "     database or FILE cannot be opened\n"
+    "  2  usage error\n";
 
 struct Options {
   std::optional<std::string> connect;
@@ -114,6 +124,49 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
   return std::nullopt;
 }
 
+// `bytes` with every byte outside printable ASCII written as \xHH.
+std::string Escaped(const std::string& bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+// Every text reaches the engine as UTF-8; one that is not would be changed on the way (a path
+// into the name of another file), so it is refused.
+std::optional<int> RefuseNonUtf8(const Options& options) {
+  const std::pair<const char*, const std::optional<std::string>*> values[] = {
+      {"--connect", &options.connect}, {"--sql", &options.sql},       {"--out", &options.out},
+      {"--format", &options.format},   {"--script", &options.script}};
+  for (const auto& [name, value] : values) {
+    if (*value && text::ValidUtf8Length(**value) != (*value)->size()) {
+      return UsageError(std::string(name) + " '" + Escaped(**value) +
+                        "' is not UTF-8 text; quillon-export takes every path and statement as UTF-8, "
+                        "so it cannot name this one");
+    }
+  }
+  if (text::ValidUtf8Length(options.datePattern) != options.datePattern.size()) {
+    return UsageError("--date-pattern '" + Escaped(options.datePattern) + "' is not UTF-8 text");
+  }
+  return std::nullopt;
+}
+
+// `path` made absolute against the working folder; empty stays empty, and so does everything
+// when the working folder cannot be told (it was removed).
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(path), error);
+  return error ? path : absolute.string();
+}
+
 std::optional<engine::OutputFormat> FormatOf(const Options& options) {
   if (!options.format) {
     const engine::OutputFormat format = engine::FormatFromExtension(text::Utf8ToWide(*options.out));
@@ -145,7 +198,8 @@ bool OpenSource(const Options& options, odbc::CDatabase& source) {
 int RunScriptFile(const Options& options) {
   engine::ScriptFile script;
   std::error_code error;
-  if (!script.Open(text::Utf8ToWide(*options.script), error)) {
+  const std::filesystem::path scriptPath = Absolute(*options.script);
+  if (!script.Open(text::Utf8ToWide(scriptPath.string()), error)) {
     std::fprintf(stderr, "quillon-export: cannot open the script file '%s': %s\n", options.script->c_str(),
                  error.message().c_str());
     return kExitFailed;
@@ -156,22 +210,30 @@ int RunScriptFile(const Options& options) {
 
   cli::ConsoleHost host(text::Utf8ToWide(options.datePattern), options.onRowError);
   ui::ScopedPrompts prompts(host);
-  cli::ConsoleHost::CatchInterrupt();
+  // A stop cancels the statement the source is running, rather than wait for its end.
+  const cli::ConsoleHost::StopSignalWatch cancelOnStop([&source] { source.Cancel(); });
   const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path, const std::int32_t* format) {
     host.RestartProgress();  // the progress line measures each export on its own
     return engine::ExportQuery(source, host, statement, path, format);
   };
-  return engine::RunScript(script, host, exportRecord) == engine::ScriptOutcome::Completed ? kExitSuccess
-                                                                                          : kExitFailed;
+  // The script's relative paths count from its own folder, wherever it is run from.
+  const std::wstring scriptFolder = text::Utf8ToWide(scriptPath.parent_path().string());
+  if (engine::RunScript(script, host, exportRecord, scriptFolder) != engine::ScriptOutcome::Completed) {
+    return kExitFailed;
+  }
+  return host.RefusedRows() > 0 ? kExitRowsRefused : kExitSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  cli::ConsoleHost::CatchStopSignals();
   Options options;
   if (const auto status = ParseArguments(argc, argv, options)) return *status;
+  if (const auto status = RefuseNonUtf8(options)) return *status;
   if (options.script) return RunScriptFile(options);
+  options.out = Absolute(*options.out);
   const std::optional<engine::OutputFormat> format = FormatOf(options);
   if (!format) {
     return UsageError(options.format ? "--format takes excel, access or text, not '" + *options.format + "'"
@@ -185,7 +247,7 @@ int main(int argc, char** argv) {
 
   cli::ConsoleHost host(text::Utf8ToWide(options.datePattern), options.onRowError);
   ui::ScopedPrompts prompts(host);
-  cli::ConsoleHost::CatchInterrupt();
+  const cli::ConsoleHost::StopSignalWatch cancelOnStop([&source] { source.Cancel(); });
   const std::int32_t formatValue = *format;
   const bool exported = engine::ExportQuery(source, host, text::Utf8ToWide(*options.sql),
                                             text::Utf8ToWide(*options.out), &formatValue);

@@ -1,10 +1,13 @@
 // quillon-sql "<connect string>": executes the SQL statements read from standard input, one a
 // line, through CDatabase on an ODBC source or a built-in driver. A SELECT prints its rows
 // tab-separated. Each failing statement is reported on standard error with its line number and
-// the driver's message; the exit status is 1 when any failed (2 when the connection failed).
+// the driver's message; the exit status is 1 when any failed or standard input could not be
+// read, 2 when the connection failed or the arguments are wrong.
 #include <charconv>
 #include <clocale>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -98,10 +101,26 @@ void PrintRows(CDatabase& database, std::wstring_view statement) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "usage: quillon-sql \"<connect string>\" < statements.sql\n"
+    "\n"
+    "Connects with the ODBC connect string (a built-in driver, such as\n"
+    "DRIVER={Microsoft Excel Driver (*.xls)};DBQ=/path/book.xls, or any unixODBC source) and runs\n"
+    "the SQL statements read from standard input, one a line; blank lines are skipped. A SELECT\n"
+    "prints its rows on standard output, tab-separated. Each statement that fails is reported on\n"
+    "standard error with its line number and the driver's message, and the next one runs.\n"
+    "\n"
+    "Exit status: 0 every statement ran; 1 a statement failed, or standard input could not be\n"
+    "read; 2 the connection failed, or usage error.\n";
+
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc != 2) {
-    std::cerr << "usage: quillon-sql \"<connect string>\" < statements.sql\n";
+    std::fputs(kUsage, stderr);
     return 2;
   }
   quillon::drivers::RegisterBuiltInDrivers();
@@ -114,7 +133,8 @@ int main(int argc, char** argv) {
   }
   bool failed = false;
   std::string line;
-  for (long number = 1; std::getline(std::cin, line); ++number) {
+  long number = 1;
+  for (; std::getline(std::cin, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     const std::wstring statement = text::Utf8ToWide(line);
@@ -128,6 +148,12 @@ int main(int argc, char** argv) {
       std::cerr << "line " << number << ": " << e.what() << '\n';
       failed = true;
     }
+  }
+  // The end of the input and a failure to read it both end the loop; only the stream can tell.
+  if (std::ferror(stdin)) {
+    std::cerr << "quillon-sql: cannot read standard input at line " << number << ": " << std::strerror(errno)
+              << '\n';
+    failed = true;
   }
   try {
     database.Close();

@@ -385,6 +385,7 @@ void CTallyraDlg::EndDialog(int result) {
     // The run stops before its next row; the dialog closes when the worker has ended.
     m_closing = true;
     m_pendingClose = result;
+    if (m_pDatabase != nullptr) m_pDatabase->Cancel();
     return;
   }
   if (m_worker.joinable()) m_worker.join();  // it has ended: nothing left but its return
@@ -451,6 +452,14 @@ void CTallyraDlg::SetRunningState(int newState) {
     auto* startStop = static_cast<QAbstractButton*>(GetDlgItem(res::kIdStartStop));
     startStop->setChecked(running);
     startStop->setText(QString::fromLatin1(running ? kStopCaption : kStartCaption));
+    // Every run can be stopped, a script started with empty fields too; afterwards the button
+    // is as the fields left it.
+    if (running && !m_bRunning) {
+      m_startEnabledBeforeRun = startStop->isEnabled();
+      startStop->setEnabled(true);
+    } else if (!running && m_bRunning) {
+      startStop->setEnabled(m_startEnabledBeforeRun);
+    }
     for (int id : {res::kIdStatement, res::kIdPath, res::kIdFormat, res::kIdDate}) GetDlgItem(id)->setEnabled(enable);
     m_bRunning = running;
   });
@@ -459,7 +468,7 @@ void CTallyraDlg::SetRunningState(int newState) {
 void CTallyraDlg::OnStartStop() {
   auto* startStop = static_cast<QAbstractButton*>(GetDlgItem(res::kIdStartStop));
   if (!startStop->isChecked()) {
-    m_bStopRequested = true;
+    RequestStop();
     return;
   }
   // A click while the last run is still stopping starts nothing; the button goes on showing
@@ -482,6 +491,13 @@ unsigned CTallyraDlg::ExportThreadProc(void* param) {
     dialog->RunExportFromDialog();  // the run has logged its outcome
   });
   return kWorkerDone;
+}
+
+void CTallyraDlg::RequestStop() {
+  m_bStopRequested = true;
+  // A statement still running on the source is cancelled rather than waited for; the run then
+  // ends before it creates anything.
+  if (WorkerActive() && m_pDatabase != nullptr) m_pDatabase->Cancel();
 }
 
 void CTallyraDlg::OnCheck() {
@@ -589,6 +605,7 @@ void CTallyraDlg::ReapWorker() {
 void CTallyraDlg::WaitForWorker() {
   if (!m_worker.joinable()) return;
   m_closing = true;
+  if (!m_workerEnded && m_pDatabase != nullptr) m_pDatabase->Cancel();
   if (!m_workerEnded) {
     // The worker's every call to the dialog arrives through this loop.
     QEventLoop loop;

@@ -9,7 +9,8 @@
 // Exports (Start, Run script) run on one worker thread at a time. Everything the worker does to
 // the dialog is a blocking call carried over to the user-interface thread, which never waits for
 // the worker: it keeps its event loop running, so the dialog stays usable during a run. Closing
-// the dialog during a run asks the run to stop and closes once the worker has ended; the
+// the dialog during a run asks the run to stop (cancelling a statement the source is still
+// running) and closes once the worker has ended; the
 // destructor, too, waits for the worker (running the event loop meanwhile), so no worker ever
 // outlives the dialog.
 #pragma once
@@ -92,8 +93,8 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   bool ExportQuery(const std::wstring& statement, const std::wstring& path, const std::int32_t* format);
 
   // 1: the running state (inputs, Check, "..." and Run script disabled; Start/Stop checked,
-  // captioned "Stop"); 0: the idle state. The enabled state of Start/Stop is left alone. Any
-  // thread.
+  // captioned "Stop" and enabled, so that every run can be stopped); 0: the idle state, with
+  // Start/Stop enabled as it was before the run. Any thread.
   void SetRunningState(int newState);
   // Exports the statement field's text into the path field's file in the selected format.
   bool RunExportFromDialog();
@@ -130,6 +131,9 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   void OnBrowse();
   void OnFormatChanged();
   void OnStartStop();
+  // Stop: the flag the run reads before each row, and a cancel of the statement it may still be
+  // waiting for.
+  void RequestStop();
   void OnCheck();
   void OnRunScript();
 
@@ -166,6 +170,7 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   std::atomic<bool> m_closing{false};        // a close waits for the run to stop
   std::optional<int> m_pendingClose;         // the result of that close
   std::wstring m_datePattern;                // the current export's, read by its thread only
+  bool m_startEnabledBeforeRun = false;      // Start/Stop's enabled state before the run (UI thread)
 
   std::unique_ptr<QtPrompts> m_ownPrompts;
   std::unique_ptr<ui::ScopedPrompts> m_promptsInstalled;

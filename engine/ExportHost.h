@@ -14,13 +14,19 @@ class IExportHost {
  public:
   // Appends one line to the log, stamped with the time of the call.
   virtual void AddLogLine(const std::wstring& text) = 0;
+  // Appends a line that says why the run, or a script, failed or stopped. A host that keeps
+  // such lines apart (the command line writes them to standard error as well) overrides it;
+  // by default it is an ordinary log line.
+  virtual void AddErrorLine(const std::wstring& text) { AddLogLine(text); }
   // The pattern for date values as the user typed it (trimmed and defaulted by the builder).
   virtual std::wstring GetDatePattern() = 0;
   // The output driver refused a row: ui::IDOK skips the row, ui::IDCANCEL ends the copying.
   virtual int AnswerRowError(const odbc::CDBException& error) = 0;
   // A column value of a kind the builders do not know was met; the value is written empty.
   virtual void ReportUnknownType() = 0;
-  // Whether the user asked the run to stop; read before each row.
+  // Whether the user asked the run to stop; read before the output table is created, before
+  // each row, and when opening the result fails (a stop cancels the running statement through
+  // the source connection's Cancel, which the host calls).
   virtual bool IsStopRequested() = 0;
   // After each row copied: the rows copied so far and the table they go into. For progress
   // displays; cheap, since it comes once per row.

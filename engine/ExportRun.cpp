@@ -108,6 +108,7 @@ class ExportRun {
 
  private:
   void Log(std::wstring_view text) { m_host.AddLogLine(std::wstring(text)); }
+  void LogError(std::wstring_view text) { m_host.AddErrorLine(std::wstring(text)); }
   // Creates a table under `name` and logs `nameLine` with the name the driver stored it under
   // (the driver may have to shorten it), then `createdLine`; false (logged) when the driver refuses.
   // Says which parts of a date-time the pattern leaves out, when the result has date-times.
@@ -145,7 +146,7 @@ bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstri
     m_output.ExecuteSQL(FillCreateTemplate(createTemplate, name));
   } catch (const odbc::CDBException& e) {
     Log(Join(nameLine, name));
-    Log(e.m_strError);
+    LogError(e.m_strError);
     return false;
   }
   const std::wstring stored = m_output.GetCreatedTableName();
@@ -157,14 +158,14 @@ bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstri
 
 bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, std::int32_t format) {
   if (outputPath.empty() || statement.empty()) {
-    Log(logline::kNothingToDo);
+    LogError(logline::kNothingToDo);
     return false;
   }
   Log(Join(logline::kStartingTime, FormatTimeStamp(m_start, kStartTimePattern)));
   switch (format) {
     case FormatExcel: Log(logline::kUsingExcel); break;
     case FormatAccess: Log(logline::kUsingAccess); break;
-    case FormatText: Log(logline::kTextNotSupported); return false;
+    case FormatText: LogError(logline::kTextNotSupported); return false;
     default: break;
   }
   // Nothing runs on the source, and no file is made, for a statement that would change it.
@@ -183,7 +184,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
     }
   } else {
     if (!CreateFolderPath(path)) {
-      Log(Join(logline::kCannotCreateFolder, L"\"" + path + L"\""));
+      LogError(Join(logline::kCannotCreateFolder, L"\"" + path + L"\""));
       return false;
     }
     if (format == FormatExcel) {
@@ -193,7 +194,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       attributes.push_back(L'\0');  // the list ends with an empty entry
       if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, std::wstring(kAccessDriver).c_str(),
                                      attributes.c_str()) == 0) {
-        Log(logline::kAccessNotCreated);
+        LogError(logline::kAccessNotCreated);
         return false;
       }
       m_output.Open(nullptr, false, false, OpenConnect(kAccessDriver, path, datePattern));
@@ -208,11 +209,21 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
     recordset->Open(odbc::CRecordset::forwardOnly, statement, odbc::CRecordset::readOnly);
     Log(logline::kResultOpened);
   } catch (const odbc::CDBException& e) {
-    Log(e.m_strError);
+    // A stop cancels the statement while it runs (the host calls the source's Cancel); the
+    // driver's report of the cancel is the stop.
+    LogError(m_host.IsStopRequested() ? logline::kStopped : std::wstring_view(e.m_strError));
     CloseOutput();
     return false;
   } catch (...) {
-    Log(logline::kUnknownException);
+    LogError(logline::kUnknownException);
+    CloseOutput();
+    return false;
+  }
+
+  // A stop that came while the statement ran, too late to cancel it (or on a driver that cannot
+  // cancel), ends the run before anything is created.
+  if (m_host.IsStopRequested()) {
+    LogError(logline::kStopped);
     CloseOutput();
     return false;
   }
@@ -245,7 +256,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
   InsertScratch insertScratch;
   for (; !recordset->IsEOF(); recordset->MoveNext()) {
     if (m_host.IsStopRequested()) {
-      Log(logline::kStopped);
+      LogError(logline::kStopped);
       CloseOutput();
       return false;
     }
@@ -282,7 +293,7 @@ bool ExportRun::CloseOutput() {
     m_output.Close();
     return true;
   } catch (const odbc::CDBException& e) {
-    Log(e.m_strError);
+    LogError(e.m_strError);
   }
   return false;
 }
@@ -298,17 +309,17 @@ bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view s
     return run.Run(statement, outputPath, format != nullptr ? *format : FormatUnknown);
   } catch (const odbc::CDBException& e) {
     try {
-      host.AddLogLine(e.m_strError);
+      host.AddErrorLine(e.m_strError);
     } catch (...) {
     }
   } catch (const std::exception& e) {
     try {
-      host.AddLogLine(text::Utf8ToWide(e.what()));
+      host.AddErrorLine(text::Utf8ToWide(e.what()));
     } catch (...) {
     }
   } catch (...) {
     try {
-      host.AddLogLine(std::wstring(logline::kUnknownException));
+      host.AddErrorLine(std::wstring(logline::kUnknownException));
     } catch (...) {
     }
   }

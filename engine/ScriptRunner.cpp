@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "engine/OutputFormat.h"
 #include "platform/text/WideText.h"
@@ -24,20 +25,38 @@ constexpr std::wstring_view kProcessing = L"Processing file: ";
 constexpr std::wstring_view kUnknownExtension =
     L"Unknown file extension specified. Please use .XLS,.MDB or .TXT extensions";
 constexpr std::wstring_view kReadFailed = L"Can't read the script file: ";
+constexpr std::wstring_view kStopped = L"Thread terminated";
+constexpr std::wstring_view kNoRecords =
+    L"The script holds no export: no line has a TAB between a statement and an output file";
 }  // namespace logline
 
+std::wstring LinePrefix(long line) { return L"Line " + std::to_wstring(line) + L" of the script "; }
+
+bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\f' || c == '\v'; }
+
+// `path` counted from `folder` unless it is absolute (or empty, which names no file).
+std::wstring Resolve(const std::wstring& path, const std::wstring& folder) {
+  if (folder.empty() || path.empty() || path.front() == L'/') return path;
+  return folder.back() == L'/' ? folder + path : folder + L"/" + path;
+}
+
 // Runs one record; false when it stops the script.
-bool RunRecord(const ScriptRecord& record, IExportHost& host, const ScriptExportFunction& exportQuery) {
-  host.AddLogLine(std::wstring(logline::kProcessing) + record.path);
-  const std::int32_t format = FormatFromExtension(record.path);
+bool RunRecord(const ScriptRecord& record, IExportHost& host, const ScriptExportFunction& exportQuery,
+               const std::wstring& relativeTo) {
+  const std::wstring path = Resolve(record.path, relativeTo);
+  host.AddLogLine(std::wstring(logline::kProcessing) + path);
+  const std::int32_t format = FormatFromExtension(path);
   if (format == FormatUnknown) {
-    host.AddLogLine(std::wstring(logline::kUnknownExtension));
+    host.AddErrorLine(std::wstring(logline::kUnknownExtension));
     return false;
   }
-  return exportQuery(record.statement, record.path, &format);
+  return exportQuery(record.statement, path, &format);
 }
 
 }  // namespace
+
+ScriptError::ScriptError(long line, std::wstring message)
+    : std::runtime_error(text::WideToUtf8(message)), m_line(line), m_message(std::move(message)) {}
 
 std::optional<ScriptRecord> ScriptRecordParser::Feed(char byte) {
   if (m_fed < kUtf8Bom.size()) {
@@ -45,28 +64,75 @@ std::optional<ScriptRecord> ScriptRecordParser::Feed(char byte) {
     if (byte != kUtf8Bom[m_fed]) m_fed = kUtf8Bom.size();
     else if (++m_fed == kUtf8Bom.size()) m_skipBom = true;
   }
-  if (byte == kCarriageReturn) return std::nullopt;
-  if (byte == kLineFeed && m_hasTab) return TakeRecord();
+  const bool afterCr = m_afterCr;
+  m_afterCr = byte == kCarriageReturn;
+  if (byte == kCarriageReturn) return EndLine();
+  if (byte == kLineFeed) return afterCr ? std::nullopt : EndLine();  // the LF of a CR LF
   if (byte == kTab) m_hasTab = true;
-  m_gathered.push_back(byte);
+  Append(byte);
   return std::nullopt;
+}
+
+std::optional<ScriptRecord> ScriptRecordParser::EndLine() {
+  std::optional<ScriptRecord> record;
+  if (m_hasTab) {
+    record = TakeRecord();
+    m_recordLine = m_line + 1;
+  } else {
+    Append(kLineFeed);
+  }
+  ++m_line;
+  return record;
+}
+
+void ScriptRecordParser::Append(char byte) {
+  if (m_gathered.size() >= kMaxScriptRecordBytes) {
+    throw ScriptError(m_recordLine, LinePrefix(m_recordLine) + L"begins a record of more than " +
+                                        std::to_wstring(kMaxScriptRecordBytes / (1024 * 1024)) +
+                                        L" MB: the file is not a script of exports");
+  }
+  m_gathered.push_back(byte);
+}
+
+std::string_view ScriptRecordParser::Gathered() const {
+  std::string_view text = m_gathered;
+  if (m_firstRecord && m_skipBom) text.remove_prefix(std::min(kUtf8Bom.size(), text.size()));
+  return text;
+}
+
+long ScriptRecordParser::LineAt(std::size_t offset) const {
+  const std::string_view text = Gathered().substr(0, offset);
+  return m_recordLine + static_cast<long>(std::count(text.begin(), text.end(), kLineFeed));
 }
 
 std::optional<ScriptRecord> ScriptRecordParser::Finish() {
   std::optional<ScriptRecord> last;
-  if (m_hasTab) last = TakeRecord();
+  if (m_hasTab) {
+    last = TakeRecord();
+  } else {
+    const std::string_view text = Gathered();
+    const auto firstText = std::find_if_not(text.begin(), text.end(), IsBlank);
+    if (firstText != text.end()) {
+      const long line = LineAt(static_cast<std::size_t>(firstText - text.begin()));
+      throw ScriptError(line, LinePrefix(line) + L"has no TAB between a statement and an output file, so the "
+                                                 L"export it holds was not run");
+    }
+  }
   *this = ScriptRecordParser();
   return last;
 }
 
 ScriptRecord ScriptRecordParser::TakeRecord() {
-  std::string_view text = m_gathered;
-  if (m_firstRecord && m_skipBom) text.remove_prefix(kUtf8Bom.size());
+  const std::string_view text = Gathered();
+  if (const std::size_t valid = text::ValidUtf8Length(text); valid != text.size()) {
+    const long line = LineAt(valid);
+    throw ScriptError(line, LinePrefix(line) + L"is not UTF-8 text; its export was not run");
+  }
+  // TAB and line ends never occur inside a multi-byte UTF-8 character, so the fields can be cut
+  // on bytes and decoded whole.
+  ScriptRecord record{text::Utf8ToWide(text.substr(0, text.find(kTab))),
+                      text::Utf8ToWide(text.substr(text.rfind(kTab) + 1))};
   m_firstRecord = false;
-  // TAB, LF and CR never occur inside a multi-byte character of an ASCII-compatible codeset, so
-  // the fields can be cut on bytes and decoded whole.
-  ScriptRecord record{text::LocaleToWide(text.substr(0, text.find(kTab))),
-                      text::LocaleToWide(text.substr(text.rfind(kTab) + 1))};
   m_gathered.clear();
   m_hasTab = false;
   return record;
@@ -112,27 +178,44 @@ std::size_t ScriptFile::Read(char* buffer, std::size_t size) {
   }
 }
 
-ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportFunction& exportQuery) {
+ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportFunction& exportQuery,
+                        const std::wstring& relativeTo) {
   ScriptRecordParser parser;
-  std::array<char, kReadChunk> buffer{};
-  for (;;) {
-    std::size_t count = 0;
-    try {
-      count = file.Read(buffer.data(), buffer.size());
-    } catch (const std::system_error& e) {
-      host.AddLogLine(std::wstring(logline::kReadFailed) + text::LocaleToWide(e.code().message()));
-      return ScriptOutcome::Stopped;
+  std::size_t records = 0;
+  // False when the record stops the script; once a stop is asked for, no record starts.
+  const auto run = [&](const ScriptRecord& record) {
+    if (host.IsStopRequested()) {
+      host.AddErrorLine(std::wstring(logline::kStopped));
+      return false;
     }
-    if (count == 0) break;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (auto record = parser.Feed(buffer[i])) {
-        if (!RunRecord(*record, host, exportQuery)) return ScriptOutcome::Stopped;
+    ++records;
+    return RunRecord(record, host, exportQuery, relativeTo);
+  };
+  std::vector<char> buffer(kReadChunk);
+  try {
+    for (;;) {
+      std::size_t count = 0;
+      try {
+        count = file.Read(buffer.data(), buffer.size());
+      } catch (const std::system_error& e) {
+        host.AddErrorLine(std::wstring(logline::kReadFailed) + text::LocaleToWide(e.code().message()));
+        return ScriptOutcome::Stopped;
+      }
+      if (count == 0) break;
+      for (std::size_t i = 0; i < count; ++i) {
+        if (auto record = parser.Feed(buffer[i])) {
+          if (!run(*record)) return ScriptOutcome::Stopped;
+        }
       }
     }
+    if (auto last = parser.Finish()) {
+      if (!run(*last)) return ScriptOutcome::Stopped;
+    }
+  } catch (const ScriptError& e) {
+    host.AddErrorLine(e.Message());
+    return ScriptOutcome::Stopped;
   }
-  if (auto last = parser.Finish()) {
-    if (!RunRecord(*last, host, exportQuery)) return ScriptOutcome::Stopped;
-  }
+  if (records == 0) host.AddLogLine(std::wstring(logline::kNoRecords));
   return ScriptOutcome::Completed;
 }
 

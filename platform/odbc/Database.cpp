@@ -107,6 +107,7 @@ void CDatabase::Close() {
 }
 
 std::wstring CDatabase::GetCreatedTableName() const { return m_builtIn ? m_builtIn->CreatedTableName() : std::wstring(); }
+bool CDatabase::Cancel() const noexcept { return m_odbc && m_odbc->Cancel(); }
 
 std::wstring CDatabase::GetConnect() const { return m_connect; }
 

@@ -2,7 +2,7 @@
 // built-in driver (DriverRegistry). Text goes to and comes from every driver intact, characters
 // outside the Basic Multilingual Plane included.
 //
-// Not thread-safe: one thread uses a connection at a time.
+// Not thread-safe: one thread uses a connection at a time; only Cancel comes from another.
 #pragma once
 
 #include <memory>
@@ -46,6 +46,11 @@ class CDatabase {
   // After a CREATE TABLE through ExecuteSQL: the name the driver stored the table under, when a
   // built-in driver gave it another name than the statement did; empty otherwise.
   std::wstring GetCreatedTableName() const;
+  // From another thread, while the connection is open: cancels the statement it is running
+  // (CRecordset::Open included, up to its first row); the cancelled call then throws the
+  // driver's CDBException. True when a statement was running and the driver took the request;
+  // nothing happens when none is running, or for a built-in driver. Never throws.
+  bool Cancel() const noexcept;
   // The connect string as the connection holds it, with the "ODBC;" prefix; empty when closed.
   std::wstring GetConnect() const;
 

@@ -97,7 +97,30 @@ void OdbcConnection::Disconnect() {
   CheckOdbc(SQLDisconnect(m_handle), SQL_HANDLE_DBC, m_handle);
 }
 
-OdbcStatement::OdbcStatement(const OdbcConnection& connection) {
+bool OdbcConnection::Cancel() const noexcept {
+  const std::lock_guard lock(m_runningLock);
+  if (m_running == SQL_NULL_HSTMT) return false;
+  try {
+    CheckOdbc(SQLCancel(m_running), SQL_HANDLE_STMT, m_running);
+    return true;
+  } catch (...) {
+    return false;  // the call runs on to its end, as it would have without the request
+  }
+}
+
+OdbcConnection::RunningCall::RunningCall(const OdbcConnection& connection, SQLHSTMT statement)
+    : m_connection(connection) {
+  const std::lock_guard lock(m_connection.m_runningLock);
+  m_connection.m_running = statement;
+}
+
+OdbcConnection::RunningCall::~RunningCall() {
+  // Waits for a Cancel under way, so that the statement is never cancelled after it is freed.
+  const std::lock_guard lock(m_connection.m_runningLock);
+  m_connection.m_running = SQL_NULL_HSTMT;
+}
+
+OdbcStatement::OdbcStatement(const OdbcConnection& connection) : m_connection(connection) {
   CheckOdbc(SQLAllocHandle(SQL_HANDLE_STMT, connection.Handle(), &m_handle), SQL_HANDLE_DBC, connection.Handle());
 }
 
@@ -105,7 +128,22 @@ OdbcStatement::~OdbcStatement() { SQLFreeHandle(SQL_HANDLE_STMT, m_handle); }
 
 SQLRETURN OdbcStatement::ExecDirect(std::wstring_view statement) {
   std::string sql = text::WideToUtf8(statement);
-  return CheckOdbc(SQLExecDirect(m_handle, Sql(sql), static_cast<SQLINTEGER>(sql.size())), SQL_HANDLE_STMT, m_handle);
+  SQLRETURN rc;
+  {
+    const OdbcConnection::RunningCall running(m_connection, m_handle);
+    rc = SQLExecDirect(m_handle, Sql(sql), static_cast<SQLINTEGER>(sql.size()));
+  }
+  return CheckOdbc(rc, SQL_HANDLE_STMT, m_handle);
+}
+
+SQLRETURN OdbcStatement::Fetch(bool cancellable) {
+  if (!cancellable) return CheckOdbc(SQLFetch(m_handle), SQL_HANDLE_STMT, m_handle);
+  SQLRETURN rc;
+  {
+    const OdbcConnection::RunningCall running(m_connection, m_handle);
+    rc = SQLFetch(m_handle);
+  }
+  return CheckOdbc(rc, SQL_HANDLE_STMT, m_handle);
 }
 
 std::size_t OdbcStatement::GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::size_t sizeHint,

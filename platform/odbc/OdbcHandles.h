@@ -10,6 +10,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -36,10 +37,30 @@ class OdbcConnection {
   const std::wstring& CompletedConnect() const { return m_completed; }
   void Disconnect();
 
+  // Any thread: asks the driver to cancel the statement this connection is executing (or
+  // fetching its first row from) right now, if any (SQLCancel); that call then fails. True
+  // when a statement was running and the driver took the request. Never throws.
+  bool Cancel() const noexcept;
+
  private:
+  friend class OdbcStatement;
+  // Marks `statement` as running on this connection for the length of one ODBC call.
+  class RunningCall {
+   public:
+    RunningCall(const OdbcConnection& connection, SQLHSTMT statement);
+    ~RunningCall();
+    RunningCall(const RunningCall&) = delete;
+    RunningCall& operator=(const RunningCall&) = delete;
+
+   private:
+    const OdbcConnection& m_connection;
+  };
+
   SQLHDBC m_handle = SQL_NULL_HDBC;
   bool m_connected = false;
   std::wstring m_completed;
+  mutable std::mutex m_runningLock;             // guards m_running against Cancel's thread
+  mutable SQLHSTMT m_running = SQL_NULL_HSTMT;  // the statement inside an ODBC call, if any
 };
 
 class OdbcStatement {
@@ -50,8 +71,13 @@ class OdbcStatement {
   OdbcStatement& operator=(const OdbcStatement&) = delete;
 
   SQLHSTMT Handle() const { return m_handle; }
-  // Runs `statement`; returns SQL_NO_DATA for a statement that touched no row.
+  // Runs `statement`; returns SQL_NO_DATA for a statement that touched no row. The connection's
+  // Cancel reaches it while it runs.
   SQLRETURN ExecDirect(std::wstring_view statement);
+  // Fetches the next row; SQL_NO_DATA past the last. With `cancellable` the connection's Cancel
+  // reaches it (for the first fetch, where some drivers run the query); a later fetch is left
+  // alone, since a cancel between fetches would close the cursor under the reader.
+  SQLRETURN Fetch(bool cancellable = false);
   // Reads the whole of a column value in C type `cType` (SQL_C_CHAR, SQL_C_WCHAR or
   // SQL_C_BINARY) into the front of `buffer`, which only ever grows so that it can be reused
   // from value to value; `sizeHint` (the column's declared size in bytes) sizes the first read.
@@ -60,6 +86,7 @@ class OdbcStatement {
   std::size_t GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::size_t sizeHint, std::string& buffer);
 
  private:
+  const OdbcConnection& m_connection;
   SQLHSTMT m_handle = SQL_NULL_HSTMT;
 };
 

@@ -250,7 +250,7 @@ bool CRecordset::Open(unsigned openType, std::wstring_view statement, unsigned o
   if (columns > 0) binding = BindColumns(connection->Handle(), stmt, fields);
 
   bool eof = true;
-  if (columns > 0) eof = CheckOdbc(SQLFetch(stmt), SQL_HANDLE_STMT, stmt) == SQL_NO_DATA;
+  if (columns > 0) eof = handle->Fetch(/*cancellable=*/true) == SQL_NO_DATA;
 
   m_binding = std::move(binding);
   m_statement = std::move(handle);
@@ -275,8 +275,7 @@ bool CRecordset::IsEOF() const { return m_eof; }
 void CRecordset::MoveNext() {
   if (!IsOpen()) throw CDBException(L"The recordset is not open", L"24000");
   if (m_eof) throw CDBException(L"Attempt to move past the end of the result", L"24000");
-  const SQLHSTMT stmt = m_statement->Handle();
-  m_eof = CheckOdbc(SQLFetch(stmt), SQL_HANDLE_STMT, stmt) == SQL_NO_DATA;
+  m_eof = m_statement->Fetch() == SQL_NO_DATA;
 }
 
 std::int16_t CRecordset::GetODBCFieldCount() const { return static_cast<std::int16_t>(m_fields.size()); }

@@ -65,6 +65,37 @@ void Utf8ToWide(std::string_view utf8, std::wstring& out) {
   out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
+std::size_t ValidUtf8Length(std::string_view bytes) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* p = begin;
+  const auto* end = begin + bytes.size();
+  while (p < end) {
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    const unsigned char lead = *p;
+    int length = 0;
+    char32_t c = 0;
+    char32_t minimum = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, c = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, c = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, c = lead & 0x07, minimum = 0x10000;
+    } else {
+      break;
+    }
+    if (end - p < length) break;
+    int taken = 1;
+    for (; taken < length && (p[taken] & 0xC0) == 0x80; ++taken) c = (c << 6) | (p[taken] & 0x3F);
+    if (taken < length || c < minimum || c > kMaxCodePoint || IsSurrogate(c)) break;
+    p += length;
+  }
+  return static_cast<std::size_t>(p - begin);
+}
+
 std::string WideToUtf8(std::wstring_view wide) {
   std::string out;
   out.reserve(wide.size());

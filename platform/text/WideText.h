@@ -16,6 +16,9 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // The same into `out`, replacing its contents and reusing its storage.
 void Utf8ToWide(std::string_view utf8, std::wstring& out);
 std::string WideToUtf8(std::wstring_view wide);
+// The length of the longest prefix of `bytes` that is valid UTF-8 and ends between characters:
+// bytes.size() exactly when all of it is.
+std::size_t ValidUtf8Length(std::string_view bytes);
 
 std::wstring Utf16ToWide(std::u16string_view utf16);
 std::u16string WideToUtf16(std::wstring_view wide);

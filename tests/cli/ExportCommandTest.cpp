@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -148,10 +149,78 @@ TEST_F(ExportCommand, AScriptsLastRecordCountsWithoutItsLineEndAndPathsKeepTheir
   EXPECT_EQ(Messages(outcome.out), expected);
 }
 
-TEST_F(ExportCommand, AScriptWithoutRecordsRunsToItsEnd) {
-  const Outcome outcome = Run("--script " + Script("\r\n\nSELECT 1 with no output file\n"));
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out, "");
+TEST_F(ExportCommand, AScriptWithoutRecordsSaysSoAndTextWithoutATabFailsWithItsLine) {
+  const Outcome empty = Run("--script " + Script("\r\n\n"));
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(Messages(empty.out), (std::vector<std::string>{"The script holds no export: no line has a TAB "
+                                                           "between a statement and an output file"}));
+  const Outcome noTab = Run("--script " + Script("\r\n\nSELECT 1 with no output file\n"), true);
+  EXPECT_EQ(noTab.status, 1);
+  EXPECT_NE(noTab.out.find("quillon-export: Line 3 of the script has no TAB between a statement and an output "
+                           "file, so the export it holds was not run\n"),
+            std::string::npos)
+      << noTab.out;
+}
+
+TEST_F(ExportCommand, FailuresAreOnStandardErrorAsWellAsInTheLog) {
+  const auto errors = m_dir / "errors.txt";
+  const testing::CommandResult outcome =
+      testing::RunCommand("LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " + QUILLON_EXPORT_PROGRAM +
+                          " --sql 'SELECT * FROM NoSuchTable' --out " + (m_dir / "x.xls").string() + " 2>" +
+                          errors.string());
+  EXPECT_EQ(outcome.status, 1);
+  const std::vector<std::string> messages = Messages(outcome.output);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_NE(messages.back().find("no such table"), std::string::npos) << outcome.output;
+  std::ifstream in(errors);
+  const std::string stderrText((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(stderrText, "quillon-export: " + messages.back() + "\n");
+}
+
+TEST_F(ExportCommand, RelativeOutputPathsCountFromTheWorkingFolderAndAScriptsFromItsOwn) {
+  const auto work = m_dir / "work";
+  const auto scripts = m_dir / "scripts";
+  std::filesystem::create_directories(work);
+  std::filesystem::create_directories(scripts);
+  const std::string program = QUILLON_EXPORT_PROGRAM;
+  const auto single = testing::RunCommand("cd " + work.string() + " && LC_ALL=C.UTF-8 XDG_DATA_HOME=" +
+                                          m_dir.Path().string() + " " + program +
+                                          " --sql 'SELECT * FROM Customers' --out customers.xls");
+  EXPECT_EQ(single.status, 0) << single.output;
+  EXPECT_TRUE(std::filesystem::is_regular_file(work / "customers.xls"));
+
+  std::ofstream(scripts / "run.txt", std::ios::binary)
+      << "SELECT * FROM Customers\tout/c.xls\nSELECT * FROM Customers\t" + (m_dir / "abs.mdb").string() + "\n";
+  const auto script = testing::RunCommand("cd " + work.string() + " && LC_ALL=C.UTF-8 XDG_DATA_HOME=" +
+                                          m_dir.Path().string() + " " + program + " --script ../scripts/run.txt");
+  EXPECT_EQ(script.status, 0) << script.output;
+  EXPECT_TRUE(std::filesystem::is_regular_file(scripts / "out" / "c.xls"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(m_dir / "abs.mdb"));
+  EXPECT_FALSE(std::filesystem::exists(work / "out"));
+  // Made whole, not tidied: the path names what the user wrote, from the script's folder.
+  EXPECT_EQ(Messages(script.output).front(), "Processing file: " + (work / "../scripts/out/c.xls").string());
+  EXPECT_NE(Run("--help").out.find("counts from the folder that holds FILE"), std::string::npos);
+}
+
+TEST_F(ExportCommand, AScriptExitsAsASingleExportDoesWhenRowsAreRefused) {
+  // A value longer than its Access column is refused; the export goes on without it.
+  const auto source = m_dir / "src.db";
+  ASSERT_EQ(testing::RunCommand("sqlite3 " + source.string() +
+                                " \"CREATE TABLE T (s VARCHAR(3)); INSERT INTO T VALUES ('abc'), ('abcdef'), ('x');\"")
+                .status,
+            0);
+  const std::string connect = "'DRIVER=SQLite3;Database=" + source.string() + "'";
+  const Outcome single = Run("--connect " + connect + " --sql 'SELECT s FROM T' --out " + (m_dir / "one.mdb").string());
+  EXPECT_EQ(single.status, 3);
+  const Outcome script = Run("--connect " + connect + " --script " +
+                             Script("SELECT s FROM T\t" + (m_dir / "two.mdb").string() + "\nSELECT s FROM T WHERE s <> "
+                                    "'abcdef'\t" + (m_dir / "three.mdb").string() + "\n"));
+  EXPECT_EQ(script.status, 3);
+  const Outcome clean = Run("--connect " + connect + " --script " +
+                            Script("SELECT s FROM T WHERE s <> 'abcdef'\t" + (m_dir / "four.mdb").string() + "\n"));
+  EXPECT_EQ(clean.status, 0);
+  const std::string help = Run("--help").out;
+  for (const char* status : {"  0  ", "  3  ", "  1  ", "  2  "}) EXPECT_NE(help.find(status), std::string::npos);
 }
 
 TEST_F(ExportCommand, AScriptThatCannotBeOpenedIsOneLineAndExitOne) {

@@ -64,4 +64,13 @@ TEST(QuillonSqlTest, AConnectionThatFailsEndsWithStatusTwo) {
   EXPECT_NE(outcome.err.find("Could not find file"), std::string::npos) << outcome.err;
 }
 
+TEST(QuillonSqlTest, HelpIsHelpNotADataSource) {
+  for (const char* option : {"--help", "-h"}) {
+    const auto result = support::Run(std::string(QUILLON_SQL_TOOL) + " " + option + " 2>&1");
+    EXPECT_EQ(result.status, 0) << option;
+    EXPECT_EQ(result.output.rfind("usage: quillon-sql", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find("Exit status"), std::string::npos);
+  }
+}
+
 }  // namespace

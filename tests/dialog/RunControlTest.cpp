@@ -378,8 +378,8 @@ class RunControlTest : public QObject {
         "SELECT n,\r\n  label\r\nFROM Numbers WHERE n <= 3\t" + out + "two.XLS\n"
         "SELECT n FROM Numbers WHERE n <= 1\t" + out + "three.txt\n"
         "SELECT n FROM Numbers WHERE n <= 4\t" + out + "four.xls\n");
-    // Right after opening, with both fields empty, Start/Stop is disabled: the run shows it
-    // checked as "Stop", but it cannot be clicked.
+    // Right after opening, with both fields empty, Start/Stop is disabled; the run shows it
+    // checked as "Stop" and enabled, and gives it back disabled.
     QVERIFY(!StartStop()->isEnabled());
     m_journal->HoldAtInsert(1);
     m_prompts->AnswerFiles({script.toStdWString()});
@@ -387,7 +387,7 @@ class RunControlTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(m_journal->Holding(), kWaitMs);
     QVERIFY(ShowsRunning());
     QVERIFY(StartStop()->isChecked());
-    QVERIFY(!StartStop()->isEnabled());
+    QVERIFY(StartStop()->isEnabled());
     m_journal->Release();
     QTRY_VERIFY_WITH_TIMEOUT(IsIdle(), kWaitMs);
     QVERIFY(!StartStop()->isEnabled());
@@ -405,6 +405,59 @@ class RunControlTest : public QObject {
     QCOMPARE(log.filter("Processing file: ").last(), "Processing file: " + QString::fromStdWString(Out("three.txt")));
     QCOMPARE(log.last(), QStringLiteral("Tab delimered driver not supported"));
     QVERIFY(!log.join('\n').contains("four.xls"));
+  }
+
+  void stopEndsTheWholeScriptEvenWhenTheExportRunningEndsByItself() {
+    const std::string out = (m_dir.path() + "/out/").toStdString();
+    const QString script = WriteScript("SELECT n FROM Numbers WHERE n <= 1\t" + out + "first.xls\n"
+                                       "SELECT n FROM Numbers WHERE n <= 2\t" + out + "second.xls\n");
+    m_dialog->SetDlgItemText(res::kIdStatement, L"SELECT 1");  // Start/Stop enabled before the run
+    QVERIFY(StartStop()->isEnabled());
+    m_journal->HoldAtInsert(1);  // the first record's only row: after it the export ends by itself
+    m_prompts->AnswerFiles({script.toStdWString()});
+    Click(res::kIdRunScript);
+    QTRY_VERIFY_WITH_TIMEOUT(m_journal->Holding(), kWaitMs);
+    Click(res::kIdStartStop);  // Stop
+    m_journal->Release();
+    QTRY_VERIFY_WITH_TIMEOUT(IsIdle(), kWaitMs);
+    QVERIFY(StartStop()->isEnabled());
+    QCOMPARE(m_journal->OpenedPaths(), std::vector<std::wstring>{Out("first.xls")});
+    QCOMPARE(LogTexts().last(), QStringLiteral("Thread terminated"));
+  }
+
+  void aScriptStartedFromAFreshDialogCanBeStopped() {
+    const std::string out = (m_dir.path() + "/out/").toStdString();
+    const QString script = WriteScript("SELECT n FROM Numbers\t" + out + "all.xls\n"
+                                       "SELECT n FROM Numbers\t" + out + "again.xls\n");
+    QVERIFY(!StartStop()->isEnabled());  // both fields empty
+    m_journal->HoldAtInsert(5);
+    m_prompts->AnswerFiles({script.toStdWString()});
+    Click(res::kIdRunScript);
+    QTRY_VERIFY_WITH_TIMEOUT(m_journal->Holding(), kWaitMs);
+    QVERIFY(StartStop()->isEnabled());
+    Click(res::kIdStartStop);  // Stop
+    QVERIFY(!StartStop()->isChecked());
+    m_journal->Release();
+    QTRY_VERIFY_WITH_TIMEOUT(IsIdle(), kWaitMs);
+    QVERIFY(!StartStop()->isEnabled());  // as the empty fields leave it
+    QCOMPARE(m_journal->Inserts(), 5);
+    QCOMPARE(m_journal->OpenedPaths(), std::vector<std::wstring>{Out("all.xls")});
+    QCOMPARE(LogTexts().last(), QStringLiteral("Thread terminated"));
+  }
+
+  void stopCancelsAStatementTheSourceIsStillRunningAndCreatesNothing() {
+    // Far longer than the test waits for anything: only a cancel ends it in time.
+    Fill(L"WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 2000000000) "
+         L"SELECT count(*) AS n FROM c",
+         Out("slow.xls"));
+    Click(res::kIdStartStop);
+    QTRY_VERIFY_WITH_TIMEOUT(Logged("Input database opened"), kWaitMs);
+    QTest::qWait(300);  // the statement runs on the source
+    Click(res::kIdStartStop);  // Stop
+    QTRY_VERIFY_WITH_TIMEOUT(IsIdle(), kWaitMs);
+    QCOMPARE(LogTexts().last(), QStringLiteral("Thread terminated"));
+    QVERIFY(!Logged("Output table created"));
+    QVERIFY(m_prompts->Boxes().empty());
   }
 
   void aCancelledOrUnopenableScriptChoiceEndsQuietly() {

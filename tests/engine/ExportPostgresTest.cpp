@@ -2,10 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "drivers/BuiltInDrivers.h"
 #include "engine/ExportRun.h"
+#include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/ui/Prompts.h"
 #include "tests/engine/ExportTestSupport.h"
 #include "tests/engine/RecordingHost.h"
 #include "tests/support/PostgresServer.h"
@@ -54,6 +61,67 @@ TEST(ExportFromPostgres, EveryRowReachesBothFormats) {
                                       // numeric columns take text columns, their digits as written
                                       "1,\"Ærøskøbing ApS\",\"1234.50\",1,\"2024-02-29 13:14:15\"",
                                       "2,\"O'Hara\",\"0.10\",0,"}));
+}
+
+// A host whose stop request comes from another thread, as the dialog's Stop button and the
+// command line's signals do.
+class StoppableHost final : public IExportHost {
+ public:
+  void AddLogLine(const std::wstring& text) override {
+    std::lock_guard lock(m_mutex);
+    m_lines.push_back(text);
+  }
+  std::wstring GetDatePattern() override { return {}; }
+  int AnswerRowError(const odbc::CDBException&) override { return ui::IDOK; }
+  void ReportUnknownType() override {}
+  bool IsStopRequested() override { return m_stop; }
+
+  void Stop() { m_stop = true; }
+  std::vector<std::wstring> Lines() {
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+  }
+
+ private:
+  std::atomic<bool> m_stop{false};
+  std::mutex m_mutex;
+  std::vector<std::wstring> m_lines;
+};
+
+TEST(ExportFromPostgres, AStopCancelsTheRunningStatementAndCreatesNothing) {
+  drivers::RegisterBuiltInDrivers();
+  quillon::testing::PostgresServer server;
+  quillon::testing::TempDir dir;
+  odbc::CDatabase source;
+  source.OpenEx(server.ConnectString());
+  StoppableHost host;
+  std::atomic<bool> cancelled{false};
+  std::atomic<bool> done{false};
+  // Stop, then cancel until the statement is there to be cancelled.
+  std::thread stopper([&] {
+    host.Stop();
+    while (!done && !cancelled) {
+      cancelled = source.Cancel();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const std::int32_t excel = FormatExcel;
+  const auto xls = dir / "slow.xls";
+  // Far longer than the test waits for anything: only the cancel ends it in time.
+  const bool exported = ExportQuery(source, host, L"SELECT pg_sleep(600) AS s", xls.wstring(), &excel);
+  done = true;
+  stopper.join();
+  EXPECT_FALSE(exported);
+  EXPECT_TRUE(cancelled);
+  const std::vector<std::wstring> lines = host.Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), L"Thread terminated");
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), L"Output table created"), lines.end());
+  EXPECT_FALSE(std::filesystem::exists(xls));
+  // The connection serves the next statement as before.
+  const auto next = dir / "next.xls";
+  RecordingHost again;
+  EXPECT_TRUE(ExportQuery(source, again, L"SELECT 1 AS one", next.wstring(), &excel));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <clocale>
 #include <fstream>
+#include <functional>
 
 #include "engine/OutputFormat.h"
 #include "engine/ScriptRunner.h"
@@ -31,8 +32,13 @@ TEST_F(ScriptParsing, CrLfAndLfLinesReadAlikeAndOnlyFirstAndLastFieldsCount) {
                         " SELECT 2 \t /out/two.mdb \n"
                         "SELECT 3\tnote\tmore notes\t/out/three.xls\n"),
             expected);
-  // A CR counts nowhere, not even inside a field.
-  EXPECT_EQ(ParseScript("SEL\rECT 1\t/o\r/a.xls\n"), (Records{{L"SELECT 1", L"/o/a.xls"}}));
+  // A lone CR ends a line as LF does, after a TAB as well as before one.
+  EXPECT_EQ(ParseScript("SELECT * FROM Orders\t/out/orders.xls\r"
+                        " SELECT 2 \t /out/two.mdb \r"
+                        "SELECT 3\tnote\tmore notes\t/out/three.xls\r"),
+            expected);
+  EXPECT_EQ(ParseScript("SELECT a\rFROM t\r\r\nWHERE 1\t/o/a.xls\rSELECT 2\t/o/b.xls\r\n\rSELECT 3\t/o/c.xls"),
+            (Records{{L"SELECT a\nFROM t\n\nWHERE 1", L"/o/a.xls"}, {L"SELECT 2", L"/o/b.xls"}, {L"\nSELECT 3", L"/o/c.xls"}}));
 }
 
 TEST_F(ScriptParsing, LineFeedsBeforeTheFirstTabBelongToTheStatement) {
@@ -46,24 +52,53 @@ TEST_F(ScriptParsing, LineFeedsBeforeTheFirstTabBelongToTheStatement) {
             (Records{{L"SELECT 1", L"/a.xls"}, {L"\nSELECT 2", L"/b.xls"}}));
 }
 
-TEST_F(ScriptParsing, TheLastRecordCountsWithoutItsLineFeedButTabLessTextIsNoRecord) {
+// The line a ScriptError names for `bytes`; 0 when the script is accepted.
+long RefusedLine(std::string_view bytes) {
+  try {
+    ParseScript(bytes);
+  } catch (const ScriptError& e) {
+    return e.Line();
+  }
+  return 0;
+}
+
+TEST_F(ScriptParsing, TheLastRecordCountsWithoutItsLineFeedAndTabLessTextIsRefusedWithItsLine) {
   EXPECT_EQ(ParseScript("SELECT 1\t/a.xls\nSELECT 2\t/b.xls"),
             (Records{{L"SELECT 1", L"/a.xls"}, {L"SELECT 2", L"/b.xls"}}));
-  EXPECT_EQ(ParseScript("SELECT 1\t/a.xls\n\n\nSELECT 2 without a path"), (Records{{L"SELECT 1", L"/a.xls"}}));
+  EXPECT_EQ(RefusedLine("SELECT 1\t/a.xls\n\n\nSELECT 2 without a path"), 4);
+  EXPECT_EQ(RefusedLine("SELECT 1 /a.xls\n"), 1);
+  EXPECT_EQ(RefusedLine("SELECT 1\t/a.xls\rSELECT 2 /b.xls\rSELECT 3 /c.xls"), 2);
   EXPECT_TRUE(ParseScript("").empty());
   EXPECT_TRUE(ParseScript("\r\n\r\n").empty());
+  EXPECT_TRUE(ParseScript("\xEF\xBB\xBF \n  \n").empty());
   EXPECT_EQ(ParseScript("SELECT 1\t\n\t/b.xls\n"), (Records{{L"SELECT 1", L""}, {L"", L"/b.xls"}}));
 }
 
-TEST_F(ScriptParsing, TextIsDecodedInTheLocaleCodesetAndALeadingByteOrderMarkIsDropped) {
+TEST_F(ScriptParsing, TextIsUtf8WhateverTheLocaleAndALeadingByteOrderMarkIsDropped) {
+  std::setlocale(LC_CTYPE, "C");  // as under cron or in a container
   const Records utf8 = {{L"SELECT 'Zürich €' AS \U0001F600", L"/out/Größe.xls"}};
   const std::string body = "SELECT 'Z\xC3\xBCrich \xE2\x82\xAC' AS \xF0\x9F\x98\x80\t/out/Gr\xC3\xB6\xC3\x9F" "e.xls\n";
   EXPECT_EQ(ParseScript(body), utf8);
   EXPECT_EQ(ParseScript("\xEF\xBB\xBF" + body), utf8);
-  // Only at the very start is it a mark; elsewhere it is text, and a broken byte shows as such.
-  EXPECT_EQ(ParseScript(body + "\xEF\xBB\xBFSELECT 2\t/\xFF.xls\n")[1],
-            (ScriptRecord{L"\uFEFFSELECT 2", L"/\uFFFD.xls"}));
-  EXPECT_EQ(ParseScript("\xEF\xBB" "SELECT 1\t/a.xls\n")[0].statement, L"\uFFFD\uFFFDSELECT 1");
+  // Only at the very start is it a mark; elsewhere it is text.
+  EXPECT_EQ(ParseScript(body + "\xEF\xBB\xBFSELECT 2\t/b.xls\n")[1], (ScriptRecord{L"\uFEFFSELECT 2", L"/b.xls"}));
+}
+
+TEST_F(ScriptParsing, ARecordThatIsNotUtf8IsRefusedWithTheLineOfItsFirstBadByte) {
+  EXPECT_EQ(RefusedLine("SELECT 1\t/a.xls\nSELECT 2\t/M\xFCller.xls\n"), 2);  // Latin-1
+  EXPECT_EQ(RefusedLine("SELECT 1\t/a.xls\r\n\r\nSELECT\r\n'\xE9'\t/b.xls\r\n"), 4);
+  EXPECT_EQ(RefusedLine("\xEF\xBB" "SELECT 1\t/a.xls\n"), 1);  // a cut-off mark
+  try {
+    ParseScript("SELECT 1\t/caf\xE9.xls\n");
+    ADD_FAILURE() << "accepted";
+  } catch (const ScriptError& e) {
+    EXPECT_EQ(e.Message(), L"Line 1 of the script is not UTF-8 text; its export was not run");
+  }
+}
+
+TEST_F(ScriptParsing, ARecordLongerThanTheLimitIsRefusedBeforeItIsWhole) {
+  EXPECT_EQ(RefusedLine("SELECT 1\t/a.xls\n" + std::string(kMaxScriptRecordBytes + 1, '\0')), 2);
+  EXPECT_EQ(ParseScript(std::string(kMaxScriptRecordBytes - 7, ' ') + "\t/a.xls").size(), 1u);
 }
 
 TEST_F(ScriptParsing, ThePathsExtensionNamesTheFormat) {
@@ -84,18 +119,23 @@ struct ExportCall {
 
 class ScriptRun : public ::testing::Test {
  protected:
-  ScriptOutcome Run(const std::string& script) {
+  ScriptOutcome Run(const std::string& script, const std::wstring& relativeTo = {}) {
     const auto path = m_dir / "script.txt";
     std::ofstream(path, std::ios::binary) << script;
     ScriptFile file;
     std::error_code error;
     EXPECT_TRUE(file.Open(path.wstring(), error)) << error.message();
-    return RunScript(file, m_host, [this](const std::wstring& s, const std::wstring& p, const std::int32_t* f) {
-      m_calls.push_back({s, p, *f});
-      return s.find(L"FAIL") == std::wstring::npos;
-    });
+    return RunScript(
+        file, m_host,
+        [this](const std::wstring& s, const std::wstring& p, const std::int32_t* f) {
+          m_calls.push_back({s, p, *f});
+          if (m_exportAction) m_exportAction();
+          return s.find(L"FAIL") == std::wstring::npos;
+        },
+        relativeTo);
   }
   testing::TempDir m_dir;
+  std::function<void()> m_exportAction;
   RecordingHost m_host;
   std::vector<ExportCall> m_calls;
 };
@@ -110,8 +150,37 @@ TEST_F(ScriptRun, ExportsEveryRecordInOrderWithTheFormatOfItsExtension) {
                                            L"Processing file: /o/c.txt"};
   EXPECT_EQ(m_host.lines, lines);
   m_calls.clear();
+  m_host.lines.clear();
   EXPECT_EQ(Run("\n\n"), ScriptOutcome::Completed);
   EXPECT_TRUE(m_calls.empty());
+  EXPECT_EQ(m_host.lines, (std::vector<std::wstring>{
+                              L"The script holds no export: no line has a TAB between a statement and an output file"}));
+}
+
+TEST_F(ScriptRun, TextWithoutATabAfterTheLastRecordIsLoggedAndFailsTheScript) {
+  EXPECT_EQ(Run("SELECT 1\t/o/a.xls\nSELECT 2 /o/b.xls\n"), ScriptOutcome::Stopped);
+  EXPECT_EQ(m_calls.size(), 1u);
+  EXPECT_EQ(m_host.lines.back(), L"Line 2 of the script has no TAB between a statement and an output file, so the "
+                                 L"export it holds was not run");
+}
+
+TEST_F(ScriptRun, AStopEndsTheWholeScriptAndNoLaterRecordStarts) {
+  // The first export sees no stop; the request comes while it runs, and it ends anyway (a
+  // result without rows ends true whatever the flag).
+  m_exportAction = [this] { m_host.stopAfterChecks = 0; };
+  EXPECT_EQ(Run("SELECT 1\t/o/a.xls\nSELECT 2\t/o/b.xls\nSELECT 3\t/o/c.xls\n"), ScriptOutcome::Stopped);
+  ASSERT_EQ(m_calls.size(), 1u);
+  EXPECT_EQ(m_host.lines, (std::vector<std::wstring>{L"Processing file: /o/a.xls", L"Thread terminated"}));
+}
+
+TEST_F(ScriptRun, RelativePathsCountFromTheFolderGiven) {
+  EXPECT_EQ(Run("SELECT 1\ta.xls\nSELECT 2\tsub/b.mdb\nSELECT 3\t/abs/c.xls\n", L"/scripts"),
+            ScriptOutcome::Completed);
+  const std::vector<ExportCall> expected = {{L"SELECT 1", L"/scripts/a.xls", FormatExcel},
+                                            {L"SELECT 2", L"/scripts/sub/b.mdb", FormatAccess},
+                                            {L"SELECT 3", L"/abs/c.xls", FormatExcel}};
+  EXPECT_EQ(m_calls, expected);
+  EXPECT_EQ(m_host.lines.front(), L"Processing file: /scripts/a.xls");
 }
 
 TEST_F(ScriptRun, AFailedExportStopsTheScriptBeforeTheNextRecord) {
