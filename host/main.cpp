@@ -1,6 +1,13 @@
 // quillon-host: a host application for the Quillon plug-in. It opens a database connection
 // (the embedded demo database unless told otherwise), loads libquillon.so, and runs it.
 #include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +30,8 @@ constexpr const char* kUsage =
     "Opens the database (the embedded demo database when --connect is not given), loads the\n"
     "Quillon plug-in (../lib/libquillon.so beside this program unless --plugin is given) and\n"
     "shows its export dialog. Exits 0 when the dialog was closed with OK, 1 when it was closed\n"
-    "otherwise, 2 for bad arguments, 3 when the dialog could not be shown.\n";
+    "otherwise, 2 for bad arguments, 3 when the dialog could not be shown. SIGTERM and SIGHUP\n"
+    "close the dialog as its close box does: a running export stops before its next row.\n";
 
 // Exit statuses: a closed dialog (1) is how a session ends, a failure to start (3) is an error.
 constexpr int kExitOk = 0;
@@ -65,9 +73,50 @@ bool HasDisplay() {
   return false;
 }
 
+// SIGTERM and SIGHUP end the session as the close box does: a running export stops before its
+// next row (the rows so far stay) and the dialog closes when it has. The handler only writes to
+// a pipe; the event loop reads it.
+constexpr int kCloseRetryMs = 100;
+int g_stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  const int savedErrno = errno;
+  const char byte = 's';
+  const ssize_t ignored = ::write(g_stopPipe[1], &byte, 1);
+  static_cast<void>(ignored);
+  errno = savedErrno;
+}
+
+void CatchStopSignals() {
+  if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// Once a stop signal has come, closes every window now and again until the session ends: the
+// dialog may not be shown yet, and one with a run going closes only when the run has stopped.
+void CloseWindowsOnStopSignals(QApplication& application) {
+  if (g_stopPipe[0] < 0) return;
+  auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, &application);
+  auto* retry = new QTimer(&application);
+  retry->setInterval(kCloseRetryMs);
+  QObject::connect(retry, &QTimer::timeout, [] { QApplication::closeAllWindows(); });
+  QObject::connect(notifier, &QSocketNotifier::activated, [retry] {
+    char bytes[16];
+    while (::read(g_stopPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    QApplication::closeAllWindows();
+    retry->start();
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  CatchStopSignals();
   int status = 0;
   const std::optional<Options> options = ParseArguments(argc, argv, status);
   if (!options) return status;
@@ -79,6 +128,7 @@ int main(int argc, char** argv) {
   }
 
   QApplication application(argc, argv);
+  CloseWindowsOnStopSignals(application);
   using namespace quillon;
 
   odbc::CDatabase database;

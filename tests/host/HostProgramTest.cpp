@@ -30,6 +30,16 @@ class HostProgram : public ::testing::Test {
   testing::TempDir m_data;
 };
 
+TEST_F(HostProgram, SigtermAndSighupCloseTheDialogAsItsCloseBoxDoes) {
+  for (const char* signal : {"TERM", "HUP"}) {
+    // The signal comes while the dialog is up (or still on its way: it is closed once shown).
+    const auto result = testing::RunCommand("env " + Environment() + " " + QUILLON_HOST_PROGRAM +
+                                            " >/dev/null 2>&1 & pid=$!; sleep 2; kill -" + signal +
+                                            " $pid; wait $pid; echo \"status=$?\"");
+    EXPECT_EQ(result.output, "status=1\n") << signal;
+  }
+}
+
 TEST_F(HostProgram, HelpAndBadArguments) {
   const Outcome help = RunHost(Environment(), "--help");
   EXPECT_EQ(help.status, 0);
