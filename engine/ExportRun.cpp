@@ -170,7 +170,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
   }
   // Nothing runs on the source, and no file is made, for a statement that would change it.
   if (const std::wstring why = WhyNotReadOnly(statement); !why.empty()) {
-    Log(why);
+    LogError(why);
     return false;
   }
 
@@ -229,7 +229,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
   }
 
   if (recordset->GetODBCFieldCount() == 0) {
-    Log(logline::kNoResultSet);
+    LogError(logline::kNoResultSet);
     CloseOutput();
     return false;
   }

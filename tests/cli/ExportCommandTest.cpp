@@ -175,6 +175,12 @@ TEST_F(ExportCommand, FailuresAreOnStandardErrorAsWellAsInTheLog) {
   std::ifstream in(errors);
   const std::string stderrText((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(stderrText, "quillon-export: " + messages.back() + "\n");
+  // A statement refused before it runs is a failure line too.
+  const Outcome refused = Run("--sql 'DELETE FROM Customers' --out " + (m_dir / "y.xls").string(), true);
+  EXPECT_EQ(refused.status, 1);
+  const std::vector<std::string> refusedLog = Messages(refused.out);
+  ASSERT_FALSE(refusedLog.empty());
+  EXPECT_NE(refused.out.find("quillon-export: " + refusedLog.back() + "\n"), std::string::npos) << refused.out;
 }
 
 TEST_F(ExportCommand, RelativeOutputPathsCountFromTheWorkingFolderAndAScriptsFromItsOwn) {
