@@ -342,37 +342,4 @@ bool CreateFolderPath(std::wstring_view path) {
   return true;
 }
 
-std::wstring FormatTimeSpan(std::int64_t seconds, const wchar_t* pattern) {
-  if (pattern == nullptr) throw std::invalid_argument("FormatTimeSpan: null pattern");
-  const std::int64_t days = seconds / 86400;
-  const std::int64_t hours = seconds / 3600 - days * 24;
-  const std::int64_t minutes = seconds / 60 - (seconds / 3600) * 60;
-  const std::int64_t secs = seconds - (seconds / 60) * 60;
-  std::wstring out;
-  for (const wchar_t* p = pattern; *p != L'\0'; ++p) {
-    if (*p != L'%') {
-      out.push_back(*p);
-      continue;
-    }
-    bool brief = false;
-    if (*++p == L'#') {
-      brief = true;
-      ++p;
-    }
-    std::int64_t value = 0;
-    switch (*p) {
-      case L'D': out += std::to_wstring(days); continue;
-      case L'H': value = hours; break;
-      case L'M': value = minutes; break;
-      case L'S': value = secs; break;
-      case L'%': out.push_back(L'%'); continue;
-      default: throw std::invalid_argument("FormatTimeSpan: unknown directive in pattern");
-    }
-    std::array<wchar_t, 32> buffer{};
-    std::swprintf(buffer.data(), buffer.size(), brief ? L"%lld" : L"%02lld", static_cast<long long>(value));
-    out += buffer.data();
-  }
-  return out;
-}
-
 }  // namespace quillon::engine

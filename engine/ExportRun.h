@@ -28,9 +28,4 @@ bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view s
 // holds no '/' or a folder could not be made because the one above it is missing.
 bool CreateFolderPath(std::wstring_view path);
 
-// A span of seconds by `pattern`: %D days, %H hours, %M minutes, %S seconds (two digits at
-// least; one or more after "%#"), %% a percent sign. Throws std::invalid_argument for a null
-// pattern or an unknown directive.
-std::wstring FormatTimeSpan(std::int64_t seconds, const wchar_t* pattern);
-
 }  // namespace quillon::engine

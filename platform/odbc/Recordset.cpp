@@ -8,6 +8,7 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/OdbcHandles.h"
+#include "platform/odbc/TableName.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {

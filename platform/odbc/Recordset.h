@@ -98,7 +98,4 @@ class CRecordset {
   std::string m_buffer;  // reused for every variable-length value
 };
 
-// The table name CRecordset::GetTableName reports for `statement`.
-std::wstring FindSourceTable(std::wstring_view statement);
-
 }  // namespace quillon::odbc

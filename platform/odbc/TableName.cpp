@@ -1,9 +1,8 @@
-// How a recordset names the table its statement reads from: the single table after the
-// statement's top-level FROM, written as it stands there ("dbo.Orders", "Orders;").
+#include "platform/odbc/TableName.h"
+
 #include <string>
 #include <vector>
 
-#include "platform/odbc/Recordset.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {

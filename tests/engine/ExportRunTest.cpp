@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "engine/ExportRun.h"
+#include "engine/TimeText.h"
 #include "platform/odbc/Database.h"
 #include "tests/engine/RecordingHost.h"
 #include "tests/support/TempDir.h"

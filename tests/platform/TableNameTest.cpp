@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/odbc/Recordset.h"
+#include "platform/odbc/TableName.h"
 
 namespace quillon::odbc {
 namespace {
