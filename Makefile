@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all setup build run test bench clean
+.PHONY: all setup build run test test-asan bench clean
 
 all: build
 
@@ -22,6 +22,21 @@ run: setup $(BUILD_DIR)/build.ninja
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --timeout 900 -j2
+ifeq ($(CI),true)
+	$(MAKE) test-asan
+endif
+
+# The whole suite built with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer in a
+# build folder of its own; any report fails its test. `make test` runs it when CI=true.
+ASAN_DIR := $(BUILD_DIR)/asan
+test-asan: setup
+	@test -f $(ASAN_DIR)/build.ninja || cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_SANITIZE_ADDRESS=ON
+	cmake --build $(ASAN_DIR) -j2
+	cd $(ASAN_DIR) && \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:exitcode=66 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=66 \
+	ctest --output-on-failure --timeout 900 -j2
 
 bench: build
 	@scripts/bench.sh $(BUILD_DIR)

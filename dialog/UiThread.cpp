@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 
 namespace quillon::dialog::detail {
 namespace {
@@ -40,16 +41,31 @@ class CallMailbox final : public QObject {
   std::deque<std::function<void()>> m_calls;
 };
 
+// The mailboxes of the served threads. A mailbox goes when its thread finishes; the one of the
+// user-interface thread, which never reports finishing, goes with the registry at exit.
+std::mutex g_registryMutex;
+std::map<QThread*, std::unique_ptr<CallMailbox>> g_mailboxes;
+
 // The mailbox of `thread`, made on first use (by the calling thread, then handed to `thread`).
 CallMailbox& MailboxOf(QThread* thread) {
-  static std::mutex registryMutex;
-  static std::map<QThread*, CallMailbox*> mailboxes;  // one per served thread, never freed
-  std::lock_guard lock(registryMutex);
-  CallMailbox*& entry = mailboxes[thread];
+  std::lock_guard lock(g_registryMutex);
+  std::unique_ptr<CallMailbox>& entry = g_mailboxes[thread];
   if (entry == nullptr) {
-    entry = new CallMailbox;
+    entry = std::make_unique<CallMailbox>();
     // Made by this thread, so this thread may hand it over.
     if (thread != QThread::currentThread()) entry->moveToThread(thread);
+    // Emitted on the finishing thread itself, where the mailbox lives, after its event loop ended.
+    QObject::connect(
+        thread, &QThread::finished, thread,
+        [thread] {
+          std::unique_ptr<CallMailbox> gone;
+          std::lock_guard finishLock(g_registryMutex);
+          if (const auto found = g_mailboxes.find(thread); found != g_mailboxes.end()) {
+            gone = std::move(found->second);
+            g_mailboxes.erase(found);
+          }
+        },
+        Qt::DirectConnection);
   }
   return *entry;
 }
