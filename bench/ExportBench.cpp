@@ -1,125 +1,287 @@
-// The whole export, source to file: 1,000,000 rows of a 7-column Orders table read from SQLite
-// and written to .xls and to .mdb, each timed against the SQLite shell writing the same table as
-// CSV. Each measurement runs in a process of its own, so that its peak memory is its own.
+// The whole export as a user runs it: `quillon-export` copying a 7-column Orders table into .xls
+// and into .mdb, each run paired with the source's own client writing the same rows as text
+// (`sqlite3 -csv` for a SQLite file, `psql -A -F,` for a PostgreSQL server this program starts).
+// Every command runs as a process of its own; its wall time is measured here and its peak
+// memory is the kernel's account of it (wait4). Pairs run one after the other (reference,
+// export, reference, export, ...) and the ratio quoted is the median of the pairs' ratios, so
+// that it holds while the machine's speed drifts.
+//
+//   bench_export              100,000, 1,000,000 and 3,000,000 rows, three pairs each
+//   QUILLON_BENCH_ROWS="1000000"      other row counts (blank-separated)
+//   QUILLON_BENCH_PAIRS=5             pairs per figure
+//   QUILLON_BENCH_SOURCES="sqlite"    sqlite, postgres or both (the default)
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
+#include <vector>
 
-#include "bench/Measure.h"
-#include "drivers/BuiltInDrivers.h"
-#include "engine/ExportHost.h"
-#include "engine/ExportRun.h"
 #include "platform/odbc/Database.h"
-#include "platform/odbc/Recordset.h"
+#include "platform/text/WideText.h"
+#include "tests/support/PostgresServer.h"
 
 namespace {
 
 using namespace quillon;
+namespace fs = std::filesystem;
 
-constexpr long kDefaultRows = 1000000;
-// QUILLON_BENCH_ROWS sets a smaller table, for profiling runs under callgrind.
-const long kRows = [] {
-  const char* rows = std::getenv("QUILLON_BENCH_ROWS");
-  return rows != nullptr && std::atol(rows) > 0 ? std::atol(rows) : kDefaultRows;
-}();
+constexpr long kDefaultRowCounts[] = {100000, 1000000, 3000000};
+constexpr int kDefaultPairs = 3;
+constexpr int kColumns = 7;
+constexpr double kKibPerMib = 1024.0;
+constexpr const char* kStatement = "SELECT * FROM Orders";
 
-class QuietHost final : public engine::IExportHost {
- public:
-  void AddLogLine(const std::wstring&) override {}
-  std::wstring GetDatePattern() override { return {}; }
-  int AnswerRowError(const odbc::CDBException&) override {
-    ++refused;
-    return 1;
-  }
-  void ReportUnknownType() override {}
-  bool IsStopRequested() override { return false; }
-  long refused = 0;
+struct Measurement {
+  double seconds = 0;
+  double peakMib = 0;
+  bool ok = false;
 };
 
-std::wstring SourceConnect(const std::filesystem::path& db) {
-  return L"DRIVER=SQLite3;StepAPI=1;Database=" + db.wstring();
-}
-
-void MakeOrders(const std::filesystem::path& path) {
-  odbc::CDatabase db;
-  db.OpenEx(SourceConnect(path));
-  db.ExecuteSQL(
-      L"CREATE TABLE Orders (OrderID INTEGER, Customer VARCHAR(40), OrderDate TIMESTAMP, Quantity SMALLINT, "
-      L"Price DOUBLE, Shipped BIT, Note VARCHAR(100))");
-  db.ExecuteSQL(L"INSERT INTO Orders WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                std::to_wstring(kRows) +
-                L") SELECT i, 'Customer ' || (i % 997), datetime('2020-01-01', '+' || (i % 100000) || ' minutes'), "
-                L"i % 300, (i % 10000) / 7.0, i % 2, CASE WHEN i % 5 = 0 THEN 'Zoë''s note ' || i END FROM n");
-}
-
-// Runs `work` in a child process and returns its wall time in seconds (negative on failure).
-double InChild(const std::function<long()>& work, const char* what, double reference) {
-  bench::Stopwatch watch;
+// Runs `argv` with standard output into `out` and standard error into `err`.
+Measurement RunProcess(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {
-    const long rows = work();
-    const double seconds = watch.Seconds();
-    bench::Report(what, rows, seconds);
-    if (reference > 0) std::printf("%-40s %.2f x the CSV time\n", "", seconds / reference);
-    std::fflush(stdout);
-    std::_Exit(rows >= 0 ? 0 : 1);
+    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFd < 0 || errFd < 0 || dup2(outFd, STDOUT_FILENO) < 0 || dup2(errFd, STDERR_FILENO) < 0) _exit(127);
+    close(outFd);
+    close(errFd);
+    execvp(args[0], args.data());
+    _exit(127);
   }
+  Measurement m;
+  if (child < 0) return m;
   int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? watch.Seconds() : -1;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child) return m;
+  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.peakMib = static_cast<double>(usage.ru_maxrss) / kKibPerMib;
+  m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return m;
 }
 
-long Export(const std::filesystem::path& db, const std::filesystem::path& out, engine::OutputFormat format) {
-  drivers::RegisterBuiltInDrivers();
-  odbc::CDatabase source;
-  source.OpenEx(SourceConnect(db));
-  QuietHost host;
-  const std::int32_t value = format;
-  const bool ok = engine::ExportQuery(source, host, L"SELECT * FROM Orders", out.wstring(), &value);
-  return ok && host.refused == 0 ? kRows : -1;
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::stringstream folders(path != nullptr ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (!folder.empty() && access((fs::path(folder) / program).c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+// One source: how to fill its Orders table, the reference command and the connect string the
+// export reads through.
+struct Source {
+  std::string title;
+  std::string referenceName;
+  std::function<void(long rows)> fill;
+  std::function<std::vector<std::string>()> reference;
+  std::string connect;
+};
+
+struct Figure {
+  std::vector<double> seconds, ratios;
+  double peakMib = 0;
+  bool failed = false;
+};
+
+void PrintFigure(const char* what, const Figure& f, long rows, bool withRatio, const std::string& reference) {
+  if (f.failed) {
+    std::printf("  %-22s failed (see above)\n", what);
+    return;
+  }
+  const double seconds = Median(f.seconds);
+  std::printf("  %-22s %7.2f s %10.0f rows/s   peak %6.1f MiB", what, seconds, static_cast<double>(rows) / seconds,
+              f.peakMib);
+  if (withRatio) {
+    std::printf("   %.2f x %s (pairs: ", Median(f.ratios), reference.c_str());
+    for (std::size_t i = 0; i < f.ratios.size(); ++i) std::printf(i == 0 ? "%.2f" : " %.2f", f.ratios[i]);
+    std::printf(")");
+  }
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, const fs::path& exporter,
+           const fs::path& dir) {
+  for (const long rows : rowCounts) {
+    source.fill(rows);
+    std::printf("%s, %ld rows x %d columns, median of %d pairs\n", source.title.c_str(), rows, kColumns, pairs);
+    std::fflush(stdout);
+    const fs::path text = dir / "reference.txt", err = dir / "stderr.txt", log = dir / "export.log";
+    // One reference run first, so that no timed run reads a cold file cache.
+    RunProcess(source.reference(), text, err);
+
+    Figure reference, xls, mdb;
+    for (int pair = 0; pair < pairs; ++pair) {
+      for (const char* extension : {"xls", "mdb"}) {
+        Figure& figure = std::strcmp(extension, "xls") == 0 ? xls : mdb;
+        if (figure.failed) continue;
+        const Measurement ref = RunProcess(source.reference(), text, err);
+        if (!ref.ok) {
+          std::printf("  %s failed: %s\n", source.referenceName.c_str(), ReadText(err).c_str());
+          reference.failed = true;
+          return;
+        }
+        reference.seconds.push_back(ref.seconds);
+        reference.peakMib = std::max(reference.peakMib, ref.peakMib);
+
+        const fs::path out = dir / (std::string("orders.") + extension);
+        fs::remove(out);  // a new file each time, not a further table in the last one
+        const Measurement run = RunProcess(
+            {exporter.string(), "--connect", source.connect, "--sql", kStatement, "--out", out.string()}, log, err);
+        if (!run.ok) {
+          std::printf("  export to .%s failed:\n%s%s\n", extension, ReadText(log).c_str(), ReadText(err).c_str());
+          figure.failed = true;
+          continue;
+        }
+        figure.seconds.push_back(run.seconds);
+        figure.ratios.push_back(run.seconds / ref.seconds);
+        figure.peakMib = std::max(figure.peakMib, run.peakMib);
+      }
+    }
+    PrintFigure(source.referenceName.c_str(), reference, rows, false, "");
+    PrintFigure("export to .xls", xls, rows, true, source.referenceName);
+    PrintFigure("export to .mdb", mdb, rows, true, source.referenceName);
+  }
+}
+
+Source SqliteSource(const fs::path& dir) {
+  const fs::path db = dir / "orders.db";
+  Source s;
+  s.title = "SQLite (SQLite3 ODBC driver, StepAPI=1)";
+  s.referenceName = "sqlite3 -csv";
+  s.connect = "DRIVER=SQLite3;StepAPI=1;Database=" + db.string();
+  s.fill = [db, connect = s.connect](long rows) {
+    fs::remove(db);
+    odbc::CDatabase database;
+    database.OpenEx(text::Utf8ToWide(connect));
+    database.ExecuteSQL(
+        L"CREATE TABLE Orders (OrderID INTEGER, Customer VARCHAR(40), OrderDate TIMESTAMP, Quantity SMALLINT, "
+        L"Price DOUBLE, Shipped BIT, Note VARCHAR(100))");
+    database.ExecuteSQL(
+        L"INSERT INTO Orders WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+        std::to_wstring(rows) +
+        L") SELECT i, 'Customer ' || (i % 997), datetime('2020-01-01', '+' || (i % 100000) || ' minutes'), "
+        L"i % 300, (i % 10000) / 7.0, i % 2, CASE WHEN i % 5 = 0 THEN 'Zoë''s note ' || i END FROM n");
+  };
+  s.reference = [db] { return std::vector<std::string>{"sqlite3", "-csv", db.string(), kStatement}; };
+  return s;
+}
+
+// The PostgreSQL server's socket folder and port, read back from its connect string.
+std::string ConnectValue(const std::string& connect, const std::string& key) {
+  const std::size_t at = connect.find(key + "=");
+  if (at == std::string::npos) return {};
+  const std::size_t begin = at + key.size() + 1;
+  return connect.substr(begin, connect.find(';', begin) - begin);
+}
+
+Source PostgresSource(const testing::PostgresServer& server) {
+  const std::string base = text::WideToUtf8(server.ConnectString());
+  Source s;
+  s.title = "PostgreSQL (psqlODBC Unicode, UseDeclareFetch=1)";
+  s.referenceName = "psql -A -F,";
+  s.connect = base + ";UseDeclareFetch=1";
+  s.fill = [connect = s.connect](long rows) {
+    odbc::CDatabase database;
+    database.OpenEx(text::Utf8ToWide(connect));
+    database.ExecuteSQL(L"DROP TABLE IF EXISTS Orders");
+    database.ExecuteSQL(
+        L"CREATE TABLE Orders (OrderID INTEGER, Customer VARCHAR(40), OrderDate TIMESTAMP, Quantity SMALLINT, "
+        L"Price DOUBLE PRECISION, Shipped BOOLEAN, Note VARCHAR(100))");
+    database.ExecuteSQL(L"INSERT INTO Orders SELECT i, 'Customer ' || (i % 997), "
+                        L"timestamp '2020-01-01' + (i % 100000) * interval '1 minute', i % 300, (i % 10000) / 7.0, "
+                        L"i % 2 = 1, CASE WHEN i % 5 = 0 THEN 'Zoë''s note ' || i END FROM generate_series(1, " +
+                        std::to_wstring(rows) + L") AS i");
+    database.ExecuteSQL(L"VACUUM ANALYZE Orders");
+  };
+  const std::string host = ConnectValue(base, "Servername"), port = ConnectValue(base, "Port");
+  const std::string user = ConnectValue(base, "Username"), name = ConnectValue(base, "Database");
+  s.reference = [=] {
+    return std::vector<std::string>{"psql", "-X", "-q", "-A", "-F,", "-h", host, "-p", port, "-U", user, "-d", name,
+                                    "-c", kStatement};
+  };
+  return s;
+}
+
+std::vector<long> RowCounts() {
+  std::vector<long> counts;
+  if (const char* list = std::getenv("QUILLON_BENCH_ROWS")) {
+    std::stringstream in(list);
+    for (long n = 0; in >> n;) {
+      if (n > 0) counts.push_back(n);
+    }
+  }
+  if (counts.empty()) counts.assign(std::begin(kDefaultRowCounts), std::end(kDefaultRowCounts));
+  return counts;
 }
 
 }  // namespace
 
 int main() {
-  // A folder of its own, so that runs side by side (a profiling run among them) do not collide.
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("quillon-bench-export-" + std::to_string(getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  const std::filesystem::path db = dir / "orders.db";
-  MakeOrders(db);
+  const fs::path exporter = fs::canonical("/proc/self/exe").parent_path() / "quillon-export";
+  const std::vector<long> rowCounts = RowCounts();
+  const char* pairsText = std::getenv("QUILLON_BENCH_PAIRS");
+  const int pairs = pairsText != nullptr && std::atoi(pairsText) > 0 ? std::atoi(pairsText) : kDefaultPairs;
+  const char* sourcesText = std::getenv("QUILLON_BENCH_SOURCES");
+  const std::string sources = sourcesText != nullptr ? sourcesText : "sqlite postgres";
 
-  // The reference runs twice and the faster run counts, so that a cold file cache on the first
-  // read of the new database does not flatter the ratios.
-  const auto csvRun = [&] {
-    const std::string command = "sqlite3 -csv " + db.string() + " 'SELECT * FROM Orders' > " + (dir / "o.csv").string();
-    return std::system(command.c_str()) == 0 ? kRows : -1L;
-  };
-  const double firstCsv = InChild(csvRun, "sqlite3 -csv (reference, first run)", 0);
-  const double csv = std::min(firstCsv, InChild(csvRun, "sqlite3 -csv (reference, second run)", 0));
-  InChild(
-      [&] {
-        odbc::CDatabase database;
-        database.OpenEx(SourceConnect(db));
-        odbc::CRecordset rs(&database);
-        rs.Open(odbc::CRecordset::forwardOnly, L"SELECT * FROM Orders", odbc::CRecordset::readOnly);
-        long rows = 0;
-        odbc::CDBVariant value;
-        for (; !rs.IsEOF(); rs.MoveNext(), ++rows) {
-          for (std::int16_t c = 0; c < rs.GetODBCFieldCount(); ++c) rs.GetFieldValue(c, value);
-        }
-        return rows;
-      },
-      "read through CRecordset only", csv);
-  InChild([&] { return Export(db, dir / "orders.xls", engine::FormatExcel); }, "export to .xls", csv);
-  InChild([&] { return Export(db, dir / "orders.mdb", engine::FormatAccess); }, "export to .mdb", csv);
-  std::filesystem::remove_all(dir);
+  // A folder of its own, so that runs side by side (a profiling run among them) do not collide.
+  const fs::path dir = fs::temp_directory_path() / ("quillon-bench-export-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::printf("Whole export through %s; each figure the median of its runs\n", exporter.c_str());
+  try {
+    if (sources.find("sqlite") != std::string::npos) {
+      if (OnPath("sqlite3")) {
+        Bench(SqliteSource(dir), rowCounts, pairs, exporter, dir);
+      } else {
+        std::printf("SQLite: skipped, sqlite3 is not installed\n");
+      }
+    }
+    if (sources.find("postgres") != std::string::npos) {
+      if (OnPath("psql")) {
+        const testing::PostgresServer server;
+        Bench(PostgresSource(server), rowCounts, pairs, exporter, dir);
+      } else {
+        std::printf("PostgreSQL: skipped, psql is not installed\n");
+      }
+    }
+  } catch (const std::exception& e) {
+    std::printf("bench_export: %s\n", e.what());
+    fs::remove_all(dir);
+    return 1;
+  }
+  fs::remove_all(dir);
   return 0;
 }

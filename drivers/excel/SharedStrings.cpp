@@ -1,6 +1,7 @@
 #include "drivers/excel/SharedStrings.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "drivers/excel/Biff8.h"
@@ -15,73 +16,76 @@ constexpr std::size_t kCacheSlots = 1 << 14;  // a power of two
 constexpr std::size_t kStringHeaderSize = 3;  // character count (2) and flags (1)
 constexpr std::size_t kRunCountSize = 2;
 constexpr std::size_t kExtendedSizeSize = 4;
+constexpr std::size_t kSstCountsSize = 8;     // references and strings, opening the SST record
+constexpr std::size_t kStartEntrySize = 6;    // u32 position, u16 offset
 
 bool FitsInBytes(std::u16string_view text) {
   return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x100; });
 }
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
-// Writes records of at most kMaxRecordData bytes, continuing in CONTINUE records.
-class RecordStream {
- public:
-  RecordStream(Sink& sink, std::uint16_t id) : m_sink(sink), m_id(id) { m_data.reserve(biff::kMaxRecordData); }
-  std::size_t Room() const { return biff::kMaxRecordData - m_data.size(); }
-  // Absolute stream position of the next byte, and its offset within the record (header counted).
-  std::uint64_t NextPosition() const { return m_sink.Position() + biff::kRecordHeaderSize + m_data.size(); }
-  std::uint16_t NextOffset() const { return static_cast<std::uint16_t>(biff::kRecordHeaderSize + m_data.size()); }
-  void Put(const std::uint8_t* data, std::size_t size) { m_data.insert(m_data.end(), data, data + size); }
-  void PutU8(std::uint8_t v) { m_data.push_back(v); }
-  void PutU16(std::uint16_t v) {
-    PutU8(static_cast<std::uint8_t>(v));
-    PutU8(static_cast<std::uint8_t>(v >> 8));
-  }
-  void PutU32(std::uint32_t v) {
-    PutU16(static_cast<std::uint16_t>(v));
-    PutU16(static_cast<std::uint16_t>(v >> 16));
-  }
-  void Continue() {
-    Flush();
-    m_id = biff::kContinue;
-  }
-  void Flush() {
-    std::uint8_t header[biff::kRecordHeaderSize];
-    biff::WriteU16(header, m_id);
-    biff::WriteU16(header + 2, static_cast<std::uint16_t>(m_data.size()));
-    m_sink.Write(header, sizeof header);
-    m_sink.Write(m_data.data(), m_data.size());
-    m_data.clear();
-  }
-
- private:
-  Sink& m_sink;
-  std::uint16_t m_id;
-  std::vector<std::uint8_t> m_data;
-};
+void WriteHeader(Sink& sink, std::uint16_t id, std::size_t size) {
+  std::uint8_t header[biff::kRecordHeaderSize];
+  biff::WriteU16(header, id);
+  biff::WriteU16(header + 2, static_cast<std::uint16_t>(size));
+  sink.Write(header, sizeof header);
+}
 
 }  // namespace
 
+struct SharedStrings::CacheSlot {
+  std::uint64_t hash = 0;  // 0: empty
+  std::uint32_t index = 0;
+  std::uint16_t length = 0;
+  char16_t text[kCacheMaxChars];
+};
+
+SharedStrings::SharedStrings() {
+  m_record.reserve(biff::kMaxRecordData);
+  m_record.resize(kSstCountsSize);  // filled in when written
+}
+
+SharedStrings::~SharedStrings() = default;
+
+std::size_t SharedStrings::Room() const { return biff::kMaxRecordData - m_record.size(); }
+
+void SharedStrings::Continue() {
+  if (m_firstSize == 0) {
+    m_firstSize = m_record.size();
+    m_file.Write(m_record.data() + kSstCountsSize, m_record.size() - kSstCountsSize);
+  } else {
+    std::uint8_t header[biff::kRecordHeaderSize];
+    biff::WriteU16(header, biff::kContinue);
+    biff::WriteU16(header + 2, static_cast<std::uint16_t>(m_record.size()));
+    m_file.Write(header, sizeof header);
+    m_file.Write(m_record.data(), m_record.size());
+  }
+  m_closedBytes += biff::kRecordHeaderSize + m_record.size();
+  m_record.clear();
+}
+
 std::uint32_t SharedStrings::Add(std::u16string_view text) {
   ++m_references;
-  std::size_t slot = kCacheSlots;
+  CacheSlot* slot = nullptr;
   std::uint64_t hash = 0;
   if (text.size() <= kCacheMaxChars) {
-    if (m_cacheHashes.empty()) {
-      m_cacheHashes.assign(kCacheSlots, 0);
-      m_cacheIndexes.assign(kCacheSlots, 0);
-      m_cacheTexts.resize(kCacheSlots);
-    }
-    // One slot per hash: a hit is a repeat, a miss takes the slot over (reusing its storage).
+    if (m_cache == nullptr) m_cache = std::make_unique<CacheSlot[]>(kCacheSlots);
+    // One slot per hash: a hit is a repeat, a miss takes the slot over.
     const std::uint64_t raw = std::hash<std::u16string_view>{}(text);
-    slot = raw & (kCacheSlots - 1);
+    slot = &m_cache[raw & (kCacheSlots - 1)];
     hash = raw | 1;
-    if (m_cacheHashes[slot] == hash && m_cacheTexts[slot] == text) return m_cacheIndexes[slot];
+    if (slot->hash == hash && slot->length == text.size() &&
+        std::memcmp(slot->text, text.data(), text.size() * sizeof(char16_t)) == 0) {
+      return slot->index;
+    }
   }
   const std::uint32_t index = m_count;
   Store(text, FitsInBytes(text) ? 0 : biff::kStringHighByte, nullptr, nullptr);
-  if (slot != kCacheSlots) {
-    m_cacheHashes[slot] = hash;
-    m_cacheIndexes[slot] = index;
-    m_cacheTexts[slot].assign(text);
+  if (slot != nullptr) {
+    slot->hash = hash;
+    slot->index = index;
+    slot->length = static_cast<std::uint16_t>(text.size());
+    std::memcpy(slot->text, text.data(), text.size() * sizeof(char16_t));
   }
   return index;
 }
@@ -93,107 +97,94 @@ void SharedStrings::AddExisting(std::u16string_view text, std::uint8_t flags, co
   Store(text, stored, &runs, &extended);
 }
 
-// Spool layout: u16 characters, u8 flags, [u16 runs], [u32 phonetic bytes], characters (1 or 2
-// bytes each), runs, phonetic data: the string as it goes into the table, before splitting.
 void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const std::vector<std::uint8_t>* runs,
                           const std::vector<std::uint8_t>* extended) {
-  auto& b = m_scratch;
-  b.clear();
-  const auto u16 = [&b](std::size_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-  };
-  u16(text.size());
-  b.push_back(flags);
-  if (flags & biff::kStringRich) u16(runs->size() / biff::kRichRunSize);
+  const std::size_t chars = text.size();
+  const std::size_t charSize = (flags & biff::kStringHighByte) ? 2 : 1;
+  std::uint8_t head[kStringHeaderSize + kRunCountSize + kExtendedSizeSize];
+  std::size_t headSize = kStringHeaderSize;
+  biff::WriteU16(head, static_cast<std::uint16_t>(chars));
+  head[2] = flags;
+  const std::size_t runCount = (flags & biff::kStringRich) ? runs->size() / biff::kRichRunSize : 0;
+  if (flags & biff::kStringRich) {
+    biff::WriteU16(head + headSize, static_cast<std::uint16_t>(runCount));
+    headSize += kRunCountSize;
+  }
   if (flags & biff::kStringExtended) {
-    u16(extended->size());
-    u16(extended->size() >> 16);
+    biff::WriteU32(head + headSize, static_cast<std::uint32_t>(extended->size()));
+    headSize += kExtendedSizeSize;
   }
-  if (flags & biff::kStringHighByte) {
-    for (char16_t c : text) u16(c);
-  } else {
-    for (char16_t c : text) b.push_back(static_cast<std::uint8_t>(c));
+
+  // The header and the first character never split.
+  if (Room() < headSize + (chars ? charSize : 0)) Continue();
+  std::uint8_t start[kStartEntrySize];
+  biff::WriteU32(start, static_cast<std::uint32_t>(m_closedBytes + biff::kRecordHeaderSize + m_record.size()));
+  biff::WriteU16(start + 4, static_cast<std::uint16_t>(biff::kRecordHeaderSize + m_record.size()));
+  m_starts.Write(start, sizeof start);
+  Put(head, headSize);
+
+  std::size_t done = 0;
+  while (done < chars) {
+    std::size_t n = std::min(chars - done, Room() / charSize);
+    // Keep a surrogate pair in one piece, so that readers decoding piece by piece see it whole.
+    if (charSize == 2 && n > 1 && done + n < chars && IsHighSurrogate(text[done + n - 1])) --n;
+    const std::size_t at = m_record.size();
+    m_record.resize(at + n * charSize);
+    std::uint8_t* p = &m_record[at];
+    if (charSize == 2) {
+      for (std::size_t i = 0; i < n; ++i, p += 2) biff::WriteU16(p, text[done + i]);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<std::uint8_t>(text[done + i]);
+    }
+    done += n;
+    if (done < chars) {
+      Continue();
+      m_record.push_back(flags & biff::kStringHighByte);
+    }
   }
-  if (flags & biff::kStringRich) b.insert(b.end(), runs->begin(), runs->end());
-  if (flags & biff::kStringExtended) b.insert(b.end(), extended->begin(), extended->end());
-  m_file.Write(b.data(), b.size());
+  for (std::size_t r = 0; r < runCount; ++r) {
+    if (Room() < biff::kRichRunSize) Continue();
+    Put(runs->data() + r * biff::kRichRunSize, biff::kRichRunSize);
+  }
+  if (flags & biff::kStringExtended) {
+    std::size_t at = 0, left = extended->size();
+    while (left > 0) {
+      if (Room() == 0) Continue();
+      const std::size_t n = std::min(left, Room());
+      Put(extended->data() + at, n);
+      at += n, left -= n;
+    }
+  }
   ++m_count;
 }
 
 void SharedStrings::Write(Sink& sink) {
+  const std::uint64_t sstStart = sink.Position();
+  std::uint8_t counts[kSstCountsSize];
+  biff::WriteU32(counts, m_references);
+  biff::WriteU32(counts + 4, m_count);
+  if (m_firstSize == 0) {
+    WriteHeader(sink, biff::kSst, m_record.size());
+    sink.Write(counts, sizeof counts);
+    sink.Write(m_record.data() + kSstCountsSize, m_record.size() - kSstCountsSize);
+  } else {
+    WriteHeader(sink, biff::kSst, m_firstSize);
+    sink.Write(counts, sizeof counts);
+    CopyTo(m_file, sink);
+    WriteHeader(sink, biff::kContinue, m_record.size());
+    sink.Write(m_record.data(), m_record.size());
+  }
+
   const std::uint32_t perBucket =
       std::max(biff::kExtSstMinBucket, (m_count + biff::kExtSstMaxBuckets - 1) / biff::kExtSstMaxBuckets);
-  std::vector<std::pair<std::uint32_t, std::uint16_t>> buckets;
-
-  RecordStream out(sink, biff::kSst);
-  out.PutU32(m_references);
-  out.PutU32(m_count);
-  m_file.Rewind();
-  std::vector<std::uint8_t> body;
-  for (std::uint32_t i = 0; i < m_count; ++i) {
-    std::uint8_t head[kStringHeaderSize];
-    if (!m_file.Read(head, sizeof head)) throw odbc::CDBException(L"The string table spool ended early", L"HY000");
-    const std::size_t chars = biff::ReadU16(head);
-    const std::uint8_t flags = head[2];
-    std::size_t runs = 0, extended = 0;
-    std::uint8_t extra[kRunCountSize + kExtendedSizeSize];
-    std::size_t extraSize = 0;
-    if (flags & biff::kStringRich) {
-      m_file.Read(extra + extraSize, kRunCountSize);
-      runs = biff::ReadU16(extra + extraSize);
-      extraSize += kRunCountSize;
-    }
-    if (flags & biff::kStringExtended) {
-      m_file.Read(extra + extraSize, kExtendedSizeSize);
-      extended = biff::ReadU32(extra + extraSize);
-      extraSize += kExtendedSizeSize;
-    }
-    const std::size_t charSize = (flags & biff::kStringHighByte) ? 2 : 1;
-    body.resize(chars * charSize + runs * biff::kRichRunSize + extended);
-    if (!m_file.Read(body.data(), body.size())) throw odbc::CDBException(L"The string table spool ended early", L"HY000");
-
-    // The header and the first character never split.
-    if (out.Room() < kStringHeaderSize + extraSize + (chars ? charSize : 0)) out.Continue();
-    if (i % perBucket == 0) buckets.emplace_back(static_cast<std::uint32_t>(out.NextPosition()), out.NextOffset());
-    out.Put(head, sizeof head);
-    out.Put(extra, extraSize);
-    std::size_t done = 0;
-    while (done < chars) {
-      std::size_t n = std::min(chars - done, out.Room() / charSize);
-      // Keep a surrogate pair in one piece, so that readers decoding piece by piece see it whole.
-      if (charSize == 2 && n > 1 && done + n < chars &&
-          IsHighSurrogate(static_cast<char16_t>(biff::ReadU16(&body[(done + n - 1) * 2])))) {
-        --n;
-      }
-      out.Put(&body[done * charSize], n * charSize);
-      done += n;
-      if (done < chars) {
-        out.Continue();
-        out.PutU8(flags & biff::kStringHighByte);
-      }
-    }
-    std::size_t at = chars * charSize;
-    for (std::size_t r = 0; r < runs; ++r, at += biff::kRichRunSize) {
-      if (out.Room() < biff::kRichRunSize) out.Continue();
-      out.Put(&body[at], biff::kRichRunSize);
-    }
-    std::size_t left = extended;
-    while (left > 0) {
-      if (out.Room() == 0) out.Continue();
-      const std::size_t n = std::min(left, out.Room());
-      out.Put(&body[at], n);
-      at += n, left -= n;
-    }
-  }
-  out.Flush();
-
   biff::RecordData ext;
   ext.U16(static_cast<std::uint16_t>(perBucket));
-  for (const auto& [position, offset] : buckets) {
-    ext.U32(position);
-    ext.U16(offset);
-    ext.U16(0);
+  for (std::uint32_t i = 0; i < m_count; i += perBucket) {
+    std::uint8_t start[kStartEntrySize];
+    m_starts.ReadAt(std::uint64_t{i} * kStartEntrySize, start, sizeof start);
+    ext.U32(static_cast<std::uint32_t>(sstStart + biff::ReadU32(start)));
+    ext.U16(biff::ReadU16(start + 4));
+    ext.U16(0);  // reserved
   }
   const auto record = biff::Record(biff::kExtSst, ext.Bytes());
   sink.Write(record.data(), record.size());

@@ -1,10 +1,13 @@
-// The shared string table (SST) of a workbook, spooled to a temporary file as strings arrive.
+// The shared string table (SST) of a workbook, laid out as strings arrive: each string goes at
+// once into the SST record or the CONTINUE record that follows, as it will stand in the file, so
+// that writing the table out is one copy and its size is known without a pass over it.
 // Every string a cell refers to gets an index; a fixed-size, direct-mapped cache of short strings
 // lets repeats share an entry, other repeats are stored again (the table may hold duplicates).
 // Written out at the end as SST with its CONTINUE records, then EXTSST.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +18,11 @@ namespace quillon::drivers::excel {
 
 class SharedStrings {
  public:
+  SharedStrings();
+  ~SharedStrings();
+  SharedStrings(const SharedStrings&) = delete;
+  SharedStrings& operator=(const SharedStrings&) = delete;
+
   // A string of `text` (UTF-16); returns its index and counts one reference.
   std::uint32_t Add(std::u16string_view text);
   // A string kept from an existing table, with its formatting runs and phonetic data as read.
@@ -26,22 +34,32 @@ class SharedStrings {
   std::uint32_t Count() const { return m_count; }
 
   // Writes SST, its CONTINUE records and EXTSST to `sink`, whose position is where SST starts
-  // in the workbook stream. The same sequence of calls on a CountingSink gives the size.
+  // in the workbook stream. The same call on a CountingSink gives the size.
   void Write(Sink& sink);
 
  private:
+  struct CacheSlot;
+
   void Store(std::u16string_view text, std::uint8_t flags, const std::vector<std::uint8_t>* runs,
              const std::vector<std::uint8_t>* extended);
+  std::size_t Room() const;
+  void Put(const std::uint8_t* data, std::size_t size) { m_record.insert(m_record.end(), data, data + size); }
+  // Closes the open record into the spool and opens a CONTINUE record.
+  void Continue();
 
+  // Closed records: the first without its header and its two counts (written at the end, when
+  // they are known), the others whole.
   TempFile m_file;
+  // Per string, where it starts: u32 bytes from the start of SST, u16 offset in its record
+  // (EXTSST needs a few of them, chosen only when the count is known).
+  TempFile m_starts;
+  std::vector<std::uint8_t> m_record;  // the open record's data
+  std::size_t m_firstSize = 0;         // the SST record's data size, once it is closed
+  std::uint64_t m_closedBytes = 0;     // closed records' bytes in the stream, headers included
   std::uint32_t m_count = 0;
   std::uint32_t m_references = 0;
-  // The cache in three arrays, so that a lookup reads only the small hash array until a hash
-  // matches. A hash of 0 marks an empty slot.
-  std::vector<std::uint64_t> m_cacheHashes;
-  std::vector<std::uint32_t> m_cacheIndexes;
-  std::vector<std::u16string> m_cacheTexts;
-  std::vector<std::uint8_t> m_scratch;
+  // The cache as one array of slots, each holding its text; allocated on first use.
+  std::unique_ptr<CacheSlot[]> m_cache;
 };
 
 }  // namespace quillon::drivers::excel

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
+#include <span>
 #include <vector>
 
 namespace quillon::drivers::excel {
 
-// An anonymous temporary file, removed when closed. Failures throw odbc::CDBException.
+// An anonymous temporary file, removed when closed, written and read through a buffer of its
+// own so that the system sees few, large calls whatever the callers' pieces. Failures throw
+// odbc::CDBException.
 class TempFile {
  public:
   TempFile();
@@ -21,10 +24,21 @@ class TempFile {
   void Rewind();
   // Reads exactly `size` bytes; false at the end of the file.
   bool Read(void* data, std::size_t size);
+  // Up to `most` of the next bytes, straight from the buffer; empty at the end of the file.
+  // Valid until the next call.
+  std::span<const std::uint8_t> ReadChunk(std::uint64_t most);
+  // Reads `size` bytes at `offset` without moving the reading position; writes so far count.
+  void ReadAt(std::uint64_t offset, void* data, std::size_t size);
   std::uint64_t Size() const { return m_size; }
 
  private:
-  std::FILE* m_file = nullptr;
+  void Flush();
+
+  int m_fd = -1;
+  std::unique_ptr<std::uint8_t[]> m_buffer;
+  std::size_t m_used = 0;   // writing: bytes waiting in the buffer; reading: bytes in it
+  std::size_t m_taken = 0;  // reading: bytes of the buffer already handed out
+  bool m_reading = false;
   std::uint64_t m_size = 0;
 };
 
@@ -32,6 +46,8 @@ class Sink {
  public:
   virtual ~Sink() = default;
   virtual void Write(const void* data, std::size_t size) = 0;
+  // Writes the next `size` bytes of `file`, which is being read.
+  virtual void WriteFrom(TempFile& file, std::uint64_t size);
   // Bytes written so far.
   std::uint64_t Position() const { return m_position; }
 
@@ -43,6 +59,7 @@ class Sink {
 class CountingSink : public Sink {
  public:
   void Write(const void*, std::size_t size) override { m_position += size; }
+  void WriteFrom(TempFile&, std::uint64_t size) override { m_position += size; }
 };
 
 // Collects the bytes in memory (tests, fuzzing, small streams).
