@@ -14,6 +14,7 @@
 #include "host/DemoDatabase.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/SqliteThreading.h"
 #include "platform/odbc/StreamingConnect.h"
 #include "platform/text/WideText.h"
 
@@ -182,6 +183,10 @@ std::optional<engine::OutputFormat> FormatOf(const Options& options) {
 // Opens the database to read from; prints why and returns false when it cannot.
 bool OpenSource(const Options& options, odbc::CDatabase& source) {
   try {
+    // This process is ours and uses each connection from one thread at a time: SQLite may skip
+    // its per-call locking. Set before any connection, the demo database's making included.
+    odbc::UseSqliteMultiThreadMode(options.connect ? text::Utf8ToWide(*options.connect)
+                                                   : host::SqliteConnectString(host::DemoDatabasePath()));
     const std::wstring connect = options.connect ? text::Utf8ToWide(*options.connect)
                                                  : host::EnsureDemoDatabase(host::DemoDatabasePath());
     // Large results stream from the drivers that would otherwise hold them whole.

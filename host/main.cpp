@@ -19,6 +19,7 @@
 #include "host/PluginHost.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/SqliteThreading.h"
 #include "platform/odbc/StreamingConnect.h"
 #include "platform/text/WideText.h"
 
@@ -133,6 +134,10 @@ int main(int argc, char** argv) {
 
   odbc::CDatabase database;
   try {
+    // This process is ours and the plug-in uses each connection from one thread at a time:
+    // SQLite may skip its per-call locking. Set before any connection, the demo's included.
+    odbc::UseSqliteMultiThreadMode(options->connect ? text::Utf8ToWide(*options->connect)
+                                                    : host::SqliteConnectString(host::DemoDatabasePath()));
     const std::wstring connect = options->connect ? text::Utf8ToWide(*options->connect)
                                                   : host::EnsureDemoDatabase(host::DemoDatabasePath());
     // Large results stream from the drivers that would otherwise hold them whole.

@@ -1,5 +1,6 @@
 #include "platform/odbc/Recordset.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -15,9 +16,10 @@ namespace quillon::odbc {
 namespace {
 
 constexpr SQLSMALLINT kMaxColumnNameBytes = 1024;
-// Text columns whose declared size needs more than this are read with SQLGetData instead of a
-// bound buffer, so that a wide column does not cost a large buffer for short values.
-constexpr std::size_t kMaxBoundTextBytes = 8 * 1024;
+// Text columns are bound into buffers of at most this many bytes, long ones included: most values
+// fit, one SQLFetch delivers them with the row, and a small buffer costs little to fill; a longer
+// value is read again whole with SQLGetData.
+constexpr std::size_t kMaxBoundTextBytes = 256;
 // Most bytes one character can take: four in UTF-8, two UTF-16 units.
 constexpr std::size_t kMaxUtf8BytesPerChar = 4;
 constexpr std::size_t kUtf16UnitBytes = 2;
@@ -53,13 +55,13 @@ SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
   }
 }
 
-// The bytes of a bound text value's buffer, its terminator included; 0 when the column is not
-// worth binding (no declared size, or a large one).
+// The bytes of a bound text value's buffer, its terminator included: room for the longest value
+// the column declares, at most kMaxBoundTextBytes (also when it declares no size).
 std::size_t BoundTextBytes(SQLSMALLINT cType, std::uint32_t declaredSize) {
-  if (declaredSize == 0) return 0;
+  if (declaredSize == 0) return kMaxBoundTextBytes;
   const std::size_t bytes = cType == SQL_C_CHAR ? std::size_t{declaredSize} * kMaxUtf8BytesPerChar + 1
                                                 : (std::size_t{declaredSize} + 1) * kUtf16UnitBytes;
-  return bytes <= kMaxBoundTextBytes ? bytes : 0;
+  return std::min(bytes, kMaxBoundTextBytes);
 }
 
 std::size_t FixedBytes(SQLSMALLINT cType) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
@@ -180,6 +181,43 @@ TEST_F(OdbcSqlite, ValuesLongerThanTheirDeclaredColumnArriveWhole) {
     }
   }
   EXPECT_EQ(row, 600);
+}
+
+// Text columns of any declared size, long ones and those of no size included, are bound into
+// small buffers: values on either side of the buffer's end, with multi-byte characters across
+// it, must arrive whole and exactly.
+TEST_F(OdbcSqlite, TextOfEveryLengthArrivesWholeFromLongAndUnsizedColumns) {
+  m_db.ExecuteSQL(L"CREATE TABLE t (n INTEGER, memo TEXT, wide VARCHAR(5000), bare)");
+  std::vector<std::wstring> texts;
+  for (std::size_t length : {0, 1, 63, 64, 84, 85, 86, 127, 128, 254, 255, 256, 257, 300, 1000, 20000}) {
+    texts.push_back(std::wstring(length, L'a'));
+    std::wstring mixed;  // three bytes, then four, then two: every alignment against the buffer's end
+    while (mixed.size() < length) mixed += mixed.size() % 3 == 0 ? L"€" : mixed.size() % 3 == 1 ? L"😀" : L"é";
+    texts.push_back(mixed);
+  }
+  for (std::size_t row = 0; row < texts.size(); ++row) {
+    const std::wstring value = L"'" + texts[row] + L"'";
+    m_db.ExecuteSQL(L"INSERT INTO t VALUES (" + std::to_wstring(row) + L", " + value + L", " + value + L", " +
+                    (row % 3 == 1 ? std::wstring(L"NULL") : value) + L")");
+  }
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT * FROM t ORDER BY n", CRecordset::readOnly);
+  CDBVariant n, v;
+  std::size_t row = 0;
+  for (; !rs.IsEOF(); rs.MoveNext(), ++row) {
+    rs.GetFieldValue(0, n);
+    ASSERT_EQ(n.m_lVal, static_cast<std::int32_t>(row));
+    for (std::int16_t c = 1; c <= 3; ++c) {
+      rs.GetFieldValue(c, v);
+      if (c == 3 && row % 3 == 1) {
+        EXPECT_EQ(v.m_dwType, DBVT_NULL) << row;
+        continue;
+      }
+      ASSERT_EQ(v.m_dwType, DBVT_STRING) << "row " << row << " column " << c;
+      EXPECT_EQ(*v.m_pstring, texts[row]) << "row " << row << " column " << c;
+    }
+  }
+  EXPECT_EQ(row, texts.size());
 }
 
 TEST_F(OdbcSqlite, TextRoundTripsExactlyIncludingCharactersBeyondTheBasicPlane) {
