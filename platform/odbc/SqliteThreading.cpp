@@ -67,8 +67,10 @@ std::optional<std::string> DriverLibrary(const std::string& driver) {
   }
 }
 
+// Lazily bound, as the driver manager loads drivers: binding every symbol of a driver that turns
+// out not to use SQLite would cost more than the mode saves.
 void* OpenDriverLibrary(const std::string& library) {
-  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (handle != nullptr || library.find('/') != std::string::npos) return handle;
   Dl_info manager{};
   if (dladdr(reinterpret_cast<void*>(&SQLAllocHandle), &manager) == 0 || manager.dli_fname == nullptr) return nullptr;
@@ -76,7 +78,7 @@ void* OpenDriverLibrary(const std::string& library) {
   path.resize(path.rfind('/'));
   path += kDriverFolder;
   path += library;
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
 }
 
 }  // namespace
