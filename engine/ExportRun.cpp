@@ -12,6 +12,7 @@
 #include "engine/ReadOnlyStatement.h"
 #include "engine/StatementBuilders.h"
 #include "engine/TimeText.h"
+#include "platform/file/FileDescriptor.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Installer.h"
@@ -103,7 +104,8 @@ class ExportRun {
   ExportRun(odbc::CDatabase& source, IExportHost& host) : m_source(source), m_host(host) {}
 
   bool Run(std::wstring_view statement, std::wstring_view outputPath, std::int32_t format);
-  // Closes the output so that the rows so far stay in the file; logs a failure to write them.
+  // Closes the output so that the rows so far stay in the file; logs a failure to write them
+  // (unless a failed write ended the run: that was logged, and the output is left unwritten).
   bool CloseOutput();
 
  private:
@@ -121,6 +123,8 @@ class ExportRun {
   std::int64_t m_start = CurrentTime();
   odbc::CDatabase m_output;
   std::wstring m_storedTable;  // the current table's name as the file holds it
+  // A write of the output's data failed (file::IsIoError): nothing more goes to the output.
+  bool m_outputFailed = false;
 };
 
 void ExportRun::LogDatePatternPrecision(const odbc::CRecordset& recordset, std::wstring_view pattern) {
@@ -147,6 +151,7 @@ bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstri
   } catch (const odbc::CDBException& e) {
     Log(Join(nameLine, name));
     LogError(e.m_strError);
+    if (file::IsIoError(e)) m_outputFailed = true;
     return false;
   }
   const std::wstring stored = m_output.GetCreatedTableName();
@@ -195,6 +200,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, std::wstring(kAccessDriver).c_str(),
                                      attributes.c_str()) == 0) {
         LogError(logline::kAccessNotCreated);
+        if (const std::wstring why = odbc::InstallerErrorText(); !why.empty()) LogError(why);
         return false;
       }
       m_output.Open(nullptr, false, false, OpenConnect(kAccessDriver, path, datePattern));
@@ -275,25 +281,33 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
       ++inTable;
       m_host.RowCopied(total, m_storedTable);
     } catch (const odbc::CDBException& e) {
+      if (file::IsIoError(e)) {
+        // The disk, not the row: every further row would fail the same way.
+        LogError(e.m_strError);
+        m_outputFailed = true;
+        break;
+      }
       ++refused;
       if (m_host.AnswerRowError(e) == ui::IDCANCEL) break;
     }
   }
 
-  Log(Join(logline::kTotalRows, std::to_wstring(total)));
+  recordset.reset();
+  // The output is written out first, so that the total counts the rows that are in the file;
+  // a file that could not be written out is a failed export, whatever was copied.
+  const bool written = CloseOutput();
+  Log(Join(logline::kTotalRows, std::to_wstring(written ? total : 0)));
   if (refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(refused)));
   Log(Join(logline::kElapsed, FormatTimeSpan(CurrentTime() - m_start, kElapsedPattern)));
-  recordset.reset();
-  // A file that could not be written out is a failed export, whatever was copied.
-  return CloseOutput();
+  return written;
 }
 
 bool ExportRun::CloseOutput() {
   try {
     m_output.Close();
-    return true;
+    return !m_outputFailed;
   } catch (const odbc::CDBException& e) {
-    LogError(e.m_strError);
+    if (!m_outputFailed) LogError(e.m_strError);
   }
   return false;
 }

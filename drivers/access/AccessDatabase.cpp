@@ -14,6 +14,7 @@
 #include "drivers/access/Properties.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
+#include "platform/file/FileDescriptor.h"
 #include "platform/odbc/DBException.h"
 #include "platform/text/WideText.h"
 
@@ -224,7 +225,37 @@ AccessDatabase::AccessDatabase(const std::filesystem::path& path) : m_path(path)
   m_file = std::make_unique<PageFile>(path, PageFile::Mode::CopyExisting);
   m_firstNewPage = m_file->PageCount();
   m_catalog = ReadCatalog(*m_file);
+  CheckAccountedFor();
   MendDefinitionLengths(*m_file, m_catalog);
+}
+
+void AccessDatabase::CheckAccountedFor() const {
+  // Every page a table's definition, data or index lives on must be in the file: a database cut
+  // short would otherwise be written back with a table more and its lost pages still missing.
+  const std::uint32_t pages = m_file->PageCount();
+  const auto findDamage = [&]() -> std::wstring {
+    for (const auto& entry : m_catalog) {
+      if (!IsTableEntry(entry)) continue;
+      const std::uint32_t tdef = static_cast<std::uint32_t>(entry.id) & cat::kIdPageMask;
+      if (tdef >= pages) return L"the table '" + Wide(entry.name) + L"' lies past the end of the file";
+      const TableDefinition definition = ReadTableDefinition(*m_file, tdef);
+      for (const std::uint32_t page : MapPages(*m_file, definition.usageMap)) {
+        if (page >= pages) return L"rows of the table '" + Wide(entry.name) + L"' lie past the end of the file";
+      }
+      for (const auto& index : definition.realIndexes) {
+        if (index.firstPage >= pages) return L"an index of the table '" + Wide(entry.name) + L"' lies past the end of the file";
+      }
+    }
+    return {};
+  };
+  std::wstring damage;
+  try {
+    damage = findDamage();
+  } catch (const odbc::CDBException& e) {
+    if (file::IsIoError(e)) throw;
+    damage = e.m_strMessage;
+  }
+  if (!damage.empty()) throw odbc::CDBException(L"The database '" + PathText(m_path) + L"' is damaged: " + damage, kGeneralError);
 }
 
 AccessDatabase::~AccessDatabase() {
@@ -259,8 +290,31 @@ std::uint32_t AccessDatabase::PlaceMapRow(const std::vector<std::uint8_t>& row) 
   return RowPointer(m_mapPageNumber, *index);
 }
 
-void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<FieldSpec>& fields) {
+void AccessDatabase::CheckUsable() const {
   if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
+  if (m_failed) {
+    throw odbc::CDBException(L"The database '" + PathText(m_path) + L"' takes no more changes: writing it failed before",
+                             file::kIoErrorState);
+  }
+}
+
+template <typename Work>
+void AccessDatabase::Guarded(Work work) {
+  CheckUsable();
+  try {
+    work();
+  } catch (const odbc::CDBException& e) {
+    // After a failed write the working copy may hold half a change: it is never committed.
+    if (file::IsIoError(e)) m_failed = true;
+    throw;
+  }
+}
+
+void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<FieldSpec>& fields) {
+  Guarded([&] { AddTable(name, fields); });
+}
+
+void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldSpec>& fields) {
   CheckName(name, L"table");
   const auto nameKey = TextIndexKey(name);
   for (const auto& entry : m_catalog) {
@@ -341,7 +395,10 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
 }
 
 void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& values) {
-  if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
+  Guarded([&] { AppendRow(name, values); });
+}
+
+void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value>& values) {
   TableWriter* table = Find(name);
   if (table == nullptr) {
     const bool exists = std::any_of(m_catalog.begin(), m_catalog.end(),
@@ -396,6 +453,11 @@ void AccessDatabase::UpdateUsageMap(TableWriter& table) {
 void AccessDatabase::Close() {
   if (m_closed) return;
   m_closed = true;
+  if (m_failed) {
+    m_file.reset();
+    throw odbc::CDBException(L"The database '" + PathText(m_path) + L"' was left as it was: writing it failed before",
+                             file::kIoErrorState);
+  }
   for (auto& table : m_tables) {
     FlushDataPage(*table);
     UpdateUsageMap(*table);

@@ -48,12 +48,21 @@ class AccessDatabase {
   const TableDefinition* FindTable(std::u16string_view name) const;
   // Appends a row; values in column order, checked against their columns (CDBException).
   void Insert(std::u16string_view table, const std::vector<Value>& values);
-  // Writes everything out and replaces the file; throws CDBException when that fails.
+  // Writes everything out and replaces the file; throws CDBException when that fails. After a
+  // failed write (file::IsIoError) every later call throws and Close leaves the file as it was.
   void Close();
 
  private:
   struct TableWriter;
 
+  void CheckUsable() const;
+  // Refuses (CDBException) a database whose tables reach past the end of the file.
+  void CheckAccountedFor() const;
+  // Runs `work`; a failed write (file::IsIoError) leaves the database refusing everything after.
+  template <typename Work>
+  void Guarded(Work work);
+  void AddTable(std::u16string_view name, const std::vector<FieldSpec>& fields);
+  void AppendRow(std::u16string_view name, const std::vector<Value>& values);
   TableWriter* Find(std::u16string_view name) const;
   std::uint32_t PlaceMapRow(const std::vector<std::uint8_t>& row);
   void FlushDataPage(TableWriter& table);
@@ -68,6 +77,7 @@ class AccessDatabase {
   std::uint32_t m_firstNewPage = 0;
   std::vector<std::uint8_t> m_row;  // the row being encoded, its storage reused  // pages from here on were added by this object
   bool m_closed = false;
+  bool m_failed = false;  // a write failed: nothing more is done and nothing is committed
 };
 
 // The current local time as a Jet date.

@@ -175,12 +175,9 @@ bool AccessDriver::ConfigDataSource(unsigned short request, const std::vector<st
   for (const auto& entry : attributes) {
     const std::wstring path = CreateDbPath(entry);
     if (path.empty()) continue;
-    try {
-      AccessDatabase::Create(ToPath(path));
-      return true;
-    } catch (...) {
-      return false;
-    }
+    // A refusal throws: the installer keeps its reason for the caller.
+    AccessDatabase::Create(ToPath(path));
+    return true;
   }
   return false;
 }

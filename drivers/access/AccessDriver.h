@@ -17,8 +17,8 @@ class AccessDriver : public odbc::IBuiltInDriver {
   std::wstring Name() const override { return kAccessDriverName; }
   // Opens the existing database of DBQ; refuses files that are not Jet 4 databases.
   std::unique_ptr<odbc::IDriverConnection> Connect(const odbc::ConnectString& connect) override;
-  // ODBC_ADD_DSN with CREATE_DB="path" creates an empty database there; false for a path that
-  // exists or cannot be written, and for every other request.
+  // ODBC_ADD_DSN with CREATE_DB="path" creates an empty database there; throws CDBException for
+  // a path that exists or cannot be written; false for every other request.
   bool ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes) override;
 };
 

@@ -8,12 +8,18 @@
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <strings.h>
 
+#include "drivers/excel/ContainerCheck.h"
 #include "drivers/excel/Workbook.h"
+#include "platform/file/FileDescriptor.h"
 #include "platform/odbc/DBException.h"
 #include "platform/text/WideText.h"
 
@@ -25,19 +31,34 @@ constexpr const char* kBiff5Stream = "Book";
 constexpr std::size_t kChunk = 1 << 16;
 constexpr std::size_t kClassIdSize = 16;
 
+// The container library's own warnings about a file (it logs them to standard error) are not
+// shown: a file it has doubts about is refused, with the driver's message, before it is read.
+void DropLibraryWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
 void InitGsf() {
   static std::once_flag once;
-  std::call_once(once, [] { gsf_init(); });
+  std::call_once(once, [] {
+    gsf_init();
+    constexpr auto kAllLevels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+    for (const char* domain : {"libgsf", "libgsf:msole", "gsf"}) g_log_set_handler(domain, kAllLevels, DropLibraryWarning, nullptr);
+  });
 }
 
-std::string TakeError(GError* error) {
-  std::string message = error != nullptr && error->message != nullptr ? error->message : "unknown error";
-  if (error != nullptr) g_error_free(error);
-  return message;
-}
-
+// The container reports a failed write without its cause; the system's is still in errno.
 [[noreturn]] void WriteFailure(const std::string& path, const std::string& why) {
+  const int error = errno;
+  if (error != 0) file::ThrowIoError(L"Could not write", path, error);
   throw odbc::CDBException(L"Could not write '" + text::Utf8ToWide(path) + L"': " + text::Utf8ToWide(why), L"HY000");
+}
+
+// A stdio stream on a duplicate of `fd`, for libgsf, which closes it when done.
+std::FILE* StreamOn(int fd, const char* mode, const std::string& path) {
+  file::FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy.IsOpen()) file::ThrowIoError(L"Could not open", path, errno);
+  std::FILE* stream = ::fdopen(copy.Get(), mode);
+  if (stream == nullptr) file::ThrowIoError(L"Could not open", path, errno);
+  copy.Release();
+  return stream;
 }
 
 // Buffers the workbook stream into large writes to the container.
@@ -61,6 +82,7 @@ class GsfSink : public Sink {
 
  private:
   void Put(const std::uint8_t* data, std::size_t size) {
+    errno = 0;
     if (size != 0 && !gsf_output_write(m_output, size, data)) WriteFailure(m_path, "the container refused a write");
   }
   GsfOutput* m_output;
@@ -97,6 +119,7 @@ void CopyEntry(GsfInfile* from, GsfOutfile* to, const std::string& path, bool sk
       gsf_off_t left = gsf_input_size(child.get());
       while (left > 0) {
         const auto n = static_cast<std::size_t>(std::min<gsf_off_t>(left, kChunk));
+        errno = 0;
         const guint8* data = gsf_input_read(child.get(), n, nullptr);
         if (data == nullptr || !gsf_output_write(out.get(), n, data)) {
           WriteFailure(path, std::string("could not copy the entry ") + name);
@@ -104,6 +127,7 @@ void CopyEntry(GsfInfile* from, GsfOutfile* to, const std::string& path, bool sk
         left -= static_cast<gsf_off_t>(n);
       }
     }
+    errno = 0;
     if (!gsf_output_close(out.get())) WriteFailure(path, std::string("could not finish the entry ") + name);
   }
 }
@@ -116,11 +140,16 @@ struct CompoundFile::Impl {
   GPtr<GsfInput> workbook;
 };
 
-CompoundFile::CompoundFile(const std::string& path) : m_impl(std::make_unique<Impl>()) {
+CompoundFile::CompoundFile(int fd, const std::string& path) : m_impl(std::make_unique<Impl>()) {
   InitGsf();
+  if (const std::string damage = CheckContainer(fd); !damage.empty()) throw WorkbookRefused("it is damaged: " + damage);
   GError* error = nullptr;
-  m_impl->input.reset(gsf_input_stdio_new(path.c_str(), &error));
-  if (!m_impl->input) throw WorkbookRefused("it cannot be read: " + TakeError(error));
+  std::FILE* stream = StreamOn(fd, "rb", path);
+  m_impl->input.reset(gsf_input_stdio_new_FILE(path.c_str(), stream, FALSE));
+  if (!m_impl->input) {
+    std::fclose(stream);
+    throw WorkbookRefused("it cannot be read");
+  }
   m_impl->ole.reset(gsf_infile_msole_new(m_impl->input.get(), &error));
   if (!m_impl->ole) {
     if (error != nullptr) g_error_free(error);
@@ -142,6 +171,18 @@ CompoundFile::CompoundFile(const std::string& path) : m_impl(std::make_unique<Im
     throw WorkbookRefused("its workbook entry is a storage, not a stream");
   }
 }
+
+namespace {
+
+file::FileDescriptor OpenToRead(const std::string& path) {
+  file::FileDescriptor fd(file::RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
+  if (!fd.IsOpen()) throw WorkbookRefused(std::string("it cannot be read: ") + std::strerror(errno));
+  return fd;
+}
+
+}  // namespace
+
+CompoundFile::CompoundFile(const std::string& path) : CompoundFile(OpenToRead(path).Get(), path) {}
 
 CompoundFile::~CompoundFile() = default;
 
@@ -197,12 +238,19 @@ std::unique_ptr<ByteSource> CompoundFile::WorkbookSource() const {
   return std::make_unique<GsfSource>(m_impl->workbook.get());
 }
 
-void WriteCompoundFile(const std::string& path, const CompoundFile* previous,
+void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous,
                        const std::function<void(Sink&)>& writeWorkbook) {
   InitGsf();
-  GError* error = nullptr;
-  GPtr<GsfOutput> file(gsf_output_stdio_new(path.c_str(), &error));
-  if (!file) WriteFailure(path, TakeError(error));
+  // Straight to `fd`: libgsf's own file output would write a named temporary file of its own.
+  std::FILE* output = StreamOn(fd, "wb", path);
+  struct Closer {
+    std::FILE* stream;
+    ~Closer() {
+      if (stream != nullptr) std::fclose(stream);
+    }
+  } closer{output};
+  GPtr<GsfOutput> file(gsf_output_stdio_new_FILE(path.c_str(), output, TRUE));
+  if (!file) WriteFailure(path, "could not start the file");
   GPtr<GsfOutfile> ole(gsf_outfile_msole_new(file.get()));
   if (!ole) WriteFailure(path, "could not start the container");
   if (previous != nullptr) {
@@ -219,11 +267,29 @@ void WriteCompoundFile(const std::string& path, const CompoundFile* previous,
     GsfSink sink(stream.get(), path);
     writeWorkbook(sink);
     sink.Flush();
+    errno = 0;
     if (!gsf_output_close(stream.get())) WriteFailure(path, "could not finish the workbook stream");
   }
   if (previous != nullptr) CopyEntry(previous->m_impl->ole.get(), ole.get(), path, true);
+  errno = 0;
   if (!gsf_output_close(GSF_OUTPUT(ole.get()))) WriteFailure(path, "could not finish the container");
+  errno = 0;
   if (!gsf_output_is_closed(file.get()) && !gsf_output_close(file.get())) WriteFailure(path, "could not close the file");
+  errno = 0;
+  const bool flushed = std::fflush(output) == 0;
+  const int error = errno;
+  closer.stream = nullptr;
+  const bool closed = std::fclose(output) == 0;
+  if (!flushed || !closed) file::ThrowIoError(L"Could not write", path, flushed ? errno : error);
+}
+
+void WriteCompoundFile(const std::string& path, const CompoundFile* previous,
+                       const std::function<void(Sink&)>& writeWorkbook) {
+  file::FileDescriptor fd(
+      file::RetryOnInterrupt([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }));
+  if (!fd.IsOpen()) file::ThrowIoError(L"Could not write", path, errno);
+  WriteCompoundFile(fd.Get(), path, previous, writeWorkbook);
+  fd.Close(path);
 }
 
 }  // namespace quillon::drivers::excel

@@ -1,17 +1,12 @@
 #include "drivers/excel/ExcelDriver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <variant>
 
 #include "drivers/excel/CompoundFile.h"
 #include "drivers/excel/Workbook.h"
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
+#include "platform/file/FileReplacement.h"
 #include "platform/odbc/DBException.h"
 #include "platform/text/WideText.h"
 
@@ -19,30 +14,23 @@ namespace quillon::drivers::excel {
 namespace {
 
 constexpr std::wstring_view kGeneralState = L"HY000";
-constexpr const char* kTempSuffix = ".XXXXXX";
 
 bool IsTrue(const std::optional<std::wstring>& value) {
   return value && (*value == L"1" || text::EqualsIgnoreAsciiCase(*value, L"TRUE") ||
                    text::EqualsIgnoreAsciiCase(*value, L"YES"));
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 class ExcelConnection : public odbc::IDriverConnection {
  public:
   ExcelConnection(std::wstring path, bool mayCreate, bool readOnly, std::optional<std::wstring> datePattern)
-      : m_path(std::move(path)), m_pathUtf8(text::WideToUtf8(m_path)), m_readOnly(readOnly) {
+      : m_path(std::move(path)),
+        m_pathUtf8(text::WideToUtf8(m_path)),
+        m_readOnly(readOnly),
+        m_file(m_pathUtf8, file::FileReplacement::Existing::Replace) {
     if (datePattern) m_datePattern.emplace(*datePattern);
-    struct stat status {};
-    if (::stat(m_pathUtf8.c_str(), &status) == 0) {
-      if (!S_ISREG(status.st_mode)) Fail(L"it is not a file");
-      m_mode = status.st_mode & 07777;
+    if (m_file.Exists()) {
       try {
-        m_previous = std::make_unique<CompoundFile>(m_pathUtf8);
+        m_previous = std::make_unique<CompoundFile>(m_file.Original(), m_file.Target());
         m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
         m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
       } catch (const WorkbookRefused& e) {
@@ -51,12 +39,6 @@ class ExcelConnection : public odbc::IDriverConnection {
       return;
     }
     if (!mayCreate) throw odbc::CDBException(L"Could not find file '" + m_path + L"'.", std::wstring(kGeneralState));
-    const std::string directory = DirectoryOf(m_pathUtf8);
-    if (::access(directory.c_str(), W_OK) != 0) {
-      throw odbc::CDBException(L"Cannot create '" + m_path + L"': the folder '" + text::Utf8ToWide(directory) +
-                                   L"' " + (errno == ENOENT ? L"does not exist." : L"is not writable."),
-                               std::wstring(kGeneralState));
-    }
     m_workbook = std::make_unique<Workbook>();
     m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
   }
@@ -71,14 +53,21 @@ class ExcelConnection : public odbc::IDriverConnection {
 
   void ExecuteSQL(std::wstring_view statement) override {
     if (m_closed) throw odbc::CDBException(L"The connection is closed.", L"08003");
+    if (m_failed) throw NotWritten();
     sql::Parse(statement, m_statement);
     if (m_readOnly) throw odbc::CDBException(L"The workbook '" + m_path + L"' is open read-only.", L"HY000");
-    if (const auto* create = std::get_if<sql::CreateTable>(&m_statement)) {
-      m_createdSheet.clear();
-      std::wstring sheet = text::Utf16ToWide(m_workbook->CreateTable(*create));
-      if (sheet != create->table) m_createdSheet = std::move(sheet);
-    } else {
-      m_workbook->Insert(std::get<sql::Insert>(m_statement));
+    try {
+      if (const auto* create = std::get_if<sql::CreateTable>(&m_statement)) {
+        m_createdSheet.clear();
+        std::wstring sheet = text::Utf16ToWide(m_workbook->CreateTable(*create));
+        if (sheet != create->table) m_createdSheet = std::move(sheet);
+      } else {
+        m_workbook->Insert(std::get<sql::Insert>(m_statement));
+      }
+    } catch (const odbc::CDBException& e) {
+      // The workbook may hold half a change once a temporary file failed: it is never written.
+      if (file::IsIoError(e)) m_failed = true;
+      throw;
     }
   }
 
@@ -87,8 +76,10 @@ class ExcelConnection : public odbc::IDriverConnection {
   void Close() override {
     if (m_closed) return;
     m_closed = true;
+    if (m_failed) throw NotWritten();
     if (!m_workbook->Changed()) return;
-    WriteOut();
+    WriteCompoundFile(m_file.WorkFile(), m_file.Target(), m_previous.get(), [this](Sink& sink) { m_workbook->Write(sink); });
+    m_file.Commit();
   }
 
  private:
@@ -97,42 +88,17 @@ class ExcelConnection : public odbc::IDriverConnection {
                              std::wstring(kGeneralState));
   }
 
-  void WriteOut() {
-    std::string temp = DirectoryOf(m_pathUtf8) + "/." + m_pathUtf8.substr(m_pathUtf8.rfind('/') + 1) + kTempSuffix;
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-      throw odbc::CDBException(L"Could not write '" + m_path + L"': " + text::Utf8ToWide(std::strerror(errno)),
-                               std::wstring(kGeneralState));
-    }
-    ::close(fd);
-    try {
-      WriteCompoundFile(temp, m_previous.get(), [this](Sink& sink) { m_workbook->Write(sink); });
-      const int written = ::open(temp.c_str(), O_RDONLY);
-      const bool synced = written >= 0 && ::fsync(written) == 0;
-      if (written >= 0) ::close(written);
-      if (!synced) throw odbc::CDBException(L"Could not write '" + m_path + L"' to disk.", std::wstring(kGeneralState));
-      ::chmod(temp.c_str(), m_previous ? m_mode : (0666 & ~CurrentUmask()));
-      if (::rename(temp.c_str(), m_pathUtf8.c_str()) != 0) {
-        throw odbc::CDBException(L"Could not replace '" + m_path + L"': " + text::Utf8ToWide(std::strerror(errno)),
-                                 std::wstring(kGeneralState));
-      }
-    } catch (...) {
-      ::unlink(temp.c_str());
-      throw;
-    }
-  }
-
-  static mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+  odbc::CDBException NotWritten() const {
+    return odbc::CDBException(L"The workbook '" + m_path + L"' was left as it was: writing failed before",
+                              file::kIoErrorState);
   }
 
   std::wstring m_path;
   std::string m_pathUtf8;
   bool m_readOnly = false;
   bool m_closed = false;
-  mode_t m_mode = 0;
+  bool m_failed = false;  // a temporary file could not be written: nothing more is done
+  file::FileReplacement m_file;  // locked from connect to destruction
   std::optional<sql::DatePattern> m_datePattern;  // declared before the workbook that points to it
   std::unique_ptr<CompoundFile> m_previous;
   std::unique_ptr<Workbook> m_workbook;

@@ -16,8 +16,11 @@
 // with a date format (date and time when the time is not midnight), a day before 1900-01-01 as
 // the text YYYY-MM-DD HH:MM:SS; NULL as an empty cell. A sheet takes 65535 rows under its header
 // and 256 columns; an existing sheet takes no rows. Nothing reaches the file before Close (or destruction, which
-// closes): then the whole file is written beside the old one and renamed over it, so the old file
-// stays whole if anything fails or the process dies.
+// closes): then the whole file is written to an anonymous file beside the old one and put in its
+// place (platform/file/FileReplacement.h: owner, group and mode kept, links followed), so the old
+// file stays whole if anything fails or the process dies. The file is locked from connect to
+// destruction: a second connection to it is refused. After a failed write of a temporary file
+// (file::IsIoError) every statement is refused and the file is left as it was.
 #pragma once
 
 #include <memory>

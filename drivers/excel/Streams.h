@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "platform/file/FileDescriptor.h"
 
 namespace quillon::drivers::excel {
 
-// An anonymous temporary file, removed when closed, written and read through a buffer of its
-// own so that the system sees few, large calls whatever the callers' pieces. Failures throw
-// odbc::CDBException.
+// An anonymous temporary file in the temporary folder ($TMPDIR), gone when closed, written and
+// read through a buffer of its own so that the system sees few, large calls whatever the callers'
+// pieces. A failed read or write throws file::ThrowIoError's error, naming the folder.
 class TempFile {
  public:
   TempFile();
@@ -34,7 +37,8 @@ class TempFile {
  private:
   void Flush();
 
-  int m_fd = -1;
+  std::string m_folder;
+  file::FileDescriptor m_fd;
   std::unique_ptr<std::uint8_t[]> m_buffer;
   std::size_t m_used = 0;   // writing: bytes waiting in the buffer; reading: bytes in it
   std::size_t m_taken = 0;  // reading: bytes of the buffer already handed out

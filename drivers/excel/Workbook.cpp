@@ -20,6 +20,8 @@ constexpr char16_t kSheetNameReplacement = u'_';
 constexpr std::u16string_view kFontName = u"Arial";
 constexpr std::uint16_t kFontHeight = 200;  // twips: 10 points
 constexpr std::uint16_t kFontWeight = 400;
+// Bytes read at a time where a stream must hold only padding.
+constexpr std::size_t kPaddingChunk = 1 << 16;
 constexpr std::uint16_t kFontColour = 0x7FFF;
 constexpr int kFontCount = 4;
 constexpr std::uint16_t kCodePageUtf16 = 1200;
@@ -373,9 +375,33 @@ void Workbook::Parse() {
     }
     sheet.end = sheetWalk.End();
   }
+  CheckAccountedFor(globalsEnd);
   m_formats.general = static_cast<std::uint16_t>(xfCount);
   m_dateFormat = static_cast<std::uint16_t>(std::max<int>(maxFormat + 1, biff::kFirstCustomFormat));
   AddDriverFormats();
+}
+
+void Workbook::CheckAccountedFor(std::uint64_t globalsEnd) const {
+  // A substream that no sheet entry leads to would be dropped by the rewrite: only padding (zero
+  // bytes) may lie between and after the sheets.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  for (const auto& sheet : m_existing) ranges.emplace_back(sheet.begin, sheet.end);
+  std::sort(ranges.begin(), ranges.end());
+  ranges.emplace_back(m_stream->Size(), m_stream->Size());
+  std::uint64_t at = globalsEnd;
+  std::vector<std::uint8_t> chunk;
+  for (const auto& [begin, end] : ranges) {
+    if (begin < at) Refuse("two of its sheet entries (BOUNDSHEET) lead to the same sheet");
+    while (at < begin) {
+      chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(begin - at, kPaddingChunk)));
+      m_stream->Read(at, chunk.data(), chunk.size());
+      if (std::any_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b != 0; })) {
+        Refuse("it holds data that no sheet entry (BOUNDSHEET) accounts for; its sheet list may be damaged");
+      }
+      at += chunk.size();
+    }
+    at = end;
+  }
 }
 
 bool Workbook::SheetNameTaken(std::u16string_view name) const {

@@ -80,6 +80,8 @@ class Workbook {
 
   void Parse();
   void ParseSst(std::size_t first, std::size_t last);
+  // Refuses a stream with data outside the globals and the sheets' substreams.
+  void CheckAccountedFor(std::uint64_t globalsEnd) const;
   void AddDriverFormats();
   void WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart);
   // Rules 1 to 3 of the sheet names; rule 4 on top.

@@ -1,0 +1,218 @@
+#include "drivers/excel/ContainerCheck.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/file/FileDescriptor.h"
+
+namespace quillon::drivers::excel {
+namespace {
+
+// The Compound File header and directory layout.
+namespace cfb {
+constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr std::size_t kHeaderSize = 512;
+constexpr std::size_t kSectorShiftOffset = 0x1E;
+constexpr std::size_t kMiniSectorShiftOffset = 0x20;
+constexpr std::size_t kFatSectorsOffset = 0x2C;
+constexpr std::size_t kDirectoryStartOffset = 0x30;
+constexpr std::size_t kMiniCutoffOffset = 0x38;
+constexpr std::size_t kMiniFatStartOffset = 0x3C;
+constexpr std::size_t kDifatStartOffset = 0x44;
+constexpr std::size_t kDifatSectorsOffset = 0x48;
+constexpr std::size_t kHeaderDifatOffset = 0x4C;
+constexpr std::size_t kHeaderDifatEntries = 109;
+constexpr std::uint16_t kSmallSectorShift = 9;
+constexpr std::uint16_t kLargeSectorShift = 12;
+constexpr std::uint32_t kMaxRegularSector = 0xFFFFFFFA;
+constexpr std::uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr std::uint32_t kFreeSector = 0xFFFFFFFF;
+constexpr std::uint32_t kNoStream = 0xFFFFFFFF;
+constexpr std::size_t kEntrySize = 128;
+constexpr std::size_t kEntryTypeOffset = 66;
+constexpr std::size_t kEntryLeftOffset = 68;
+constexpr std::size_t kEntryRightOffset = 72;
+constexpr std::size_t kEntryChildOffset = 76;
+constexpr std::size_t kEntryStartOffset = 116;
+constexpr std::size_t kEntrySizeOffset = 120;
+constexpr std::uint8_t kTypeEmpty = 0;
+constexpr std::uint8_t kTypeStorage = 1;
+constexpr std::uint8_t kTypeStream = 2;
+constexpr std::uint8_t kTypeRoot = 5;
+}  // namespace cfb
+
+std::uint32_t U32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24; }
+std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+struct Damaged {
+  std::string why;
+};
+
+class Container {
+ public:
+  Container(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+
+  void Check() {
+    std::uint8_t header[cfb::kHeaderSize];
+    if (m_size < cfb::kHeaderSize || Read(0, header, sizeof header) != sizeof header) Fail("it is shorter than its header");
+    if (std::memcmp(header, cfb::kSignature, sizeof cfb::kSignature) != 0) return;  // not a container: refused elsewhere
+    const std::uint16_t shift = U16(header + cfb::kSectorShiftOffset);
+    if (shift != cfb::kSmallSectorShift && shift != cfb::kLargeSectorShift) Fail("its sector size is invalid");
+    m_sectorSize = std::size_t{1} << shift;
+    m_miniSectorSize = std::size_t{1} << U16(header + cfb::kMiniSectorShiftOffset);
+    if (m_miniSectorSize >= m_sectorSize) Fail("its mini sector size is invalid");
+    m_sectorsInFile = (m_size - m_sectorSize + m_sectorSize - 1) / m_sectorSize;  // the header fills sector -1
+
+    // The allocation table's own sectors: 109 in the header, the rest in a chain of DIFAT sectors.
+    std::vector<std::uint32_t> fatSectors;
+    for (std::size_t i = 0; i < cfb::kHeaderDifatEntries; ++i) {
+      const std::uint32_t sector = U32(header + cfb::kHeaderDifatOffset + 4 * i);
+      if (sector != cfb::kFreeSector) fatSectors.push_back(sector);
+    }
+    std::uint32_t difat = U32(header + cfb::kDifatStartOffset);
+    std::uint32_t difatLeft = U32(header + cfb::kDifatSectorsOffset);
+    std::vector<std::uint8_t> sector(m_sectorSize);
+    const std::size_t perSector = m_sectorSize / 4;
+    while (difatLeft-- > 0 && difat <= cfb::kMaxRegularSector) {
+      ReadSector(difat, sector);
+      for (std::size_t i = 0; i + 1 < perSector; ++i) {
+        const std::uint32_t s = U32(sector.data() + 4 * i);
+        if (s != cfb::kFreeSector) fatSectors.push_back(s);
+      }
+      difat = U32(sector.data() + 4 * (perSector - 1));
+      if (fatSectors.size() > m_sectorsInFile) Fail("its allocation table lists more sectors than the file has");
+    }
+    if (fatSectors.size() != U32(header + cfb::kFatSectorsOffset)) Fail("its allocation table is incomplete");
+    for (const std::uint32_t s : fatSectors) {
+      ReadSector(s, sector);
+      for (std::size_t i = 0; i < perSector; ++i) m_fat.push_back(U32(sector.data() + 4 * i));
+    }
+
+    // The directory.
+    std::vector<std::uint8_t> directory;
+    for (const std::uint32_t s : Chain(m_fat, U32(header + cfb::kDirectoryStartOffset), "the directory")) {
+      ReadSector(s, sector);
+      directory.insert(directory.end(), sector.begin(), sector.end());
+    }
+    const std::size_t entries = directory.size() / cfb::kEntrySize;
+    if (entries == 0 || directory[cfb::kEntryTypeOffset] != cfb::kTypeRoot) Fail("its directory has no root");
+    const auto entry = [&](std::size_t i) { return directory.data() + i * cfb::kEntrySize; };
+    const auto entrySize = [&](std::size_t i) {
+      // Version 3 files keep only the low 32 bits; the high ones may hold anything.
+      std::uint64_t size = U32(entry(i) + cfb::kEntrySizeOffset);
+      if (m_sectorSize != std::size_t{1} << cfb::kSmallSectorShift) size |= std::uint64_t{U32(entry(i) + cfb::kEntrySizeOffset + 4)} << 32;
+      return size;
+    };
+
+    // The mini stream (the root's stream) and its allocation table.
+    const std::uint64_t miniStreamSize = entrySize(0);
+    const auto miniStreamSectors = Chain(m_fat, U32(entry(0) + cfb::kEntryStartOffset), "the mini stream");
+    if (Sectors(miniStreamSize, m_sectorSize) > miniStreamSectors.size()) Fail("its mini stream is cut short");
+    std::vector<std::uint32_t> miniFat;
+    for (const std::uint32_t s : Chain(m_fat, U32(header + cfb::kMiniFatStartOffset), "the mini allocation table")) {
+      ReadSector(s, sector);
+      for (std::size_t i = 0; i < perSector; ++i) miniFat.push_back(U32(sector.data() + 4 * i));
+    }
+    const std::uint32_t miniCutoff = U32(header + cfb::kMiniCutoffOffset);
+
+    // Every stream's sectors, and every entry in use reachable from the root.
+    std::vector<bool> reached(entries, false);
+    std::vector<std::uint32_t> pending = {0};
+    while (!pending.empty()) {
+      const std::uint32_t i = pending.back();
+      pending.pop_back();
+      if (i == cfb::kNoStream) continue;
+      if (i >= entries || reached[i]) Fail("its directory tree points outside itself or loops");
+      reached[i] = true;
+      const std::uint8_t type = entry(i)[cfb::kEntryTypeOffset];
+      if (type == cfb::kTypeEmpty) Fail("its directory tree leads to an empty entry");
+      if (i != 0) {
+        pending.push_back(U32(entry(i) + cfb::kEntryLeftOffset));
+        pending.push_back(U32(entry(i) + cfb::kEntryRightOffset));
+      }
+      if (type == cfb::kTypeStorage || type == cfb::kTypeRoot) pending.push_back(U32(entry(i) + cfb::kEntryChildOffset));
+      if (type != cfb::kTypeStream) continue;
+      const std::uint64_t size = entrySize(i);
+      const std::uint32_t start = U32(entry(i) + cfb::kEntryStartOffset);
+      if (size == 0) continue;
+      if (size < miniCutoff) {
+        const auto chain = Chain(miniFat, start, "a small stream");
+        if (Sectors(size, m_miniSectorSize) > chain.size()) Fail("a small stream is cut short");
+        for (const std::uint32_t s : chain) {
+          if ((std::uint64_t{s} + 1) * m_miniSectorSize > miniStreamSectors.size() * m_sectorSize) {
+            Fail("a small stream lies outside the mini stream");
+          }
+        }
+      } else {
+        const auto chain = Chain(m_fat, start, "a stream");
+        if (Sectors(size, m_sectorSize) > chain.size()) Fail("a stream is cut short");
+        // The bytes the stream uses must be in the file, up to its last one.
+        const std::uint64_t lastUsed = (size - 1) % m_sectorSize + 1;
+        const std::uint32_t last = chain[Sectors(size, m_sectorSize) - 1];
+        if (SectorOffset(last) + lastUsed > m_size) Fail("a stream runs past the end of the file");
+      }
+    }
+    for (std::size_t i = 0; i < entries; ++i) {
+      if (!reached[i] && entry(i)[cfb::kEntryTypeOffset] != cfb::kTypeEmpty) {
+        Fail("its directory holds an entry that no storage leads to");
+      }
+    }
+  }
+
+ private:
+  [[noreturn]] static void Fail(const std::string& why) { throw Damaged{why}; }
+  static std::uint64_t Sectors(std::uint64_t bytes, std::size_t sectorSize) { return (bytes + sectorSize - 1) / sectorSize; }
+  std::uint64_t SectorOffset(std::uint32_t sector) const { return (std::uint64_t{sector} + 1) * m_sectorSize; }
+
+  std::size_t Read(std::uint64_t offset, void* into, std::size_t size) const {
+    return file::ReadAll(m_fd, into, size, static_cast<off_t>(offset), "");
+  }
+  // A sector the structure needs whole.
+  void ReadSector(std::uint32_t sector, std::vector<std::uint8_t>& into) const {
+    if (sector >= m_sectorsInFile || SectorOffset(sector) + m_sectorSize > m_size ||
+        Read(SectorOffset(sector), into.data(), into.size()) != into.size()) {
+      Fail("a sector of its structure lies past the end of the file");
+    }
+  }
+  // The sectors of a chain in `table` from `start`; each must lie in the file.
+  std::vector<std::uint32_t> Chain(const std::vector<std::uint32_t>& table, std::uint32_t start, const char* what) const {
+    std::vector<std::uint32_t> chain;
+    const bool mini = &table != &m_fat;
+    for (std::uint32_t s = start; s != cfb::kEndOfChain;) {
+      if (s > cfb::kMaxRegularSector || s >= table.size()) {
+        if (chain.empty() && s == cfb::kFreeSector) break;  // nothing allocated
+        Fail(std::string("the chain of ") + what + " leads outside its allocation table");
+      }
+      if (!mini && s >= m_sectorsInFile) Fail(std::string("the chain of ") + what + " leads past the end of the file");
+      if (chain.size() > table.size()) Fail(std::string("the chain of ") + what + " loops");
+      chain.push_back(s);
+      s = table[s];
+    }
+    return chain;
+  }
+
+  int m_fd;
+  std::uint64_t m_size;
+  std::size_t m_sectorSize = 0;
+  std::size_t m_miniSectorSize = 0;
+  std::uint64_t m_sectorsInFile = 0;
+  std::vector<std::uint32_t> m_fat;
+};
+
+}  // namespace
+
+std::string CheckContainer(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return "it cannot be read";
+  try {
+    Container(fd, static_cast<std::uint64_t>(status.st_size)).Check();
+  } catch (const Damaged& damaged) {
+    return damaged.why;
+  }
+  return {};
+}
+
+}  // namespace quillon::drivers::excel

@@ -1,0 +1,113 @@
+#include "platform/file/FileDescriptor.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::file {
+namespace {
+
+constexpr const char* kDefaultTemporaryFolder = "/tmp";
+constexpr int kNameAttempts = 100;
+
+bool LacksTmpfile(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
+
+}  // namespace
+
+void ThrowIoError(std::wstring_view action, const std::string& path, int error) {
+  throw odbc::CDBException(std::wstring(action) + L" '" + text::Utf8ToWide(path) + L"': " +
+                               text::Utf8ToWide(std::strerror(error)),
+                           kIoErrorState, error);
+}
+
+bool IsIoError(const odbc::CDBException& error) { return error.m_strSqlState == kIoErrorState; }
+
+FileDescriptor::~FileDescriptor() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = other.Release();
+  }
+  return *this;
+}
+
+void FileDescriptor::Close(const std::string& pathForMessage) {
+  // close() is not retried on EINTR: on Linux the descriptor is gone either way.
+  if (m_fd >= 0 && ::close(Release()) != 0 && errno != EINTR) ThrowIoError(L"Could not write", pathForMessage, errno);
+}
+
+void WriteAll(int fd, const void* data, std::size_t size, off_t offset, const std::string& path) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t n = RetryOnInterrupt([&] { return offset >= 0 ? ::pwrite(fd, p, size, offset) : ::write(fd, p, size); });
+    if (n < 0) ThrowIoError(L"Could not write", path, errno);
+    // A write that takes nothing at all would loop for ever: the file can take no more.
+    if (n == 0) ThrowIoError(L"Could not write", path, ENOSPC);
+    p += n;
+    size -= static_cast<std::size_t>(n);
+    if (offset >= 0) offset += n;
+  }
+}
+
+std::size_t ReadAll(int fd, void* data, std::size_t size, off_t offset, const std::string& path) {
+  auto* p = static_cast<std::uint8_t*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = RetryOnInterrupt([&] {
+      return offset >= 0 ? ::pread(fd, p + done, size - done, offset + static_cast<off_t>(done))
+                         : ::read(fd, p + done, size - done);
+    });
+    if (n < 0) ThrowIoError(L"Could not read", path, errno);
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+void Sync(int fd, const std::string& path) {
+  if (RetryOnInterrupt([fd] { return ::fsync(fd); }) != 0) ThrowIoError(L"Could not write", path, errno);
+}
+
+std::string TemporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder != nullptr && *folder != '\0' ? folder : kDefaultTemporaryFolder;
+}
+
+FileDescriptor OpenAnonymousFile(const std::string& folder) {
+  FileDescriptor fd(RetryOnInterrupt([&] { return ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
+  if (fd.IsOpen()) return fd;
+  if (!LacksTmpfile(errno)) ThrowIoError(L"Could not create a temporary file in", folder, errno);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string name = folder + "/" + kTemporaryPrefix + RandomName();
+    fd = FileDescriptor(RetryOnInterrupt([&] { return ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600); }));
+    if (fd.IsOpen()) {
+      ::unlink(name.c_str());
+      return fd;
+    }
+    if (errno != EEXIST) break;
+  }
+  ThrowIoError(L"Could not create a temporary file in", folder, errno);
+}
+
+std::string RandomName() {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char bytes[kRandomNameLength];
+  if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    for (auto& b : bytes) b = static_cast<unsigned char>(std::rand());
+  }
+  std::string name;
+  for (const unsigned char b : bytes) name.push_back(kLetters[b % (sizeof kLetters - 1)]);
+  return name;
+}
+
+}  // namespace quillon::file

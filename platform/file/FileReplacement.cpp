@@ -1,0 +1,236 @@
+#include "platform/file/FileReplacement.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::file {
+namespace {
+
+constexpr const wchar_t* kRefusedState = L"HY000";
+// Symbolic links followed before giving up, as the kernel does (ELOOP).
+constexpr int kMaxLinks = 40;
+// Times the file is opened again when it was replaced between opening and locking it.
+constexpr int kLockAttempts = 8;
+constexpr int kNameAttempts = 100;
+constexpr mode_t kPermissionBits = 07777;
+constexpr mode_t kAnyWriteBit = 0222;
+constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
+constexpr const char* kLockNamePrefix = "quillon-file-lock";
+
+[[noreturn]] void Refuse(const std::wstring& message) { throw odbc::CDBException(message, kRefusedState); }
+
+std::wstring Quoted(const std::string& path) { return L"'" + text::Utf8ToWide(path) + L"'"; }
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// `path` with symbolic links in its last part followed, also to a file that does not exist yet.
+std::string FollowLinks(std::string path) {
+  for (int i = 0; i < kMaxLinks; ++i) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    std::vector<char> target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : PATH_MAX) + 1);
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size() - 1);
+    if (n < 0) ThrowIoError(L"Could not read the link", path, errno);
+    const std::string next(target.data(), static_cast<std::size_t>(n));
+    path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
+  }
+  ThrowIoError(L"Could not follow the link", path, ELOOP);
+}
+
+std::uint64_t Fnv1a(const std::string& text) {
+  std::uint64_t hash = kFnvOffset;
+  for (const unsigned char c : text) hash = (hash ^ c) * kFnvPrime;
+  return hash;
+}
+
+// A lock on the name `name` in the folder `folder` for as long as the returned descriptor is
+// open: an abstract unix socket address (no file, gone with the process however it ends).
+// Returns no descriptor when the name is locked already.
+FileDescriptor LockName(int folder, const std::string& name, const std::string& pathForMessage) {
+  struct stat status {};
+  if (::fstat(folder, &status) != 0) ThrowIoError(L"Could not read the folder of", pathForMessage, errno);
+  char key[sizeof(sockaddr_un::sun_path)];
+  const int length = std::snprintf(key, sizeof key, "%s/%llx/%llx/%016llx", kLockNamePrefix,
+                                   static_cast<unsigned long long>(status.st_dev),
+                                   static_cast<unsigned long long>(status.st_ino),
+                                   static_cast<unsigned long long>(Fnv1a(name)));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, key, static_cast<std::size_t>(length));  // sun_path[0] == 0: abstract
+  FileDescriptor lock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!lock.IsOpen()) ThrowIoError(L"Could not lock", pathForMessage, errno);
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<std::size_t>(length));
+  if (::bind(lock.Get(), reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+    if (errno == EADDRINUSE) return {};
+    ThrowIoError(L"Could not lock", pathForMessage, errno);
+  }
+  return lock;
+}
+
+[[noreturn]] void InUse(const std::string& path) {
+  Refuse(L"The file " + Quoted(path) + L" is in use by another connection; try again when it is closed");
+}
+
+}  // namespace
+
+FileReplacement::FileReplacement(const std::string& path, Existing existing) : m_target(FollowLinks(path)) {
+  m_name = NameOf(m_target);
+  const std::string folder = FolderPath();
+  m_folder = FileDescriptor(RetryOnInterrupt([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  if (!m_folder.IsOpen()) {
+    if (errno == ENOENT || errno == ENOTDIR) Refuse(L"The folder " + Quoted(folder) + L" does not exist");
+    if (errno == EACCES) Refuse(L"The folder " + Quoted(folder) + L" cannot be opened: permission denied");
+    ThrowIoError(L"Could not open the folder", folder, errno);
+  }
+  m_nameLock = LockName(m_folder.Get(), m_name, m_target);
+  if (!m_nameLock.IsOpen()) InUse(m_target);
+  OpenTarget(existing);
+  OpenWorkFile();
+}
+
+FileReplacement::~FileReplacement() {
+  if (!m_committed && !m_workName.empty()) ::unlinkat(m_folder.Get(), m_workName.c_str(), 0);
+}
+
+std::string FileReplacement::FolderPath() const { return FolderOf(m_target); }
+
+void FileReplacement::OpenTarget(Existing existing) {
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    // The last part is no link any more; one that appears meanwhile is not followed.
+    FileDescriptor file(RetryOnInterrupt(
+        [&] { return ::openat(m_folder.Get(), m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
+    if (!file.IsOpen()) {
+      if (errno == ENOENT) return;  // a new file
+      if (errno == ELOOP) Refuse(L"The file " + Quoted(m_target) + L" changed into a link while it was opened");
+      if (errno == EACCES) Refuse(L"The file " + Quoted(m_target) + L" cannot be read: permission denied");
+      ThrowIoError(L"Could not open", m_target, errno);
+    }
+    if (existing == Existing::Refuse) Refuse(L"The file " + Quoted(m_target) + L" already exists");
+    struct stat status {};
+    if (::fstat(file.Get(), &status) != 0) ThrowIoError(L"Could not read", m_target, errno);
+    if (!S_ISREG(status.st_mode)) Refuse(L"The path " + Quoted(m_target) + L" is not a file");
+    if (RetryOnInterrupt([&] { return ::flock(file.Get(), LOCK_EX | LOCK_NB); }) != 0) {
+      if (errno == EWOULDBLOCK) InUse(m_target);
+      ThrowIoError(L"Could not lock", m_target, errno);
+    }
+    // Whoever replaced the file before the lock was taken left a new file under the name: the
+    // lock must be on that one.
+    struct stat now {};
+    if (::fstatat(m_folder.Get(), m_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != status.st_dev ||
+        now.st_ino != status.st_ino) {
+      continue;
+    }
+    const int flags = ::fcntl(file.Get(), F_GETFL);
+    if (flags >= 0) ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK);
+    // Replacing is writing: a file nobody may write stays as it is, also for root.
+    if ((status.st_mode & kAnyWriteBit) == 0 ||
+        ::faccessat(m_folder.Get(), m_name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+      Refuse(L"The file " + Quoted(m_target) + L" is read-only");
+    }
+    m_original = std::move(file);
+    m_originalStatus = status;
+    return;
+  }
+  Refuse(L"The file " + Quoted(m_target) + L" keeps being replaced by another program");
+}
+
+void FileReplacement::OpenWorkFile() {
+  const std::string folder = FolderPath();
+  // 0666 less the umask (open applies it) for a new file; an existing file's bits are copied.
+  m_work = FileDescriptor(RetryOnInterrupt([&] { return ::openat(m_folder.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666); }));
+  if (!m_work.IsOpen() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    for (int attempt = 0; attempt < kNameAttempts && !m_work.IsOpen(); ++attempt) {
+      const std::string name = kTemporaryPrefix + RandomName();
+      m_work = FileDescriptor(RetryOnInterrupt(
+          [&] { return ::openat(m_folder.Get(), name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666); }));
+      if (m_work.IsOpen()) m_workName = name;
+      else if (errno != EEXIST) break;
+    }
+  }
+  if (!m_work.IsOpen()) {
+    if (errno == EACCES || errno == EPERM || errno == EROFS) {
+      Refuse(L"Cannot write " + Quoted(m_target) + L": its folder " + Quoted(folder) + L" is not writable");
+    }
+    ThrowIoError(L"Could not create a file in", folder, errno);
+  }
+  if (!Exists()) return;
+  struct stat work {};
+  if (::fstat(m_work.Get(), &work) != 0) ThrowIoError(L"Could not read", m_target, errno);
+  if ((work.st_uid != m_originalStatus.st_uid || work.st_gid != m_originalStatus.st_gid) &&
+      ::fchown(m_work.Get(), m_originalStatus.st_uid, m_originalStatus.st_gid) != 0) {
+    Refuse(L"Cannot replace " + Quoted(m_target) +
+           L": it belongs to another user or group, which a new version written by this user could not keep");
+  }
+  // After fchown, which clears set-user-id and set-group-id bits.
+  if (::fchmod(m_work.Get(), m_originalStatus.st_mode & kPermissionBits) != 0) {
+    ThrowIoError(L"Could not set the permissions of", m_target, errno);
+  }
+}
+
+void FileReplacement::Commit() {
+  Sync(m_work.Get(), m_target);
+  const int folder = m_folder.Get();
+  if (!Exists()) {
+    // link(), unlike rename(), never replaces a file that appeared under the name meanwhile.
+    int linked;
+    if (m_workName.empty()) {
+      const std::string self = "/proc/self/fd/" + std::to_string(m_work.Get());
+      linked = ::linkat(AT_FDCWD, self.c_str(), folder, m_name.c_str(), AT_SYMLINK_FOLLOW);
+    } else {
+      linked = ::linkat(folder, m_workName.c_str(), folder, m_name.c_str(), 0);
+    }
+    if (linked != 0) {
+      if (errno == EEXIST) Refuse(L"Cannot create " + Quoted(m_target) + L": another program created it meanwhile");
+      ThrowIoError(L"Could not create", m_target, errno);
+    }
+    if (!m_workName.empty()) ::unlinkat(folder, m_workName.c_str(), 0);
+  } else {
+    std::string name = m_workName;
+    if (name.empty()) {
+      // The finished file gets a short hidden name just long enough to be renamed.
+      const std::string self = "/proc/self/fd/" + std::to_string(m_work.Get());
+      for (int attempt = 0; attempt < kNameAttempts && name.empty(); ++attempt) {
+        const std::string candidate = kTemporaryPrefix + RandomName();
+        if (::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) name = candidate;
+        else if (errno != EEXIST) ThrowIoError(L"Could not replace", m_target, errno);
+      }
+      if (name.empty()) ThrowIoError(L"Could not replace", m_target, EEXIST);
+    }
+    if (::renameat(folder, name.c_str(), folder, m_name.c_str()) != 0) {
+      const int error = errno;
+      ::unlinkat(folder, name.c_str(), 0);
+      if (!m_workName.empty()) m_workName.clear();
+      ThrowIoError(L"Could not replace", m_target, error);
+    }
+  }
+  m_committed = true;
+  // The new name itself survives a power cut only once the folder is synced; some file
+  // systems do not sync folders (EINVAL), which leaves nothing to do.
+  if (RetryOnInterrupt([folder] { return ::fsync(folder); }) != 0 && errno != EINVAL) {
+    ThrowIoError(L"Could not write the folder of", m_target, errno);
+  }
+}
+
+}  // namespace quillon::file

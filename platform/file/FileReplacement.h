@@ -1,0 +1,69 @@
+// Replacing a file so that it only ever holds a complete version: the new version is written
+// to a work file that has no name (O_TMPFILE in the target's folder) and is put in the file's
+// place when done. An existing file's owner, group and permission bits pass to the new version;
+// a symbolic link is followed and the file it names is the one replaced.
+//
+// While the object lives it holds the file's lock, which every other replacement of the same
+// file (in this process or another) honours: the lock is taken on the name, so it also guards a
+// file that does not exist yet, and on the existing file itself (flock). A second replacement of
+// a locked file is refused at once. Nothing named is made until Commit, so a process killed at
+// any point leaves no file behind; only where the file system lacks O_TMPFILE is the work file a
+// hidden ".quillon-XXXXXX" beside the target, removed by the destructor.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/file/FileDescriptor.h"
+
+namespace quillon::file {
+
+class FileReplacement {
+ public:
+  enum class Existing {
+    Replace,  // an existing file is replaced; a missing one is created
+    Refuse,   // only a new file is made; an existing one is refused
+  };
+
+  // Locks `path` (UTF-8) and opens the work file. Throws odbc::CDBException (HY000) when the file
+  // is in use, is not a regular file, is read-only (no write permission for this user, or no
+  // write bit at all: such a file stays as it is even for root), belongs to an owner or group
+  // the new version could not be given, or its folder is missing or not writable; errors of the
+  // file system itself come as ThrowIoError's.
+  FileReplacement(const std::string& path, Existing existing);
+  // Drops an uncommitted work file (and the hidden name of the fallback) and releases the lock.
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // The file that is replaced, symbolic links resolved.
+  const std::string& Target() const { return m_target; }
+  // True when a file exists at Target(); Original() then reads it (the locked version).
+  bool Exists() const { return m_original.IsOpen(); }
+  int Original() const { return m_original.Get(); }
+  // The new version, empty at first, open for reading and writing.
+  int WorkFile() const { return m_work.Get(); }
+
+  // Syncs the work file and gives it the target's name: renamed over the existing file, or
+  // linked as a new one (never over a file that appeared meanwhile). The lock is held until
+  // destruction. Throws odbc::CDBException; the target is then as it was.
+  void Commit();
+
+ private:
+  void OpenTarget(Existing existing);
+  void OpenWorkFile();
+  std::string FolderPath() const;
+
+  std::string m_target;
+  std::string m_name;  // the last part of m_target
+  FileDescriptor m_folder;
+  FileDescriptor m_nameLock;
+  FileDescriptor m_original;
+  struct stat m_originalStatus {};
+  FileDescriptor m_work;
+  std::string m_workName;  // the fallback's hidden name in the folder, empty when anonymous
+  bool m_committed = false;
+};
+
+}  // namespace quillon::file
