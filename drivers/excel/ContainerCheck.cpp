@@ -56,9 +56,11 @@ class Container {
   Container(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
 
   void Check() {
-    std::uint8_t header[cfb::kHeaderSize];
-    if (m_size < cfb::kHeaderSize || Read(0, header, sizeof header) != sizeof header) Fail("it is shorter than its header");
-    if (std::memcmp(header, cfb::kSignature, sizeof cfb::kSignature) != 0) return;  // not a container: refused elsewhere
+    std::uint8_t header[cfb::kHeaderSize] = {};
+    const std::size_t got = Read(0, header, sizeof header);
+    // Not a container at all: refused as such where it is opened.
+    if (got < sizeof cfb::kSignature || std::memcmp(header, cfb::kSignature, sizeof cfb::kSignature) != 0) return;
+    if (got != sizeof header) Fail("it is shorter than its header");
     const std::uint16_t shift = U16(header + cfb::kSectorShiftOffset);
     if (shift != cfb::kSmallSectorShift && shift != cfb::kLargeSectorShift) Fail("its sector size is invalid");
     m_sectorSize = std::size_t{1} << shift;

@@ -1,0 +1,111 @@
+// The replace-a-file helper on its own: nothing named before Commit, the lock, the mode of the
+// replaced file, and the one kind of error a failed write raises.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "platform/file/FileDescriptor.h"
+#include "platform/file/FileReplacement.h"
+#include "platform/odbc/DBException.h"
+#include "platform/text/WideText.h"
+#include "tests/support/TempDir.h"
+
+namespace quillon::file {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> Listing(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+TEST(FileReplacement, NothingIsNamedBeforeCommitAndANewFileAppearsWhole) {
+  testing::TempDir dir;
+  const fs::path target = dir / "new.bin";
+  {
+    FileReplacement replacement(target.string(), FileReplacement::Existing::Refuse);
+    EXPECT_FALSE(replacement.Exists());
+    WriteAll(replacement.WorkFile(), "abc", 3, 0, target.string());
+    EXPECT_TRUE(Listing(dir.Path()).empty());
+  }
+  EXPECT_TRUE(Listing(dir.Path()).empty());  // dropped without a trace
+  {
+    FileReplacement replacement(target.string(), FileReplacement::Existing::Refuse);
+    WriteAll(replacement.WorkFile(), "abc", 3, 0, target.string());
+    replacement.Commit();
+  }
+  EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"new.bin"});
+  EXPECT_EQ(Contents(target), "abc");
+  EXPECT_THROW(FileReplacement(target.string(), FileReplacement::Existing::Refuse), odbc::CDBException);
+}
+
+TEST(FileReplacement, AFileIsLockedWhileItIsReplacedAndKeepsItsMode) {
+  testing::TempDir dir;
+  const fs::path target = dir / "old.bin";
+  std::ofstream(target) << "old";
+  ::chmod(target.c_str(), 0640);
+  {
+    FileReplacement first(target.string(), FileReplacement::Existing::Replace);
+    ASSERT_TRUE(first.Exists());
+    char buffer[3];
+    EXPECT_EQ(ReadAll(first.Original(), buffer, 3, 0, target.string()), 3u);
+    try {
+      FileReplacement second(target.string(), FileReplacement::Existing::Replace);
+      ADD_FAILURE() << "a locked file was opened twice";
+    } catch (const odbc::CDBException& e) {
+      EXPECT_NE(e.m_strMessage.find(L"in use"), std::wstring::npos) << text::WideToUtf8(e.m_strMessage);
+    }
+    WriteAll(first.WorkFile(), "new", 3, 0, target.string());
+    first.Commit();
+  }
+  EXPECT_EQ(Contents(target), "new");
+  struct stat status {};
+  ASSERT_EQ(::stat(target.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"old.bin"});
+  FileReplacement again(target.string(), FileReplacement::Existing::Replace);  // the lock went with the first
+  EXPECT_TRUE(again.Exists());
+}
+
+TEST(FileReplacement, AFailedWriteIsAnIoErrorNamingThePathAndTheCause) {
+  testing::TempDir dir;
+  const fs::path target = dir / "big.bin";
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  FileReplacement replacement(target.string(), FileReplacement::Existing::Replace);
+  const std::string block(8192, 'x');
+  try {
+    WriteAll(replacement.WorkFile(), block.data(), block.size(), 0, target.string());
+    ADD_FAILURE() << "the write went past the limit";
+  } catch (const odbc::CDBException& e) {
+    EXPECT_TRUE(IsIoError(e));
+    EXPECT_NE(e.m_strMessage.find(text::Utf8ToWide(target.string())), std::wstring::npos);
+    EXPECT_NE(e.m_strMessage.find(L"File too large"), std::wstring::npos) << text::WideToUtf8(e.m_strMessage);
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_TRUE(Listing(dir.Path()).empty());
+}
+
+}  // namespace
+}  // namespace quillon::file
