@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/support/Command.h"
+#include "tests/support/Require.h"
 #include "tests/support/TempDir.h"
 
 namespace quillon::faults {
@@ -35,18 +36,8 @@ constexpr int kRowsPerTable = 20000;
 constexpr int kBigRows = 150000;
 constexpr int kTables = 2;
 
-bool InCi() {
-  const char* ci = std::getenv("CI");
-  return ci != nullptr && std::string(ci) == "true";
-}
-
-#define REQUIRE_TOOL(path)                                                         \
-  do {                                                                             \
-    if (std::string(path).empty()) {                                               \
-      if (InCi()) FAIL() << "missing tool for this test: " #path;                  \
-      GTEST_SKIP() << "missing tool: " #path;                                      \
-    }                                                                              \
-  } while (false)
+// A tool path that CMake found (empty when it did not).
+bool Have(const char* tool) { return tool[0] != '\0'; }
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -100,8 +91,8 @@ class OutputFaults : public ::testing::Test {
   }
 
   void SetUp() override {
-    REQUIRE_TOOL(QUILLON_SQLITE);
-    REQUIRE_TOOL(QUILLON_PYTHON);
+    QUILLON_REQUIRE_TOOL(Have(QUILLON_SQLITE));
+    QUILLON_REQUIRE_TOOL(Have(QUILLON_PYTHON));
     m_out = m_dir / "out";
     fs::create_directory(m_out);
   }
@@ -173,7 +164,7 @@ std::string OutputFaults::s_source;
 // its sheet or table in the file, or is refused with a clear message; none is lost while
 // reported as exported.
 TEST_F(OutputFaults, TwoExportsAtOnceIntoOneFileLoseNothing) {
-  REQUIRE_TOOL(QUILLON_MDB_TABLES);
+  QUILLON_REQUIRE_TOOL(Have(QUILLON_MDB_TABLES));
   struct Case {
     std::string name;
     std::string sample;  // empty: the file is new
@@ -271,7 +262,7 @@ TEST_F(OutputFaults, KilledExportsLeaveNoFileBehind) {
 // output or on the temporary files: one message with the cause, no row blamed, a total of
 // zero, a failed run, the original untouched and nothing left behind.
 TEST_F(OutputFaults, AFullDiskEndsTheRunOnceWithItsCause) {
-  REQUIRE_TOOL(QUILLON_PRLIMIT);
+  QUILLON_REQUIRE_TOOL(Have(QUILLON_PRLIMIT));
   const fs::path spool = m_dir / "spool";
   fs::create_directory(spool);
   struct Case {
@@ -354,7 +345,7 @@ TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
 // root's file through a folder that user may write.
 TEST_F(OutputFaults, OwnersAreKeptAndForeignFilesRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files of other users";
-  REQUIRE_TOOL(QUILLON_SETPRIV);
+  QUILLON_REQUIRE_TOOL(Have(QUILLON_SETPRIV));
   constexpr uid_t kNobody = 65534;
   constexpr gid_t kNogroup = 65534;
   ::chmod(m_dir.Path().c_str(), 0755);
