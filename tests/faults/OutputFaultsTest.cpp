@@ -291,6 +291,22 @@ TEST_F(OutputFaults, AFullDiskEndsTheRunOnceWithItsCause) {
     }
     EXPECT_TRUE(fs::is_empty(spool)) << c.name;
   }
+  // The container itself cannot be written: numbers only, spread over three sheets, so that
+  // each temporary file holds a third of the workbook and stays below the limit. The message
+  // names the workbook and the cause.
+  const std::string numbers = "SELECT Id, Id * 2 AS Twice FROM Big";
+  const fs::path scratch = Sample("xls/profiles.xls", "scratch.xls");
+  ASSERT_EQ(Export(numbers, scratch).status, 0);
+  const auto fullSize = fs::file_size(scratch);
+  fs::remove(scratch);
+  const fs::path target = Sample("xls/profiles.xls", "output.xls");
+  const std::string original = ReadBytes(target);
+  const Outcome outcome = Export(numbers, target,
+                                 "trap '' XFSZ; " + std::string(QUILLON_PRLIMIT) + " --fsize=" + std::to_string(fullSize / 2));
+  EXPECT_NE(outcome.status, 0);
+  EXPECT_EQ(CountOf(outcome.out, "Could not write '" + target.string() + "': File too large"), 1) << outcome.out;
+  EXPECT_NE(outcome.out.find("Total rows copied: 0\n"), std::string::npos) << outcome.out;
+  EXPECT_TRUE(ReadBytes(target) == original);
 }
 
 // Temporary files go where TMPDIR says: a TMPDIR that cannot take them is one failure naming it.
