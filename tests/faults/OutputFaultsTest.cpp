@@ -100,7 +100,7 @@ class OutputFaults : public ::testing::Test {
   // The shell command that exports `sql` into `path`; `prefix` goes before the program. Only the
   // log is kept: its failure lines are also written to standard error, which would count twice.
   static std::string ExportCommand(const std::string& sql, const fs::path& path, const std::string& prefix = "") {
-    return prefix + " env LC_ALL=C.UTF-8 " + QUILLON_EXPORT_PROGRAM + " --connect " +
+    return prefix + " env LC_ALL=C.UTF-8 " + s_program + " --connect " +
            ShellQuote("DRIVER=SQLite3;Database=" + s_source) + " --sql " + ShellQuote(sql) + " --out " +
            ShellQuote(path.string()) + " 2>/dev/null";
   }
@@ -156,6 +156,8 @@ class OutputFaults : public ::testing::Test {
   fs::path m_out;
   static testing::TempDir* s_sourceDir;
   static std::string s_source;
+  // The program the exports run: the build's own, or a copy another user can reach.
+  static inline std::string s_program = QUILLON_EXPORT_PROGRAM;
 };
 
 testing::TempDir* OutputFaults::s_sourceDir = nullptr;
@@ -367,6 +369,16 @@ TEST_F(OutputFaults, OwnersAreKeptAndForeignFilesRefused) {
   constexpr gid_t kNogroup = 65534;
   ::chmod(m_dir.Path().c_str(), 0755);
   ::chmod(m_out.c_str(), 0777);
+  // The build folder may lie in a folder only root can enter (a clone in a private temporary
+  // folder): the other user runs a copy of the program from the test's own folder.
+  const fs::path program = m_dir.Path() / "quillon-export";
+  fs::copy_file(QUILLON_EXPORT_PROGRAM, program, fs::copy_options::overwrite_existing);
+  fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  struct ProgramGuard {
+    ~ProgramGuard() { s_program = QUILLON_EXPORT_PROGRAM; }
+  } restoreProgram;
+  s_program = program.string();
   for (const std::string sample : {"xls/profiles.xls", "jet4/test2V2000.mdb"}) {
     const std::string extension = fs::path(sample).extension().string();
     const fs::path users = Sample(sample, "users" + extension);
