@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/odbc/Literal.h"
+
 namespace quillon::drivers::sql {
 
 enum class ColumnType { Text, VarChar, Memo, Double, Bit, Integer, SmallInt, Date };
@@ -36,11 +38,8 @@ struct CreateTable {
   std::vector<ColumnDef> columns;  // at least one
 };
 
-struct Literal {
-  enum class Kind { Null, Number, Text };
-  Kind kind = Kind::Null;
-  std::wstring text;  // a number as written (sign included), text with its apostrophes undoubled
-};
+// A number as written (sign included), text with its apostrophes undoubled.
+using Literal = odbc::Literal;
 
 struct Insert {
   std::wstring table;

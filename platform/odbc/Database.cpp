@@ -99,6 +99,11 @@ void CDatabase::ExecuteSQL(std::wstring_view statement) {
   }
 }
 
+bool CDatabase::InsertRow(std::wstring_view table, const std::vector<Literal>& values) {
+  if (!m_odbc && !m_builtIn) throw CDBException(L"The connection is not open", L"08003");
+  return m_builtIn && m_builtIn->InsertRow(table, values);
+}
+
 void CDatabase::Close() {
   m_connect.clear();
   // Release the connection before reporting a failure, so that the object is closed either way.

@@ -8,6 +8,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/odbc/Literal.h"
 
 namespace quillon::odbc {
 
@@ -40,6 +43,10 @@ class CDatabase {
   bool IsOpen() const;
   // Runs a statement that yields no rows. Throws CDBException.
   void ExecuteSQL(std::wstring_view statement);
+  // One row for a built-in driver, without SQL text: see IDriverConnection::InsertRow. False,
+  // having done nothing, for a unixODBC connection or a driver that takes only SQL text.
+  // Throws CDBException as ExecuteSQL would.
+  bool InsertRow(std::wstring_view table, const std::vector<Literal>& values);
   // Ends the connection; a built-in driver writes its file here. Throws CDBException when that
   // fails; the connection is closed either way.
   void Close();

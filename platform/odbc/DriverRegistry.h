@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/odbc/ConnectString.h"
+#include "platform/odbc/Literal.h"
 
 namespace quillon::odbc {
 
@@ -18,6 +19,11 @@ class IDriverConnection {
   virtual ~IDriverConnection() = default;  // never throws; writes out what Close would have
   // Executes one statement; throws CDBException with a driver-style message on failure.
   virtual void ExecuteSQL(std::wstring_view statement) = 0;
+  // Inserts one row into `table` exactly as ExecuteSQL would the statement
+  // "INSERT INTO <table> VALUES(<values>);" (table put in as it is, each value written as its
+  // literal), with the same checks and the same errors, but without SQL text. False, having done
+  // nothing, when the driver takes rows only as SQL text.
+  virtual bool InsertRow(std::wstring_view /*table*/, const std::vector<Literal>& /*values*/) { return false; }
   // Writes everything out and ends the connection; throws CDBException when that fails.
   virtual void Close() = 0;
   // The name under which the last CREATE TABLE stored its table, when the driver had to give it
