@@ -98,11 +98,11 @@ void ConsoleHost::AddErrorLine(const std::wstring& text) {
   PrintLine(stderr, kErrorPrefix, text);
 }
 
-int ConsoleHost::AnswerRowError(const odbc::CDBException& error) {
+engine::RowErrorAnswer ConsoleHost::AnswerRowError(const odbc::CDBException& error) {
   ClearProgress();
   ++m_refusedRows;
   PrintLine(stderr, L"row refused: " + error.m_strError);
-  return m_onRowError == OnRowError::Skip ? ui::IDOK : ui::IDCANCEL;
+  return m_onRowError == OnRowError::Skip ? engine::RowErrorAnswer::SkipRow : engine::RowErrorAnswer::StopCopying;
 }
 
 void ConsoleHost::ReportUnknownType() { MessageBox(L"Unknown type", ui::MB_ICONERROR); }

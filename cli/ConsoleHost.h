@@ -26,7 +26,7 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   void AddLogLine(const std::wstring& text) override;
   void AddErrorLine(const std::wstring& text) override;
   std::wstring GetDatePattern() override { return m_datePattern; }
-  int AnswerRowError(const odbc::CDBException& error) override;
+  engine::RowErrorAnswer AnswerRowError(const odbc::CDBException& error) override;
   void ReportUnknownType() override;
   bool IsStopRequested() override;
   void RowCopied(std::int32_t totalRows, const std::wstring& table) override;

@@ -217,7 +217,7 @@ int RunScriptFile(const Options& options) {
   ui::ScopedPrompts prompts(host);
   // A stop cancels the statement the source is running, rather than wait for its end.
   const cli::ConsoleHost::StopSignalWatch cancelOnStop([&source] { source.Cancel(); });
-  const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path, const std::int32_t* format) {
+  const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path, engine::OutputFormat format) {
     host.RestartProgress();  // the progress line measures each export on its own
     return engine::ExportQuery(source, host, statement, path, format);
   };
@@ -253,9 +253,8 @@ int main(int argc, char** argv) {
   cli::ConsoleHost host(text::Utf8ToWide(options.datePattern), options.onRowError);
   ui::ScopedPrompts prompts(host);
   const cli::ConsoleHost::StopSignalWatch cancelOnStop([&source] { source.Cancel(); });
-  const std::int32_t formatValue = *format;
-  const bool exported = engine::ExportQuery(source, host, text::Utf8ToWide(*options.sql),
-                                            text::Utf8ToWide(*options.out), &formatValue);
+  const bool exported =
+      engine::ExportQuery(source, host, text::Utf8ToWide(*options.sql), text::Utf8ToWide(*options.out), *format);
   if (!exported) return kExitFailed;
   return host.RefusedRows() > 0 ? kExitRowsRefused : kExitSuccess;
 }

@@ -13,6 +13,12 @@ bool BeginsWith(std::wstring_view statement, std::wstring_view word) {
 }
 }
 
+std::wstring FilterOf(const FormatFileType& type) {
+  std::wstring filter(type.description);
+  filter.append(L"|*.").append(type.defaultExtension).append(L"||");
+  return filter;
+}
+
 const FormatFileType* FileTypeOf(int format) {
   if (format < 0 || static_cast<std::size_t>(format) >= kFormatFileTypes.size()) return nullptr;
   return &kFormatFileTypes[static_cast<std::size_t>(format)];

@@ -8,19 +8,24 @@
 #include <string>
 #include <string_view>
 
+#include "platform/odbc/BuiltInDriverNames.h"
+
 namespace quillon::dialog {
 
 // What the file browser offers for one output format (the format list's selection index).
 struct FormatFileType {
   std::wstring_view defaultExtension;  // lower case, without the dot
-  std::wstring_view filter;            // "Description|pattern||"
+  std::wstring_view description;       // the filter's name for files of the type
 };
 
 inline constexpr std::array<FormatFileType, 3> kFormatFileTypes{{
-    {L"xls", L"Microsoft Excel Driver (*.xls)|*.xls||"},
-    {L"mdb", L"Microsoft Access Driver (*.mdb)|*.mdb||"},
-    {L"txt", L"Text (Tab Delimited) (*.txt)|*.txt||"},
+    {L"xls", odbc::kExcelDriverName},
+    {L"mdb", odbc::kAccessDriverName},
+    {L"txt", L"Text (Tab Delimited) (*.txt)"},
 }};
+
+// The file browser's filter for `type`: "Description|*.ext||".
+std::wstring FilterOf(const FormatFileType& type);
 
 // The file type of `format`; null for an index outside the format list (no selection).
 const FormatFileType* FileTypeOf(int format);

@@ -133,7 +133,9 @@ QWidget* MakeComboBox(const res::ControlTemplate& t, QWidget* parent) {
   auto* combo = new QComboBox(parent);
   combo->setEditable(!res::IsDropDownList(t));
   if (t.id == res::kIdFormat) {
-    for (std::string_view item : res::kFormatItems) combo->addItem(ToQString(item));
+    for (std::wstring_view item : res::kFormatItems) {
+      combo->addItem(QString::fromWCharArray(item.data(), static_cast<qsizetype>(item.size())));
+    }
   }
   if (res::IsSortedCombo(t)) combo->model()->sort(0);
   return combo;
@@ -336,7 +338,7 @@ void CTallyraDlg::OnBrowse() {
   if (type == nullptr) return;
   ui::FileDialogRequest request;
   request.mode = ui::FileDialogRequest::Mode::Save;
-  request.filter = type->filter;
+  request.filter = FilterOf(*type);
   request.defaultExtension = type->defaultExtension;
   request.confirmOverwrite = true;
   if (const auto chosen = ui::Prompts().FileDialog(request)) SetDlgItemText(res::kIdPath, *chosen);
@@ -425,7 +427,10 @@ void CTallyraDlg::showEvent(QShowEvent* event) {
 
 std::wstring CTallyraDlg::GetDatePattern() { return m_datePattern; }
 
-int CTallyraDlg::AnswerRowError(const odbc::CDBException& error) { return error.ReportError(ui::MB_OKCANCEL, 0); }
+engine::RowErrorAnswer CTallyraDlg::AnswerRowError(const odbc::CDBException& error) {
+  return error.ReportError(ui::MB_OKCANCEL, 0) == ui::IDCANCEL ? engine::RowErrorAnswer::StopCopying
+                                                               : engine::RowErrorAnswer::SkipRow;
+}
 
 void CTallyraDlg::ReportUnknownType() {
   ui::Prompts().MessageBox(std::wstring(logline::kUnknownType), ui::MB_ICONERROR);
@@ -433,7 +438,7 @@ void CTallyraDlg::ReportUnknownType() {
 
 bool CTallyraDlg::IsStopRequested() { return m_bStopRequested || m_closing; }
 
-bool CTallyraDlg::ExportQuery(const std::wstring& statement, const std::wstring& path, const std::int32_t* format) {
+bool CTallyraDlg::ExportQuery(const std::wstring& statement, const std::wstring& path, engine::OutputFormat format) {
   m_datePattern = GetDlgItemText(res::kIdDate);
   if (m_pDatabase == nullptr) {
     AddLogLine(std::wstring(logline::kNoDatabase));
@@ -479,8 +484,8 @@ void CTallyraDlg::OnStartStop() {
 bool CTallyraDlg::RunExportFromDialog() {
   const std::wstring statement = GetDlgItemText(res::kIdStatement);
   const std::wstring path = GetDlgItemText(res::kIdPath);
-  const std::int32_t format = GetFormatSelection();
-  return ExportQuery(statement, path, &format);
+  // The format list's index is the output format; no selection (-1) is FormatUnknown.
+  return ExportQuery(statement, path, static_cast<engine::OutputFormat>(GetFormatSelection()));
 }
 
 unsigned CTallyraDlg::ExportThreadProc(void* param) {
@@ -553,7 +558,7 @@ unsigned CTallyraDlg::ScriptThreadProc(void* param) {
       return;
     }
     const auto exportRecord = [dialog](const std::wstring& statement, const std::wstring& path,
-                                       const std::int32_t* format) {
+                                       engine::OutputFormat format) {
       return dialog->ExportQuery(statement, path, format);
     };
     if (engine::RunScript(file, *dialog, exportRecord) == engine::ScriptOutcome::Completed) exitCode = kWorkerDone;

@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "engine/ExportHost.h"
+#include "engine/OutputFormat.h"
 #include "platform/ui/Prompts.h"
 
 class QKeyEvent;
@@ -80,7 +81,7 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   // while a run is active).
   std::wstring GetDatePattern() override;
   // The driver's message in an OK/Cancel box; OK skips the row, Cancel ends the copying.
-  int AnswerRowError(const odbc::CDBException& error) override;
+  engine::RowErrorAnswer AnswerRowError(const odbc::CDBException& error) override;
   // An error box "Unknown type".
   void ReportUnknownType() override;
   // Whether Stop was pressed, or the dialog is closing, since the run started.
@@ -90,7 +91,7 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   // progress in the log; the Date field is read once, here. True when the copying reached the
   // end of the result or was ended in the row-error box. Never throws. Any thread, but it waits
   // for the user-interface thread at every log line: that thread must not wait for it.
-  bool ExportQuery(const std::wstring& statement, const std::wstring& path, const std::int32_t* format);
+  bool ExportQuery(const std::wstring& statement, const std::wstring& path, engine::OutputFormat format);
 
   // 1: the running state (inputs, Check, "..." and Run script disabled; Start/Stop checked,
   // captioned "Stop" and enabled, so that every run can be stopped); 0: the idle state, with

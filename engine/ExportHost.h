@@ -10,6 +10,12 @@ class CDBException;
 
 namespace quillon::engine {
 
+// What the user chose when the output driver refused a row.
+enum class RowErrorAnswer {
+  SkipRow,      // leave the row out and go on with the next
+  StopCopying,  // end the copying; the rows so far are kept
+};
+
 class IExportHost {
  public:
   // Appends one line to the log, stamped with the time of the call.
@@ -20,8 +26,8 @@ class IExportHost {
   virtual void AddErrorLine(const std::wstring& text) { AddLogLine(text); }
   // The pattern for date values as the user typed it (trimmed and defaulted by the builder).
   virtual std::wstring GetDatePattern() = 0;
-  // The output driver refused a row: ui::IDOK skips the row, ui::IDCANCEL ends the copying.
-  virtual int AnswerRowError(const odbc::CDBException& error) = 0;
+  // The output driver refused a row: whether to skip it or end the copying.
+  virtual RowErrorAnswer AnswerRowError(const odbc::CDBException& error) = 0;
   // A column value of a kind the builders do not know was met; the value is written empty.
   virtual void ReportUnknownType() = 0;
   // Whether the user asked the run to stop; read before the output table is created, before

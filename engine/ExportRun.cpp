@@ -13,18 +13,16 @@
 #include "engine/StatementBuilders.h"
 #include "engine/TimeText.h"
 #include "platform/file/FileDescriptor.h"
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Installer.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/text/WideText.h"
-#include "platform/ui/Prompts.h"
 
 namespace quillon::engine {
 namespace {
 
-constexpr std::wstring_view kExcelDriver = L"Microsoft Excel Driver (*.xls)";
-constexpr std::wstring_view kAccessDriver = L"Microsoft Access Driver (*.mdb)";
 constexpr std::wstring_view kDefaultTableName = L"Results";
 constexpr std::wstring_view kDatePatternKey = L"DATEPATTERN";
 constexpr std::wstring_view kFurtherTableSuffix = L"_Sheet0";
@@ -79,7 +77,7 @@ std::wstring DatePatternEntry(std::wstring_view pattern) {
 }
 
 std::wstring ExcelCreateConnect(std::wstring_view path, std::wstring_view datePattern) {
-  return Join(Join(Join(Join(L"DRIVER={", kExcelDriver), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
+  return Join(Join(Join(Join(L"DRIVER={", odbc::kExcelDriverName), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
                    path),
               Join(Join(L"\";", DatePatternEntry(datePattern)), Join(L"DBQ=", path)));
 }
@@ -103,7 +101,7 @@ class ExportRun {
  public:
   ExportRun(odbc::CDatabase& source, IExportHost& host) : m_source(source), m_host(host) {}
 
-  bool Run(std::wstring_view statement, std::wstring_view outputPath, std::int32_t format);
+  bool Run(std::wstring_view statement, std::wstring_view outputPath, OutputFormat format);
   // Closes the output so that the rows so far stay in the file; logs a failure to write them
   // (unless a failed write ended the run: that was logged, and the output is left unwritten).
   bool CloseOutput();
@@ -161,7 +159,7 @@ bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstri
   return true;
 }
 
-bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, std::int32_t format) {
+bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, OutputFormat format) {
   if (outputPath.empty() || statement.empty()) {
     LogError(logline::kNothingToDo);
     return false;
@@ -185,7 +183,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
   std::error_code ignored;
   if (std::filesystem::exists(std::filesystem::path(text::WideToUtf8(path)), ignored)) {
     if (format == FormatExcel || format == FormatAccess) {
-      m_output.Open(nullptr, false, false, OpenConnect(format == FormatExcel ? kExcelDriver : kAccessDriver, path, datePattern));
+      m_output.Open(nullptr, false, false, OpenConnect(format == FormatExcel ? odbc::kExcelDriverName : odbc::kAccessDriverName, path, datePattern));
     }
   } else {
     if (!CreateFolderPath(path)) {
@@ -197,13 +195,13 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
     } else if (format == FormatAccess) {
       std::wstring attributes = L"CREATE_DB=\"" + path + L"\";";
       attributes.push_back(L'\0');  // the list ends with an empty entry
-      if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, std::wstring(kAccessDriver).c_str(),
+      if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, odbc::kAccessDriverName,
                                      attributes.c_str()) == 0) {
         LogError(logline::kAccessNotCreated);
         if (const std::wstring why = odbc::InstallerErrorText(); !why.empty()) LogError(why);
         return false;
       }
-      m_output.Open(nullptr, false, false, OpenConnect(kAccessDriver, path, datePattern));
+      m_output.Open(nullptr, false, false, OpenConnect(odbc::kAccessDriverName, path, datePattern));
     }
   }
   if (!m_output.IsOpen()) return false;
@@ -241,7 +239,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
   }
 
   LogDatePatternPrecision(*recordset, datePattern);
-  const std::vector<OutputColumn> columns = OutputColumnNames(*recordset, static_cast<OutputFormat>(format));
+  const std::vector<OutputColumn> columns = OutputColumnNames(*recordset, format);
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (columns[i].why.empty()) continue;
     Log(Join(logline::kColumnRenamed, std::to_wstring(i + 1) + L" '" + columns[i].sourceName + L"' is written as '" +
@@ -250,7 +248,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
   // The name is logged once the driver has said under which name it stored the table; rows go
   // to the table by the name the run gave it, which the driver maps to what it stored.
   std::wstring tableName = OutputTableName(recordset->GetTableName());
-  const std::wstring createTemplate = BuildCreateTableSql(*recordset, static_cast<OutputFormat>(format));
+  const std::wstring createTemplate = BuildCreateTableSql(*recordset, format);
   if (!CreateTable(createTemplate, tableName, logline::kTableName, logline::kTableCreated)) {
     CloseOutput();
     return false;
@@ -288,7 +286,7 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, s
         break;
       }
       ++refused;
-      if (m_host.AnswerRowError(e) == ui::IDCANCEL) break;
+      if (m_host.AnswerRowError(e) == RowErrorAnswer::StopCopying) break;
     }
   }
 
@@ -315,12 +313,12 @@ bool ExportRun::CloseOutput() {
 }  // namespace
 
 bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement,
-                 std::wstring_view outputPath, const std::int32_t* format) {
+                 std::wstring_view outputPath, OutputFormat format) {
   ExportRun run(source, host);
   // Errors outside the steps that handle their own: logged, the output closed with the rows so
   // far, and the run failed. Nothing leaves the run.
   try {
-    return run.Run(statement, outputPath, format != nullptr ? *format : FormatUnknown);
+    return run.Run(statement, outputPath, format);
   } catch (const odbc::CDBException& e) {
     try {
       host.AddErrorLine(e.m_strError);

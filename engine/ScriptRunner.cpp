@@ -45,12 +45,12 @@ bool RunRecord(const ScriptRecord& record, IExportHost& host, const ScriptExport
                const std::wstring& relativeTo) {
   const std::wstring path = Resolve(record.path, relativeTo);
   host.AddLogLine(std::wstring(logline::kProcessing) + path);
-  const std::int32_t format = FormatFromExtension(path);
+  const OutputFormat format = FormatFromExtension(path);
   if (format == FormatUnknown) {
     host.AddErrorLine(std::wstring(logline::kUnknownExtension));
     return false;
   }
-  return exportQuery(record.statement, path, &format);
+  return exportQuery(record.statement, path, format);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/ExportHost.h"
+#include "engine/OutputFormat.h"
 
 namespace quillon::engine {
 
@@ -100,9 +101,9 @@ class ScriptFile {
   int m_fd = -1;
 };
 
-// Runs one export: (statement, output path, address of the OutputFormat); true to go on.
+// Runs one export: (statement, output path, output format); true to go on.
 using ScriptExportFunction =
-    std::function<bool(const std::wstring& statement, const std::wstring& path, const std::int32_t* format)>;
+    std::function<bool(const std::wstring& statement, const std::wstring& path, OutputFormat format)>;
 
 enum class ScriptOutcome {
   Completed,  // every record was exported

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/odbc/BuiltInDriverNames.h"
+
 namespace quillon::resources {
 
 // Window style bits as the template stores them. Control styles share bit values across
@@ -137,10 +139,10 @@ inline constexpr std::array<ControlTemplate, 17> kExportDialogControls{{
 }};
 
 // Initial items of the format list, in order; an item's index is its output format.
-inline constexpr std::array<std::string_view, 3> kFormatItems{
-    "Microsoft Excel Driver (*.xls)",
-    "Microsoft Access Driver (*.mdb)",
-    "Tab Delimered (*.txt)",
+inline constexpr std::array<std::wstring_view, 3> kFormatItems{
+    odbc::kExcelDriverName,
+    odbc::kAccessDriverName,
+    L"Tab Delimered (*.txt)",
 };
 
 // The banner of each output format, indexed like kFormatItems.

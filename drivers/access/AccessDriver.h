@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/DriverRegistry.h"
 
 namespace quillon::drivers::access {
 
-inline constexpr wchar_t kAccessDriverName[] = L"Microsoft Access Driver (*.mdb)";
+using odbc::kAccessDriverName;
 
 class AccessDriver : public odbc::IBuiltInDriver {
  public:

@@ -25,11 +25,12 @@
 
 #include <memory>
 
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/DriverRegistry.h"
 
 namespace quillon::drivers::excel {
 
-inline constexpr const wchar_t* kExcelDriverName = L"Microsoft Excel Driver (*.xls)";
+using odbc::kExcelDriverName;
 
 std::shared_ptr<odbc::IBuiltInDriver> MakeExcelDriver();
 

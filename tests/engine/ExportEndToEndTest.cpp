@@ -55,9 +55,9 @@ class ExportEndToEnd : public ::testing::Test {
 
   void SetUp() override { m_source.OpenEx(SourceConnect()); }
 
-  bool Export(const std::wstring& statement, const std::filesystem::path& out, std::int32_t format) {
+  bool Export(const std::wstring& statement, const std::filesystem::path& out, OutputFormat format) {
     m_host.lines.clear();
-    return ExportQuery(m_source, m_host, statement, out.wstring(), &format);
+    return ExportQuery(m_source, m_host, statement, out.wstring(), format);
   }
 
   static inline quillon::testing::TempDir* s_sourceDir = nullptr;
@@ -175,7 +175,7 @@ TEST_F(ExportEndToEnd, ARefusedRowIsSkippedOnOkAndEndsTheCopyingOnCancel) {
   EXPECT_TRUE(ContainsLine(m_host.lines, L"Total rows copied: 3"));
   EXPECT_EQ(ReadAccessTable(skipped, "Codes"), (std::vector<std::string>{"Code", "\"A1\"", "\"B2\"", "\"D4\""}));
 
-  m_host.rowErrorAnswer = ui::IDCANCEL;
+  m_host.rowErrorAnswer = RowErrorAnswer::StopCopying;
   const auto cancelled = m_dir / "cancel.mdb";
   EXPECT_TRUE(Export(L"SELECT * FROM Codes", cancelled, FormatAccess));
   EXPECT_TRUE(ContainsLine(m_host.lines, L"Total rows copied: 2"));

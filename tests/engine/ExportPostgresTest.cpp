@@ -39,9 +39,9 @@ TEST(ExportFromPostgres, EveryRowReachesBothFormats) {
       L"'2024-02-29 13:14:15'), (2, 'O''Hara', NULL, 0.10, false, NULL)");
   RecordingHost host;
 
-  const std::int32_t excel = FormatExcel;
+  const OutputFormat excel = FormatExcel;
   const auto xls = dir / "invoices.xls";
-  ASSERT_TRUE(ExportQuery(source, host, L"SELECT * FROM public.invoices ORDER BY id", xls.wstring(), &excel));
+  ASSERT_TRUE(ExportQuery(source, host, L"SELECT * FROM public.invoices ORDER BY id", xls.wstring(), excel));
   EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), L"Output table name: public_invoices"), host.lines.end());
   const auto cells = testing::ReadWorkbook(xls);
   ASSERT_FALSE(cells.empty());
@@ -52,10 +52,10 @@ TEST(ExportFromPostgres, EveryRowReachesBothFormats) {
     EXPECT_TRUE(Contains(cells, expected)) << expected;
   }
 
-  const std::int32_t access = FormatAccess;
+  const OutputFormat access = FormatAccess;
   const auto mdb = dir / "invoices.mdb";
   ASSERT_TRUE(ExportQuery(source, host, L"SELECT id, customer, amount, paid, issued FROM invoices ORDER BY id",
-                          mdb.wstring(), &access));
+                          mdb.wstring(), access));
   EXPECT_EQ(testing::ReadAccessTable(mdb, "invoices"),
             (std::vector<std::string>{"id,customer,amount,paid,issued",
                                       // numeric columns take text columns, their digits as written
@@ -72,7 +72,7 @@ class StoppableHost final : public IExportHost {
     m_lines.push_back(text);
   }
   std::wstring GetDatePattern() override { return {}; }
-  int AnswerRowError(const odbc::CDBException&) override { return ui::IDOK; }
+  RowErrorAnswer AnswerRowError(const odbc::CDBException&) override { return RowErrorAnswer::SkipRow; }
   void ReportUnknownType() override {}
   bool IsStopRequested() override { return m_stop; }
 
@@ -105,10 +105,10 @@ TEST(ExportFromPostgres, AStopCancelsTheRunningStatementAndCreatesNothing) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
-  const std::int32_t excel = FormatExcel;
+  const OutputFormat excel = FormatExcel;
   const auto xls = dir / "slow.xls";
   // Far longer than the test waits for anything: only the cancel ends it in time.
-  const bool exported = ExportQuery(source, host, L"SELECT pg_sleep(600) AS s", xls.wstring(), &excel);
+  const bool exported = ExportQuery(source, host, L"SELECT pg_sleep(600) AS s", xls.wstring(), excel);
   done = true;
   stopper.join();
   EXPECT_FALSE(exported);
@@ -121,7 +121,7 @@ TEST(ExportFromPostgres, AStopCancelsTheRunningStatementAndCreatesNothing) {
   // The connection serves the next statement as before.
   const auto next = dir / "next.xls";
   RecordingHost again;
-  EXPECT_TRUE(ExportQuery(source, again, L"SELECT 1 AS one", next.wstring(), &excel));
+  EXPECT_TRUE(ExportQuery(source, again, L"SELECT 1 AS one", next.wstring(), excel));
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ TEST(CreateFolderPath, FailsWhenTheFolderAboveCannotBeFound) {
 class ExportRunRefusals : public ::testing::Test {
  protected:
   void SetUp() override { m_source.OpenEx(L"DRIVER=SQLite3;Database=" + (m_dir / "s.db").wstring()); }
-  bool Export(const std::wstring& statement, const std::wstring& path, std::int32_t format) {
-    return ExportQuery(m_source, m_host, statement, path, &format);
+  bool Export(const std::wstring& statement, const std::wstring& path, OutputFormat format) {
+    return ExportQuery(m_source, m_host, statement, path, format);
   }
   testing::TempDir m_dir;
   odbc::CDatabase m_source;
@@ -73,7 +73,7 @@ TEST_F(ExportRunRefusals, TextFormatIsRefusedAndLeavesNoFile) {
 
 TEST_F(ExportRunRefusals, UnknownFormatMakesTheFoldersAndOpensNothing) {
   const auto path = m_dir / "made" / "x.xls";
-  EXPECT_FALSE(Export(L"SELECT 1", path.wstring(), 7));
+  EXPECT_FALSE(Export(L"SELECT 1", path.wstring(), static_cast<OutputFormat>(7)));
   EXPECT_EQ(m_host.lines.size(), 1u);
   EXPECT_TRUE(std::filesystem::is_directory(path.parent_path()));
   EXPECT_FALSE(std::filesystem::exists(path));

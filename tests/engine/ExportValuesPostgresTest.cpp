@@ -62,10 +62,10 @@ class ExportValuesFromPostgres : public ::testing::Test {
 
   void SetUp() override { m_source.OpenEx(s_server->ConnectString()); }
 
-  bool Export(const std::wstring& statement, const std::filesystem::path& out, std::int32_t format) {
+  bool Export(const std::wstring& statement, const std::filesystem::path& out, OutputFormat format) {
     m_host.lines.clear();
     m_host.rowErrors.clear();
-    return ExportQuery(m_source, m_host, statement, out.wstring(), &format);
+    return ExportQuery(m_source, m_host, statement, out.wstring(), format);
   }
 
   static inline quillon::testing::PostgresServer* s_server = nullptr;

@@ -7,7 +7,6 @@
 
 #include "engine/ExportHost.h"
 #include "platform/odbc/DBException.h"
-#include "platform/ui/Prompts.h"
 
 namespace quillon::engine {
 
@@ -15,7 +14,7 @@ class RecordingHost final : public IExportHost {
  public:
   void AddLogLine(const std::wstring& text) override { lines.push_back(text); }
   std::wstring GetDatePattern() override { return datePattern; }
-  int AnswerRowError(const odbc::CDBException& error) override {
+  RowErrorAnswer AnswerRowError(const odbc::CDBException& error) override {
     rowErrors.push_back(error.m_strError);
     return rowErrorAnswer;
   }
@@ -25,7 +24,7 @@ class RecordingHost final : public IExportHost {
   std::vector<std::wstring> lines;
   std::vector<std::wstring> rowErrors;
   std::wstring datePattern;
-  int rowErrorAnswer = ui::IDOK;
+  RowErrorAnswer rowErrorAnswer = RowErrorAnswer::SkipRow;
   int unknownTypes = 0;
   int stopAfterChecks = -1;  // the stop flag reads as set from this check on; -1 never
   int checks = 0;

@@ -127,8 +127,8 @@ class ScriptRun : public ::testing::Test {
     EXPECT_TRUE(file.Open(path.wstring(), error)) << error.message();
     return RunScript(
         file, m_host,
-        [this](const std::wstring& s, const std::wstring& p, const std::int32_t* f) {
-          m_calls.push_back({s, p, *f});
+        [this](const std::wstring& s, const std::wstring& p, OutputFormat f) {
+          m_calls.push_back({s, p, f});
           if (m_exportAction) m_exportAction();
           return s.find(L"FAIL") == std::wstring::npos;
         },
