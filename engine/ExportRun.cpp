@@ -257,7 +257,11 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
   std::int32_t total = 0;
   std::int32_t refused = 0;
   std::int32_t inTable = 0;
-  InsertScratch insertScratch;
+  // One row's storage, reused from row to row.
+  std::vector<odbc::CDBVariant> row;
+  std::vector<odbc::Literal> literals;
+  std::wstring insert;
+  const std::vector<std::int16_t> sqlTypes = ColumnSqlTypes(*recordset);
   for (; !recordset->IsEOF(); recordset->MoveNext()) {
     if (m_host.IsStopRequested()) {
       LogError(logline::kStopped);
@@ -272,9 +276,14 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
       }
       inTable = 0;
     }
-    const std::wstring insert = BuildInsertSql(*recordset, tableName, m_host, insertScratch);
+    ReadRow(*recordset, row);
+    BuildInsertLiterals(row, sqlTypes, m_host, literals);
     try {
-      m_output.ExecuteSQL(insert);
+      // A built-in driver takes the literals as they are; any other gets them as SQL text.
+      if (!m_output.InsertRow(tableName, literals)) {
+        RenderInsertSql(tableName, literals, insert);
+        m_output.ExecuteSQL(insert);
+      }
       ++total;
       ++inTable;
       m_host.RowCopied(total, m_storedTable);

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cwctype>
-#include <deque>
 #include <set>
 
 #include "platform/odbc/DBVariant.h"
@@ -187,15 +186,14 @@ std::wstring_view TimeOfDayPattern(std::wstring_view pattern) {
   return first == std::wstring_view::npos ? kDefaultTimePattern : text.substr(first, end - first);
 }
 
-// Appends the text of a value that is not null.
-void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host) {
+// Appends the text of a value that is not null, as it is: nothing doubled, no quotes.
+void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host, std::wstring& datePattern,
+                     bool& havePattern) {
   switch (value.m_dwType) {
     case odbc::DBVT_NULL: break;
     case odbc::DBVT_BOOL: out += value.m_boolVal != 0 ? L'1' : L'0'; break;
     case odbc::DBVT_UCHAR:
-      out += L'\'';
-      if (value.m_chVal != 0) AppendDoubledApostrophes(out, std::wstring(1, static_cast<wchar_t>(value.m_chVal)));
-      out += L'\'';
+      if (value.m_chVal != 0) out += static_cast<wchar_t>(value.m_chVal);
       break;
     case odbc::DBVT_SHORT: AppendNumber(out, value.m_iVal); break;
     case odbc::DBVT_LONG: AppendNumber(out, value.m_lVal); break;
@@ -207,13 +205,16 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
       const DateParts parts{d.year, d.month, d.day, d.hour, d.minute, d.second};
       // A time of day has no date to write: only the pattern's time part is filled.
       const bool timeOfDay = d.year == 0 && d.month == 0 && d.day == 0;
-      const std::wstring pattern = host.GetDatePattern();
-      AppendDateValue(out, parts, timeOfDay ? TimeOfDayPattern(pattern) : std::wstring_view(pattern));
+      if (!havePattern) {
+        datePattern = host.GetDatePattern();
+        havePattern = true;
+      }
+      AppendDateValue(out, parts, timeOfDay ? TimeOfDayPattern(datePattern) : std::wstring_view(datePattern));
       break;
     }
-    case odbc::DBVT_STRING: AppendDoubledApostrophes(out, *value.m_pstring); break;
-    case odbc::DBVT_WSTRING: AppendDoubledApostrophes(out, *value.m_pstringW); break;
-    case odbc::DBVT_ASTRING: AppendDoubledApostrophes(out, text::LocaleToWide(*value.m_pstringA)); break;
+    case odbc::DBVT_STRING: out += *value.m_pstring; break;
+    case odbc::DBVT_WSTRING: out += *value.m_pstringW; break;
+    case odbc::DBVT_ASTRING: out += text::LocaleToWide(*value.m_pstringA); break;
     case odbc::DBVT_BINARY:
       // Hexadecimal, so that no byte is lost on the way into a text column.
       out += L"0x";
@@ -336,6 +337,61 @@ std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_v
   return sql;
 }
 
+void ReadRow(odbc::CRecordset& recordset, std::vector<CDBVariant>& row) {
+  const auto count = static_cast<std::size_t>(recordset.GetODBCFieldCount());
+  // Value holders cannot move, so a row of another width gets a new set once.
+  if (row.size() != count) row = std::vector<CDBVariant>(count);
+  for (std::size_t i = 0; i < count; ++i) recordset.GetFieldValue(static_cast<std::int16_t>(i), row[i]);
+}
+
+std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset) {
+  const std::int16_t count = recordset.GetODBCFieldCount();
+  std::vector<std::int16_t> types(static_cast<std::size_t>(count));
+  for (std::int16_t i = 0; i < count; ++i) types[static_cast<std::size_t>(i)] = recordset.GetODBCFieldInfo(i).m_nSQLType;
+  return types;
+}
+
+void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
+                         IExportHost& host, std::vector<odbc::Literal>& out) {
+  out.resize(row.size());
+  std::wstring datePattern;
+  bool havePattern = false;
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    const CDBVariant& value = row[i];
+    odbc::Literal& literal = out[i];
+    literal.text.clear();
+    if (value.m_dwType == odbc::DBVT_NULL) {
+      literal.kind = odbc::Literal::Kind::Null;  // only a real null; the text "NULL" is text like any other
+      continue;
+    }
+    // A single character is text whatever its column.
+    const bool number = value.m_dwType != odbc::DBVT_UCHAR && i < sqlTypes.size() && IsUnquotedType(sqlTypes[i]);
+    literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
+    AppendValueText(literal.text, value, host, datePattern, havePattern);
+  }
+}
+
+void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Literal>& literals, std::wstring& out) {
+  out.clear();
+  out += kInsertInto;
+  out += tableName;
+  out += kValuesOpen;
+  for (std::size_t i = 0; i < literals.size(); ++i) {
+    const odbc::Literal& literal = literals[i];
+    switch (literal.kind) {
+      case odbc::Literal::Kind::Null: out += kNull; break;
+      case odbc::Literal::Kind::Number: out += literal.text; break;
+      case odbc::Literal::Kind::Text:
+        out += L'\'';
+        AppendDoubledApostrophes(out, literal.text);
+        out += L'\'';
+        break;
+    }
+    if (i + 1 < literals.size()) out += L',';
+  }
+  out += kStatementEnd;
+}
+
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host) {
   InsertScratch scratch;
   return BuildInsertSql(recordset, tableName, host, scratch);
@@ -343,32 +399,11 @@ std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view table
 
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host,
                             InsertScratch& scratch) {
-  auto& values = scratch.values;
+  if (scratch.sqlTypes.empty()) scratch.sqlTypes = ColumnSqlTypes(recordset);
+  ReadRow(recordset, scratch.values);
+  BuildInsertLiterals(scratch.values, scratch.sqlTypes, host, scratch.literals);
   std::wstring sql;
-  sql.reserve(scratch.lastLength);
-  sql += kInsertInto;
-  sql += tableName;
-  sql += kValuesOpen;
-  const std::int16_t count = recordset.GetODBCFieldCount();
-  while (values.size() < static_cast<std::size_t>(count)) values.emplace_back();
-  for (std::int16_t i = 0; i < count; ++i) {
-    CDBVariant& value = values[static_cast<std::size_t>(i)];
-    recordset.GetFieldValue(i, value);
-    if (value.m_dwType == odbc::DBVT_NULL) {
-      sql += kNull;  // only a real null; the text "NULL" is quoted like any other text
-    } else {
-      const bool quoted = !IsUnquotedType(recordset.GetODBCFieldInfo(i).m_nSQLType);
-      if (quoted) sql += L'\'';
-      AppendValueText(sql, value, host);
-      if (quoted) sql += L'\'';
-    }
-    if (i + 1 < count) {
-      sql += L',';
-    } else {
-      sql += kStatementEnd;
-    }
-  }
-  scratch.lastLength = sql.size();
+  RenderInsertSql(tableName, scratch.literals, sql);
   return sql;
 }
 

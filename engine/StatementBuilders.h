@@ -2,7 +2,7 @@
 // and one INSERT statement per row, values written as literals.
 #pragma once
 
-#include <deque>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +10,7 @@
 #include "engine/ExportHost.h"
 #include "engine/OutputFormat.h"
 #include "platform/odbc/DBVariant.h"
+#include "platform/odbc/Literal.h"
 
 namespace quillon::odbc {
 class CRecordset;
@@ -48,17 +49,35 @@ std::wstring ColumnTypeSql(const odbc::CODBCFieldInfo& field, OutputFormat forma
 // Puts `tableName` in place of the template's placeholder and changes nothing else.
 std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_view tableName);
 
-// "INSERT INTO <tableName> VALUES(" then the current row's values, each read once in column
-// order, closed by ");". Date values are written by the host's date pattern.
+// Reads the current row: each column's value once, in column order, into `row` (one holder per
+// column; holders and their text storage are reused from row to row). Throws what the recordset throws.
+void ReadRow(odbc::CRecordset& recordset, std::vector<odbc::CDBVariant>& row);
+
+// The SQL type code of each result column, as BuildInsertLiterals takes them.
+std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset);
+
+// One read row as the literals of its INSERT: a null is Null; a value of a number or bit column
+// is Number, as written; every other value is Text, as it is (apostrophes not doubled). Date
+// values are written by the host's date pattern, a time of day by the pattern's time part.
+// `out` gets one literal per value; its text storage is reused.
+void BuildInsertLiterals(const std::vector<odbc::CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
+                         IExportHost& host, std::vector<odbc::Literal>& out);
+
+// "INSERT INTO <tableName> VALUES(" then the literals separated by ',' (NULL, a number as
+// written, text between apostrophes with each inner apostrophe doubled), closed by ");".
+// Replaces what `out` held, keeping its storage.
+void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Literal>& literals, std::wstring& out);
+
+// The INSERT of the recordset's current row: ReadRow, BuildInsertLiterals, RenderInsertSql.
 // Throws what the recordset throws.
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host);
 
 // What building one row's statement leaves for the next row of the same export, so that rows
-// after the first allocate little: a value holder per column, whose text storage is reused, and
-// the length of the last statement, which the next one is likely to match.
+// after the first allocate little: the read row, its literals and the column types.
 struct InsertScratch {
-  std::deque<odbc::CDBVariant> values;
-  std::size_t lastLength = 0;
+  std::vector<odbc::CDBVariant> values;
+  std::vector<odbc::Literal> literals;
+  std::vector<std::int16_t> sqlTypes;
 };
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host,
                             InsertScratch& scratch);

@@ -197,6 +197,37 @@ TEST_F(BuildersOnSqlite, DatesFollowTheHostsPatternAndBinaryBecomesHex) {
   EXPECT_EQ(BuildInsertSql(*again, L"d", m_host), L"INSERT INTO d VALUES('2024-3-5');");
 }
 
+TEST_F(BuildersOnSqlite, LiteralsHoldValuesAsTheyAreAndRenderToTheStatementsText) {
+  m_db.ExecuteSQL(L"CREATE TABLE l (i INTEGER, s VARCHAR(20), d DOUBLE, t TIMESTAMP, b BIT, bi BIGINT, v VARCHAR(9))");
+  m_db.ExecuteSQL(L"INSERT INTO l VALUES (-5, 'it''s ''quoted''', -0.5, '1850-01-02 03:04:05', 1, 9223372036854775807, "
+                  L"NULL), (NULL, '', 1e300, NULL, 0, -1, 'x')");
+  auto rs = Query(L"SELECT * FROM l");
+  const std::vector<std::int16_t> types = ColumnSqlTypes(*rs);
+  std::vector<odbc::CDBVariant> row;
+  std::vector<odbc::Literal> literals;
+  using Kind = odbc::Literal::Kind;
+  ReadRow(*rs, row);
+  BuildInsertLiterals(row, types, m_host, literals);
+  const std::vector<std::pair<Kind, std::wstring>> first = {
+      {Kind::Number, L"-5"}, {Kind::Text, L"it's 'quoted'"}, {Kind::Number, L"-0.5"}, {Kind::Text, L"2.1.1850 3:4:5"},
+      {Kind::Number, L"1"},  {Kind::Number, L"9223372036854775807"}, {Kind::Null, L""}};
+  ASSERT_EQ(literals.size(), first.size());
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(literals[i].kind, first[i].first) << i;
+    EXPECT_EQ(literals[i].text, first[i].second) << i;
+  }
+  std::wstring sql = L"left over from before";
+  RenderInsertSql(L"l", literals, sql);
+  EXPECT_EQ(sql, L"INSERT INTO l VALUES(-5,'it''s ''quoted''',-0.5,'2.1.1850 3:4:5',1,9223372036854775807,NULL);");
+
+  // The next row in the same storage: nothing of the first stays.
+  rs->MoveNext();
+  ReadRow(*rs, row);
+  BuildInsertLiterals(row, types, m_host, literals);
+  RenderInsertSql(L"l", literals, sql);
+  EXPECT_EQ(sql, L"INSERT INTO l VALUES(NULL,'',1e+300,NULL,0,-1,'x');");
+}
+
 TEST_F(BuildersOnSqlite, AResultWithoutColumnsGivesTheBarePrefixes) {
   m_db.ExecuteSQL(L"CREATE TABLE z (x INTEGER)");
   auto rs = Query(L"UPDATE z SET x = 1 WHERE 0");
