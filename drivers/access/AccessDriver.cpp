@@ -99,43 +99,56 @@ class AccessConnection : public odbc::IDriverConnection {
       return;
     }
     const auto& insert = std::get<drivers::sql::Insert>(parsed);
-    // An export inserts into one table many times over: look it up once.
-    if (insert.table != m_lastTable) {
-      m_lastTable.clear();
-      m_lastName = text::WideToUtf16(insert.table);
-      m_lastDefinition = m_database.FindTable(m_lastName);
-      const auto columns = m_columns.find(text::AsciiUpper(insert.table));
-      if (m_lastDefinition == nullptr || columns == m_columns.end()) {
-        m_database.Insert(m_lastName, {});  // reports the missing table
-        return;
-      }
-      m_lastColumns = &columns->second;
-      m_lastTable = insert.table;
-    }
-    const auto& columns = *m_lastColumns;
-    if (insert.values.size() != columns.size()) {
-      throw odbc::CDBException(L"Number of query values and destination fields are not the same.", L"21S01");
-    }
-    m_values.resize(columns.size());
-    drivers::sql::CheckRules rules;
-    rules.datePattern = m_datePattern ? &*m_datePattern : nullptr;
-    for (std::size_t i = 0; i < insert.values.size(); ++i) {
-      const auto& column = columns[i];
-      rules.maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
-                       : column.length > 0 ? static_cast<std::size_t>(column.length)
-                                           : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
-      ToValue(drivers::sql::CheckValue(insert.values[i], column, rules), m_lastDefinition->columns[i].type, m_values[i]);
-    }
-    m_database.Insert(m_lastName, m_values);
+    InsertLiterals(insert.table, insert.values);
+  }
+
+  // The INSERT branch of ExecuteSQL for values already read; a row the statement's text would
+  // read otherwise is left to that text.
+  bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) override {
+    if (!m_insert.Read(table, values)) return false;
+    InsertLiterals(m_insert.Table(), values);
+    return true;
   }
 
   void Close() override { m_database.Close(); }
 
  private:
+  void InsertLiterals(const std::wstring& table, const std::vector<drivers::sql::Literal>& values) {
+    // An export inserts into one table many times over: look it up once.
+    if (table != m_lastTable) {
+      m_lastTable.clear();
+      m_lastName = text::WideToUtf16(table);
+      m_lastDefinition = m_database.FindTable(m_lastName);
+      const auto columns = m_columns.find(text::AsciiUpper(table));
+      if (m_lastDefinition == nullptr || columns == m_columns.end()) {
+        m_database.Insert(m_lastName, {});  // reports the missing table
+        return;
+      }
+      m_lastColumns = &columns->second;
+      m_lastTable = table;
+    }
+    const auto& columns = *m_lastColumns;
+    if (values.size() != columns.size()) {
+      throw odbc::CDBException(L"Number of query values and destination fields are not the same.", L"21S01");
+    }
+    m_values.resize(columns.size());
+    drivers::sql::CheckRules rules;
+    rules.datePattern = m_datePattern ? &*m_datePattern : nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const auto& column = columns[i];
+      rules.maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
+                       : column.length > 0 ? static_cast<std::size_t>(column.length)
+                                           : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
+      ToValue(drivers::sql::CheckValue(values[i], column, rules), m_lastDefinition->columns[i].type, m_values[i]);
+    }
+    m_database.Insert(m_lastName, m_values);
+  }
+
   std::optional<drivers::sql::DatePattern> m_datePattern;
   AccessDatabase m_database;
   std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
   std::vector<Value> m_values;
+  drivers::sql::InsertWithoutText m_insert;  // for rows that come without text
   std::wstring m_lastTable;  // the table of the last INSERT, as the statement names it
   std::u16string m_lastName;
   const TableDefinition* m_lastDefinition = nullptr;

@@ -55,20 +55,28 @@ class ExcelConnection : public odbc::IDriverConnection {
     if (m_closed) throw odbc::CDBException(L"The connection is closed.", L"08003");
     if (m_failed) throw NotWritten();
     sql::Parse(statement, m_statement);
-    if (m_readOnly) throw odbc::CDBException(L"The workbook '" + m_path + L"' is open read-only.", L"HY000");
-    try {
+    if (m_readOnly) throw ReadOnly();
+    Guarded([&] {
       if (const auto* create = std::get_if<sql::CreateTable>(&m_statement)) {
         m_createdSheet.clear();
         std::wstring sheet = text::Utf16ToWide(m_workbook->CreateTable(*create));
         if (sheet != create->table) m_createdSheet = std::move(sheet);
       } else {
-        m_workbook->Insert(std::get<sql::Insert>(m_statement));
+        const auto& insert = std::get<sql::Insert>(m_statement);
+        m_workbook->Insert(insert.table, insert.values);
       }
-    } catch (const odbc::CDBException& e) {
-      // The workbook may hold half a change once a temporary file failed: it is never written.
-      if (file::IsIoError(e)) m_failed = true;
-      throw;
-    }
+    });
+  }
+
+  // The INSERT branch of ExecuteSQL for values already read; a row the statement's text would
+  // read otherwise is left to that text.
+  bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) override {
+    if (m_closed) throw odbc::CDBException(L"The connection is closed.", L"08003");
+    if (m_failed) throw NotWritten();
+    if (!m_insert.Read(table, values)) return false;
+    if (m_readOnly) throw ReadOnly();
+    Guarded([&] { m_workbook->Insert(m_insert.Table(), values); });
+    return true;
   }
 
   std::wstring CreatedTableName() const override { return m_createdSheet; }
@@ -88,6 +96,22 @@ class ExcelConnection : public odbc::IDriverConnection {
                              std::wstring(kGeneralState));
   }
 
+  odbc::CDBException ReadOnly() const {
+    return odbc::CDBException(L"The workbook '" + m_path + L"' is open read-only.", std::wstring(kGeneralState));
+  }
+
+  // Runs a change of the workbook. The workbook may hold half a change once a temporary file
+  // failed: it is never written then.
+  template <typename Change>
+  void Guarded(Change&& change) {
+    try {
+      change();
+    } catch (const odbc::CDBException& e) {
+      if (file::IsIoError(e)) m_failed = true;
+      throw;
+    }
+  }
+
   odbc::CDBException NotWritten() const {
     return odbc::CDBException(L"The workbook '" + m_path + L"' was left as it was: writing failed before",
                               file::kIoErrorState);
@@ -103,6 +127,7 @@ class ExcelConnection : public odbc::IDriverConnection {
   std::unique_ptr<CompoundFile> m_previous;
   std::unique_ptr<Workbook> m_workbook;
   sql::Statement m_statement;  // reused from statement to statement
+  sql::InsertWithoutText m_insert;  // for rows that come without text
   std::wstring m_createdSheet;  // the last new sheet's name, when it is not its table's name
 };
 

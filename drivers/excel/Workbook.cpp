@@ -470,13 +470,15 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   return m_sheets.back()->Name();
 }
 
-void Workbook::Insert(const sql::Insert& statement) {
+void Workbook::Insert(const sql::Insert& statement) { Insert(statement.table, statement.values); }
+
+void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>& values) {
   // Rows come table by table: the last target answers most lookups without any conversion.
-  if (m_lastTarget != nullptr && statement.table == m_lastTable) {
-    m_lastTarget->AddRow(statement.values);
+  if (m_lastTarget != nullptr && table == m_lastTable) {
+    m_lastTarget->AddRow(values);
     return;
   }
-  const std::u16string asUtf16 = ToUtf16(statement.table);
+  const std::u16string asUtf16 = ToUtf16(table);
   Sheet* target = nullptr;
   for (const auto& sheet : m_sheets) {
     if (SameName(ToUtf16(sheet->Table()), asUtf16)) target = sheet.get();
@@ -489,17 +491,17 @@ void Workbook::Insert(const sql::Insert& statement) {
   if (target == nullptr) {
     for (const auto& sheet : m_existing) {
       if (SameName(sheet.name, asUtf16)) {
-        throw odbc::CDBException(L"Table '" + statement.table +
+        throw odbc::CDBException(L"Table '" + table +
                                      L"' was already in the workbook; rows go only into tables created on this "
                                      L"connection.",
                                  L"HY000");
       }
     }
-    throw odbc::CDBException(L"Table '" + statement.table + L"' does not exist.", L"42S02");
+    throw odbc::CDBException(L"Table '" + table + L"' does not exist.", L"42S02");
   }
   m_lastTarget = target;
-  m_lastTable = statement.table;
-  target->AddRow(statement.values);
+  m_lastTable = table;
+  target->AddRow(values);
 }
 
 std::vector<std::u16string> Workbook::SheetNames() const {

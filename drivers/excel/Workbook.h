@@ -58,6 +58,8 @@ class Workbook {
   const std::u16string& CreateTable(const sql::CreateTable& statement);
   // Throws odbc::CDBException (no such table, refused values, a full sheet).
   void Insert(const sql::Insert& statement);
+  // The same for the table and values of an INSERT.
+  void Insert(const std::wstring& table, const std::vector<sql::Literal>& values);
 
   // True when a table was created, so that the file has something new to hold.
   bool Changed() const { return !m_sheets.empty(); }

@@ -294,15 +294,35 @@ class Parser {
       return;
     }
     const std::size_t start = m_pos;
-    if (c == L'+' || c == L'-') ++m_pos;
+    const NumberScan scan = ScanNumber();
+    if (!scan.problem.empty()) FailAt(scan.at, scan.problem);
+    literal.kind = Literal::Kind::Number;
+    literal.text.assign(m_text.substr(start, m_pos - start));
+    SkipBlanks();
+  }
+
+ public:
+  // Whether the whole text is one number literal, as ParseLiteral reads it.
+  bool WholeNumber() {
+    if (m_text.empty()) return false;
+    return ScanNumber().problem.empty() && AtEnd();
+  }
+
+ private:
+  struct NumberScan {
+    std::wstring_view problem;  // empty when a number was read
+    std::size_t at = 0;         // where the problem is
+  };
+  // Reads a number at m_pos (sign, then digits or a non-finite word, then an exponent), leaving
+  // m_pos after it; or says what is wrong and where.
+  NumberScan ScanNumber() {
+    const std::size_t start = m_pos;
+    if (Peek() == L'+' || Peek() == L'-') ++m_pos;
     // The doubles that have no digits: NaN, Infinity and -Infinity.
     for (const std::wstring_view word : kNonFiniteWords) {
       if (KeywordAt(m_pos, word)) {
         m_pos += word.size();
-        literal.kind = Literal::Kind::Number;
-        literal.text.assign(m_text.substr(start, m_pos - start));
-        SkipBlanks();
-        return;
+        return {};
       }
     }
     std::size_t digits = 0;
@@ -311,17 +331,15 @@ class Parser {
       ++m_pos;
       while (IsDigit(Peek())) ++m_pos, ++digits;
     }
-    if (digits == 0) FailAt(start, L"expected a value (a number, 'text' or NULL)");
+    if (digits == 0) return {L"expected a value (a number, 'text' or NULL)", start};
     if (Peek() == L'e' || Peek() == L'E') {
       ++m_pos;
       if (Peek() == L'+' || Peek() == L'-') ++m_pos;
-      if (!IsDigit(Peek())) Fail(L"expected the digits of an exponent");
+      if (!IsDigit(Peek())) return {L"expected the digits of an exponent", m_pos};
       while (IsDigit(Peek())) ++m_pos;
     }
-    if (IsWordChar(Peek()) || Peek() == L'.') Fail(L"unexpected character in a number");
-    literal.kind = Literal::Kind::Number;
-    literal.text.assign(m_text.substr(start, m_pos - start));
-    SkipBlanks();
+    if (IsWordChar(Peek()) || Peek() == L'.') return {L"unexpected character in a number", m_pos};
+    return {};
   }
 
   void ParseEnd() {
@@ -346,6 +364,31 @@ Statement Parse(std::wstring_view text) {
 }
 
 void Parse(std::wstring_view text, Statement& out) { Parser(text).ParseStatement(out); }
+
+bool InsertWithoutText::Read(std::wstring_view table, const std::vector<Literal>& values) {
+  if (values.empty()) return false;
+  for (const Literal& value : values) {
+    if (value.kind == Literal::Kind::Number && !Parser(value.text).WholeNumber()) return false;
+  }
+  if (m_known && table == m_given) return true;
+  // The name as the statement's own text gives it: the part before the values decides it alone.
+  m_known = false;
+  std::wstring probe;
+  probe.reserve(table.size() + 32);
+  probe += L"INSERT INTO ";
+  probe += table;
+  probe += L" VALUES(NULL);";
+  Statement statement;
+  try {
+    Parse(probe, statement);
+  } catch (const odbc::CDBException&) {
+    return false;
+  }
+  m_table = std::move(std::get<Insert>(statement).table);
+  m_given.assign(table);
+  m_known = true;
+  return true;
+}
 
 std::wstring_view TypeName(ColumnType type) {
   for (const auto& entry : kTypeKeywords) {

@@ -55,6 +55,23 @@ Statement Parse(std::wstring_view text);
 // export sends them). After a syntax error `out` holds no meaningful statement.
 void Parse(std::wstring_view text, Statement& out);
 
+// In place of parsing "INSERT INTO <table> VALUES(<values>);" for a row whose values are already
+// literals (text written in apostrophes, inner ones doubled): Read says whether that text would
+// read back as exactly these values, and Table() is then the table name it reads. When Read is
+// false (no values, a number not written as a number, a table name the statement would not
+// read), only the text itself says what happens. The last table name is remembered, so the rows
+// of one export read it once.
+class InsertWithoutText {
+ public:
+  bool Read(std::wstring_view table, const std::vector<Literal>& values);
+  const std::wstring& Table() const { return m_table; }
+
+ private:
+  std::wstring m_given;  // the table as Read last took it
+  std::wstring m_table;  // the name the statement reads from it
+  bool m_known = false;
+};
+
 // The keyword of a column type as the SQL writes it ("VARCHAR" for VarChar).
 std::wstring_view TypeName(ColumnType type);
 

@@ -44,7 +44,7 @@ class CDatabase {
   // Runs a statement that yields no rows. Throws CDBException.
   void ExecuteSQL(std::wstring_view statement);
   // One row for a built-in driver, without SQL text: see IDriverConnection::InsertRow. False,
-  // having done nothing, for a unixODBC connection or a driver that takes only SQL text.
+  // having done nothing, for a unixODBC connection or when the driver wants the row's SQL text.
   // Throws CDBException as ExecuteSQL would.
   bool InsertRow(std::wstring_view table, const std::vector<Literal>& values);
   // Ends the connection; a built-in driver writes its file here. Throws CDBException when that

@@ -22,7 +22,8 @@ class IDriverConnection {
   // Inserts one row into `table` exactly as ExecuteSQL would the statement
   // "INSERT INTO <table> VALUES(<values>);" (table put in as it is, each value written as its
   // literal), with the same checks and the same errors, but without SQL text. False, having done
-  // nothing, when the driver takes rows only as SQL text.
+  // nothing, when the driver takes rows only as SQL text, or when that text would not read back
+  // as these values in this table (then the text is to be sent, and says what happens).
   virtual bool InsertRow(std::wstring_view /*table*/, const std::vector<Literal>& /*values*/) { return false; }
   // Writes everything out and ends the connection; throws CDBException when that fails.
   virtual void Close() = 0;

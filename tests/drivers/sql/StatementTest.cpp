@@ -145,5 +145,39 @@ TEST(StatementTest, SyntaxErrorsNameTheProblemAndPosition) {
   }
 }
 
+// Rows that come as literals read as the statement "INSERT INTO <table> VALUES(...)" would: the
+// same table name, and only when the text would read back as exactly those values.
+TEST(StatementTest, LiteralRowsReadAsTheirStatementWould) {
+  using Kind = Literal::Kind;
+  const auto number = [](std::wstring text) { return Literal{Kind::Number, std::move(text)}; };
+  InsertWithoutText row;
+  for (const std::wstring table : {L"Orders", L"  dbo_Orders \t", L"[a]]b]", L"'it''s'", L"\"dbo\"_\"x\"", L"a VALUESb"}) {
+    const std::vector<Literal> values = {number(L"1"), Literal{Kind::Text, L"it's"}, Literal{}};
+    ASSERT_TRUE(row.Read(table, values)) << table;
+    EXPECT_EQ(row.Table(), ParseInsert(L"INSERT INTO " + table + L" VALUES(1,'it''s',NULL);").table) << table;
+  }
+  // The last name is remembered, and a new one read afresh.
+  ASSERT_TRUE(row.Read(L"x ", {number(L"2")}));
+  EXPECT_EQ(row.Table(), L"x");
+
+  for (const std::wstring text : {L"-12", L"+1.5e-7", L"NaN", L"-Infinity", L"1.", L".5", L"9223372036854775808"}) {
+    EXPECT_TRUE(row.Read(L"t", {number(text)})) << text;
+  }
+  // Text that would not read back as that number, which only the statement's text may answer.
+  for (const std::wstring text : {L"", L"1 ", L" 1", L"abc", L"1,2", L"1)", L"'1'", L"NULL", L"1e", L"1x", L"0x1F"}) {
+    EXPECT_FALSE(row.Read(L"t", {number(text)})) << text;
+    const std::wstring statement = L"INSERT INTO t VALUES(" + text + L");";
+    if (SyntaxError(statement).empty()) {
+      const auto values = ParseInsert(statement).values;
+      EXPECT_FALSE(values.size() == 1 && values[0].kind == Kind::Number && values[0].text == text) << text;
+    }
+  }
+  EXPECT_FALSE(row.Read(L"t", {}));
+  for (const std::wstring table : {L"", L"  ", L"f(x)", L"a(b"}) {
+    EXPECT_FALSE(row.Read(table, {number(L"1")})) << table;
+    EXPECT_NE(SyntaxError(L"INSERT INTO " + table + L" VALUES(1);"), L"") << table;
+  }
+}
+
 }  // namespace
 }  // namespace quillon::drivers::sql
