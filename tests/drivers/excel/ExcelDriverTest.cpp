@@ -310,6 +310,62 @@ TEST_F(ExcelDriverTest, ConnectionsThatCannotWriteAreRefused) {
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
+// A row of literals meets the same guards and checks as its INSERT text, error for error.
+TEST_F(ExcelDriverTest, RowsAsLiteralsAreRefusedAsTheirTextIs) {
+  using Kind = odbc::Literal::Kind;
+  const auto answer = [](CDatabase& db, auto&& insert) -> std::wstring {
+    try {
+      insert(db);
+    } catch (const CDBException& e) {
+      return e.m_strSqlState + L": " + e.m_strMessage;
+    }
+    return L"taken";
+  };
+  const auto file = m_dir / "rows.xls";
+  CDatabase db;
+  db.OpenEx(NewWorkbookConnect(file), CDatabase::noOdbcDialog);
+  db.ExecuteSQL(L"CREATE TABLE T ([N] SMALLINT,[S] VARCHAR(3))");
+  const std::vector<std::pair<std::wstring, std::vector<odbc::Literal>>> rows = {
+      {L"T", {{Kind::Number, L"1"}, {Kind::Text, L"it'"}}},
+      {L" T ", {{Kind::Number, L"1e999"}, {Kind::Null, L""}}},
+      {L"T", {{Kind::Text, L"many"}, {Kind::Null, L""}}},
+      {L"T", {{Kind::Null, L""}, {Kind::Text, L"abcd"}}},
+      {L"T", {{Kind::Null, L""}}},
+      {L"Missing", {{Kind::Number, L"1"}}},
+  };
+  for (const auto& [table, values] : rows) {
+    std::wstring text = L"INSERT INTO " + table + L" VALUES(";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) text += L',';
+      if (values[i].kind == Kind::Null) text += L"NULL";
+      if (values[i].kind == Kind::Number) text += values[i].text;
+      if (values[i].kind == Kind::Text) {
+        text += L'\'';
+        for (wchar_t c : values[i].text) text += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
+        text += L'\'';
+      }
+    }
+    text += L");";
+    const std::wstring asLiterals = answer(db, [&](CDatabase& d) { EXPECT_TRUE(d.InsertRow(table, values)); });
+    EXPECT_EQ(asLiterals, answer(db, [&](CDatabase& d) { d.ExecuteSQL(text); })) << text;
+  }
+  // A number its text would not read back as is left to the text.
+  EXPECT_FALSE(db.InsertRow(L"T", {{Kind::Number, L"twelve"}, {Kind::Null, L""}}));
+  db.Close();
+  EXPECT_EQ(answer(db, [](CDatabase& d) { d.InsertRow(L"T", {{Kind::Number, L"1"}, {Kind::Null, L""}}); }).substr(0, 5),
+            L"08003");
+
+  // A read-only workbook refuses a row whichever way it comes.
+  db.OpenEx(L"DRIVER={Microsoft Excel Driver (*.xls)};READONLY=1;DBQ=" + text::Utf8ToWide(file.string()));
+  const std::wstring readOnly = answer(db, [](CDatabase& d) { d.InsertRow(L"T", {{Kind::Number, L"2"}, {Kind::Null, L""}}); });
+  EXPECT_EQ(readOnly.substr(0, 5), L"HY000");
+  EXPECT_EQ(readOnly, answer(db, [](CDatabase& d) { d.ExecuteSQL(L"INSERT INTO T VALUES(2,NULL);"); }));
+  db.Close();
+  const auto lines = DumpXls(file);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], "sheet\tT\t3\t2");  // the header and the one good row, once from each way
+}
+
 TEST_F(ExcelDriverTest, PathsWithSpecialCharactersReachTheirFile) {
   const auto file = m_dir / "a;b=c {d} 'e' \"f\" \u00e4.xls";
   {
