@@ -130,7 +130,7 @@ class RowPaths {
   ~RowPaths() { drivers::RegisterBuiltInDrivers(); }
 
   // Exports `statement` to a new file of `format` with rows as literals or as text only.
-  Outcome Export(odbc::CDatabase& source, const std::wstring& statement, std::int32_t format, bool literals,
+  Outcome Export(odbc::CDatabase& source, const std::wstring& statement, OutputFormat format, bool literals,
                  RowCounts& counts) {
     auto& registry = odbc::DriverRegistry::Instance();
     registry.Register(std::make_shared<ForwardingDriver>(m_excel, literals, counts));
@@ -141,7 +141,7 @@ class RowPaths {
     if (format == FormatAccess) WriteBytes(file, m_emptyDatabase);
     RecordingHost host;
     Outcome outcome;
-    outcome.ok = ExportQuery(source, host, statement, file.wstring(), &format);
+    outcome.ok = ExportQuery(source, host, statement, file.wstring(), format);
     outcome.bytes = ReadBytes(file);
     for (const auto& line : host.lines) {
       if (line.rfind(L"Elapsed: ", 0) != 0 && line.rfind(L"Starting time: ", 0) != 0) outcome.lines.push_back(line);
@@ -154,7 +154,7 @@ class RowPaths {
   // and the drivers refused at least `minRefused`.
   void ExpectOneOutcome(odbc::CDatabase& source, const std::wstring& statement, int minLiteralRows,
                         std::size_t minRefused) {
-    for (const std::int32_t format : {FormatExcel, FormatAccess}) {
+    for (const OutputFormat format : {FormatExcel, FormatAccess}) {
       SCOPED_TRACE(format == FormatExcel ? "xls" : "mdb");
       RowCounts typed, text;
       const Outcome a = Export(source, statement, format, true, typed);
