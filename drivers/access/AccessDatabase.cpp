@@ -15,7 +15,7 @@
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
 #include "platform/file/FileDescriptor.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::access {
@@ -23,11 +23,6 @@ namespace {
 
 namespace cat = jet4::catalog;
 
-constexpr const wchar_t* kGeneralError = L"HY000";
-constexpr const wchar_t* kTableExistsState = L"42S01";
-constexpr const wchar_t* kNoTableState = L"42S02";
-constexpr const wchar_t* kSyntaxState = L"42000";
-constexpr const wchar_t* kCountMismatchState = L"21S01";
 // Data pages whose usage-map bits are set together.
 constexpr std::size_t kMapBatch = 256;
 
@@ -52,6 +47,8 @@ constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms", u
 // The documents of the database's summary and user-defined properties, in the Databases container.
 constexpr std::int16_t kTypePropertyDocument = static_cast<std::int16_t>(0x800B);
 constexpr const char16_t kInvalidNameChars[] = u".!`[]";
+// How a refused file is named to the user: "Cannot open 'x' as an Access database: ...".
+constexpr const wchar_t* kFormatName = L"an Access database";
 
 std::wstring Wide(std::u16string_view text) { return text::Utf16ToWide(text); }
 std::wstring PathText(const std::filesystem::path& path) { return text::Utf8ToWide(path.string()); }
@@ -71,7 +68,7 @@ void CheckName(std::u16string_view name, const wchar_t* what) {
     throw odbc::CDBException(std::wstring(L"'") + Wide(name) + L"' is not a valid " + what +
                                  L" name: it must have 1 to 64 characters, none of . ! ` [ ] or control characters, "
                                  L"and not begin with a blank.",
-                             kSyntaxState);
+                             odbc::errors::state::kSyntax);
   }
 }
 
@@ -100,7 +97,7 @@ double NowAsJetDate() {
 void AccessDatabase::Create(const std::filesystem::path& path) {
   std::error_code error;
   if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) {
-    throw odbc::CDBException(L"The file '" + PathText(path) + L"' already exists", kGeneralError);
+    throw odbc::errors::FileExists(PathText(path));
   }
   PageFile file(path, PageFile::Mode::CreateNew);
   const double now = NowAsJetDate();
@@ -191,37 +188,35 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   file.Commit();
 }
 
-std::wstring AccessDatabase::CheckFile(const std::filesystem::path& path) {
+void AccessDatabase::CheckFile(const std::filesystem::path& path) {
+  const std::wstring shown = PathText(path);
+  const auto refuse = [&](std::wstring_view cause) { return odbc::errors::FileUnreadable(shown, kFormatName, cause); };
   std::error_code error;
   const auto status = std::filesystem::status(path, error);
-  if (status.type() == std::filesystem::file_type::not_found) return L"The file '" + PathText(path) + L"' does not exist";
-  if (status.type() != std::filesystem::file_type::regular) return L"'" + PathText(path) + L"' is not a file";
+  if (status.type() == std::filesystem::file_type::not_found) throw odbc::errors::FileNotFound(shown);
+  if (status.type() != std::filesystem::file_type::regular) throw refuse(L"it is not a file");
   // Writing means replacing the file: a file marked read-only stays as it is (even for root).
   constexpr auto kWriteBits = std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
                               std::filesystem::perms::others_write;
   if ((status.permissions() & kWriteBits) == std::filesystem::perms::none || ::access(path.c_str(), W_OK) != 0) {
-    return L"The file '" + PathText(path) + L"' is read-only";
+    throw refuse(L"it is read-only");
   }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return L"The file '" + PathText(path) + L"' cannot be read";
+  if (!in) throw refuse(L"it cannot be read");
   std::vector<std::uint8_t> first(jet4::kPageSize, 0);
   in.read(reinterpret_cast<char*>(first.data()), static_cast<std::streamsize>(first.size()));
   first.resize(static_cast<std::size_t>(in.gcount()));
   const auto size = std::filesystem::file_size(path, error);
-  std::wstring reason = CheckHeaderPage(first, error ? 0 : size);
-  if (!reason.empty()) return reason + L": '" + PathText(path) + L"'";
+  const std::wstring problem = HeaderPageProblem(first, error ? 0 : size);
+  if (!problem.empty()) throw refuse(problem);
   Page catalog{};
   in.seekg(static_cast<std::streamoff>(cat::kTdefPage * jet4::kPageSize));
   in.read(reinterpret_cast<char*>(catalog.data()), static_cast<std::streamsize>(catalog.size()));
-  if (!in || catalog[0] != jet4::page_type::kTableDefinition) {
-    return L"The file is not an Access database (it has no catalog): '" + PathText(path) + L"'";
-  }
-  return {};
+  if (!in || catalog[0] != jet4::page_type::kTableDefinition) throw refuse(L"it is not an Access database (it has no catalog)");
 }
 
 AccessDatabase::AccessDatabase(const std::filesystem::path& path) : m_path(path) {
-  const std::wstring reason = CheckFile(path);
-  if (!reason.empty()) throw odbc::CDBException(reason, kGeneralError);
+  CheckFile(path);
   m_file = std::make_unique<PageFile>(path, PageFile::Mode::CopyExisting);
   m_firstNewPage = m_file->PageCount();
   m_catalog = ReadCatalog(*m_file);
@@ -255,7 +250,7 @@ void AccessDatabase::CheckAccountedFor() const {
     if (file::IsIoError(e)) throw;
     damage = e.m_strMessage;
   }
-  if (!damage.empty()) throw odbc::CDBException(L"The database '" + PathText(m_path) + L"' is damaged: " + damage, kGeneralError);
+  if (!damage.empty()) throw odbc::errors::FileDamaged(PathText(m_path), damage);
 }
 
 AccessDatabase::~AccessDatabase() {
@@ -291,11 +286,8 @@ std::uint32_t AccessDatabase::PlaceMapRow(const std::vector<std::uint8_t>& row) 
 }
 
 void AccessDatabase::CheckUsable() const {
-  if (m_closed) throw odbc::CDBException(L"The database is closed", L"08003");
-  if (m_failed) {
-    throw odbc::CDBException(L"The database '" + PathText(m_path) + L"' takes no more changes: writing it failed before",
-                             file::kIoErrorState);
-  }
+  if (m_closed) throw odbc::errors::ConnectionClosed();
+  if (m_failed) throw odbc::errors::NoMoreChanges(PathText(m_path));
 }
 
 template <typename Work>
@@ -322,7 +314,7 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
     // is taken when it differs only in case, or has the same index key.
     if ((IsTableEntry(entry) || entry.parentId == cat::kTablesContainerId) &&
         (SameName(entry.name, name) || TextIndexKey(entry.name) == nameKey)) {
-      throw odbc::CDBException(L"Table '" + Wide(name) + L"' already exists.", kTableExistsState);
+      throw odbc::errors::TableExists(Wide(name));
     }
   }
   // The system tables' indexes must take the new rows: checked before anything is written.
@@ -330,10 +322,8 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
   for (const auto& entry : m_catalog) {
     if (IsTableEntry(entry) && entry.name == u"MSysACEs") CheckSystemIndexes(*m_file, static_cast<std::uint32_t>(entry.id) & cat::kIdPageMask);
   }
-  if (fields.empty() || fields.size() > jet4::kMaxColumns) {
-    throw odbc::CDBException(L"A table has 1 to 255 columns; '" + Wide(name) + L"' has " + std::to_wstring(fields.size()),
-                             kSyntaxState);
-  }
+  if (fields.empty()) throw odbc::CDBException(L"Table '" + Wide(name) + L"' has no columns.", odbc::errors::state::kSyntax);
+  if (fields.size() > jet4::kMaxColumns) throw odbc::errors::TooManyColumns(Wide(name), fields.size(), jet4::kMaxColumns);
   auto table = std::make_unique<TableWriter>();
   table->name = name;
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -341,8 +331,7 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
     CheckName(field.name, L"column");
     for (std::size_t j = 0; j < i; ++j) {
       if (SameName(fields[j].name, field.name)) {
-        throw odbc::CDBException(L"Column '" + Wide(field.name) + L"' appears twice in table '" + Wide(name) + L"'",
-                                 kSyntaxState);
+        throw odbc::errors::ColumnRepeated(Wide(name), Wide(field.name));
       }
     }
     ColumnSpec column;
@@ -351,7 +340,7 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
     if (field.type == jet4::ColumnType::Text) {
       if (field.maxChars < 1 || field.maxChars > jet4::kMaxTextChars) {
         throw odbc::CDBException(L"Column '" + Wide(field.name) + L"': a Text column holds 1 to 255 characters",
-                                 kSyntaxState);
+                                 odbc::errors::state::kSyntax);
       }
       column.length = static_cast<std::uint16_t>(field.maxChars * 2);
     }
@@ -403,17 +392,14 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   if (table == nullptr) {
     const bool exists = std::any_of(m_catalog.begin(), m_catalog.end(),
                                     [&](const CatalogEntry& e) { return IsTableEntry(e) && SameName(e.name, name); });
-    throw odbc::CDBException(exists ? L"Rows can only be added to tables created through this connection; '" +
-                                          Wide(name) + L"' existed before"
-                                    : L"The table '" + Wide(name) + L"' does not exist.",
-                             kNoTableState);
+    throw exists ? odbc::errors::TableFromBefore(Wide(name)) : odbc::errors::NoSuchTable(Wide(name));
   }
   const auto& columns = table->definition.columns;
   if (values.size() != columns.size()) {
-    throw odbc::CDBException(L"Number of query values and destination fields are not the same.", kCountMismatchState);
+    throw odbc::errors::ValueCountMismatch(Wide(name), columns.size(), values.size());
   }
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    const std::wstring problem = CheckValue(columns[i], values[i]);
+    const std::wstring problem = ValueProblem(columns[i], values[i]);
     if (!problem.empty()) {
       throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem, L"22018");
     }
@@ -447,7 +433,7 @@ void AccessDatabase::FlushDataPage(TableWriter& table) {
 void AccessDatabase::UpdateUsageMap(TableWriter& table) {
   const bool mapped = AddPagesToMap(*m_file, table.definition.usageMap, table.unmappedPages);
   table.unmappedPages.clear();
-  if (!mapped) throw odbc::CDBException(L"The table '" + Wide(table.name) + L"' cannot grow further", kGeneralError);
+  if (!mapped) throw odbc::errors::TableFull(Wide(table.name), L"its map of pages cannot list more");
 }
 
 void AccessDatabase::Close() {
@@ -455,8 +441,7 @@ void AccessDatabase::Close() {
   m_closed = true;
   if (m_failed) {
     m_file.reset();
-    throw odbc::CDBException(L"The database '" + PathText(m_path) + L"' was left as it was: writing it failed before",
-                             file::kIoErrorState);
+    throw odbc::errors::LeftAsItWas(PathText(m_path));
   }
   for (auto& table : m_tables) {
     FlushDataPage(*table);

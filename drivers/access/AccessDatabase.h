@@ -31,9 +31,9 @@ class AccessDatabase {
   // be written; nothing is left behind then.
   static void Create(const std::filesystem::path& path);
 
-  // Why the file at `path` cannot be opened for writing (not a file, not Jet 4, encrypted,
-  // password), or an empty string when it can. Only reads the file.
-  static std::wstring CheckFile(const std::filesystem::path& path);
+  // Throws CDBException when the file at `path` cannot be opened for writing (missing, not a
+  // file, read-only, not Jet 4, encrypted, password). Only reads the file.
+  static void CheckFile(const std::filesystem::path& path);
 
   // Opens an existing Jet 4 database; throws CDBException (leaving the file untouched) when
   // CheckFile refuses it or its catalog cannot be read.

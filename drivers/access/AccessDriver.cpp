@@ -8,7 +8,7 @@
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
 #include "drivers/sql/ValueCheck.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
 
@@ -129,7 +129,7 @@ class AccessConnection : public odbc::IDriverConnection {
     }
     const auto& columns = *m_lastColumns;
     if (values.size() != columns.size()) {
-      throw odbc::CDBException(L"Number of query values and destination fields are not the same.", L"21S01");
+      throw odbc::errors::ValueCountMismatch(table, columns.size(), values.size());
     }
     m_values.resize(columns.size());
     drivers::sql::CheckRules rules;
@@ -177,9 +177,7 @@ std::wstring CreateDbPath(std::wstring_view entry) {
 
 std::unique_ptr<odbc::IDriverConnection> AccessDriver::Connect(const odbc::ConnectString& connect) {
   const auto path = connect.Get(kDatabaseKey);
-  if (!path || path->empty()) {
-    throw odbc::CDBException(L"The connect string names no database file (DBQ)", L"IM007");
-  }
+  if (!path || path->empty()) throw odbc::errors::NoFileNamed();
   return std::make_unique<AccessConnection>(ToPath(*path), connect.Get(drivers::sql::kDatePatternKey));
 }
 

@@ -9,7 +9,7 @@
 #include "drivers/access/PageFile.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -38,7 +38,7 @@ TableDefinition SystemTable(std::initializer_list<ColumnTemplate> columns) {
 }
 
 [[noreturn]] void ThrowCatalogDamaged() {
-  throw odbc::CDBException(L"The database's catalog (MSysObjects) cannot be read", L"HY000");
+  throw odbc::errors::General(L"The database's catalog (MSysObjects) cannot be read");
 }
 
 std::size_t ColumnIndex(const TableDefinition& table, std::u16string_view name) {
@@ -120,7 +120,7 @@ std::vector<std::uint8_t> EncodeCatalogRow(const CatalogEntry& entry, double dat
   namespace lv = jet4::long_value;
   return EncodeRow(table, values, [](const ColumnSpec&, std::span<const std::uint8_t> data, std::size_t rowSize) {
     if (data.size() > lv::kMaxInline || rowSize + lv::kHeaderSize + data.size() > lv::kMaxInline) {
-      throw odbc::CDBException(L"A catalog row's long value does not fit in the row", L"HY000");
+      throw odbc::errors::General(L"A catalog row's long value does not fit in the row");
     }
     std::vector<std::uint8_t> field(lv::kHeaderSize + data.size(), 0);
     PutU24(field.data(), static_cast<std::uint32_t>(data.size()));
@@ -274,7 +274,7 @@ void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::u
     const auto index = AddRow(page, row);
     const std::uint32_t number = file.Allocate();
     if (!index || !AddPageToMap(file, table.usageMap, number)) {
-      throw odbc::CDBException(L"The database's system tables have no room for another table", L"HY000");
+      throw odbc::errors::General(L"The database's system tables have no room for another table");
     }
     file.Write(number, page);
     placed = RowPointer(number, *index);
@@ -303,8 +303,7 @@ void CheckSystemIndexes(const PageFile& file, std::uint32_t tdefPage) {
       const bool keyed = it != table.columns.end() && column.ascending &&
                          (it->type == ColumnType::Long || it->type == ColumnType::Integer || it->type == ColumnType::Text);
       if (!keyed) {
-        throw odbc::CDBException(L"An index of the database's system tables is of a kind this driver does not update",
-                                 L"HY000");
+        throw odbc::errors::General(L"An index of the database's system tables is of a kind this driver does not update");
       }
     }
     ReadIndexEntries(file, tdefPage, index.firstPage);

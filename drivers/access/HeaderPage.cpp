@@ -68,36 +68,36 @@ Page BuildHeaderPage(double creationDate) {
   return page;
 }
 
-std::wstring CheckHeaderPage(std::span<const std::uint8_t> firstPage, std::uint64_t fileSize) {
-  constexpr const wchar_t* kNotDatabase = L"The file is not an Access database";
+std::wstring HeaderPageProblem(std::span<const std::uint8_t> firstPage, std::uint64_t fileSize) {
+  constexpr const wchar_t* kNotDatabase = L"it is not an Access database";
   if (firstPage.size() < jet4::kPageSize || !std::equal(std::begin(hdr::kMagic), std::end(hdr::kMagic), firstPage.begin())) {
     return kNotDatabase;
   }
   if (HasSignature(firstPage, hdr::kAceSignature)) {
-    return L"The file is an Access 2007 or later database (.accdb); only Access 2000-2003 (Jet 4) databases can be "
+    return L"it is an Access 2007 or later database (.accdb); only Access 2000-2003 (Jet 4) databases can be "
            L"written";
   }
   if (!HasSignature(firstPage, hdr::kJetSignature)) return kNotDatabase;
   const std::uint8_t version = firstPage[hdr::kVersionOffset];
   if (version == hdr::kVersionJet3) {
-    return L"The file is an Access 97 (Jet 3) database; only Access 2000-2003 (Jet 4) databases can be written";
+    return L"it is an Access 97 (Jet 3) database; only Access 2000-2003 (Jet 4) databases can be written";
   }
   if (version != hdr::kVersionJet4) {
-    return L"The file is an Access 2007 or later database; only Access 2000-2003 (Jet 4) databases can be written";
+    return L"it is an Access 2007 or later database; only Access 2000-2003 (Jet 4) databases can be written";
   }
   if (fileSize % jet4::kPageSize != 0 || fileSize < 3 * jet4::kPageSize) {
-    return L"The file is not a complete Access database (its size is not a whole number of pages)";
+    return L"it is not a complete Access database (its size is not a whole number of pages)";
   }
   Page page{};
   std::copy_n(firstPage.begin(), page.size(), page.begin());
   ToggleHeaderMask(page);
   if (GetU32(page.data() + hdr::kEncodingKeyOffset) != 0) {
-    return L"The database is encrypted";
+    return L"it is encrypted";
   }
   std::uint8_t mask[hdr::kPasswordLength];
   PasswordMask(GetDouble(page.data() + hdr::kCreationDateOffset), mask);
   for (std::size_t i = 0; i < hdr::kPasswordLength; ++i) {
-    if ((page[hdr::kPasswordOffset + i] ^ mask[i]) != 0) return L"The database is protected by a password";
+    if ((page[hdr::kPasswordOffset + i] ^ mask[i]) != 0) return L"it is protected by a password";
   }
   return {};
 }

@@ -14,10 +14,10 @@ namespace quillon::drivers::access {
 // (a Jet date value).
 Page BuildHeaderPage(double creationDate);
 
-// Checks that `firstPage` (at most a page of the file's start) and `fileSize` describe a Jet 4
-// database this driver can write to. Returns an empty string when they do, or else the reason
-// for a user: "not an Access database", Jet 3, ACE, encrypted or password-protected.
-std::wstring CheckHeaderPage(std::span<const std::uint8_t> firstPage, std::uint64_t fileSize);
+// Why `firstPage` (at most a page of the file's start) and `fileSize` do not describe a Jet 4
+// database this driver can write to, as a clause for a user ("it is not an Access database",
+// Jet 3, ACE, encrypted or password-protected); an empty string when they do.
+std::wstring HeaderPageProblem(std::span<const std::uint8_t> firstPage, std::uint64_t fileSize);
 
 // XORs the masked area of a header page with the RC4 keystream (masks and unmasks alike).
 void ToggleHeaderMask(Page& page);

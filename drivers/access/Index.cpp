@@ -6,7 +6,7 @@
 #include "drivers/access/Bytes.h"
 #include "drivers/access/PageFile.h"
 #include "drivers/access/UsageMap.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -196,7 +196,7 @@ void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
 constexpr std::size_t kMaxDepth = 8;
 
 [[noreturn]] void ThrowIndexDamaged() {
-  throw odbc::CDBException(L"The database holds a damaged index", L"HY000");
+  throw odbc::errors::General(L"The database holds a damaged index");
 }
 
 std::uint32_t GetBigEndian(const std::uint8_t* at, std::size_t bytes) {
@@ -359,7 +359,7 @@ void WriteIndex(PageFile& file, std::uint32_t tdefPage, const RealIndex& index, 
     if (nextFree < pages.size()) return pages[nextFree++];
     const std::uint32_t page = file.Allocate();
     if (!AddPageToMap(file, index.usageMap, page)) {
-      throw odbc::CDBException(L"An index of the database's system tables has no room to grow", L"HY000");
+      throw odbc::errors::General(L"An index of the database's system tables has no room to grow");
     }
     return page;
   };
@@ -390,7 +390,7 @@ void WriteIndex(PageFile& file, std::uint32_t tdefPage, const RealIndex& index, 
       nodeEntries.push_back(std::move(entry));
     }
     if (!FillPage(page, jet4::page_type::kIndexNode, tdefPage, nodeEntries)) {
-      throw odbc::CDBException(L"An index of the database's system tables has grown too large", L"HY000");
+      throw odbc::errors::General(L"An index of the database's system tables has grown too large");
     }
     PutU32(page.data() + ip::kTailOffset, numbers.back());
     file.Write(index.firstPage, page);
@@ -420,12 +420,12 @@ std::vector<PendingIndexEntry> PrepareIndexEntries(const PageFile& file, std::ui
   for (const auto& index : table.realIndexes) {
     auto indexKey = IndexKey(table, index, values);
     if (!indexKey) {
-      throw odbc::CDBException(L"A value of the new row cannot be written into the table's index", L"HY000");
+      throw odbc::errors::General(L"A value of the new row cannot be written into the table's index");
     }
     PendingIndexEntry entry{ReadIndexEntries(file, tdefPage, index.firstPage), std::move(*indexKey)};
     if ((index.flags & jet4::index_def::kFlagUnique) != 0 &&
         std::any_of(entry.entries.begin(), entry.entries.end(), [&](const IndexEntry& e) { return e.key == entry.key; })) {
-      throw odbc::CDBException(L"The new row would duplicate a value of a unique index", L"23000");
+      throw odbc::CDBException(L"The new row would duplicate a value of a unique index", odbc::errors::state::kUniqueViolated);
     }
     pending.push_back(std::move(entry));
   }

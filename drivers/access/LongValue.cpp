@@ -6,7 +6,7 @@
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/PageFile.h"
 #include "drivers/access/UsageMap.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -75,7 +75,7 @@ void LongValueWriter::WritePage() {
 
 void LongValueWriter::MapPages() {
   if (m_ownedMap != 0 && !m_unmapped.empty() && !AddPagesToMap(m_file, m_ownedMap, m_unmapped)) {
-    throw odbc::CDBException(L"A Memo column's map of pages cannot list more pages", L"HY000");
+    throw odbc::errors::General(L"A Memo column's map of pages cannot list more pages");
   }
   m_unmapped.clear();
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "drivers/access/Jet4Format.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -24,7 +24,7 @@ PageFile::PageFile(std::filesystem::path target, Mode mode)
     : m_file(target.string(), ExistingFor(mode)), m_working(m_file.Target()) {
   if (mode == Mode::CreateNew) return;
   if (!m_file.Exists()) {
-    throw odbc::CDBException(L"The file '" + target.wstring() + L"' does not exist", L"HY000");
+    throw odbc::errors::FileNotFound(target.wstring());
   }
   std::vector<std::uint8_t> buffer(kCopyChunk);
   off_t offset = 0;
@@ -45,7 +45,7 @@ void PageFile::Read(std::uint32_t page, Page& into) const {
   if (done == into.size()) return;
   // Allocated and not yet written: the file has not reached it.
   if (page >= m_pageCount) {
-    throw odbc::CDBException(L"The database file ends inside page " + std::to_wstring(page), L"HY000");
+    throw odbc::errors::General(L"The database file ends inside page " + std::to_wstring(page));
   }
   std::fill(into.begin() + static_cast<std::ptrdiff_t>(done), into.end(), std::uint8_t{0});
 }
@@ -58,7 +58,7 @@ void PageFile::Write(std::uint32_t page, const Page& from) {
 
 std::uint32_t PageFile::Allocate() {
   if (m_pageCount >= jet4::kMaxPages) {
-    throw odbc::CDBException(L"The database has reached its maximum size of 2 GB", L"HY000");
+    throw odbc::errors::General(L"The database has reached its maximum size of 2 GB");
   }
   return m_pageCount++;
 }

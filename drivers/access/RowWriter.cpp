@@ -7,7 +7,7 @@
 #include "drivers/access/Bytes.h"
 #include "drivers/access/JetText.h"
 #include "drivers/sql/ValueCheck.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -18,7 +18,7 @@ constexpr std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) /
 
 }  // namespace
 
-std::wstring CheckValue(const ColumnSpec& column, const Value& value) {
+std::wstring ValueProblem(const ColumnSpec& column, const Value& value) {
   if (value.kind == Value::Kind::Null) return {};
   switch (column.type) {
     case ColumnType::Bit:
@@ -77,7 +77,7 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
                std::vector<std::uint8_t>& row) {
   const std::size_t columns = table.columns.size();
   if (columns > jet4::kMaxColumns || table.varColumns.size() > jet4::kMaxColumns) {
-    throw odbc::CDBException(L"A table has at most 255 columns", L"HY000");
+    throw odbc::errors::General(L"A table has at most 255 columns");
   }
   row.assign(jet4::row::kColumnCountSize + table.fixedSize, 0);
   PutU16(row.data(), static_cast<std::uint16_t>(columns));
@@ -140,7 +140,7 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
   const std::size_t varCount = varOffsets.size();
   const std::size_t trailer = varCount > 0 ? kOffset * (varCount + 2) : 0;
   if (row.size() + trailer + nullMask.size() > jet4::data_page::kMaxRowSize) {
-    throw odbc::CDBException(L"Record is too large.", L"HY000");
+    throw odbc::errors::General(L"Record is too large.");
   }
   if (varCount > 0) {
     const std::size_t at = row.size();

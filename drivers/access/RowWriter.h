@@ -18,7 +18,7 @@ namespace quillon::drivers::access {
 using LongValueStore =
     std::function<std::vector<std::uint8_t>(const ColumnSpec& column, std::span<const std::uint8_t> data, std::size_t rowSize)>;
 
-// Encodes one row. Values must already be checked against their columns (CheckValue).
+// Encodes one row. Values must already be checked against their columns (ValueProblem).
 // Throws CDBException "Record is too large." when the row exceeds a page's limit.
 std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
                                     const LongValueStore& longValues);
@@ -26,8 +26,8 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
 void EncodeRow(const TableDefinition& table, std::span<const Value> values, const LongValueStore& longValues,
                std::vector<std::uint8_t>& row);
 
-// Checks `value` against `column`; returns an empty string when it fits, or a message.
-std::wstring CheckValue(const ColumnSpec& column, const Value& value);
+// Why `value` does not fit `column`, as a message; an empty string when it fits.
+std::wstring ValueProblem(const ColumnSpec& column, const Value& value);
 
 // Decodes the columns of a row that the catalog needs: numbers, Yes/No, dates and Text
 // (long values and binary columns come back as Null).

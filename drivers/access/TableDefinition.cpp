@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "drivers/access/Bytes.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -17,7 +17,7 @@ constexpr std::size_t kContinuationHeader = td::kContinuationHeaderSize;
 constexpr std::uint16_t kGeneralSortOrder = 0x0409;
 
 [[noreturn]] void ThrowMalformed() {
-  throw odbc::CDBException(L"The database holds a damaged table definition", L"HY000");
+  throw odbc::errors::General(L"The database holds a damaged table definition");
 }
 
 }  // namespace

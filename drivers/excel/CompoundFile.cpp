@@ -20,7 +20,7 @@
 #include "drivers/excel/ContainerCheck.h"
 #include "drivers/excel/Workbook.h"
 #include "platform/file/FileDescriptor.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -48,7 +48,7 @@ void InitGsf() {
 [[noreturn]] void WriteFailure(const std::string& path, const std::string& why) {
   const int error = errno;
   if (error != 0) file::ThrowIoError(L"Could not write", path, error);
-  throw odbc::CDBException(L"Could not write '" + text::Utf8ToWide(path) + L"': " + text::Utf8ToWide(why), L"HY000");
+  throw odbc::errors::General(L"Could not write '" + text::Utf8ToWide(path) + L"': " + text::Utf8ToWide(why));
 }
 
 // A stdio stream on a duplicate of `fd`, for libgsf, which closes it when done.

@@ -7,13 +7,11 @@
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
 #include "platform/file/FileReplacement.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
 namespace {
-
-constexpr std::wstring_view kGeneralState = L"HY000";
 
 bool IsTrue(const std::optional<std::wstring>& value) {
   return value && (*value == L"1" || text::EqualsIgnoreAsciiCase(*value, L"TRUE") ||
@@ -34,11 +32,11 @@ class ExcelConnection : public odbc::IDriverConnection {
         m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
         m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
       } catch (const WorkbookRefused& e) {
-        Fail(text::Utf8ToWide(e.what()));
+        throw odbc::errors::FileUnreadable(m_path, L"an Excel workbook", text::Utf8ToWide(e.what()));
       }
       return;
     }
-    if (!mayCreate) throw odbc::CDBException(L"Could not find file '" + m_path + L"'.", std::wstring(kGeneralState));
+    if (!mayCreate) throw odbc::errors::FileNotFound(m_path);
     m_workbook = std::make_unique<Workbook>();
     m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
   }
@@ -52,10 +50,10 @@ class ExcelConnection : public odbc::IDriverConnection {
   }
 
   void ExecuteSQL(std::wstring_view statement) override {
-    if (m_closed) throw odbc::CDBException(L"The connection is closed.", L"08003");
-    if (m_failed) throw NotWritten();
+    if (m_closed) throw odbc::errors::ConnectionClosed();
+    if (m_failed) throw odbc::errors::NoMoreChanges(m_path);
     sql::Parse(statement, m_statement);
-    if (m_readOnly) throw ReadOnly();
+    if (m_readOnly) throw odbc::errors::FileReadOnly(m_path);
     Guarded([&] {
       if (const auto* create = std::get_if<sql::CreateTable>(&m_statement)) {
         m_createdSheet.clear();
@@ -71,10 +69,10 @@ class ExcelConnection : public odbc::IDriverConnection {
   // The INSERT branch of ExecuteSQL for values already read; a row the statement's text would
   // read otherwise is left to that text.
   bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) override {
-    if (m_closed) throw odbc::CDBException(L"The connection is closed.", L"08003");
-    if (m_failed) throw NotWritten();
+    if (m_closed) throw odbc::errors::ConnectionClosed();
+    if (m_failed) throw odbc::errors::NoMoreChanges(m_path);
     if (!m_insert.Read(table, values)) return false;
-    if (m_readOnly) throw ReadOnly();
+    if (m_readOnly) throw odbc::errors::FileReadOnly(m_path);
     Guarded([&] { m_workbook->Insert(m_insert.Table(), values); });
     return true;
   }
@@ -84,22 +82,13 @@ class ExcelConnection : public odbc::IDriverConnection {
   void Close() override {
     if (m_closed) return;
     m_closed = true;
-    if (m_failed) throw NotWritten();
+    if (m_failed) throw odbc::errors::LeftAsItWas(m_path);
     if (!m_workbook->Changed()) return;
     WriteCompoundFile(m_file.WorkFile(), m_file.Target(), m_previous.get(), [this](Sink& sink) { m_workbook->Write(sink); });
     m_file.Commit();
   }
 
  private:
-  [[noreturn]] void Fail(const std::wstring& why) const {
-    throw odbc::CDBException(L"Cannot open '" + m_path + L"' as an Excel workbook: " + why + L".",
-                             std::wstring(kGeneralState));
-  }
-
-  odbc::CDBException ReadOnly() const {
-    return odbc::CDBException(L"The workbook '" + m_path + L"' is open read-only.", std::wstring(kGeneralState));
-  }
-
   // Runs a change of the workbook. The workbook may hold half a change once a temporary file
   // failed: it is never written then.
   template <typename Change>
@@ -110,11 +99,6 @@ class ExcelConnection : public odbc::IDriverConnection {
       if (file::IsIoError(e)) m_failed = true;
       throw;
     }
-  }
-
-  odbc::CDBException NotWritten() const {
-    return odbc::CDBException(L"The workbook '" + m_path + L"' was left as it was: writing failed before",
-                              file::kIoErrorState);
   }
 
   std::wstring m_path;
@@ -138,9 +122,7 @@ class ExcelDriver : public odbc::IBuiltInDriver {
     const auto dbq = connect.Get(L"DBQ");
     const auto createDb = connect.Get(L"CREATE_DB");
     const std::wstring path = dbq && !dbq->empty() ? *dbq : createDb ? *createDb : std::wstring();
-    if (path.empty()) {
-      throw odbc::CDBException(L"No workbook named: the connect string has no DBQ.", std::wstring(kGeneralState));
-    }
+    if (path.empty()) throw odbc::errors::NoFileNamed();
     return std::make_unique<ExcelConnection>(path, createDb.has_value(), IsTrue(connect.Get(L"READONLY")),
                                              connect.Get(sql::kDatePatternKey));
   }

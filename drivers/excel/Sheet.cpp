@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "drivers/excel/Biff8.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -91,15 +91,11 @@ void Sheet::PutString(int column, std::u16string_view text) {
 
 void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   if (values.size() != m_columns.size()) {
-    throw odbc::CDBException(L"Number of query values and destination fields are not the same: table '" + m_table +
-                                 L"' has " + std::to_wstring(m_columns.size()) + L" columns, the statement gives " +
-                                 std::to_wstring(values.size()) + L" values.",
-                             L"21S01");
+    throw odbc::errors::ValueCountMismatch(m_table, m_columns.size(), values.size());
   }
   if (m_rows >= biff::kMaxRows) {
-    throw odbc::CDBException(L"Table '" + m_table + L"' is full: a sheet holds at most " +
-                                 std::to_wstring(biff::kMaxRows - 1) + L" rows under its header row.",
-                             L"HY000");
+    throw odbc::errors::TableFull(m_table, L"a sheet holds at most " + std::to_wstring(biff::kMaxRows - 1) +
+                                               L" rows under its header row");
   }
   m_values.resize(values.size());
   sql::CheckRules rules;

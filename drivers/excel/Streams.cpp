@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/file/FileDescriptor.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -29,7 +29,7 @@ void TempFile::Flush() {
 }
 
 void TempFile::Write(const void* data, std::size_t size) {
-  if (m_reading) throw odbc::CDBException(L"A temporary file is written after it was read back", L"HY000");
+  if (m_reading) throw odbc::errors::General(L"A temporary file is written after it was read back");
   m_size += size;
   if (m_used + size <= kFileBuffer) {
     if (size != 0) std::memcpy(m_buffer.get() + m_used, data, size);

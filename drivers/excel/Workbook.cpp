@@ -5,7 +5,7 @@
 
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/ByteSource.h"
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -444,12 +444,9 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   for (const auto& sheet : m_sheets) exists = exists || SameName(ToUtf16(sheet->Table()), asUtf16);
   const std::u16string valid = ValidSheetName(statement.table);
   for (const auto& sheet : m_existing) exists = exists || SameName(sheet.name, valid);
-  if (exists) throw odbc::CDBException(L"Table '" + statement.table + L"' already exists.", L"42S01");
+  if (exists) throw odbc::errors::TableExists(statement.table);
   if (statement.columns.size() > static_cast<std::size_t>(biff::kMaxColumns)) {
-    throw odbc::CDBException(L"Too many fields defined: a sheet holds at most " + std::to_wstring(biff::kMaxColumns) +
-                                 L" columns, table '" + statement.table + L"' has " +
-                                 std::to_wstring(statement.columns.size()) + L".",
-                             L"54011");
+    throw odbc::errors::TooManyColumns(statement.table, statement.columns.size(), biff::kMaxColumns);
   }
   for (std::size_t i = 0; i < statement.columns.size(); ++i) {
     if (statement.columns[i].name.size() > biff::kMaxCellChars) {
@@ -457,9 +454,7 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
     }
     for (std::size_t j = 0; j < i; ++j) {
       if (SameName(ToUtf16(statement.columns[i].name), ToUtf16(statement.columns[j].name))) {
-        throw odbc::CDBException(L"Field '" + statement.columns[i].name + L"' already exists in table '" +
-                                     statement.table + L"'.",
-                                 L"42S21");
+        throw odbc::errors::ColumnRepeated(statement.table, statement.columns[i].name);
       }
     }
   }
@@ -491,13 +486,10 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
   if (target == nullptr) {
     for (const auto& sheet : m_existing) {
       if (SameName(sheet.name, asUtf16)) {
-        throw odbc::CDBException(L"Table '" + table +
-                                     L"' was already in the workbook; rows go only into tables created on this "
-                                     L"connection.",
-                                 L"HY000");
+        throw odbc::errors::TableFromBefore(table);
       }
     }
-    throw odbc::CDBException(L"Table '" + table + L"' does not exist.", L"42S02");
+    throw odbc::errors::NoSuchTable(table);
   }
   m_lastTarget = target;
   m_lastTable = table;
@@ -582,7 +574,7 @@ void Workbook::Write(Sink& sink) {
     positions[m_existing.size() + s] = static_cast<std::uint32_t>(at);
     at += m_sheets[s]->StreamSize();
   }
-  if (at > UINT32_MAX) throw odbc::CDBException(L"The workbook would exceed 4 GB.", L"HY000");
+  if (at > UINT32_MAX) throw odbc::errors::FileFull(L"4 GB");
 
   WriteGlobals(sink, positions, nullptr);
   for (std::size_t s : order) {

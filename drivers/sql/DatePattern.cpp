@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::sql {
 namespace {
@@ -107,9 +107,8 @@ void CheckDatePatternFor(const CreateTable& table, const DatePattern* pattern) {
   if (pattern == nullptr || pattern->Problem().empty()) return;
   for (const ColumnDef& column : table.columns) {
     if (column.type != ColumnType::Date) continue;
-    throw odbc::CDBException(L"The date pattern '" + pattern->Text() + L"' cannot be used for the DATE column '" +
-                                 column.name + L"': " + pattern->Problem() + L".",
-                             L"HY000");
+    throw odbc::errors::General(L"The date pattern '" + pattern->Text() + L"' cannot be used for the DATE column '" +
+                                column.name + L"': " + pattern->Problem() + L".");
   }
 }
 

@@ -3,12 +3,12 @@
 #include <array>
 #include <string>
 
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::sql {
 namespace {
 
-constexpr std::wstring_view kSyntaxState = L"42000";
+constexpr std::wstring_view kSyntaxState = odbc::errors::state::kSyntax;
 // Keywords as views, their lengths known without measuring the text.
 constexpr std::wstring_view kCreate = L"CREATE";
 constexpr std::wstring_view kTable = L"TABLE";

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::file {
@@ -22,9 +22,7 @@ bool LacksTmpfile(int error) { return error == EOPNOTSUPP || error == EISDIR || 
 }  // namespace
 
 void ThrowIoError(std::wstring_view action, const std::string& path, int error) {
-  throw odbc::CDBException(std::wstring(action) + L" '" + text::Utf8ToWide(path) + L"': " +
-                               text::Utf8ToWide(std::strerror(error)),
-                           kIoErrorState, error);
+  throw odbc::errors::IoError(action, text::Utf8ToWide(path), error);
 }
 
 bool IsIoError(const odbc::CDBException& error) { return error.m_strSqlState == kIoErrorState; }

@@ -11,17 +11,15 @@
 #include <string>
 #include <string_view>
 
-namespace quillon::odbc {
-class CDBException;
-}
+#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::file {
 
 // The SQLSTATE of a failed read or write of file data (disk full, I/O error, file too large):
 // the failure is not the row's or the statement's, so whatever runs statements stops there.
-inline constexpr wchar_t kIoErrorState[] = L"58030";
+inline constexpr const wchar_t* kIoErrorState = odbc::errors::state::kIoError;
 
-// Throws odbc::CDBException with kIoErrorState: "<action> '<path>': <strerror(error)>".
+// Throws odbc::errors::IoError: "<action> '<path>': <strerror(error)>" with kIoErrorState.
 [[noreturn]] void ThrowIoError(std::wstring_view action, const std::string& path, int error);
 // True for the errors ThrowIoError raises.
 bool IsIoError(const odbc::CDBException& error);

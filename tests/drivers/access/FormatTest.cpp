@@ -138,15 +138,15 @@ TEST(JetFormat, ReferenceMapsReachPagesBeyondTheirFirstBitmapPage) {
 
 TEST(JetFormat, HeaderOfANewDatabasePassesItsOwnCheckAndHidesItsFields) {
   const Page header = BuildHeaderPage(45000.5);
-  EXPECT_EQ(CheckHeaderPage(header, 10 * jet4::kPageSize), L"");
+  EXPECT_EQ(HeaderPageProblem(header, 10 * jet4::kPageSize), L"");
   // The code page is masked: in the clear it would read E4 04.
   EXPECT_FALSE(header[jet4::header::kCodePageOffset] == 0xE4 && header[jet4::header::kCodePageOffset + 1] == 0x04);
   Page clear = header;
   ToggleHeaderMask(clear);
   EXPECT_EQ(GetU16(clear.data() + jet4::header::kCodePageOffset), jet4::header::kCodePage1252);
   EXPECT_EQ(GetDouble(clear.data() + jet4::header::kCreationDateOffset), 45000.5);
-  EXPECT_NE(CheckHeaderPage(header, 10 * jet4::kPageSize + 1), L"");
-  EXPECT_NE(CheckHeaderPage(std::span(header).first(100), 10 * jet4::kPageSize), L"");
+  EXPECT_NE(HeaderPageProblem(header, 10 * jet4::kPageSize + 1), L"");
+  EXPECT_NE(HeaderPageProblem(std::span(header).first(100), 10 * jet4::kPageSize), L"");
 }
 
 // Pages the global map (page 1, row 0) lists as free, among the first `limit`.

@@ -1,0 +1,135 @@
+// The two built-in drivers refuse the same statements with the same message and SQLSTATE: a user
+// exporting to a workbook or to a database reads one wording for one mistake.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <filesystem>
+#include <string>
+
+#include "drivers/BuiltInDrivers.h"
+#include "drivers/access/AccessDriver.h"
+#include "drivers/excel/ExcelDriver.h"
+#include "platform/odbc/DBException.h"
+#include "platform/odbc/Database.h"
+#include "platform/odbc/Installer.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::drivers {
+namespace {
+
+using odbc::CDatabase;
+using odbc::CDBException;
+
+struct Refusal {
+  std::wstring state;
+  std::wstring message;
+};
+
+Refusal RefusalOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const CDBException& e) {
+    return {e.m_strSqlState, e.m_strMessage};
+  }
+  return {L"(accepted)", {}};
+}
+
+class SameErrorsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterBuiltInDrivers();
+    char pattern[] = "/tmp/quillon-errors-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    m_dir = pattern;
+    const std::wstring mdb = Wide(m_dir / "out.mdb");
+    std::wstring attributes = L"CREATE_DB=\"" + mdb + L"\"";
+    attributes.push_back(L'\0');
+    ASSERT_EQ(odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, access::kAccessDriverName, attributes.c_str()), 1);
+    m_access.OpenEx(std::wstring(L"ODBC;DRIVER={") + access::kAccessDriverName + L"};DSN='';DBQ=" + mdb);
+    const std::wstring xls = Wide(m_dir / "out.xls");
+    m_excel.OpenEx(std::wstring(L"DRIVER={") + excel::kExcelDriverName + L"};CREATE_DB=\"" + xls + L"\";DBQ=" + xls,
+                   CDatabase::noOdbcDialog);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_dir, ignored);
+  }
+
+  static std::wstring Wide(const std::filesystem::path& path) { return text::Utf8ToWide(path.string()); }
+
+  // Runs `sql` on both connections; both must refuse it with one SQLSTATE and, unless the
+  // message names a limit of the format, one message. Returns the workbook's refusal.
+  Refusal BothRefuse(const std::wstring& sql, bool sameMessage = true) {
+    const Refusal excel = RefusalOf([&] { m_excel.ExecuteSQL(sql); });
+    const Refusal access = RefusalOf([&] { m_access.ExecuteSQL(sql); });
+    const std::string shown = text::WideToUtf8(sql.substr(0, 60));
+    EXPECT_EQ(text::WideToUtf8(excel.state), text::WideToUtf8(access.state)) << shown;
+    if (sameMessage) EXPECT_EQ(text::WideToUtf8(excel.message), text::WideToUtf8(access.message)) << shown;
+    return excel;
+  }
+
+  void BothExecute(const std::wstring& sql) {
+    m_excel.ExecuteSQL(sql);
+    m_access.ExecuteSQL(sql);
+  }
+
+  std::filesystem::path m_dir;
+  CDatabase m_excel;
+  CDatabase m_access;
+};
+
+TEST_F(SameErrorsTest, StatementsRefusedAlikeByBothDrivers) {
+  BothExecute(L"CREATE TABLE Items (Name TEXT, Price DOUBLE)");
+  BothExecute(L"INSERT INTO Items VALUES('pen', 1.5)");
+
+  Refusal refused = BothRefuse(L"CREATE TABLE Twice (Code TEXT, code DOUBLE)");
+  EXPECT_EQ(refused.state, L"42S21");
+  EXPECT_NE(refused.message.find(L"'code'"), std::wstring::npos);
+
+  refused = BothRefuse(L"INSERT INTO Nowhere VALUES(1)");
+  EXPECT_EQ(refused.state, L"42S02");
+  EXPECT_NE(refused.message.find(L"'Nowhere'"), std::wstring::npos);
+
+  refused = BothRefuse(L"INSERT INTO Items VALUES('pen')");
+  EXPECT_EQ(refused.state, L"21S01");
+  BothRefuse(L"INSERT INTO Items VALUES('pen', 1, 2)");
+
+  refused = BothRefuse(L"CREATE TABLE items (A TEXT)");
+  EXPECT_EQ(refused.state, L"42S01");
+
+  std::wstring columns;
+  for (int i = 0; i < 300; ++i) columns += (i ? L", C" : L"C") + std::to_wstring(i) + L" INTEGER";
+  // A sheet holds 256 columns, a table 255: the limit in the message differs, the rest not.
+  refused = BothRefuse(L"CREATE TABLE Wide (" + columns + L")", false);
+  EXPECT_EQ(refused.state, L"54011");
+  const Refusal fromAccess = RefusalOf([&] { m_access.ExecuteSQL(L"CREATE TABLE Wide (" + columns + L")"); });
+  EXPECT_EQ(refused.message.substr(0, 24), fromAccess.message.substr(0, 24));
+}
+
+TEST_F(SameErrorsTest, ConnectStringsWithoutAFileRefusedAlike) {
+  CDatabase excel, access;
+  const Refusal fromExcel = RefusalOf([&] {
+    excel.OpenEx(std::wstring(L"DRIVER={") + excel::kExcelDriverName + L"};DSN=''", CDatabase::noOdbcDialog);
+  });
+  const Refusal fromAccess = RefusalOf([&] {
+    access.OpenEx(std::wstring(L"DRIVER={") + access::kAccessDriverName + L"};DSN=''", CDatabase::noOdbcDialog);
+  });
+  EXPECT_EQ(fromExcel.state, fromAccess.state);
+  EXPECT_EQ(fromExcel.message, fromAccess.message);
+  EXPECT_NE(fromExcel.state, L"(accepted)");
+
+  const std::wstring missing = Wide(m_dir / "missing");
+  const Refusal noWorkbook = RefusalOf([&] {
+    excel.OpenEx(std::wstring(L"DRIVER={") + excel::kExcelDriverName + L"};DBQ=" + missing, CDatabase::noOdbcDialog);
+  });
+  const Refusal noDatabase = RefusalOf([&] {
+    access.OpenEx(std::wstring(L"DRIVER={") + access::kAccessDriverName + L"};DBQ=" + missing, CDatabase::noOdbcDialog);
+  });
+  EXPECT_EQ(noWorkbook.state, noDatabase.state);
+  EXPECT_EQ(noWorkbook.message, noDatabase.message);
+  EXPECT_NE(noWorkbook.message.find(missing), std::wstring::npos);
+}
+
+}  // namespace
+}  // namespace quillon::drivers
