@@ -15,10 +15,6 @@ namespace ip = jet4::index_page;
 namespace key = jet4::index_key;
 using jet4::ColumnType;
 
-void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value, std::size_t bytes) {
-  for (std::size_t i = bytes; i-- > 0;) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 #include "drivers/access/GeneralSortCodes.inc"
 
 // How a UTF-16 code unit enters a Text key under the General sort order. A simple character
@@ -155,7 +151,7 @@ void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
     if (code.kind == SortKind::Unprintable) {
       const std::size_t position = anyAccent ? accents.size() + (place - accentChars) - accentPrefix : place;
       const auto value = static_cast<std::uint32_t>((kUnprintableStart + kUnprintableStep * position) | kUnprintableFlag);
-      PutBigEndian(unprintable, value & 0xFFFF, jet4::kU16Size);
+      bytes::AppendBigEndian(unprintable, value & 0xFFFF, jet4::kU16Size);
       unprintable.push_back(kUnprintableMidfix);
       unprintable.insert(unprintable.end(), code.extra, code.extra + code.extraLength);
     }
@@ -199,16 +195,10 @@ constexpr std::size_t kMaxDepth = 8;
   throw odbc::errors::General(L"The database holds a damaged index");
 }
 
-std::uint32_t GetBigEndian(const std::uint8_t* at, std::size_t bytes) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < bytes; ++i) value = (value << 8) | at[i];
-  return value;
-}
-
 // The entry as stored on a leaf page: key, 3-byte page and row byte.
 std::vector<std::uint8_t> LeafBytes(const IndexEntry& entry) {
   std::vector<std::uint8_t> bytes = entry.key;
-  PutBigEndian(bytes, entry.rowPointer >> 8, ip::kRowPointerPageSize);
+  bytes::AppendBigEndian(bytes, entry.rowPointer >> 8, ip::kRowPointerPageSize);
   bytes.push_back(static_cast<std::uint8_t>(entry.rowPointer));
   return bytes;
 }
@@ -257,14 +247,14 @@ void Walk(const PageFile& file, std::uint32_t tdefPage, std::uint32_t pageNumber
       const std::size_t keySize = bytes.size() - ip::kRowPointerSize;
       IndexEntry entry;
       entry.key.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keySize));
-      entry.rowPointer = RowPointer(GetBigEndian(&bytes[keySize], ip::kRowPointerPageSize), bytes[keySize + ip::kRowPointerPageSize]);
+      entry.rowPointer = RowPointer(bytes::GetBigEndian(&bytes[keySize], ip::kRowPointerPageSize), bytes[keySize + ip::kRowPointerPageSize]);
       if (entries) entries->push_back(std::move(entry));
     }
     return;
   }
   for (const auto& bytes : stored) {
     if (bytes.size() < ip::kRowPointerSize + ip::kChildPageSize) ThrowIndexDamaged();
-    Walk(file, tdefPage, GetBigEndian(&bytes[bytes.size() - ip::kChildPageSize], ip::kChildPageSize), depth + 1,
+    Walk(file, tdefPage, bytes::GetBigEndian(&bytes[bytes.size() - ip::kChildPageSize], ip::kChildPageSize), depth + 1,
          entries, pages, seen);
   }
   const std::uint32_t tail = GetU32(page.data() + ip::kTailOffset);
@@ -297,12 +287,12 @@ bool AppendKey(std::vector<std::uint8_t>& out, const ColumnSpec& column, const V
     case ColumnType::Long:
       if (value.kind != Value::Kind::Integer) return false;
       out.push_back(key::kAscendingValue);
-      PutBigEndian(out, static_cast<std::uint32_t>(value.integer) ^ key::kLongSignFlip, jet4::kU32Size);
+      bytes::AppendBigEndian(out, static_cast<std::uint32_t>(value.integer) ^ key::kLongSignFlip, jet4::kU32Size);
       return true;
     case ColumnType::Integer:
       if (value.kind != Value::Kind::Integer) return false;
       out.push_back(key::kAscendingValue);
-      PutBigEndian(out, (static_cast<std::uint32_t>(value.integer) & key::kIntegerMask) ^ key::kIntegerSignFlip, jet4::kU16Size);
+      bytes::AppendBigEndian(out, (static_cast<std::uint32_t>(value.integer) & key::kIntegerMask) ^ key::kIntegerSignFlip, jet4::kU16Size);
       return true;
     case ColumnType::Text:
       if (value.kind != Value::Kind::Text) return false;
@@ -386,7 +376,7 @@ void WriteIndex(PageFile& file, std::uint32_t tdefPage, const RealIndex& index, 
     std::vector<std::vector<std::uint8_t>> nodeEntries;
     for (std::size_t i = 0; i + 1 < leaves.size(); ++i) {
       std::vector<std::uint8_t> entry = leaves[i].back();
-      PutBigEndian(entry, numbers[i], ip::kChildPageSize);
+      bytes::AppendBigEndian(entry, numbers[i], ip::kChildPageSize);
       nodeEntries.push_back(std::move(entry));
     }
     if (!FillPage(page, jet4::page_type::kIndexNode, tdefPage, nodeEntries)) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes/Bytes.h"
+
 namespace quillon::drivers::excel::biff {
 
 // Record ids.
@@ -135,25 +137,16 @@ class RecordData {
   std::vector<std::uint8_t> m_bytes;
 };
 
-inline std::uint16_t ReadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t ReadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void WriteU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void WriteU32(std::uint8_t* p, std::uint32_t v) {
-  WriteU16(p, static_cast<std::uint16_t>(v));
-  WriteU16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
+using bytes::GetU16;
+using bytes::GetU32;
+using bytes::PutU16;
+using bytes::PutU32;
 
 // A whole record: header and data.
 inline std::vector<std::uint8_t> Record(std::uint16_t id, const std::vector<std::uint8_t>& data) {
   std::vector<std::uint8_t> out(kRecordHeaderSize + data.size());
-  WriteU16(out.data(), id);
-  WriteU16(out.data() + 2, static_cast<std::uint16_t>(data.size()));
+  PutU16(out.data(), id);
+  PutU16(out.data() + 2, static_cast<std::uint16_t>(data.size()));
   if (!data.empty()) std::memcpy(out.data() + kRecordHeaderSize, data.data(), data.size());
   return out;
 }

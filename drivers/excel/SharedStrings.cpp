@@ -26,8 +26,8 @@ bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 void WriteHeader(Sink& sink, std::uint16_t id, std::size_t size) {
   std::uint8_t header[biff::kRecordHeaderSize];
-  biff::WriteU16(header, id);
-  biff::WriteU16(header + 2, static_cast<std::uint16_t>(size));
+  biff::PutU16(header, id);
+  biff::PutU16(header + 2, static_cast<std::uint16_t>(size));
   sink.Write(header, sizeof header);
 }
 
@@ -55,8 +55,8 @@ void SharedStrings::Continue() {
     m_file.Write(m_record.data() + kSstCountsSize, m_record.size() - kSstCountsSize);
   } else {
     std::uint8_t header[biff::kRecordHeaderSize];
-    biff::WriteU16(header, biff::kContinue);
-    biff::WriteU16(header + 2, static_cast<std::uint16_t>(m_record.size()));
+    biff::PutU16(header, biff::kContinue);
+    biff::PutU16(header + 2, static_cast<std::uint16_t>(m_record.size()));
     m_file.Write(header, sizeof header);
     m_file.Write(m_record.data(), m_record.size());
   }
@@ -103,23 +103,23 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
   const std::size_t charSize = (flags & biff::kStringHighByte) ? 2 : 1;
   std::uint8_t head[kStringHeaderSize + kRunCountSize + kExtendedSizeSize];
   std::size_t headSize = kStringHeaderSize;
-  biff::WriteU16(head, static_cast<std::uint16_t>(chars));
+  biff::PutU16(head, static_cast<std::uint16_t>(chars));
   head[2] = flags;
   const std::size_t runCount = (flags & biff::kStringRich) ? runs->size() / biff::kRichRunSize : 0;
   if (flags & biff::kStringRich) {
-    biff::WriteU16(head + headSize, static_cast<std::uint16_t>(runCount));
+    biff::PutU16(head + headSize, static_cast<std::uint16_t>(runCount));
     headSize += kRunCountSize;
   }
   if (flags & biff::kStringExtended) {
-    biff::WriteU32(head + headSize, static_cast<std::uint32_t>(extended->size()));
+    biff::PutU32(head + headSize, static_cast<std::uint32_t>(extended->size()));
     headSize += kExtendedSizeSize;
   }
 
   // The header and the first character never split.
   if (Room() < headSize + (chars ? charSize : 0)) Continue();
   std::uint8_t start[kStartEntrySize];
-  biff::WriteU32(start, static_cast<std::uint32_t>(m_closedBytes + biff::kRecordHeaderSize + m_record.size()));
-  biff::WriteU16(start + 4, static_cast<std::uint16_t>(biff::kRecordHeaderSize + m_record.size()));
+  biff::PutU32(start, static_cast<std::uint32_t>(m_closedBytes + biff::kRecordHeaderSize + m_record.size()));
+  biff::PutU16(start + 4, static_cast<std::uint16_t>(biff::kRecordHeaderSize + m_record.size()));
   m_starts.Write(start, sizeof start);
   Put(head, headSize);
 
@@ -132,7 +132,7 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
     m_record.resize(at + n * charSize);
     std::uint8_t* p = &m_record[at];
     if (charSize == 2) {
-      for (std::size_t i = 0; i < n; ++i, p += 2) biff::WriteU16(p, text[done + i]);
+      for (std::size_t i = 0; i < n; ++i, p += 2) biff::PutU16(p, text[done + i]);
     } else {
       for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<std::uint8_t>(text[done + i]);
     }
@@ -161,8 +161,8 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
 void SharedStrings::Write(Sink& sink) {
   const std::uint64_t sstStart = sink.Position();
   std::uint8_t counts[kSstCountsSize];
-  biff::WriteU32(counts, m_references);
-  biff::WriteU32(counts + 4, m_count);
+  biff::PutU32(counts, m_references);
+  biff::PutU32(counts + 4, m_count);
   if (m_firstSize == 0) {
     WriteHeader(sink, biff::kSst, m_record.size());
     sink.Write(counts, sizeof counts);
@@ -182,8 +182,8 @@ void SharedStrings::Write(Sink& sink) {
   for (std::uint32_t i = 0; i < m_count; i += perBucket) {
     std::uint8_t start[kStartEntrySize];
     m_starts.ReadAt(std::uint64_t{i} * kStartEntrySize, start, sizeof start);
-    ext.U32(static_cast<std::uint32_t>(sstStart + biff::ReadU32(start)));
-    ext.U16(biff::ReadU16(start + 4));
+    ext.U32(static_cast<std::uint32_t>(sstStart + biff::GetU32(start)));
+    ext.U16(biff::GetU16(start + 4));
     ext.U16(0);  // reserved
   }
   const auto record = biff::Record(biff::kExtSst, ext.Bytes());

@@ -59,11 +59,11 @@ std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int col
   const std::size_t at = m_row.size();
   m_row.resize(at + biff::kRecordHeaderSize + size);
   std::uint8_t* p = &m_row[at];
-  biff::WriteU16(p, id);
-  biff::WriteU16(p + 2, size);
-  biff::WriteU16(p + 4, static_cast<std::uint16_t>(m_rows));
-  biff::WriteU16(p + 6, static_cast<std::uint16_t>(column));
-  biff::WriteU16(p + 8, xf);
+  biff::PutU16(p, id);
+  biff::PutU16(p + 2, size);
+  biff::PutU16(p + 4, static_cast<std::uint16_t>(m_rows));
+  biff::PutU16(p + 6, static_cast<std::uint16_t>(column));
+  biff::PutU16(p + 8, xf);
   return p + biff::kRecordHeaderSize + kCellHeaderSize;
 }
 
@@ -78,7 +78,7 @@ void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
   // An RK integer has no negative zero.
   if (value == std::floor(value) && std::fabs(value) < biff::kRkLimit && !(value == 0 && std::signbit(value))) {
     const auto rk = static_cast<std::uint32_t>(static_cast<std::int32_t>(value) * 4) | biff::kRkInteger;
-    biff::WriteU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
+    biff::PutU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
     return;
   }
   std::memcpy(PutCellHeader(biff::kNumber, kNumberSize, column, xf), &value, sizeof value);
@@ -86,7 +86,7 @@ void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
 
 void Sheet::PutString(int column, std::u16string_view text) {
   const std::uint32_t index = m_strings.Add(text);
-  biff::WriteU32(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), index);
+  biff::PutU32(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), index);
 }
 
 void Sheet::AddRow(const std::vector<sql::Literal>& values) {

@@ -90,8 +90,8 @@ std::vector<std::uint8_t> FormatData(std::uint16_t id, std::u16string_view code)
 
 void Emit(Sink& sink, std::uint16_t id, const std::vector<std::uint8_t>& data) {
   std::uint8_t header[biff::kRecordHeaderSize];
-  biff::WriteU16(header, id);
-  biff::WriteU16(header + 2, static_cast<std::uint16_t>(data.size()));
+  biff::PutU16(header, id);
+  biff::PutU16(header + 2, static_cast<std::uint16_t>(data.size()));
   sink.Write(header, sizeof header);
   if (!data.empty()) sink.Write(data.data(), data.size());
 }
@@ -107,8 +107,8 @@ class RecordWalker {
     std::uint8_t header[biff::kRecordHeaderSize];
     m_source.Read(m_at, header, sizeof header);
     m_start = m_at;
-    m_id = biff::ReadU16(header);
-    const std::size_t length = biff::ReadU16(header + 2);
+    m_id = biff::GetU16(header);
+    const std::size_t length = biff::GetU16(header + 2);
     if (m_end - m_at - biff::kRecordHeaderSize < length) Refuse("a record runs past the end of the stream");
     m_data.resize(length);
     m_source.Read(m_at + biff::kRecordHeaderSize, m_data.data(), length);
@@ -167,7 +167,7 @@ class SstReader {
       const auto piece = m_walk.Data();
       if (wide) {
         if (piece.size() - m_at < 2) Refuse("a character of the shared string table is split");
-        out.push_back(static_cast<char16_t>(biff::ReadU16(&piece[m_at])));
+        out.push_back(static_cast<char16_t>(biff::GetU16(&piece[m_at])));
         m_at += 2;
       } else {
         out.push_back(piece[m_at++]);
@@ -268,10 +268,10 @@ void Workbook::Parse() {
   ByteSource& bytes = *m_stream;
   RecordWalker walk(bytes, 0, bytes.Size());
   if (!walk.Next() || walk.Id() != biff::kBof || walk.Data().size() < 4) Refuse("the workbook stream does not start with BOF");
-  if (biff::ReadU16(walk.Data().data()) != biff::kBiff8Version) {
+  if (biff::GetU16(walk.Data().data()) != biff::kBiff8Version) {
     Refuse("it is not an Excel 97-2003 (BIFF8) workbook");
   }
-  if (biff::ReadU16(walk.Data().data() + 2) != biff::kBofGlobals) Refuse("the workbook stream does not start with its globals");
+  if (biff::GetU16(walk.Data().data() + 2) != biff::kBofGlobals) Refuse("the workbook stream does not start with its globals");
   m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
 
   std::size_t xfCount = 0, lastFont = 0, firstXf = 0;
@@ -316,13 +316,13 @@ void Workbook::Parse() {
     const std::size_t index = m_globals.size() - 1;
     switch (id) {
       case biff::kDateMode:
-        m_formats.date1904 = data.size() >= 2 && biff::ReadU16(data.data()) == 1;
+        m_formats.date1904 = data.size() >= 2 && biff::GetU16(data.data()) == 1;
         break;
       case biff::kFont:
         lastFont = index;
         break;
       case biff::kFormat:
-        if (data.size() >= 2) maxFormat = std::max(maxFormat, biff::ReadU16(data.data()));
+        if (data.size() >= 2) maxFormat = std::max(maxFormat, biff::GetU16(data.data()));
         m_formatAnchor = index;
         sawFormat = true;
         break;
@@ -338,9 +338,9 @@ void Workbook::Parse() {
         std::u16string name;
         for (std::size_t i = 0; i < length; ++i) {
           const std::uint8_t* p = &data[biff::kBoundSheetName + 2 + i * (wide ? 2 : 1)];
-          name.push_back(wide ? static_cast<char16_t>(biff::ReadU16(p)) : static_cast<char16_t>(*p));
+          name.push_back(wide ? static_cast<char16_t>(biff::GetU16(p)) : static_cast<char16_t>(*p));
         }
-        m_existing.push_back({std::move(name), index, biff::ReadU32(data.data()), 0});
+        m_existing.push_back({std::move(name), index, biff::GetU32(data.data()), 0});
         m_sheetAnchor = index;
         break;
       }
@@ -516,12 +516,12 @@ void Workbook::WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positi
     if (record.id == biff::kBoundSheet) {
       std::vector<std::uint8_t> data = record.data;
       for (std::size_t s = 0; s < existing; ++s) {
-        if (m_existing[s].boundSheet == i) biff::WriteU32(&data[biff::kBoundSheetPosition], positions[s]);
+        if (m_existing[s].boundSheet == i) biff::PutU32(&data[biff::kBoundSheetPosition], positions[s]);
       }
       Emit(sink, record.id, data);
     } else if (record.id == biff::kTabId) {
       std::vector<std::uint8_t> data = record.data;
-      for (std::size_t at = 0; at + 1 < data.size(); at += 2) maxTab = std::max(maxTab, biff::ReadU16(&data[at]));
+      for (std::size_t at = 0; at + 1 < data.size(); at += 2) maxTab = std::max(maxTab, biff::GetU16(&data[at]));
       for (std::size_t s = 0; s < m_sheets.size(); ++s) {
         const auto id = static_cast<std::uint16_t>(maxTab + 1 + s);
         data.push_back(static_cast<std::uint8_t>(id));
@@ -588,16 +588,16 @@ void Workbook::Write(Sink& sink) {
       if (walk.Id() == biff::kIndex && delta != 0 && walk.Data().size() >= biff::kIndexDbCellArray) {
         index.assign(walk.Data().begin(), walk.Data().end());
         const auto shift = [&index, delta](std::size_t offset) {
-          const std::uint32_t old = biff::ReadU32(&index[offset]);
-          if (old != 0) biff::WriteU32(&index[offset], static_cast<std::uint32_t>(static_cast<std::int64_t>(old) + delta));
+          const std::uint32_t old = biff::GetU32(&index[offset]);
+          if (old != 0) biff::PutU32(&index[offset], static_cast<std::uint32_t>(static_cast<std::int64_t>(old) + delta));
         };
         shift(kIndexFirstDefColWidth);
         for (std::size_t offset = biff::kIndexDbCellArray; offset + 4 <= index.size(); offset += 4) shift(offset);
         Emit(sink, biff::kIndex, index);
       } else {
         std::uint8_t header[biff::kRecordHeaderSize];
-        biff::WriteU16(header, walk.Id());
-        biff::WriteU16(header + 2, static_cast<std::uint16_t>(walk.Data().size()));
+        biff::PutU16(header, walk.Id());
+        biff::PutU16(header + 2, static_cast<std::uint16_t>(walk.Data().size()));
         sink.Write(header, sizeof header);
         if (!walk.Data().empty()) sink.Write(walk.Data().data(), walk.Data().size());
       }

@@ -155,7 +155,7 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
     MemorySink stream;
     workbook.Write(stream);
     auto bytes = stream.Bytes();
-    const std::size_t afterBof = biff::kRecordHeaderSize + biff::ReadU16(&bytes[2]);
+    const std::size_t afterBof = biff::kRecordHeaderSize + biff::GetU16(&bytes[2]);
     const auto filePass = biff::Record(biff::kFilePass, std::vector<std::uint8_t>(54, 0));
     bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(afterBof), filePass.begin(), filePass.end());
     const auto file = m_dir / "encrypted-source.xls";
@@ -188,8 +188,8 @@ TEST_F(AppendTest, DatesFollowAWorkbookThatCountsFrom1904) {
   MemorySink stream;
   workbook.Write(stream);
   auto bytes = stream.Bytes();
-  for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4 + biff::ReadU16(&bytes[at + 2])) {
-    if (biff::ReadU16(&bytes[at]) == biff::kDateMode) biff::WriteU16(&bytes[at + 4], 1);
+  for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4 + biff::GetU16(&bytes[at + 2])) {
+    if (biff::GetU16(&bytes[at]) == biff::kDateMode) biff::PutU16(&bytes[at + 4], 1);
   }
   const auto file = m_dir / "1904.xls";
   WriteCompoundFile(file.string(), nullptr, [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });

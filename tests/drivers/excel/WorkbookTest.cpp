@@ -25,7 +25,7 @@ std::vector<std::uint8_t> NewStream(int rows) {
 
 // Inserts a record right after the globals' BOF.
 std::vector<std::uint8_t> WithRecordAfterBof(std::vector<std::uint8_t> stream, std::uint16_t id) {
-  const std::size_t at = biff::kRecordHeaderSize + biff::ReadU16(&stream[2]);
+  const std::size_t at = biff::kRecordHeaderSize + biff::GetU16(&stream[2]);
   const auto record = biff::Record(id, {0, 0, 0, 0});
   stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(at), record.begin(), record.end());
   return stream;
@@ -62,7 +62,7 @@ TEST(WorkbookTest, StreamLayoutIsWhatExcelExpects) {
   };
   std::vector<Rec> records;
   for (std::size_t at = 0; at + 4 <= s.size();) {
-    records.push_back({at, biff::ReadU16(&s[at]), biff::ReadU16(&s[at + 2])});
+    records.push_back({at, biff::GetU16(&s[at]), biff::GetU16(&s[at + 2])});
     ASSERT_LE(records.back().length, biff::kMaxRecordData);
     at += 4 + records.back().length;
     ASSERT_LE(at, s.size());
@@ -74,10 +74,10 @@ TEST(WorkbookTest, StreamLayoutIsWhatExcelExpects) {
     const auto& r = records[i];
     if (r.id == biff::kXf) ++xfs;
     if (r.id == biff::kBoundSheet) {
-      const std::uint32_t position = biff::ReadU32(&s[r.at + 4]);
+      const std::uint32_t position = biff::GetU32(&s[r.at + 4]);
       ASSERT_LT(position + 4u, s.size());
-      EXPECT_EQ(biff::ReadU16(&s[position]), biff::kBof);
-      EXPECT_EQ(biff::ReadU16(&s[position + 6]), biff::kBofWorksheet);
+      EXPECT_EQ(biff::GetU16(&s[position]), biff::kBof);
+      EXPECT_EQ(biff::GetU16(&s[position + 6]), biff::kBofWorksheet);
     }
     if (r.id == biff::kSst || (r.id == biff::kContinue && !sstPieces.empty() && extSst == nullptr)) sstPieces.push_back(i);
     if (r.id == biff::kExtSst) extSst = &r;
@@ -90,12 +90,12 @@ TEST(WorkbookTest, StreamLayoutIsWhatExcelExpects) {
   std::vector<std::pair<std::size_t, std::size_t>> starts;
   std::size_t piece = 0, at = records[sstPieces[0]].at + 4 + 8;
   const auto end = [&] { return records[sstPieces[piece]].at + 4 + records[sstPieces[piece]].length; };
-  const std::uint32_t unique = biff::ReadU32(&s[records[sstPieces[0]].at + 8]);
+  const std::uint32_t unique = biff::GetU32(&s[records[sstPieces[0]].at + 8]);
   EXPECT_EQ(unique, expectedStrings);
   for (std::uint32_t n = 0; n < unique; ++n) {
     if (at == end()) at = records[sstPieces[++piece]].at + 4;
     starts.emplace_back(at, records[sstPieces[piece]].at);
-    std::size_t chars = biff::ReadU16(&s[at]);
+    std::size_t chars = biff::GetU16(&s[at]);
     bool wide = s[at + 2] & biff::kStringHighByte;
     ASSERT_LE(at + 3 + (chars ? (wide ? 2 : 1) : 0), end()) << "a string header is split";
     at += 3;
@@ -111,14 +111,14 @@ TEST(WorkbookTest, StreamLayoutIsWhatExcelExpects) {
     }
   }
   EXPECT_EQ(piece + 1, sstPieces.size());
-  const std::uint16_t perBucket = biff::ReadU16(&s[extSst->at + 4]);
+  const std::uint16_t perBucket = biff::GetU16(&s[extSst->at + 4]);
   const std::size_t buckets = (extSst->length - 2u) / 8u;
   EXPECT_GE(perBucket, 8);
   EXPECT_EQ(buckets, (unique + perBucket - 1) / perBucket);
   for (std::size_t b = 0; b < buckets; ++b) {
     const std::uint8_t* entry = &s[extSst->at + 6 + b * 8];
-    EXPECT_EQ(biff::ReadU32(entry), starts[b * perBucket].first) << b;
-    EXPECT_EQ(biff::ReadU16(entry + 4), starts[b * perBucket].first - starts[b * perBucket].second) << b;
+    EXPECT_EQ(biff::GetU32(entry), starts[b * perBucket].first) << b;
+    EXPECT_EQ(biff::GetU16(entry + 4), starts[b * perBucket].first - starts[b * perBucket].second) << b;
   }
 }
 
@@ -138,7 +138,7 @@ TEST(WorkbookTest, RefusesEncryptedAndOlderWorkbooks) {
   const auto stream = NewStream(3);
   EXPECT_NE(RefusalOf(WithRecordAfterBof(stream, biff::kFilePass)).find("encrypted"), std::string::npos);
   auto biff5 = stream;
-  biff::WriteU16(&biff5[biff::kRecordHeaderSize], 0x0500);
+  biff::PutU16(&biff5[biff::kRecordHeaderSize], 0x0500);
   EXPECT_NE(RefusalOf(biff5).find("BIFF8"), std::string::npos);
   EXPECT_NE(RefusalOf({}).find("BOF"), std::string::npos);
 }
@@ -153,9 +153,9 @@ TEST(WorkbookTest, DamagedStreamsAreRefusedNotMisread) {
   // A sheet position that points elsewhere is refused.
   auto moved = stream;
   for (std::size_t at = 0; at + 4 <= moved.size();) {
-    const auto id = biff::ReadU16(&moved[at]);
-    const auto length = biff::ReadU16(&moved[at + 2]);
-    if (id == biff::kBoundSheet) biff::WriteU32(&moved[at + 4], biff::ReadU32(&moved[at + 4]) + 1);
+    const auto id = biff::GetU16(&moved[at]);
+    const auto length = biff::GetU16(&moved[at + 2]);
+    if (id == biff::kBoundSheet) biff::PutU32(&moved[at + 4], biff::GetU32(&moved[at + 4]) + 1);
     at += 4 + length;
   }
   EXPECT_FALSE(RefusalOf(moved).empty());
