@@ -3,11 +3,11 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cwctype>
 #include <set>
 
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Recordset.h"
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::engine {
@@ -116,11 +116,6 @@ void AppendNumber(std::wstring& out, Number value, Format... format) {
   for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
 }
 
-std::wstring_view Trim(std::wstring_view s) {
-  while (!s.empty() && std::iswspace(static_cast<wint_t>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::iswspace(static_cast<wint_t>(s.back()))) s.remove_suffix(1);
-  return s;
-}
 
 // Appends the date by `pattern` in one pass: each token is '%' and a letter, and no number put
 // in its place holds either, so the result is that of replacing each token in turn.
@@ -231,22 +226,6 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
 
 namespace {
 
-// Letter case aside, as the output drivers compare names (the wider of their two folds).
-wchar_t FoldNameChar(wchar_t c) {
-  c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  if (c >= L'a' && c <= L'z') return static_cast<wchar_t>(c - L'a' + L'A');
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<wchar_t>(c - 0x20);
-  if (c >= 0x430 && c <= 0x44F) return static_cast<wchar_t>(c - 0x20);
-  if (c >= 0x450 && c <= 0x45F) return static_cast<wchar_t>(c - 0x50);
-  return c;
-}
-
-std::wstring NameKey(std::wstring_view name) {
-  std::wstring key(name);
-  for (wchar_t& c : key) c = FoldNameChar(c);
-  return key;
-}
-
 // The column name between brackets or apostrophes, the closing character doubled inside.
 void AppendQuotedName(std::wstring& sql, std::wstring_view name) {
   bool apostrophes = false;
@@ -290,11 +269,11 @@ std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, O
       column.name = std::wstring(kUnnamedColumn) + std::to_wstring(i + 1);
       column.why = kNoName;
     }
-    all.insert(NameKey(column.name));
+    all.insert(text::NameCaseKey(column.name));
   }
   std::set<std::wstring> taken;
   for (OutputColumn& column : columns) {
-    std::wstring key = NameKey(column.name);
+    std::wstring key = text::NameCaseKey(column.name);
     if (taken.count(key) != 0) {
       const std::wstring base = column.name;
       for (int n = 2;; ++n) {
@@ -304,7 +283,7 @@ std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, O
           candidate.resize(kMaxAccessNameChars - suffix.size());
         }
         column.name = candidate + suffix;
-        key = NameKey(column.name);
+        key = text::NameCaseKey(column.name);
         if (taken.count(key) == 0 && all.count(key) == 0) break;
       }
       column.why = kRepeatedName;
@@ -408,7 +387,7 @@ std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view table
 }
 
 std::wstring_view EffectiveDatePattern(std::wstring_view pattern) {
-  const std::wstring_view trimmed = Trim(pattern);
+  const std::wstring_view trimmed = text::TrimAsciiBlanks(pattern);
   return trimmed.empty() ? kDefaultDatePattern : trimmed;
 }
 

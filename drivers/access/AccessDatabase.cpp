@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <cwctype>
 #include <fstream>
 
 #include "drivers/access/DataPage.h"
@@ -16,6 +15,7 @@
 #include "drivers/access/UsageMap.h"
 #include "platform/file/FileDescriptor.h"
 #include "platform/odbc/DriverErrors.h"
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::access {
@@ -53,11 +53,7 @@ constexpr const wchar_t* kFormatName = L"an Access database";
 std::wstring Wide(std::u16string_view text) { return text::Utf16ToWide(text); }
 std::wstring PathText(const std::filesystem::path& path) { return text::Utf8ToWide(path.string()); }
 
-char32_t Fold(char16_t c) { return static_cast<char32_t>(std::towlower(static_cast<wint_t>(c))); }
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a == b) return true;
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Fold(x) == Fold(y); });
-}
+bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
 
 void CheckName(std::u16string_view name, const wchar_t* what) {
   const bool bad = name.empty() || name.size() > jet4::kMaxNameChars || name.front() == u' ' ||

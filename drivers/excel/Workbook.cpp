@@ -6,6 +6,7 @@
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/ByteSource.h"
 #include "platform/odbc/DriverErrors.h"
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -40,20 +41,7 @@ constexpr std::size_t kIndexFirstDefColWidth = 12;
 
 void Refuse(const std::string& why) { throw WorkbookRefused(why); }
 
-char16_t Fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
-  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);
-  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
-  return c;
-}
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
+bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
 
 std::u16string ToUtf16(std::wstring_view text) { return text::WideToUtf16(text); }
 // Cuts to at most `units` UTF-16 units without splitting a surrogate pair.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/odbc/DriverErrors.h"
+#include "platform/text/Characters.h"
 
 namespace quillon::drivers::sql {
 namespace {
@@ -33,8 +34,8 @@ constexpr std::array<TypeKeyword, 8> kTypeKeywords = {{
     {L"DATE", ColumnType::Date},
 }};
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\f' || c == L'\v'; }
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+constexpr auto& IsBlank = text::IsAsciiBlank;
+constexpr auto& IsDigit = text::IsAsciiDigit;
 bool IsWordChar(wchar_t c) {
   return IsDigit(c) || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_';
 }

@@ -9,6 +9,7 @@
 
 #include "drivers/sql/DatePattern.h"
 #include "platform/odbc/DBException.h"
+#include "platform/text/Characters.h"
 
 namespace quillon::drivers::sql {
 namespace {
@@ -29,14 +30,9 @@ constexpr std::size_t kNumberBuffer = 128;
 constexpr std::size_t kMaxExactWholeDigits = 15;
 constexpr double kSecondsPerDay = 86400.0;
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-std::wstring_view TrimBlanks(std::wstring_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
+constexpr auto& IsDigit = text::IsAsciiDigit;
+constexpr auto& IsBlank = text::IsSpaceOrTab;
+constexpr auto& TrimBlanks = text::TrimSpaceAndTab;
 
 // Builds the message only when a value is refused, so the good path stays allocation-free.
 [[noreturn]] void Refuse(std::wstring_view state, std::wstring_view problem, const ColumnDef& column,

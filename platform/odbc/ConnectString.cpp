@@ -1,5 +1,6 @@
 #include "platform/odbc/ConnectString.h"
 
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {
@@ -10,11 +11,7 @@ constexpr std::wstring_view kOdbcPrefix = L"ODBC;";
 constexpr std::wstring_view kRestOfStringKeys[] = {L"DBQ"};
 constexpr std::wstring_view kPasswordKeys[] = {L"PWD", L"PASSWORD"};
 
-std::wstring_view TrimBlanks(std::wstring_view s) {
-  while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == L' ' || s.back() == L'\t')) s.remove_suffix(1);
-  return s;
-}
+constexpr auto& TrimBlanks = text::TrimSpaceAndTab;
 
 bool IsRestOfStringKey(std::wstring_view key) {
   for (auto k : kRestOfStringKeys) {

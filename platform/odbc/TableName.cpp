@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {
@@ -18,7 +19,7 @@ struct Token {
   int depth;  // parentheses around the token
 };
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f' || c == L'\v'; }
+constexpr auto& IsBlank = text::IsAsciiBlank;
 
 // Advances past a quoted part that starts at `i` (quote character `open`); a doubled closing
 // quote stands for itself. Returns the position after the closing quote, or the end.

@@ -4,6 +4,7 @@
 #include "engine/StatementBuilders.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
+#include "platform/text/WideText.h"
 #include "tests/engine/RecordingHost.h"
 #include "tests/support/TempDir.h"
 
@@ -128,6 +129,18 @@ TEST_F(BuildersOnSqlite, NamesAreEscapedInsideTheirQuotesAndRepeatsGetASuffix) {
   EXPECT_EQ(access[3].name, L"it's");
   EXPECT_EQ(access[3].why, L"");
   EXPECT_EQ(access[4].name, L"A_B_2");
+}
+
+// The drivers refuse such repeats, whatever the process locale; the run renames them first.
+TEST_F(BuildersOnSqlite, RepeatsDifferingOnlyInLetterCaseAreRenamedInEveryAlphabetTheDriversFold) {
+  auto rs = Query(L"SELECT 1 AS \"é\", 2 AS \"É\", 3 AS \"δ\", 4 AS \"Δ\", 5 AS \"ж\", 6 AS \"Ж\", 7 AS \"ł\", 8 AS \"Ł\"");
+  for (OutputFormat format : {FormatExcel, FormatAccess}) {
+    const auto names = OutputColumnNames(*rs, format);
+    ASSERT_EQ(names.size(), 8u);
+    for (std::size_t i = 0; i < names.size(); i += 2) {
+      EXPECT_EQ(names[i + 1].name, names[i + 1].sourceName + L"_2") << text::WideToUtf8(names[i + 1].sourceName);
+    }
+  }
 }
 
 TEST_F(BuildersOnSqlite, WideIntegersTimesAndNonFiniteDoublesAreWrittenWhole) {

@@ -289,6 +289,10 @@ TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   EXPECT_EQ(ErrorOf(db, L"CREATE TABLE l (A INTEGER)"), L"Table 'l' already exists. [42S01]");
   EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE [a.b] (A INTEGER)"), L"not a valid table name"));
   EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE Twice (A INTEGER, a TEXT)"), L"already exists in table"));
+  // Letter case aside in accented, Greek and Cyrillic names too, whatever the process locale.
+  EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE Accents ([é] INTEGER, [É] TEXT)"), L"already exists in table"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE Greek ([δ] INTEGER, [Δ] TEXT)"), L"already exists in table"));
+  EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE Cyrillic ([ж] INTEGER, [Ж] TEXT)"), L"already exists in table"));
   std::wstring columns;
   for (int i = 0; i < 256; ++i) columns += (i ? L", C" : L"C") + std::to_wstring(i) + L" INTEGER";
   EXPECT_TRUE(Contains(ErrorOf(db, L"CREATE TABLE Wide (" + columns + L")"), L"Too many fields defined"));

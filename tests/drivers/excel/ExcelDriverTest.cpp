@@ -160,6 +160,10 @@ TEST_F(ExcelDriverTest, ColumnLimitAndExistingTables) {
   EXPECT_EQ(Refusal(db, L"CREATE TABLE wide ([A] TEXT)", &message), L"42S01");
   EXPECT_EQ(message, L"Table 'wide' already exists.");
   EXPECT_EQ(Refusal(db, L"CREATE TABLE T ([A] TEXT,[a] DOUBLE)"), L"42S21");
+  // Letter case aside in Greek and Latin Extended-A names too, whatever the process locale.
+  EXPECT_EQ(Refusal(db, L"CREATE TABLE G ([δ] TEXT,[Δ] DOUBLE)"), L"42S21");
+  db.ExecuteSQL(L"CREATE TABLE [αβγ_Łódź] ([A] TEXT)");
+  EXPECT_EQ(Refusal(db, L"CREATE TABLE [ΑΒΓ_łÓDŹ] ([A] TEXT)"), L"42S01");
   db.Close();
   const auto lines = DumpXls(file);
   ASSERT_FALSE(lines.empty());
