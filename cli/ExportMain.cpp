@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -200,6 +201,22 @@ bool OpenSource(const Options& options, odbc::CDatabase& source) {
   return false;
 }
 
+// Opens the source and the console host, runs `exports` with them, and gives the exit status:
+// failed when `exports` returns false, else whether rows were refused.
+int RunWithSource(const Options& options,
+                  const std::function<bool(odbc::CDatabase& source, cli::ConsoleHost& host)>& exports) {
+  drivers::RegisterBuiltInDrivers();
+  odbc::CDatabase source;
+  if (!OpenSource(options, source)) return kExitFailed;
+
+  cli::ConsoleHost host(text::Utf8ToWide(options.datePattern), options.onRowError);
+  ui::ScopedPrompts prompts(host);
+  // A stop cancels the statement the source is running, rather than wait for its end.
+  const cli::ConsoleHost::StopSignalWatch cancelOnStop([&source] { source.Cancel(); });
+  if (!exports(source, host)) return kExitFailed;
+  return host.RefusedRows() > 0 ? kExitRowsRefused : kExitSuccess;
+}
+
 int RunScriptFile(const Options& options) {
   engine::ScriptFile script;
   std::error_code error;
@@ -209,24 +226,15 @@ int RunScriptFile(const Options& options) {
                  error.message().c_str());
     return kExitFailed;
   }
-  drivers::RegisterBuiltInDrivers();
-  odbc::CDatabase source;
-  if (!OpenSource(options, source)) return kExitFailed;
-
-  cli::ConsoleHost host(text::Utf8ToWide(options.datePattern), options.onRowError);
-  ui::ScopedPrompts prompts(host);
-  // A stop cancels the statement the source is running, rather than wait for its end.
-  const cli::ConsoleHost::StopSignalWatch cancelOnStop([&source] { source.Cancel(); });
-  const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path, engine::OutputFormat format) {
-    host.RestartProgress();  // the progress line measures each export on its own
-    return engine::ExportQuery(source, host, statement, path, format);
-  };
   // The script's relative paths count from its own folder, wherever it is run from.
   const std::wstring scriptFolder = text::Utf8ToWide(scriptPath.parent_path().string());
-  if (engine::RunScript(script, host, exportRecord, scriptFolder) != engine::ScriptOutcome::Completed) {
-    return kExitFailed;
-  }
-  return host.RefusedRows() > 0 ? kExitRowsRefused : kExitSuccess;
+  return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {
+    const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path, engine::OutputFormat format) {
+      host.RestartProgress();  // the progress line measures each export on its own
+      return engine::ExportQuery(source, host, statement, path, format);
+    };
+    return engine::RunScript(script, host, exportRecord, scriptFolder) == engine::ScriptOutcome::Completed;
+  });
 }
 
 }  // namespace
@@ -246,15 +254,7 @@ int main(int argc, char** argv) {
                                            "'; give --format");
   }
 
-  drivers::RegisterBuiltInDrivers();
-  odbc::CDatabase source;
-  if (!OpenSource(options, source)) return kExitFailed;
-
-  cli::ConsoleHost host(text::Utf8ToWide(options.datePattern), options.onRowError);
-  ui::ScopedPrompts prompts(host);
-  const cli::ConsoleHost::StopSignalWatch cancelOnStop([&source] { source.Cancel(); });
-  const bool exported =
-      engine::ExportQuery(source, host, text::Utf8ToWide(*options.sql), text::Utf8ToWide(*options.out), *format);
-  if (!exported) return kExitFailed;
-  return host.RefusedRows() > 0 ? kExitRowsRefused : kExitSuccess;
+  return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {
+    return engine::ExportQuery(source, host, text::Utf8ToWide(*options.sql), text::Utf8ToWide(*options.out), *format);
+  });
 }

@@ -19,6 +19,37 @@ char32_t Scalar(wchar_t w) {
   return (c > kMaxCodePoint || IsSurrogate(c)) ? kReplacementCharacter : c;
 }
 
+// One character of UTF-8 text.
+struct Utf8Step {
+  char32_t character;  // when valid
+  int bytes;           // the sequence's length; when invalid, its lead byte and the continuation bytes that were
+  bool valid;          // a shortest form of a scalar value, whole before the end
+};
+
+// Decodes the character at `p` (before `end`).
+Utf8Step DecodeUtf8(const unsigned char* p, const unsigned char* end) {
+  const unsigned char lead = *p;
+  if (lead < 0x80) return {lead, 1, true};
+  int length = 0;
+  char32_t c = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, c = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, c = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, c = lead & 0x07, minimum = 0x10000;
+  } else {
+    return {0, 1, false};
+  }
+  for (int taken = 1; taken < length; ++taken) {
+    if (p + taken >= end || (p[taken] & 0xC0) != 0x80) return {0, taken, false};
+    c = (c << 6) | (p[taken] & 0x3F);
+  }
+  if (c < minimum || c > kMaxCodePoint || IsSurrogate(c)) return {0, length, false};
+  return {c, length, true};
+}
+
 }  // namespace
 
 std::wstring Utf8ToWide(std::string_view utf8) {
@@ -37,30 +68,9 @@ void Utf8ToWide(std::string_view utf8, std::wstring& out) {
     // Runs of ASCII, the common case, take no decoding.
     while (p < end && *p < 0x80) *to++ = static_cast<wchar_t>(*p++);
     if (p == end) break;
-    const unsigned char lead = *p;
-    int length = 0;
-    char32_t c = 0;
-    char32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2, c = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, c = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, c = lead & 0x07, minimum = 0x10000;
-    }
-    int taken = 1;
-    bool valid = length > 0;
-    for (; valid && taken < length; ++taken) {
-      if (p + taken >= end || (p[taken] & 0xC0) != 0x80) {
-        valid = false;
-        break;
-      }
-      c = (c << 6) | (p[taken] & 0x3F);
-    }
-    if (valid && (c < minimum || c > kMaxCodePoint || IsSurrogate(c))) valid = false;
-    *to++ = static_cast<wchar_t>(valid ? c : kReplacementCharacter);
-    // An invalid sequence consumes its lead byte and the continuation bytes that were valid.
-    p += valid ? length : taken;
+    const Utf8Step step = DecodeUtf8(p, end);
+    *to++ = static_cast<wchar_t>(step.valid ? step.character : kReplacementCharacter);
+    p += step.bytes;
   }
   out.resize(static_cast<std::size_t>(to - out.data()));
 }
@@ -70,28 +80,9 @@ std::size_t ValidUtf8Length(std::string_view bytes) {
   const auto* p = begin;
   const auto* end = begin + bytes.size();
   while (p < end) {
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
-    const unsigned char lead = *p;
-    int length = 0;
-    char32_t c = 0;
-    char32_t minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2, c = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, c = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, c = lead & 0x07, minimum = 0x10000;
-    } else {
-      break;
-    }
-    if (end - p < length) break;
-    int taken = 1;
-    for (; taken < length && (p[taken] & 0xC0) == 0x80; ++taken) c = (c << 6) | (p[taken] & 0x3F);
-    if (taken < length || c < minimum || c > kMaxCodePoint || IsSurrogate(c)) break;
-    p += length;
+    const Utf8Step step = DecodeUtf8(p, end);
+    if (!step.valid) break;
+    p += step.bytes;
   }
   return static_cast<std::size_t>(p - begin);
 }

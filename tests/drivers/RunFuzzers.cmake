@@ -1,27 +1,9 @@
 # Builds the libFuzzer targets with clang in a build folder of their own and runs each briefly:
 # a crash, a sanitizer report or a leak fails the test.
 # Arguments: SOURCE_DIR, BINARY_DIR, GENERATOR, CLANG_C, CLANG_CXX, SECONDS, TARGETS (a ;-list).
-foreach(arg SOURCE_DIR BINARY_DIR GENERATOR CLANG_C CLANG_CXX SECONDS TARGETS)
-  if(NOT DEFINED ${arg})
-    message(FATAL_ERROR "RunFuzzers: ${arg} not given")
-  endif()
-endforeach()
-
-if(NOT EXISTS ${BINARY_DIR}/CMakeCache.txt)
-  execute_process(
-    COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${BINARY_DIR} -G ${GENERATOR}
-            -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_FUZZ=ON
-            -DCMAKE_C_COMPILER=${CLANG_C} -DCMAKE_CXX_COMPILER=${CLANG_CXX}
-    RESULT_VARIABLE status)
-  if(NOT status EQUAL 0)
-    message(FATAL_ERROR "RunFuzzers: configuring ${BINARY_DIR} failed")
-  endif()
-endif()
-
-execute_process(COMMAND ${CMAKE_COMMAND} --build ${BINARY_DIR} -j2 --target ${TARGETS} RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "RunFuzzers: building ${TARGETS} failed")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/BuildAside.cmake)
+quillon_require_arguments(RunFuzzers SOURCE_DIR BINARY_DIR GENERATOR CLANG_C CLANG_CXX SECONDS TARGETS)
+quillon_build_aside(RunFuzzers -DQUILLON_FUZZ=ON -DCMAKE_C_COMPILER=${CLANG_C} -DCMAKE_CXX_COMPILER=${CLANG_CXX})
 
 set(failed "")
 foreach(target ${TARGETS})

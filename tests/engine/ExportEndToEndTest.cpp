@@ -16,7 +16,7 @@ namespace {
 using testing::OutputLines;
 using testing::ReadAccessSchema;
 using testing::ReadAccessTable;
-using testing::ReadWorkbook;
+using testing::DumpXls;
 using testing::SheetSizes;
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
@@ -69,7 +69,7 @@ class ExportEndToEnd : public ::testing::Test {
 TEST_F(ExportEndToEnd, ExcelWorkbookHoldsEveryValueAsItsKind) {
   const auto out = m_dir / "deep" / "er" / "items.xls";
   ASSERT_TRUE(Export(L"SELECT * FROM Items", out, FormatExcel));
-  const std::vector<std::string> cells = ReadWorkbook(out);
+  const std::vector<std::string> cells = DumpXls(out);
   ASSERT_FALSE(cells.empty()) << "xlrd could not read the workbook";
   EXPECT_EQ(cells[0], "sheet\tItems\t3\t11");
   const char* headers[] = {"ID", "Name", "Notes", "Price", "Qty", "Flag", "Stamp", "Day", "Big", "Tiny", "Raw"};
@@ -129,7 +129,7 @@ TEST_F(ExportEndToEnd, ExcelOutputGoesOnInFurtherSheetsEvery65535Rows) {
   EXPECT_EQ(SheetSizes(two), (std::vector<std::pair<std::string, int>>{
                                  {"Seq", 65536}, {"Seq_Sheet0", 65536}, {"Seq_Sheet0_Sheet0", 2}}));
   // The last sheet holds the last row.
-  EXPECT_TRUE(Contains(ReadWorkbook(two), "2\t1\t0\tnumber\t131071.0"));
+  EXPECT_TRUE(Contains(DumpXls(two), "2\t1\t0\tnumber\t131071.0"));
 }
 
 TEST_F(ExportEndToEnd, AccessOutputStaysInOneTable) {

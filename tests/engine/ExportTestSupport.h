@@ -1,5 +1,5 @@
-// Reading exported files back through readers that are not our code: xlrd for workbooks,
-// mdbtools for Access databases.
+// Reading exported files back through readers that are not our code: xlrd for workbooks
+// (DumpXls), mdbtools for Access databases.
 #pragma once
 
 #include <filesystem>
@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "tests/support/Command.h"
+#include "tests/support/Readers.h"
 
 namespace quillon::engine::testing {
 
+using quillon::testing::DumpXls;
 using quillon::testing::ShellQuote;
 
 // The command's standard output as lines; `status` gets its exit status.
@@ -18,11 +20,6 @@ inline std::vector<std::string> OutputLines(const std::string& command, int* sta
   const auto result = quillon::testing::RunCommand(command);
   if (status != nullptr) *status = result.status;
   return result.Lines();
-}
-
-// xlrd's reading: "sheet<TAB>name<TAB>rows<TAB>cols" per sheet, "s<TAB>r<TAB>c<TAB>kind<TAB>value" per cell.
-inline std::vector<std::string> ReadWorkbook(const std::filesystem::path& file) {
-  return OutputLines(std::string(QUILLON_PYTHON) + " " + ShellQuote(QUILLON_XLS_DUMP) + " " + ShellQuote(file.string()));
 }
 
 // Sheet names with their row counts (header included), as xlrd sees them.

@@ -19,7 +19,7 @@ namespace {
 using testing::OutputLines;
 using testing::ReadAccessSchema;
 using testing::ReadAccessTable;
-using testing::ReadWorkbook;
+using testing::DumpXls;
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -98,7 +98,7 @@ class ExportValues : public ::testing::Test {
 TEST_F(ExportValues, IntegersArriveAtFullWidthOrTheRowIsRefusedByName) {
   const auto xls = m_dir / "ints.xls";
   ASSERT_TRUE(Export(L"SELECT * FROM Ints ORDER BY n", xls, FormatExcel));
-  const auto cells = ReadWorkbook(xls);
+  const auto cells = DumpXls(xls);
   EXPECT_EQ(RowCells(cells, 1).at(1), "1\tnumber\t2147483647.0");
   EXPECT_EQ(RowCells(cells, 2).at(1), "1\tnumber\t2147483648.0");
   // Beyond 15 digits a double would change the value: the exact digits, as text.
@@ -107,7 +107,7 @@ TEST_F(ExportValues, IntegersArriveAtFullWidthOrTheRowIsRefusedByName) {
   EXPECT_EQ(RowCells(cells, 5).at(1), "1\tnumber\t-2147483648.0");
   const auto small = m_dir / "small.xls";
   ASSERT_TRUE(Export(L"SELECT * FROM Small", small, FormatExcel));
-  EXPECT_TRUE(Contains(ReadWorkbook(small), "0\t1\t0\tnumber\t40000.0"));
+  EXPECT_TRUE(Contains(DumpXls(small), "0\t1\t0\tnumber\t40000.0"));
 
   // Access: a Long where the value fits; otherwise the row is refused, naming column and value.
   const auto mdb = m_dir / "ints.mdb";
@@ -128,7 +128,7 @@ TEST_F(ExportValues, ATimeOfDayCarriesNoDate) {
   m_host.datePattern = L"%y-%m-%d %H:%M:%S";
   const auto xls = m_dir / "times.xls";
   ASSERT_TRUE(Export(L"SELECT t FROM Times ORDER BY n", xls, FormatExcel));
-  const auto cells = ReadWorkbook(xls);
+  const auto cells = DumpXls(xls);
   EXPECT_TRUE(Contains(cells, "0\t1\t0\ttext\t23:59:59"));
   EXPECT_TRUE(Contains(cells, "0\t2\t0\ttext\t7:8:9"));
 
@@ -162,7 +162,7 @@ TEST_F(ExportValues, DatesRoundTripInEveryPatternTheFieldAccepts) {
     const auto mdb = m_dir / ("dates" + std::to_string(file++) + ".mdb");
     ASSERT_TRUE(Export(L"SELECT d, ts FROM Times ORDER BY n", xls, FormatExcel));
     EXPECT_TRUE(m_host.rowErrors.empty()) << m_host.rowErrors.front();
-    const auto cells = ReadWorkbook(xls);
+    const auto cells = DumpXls(xls);
     EXPECT_TRUE(Contains(cells, std::string("0\t1\t0\ttext\t") + c.day)) << c.day;
     const auto stamp = RowCells(cells, 1);
     ASSERT_EQ(stamp.size(), 2u);
@@ -197,7 +197,7 @@ TEST_F(ExportValues, APatternThatCannotBeReadBackIsRefusedBeforeTheFirstRowWhere
 TEST_F(ExportValues, DoublesKeepTheirValueInfinitiesIncluded) {
   const auto xls = m_dir / "floats.xls";
   ASSERT_TRUE(Export(L"SELECT f FROM Floats ORDER BY n", xls, FormatExcel));
-  const auto cells = ReadWorkbook(xls);
+  const auto cells = DumpXls(xls);
   EXPECT_TRUE(Contains(cells, "0\t1\t0\tnumber\t0.123456789012345"));
   EXPECT_TRUE(Contains(cells, "0\t2\t0\terror\t36"));  // #NUM!
   EXPECT_TRUE(Contains(cells, "0\t3\t0\terror\t36"));
@@ -229,7 +229,7 @@ TEST_F(ExportValues, RepeatedNamesOfAJoinGetASuffix) {
   ASSERT_TRUE(Export(join, xls, FormatExcel));
   EXPECT_TRUE(AnyStartsWith(m_host.lines, L"Column name changed: column 4 'CustomerID' is written as 'CustomerID_2': "
                                           L"its name repeats an earlier column's (letter case aside)"));
-  const auto cells = ReadWorkbook(xls);
+  const auto cells = DumpXls(xls);
   EXPECT_EQ(RowCells(cells, 0), (std::vector<std::string>{"0\ttext\tCustomerID", "1\ttext\tName", "2\ttext\tOrderID",
                                                           "3\ttext\tCustomerID_2"}));
   const auto mdb = m_dir / "join.mdb";
@@ -241,7 +241,7 @@ TEST_F(ExportValues, RepeatedNamesOfAJoinGetASuffix) {
   // SQLite driver gives "a." none) gets one.
   const auto names = m_dir / "names.xls";
   ASSERT_TRUE(Export(L"SELECT 1 AS a, 2 AS A, 3 AS \"a.\", 4 AS a_2", names, FormatExcel)) << m_host.lines.back();
-  EXPECT_EQ(RowCells(ReadWorkbook(names), 0),
+  EXPECT_EQ(RowCells(DumpXls(names), 0),
             (std::vector<std::string>{"0\ttext\ta", "1\ttext\tA_3", "2\ttext\tColumn3", "3\ttext\ta_2"}));
 }
 
@@ -253,7 +253,7 @@ TEST_F(ExportValues, EveryColumnNameArrivesAsTheSourceGivesIt) {
                                              "q\"uote",         "semi;colon", "pct%s", "it's", "back`tick"};
   const auto xls = m_dir / "awkward.xls";
   ASSERT_TRUE(Export(statement, xls, FormatExcel)) << m_host.lines.back();
-  const auto header = RowCells(ReadWorkbook(xls), 0);
+  const auto header = RowCells(DumpXls(xls), 0);
   ASSERT_EQ(header.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(header[i], std::to_string(i) + "\ttext\t" + expected[i]);
 

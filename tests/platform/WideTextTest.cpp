@@ -36,6 +36,23 @@ TEST(WideText, ValidUtf8LengthStopsAtTheFirstByteThatIsNoPartOfACharacter) {
   EXPECT_EQ(ValidUtf8Length("\xC3\xA9\x80"), 2u);              // a lone continuation byte
 }
 
+// Every two-byte string after an ASCII letter: the valid prefix is the text that decodes
+// without a replacement character, so the two never disagree about what is UTF-8.
+TEST(WideText, ValidUtf8LengthAgreesWithTheDecoderOnEveryShortSequence) {
+  for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
+    for (unsigned next : {0x00u, 0x41u, 0x80u, 0x9Fu, 0xA0u, 0xBFu, 0xC0u, 0xFFu}) {
+      const std::string bytes{'a', static_cast<char>(lead), static_cast<char>(next)};
+      const std::size_t valid = ValidUtf8Length(bytes);
+      const std::wstring decoded = Utf8ToWide(bytes.substr(0, valid));
+      EXPECT_EQ(decoded.find(kReplacementCharacter), std::wstring::npos) << lead << ' ' << next;
+      if (valid < bytes.size()) {
+        EXPECT_EQ(Utf8ToWide(bytes.substr(valid)).front(), static_cast<wchar_t>(kReplacementCharacter))
+            << lead << ' ' << next;
+      }
+    }
+  }
+}
+
 TEST(WideText, DecodingIntoAStringReplacesWhatItHeld) {
   std::wstring out = L"a much longer text than the one decoded next";
   Utf8ToWide(WideToUtf8(kMixed), out);
