@@ -1,8 +1,9 @@
 #include "engine/ReadOnlyStatement.h"
 
 #include <array>
-#include <cwctype>
 #include <vector>
+
+#include "platform/text/Characters.h"
 
 namespace quillon::engine {
 namespace {
@@ -43,8 +44,9 @@ struct Token {
   bool IsWord(std::wstring_view w) const { return kind == Kind::Word && text == w; }
 };
 
-bool IsWordStart(wchar_t c) { return c == L'_' || std::iswalpha(static_cast<wint_t>(c)) || c > 0x7F; }
-bool IsWordChar(wchar_t c) { return IsWordStart(c) || c == L'$' || (c >= L'0' && c <= L'9'); }
+// Sources read keywords in ASCII only; any other character is part of a name.
+bool IsWordStart(wchar_t c) { return c == L'_' || quillon::text::IsAsciiLetter(c) || c > 0x7F; }
+bool IsWordChar(wchar_t c) { return IsWordStart(c) || c == L'$' || quillon::text::IsAsciiDigit(c); }
 
 // How a source may read what is quoted; sources differ, so a statement is read every way.
 struct Reading {
@@ -62,7 +64,7 @@ std::vector<Token> Tokenize(std::wstring_view text, const Reading& reading) {
   const std::size_t n = text.size();
   while (i < n) {
     const wchar_t c = text[i];
-    if (std::iswspace(static_cast<wint_t>(c))) {
+    if (quillon::text::IsAsciiBlank(c)) {
       ++i;
     } else if (c == L'-' && i + 1 < n && text[i + 1] == L'-') {
       while (i < n && text[i] != L'\n') ++i;
@@ -118,10 +120,10 @@ std::vector<Token> Tokenize(std::wstring_view text, const Reading& reading) {
       }
     } else if (IsWordStart(c)) {
       std::wstring word;
-      while (i < n && IsWordChar(text[i])) word.push_back(static_cast<wchar_t>(std::towupper(static_cast<wint_t>(text[i++]))));
+      while (i < n && IsWordChar(text[i])) word.push_back(quillon::text::AsciiUpper(text[i++]));
       // E'...' (a literal with backslash escapes) and the like: the prefix is not a word.
       tokens.push_back({Token::Kind::Word, std::move(word)});
-    } else if (c >= L'0' && c <= L'9') {
+    } else if (quillon::text::IsAsciiDigit(c)) {
       while (i < n && (IsWordChar(text[i]) || text[i] == L'.')) ++i;
       tokens.push_back({Token::Kind::Quoted, {}});
     } else {

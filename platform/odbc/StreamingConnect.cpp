@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "platform/odbc/ConnectString.h"
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {
@@ -43,7 +43,7 @@ const std::array<KnownDriver, 2>& KnownDrivers() {
 }
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(), text::AsciiLower<char>);
   return s;
 }
 

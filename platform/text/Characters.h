@@ -17,6 +17,16 @@ constexpr bool IsAsciiBlank(wchar_t c) {
 constexpr bool IsSpaceOrTab(wchar_t c) { return c == L' ' || c == L'\t'; }
 constexpr bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 constexpr bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+// An ASCII letter in the other case; any other character as it is. Keywords and driver names
+// are matched this way, never by the locale's rules (a Turkish locale lowers 'I' to a dotless i).
+template <typename Char>
+constexpr Char AsciiUpper(Char c) {
+  return c >= Char('a') && c <= Char('z') ? static_cast<Char>(c - Char('a') + Char('A')) : c;
+}
+template <typename Char>
+constexpr Char AsciiLower(Char c) {
+  return c >= Char('A') && c <= Char('Z') ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+}
 
 // `text` without the characters `isBlank` accepts at either end.
 template <typename IsBlank>

@@ -1,6 +1,9 @@
 // Which statements the export refuses to run because they would change the source.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 #include "engine/ReadOnlyStatement.h"
 
 namespace quillon::engine {
@@ -77,6 +80,22 @@ TEST(ReadOnlyStatement, StatementsThatChangeTheSourceAreRefusedWithTheReason) {
     EXPECT_NE(why.find(c.reason), std::wstring::npos) << c.statement << " -> " << why;
     EXPECT_NE(why.find(L"the export only reads from the source"), std::wstring::npos) << why;
   }
+}
+
+// Keywords are ASCII words whatever the process locale: under a UTF-8 locale the dotless ı and
+// the long ſ upper-case to I and S, yet a source reads "ınsert" as a name, not as INSERT.
+TEST(ReadOnlyStatement, KeywordsAreReadTheSameInAnyLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  for (const char* locale : {"C", "C.UTF-8"}) {
+    if (std::setlocale(LC_ALL, locale) == nullptr) continue;
+    EXPECT_EQ(WhyNotReadOnly(L"SELECT 1 AS \u0131nsert, 2 AS dro\u0440 FROM t"), L"") << locale;
+    EXPECT_EQ(WhyNotReadOnly(L"SELECT \u017Felect FROM t"), L"") << locale;
+    EXPECT_NE(WhyNotReadOnly(L"\u017Felect 1; delete from t"), L"") << locale;
+    EXPECT_NE(WhyNotReadOnly(L"SELECT 1; insert into t values (1)").find(L"more than one statement"),
+              std::wstring::npos)
+        << locale;
+  }
+  std::setlocale(LC_ALL, before.c_str());
 }
 
 }  // namespace
