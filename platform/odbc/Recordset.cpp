@@ -133,11 +133,26 @@ void SetTextValue(CDBVariant& value, SQLSMALLINT cType, const char* data, std::s
   }
 }
 
-template <typename T>
-bool GetFixed(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT cType, T& value) {
-  SQLLEN indicator = 0;
-  CheckOdbc(SQLGetData(statement, column, cType, &value, sizeof value, &indicator), SQL_HANDLE_STMT, statement);
-  return indicator != SQL_NULL_DATA;
+// A value of a column of `sqlType` from the bytes the driver delivered in the column's C type:
+// the one conversion for values read now and values read ahead.
+void ConvertValue(SQLSMALLINT sqlType, bool null, const char* bytes, std::size_t size, CDBVariant& value) {
+  if (null) {
+    value.Clear();
+    return;
+  }
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes);
+  switch (const SQLSMALLINT cType = DefaultCType(sqlType)) {
+    case SQL_C_BIT: value.SetBool(ReadAs<unsigned char>(data) != 0); return;
+    case SQL_C_SSHORT: value.SetShort(ReadAs<SQLSMALLINT>(data)); return;
+    case SQL_C_SLONG: value.SetLong(ReadAs<SQLINTEGER>(data)); return;
+    case SQL_C_SBIGINT: SetWholeValue(value, sqlType, ReadAs<SQLBIGINT>(data)); return;
+    case SQL_C_TIME: SetTimeValue(value, ReadAs<SQL_TIME_STRUCT>(data)); return;
+    case SQL_C_FLOAT: value.SetSingle(ReadAs<SQLREAL>(data)); return;
+    case SQL_C_DOUBLE: value.SetDouble(ReadAs<SQLDOUBLE>(data)); return;
+    case SQL_C_TIMESTAMP: SetDateValue(value, ReadAs<SQL_TIMESTAMP_STRUCT>(data)); return;
+    case SQL_C_BINARY: value.SetBinary(std::vector<std::uint8_t>(data, data + size)); return;
+    default: SetTextValue(value, cType, bytes, size); return;
+  }
 }
 
 }  // namespace
@@ -295,134 +310,106 @@ const CODBCFieldInfo& CRecordset::GetODBCFieldInfo(std::int16_t index) const {
 void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16_t fieldType) {
   if (fieldType != DEFAULT_FIELD_TYPE) throw CDBException(L"Only the default field type is supported", L"HYC00");
   if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
-  const CODBCFieldInfo& info = GetODBCFieldInfo(index);
   try {
-    if (m_binding != nullptr && m_binding->columns[static_cast<std::size_t>(index)].bound) {
-      ReadBound(index, info, value);
-    } else {
-      ReadUnbound(index, info, value);
-    }
+    const CellBytes cell = ReadCell(index);
+    ConvertValue(m_fields[static_cast<std::size_t>(index)].m_nSQLType, cell.null, cell.data, cell.size, value);
   } catch (...) {
     value.Clear();
     throw;
   }
 }
 
-void CRecordset::ReadBound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value) {
+void CRecordset::CaptureRow(CRowBatch& batch) {
+  if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
+  if (batch.m_columnCount == 0) {
+    batch.m_columnCount = m_fields.size();
+    batch.m_sqlTypes.clear();
+    for (const CODBCFieldInfo& field : m_fields) batch.m_sqlTypes.push_back(field.m_nSQLType);
+  } else if (batch.m_columnCount != m_fields.size()) {
+    throw CDBException(L"The batch holds rows of another result", L"HY000");
+  }
+  const std::size_t cells = batch.m_cells.size();
+  const std::size_t bytes = batch.m_bytes.size();
+  try {
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+      const CellBytes cell = ReadCell(static_cast<std::int16_t>(i));
+      if (cell.null) {
+        batch.m_cells.push_back({batch.m_bytes.size(), CRowBatch::kNullCell});
+      } else {
+        batch.m_cells.push_back({batch.m_bytes.size(), cell.size});
+        batch.m_bytes.append(cell.data, cell.size);
+      }
+    }
+  } catch (...) {
+    batch.m_cells.resize(cells);
+    batch.m_bytes.resize(bytes);
+    throw;
+  }
+}
+
+void CRowBatch::Clear() {
+  m_cells.clear();
+  m_bytes.clear();
+}
+
+void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
+  if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || row >= RowCount()) {
+    throw CDBException(L"Row " + std::to_wstring(row) + L", column " + std::to_wstring(column) +
+                           L" is outside the batch",
+                       L"07009");
+  }
+  const Cell& cell = m_cells[row * m_columnCount + static_cast<std::size_t>(column)];
+  const bool null = cell.size == kNullCell;
+  ConvertValue(m_sqlTypes[static_cast<std::size_t>(column)], null, m_bytes.data() + cell.offset, null ? 0 : cell.size,
+               value);
+}
+
+CRecordset::CellBytes CRecordset::ReadCell(std::int16_t index) {
+  const CODBCFieldInfo& info = GetODBCFieldInfo(index);
+  if (m_binding != nullptr && m_binding->columns[static_cast<std::size_t>(index)].bound) return ReadBound(index, info);
+  return ReadUnbound(index, info);
+}
+
+CRecordset::CellBytes CRecordset::ReadBound(std::int16_t index, const CODBCFieldInfo& info) {
   const Binding::Column& column = m_binding->columns[static_cast<std::size_t>(index)];
   const SQLLEN indicator = m_binding->indicators[static_cast<std::size_t>(index)];
-  if (indicator == SQL_NULL_DATA) {
-    value.Clear();
-    return;
-  }
-  const unsigned char* data = m_binding->Data(column);
-  switch (column.cType) {
-    case SQL_C_BIT: value.SetBool(ReadAs<unsigned char>(data) != 0); return;
-    case SQL_C_SSHORT: value.SetShort(ReadAs<SQLSMALLINT>(data)); return;
-    case SQL_C_SLONG: value.SetLong(ReadAs<SQLINTEGER>(data)); return;
-    case SQL_C_SBIGINT: SetWholeValue(value, info.m_nSQLType, ReadAs<SQLBIGINT>(data)); return;
-    case SQL_C_TIME: SetTimeValue(value, ReadAs<SQL_TIME_STRUCT>(data)); return;
-    case SQL_C_FLOAT: value.SetSingle(ReadAs<SQLREAL>(data)); return;
-    case SQL_C_DOUBLE: value.SetDouble(ReadAs<SQLDOUBLE>(data)); return;
-    case SQL_C_TIMESTAMP: SetDateValue(value, ReadAs<SQL_TIMESTAMP_STRUCT>(data)); return;
-    default: break;
-  }
+  if (indicator == SQL_NULL_DATA) return {};
+  const auto* data = reinterpret_cast<const char*>(m_binding->Data(column));
+  if (const std::size_t fixed = FixedBytes(column.cType); fixed != 0) return {false, data, fixed};
   const std::size_t terminator = column.cType == SQL_C_CHAR ? 1 : kUtf16UnitBytes;
   if (indicator >= 0 && static_cast<std::size_t>(indicator) + terminator <= column.bytes) {
-    SetTextValue(value, column.cType, reinterpret_cast<const char*>(data), static_cast<std::size_t>(indicator));
-    return;
+    return {false, data, static_cast<std::size_t>(indicator)};
   }
   // Longer than its buffer (or of unknown length): read again whole.
   const auto number = static_cast<SQLUSMALLINT>(index + 1);
   const std::size_t hint = indicator > 0 ? static_cast<std::size_t>(indicator) : column.bytes;
   const std::size_t n = m_statement->GetLongData(number, column.cType, hint, m_buffer);
-  if (n == OdbcStatement::kNullData) {
-    value.Clear();
-    return;
-  }
+  if (n == OdbcStatement::kNullData) return {};
   if (indicator != SQL_NO_TOTAL && n != static_cast<std::size_t>(indicator)) {
     throw CDBException(L"The driver returned " + std::to_wstring(n) + L" of the " + std::to_wstring(indicator) +
                            L" bytes of a value in column '" + info.m_strName + L"'",
                        L"01004");
   }
-  SetTextValue(value, column.cType, m_buffer.data(), n);
+  return {false, m_buffer.data(), n};
 }
 
-void CRecordset::ReadUnbound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value) {
+CRecordset::CellBytes CRecordset::ReadUnbound(std::int16_t index, const CODBCFieldInfo& info) {
   const SQLHSTMT stmt = m_statement->Handle();
   const auto column = static_cast<SQLUSMALLINT>(index + 1);
-  // Each kind returns once it has set a value; a null falls through to the end.
-  switch (const SQLSMALLINT cType = DefaultCType(info.m_nSQLType)) {
-    case SQL_C_BIT: {
-      unsigned char v = 0;
-      if (!GetFixed(stmt, column, cType, v)) break;
-      value.SetBool(v != 0);
-      return;
-    }
-    case SQL_C_SSHORT: {
-      SQLSMALLINT v = 0;
-      if (!GetFixed(stmt, column, cType, v)) break;
-      value.SetShort(v);
-      return;
-    }
-    case SQL_C_SLONG: {
-      SQLINTEGER v = 0;
-      if (!GetFixed(stmt, column, cType, v)) break;
-      value.SetLong(v);
-      return;
-    }
-    case SQL_C_SBIGINT: {
-      SQLBIGINT v = 0;
-      if (!GetFixed(stmt, column, cType, v)) break;
-      SetWholeValue(value, info.m_nSQLType, v);
-      return;
-    }
-    case SQL_C_TIME: {
-      SQL_TIME_STRUCT v{};
-      if (!GetFixed(stmt, column, cType, v)) break;
-      SetTimeValue(value, v);
-      return;
-    }
-    case SQL_C_FLOAT: {
-      SQLREAL v = 0;
-      if (!GetFixed(stmt, column, cType, v)) break;
-      value.SetSingle(v);
-      return;
-    }
-    case SQL_C_DOUBLE: {
-      SQLDOUBLE v = 0;
-      if (!GetFixed(stmt, column, cType, v)) break;
-      value.SetDouble(v);
-      return;
-    }
-    case SQL_C_TIMESTAMP: {
-      SQL_TIMESTAMP_STRUCT v{};
-      if (!GetFixed(stmt, column, cType, v)) break;
-      SetDateValue(value, v);
-      return;
-    }
-    case SQL_C_BINARY: {
-      const std::size_t n = m_statement->GetLongData(column, cType, info.m_nPrecision, m_buffer);
-      if (n == OdbcStatement::kNullData) break;
-      value.SetBinary(std::vector<std::uint8_t>(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n)));
-      return;
-    }
-    case SQL_C_WCHAR: {
-      const std::size_t n =
-          m_statement->GetLongData(column, cType, std::size_t{info.m_nPrecision} * kUtf16UnitBytes, m_buffer);
-      if (n == OdbcStatement::kNullData) break;
-      SetTextValue(value, cType, m_buffer.data(), n);
-      return;
-    }
-    default: {
-      const std::size_t n =
-          m_statement->GetLongData(column, SQL_C_CHAR, std::size_t{info.m_nPrecision} * kMaxUtf8BytesPerChar, m_buffer);
-      if (n == OdbcStatement::kNullData) break;
-      SetTextValue(value, SQL_C_CHAR, m_buffer.data(), n);
-      return;
-    }
+  const SQLSMALLINT cType = DefaultCType(info.m_nSQLType);
+  if (const std::size_t fixed = FixedBytes(cType); fixed != 0) {
+    SQLLEN indicator = 0;
+    CheckOdbc(SQLGetData(stmt, column, cType, m_fixed.data(), static_cast<SQLLEN>(fixed), &indicator), SQL_HANDLE_STMT,
+              stmt);
+    if (indicator == SQL_NULL_DATA) return {};
+    return {false, reinterpret_cast<const char*>(m_fixed.data()), fixed};
   }
-  value.Clear();
+  std::size_t hint = info.m_nPrecision;
+  if (cType == SQL_C_WCHAR) hint *= kUtf16UnitBytes;
+  if (cType == SQL_C_CHAR) hint *= kMaxUtf8BytesPerChar;
+  const std::size_t n = m_statement->GetLongData(column, cType, hint, m_buffer);
+  if (n == OdbcStatement::kNullData) return {};
+  return {false, m_buffer.data(), n};
 }
 
 }  // namespace quillon::odbc

@@ -1,6 +1,8 @@
 // A forward-only, read-only result of one statement on a CDatabase reached through unixODBC.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,6 +50,32 @@ struct CODBCFieldInfo {
   std::int16_t m_nNullability = 0;
 };
 
+// Rows read ahead of their use: each value's bytes as the driver delivered them, turned into a
+// CDBVariant later (possibly on another thread) by GetValue exactly as CRecordset::GetFieldValue
+// turns them. A batch depends on no connection or recordset once filled.
+class CRowBatch {
+ public:
+  std::size_t RowCount() const { return m_columnCount == 0 ? 0 : m_cells.size() / m_columnCount; }
+  // Bytes the batch's values take, for bounding a batch by size as well as by rows.
+  std::size_t ByteSize() const { return m_bytes.size() + m_cells.size() * sizeof(Cell); }
+  // Forgets the rows, keeping the storage for the next ones.
+  void Clear();
+  // The value of column `column` of row `row`. Throws CDBException for a position outside the batch.
+  void GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const;
+
+ private:
+  friend class CRecordset;
+  struct Cell {
+    std::size_t offset = 0;
+    std::size_t size = 0;  // kNullCell for a null
+  };
+  static constexpr std::size_t kNullCell = static_cast<std::size_t>(-1);
+  std::vector<std::int16_t> m_sqlTypes;  // per column
+  std::size_t m_columnCount = 0;
+  std::vector<Cell> m_cells;  // row by row
+  std::string m_bytes;
+};
+
 class CRecordset {
  public:
   enum OpenType { dynaset = 0, snapshot = 1, forwardOnly = 2, dynamic = 3 };
@@ -78,15 +106,28 @@ class CRecordset {
   // (only DEFAULT_FIELD_TYPE is offered). Read each column at most once per row, in ascending
   // order, as ODBC requires.
   void GetFieldValue(std::int16_t index, CDBVariant& value, std::int16_t fieldType = DEFAULT_FIELD_TYPE);
+  // Appends the current row to `batch`, each column read once as GetFieldValue reads it, with
+  // the bytes the driver delivered instead of the values made of them (a batch holds rows of
+  // one result only). Throws CDBException as GetFieldValue does; the batch then keeps only the
+  // rows before this one.
+  void CaptureRow(CRowBatch& batch);
   // The single table the statement reads from, as written after its FROM; empty when it reads
   // from none, several, or a join.
   const std::wstring& GetTableName() const { return m_tableName; }
 
  private:
   struct Binding;
+  // One value of the current row as the driver delivered it, in its column's C type; `data`
+  // stays valid until the next read.
+  struct CellBytes {
+    bool null = true;
+    const char* data = nullptr;
+    std::size_t size = 0;
+  };
   static std::unique_ptr<Binding> BindColumns(void* connection, void* stmt, const std::vector<CODBCFieldInfo>& fields);
-  void ReadBound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value);
-  void ReadUnbound(std::int16_t index, const CODBCFieldInfo& info, CDBVariant& value);
+  CellBytes ReadCell(std::int16_t index);
+  CellBytes ReadBound(std::int16_t index, const CODBCFieldInfo& info);
+  CellBytes ReadUnbound(std::int16_t index, const CODBCFieldInfo& info);
 
   CDatabase* m_database;
   // Buffers bound to the result's columns; declared first so that it outlives the statement.
@@ -96,6 +137,7 @@ class CRecordset {
   std::wstring m_tableName;
   bool m_eof = true;
   std::string m_buffer;  // reused for every variable-length value
+  std::array<std::max_align_t, 2> m_fixed{};  // an unbound fixed-size value
 };
 
 }  // namespace quillon::odbc

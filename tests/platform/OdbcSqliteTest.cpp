@@ -246,6 +246,94 @@ TEST_F(OdbcSqlite, TextRoundTripsExactlyIncludingCharactersBeyondTheBasicPlane) 
   EXPECT_EQ(*l.m_pstring, longText);
 }
 
+// A value's kind and contents as text, so that two reads of one value can be compared.
+std::wstring Describe(const CDBVariant& v) {
+  std::wstring kind = std::to_wstring(v.m_dwType) + L":";
+  switch (v.m_dwType) {
+    case DBVT_NULL: return kind;
+    case DBVT_BOOL: return kind + std::to_wstring(v.m_boolVal);
+    case DBVT_SHORT: return kind + std::to_wstring(v.m_iVal);
+    case DBVT_LONG: return kind + std::to_wstring(v.m_lVal);
+    case DBVT_BIGINT: return kind + std::to_wstring(v.m_llVal);
+    case DBVT_SINGLE: return kind + std::to_wstring(v.m_fltVal);
+    case DBVT_DOUBLE: return kind + std::to_wstring(v.m_dblVal);
+    case DBVT_DATE: {
+      const TIMESTAMP_STRUCT& d = *v.m_pdate;
+      return kind + std::to_wstring(d.year) + L"-" + std::to_wstring(d.month) + L"-" + std::to_wstring(d.day) + L" " +
+             std::to_wstring(d.hour) + L":" + std::to_wstring(d.minute) + L":" + std::to_wstring(d.second) + L"." +
+             std::to_wstring(d.fraction);
+    }
+    case DBVT_STRING: return kind + *v.m_pstring;
+    case DBVT_WSTRING: return kind + *v.m_pstringW;
+    case DBVT_BINARY: {
+      std::wstring bytes;
+      for (std::uint8_t b : v.m_pbinary->m_bytes) bytes += std::to_wstring(b) + L",";
+      return kind + bytes;
+    }
+    default: return kind + L"?";
+  }
+}
+
+// Rows captured as bytes and turned into values later must give exactly the values read at
+// once, for every kind of column, nulls, values longer than their bound buffer, and batches
+// that end anywhere in the result.
+TEST_F(OdbcSqlite, CapturedRowsGiveTheValuesReadAtOnce) {
+  m_db.ExecuteSQL(
+      L"CREATE TABLE t (i INTEGER, s SMALLINT, v VARCHAR(5), lt TEXT, d DOUBLE, r REAL, num NUMERIC(10,2), b BIT, "
+      L"dt DATE, ts TIMESTAMP, tm TIME, bi BIGINT, bin BLOB, bare)");
+  std::wstring longText;
+  while (longText.size() < 3000) longText += L"é\U0001F600x";
+  for (int row = 0; row < 40; ++row) {
+    const std::wstring n = std::to_wstring(row);
+    if (row % 9 == 4) {
+      m_db.ExecuteSQL(L"INSERT INTO t VALUES (NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL)");
+      continue;
+    }
+    m_db.ExecuteSQL(L"INSERT INTO t VALUES (" + std::to_wstring(9007199254740000LL * (row % 3) - row) + L", " +
+                    std::to_wstring(row * 1000) + L", '" + (row % 2 ? L"ab" : L"abcdefghijklmnopqrstuvwxyz") +
+                    L"', '" + (row % 3 ? longText + n : n) + L"', " + n + L".25, " + n + L".5, " + n + L".01, " +
+                    std::to_wstring(row % 2) + L", '2024-03-0" + std::to_wstring(1 + row % 9) +
+                    L"', '2024-03-05 07:08:" + std::to_wstring(10 + row) + L"', '12:34:" + std::to_wstring(10 + row) +
+                    L"', 9007199254740993, X'00FF" + (row % 2 ? L"10" : L"") + L"', 'x" + n + L"')");
+  }
+  const std::wstring query = L"SELECT * FROM t";
+  std::vector<std::wstring> atOnce;
+  {
+    CRecordset rs(&m_db);
+    rs.Open(CRecordset::forwardOnly, query, CRecordset::readOnly);
+    CDBVariant value;
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+      for (std::int16_t c = 0; c < rs.GetODBCFieldCount(); ++c) {
+        rs.GetFieldValue(c, value);
+        atOnce.push_back(Describe(value));
+      }
+    }
+  }
+  ASSERT_EQ(atOnce.size(), 40u * 14u);
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, query, CRecordset::readOnly);
+  std::vector<std::wstring> captured;
+  CRowBatch batch;
+  CDBVariant value;
+  const auto drain = [&] {
+    for (std::size_t row = 0; row < batch.RowCount(); ++row) {
+      for (std::int16_t c = 0; c < 14; ++c) {
+        batch.GetValue(row, c, value);
+        captured.push_back(Describe(value));
+      }
+    }
+    batch.Clear();
+  };
+  for (; !rs.IsEOF(); rs.MoveNext()) {
+    rs.CaptureRow(batch);
+    if (batch.RowCount() == 7) drain();
+  }
+  drain();
+  ASSERT_EQ(captured.size(), atOnce.size());
+  for (std::size_t i = 0; i < atOnce.size(); ++i) EXPECT_EQ(captured[i], atOnce[i]) << "row " << i / 14 << " column " << i % 14;
+  EXPECT_THROW(batch.GetValue(0, 0, value), CDBException);
+}
+
 TEST_F(OdbcSqlite, ForwardOnlyWalkEndsAtEofAndGoesNoFurther) {
   m_db.ExecuteSQL(L"CREATE TABLE r (n INTEGER)");
   CRecordset empty(&m_db);
