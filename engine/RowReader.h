@@ -1,0 +1,74 @@
+// Reads the rows of an open result on a thread of its own, a few hundred rows ahead of the
+// thread that uses them, so that the driver's fetching overlaps the writing of the output.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/odbc/Recordset.h"
+
+namespace quillon::engine {
+
+class RowReader {
+ public:
+  // A batch is handed over when it holds `rowsPerBatch` rows or `bytesPerBatch` bytes of values,
+  // whichever comes first; at most `queuedBatches` wait to be used. Memory stays near
+  // (queuedBatches + 2) * bytesPerBatch plus the longest row, whatever the result's length.
+  struct Limits {
+    std::size_t rowsPerBatch;
+    std::size_t bytesPerBatch;
+    std::size_t queuedBatches;
+  };
+  static constexpr Limits kDefaultLimits{256, std::size_t{2} << 20, 2};
+
+  // Starts reading at the recordset's current row. Until the reader is destroyed only its thread
+  // uses the recordset (and so the connection under it); it never cancels the statement.
+  explicit RowReader(odbc::CRecordset& recordset, Limits limits = kDefaultLimits);
+  // Tells the thread to end and waits for it; never throws.
+  ~RowReader();
+  RowReader(const RowReader&) = delete;
+  RowReader& operator=(const RowReader&) = delete;
+
+  // Moves to the next row of the result: true when there is one, false past the last. The error
+  // the fetch or read of a row threw is thrown here in that row's place, after every row before it.
+  bool Next();
+  // Column `column` of the current row, converted as CRecordset::GetFieldValue converts it.
+  void GetValue(std::int16_t column, odbc::CDBVariant& value) const;
+
+ private:
+  // The thread's body: captures rows into batches and hands them over until the end of the
+  // result, an error, or a stop. Nothing leaves it.
+  void Read() noexcept;
+  // Waits for room in the queue and queues `batch`; false when the reader is told to stop.
+  bool Deliver(odbc::CRowBatch&& batch);
+  odbc::CRowBatch TakeSpare();
+  void Stop() noexcept;
+
+  odbc::CRecordset& m_recordset;
+  const Limits m_limits;
+
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  // Guarded by m_lock:
+  std::deque<odbc::CRowBatch> m_full;   // read and waiting, in row order
+  std::vector<odbc::CRowBatch> m_spare;  // used and emptied, for reuse
+  bool m_finished = false;               // the thread queues no more
+  std::exception_ptr m_error;            // what ended the reading, after the queued rows
+  std::atomic<bool> m_stopRequested = false;
+
+  // The using thread's side.
+  odbc::CRowBatch m_current;
+  std::size_t m_row = 0;
+  bool m_holdsBatch = false;
+
+  std::thread m_thread;  // started last, when everything it uses exists
+};
+
+}  // namespace quillon::engine
