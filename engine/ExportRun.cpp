@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "engine/ReadOnlyStatement.h"
+#include "engine/RowReader.h"
 #include "engine/StatementBuilders.h"
 #include "engine/TimeText.h"
 #include "platform/file/FileDescriptor.h"
@@ -109,10 +110,32 @@ class ExportRun {
  private:
   void Log(std::wstring_view text) { m_host.AddLogLine(std::wstring(text)); }
   void LogError(std::wstring_view text) { m_host.AddErrorLine(std::wstring(text)); }
-  // Creates a table under `name` and logs `nameLine` with the name the driver stored it under
-  // (the driver may have to shorten it), then `createdLine`; false (logged) when the driver refuses.
+  // Opens the output file, creating it (and its folders) when missing; false (logged) when it
+  // could not be opened.
+  bool OpenOutput(const std::wstring& path, OutputFormat format, const std::wstring& datePattern);
+  // Runs the statement on the source; null when it failed or the user stopped the run (logged,
+  // the output closed).
+  std::unique_ptr<odbc::CRecordset> OpenResult(std::wstring_view statement);
+  // Logs what the output makes of the result's columns and creates the first table: its
+  // CREATE TABLE template and name go to `createTemplate` and `tableName`. False (logged, the
+  // output closed) when there is nothing to export or the table cannot be created.
+  bool CreateFirstTable(odbc::CRecordset& recordset, OutputFormat format, const std::wstring& datePattern,
+                        std::wstring& createTemplate, std::wstring& tableName);
+  // Copies the rows from the result's current one to its end, the source's fetching done by a
+  // reader thread; false when a stop or a failed further table ended the run (logged, the output
+  // closed). The reader has ended when it returns, whichever way.
+  bool CopyRows(odbc::CRecordset& recordset, OutputFormat format, const std::wstring& createTemplate,
+                std::wstring tableName);
+  // Sends one row to the output table; false when the copying ends with it (a failed write of
+  // the file, or the user's cancel in the row-error box).
+  bool WriteRow(const std::wstring& tableName, const std::vector<odbc::CDBVariant>& row,
+                const std::vector<std::int16_t>& sqlTypes);
+  // Closes the output and logs the totals; true when the file was written.
+  bool Finish();
   // Says which parts of a date-time the pattern leaves out, when the result has date-times.
   void LogDatePatternPrecision(const odbc::CRecordset& recordset, std::wstring_view pattern);
+  // Creates a table under `name` and logs `nameLine` with the name the driver stored it under
+  // (the driver may have to shorten it), then `createdLine`; false (logged) when the driver refuses.
   bool CreateTable(const std::wstring& createTemplate, const std::wstring& name, std::wstring_view nameLine,
                    std::wstring_view createdLine);
 
@@ -123,6 +146,11 @@ class ExportRun {
   std::wstring m_storedTable;  // the current table's name as the file holds it
   // A write of the output's data failed (file::IsIoError): nothing more goes to the output.
   bool m_outputFailed = false;
+  std::int32_t m_total = 0;    // rows the output took
+  std::int32_t m_refused = 0;  // rows it refused
+  // One row's literals and statement text, their storage reused from row to row.
+  std::vector<odbc::Literal> m_literals;
+  std::wstring m_insert;
 };
 
 void ExportRun::LogDatePatternPrecision(const odbc::CRecordset& recordset, std::wstring_view pattern) {
@@ -176,10 +204,20 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
     LogError(why);
     return false;
   }
-
-  const std::wstring path(outputPath);
   // The Date field is disabled while the run lasts: the pattern read now is the one it writes by.
   const std::wstring datePattern(EffectiveDatePattern(m_host.GetDatePattern()));
+  if (!OpenOutput(std::wstring(outputPath), format, datePattern)) return false;
+  std::unique_ptr<odbc::CRecordset> recordset = OpenResult(statement);
+  if (recordset == nullptr) return false;
+  std::wstring createTemplate;
+  std::wstring tableName;
+  if (!CreateFirstTable(*recordset, format, datePattern, createTemplate, tableName)) return false;
+  if (!CopyRows(*recordset, format, createTemplate, std::move(tableName))) return false;
+  recordset.reset();
+  return Finish();
+}
+
+bool ExportRun::OpenOutput(const std::wstring& path, OutputFormat format, const std::wstring& datePattern) {
   std::error_code ignored;
   if (std::filesystem::exists(std::filesystem::path(text::WideToUtf8(path)), ignored)) {
     if (format == FormatExcel || format == FormatAccess) {
@@ -206,7 +244,10 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
   }
   if (!m_output.IsOpen()) return false;
   Log(logline::kOutputOpened);
+  return true;
+}
 
+std::unique_ptr<odbc::CRecordset> ExportRun::OpenResult(std::wstring_view statement) {
   std::unique_ptr<odbc::CRecordset> recordset;
   try {
     recordset = std::make_unique<odbc::CRecordset>(&m_source);
@@ -217,29 +258,32 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
     // driver's report of the cancel is the stop.
     LogError(m_host.IsStopRequested() ? logline::kStopped : std::wstring_view(e.m_strError));
     CloseOutput();
-    return false;
+    return nullptr;
   } catch (...) {
     LogError(logline::kUnknownException);
     CloseOutput();
-    return false;
+    return nullptr;
   }
-
   // A stop that came while the statement ran, too late to cancel it (or on a driver that cannot
   // cancel), ends the run before anything is created.
   if (m_host.IsStopRequested()) {
     LogError(logline::kStopped);
     CloseOutput();
-    return false;
+    return nullptr;
   }
+  return recordset;
+}
 
-  if (recordset->GetODBCFieldCount() == 0) {
+bool ExportRun::CreateFirstTable(odbc::CRecordset& recordset, OutputFormat format,
+                                 const std::wstring& datePattern, std::wstring& createTemplate,
+                                 std::wstring& tableName) {
+  if (recordset.GetODBCFieldCount() == 0) {
     LogError(logline::kNoResultSet);
     CloseOutput();
     return false;
   }
-
-  LogDatePatternPrecision(*recordset, datePattern);
-  const std::vector<OutputColumn> columns = OutputColumnNames(*recordset, format);
+  LogDatePatternPrecision(recordset, datePattern);
+  const std::vector<OutputColumn> columns = OutputColumnNames(recordset, format);
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (columns[i].why.empty()) continue;
     Log(Join(logline::kColumnRenamed, std::to_wstring(i + 1) + L" '" + columns[i].sourceName + L"' is written as '" +
@@ -247,22 +291,23 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
   }
   // The name is logged once the driver has said under which name it stored the table; rows go
   // to the table by the name the run gave it, which the driver maps to what it stored.
-  std::wstring tableName = OutputTableName(recordset->GetTableName());
-  const std::wstring createTemplate = BuildCreateTableSql(*recordset, format);
+  tableName = OutputTableName(recordset.GetTableName());
+  createTemplate = BuildCreateTableSql(recordset, format);
   if (!CreateTable(createTemplate, tableName, logline::kTableName, logline::kTableCreated)) {
     CloseOutput();
     return false;
   }
+  return true;
+}
 
-  std::int32_t total = 0;
-  std::int32_t refused = 0;
+bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const std::wstring& createTemplate,
+                         std::wstring tableName) {
+  const std::vector<std::int16_t> sqlTypes = ColumnSqlTypes(recordset);
+  std::vector<odbc::CDBVariant> row(sqlTypes.size());  // reused from row to row
   std::int32_t inTable = 0;
-  // One row's storage, reused from row to row.
-  std::vector<odbc::CDBVariant> row;
-  std::vector<odbc::Literal> literals;
-  std::wstring insert;
-  const std::vector<std::int16_t> sqlTypes = ColumnSqlTypes(*recordset);
-  for (; !recordset->IsEOF(); recordset->MoveNext()) {
+  // From here on only the reader touches the source; leaving this function ends and joins it.
+  RowReader reader(recordset);
+  while (reader.Next()) {
     if (m_host.IsStopRequested()) {
       LogError(logline::kStopped);
       CloseOutput();
@@ -276,35 +321,45 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
       }
       inTable = 0;
     }
-    ReadRow(*recordset, row);
-    BuildInsertLiterals(row, sqlTypes, m_host, literals);
-    try {
-      // A built-in driver takes the literals as they are; any other gets them as SQL text.
-      if (!m_output.InsertRow(tableName, literals)) {
-        RenderInsertSql(tableName, literals, insert);
-        m_output.ExecuteSQL(insert);
-      }
-      ++total;
-      ++inTable;
-      m_host.RowCopied(total, m_storedTable);
-    } catch (const odbc::CDBException& e) {
-      if (file::IsIoError(e)) {
-        // The disk, not the row: every further row would fail the same way.
-        LogError(e.m_strError);
-        m_outputFailed = true;
-        break;
-      }
-      ++refused;
-      if (m_host.AnswerRowError(e) == RowErrorAnswer::StopCopying) break;
-    }
+    for (std::size_t i = 0; i < row.size(); ++i) reader.GetValue(static_cast<std::int16_t>(i), row[i]);
+    const std::int32_t before = m_total;
+    const bool goOn = WriteRow(tableName, row, sqlTypes);
+    if (m_total != before) ++inTable;
+    if (!goOn) break;
   }
+  return true;
+}
 
-  recordset.reset();
+bool ExportRun::WriteRow(const std::wstring& tableName, const std::vector<odbc::CDBVariant>& row,
+                         const std::vector<std::int16_t>& sqlTypes) {
+  BuildInsertLiterals(row, sqlTypes, m_host, m_literals);
+  try {
+    // A built-in driver takes the literals as they are; any other gets them as SQL text.
+    if (!m_output.InsertRow(tableName, m_literals)) {
+      RenderInsertSql(tableName, m_literals, m_insert);
+      m_output.ExecuteSQL(m_insert);
+    }
+    ++m_total;
+    m_host.RowCopied(m_total, m_storedTable);
+    return true;
+  } catch (const odbc::CDBException& e) {
+    if (file::IsIoError(e)) {
+      // The disk, not the row: every further row would fail the same way.
+      LogError(e.m_strError);
+      m_outputFailed = true;
+      return false;
+    }
+    ++m_refused;
+    return m_host.AnswerRowError(e) != RowErrorAnswer::StopCopying;
+  }
+}
+
+bool ExportRun::Finish() {
   // The output is written out first, so that the total counts the rows that are in the file;
   // a file that could not be written out is a failed export, whatever was copied.
   const bool written = CloseOutput();
-  Log(Join(logline::kTotalRows, std::to_wstring(written ? total : 0)));
-  if (refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(refused)));
+  Log(Join(logline::kTotalRows, std::to_wstring(written ? m_total : 0)));
+  if (m_refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(m_refused)));
   Log(Join(logline::kElapsed, FormatTimeSpan(CurrentTime() - m_start, kElapsedPattern)));
   return written;
 }

@@ -40,11 +40,14 @@ bool RowReader::Deliver(odbc::CRowBatch&& batch) {
 
 void RowReader::Read() noexcept {
   std::exception_ptr error;
+  bool errorInRow = false;
   try {
     odbc::CRowBatch batch = TakeSpare();
     try {
       while (!m_recordset.IsEOF() && !m_stopRequested) {
+        errorInRow = true;
         m_recordset.CaptureRow(batch);
+        errorInRow = false;
         if (batch.RowCount() >= m_limits.rowsPerBatch || batch.ByteSize() >= m_limits.bytesPerBatch) {
           if (!Deliver(std::move(batch))) break;
           batch = TakeSpare();
@@ -63,6 +66,7 @@ void RowReader::Read() noexcept {
     std::lock_guard<std::mutex> guard(m_lock);
     m_finished = true;
     m_error = error;
+    m_errorInRow = error && errorInRow;
   }
   m_changed.notify_all();
 }
@@ -89,11 +93,17 @@ bool RowReader::Next() {
     m_changed.notify_all();
     return true;
   }
+  if (m_error && m_errorInRow) {
+    // A row whose values could not be read: its reading throws, as it would have on this thread.
+    m_rowError = std::exchange(m_error, nullptr);
+    return true;
+  }
   if (m_error) std::rethrow_exception(std::exchange(m_error, nullptr));
   return false;
 }
 
 void RowReader::GetValue(std::int16_t column, odbc::CDBVariant& value) const {
+  if (m_rowError) std::rethrow_exception(m_rowError);
   m_current.GetValue(m_row, column, value);
 }
 

@@ -37,9 +37,10 @@ class RowReader {
   RowReader& operator=(const RowReader&) = delete;
 
   // Moves to the next row of the result: true when there is one, false past the last. The error
-  // the fetch or read of a row threw is thrown here in that row's place, after every row before it.
+  // the fetch of a row threw is thrown here in that row's place, after every row before it.
   bool Next();
-  // Column `column` of the current row, converted as CRecordset::GetFieldValue converts it.
+  // Column `column` of the current row, converted as CRecordset::GetFieldValue converts it. When
+  // reading the row's values failed, throws that error (the row counts as one that Next gave).
   void GetValue(std::int16_t column, odbc::CDBVariant& value) const;
 
  private:
@@ -61,12 +62,14 @@ class RowReader {
   std::vector<odbc::CRowBatch> m_spare;  // used and emptied, for reuse
   bool m_finished = false;               // the thread queues no more
   std::exception_ptr m_error;            // what ended the reading, after the queued rows
+  bool m_errorInRow = false;             // m_error came from reading a row's values, not fetching it
   std::atomic<bool> m_stopRequested = false;
 
   // The using thread's side.
   odbc::CRowBatch m_current;
   std::size_t m_row = 0;
   bool m_holdsBatch = false;
+  std::exception_ptr m_rowError;  // the current row is one whose values could not be read
 
   std::thread m_thread;  // started last, when everything it uses exists
 };

@@ -49,6 +49,9 @@ class ExportEndToEnd : public ::testing::Test {
         L"SELECT i FROM c");
     db.ExecuteSQL(L"CREATE TABLE Codes (Code VARCHAR(5))");
     db.ExecuteSQL(L"INSERT INTO Codes VALUES ('A1'), ('B2'), ('TOO LONG FOR FIVE'), ('D4')");
+    // A long result with one value too long for its column at row 300.
+    db.ExecuteSQL(L"CREATE TABLE ManyCodes (Code VARCHAR(5))");
+    db.ExecuteSQL(L"INSERT INTO ManyCodes SELECT CASE WHEN n = 300 THEN 'TOO LONG FOR FIVE' ELSE 'C' || n END FROM Seq");
   }
   static void TearDownTestSuite() { delete s_sourceDir; }
   static std::wstring SourceConnect() { return L"DRIVER=SQLite3;StepAPI=1;Database=" + (*s_sourceDir / "source.db").wstring(); }
@@ -194,6 +197,67 @@ TEST_F(ExportEndToEnd, AStopKeepsTheRowsCopiedSoFar) {
   const auto mdb = m_dir / "stopped.mdb";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", mdb, FormatAccess));
   EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " Seq"), std::vector<std::string>{"100"});
+}
+
+// The statement fails while its rows are fetched: the rows before the failing one stay in the
+// file, and the driver's message ends the log.
+TEST_F(ExportEndToEnd, AFetchErrorMidResultKeepsTheRowsBeforeItAndEndsTheLog) {
+  const auto xls = m_dir / "overflow.xls";
+  EXPECT_FALSE(Export(L"SELECT n, CASE WHEN n = 1000 THEN abs(-9223372036854775808) ELSE n END AS v FROM Seq", xls,
+                      FormatExcel));
+  ASSERT_EQ(m_host.lines.size(), 7u);
+  const std::vector<std::wstring> rest(m_host.lines.begin() + 1, m_host.lines.end());
+  EXPECT_EQ(rest, (std::vector<std::wstring>{L"Using Excel driver for Export", L"Input database opened",
+                                             L"Output database opened for reading", L"Output table name: Seq",
+                                             L"Output table created",
+                                             L"[SQLite]integer overflow (1) (SQLSTATE S1000)"}));
+  EXPECT_EQ(SheetSizes(xls), (std::vector<std::pair<std::string, int>>{{"Seq", 1000}}));  // the names' row and 999
+}
+
+TEST_F(ExportEndToEnd, CancelInTheRowErrorBoxEndsALongCopy) {
+  m_host.rowErrorAnswer = ui::IDCANCEL;
+  const auto mdb = m_dir / "many.mdb";
+  EXPECT_TRUE(Export(L"SELECT Code FROM ManyCodes", mdb, FormatAccess));
+  EXPECT_EQ(m_host.rowErrors.size(), 1u);
+  ASSERT_GE(m_host.lines.size(), 3u);
+  EXPECT_EQ(m_host.lines[m_host.lines.size() - 3], L"Total rows copied: 299");
+  EXPECT_EQ(m_host.lines.back().rfind(L"Elapsed: ", 0), 0u);
+  EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " ManyCodes"), std::vector<std::string>{"299"});
+}
+
+TEST_F(ExportEndToEnd, AStopFarIntoALongResultLogsInOrder) {
+  m_host.stopAfterChecks = 5001;
+  const auto xls = m_dir / "far.xls";
+  EXPECT_FALSE(Export(L"SELECT n FROM Seq", xls, FormatExcel));
+  ASSERT_EQ(m_host.lines.size(), 7u);
+  const std::vector<std::wstring> rest(m_host.lines.begin() + 1, m_host.lines.end());
+  EXPECT_EQ(rest, (std::vector<std::wstring>{L"Using Excel driver for Export", L"Input database opened",
+                                             L"Output database opened for reading", L"Output table name: Seq",
+                                             L"Output table created", L"Thread terminated"}));
+  EXPECT_EQ(SheetSizes(xls), (std::vector<std::pair<std::string, int>>{{"Seq", 5001}}));
+}
+
+// Memo values long enough that a few rows fill a batch of rows read ahead arrive whole and in
+// order (mdbtools shows at most 200000 bytes of a value).
+TEST_F(ExportEndToEnd, LongTextsAcrossBatchesArriveWholeInAccess) {
+  odbc::CDatabase db;
+  db.OpenEx(SourceConnect());
+  db.ExecuteSQL(L"CREATE TABLE IF NOT EXISTS Memos AS SELECT n, printf('%07d', n) || "
+                L"replace(hex(zeroblob(75000)), '00', char(65 + n % 26, 66 + n % 20)) AS Body FROM Seq WHERE n <= 40");
+  db.Close();
+  const auto mdb = m_dir / "memos.mdb";
+  ASSERT_TRUE(Export(L"SELECT n, Body FROM Memos ORDER BY n", mdb, FormatAccess));
+  EXPECT_TRUE(ContainsLine(m_host.lines, L"Total rows copied: 40"));
+  const std::vector<std::string> sizes =
+      OutputLines("mdb-export -H -d ' ' " + testing::ShellQuote(mdb.string()) + " Memos | awk '{print $1, length($2)}'");
+  std::vector<std::string> expected;
+  for (int n = 1; n <= 40; ++n) expected.push_back(std::to_string(n) + " " + std::to_string(150000 + 7 + 2));
+  EXPECT_EQ(sizes, expected);
+  const std::vector<std::string> heads = OutputLines("mdb-export -H -d ' ' " + testing::ShellQuote(mdb.string()) +
+                                                     " Memos | cut -c1-14");
+  ASSERT_EQ(heads.size(), 40u);
+  EXPECT_EQ(heads[2], "3 \"0000003DEDE");
+  EXPECT_EQ(heads[39], "40 \"0000040OBO");
 }
 
 TEST_F(ExportEndToEnd, AnEmptyResultStillMakesTheTable) {
