@@ -63,6 +63,25 @@ TEST(ExportFromPostgres, EveryRowReachesBothFormats) {
                                       "2,\"O'Hara\",\"0.10\",0,"}));
 }
 
+// The server fails the statement on row 300 while its rows are fetched a row at a time: the
+// rows before it are in the file and the server's message ends the log.
+TEST(ExportFromPostgres, AnErrorOnARowKeepsTheRowsBeforeIt) {
+  drivers::RegisterBuiltInDrivers();
+  quillon::testing::PostgresServer server;
+  quillon::testing::TempDir dir;
+  odbc::CDatabase source;
+  source.OpenEx(L"UseDeclareFetch=1;Fetch=1;" + server.ConnectString());
+  RecordingHost host;
+  const std::int32_t excel = FormatExcel;
+  const auto xls = dir / "divided.xls";
+  EXPECT_FALSE(ExportQuery(source, host, L"SELECT n, 1 / (300 - n) AS q FROM generate_series(1, 1000) AS n",
+                           xls.wstring(), &excel));
+  ASSERT_EQ(host.lines.size(), 7u);
+  EXPECT_EQ(host.lines[5], L"Output table created");
+  EXPECT_NE(host.lines[6].find(L"division by zero"), std::wstring::npos) << host.lines[6];
+  EXPECT_EQ(testing::SheetSizes(xls), (std::vector<std::pair<std::string, int>>{{"generate_series", 300}}));
+}
+
 // A host whose stop request comes from another thread, as the dialog's Stop button and the
 // command line's signals do.
 class StoppableHost final : public IExportHost {
