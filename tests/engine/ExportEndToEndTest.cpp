@@ -215,7 +215,7 @@ TEST_F(ExportEndToEnd, AFetchErrorMidResultKeepsTheRowsBeforeItAndEndsTheLog) {
 }
 
 TEST_F(ExportEndToEnd, CancelInTheRowErrorBoxEndsALongCopy) {
-  m_host.rowErrorAnswer = ui::IDCANCEL;
+  m_host.rowErrorAnswer = RowErrorAnswer::StopCopying;
   const auto mdb = m_dir / "many.mdb";
   EXPECT_TRUE(Export(L"SELECT Code FROM ManyCodes", mdb, FormatAccess));
   EXPECT_EQ(m_host.rowErrors.size(), 1u);

@@ -72,10 +72,9 @@ TEST(ExportFromPostgres, AnErrorOnARowKeepsTheRowsBeforeIt) {
   odbc::CDatabase source;
   source.OpenEx(L"UseDeclareFetch=1;Fetch=1;" + server.ConnectString());
   RecordingHost host;
-  const std::int32_t excel = FormatExcel;
   const auto xls = dir / "divided.xls";
   EXPECT_FALSE(ExportQuery(source, host, L"SELECT n, 1 / (300 - n) AS q FROM generate_series(1, 1000) AS n",
-                           xls.wstring(), &excel));
+                           xls.wstring(), FormatExcel));
   ASSERT_EQ(host.lines.size(), 7u);
   EXPECT_EQ(host.lines[5], L"Output table created");
   EXPECT_NE(host.lines[6].find(L"division by zero"), std::wstring::npos) << host.lines[6];
