@@ -65,8 +65,10 @@ void RowReader::Read() noexcept {
   {
     std::lock_guard<std::mutex> guard(m_lock);
     m_finished = true;
-    m_error = error;
     m_errorInRow = error && errorInRow;
+    // Moved, not copied: this thread must hold no reference to the exception once the using
+    // thread may have it, or it would free it unsynchronised with that thread's last use.
+    m_error = std::move(error);
   }
   m_changed.notify_all();
 }
