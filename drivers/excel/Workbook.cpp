@@ -276,26 +276,13 @@ void Workbook::Parse() {
       if (sawSst) Refuse("it holds two shared string tables");
       sawSst = true;
       if (data.size() < 8) Refuse("its shared string table is too short");
-      SstReader reader(walk);
-      m_strings.AddExistingReferences(reader.U32());
-      const std::uint32_t count = reader.U32();
-      std::u16string chars;
-      std::vector<std::uint8_t> runs, extended;
-      for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint16_t length = reader.U16();
-        const std::uint8_t flags = reader.Byte();
-        const std::size_t runCount = (flags & biff::kStringRich) ? reader.U16() : 0;
-        const std::size_t extSize = (flags & biff::kStringExtended) ? reader.U32() : 0;
-        reader.Chars(length, (flags & biff::kStringHighByte) != 0, chars);
-        reader.Bytes(runCount * biff::kRichRunSize, runs);
-        reader.Bytes(extSize, extended);
-        m_strings.AddExisting(chars, flags, runs, extended);
-      }
-      // CONTINUE records the strings did not use still belong to the table.
+      // The table is the SST record and the CONTINUE records after it, used by its strings or not.
+      const std::uint64_t first = walk.Start();
+      std::uint64_t last = walk.End();
       bool more = false;
-      while ((more = walk.Next()) && walk.Id() == biff::kContinue) {
-      }
+      while ((more = walk.Next()) && walk.Id() == biff::kContinue) last = walk.End();
       pending = more;
+      ParseSst(first, last);
       m_globals.push_back({biff::kSst, {}});
       continue;
     }
@@ -318,20 +305,10 @@ void Workbook::Parse() {
         if (xfCount++ == 0) firstXf = index;
         m_xfAnchor = index;
         break;
-      case biff::kBoundSheet: {
-        if (data.size() < biff::kBoundSheetName + 2) Refuse("a sheet entry (BOUNDSHEET) is too short");
-        const std::size_t length = data[biff::kBoundSheetName];
-        const bool wide = (data[biff::kBoundSheetName + 1] & biff::kStringHighByte) != 0;
-        if (data.size() < biff::kBoundSheetName + 2 + length * (wide ? 2 : 1)) Refuse("a sheet name is cut off");
-        std::u16string name;
-        for (std::size_t i = 0; i < length; ++i) {
-          const std::uint8_t* p = &data[biff::kBoundSheetName + 2 + i * (wide ? 2 : 1)];
-          name.push_back(wide ? static_cast<char16_t>(biff::GetU16(p)) : static_cast<char16_t>(*p));
-        }
-        m_existing.push_back({std::move(name), index, biff::GetU32(data.data()), 0});
+      case biff::kBoundSheet:
+        m_existing.push_back({BoundSheetName(data), index, biff::GetU32(data.data()), 0});
         m_sheetAnchor = index;
         break;
-      }
       default:
         break;
     }
@@ -349,24 +326,62 @@ void Workbook::Parse() {
   if (!sawSst) m_globals.insert(m_globals.end() - 1, Record{biff::kSst, {}});
   const std::size_t globalsEnd = walk.End();
 
-  // Each sheet's substream: from its BOF to the EOF that closes it (charts inside nest).
-  for (auto& sheet : m_existing) {
-    const std::size_t at = sheet.begin;
-    if (at < globalsEnd || at >= bytes.Size()) Refuse("a sheet's stream position lies outside the workbook stream");
-    RecordWalker sheetWalk(bytes, at, bytes.Size());
-    if (!sheetWalk.Next() || sheetWalk.Id() != biff::kBof) Refuse("a sheet's stream position does not point at a BOF");
-    int depth = 1;
-    while (depth > 0) {
-      if (!sheetWalk.Next()) Refuse("a sheet has no end (EOF)");
-      if (sheetWalk.Id() == biff::kBof) ++depth;
-      if (sheetWalk.Id() == biff::kEof) --depth;
-    }
-    sheet.end = sheetWalk.End();
-  }
+  FindSheetEnds(globalsEnd);
   CheckAccountedFor(globalsEnd);
   m_formats.general = static_cast<std::uint16_t>(xfCount);
   m_dateFormat = static_cast<std::uint16_t>(std::max<int>(maxFormat + 1, biff::kFirstCustomFormat));
   AddDriverFormats();
+}
+
+void Workbook::ParseSst(std::uint64_t first, std::uint64_t last) {
+  RecordWalker walk(*m_stream, first, last);
+  walk.Next();
+  SstReader reader(walk);
+  m_strings.AddExistingReferences(reader.U32());
+  const std::uint32_t count = reader.U32();
+  std::u16string chars;
+  std::vector<std::uint8_t> runs, extended;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint16_t length = reader.U16();
+    const std::uint8_t flags = reader.Byte();
+    const std::size_t runCount = (flags & biff::kStringRich) ? reader.U16() : 0;
+    const std::size_t extSize = (flags & biff::kStringExtended) ? reader.U32() : 0;
+    reader.Chars(length, (flags & biff::kStringHighByte) != 0, chars);
+    reader.Bytes(runCount * biff::kRichRunSize, runs);
+    reader.Bytes(extSize, extended);
+    m_strings.AddExisting(chars, flags, runs, extended);
+  }
+}
+
+std::u16string Workbook::BoundSheetName(std::span<const std::uint8_t> data) {
+  if (data.size() < biff::kBoundSheetName + 2) Refuse("a sheet entry (BOUNDSHEET) is too short");
+  const std::size_t length = data[biff::kBoundSheetName];
+  const bool wide = (data[biff::kBoundSheetName + 1] & biff::kStringHighByte) != 0;
+  if (data.size() < biff::kBoundSheetName + 2 + length * (wide ? 2 : 1)) Refuse("a sheet name is cut off");
+  std::u16string name;
+  for (std::size_t i = 0; i < length; ++i) {
+    const std::uint8_t* p = &data[biff::kBoundSheetName + 2 + i * (wide ? 2 : 1)];
+    name.push_back(wide ? static_cast<char16_t>(biff::GetU16(p)) : static_cast<char16_t>(*p));
+  }
+  return name;
+}
+
+void Workbook::FindSheetEnds(std::uint64_t globalsEnd) {
+  // Each sheet's substream: from its BOF to the EOF that closes it (charts inside nest).
+  const std::uint64_t size = m_stream->Size();
+  for (auto& sheet : m_existing) {
+    const std::uint64_t at = sheet.begin;
+    if (at < globalsEnd || at >= size) Refuse("a sheet's stream position lies outside the workbook stream");
+    RecordWalker walk(*m_stream, at, size);
+    if (!walk.Next() || walk.Id() != biff::kBof) Refuse("a sheet's stream position does not point at a BOF");
+    int depth = 1;
+    while (depth > 0) {
+      if (!walk.Next()) Refuse("a sheet has no end (EOF)");
+      if (walk.Id() == biff::kBof) ++depth;
+      if (walk.Id() == biff::kEof) --depth;
+    }
+    sheet.end = walk.End();
+  }
 }
 
 void Workbook::CheckAccountedFor(std::uint64_t globalsEnd) const {

@@ -81,7 +81,12 @@ class Workbook {
   };
 
   void Parse();
-  void ParseSst(std::size_t first, std::size_t last);
+  // Reads the shared strings of the SST record at `first` and its CONTINUE records up to `last`.
+  void ParseSst(std::uint64_t first, std::uint64_t last);
+  // The sheet name a BOUNDSHEET record's data holds.
+  static std::u16string BoundSheetName(std::span<const std::uint8_t> data);
+  // Sets each existing sheet's substream end; refuses sheets outside the stream or without EOF.
+  void FindSheetEnds(std::uint64_t globalsEnd);
   // Refuses a stream with data outside the globals and the sheets' substreams.
   void CheckAccountedFor(std::uint64_t globalsEnd) const;
   void AddDriverFormats();
