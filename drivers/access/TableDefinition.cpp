@@ -53,7 +53,10 @@ void LayOutColumns(TableDefinition& table) {
   }
 }
 
-std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefinition& table) {
+namespace {
+
+// The fixed header and the real indexes' row-count entries.
+std::vector<std::uint8_t> EncodeHeader(const TableDefinition& table) {
   std::vector<std::uint8_t> bytes(td::kHeaderSize, 0);
   bytes[0] = jet4::page_type::kTableDefinition;
   bytes[jet4::kPageMarkerOffset] = jet4::kPageMarker;
@@ -74,77 +77,78 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
     PutU32(entry + ix::kRowCountInEntry, table.rowCount);
     bytes.insert(bytes.end(), std::begin(entry), std::end(entry));
   }
+  return bytes;
+}
 
-  for (const auto& column : table.columns) {
-    std::uint8_t record[td::kColumnRecordSize] = {};
-    const bool fixed = !jet4::IsVariable(column.type);
-    record[cr::kType] = static_cast<std::uint8_t>(column.type);
-    PutU32(record + cr::kTableNumber, td::kMagicTableNumber);
-    PutU16(record + cr::kNumber, column.number);
-    PutU16(record + cr::kVarIndex, column.varIndex);
-    PutU16(record + cr::kIndex, column.number);
-    PutU16(record + cr::kSortOrder, kGeneralSortOrder);
-    record[cr::kFlags] = static_cast<std::uint8_t>((fixed ? cr::kFlagFixed : 0) | cr::kFlagNullable |
-                                                   (table.system ? cr::kFlagSystem : 0));
-    if (!table.system && (column.type == jet4::ColumnType::Text || column.type == jet4::ColumnType::Memo)) {
-      record[cr::kExtFlags] = cr::kExtFlagCompressedUnicode;
-    }
-    PutU16(record + cr::kFixedOffset, column.fixedOffset);
-    PutU16(record + cr::kLength, column.type == jet4::ColumnType::Bit ? 1 : column.length);
-    bytes.insert(bytes.end(), std::begin(record), std::end(record));
+void AppendColumnRecord(const ColumnSpec& column, bool system, std::vector<std::uint8_t>& bytes) {
+  std::uint8_t record[td::kColumnRecordSize] = {};
+  const bool fixed = !jet4::IsVariable(column.type);
+  record[cr::kType] = static_cast<std::uint8_t>(column.type);
+  PutU32(record + cr::kTableNumber, td::kMagicTableNumber);
+  PutU16(record + cr::kNumber, column.number);
+  PutU16(record + cr::kVarIndex, column.varIndex);
+  PutU16(record + cr::kIndex, column.number);
+  PutU16(record + cr::kSortOrder, kGeneralSortOrder);
+  record[cr::kFlags] = static_cast<std::uint8_t>((fixed ? cr::kFlagFixed : 0) | cr::kFlagNullable |
+                                                 (system ? cr::kFlagSystem : 0));
+  if (!system && (column.type == jet4::ColumnType::Text || column.type == jet4::ColumnType::Memo)) {
+    record[cr::kExtFlags] = cr::kExtFlagCompressedUnicode;
   }
-  for (const auto& column : table.columns) {
-    const std::size_t at = bytes.size();
-    bytes.resize(at + jet4::kU16Size + column.name.size() * 2);
-    PutU16(&bytes[at], static_cast<std::uint16_t>(column.name.size() * 2));
-    for (std::size_t i = 0; i < column.name.size(); ++i) PutU16(&bytes[at + jet4::kU16Size + 2 * i], column.name[i]);
-  }
-  for (const auto& index : table.realIndexes) {
-    std::uint8_t record[ix::kRealIndexSize] = {};
-    PutU32(record, ix::kRealIndexMagic);
-    for (std::size_t slot = 0; slot < ix::kColumnSlots; ++slot) {
-      std::uint8_t* at = record + ix::kColumnSlotsOffset + slot * ix::kColumnSlotSize;
-      if (slot < index.columns.size()) {
-        PutU16(at, index.columns[slot].number);
-        at[jet4::kU16Size] = index.columns[slot].ascending ? ix::kAscending : 0;
-      } else {
-        PutU16(at, ix::kNoColumn);
-      }
-    }
-    PutU32(record + ix::kUsageMapOffset, index.usageMap);
-    PutU32(record + ix::kFirstPageOffset, index.firstPage);
-    record[ix::kFlagsOffset] = index.flags;
-    bytes.insert(bytes.end(), std::begin(record), std::end(record));
-  }
-  for (const auto& index : table.indexes) {
-    std::uint8_t record[ix::kLogicalIndexSize] = {};
-    PutU32(record, td::kMagicTableNumber);
-    PutU32(record + ix::kLogicalNumberOffset, index.number);
-    PutU32(record + ix::kLogicalRealIndexOffset, index.realIndex);
-    PutU32(record + ix::kLogicalRelatedIndexOffset, ix::kNoRelatedIndex);
-    record[ix::kLogicalCascadeUpdatesOffset] = ix::kCascadeNone;
-    record[ix::kLogicalCascadeDeletesOffset] = ix::kCascadeNone;
-    record[ix::kLogicalTypeOffset] = index.type;
-    bytes.insert(bytes.end(), std::begin(record), std::end(record));
-  }
-  for (const auto& index : table.indexes) {
-    const std::size_t at = bytes.size();
-    bytes.resize(at + jet4::kU16Size + index.name.size() * 2);
-    PutU16(&bytes[at], static_cast<std::uint16_t>(index.name.size() * 2));
-    for (std::size_t i = 0; i < index.name.size(); ++i) PutU16(&bytes[at + jet4::kU16Size + 2 * i], index.name[i]);
-  }
-  for (const auto& column : table.columns) {
-    if (!jet4::IsLongValue(column.type) || column.longValueMap == 0) continue;
-    std::uint8_t entry[td::kLongValueMapEntrySize] = {};
-    PutU16(entry, column.number);
-    PutU32(entry + jet4::kU16Size, column.longValueMap);
-    PutU32(entry + jet4::kU16Size + jet4::kU32Size, column.longValueFreeMap);
-    bytes.insert(bytes.end(), std::begin(entry), std::end(entry));
-  }
-  bytes.insert(bytes.end(), std::begin(td::kEnd), std::end(td::kEnd));
-  PutU32(&bytes[td::kLengthOffset], static_cast<std::uint32_t>(bytes.size()));
+  PutU16(record + cr::kFixedOffset, column.fixedOffset);
+  PutU16(record + cr::kLength, column.type == jet4::ColumnType::Bit ? 1 : column.length);
+  bytes.insert(bytes.end(), std::begin(record), std::end(record));
+}
 
-  // Split over pages: the first carries the header, continuations an 8-byte page header.
+// A column or index name: its byte length, then UTF-16.
+void AppendName(std::u16string_view name, std::vector<std::uint8_t>& bytes) {
+  const std::size_t at = bytes.size();
+  bytes.resize(at + jet4::kU16Size + name.size() * 2);
+  PutU16(&bytes[at], static_cast<std::uint16_t>(name.size() * 2));
+  for (std::size_t i = 0; i < name.size(); ++i) PutU16(&bytes[at + jet4::kU16Size + 2 * i], name[i]);
+}
+
+void AppendRealIndex(const RealIndex& index, std::vector<std::uint8_t>& bytes) {
+  std::uint8_t record[ix::kRealIndexSize] = {};
+  PutU32(record, ix::kRealIndexMagic);
+  for (std::size_t slot = 0; slot < ix::kColumnSlots; ++slot) {
+    std::uint8_t* at = record + ix::kColumnSlotsOffset + slot * ix::kColumnSlotSize;
+    if (slot < index.columns.size()) {
+      PutU16(at, index.columns[slot].number);
+      at[jet4::kU16Size] = index.columns[slot].ascending ? ix::kAscending : 0;
+    } else {
+      PutU16(at, ix::kNoColumn);
+    }
+  }
+  PutU32(record + ix::kUsageMapOffset, index.usageMap);
+  PutU32(record + ix::kFirstPageOffset, index.firstPage);
+  record[ix::kFlagsOffset] = index.flags;
+  bytes.insert(bytes.end(), std::begin(record), std::end(record));
+}
+
+void AppendLogicalIndex(const LogicalIndex& index, std::vector<std::uint8_t>& bytes) {
+  std::uint8_t record[ix::kLogicalIndexSize] = {};
+  PutU32(record, td::kMagicTableNumber);
+  PutU32(record + ix::kLogicalNumberOffset, index.number);
+  PutU32(record + ix::kLogicalRealIndexOffset, index.realIndex);
+  PutU32(record + ix::kLogicalRelatedIndexOffset, ix::kNoRelatedIndex);
+  record[ix::kLogicalCascadeUpdatesOffset] = ix::kCascadeNone;
+  record[ix::kLogicalCascadeDeletesOffset] = ix::kCascadeNone;
+  record[ix::kLogicalTypeOffset] = index.type;
+  bytes.insert(bytes.end(), std::begin(record), std::end(record));
+}
+
+// A long-value column's own usage maps; other columns have none.
+void AppendLongValueMaps(const ColumnSpec& column, std::vector<std::uint8_t>& bytes) {
+  if (!jet4::IsLongValue(column.type) || column.longValueMap == 0) return;
+  std::uint8_t entry[td::kLongValueMapEntrySize] = {};
+  PutU16(entry, column.number);
+  PutU32(entry + jet4::kU16Size, column.longValueMap);
+  PutU32(entry + jet4::kU16Size + jet4::kU32Size, column.longValueFreeMap);
+  bytes.insert(bytes.end(), std::begin(entry), std::end(entry));
+}
+
+// Splits a definition over pages: the first carries the header, continuations an 8-byte page header.
+std::vector<std::vector<std::uint8_t>> SplitIntoPages(const std::vector<std::uint8_t>& bytes) {
   std::vector<std::vector<std::uint8_t>> pages;
   std::size_t at = 0;
   while (at < bytes.size()) {
@@ -165,6 +169,21 @@ std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefiniti
     pages.push_back(std::move(page));
   }
   return pages;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint8_t>> EncodeTableDefinition(const TableDefinition& table) {
+  std::vector<std::uint8_t> bytes = EncodeHeader(table);
+  for (const auto& column : table.columns) AppendColumnRecord(column, table.system, bytes);
+  for (const auto& column : table.columns) AppendName(column.name, bytes);
+  for (const auto& index : table.realIndexes) AppendRealIndex(index, bytes);
+  for (const auto& index : table.indexes) AppendLogicalIndex(index, bytes);
+  for (const auto& index : table.indexes) AppendName(index.name, bytes);
+  for (const auto& column : table.columns) AppendLongValueMaps(column, bytes);
+  bytes.insert(bytes.end(), std::begin(td::kEnd), std::end(td::kEnd));
+  PutU32(&bytes[td::kLengthOffset], static_cast<std::uint32_t>(bytes.size()));
+  return SplitIntoPages(bytes);
 }
 
 TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
