@@ -181,6 +181,34 @@ std::wstring_view TimeOfDayPattern(std::wstring_view pattern) {
   return first == std::wstring_view::npos ? kDefaultTimePattern : text.substr(first, end - first);
 }
 
+// Values whose text AppendValueText writes itself as one number token (digits, or a double's
+// shortest form or word), unlike text a source gave for a number column.
+bool WrittenAsNumber(std::uint32_t type) {
+  switch (type) {
+    case odbc::DBVT_BOOL:
+    case odbc::DBVT_SHORT:
+    case odbc::DBVT_LONG:
+    case odbc::DBVT_BIGINT:
+    case odbc::DBVT_SINGLE:
+    case odbc::DBVT_DOUBLE: return true;
+    default: return false;
+  }
+}
+
+// The double that the text AppendValueText writes for `value` reads as, where that is the value
+// itself: whole numbers (correctly rounded either way) and finite doubles (written in a form that
+// reads back exactly). A float's shortest text reads as another double than the float widened.
+bool NumberTextReadsAs(const CDBVariant& value, double& out) {
+  switch (value.m_dwType) {
+    case odbc::DBVT_BOOL: out = value.m_boolVal != 0 ? 1 : 0; return true;
+    case odbc::DBVT_SHORT: out = value.m_iVal; return true;
+    case odbc::DBVT_LONG: out = value.m_lVal; return true;
+    case odbc::DBVT_BIGINT: out = static_cast<double>(value.m_llVal); return true;
+    case odbc::DBVT_DOUBLE: out = value.m_dblVal; return std::isfinite(out);
+    default: return false;
+  }
+}
+
 // Appends the text of a value that is not null, as it is: nothing doubled, no quotes.
 void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host, std::wstring& datePattern,
                      bool& havePattern) {
@@ -339,6 +367,8 @@ void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<s
     const CDBVariant& value = row[i];
     odbc::Literal& literal = out[i];
     literal.text.clear();
+    literal.wellFormed = false;
+    literal.holdsNumber = false;
     if (value.m_dwType == odbc::DBVT_NULL) {
       literal.kind = odbc::Literal::Kind::Null;  // only a real null; the text "NULL" is text like any other
       continue;
@@ -346,7 +376,9 @@ void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<s
     // A single character is text whatever its column.
     const bool number = value.m_dwType != odbc::DBVT_UCHAR && i < sqlTypes.size() && IsUnquotedType(sqlTypes[i]);
     literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
+    literal.wellFormed = number && WrittenAsNumber(value.m_dwType);
     AppendValueText(literal.text, value, host, datePattern, havePattern);
+    if (literal.wellFormed) literal.holdsNumber = NumberTextReadsAs(value, literal.number);
   }
 }
 

@@ -269,6 +269,8 @@ class Parser {
   void ParseLiteral(Literal& literal) {
     literal.kind = Literal::Kind::Null;
     literal.text.clear();
+    literal.wellFormed = false;
+    literal.holdsNumber = false;
     const wchar_t c = Peek();
     if (c == L'\'') {
       const std::size_t start = m_pos++;
@@ -299,6 +301,7 @@ class Parser {
     if (!scan.problem.empty()) FailAt(scan.at, scan.problem);
     literal.kind = Literal::Kind::Number;
     literal.text.assign(m_text.substr(start, m_pos - start));
+    literal.wellFormed = true;  // just read as one number token
     SkipBlanks();
   }
 
@@ -369,7 +372,7 @@ void Parse(std::wstring_view text, Statement& out) { Parser(text).ParseStatement
 bool InsertWithoutText::Read(std::wstring_view table, const std::vector<Literal>& values) {
   if (values.empty()) return false;
   for (const Literal& value : values) {
-    if (value.kind == Literal::Kind::Number && !Parser(value.text).WholeNumber()) return false;
+    if (value.kind == Literal::Kind::Number && !value.wellFormed && !Parser(value.text).WholeNumber()) return false;
   }
   if (m_known && table == m_given) return true;
   // The name as the statement's own text gives it: the part before the values decides it alone.

@@ -84,6 +84,8 @@ double NumberOrRefuse(const Literal& literal, const ColumnDef& column, bool nonF
   double value = 0;
   const std::wstring_view text = literal.kind == Literal::Kind::Number ? std::wstring_view(literal.text)
                                                                        : TrimBlanks(literal.text);
+  // A finite number the literal already holds is the one its text reads as.
+  if (literal.kind == Literal::Kind::Number && literal.holdsNumber) return literal.number;
   // Only as number literals: text is converted as a number would be written.
   if (literal.kind == Literal::Kind::Number && ParseNonFinite(text, value)) {
     if (nonFinite) return value;
@@ -113,6 +115,22 @@ bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view upper) {
     const wchar_t c = (a[i] >= L'a' && a[i] <= L'z') ? static_cast<wchar_t>(a[i] - L'a' + L'A') : a[i];
     if (c != upper[i]) return false;
   }
+  return true;
+}
+
+// A sign and at most 15 digits, nothing else: a whole number every double holds exactly, read
+// without a conversion call.
+bool ReadShortWholeNumber(std::wstring_view text, double& out) {
+  const std::size_t signEnd = !text.empty() && (text[0] == L'+' || text[0] == L'-') ? 1 : 0;
+  const std::size_t digits = text.size() - signEnd;
+  if (digits == 0 || digits > kMaxExactWholeDigits) return false;
+  std::int64_t whole = 0;
+  for (std::size_t i = signEnd; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) return false;
+    whole = whole * 10 + (text[i] - L'0');
+  }
+  const auto value = static_cast<double>(whole);
+  out = text[0] == L'-' ? -value : value;
   return true;
 }
 
@@ -148,6 +166,7 @@ bool IsWholeNumberLiteral(std::wstring_view number) {
 }
 
 SheetNumber SheetNumberForm(std::wstring_view number, double& value) {
+  if (ReadShortWholeNumber(number, value)) return SheetNumber::Number;  // the common case, read once
   if (ParseNonFinite(number, value)) return SheetNumber::Error;
   const bool whole = IsWholeNumberLiteral(number);
   if (whole && SignificantDigits(number) > static_cast<int>(kMaxExactWholeDigits)) return SheetNumber::Text;
@@ -223,14 +242,7 @@ bool ParseNumber(std::wstring_view text, double& out) {
   }
   if (pos != text.size()) return false;
 
-  // Whole numbers of up to 15 digits, the common case, are exact in a double: no conversion call.
-  if (digits == text.size() - signEnd && digits <= kMaxExactWholeDigits) {
-    std::int64_t whole = 0;
-    for (std::size_t i = signEnd; i < text.size(); ++i) whole = whole * 10 + (text[i] - L'0');
-    const auto value = static_cast<double>(whole);
-    out = text[0] == L'-' ? -value : value;
-    return true;
-  }
+  if (ReadShortWholeNumber(text, out)) return true;
 
   char stack[kNumberBuffer];
   std::string heap;

@@ -2,6 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "engine/StatementBuilders.h"
+
+#include <cstring>
+#include <limits>
+
+#include "drivers/sql/Statement.h"
+#include "drivers/sql/ValueCheck.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/text/WideText.h"
@@ -246,6 +252,63 @@ TEST_F(BuildersOnSqlite, AResultWithoutColumnsGivesTheBarePrefixes) {
   auto rs = Query(L"UPDATE z SET x = 1 WHERE 0");
   EXPECT_EQ(rs->GetODBCFieldCount(), 0);
   EXPECT_EQ(BuildCreateTableSql(*rs, FormatAccess), L"CREATE TABLE %s (");
+}
+
+// Numbers the engine writes itself say so, and each such text reads back from the INSERT text
+// as that very number token; number text a source gave (or a null) never claims it.
+TEST(BuildInsertLiterals, NumbersWrittenByTheEngineAreOneNumberToken) {
+  constexpr std::size_t kValues = 16;
+  std::vector<odbc::CDBVariant> row(kValues + 3);
+  std::size_t at = 0;
+  row[at++].SetBool(true);
+  row[at++].SetShort(std::numeric_limits<std::int16_t>::min());
+  row[at++].SetLong(std::numeric_limits<std::int32_t>::min());
+  row[at++].SetBigInt(std::numeric_limits<std::int64_t>::min());
+  row[at++].SetBigInt(std::numeric_limits<std::int64_t>::max());
+  row[at++].SetSingle(std::numeric_limits<float>::denorm_min());
+  row[at++].SetSingle(-std::numeric_limits<float>::max());
+  row[at++].SetDouble(-0.0);
+  row[at++].SetDouble(std::numeric_limits<double>::denorm_min());
+  row[at++].SetDouble(-std::numeric_limits<double>::max());
+  row[at++].SetDouble(1e16);
+  row[at++].SetDouble(123456789012345678.0);
+  row[at++].SetDouble(0.1);
+  row[at++].SetDouble(std::numeric_limits<double>::quiet_NaN());
+  row[at++].SetDouble(std::numeric_limits<double>::infinity());
+  row[at++].SetDouble(-std::numeric_limits<double>::infinity());
+  ASSERT_EQ(at, kValues);
+  row[at++].SetString(L"12");       // a source's own text for a number column
+  row[at++].SetAString("1.5");
+  at++;                             // null
+  std::vector<std::int16_t> types(row.size(), odbc::SQL_CODE_DOUBLE);
+  RecordingHost host;
+  std::vector<odbc::Literal> literals(row.size());
+  for (odbc::Literal& literal : literals) {
+    literal.wellFormed = literal.holdsNumber = true;  // left over from an earlier row
+  }
+  BuildInsertLiterals(row, types, host, literals);
+  std::wstring sql;
+  RenderInsertSql(L"t", literals, sql);
+  const auto parsed = std::get<drivers::sql::Insert>(drivers::sql::Parse(sql));
+  ASSERT_EQ(parsed.values.size(), row.size());
+  for (std::size_t i = 0; i < row.size(); ++i) {
+    EXPECT_EQ(literals[i].wellFormed, i < kValues) << i << ": " << literals[i].text;
+    if (!literals[i].wellFormed) {
+      EXPECT_FALSE(literals[i].holdsNumber) << i;
+      continue;
+    }
+    EXPECT_EQ(literals[i].kind, odbc::Literal::Kind::Number) << i;
+    EXPECT_EQ(parsed.values[i].kind, odbc::Literal::Kind::Number) << i;
+    EXPECT_EQ(parsed.values[i].text, literals[i].text) << i;
+    // A number the literal holds is exactly, bit for bit, the one its text reads as.
+    double read = 0;
+    if (literals[i].holdsNumber && drivers::sql::ParseNumber(literals[i].text, read)) {
+      EXPECT_EQ(std::memcmp(&read, &literals[i].number, sizeof read), 0) << i << ": " << literals[i].text;
+    }
+    // Every finite number but a float's is held (its shortest text reads as another double).
+    const bool finite = drivers::sql::ParseNumber(literals[i].text, read);
+    EXPECT_EQ(literals[i].holdsNumber, finite && row[i].m_dwType != odbc::DBVT_SINGLE) << i << ": " << literals[i].text;
+  }
 }
 
 }  // namespace

@@ -181,6 +181,13 @@ TEST(ValueCheckTest, ASheetKeepsWholeNumbersBeyondADoubleAsTheirDigits) {
   EXPECT_EQ(SheetNumberForm(L"NaN", value), SheetNumber::Error);
   EXPECT_EQ(SheetNumberForm(L"-Infinity", value), SheetNumber::Error);
   EXPECT_EQ(SheetNumberForm(L"1e999", value), SheetNumber::Text);
+  EXPECT_EQ(SheetNumberForm(L"+7", value), SheetNumber::Number);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(SheetNumberForm(L"0000000000000000001234", value), SheetNumber::Number);
+  EXPECT_EQ(value, 1234);
+  for (const wchar_t* notANumber : {L"", L"-", L"+", L"1-", L"12a", L"1 "}) {
+    EXPECT_EQ(SheetNumberForm(notANumber, value), SheetNumber::Text) << notANumber;
+  }
 
   // INTEGER and SMALLINT of a sheet take any whole number, exactly.
   CheckRules sheet;
@@ -194,6 +201,24 @@ TEST(ValueCheckTest, ASheetKeepsWholeNumbersBeyondADoubleAsTheirDigits) {
   EXPECT_EQ(CheckValue(small, Column(ColumnType::SmallInt), sheet).text, L"40000");
   // A database table keeps its widths.
   EXPECT_EQ(Refusal(Number(L"2147483648"), Column(ColumnType::Integer)), L"22003");
+}
+
+// A literal that already holds the number its text reads as is checked as that text would be.
+TEST(ValueCheckTest, AHeldNumberMeetsTheColumnsRulesAsItsText) {
+  const auto held = [](std::wstring text, double number) {
+    Literal literal = Number(std::move(text));
+    literal.wellFormed = literal.holdsNumber = true;
+    literal.number = number;
+    return literal;
+  };
+  EXPECT_EQ(Refusal(held(L"40000", 40000), Column(ColumnType::SmallInt)), L"22003");
+  EXPECT_EQ(Refusal(held(L"-2147483649", -2147483649.0), Column(ColumnType::Integer)), L"22003");
+  EXPECT_EQ(CheckValue(held(L"2.5", 2.5), Column(ColumnType::Integer), 255).number, 3);
+  EXPECT_EQ(CheckValue(held(L"-0.25", -0.25), Column(ColumnType::Double), 255).number, -0.25);
+  EXPECT_EQ(CheckValue(held(L"2", 2), Column(ColumnType::Bit), 255).number, 1);
+  const Value text = CheckValue(held(L"12", 12), Column(ColumnType::VarChar, 10), 10);
+  EXPECT_EQ(text.text, L"12");
+  EXPECT_TRUE(text.fromNumber);
 }
 
 TEST(ValueCheckTest, DatesReadByThePatternThatWroteThem) {
