@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text/Characters.h"
+#include "platform/text/QuotedText.h"
 
 namespace quillon::engine {
 namespace {
@@ -83,26 +84,10 @@ std::vector<Token> Tokenize(std::wstring_view text, const Reading& reading) {
       } while (depth > 0 && i < n);
       if (depth > 0) return tokens;
     } else if (c == L'\'' || c == L'"' || c == L'`' || (c == L'[' && reading.bracketNames)) {
-      const wchar_t close = c == L'[' ? L']' : c;
-      const bool escapes = backslashEscapes && c == L'\'';
-      ++i;
-      bool closed = false;
-      while (i < n) {
-        if (escapes && text[i] == L'\\') {
-          i += 2;
-        } else if (text[i] == close) {
-          if (i + 1 < n && text[i + 1] == close) {
-            i += 2;
-          } else {
-            ++i;
-            closed = true;
-            break;
-          }
-        } else {
-          ++i;
-        }
-      }
-      if (!closed) return tokens;
+      const std::size_t end =
+          quillon::text::EndOfQuoted(text, i, c == L'[' ? L']' : c, nullptr, backslashEscapes && c == L'\'');
+      if (end == std::wstring_view::npos) return tokens;
+      i = end;
       tokens.push_back({Token::Kind::Quoted, {}});
     } else if (reading.dollarQuotes && c == L'$' && i + 1 < n && (text[i + 1] == L'$' || IsWordStart(text[i + 1]))) {
       // A dollar-quoted literal, $$...$$ or $tag$...$tag$; else a parameter such as $name.

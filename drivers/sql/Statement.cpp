@@ -5,6 +5,7 @@
 
 #include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
+#include "platform/text/QuotedText.h"
 
 namespace quillon::drivers::sql {
 namespace {
@@ -36,10 +37,7 @@ constexpr std::array<TypeKeyword, 8> kTypeKeywords = {{
 
 constexpr auto& IsBlank = text::IsAsciiBlank;
 constexpr auto& IsDigit = text::IsAsciiDigit;
-bool IsWordChar(wchar_t c) {
-  return IsDigit(c) || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_';
-}
-wchar_t UpperAscii(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+bool IsWordChar(wchar_t c) { return IsDigit(c) || text::IsAsciiLetter(c) || c == L'_'; }
 
 class Parser {
  public:
@@ -89,7 +87,7 @@ class Parser {
   bool KeywordAt(std::size_t pos, std::wstring_view keyword) const {
     if (m_text.size() - pos < keyword.size()) return false;
     for (std::size_t i = 0; i < keyword.size(); ++i) {
-      if (UpperAscii(m_text[pos + i]) != keyword[i]) return false;
+      if (text::AsciiUpper(m_text[pos + i]) != keyword[i]) return false;
     }
     const std::size_t after = pos + keyword.size();
     return after >= m_text.size() || !IsWordChar(m_text[after]);
@@ -115,22 +113,15 @@ class Parser {
   // (also "]]" within brackets). False, with m_pos after the opening character, when it is not
   // closed.
   bool ReadQuotedName(std::wstring& name) {
-    const wchar_t open = m_text[m_pos++];
-    const wchar_t close = open == L'[' ? L']' : open;
+    const wchar_t open = m_text[m_pos];
     name.clear();
-    for (;;) {
-      if (AtEnd()) return false;
-      const wchar_t c = m_text[m_pos++];
-      if (c == close) {
-        if (Peek() == close) {
-          name.push_back(c);
-          ++m_pos;
-          continue;
-        }
-        return true;
-      }
-      name.push_back(c);
+    const std::size_t end = text::EndOfQuoted(m_text, m_pos, open == L'[' ? L']' : open, &name);
+    if (end == std::wstring_view::npos) {
+      ++m_pos;
+      return false;
     }
+    m_pos = end;
+    return true;
   }
 
   std::wstring QuotedName(std::wstring_view what) {
@@ -275,19 +266,9 @@ class Parser {
     if (c == L'\'') {
       const std::size_t start = m_pos++;
       literal.kind = Literal::Kind::Text;
-      // Copy runs between apostrophes in one go.
-      for (;;) {
-        const std::size_t quote = m_text.find(L'\'', m_pos);
-        if (quote == std::wstring_view::npos) FailAt(start, L"the text value is not closed");
-        literal.text.append(m_text.substr(m_pos, quote - m_pos));
-        m_pos = quote + 1;
-        if (Peek() == L'\'') {
-          literal.text.push_back(L'\'');
-          ++m_pos;
-          continue;
-        }
-        break;
-      }
+      const std::size_t end = text::EndOfQuoted(m_text, start, L'\'', &literal.text);
+      if (end == std::wstring_view::npos) FailAt(start, L"the text value is not closed");
+      m_pos = end;
       SkipBlanks();
       return;
     }
