@@ -2,28 +2,30 @@
 // with their line numbers on standard error.
 #include <gtest/gtest.h>
 
-#include "tests/drivers/excel/XlsTestSupport.h"
+#include "tests/support/Command.h"
+#include "tests/support/Readers.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
-namespace support = quillon::drivers::excel::testing;
+namespace support = quillon::testing;
 
 struct Outcome {
   int status;
   std::string out, err;
 };
 
-Outcome RunTool(const support::ScratchDir& dir, const std::string& connect, const std::string& statements) {
+Outcome RunTool(const support::TempDir& dir, const std::string& connect, const std::string& statements) {
   const auto input = dir / "input.sql";
   const auto errors = dir / "errors.txt";
   { std::ofstream(input, std::ios::binary) << statements; }
-  const auto result = support::Run(std::string(QUILLON_SQL_TOOL) + " " + support::Quote(connect) + " < " +
-                                   support::Quote(input.string()) + " 2> " + support::Quote(errors.string()));
+  const auto result = support::RunCommand(std::string(QUILLON_SQL_TOOL) + " " + support::ShellQuote(connect) + " < " +
+                                   support::ShellQuote(input.string()) + " 2> " + support::ShellQuote(errors.string()));
   return {result.status, result.output, support::ReadBytes(errors)};
 }
 
 TEST(QuillonSqlTest, WritesAWorkbookAndReportsFailingLines) {
-  support::ScratchDir dir;
+  support::TempDir dir;
   const auto file = dir / "out.xls";
   const std::string connect = "DRIVER={Microsoft Excel Driver (*.xls)};CREATE_DB=\"" + file.string() +
                               "\";DBQ=" + file.string();
@@ -46,7 +48,7 @@ TEST(QuillonSqlTest, WritesAWorkbookAndReportsFailingLines) {
 }
 
 TEST(QuillonSqlTest, SelectOnAnOdbcSourcePrintsRowsTabSeparated) {
-  support::ScratchDir dir;
+  support::TempDir dir;
   const std::string connect = "DRIVER=SQLite3;Database=" + (dir / "db.sqlite").string();
   const auto outcome = RunTool(dir, connect,
                                "CREATE TABLE t (id INTEGER, name TEXT, price DOUBLE)\n"
@@ -58,7 +60,7 @@ TEST(QuillonSqlTest, SelectOnAnOdbcSourcePrintsRowsTabSeparated) {
 }
 
 TEST(QuillonSqlTest, AConnectionThatFailsEndsWithStatusTwo) {
-  support::ScratchDir dir;
+  support::TempDir dir;
   const auto outcome = RunTool(dir, "DRIVER={Microsoft Excel Driver (*.xls)};DBQ=" + (dir / "none.xls").string(), "");
   EXPECT_EQ(outcome.status, 2);
   EXPECT_NE(outcome.err.find("Could not find file"), std::string::npos) << outcome.err;
@@ -66,7 +68,7 @@ TEST(QuillonSqlTest, AConnectionThatFailsEndsWithStatusTwo) {
 
 TEST(QuillonSqlTest, HelpIsHelpNotADataSource) {
   for (const char* option : {"--help", "-h"}) {
-    const auto result = support::Run(std::string(QUILLON_SQL_TOOL) + " " + option + " 2>&1");
+    const auto result = support::RunCommand(std::string(QUILLON_SQL_TOOL) + " " + option + " 2>&1");
     EXPECT_EQ(result.status, 0) << option;
     EXPECT_EQ(result.output.rfind("usage: quillon-sql", 0), 0u) << result.output;
     EXPECT_NE(result.output.find("Exit status"), std::string::npos);

@@ -15,7 +15,9 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
-#include "tests/drivers/excel/XlsTestSupport.h"
+#include "tests/support/Command.h"
+#include "tests/support/Readers.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
 
 namespace quillon::drivers::excel {
@@ -25,7 +27,7 @@ namespace fs = std::filesystem;
 using odbc::CDatabase;
 using odbc::CDBException;
 using testing::DumpXls;
-using testing::ScratchDir;
+using testing::TempDir;
 
 const fs::path kTestData = fs::path(QUILLON_TESTDATA_DIR) / "xls";
 const char* const kWorkbooks[] = {"Formate.xls", "formula_test_sjmachin.xls", "namesdemo.xls", "picture_in_cell.xls",
@@ -35,7 +37,7 @@ std::wstring Connect(const fs::path& file) {
   return L"ODBC;DRIVER={Microsoft Excel Driver (*.xls)};DSN='';DBQ=" + text::Utf8ToWide(file.string());
 }
 
-fs::path CopyIn(const ScratchDir& dir, const std::string& name) {
+fs::path CopyIn(const TempDir& dir, const std::string& name) {
   const auto target = dir / name;
   fs::copy_file(kTestData / name, target);
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
@@ -44,7 +46,7 @@ fs::path CopyIn(const ScratchDir& dir, const std::string& name) {
 
 // The container's entries other than the workbook stream, with their sizes, as `gsf list` shows.
 std::vector<std::string> OtherEntries(const fs::path& file) {
-  const auto listing = testing::Run("gsf list " + testing::Quote(file.string()));
+  const auto listing = testing::RunCommand("gsf list " + testing::ShellQuote(file.string()));
   std::vector<std::string> entries;
   std::istringstream in(listing.output);
   for (std::string line; std::getline(in, line);) {
@@ -61,7 +63,7 @@ class AppendTest : public ::testing::Test {
     ASSERT_TRUE(fs::exists(kTestData)) << "the test data is not at " << kTestData;
     RegisterBuiltInDrivers();
   }
-  ScratchDir m_dir;
+  TempDir m_dir;
 };
 
 TEST_F(AppendTest, NewSheetsKeepEverythingTheWorkbookHad) {
@@ -231,12 +233,11 @@ TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
   QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SOFFICE).empty()) << "LibreOffice (soffice) is not installed";
   const auto file = CopyIn(m_dir, "Formate.xls");
   const auto run = [this](const fs::path& input, const std::string& outName) {
-    return testing::Run(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=file://" +
+    return testing::RunCommand(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=file://" +
                             (m_dir / "profile").string() +
                             " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,"
-                            "-1' --outdir " + testing::Quote((m_dir / outName).string()) + " " +
-                            testing::Quote(input.string()),
-                        true);
+                            "-1' --outdir " + testing::ShellQuote((m_dir / outName).string()) + " " +
+                            testing::ShellQuote(input.string()) + " 2>&1");
   };
   ASSERT_EQ(run(file, "before").status, 0);
   {
@@ -257,9 +258,8 @@ TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
 TEST_F(AppendTest, AWorkbookGnumericWroteKeepsItsCellsAndGnumericReadsTheNewSheet) {
   QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SSCONVERT).empty()) << "Gnumeric (ssconvert) is not installed";
   const auto ssconvert = [](const fs::path& from, const fs::path& to, const std::string& options = "") {
-    return testing::Run(std::string(QUILLON_SSCONVERT) + options + " " + testing::Quote(from.string()) + " " +
-                            testing::Quote(to.string()),
-                        true);
+    return testing::RunCommand(std::string(QUILLON_SSCONVERT) + options + " " + testing::ShellQuote(from.string()) + " " +
+                            testing::ShellQuote(to.string()) + " 2>&1");
   };
   const auto csv = m_dir / "made.csv";
   std::ofstream(csv) << "Item,Amount\nK\xC3\xA4se,3.5\nBrot,2\n";

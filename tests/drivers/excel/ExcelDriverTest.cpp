@@ -7,7 +7,9 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
-#include "tests/drivers/excel/XlsTestSupport.h"
+#include "tests/support/Command.h"
+#include "tests/support/Readers.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
 
 namespace quillon::drivers::excel {
@@ -16,7 +18,7 @@ namespace {
 using odbc::CDatabase;
 using odbc::CDBException;
 using testing::DumpXls;
-using testing::ScratchDir;
+using testing::TempDir;
 
 std::wstring NewWorkbookConnect(const std::filesystem::path& file) {
   const std::wstring path = text::Utf8ToWide(file.string());
@@ -45,7 +47,7 @@ bool Has(const std::vector<std::string>& lines, const std::string& line) {
 class ExcelDriverTest : public ::testing::Test {
  protected:
   void SetUp() override { RegisterBuiltInDrivers(); }
-  ScratchDir m_dir;
+  TempDir m_dir;
 };
 
 TEST_F(ExcelDriverTest, EveryValueKindReadsBackThroughXlrd) {
@@ -401,11 +403,10 @@ TEST_F(ExcelDriverTest, LibreOfficeReadsTheSameValues) {
   }
   const auto out = m_dir / "csv";
   const std::string profile = "file://" + (m_dir / "profile").string();
-  const auto result = testing::Run(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=" + profile +
+  const auto result = testing::RunCommand(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=" + profile +
                                        " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,"
-                                       "false,false,-1' --outdir " + testing::Quote(out.string()) + " " +
-                                       testing::Quote(file.string()),
-                                   true);
+                                       "false,false,-1' --outdir " + testing::ShellQuote(out.string()) + " " +
+                                       testing::ShellQuote(file.string()) + " 2>&1");
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(testing::ReadBytes(out / "lo-First.csv"),
             "I,S,D,X\n1,\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80,2024-03-05 07:08:09,0.1\n-7,two,,0.0000001\n");
