@@ -3,12 +3,11 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::testing {
 
@@ -23,12 +22,6 @@ inline std::vector<std::string> DumpXls(const std::filesystem::path& file, std::
     return {};
   }
   return result.Lines();
-}
-
-// The whole file, byte for byte.
-inline std::string ReadBytes(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace quillon::testing

@@ -1,7 +1,11 @@
-// A private temporary folder for one test, removed with everything in it afterwards.
+// A private temporary folder for one test, removed with everything in it afterwards, and reading
+// back the files a test wrote.
 #pragma once
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace quillon::testing {
 
@@ -18,5 +22,11 @@ class TempDir {
  private:
   std::filesystem::path m_path;
 };
+
+// The whole file, byte for byte.
+inline std::string ReadBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace quillon::testing

@@ -19,6 +19,8 @@
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
 
 namespace quillon::drivers::access::test {
@@ -28,7 +30,7 @@ using odbc::CDatabase;
 using odbc::CDBException;
 
 std::string Json(const std::filesystem::path& file, const std::string& table) {
-  return Shell("mdb-json -T '%Y-%m-%d %H:%M:%S' " + Quote(file) + " " + Quote(table)).output;
+  return testing::RunCommand("mdb-json -T '%Y-%m-%d %H:%M:%S' " + testing::ShellQuote(file) + " " + testing::ShellQuote(table)).output;
 }
 
 void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
@@ -36,13 +38,13 @@ void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
 class AccessDriverTest : public ::testing::Test {
  protected:
   void SetUp() override { RegisterBuiltInDrivers(); }
-  TempDir m_dir;
+  testing::TempDir m_dir;
 };
 
 TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
   const auto file = m_dir / "every type.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  EXPECT_EQ(Shell("mdb-ver " + Quote(file)).output, "JET4\n");
+  EXPECT_EQ(testing::RunCommand("mdb-ver " + testing::ShellQuote(file)).output, "JET4\n");
   {
     CDatabase db;
     db.OpenEx(ConnectString(file));
@@ -56,10 +58,10 @@ TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
                 L"'12/31/2150 23:59:59')");
     db.Close();
   }
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "All Types\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'All Types'").output, "4\n");
+  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "All Types\n");
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'All Types'").output, "4\n");
 
-  const std::string schema = Shell("mdb-schema " + Quote(file) + " access").output;
+  const std::string schema = testing::RunCommand("mdb-schema " + testing::ShellQuote(file) + " access").output;
   for (const char* column : {"[Name]\t\t\tText (255)", "[Code]\t\t\tText (10)", "[Notes]\t\t\tMemo/Hyperlink (255)",
                              "[Amount]\t\t\tDouble", "[Flag]\t\t\tBoolean NOT NULL", "[Counter]\t\t\tLong Integer",
                              "[Small]\t\t\tInteger", "[Stamp]\t\t\tDateTime"}) {
@@ -105,8 +107,8 @@ TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
                       std::to_wstring(i) + L".25)");
     }
   }  // destruction writes the file out
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Big").output, std::to_string(kRows) + "\n");
-  const auto csv = Shell("mdb-export -H " + Quote(file) + " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Big").output, std::to_string(kRows) + "\n");
+  const auto csv = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
                          "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'").output;
   EXPECT_EQ(csv, "100000 0\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
@@ -136,12 +138,12 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
       Execute(db, L"INSERT INTO Notes VALUES(" + std::to_wstring(n++) + L", '" + wide + L"', 'end')");
     }
   }
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Notes").output, std::to_string(lengths.size() * 2) + "\n");
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Notes").output, std::to_string(lengths.size() * 2) + "\n");
   // mdbtools: the ASCII memos, character for character (its export shows the others as '?').
-  const auto lengthsSeen = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 % 2 == 0 "
+  const auto lengthsSeen = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) + " Notes | awk -F'|' '$1 % 2 == 0 "
                                  "{ print length($2), $3 }'").output;
   EXPECT_EQ(lengthsSeen, "10 end\n900 end\n3000 end\n4078 end\n4079 end\n4100 end\n20000 end\n150000 end\n");
-  const auto body = Shell("mdb-export -H -Q -d '|' " + Quote(file) + " Notes | awk -F'|' '$1 == 14 { print $2 }'").output;
+  const auto body = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) + " Notes | awk -F'|' '$1 == 14 { print $2 }'").output;
   std::string expected(150000, 'x');
   for (std::size_t i = 0; i < expected.size(); i += 97) expected[i] = static_cast<char>('a' + (i / 97) % 26);
   EXPECT_EQ(body, expected + "\n");
@@ -155,11 +157,11 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
 
 // Everything mdbtools sees in a database: table list, and every table's schema and rows.
 std::string Everything(const std::filesystem::path& file) {
-  std::string out = Shell("mdb-tables -1 " + Quote(file)).output;
+  std::string out = testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output;
   std::istringstream tables(out);
   for (std::string table; std::getline(tables, table);) {
-    out += "== " + table + "\n" + Shell("mdb-schema -T " + Quote(table) + " " + Quote(file) + " access").output +
-           Shell("mdb-export " + Quote(file) + " " + Quote(table)).output;
+    out += "== " + table + "\n" + testing::RunCommand("mdb-schema -T " + testing::ShellQuote(table) + " " + testing::ShellQuote(file) + " access").output +
+           testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " " + testing::ShellQuote(table)).output;
   }
   return out;
 }
@@ -178,10 +180,10 @@ TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
       Execute(db, L"INSERT INTO B VALUES('b" + std::to_wstring(i) + L"')");
     }
   }
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " A").output, "6000\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " B").output, "6000\n");
-  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " B | sort -u | wc -l").output, "6000\n");
-  EXPECT_EQ(Shell("mdb-export -H -Q " + Quote(file) + " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l").output,
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " A").output, "6000\n");
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " B").output, "6000\n");
+  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " B | sort -u | wc -l").output, "6000\n");
+  EXPECT_EQ(testing::RunCommand("mdb-export -H -Q " + testing::ShellQuote(file) + " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l").output,
             "0\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   // mdb-reader refuses a page in a table's map that another table owns.
@@ -204,9 +206,9 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
     EXPECT_THROW(Execute(db, L"CREATE TABLE t0 (X INTEGER)"), CDBException);
     db.Close();
   }
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "T0\nT1\nT2\nT3\n");
+  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "T0\nT1\nT2\nT3\n");
   for (int t = 0; t < 4; ++t) {
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " T" + std::to_string(t)).output, std::to_string(500 * (t + 1)) + "\n");
+    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " T" + std::to_string(t)).output, std::to_string(500 * (t + 1)) + "\n");
   }
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(file).find("{\"tables\":{\"T0\":500,\"T1\":1000,\"T2\":1500,\"T3\":2000}"), std::string::npos);
@@ -238,13 +240,13 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     const auto listEnd = before.find("== ");
     expected.insert(listEnd == std::string::npos ? before.size() : listEnd, "Quillon Export\n");
     EXPECT_EQ(after.substr(0, after.find(added)), expected);
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'Quillon Export'").output, "3000\n");
+    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'Quillon Export'").output, "3000\n");
     // The new table has the permissions of the Tables container, as Access gives a new table.
-    const std::string id = Shell("mdb-export -H " + Quote(file) + " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
+    const std::string id = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
                                  "Export\\\"\" { print $1 }'").output;
     ASSERT_FALSE(id.empty());
     const auto aces = [&](const std::string& object) {
-      return Shell("mdb-export -H " + Quote(file) + " MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'").output;
+      return testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'").output;
     };
     EXPECT_EQ(aces(id.substr(0, id.size() - 1)), aces("251658241"));
     if (HaveMdbReader()) {
@@ -307,9 +309,9 @@ TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   EXPECT_EQ(ErrorOf(db, insert + L")"), L"Record is too large. [HY000]");
   Execute(db, L"INSERT INTO L VALUES(-32768, -5, '', '31.12.1999 23:59', 0, -2.5)");
   db.Close();
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " L").output, "2\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Fat").output, "0\n");
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, "L\nFat\n");
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " L").output, "2\n");
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Fat").output, "0\n");
+  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "L\nFat\n");
 }
 
 TEST_F(AccessDriverTest, DoublesTakeNaNAndTheInfinitiesAndTextColumnsTheirWords) {
@@ -326,7 +328,7 @@ TEST_F(AccessDriverTest, DoublesTakeNaNAndTheInfinitiesAndTextColumnsTheirWords)
     EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO F VALUES(NaN, 1, 'x')"), L"[22003]"));
     EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO F VALUES(5, 1e999, 'x')"), L"[22003]"));
   }
-  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " F").output,
+  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " F").output,
             "1,nan,\"NaN\"\n2,inf,\"Infinity\"\n3,-inf,\"-Infinity\"\n4,-0,\"-0\"\n");
 }
 
@@ -355,7 +357,7 @@ std::string Altered(std::string bytes, const std::string& how) {
 TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
   const auto good = m_dir / "good.mdb";
   ASSERT_EQ(CreateDatabase(good), 1);
-  const std::string original = FileBytes(good);
+  const std::string original = testing::ReadBytes(good);
   const std::vector<std::pair<std::string, std::wstring>> cases = {
       {"jet3", L"Access 97"},       {"ace", L"Access 2007"},    {"encrypted", L"encrypted"},
       {"password", L"password"},    {"truncated", L"not a complete"}, {"text", L"not an Access database"},
@@ -367,7 +369,7 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
       std::ofstream out(file, std::ios::binary);
       out << Altered(original, how);
     }
-    const std::string before = FileBytes(file);
+    const std::string before = testing::ReadBytes(file);
     CDatabase db;
     try {
       db.OpenEx(ConnectString(file));
@@ -376,7 +378,7 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
       EXPECT_TRUE(Contains(e.m_strMessage, message)) << text::WideToUtf8(e.m_strMessage);
       EXPECT_TRUE(Contains(e.m_strMessage, text::Utf8ToWide(file.string()))) << text::WideToUtf8(e.m_strMessage);
     }
-    EXPECT_EQ(FileBytes(file), before);
+    EXPECT_EQ(testing::ReadBytes(file), before);
   }
   const auto readOnly = m_dir / "read-only.mdb";
   std::filesystem::copy_file(good, readOnly);
@@ -387,7 +389,7 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
   } catch (const CDBException& e) {
     EXPECT_TRUE(Contains(e.m_strMessage, L"read-only")) << text::WideToUtf8(e.m_strMessage);
   }
-  EXPECT_EQ(FileBytes(readOnly), original);
+  EXPECT_EQ(testing::ReadBytes(readOnly), original);
   EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir / "missing.mdb")), CDBException);
   EXPECT_THROW(CDatabase().OpenEx(ConnectString(m_dir.Path())), CDBException);
   // Nothing was left beside the files.
@@ -399,9 +401,9 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
 TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
   const auto file = m_dir / "made.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  const std::string made = FileBytes(file);
+  const std::string made = testing::ReadBytes(file);
   EXPECT_EQ(CreateDatabase(file), 0);  // exists
-  EXPECT_EQ(FileBytes(file), made);
+  EXPECT_EQ(testing::ReadBytes(file), made);
   EXPECT_EQ(CreateDatabase(m_dir / "no such folder" / "x.mdb"), 0);
   EXPECT_EQ(CreateDatabase(file / "inside a file.mdb"), 0);
 
@@ -423,19 +425,19 @@ TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
   db.OpenEx(ConnectString(odd));
   Execute(db, L"CREATE TABLE T (A INTEGER)");
   db.Close();
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(odd)).output, "T\n");
+  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(odd)).output, "T\n");
 }
 
 TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
   const auto file = m_dir / "later.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  const std::string before = FileBytes(file);
+  const std::string before = testing::ReadBytes(file);
   {
     CDatabase db;
     db.OpenEx(ConnectString(file));
     Execute(db, L"CREATE TABLE T (A INTEGER)");
     Execute(db, L"INSERT INTO T VALUES(7)");
-    EXPECT_EQ(FileBytes(file), before);
+    EXPECT_EQ(testing::ReadBytes(file), before);
     EXPECT_THROW(Execute(db, L"INSERT INTO T VALUES('x')"), CDBException);
     // A second connection would replace the file with a version missing these rows.
     CDatabase second;
@@ -446,7 +448,7 @@ TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
       EXPECT_TRUE(Contains(e.m_strMessage, L"in use")) << text::WideToUtf8(e.m_strMessage);
     }
   }  // a failed statement does not lose the rows before it
-  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " T").output, "7\n");
+  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " T").output, "7\n");
   CDatabase after;
   EXPECT_NO_THROW(after.OpenEx(ConnectString(file)));
 }
@@ -468,9 +470,9 @@ TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
   Execute(db, create + L")");
   Execute(db, insert + L")");
   db.Close();
-  const auto schema = Shell("mdb-schema -T Wide " + Quote(file) + " access").output;
+  const auto schema = testing::RunCommand("mdb-schema -T Wide " + testing::ShellQuote(file) + " access").output;
   EXPECT_NE(schema.find("[Column number 254 ÄÄ"), std::string::npos) << schema.substr(0, 500);
-  const auto csv = Shell("mdb-export -H -Q " + Quote(file) + " Wide").output;
+  const auto csv = testing::RunCommand("mdb-export -H -Q " + testing::ShellQuote(file) + " Wide").output;
   std::string expected;
   for (int i = 0; i < 255; ++i) expected += (i ? "," : "") + (i % 3 == 0 ? std::to_string(i) : i % 3 == 1 ? "1" : "ok");
   EXPECT_EQ(csv, expected + "\n");
@@ -512,9 +514,9 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
     copy.Read(map >> 8, page);
     EXPECT_EQ(RowAt(page, static_cast<std::uint16_t>(map & 0xFF))[0], jet4::usage_map::kReference);
   }
-  EXPECT_EQ(Shell("mdb-tables -1 " + Quote(file)).output, expectedTables);
-  EXPECT_EQ(Shell("mdb-export -H " + Quote(file) + " 'Table number 59'").output, "59\n");
-  EXPECT_EQ(Shell("mdb-count " + Quote(file) + " Filler").output, "20000\n");
+  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, expectedTables);
+  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " 'Table number 59'").output, "59\n");
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Filler").output, "20000\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const auto reader = MdbReader(file);
   EXPECT_NE(reader.find("\"Filler\":20000,"), std::string::npos) << reader;

@@ -7,11 +7,12 @@
 #include "drivers/access/AccessDatabase.h"
 #include "platform/odbc/DBException.h"
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/TempDir.h"
 
 using namespace quillon::drivers::access;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const test::TempDir dir;
+  static const quillon::testing::TempDir dir;
   const auto file = dir / "input.mdb";
   {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -20,6 +20,8 @@
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::drivers::access::test {
 namespace {
@@ -35,7 +37,7 @@ std::uint32_t U32(const std::uint8_t* p) { return U16(p) | static_cast<std::uint
 // A file's pages, read without the driver.
 class FileView {
  public:
-  explicit FileView(const std::filesystem::path& path) : m_bytes(FileBytes(path)) {}
+  explicit FileView(const std::filesystem::path& path) : m_bytes(testing::ReadBytes(path)) {}
   const std::uint8_t* Page(std::uint32_t n) const {
     if ((std::size_t{n} + 1) * kPage > m_bytes.size()) throw std::runtime_error("page past the end");
     return reinterpret_cast<const std::uint8_t*>(m_bytes.data()) + std::size_t{n} * kPage;
@@ -159,7 +161,7 @@ class AccessDefinitionTest : public ::testing::Test {
  protected:
   void SetUp() override { RegisterBuiltInDrivers(); }
   void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
-  TempDir m_dir;
+  testing::TempDir m_dir;
 };
 
 TEST_F(AccessDefinitionTest, EveryDefinitionOfANewFileHoldsItsNamesWithinItsStatedLength) {
@@ -256,7 +258,7 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
   EXPECT_EQ(LongValueColumnNames(view, tables.at(u"Notes")), (std::vector<std::u16string>{u"Note", u"Other"}));
   // Each Memo column's pages are listed in its own map, and every long-value page in one of them.
   std::set<std::uint32_t> longValuePages;
-  for (std::uint32_t page = 0; page < FileBytes(file).size() / kPage; ++page) {
+  for (std::uint32_t page = 0; page < testing::ReadBytes(file).size() / kPage; ++page) {
     const std::uint8_t* p = view.Page(page);
     if (p[0] == 0x01 && std::string(reinterpret_cast<const char*>(p + 4), 4) == "LVAL") longValuePages.insert(page);
   }
@@ -275,7 +277,7 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
     EXPECT_TRUE(InlineMapPages(view, freeMap).empty());
   }
   EXPECT_EQ(listed, longValuePages);
-  const std::string exported = Shell("mdb-export " + Quote(file) + " Notes").output;
+  const std::string exported = testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " Notes").output;
   EXPECT_NE(exported.find(std::string(3000, 'n')), std::string::npos);
   EXPECT_NE(exported.find(std::string(2500, 'o')), std::string::npos);
 }
@@ -321,7 +323,7 @@ TEST_F(AccessDefinitionTest, ColumnRecordsOfTheSystemTablesMatchThoseAccessWrite
 
 // The properties mdbtools lists for an object of the catalog.
 std::string Properties(const std::filesystem::path& file, const char* object) {
-  return Shell("mdb-prop " + Quote(file) + " " + object + " 2>&1").output;
+  return testing::RunCommand("mdb-prop " + testing::ShellQuote(file) + " " + object + " 2>&1").output;
 }
 
 TEST_F(AccessDefinitionTest, NewDatabasesCarryTheDatabasePropertiesAccessWrites) {
@@ -336,19 +338,19 @@ TEST_F(AccessDefinitionTest, NewDatabasesCarryTheDatabasePropertiesAccessWrites)
   EXPECT_NE(Properties(file, "SummaryInfo").find("Title: Quarterly figures\n"), std::string::npos) << Properties(file, "SummaryInfo");
   // Byte for byte the blob Access stores for the database.
   const auto blob = [](const std::filesystem::path& path, const char* name) {
-    return Shell("mdb-export -H -Q -b hex -d '\t' " + Quote(path) + " MSysObjects | awk -F'\t' '$3 == \"" + name +
+    return testing::RunCommand("mdb-export -H -Q -b hex -d '\t' " + testing::ShellQuote(path) + " MSysObjects | awk -F'\t' '$3 == \"" + name +
                  "\" { print $15 }'").output;
   };
   EXPECT_EQ(blob(file, "MSysDb"), blob(accessFile, "MSysDb"));
   EXPECT_EQ(blob(file, "UserDefined"), blob(accessFile, "UserDefined"));
   EXPECT_GT(blob(file, "MSysDb").size(), 100u);
   // The documents sit in the Databases container, as Access puts them.
-  const std::string rows = Shell("mdb-export -H -Q -d '\t' " + Quote(file) + " MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort").output;
+  const std::string rows = testing::RunCommand("mdb-export -H -Q -d '\t' " + testing::ShellQuote(file) + " MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort").output;
   EXPECT_EQ(rows, "MSysDb 2\nSummaryInfo -32757\nUserDefined -32757\n");
 }
 
 // Copies of the files the previous version wrote, with the length of its definitions 8 short.
-std::filesystem::path CopyOldFile(const TempDir& dir, const char* name) {
+std::filesystem::path CopyOldFile(const testing::TempDir& dir, const char* name) {
   const std::filesystem::path from = std::filesystem::path(QUILLON_TESTDATA_DIR) / "jet4" / "previous-version" / name;
   const auto to = dir / name;
   std::filesystem::copy_file(from, to);
@@ -368,7 +370,7 @@ TEST_F(AccessDefinitionTest, DefinitionsThePreviousVersionWroteAreMendedWhenTheF
   for (const char* name : {"quillon-old-new-database.mdb", "quillon-old-in-access-empty.mdb"}) {
     SCOPED_TRACE(name);
     const auto file = CopyOldFile(m_dir, name);
-    const std::string dataBefore = Shell("mdb-export " + Quote(file) + " Notes").output;
+    const std::string dataBefore = testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " Notes").output;
     ASSERT_NE(dataBefore.find("short memo"), std::string::npos);
     // As written, a second writer runs past the stated length of each table the old version made.
     std::map<std::u16string, std::string> accessPages;
@@ -399,15 +401,15 @@ TEST_F(AccessDefinitionTest, DefinitionsThePreviousVersionWroteAreMendedWhenTheF
         EXPECT_EQ(after, before);
       }
     }
-    EXPECT_EQ(Shell("mdb-export " + Quote(file) + " Notes").output, dataBefore);
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'Added later'").output, "1\n");
+    EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " Notes").output, dataBefore);
+    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'Added later'").output, "1\n");
   }
 }
 
 TEST_F(AccessDefinitionTest, DefinitionsWithoutEveryMarkOfThePreviousVersionAreLeftAlone) {
   const auto file = CopyOldFile(m_dir, "quillon-old-in-access-empty.mdb");
   const auto tables = Tables(file);
-  std::string bytes = FileBytes(file);
+  std::string bytes = testing::ReadBytes(file);
   const auto at = [&](const char16_t* table, std::size_t offset) -> char& {
     return bytes[std::size_t{tables.at(table)} * kPage + offset];
   };

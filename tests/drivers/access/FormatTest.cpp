@@ -19,6 +19,8 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
 
 namespace quillon::drivers::access::test {
@@ -52,7 +54,7 @@ std::vector<std::vector<Value>> StoredRows(const std::filesystem::path& path, st
 }
 
 TEST(JetFormat, DatesBeforeTheEpochAreStoredAsANegativeDayAndAForwardTime) {
-  TempDir dir;
+  testing::TempDir dir;
   const auto path = dir / "dates.mdb";
   ASSERT_TRUE(CreateDatabase(path));
   {
@@ -102,7 +104,7 @@ TEST(JetFormat, TextIsCompressedOnlyWhenEveryCharacterFitsOneByte) {
 }
 
 TEST(JetFormat, ReferenceMapsReachPagesBeyondTheirFirstBitmapPage) {
-  TempDir dir;
+  testing::TempDir dir;
   PageFile file(dir / "map.mdb", PageFile::Mode::CreateNew);
   Page page{};
   file.Write(0, page);
@@ -160,7 +162,7 @@ std::vector<std::uint32_t> GlobalFree(const std::filesystem::path& path, std::ui
 }
 
 TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
-  TempDir dir;
+  testing::TempDir dir;
   const auto path = dir / "global.mdb";
   AccessDatabase::Create(path);
   const auto pagesOf = [](const std::filesystem::path& p) {
@@ -180,7 +182,7 @@ TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
 }
 
 TEST(JetFormat, TablesCreatedLaterLeaveTheMapsOfEarlierTablesWhole) {
-  TempDir dir;
+  testing::TempDir dir;
   const auto path = dir / "later.mdb";
   AccessDatabase::Create(path);
   {
@@ -196,8 +198,8 @@ TEST(JetFormat, TablesCreatedLaterLeaveTheMapsOfEarlierTablesWhole) {
     db.CreateTable(u"Third", {{u"N", jet4::ColumnType::Long, 0}});
     db.Close();
   }
-  EXPECT_EQ(Shell("mdb-export " + Quote(path) + " First | wc -l").output, "6001\n");
-  EXPECT_EQ(Shell("mdb-export " + Quote(path) + " Second | wc -l").output, "2\n");
+  EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(path) + " First | wc -l").output, "6001\n");
+  EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(path) + " Second | wc -l").output, "2\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(path, "First").find("\"read\":6000}"), std::string::npos);
 }
@@ -205,7 +207,7 @@ TEST(JetFormat, TablesCreatedLaterLeaveTheMapsOfEarlierTablesWhole) {
 TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
   const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/test2V2000.mdb";
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
-  TempDir dir;
+  testing::TempDir dir;
   const auto path = dir / "access.mdb";
   std::filesystem::copy_file(original, path);
   std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
@@ -225,7 +227,7 @@ TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
 }
 
 TEST(JetFormat, CatalogRowsMovedElsewhereAreFoundThroughTheirPointer) {
-  TempDir dir;
+  testing::TempDir dir;
   const auto path = dir / "moved.mdb";
   AccessDatabase::Create(path);
   {

@@ -25,6 +25,8 @@
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::drivers::access::test {
 namespace {
@@ -38,7 +40,7 @@ constexpr std::uint32_t kCatalogTdef = 2;
 // A database file as bytes, read the way a reader that knows only the page layout would.
 class FileView {
  public:
-  explicit FileView(const std::filesystem::path& path) : m_bytes(FileBytes(path)) {}
+  explicit FileView(const std::filesystem::path& path) : m_bytes(testing::ReadBytes(path)) {}
   std::size_t PageCount() const { return m_bytes.size() / kPage; }
   const std::uint8_t* Page(std::uint32_t n) const {
     if (n >= PageCount()) throw std::runtime_error("page " + std::to_string(n) + " is past the end");
@@ -228,7 +230,7 @@ std::vector<std::string> Lines(const std::string& text) {
 // mdbtools' view of the catalog: Id, ParentId and Name of every row.
 std::multiset<CatalogRow> CatalogAsListed(const std::filesystem::path& file) {
   std::multiset<CatalogRow> rows;
-  for (const auto& line : Lines(Shell("mdb-export -H -Q -e -b strip -d '\t' " + Quote(file) + " MSysObjects").output)) {
+  for (const auto& line : Lines(testing::RunCommand("mdb-export -H -Q -e -b strip -d '\t' " + testing::ShellQuote(file) + " MSysObjects").output)) {
     std::istringstream fields(line);
     std::string id, parent, name;
     std::getline(fields, id, '\t');
@@ -281,7 +283,7 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
   }
   if (aces == 0) return exact;
   std::multiset<std::int32_t> objects;
-  for (const auto& line : Lines(Shell("mdb-export -H -e -b strip -d '\t' " + Quote(path) + " MSysACEs").output)) {
+  for (const auto& line : Lines(testing::RunCommand("mdb-export -H -e -b strip -d '\t' " + testing::ShellQuote(path) + " MSysACEs").output)) {
     objects.insert(static_cast<std::int32_t>(std::stoll(line.substr(0, line.find('\t')))));
   }
   for (const auto& index : IndexesOf(file, aces)) {
@@ -306,7 +308,7 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
 class AccessIndexTest : public ::testing::Test {
  protected:
   void SetUp() override { RegisterBuiltInDrivers(); }
-  TempDir m_dir;
+  testing::TempDir m_dir;
 };
 
 TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
@@ -333,7 +335,7 @@ TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   // Keys are compared exactly for the names of letters, digits and blanks; the others (signs,
   // accents, hyphen, apostrophe) by their place among the entries only.
   EXPECT_EQ(CheckSystemIndexes(file), 2 * 31 - 5);
-  EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).output).size(), 14u);
+  EXPECT_EQ(Lines(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output).size(), 14u);
   // Accents and hyphens only tell apart names that are otherwise equal.
   const FileView view(file);
   std::vector<std::u16string> byName;
@@ -398,9 +400,9 @@ TEST_F(AccessIndexTest, NamesInAnyScriptGoIntoTheIndexOfNamesWithTheirGeneralSor
   }
   // Every row is in both catalog indexes, in key order.
   EXPECT_GE(CheckSystemIndexes(file), 2 * 17);
-  EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).output).size(), names.size());
+  EXPECT_EQ(Lines(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output).size(), names.size());
   for (const auto& name : names) {
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " " + Quote(text::WideToUtf8(text::Utf16ToWide(name)))).output, "1\n");
+    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " " + testing::ShellQuote(text::WideToUtf8(text::Utf16ToWide(name)))).output, "1\n");
   }
   // Names of simple characters have the sort bytes of the data files, case folded by them.
   const FileView view(file);
@@ -453,7 +455,7 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
     EXPECT_EQ(view.Page(byName->root)[0], 0x03) << "the name index should have a node page at its root";
     // Both catalog indexes hold the new rows, and so does the permissions' index in Access's file.
     EXPECT_GE(CheckSystemIndexes(file), before + 2 * 120);
-    EXPECT_EQ(Lines(Shell("mdb-tables -1 " + Quote(file)).output).size(), 120u);
+    EXPECT_EQ(Lines(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output).size(), 120u);
   }
 }
 
@@ -475,7 +477,7 @@ TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
     }
     // Three catalog rows in two indexes, and the permission rows each new table took.
     EXPECT_GE(CheckSystemIndexes(file), before + 6);
-    EXPECT_EQ(Shell("mdb-count " + Quote(file) + " 'zzz last'").output, "1\n");
+    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'zzz last'").output, "1\n");
     ++checked;
   }
   EXPECT_EQ(checked, 4);
@@ -487,7 +489,7 @@ TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsIt
   const auto file = m_dir / "damaged.mdb";
   std::filesystem::copy_file(original, file);
   std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
-  std::string bytes = FileBytes(file);
+  std::string bytes = testing::ReadBytes(file);
   // The name index's root no longer says it is an index page.
   const auto root = IndexesOf(FileView(file), kCatalogTdef).front().root;
   bytes[std::size_t{root} * kPage] = 0x01;
@@ -506,7 +508,7 @@ TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsIt
     }
     db.Close();
   }
-  EXPECT_EQ(FileBytes(file), bytes);
+  EXPECT_EQ(testing::ReadBytes(file), bytes);
 }
 
 // The rows of the table defined at `tdefPage`, with their places, read through the driver.
@@ -526,7 +528,7 @@ std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile&
 }
 
 TEST(AccessIndexBytes, IndexesRebuiltFromTheRowsOfAccessFilesMatchTheirPagesByteForByte) {
-  TempDir dir;
+  testing::TempDir dir;
   const auto samples = CopyAccessSamples(dir);
   ASSERT_FALSE(samples.empty()) << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int pagesCompared = 0;

@@ -1,4 +1,6 @@
 #include "tests/drivers/access/ReaderHelpers.h"
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,14 +29,14 @@ std::wstring ConnectString(const std::filesystem::path& path) {
 bool HaveMdbReader() {
   return std::filesystem::exists(std::filesystem::path(QUILLON_MDB_READER_SCRIPT).parent_path() / "node_modules" /
                                  "mdb-reader") &&
-         Shell("node --version >/dev/null 2>&1 && echo ok").output == "ok\n";
+         testing::RunCommand("node --version >/dev/null 2>&1 && echo ok").output == "ok\n";
 }
 
 std::string MdbReader(const std::filesystem::path& file, const std::string& tables) {
-  return Shell("node " + Quote(QUILLON_MDB_READER_SCRIPT) + " " + Quote(file) + " " + tables + " 2>&1").output;
+  return testing::RunCommand("node " + testing::ShellQuote(QUILLON_MDB_READER_SCRIPT) + " " + testing::ShellQuote(file) + " " + tables + " 2>&1").output;
 }
 
-std::vector<std::filesystem::path> CopyAccessSamples(const TempDir& dir) {
+std::vector<std::filesystem::path> CopyAccessSamples(const quillon::testing::TempDir& dir) {
   std::vector<std::filesystem::path> copies;
   const std::filesystem::path samples = QUILLON_TESTDATA_DIR "/jet4";
   std::error_code error;
@@ -46,11 +48,6 @@ std::vector<std::filesystem::path> CopyAccessSamples(const TempDir& dir) {
     copies.push_back(copy);
   }
   return copies;
-}
-
-std::string FileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace quillon::drivers::access::test

@@ -1,21 +1,13 @@
-// Helpers for the Access driver's tests: temporary folders, running the independent readers.
+// Helpers for the Access driver's tests: databases to start from, and mdb-reader's view of a file.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
 namespace quillon::drivers::access::test {
-
-using TempDir = quillon::testing::TempDir;
-using quillon::testing::CommandResult;
-
-// Runs a shell command and collects its standard output.
-inline CommandResult Shell(const std::string& command) { return quillon::testing::RunCommand(command); }
-inline std::string Quote(const std::filesystem::path& path) { return quillon::testing::ShellQuote(path.string()); }
 
 // Creates an empty database through the installer entry point; its return value.
 int CreateDatabase(const std::filesystem::path& path);
@@ -28,9 +20,6 @@ bool HaveMdbReader();
 std::string MdbReader(const std::filesystem::path& file, const std::string& tables = "");
 
 // Writable copies in `dir` of the Access-written sample databases in tests/data/jet4.
-std::vector<std::filesystem::path> CopyAccessSamples(const TempDir& dir);
-
-// The bytes of a file.
-std::string FileBytes(const std::filesystem::path& path);
+std::vector<std::filesystem::path> CopyAccessSamples(const quillon::testing::TempDir& dir);
 
 }  // namespace quillon::drivers::access::test
