@@ -26,6 +26,31 @@ void AddBitmapPages(const std::uint8_t* bitmap, std::size_t bytes, std::uint32_t
   }
 }
 
+// Marks `page` in a bitmap page of a reference map.
+void MarkInBitmapPage(Page& bitmap, std::uint32_t page) {
+  const std::size_t bit = page % um::kPagesPerBitmapPage;
+  bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+}
+
+// Reads into `bitmap` the bitmap page in slot `index` of the reference map `row` (on `mapPage`,
+// page `mapPageNumber`). An empty slot gets a new, empty bitmap page, recorded in the slot with
+// the map page written at once. The bitmap page's number.
+std::uint32_t BitmapPageInSlot(PageFile& file, std::span<std::uint8_t> row, std::size_t index,
+                               std::uint32_t mapPageNumber, const Page& mapPage, Page& bitmap) {
+  std::uint32_t bitmapPage = GetU32(row.data() + Slot(index));
+  if (bitmapPage == 0) {
+    bitmapPage = file.Allocate();
+    bitmap.fill(0);
+    bitmap[0] = jet4::page_type::kUsageBitmap;
+    bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
+    PutU32(row.data() + Slot(index), bitmapPage);
+    file.Write(mapPageNumber, mapPage);
+  } else {
+    file.Read(bitmapPage, bitmap);
+  }
+  return bitmapPage;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> EmptyReferenceMap() {
@@ -103,19 +128,9 @@ bool AddPageToMap(PageFile& file, std::uint32_t rowPointer, std::uint32_t page) 
   if (row[0] != um::kReference) ThrowDamaged();
   const std::size_t index = page / um::kPagesPerBitmapPage;
   if (index >= SlotCount(row.size())) return false;
-  std::uint32_t bitmapPage = GetU32(row.data() + Slot(index));
   Page bitmap{};
-  if (bitmapPage == 0) {
-    bitmapPage = file.Allocate();
-    bitmap[0] = jet4::page_type::kUsageBitmap;
-    bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
-    PutU32(row.data() + Slot(index), bitmapPage);
-    file.Write(mapPageNumber, mapPage);
-  } else {
-    file.Read(bitmapPage, bitmap);
-  }
-  const std::size_t bit = page % um::kPagesPerBitmapPage;
-  bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+  const std::uint32_t bitmapPage = BitmapPageInSlot(file, row, index, mapPageNumber, mapPage, bitmap);
+  MarkInBitmapPage(bitmap, page);
   file.Write(bitmapPage, bitmap);
   return true;
 }
@@ -136,21 +151,8 @@ bool AddPagesToMap(PageFile& file, std::uint32_t rowPointer, std::span<const std
   while (at < pages.size()) {
     const std::size_t index = pages[at] / um::kPagesPerBitmapPage;
     if (index >= SlotCount(row.size())) return false;
-    std::uint32_t bitmapPage = GetU32(row.data() + Slot(index));
-    if (bitmapPage == 0) {
-      bitmapPage = file.Allocate();
-      bitmap.fill(0);
-      bitmap[0] = jet4::page_type::kUsageBitmap;
-      bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
-      PutU32(row.data() + Slot(index), bitmapPage);
-      file.Write(mapPageNumber, mapPage);
-    } else {
-      file.Read(bitmapPage, bitmap);
-    }
-    for (; at < pages.size() && pages[at] / um::kPagesPerBitmapPage == index; ++at) {
-      const std::size_t bit = pages[at] % um::kPagesPerBitmapPage;
-      bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
-    }
+    const std::uint32_t bitmapPage = BitmapPageInSlot(file, row, index, mapPageNumber, mapPage, bitmap);
+    for (; at < pages.size() && pages[at] / um::kPagesPerBitmapPage == index; ++at) MarkInBitmapPage(bitmap, pages[at]);
     file.Write(bitmapPage, bitmap);
   }
   return true;
