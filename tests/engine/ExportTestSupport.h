@@ -1,47 +1,55 @@
-// Reading exported files back through readers that are not our code: xlrd for workbooks
-// (DumpXls), mdbtools for Access databases.
+// What the engine's export tests share: a fixture that runs whole exports, and checks on lines
+// of output or log. Written files are read back through tests/support/Readers.h.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <string>
-#include <utility>
+#include <type_traits>
 #include <vector>
 
+#include "engine/ExportRun.h"
+#include "platform/odbc/Database.h"
+#include "tests/engine/RecordingHost.h"
 #include "tests/support/Command.h"
 #include "tests/support/Readers.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::engine::testing {
 
 using quillon::testing::DumpXls;
+using quillon::testing::OutputLines;
+using quillon::testing::ReadAccessSchema;
+using quillon::testing::ReadAccessTable;
+using quillon::testing::SheetSizes;
 using quillon::testing::ShellQuote;
 
-// The command's standard output as lines; `status` gets its exit status.
-inline std::vector<std::string> OutputLines(const std::string& command, int* status = nullptr) {
-  const auto result = quillon::testing::RunCommand(command);
-  if (status != nullptr) *status = result.status;
-  return result.Lines();
+// Whether `lines` holds `line` whole.
+template <typename String>
+bool Contains(const std::vector<String>& lines, const std::type_identity_t<String>& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// Sheet names with their row counts (header included), as xlrd sees them.
-inline std::vector<std::pair<std::string, int>> SheetSizes(const std::filesystem::path& file) {
-  std::vector<std::pair<std::string, int>> sheets;
-  for (const auto& line : OutputLines(std::string(QUILLON_PYTHON) +
-                                      " -c 'import sys, xlrd\nfor s in xlrd.open_workbook(sys.argv[1]).sheets(): "
-                                      "print(s.name, s.nrows)' " +
-                                      ShellQuote(file.string()))) {
-    const auto space = line.rfind(' ');
-    sheets.emplace_back(line.substr(0, space), std::stoi(line.substr(space + 1)));
+// Whether a line of `lines` starts with `start`.
+inline bool AnyStartsWith(const std::vector<std::wstring>& lines, const std::wstring& start) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& l) { return l.rfind(start, 0) == 0; });
+}
+
+// Whole exports from a source the test opens in m_source into files in m_dir, told to m_host.
+class ExportFixture : public ::testing::Test {
+ protected:
+  // One export; the host's log lines and row errors are this run's alone.
+  bool Export(const std::wstring& statement, const std::filesystem::path& out, OutputFormat format) {
+    m_host.lines.clear();
+    m_host.rowErrors.clear();
+    return ExportQuery(m_source, m_host, statement, out.wstring(), format);
   }
-  return sheets;
-}
 
-// mdbtools' export of one table: a header line, then one CSV line per row.
-inline std::vector<std::string> ReadAccessTable(const std::filesystem::path& file, const std::string& table) {
-  return OutputLines("mdb-export -T '%Y-%m-%d %H:%M:%S' " + ShellQuote(file.string()) + " " + ShellQuote(table));
-}
-
-inline std::vector<std::string> ReadAccessSchema(const std::filesystem::path& file) {
-  return OutputLines("mdb-schema " + ShellQuote(file.string()));
-}
+  quillon::testing::TempDir m_dir;
+  odbc::CDatabase m_source;
+  RecordingHost m_host;
+};
 
 }  // namespace quillon::engine::testing

@@ -2,33 +2,24 @@
 // says row by row why it did not; read back by xlrd and mdbtools.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 #include "drivers/BuiltInDrivers.h"
 #include "engine/ExportRun.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
 #include "tests/engine/ExportTestSupport.h"
-#include "tests/engine/RecordingHost.h"
 #include "tests/support/PostgresServer.h"
-#include "tests/support/TempDir.h"
 
 namespace quillon::engine {
 namespace {
 
-using testing::ReadAccessSchema;
-using testing::ReadAccessTable;
-using testing::DumpXls;
+using quillon::testing::ReadAccessSchema;
+using quillon::testing::ReadAccessTable;
+using testing::AnyStartsWith;
+using testing::Contains;
+using quillon::testing::DumpXls;
 
-bool Contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-bool AnyStartsWith(const std::vector<std::wstring>& lines, const std::wstring& start) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& l) { return l.rfind(start, 0) == 0; });
-}
-
-class ExportValuesFromPostgres : public ::testing::Test {
+class ExportValuesFromPostgres : public testing::ExportFixture {
  protected:
   static void SetUpTestSuite() {
     drivers::RegisterBuiltInDrivers();
@@ -62,16 +53,7 @@ class ExportValuesFromPostgres : public ::testing::Test {
 
   void SetUp() override { m_source.OpenEx(s_server->ConnectString()); }
 
-  bool Export(const std::wstring& statement, const std::filesystem::path& out, OutputFormat format) {
-    m_host.lines.clear();
-    m_host.rowErrors.clear();
-    return ExportQuery(m_source, m_host, statement, out.wstring(), format);
-  }
-
   static inline quillon::testing::PostgresServer* s_server = nullptr;
-  quillon::testing::TempDir m_dir;
-  odbc::CDatabase m_source;
-  RecordingHost m_host;
 };
 
 TEST_F(ExportValuesFromPostgres, IntegersArriveAtFullWidth) {

@@ -2,7 +2,6 @@
 // row by row why it did not; read back by xlrd and mdbtools.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "drivers/BuiltInDrivers.h"
@@ -10,24 +9,16 @@
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
 #include "tests/engine/ExportTestSupport.h"
-#include "tests/engine/RecordingHost.h"
-#include "tests/support/TempDir.h"
 
 namespace quillon::engine {
 namespace {
 
-using testing::OutputLines;
-using testing::ReadAccessSchema;
-using testing::ReadAccessTable;
-using testing::DumpXls;
-
-bool Contains(const std::vector<std::string>& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-bool AnyStartsWith(const std::vector<std::wstring>& lines, const std::wstring& start) {
-  return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& l) { return l.rfind(start, 0) == 0; });
-}
+using quillon::testing::OutputLines;
+using quillon::testing::ReadAccessSchema;
+using quillon::testing::ReadAccessTable;
+using testing::AnyStartsWith;
+using testing::Contains;
+using quillon::testing::DumpXls;
 
 // The cells of row `row` of the first sheet, "column<TAB>kind<TAB>value" each.
 std::vector<std::string> RowCells(const std::vector<std::string>& cells, int row) {
@@ -39,7 +30,7 @@ std::vector<std::string> RowCells(const std::vector<std::string>& cells, int row
   return out;
 }
 
-class ExportValues : public ::testing::Test {
+class ExportValues : public testing::ExportFixture {
  protected:
   static void SetUpTestSuite() {
     drivers::RegisterBuiltInDrivers();
@@ -74,12 +65,6 @@ class ExportValues : public ::testing::Test {
 
   void SetUp() override { m_source.OpenEx(SourceConnect()); }
 
-  bool Export(const std::wstring& statement, const std::filesystem::path& out, OutputFormat format) {
-    m_host.lines.clear();
-    m_host.rowErrors.clear();
-    return ExportQuery(m_source, m_host, statement, out.wstring(), format);
-  }
-
   long Count(const std::wstring& table) {
     odbc::CRecordset rs(&m_source);
     rs.Open(odbc::CRecordset::forwardOnly, L"SELECT count(*) FROM " + table, odbc::CRecordset::readOnly);
@@ -90,9 +75,6 @@ class ExportValues : public ::testing::Test {
   }
 
   static inline quillon::testing::TempDir* s_sourceDir = nullptr;
-  quillon::testing::TempDir m_dir;
-  odbc::CDatabase m_source;
-  RecordingHost m_host;
 };
 
 TEST_F(ExportValues, IntegersArriveAtFullWidthOrTheRowIsRefusedByName) {

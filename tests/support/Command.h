@@ -16,6 +16,13 @@ struct CommandResult {
 // Runs `command` through /bin/sh and captures its standard output (add " 2>&1" for errors too).
 CommandResult RunCommand(const std::string& command);
 
+// The command's standard output as lines; `status`, when given, gets its exit status.
+inline std::vector<std::string> OutputLines(const std::string& command, int* status = nullptr) {
+  const CommandResult result = RunCommand(command);
+  if (status != nullptr) *status = result.status;
+  return result.Lines();
+}
+
 // `text` as one shell word.
 std::string ShellQuote(const std::string& text);
 

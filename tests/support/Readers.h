@@ -1,9 +1,11 @@
-// Reading written files back through readers that are not our code. The test target defines
-// QUILLON_PYTHON (an interpreter with xlrd) and QUILLON_XLS_DUMP (tests/drivers/excel/xls_dump.py).
+// Reading written files back through readers that are not our code (xlrd, mdbtools). The test
+// target defines QUILLON_PYTHON (an interpreter with xlrd) and QUILLON_XLS_DUMP
+// (tests/drivers/excel/xls_dump.py).
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/Command.h"
@@ -22,6 +24,29 @@ inline std::vector<std::string> DumpXls(const std::filesystem::path& file, std::
     return {};
   }
   return result.Lines();
+}
+
+// Sheet names with their row counts (header included), as xlrd sees them.
+inline std::vector<std::pair<std::string, int>> SheetSizes(const std::filesystem::path& file) {
+  std::vector<std::pair<std::string, int>> sheets;
+  for (const auto& line : OutputLines(std::string(QUILLON_PYTHON) +
+                                      " -c 'import sys, xlrd\nfor s in xlrd.open_workbook(sys.argv[1]).sheets(): "
+                                      "print(s.name, s.nrows)' " +
+                                      ShellQuote(file.string()))) {
+    const auto space = line.rfind(' ');
+    sheets.emplace_back(line.substr(0, space), std::stoi(line.substr(space + 1)));
+  }
+  return sheets;
+}
+
+// mdbtools' export of one table of an Access database: a header line, then one CSV line per row.
+inline std::vector<std::string> ReadAccessTable(const std::filesystem::path& file, const std::string& table) {
+  return OutputLines("mdb-export -T '%Y-%m-%d %H:%M:%S' " + ShellQuote(file.string()) + " " + ShellQuote(table));
+}
+
+// mdbtools' CREATE TABLE statements for an Access database.
+inline std::vector<std::string> ReadAccessSchema(const std::filesystem::path& file) {
+  return OutputLines("mdb-schema " + ShellQuote(file.string()));
 }
 
 }  // namespace quillon::testing
