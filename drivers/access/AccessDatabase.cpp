@@ -90,15 +90,18 @@ double NowAsJetDate() {
   return JetDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
-void AccessDatabase::Create(const std::filesystem::path& path) {
-  std::error_code error;
-  if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) {
-    throw odbc::errors::FileExists(PathText(path));
-  }
-  PageFile file(path, PageFile::Mode::CreateNew);
-  const double now = NowAsJetDate();
+namespace {
 
-  file.Write(0, BuildHeaderPage(now));
+// A system table of a new database: where its definition goes, and its catalog row.
+struct SystemTable {
+  std::uint32_t page;
+  TableDefinition definition;
+  const char16_t* name;
+  std::uint32_t flags;
+};
+
+// The global usage map page: which pages of the file are in use.
+void WriteGlobalMap(PageFile& file) {
   Page page{};
   InitDataPage(page, 0);
   std::vector<std::uint8_t> globalMap(jet4::usage_map::kRowSize, 0);
@@ -107,21 +110,11 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
     AddRow(page, globalMap);
   }
   file.Write(kGlobalMapPage, page);
+}
 
-  // System tables: definitions on their fixed pages, their maps on one shared page.
-  struct SystemTable {
-    std::uint32_t page;
-    TableDefinition definition;
-    const char16_t* name;
-    std::uint32_t flags;
-  };
-  std::vector<SystemTable> tables = {
-      {cat::kTdefPage, CatalogDefinition(), u"MSysObjects", cat::kFlagSystem},
-      {kAcesTdefPage, AcesDefinition(), u"MSysACEs", cat::kFlagSystem},
-      {kQueriesTdefPage, QueriesDefinition(), u"MSysQueries", cat::kFlagSystem},
-      {kRelationshipsTdefPage, RelationshipsDefinition(), u"MSysRelationships", cat::kFlagSystem},
-      {kAccessObjectsTdefPage, AccessObjectsDefinition(), u"MSysAccessObjects", cat::kFlagHiddenSystem},
-  };
+// Gives every system table, and each of its long-value columns, its maps as rows of `page`;
+// the catalog and MSysACEs also get their indexes, as Access keeps them.
+void PlaceSystemMaps(std::vector<SystemTable>& tables, Page& page) {
   InitDataPage(page, 0);
   for (auto& table : tables) {
     table.definition.usageMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyReferenceMap()));
@@ -132,8 +125,8 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
       column.longValueFreeMap = RowPointer(kSystemMapPage, *AddRow(page, EmptyInlineMap()));
     }
   }
-  // The catalog's indexes, as Access keeps them: a primary key on Id and a unique index on
-  // (ParentId, Name); each has its own map of pages.
+  // The catalog's indexes: a primary key on Id and a unique index on (ParentId, Name); each has
+  // its own map of pages.
   auto& catalog = tables.front().definition;
   const auto indexMap = [&](std::uint32_t root) {
     auto map = EmptyInlineMap();
@@ -149,9 +142,15 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   aces.realIndexes = {{{{0, true}}, indexMap(kAcesIndexPage), kAcesIndexPage,
                        jet4::index_def::kFlagRequired | jet4::index_def::kFlagAlwaysSet}};
   aces.indexes = {{u"ObjectId", 0, 0, 0}};
+}
+
+// The system tables' pages: their shared map page, their empty indexes and their definitions.
+void WriteSystemTables(PageFile& file, const std::vector<SystemTable>& tables, const Page& mapPage) {
   for (std::uint32_t p = kGlobalMapPage + 1; p <= kAcesIndexPage; ++p) file.Allocate();
-  file.Write(kSystemMapPage, page);
-  for (const auto& index : catalog.realIndexes) WriteEmptyIndex(file, cat::kTdefPage, index.firstPage);
+  file.Write(kSystemMapPage, mapPage);
+  for (const auto& index : tables.front().definition.realIndexes) {
+    WriteEmptyIndex(file, cat::kTdefPage, index.firstPage);
+  }
   WriteEmptyIndex(file, kAcesTdefPage, kAcesIndexPage);
   for (const auto& table : tables) {
     const auto pages = EncodeTableDefinition(table.definition);
@@ -159,7 +158,11 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
     std::copy(pages.front().begin(), pages.front().end(), tdef.begin());
     file.Write(table.page, tdef);
   }
+}
 
+// The catalog rows of a new database: its containers, its system tables and its property
+// documents (the summary's title is the file's name without its extension).
+std::vector<CatalogEntry> NewCatalogEntries(const std::vector<SystemTable>& tables, const std::u16string& title) {
   std::vector<CatalogEntry> entries = {
       {cat::kTablesContainerId, cat::kRootId, u"Tables", cat::kTypeContainer, cat::kFlagSystem, {}},
       {cat::kDatabasesContainerId, cat::kRootId, u"Databases", cat::kTypeContainer, cat::kFlagSystem, {}},
@@ -174,12 +177,65 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   for (const char16_t* name : kObjectContainers) {
     entries.push_back({containerId++, cat::kRootId, name, cat::kTypeContainer, 0, {}});
   }
-  const std::u16string title = text::WideToUtf16(text::Utf8ToWide(path.stem().string()));
   entries.push_back({containerId++, cat::kDatabasesContainerId, u"SummaryInfo", kTypePropertyDocument, 0,
                      EncodeProperties(NewSummaryProperties(title))});
   entries.push_back({containerId++, cat::kDatabasesContainerId, u"UserDefined", kTypePropertyDocument, 0,
                      EncodeProperties(NewUserDefinedProperties())});
-  for (const auto& entry : entries) AddCatalogRow(file, EncodeCatalogRow(entry, now));
+  return entries;
+}
+
+// The columns of a new table, checked: names valid and not repeated, Text lengths in range.
+std::vector<ColumnSpec> NewColumns(std::u16string_view table, const std::vector<FieldSpec>& fields) {
+  if (fields.empty()) throw odbc::CDBException(L"Table '" + Wide(table) + L"' has no columns.", odbc::errors::state::kSyntax);
+  if (fields.size() > jet4::kMaxColumns) throw odbc::errors::TooManyColumns(Wide(table), fields.size(), jet4::kMaxColumns);
+  std::vector<ColumnSpec> columns;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const auto& field = fields[i];
+    CheckName(field.name, L"column");
+    for (std::size_t j = 0; j < i; ++j) {
+      if (SameName(fields[j].name, field.name)) {
+        throw odbc::errors::ColumnRepeated(Wide(table), Wide(field.name));
+      }
+    }
+    ColumnSpec column;
+    column.name = field.name;
+    column.type = field.type;
+    if (field.type == jet4::ColumnType::Text) {
+      if (field.maxChars < 1 || field.maxChars > jet4::kMaxTextChars) {
+        throw odbc::CDBException(L"Column '" + Wide(field.name) + L"': a Text column holds 1 to 255 characters",
+                                 odbc::errors::state::kSyntax);
+      }
+      column.length = static_cast<std::uint16_t>(field.maxChars * 2);
+    }
+    columns.push_back(std::move(column));
+  }
+  return columns;
+}
+
+}  // namespace
+
+void AccessDatabase::Create(const std::filesystem::path& path) {
+  std::error_code error;
+  if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found) {
+    throw odbc::errors::FileExists(PathText(path));
+  }
+  PageFile file(path, PageFile::Mode::CreateNew);
+  const double now = NowAsJetDate();
+  file.Write(0, BuildHeaderPage(now));
+  WriteGlobalMap(file);
+  // System tables: definitions on their fixed pages, their maps on one shared page.
+  std::vector<SystemTable> tables = {
+      {cat::kTdefPage, CatalogDefinition(), u"MSysObjects", cat::kFlagSystem},
+      {kAcesTdefPage, AcesDefinition(), u"MSysACEs", cat::kFlagSystem},
+      {kQueriesTdefPage, QueriesDefinition(), u"MSysQueries", cat::kFlagSystem},
+      {kRelationshipsTdefPage, RelationshipsDefinition(), u"MSysRelationships", cat::kFlagSystem},
+      {kAccessObjectsTdefPage, AccessObjectsDefinition(), u"MSysAccessObjects", cat::kFlagHiddenSystem},
+  };
+  Page mapPage{};
+  PlaceSystemMaps(tables, mapPage);
+  WriteSystemTables(file, tables, mapPage);
+  const std::u16string title = text::WideToUtf16(text::Utf8ToWide(path.stem().string()));
+  for (const auto& entry : NewCatalogEntries(tables, title)) AddCatalogRow(file, EncodeCatalogRow(entry, now));
   UpdateGlobalFreeMap(file, 0);
   file.Commit();
 }
@@ -303,6 +359,22 @@ void AccessDatabase::CreateTable(std::u16string_view name, const std::vector<Fie
 }
 
 void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldSpec>& fields) {
+  CheckNewTableName(name);
+  auto table = std::make_unique<TableWriter>();
+  table->name = name;
+  table->definition.columns = NewColumns(name, fields);
+  LayOutColumns(table->definition);
+  PlaceTableMaps(table->definition);
+  table->tdefPage = WriteDefinition(table->definition);
+  for (const auto& column : table->definition.columns) {
+    table->longValues.push_back(jet4::IsLongValue(column.type) ? std::make_unique<LongValueWriter>(*m_file, column.longValueMap)
+                                                               : nullptr);
+  }
+  AddToCatalog(*table);
+  m_tables.push_back(std::move(table));
+}
+
+void AccessDatabase::CheckNewTableName(std::u16string_view name) const {
   CheckName(name, L"table");
   const auto nameKey = TextIndexKey(name);
   for (const auto& entry : m_catalog) {
@@ -315,44 +387,31 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
   }
   // The system tables' indexes must take the new rows: checked before anything is written.
   CheckSystemIndexes(*m_file, cat::kTdefPage);
+  if (const CatalogEntry* aces = FindSystemTable(u"MSysACEs")) {
+    CheckSystemIndexes(*m_file, static_cast<std::uint32_t>(aces->id) & cat::kIdPageMask);
+  }
+}
+
+const CatalogEntry* AccessDatabase::FindSystemTable(std::u16string_view name) const {
   for (const auto& entry : m_catalog) {
-    if (IsTableEntry(entry) && entry.name == u"MSysACEs") CheckSystemIndexes(*m_file, static_cast<std::uint32_t>(entry.id) & cat::kIdPageMask);
+    if (IsTableEntry(entry) && entry.name == name) return &entry;
   }
-  if (fields.empty()) throw odbc::CDBException(L"Table '" + Wide(name) + L"' has no columns.", odbc::errors::state::kSyntax);
-  if (fields.size() > jet4::kMaxColumns) throw odbc::errors::TooManyColumns(Wide(name), fields.size(), jet4::kMaxColumns);
-  auto table = std::make_unique<TableWriter>();
-  table->name = name;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const auto& field = fields[i];
-    CheckName(field.name, L"column");
-    for (std::size_t j = 0; j < i; ++j) {
-      if (SameName(fields[j].name, field.name)) {
-        throw odbc::errors::ColumnRepeated(Wide(name), Wide(field.name));
-      }
-    }
-    ColumnSpec column;
-    column.name = field.name;
-    column.type = field.type;
-    if (field.type == jet4::ColumnType::Text) {
-      if (field.maxChars < 1 || field.maxChars > jet4::kMaxTextChars) {
-        throw odbc::CDBException(L"Column '" + Wide(field.name) + L"': a Text column holds 1 to 255 characters",
-                                 odbc::errors::state::kSyntax);
-      }
-      column.length = static_cast<std::uint16_t>(field.maxChars * 2);
-    }
-    table->definition.columns.push_back(std::move(column));
-  }
-  LayOutColumns(table->definition);
-  table->definition.usageMap = PlaceMapRow(EmptyReferenceMap());
-  table->definition.freeMap = PlaceMapRow(EmptyInlineMap());
+  return nullptr;
+}
+
+void AccessDatabase::PlaceTableMaps(TableDefinition& definition) {
+  definition.usageMap = PlaceMapRow(EmptyReferenceMap());
+  definition.freeMap = PlaceMapRow(EmptyInlineMap());
   // Each Memo column has maps of its own long-value pages, as Access gives it.
-  for (auto& column : table->definition.columns) {
+  for (auto& column : definition.columns) {
     if (!jet4::IsLongValue(column.type)) continue;
     column.longValueMap = PlaceMapRow(EmptyInlineMap());
     column.longValueFreeMap = PlaceMapRow(EmptyInlineMap());
   }
+}
 
-  auto pages = EncodeTableDefinition(table->definition);
+std::uint32_t AccessDatabase::WriteDefinition(const TableDefinition& definition) {
+  const auto pages = EncodeTableDefinition(definition);
   std::vector<std::uint32_t> numbers;
   for (std::size_t i = 0; i < pages.size(); ++i) numbers.push_back(m_file->Allocate());
   for (std::size_t i = 0; i < pages.size(); ++i) {
@@ -361,22 +420,16 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
     PutU32(page.data() + jet4::tdef::kNextPageOffset, i + 1 < numbers.size() ? numbers[i + 1] : 0);
     m_file->Write(numbers[i], page);
   }
-  table->tdefPage = numbers.front();
-  for (const auto& column : table->definition.columns) {
-    table->longValues.push_back(jet4::IsLongValue(column.type) ? std::make_unique<LongValueWriter>(*m_file, column.longValueMap)
-                                                               : nullptr);
-  }
+  return numbers.front();
+}
 
-  CatalogEntry entry{static_cast<std::int32_t>(table->tdefPage), cat::kTablesContainerId, table->name, cat::kTypeTable, 0, {}};
+void AccessDatabase::AddToCatalog(const TableWriter& table) {
+  CatalogEntry entry{static_cast<std::int32_t>(table.tdefPage), cat::kTablesContainerId, table.name, cat::kTypeTable, 0, {}};
   AddCatalogRow(*m_file, EncodeCatalogRow(entry, NowAsJetDate()));
-  for (const auto& existing : m_catalog) {
-    if (IsTableEntry(existing) && existing.name == u"MSysACEs") {
-      CopyPermissions(*m_file, static_cast<std::uint32_t>(existing.id) & cat::kIdPageMask, cat::kTablesContainerId,
-                      entry.id);
-    }
+  if (const CatalogEntry* aces = FindSystemTable(u"MSysACEs")) {
+    CopyPermissions(*m_file, static_cast<std::uint32_t>(aces->id) & cat::kIdPageMask, cat::kTablesContainerId, entry.id);
   }
   m_catalog.push_back(std::move(entry));
-  m_tables.push_back(std::move(table));
 }
 
 void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& values) {

@@ -62,6 +62,14 @@ class AccessDatabase {
   template <typename Work>
   void Guarded(Work work);
   void AddTable(std::u16string_view name, const std::vector<FieldSpec>& fields);
+  // Refuses a table name that is invalid or taken, or a catalog whose indexes cannot take it.
+  void CheckNewTableName(std::u16string_view name) const;
+  const CatalogEntry* FindSystemTable(std::u16string_view name) const;
+  // Gives a new table's definition its usage maps, and its long-value columns theirs.
+  void PlaceTableMaps(TableDefinition& definition);
+  // Writes a definition on new pages, chained; the first page's number.
+  std::uint32_t WriteDefinition(const TableDefinition& definition);
+  void AddToCatalog(const TableWriter& table);
   void AppendRow(std::u16string_view name, const std::vector<Value>& values);
   TableWriter* Find(std::u16string_view name) const;
   std::uint32_t PlaceMapRow(const std::vector<std::uint8_t>& row);
