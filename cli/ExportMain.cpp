@@ -219,11 +219,12 @@ int RunWithSource(const Options& options,
 
 int RunScriptFile(const Options& options) {
   engine::ScriptFile script;
-  std::error_code error;
   const std::filesystem::path scriptPath = Absolute(*options.script);
-  if (!script.Open(text::Utf8ToWide(scriptPath.string()), error)) {
+  try {
+    script.Open(text::Utf8ToWide(scriptPath.string()));
+  } catch (const std::system_error& e) {
     std::fprintf(stderr, "quillon-export: cannot open the script file '%s': %s\n", options.script->c_str(),
-                 error.message().c_str());
+                 e.code().message().c_str());
     return kExitFailed;
   }
   // The script's relative paths count from its own folder, wherever it is run from.

@@ -80,6 +80,16 @@ QString TextOf(const QWidget* control) {
   return {};
 }
 
+// False when the script file cannot be opened (or names a folder).
+bool OpenScript(engine::ScriptFile& file, const std::wstring& path) {
+  try {
+    file.Open(path);
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
 void SetTextOf(QWidget* control, const QString& text) {
   if (auto* line = qobject_cast<QLineEdit*>(control)) {
     line->setText(text);
@@ -551,9 +561,8 @@ unsigned CTallyraDlg::ScriptThreadProc(void* param) {
     request.filter = kScriptFilter;
     const std::optional<std::wstring> chosen = ui::Prompts().FileDialog(request);
     engine::ScriptFile file;
-    std::error_code ignored;
     // A cancelled choice and a file that cannot be opened end the run without a word.
-    if (!chosen || !file.Open(*chosen, ignored)) {
+    if (!chosen || !OpenScript(file, *chosen)) {
       exitCode = kWorkerDone;
       return;
     }

@@ -152,22 +152,17 @@ ScriptFile::~ScriptFile() {
   if (m_fd >= 0) ::close(m_fd);
 }
 
-bool ScriptFile::Open(const std::wstring& path, std::error_code& error) {
+void ScriptFile::Open(const std::wstring& path) {
   const std::string name = text::WideToUtf8(path);
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = std::error_code(errno, std::generic_category());
-    return false;
-  }
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "opening the script file");
   struct stat status {};
   if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    error = std::make_error_code(std::errc::is_a_directory);
     ::close(fd);
-    return false;
+    throw std::system_error(std::make_error_code(std::errc::is_a_directory), "opening the script file");
   }
   if (m_fd >= 0) ::close(m_fd);
   m_fd = fd;
-  return true;
 }
 
 std::size_t ScriptFile::Read(char* buffer, std::size_t size) {

@@ -90,9 +90,9 @@ class ScriptFile {
   ScriptFile(const ScriptFile&) = delete;
   ScriptFile& operator=(const ScriptFile&) = delete;
 
-  // Opens `path` for reading. False, with the reason in `error`, when it cannot be opened or
-  // names a folder.
-  bool Open(const std::wstring& path, std::error_code& error);
+  // Opens `path` for reading. Throws std::system_error with the reason when it cannot be opened
+  // or names a folder.
+  void Open(const std::wstring& path);
   // Reads up to `size` bytes; 0 at the end of the file. Throws std::system_error when the read
   // fails.
   std::size_t Read(char* buffer, std::size_t size);

@@ -123,8 +123,7 @@ class ScriptRun : public ::testing::Test {
     const auto path = m_dir / "script.txt";
     std::ofstream(path, std::ios::binary) << script;
     ScriptFile file;
-    std::error_code error;
-    EXPECT_TRUE(file.Open(path.wstring(), error)) << error.message();
+    EXPECT_NO_THROW(file.Open(path.wstring()));
     return RunScript(
         file, m_host,
         [this](const std::wstring& s, const std::wstring& p, OutputFormat f) {
@@ -205,11 +204,16 @@ TEST_F(ScriptRun, AnUnknownExtensionIsLoggedAndStopsTheScriptWithoutExporting) {
 TEST(ScriptFile, AMissingFileOrAFolderCannotBeOpened) {
   testing::TempDir dir;
   ScriptFile file;
-  std::error_code error;
-  EXPECT_FALSE(file.Open((dir / "missing.txt").wstring(), error));
-  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
-  EXPECT_FALSE(file.Open(dir.Path().wstring(), error));
-  EXPECT_EQ(error, std::errc::is_a_directory);
+  const auto openError = [&](const std::filesystem::path& path) {
+    try {
+      file.Open(path.wstring());
+    } catch (const std::system_error& e) {
+      return e.code();
+    }
+    return std::error_code();
+  };
+  EXPECT_EQ(openError(dir / "missing.txt"), std::errc::no_such_file_or_directory);
+  EXPECT_EQ(openError(dir.Path()), std::errc::is_a_directory);
 }
 
 }  // namespace
