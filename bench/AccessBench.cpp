@@ -2,13 +2,13 @@
 // way an export does, and prints rows per second and peak memory. When sqlite3 is installed it
 // also times `sqlite3 -csv` over the same data, the yardstick for the whole export.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
@@ -43,8 +43,9 @@ std::wstring Row(long i) {
   const int day = static_cast<int>(i % 28) + 1;
   return L"INSERT INTO Bench VALUES(" + std::to_wstring(i) + L", 'Customer " + std::to_wstring(i % 10007) + L"', " +
          std::to_wstring(static_cast<double>(i) * 0.37) + L", " + std::to_wstring(i % 2) + L", " +
-         std::to_wstring(i % 30000) + L", '2024-03-" + (day < 10 ? L"0" : L"") + std::to_wstring(day) + L" 12:30:00', '" +
-         (i % 10 == 0 ? L"A longer note for every tenth row, kept as a Memo value" : L"note") + L"')";
+         std::to_wstring(i % 30000) + L", '2024-03-" + (day < 10 ? L"0" : L"") + std::to_wstring(day) +
+         L" 12:30:00', '" + (i % 10 == 0 ? L"A longer note for every tenth row, kept as a Memo value" : L"note") +
+         L"')";
 }
 
 }  // namespace
@@ -59,23 +60,27 @@ int main(int argc, char** argv) {
   std::wstring attributes = L"CREATE_DB=\"" + text::Utf8ToWide(file.string()) + L"\"";
   attributes.push_back(L'\0');
   const auto start = std::chrono::steady_clock::now();
-  if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, drivers::access::kAccessDriverName, attributes.c_str()) == 0) {
+  if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, drivers::access::kAccessDriverName, attributes.c_str()) ==
+      0) {
     std::fprintf(stderr, "access bench: cannot create %s\n", file.c_str());
     return 1;
   }
   {
     odbc::CDatabase db;
-    db.OpenEx(std::wstring(L"DRIVER={") + drivers::access::kAccessDriverName + L"};DBQ=" + text::Utf8ToWide(file.string()));
-    db.ExecuteSQL(L"CREATE TABLE Bench (Id INTEGER, Name VARCHAR(40), Amount DOUBLE, Flag BIT, Qty SMALLINT, "
-                  L"Day DATE, Note MEMO)");
+    db.OpenEx(std::wstring(L"DRIVER={") + drivers::access::kAccessDriverName + L"};DBQ=" +
+              text::Utf8ToWide(file.string()));
+    db.ExecuteSQL(
+        L"CREATE TABLE Bench (Id INTEGER, Name VARCHAR(40), Amount DOUBLE, Flag BIT, Qty SMALLINT, "
+        L"Day DATE, Note MEMO)");
     for (long i = 0; i < rows; ++i) db.ExecuteSQL(Row(i));
     db.Close();
   }
   const double elapsed = Seconds(start);
   const double cpu = CpuSeconds(RUSAGE_SELF);
-  std::printf("access: %ld rows x 7 columns in %.2f s (%.2f s processor) = %.0f rows/s, file %.1f MB, peak memory %.1f MB\n",
-              rows, elapsed, cpu, static_cast<double>(rows) / elapsed,
-              static_cast<double>(std::filesystem::file_size(file)) / 1e6, static_cast<double>(PeakKilobytes()) / 1024.0);
+  std::printf(
+      "access: %ld rows x 7 columns in %.2f s (%.2f s processor) = %.0f rows/s, file %.1f MB, peak memory %.1f MB\n",
+      rows, elapsed, cpu, static_cast<double>(rows) / elapsed,
+      static_cast<double>(std::filesystem::file_size(file)) / 1e6, static_cast<double>(PeakKilobytes()) / 1024.0);
 
   // What building the statements alone costs, to tell it from the driver's share.
   const double cpuBefore = CpuSeconds(RUSAGE_SELF);
@@ -89,7 +94,8 @@ int main(int argc, char** argv) {
     const std::string fill =
         "sqlite3 '" + sqlite.string() +
         "' \"CREATE TABLE Bench (Id INTEGER, Name TEXT, Amount REAL, Flag INTEGER, Qty INTEGER, Day TEXT, Note TEXT); "
-        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " + std::to_string(rows) +
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
+        std::to_string(rows) +
         ") INSERT INTO Bench SELECT i, 'Customer ' || (i % 10007), i * 0.37, i % 2, i % 30000, "
         "printf('2024-03-%02d 12:30:00', i % 28 + 1), CASE WHEN i % 10 = 0 THEN 'A longer note for every tenth row, "
         "kept as a Memo value' ELSE 'note' END FROM n;\"";
@@ -100,9 +106,10 @@ int main(int argc, char** argv) {
       if (std::system(csv.c_str()) == 0) {
         const double csvSeconds = Seconds(csvStart);
         const double csvCpu = CpuSeconds(RUSAGE_CHILDREN) - childrenBefore;
-        std::printf("access: sqlite3 -csv over the same rows: %.2f s (%.2f s processor); the export took %.1fx "
-                    "(processor %.1fx)\n",
-                    csvSeconds, csvCpu, elapsed / csvSeconds, cpu / csvCpu);
+        std::printf(
+            "access: sqlite3 -csv over the same rows: %.2f s (%.2f s processor); the export took %.1fx "
+            "(processor %.1fx)\n",
+            csvSeconds, csvCpu, elapsed / csvSeconds, cpu / csvCpu);
       }
     }
   }

@@ -118,10 +118,11 @@ int main(int argc, char** argv) {
   const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   // CPU time too: on a shared machine it varies less than the wall clock.
-  std::printf("excel driver: %ld rows x 7 columns in %.2f s (cpu %.2f s): %.0f rows/s, peak memory %.1f MB, "
-              "file %.1f MB\n",
-              rows, seconds, cpu, static_cast<double>(rows) / seconds, static_cast<double>(usage.ru_maxrss) / 1024.0,
-              static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0));
+  std::printf(
+      "excel driver: %ld rows x 7 columns in %.2f s (cpu %.2f s): %.0f rows/s, peak memory %.1f MB, "
+      "file %.1f MB\n",
+      rows, seconds, cpu, static_cast<double>(rows) / seconds, static_cast<double>(usage.ru_maxrss) / 1024.0,
+      static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0));
   if (argc <= 3) std::filesystem::remove(file);
   return 0;
 }

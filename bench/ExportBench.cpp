@@ -219,17 +219,18 @@ Source PostgresSource(const testing::PostgresServer& server) {
     database.ExecuteSQL(
         L"CREATE TABLE Orders (OrderID INTEGER, Customer VARCHAR(40), OrderDate TIMESTAMP, Quantity SMALLINT, "
         L"Price DOUBLE PRECISION, Shipped BOOLEAN, Note VARCHAR(100))");
-    database.ExecuteSQL(L"INSERT INTO Orders SELECT i, 'Customer ' || (i % 997), "
-                        L"timestamp '2020-01-01' + (i % 100000) * interval '1 minute', i % 300, (i % 10000) / 7.0, "
-                        L"i % 2 = 1, CASE WHEN i % 5 = 0 THEN 'Zoë''s note ' || i END FROM generate_series(1, " +
-                        std::to_wstring(rows) + L") AS i");
+    database.ExecuteSQL(
+        L"INSERT INTO Orders SELECT i, 'Customer ' || (i % 997), "
+        L"timestamp '2020-01-01' + (i % 100000) * interval '1 minute', i % 300, (i % 10000) / 7.0, "
+        L"i % 2 = 1, CASE WHEN i % 5 = 0 THEN 'Zoë''s note ' || i END FROM generate_series(1, " +
+        std::to_wstring(rows) + L") AS i");
     database.ExecuteSQL(L"VACUUM ANALYZE Orders");
   };
   const std::string host = ConnectValue(base, "Servername"), port = ConnectValue(base, "Port");
   const std::string user = ConnectValue(base, "Username"), name = ConnectValue(base, "Database");
   s.reference = [=] {
-    return std::vector<std::string>{"psql", "-X", "-q", "-A", "-F,", "-h", host, "-p", port, "-U", user, "-d", name,
-                                    "-c", kStatement};
+    return std::vector<std::string>{"psql", "-X", "-q", "-A", "-F,", "-h", host,      "-p",
+                                    port,   "-U", user, "-d", name,  "-c", kStatement};
   };
   return s;
 }

@@ -10,9 +10,7 @@ namespace quillon::bench {
 
 class Stopwatch {
  public:
-  double Seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-  }
+  double Seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count(); }
 
  private:
   std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();

@@ -90,9 +90,10 @@ int main() {
     std::printf("PostgreSQL: no private server (%s); its figures are left out\n", e.what());
   }
   if (server) {
-    const std::wstring statement = L"SELECT g AS OrderID, 'Customer ' || (g % 997) AS Customer, (g % 10000) / 7.0 "
-                                   L"AS Price, 'note ' || g AS Note FROM generate_series(1, " +
-                                   std::to_wstring(kRows) + L") AS g";
+    const std::wstring statement =
+        L"SELECT g AS OrderID, 'Customer ' || (g % 997) AS Customer, (g % 10000) / 7.0 "
+        L"AS Price, 'note ' || g AS Note FROM generate_series(1, " +
+        std::to_wstring(kRows) + L") AS g";
     Compare(server->ConnectString(), statement, "psqlodbc, as typed", "psqlodbc, UseDeclareFetch=1");
   }
   std::filesystem::remove_all(dir);

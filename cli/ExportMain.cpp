@@ -94,9 +94,9 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
       std::fputs(kUsage, stdout);
       return kExitSuccess;
     }
-    std::optional<std::string>* target = arg == "--connect" ? &options.connect
-                                         : arg == "--sql"   ? &options.sql
-                                         : arg == "--out"   ? &options.out
+    std::optional<std::string>* target = arg == "--connect"  ? &options.connect
+                                         : arg == "--sql"    ? &options.sql
+                                         : arg == "--out"    ? &options.out
                                          : arg == "--format" ? &options.format
                                          : arg == "--script" ? &options.script
                                                              : nullptr;
@@ -116,8 +116,9 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
   }
   if (options.script) {
     if (options.sql || options.out || options.format) {
-      return UsageError("--script takes its statements, files and formats from the script, "
-                        "not from --sql, --out or --format");
+      return UsageError(
+          "--script takes its statements, files and formats from the script, "
+          "not from --sql, --out or --format");
     }
     return std::nullopt;
   }
@@ -144,9 +145,11 @@ std::string Escaped(const std::string& bytes) {
 // Every text reaches the engine as UTF-8; one that is not would be changed on the way (a path
 // into the name of another file), so it is refused.
 std::optional<int> RefuseNonUtf8(const Options& options) {
-  const std::pair<const char*, const std::optional<std::string>*> values[] = {
-      {"--connect", &options.connect}, {"--sql", &options.sql},       {"--out", &options.out},
-      {"--format", &options.format},   {"--script", &options.script}};
+  const std::pair<const char*, const std::optional<std::string>*> values[] = {{"--connect", &options.connect},
+                                                                              {"--sql", &options.sql},
+                                                                              {"--out", &options.out},
+                                                                              {"--format", &options.format},
+                                                                              {"--script", &options.script}};
   for (const auto& [name, value] : values) {
     if (*value && text::ValidUtf8Length(**value) != (*value)->size()) {
       return UsageError(std::string(name) + " '" + Escaped(**value) +
@@ -188,8 +191,8 @@ bool OpenSource(const Options& options, odbc::CDatabase& source) {
     // its per-call locking. Set before any connection, the demo database's making included.
     odbc::UseSqliteMultiThreadMode(options.connect ? text::Utf8ToWide(*options.connect)
                                                    : host::SqliteConnectString(host::DemoDatabasePath()));
-    const std::wstring connect = options.connect ? text::Utf8ToWide(*options.connect)
-                                                 : host::EnsureDemoDatabase(host::DemoDatabasePath());
+    const std::wstring connect =
+        options.connect ? text::Utf8ToWide(*options.connect) : host::EnsureDemoDatabase(host::DemoDatabasePath());
     // Large results stream from the drivers that would otherwise hold them whole.
     source.OpenEx(odbc::WithStreamingFetch(connect), odbc::CDatabase::noOdbcDialog);
     return true;
@@ -230,7 +233,8 @@ int RunScriptFile(const Options& options) {
   // The script's relative paths count from its own folder, wherever it is run from.
   const std::wstring scriptFolder = text::Utf8ToWide(scriptPath.parent_path().string());
   return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {
-    const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path, engine::OutputFormat format) {
+    const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path,
+                                  engine::OutputFormat format) {
       host.RestartProgress();  // the progress line measures each export on its own
       return engine::ExportQuery(source, host, statement, path, format);
     };
@@ -250,9 +254,9 @@ int main(int argc, char** argv) {
   options.out = Absolute(*options.out);
   const std::optional<engine::OutputFormat> format = FormatOf(options);
   if (!format) {
-    return UsageError(options.format ? "--format takes excel, access or text, not '" + *options.format + "'"
-                                     : "cannot tell the format from the extension of '" + *options.out +
-                                           "'; give --format");
+    return UsageError(options.format
+                          ? "--format takes excel, access or text, not '" + *options.format + "'"
+                          : "cannot tell the format from the extension of '" + *options.out + "'; give --format");
   }
 
   return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {

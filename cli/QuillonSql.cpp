@@ -3,9 +3,9 @@
 // tab-separated. Each failing statement is reported on standard error with its line number and
 // the driver's message; the exit status is 1 when any failed or standard input could not be
 // read, 2 when the connection failed or the arguments are wrong.
+#include <cerrno>
 #include <charconv>
 #include <clocale>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -15,8 +15,8 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Database.h"
-#include "platform/odbc/StreamingConnect.h"
 #include "platform/odbc/Recordset.h"
+#include "platform/odbc/StreamingConnect.h"
 #include "platform/text/WideText.h"
 
 namespace {
@@ -151,8 +151,7 @@ int main(int argc, char** argv) {
   }
   // The end of the input and a failure to read it both end the loop; only the stream can tell.
   if (std::ferror(stdin)) {
-    std::cerr << "quillon-sql: cannot read standard input at line " << number << ": " << std::strerror(errno)
-              << '\n';
+    std::cerr << "quillon-sql: cannot read standard input at line " << number << ": " << std::strerror(errno) << '\n';
     failed = true;
   }
   try {

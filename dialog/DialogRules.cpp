@@ -11,7 +11,7 @@ constexpr std::wstring_view kExecWord = L"EXEC";
 bool BeginsWith(std::wstring_view statement, std::wstring_view word) {
   return text::AsciiUpper(statement.substr(0, word.size())) == word;
 }
-}
+}  // namespace
 
 std::wstring FilterOf(const FormatFileType& type) {
   std::wstring filter(type.description);

@@ -17,7 +17,8 @@ int Scale(int units, int base, int divisor) { return (2 * units * base + divisor
 
 BaseUnits MeasureBaseUnits(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int alphabets = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int alphabets =
+      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   // Twice the alphabet is 52 letters: halving the per-26 width rounds the average.
   return {(alphabets / kAlphabetLetters + 1) / 2, metrics.height()};
 }

@@ -19,11 +19,16 @@ constexpr auto kCaption = "Vantoria";
 
 QMessageBox::Icon IconOf(unsigned type) {
   switch (type & kIconMask) {
-    case ui::MB_ICONERROR: return QMessageBox::Critical;
-    case kIconQuestion: return QMessageBox::Question;
-    case kIconWarning: return QMessageBox::Warning;
-    case kIconInformation: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+    case ui::MB_ICONERROR:
+      return QMessageBox::Critical;
+    case kIconQuestion:
+      return QMessageBox::Question;
+    case kIconWarning:
+      return QMessageBox::Warning;
+    case kIconInformation:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
   }
 }
 

@@ -169,11 +169,16 @@ QTreeWidget* MakeListView(const res::ControlTemplate& t, QWidget* parent) {
 
 QWidget* MakeControl(const res::ControlTemplate& t, QWidget* parent) {
   switch (t.kind) {
-    case res::ControlKind::Edit: return MakeEdit(t, parent);
-    case res::ControlKind::Static: return MakeStatic(t, parent);
-    case res::ControlKind::Button: return MakeButton(t, parent);
-    case res::ControlKind::ComboBox: return MakeComboBox(t, parent);
-    case res::ControlKind::ListView: return MakeListView(t, parent);
+    case res::ControlKind::Edit:
+      return MakeEdit(t, parent);
+    case res::ControlKind::Static:
+      return MakeStatic(t, parent);
+    case res::ControlKind::Button:
+      return MakeButton(t, parent);
+    case res::ControlKind::ComboBox:
+      return MakeComboBox(t, parent);
+    case res::ControlKind::ListView:
+      return MakeListView(t, parent);
   }
   return nullptr;
 }
@@ -184,8 +189,8 @@ QWidget* MakeControl(const res::ControlTemplate& t, QWidget* parent) {
 // template height includes the dropped list; closed, it is as tall as its text needs.
 QRect PlaceControl(const res::ControlTemplate& t, const QWidget* control, BaseUnits base) {
   QRect rect = DialogUnitsToPixels(QRect(t.x, t.y, t.width, t.height), base);
-  const bool showsTextLine = (t.kind == res::ControlKind::Static && !res::IsPicture(t)) ||
-                             t.kind == res::ControlKind::ComboBox;
+  const bool showsTextLine =
+      (t.kind == res::ControlKind::Static && !res::IsPicture(t)) || t.kind == res::ControlKind::ComboBox;
   if (showsTextLine) rect.setWidth(std::max(rect.width(), control->sizeHint().width()));
   if (t.kind == res::ControlKind::ComboBox) rect.setHeight(std::min(rect.height(), control->sizeHint().height()));
   return rect;
@@ -259,13 +264,15 @@ void CTallyraDlg::BindHandlers() {
 }
 
 void CTallyraDlg::OnInitDialog() {
-  SetDlgItemText(res::kIdDatabase, m_pDatabase != nullptr ? odbc::MaskPassword(m_pDatabase->GetConnect()) : std::wstring());
+  SetDlgItemText(res::kIdDatabase,
+                 m_pDatabase != nullptr ? odbc::MaskPassword(m_pDatabase->GetConnect()) : std::wstring());
   static_cast<QComboBox*>(GetDlgItem(res::kIdFormat))->setCurrentIndex(0);
 
   for (std::size_t i = 0; i < m_bitmaps.size(); ++i) m_bitmaps[i] = QPixmap(res::BitmapPath(res::kFormatBitmaps[i]));
 
   m_listLog->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Information")});
-  for (int column = 0; column < m_listLog->columnCount(); ++column) m_listLog->setColumnWidth(column, kInitialColumnWidth);
+  for (int column = 0; column < m_listLog->columnCount(); ++column)
+    m_listLog->setColumnWidth(column, kInitialColumnWidth);
   m_listLog->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_listLog->setAllColumnsShowFocus(true);
   SizeLogColumns();
@@ -313,7 +320,8 @@ void CTallyraDlg::SetDlgItemText(int id, const std::wstring& text) {
 int CTallyraDlg::GetFormatSelection() const {
   int selection = -1;
   RunOnThreadOf(const_cast<CTallyraDlg*>(this), [&] {
-    if (const auto* combo = qobject_cast<const QComboBox*>(GetDlgItem(res::kIdFormat))) selection = combo->currentIndex();
+    if (const auto* combo = qobject_cast<const QComboBox*>(GetDlgItem(res::kIdFormat)))
+      selection = combo->currentIndex();
   });
   return selection;
 }
@@ -382,8 +390,8 @@ void CTallyraDlg::SizeLogColumns() {
   }
   // The last column also takes whatever width the others leave. Before the list is first
   // shown its viewport has no size yet; the frame's inside stands in for it.
-  const int available = m_listLog->isVisible() ? m_listLog->viewport()->width()
-                                               : m_listLog->maximumViewportSize().width();
+  const int available =
+      m_listLog->isVisible() ? m_listLog->viewport()->width() : m_listLog->maximumViewportSize().width();
   const int last = columns - 1;
   m_listLog->setColumnWidth(last, std::max(m_listLog->columnWidth(last), available - used));
 }

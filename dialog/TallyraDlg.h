@@ -166,12 +166,12 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   std::atomic<bool> m_bStopRequested{false};
   std::atomic<bool> m_bRunning{false};
 
-  std::thread m_worker;                      // touched by the user-interface thread only
-  std::atomic<bool> m_workerEnded{true};     // set as the worker's run ends (EndRun)
-  std::atomic<bool> m_closing{false};        // a close waits for the run to stop
-  std::optional<int> m_pendingClose;         // the result of that close
-  std::wstring m_datePattern;                // the current export's, read by its thread only
-  bool m_startEnabledBeforeRun = false;      // Start/Stop's enabled state before the run (UI thread)
+  std::thread m_worker;                   // touched by the user-interface thread only
+  std::atomic<bool> m_workerEnded{true};  // set as the worker's run ends (EndRun)
+  std::atomic<bool> m_closing{false};     // a close waits for the run to stop
+  std::optional<int> m_pendingClose;      // the result of that close
+  std::wstring m_datePattern;             // the current export's, read by its thread only
+  bool m_startEnabledBeforeRun = false;   // Start/Stop's enabled state before the run (UI thread)
 
   std::unique_ptr<QtPrompts> m_ownPrompts;
   std::unique_ptr<ui::ScopedPrompts> m_promptsInstalled;

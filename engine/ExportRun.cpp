@@ -78,9 +78,10 @@ std::wstring DatePatternEntry(std::wstring_view pattern) {
 }
 
 std::wstring ExcelCreateConnect(std::wstring_view path, std::wstring_view datePattern) {
-  return Join(Join(Join(Join(L"DRIVER={", odbc::kExcelDriverName), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
-                   path),
-              Join(Join(L"\";", DatePatternEntry(datePattern)), Join(L"DBQ=", path)));
+  return Join(
+      Join(Join(Join(L"DRIVER={", odbc::kExcelDriverName), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
+           path),
+      Join(Join(L"\";", DatePatternEntry(datePattern)), Join(L"DBQ=", path)));
 }
 
 std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path, std::wstring_view datePattern) {
@@ -160,7 +161,8 @@ void ExportRun::LogDatePatternPrecision(const odbc::CRecordset& recordset, std::
   }
   if (!dates) return;
   std::wstring missing;
-  for (const auto& [token, part] : {std::pair{L"%H", L"hours"}, std::pair{L"%M", L"minutes"}, std::pair{L"%S", L"seconds"}}) {
+  for (const auto& [token, part] :
+       {std::pair{L"%H", L"hours"}, std::pair{L"%M", L"minutes"}, std::pair{L"%S", L"seconds"}}) {
     if (pattern.find(token) != std::wstring_view::npos) continue;
     if (!missing.empty()) missing += L", ";
     missing += part;
@@ -194,10 +196,17 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
   }
   Log(Join(logline::kStartingTime, FormatTimeStamp(m_start, kStartTimePattern)));
   switch (format) {
-    case FormatExcel: Log(logline::kUsingExcel); break;
-    case FormatAccess: Log(logline::kUsingAccess); break;
-    case FormatText: LogError(logline::kTextNotSupported); return false;
-    default: break;
+    case FormatExcel:
+      Log(logline::kUsingExcel);
+      break;
+    case FormatAccess:
+      Log(logline::kUsingAccess);
+      break;
+    case FormatText:
+      LogError(logline::kTextNotSupported);
+      return false;
+    default:
+      break;
   }
   // Nothing runs on the source, and no file is made, for a statement that would change it.
   if (const std::wstring why = WhyNotReadOnly(statement); !why.empty()) {
@@ -221,7 +230,9 @@ bool ExportRun::OpenOutput(const std::wstring& path, OutputFormat format, const 
   std::error_code ignored;
   if (std::filesystem::exists(std::filesystem::path(text::WideToUtf8(path)), ignored)) {
     if (format == FormatExcel || format == FormatAccess) {
-      m_output.Open(nullptr, false, false, OpenConnect(format == FormatExcel ? odbc::kExcelDriverName : odbc::kAccessDriverName, path, datePattern));
+      m_output.Open(
+          nullptr, false, false,
+          OpenConnect(format == FormatExcel ? odbc::kExcelDriverName : odbc::kAccessDriverName, path, datePattern));
     }
   } else {
     if (!CreateFolderPath(path)) {
@@ -233,8 +244,7 @@ bool ExportRun::OpenOutput(const std::wstring& path, OutputFormat format, const 
     } else if (format == FormatAccess) {
       std::wstring attributes = L"CREATE_DB=\"" + path + L"\";";
       attributes.push_back(L'\0');  // the list ends with an empty entry
-      if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, odbc::kAccessDriverName,
-                                     attributes.c_str()) == 0) {
+      if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, odbc::kAccessDriverName, attributes.c_str()) == 0) {
         LogError(logline::kAccessNotCreated);
         if (const std::wstring why = odbc::InstallerErrorText(); !why.empty()) LogError(why);
         return false;
@@ -274,9 +284,8 @@ std::unique_ptr<odbc::CRecordset> ExportRun::OpenResult(std::wstring_view statem
   return recordset;
 }
 
-bool ExportRun::CreateFirstTable(odbc::CRecordset& recordset, OutputFormat format,
-                                 const std::wstring& datePattern, std::wstring& createTemplate,
-                                 std::wstring& tableName) {
+bool ExportRun::CreateFirstTable(odbc::CRecordset& recordset, OutputFormat format, const std::wstring& datePattern,
+                                 std::wstring& createTemplate, std::wstring& tableName) {
   if (recordset.GetODBCFieldCount() == 0) {
     LogError(logline::kNoResultSet);
     CloseOutput();
@@ -376,8 +385,8 @@ bool ExportRun::CloseOutput() {
 
 }  // namespace
 
-bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement,
-                 std::wstring_view outputPath, OutputFormat format) {
+bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement, std::wstring_view outputPath,
+                 OutputFormat format) {
   ExportRun run(source, host);
   // Errors outside the steps that handle their own: logged, the output closed with the rows so
   // far, and the run failed. Nothing leaves the run.

@@ -21,8 +21,8 @@ inline constexpr std::int32_t kRowsPerExcelTable = 65535;
 // Runs `statement` on `source` and copies its rows into `outputPath` in `format`, talking to
 // the user through `host`. True when the copying reached the end of the result, or the user
 // ended it in the row-error box; false on every other way out (each logged). Never throws.
-bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement,
-                 std::wstring_view outputPath, OutputFormat format);
+bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement, std::wstring_view outputPath,
+                 OutputFormat format);
 
 // Creates the missing folders above the file `path` names, outermost first. False when the path
 // holds no '/' or a folder could not be made because the one above it is missing.

@@ -13,18 +13,17 @@ constexpr std::wstring_view kRefusedPrefix = L"The statement was not run: ";
 constexpr std::wstring_view kReadOnlyNote = L"; the export only reads from the source.";
 
 // Leading keywords of statements that read.
-constexpr std::array<std::wstring_view, 9> kReadingKeywords = {L"SELECT", L"WITH",     L"VALUES",
-                                                               L"TABLE",  L"SHOW",     L"EXPLAIN",
-                                                               L"DESCRIBE", L"DESC",   L"PRAGMA"};
+constexpr std::array<std::wstring_view, 9> kReadingKeywords = {L"SELECT",  L"WITH",     L"VALUES", L"TABLE", L"SHOW",
+                                                               L"EXPLAIN", L"DESCRIBE", L"DESC",   L"PRAGMA"};
 // Leading keywords of stored-procedure calls, whose results the export copies as they come.
 constexpr std::array<std::wstring_view, 3> kProcedureKeywords = {L"EXEC", L"EXECUTE", L"CALL"};
 // Words that change data or schema wherever they stand in a statement.
-constexpr std::array<std::wstring_view, 14> kChangingWords = {
-    L"INSERT", L"UPDATE", L"DELETE", L"MERGE", L"UPSERT", L"REPLACE", L"TRUNCATE",
-    L"CREATE", L"ALTER",  L"DROP",   L"GRANT", L"REVOKE", L"ATTACH",  L"DETACH"};
+constexpr std::array<std::wstring_view, 14> kChangingWords = {L"INSERT",  L"UPDATE",   L"DELETE", L"MERGE", L"UPSERT",
+                                                              L"REPLACE", L"TRUNCATE", L"CREATE", L"ALTER", L"DROP",
+                                                              L"GRANT",   L"REVOKE",   L"ATTACH", L"DETACH"};
 // Pragmas whose argument names what they describe or check, rather than a value to set.
 constexpr std::array<std::wstring_view, 9> kDescribingPragmas = {
-    L"TABLE_INFO",  L"TABLE_XINFO",      L"INDEX_LIST",        L"INDEX_INFO",  L"INDEX_XINFO",
+    L"TABLE_INFO",       L"TABLE_XINFO",       L"INDEX_LIST",      L"INDEX_INFO", L"INDEX_XINFO",
     L"FOREIGN_KEY_LIST", L"FOREIGN_KEY_CHECK", L"INTEGRITY_CHECK", L"QUICK_CHECK"};
 // EXPLAIN's own words before the statement it explains.
 constexpr std::array<std::wstring_view, 5> kExplainOptions = {L"ANALYZE", L"ANALYSE", L"VERBOSE", L"QUERY", L"PLAN"};
@@ -177,8 +176,8 @@ std::wstring CheckStatement(const std::vector<Token>& tokens, std::size_t begin,
     if (!OneOf(token.text, kChangingWords)) continue;
     if (i + 1 < end && tokens[i + 1].Is(L'(')) continue;  // a function such as replace(...)
     if (token.text == L"UPDATE" && i > first &&
-        (tokens[i - 1].IsWord(L"FOR") || (tokens[i - 1].IsWord(L"KEY") && i >= first + 3 && tokens[i - 2].IsWord(L"NO") &&
-                                          tokens[i - 3].IsWord(L"FOR")))) {
+        (tokens[i - 1].IsWord(L"FOR") || (tokens[i - 1].IsWord(L"KEY") && i >= first + 3 &&
+                                          tokens[i - 2].IsWord(L"NO") && tokens[i - 3].IsWord(L"FOR")))) {
       continue;  // a row lock, which changes nothing
     }
     return Refused(L"it holds " + token.text + L", which changes data or schema");

@@ -58,7 +58,7 @@ class RowReader {
   std::mutex m_lock;
   std::condition_variable m_changed;
   // Guarded by m_lock:
-  std::deque<odbc::CRowBatch> m_full;   // read and waiting, in row order
+  std::deque<odbc::CRowBatch> m_full;    // read and waiting, in row order
   std::vector<odbc::CRowBatch> m_spare;  // used and emptied, for reuse
   bool m_finished = false;               // the thread queues no more
   std::exception_ptr m_error;            // what ended the reading, after the queued rows

@@ -61,8 +61,10 @@ ScriptError::ScriptError(long line, std::wstring message)
 std::optional<ScriptRecord> ScriptRecordParser::Feed(char byte) {
   if (m_fed < kUtf8Bom.size()) {
     // Decided on the mark's last byte; the mark's bytes are gathered like any others until then.
-    if (byte != kUtf8Bom[m_fed]) m_fed = kUtf8Bom.size();
-    else if (++m_fed == kUtf8Bom.size()) m_skipBom = true;
+    if (byte != kUtf8Bom[m_fed])
+      m_fed = kUtf8Bom.size();
+    else if (++m_fed == kUtf8Bom.size())
+      m_skipBom = true;
   }
   const bool afterCr = m_afterCr;
   m_afterCr = byte == kCarriageReturn;
@@ -114,8 +116,9 @@ std::optional<ScriptRecord> ScriptRecordParser::Finish() {
     const auto firstText = std::find_if_not(text.begin(), text.end(), IsBlank);
     if (firstText != text.end()) {
       const long line = LineAt(static_cast<std::size_t>(firstText - text.begin()));
-      throw ScriptError(line, LinePrefix(line) + L"has no TAB between a statement and an output file, so the "
-                                                 L"export it holds was not run");
+      throw ScriptError(line, LinePrefix(line) +
+                                  L"has no TAB between a statement and an output file, so the "
+                                  L"export it holds was not run");
     }
   }
   *this = ScriptRecordParser();

@@ -69,13 +69,13 @@ class ScriptRecordParser {
   // The line of the byte at `offset` of Gathered().
   long LineAt(std::size_t offset) const;
 
-  std::string m_gathered;       // bytes of the current record, line ends as LF
+  std::string m_gathered;  // bytes of the current record, line ends as LF
   bool m_hasTab = false;
-  bool m_afterCr = false;       // the last byte was a CR: an LF right after it ends no new line
-  long m_line = 1;              // the line the next byte stands on
-  long m_recordLine = 1;        // the line the current record began on
-  std::size_t m_fed = 0;        // bytes fed so far, up to the length of a byte-order mark
-  bool m_skipBom = false;       // the file began with a UTF-8 byte-order mark
+  bool m_afterCr = false;  // the last byte was a CR: an LF right after it ends no new line
+  long m_line = 1;         // the line the next byte stands on
+  long m_recordLine = 1;   // the line the current record began on
+  std::size_t m_fed = 0;   // bytes fed so far, up to the length of a byte-order mark
+  bool m_skipBom = false;  // the file began with a UTF-8 byte-order mark
   bool m_firstRecord = true;
 };
 

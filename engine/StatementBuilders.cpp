@@ -52,14 +52,19 @@ constexpr std::wstring_view kStatementEnd = L");";
 std::wstring ColumnTypeSql(const CODBCFieldInfo& field, OutputFormat format) {
   const bool access = format == FormatAccess;
   switch (field.m_nSQLType) {
-    case odbc::SQL_CODE_BIT: return L"BIT";
+    case odbc::SQL_CODE_BIT:
+      return L"BIT";
     // Also of precision 1: such a column holds numbers such as 7, -3 or 0.5, which a Yes/No
     // field would turn into Yes.
     case odbc::SQL_CODE_DECIMAL:
-    case odbc::SQL_CODE_DOUBLE: return L"DOUBLE";
-    case odbc::SQL_CODE_INTEGER: return L"INTEGER";
-    case odbc::SQL_CODE_SMALLINT: return L"SMALLINT";
-    case odbc::SQL_CODE_TIMESTAMP: return L"DATE";
+    case odbc::SQL_CODE_DOUBLE:
+      return L"DOUBLE";
+    case odbc::SQL_CODE_INTEGER:
+      return L"INTEGER";
+    case odbc::SQL_CODE_SMALLINT:
+      return L"SMALLINT";
+    case odbc::SQL_CODE_TIMESTAMP:
+      return L"DATE";
     case odbc::SQL_CODE_VARCHAR:
     // Long and wide text follow the VARCHAR rule too, so that longer values find room in a MEMO.
     case odbc::SQL_CODE_LONGVARCHAR:
@@ -72,7 +77,8 @@ std::wstring ColumnTypeSql(const CODBCFieldInfo& field, OutputFormat format) {
       if (field.m_nPrecision == kDefaultTextSize || field.m_nPrecision == kNoTextSize) return L"MEMO";
       if (field.m_nPrecision < kLongestAccessVarchar) return L"VARCHAR(" + std::to_wstring(field.m_nPrecision) + L")";
       return L"MEMO";
-    default: return access ? L"VARCHAR(255)" : L"TEXT";
+    default:
+      return access ? L"VARCHAR(255)" : L"TEXT";
   }
 }
 
@@ -90,8 +96,10 @@ bool IsUnquotedType(std::int16_t sqlType) {
     case odbc::SQL_CODE_SMALLINT:
     case odbc::SQL_CODE_FLOAT:
     case odbc::SQL_CODE_REAL:
-    case odbc::SQL_CODE_DOUBLE: return true;
-    default: return false;
+    case odbc::SQL_CODE_DOUBLE:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -116,7 +124,6 @@ void AppendNumber(std::wstring& out, Number value, Format... format) {
   for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
 }
 
-
 // Appends the date by `pattern` in one pass: each token is '%' and a letter, and no number put
 // in its place holds either, so the result is that of replacing each token in turn.
 void AppendDateValue(std::wstring& out, const DateParts& date, std::wstring_view pattern) {
@@ -126,13 +133,27 @@ void AppendDateValue(std::wstring& out, const DateParts& date, std::wstring_view
       int number = 0;
       bool token = true;
       switch (text[i + 1]) {
-        case L'd': number = date.day; break;
-        case L'm': number = date.month; break;
-        case L'y': number = date.year; break;
-        case L'H': number = date.hour; break;
-        case L'M': number = date.minute; break;
-        case L'S': number = date.second; break;
-        default: token = false; break;
+        case L'd':
+          number = date.day;
+          break;
+        case L'm':
+          number = date.month;
+          break;
+        case L'y':
+          number = date.year;
+          break;
+        case L'H':
+          number = date.hour;
+          break;
+        case L'M':
+          number = date.minute;
+          break;
+        case L'S':
+          number = date.second;
+          break;
+        default:
+          token = false;
+          break;
       }
       if (token) {
         AppendNumber(out, number);
@@ -190,8 +211,10 @@ bool WrittenAsNumber(std::uint32_t type) {
     case odbc::DBVT_LONG:
     case odbc::DBVT_BIGINT:
     case odbc::DBVT_SINGLE:
-    case odbc::DBVT_DOUBLE: return true;
-    default: return false;
+    case odbc::DBVT_DOUBLE:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -200,12 +223,23 @@ bool WrittenAsNumber(std::uint32_t type) {
 // reads back exactly). A float's shortest text reads as another double than the float widened.
 bool NumberTextReadsAs(const CDBVariant& value, double& out) {
   switch (value.m_dwType) {
-    case odbc::DBVT_BOOL: out = value.m_boolVal != 0 ? 1 : 0; return true;
-    case odbc::DBVT_SHORT: out = value.m_iVal; return true;
-    case odbc::DBVT_LONG: out = value.m_lVal; return true;
-    case odbc::DBVT_BIGINT: out = static_cast<double>(value.m_llVal); return true;
-    case odbc::DBVT_DOUBLE: out = value.m_dblVal; return std::isfinite(out);
-    default: return false;
+    case odbc::DBVT_BOOL:
+      out = value.m_boolVal != 0 ? 1 : 0;
+      return true;
+    case odbc::DBVT_SHORT:
+      out = value.m_iVal;
+      return true;
+    case odbc::DBVT_LONG:
+      out = value.m_lVal;
+      return true;
+    case odbc::DBVT_BIGINT:
+      out = static_cast<double>(value.m_llVal);
+      return true;
+    case odbc::DBVT_DOUBLE:
+      out = value.m_dblVal;
+      return std::isfinite(out);
+    default:
+      return false;
   }
 }
 
@@ -213,16 +247,29 @@ bool NumberTextReadsAs(const CDBVariant& value, double& out) {
 void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host, std::wstring& datePattern,
                      bool& havePattern) {
   switch (value.m_dwType) {
-    case odbc::DBVT_NULL: break;
-    case odbc::DBVT_BOOL: out += value.m_boolVal != 0 ? L'1' : L'0'; break;
+    case odbc::DBVT_NULL:
+      break;
+    case odbc::DBVT_BOOL:
+      out += value.m_boolVal != 0 ? L'1' : L'0';
+      break;
     case odbc::DBVT_UCHAR:
       if (value.m_chVal != 0) out += static_cast<wchar_t>(value.m_chVal);
       break;
-    case odbc::DBVT_SHORT: AppendNumber(out, value.m_iVal); break;
-    case odbc::DBVT_LONG: AppendNumber(out, value.m_lVal); break;
-    case odbc::DBVT_BIGINT: AppendNumber(out, value.m_llVal); break;
-    case odbc::DBVT_SINGLE: AppendFloating(out, value.m_fltVal); break;
-    case odbc::DBVT_DOUBLE: AppendFloating(out, value.m_dblVal); break;
+    case odbc::DBVT_SHORT:
+      AppendNumber(out, value.m_iVal);
+      break;
+    case odbc::DBVT_LONG:
+      AppendNumber(out, value.m_lVal);
+      break;
+    case odbc::DBVT_BIGINT:
+      AppendNumber(out, value.m_llVal);
+      break;
+    case odbc::DBVT_SINGLE:
+      AppendFloating(out, value.m_fltVal);
+      break;
+    case odbc::DBVT_DOUBLE:
+      AppendFloating(out, value.m_dblVal);
+      break;
     case odbc::DBVT_DATE: {
       const odbc::TIMESTAMP_STRUCT& d = *value.m_pdate;
       const DateParts parts{d.year, d.month, d.day, d.hour, d.minute, d.second};
@@ -235,9 +282,15 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
       AppendDateValue(out, parts, timeOfDay ? TimeOfDayPattern(datePattern) : std::wstring_view(datePattern));
       break;
     }
-    case odbc::DBVT_STRING: out += *value.m_pstring; break;
-    case odbc::DBVT_WSTRING: out += *value.m_pstringW; break;
-    case odbc::DBVT_ASTRING: out += text::LocaleToWide(*value.m_pstringA); break;
+    case odbc::DBVT_STRING:
+      out += *value.m_pstring;
+      break;
+    case odbc::DBVT_WSTRING:
+      out += *value.m_pstringW;
+      break;
+    case odbc::DBVT_ASTRING:
+      out += text::LocaleToWide(*value.m_pstringA);
+      break;
     case odbc::DBVT_BINARY:
       // Hexadecimal, so that no byte is lost on the way into a text column.
       out += L"0x";
@@ -246,7 +299,9 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
         out += kHexDigits[byte & 0xF];
       }
       break;
-    default: host.ReportUnknownType(); break;
+    default:
+      host.ReportUnknownType();
+      break;
   }
 }
 
@@ -354,7 +409,8 @@ void ReadRow(odbc::CRecordset& recordset, std::vector<CDBVariant>& row) {
 std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset) {
   const std::int16_t count = recordset.GetODBCFieldCount();
   std::vector<std::int16_t> types(static_cast<std::size_t>(count));
-  for (std::int16_t i = 0; i < count; ++i) types[static_cast<std::size_t>(i)] = recordset.GetODBCFieldInfo(i).m_nSQLType;
+  for (std::int16_t i = 0; i < count; ++i)
+    types[static_cast<std::size_t>(i)] = recordset.GetODBCFieldInfo(i).m_nSQLType;
   return types;
 }
 
@@ -390,8 +446,12 @@ void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Litera
   for (std::size_t i = 0; i < literals.size(); ++i) {
     const odbc::Literal& literal = literals[i];
     switch (literal.kind) {
-      case odbc::Literal::Kind::Null: out += kNull; break;
-      case odbc::Literal::Kind::Number: out += literal.text; break;
+      case odbc::Literal::Kind::Null:
+        out += kNull;
+        break;
+      case odbc::Literal::Kind::Number:
+        out += literal.text;
+        break;
       case odbc::Literal::Kind::Text:
         out += L'\'';
         AppendDoubledApostrophes(out, literal.text);

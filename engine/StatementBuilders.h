@@ -15,7 +15,7 @@
 namespace quillon::odbc {
 class CRecordset;
 struct CODBCFieldInfo;
-}
+}  // namespace quillon::odbc
 
 namespace quillon::engine {
 

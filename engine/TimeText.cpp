@@ -41,12 +41,23 @@ std::wstring FormatTimeSpan(std::int64_t seconds, const wchar_t* pattern) {
     }
     std::int64_t value = 0;
     switch (*p) {
-      case L'D': out += std::to_wstring(days); continue;
-      case L'H': value = hours; break;
-      case L'M': value = minutes; break;
-      case L'S': value = secs; break;
-      case L'%': out.push_back(L'%'); continue;
-      default: throw std::invalid_argument("FormatTimeSpan: unknown directive in pattern");
+      case L'D':
+        out += std::to_wstring(days);
+        continue;
+      case L'H':
+        value = hours;
+        break;
+      case L'M':
+        value = minutes;
+        break;
+      case L'S':
+        value = secs;
+        break;
+      case L'%':
+        out.push_back(L'%');
+        continue;
+      default:
+        throw std::invalid_argument("FormatTimeSpan: unknown directive in pattern");
     }
     std::array<wchar_t, 32> buffer{};
     std::swprintf(buffer.data(), buffer.size(), brief ? L"%lld" : L"%02lld", static_cast<long long>(value));

@@ -1,14 +1,13 @@
 // quillon-host: a host application for the Quillon plug-in. It opens a database connection
 // (the embedded demo database unless told otherwise), loads libquillon.so, and runs it.
-#include <QApplication>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
-
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,9 +121,10 @@ int main(int argc, char** argv) {
   const std::optional<Options> options = ParseArguments(argc, argv, status);
   if (!options) return status;
   if (!HasDisplay()) {
-    std::fputs("quillon-host: no display (DISPLAY is not set); run it on a desktop, or headless with: "
-               "xvfb-run -a make run\n",
-               stderr);
+    std::fputs(
+        "quillon-host: no display (DISPLAY is not set); run it on a desktop, or headless with: "
+        "xvfb-run -a make run\n",
+        stderr);
     return kExitCannotStart;
   }
 
@@ -138,8 +138,8 @@ int main(int argc, char** argv) {
     // SQLite may skip its per-call locking. Set before any connection, the demo's included.
     odbc::UseSqliteMultiThreadMode(options->connect ? text::Utf8ToWide(*options->connect)
                                                     : host::SqliteConnectString(host::DemoDatabasePath()));
-    const std::wstring connect = options->connect ? text::Utf8ToWide(*options->connect)
-                                                  : host::EnsureDemoDatabase(host::DemoDatabasePath());
+    const std::wstring connect =
+        options->connect ? text::Utf8ToWide(*options->connect) : host::EnsureDemoDatabase(host::DemoDatabasePath());
     // Large results stream from the drivers that would otherwise hold them whole.
     database.OpenEx(odbc::WithStreamingFetch(connect), odbc::CDatabase::noOdbcDialog);
   } catch (const odbc::CDBException& e) {

@@ -29,8 +29,8 @@ class ConnectionSource {
 // The host's side of the conversation.
 class HostContext {
  public:
-  virtual const wchar_t* GetHostName() = 0;                 // entry 1: the host's own name
-  virtual ConnectionSource* GetConnectionSource() = 0;      // entry 2
+  virtual const wchar_t* GetHostName() = 0;             // entry 1: the host's own name
+  virtual ConnectionSource* GetConnectionSource() = 0;  // entry 2
 
  protected:
   ~HostContext() = default;

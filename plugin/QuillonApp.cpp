@@ -1,7 +1,6 @@
 #include "plugin/QuillonApp.h"
 
 #include <QApplication>
-
 #include <cstdio>
 #include <exception>
 #include <mutex>
@@ -58,6 +57,4 @@ CQuillonApp& TheApp() {
 
 }  // namespace quillon::plugin
 
-extern "C" IDatabasePlugin* GetPluginInterface() {
-  return &quillon::plugin::TheApp();
-}
+extern "C" IDatabasePlugin* GetPluginInterface() { return &quillon::plugin::TheApp(); }

@@ -98,11 +98,18 @@ struct DialogTemplate {
   int fontCharSet;
 };
 
-inline constexpr DialogTemplate kExportDialog{
-    kExportDialogId, "Vantoria", 340, 206,
-    style::kPopup | style::kCaption | style::kSysMenu | style::kDialogModalFrame | style::kDialogSetFont |
-        style::kDialogFixedSys,
-    "MS Shell Dlg", 8, 400, false, 1};
+inline constexpr DialogTemplate kExportDialog{kExportDialogId,
+                                              "Vantoria",
+                                              340,
+                                              206,
+                                              style::kPopup | style::kCaption | style::kSysMenu |
+                                                  style::kDialogModalFrame | style::kDialogSetFont |
+                                                  style::kDialogFixedSys,
+                                              "MS Shell Dlg",
+                                              8,
+                                              400,
+                                              false,
+                                              1};
 
 namespace detail {
 inline constexpr std::uint32_t kShown = style::kChild | style::kVisible;

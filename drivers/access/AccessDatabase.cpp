@@ -43,7 +43,8 @@ constexpr std::uint32_t kAcesIndexPage = 10;
 constexpr std::uint8_t kGlobalMapFill[2] = {0xFF, 0x00};
 // The containers of forms, reports and the like take ids from the top bit up.
 constexpr std::int32_t kFirstObjectContainerId = static_cast<std::int32_t>(0x80000000u);
-constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms", u"Modules", u"Reports", u"Scripts", u"SysRel"};
+constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms",   u"Modules",
+                                                 u"Reports",         u"Scripts", u"SysRel"};
 // The documents of the database's summary and user-defined properties, in the Databases container.
 constexpr std::int16_t kTypePropertyDocument = static_cast<std::int16_t>(0x800B);
 constexpr const char16_t kInvalidNameChars[] = u".!`[]";
@@ -139,7 +140,9 @@ void PlaceSystemMaps(std::vector<SystemTable>& tables, Page& page) {
                          {{{0, true}}, indexMap(kCatalogIdIndexPage), kCatalogIdIndexPage, kUniqueFlags}};
   catalog.indexes = {{u"Id", 1, 1, jet4::index_def::kTypePrimaryKey}, {u"ParentIdName", 0, 0, 0}};
   auto& aces = tables[1].definition;
-  aces.realIndexes = {{{{0, true}}, indexMap(kAcesIndexPage), kAcesIndexPage,
+  aces.realIndexes = {{{{0, true}},
+                       indexMap(kAcesIndexPage),
+                       kAcesIndexPage,
                        jet4::index_def::kFlagRequired | jet4::index_def::kFlagAlwaysSet}};
   aces.indexes = {{u"ObjectId", 0, 0, 0}};
 }
@@ -171,7 +174,8 @@ std::vector<CatalogEntry> NewCatalogEntries(const std::vector<SystemTable>& tabl
        EncodeProperties(NewDatabaseProperties())},
   };
   for (const auto& table : tables) {
-    entries.push_back({static_cast<std::int32_t>(table.page), cat::kTablesContainerId, table.name, cat::kTypeTable, table.flags, {}});
+    entries.push_back(
+        {static_cast<std::int32_t>(table.page), cat::kTablesContainerId, table.name, cat::kTypeTable, table.flags, {}});
   }
   std::int32_t containerId = kFirstObjectContainerId;
   for (const char16_t* name : kObjectContainers) {
@@ -186,8 +190,10 @@ std::vector<CatalogEntry> NewCatalogEntries(const std::vector<SystemTable>& tabl
 
 // The columns of a new table, checked: names valid and not repeated, Text lengths in range.
 std::vector<ColumnSpec> NewColumns(std::u16string_view table, const std::vector<FieldSpec>& fields) {
-  if (fields.empty()) throw odbc::CDBException(L"Table '" + Wide(table) + L"' has no columns.", odbc::errors::state::kSyntax);
-  if (fields.size() > jet4::kMaxColumns) throw odbc::errors::TooManyColumns(Wide(table), fields.size(), jet4::kMaxColumns);
+  if (fields.empty())
+    throw odbc::CDBException(L"Table '" + Wide(table) + L"' has no columns.", odbc::errors::state::kSyntax);
+  if (fields.size() > jet4::kMaxColumns)
+    throw odbc::errors::TooManyColumns(Wide(table), fields.size(), jet4::kMaxColumns);
   std::vector<ColumnSpec> columns;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const auto& field = fields[i];
@@ -248,8 +254,8 @@ void AccessDatabase::CheckFile(const std::filesystem::path& path) {
   if (status.type() == std::filesystem::file_type::not_found) throw odbc::errors::FileNotFound(shown);
   if (status.type() != std::filesystem::file_type::regular) throw refuse(L"it is not a file");
   // Writing means replacing the file: a file marked read-only stays as it is (even for root).
-  constexpr auto kWriteBits = std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                              std::filesystem::perms::others_write;
+  constexpr auto kWriteBits =
+      std::filesystem::perms::owner_write | std::filesystem::perms::group_write | std::filesystem::perms::others_write;
   if ((status.permissions() & kWriteBits) == std::filesystem::perms::none || ::access(path.c_str(), W_OK) != 0) {
     throw refuse(L"it is read-only");
   }
@@ -264,7 +270,8 @@ void AccessDatabase::CheckFile(const std::filesystem::path& path) {
   Page catalog{};
   in.seekg(static_cast<std::streamoff>(cat::kTdefPage * jet4::kPageSize));
   in.read(reinterpret_cast<char*>(catalog.data()), static_cast<std::streamsize>(catalog.size()));
-  if (!in || catalog[0] != jet4::page_type::kTableDefinition) throw refuse(L"it is not an Access database (it has no catalog)");
+  if (!in || catalog[0] != jet4::page_type::kTableDefinition)
+    throw refuse(L"it is not an Access database (it has no catalog)");
 }
 
 AccessDatabase::AccessDatabase(const std::filesystem::path& path) : m_path(path) {
@@ -290,7 +297,8 @@ void AccessDatabase::CheckAccountedFor() const {
         if (page >= pages) return L"rows of the table '" + Wide(entry.name) + L"' lie past the end of the file";
       }
       for (const auto& index : definition.realIndexes) {
-        if (index.firstPage >= pages) return L"an index of the table '" + Wide(entry.name) + L"' lies past the end of the file";
+        if (index.firstPage >= pages)
+          return L"an index of the table '" + Wide(entry.name) + L"' lies past the end of the file";
       }
     }
     return {};
@@ -367,8 +375,8 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
   PlaceTableMaps(table->definition);
   table->tdefPage = WriteDefinition(table->definition);
   for (const auto& column : table->definition.columns) {
-    table->longValues.push_back(jet4::IsLongValue(column.type) ? std::make_unique<LongValueWriter>(*m_file, column.longValueMap)
-                                                               : nullptr);
+    table->longValues.push_back(
+        jet4::IsLongValue(column.type) ? std::make_unique<LongValueWriter>(*m_file, column.longValueMap) : nullptr);
   }
   AddToCatalog(*table);
   m_tables.push_back(std::move(table));
@@ -424,10 +432,12 @@ std::uint32_t AccessDatabase::WriteDefinition(const TableDefinition& definition)
 }
 
 void AccessDatabase::AddToCatalog(const TableWriter& table) {
-  CatalogEntry entry{static_cast<std::int32_t>(table.tdefPage), cat::kTablesContainerId, table.name, cat::kTypeTable, 0, {}};
+  CatalogEntry entry{
+      static_cast<std::int32_t>(table.tdefPage), cat::kTablesContainerId, table.name, cat::kTypeTable, 0, {}};
   AddCatalogRow(*m_file, EncodeCatalogRow(entry, NowAsJetDate()));
   if (const CatalogEntry* aces = FindSystemTable(u"MSysACEs")) {
-    CopyPermissions(*m_file, static_cast<std::uint32_t>(aces->id) & cat::kIdPageMask, cat::kTablesContainerId, entry.id);
+    CopyPermissions(*m_file, static_cast<std::uint32_t>(aces->id) & cat::kIdPageMask, cat::kTablesContainerId,
+                    entry.id);
   }
   m_catalog.push_back(std::move(entry));
 }

@@ -83,7 +83,8 @@ class AccessDatabase {
   Page m_mapPage{};  // the page the last map row went to; its storage reused
   std::uint32_t m_mapPageNumber = 0;
   std::uint32_t m_firstNewPage = 0;
-  std::vector<std::uint8_t> m_row;  // the row being encoded, its storage reused  // pages from here on were added by this object
+  std::vector<std::uint8_t>
+      m_row;  // the row being encoded, its storage reused  // pages from here on were added by this object
   bool m_closed = false;
   bool m_failed = false;  // a write failed: nothing more is done and nothing is committed
 };

@@ -32,12 +32,24 @@ FieldSpec ToField(const drivers::sql::ColumnDef& column) {
       field.type = jet4::ColumnType::Text;
       field.maxChars = static_cast<std::uint16_t>(column.length > 0 ? column.length : drivers::sql::kTextColumnLength);
       break;
-    case ColumnType::Memo: field.type = jet4::ColumnType::Memo; break;
-    case ColumnType::Double: field.type = jet4::ColumnType::Double; break;
-    case ColumnType::Bit: field.type = jet4::ColumnType::Bit; break;
-    case ColumnType::Integer: field.type = jet4::ColumnType::Long; break;
-    case ColumnType::SmallInt: field.type = jet4::ColumnType::Integer; break;
-    case ColumnType::Date: field.type = jet4::ColumnType::DateTime; break;
+    case ColumnType::Memo:
+      field.type = jet4::ColumnType::Memo;
+      break;
+    case ColumnType::Double:
+      field.type = jet4::ColumnType::Double;
+      break;
+    case ColumnType::Bit:
+      field.type = jet4::ColumnType::Bit;
+      break;
+    case ColumnType::Integer:
+      field.type = jet4::ColumnType::Long;
+      break;
+    case ColumnType::SmallInt:
+      field.type = jet4::ColumnType::Integer;
+      break;
+    case ColumnType::Date:
+      field.type = jet4::ColumnType::DateTime;
+      break;
   }
   return field;
 }
@@ -55,7 +67,8 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
   using Kind = drivers::sql::Value::Kind;
   out.kind = Value::Kind::Null;
   switch (value.kind) {
-    case Kind::Null: break;
+    case Kind::Null:
+      break;
     case Kind::Boolean:
       out.kind = Value::Kind::Integer;
       out.integer = value.number != 0 ? 1 : 0;
@@ -137,7 +150,7 @@ class AccessConnection : public odbc::IDriverConnection {
     for (std::size_t i = 0; i < values.size(); ++i) {
       const auto& column = columns[i];
       rules.maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
-                       : column.length > 0 ? static_cast<std::size_t>(column.length)
+                       : column.length > 0                           ? static_cast<std::size_t>(column.length)
                                            : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
       ToValue(drivers::sql::CheckValue(values[i], column, rules), m_lastDefinition->columns[i].type, m_values[i]);
     }
@@ -149,7 +162,7 @@ class AccessConnection : public odbc::IDriverConnection {
   std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
   std::vector<Value> m_values;
   drivers::sql::InsertWithoutText m_insert;  // for rows that come without text
-  std::wstring m_lastTable;  // the table of the last INSERT, as the statement names it
+  std::wstring m_lastTable;                  // the table of the last INSERT, as the statement names it
   std::u16string m_lastName;
   const TableDefinition* m_lastDefinition = nullptr;
   const std::vector<drivers::sql::ColumnDef>* m_lastColumns = nullptr;

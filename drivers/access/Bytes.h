@@ -1,11 +1,11 @@
 // Jet pages and the byte helpers their fields are read and written with.
 #pragma once
 
-#include <cstdint>
 #include <array>
+#include <cstdint>
 
-#include "platform/bytes/Bytes.h"
 #include "drivers/access/Jet4Format.h"
+#include "platform/bytes/Bytes.h"
 
 namespace quillon::drivers::access {
 

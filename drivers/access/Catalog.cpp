@@ -134,7 +134,8 @@ namespace {
 
 // The definition starting at `page`, its pages concatenated (continuations without their
 // header), and the pages it takes, in order.
-std::vector<std::uint8_t> ReadDefinitionBytes(const PageFile& file, std::uint32_t page, std::vector<std::uint32_t>& pages) {
+std::vector<std::uint8_t> ReadDefinitionBytes(const PageFile& file, std::uint32_t page,
+                                              std::vector<std::uint32_t>& pages) {
   std::vector<std::uint8_t> bytes;
   Page buffer{};
   pages.clear();
@@ -143,7 +144,8 @@ std::vector<std::uint8_t> ReadDefinitionBytes(const PageFile& file, std::uint32_
     pages.push_back(page);
     file.Read(page, buffer);
     if (buffer[0] != jet4::page_type::kTableDefinition) ThrowCatalogDamaged();
-    bytes.insert(bytes.end(), buffer.begin() + (bytes.empty() ? 0 : static_cast<std::ptrdiff_t>(kTdefContinuationHeader)),
+    bytes.insert(bytes.end(),
+                 buffer.begin() + (bytes.empty() ? 0 : static_cast<std::ptrdiff_t>(kTdefContinuationHeader)),
                  buffer.end());
     page = GetU32(buffer.data() + jet4::tdef::kNextPageOffset);
     if (bytes.size() > kMaxDefinitionBytes) ThrowCatalogDamaged();
@@ -167,7 +169,8 @@ bool MendDefinitionLength(PageFile& file, std::uint32_t first) {
   }
   constexpr std::size_t kShortBy = jet4::tdef::kContinuationHeaderSize;
   if (table.length == 0 || table.length != std::size_t{table.statedLength} + kShortBy) return false;
-  if (std::any_of(bytes.begin() + static_cast<std::ptrdiff_t>(table.length), bytes.end(), [](std::uint8_t b) { return b != 0; })) {
+  if (std::any_of(bytes.begin() + static_cast<std::ptrdiff_t>(table.length), bytes.end(),
+                  [](std::uint8_t b) { return b != 0; })) {
     return false;
   }
   // The pages the definition needs, and the free space that writer gave each.
@@ -286,7 +289,8 @@ void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::u
   PutU32(tdef.data() + jet4::tdef::kRowCountOffset, rows);
   // Each index counts the rows it holds too.
   for (std::size_t i = 0; i < table.realIndexes.size(); ++i) {
-    const std::size_t at = jet4::tdef::kHeaderSize + i * jet4::tdef::kRealIndexEntrySize + jet4::index_def::kRowCountInEntry;
+    const std::size_t at =
+        jet4::tdef::kHeaderSize + i * jet4::tdef::kRealIndexEntrySize + jet4::index_def::kRowCountInEntry;
     if (at + jet4::kU32Size <= tdef.size()) PutU32(tdef.data() + at, rows);
   }
   file.Write(tdefPage, tdef);
@@ -300,10 +304,12 @@ void CheckSystemIndexes(const PageFile& file, std::uint32_t tdefPage) {
     for (const auto& column : index.columns) {
       const auto it = std::find_if(table.columns.begin(), table.columns.end(),
                                    [&](const ColumnSpec& c) { return c.number == column.number; });
-      const bool keyed = it != table.columns.end() && column.ascending &&
-                         (it->type == ColumnType::Long || it->type == ColumnType::Integer || it->type == ColumnType::Text);
+      const bool keyed =
+          it != table.columns.end() && column.ascending &&
+          (it->type == ColumnType::Long || it->type == ColumnType::Integer || it->type == ColumnType::Text);
       if (!keyed) {
-        throw odbc::errors::General(L"An index of the database's system tables is of a kind this driver does not update");
+        throw odbc::errors::General(
+            L"An index of the database's system tables is of a kind this driver does not update");
       }
     }
     ReadIndexEntries(file, tdefPage, index.firstPage);
@@ -323,7 +329,8 @@ void CopyPermissions(PageFile& file, std::uint32_t acesTdefPage, std::int32_t fr
   for (const std::uint32_t number : MapPages(file, table.usageMap)) {
     if (number >= file.PageCount()) continue;
     file.Read(number, page);
-    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != acesTdefPage) continue;
+    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != acesTdefPage)
+      continue;
     for (std::uint16_t row = 0; row < RowCount(page); ++row) {
       const auto bytes = RowAt(page, row);
       const auto values = DecodeRow(table, bytes);

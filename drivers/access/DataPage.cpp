@@ -56,7 +56,8 @@ std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> ro
   std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
   PutU16(page.data() + dp::kRowOffsetsOffset + dp::kRowOffsetSize * count, static_cast<std::uint16_t>(start));
   PutU16(page.data() + dp::kRowCountOffset, static_cast<std::uint16_t>(count + 1));
-  PutU16(page.data() + dp::kFreeSpaceOffset, static_cast<std::uint16_t>(FreeSpace(page) - row.size() - dp::kRowOffsetSize));
+  PutU16(page.data() + dp::kFreeSpaceOffset,
+         static_cast<std::uint16_t>(FreeSpace(page) - row.size() - dp::kRowOffsetSize));
   return count;
 }
 

@@ -70,7 +70,8 @@ Page BuildHeaderPage(double creationDate) {
 
 std::wstring HeaderPageProblem(std::span<const std::uint8_t> firstPage, std::uint64_t fileSize) {
   constexpr const wchar_t* kNotDatabase = L"it is not an Access database";
-  if (firstPage.size() < jet4::kPageSize || !std::equal(std::begin(hdr::kMagic), std::end(hdr::kMagic), firstPage.begin())) {
+  if (firstPage.size() < jet4::kPageSize ||
+      !std::equal(std::begin(hdr::kMagic), std::end(hdr::kMagic), firstPage.begin())) {
     return kNotDatabase;
   }
   if (HasSignature(firstPage, hdr::kAceSignature)) {

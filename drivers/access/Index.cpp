@@ -87,8 +87,10 @@ SortCode CodeOf(char16_t c) {
   code.sortLength = static_cast<std::uint8_t>((record >> kSortLengthBits) & kSortLengthMask);
   code.extraLength = static_cast<std::uint8_t>((record >> kExtraLengthBits) & kExtraLengthMask);
   code.flag = static_cast<std::uint8_t>((record >> kFlagBits) & kFlagMask);
-  for (unsigned i = 0; i < code.sortLength; ++i) code.sort[i] = static_cast<std::uint8_t>(record >> (kSortBytesBits + 8 * i));
-  for (unsigned i = 0; i < code.extraLength; ++i) code.extra[i] = static_cast<std::uint8_t>(record >> (kExtraBytesBits + 8 * i));
+  for (unsigned i = 0; i < code.sortLength; ++i)
+    code.sort[i] = static_cast<std::uint8_t>(record >> (kSortBytesBits + 8 * i));
+  for (unsigned i = 0; i < code.extraLength; ++i)
+    code.extra[i] = static_cast<std::uint8_t>(record >> (kExtraBytesBits + 8 * i));
   return code;
 }
 
@@ -115,7 +117,7 @@ void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
   if (text.size() > kMaxKeyChars) text = text.substr(0, kMaxKeyChars);
   while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
   std::vector<std::uint8_t> accents;
-  std::size_t accentChars = 0;  // sort characters that the accent bytes account for
+  std::size_t accentChars = 0;   // sort characters that the accent bytes account for
   std::size_t accentPrefix = 0;  // a modifier that came before any accent byte
   bool anyAccent = false;
   std::vector<std::uint8_t> unprintable;
@@ -150,7 +152,8 @@ void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
     }
     if (code.kind == SortKind::Unprintable) {
       const std::size_t position = anyAccent ? accents.size() + (place - accentChars) - accentPrefix : place;
-      const auto value = static_cast<std::uint32_t>((kUnprintableStart + kUnprintableStep * position) | kUnprintableFlag);
+      const auto value =
+          static_cast<std::uint32_t>((kUnprintableStart + kUnprintableStep * position) | kUnprintableFlag);
       bytes::AppendBigEndian(unprintable, value & 0xFFFF, jet4::kU16Size);
       unprintable.push_back(kUnprintableMidfix);
       unprintable.insert(unprintable.end(), code.extra, code.extra + code.extraLength);
@@ -191,9 +194,7 @@ void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
 // Two levels hold far more entries than a catalog has; deeper indexes are not read.
 constexpr std::size_t kMaxDepth = 8;
 
-[[noreturn]] void ThrowIndexDamaged() {
-  throw odbc::errors::General(L"The database holds a damaged index");
-}
+[[noreturn]] void ThrowIndexDamaged() { throw odbc::errors::General(L"The database holds a damaged index"); }
 
 // The entry as stored on a leaf page: key, 3-byte page and row byte.
 std::vector<std::uint8_t> LeafBytes(const IndexEntry& entry) {
@@ -247,7 +248,8 @@ void Walk(const PageFile& file, std::uint32_t tdefPage, std::uint32_t pageNumber
       const std::size_t keySize = bytes.size() - ip::kRowPointerSize;
       IndexEntry entry;
       entry.key.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keySize));
-      entry.rowPointer = RowPointer(bytes::GetBigEndian(&bytes[keySize], ip::kRowPointerPageSize), bytes[keySize + ip::kRowPointerPageSize]);
+      entry.rowPointer = RowPointer(bytes::GetBigEndian(&bytes[keySize], ip::kRowPointerPageSize),
+                                    bytes[keySize + ip::kRowPointerPageSize]);
       if (entries) entries->push_back(std::move(entry));
     }
     return;
@@ -262,7 +264,8 @@ void Walk(const PageFile& file, std::uint32_t tdefPage, std::uint32_t pageNumber
 }
 
 // Lays `entries` (whole, in order) on an index page; true when they fit.
-bool FillPage(Page& page, std::uint8_t type, std::uint32_t tdefPage, const std::vector<std::vector<std::uint8_t>>& entries) {
+bool FillPage(Page& page, std::uint8_t type, std::uint32_t tdefPage,
+              const std::vector<std::vector<std::uint8_t>>& entries) {
   page.fill(0);
   page[0] = type;
   page[jet4::kPageMarkerOffset] = jet4::kPageMarker;
@@ -292,7 +295,8 @@ bool AppendKey(std::vector<std::uint8_t>& out, const ColumnSpec& column, const V
     case ColumnType::Integer:
       if (value.kind != Value::Kind::Integer) return false;
       out.push_back(key::kAscendingValue);
-      bytes::AppendBigEndian(out, (static_cast<std::uint32_t>(value.integer) & key::kIntegerMask) ^ key::kIntegerSignFlip, jet4::kU16Size);
+      bytes::AppendBigEndian(
+          out, (static_cast<std::uint32_t>(value.integer) & key::kIntegerMask) ^ key::kIntegerSignFlip, jet4::kU16Size);
       return true;
     case ColumnType::Text:
       if (value.kind != Value::Kind::Text) return false;
@@ -414,8 +418,10 @@ std::vector<PendingIndexEntry> PrepareIndexEntries(const PageFile& file, std::ui
     }
     PendingIndexEntry entry{ReadIndexEntries(file, tdefPage, index.firstPage), std::move(*indexKey)};
     if ((index.flags & jet4::index_def::kFlagUnique) != 0 &&
-        std::any_of(entry.entries.begin(), entry.entries.end(), [&](const IndexEntry& e) { return e.key == entry.key; })) {
-      throw odbc::CDBException(L"The new row would duplicate a value of a unique index", odbc::errors::state::kUniqueViolated);
+        std::any_of(entry.entries.begin(), entry.entries.end(),
+                    [&](const IndexEntry& e) { return e.key == entry.key; })) {
+      throw odbc::CDBException(L"The new row would duplicate a value of a unique index",
+                               odbc::errors::state::kUniqueViolated);
     }
     pending.push_back(std::move(entry));
   }

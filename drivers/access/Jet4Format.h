@@ -188,8 +188,8 @@ inline constexpr std::uint8_t kExtFlagCompressedUnicode = 0x01;
 enum class ColumnType : std::uint8_t {
   Bit = 0x01,
   Byte = 0x02,
-  Integer = 0x03,   // 16-bit
-  Long = 0x04,      // 32-bit
+  Integer = 0x03,  // 16-bit
+  Long = 0x04,     // 32-bit
   Double = 0x07,
   DateTime = 0x08,
   Binary = 0x09,
@@ -202,13 +202,19 @@ enum class ColumnType : std::uint8_t {
 // Bytes a fixed-length type takes in a row (0 for BIT, which lives in the null mask).
 constexpr std::size_t FixedSize(ColumnType type) {
   switch (type) {
-    case ColumnType::Bit: return 0;
-    case ColumnType::Byte: return 1;
-    case ColumnType::Integer: return 2;
-    case ColumnType::Long: return 4;
+    case ColumnType::Bit:
+      return 0;
+    case ColumnType::Byte:
+      return 1;
+    case ColumnType::Integer:
+      return 2;
+    case ColumnType::Long:
+      return 4;
     case ColumnType::Double:
-    case ColumnType::DateTime: return 8;
-    default: return 0;
+    case ColumnType::DateTime:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -216,8 +222,7 @@ constexpr std::size_t FixedSize(ColumnType type) {
 constexpr bool IsLongValue(ColumnType type) { return type == ColumnType::Memo || type == ColumnType::Ole; }
 
 constexpr bool IsVariable(ColumnType type) {
-  return type == ColumnType::Text || type == ColumnType::Memo || type == ColumnType::Binary ||
-         type == ColumnType::Ole;
+  return type == ColumnType::Text || type == ColumnType::Memo || type == ColumnType::Binary || type == ColumnType::Ole;
 }
 
 // Usage maps.

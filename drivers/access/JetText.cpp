@@ -49,7 +49,8 @@ std::u16string DecodeJetText(std::span<const std::uint8_t> bytes) {
     }
     return out;
   }
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    out.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
   return out;
 }
 

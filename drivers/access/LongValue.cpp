@@ -46,7 +46,8 @@ std::vector<std::uint8_t> LongValueWriter::Store(std::span<const std::uint8_t> d
     const std::size_t start = piece * kMaxChunk;
     row.assign(lv::kChainPointerSize, 0);
     PutU32(row.data(), next);
-    row.insert(row.end(), data.begin() + static_cast<std::ptrdiff_t>(start), data.begin() + static_cast<std::ptrdiff_t>(end));
+    row.insert(row.end(), data.begin() + static_cast<std::ptrdiff_t>(start),
+               data.begin() + static_cast<std::ptrdiff_t>(end));
     next = PlaceRow(row);
     end = start;
   }

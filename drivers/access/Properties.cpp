@@ -1,6 +1,5 @@
 #include "drivers/access/Properties.h"
 
-
 namespace quillon::drivers::access {
 namespace {
 
@@ -32,9 +31,15 @@ void AppendText(std::vector<std::uint8_t>& out, std::u16string_view text) {
 std::vector<std::uint8_t> ValueBytes(const Property& property) {
   std::vector<std::uint8_t> bytes;
   switch (property.type) {
-    case Property::Type::Boolean: bytes.push_back(property.number != 0 ? 1 : 0); break;
-    case Property::Type::Long: AppendU32(bytes, static_cast<std::uint32_t>(property.number)); break;
-    case Property::Type::Text: AppendText(bytes, property.text); break;
+    case Property::Type::Boolean:
+      bytes.push_back(property.number != 0 ? 1 : 0);
+      break;
+    case Property::Type::Long:
+      AppendU32(bytes, static_cast<std::uint32_t>(property.number));
+      break;
+    case Property::Type::Text:
+      AppendText(bytes, property.text);
+      break;
   }
   return bytes;
 }

@@ -13,7 +13,7 @@ struct Property {
   enum class Type : std::uint8_t { Boolean = 0x01, Long = 0x04, Text = 0x0A };
   std::u16string name;
   Type type = Type::Text;
-  std::u16string text;     // Text
+  std::u16string text;      // Text
   std::int32_t number = 0;  // Boolean (0 or not), Long
 };
 

@@ -108,7 +108,8 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
         break;
       case ColumnType::Double:
       case ColumnType::DateTime:
-        if (!isNull) PutDouble(fixed, value.kind == Value::Kind::Integer ? static_cast<double>(value.integer) : value.number);
+        if (!isNull)
+          PutDouble(fixed, value.kind == Value::Kind::Integer ? static_cast<double>(value.integer) : value.number);
         break;
       default:
         break;
@@ -187,12 +188,21 @@ std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::
       if (at + jet4::FixedSize(column.type) > row.size()) continue;
       const std::uint8_t* p = row.data() + at;
       switch (column.type) {
-        case ColumnType::Byte: value = Value::Int(*p); break;
-        case ColumnType::Integer: value = Value::Int(static_cast<std::int16_t>(GetU16(p))); break;
-        case ColumnType::Long: value = Value::Int(static_cast<std::int32_t>(GetU32(p))); break;
+        case ColumnType::Byte:
+          value = Value::Int(*p);
+          break;
+        case ColumnType::Integer:
+          value = Value::Int(static_cast<std::int16_t>(GetU16(p)));
+          break;
+        case ColumnType::Long:
+          value = Value::Int(static_cast<std::int32_t>(GetU32(p)));
+          break;
         case ColumnType::Double:
-        case ColumnType::DateTime: value = Value::Real(GetDouble(p)); break;
-        default: break;
+        case ColumnType::DateTime:
+          value = Value::Real(GetDouble(p));
+          break;
+        default:
+          break;
       }
     } else if (column.type == ColumnType::Text && column.varIndex < rowVarColumns) {
       const std::size_t start = offsets[column.varIndex];

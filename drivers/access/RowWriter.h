@@ -15,8 +15,8 @@ namespace quillon::drivers::access {
 
 // Receives the bytes of a long value of `column` and the row's size so far, and returns the
 // field that goes into the row (see LongValue.h).
-using LongValueStore =
-    std::function<std::vector<std::uint8_t>(const ColumnSpec& column, std::span<const std::uint8_t> data, std::size_t rowSize)>;
+using LongValueStore = std::function<std::vector<std::uint8_t>(
+    const ColumnSpec& column, std::span<const std::uint8_t> data, std::size_t rowSize)>;
 
 // Encodes one row. Values must already be checked against their columns (ValueProblem).
 // Throws CDBException "Record is too large." when the row exceeds a page's limit.

@@ -16,9 +16,7 @@ constexpr std::size_t kContinuationHeader = td::kContinuationHeaderSize;
 // Every column record carries the sort order the database was created with.
 constexpr std::uint16_t kGeneralSortOrder = 0x0409;
 
-[[noreturn]] void ThrowMalformed() {
-  throw odbc::errors::General(L"The database holds a damaged table definition");
-}
+[[noreturn]] void ThrowMalformed() { throw odbc::errors::General(L"The database holds a damaged table definition"); }
 
 }  // namespace
 
@@ -89,8 +87,8 @@ void AppendColumnRecord(const ColumnSpec& column, bool system, std::vector<std::
   PutU16(record + cr::kVarIndex, column.varIndex);
   PutU16(record + cr::kIndex, column.number);
   PutU16(record + cr::kSortOrder, kGeneralSortOrder);
-  record[cr::kFlags] = static_cast<std::uint8_t>((fixed ? cr::kFlagFixed : 0) | cr::kFlagNullable |
-                                                 (system ? cr::kFlagSystem : 0));
+  record[cr::kFlags] =
+      static_cast<std::uint8_t>((fixed ? cr::kFlagFixed : 0) | cr::kFlagNullable | (system ? cr::kFlagSystem : 0));
   if (!system && (column.type == jet4::ColumnType::Text || column.type == jet4::ColumnType::Memo)) {
     record[cr::kExtFlags] = cr::kExtFlagCompressedUnicode;
   }
@@ -162,10 +160,12 @@ std::vector<std::vector<std::uint8_t>> SplitIntoPages(const std::vector<std::uin
       start = kContinuationHeader;
     }
     const std::size_t take = std::min(bytes.size() - at, jet4::kPageSize - start);
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), take, page.begin() + static_cast<std::ptrdiff_t>(start));
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), take,
+                page.begin() + static_cast<std::ptrdiff_t>(start));
     at += take;
     const std::size_t used = start + take + td::kFreeSpaceReserve;
-    PutU16(&page[td::kFreeSpaceOffset], static_cast<std::uint16_t>(used < jet4::kPageSize ? jet4::kPageSize - used : 0));
+    PutU16(&page[td::kFreeSpaceOffset],
+           static_cast<std::uint16_t>(used < jet4::kPageSize ? jet4::kPageSize - used : 0));
     pages.push_back(std::move(page));
   }
   return pages;
@@ -218,7 +218,8 @@ TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
     table.columns.push_back(std::move(column));
   }
   // The index definitions follow the column names.
-  if (names + realIndexes * ix::kRealIndexSize + logicalIndexes * ix::kLogicalIndexSize > bytes.size()) ThrowMalformed();
+  if (names + realIndexes * ix::kRealIndexSize + logicalIndexes * ix::kLogicalIndexSize > bytes.size())
+    ThrowMalformed();
   for (std::uint32_t i = 0; i < realIndexes; ++i, names += ix::kRealIndexSize) {
     const std::uint8_t* record = &bytes[names];
     RealIndex index;
@@ -268,7 +269,8 @@ TableDefinition DecodeTableDefinition(std::span<const std::uint8_t> bytes) {
             [](const ColumnSpec& a, const ColumnSpec& b) { return a.number < b.number; });
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
     if (!jet4::IsVariable(table.columns[i].type)) continue;
-    if (table.columns[i].varIndex >= table.varColumns.size()) table.varColumns.resize(table.columns[i].varIndex + 1u, 0);
+    if (table.columns[i].varIndex >= table.varColumns.size())
+      table.varColumns.resize(table.columns[i].varIndex + 1u, 0);
     table.varColumns[table.columns[i].varIndex] = i;
   }
   return table;

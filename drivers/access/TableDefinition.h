@@ -32,7 +32,7 @@ struct IndexColumn {
 // An index as stored (a "real" index): its columns, its pages and their map.
 struct RealIndex {
   std::vector<IndexColumn> columns;
-  std::uint32_t usageMap = 0;  // row pointer of the map of the index's pages
+  std::uint32_t usageMap = 0;   // row pointer of the map of the index's pages
   std::uint32_t firstPage = 0;  // the root page
   std::uint8_t flags = 0;
 };
@@ -52,7 +52,7 @@ struct TableDefinition {
   std::uint32_t usageMap = 0;  // row pointers (page << 8 | row)
   std::uint32_t freeMap = 0;
   std::uint16_t varColumnCount = 0;
-  std::uint16_t fixedSize = 0;  // bytes of fixed data after the column count
+  std::uint16_t fixedSize = 0;          // bytes of fixed data after the column count
   std::vector<std::size_t> varColumns;  // positions in `columns`, by variable index
   std::vector<RealIndex> realIndexes;
   std::vector<LogicalIndex> indexes;  // stored in this order

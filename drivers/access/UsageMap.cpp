@@ -17,7 +17,8 @@ std::size_t Slot(std::size_t index) { return um::kReferenceFirstSlot + um::kRefe
 
 [[noreturn]] void ThrowDamaged() { throw odbc::errors::General(L"The database holds a damaged usage map"); }
 
-void AddBitmapPages(const std::uint8_t* bitmap, std::size_t bytes, std::uint32_t first, std::vector<std::uint32_t>& out) {
+void AddBitmapPages(const std::uint8_t* bitmap, std::size_t bytes, std::uint32_t first,
+                    std::vector<std::uint32_t>& out) {
   for (std::size_t i = 0; i < bytes; ++i) {
     if (bitmap[i] == 0) continue;
     for (unsigned bit = 0; bit < 8; ++bit) {
@@ -183,7 +184,8 @@ void UpdateGlobalFreeMap(PageFile& file, std::uint32_t firstNewPage) {
     std::fill(row.begin(), row.end(), 0);
     row[0] = um::kInline;
     for (std::uint32_t page = 0; page < inlineCapacity; ++page) {
-      if (isFree(page, pageCount)) row[um::kInlineBitmapOffset + page / 8] |= static_cast<std::uint8_t>(1u << (page % 8));
+      if (isFree(page, pageCount))
+        row[um::kInlineBitmapOffset + page / 8] |= static_cast<std::uint8_t>(1u << (page % 8));
     }
     file.Write(kGlobalMapPage, mapPage);
     return;
@@ -205,7 +207,8 @@ void UpdateGlobalFreeMap(PageFile& file, std::uint32_t firstNewPage) {
     bitmap[jet4::kPageMarkerOffset] = jet4::kPageMarker;
     const auto first = static_cast<std::uint32_t>(i * um::kPagesPerBitmapPage);
     for (std::uint32_t bit = 0; bit < um::kPagesPerBitmapPage; ++bit) {
-      if (isFree(first + bit, pageCount)) bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+      if (isFree(first + bit, pageCount))
+        bitmap[um::kBitmapPageHeader + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
     }
     file.Write(bitmapPages[i], bitmap);
     PutU32(row.data() + Slot(i), bitmapPages[i]);

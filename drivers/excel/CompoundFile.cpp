@@ -1,5 +1,14 @@
 #include "drivers/excel/CompoundFile.h"
 
+#include <fcntl.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-stdio.h>
@@ -7,15 +16,6 @@
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-utils.h>
-
-#include <fcntl.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <strings.h>
 
 #include "drivers/excel/ContainerCheck.h"
 #include "drivers/excel/Workbook.h"
@@ -40,7 +40,8 @@ void InitGsf() {
   std::call_once(once, [] {
     gsf_init();
     constexpr auto kAllLevels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
-    for (const char* domain : {"libgsf", "libgsf:msole", "gsf"}) g_log_set_handler(domain, kAllLevels, DropLibraryWarning, nullptr);
+    for (const char* domain : {"libgsf", "libgsf:msole", "gsf"})
+      g_log_set_handler(domain, kAllLevels, DropLibraryWarning, nullptr);
   });
 }
 
@@ -274,7 +275,8 @@ void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* prev
   errno = 0;
   if (!gsf_output_close(GSF_OUTPUT(ole.get()))) WriteFailure(path, "could not finish the container");
   errno = 0;
-  if (!gsf_output_is_closed(file.get()) && !gsf_output_close(file.get())) WriteFailure(path, "could not close the file");
+  if (!gsf_output_is_closed(file.get()) && !gsf_output_close(file.get()))
+    WriteFailure(path, "could not close the file");
   errno = 0;
   const bool flushed = std::fflush(output) == 0;
   const int error = errno;

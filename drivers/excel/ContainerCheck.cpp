@@ -44,7 +44,9 @@ constexpr std::uint8_t kTypeStream = 2;
 constexpr std::uint8_t kTypeRoot = 5;
 }  // namespace cfb
 
-std::uint32_t U32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24; }
+std::uint32_t U32(const std::uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
 std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 struct Damaged {
@@ -105,7 +107,8 @@ class Container {
     const auto entrySize = [&](std::size_t i) {
       // Version 3 files keep only the low 32 bits; the high ones may hold anything.
       std::uint64_t size = U32(entry(i) + cfb::kEntrySizeOffset);
-      if (m_sectorSize != std::size_t{1} << cfb::kSmallSectorShift) size |= std::uint64_t{U32(entry(i) + cfb::kEntrySizeOffset + 4)} << 32;
+      if (m_sectorSize != std::size_t{1} << cfb::kSmallSectorShift)
+        size |= std::uint64_t{U32(entry(i) + cfb::kEntrySizeOffset + 4)} << 32;
       return size;
     };
 
@@ -135,7 +138,8 @@ class Container {
         pending.push_back(U32(entry(i) + cfb::kEntryLeftOffset));
         pending.push_back(U32(entry(i) + cfb::kEntryRightOffset));
       }
-      if (type == cfb::kTypeStorage || type == cfb::kTypeRoot) pending.push_back(U32(entry(i) + cfb::kEntryChildOffset));
+      if (type == cfb::kTypeStorage || type == cfb::kTypeRoot)
+        pending.push_back(U32(entry(i) + cfb::kEntryChildOffset));
       if (type != cfb::kTypeStream) continue;
       const std::uint64_t size = entrySize(i);
       const std::uint32_t start = U32(entry(i) + cfb::kEntryStartOffset);
@@ -166,7 +170,9 @@ class Container {
 
  private:
   [[noreturn]] static void Fail(const std::string& why) { throw Damaged{why}; }
-  static std::uint64_t Sectors(std::uint64_t bytes, std::size_t sectorSize) { return (bytes + sectorSize - 1) / sectorSize; }
+  static std::uint64_t Sectors(std::uint64_t bytes, std::size_t sectorSize) {
+    return (bytes + sectorSize - 1) / sectorSize;
+  }
   std::uint64_t SectorOffset(std::uint32_t sector) const { return (std::uint64_t{sector} + 1) * m_sectorSize; }
 
   std::size_t Read(std::uint64_t offset, void* into, std::size_t size) const {
@@ -180,7 +186,8 @@ class Container {
     }
   }
   // The sectors of a chain in `table` from `start`; each must lie in the file.
-  std::vector<std::uint32_t> Chain(const std::vector<std::uint32_t>& table, std::uint32_t start, const char* what) const {
+  std::vector<std::uint32_t> Chain(const std::vector<std::uint32_t>& table, std::uint32_t start,
+                                   const char* what) const {
     std::vector<std::uint32_t> chain;
     const bool mini = &table != &m_fat;
     for (std::uint32_t s = start; s != cfb::kEndOfChain;) {

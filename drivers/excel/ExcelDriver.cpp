@@ -84,7 +84,8 @@ class ExcelConnection : public odbc::IDriverConnection {
     m_closed = true;
     if (m_failed) throw odbc::errors::LeftAsItWas(m_path);
     if (!m_workbook->Changed()) return;
-    WriteCompoundFile(m_file.WorkFile(), m_file.Target(), m_previous.get(), [this](Sink& sink) { m_workbook->Write(sink); });
+    WriteCompoundFile(m_file.WorkFile(), m_file.Target(), m_previous.get(),
+                      [this](Sink& sink) { m_workbook->Write(sink); });
     m_file.Commit();
   }
 
@@ -105,14 +106,14 @@ class ExcelConnection : public odbc::IDriverConnection {
   std::string m_pathUtf8;
   bool m_readOnly = false;
   bool m_closed = false;
-  bool m_failed = false;  // a temporary file could not be written: nothing more is done
-  file::FileReplacement m_file;  // locked from connect to destruction
+  bool m_failed = false;                          // a temporary file could not be written: nothing more is done
+  file::FileReplacement m_file;                   // locked from connect to destruction
   std::optional<sql::DatePattern> m_datePattern;  // declared before the workbook that points to it
   std::unique_ptr<CompoundFile> m_previous;
   std::unique_ptr<Workbook> m_workbook;
-  sql::Statement m_statement;  // reused from statement to statement
+  sql::Statement m_statement;       // reused from statement to statement
   sql::InsertWithoutText m_insert;  // for rows that come without text
-  std::wstring m_createdSheet;  // the last new sheet's name, when it is not its table's name
+  std::wstring m_createdSheet;      // the last new sheet's name, when it is not its table's name
 };
 
 class ExcelDriver : public odbc::IBuiltInDriver {

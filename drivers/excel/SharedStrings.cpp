@@ -16,8 +16,8 @@ constexpr std::size_t kCacheSlots = 1 << 14;  // a power of two
 constexpr std::size_t kStringHeaderSize = 3;  // character count (2) and flags (1)
 constexpr std::size_t kRunCountSize = 2;
 constexpr std::size_t kExtendedSizeSize = 4;
-constexpr std::size_t kSstCountsSize = 8;     // references and strings, opening the SST record
-constexpr std::size_t kStartEntrySize = 6;    // u32 position, u16 offset
+constexpr std::size_t kSstCountsSize = 8;   // references and strings, opening the SST record
+constexpr std::size_t kStartEntrySize = 6;  // u32 position, u16 offset
 
 bool FitsInBytes(std::u16string_view text) {
   return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x100; });

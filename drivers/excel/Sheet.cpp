@@ -21,8 +21,8 @@ constexpr std::size_t kDimensionsSize = 14;
 constexpr std::size_t kWindow2Size = 18;
 // Excel's first day (serial 1) is 1900-01-01; it counts a 29 February 1900 that never was, so
 // its serials agree with days since 1899-12-30 only from 1900-03-01 (serial 61) on.
-constexpr double kFirstExcelDay = 2.0;      // 1900-01-01 in days since 1899-12-30
-constexpr double kFirstTrueSerial = 61.0;   // 1900-03-01
+constexpr double kFirstExcelDay = 2.0;     // 1900-01-01 in days since 1899-12-30
+constexpr double kFirstTrueSerial = 61.0;  // 1900-03-01
 
 // The date as text, for days Excel cannot show as a date (before 1900-01-01).
 std::u16string DateText(double serial) {
@@ -43,7 +43,10 @@ std::size_t CellTextLimit(const sql::ColumnDef& column) {
 
 Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::ColumnDef> columns,
              const CellFormats& formats, SharedStrings& strings)
-    : m_table(std::move(table)), m_name(std::move(sheetName)), m_columns(std::move(columns)), m_formats(formats),
+    : m_table(std::move(table)),
+      m_name(std::move(sheetName)),
+      m_columns(std::move(columns)),
+      m_formats(formats),
       m_strings(strings) {
   m_row.clear();
   for (std::size_t c = 0; c < m_columns.size(); ++c) {
@@ -94,8 +97,8 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
     throw odbc::errors::ValueCountMismatch(m_table, m_columns.size(), values.size());
   }
   if (m_rows >= biff::kMaxRows) {
-    throw odbc::errors::TableFull(m_table, L"a sheet holds at most " + std::to_wstring(biff::kMaxRows - 1) +
-                                               L" rows under its header row");
+    throw odbc::errors::TableFull(
+        m_table, L"a sheet holds at most " + std::to_wstring(biff::kMaxRows - 1) + L" rows under its header row");
   }
   m_values.resize(values.size());
   sql::CheckRules rules;

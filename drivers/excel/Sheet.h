@@ -58,7 +58,7 @@ class Sheet {
   CellFormats m_formats;
   SharedStrings& m_strings;
   TempFile m_cells;
-  int m_rows = 0;  // header included
+  int m_rows = 0;                   // header included
   std::vector<std::uint8_t> m_row;  // the row being built
   std::vector<sql::Value> m_values;
   const sql::DatePattern* m_datePattern = nullptr;

@@ -19,7 +19,9 @@ constexpr std::size_t kFileBuffer = 1 << 16;
 }  // namespace
 
 TempFile::TempFile()
-    : m_folder(file::TemporaryFolder()), m_fd(file::OpenAnonymousFile(m_folder)), m_buffer(new std::uint8_t[kFileBuffer]) {}
+    : m_folder(file::TemporaryFolder()),
+      m_fd(file::OpenAnonymousFile(m_folder)),
+      m_buffer(new std::uint8_t[kFileBuffer]) {}
 
 TempFile::~TempFile() = default;
 

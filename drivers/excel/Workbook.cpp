@@ -241,8 +241,7 @@ Workbook::Workbook() : m_new(true) {
   AddDriverFormats();
 }
 
-Workbook::Workbook(std::vector<std::uint8_t> stream)
-    : Workbook(std::make_unique<MemorySource>(std::move(stream))) {}
+Workbook::Workbook(std::vector<std::uint8_t> stream) : Workbook(std::make_unique<MemorySource>(std::move(stream))) {}
 
 Workbook::Workbook(std::unique_ptr<ByteSource> stream) : m_stream(std::move(stream)) { Parse(); }
 
@@ -255,11 +254,13 @@ void Workbook::AddDriverFormats() {
 void Workbook::Parse() {
   ByteSource& bytes = *m_stream;
   RecordWalker walk(bytes, 0, bytes.Size());
-  if (!walk.Next() || walk.Id() != biff::kBof || walk.Data().size() < 4) Refuse("the workbook stream does not start with BOF");
+  if (!walk.Next() || walk.Id() != biff::kBof || walk.Data().size() < 4)
+    Refuse("the workbook stream does not start with BOF");
   if (biff::GetU16(walk.Data().data()) != biff::kBiff8Version) {
     Refuse("it is not an Excel 97-2003 (BIFF8) workbook");
   }
-  if (biff::GetU16(walk.Data().data() + 2) != biff::kBofGlobals) Refuse("the workbook stream does not start with its globals");
+  if (biff::GetU16(walk.Data().data() + 2) != biff::kBofGlobals)
+    Refuse("the workbook stream does not start with its globals");
   m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
 
   std::size_t xfCount = 0, lastFont = 0, firstXf = 0;
@@ -453,7 +454,8 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   }
   for (std::size_t i = 0; i < statement.columns.size(); ++i) {
     if (statement.columns[i].name.size() > biff::kMaxCellChars) {
-      throw odbc::CDBException(L"A column name of table '" + statement.table + L"' is longer than a cell holds.", L"42000");
+      throw odbc::CDBException(L"A column name of table '" + statement.table + L"' is longer than a cell holds.",
+                               L"42000");
     }
     for (std::size_t j = 0; j < i; ++j) {
       if (SameName(ToUtf16(statement.columns[i].name), ToUtf16(statement.columns[j].name))) {
@@ -592,7 +594,8 @@ void Workbook::Write(Sink& sink) {
         index.assign(walk.Data().begin(), walk.Data().end());
         const auto shift = [&index, delta](std::size_t offset) {
           const std::uint32_t old = biff::GetU32(&index[offset]);
-          if (old != 0) biff::PutU32(&index[offset], static_cast<std::uint32_t>(static_cast<std::int64_t>(old) + delta));
+          if (old != 0)
+            biff::PutU32(&index[offset], static_cast<std::uint32_t>(static_cast<std::int64_t>(old) + delta));
         };
         shift(kIndexFirstDefColWidth);
         for (std::size_t offset = biff::kIndexDbCellArray; offset + 4 <= index.size(); offset += 4) shift(offset);

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "drivers/excel/ByteSource.h"
-#include "drivers/excel/Sheet.h"
 #include "drivers/excel/SharedStrings.h"
+#include "drivers/excel/Sheet.h"
 #include "drivers/sql/Statement.h"
 
 namespace quillon::drivers::excel {
@@ -76,7 +76,7 @@ class Workbook {
   };
   struct ExistingSheet {
     std::u16string name;
-    std::size_t boundSheet;  // index of its BOUNDSHEET in m_globals
+    std::size_t boundSheet;    // index of its BOUNDSHEET in m_globals
     std::uint64_t begin, end;  // its substream in m_stream
   };
 
@@ -97,7 +97,7 @@ class Workbook {
   bool SheetNameTaken(std::u16string_view name) const;
 
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
-  std::vector<Record> m_globals;       // SST stands as a placeholder record with no data
+  std::vector<Record> m_globals;         // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;

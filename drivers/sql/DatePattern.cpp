@@ -16,12 +16,18 @@ bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
 std::wstring_view TokenName(wchar_t token) {
   switch (token) {
-    case L'd': return L"the day (%d)";
-    case L'm': return L"the month (%m)";
-    case L'y': return L"the year (%y)";
-    case L'H': return L"the hour (%H)";
-    case L'M': return L"the minute (%M)";
-    default: return L"the second (%S)";
+    case L'd':
+      return L"the day (%d)";
+    case L'm':
+      return L"the month (%m)";
+    case L'y':
+      return L"the year (%y)";
+    case L'H':
+      return L"the hour (%H)";
+    case L'M':
+      return L"the minute (%M)";
+    default:
+      return L"the second (%S)";
   }
 }
 
@@ -48,7 +54,8 @@ DatePattern::DatePattern(std::wstring_view pattern) : m_text(pattern) {
     bool found = false;
     for (const Part& part : m_parts) found = found || part.token == needed;
     if (!found) {
-      m_problem = L"it has no place for " + std::wstring(TokenName(needed)) + L", so a date written by it cannot be read back";
+      m_problem =
+          L"it has no place for " + std::wstring(TokenName(needed)) + L", so a date written by it cannot be read back";
       return;
     }
   }
@@ -63,8 +70,8 @@ DatePattern::DatePattern(std::wstring_view pattern) : m_text(pattern) {
       return;
     }
     if (IsDigit(next.text.front())) {
-      m_problem = L"a digit follows " + std::wstring(TokenName(part.token)) +
-                  L", so where that number ends cannot be told";
+      m_problem =
+          L"a digit follows " + std::wstring(TokenName(part.token)) + L", so where that number ends cannot be told";
       return;
     }
   }

@@ -69,7 +69,8 @@ class Parser {
     if (!m_what.empty()) message += L" in " + std::wstring(m_what) + L" statement";
     message += L" at character " + std::to_wstring(pos + 1) + L": " + std::wstring(problem);
     if (pos < m_text.size()) {
-      message += L" (found '" + std::wstring(m_text.substr(pos, 20)) + (m_text.size() - pos > 20 ? L"...'" : L"'") + L")";
+      message +=
+          L" (found '" + std::wstring(m_text.substr(pos, 20)) + (m_text.size() - pos > 20 ? L"...'" : L"'") + L")";
     } else {
       message += L" (found the end of the statement)";
     }
@@ -200,7 +201,8 @@ class Parser {
         break;
       }
     }
-    if (m_pos == typePos) Fail(L"expected a column type (TEXT, VARCHAR(n), MEMO, DOUBLE, BIT, INTEGER, SMALLINT or DATE)");
+    if (m_pos == typePos)
+      Fail(L"expected a column type (TEXT, VARCHAR(n), MEMO, DOUBLE, BIT, INTEGER, SMALLINT or DATE)");
     if (column.type == ColumnType::Text) column.length = kTextColumnLength;
     if (column.type == ColumnType::VarChar) {
       Expect(L'(', L"expected '(' and a length after VARCHAR");

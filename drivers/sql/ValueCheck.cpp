@@ -82,8 +82,8 @@ bool Take(std::wstring_view text, std::size_t& pos, wchar_t c) {
 // `nonFinite`: whether NaN and the infinities are values of the column.
 double NumberOrRefuse(const Literal& literal, const ColumnDef& column, bool nonFinite = false) {
   double value = 0;
-  const std::wstring_view text = literal.kind == Literal::Kind::Number ? std::wstring_view(literal.text)
-                                                                       : TrimBlanks(literal.text);
+  const std::wstring_view text =
+      literal.kind == Literal::Kind::Number ? std::wstring_view(literal.text) : TrimBlanks(literal.text);
   // A finite number the literal already holds is the one its text reads as.
   if (literal.kind == Literal::Kind::Number && literal.holdsNumber) return literal.number;
   // Only as number literals: text is converted as a number would be written.
@@ -92,15 +92,15 @@ double NumberOrRefuse(const Literal& literal, const ColumnDef& column, bool nonF
     Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text,
            L"is not a finite number, which the column cannot hold");
   }
-  if (!ParseNumber(text, value)) Refuse(kStateMismatch, L"Data type mismatch", column, literal.text, L"is not a number");
+  if (!ParseNumber(text, value))
+    Refuse(kStateMismatch, L"Data type mismatch", column, literal.text, L"is not a number");
   if (!std::isfinite(value)) {
     Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text, L"is too large for a number");
   }
   return value;
 }
 
-double WholeInRange(const Literal& literal, const ColumnDef& column, double low, double high,
-                    std::wstring_view range) {
+double WholeInRange(const Literal& literal, const ColumnDef& column, double low, double high, std::wstring_view range) {
   const double value = std::round(NumberOrRefuse(literal, column));
   if (value < low || value > high) {
     Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text,
@@ -416,8 +416,7 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       if (rules.datePattern != nullptr) {
         if (!rules.datePattern->Read(literal.text, parsed)) {
           Refuse(kStateBadDate, L"Invalid datetime format", column, literal.text,
-                 L"is not a date written by the date pattern '" + rules.datePattern->Text() +
-                     L"' (years 100 to 9999)");
+                 L"is not a date written by the date pattern '" + rules.datePattern->Text() + L"' (years 100 to 9999)");
         }
       } else if (!ParseDateTime(literal.text, parsed)) {
         Refuse(kStateBadDate, L"Invalid datetime format", column, literal.text,

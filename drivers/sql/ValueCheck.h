@@ -45,8 +45,8 @@ class DatePattern;
 
 // What, besides the column, decides whether a value fits.
 struct CheckRules {
-  std::size_t maxChars = 0;        // of a text column
-  bool anyWholeNumber = false;     // INTEGER and SMALLINT take whole numbers of any size
+  std::size_t maxChars = 0;     // of a text column
+  bool anyWholeNumber = false;  // INTEGER and SMALLINT take whole numbers of any size
   // DATE text is read by this pattern only (the one that wrote it), when there is one.
   const DatePattern* datePattern = nullptr;
 };

@@ -47,7 +47,8 @@ void FileDescriptor::Close(const std::string& pathForMessage) {
 void WriteAll(int fd, const void* data, std::size_t size, off_t offset, const std::string& path) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
-    const ssize_t n = RetryOnInterrupt([&] { return offset >= 0 ? ::pwrite(fd, p, size, offset) : ::write(fd, p, size); });
+    const ssize_t n =
+        RetryOnInterrupt([&] { return offset >= 0 ? ::pwrite(fd, p, size, offset) : ::write(fd, p, size); });
     if (n < 0) ThrowIoError(L"Could not write", path, errno);
     // A write that takes nothing at all would loop for ever: the file can take no more.
     if (n == 0) ThrowIoError(L"Could not write", path, ENOSPC);
@@ -87,7 +88,8 @@ FileDescriptor OpenAnonymousFile(const std::string& folder) {
   if (!LacksTmpfile(errno)) ThrowIoError(L"Could not create a temporary file in", folder, errno);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string name = folder + "/" + kTemporaryPrefix + RandomName();
-    fd = FileDescriptor(RetryOnInterrupt([&] { return ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600); }));
+    fd = FileDescriptor(
+        RetryOnInterrupt([&] { return ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600); }));
     if (fd.IsOpen()) {
       ::unlink(name.c_str());
       return fd;

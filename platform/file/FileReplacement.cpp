@@ -72,10 +72,9 @@ FileDescriptor LockName(int folder, const std::string& name, const std::string& 
   struct stat status {};
   if (::fstat(folder, &status) != 0) ThrowIoError(L"Could not read the folder of", pathForMessage, errno);
   char key[sizeof(sockaddr_un::sun_path)];
-  const int length = std::snprintf(key, sizeof key, "%s/%llx/%llx/%016llx", kLockNamePrefix,
-                                   static_cast<unsigned long long>(status.st_dev),
-                                   static_cast<unsigned long long>(status.st_ino),
-                                   static_cast<unsigned long long>(Fnv1a(name)));
+  const int length = std::snprintf(
+      key, sizeof key, "%s/%llx/%llx/%016llx", kLockNamePrefix, static_cast<unsigned long long>(status.st_dev),
+      static_cast<unsigned long long>(status.st_ino), static_cast<unsigned long long>(Fnv1a(name)));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path + 1, key, static_cast<std::size_t>(length));  // sun_path[0] == 0: abstract
@@ -98,7 +97,8 @@ FileDescriptor LockName(int folder, const std::string& name, const std::string& 
 FileReplacement::FileReplacement(const std::string& path, Existing existing) : m_target(FollowLinks(path)) {
   m_name = NameOf(m_target);
   const std::string folder = FolderPath();
-  m_folder = FileDescriptor(RetryOnInterrupt([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  m_folder =
+      FileDescriptor(RetryOnInterrupt([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!m_folder.IsOpen()) {
     if (errno == ENOENT || errno == ENOTDIR) Refuse(L"The folder " + Quoted(folder) + L" does not exist");
     if (errno == EACCES) Refuse(L"The folder " + Quoted(folder) + L" cannot be opened: permission denied");
@@ -159,14 +159,17 @@ void FileReplacement::OpenTarget(Existing existing) {
 void FileReplacement::OpenWorkFile() {
   const std::string folder = FolderPath();
   // 0666 less the umask (open applies it) for a new file; an existing file's bits are copied.
-  m_work = FileDescriptor(RetryOnInterrupt([&] { return ::openat(m_folder.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666); }));
+  m_work = FileDescriptor(
+      RetryOnInterrupt([&] { return ::openat(m_folder.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666); }));
   if (!m_work.IsOpen() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
     for (int attempt = 0; attempt < kNameAttempts && !m_work.IsOpen(); ++attempt) {
       const std::string name = kTemporaryPrefix + RandomName();
       m_work = FileDescriptor(RetryOnInterrupt(
           [&] { return ::openat(m_folder.Get(), name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666); }));
-      if (m_work.IsOpen()) m_workName = name;
-      else if (errno != EEXIST) break;
+      if (m_work.IsOpen())
+        m_workName = name;
+      else if (errno != EEXIST)
+        break;
     }
   }
   if (!m_work.IsOpen()) {
@@ -213,8 +216,10 @@ void FileReplacement::Commit() {
       const std::string self = "/proc/self/fd/" + std::to_string(m_work.Get());
       for (int attempt = 0; attempt < kNameAttempts && name.empty(); ++attempt) {
         const std::string candidate = kTemporaryPrefix + RandomName();
-        if (::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) name = candidate;
-        else if (errno != EEXIST) ThrowIoError(L"Could not replace", m_target, errno);
+        if (::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
+          name = candidate;
+        else if (errno != EEXIST)
+          ThrowIoError(L"Could not replace", m_target, errno);
       }
       if (name.empty()) ThrowIoError(L"Could not replace", m_target, EEXIST);
     }

@@ -15,8 +15,6 @@ CDBException::CDBException(std::wstring message, std::wstring sqlState, long nat
   m_what = text::WideToUtf8(m_strError);
 }
 
-int CDBException::ReportError(unsigned type, unsigned) const {
-  return ui::Prompts().MessageBox(m_strError, type);
-}
+int CDBException::ReportError(unsigned type, unsigned) const { return ui::Prompts().MessageBox(m_strError, type); }
 
 }  // namespace quillon::odbc

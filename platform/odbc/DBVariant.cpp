@@ -6,12 +6,23 @@ namespace quillon::odbc {
 
 void CDBVariant::Clear() noexcept {
   switch (m_dwType) {
-    case DBVT_DATE: delete m_pdate; break;
-    case DBVT_STRING: delete m_pstring; break;
-    case DBVT_WSTRING: delete m_pstringW; break;
-    case DBVT_ASTRING: delete m_pstringA; break;
-    case DBVT_BINARY: delete m_pbinary; break;
-    default: break;
+    case DBVT_DATE:
+      delete m_pdate;
+      break;
+    case DBVT_STRING:
+      delete m_pstring;
+      break;
+    case DBVT_WSTRING:
+      delete m_pstringW;
+      break;
+    case DBVT_ASTRING:
+      delete m_pstringA;
+      break;
+    case DBVT_BINARY:
+      delete m_pbinary;
+      break;
+    default:
+      break;
   }
   m_dwType = DBVT_NULL;
 }

@@ -59,9 +59,9 @@ class CDBVariant {
   void SetSingle(float value);
   void SetDouble(double value);
   void SetDate(const TIMESTAMP_STRUCT& value);
-  void SetString(std::wstring value);           // DBVT_STRING
-  void SetWString(std::wstring value);          // DBVT_WSTRING
-  void SetAString(std::string value);           // DBVT_ASTRING, bytes in the locale's codeset
+  void SetString(std::wstring value);   // DBVT_STRING
+  void SetWString(std::wstring value);  // DBVT_WSTRING
+  void SetAString(std::string value);   // DBVT_ASTRING, bytes in the locale's codeset
   void SetBinary(std::vector<std::uint8_t> value);
 
   std::uint32_t m_dwType = DBVT_NULL;

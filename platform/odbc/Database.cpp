@@ -76,8 +76,10 @@ bool CDatabase::OpenEx(std::wstring_view connect, unsigned options) {
     m_odbc = std::make_unique<OdbcConnection>(bare, (options & openReadOnly) != 0);
   } catch (const CDBException& e) {
     if (driverName && IsDriverNotFound(e)) {
-      throw CDBException(L"The driver '" + *driverName + L"' is not installed: it is neither built in nor known to "
-                             L"unixODBC (odbcinst -q -d lists the installed drivers). " + e.m_strMessage,
+      throw CDBException(L"The driver '" + *driverName +
+                             L"' is not installed: it is neither built in nor known to "
+                             L"unixODBC (odbcinst -q -d lists the installed drivers). " +
+                             e.m_strMessage,
                          e.m_strSqlState, e.m_nNativeError);
     }
     throw;
@@ -111,7 +113,9 @@ void CDatabase::Close() {
   if (auto odbc = std::move(m_odbc)) odbc->Disconnect();
 }
 
-std::wstring CDatabase::GetCreatedTableName() const { return m_builtIn ? m_builtIn->CreatedTableName() : std::wstring(); }
+std::wstring CDatabase::GetCreatedTableName() const {
+  return m_builtIn ? m_builtIn->CreatedTableName() : std::wstring();
+}
 bool CDatabase::Cancel() const noexcept { return m_odbc && m_odbc->Cancel(); }
 
 std::wstring CDatabase::GetConnect() const { return m_connect; }

@@ -20,9 +20,9 @@ CDBException NoSuchTable(std::wstring_view table) {
 }
 
 CDBException TableFromBefore(std::wstring_view table) {
-  return CDBException(L"Table " + Quoted(table) +
-                          L" was in the file before; rows go only into tables created on this connection.",
-                      state::kGeneral);
+  return CDBException(
+      L"Table " + Quoted(table) + L" was in the file before; rows go only into tables created on this connection.",
+      state::kGeneral);
 }
 
 CDBException ColumnRepeated(std::wstring_view table, std::wstring_view column) {
@@ -53,9 +53,7 @@ CDBException FileFull(std::wstring_view limit) {
 
 CDBException ConnectionClosed() { return CDBException(L"The connection is closed.", state::kNotOpen); }
 
-CDBException NoFileNamed() {
-  return CDBException(L"The connect string names no file (DBQ).", state::kGeneral);
-}
+CDBException NoFileNamed() { return CDBException(L"The connect string names no file (DBQ).", state::kGeneral); }
 
 CDBException FileNotFound(std::wstring_view path) {
   return CDBException(L"Could not find file " + Quoted(path) + L".", state::kGeneral);
@@ -84,8 +82,7 @@ CDBException NoMoreChanges(std::wstring_view path) {
 }
 
 CDBException LeftAsItWas(std::wstring_view path) {
-  return CDBException(L"The file " + Quoted(path) + L" was left as it was: writing it failed before.",
-                      state::kIoError);
+  return CDBException(L"The file " + Quoted(path) + L" was left as it was: writing it failed before.", state::kIoError);
 }
 
 CDBException IoError(std::wstring_view action, std::wstring_view path, int error) {

@@ -27,8 +27,8 @@ CDBException DiagnosticsOf(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN r
     SQLINTEGER native = 0;
     std::vector<SQLCHAR> text(kMaxMessageLength);
     SQLSMALLINT length = 0;
-    const SQLRETURN diag = SQLGetDiagRec(handleType, handle, record, state.data(), &native, text.data(),
-                                         kMaxMessageLength, &length);
+    const SQLRETURN diag =
+        SQLGetDiagRec(handleType, handle, record, state.data(), &native, text.data(), kMaxMessageLength, &length);
     if (!SQL_SUCCEEDED(diag)) break;
     const auto* chars = reinterpret_cast<const char*>(text.data());
     const std::wstring line = text::Utf8ToWide(std::string_view(chars, std::min<std::size_t>(length, text.size() - 1)));
@@ -56,8 +56,8 @@ SQLHENV OdbcEnvironment() {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
       throw CDBException(L"The ODBC driver manager could not allocate an environment", L"HY001");
     }
-    CheckOdbc(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0),
-              SQL_HANDLE_ENV, env);
+    CheckOdbc(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0), SQL_HANDLE_ENV,
+              env);
     return env;
   }();
   return environment;
@@ -147,7 +147,7 @@ SQLRETURN OdbcStatement::Fetch(bool cancellable) {
 }
 
 std::size_t OdbcStatement::GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, std::size_t sizeHint,
-                                      std::string& buffer) {
+                                       std::string& buffer) {
   // Character data carries a terminator in every chunk; it is not part of the value.
   const std::size_t terminator = cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
   // Some drivers fill the whole of the buffer they are given, so a short value is read into a
@@ -157,9 +157,9 @@ std::size_t OdbcStatement::GetLongData(SQLUSMALLINT column, SQLSMALLINT cType, s
   for (;;) {
     if (buffer.size() < used + chunk) buffer.resize(used + chunk);
     SQLLEN indicator = 0;
-    const SQLRETURN rc = CheckOdbc(
-        SQLGetData(m_handle, column, cType, buffer.data() + used, static_cast<SQLLEN>(chunk), &indicator),
-        SQL_HANDLE_STMT, m_handle);
+    const SQLRETURN rc =
+        CheckOdbc(SQLGetData(m_handle, column, cType, buffer.data() + used, static_cast<SQLLEN>(chunk), &indicator),
+                  SQL_HANDLE_STMT, m_handle);
     if (rc == SQL_NO_DATA) break;  // every part already read
     if (indicator == SQL_NULL_DATA) return kNullData;
     const bool truncated = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) + terminator > chunk;

@@ -29,29 +29,38 @@ constexpr std::size_t kBoundAlignment = alignof(std::max_align_t);
 // The C type in which a column of `sqlType` is fetched with the default field type.
 SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
   switch (sqlType) {
-    case SQL_BIT: return SQL_C_BIT;
+    case SQL_BIT:
+      return SQL_C_BIT;
     // Whole numbers at full width: SQLite reports its 64-bit integers as SQL_INTEGER (or as any
     // integer type a column declares), and a narrower C type would keep only their low bits.
     case SQL_TINYINT:  // a number, not a character
     case SQL_SMALLINT:
-    case SQL_INTEGER: return SQL_C_SBIGINT;
-    case SQL_REAL: return SQL_C_FLOAT;
+    case SQL_INTEGER:
+      return SQL_C_SBIGINT;
+    case SQL_REAL:
+      return SQL_C_FLOAT;
     case SQL_FLOAT:
-    case SQL_DOUBLE: return SQL_C_DOUBLE;
+    case SQL_DOUBLE:
+      return SQL_C_DOUBLE;
     // A time of day as a time: as a timestamp the driver would fill in today's date.
     case SQL_TIME:
-    case SQL_TYPE_TIME: return SQL_C_TIME;
+    case SQL_TYPE_TIME:
+      return SQL_C_TIME;
     case SQL_DATE:
     case SQL_TIMESTAMP:
     case SQL_TYPE_DATE:
-    case SQL_TYPE_TIMESTAMP: return SQL_C_TIMESTAMP;
+    case SQL_TYPE_TIMESTAMP:
+      return SQL_C_TIMESTAMP;
     case SQL_BINARY:
     case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: return SQL_C_BINARY;
+    case SQL_LONGVARBINARY:
+      return SQL_C_BINARY;
     case SQL_WCHAR:
     case SQL_WVARCHAR:
-    case SQL_WLONGVARCHAR: return SQL_C_WCHAR;
-    default: return SQL_C_CHAR;  // text, and decimal, numeric and big integers as their digits
+    case SQL_WLONGVARCHAR:
+      return SQL_C_WCHAR;
+    default:
+      return SQL_C_CHAR;  // text, and decimal, numeric and big integers as their digits
   }
 }
 
@@ -66,15 +75,24 @@ std::size_t BoundTextBytes(SQLSMALLINT cType, std::uint32_t declaredSize) {
 
 std::size_t FixedBytes(SQLSMALLINT cType) {
   switch (cType) {
-    case SQL_C_BIT: return sizeof(unsigned char);
-    case SQL_C_SSHORT: return sizeof(SQLSMALLINT);
-    case SQL_C_SLONG: return sizeof(SQLINTEGER);
-    case SQL_C_SBIGINT: return sizeof(SQLBIGINT);
-    case SQL_C_TIME: return sizeof(SQL_TIME_STRUCT);
-    case SQL_C_FLOAT: return sizeof(SQLREAL);
-    case SQL_C_DOUBLE: return sizeof(SQLDOUBLE);
-    case SQL_C_TIMESTAMP: return sizeof(SQL_TIMESTAMP_STRUCT);
-    default: return 0;
+    case SQL_C_BIT:
+      return sizeof(unsigned char);
+    case SQL_C_SSHORT:
+      return sizeof(SQLSMALLINT);
+    case SQL_C_SLONG:
+      return sizeof(SQLINTEGER);
+    case SQL_C_SBIGINT:
+      return sizeof(SQLBIGINT);
+    case SQL_C_TIME:
+      return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_FLOAT:
+      return sizeof(SQLREAL);
+    case SQL_C_DOUBLE:
+      return sizeof(SQLDOUBLE);
+    case SQL_C_TIMESTAMP:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    default:
+      return 0;
   }
 }
 
@@ -142,16 +160,36 @@ void ConvertValue(SQLSMALLINT sqlType, bool null, const char* bytes, std::size_t
   }
   const auto* data = reinterpret_cast<const unsigned char*>(bytes);
   switch (const SQLSMALLINT cType = DefaultCType(sqlType)) {
-    case SQL_C_BIT: value.SetBool(ReadAs<unsigned char>(data) != 0); return;
-    case SQL_C_SSHORT: value.SetShort(ReadAs<SQLSMALLINT>(data)); return;
-    case SQL_C_SLONG: value.SetLong(ReadAs<SQLINTEGER>(data)); return;
-    case SQL_C_SBIGINT: SetWholeValue(value, sqlType, ReadAs<SQLBIGINT>(data)); return;
-    case SQL_C_TIME: SetTimeValue(value, ReadAs<SQL_TIME_STRUCT>(data)); return;
-    case SQL_C_FLOAT: value.SetSingle(ReadAs<SQLREAL>(data)); return;
-    case SQL_C_DOUBLE: value.SetDouble(ReadAs<SQLDOUBLE>(data)); return;
-    case SQL_C_TIMESTAMP: SetDateValue(value, ReadAs<SQL_TIMESTAMP_STRUCT>(data)); return;
-    case SQL_C_BINARY: value.SetBinary(std::vector<std::uint8_t>(data, data + size)); return;
-    default: SetTextValue(value, cType, bytes, size); return;
+    case SQL_C_BIT:
+      value.SetBool(ReadAs<unsigned char>(data) != 0);
+      return;
+    case SQL_C_SSHORT:
+      value.SetShort(ReadAs<SQLSMALLINT>(data));
+      return;
+    case SQL_C_SLONG:
+      value.SetLong(ReadAs<SQLINTEGER>(data));
+      return;
+    case SQL_C_SBIGINT:
+      SetWholeValue(value, sqlType, ReadAs<SQLBIGINT>(data));
+      return;
+    case SQL_C_TIME:
+      SetTimeValue(value, ReadAs<SQL_TIME_STRUCT>(data));
+      return;
+    case SQL_C_FLOAT:
+      value.SetSingle(ReadAs<SQLREAL>(data));
+      return;
+    case SQL_C_DOUBLE:
+      value.SetDouble(ReadAs<SQLDOUBLE>(data));
+      return;
+    case SQL_C_TIMESTAMP:
+      SetDateValue(value, ReadAs<SQL_TIMESTAMP_STRUCT>(data));
+      return;
+    case SQL_C_BINARY:
+      value.SetBinary(std::vector<std::uint8_t>(data, data + size));
+      return;
+    default:
+      SetTextValue(value, cType, bytes, size);
+      return;
   }
 }
 
@@ -191,7 +229,7 @@ bool DriverAllowsBinding(SQLHDBC connection) {
 }  // namespace
 
 std::unique_ptr<CRecordset::Binding> CRecordset::BindColumns(SQLHDBC connection, SQLHSTMT stmt,
-                                                              const std::vector<CODBCFieldInfo>& fields) {
+                                                             const std::vector<CODBCFieldInfo>& fields) {
   auto binding = std::make_unique<Binding>();
   binding->columns.resize(fields.size());
   std::size_t total = 0;
@@ -354,9 +392,8 @@ void CRowBatch::Clear() {
 
 void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
   if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || row >= RowCount()) {
-    throw CDBException(L"Row " + std::to_wstring(row) + L", column " + std::to_wstring(column) +
-                           L" is outside the batch",
-                       L"07009");
+    throw CDBException(
+        L"Row " + std::to_wstring(row) + L", column " + std::to_wstring(column) + L" is outside the batch", L"07009");
   }
   const Cell& cell = m_cells[row * m_columnCount + static_cast<std::size_t>(column)];
   const bool null = cell.size == kNullCell;

@@ -136,7 +136,7 @@ class CRecordset {
   std::vector<CODBCFieldInfo> m_fields;
   std::wstring m_tableName;
   bool m_eof = true;
-  std::string m_buffer;  // reused for every variable-length value
+  std::string m_buffer;                       // reused for every variable-length value
   std::array<std::max_align_t, 2> m_fixed{};  // an unbound fixed-size value
 };
 

@@ -58,7 +58,8 @@ std::optional<std::string> DriverLibrary(const std::string& driver) {
     const char* end = entry + attributes.size();
     while (entry < end && *entry != '\0') {
       const std::string_view text(entry);
-      if (text.size() > kDriverAttribute.size() && SameName(text.substr(0, kDriverAttribute.size()), kDriverAttribute)) {
+      if (text.size() > kDriverAttribute.size() &&
+          SameName(text.substr(0, kDriverAttribute.size()), kDriverAttribute)) {
         return std::string(text.substr(kDriverAttribute.size()));
       }
       entry += text.size() + 1;

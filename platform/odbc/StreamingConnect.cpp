@@ -50,11 +50,11 @@ std::string Lower(std::string s) {
 // One entry of an ODBC configuration file; empty when it is not there.
 std::string ProfileString(const std::string& section, const char* key, const char* file) {
   std::array<char, 4096> buffer{};
-  const int length = SQLGetPrivateProfileString(section.c_str(), key, "", buffer.data(),
-                                                static_cast<int>(buffer.size()), file);
-  return length > 0 ? std::string(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(length),
-                                                                       buffer.size() - 1))
-                    : std::string();
+  const int length =
+      SQLGetPrivateProfileString(section.c_str(), key, "", buffer.data(), static_cast<int>(buffer.size()), file);
+  return length > 0
+             ? std::string(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(length), buffer.size() - 1))
+             : std::string();
 }
 
 // The driver library a DRIVER value stands for: odbcinst's entry for a driver name, or the value
@@ -78,8 +78,8 @@ const KnownDriver* Recognise(const std::string& library) {
 
 std::wstring WithStreamingFetch(std::wstring_view connect) {
   std::wstring_view bare = connect;
-  const bool prefixed = bare.size() >= kOdbcPrefix.size() &&
-                        text::EqualsIgnoreAsciiCase(bare.substr(0, kOdbcPrefix.size()), kOdbcPrefix);
+  const bool prefixed =
+      bare.size() >= kOdbcPrefix.size() && text::EqualsIgnoreAsciiCase(bare.substr(0, kOdbcPrefix.size()), kOdbcPrefix);
   if (prefixed) bare.remove_prefix(kOdbcPrefix.size());
   const ConnectString parsed = ConnectString::Parse(bare);
 
@@ -101,8 +101,9 @@ std::wstring WithStreamingFetch(std::wstring_view connect) {
   for (const auto& option : known->options) {
     bool chosen = false;
     for (const std::wstring& key : option.keys) {
-      chosen = chosen || parsed.Get(key).has_value() ||
-               (!dataSource.empty() && !ProfileString(dataSource, text::WideToUtf8(key).c_str(), kDataSourcesFile).empty());
+      chosen =
+          chosen || parsed.Get(key).has_value() ||
+          (!dataSource.empty() && !ProfileString(dataSource, text::WideToUtf8(key).c_str(), kDataSourcesFile).empty());
     }
     // Streaming switched off by the user stays off, with whatever else they set.
     if (chosen && &option == &known->options.front()) return std::wstring(connect);

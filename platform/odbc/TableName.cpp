@@ -10,8 +10,8 @@ namespace quillon::odbc {
 namespace {
 
 // Words that end the FROM clause of a SELECT.
-constexpr std::wstring_view kClauseEnds[] = {L"WHERE", L"GROUP",     L"ORDER",  L"HAVING", L"UNION", L"INTERSECT",
-                                             L"EXCEPT", L"LIMIT",    L"OFFSET", L"FETCH",  L"FOR",   L"WINDOW"};
+constexpr std::wstring_view kClauseEnds[] = {L"WHERE",  L"GROUP", L"ORDER",  L"HAVING", L"UNION", L"INTERSECT",
+                                             L"EXCEPT", L"LIMIT", L"OFFSET", L"FETCH",  L"FOR",   L"WINDOW"};
 
 struct Token {
   enum class Kind { Word, Literal, Open, Close, Comma } kind;
@@ -38,10 +38,14 @@ std::size_t SkipQuoted(std::wstring_view s, std::size_t i, wchar_t close) {
 
 wchar_t ClosingQuote(wchar_t c) {
   switch (c) {
-    case L'[': return L']';
-    case L'"': return L'"';
-    case L'`': return L'`';
-    default: return 0;
+    case L'[':
+      return L']';
+    case L'"':
+      return L'"';
+    case L'`':
+      return L'`';
+    default:
+      return 0;
   }
 }
 

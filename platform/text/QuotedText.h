@@ -12,8 +12,8 @@ namespace quillon::text {
 // ('it''s', [a]]b]); with `backslashEscapes`, a backslash takes the next character as it is.
 // When `content` is given, the characters between the quotes are appended to it, a doubled
 // closing character once (backslashes are kept as written).
-inline std::size_t EndOfQuoted(std::wstring_view text, std::size_t open, wchar_t close,
-                               std::wstring* content = nullptr, bool backslashEscapes = false) {
+inline std::size_t EndOfQuoted(std::wstring_view text, std::size_t open, wchar_t close, std::wstring* content = nullptr,
+                               bool backslashEscapes = false) {
   const wchar_t stops[] = {close, L'\\'};
   const std::wstring_view stopSet(stops, backslashEscapes ? 2 : 1);
   std::size_t pos = open + 1;

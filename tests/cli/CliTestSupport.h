@@ -35,8 +35,7 @@ class Child {
         posix_spawn_file_actions_addopen(&actions, target, "/dev/null", target == 0 ? O_RDONLY : O_WRONLY, 0);
       }
     }
-    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "XDG_DATA_HOME=" + dataHome.string(),
-                                    "PATH=/usr/bin:/bin"};
+    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "XDG_DATA_HOME=" + dataHome.string(), "PATH=/usr/bin:/bin"};
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -1,5 +1,4 @@
 // quillon-export as a user runs it: options, exit statuses and the log on standard output.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,6 +10,8 @@
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
@@ -28,8 +29,8 @@ class ExportCommand : public ::testing::Test {
   // Runs quillon-export with `arguments` (shell words), standard error folded in when asked.
   Outcome Run(const std::string& arguments, bool withErrors = false) const {
     // Under a UTF-8 locale whatever the caller's, as a user's terminal would be.
-    const std::string command = "LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " +
-                                QUILLON_EXPORT_PROGRAM + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
+    const std::string command = "LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " + QUILLON_EXPORT_PROGRAM +
+                                " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
     const testing::CommandResult result = testing::RunCommand(command);
     return {result.status, result.output};
   }
@@ -82,8 +83,8 @@ TEST_F(ExportCommand, LogLinesCarryTheTimeAndARefusedExportExitsWithOne) {
 // The sheet names of a workbook as xlrd reads them.
 std::vector<std::string> SheetNames(const std::filesystem::path& file) {
   std::vector<std::string> sheets;
-  const auto dump = testing::RunCommand(std::string(QUILLON_PYTHON) + " " + testing::ShellQuote(QUILLON_XLS_DUMP) + " " +
-                                        testing::ShellQuote(file.string()));
+  const auto dump = testing::RunCommand(std::string(QUILLON_PYTHON) + " " + testing::ShellQuote(QUILLON_XLS_DUMP) +
+                                        " " + testing::ShellQuote(file.string()));
   for (const std::string& line : dump.Lines()) {
     if (line.rfind("sheet\t", 0) == 0) sheets.push_back(line.substr(6, line.find('\t', 6) - 6));
   }
@@ -130,8 +131,10 @@ TEST_F(ExportCommand, ADatabaseThatCannotBeOpenedIsOneLineAndExitOne) {
 
 TEST_F(ExportCommand, AScriptStopsAtItsFirstFailingRecordWithExitOne) {
   const std::string dir = m_dir.Path().string();
-  const Outcome outcome = Run("--script " + Script("SELECT * FROM Customers\tnote\t" + dir + "/a.txt\r\n"
-                                                   "SELECT 1\t" + dir + "/b.xls\r\n"));
+  const Outcome outcome = Run("--script " + Script("SELECT * FROM Customers\tnote\t" + dir +
+                                                   "/a.txt\r\n"
+                                                   "SELECT 1\t" +
+                                                   dir + "/b.xls\r\n"));
   EXPECT_EQ(outcome.status, 1);
   const std::vector<std::string> messages = Messages(outcome.out);
   ASSERT_EQ(messages.size(), 3u) << outcome.out;
@@ -141,10 +144,12 @@ TEST_F(ExportCommand, AScriptStopsAtItsFirstFailingRecordWithExitOne) {
 }
 
 TEST_F(ExportCommand, AScriptsLastRecordCountsWithoutItsLineEndAndPathsKeepTheirCharacters) {
-  const Outcome outcome = Run("--script " + Script("\xEF\xBB\xBFSELECT 1\t/x/Gr\xC3\xB6\xC3\x9F" "e.csv"));
+  const Outcome outcome = Run("--script " + Script("\xEF\xBB\xBFSELECT 1\t/x/Gr\xC3\xB6\xC3\x9F"
+                                                   "e.csv"));
   EXPECT_EQ(outcome.status, 1);
   const std::vector<std::string> expected = {
-      "Processing file: /x/Gr\xC3\xB6\xC3\x9F" "e.csv",
+      "Processing file: /x/Gr\xC3\xB6\xC3\x9F"
+      "e.csv",
       "Unknown file extension specified. Please use .XLS,.MDB or .TXT extensions"};
   EXPECT_EQ(Messages(outcome.out), expected);
 }
@@ -164,10 +169,9 @@ TEST_F(ExportCommand, AScriptWithoutRecordsSaysSoAndTextWithoutATabFailsWithItsL
 
 TEST_F(ExportCommand, FailuresAreOnStandardErrorAsWellAsInTheLog) {
   const auto errors = m_dir / "errors.txt";
-  const testing::CommandResult outcome =
-      testing::RunCommand("LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " + QUILLON_EXPORT_PROGRAM +
-                          " --sql 'SELECT * FROM NoSuchTable' --out " + (m_dir / "x.xls").string() + " 2>" +
-                          errors.string());
+  const testing::CommandResult outcome = testing::RunCommand(
+      "LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " + QUILLON_EXPORT_PROGRAM +
+      " --sql 'SELECT * FROM NoSuchTable' --out " + (m_dir / "x.xls").string() + " 2>" + errors.string());
   EXPECT_EQ(outcome.status, 1);
   const std::vector<std::string> messages = Messages(outcome.output);
   ASSERT_FALSE(messages.empty());
@@ -189,16 +193,17 @@ TEST_F(ExportCommand, RelativeOutputPathsCountFromTheWorkingFolderAndAScriptsFro
   std::filesystem::create_directories(work);
   std::filesystem::create_directories(scripts);
   const std::string program = QUILLON_EXPORT_PROGRAM;
-  const auto single = testing::RunCommand("cd " + work.string() + " && LC_ALL=C.UTF-8 XDG_DATA_HOME=" +
-                                          m_dir.Path().string() + " " + program +
-                                          " --sql 'SELECT * FROM Customers' --out customers.xls");
+  const auto single =
+      testing::RunCommand("cd " + work.string() + " && LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " +
+                          program + " --sql 'SELECT * FROM Customers' --out customers.xls");
   EXPECT_EQ(single.status, 0) << single.output;
   EXPECT_TRUE(std::filesystem::is_regular_file(work / "customers.xls"));
 
   std::ofstream(scripts / "run.txt", std::ios::binary)
       << "SELECT * FROM Customers\tout/c.xls\nSELECT * FROM Customers\t" + (m_dir / "abs.mdb").string() + "\n";
-  const auto script = testing::RunCommand("cd " + work.string() + " && LC_ALL=C.UTF-8 XDG_DATA_HOME=" +
-                                          m_dir.Path().string() + " " + program + " --script ../scripts/run.txt");
+  const auto script =
+      testing::RunCommand("cd " + work.string() + " && LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " +
+                          program + " --script ../scripts/run.txt");
   EXPECT_EQ(script.status, 0) << script.output;
   EXPECT_TRUE(std::filesystem::is_regular_file(scripts / "out" / "c.xls"));
   EXPECT_TRUE(std::filesystem::is_regular_file(m_dir / "abs.mdb"));
@@ -219,8 +224,10 @@ TEST_F(ExportCommand, AScriptExitsAsASingleExportDoesWhenRowsAreRefused) {
   const Outcome single = Run("--connect " + connect + " --sql 'SELECT s FROM T' --out " + (m_dir / "one.mdb").string());
   EXPECT_EQ(single.status, 3);
   const Outcome script = Run("--connect " + connect + " --script " +
-                             Script("SELECT s FROM T\t" + (m_dir / "two.mdb").string() + "\nSELECT s FROM T WHERE s <> "
-                                    "'abcdef'\t" + (m_dir / "three.mdb").string() + "\n"));
+                             Script("SELECT s FROM T\t" + (m_dir / "two.mdb").string() +
+                                    "\nSELECT s FROM T WHERE s <> "
+                                    "'abcdef'\t" +
+                                    (m_dir / "three.mdb").string() + "\n"));
   EXPECT_EQ(script.status, 3);
   const Outcome clean = Run("--connect " + connect + " --script " +
                             Script("SELECT s FROM T WHERE s <> 'abcdef'\t" + (m_dir / "four.mdb").string() + "\n"));
@@ -265,8 +272,8 @@ TEST_F(ExportCommand, CtrlCStopsBeforeTheNextRowAndKeepsTheRowsSoFar) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  std::vector<std::string> args = {QUILLON_EXPORT_PROGRAM, "--connect", connect, "--sql", "SELECT * FROM Big",
-                                   "--out", out.string()};
+  std::vector<std::string> args = {QUILLON_EXPORT_PROGRAM, "--connect", connect,     "--sql",
+                                   "SELECT * FROM Big",    "--out",     out.string()};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

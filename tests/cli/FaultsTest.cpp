@@ -1,14 +1,14 @@
 // The command-line tools under hostile conditions: closed pipes, signals, input that cannot be
 // read or is not what it claims to be.
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "tests/cli/CliTestSupport.h"
+#include <gtest/gtest.h>
+
 #include "platform/text/WideText.h"
+#include "tests/cli/CliTestSupport.h"
 #include "tests/support/Command.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TempDir.h"
@@ -93,8 +93,8 @@ TEST_F(ExportFaults, APathThatIsNotUtf8IsRefusedAndNoOtherFileIsWritten) {
   std::filesystem::create_directories(out);
   const std::string latin1Name = "caf\xE9.xls";  // the name a Latin-1 system gives the workbook
   std::ofstream(out / latin1Name) << "the user's workbook";
-  const auto result = RunExport(m_dir, "--sql 'SELECT * FROM Customers' --out " +
-                                           quillon::testing::ShellQuote((out / latin1Name).string()));
+  const auto result = RunExport(
+      m_dir, "--sql 'SELECT * FROM Customers' --out " + quillon::testing::ShellQuote((out / latin1Name).string()));
   EXPECT_EQ(result.status, 2) << result.output;
   EXPECT_NE(result.output.find("--out '" + out.string() + "/caf\\xE9.xls' is not UTF-8 text"), std::string::npos)
       << result.output;
@@ -179,12 +179,11 @@ TEST_F(ExportFaults, CtrlCCancelsAStatementTheSourceIsStillRunningAndCreatesNoth
 TEST(QuillonSqlFaults, StandardInputThatCannotBeReadIsAFailure) {
   quillon::testing::TempDir dir;
   // A folder as standard input: the first read fails.
-  const auto result = quillon::testing::RunCommand(std::string(QUILLON_SQL_TOOL) + " 'DRIVER=SQLite3;Database=" +
-                                                   (dir / "db.sqlite").string() + "' < " + dir.Path().string() +
-                                                   " 2>&1");
+  const auto result = quillon::testing::RunCommand(std::string(QUILLON_SQL_TOOL) +
+                                                   " 'DRIVER=SQLite3;Database=" + (dir / "db.sqlite").string() +
+                                                   "' < " + dir.Path().string() + " 2>&1");
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.output.find("quillon-sql: cannot read standard input at line 1: Is a directory"),
-            std::string::npos)
+  EXPECT_NE(result.output.find("quillon-sql: cannot read standard input at line 1: Is a directory"), std::string::npos)
       << result.output;
 }
 

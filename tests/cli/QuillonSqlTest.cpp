@@ -19,16 +19,17 @@ Outcome RunTool(const support::TempDir& dir, const std::string& connect, const s
   const auto input = dir / "input.sql";
   const auto errors = dir / "errors.txt";
   { std::ofstream(input, std::ios::binary) << statements; }
-  const auto result = support::RunCommand(std::string(QUILLON_SQL_TOOL) + " " + support::ShellQuote(connect) + " < " +
-                                   support::ShellQuote(input.string()) + " 2> " + support::ShellQuote(errors.string()));
+  const auto result =
+      support::RunCommand(std::string(QUILLON_SQL_TOOL) + " " + support::ShellQuote(connect) + " < " +
+                          support::ShellQuote(input.string()) + " 2> " + support::ShellQuote(errors.string()));
   return {result.status, result.output, support::ReadBytes(errors)};
 }
 
 TEST(QuillonSqlTest, WritesAWorkbookAndReportsFailingLines) {
   support::TempDir dir;
   const auto file = dir / "out.xls";
-  const std::string connect = "DRIVER={Microsoft Excel Driver (*.xls)};CREATE_DB=\"" + file.string() +
-                              "\";DBQ=" + file.string();
+  const std::string connect =
+      "DRIVER={Microsoft Excel Driver (*.xls)};CREATE_DB=\"" + file.string() + "\";DBQ=" + file.string();
   const auto outcome = RunTool(dir, connect,
                                "CREATE TABLE T ([A] INTEGER,[B] TEXT);\n"
                                "INSERT INTO T VALUES(1,'one');\r\n"
@@ -41,8 +42,12 @@ TEST(QuillonSqlTest, WritesAWorkbookAndReportsFailingLines) {
   EXPECT_NE(outcome.err.find("line 6: Syntax error"), std::string::npos) << outcome.err;
   EXPECT_EQ(outcome.err.find("line 2"), std::string::npos) << outcome.err;
   const auto lines = support::DumpXls(file);
-  const std::vector<std::string> expected = {"sheet\tT\t3\t2",         "0\t0\t0\ttext\tA",    "0\t0\t1\ttext\tB",
-                                             "0\t1\t0\tnumber\t1.0",   "0\t1\t1\ttext\tone",  "0\t2\t0\tnumber\t2.0",
+  const std::vector<std::string> expected = {"sheet\tT\t3\t2",
+                                             "0\t0\t0\ttext\tA",
+                                             "0\t0\t1\ttext\tB",
+                                             "0\t1\t0\tnumber\t1.0",
+                                             "0\t1\t1\ttext\tone",
+                                             "0\t2\t0\tnumber\t2.0",
                                              "0\t2\t1\ttext\ttw\xC3\xB6 \xF0\x9F\x98\x80"};
   EXPECT_EQ(lines, expected);
 }

@@ -58,8 +58,9 @@ struct BmpHeader {
 BmpHeader ReadBmpHeader(const QByteArray& bytes) {
   constexpr int kWidthOffset = 18, kHeightOffset = 22, kBitCountOffset = 28, kCompressionOffset = 30;
   const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-  return {bytes.left(2), qFromLittleEndian<qint32>(data + kWidthOffset), qFromLittleEndian<qint32>(data + kHeightOffset),
-          qFromLittleEndian<quint16>(data + kBitCountOffset), qFromLittleEndian<quint32>(data + kCompressionOffset)};
+  return {bytes.left(2), qFromLittleEndian<qint32>(data + kWidthOffset),
+          qFromLittleEndian<qint32>(data + kHeightOffset), qFromLittleEndian<quint16>(data + kBitCountOffset),
+          qFromLittleEndian<quint32>(data + kCompressionOffset)};
 }
 
 }  // namespace
@@ -73,18 +74,18 @@ class PromptsAndBannersTest : public QObject {
     QString caption, text;
     QMessageBox::Icon icon{};
     int buttons = 0;
-    const int answer = AskFromWorker<int>(
-        [&] { return prompts.MessageBox(L"Row refused: 'x'", ui::MB_OKCANCEL | ui::MB_ICONERROR); },
-        [&](QWidget* modal) {
-          auto* box = qobject_cast<QMessageBox*>(modal);
-          QVERIFY(box != nullptr);
-          QVERIFY(box->thread() == QCoreApplication::instance()->thread());
-          caption = box->windowTitle();
-          text = box->text();
-          icon = box->icon();
-          buttons = int(box->buttons().size());
-          box->button(QMessageBox::Cancel)->click();
-        });
+    const int answer =
+        AskFromWorker<int>([&] { return prompts.MessageBox(L"Row refused: 'x'", ui::MB_OKCANCEL | ui::MB_ICONERROR); },
+                           [&](QWidget* modal) {
+                             auto* box = qobject_cast<QMessageBox*>(modal);
+                             QVERIFY(box != nullptr);
+                             QVERIFY(box->thread() == QCoreApplication::instance()->thread());
+                             caption = box->windowTitle();
+                             text = box->text();
+                             icon = box->icon();
+                             buttons = int(box->buttons().size());
+                             box->button(QMessageBox::Cancel)->click();
+                           });
     QCOMPARE(answer, ui::IDCANCEL);
     QCOMPARE(caption, QStringLiteral("Vantoria"));
     QCOMPARE(text, QStringLiteral("Row refused: 'x'"));

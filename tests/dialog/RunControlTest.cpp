@@ -6,12 +6,12 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QRegularExpression>
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -48,8 +48,12 @@ class Journal {
   }
 
  public:
-  void Opened(std::wstring path) { Locked([&] { m_opened.push_back(std::move(path)); }); }
-  void Closed() { Locked([&] { ++m_closes; }); }
+  void Opened(std::wstring path) {
+    Locked([&] { m_opened.push_back(std::move(path)); });
+  }
+  void Closed() {
+    Locked([&] { ++m_closes; });
+  }
   // Counts an INSERT; refuses one that holds the refusal marker; holds the one numbered by
   // HoldAtInsert until Release.
   void Inserting(std::wstring_view statement) {
@@ -65,21 +69,35 @@ class Journal {
     }
   }
 
-  void HoldAtInsert(int n) { Locked([&] { m_holdAt = n, m_released = false, m_holding = false; }); }
+  void HoldAtInsert(int n) {
+    Locked([&] { m_holdAt = n, m_released = false, m_holding = false; });
+  }
   void Release() {
     Locked([&] { m_released = true; });
     m_changed.notify_all();
   }
-  void RefuseInsertsWith(std::wstring marker) { Locked([&] { m_refuse = std::move(marker); }); }
+  void RefuseInsertsWith(std::wstring marker) {
+    Locked([&] { m_refuse = std::move(marker); });
+  }
 
-  bool Holding() { return Locked([&] { return m_holding; }); }
-  int Inserts() { return Locked([&] { return static_cast<int>(m_inserts.size()); }); }
+  bool Holding() {
+    return Locked([&] { return m_holding; });
+  }
+  int Inserts() {
+    return Locked([&] { return static_cast<int>(m_inserts.size()); });
+  }
   int InsertsInto(const std::wstring& path) {
     return Locked([&] { return static_cast<int>(std::count(m_inserts.begin(), m_inserts.end(), path)); });
   }
-  int Closes() { return Locked([&] { return m_closes; }); }
-  std::vector<std::wstring> OpenedPaths() { return Locked([&] { return m_opened; }); }
-  std::wstring FirstInsert() { return Locked([&] { return m_firstInsert; }); }
+  int Closes() {
+    return Locked([&] { return m_closes; });
+  }
+  std::vector<std::wstring> OpenedPaths() {
+    return Locked([&] { return m_opened; });
+  }
+  std::wstring FirstInsert() {
+    return Locked([&] { return m_firstInsert; });
+  }
 
  private:
   std::mutex m_mutex;
@@ -286,7 +304,7 @@ class RunControlTest : public QObject {
 
     Click(res::kIdStartStop);  // Stop
     QVERIFY(!StartStop()->isChecked());
-    QVERIFY(ShowsRunning());  // stopping: the caption and the controls wait for the worker
+    QVERIFY(ShowsRunning());   // stopping: the caption and the controls wait for the worker
     Click(res::kIdStartStop);  // a click while stopping starts nothing
     QVERIFY(!StartStop()->isChecked());
     m_journal->Release();
@@ -359,8 +377,8 @@ class RunControlTest : public QObject {
   }
 
   void checkRefusesWhatTheExportRefusesAndRunsNothing() {
-    for (const wchar_t* statement : {L"SELECT 1; DELETE FROM Numbers", L"SELECT * INTO Copy FROM Numbers",
-                                     L"EXEC x; UPDATE Numbers SET n = 0"}) {
+    for (const wchar_t* statement :
+         {L"SELECT 1; DELETE FROM Numbers", L"SELECT * INTO Copy FROM Numbers", L"EXEC x; UPDATE Numbers SET n = 0"}) {
       m_dialog->SetDlgItemText(res::kIdStatement, statement);
       Click(res::kIdCheck);
       QVERIFY2(LogTexts().last().startsWith("The statement was not run: "), qPrintable(LogTexts().last()));
@@ -373,11 +391,16 @@ class RunControlTest : public QObject {
 
   void aScriptRunsItsRecordsInOrderUntilTheFirstFailure() {
     const std::string out = (m_dir.path() + "/out/").toStdString();
-    const QString script = WriteScript(
-        "SELECT n FROM Numbers WHERE n <= 2\tfirst of three fields\t" + out + "one.xls\r\n"
-        "SELECT n,\r\n  label\r\nFROM Numbers WHERE n <= 3\t" + out + "two.XLS\n"
-        "SELECT n FROM Numbers WHERE n <= 1\t" + out + "three.txt\n"
-        "SELECT n FROM Numbers WHERE n <= 4\t" + out + "four.xls\n");
+    const QString script = WriteScript("SELECT n FROM Numbers WHERE n <= 2\tfirst of three fields\t" + out +
+                                       "one.xls\r\n"
+                                       "SELECT n,\r\n  label\r\nFROM Numbers WHERE n <= 3\t" +
+                                       out +
+                                       "two.XLS\n"
+                                       "SELECT n FROM Numbers WHERE n <= 1\t" +
+                                       out +
+                                       "three.txt\n"
+                                       "SELECT n FROM Numbers WHERE n <= 4\t" +
+                                       out + "four.xls\n");
     // Right after opening, with both fields empty, Start/Stop is disabled; the run shows it
     // checked as "Stop" and enabled, and gives it back disabled.
     QVERIFY(!StartStop()->isEnabled());
@@ -409,8 +432,10 @@ class RunControlTest : public QObject {
 
   void stopEndsTheWholeScriptEvenWhenTheExportRunningEndsByItself() {
     const std::string out = (m_dir.path() + "/out/").toStdString();
-    const QString script = WriteScript("SELECT n FROM Numbers WHERE n <= 1\t" + out + "first.xls\n"
-                                       "SELECT n FROM Numbers WHERE n <= 2\t" + out + "second.xls\n");
+    const QString script = WriteScript("SELECT n FROM Numbers WHERE n <= 1\t" + out +
+                                       "first.xls\n"
+                                       "SELECT n FROM Numbers WHERE n <= 2\t" +
+                                       out + "second.xls\n");
     m_dialog->SetDlgItemText(res::kIdStatement, L"SELECT 1");  // Start/Stop enabled before the run
     QVERIFY(StartStop()->isEnabled());
     m_journal->HoldAtInsert(1);  // the first record's only row: after it the export ends by itself
@@ -427,8 +452,10 @@ class RunControlTest : public QObject {
 
   void aScriptStartedFromAFreshDialogCanBeStopped() {
     const std::string out = (m_dir.path() + "/out/").toStdString();
-    const QString script = WriteScript("SELECT n FROM Numbers\t" + out + "all.xls\n"
-                                       "SELECT n FROM Numbers\t" + out + "again.xls\n");
+    const QString script = WriteScript("SELECT n FROM Numbers\t" + out +
+                                       "all.xls\n"
+                                       "SELECT n FROM Numbers\t" +
+                                       out + "again.xls\n");
     QVERIFY(!StartStop()->isEnabled());  // both fields empty
     m_journal->HoldAtInsert(5);
     m_prompts->AnswerFiles({script.toStdWString()});
@@ -447,12 +474,13 @@ class RunControlTest : public QObject {
 
   void stopCancelsAStatementTheSourceIsStillRunningAndCreatesNothing() {
     // Far longer than the test waits for anything: only a cancel ends it in time.
-    Fill(L"WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 2000000000) "
-         L"SELECT count(*) AS n FROM c",
-         Out("slow.xls"));
+    Fill(
+        L"WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 2000000000) "
+        L"SELECT count(*) AS n FROM c",
+        Out("slow.xls"));
     Click(res::kIdStartStop);
     QTRY_VERIFY_WITH_TIMEOUT(Logged("Input database opened"), kWaitMs);
-    QTest::qWait(300);  // the statement runs on the source
+    QTest::qWait(300);         // the statement runs on the source
     Click(res::kIdStartStop);  // Stop
     QTRY_VERIFY_WITH_TIMEOUT(IsIdle(), kWaitMs);
     QCOMPARE(LogTexts().last(), QStringLiteral("Thread terminated"));

@@ -46,9 +46,7 @@ class ScriptedPrompts final : public ui::IPrompts {
   std::deque<std::optional<std::wstring>> answers;
 };
 
-QImage BannerImage(int bitmapId) {
-  return QImage(res::BitmapPath(bitmapId)).convertToFormat(QImage::Format_RGB32);
-}
+QImage BannerImage(int bitmapId) { return QImage(res::BitmapPath(bitmapId)).convertToFormat(QImage::Format_RGB32); }
 
 }  // namespace
 
@@ -171,9 +169,11 @@ class TallyraDlgTest : public QObject {
     auto* format = Item<QComboBox>(res::kIdFormat);
     QStyleOptionComboBox option;
     option.initFrom(format);
-    const QRect field = format->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, format);
+    const QRect field =
+        format->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, format);
     for (int i = 0; i < format->count(); ++i) {
-      QVERIFY2(format->fontMetrics().horizontalAdvance(format->itemText(i)) <= field.width(), qPrintable(format->itemText(i)));
+      QVERIFY2(format->fontMetrics().horizontalAdvance(format->itemText(i)) <= field.width(),
+               qPrintable(format->itemText(i)));
     }
     const QSize banner = Item<QLabel>(res::kIdPicture)->pixmap().size();
     QVERIFY(banner.width() <= Item<QLabel>(res::kIdPicture)->width());

@@ -1,11 +1,11 @@
 // The two built-in drivers refuse the same statements with the same message and SQLSTATE: a user
 // exporting to a workbook or to a database reads one wording for one mistake.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
@@ -45,7 +45,8 @@ class SameErrorsTest : public ::testing::Test {
     const std::wstring mdb = Wide(m_dir / "out.mdb");
     std::wstring attributes = L"CREATE_DB=\"" + mdb + L"\"";
     attributes.push_back(L'\0');
-    ASSERT_EQ(odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, access::kAccessDriverName, attributes.c_str()), 1);
+    ASSERT_EQ(odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, access::kAccessDriverName, attributes.c_str()),
+              1);
     m_access.OpenEx(std::wstring(L"ODBC;DRIVER={") + access::kAccessDriverName + L"};DSN='';DBQ=" + mdb);
     const std::wstring xls = Wide(m_dir / "out.xls");
     m_excel.OpenEx(std::wstring(L"DRIVER={") + excel::kExcelDriverName + L"};CREATE_DB=\"" + xls + L"\";DBQ=" + xls,

@@ -1,7 +1,7 @@
 // Exports from SQLite through the real output drivers, read back by xlrd and mdbtools.
-#include <gtest/gtest.h>
-
 #include <algorithm>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "engine/ExportRun.h"
@@ -13,10 +13,10 @@
 namespace quillon::engine {
 namespace {
 
+using testing::DumpXls;
 using testing::OutputLines;
 using testing::ReadAccessSchema;
 using testing::ReadAccessTable;
-using testing::DumpXls;
 using testing::SheetSizes;
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
@@ -51,10 +51,13 @@ class ExportEndToEnd : public ::testing::Test {
     db.ExecuteSQL(L"INSERT INTO Codes VALUES ('A1'), ('B2'), ('TOO LONG FOR FIVE'), ('D4')");
     // A long result with one value too long for its column at row 300.
     db.ExecuteSQL(L"CREATE TABLE ManyCodes (Code VARCHAR(5))");
-    db.ExecuteSQL(L"INSERT INTO ManyCodes SELECT CASE WHEN n = 300 THEN 'TOO LONG FOR FIVE' ELSE 'C' || n END FROM Seq");
+    db.ExecuteSQL(
+        L"INSERT INTO ManyCodes SELECT CASE WHEN n = 300 THEN 'TOO LONG FOR FIVE' ELSE 'C' || n END FROM Seq");
   }
   static void TearDownTestSuite() { delete s_sourceDir; }
-  static std::wstring SourceConnect() { return L"DRIVER=SQLite3;StepAPI=1;Database=" + (*s_sourceDir / "source.db").wstring(); }
+  static std::wstring SourceConnect() {
+    return L"DRIVER=SQLite3;StepAPI=1;Database=" + (*s_sourceDir / "source.db").wstring();
+  }
 
   void SetUp() override { m_source.OpenEx(SourceConnect()); }
 
@@ -77,28 +80,31 @@ TEST_F(ExportEndToEnd, ExcelWorkbookHoldsEveryValueAsItsKind) {
   EXPECT_EQ(cells[0], "sheet\tItems\t3\t11");
   const char* headers[] = {"ID", "Name", "Notes", "Price", "Qty", "Flag", "Stamp", "Day", "Big", "Tiny", "Raw"};
   for (int c = 0; c < 11; ++c) EXPECT_TRUE(Contains(cells, "0\t0\t" + std::to_string(c) + "\ttext\t" + headers[c]));
-  for (const char* expected : {"0\t1\t0\tnumber\t1.0", "0\t1\t1\ttext\tO'Brien", "0\t1\t2\ttext\tZoë \U0001F600 東京",
-                               "0\t1\t3\tnumber\t0.1", "0\t1\t4\tnumber\t-3.0", "0\t1\t5\tbool\ttrue",
-                               "0\t1\t7\ttext\t31.12.1999 0:0:0", "0\t1\t8\ttext\t9007199254740993",
-                               "0\t1\t9\tnumber\t200.0", "0\t1\t10\ttext\t0x00FF", "0\t2\t1\ttext\tNULL",
-                               "0\t2\t3\tnumber\t1e-07", "0\t2\t5\tbool\tfalse", "0\t2\t8\tnumber\t42.0"}) {
+  for (const char* expected :
+       {"0\t1\t0\tnumber\t1.0", "0\t1\t1\ttext\tO'Brien", "0\t1\t2\ttext\tZoë \U0001F600 東京", "0\t1\t3\tnumber\t0.1",
+        "0\t1\t4\tnumber\t-3.0", "0\t1\t5\tbool\ttrue", "0\t1\t7\ttext\t31.12.1999 0:0:0",
+        "0\t1\t8\ttext\t9007199254740993", "0\t1\t9\tnumber\t200.0", "0\t1\t10\ttext\t0x00FF", "0\t2\t1\ttext\tNULL",
+        "0\t2\t3\tnumber\t1e-07", "0\t2\t5\tbool\tfalse", "0\t2\t8\tnumber\t42.0"}) {
     EXPECT_TRUE(Contains(cells, expected)) << expected;
   }
-  const auto stamp = std::find_if(cells.begin(), cells.end(), [](const std::string& l) { return l.rfind("0\t1\t6\t", 0) == 0; });
+  const auto stamp =
+      std::find_if(cells.begin(), cells.end(), [](const std::string& l) { return l.rfind("0\t1\t6\t", 0) == 0; });
   ASSERT_NE(stamp, cells.end());
   EXPECT_EQ(stamp->substr(0, 11), "0\t1\t6\tdate\t");
   EXPECT_EQ(stamp->substr(stamp->size() - 19), "2024-03-05 07:08:09");
   // Nulls are empty cells: row 2 has values in the ID, Name, Price, Flag and Big columns only.
-  EXPECT_EQ(std::count_if(cells.begin(), cells.end(), [](const std::string& l) { return l.rfind("0\t2\t", 0) == 0; }), 5);
+  EXPECT_EQ(std::count_if(cells.begin(), cells.end(), [](const std::string& l) { return l.rfind("0\t2\t", 0) == 0; }),
+            5);
 }
 
 TEST_F(ExportEndToEnd, AccessTableHoldsEveryValueInItsColumnType) {
   const auto out = m_dir / "items.mdb";
   ASSERT_TRUE(Export(L"SELECT * FROM Items", out, FormatAccess));
   const std::vector<std::string> schema = ReadAccessSchema(out);
-  for (const char* column : {"\t[ID]\t\t\tLong Integer, ", "\t[Name]\t\t\tText (40), ", "\t[Notes]\t\t\tMemo/Hyperlink (255), ",
-                             "\t[Price]\t\t\tDouble, ", "\t[Qty]\t\t\tInteger, ", "\t[Stamp]\t\t\tDateTime, ",
-                             "\t[Day]\t\t\tText (255), ", "\t[Big]\t\t\tText (255), "}) {
+  for (const char* column :
+       {"\t[ID]\t\t\tLong Integer, ", "\t[Name]\t\t\tText (40), ", "\t[Notes]\t\t\tMemo/Hyperlink (255), ",
+        "\t[Price]\t\t\tDouble, ", "\t[Qty]\t\t\tInteger, ", "\t[Stamp]\t\t\tDateTime, ", "\t[Day]\t\t\tText (255), ",
+        "\t[Big]\t\t\tText (255), "}) {
     EXPECT_TRUE(Contains(schema, column)) << column;
   }
   const std::vector<std::string> rows = ReadAccessTable(out, "Items");
@@ -108,7 +114,8 @@ TEST_F(ExportEndToEnd, AccessTableHoldsEveryValueInItsColumnType) {
   // own tests read them back with a reader that does not.
   const std::string first = rows[1];
   const std::string head = "1,\"O'Brien\",\"Zoë ";
-  const std::string tail = " 東京\",0.1,-3,1,\"2024-03-05 07:08:09\",\"31.12.1999 0:0:0\",\"9007199254740993\",\"200\",\"0x00FF\"";
+  const std::string tail =
+      " 東京\",0.1,-3,1,\"2024-03-05 07:08:09\",\"31.12.1999 0:0:0\",\"9007199254740993\",\"200\",\"0x00FF\"";
   EXPECT_EQ(first.substr(0, head.size()), head) << first;
   EXPECT_EQ(first.substr(first.size() - std::min(first.size(), tail.size())), tail) << first;
   EXPECT_EQ(rows[2], "2,\"NULL\",,1e-07,,0,,,\"42\",,");
@@ -207,10 +214,10 @@ TEST_F(ExportEndToEnd, AFetchErrorMidResultKeepsTheRowsBeforeItAndEndsTheLog) {
                       FormatExcel));
   ASSERT_EQ(m_host.lines.size(), 7u);
   const std::vector<std::wstring> rest(m_host.lines.begin() + 1, m_host.lines.end());
-  EXPECT_EQ(rest, (std::vector<std::wstring>{L"Using Excel driver for Export", L"Input database opened",
-                                             L"Output database opened for reading", L"Output table name: Seq",
-                                             L"Output table created",
-                                             L"[SQLite]integer overflow (1) (SQLSTATE S1000)"}));
+  EXPECT_EQ(rest,
+            (std::vector<std::wstring>{L"Using Excel driver for Export", L"Input database opened",
+                                       L"Output database opened for reading", L"Output table name: Seq",
+                                       L"Output table created", L"[SQLite]integer overflow (1) (SQLSTATE S1000)"}));
   EXPECT_EQ(SheetSizes(xls), (std::vector<std::pair<std::string, int>>{{"Seq", 1000}}));  // the names' row and 999
 }
 
@@ -222,7 +229,8 @@ TEST_F(ExportEndToEnd, CancelInTheRowErrorBoxEndsALongCopy) {
   ASSERT_GE(m_host.lines.size(), 3u);
   EXPECT_EQ(m_host.lines[m_host.lines.size() - 3], L"Total rows copied: 299");
   EXPECT_EQ(m_host.lines.back().rfind(L"Elapsed: ", 0), 0u);
-  EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " ManyCodes"), std::vector<std::string>{"299"});
+  EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " ManyCodes"),
+            std::vector<std::string>{"299"});
 }
 
 TEST_F(ExportEndToEnd, AStopFarIntoALongResultLogsInOrder) {
@@ -242,19 +250,20 @@ TEST_F(ExportEndToEnd, AStopFarIntoALongResultLogsInOrder) {
 TEST_F(ExportEndToEnd, LongTextsAcrossBatchesArriveWholeInAccess) {
   odbc::CDatabase db;
   db.OpenEx(SourceConnect());
-  db.ExecuteSQL(L"CREATE TABLE IF NOT EXISTS Memos AS SELECT n, printf('%07d', n) || "
-                L"replace(hex(zeroblob(75000)), '00', char(65 + n % 26, 66 + n % 20)) AS Body FROM Seq WHERE n <= 40");
+  db.ExecuteSQL(
+      L"CREATE TABLE IF NOT EXISTS Memos AS SELECT n, printf('%07d', n) || "
+      L"replace(hex(zeroblob(75000)), '00', char(65 + n % 26, 66 + n % 20)) AS Body FROM Seq WHERE n <= 40");
   db.Close();
   const auto mdb = m_dir / "memos.mdb";
   ASSERT_TRUE(Export(L"SELECT n, Body FROM Memos ORDER BY n", mdb, FormatAccess));
   EXPECT_TRUE(ContainsLine(m_host.lines, L"Total rows copied: 40"));
-  const std::vector<std::string> sizes =
-      OutputLines("mdb-export -H -d ' ' " + testing::ShellQuote(mdb.string()) + " Memos | awk '{print $1, length($2)}'");
+  const std::vector<std::string> sizes = OutputLines("mdb-export -H -d ' ' " + testing::ShellQuote(mdb.string()) +
+                                                     " Memos | awk '{print $1, length($2)}'");
   std::vector<std::string> expected;
   for (int n = 1; n <= 40; ++n) expected.push_back(std::to_string(n) + " " + std::to_string(150000 + 7 + 2));
   EXPECT_EQ(sizes, expected);
-  const std::vector<std::string> heads = OutputLines("mdb-export -H -d ' ' " + testing::ShellQuote(mdb.string()) +
-                                                     " Memos | cut -c1-14");
+  const std::vector<std::string> heads =
+      OutputLines("mdb-export -H -d ' ' " + testing::ShellQuote(mdb.string()) + " Memos | cut -c1-14");
   ASSERT_EQ(heads.size(), 40u);
   EXPECT_EQ(heads[2], "3 \"0000003DEDE");
   EXPECT_EQ(heads[39], "40 \"0000040OBO");

@@ -1,12 +1,12 @@
 // An export whose source is PostgreSQL, through psqlodbc, into both output formats.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "engine/ExportRun.h"
@@ -46,9 +46,9 @@ TEST(ExportFromPostgres, EveryRowReachesBothFormats) {
   const auto cells = testing::DumpXls(xls);
   ASSERT_FALSE(cells.empty());
   EXPECT_EQ(cells[0], "sheet\tpublic_invoices\t3\t6");
-  for (const char* expected : {"0\t1\t0\tnumber\t1.0", "0\t1\t1\ttext\tÆrøskøbing ApS", "0\t1\t2\ttext\tnet 30 \U0001F4B6",
-                               "0\t1\t3\tnumber\t1234.5", "0\t1\t4\tbool\ttrue", "0\t2\t1\ttext\tO'Hara",
-                               "0\t2\t3\tnumber\t0.1", "0\t2\t4\tbool\tfalse"}) {
+  for (const char* expected : {"0\t1\t0\tnumber\t1.0", "0\t1\t1\ttext\tÆrøskøbing ApS",
+                               "0\t1\t2\ttext\tnet 30 \U0001F4B6", "0\t1\t3\tnumber\t1234.5", "0\t1\t4\tbool\ttrue",
+                               "0\t2\t1\ttext\tO'Hara", "0\t2\t3\tnumber\t0.1", "0\t2\t4\tbool\tfalse"}) {
     EXPECT_TRUE(Contains(cells, expected)) << expected;
   }
 

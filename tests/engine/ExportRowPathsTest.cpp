@@ -2,12 +2,12 @@
 // ways must give the same file and the same log: every value kind, refused rows and all, from
 // SQLite and from PostgreSQL, exported once through the real drivers and once through drivers
 // that take only SQL text.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
@@ -76,7 +76,8 @@ std::string ReadBytes(const std::filesystem::path& file) {
 }
 
 void WriteBytes(const std::filesystem::path& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(file, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // A Jet date-time as an Access database stamps it (days since 1899-12-30) of about now, read at
@@ -202,9 +203,11 @@ TEST(RowPathsFromSqlite, EveryValueKindGivesTheSameFileAndLogBothWays) {
            std::wstring(L"INSERT INTO Kinds VALUES (1, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)"),
            std::wstring(L"INSERT INTO Kinds VALUES (2, '', 'it''s \"q\"', 0.1, 9007199254740993, 1, "
                         L"'1850-01-02 03:04:05', '23:59:59', 9223372036854775807, 7)"),
-           L"INSERT INTO Kinds VALUES (3, " + longText + L", 'NULL', -1234.5678, -9223372036854775808, 0, "
+           L"INSERT INTO Kinds VALUES (3, " + longText +
+               L", 'NULL', -1234.5678, -9223372036854775808, 0, "
                L"'1899-12-30 00:00:00', '00:00:01', -1, -32768)",
-           L"INSERT INTO Kinds VALUES (4, " + bigText + L", '\U0001F600', 9e999, 2147483648, 1, "
+           L"INSERT INTO Kinds VALUES (4, " + bigText +
+               L", '\U0001F600', 9e999, 2147483648, 1, "
                L"'2024-03-05 07:08:09', '12:00:00', 1234567890123456, 1)",
            std::wstring(L"INSERT INTO Kinds VALUES (5, 'NULL', 'x', -9e999, 1, 0, '0100-01-01 00:00:00', "
                         L"'07:08:09', 0, 40000)"),
@@ -228,8 +231,9 @@ TEST(RowPathsFromSqlite, ASheetOverflowingIntoTheNextGivesTheSameWorkbookBothWay
   odbc::CDatabase source;
   source.OpenEx(L"DRIVER=SQLite3;StepAPI=1;Database=" + (sourceDir / "many.db").wstring());
   source.ExecuteSQL(L"CREATE TABLE Many (n INTEGER, t TEXT)");
-  source.ExecuteSQL(L"INSERT INTO Many WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 65600) "
-                    L"SELECT n, 'row ' || n FROM c");
+  source.ExecuteSQL(
+      L"INSERT INTO Many WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 65600) "
+      L"SELECT n, 'row ' || n FROM c");
   RowCounts typed, text;
   const Outcome a = paths.Export(source, L"SELECT * FROM Many", FormatExcel, true, typed);
   const Outcome b = paths.Export(source, L"SELECT * FROM Many", FormatExcel, false, text);

@@ -1,7 +1,8 @@
 // The export run's own rules: its refusals, folders, and time texts. Exports through the output
 // drivers are tested beside them.
-#include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "engine/ExportRun.h"
 #include "engine/TimeText.h"

@@ -2,13 +2,13 @@
 // of output or log. Written files are read back through tests/support/Readers.h.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <string>
 #include <type_traits>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/ExportRun.h"
 #include "platform/odbc/Database.h"

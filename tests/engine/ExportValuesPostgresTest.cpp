@@ -2,7 +2,6 @@
 // says row by row why it did not; read back by xlrd and mdbtools.
 #include <gtest/gtest.h>
 
-
 #include "drivers/BuiltInDrivers.h"
 #include "engine/ExportRun.h"
 #include "platform/odbc/Database.h"
@@ -13,11 +12,11 @@
 namespace quillon::engine {
 namespace {
 
+using quillon::testing::DumpXls;
 using quillon::testing::ReadAccessSchema;
 using quillon::testing::ReadAccessTable;
 using testing::AnyStartsWith;
 using testing::Contains;
-using quillon::testing::DumpXls;
 
 class ExportValuesFromPostgres : public testing::ExportFixture {
  protected:
@@ -60,9 +59,9 @@ TEST_F(ExportValuesFromPostgres, IntegersArriveAtFullWidth) {
   const auto xls = m_dir / "ints.xls";
   ASSERT_TRUE(Export(L"SELECT i, j FROM ints ORDER BY n", xls, FormatExcel));
   const auto cells = DumpXls(xls);
-  for (const char* expected : {"0\t1\t0\tnumber\t2147483647.0", "0\t2\t0\tnumber\t2147483648.0",
-                               "0\t3\t0\ttext\t9007199254740993", "0\t4\t0\ttext\t-9223372036854775808",
-                               "0\t2\t1\tnumber\t-2147483648.0"}) {
+  for (const char* expected :
+       {"0\t1\t0\tnumber\t2147483647.0", "0\t2\t0\tnumber\t2147483648.0", "0\t3\t0\ttext\t9007199254740993",
+        "0\t4\t0\ttext\t-9223372036854775808", "0\t2\t1\tnumber\t-2147483648.0"}) {
     EXPECT_TRUE(Contains(cells, expected)) << expected;
   }
   const auto mdb = m_dir / "ints.mdb";
@@ -78,9 +77,9 @@ TEST_F(ExportValuesFromPostgres, DoublesAreNumbersWithEveryDigitAndNonFiniteValu
   ASSERT_TRUE(Export(L"SELECT f FROM floats ORDER BY n", xls, FormatExcel));
   const auto cells = DumpXls(xls);
   for (const char* expected :
-       {"0\t1\t0\tnumber\t0.123456789012345", "0\t2\t0\tnumber\t0.30000000000000004", "0\t3\t0\tnumber\t0.3333333333333333",
-        "0\t4\t0\terror\t36", "0\t5\t0\terror\t36", "0\t6\t0\terror\t36", "0\t7\t0\tnumber\t-0.0",
-        "0\t8\t0\tnumber\t2.5", "0\t9\t0\tnumber\t1234567890123456.0"}) {
+       {"0\t1\t0\tnumber\t0.123456789012345", "0\t2\t0\tnumber\t0.30000000000000004",
+        "0\t3\t0\tnumber\t0.3333333333333333", "0\t4\t0\terror\t36", "0\t5\t0\terror\t36", "0\t6\t0\terror\t36",
+        "0\t7\t0\tnumber\t-0.0", "0\t8\t0\tnumber\t2.5", "0\t9\t0\tnumber\t1234567890123456.0"}) {
     EXPECT_TRUE(Contains(cells, expected)) << expected;
   }
   // Access takes float8 as text (its exact shortest form), NaN and the infinities as words.
@@ -100,7 +99,8 @@ TEST_F(ExportValuesFromPostgres, TimesHaveNoDateAndTimestampsFollowThePattern) {
   const auto cells = DumpXls(xls);
   EXPECT_TRUE(Contains(cells, "0\t1\t0\ttext\t23:59:59"));
   EXPECT_TRUE(Contains(cells, "0\t2\t0\ttext\t0:0:1"));
-  const auto stamp = std::find_if(cells.begin(), cells.end(), [](const std::string& l) { return l.rfind("0\t1\t1\t", 0) == 0; });
+  const auto stamp =
+      std::find_if(cells.begin(), cells.end(), [](const std::string& l) { return l.rfind("0\t1\t1\t", 0) == 0; });
   ASSERT_NE(stamp, cells.end());
   EXPECT_EQ(stamp->substr(stamp->size() - 19), "2024-03-05 07:08:09");
 
@@ -118,8 +118,9 @@ TEST_F(ExportValuesFromPostgres, LongTextOfAVarcharWithoutLengthArrivesWhole) {
   ASSERT_TRUE(Export(L"SELECT v FROM texts ORDER BY n", mdb, FormatAccess));
   EXPECT_TRUE(m_host.rowErrors.empty()) << m_host.rowErrors.front();
   EXPECT_TRUE(Contains(ReadAccessSchema(mdb), "\t[v]\t\t\tMemo/Hyperlink (255)"));
-  EXPECT_EQ(ReadAccessTable(mdb, "texts"), (std::vector<std::string>{"v", "\"" + std::string(300, 'x') + "\"",
-                                                                     "\"" + std::string(70000, 'y') + "\"", "\"short\""}));
+  EXPECT_EQ(ReadAccessTable(mdb, "texts"),
+            (std::vector<std::string>{"v", "\"" + std::string(300, 'x') + "\"", "\"" + std::string(70000, 'y') + "\"",
+                                      "\"short\""}));
   const auto xls = m_dir / "texts.xls";
   ASSERT_TRUE(Export(L"SELECT v FROM texts ORDER BY n", xls, FormatExcel));
   EXPECT_TRUE(Contains(DumpXls(xls), "0\t1\t0\ttext\t" + std::string(300, 'x')));
@@ -133,9 +134,10 @@ TEST_F(ExportValuesFromPostgres, AJoinWithRepeatedNamesExports) {
 }
 
 TEST_F(ExportValuesFromPostgres, StatementsThatChangeTheSourceAreNotRun) {
-  for (const wchar_t* statement : {L"DELETE FROM victims", L"WITH d AS (DELETE FROM victims RETURNING *) SELECT * FROM d",
-                                   L"SELECT * INTO victims_copy FROM victims", L"SELECT 1; DELETE FROM victims",
-                                   L"-- comment\nTRUNCATE victims"}) {
+  for (const wchar_t* statement :
+       {L"DELETE FROM victims", L"WITH d AS (DELETE FROM victims RETURNING *) SELECT * FROM d",
+        L"SELECT * INTO victims_copy FROM victims", L"SELECT 1; DELETE FROM victims",
+        L"-- comment\nTRUNCATE victims"}) {
     EXPECT_FALSE(Export(statement, m_dir / "victims.xls", FormatExcel)) << statement;
     EXPECT_TRUE(AnyStartsWith(m_host.lines, L"The statement was not run: ")) << statement;
   }

@@ -1,8 +1,8 @@
 // Every value of an ordinary SQLite source reaches both output formats exactly, or the run says
 // row by row why it did not; read back by xlrd and mdbtools.
-#include <gtest/gtest.h>
-
 #include <cstring>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "engine/ExportRun.h"
@@ -13,12 +13,12 @@
 namespace quillon::engine {
 namespace {
 
+using quillon::testing::DumpXls;
 using quillon::testing::OutputLines;
 using quillon::testing::ReadAccessSchema;
 using quillon::testing::ReadAccessTable;
 using testing::AnyStartsWith;
 using testing::Contains;
-using quillon::testing::DumpXls;
 
 // The cells of row `row` of the first sheet, "column<TAB>kind<TAB>value" each.
 std::vector<std::string> RowCells(const std::vector<std::string>& cells, int row) {
@@ -61,7 +61,9 @@ class ExportValues : public testing::ExportFixture {
     }
   }
   static void TearDownTestSuite() { delete s_sourceDir; }
-  static std::wstring SourceConnect() { return L"DRIVER=SQLite3;StepAPI=1;Database=" + (*s_sourceDir / "values.db").wstring(); }
+  static std::wstring SourceConnect() {
+    return L"DRIVER=SQLite3;StepAPI=1;Database=" + (*s_sourceDir / "values.db").wstring();
+  }
 
   void SetUp() override { m_source.OpenEx(SourceConnect()); }
 
@@ -124,8 +126,8 @@ TEST_F(ExportValues, ATimeOfDayCarriesNoDate) {
 TEST_F(ExportValues, DatesRoundTripInEveryPatternTheFieldAccepts) {
   struct Case {
     const wchar_t* pattern;
-    const char* day;         // the DATE column, text in the pattern
-    const char* stamp;       // the TIMESTAMP column read back
+    const char* day;    // the DATE column, text in the pattern
+    const char* stamp;  // the TIMESTAMP column read back
     const char* secondStamp;
   };
   const Case cases[] = {
@@ -173,7 +175,8 @@ TEST_F(ExportValues, APatternThatCannotBeReadBackIsRefusedBeforeTheFirstRowWhere
   EXPECT_NE(m_host.lines.back().find(L"cannot be used for the DATE column 'ts'"), std::wstring::npos);
   // Dates written as text are not read back: the same pattern serves them.
   ASSERT_TRUE(Export(L"SELECT d FROM Times ORDER BY n", m_dir / "noyear-text.mdb", FormatAccess));
-  EXPECT_EQ(ReadAccessTable(m_dir / "noyear-text.mdb", "Times"), (std::vector<std::string>{"d", "\"5.3\"", "\"31.12\""}));
+  EXPECT_EQ(ReadAccessTable(m_dir / "noyear-text.mdb", "Times"),
+            (std::vector<std::string>{"d", "\"5.3\"", "\"31.12\""}));
 }
 
 TEST_F(ExportValues, DoublesKeepTheirValueInfinitiesIncluded) {
@@ -209,8 +212,9 @@ TEST_F(ExportValues, RepeatedNamesOfAJoinGetASuffix) {
   const std::wstring join = L"SELECT * FROM Customers c JOIN Orders o ON o.CustomerID = c.CustomerID ORDER BY OrderID";
   const auto xls = m_dir / "join.xls";
   ASSERT_TRUE(Export(join, xls, FormatExcel));
-  EXPECT_TRUE(AnyStartsWith(m_host.lines, L"Column name changed: column 4 'CustomerID' is written as 'CustomerID_2': "
-                                          L"its name repeats an earlier column's (letter case aside)"));
+  EXPECT_TRUE(AnyStartsWith(m_host.lines,
+                            L"Column name changed: column 4 'CustomerID' is written as 'CustomerID_2': "
+                            L"its name repeats an earlier column's (letter case aside)"));
   const auto cells = DumpXls(xls);
   EXPECT_EQ(RowCells(cells, 0), (std::vector<std::string>{"0\ttext\tCustomerID", "1\ttext\tName", "2\ttext\tOrderID",
                                                           "3\ttext\tCustomerID_2"}));
@@ -231,8 +235,8 @@ TEST_F(ExportValues, EveryColumnNameArrivesAsTheSourceGivesIt) {
   const std::wstring statement =
       L"SELECT 1 AS \"Customer's Name\", 2 AS \"a]b\", 3 AS \"x-y's ]\", 4 AS \"[br]\", 5 AS \"R&D\", "
       L"6 AS \"q\"\"uote\", 7 AS \"semi;colon\", 8 AS \"pct%s\", 9 AS \"it's\", 10 AS \"back`tick\"";
-  const std::vector<std::string> expected = {"Customer's Name", "a]b",   "x-y's ]", "[br]",  "R&D",
-                                             "q\"uote",         "semi;colon", "pct%s", "it's", "back`tick"};
+  const std::vector<std::string> expected = {"Customer's Name", "a]b",        "x-y's ]", "[br]", "R&D",
+                                             "q\"uote",         "semi;colon", "pct%s",   "it's", "back`tick"};
   const auto xls = m_dir / "awkward.xls";
   ASSERT_TRUE(Export(statement, xls, FormatExcel)) << m_host.lines.back();
   const auto header = RowCells(DumpXls(xls), 0);
@@ -242,15 +246,16 @@ TEST_F(ExportValues, EveryColumnNameArrivesAsTheSourceGivesIt) {
   // Access field names cannot hold ! ` [ ]: those become '_', and the log says so.
   const auto mdb = m_dir / "awkward.mdb";
   ASSERT_TRUE(Export(statement, mdb, FormatAccess)) << m_host.lines.back();
-  const std::vector<std::string> inAccess = {"Customer's Name", "a_b",   "x-y's _", "_br_",  "R&D",
-                                             "q\"uote",         "semi;colon", "pct%s", "it's", "back_tick"};
+  const std::vector<std::string> inAccess = {"Customer's Name", "a_b",        "x-y's _", "_br_", "R&D",
+                                             "q\"uote",         "semi;colon", "pct%s",   "it's", "back_tick"};
   const auto schema = ReadAccessSchema(mdb);
   for (const auto& name : inAccess) {
     EXPECT_TRUE(std::any_of(schema.begin(), schema.end(), [&](const std::string& l) {
       return l.rfind("\t[" + name + "]\t", 0) == 0;
     })) << name;
   }
-  EXPECT_TRUE(AnyStartsWith(m_host.lines, L"Column name changed: column 2 'a]b' is written as 'a_b': an Access field name"));
+  EXPECT_TRUE(
+      AnyStartsWith(m_host.lines, L"Column name changed: column 2 'a]b' is written as 'a_b': an Access field name"));
   // Constants are expressions, whose text the SQLite driver reports without a type: Memo fields.
   EXPECT_EQ(ReadAccessTable(mdb, "Results").at(1), "\"1\",\"2\",\"3\",\"4\",\"5\",\"6\",\"7\",\"8\",\"9\",\"10\"");
 }
@@ -268,9 +273,9 @@ TEST_F(ExportValues, LongTextOfExpressionsArrivesWhole) {
 }
 
 TEST_F(ExportValues, StatementsThatChangeTheSourceAreNotRun) {
-  for (const wchar_t* statement : {L"DELETE FROM Victims", L"/* tidy up */ delete from Victims",
-                                   L"SELECT 1; DELETE FROM Victims", L"WITH x AS (SELECT 1) DELETE FROM Victims",
-                                   L"SELECT * INTO Copy FROM Victims", L"DROP TABLE Victims"}) {
+  for (const wchar_t* statement :
+       {L"DELETE FROM Victims", L"/* tidy up */ delete from Victims", L"SELECT 1; DELETE FROM Victims",
+        L"WITH x AS (SELECT 1) DELETE FROM Victims", L"SELECT * INTO Copy FROM Victims", L"DROP TABLE Victims"}) {
     const auto out = m_dir / "victims.xls";
     EXPECT_FALSE(Export(statement, out, FormatExcel)) << statement;
     EXPECT_TRUE(AnyStartsWith(m_host.lines, L"The statement was not run: ")) << statement;

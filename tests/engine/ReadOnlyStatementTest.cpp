@@ -1,8 +1,8 @@
 // Which statements the export refuses to run because they would change the source.
-#include <gtest/gtest.h>
-
 #include <clocale>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "engine/ReadOnlyStatement.h"
 

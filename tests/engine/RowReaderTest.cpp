@@ -1,8 +1,8 @@
 // The row reader against the real SQLite ODBC driver, fetching a step at a time.
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/RowReader.h"
 #include "platform/odbc/DBException.h"
@@ -100,8 +100,9 @@ TEST_F(RowReaderTest, EndingEarlyLeavesTheConnectionFreeForTheNextStatement) {
 TEST_F(RowReaderTest, LongValuesArriveWholeInBatchesBoundedByBytes) {
   m_db.ExecuteSQL(L"CREATE TABLE big (n INTEGER, memo TEXT)");
   // 1 MB texts, each a little different, so that a value cut or mixed with its neighbour shows.
-  m_db.ExecuteSQL(L"INSERT INTO big SELECT n, printf('%d:', n) || replace(hex(zeroblob(500000)), '00', "
-                  L"char(65 + n % 26, 66 + n % 20)) FROM t WHERE n <= 12");
+  m_db.ExecuteSQL(
+      L"INSERT INTO big SELECT n, printf('%d:', n) || replace(hex(zeroblob(500000)), '00', "
+      L"char(65 + n % 26, 66 + n % 20)) FROM t WHERE n <= 12");
   Open(L"SELECT n, memo FROM big ORDER BY n");
   RowReader reader(m_rs, RowReader::Limits{256, 2 << 20, 2});
   odbc::CDBVariant n, memo;

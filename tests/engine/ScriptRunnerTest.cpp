@@ -1,9 +1,9 @@
 // Script files: the record rules over bytes, and the run over records with its stops.
-#include <gtest/gtest.h>
-
 #include <clocale>
 #include <fstream>
 #include <functional>
+
+#include <gtest/gtest.h>
 
 #include "engine/OutputFormat.h"
 #include "engine/ScriptRunner.h"
@@ -37,8 +37,10 @@ TEST_F(ScriptParsing, CrLfAndLfLinesReadAlikeAndOnlyFirstAndLastFieldsCount) {
                         " SELECT 2 \t /out/two.mdb \r"
                         "SELECT 3\tnote\tmore notes\t/out/three.xls\r"),
             expected);
-  EXPECT_EQ(ParseScript("SELECT a\rFROM t\r\r\nWHERE 1\t/o/a.xls\rSELECT 2\t/o/b.xls\r\n\rSELECT 3\t/o/c.xls"),
-            (Records{{L"SELECT a\nFROM t\n\nWHERE 1", L"/o/a.xls"}, {L"SELECT 2", L"/o/b.xls"}, {L"\nSELECT 3", L"/o/c.xls"}}));
+  EXPECT_EQ(
+      ParseScript("SELECT a\rFROM t\r\r\nWHERE 1\t/o/a.xls\rSELECT 2\t/o/b.xls\r\n\rSELECT 3\t/o/c.xls"),
+      (Records{
+          {L"SELECT a\nFROM t\n\nWHERE 1", L"/o/a.xls"}, {L"SELECT 2", L"/o/b.xls"}, {L"\nSELECT 3", L"/o/c.xls"}}));
 }
 
 TEST_F(ScriptParsing, LineFeedsBeforeTheFirstTabBelongToTheStatement) {
@@ -77,7 +79,9 @@ TEST_F(ScriptParsing, TheLastRecordCountsWithoutItsLineFeedAndTabLessTextIsRefus
 TEST_F(ScriptParsing, TextIsUtf8WhateverTheLocaleAndALeadingByteOrderMarkIsDropped) {
   std::setlocale(LC_CTYPE, "C");  // as under cron or in a container
   const Records utf8 = {{L"SELECT 'Zürich €' AS \U0001F600", L"/out/Größe.xls"}};
-  const std::string body = "SELECT 'Z\xC3\xBCrich \xE2\x82\xAC' AS \xF0\x9F\x98\x80\t/out/Gr\xC3\xB6\xC3\x9F" "e.xls\n";
+  const std::string body =
+      "SELECT 'Z\xC3\xBCrich \xE2\x82\xAC' AS \xF0\x9F\x98\x80\t/out/Gr\xC3\xB6\xC3\x9F"
+      "e.xls\n";
   EXPECT_EQ(ParseScript(body), utf8);
   EXPECT_EQ(ParseScript("\xEF\xBB\xBF" + body), utf8);
   // Only at the very start is it a mark; elsewhere it is text.
@@ -87,7 +91,9 @@ TEST_F(ScriptParsing, TextIsUtf8WhateverTheLocaleAndALeadingByteOrderMarkIsDropp
 TEST_F(ScriptParsing, ARecordThatIsNotUtf8IsRefusedWithTheLineOfItsFirstBadByte) {
   EXPECT_EQ(RefusedLine("SELECT 1\t/a.xls\nSELECT 2\t/M\xFCller.xls\n"), 2);  // Latin-1
   EXPECT_EQ(RefusedLine("SELECT 1\t/a.xls\r\n\r\nSELECT\r\n'\xE9'\t/b.xls\r\n"), 4);
-  EXPECT_EQ(RefusedLine("\xEF\xBB" "SELECT 1\t/a.xls\n"), 1);  // a cut-off mark
+  EXPECT_EQ(RefusedLine("\xEF\xBB"
+                        "SELECT 1\t/a.xls\n"),
+            1);  // a cut-off mark
   try {
     ParseScript("SELECT 1\t/caf\xE9.xls\n");
     ADD_FAILURE() << "accepted";
@@ -152,15 +158,17 @@ TEST_F(ScriptRun, ExportsEveryRecordInOrderWithTheFormatOfItsExtension) {
   m_host.lines.clear();
   EXPECT_EQ(Run("\n\n"), ScriptOutcome::Completed);
   EXPECT_TRUE(m_calls.empty());
-  EXPECT_EQ(m_host.lines, (std::vector<std::wstring>{
-                              L"The script holds no export: no line has a TAB between a statement and an output file"}));
+  EXPECT_EQ(m_host.lines,
+            (std::vector<std::wstring>{
+                L"The script holds no export: no line has a TAB between a statement and an output file"}));
 }
 
 TEST_F(ScriptRun, TextWithoutATabAfterTheLastRecordIsLoggedAndFailsTheScript) {
   EXPECT_EQ(Run("SELECT 1\t/o/a.xls\nSELECT 2 /o/b.xls\n"), ScriptOutcome::Stopped);
   EXPECT_EQ(m_calls.size(), 1u);
-  EXPECT_EQ(m_host.lines.back(), L"Line 2 of the script has no TAB between a statement and an output file, so the "
-                                 L"export it holds was not run");
+  EXPECT_EQ(m_host.lines.back(),
+            L"Line 2 of the script has no TAB between a statement and an output file, so the "
+            L"export it holds was not run");
 }
 
 TEST_F(ScriptRun, AStopEndsTheWholeScriptAndNoLaterRecordStarts) {
@@ -173,8 +181,7 @@ TEST_F(ScriptRun, AStopEndsTheWholeScriptAndNoLaterRecordStarts) {
 }
 
 TEST_F(ScriptRun, RelativePathsCountFromTheFolderGiven) {
-  EXPECT_EQ(Run("SELECT 1\ta.xls\nSELECT 2\tsub/b.mdb\nSELECT 3\t/abs/c.xls\n", L"/scripts"),
-            ScriptOutcome::Completed);
+  EXPECT_EQ(Run("SELECT 1\ta.xls\nSELECT 2\tsub/b.mdb\nSELECT 3\t/abs/c.xls\n", L"/scripts"), ScriptOutcome::Completed);
   const std::vector<ExportCall> expected = {{L"SELECT 1", L"/scripts/a.xls", FormatExcel},
                                             {L"SELECT 2", L"/scripts/sub/b.mdb", FormatAccess},
                                             {L"SELECT 3", L"/abs/c.xls", FormatExcel}};

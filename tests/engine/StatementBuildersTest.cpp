@@ -1,13 +1,12 @@
 // The SQL text of an export, built from real result columns and rows of the SQLite driver.
-#include <gtest/gtest.h>
-
-#include "engine/StatementBuilders.h"
-
 #include <cstring>
 #include <limits>
 
+#include <gtest/gtest.h>
+
 #include "drivers/sql/Statement.h"
 #include "drivers/sql/ValueCheck.h"
+#include "engine/StatementBuilders.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/text/WideText.h"
@@ -83,9 +82,7 @@ TEST(DateValues, PatternTokensInOrderWithoutPadding) {
 
 class BuildersOnSqlite : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_db.OpenEx(L"DRIVER=SQLite3;Database=" + (m_dir / "b.db").wstring());
-  }
+  void SetUp() override { m_db.OpenEx(L"DRIVER=SQLite3;Database=" + (m_dir / "b.db").wstring()); }
   std::unique_ptr<odbc::CRecordset> Query(const std::wstring& sql) {
     auto rs = std::make_unique<odbc::CRecordset>(&m_db);
     rs->Open(odbc::CRecordset::forwardOnly, sql, odbc::CRecordset::readOnly);
@@ -100,7 +97,8 @@ class BuildersOnSqlite : public ::testing::Test {
 TEST_F(BuildersOnSqlite, CreateTemplateForEachFormat) {
   m_db.ExecuteSQL(L"CREATE TABLE p (ID INTEGER, Name VARCHAR(50), \"Unit Price\" DOUBLE)");
   auto rs = Query(L"SELECT * FROM p");
-  EXPECT_EQ(BuildCreateTableSql(*rs, FormatAccess), L"CREATE TABLE %s ([ID] INTEGER,[Name] VARCHAR(50),'Unit Price' DOUBLE);");
+  EXPECT_EQ(BuildCreateTableSql(*rs, FormatAccess),
+            L"CREATE TABLE %s ([ID] INTEGER,[Name] VARCHAR(50),'Unit Price' DOUBLE);");
   EXPECT_EQ(BuildCreateTableSql(*rs, FormatExcel), L"CREATE TABLE %s ([ID] INTEGER,[Name] TEXT,'Unit Price' DOUBLE);");
 }
 
@@ -109,7 +107,9 @@ TEST_F(BuildersOnSqlite, ColumnNamesAreBracketedOrQuotedAndLoseTheirFullStops) {
   odbc::CDatabase longNames;
   longNames.OpenEx(L"DRIVER=SQLite3;LongNames=1;Database=" + (m_dir / "b.db").wstring());
   auto rs = std::make_unique<odbc::CRecordset>(&longNames);
-  rs->Open(odbc::CRecordset::forwardOnly, L"SELECT 1 AS Qty, 1 AS \"Unit Price\", 1 AS \"R&D\", 1 AS \"x-y\", 1 AS \"a.b.c\", 1 AS \"Pct%\"", odbc::CRecordset::readOnly);
+  rs->Open(odbc::CRecordset::forwardOnly,
+           L"SELECT 1 AS Qty, 1 AS \"Unit Price\", 1 AS \"R&D\", 1 AS \"x-y\", 1 AS \"a.b.c\", 1 AS \"Pct%\"",
+           odbc::CRecordset::readOnly);
   const std::wstring sql = BuildCreateTableSql(*rs, FormatExcel);
   EXPECT_EQ(sql.substr(0, 17), L"CREATE TABLE %s (");
   EXPECT_NE(sql.find(L"[Qty] "), std::wstring::npos);
@@ -126,8 +126,9 @@ TEST_F(BuildersOnSqlite, ColumnNamesAreBracketedOrQuotedAndLoseTheirFullStops) {
 
 TEST_F(BuildersOnSqlite, NamesAreEscapedInsideTheirQuotesAndRepeatsGetASuffix) {
   auto rs = Query(L"SELECT 1 AS \"a]b\", 2 AS \"Customer's Name\", 3 AS \"x-y ]\", 4 AS \"it's\", 5 AS \"A]B\"");
-  EXPECT_EQ(BuildCreateTableSql(*rs, FormatExcel),
-            L"CREATE TABLE %s ([a]]b] INTEGER,'Customer''s Name' INTEGER,'x-y ]' INTEGER,[it's] INTEGER,[A]]B_2] INTEGER);");
+  EXPECT_EQ(
+      BuildCreateTableSql(*rs, FormatExcel),
+      L"CREATE TABLE %s ([a]]b] INTEGER,'Customer''s Name' INTEGER,'x-y ]' INTEGER,[it's] INTEGER,[A]]B_2] INTEGER);");
   const auto access = OutputColumnNames(*rs, FormatAccess);
   EXPECT_EQ(access[0].name, L"a_b");
   EXPECT_NE(access[0].why.find(L"Access field name"), std::wstring::npos);
@@ -139,7 +140,8 @@ TEST_F(BuildersOnSqlite, NamesAreEscapedInsideTheirQuotesAndRepeatsGetASuffix) {
 
 // The drivers refuse such repeats, whatever the process locale; the run renames them first.
 TEST_F(BuildersOnSqlite, RepeatsDifferingOnlyInLetterCaseAreRenamedInEveryAlphabetTheDriversFold) {
-  auto rs = Query(L"SELECT 1 AS \"é\", 2 AS \"É\", 3 AS \"δ\", 4 AS \"Δ\", 5 AS \"ж\", 6 AS \"Ж\", 7 AS \"ł\", 8 AS \"Ł\"");
+  auto rs =
+      Query(L"SELECT 1 AS \"é\", 2 AS \"É\", 3 AS \"δ\", 4 AS \"Δ\", 5 AS \"ж\", 6 AS \"Ж\", 7 AS \"ł\", 8 AS \"Ł\"");
   for (OutputFormat format : {FormatExcel, FormatAccess}) {
     const auto names = OutputColumnNames(*rs, format);
     ASSERT_EQ(names.size(), 8u);
@@ -151,11 +153,13 @@ TEST_F(BuildersOnSqlite, RepeatsDifferingOnlyInLetterCaseAreRenamedInEveryAlphab
 
 TEST_F(BuildersOnSqlite, WideIntegersTimesAndNonFiniteDoublesAreWrittenWhole) {
   m_db.ExecuteSQL(L"CREATE TABLE w (i INTEGER, s SMALLINT, t TIME, f DOUBLE)");
-  m_db.ExecuteSQL(L"INSERT INTO w VALUES (9007199254740993, -9223372036854775808, '23:59:59', 9e999), "
-                  L"(-2147483649, 40000, '07:08:09', -9e999)");
+  m_db.ExecuteSQL(
+      L"INSERT INTO w VALUES (9007199254740993, -9223372036854775808, '23:59:59', 9e999), "
+      L"(-2147483649, 40000, '07:08:09', -9e999)");
   auto rs = Query(L"SELECT * FROM w");
   m_host.datePattern = L"%d/%m/%y %H.%M.%S";
-  EXPECT_EQ(BuildInsertSql(*rs, L"w", m_host), L"INSERT INTO w VALUES(9007199254740993,-9223372036854775808,'23.59.59',Infinity);");
+  EXPECT_EQ(BuildInsertSql(*rs, L"w", m_host),
+            L"INSERT INTO w VALUES(9007199254740993,-9223372036854775808,'23.59.59',Infinity);");
   rs->MoveNext();
   m_host.datePattern = L"%d/%m/%y";
   EXPECT_EQ(BuildInsertSql(*rs, L"w", m_host), L"INSERT INTO w VALUES(-2147483649,40000,'7:8:9',-Infinity);");
@@ -203,14 +207,16 @@ TEST_F(BuildersOnSqlite, NumbersKeepEveryDigitTheyHave) {
   m_db.ExecuteSQL(L"CREATE TABLE f (a DOUBLE, b DOUBLE, c DOUBLE, ti TINYINT, bi BIGINT, bit BIT)");
   m_db.ExecuteSQL(L"INSERT INTO f VALUES (0.0000001, 0.1, -1234567.890123, 200, 9007199254740993, 1)");
   auto rs = Query(L"SELECT * FROM f");
-  EXPECT_EQ(BuildInsertSql(*rs, L"f", m_host), L"INSERT INTO f VALUES(1e-07,0.1,-1234567.890123,200,9007199254740993,1);");
+  EXPECT_EQ(BuildInsertSql(*rs, L"f", m_host),
+            L"INSERT INTO f VALUES(1e-07,0.1,-1234567.890123,200,9007199254740993,1);");
 }
 
 TEST_F(BuildersOnSqlite, DatesFollowTheHostsPatternAndBinaryBecomesHex) {
   m_db.ExecuteSQL(L"CREATE TABLE d (ts TIMESTAMP, dt DATE, bin BLOB)");
   m_db.ExecuteSQL(L"INSERT INTO d VALUES ('2024-03-05 07:08:09', '1999-12-31', X'00FF10')");
   auto rs = Query(L"SELECT * FROM d");
-  EXPECT_EQ(BuildInsertSql(*rs, L"d", m_host), L"INSERT INTO d VALUES('5.3.2024 7:8:9','31.12.1999 0:0:0','0x00FF10');");
+  EXPECT_EQ(BuildInsertSql(*rs, L"d", m_host),
+            L"INSERT INTO d VALUES('5.3.2024 7:8:9','31.12.1999 0:0:0','0x00FF10');");
   m_host.datePattern = L"%y-%m-%d";
   auto again = Query(L"SELECT ts FROM d");
   EXPECT_EQ(BuildInsertSql(*again, L"d", m_host), L"INSERT INTO d VALUES('2024-3-5');");
@@ -218,8 +224,9 @@ TEST_F(BuildersOnSqlite, DatesFollowTheHostsPatternAndBinaryBecomesHex) {
 
 TEST_F(BuildersOnSqlite, LiteralsHoldValuesAsTheyAreAndRenderToTheStatementsText) {
   m_db.ExecuteSQL(L"CREATE TABLE l (i INTEGER, s VARCHAR(20), d DOUBLE, t TIMESTAMP, b BIT, bi BIGINT, v VARCHAR(9))");
-  m_db.ExecuteSQL(L"INSERT INTO l VALUES (-5, 'it''s ''quoted''', -0.5, '1850-01-02 03:04:05', 1, 9223372036854775807, "
-                  L"NULL), (NULL, '', 1e300, NULL, 0, -1, 'x')");
+  m_db.ExecuteSQL(
+      L"INSERT INTO l VALUES (-5, 'it''s ''quoted''', -0.5, '1850-01-02 03:04:05', 1, 9223372036854775807, "
+      L"NULL), (NULL, '', 1e300, NULL, 0, -1, 'x')");
   auto rs = Query(L"SELECT * FROM l");
   const std::vector<std::int16_t> types = ColumnSqlTypes(*rs);
   std::vector<odbc::CDBVariant> row;
@@ -228,8 +235,10 @@ TEST_F(BuildersOnSqlite, LiteralsHoldValuesAsTheyAreAndRenderToTheStatementsText
   ReadRow(*rs, row);
   BuildInsertLiterals(row, types, m_host, literals);
   const std::vector<std::pair<Kind, std::wstring>> first = {
-      {Kind::Number, L"-5"}, {Kind::Text, L"it's 'quoted'"}, {Kind::Number, L"-0.5"}, {Kind::Text, L"2.1.1850 3:4:5"},
-      {Kind::Number, L"1"},  {Kind::Number, L"9223372036854775807"}, {Kind::Null, L""}};
+      {Kind::Number, L"-5"},   {Kind::Text, L"it's 'quoted'"},
+      {Kind::Number, L"-0.5"}, {Kind::Text, L"2.1.1850 3:4:5"},
+      {Kind::Number, L"1"},    {Kind::Number, L"9223372036854775807"},
+      {Kind::Null, L""}};
   ASSERT_EQ(literals.size(), first.size());
   for (std::size_t i = 0; i < first.size(); ++i) {
     EXPECT_EQ(literals[i].kind, first[i].first) << i;
@@ -277,9 +286,9 @@ TEST(BuildInsertLiterals, NumbersWrittenByTheEngineAreOneNumberToken) {
   row[at++].SetDouble(std::numeric_limits<double>::infinity());
   row[at++].SetDouble(-std::numeric_limits<double>::infinity());
   ASSERT_EQ(at, kValues);
-  row[at++].SetString(L"12");       // a source's own text for a number column
+  row[at++].SetString(L"12");  // a source's own text for a number column
   row[at++].SetAString("1.5");
-  at++;                             // null
+  at++;  // null
   std::vector<std::int16_t> types(row.size(), odbc::SQL_CODE_DOUBLE);
   RecordingHost host;
   std::vector<odbc::Literal> literals(row.size());

@@ -2,7 +2,6 @@
 // database is either left byte for byte as it was or holds everything it held plus the new
 // table; no temporary file outlives a run, killed or not; every failure is one clear message and
 // a non-zero exit status.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -20,6 +19,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/Command.h"
 #include "tests/support/Require.h"
@@ -76,8 +77,9 @@ class OutputFaults : public ::testing::Test {
     s_source = (s_sourceDir->Path() / "source.db").string();
     std::string sql;
     for (int t = 0; t < kTables; ++t) {
-      sql += "CREATE TABLE T" + std::to_string(t) + " AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n " +
-             "WHERE i < " + std::to_string(kRowsPerTable) + ") SELECT i AS Id, 'row ' || i AS Label, i * 0.5 AS Half FROM n;";
+      sql += "CREATE TABLE T" + std::to_string(t) +
+             " AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n " + "WHERE i < " +
+             std::to_string(kRowsPerTable) + ") SELECT i AS Id, 'row ' || i AS Label, i * 0.5 AS Half FROM n;";
     }
     sql += "CREATE TABLE Big AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
            std::to_string(kBigRows) + ") SELECT i AS Id, 'a longer text value for row ' || i AS Label FROM n;";
@@ -113,7 +115,8 @@ class OutputFaults : public ::testing::Test {
   fs::path Sample(const std::string& data, const fs::path& name) const {
     const fs::path copy = m_out / name;
     fs::copy_file(fs::path(QUILLON_TEST_DATA) / data, copy, fs::copy_options::overwrite_existing);
-    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(copy,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     return copy;
   }
 
@@ -136,7 +139,8 @@ class OutputFaults : public ::testing::Test {
 
   // The user tables of a database, as mdbtools reads them.
   static std::set<std::string> Tables(const fs::path& path) {
-    const auto result = RunCommand(std::string(QUILLON_MDB_TABLES) + " -1 " + ShellQuote(path.string()) + " 2>/dev/null");
+    const auto result =
+        RunCommand(std::string(QUILLON_MDB_TABLES) + " -1 " + ShellQuote(path.string()) + " 2>/dev/null");
     std::set<std::string> tables;
     if (result.status != 0) return tables;
     for (const auto& line : result.Lines()) {
@@ -172,7 +176,8 @@ TEST_F(OutputFaults, TwoExportsAtOnceIntoOneFileLoseNothing) {
     std::string name;
     std::string sample;  // empty: the file is new
   };
-  const std::vector<Case> cases = {{"new.xls", ""}, {"existing.xls", "xls/profiles.xls"}, {"existing.mdb", "jet4/test2V2000.mdb"}};
+  const std::vector<Case> cases = {
+      {"new.xls", ""}, {"existing.xls", "xls/profiles.xls"}, {"existing.mdb", "jet4/test2V2000.mdb"}};
   constexpr int kRounds = 6;
   for (const auto& c : cases) {
     const fs::path folder = m_out / ("case-" + c.name);
@@ -188,7 +193,7 @@ TEST_F(OutputFaults, TwoExportsAtOnceIntoOneFileLoseNothing) {
       for (int t = 0; t < kTables; ++t) {
         const std::string log = (m_dir / ("run" + std::to_string(t))).string();
         both += "(" + ExportCommand("SELECT * FROM T" + std::to_string(t), target) + " > " + ShellQuote(log) +
-                "; echo $? > " + ShellQuote(log + ".status")+ ") & ";
+                "; echo $? > " + ShellQuote(log + ".status") + ") & ";
       }
       RunCommand(both + "wait");
       int succeeded = 0;
@@ -207,13 +212,16 @@ TEST_F(OutputFaults, TwoExportsAtOnceIntoOneFileLoseNothing) {
           ++succeeded;
           if (excel) {
             EXPECT_EQ(after.count(table) ? after.at(table) : -1, kRowsPerTable + 1)
-                << c.name << " round " << round << ": " << table << " exported, but not in the file\n" << out;
+                << c.name << " round " << round << ": " << table << " exported, but not in the file\n"
+                << out;
           } else {
-            EXPECT_TRUE(tablesAfter.count(table)) << c.name << " round " << round << ": " << table
-                                                  << " exported, but not in the file\n" << out;
+            EXPECT_TRUE(tablesAfter.count(table))
+                << c.name << " round " << round << ": " << table << " exported, but not in the file\n"
+                << out;
           }
         } else {
-          EXPECT_NE(out.find("in use"), std::string::npos) << c.name << " round " << round << ": unclear failure\n" << out;
+          EXPECT_NE(out.find("in use"), std::string::npos) << c.name << " round " << round << ": unclear failure\n"
+                                                           << out;
         }
       }
       EXPECT_GE(succeeded, 1) << c.name << " round " << round;
@@ -287,7 +295,8 @@ TEST_F(OutputFaults, AFullDiskEndsTheRunOnceWithItsCause) {
     EXPECT_NE(outcome.status, 0) << c.name << "\n" << outcome.out;
     EXPECT_EQ(CountOf(outcome.out, "row refused"), 0) << c.name << "\n" << outcome.out.substr(0, 2000);
     EXPECT_EQ(CountOf(outcome.out, "File too large"), 1) << c.name << "\n" << outcome.out.substr(0, 2000);
-    EXPECT_NE(outcome.out.find("Total rows copied: 0\n"), std::string::npos) << c.name << "\n" << outcome.out.substr(0, 2000);
+    EXPECT_NE(outcome.out.find("Total rows copied: 0\n"), std::string::npos) << c.name << "\n"
+                                                                             << outcome.out.substr(0, 2000);
     EXPECT_EQ(Listing(m_out), listing) << c.name;
     if (!c.sample.empty()) {
       EXPECT_TRUE(ReadBytes(target) == original) << c.name << " changed";
@@ -304,8 +313,8 @@ TEST_F(OutputFaults, AFullDiskEndsTheRunOnceWithItsCause) {
   fs::remove(scratch);
   const fs::path target = Sample("xls/profiles.xls", "output.xls");
   const std::string original = ReadBytes(target);
-  const Outcome outcome = Export(numbers, target,
-                                 "trap '' XFSZ; " + std::string(QUILLON_PRLIMIT) + " --fsize=" + std::to_string(fullSize / 2));
+  const Outcome outcome = Export(
+      numbers, target, "trap '' XFSZ; " + std::string(QUILLON_PRLIMIT) + " --fsize=" + std::to_string(fullSize / 2));
   EXPECT_NE(outcome.status, 0);
   EXPECT_EQ(CountOf(outcome.out, "Could not write '" + target.string() + "': File too large"), 1) << outcome.out;
   EXPECT_NE(outcome.out.find("Total rows copied: 0\n"), std::string::npos) << outcome.out;
@@ -356,7 +365,8 @@ TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
     } else if (!std::string(QUILLON_MDB_TABLES).empty()) {
       EXPECT_TRUE(Tables(real).count("T0"));
     }
-    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   }
 }
 

@@ -1,8 +1,8 @@
 // The demo database is made once, whole, with every column type and enough rows to split sheets.
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <set>
+
+#include <gtest/gtest.h>
 
 #include "host/DemoDatabase.h"
 #include "platform/odbc/Database.h"
@@ -57,10 +57,10 @@ TEST_F(DemoDatabaseTest, CoversEveryColumnTypeTheBuildersMap) {
       types.insert(info.m_nSQLType);
     }
   }
-  for (std::int16_t code : {odbc::SQL_CODE_INTEGER, odbc::SQL_CODE_SMALLINT, odbc::SQL_CODE_TINYINT,
-                            odbc::SQL_CODE_VARCHAR, odbc::SQL_CODE_LONGVARCHAR, odbc::SQL_CODE_DOUBLE,
-                            odbc::SQL_CODE_BIT, odbc::SQL_CODE_DATE, odbc::SQL_CODE_TIMESTAMP,
-                            odbc::SQL_CODE_BIGINT, odbc::SQL_CODE_BINARY}) {
+  for (std::int16_t code :
+       {odbc::SQL_CODE_INTEGER, odbc::SQL_CODE_SMALLINT, odbc::SQL_CODE_TINYINT, odbc::SQL_CODE_VARCHAR,
+        odbc::SQL_CODE_LONGVARCHAR, odbc::SQL_CODE_DOUBLE, odbc::SQL_CODE_BIT, odbc::SQL_CODE_DATE,
+        odbc::SQL_CODE_TIMESTAMP, odbc::SQL_CODE_BIGINT, odbc::SQL_CODE_BINARY}) {
     EXPECT_TRUE(types.count(code)) << "no column of SQL type " << code;
   }
 }

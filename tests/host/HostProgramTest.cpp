@@ -1,7 +1,7 @@
 // quillon-host as a user runs it: its arguments, and a clear line for everything that stops it.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
@@ -24,9 +24,7 @@ Outcome RunHost(const std::string& environment, const std::string& arguments) {
 class HostProgram : public ::testing::Test {
  protected:
   // Offscreen, with the demo database in a private data folder.
-  std::string Environment() const {
-    return "QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=" + m_data.Path().string();
-  }
+  std::string Environment() const { return "QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=" + m_data.Path().string(); }
   testing::TempDir m_data;
 };
 

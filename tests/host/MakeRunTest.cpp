@@ -1,11 +1,11 @@
 // `make run`: it builds what it runs and nothing more, and closing the dialog ends it well.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
@@ -18,8 +18,8 @@ using testing::ShellQuote;
 
 TEST(MakeRun, BuildsTheHostAndThePlugInOnly) {
   // make's dry run lists the commands without running them.
-  const auto dryRun = RunCommand("make -n -C " + ShellQuote(QUILLON_SOURCE_DIR) + " run BUILD_DIR=" +
-                                 ShellQuote(QUILLON_BUILD_DIR) + " 2>&1");
+  const auto dryRun = RunCommand("make -n -C " + ShellQuote(QUILLON_SOURCE_DIR) +
+                                 " run BUILD_DIR=" + ShellQuote(QUILLON_BUILD_DIR) + " 2>&1");
   ASSERT_EQ(dryRun.status, 0) << dryRun.output;
   int builds = 0;
   for (const std::string& line : dryRun.Lines()) {

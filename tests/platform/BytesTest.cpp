@@ -1,10 +1,10 @@
-#include "platform/bytes/Bytes.h"
-
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <limits>
+
+#include <gtest/gtest.h>
+
+#include "platform/bytes/Bytes.h"
 
 namespace quillon::bytes {
 namespace {

@@ -1,9 +1,9 @@
-#include "platform/text/Characters.h"
+#include <clocale>
+#include <string>
 
 #include <gtest/gtest.h>
 
-#include <clocale>
-#include <string>
+#include "platform/text/Characters.h"
 
 namespace quillon::text {
 namespace {
@@ -20,8 +20,13 @@ TEST(Characters, NamesFoldTheSameWhateverTheProcessLocale) {
   std::setlocale(LC_ALL, "C");
   // Letters that are not one another's capitals stay apart: ß, ÷/×, İ/i, ſ/s, ĸ/K, ς/Σ vs ς/σ
   // (both fold to Σ), and characters outside the folded alphabets.
-  for (auto [a, b] : {std::pair{L"÷", L"×"}, {L"İ", L"i"}, {L"ſ", L"s"}, {L"ĸ", L"K"}, {L"ß", L"SS"},
-                      {L"\u0561", L"\u0531"}, {L"ab", L"abc"}}) {
+  for (auto [a, b] : {std::pair{L"÷", L"×"},
+                      {L"İ", L"i"},
+                      {L"ſ", L"s"},
+                      {L"ĸ", L"K"},
+                      {L"ß", L"SS"},
+                      {L"\u0561", L"\u0531"},
+                      {L"ab", L"abc"}}) {
     EXPECT_FALSE(SameNameIgnoringCase<wchar_t>(a, b)) << static_cast<unsigned>(a[0]);
   }
   EXPECT_TRUE(SameNameIgnoringCase<char16_t>(u"Łódź", u"ŁÓDŹ"));

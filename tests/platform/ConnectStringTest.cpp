@@ -1,13 +1,14 @@
-#include "platform/odbc/ConnectString.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/odbc/ConnectString.h"
 
 namespace quillon::odbc {
 namespace {
 
 TEST(ConnectString, KeysInAnyCaseValuesBracedOrQuoted) {
-  const auto cs = ConnectString::Parse(L"ODBC;driver={Microsoft Excel Driver (*.xls)};DSN='';"
-                                       L"FirstRowHasNames=1;CREATE_DB=\"/tmp/a b.xls\";Weird={a}}b;c}");
+  const auto cs = ConnectString::Parse(
+      L"ODBC;driver={Microsoft Excel Driver (*.xls)};DSN='';"
+      L"FirstRowHasNames=1;CREATE_DB=\"/tmp/a b.xls\";Weird={a}}b;c}");
   EXPECT_EQ(cs.Get(L"DRIVER"), L"Microsoft Excel Driver (*.xls)");
   EXPECT_EQ(cs.Get(L"dsn"), L"''");
   EXPECT_EQ(cs.Get(L"FIRSTROWHASNAMES"), L"1");
@@ -18,8 +19,10 @@ TEST(ConnectString, KeysInAnyCaseValuesBracedOrQuoted) {
 
 TEST(ConnectString, DatabasePathRunsToTheEndWhateverItHolds) {
   const std::wstring path = L"/data/x;y=z/{odd} \"name\".xls";
-  const auto cs = ConnectString::Parse(L"DRIVER={Microsoft Excel Driver (*.xls)};DSN='';FIRSTROWHASNAMES=1;"
-                                       L"READONLY=FALSE;CREATE_DB=\"" + path + L"\";DBQ=" + path);
+  const auto cs = ConnectString::Parse(
+      L"DRIVER={Microsoft Excel Driver (*.xls)};DSN='';FIRSTROWHASNAMES=1;"
+      L"READONLY=FALSE;CREATE_DB=\"" +
+      path + L"\";DBQ=" + path);
   EXPECT_EQ(cs.Get(L"DBQ"), path);
   EXPECT_EQ(cs.Get(L"READONLY"), L"FALSE");
   // A braced path is unbraced.

@@ -1,8 +1,8 @@
 // Connect strings that name a built-in driver reach it in-process; the installer's request too.
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"

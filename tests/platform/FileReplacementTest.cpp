@@ -1,6 +1,5 @@
 // The replace-a-file helper on its own: nothing named before Commit, the lock, the mode of the
 // replaced file, and the one kind of error a failed write raises.
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,8 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "platform/file/FileDescriptor.h"
 #include "platform/file/FileReplacement.h"

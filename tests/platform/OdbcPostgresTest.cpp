@@ -1,7 +1,7 @@
 // The ODBC layer against psqlodbc and a PostgreSQL server that the test starts itself.
-#include <gtest/gtest.h>
-
 #include <memory>
+
+#include <gtest/gtest.h>
 
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
@@ -52,9 +52,9 @@ TEST_F(OdbcPostgres, EachColumnTypeArrivesAsItsValueKind) {
   rs.Open(CRecordset::forwardOnly, L"SELECT * FROM kinds", CRecordset::readOnly);
   ASSERT_EQ(rs.GetODBCFieldCount(), 12);
   // psqlodbc reports float8 as SQL_FLOAT, which arrives as a double all the same.
-  const std::int16_t types[] = {SQL_CODE_INTEGER, SQL_CODE_SMALLINT, SQL_CODE_VARCHAR, SQL_CODE_LONGVARCHAR,
-                                SQL_CODE_FLOAT,   SQL_CODE_REAL,     SQL_CODE_NUMERIC, SQL_CODE_BIT,
-                                SQL_CODE_DATE,    SQL_CODE_TIMESTAMP, SQL_CODE_BIGINT, SQL_CODE_LONGVARBINARY};
+  const std::int16_t types[] = {SQL_CODE_INTEGER, SQL_CODE_SMALLINT,  SQL_CODE_VARCHAR, SQL_CODE_LONGVARCHAR,
+                                SQL_CODE_FLOAT,   SQL_CODE_REAL,      SQL_CODE_NUMERIC, SQL_CODE_BIT,
+                                SQL_CODE_DATE,    SQL_CODE_TIMESTAMP, SQL_CODE_BIGINT,  SQL_CODE_LONGVARBINARY};
   const std::uint32_t kinds[] = {DBVT_LONG,   DBVT_SHORT, DBVT_STRING, DBVT_STRING, DBVT_DOUBLE, DBVT_SINGLE,
                                  DBVT_STRING, DBVT_BOOL,  DBVT_DATE,   DBVT_DATE,   DBVT_STRING, DBVT_BINARY};
   CDBVariant v[12];

@@ -1,10 +1,10 @@
 // The ODBC layer against the real SQLite ODBC driver on temporary database files.
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
@@ -85,12 +85,12 @@ TEST_F(OdbcSqlite, EachColumnTypeArrivesAsItsValueKind) {
     std::uint32_t kind;
   };
   const Expect expected[] = {
-      {L"i", SQL_CODE_INTEGER, DBVT_LONG},       {L"s", SQL_CODE_SMALLINT, DBVT_SHORT},
-      {L"ti", SQL_CODE_TINYINT, DBVT_SHORT},     {L"v", SQL_CODE_VARCHAR, DBVT_STRING},
+      {L"i", SQL_CODE_INTEGER, DBVT_LONG},        {L"s", SQL_CODE_SMALLINT, DBVT_SHORT},
+      {L"ti", SQL_CODE_TINYINT, DBVT_SHORT},      {L"v", SQL_CODE_VARCHAR, DBVT_STRING},
       {L"lt", SQL_CODE_LONGVARCHAR, DBVT_STRING}, {L"d", SQL_CODE_DOUBLE, DBVT_DOUBLE},
-      {L"num", SQL_CODE_DOUBLE, DBVT_DOUBLE},   {L"b", SQL_CODE_BIT, DBVT_BOOL},
-      {L"dt", SQL_CODE_DATE, DBVT_DATE},         {L"ts", SQL_CODE_TIMESTAMP, DBVT_DATE},
-      {L"bi", SQL_CODE_BIGINT, DBVT_STRING},     {L"bin", SQL_CODE_BINARY, DBVT_BINARY},
+      {L"num", SQL_CODE_DOUBLE, DBVT_DOUBLE},     {L"b", SQL_CODE_BIT, DBVT_BOOL},
+      {L"dt", SQL_CODE_DATE, DBVT_DATE},          {L"ts", SQL_CODE_TIMESTAMP, DBVT_DATE},
+      {L"bi", SQL_CODE_BIGINT, DBVT_STRING},      {L"bin", SQL_CODE_BINARY, DBVT_BINARY},
   };
   CDBVariant values[12];
   for (std::int16_t c = 0; c < 12; ++c) {
@@ -144,10 +144,11 @@ TEST_F(OdbcSqlite, ValuesLongerThanTheirDeclaredColumnArriveWhole) {
   for (int row = 0; row < 600; ++row) {
     std::wstring literal;
     for (wchar_t c : texts[row % 6]) literal += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
-    m_db.ExecuteSQL(L"INSERT INTO s VALUES (" + std::to_wstring(row) + L", " +
-                    (row % 7 == 3 ? std::wstring(L"NULL") : L"'" + literal + L"'") + L", " +
-                    (row % 4 == 1 ? std::wstring(L"NULL") : L"'2024-03-05 07:08:" + std::to_wstring(10 + row % 50) + L"'") +
-                    L", " + (row % 5 == 2 ? std::wstring(L"NULL") : std::to_wstring(row) + L".5") + L")");
+    m_db.ExecuteSQL(
+        L"INSERT INTO s VALUES (" + std::to_wstring(row) + L", " +
+        (row % 7 == 3 ? std::wstring(L"NULL") : L"'" + literal + L"'") + L", " +
+        (row % 4 == 1 ? std::wstring(L"NULL") : L"'2024-03-05 07:08:" + std::to_wstring(10 + row % 50) + L"'") + L", " +
+        (row % 5 == 2 ? std::wstring(L"NULL") : std::to_wstring(row) + L".5") + L")");
   }
   CRecordset rs(&m_db);
   rs.Open(CRecordset::forwardOnly, L"SELECT * FROM s ORDER BY n", CRecordset::readOnly);
@@ -250,27 +251,37 @@ TEST_F(OdbcSqlite, TextRoundTripsExactlyIncludingCharactersBeyondTheBasicPlane) 
 std::wstring Describe(const CDBVariant& v) {
   std::wstring kind = std::to_wstring(v.m_dwType) + L":";
   switch (v.m_dwType) {
-    case DBVT_NULL: return kind;
-    case DBVT_BOOL: return kind + std::to_wstring(v.m_boolVal);
-    case DBVT_SHORT: return kind + std::to_wstring(v.m_iVal);
-    case DBVT_LONG: return kind + std::to_wstring(v.m_lVal);
-    case DBVT_BIGINT: return kind + std::to_wstring(v.m_llVal);
-    case DBVT_SINGLE: return kind + std::to_wstring(v.m_fltVal);
-    case DBVT_DOUBLE: return kind + std::to_wstring(v.m_dblVal);
+    case DBVT_NULL:
+      return kind;
+    case DBVT_BOOL:
+      return kind + std::to_wstring(v.m_boolVal);
+    case DBVT_SHORT:
+      return kind + std::to_wstring(v.m_iVal);
+    case DBVT_LONG:
+      return kind + std::to_wstring(v.m_lVal);
+    case DBVT_BIGINT:
+      return kind + std::to_wstring(v.m_llVal);
+    case DBVT_SINGLE:
+      return kind + std::to_wstring(v.m_fltVal);
+    case DBVT_DOUBLE:
+      return kind + std::to_wstring(v.m_dblVal);
     case DBVT_DATE: {
       const TIMESTAMP_STRUCT& d = *v.m_pdate;
       return kind + std::to_wstring(d.year) + L"-" + std::to_wstring(d.month) + L"-" + std::to_wstring(d.day) + L" " +
              std::to_wstring(d.hour) + L":" + std::to_wstring(d.minute) + L":" + std::to_wstring(d.second) + L"." +
              std::to_wstring(d.fraction);
     }
-    case DBVT_STRING: return kind + *v.m_pstring;
-    case DBVT_WSTRING: return kind + *v.m_pstringW;
+    case DBVT_STRING:
+      return kind + *v.m_pstring;
+    case DBVT_WSTRING:
+      return kind + *v.m_pstringW;
     case DBVT_BINARY: {
       std::wstring bytes;
       for (std::uint8_t b : v.m_pbinary->m_bytes) bytes += std::to_wstring(b) + L",";
       return kind + bytes;
     }
-    default: return kind + L"?";
+    default:
+      return kind + L"?";
   }
 }
 
@@ -290,8 +301,8 @@ TEST_F(OdbcSqlite, CapturedRowsGiveTheValuesReadAtOnce) {
       continue;
     }
     m_db.ExecuteSQL(L"INSERT INTO t VALUES (" + std::to_wstring(9007199254740000LL * (row % 3) - row) + L", " +
-                    std::to_wstring(row * 1000) + L", '" + (row % 2 ? L"ab" : L"abcdefghijklmnopqrstuvwxyz") +
-                    L"', '" + (row % 3 ? longText + n : n) + L"', " + n + L".25, " + n + L".5, " + n + L".01, " +
+                    std::to_wstring(row * 1000) + L", '" + (row % 2 ? L"ab" : L"abcdefghijklmnopqrstuvwxyz") + L"', '" +
+                    (row % 3 ? longText + n : n) + L"', " + n + L".25, " + n + L".5, " + n + L".01, " +
                     std::to_wstring(row % 2) + L", '2024-03-0" + std::to_wstring(1 + row % 9) +
                     L"', '2024-03-05 07:08:" + std::to_wstring(10 + row) + L"', '12:34:" + std::to_wstring(10 + row) +
                     L"', 9007199254740993, X'00FF" + (row % 2 ? L"10" : L"") + L"', 'x" + n + L"')");
@@ -330,7 +341,8 @@ TEST_F(OdbcSqlite, CapturedRowsGiveTheValuesReadAtOnce) {
   }
   drain();
   ASSERT_EQ(captured.size(), atOnce.size());
-  for (std::size_t i = 0; i < atOnce.size(); ++i) EXPECT_EQ(captured[i], atOnce[i]) << "row " << i / 14 << " column " << i % 14;
+  for (std::size_t i = 0; i < atOnce.size(); ++i)
+    EXPECT_EQ(captured[i], atOnce[i]) << "row " << i / 14 << " column " << i % 14;
   EXPECT_THROW(batch.GetValue(0, 0, value), CDBException);
 }
 
@@ -381,8 +393,7 @@ TEST(OdbcConnect, AnUninstalledDriverIsNamedInTheError) {
     db.OpenEx(L"DRIVER={No Such Driver 9};DBQ=/tmp/x");
     FAIL() << "no exception";
   } catch (const CDBException& e) {
-    EXPECT_NE(e.m_strError.find(L"'No Such Driver 9' is not installed"), std::wstring::npos)
-        << std::string(e.what());
+    EXPECT_NE(e.m_strError.find(L"'No Such Driver 9' is not installed"), std::wstring::npos) << std::string(e.what());
   }
   EXPECT_FALSE(db.IsOpen());
 }

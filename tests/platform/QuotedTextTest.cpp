@@ -1,8 +1,8 @@
-#include "platform/text/QuotedText.h"
+#include <string>
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include "platform/text/QuotedText.h"
 
 namespace quillon::text {
 namespace {

@@ -1,8 +1,8 @@
 // SQLite's multi-thread mode. This program holds this one test, so that it starts in a process
 // where SQLite has not initialized yet, as quillon-export and quillon-host do.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"

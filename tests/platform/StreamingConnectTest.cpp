@@ -1,12 +1,11 @@
 // The streaming options for the input drivers we know, looked up through the real odbcinst.ini
 // (setup installs the SQLite3 and PostgreSQL drivers) and a private odbc.ini for data sources.
-#include "platform/odbc/StreamingConnect.h"
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <fstream>
 
+#include <gtest/gtest.h>
+
+#include "platform/odbc/StreamingConnect.h"
 #include "tests/support/TempDir.h"
 
 namespace quillon::odbc {
@@ -39,8 +38,9 @@ TEST_F(StreamingConnect, AddedForTheKnownDriversWhenTheConnectStringDoesNotChoos
   EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};Servername=db;Database=sales"),
             L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) +
                 L";DRIVER={PostgreSQL Unicode};Servername=db;Database=sales");
-  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL ANSI};Servername=db"),
-            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DRIVER={PostgreSQL ANSI};Servername=db");
+  EXPECT_EQ(
+      WithStreamingFetch(L"DRIVER={PostgreSQL ANSI};Servername=db"),
+      L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DRIVER={PostgreSQL ANSI};Servername=db");
   // A library path in place of a driver name.
   EXPECT_EQ(WithStreamingFetch(L"DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=a"),
             L"StepAPI=1;DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=a");

@@ -1,6 +1,6 @@
-#include "platform/text/WideText.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/text/WideText.h"
 
 namespace quillon::text {
 namespace {
@@ -28,12 +28,12 @@ TEST(WideText, InvalidUtf8BecomesReplacementCharacters) {
 TEST(WideText, ValidUtf8LengthStopsAtTheFirstByteThatIsNoPartOfACharacter) {
   EXPECT_EQ(ValidUtf8Length(WideToUtf8(kMixed)), WideToUtf8(kMixed).size());
   EXPECT_EQ(ValidUtf8Length(""), 0u);
-  EXPECT_EQ(ValidUtf8Length("caf\xE9.xls"), 3u);              // Latin-1
-  EXPECT_EQ(ValidUtf8Length("ab\xE4\xB8"), 2u);                // cut off at the end
-  EXPECT_EQ(ValidUtf8Length("a\xC0\xAF"), 1u);                 // overlong
-  EXPECT_EQ(ValidUtf8Length("a\xED\xA0\x80"), 1u);             // an encoded surrogate
-  EXPECT_EQ(ValidUtf8Length("\xF4\x90\x80\x80"), 0u);          // above U+10FFFF
-  EXPECT_EQ(ValidUtf8Length("\xC3\xA9\x80"), 2u);              // a lone continuation byte
+  EXPECT_EQ(ValidUtf8Length("caf\xE9.xls"), 3u);       // Latin-1
+  EXPECT_EQ(ValidUtf8Length("ab\xE4\xB8"), 2u);        // cut off at the end
+  EXPECT_EQ(ValidUtf8Length("a\xC0\xAF"), 1u);         // overlong
+  EXPECT_EQ(ValidUtf8Length("a\xED\xA0\x80"), 1u);     // an encoded surrogate
+  EXPECT_EQ(ValidUtf8Length("\xF4\x90\x80\x80"), 0u);  // above U+10FFFF
+  EXPECT_EQ(ValidUtf8Length("\xC3\xA9\x80"), 2u);      // a lone continuation byte
 }
 
 // Every two-byte string after an ASCII letter: the valid prefix is the text that decodes

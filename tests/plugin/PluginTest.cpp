@@ -1,7 +1,6 @@
 // libquillon.so as a host sees it: loaded with dlopen, reached through its one export and the
 // order of its interface's table entries, running its dialog on a real connection.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -9,9 +8,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-
 #include <functional>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "platform/odbc/Database.h"
 #include "plugin/PluginInterface.h"
@@ -53,7 +53,8 @@ Slot* TableOf(IDatabasePlugin* plugin) { return *reinterpret_cast<Slot**>(plugin
 
 std::vector<std::string> ExportedSymbols() {
   std::vector<std::string> symbols;
-  for (const auto& line : quillon::testing::RunCommand(std::string("nm -D --defined-only ") + QUILLON_PLUGIN_LIBRARY).Lines()) {
+  for (const auto& line :
+       quillon::testing::RunCommand(std::string("nm -D --defined-only ") + QUILLON_PLUGIN_LIBRARY).Lines()) {
     std::istringstream fields(line);
     std::string address, type, name;
     if (fields >> address >> type >> name) symbols.push_back(type + " " + name);

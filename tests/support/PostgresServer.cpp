@@ -54,7 +54,8 @@ PostgresServer::PostgresServer() : m_binaries(NewestServerBinaries()) {
   if (m_asPostgresUser) {
     const passwd* user = getpwnam(kSystemUser);
     if (user == nullptr) throw std::runtime_error("the postgres system user does not exist");
-    if (chown(m_folder.c_str(), user->pw_uid, user->pw_gid) != 0) throw std::runtime_error("cannot chown the server's folder");
+    if (chown(m_folder.c_str(), user->pw_uid, user->pw_gid) != 0)
+      throw std::runtime_error("cannot chown the server's folder");
   }
   const std::string data = (m_folder / "data").string();
   const std::string log = (m_folder / "server.log").string();
@@ -90,8 +91,8 @@ std::wstring PostgresServer::ConnectString() const {
 }
 
 void PostgresServer::Run(const std::string& command) const {
-  const std::string full = m_asPostgresUser ? "runuser -u " + std::string(kSystemUser) + " -- sh -c '" + command + "'"
-                                            : command;
+  const std::string full =
+      m_asPostgresUser ? "runuser -u " + std::string(kSystemUser) + " -- sh -c '" + command + "'" : command;
   if (std::system(full.c_str()) != 0) {
     throw std::runtime_error("command failed: " + command + "\n" + ReadFile(m_folder / "initdb.log") +
                              ReadFile(m_folder / "server.log"));

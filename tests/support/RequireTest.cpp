@@ -1,8 +1,8 @@
 // A missing tool skips a test on a developer's machine and fails it under CI=true, seen from
 // outside a real test program as CTest and CI see it: its exit status and its report.
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/Command.h"
 

@@ -1,27 +1,27 @@
 // Round trips through the Access driver: files it writes are read back by mdbtools and by
 // mdb-reader, which are not our code.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
-#include <vector>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
 #include "drivers/access/DataPage.h"
 #include "drivers/access/HeaderPage.h"
-#include "drivers/access/PageFile.h"
 #include "drivers/access/Jet4Format.h"
-#include "platform/odbc/Installer.h"
+#include "drivers/access/PageFile.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"
 #include "tests/support/Command.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::drivers::access::test {
 namespace {
@@ -30,7 +30,9 @@ using odbc::CDatabase;
 using odbc::CDBException;
 
 std::string Json(const std::filesystem::path& file, const std::string& table) {
-  return testing::RunCommand("mdb-json -T '%Y-%m-%d %H:%M:%S' " + testing::ShellQuote(file) + " " + testing::ShellQuote(table)).output;
+  return testing::RunCommand("mdb-json -T '%Y-%m-%d %H:%M:%S' " + testing::ShellQuote(file) + " " +
+                             testing::ShellQuote(table))
+      .output;
 }
 
 void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
@@ -48,14 +50,17 @@ TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
   {
     CDatabase db;
     db.OpenEx(ConnectString(file));
-    Execute(db, L"CREATE TABLE [All Types] ([Name] TEXT, Code VARCHAR(10), Notes MEMO, Amount DOUBLE, Flag BIT, "
-                L"Counter INTEGER, Small SMALLINT, Stamp DATE)");
-    Execute(db, L"INSERT INTO [All Types] VALUES('Anna', 'A-1', 'short note', 1.5, 1, 2147483647, -32768, "
-                L"'2024-02-29 13:45:10')");
+    Execute(db,
+            L"CREATE TABLE [All Types] ([Name] TEXT, Code VARCHAR(10), Notes MEMO, Amount DOUBLE, Flag BIT, "
+            L"Counter INTEGER, Small SMALLINT, Stamp DATE)");
+    Execute(db,
+            L"INSERT INTO [All Types] VALUES('Anna', 'A-1', 'short note', 1.5, 1, 2147483647, -32768, "
+            L"'2024-02-29 13:45:10')");
     Execute(db, L"INSERT INTO [All Types] VALUES(NULL, NULL, NULL, NULL, 0, NULL, NULL, NULL)");
     Execute(db, L"INSERT INTO [All Types] VALUES('', '', '', -0.0000001, 1, -2147483648, 32767, '1.1.1900')");
-    Execute(db, L"INSERT INTO [All Types] VALUES('Grüße “quoted” 😀 日本', 'Ωμέγα', 'it''s 😀', 1e300, 0, 0, 0, "
-                L"'12/31/2150 23:59:59')");
+    Execute(db,
+            L"INSERT INTO [All Types] VALUES('Grüße “quoted” 😀 日本', 'Ωμέγα', 'it''s 😀', 1e300, 0, 0, 0, "
+            L"'12/31/2150 23:59:59')");
     db.Close();
   }
   EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "All Types\n");
@@ -107,9 +112,12 @@ TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
                       std::to_wstring(i) + L".25)");
     }
   }  // destruction writes the file out
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Big").output, std::to_string(kRows) + "\n");
-  const auto csv = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
-                         "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'").output;
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Big").output,
+            std::to_string(kRows) + "\n");
+  const auto csv = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) +
+                                       " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
+                                       "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'")
+                       .output;
   EXPECT_EQ(csv, "100000 0\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const std::string reader = MdbReader(file, "Big");
@@ -138,12 +146,17 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
       Execute(db, L"INSERT INTO Notes VALUES(" + std::to_wstring(n++) + L", '" + wide + L"', 'end')");
     }
   }
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Notes").output, std::to_string(lengths.size() * 2) + "\n");
+  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Notes").output,
+            std::to_string(lengths.size() * 2) + "\n");
   // mdbtools: the ASCII memos, character for character (its export shows the others as '?').
-  const auto lengthsSeen = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) + " Notes | awk -F'|' '$1 % 2 == 0 "
-                                 "{ print length($2), $3 }'").output;
+  const auto lengthsSeen = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) +
+                                               " Notes | awk -F'|' '$1 % 2 == 0 "
+                                               "{ print length($2), $3 }'")
+                               .output;
   EXPECT_EQ(lengthsSeen, "10 end\n900 end\n3000 end\n4078 end\n4079 end\n4100 end\n20000 end\n150000 end\n");
-  const auto body = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) + " Notes | awk -F'|' '$1 == 14 { print $2 }'").output;
+  const auto body = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) +
+                                        " Notes | awk -F'|' '$1 == 14 { print $2 }'")
+                        .output;
   std::string expected(150000, 'x');
   for (std::size_t i = 0; i < expected.size(); i += 97) expected[i] = static_cast<char>('a' + (i / 97) % 26);
   EXPECT_EQ(body, expected + "\n");
@@ -160,8 +173,11 @@ std::string Everything(const std::filesystem::path& file) {
   std::string out = testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output;
   std::istringstream tables(out);
   for (std::string table; std::getline(tables, table);) {
-    out += "== " + table + "\n" + testing::RunCommand("mdb-schema -T " + testing::ShellQuote(table) + " " + testing::ShellQuote(file) + " access").output +
-           testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " " + testing::ShellQuote(table)).output;
+    out +=
+        "== " + table + "\n" +
+        testing::RunCommand("mdb-schema -T " + testing::ShellQuote(table) + " " + testing::ShellQuote(file) + " access")
+            .output +
+        testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " " + testing::ShellQuote(table)).output;
   }
   return out;
 }
@@ -182,8 +198,11 @@ TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
   }
   EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " A").output, "6000\n");
   EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " B").output, "6000\n");
-  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " B | sort -u | wc -l").output, "6000\n");
-  EXPECT_EQ(testing::RunCommand("mdb-export -H -Q " + testing::ShellQuote(file) + " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l").output,
+  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " B | sort -u | wc -l").output,
+            "6000\n");
+  EXPECT_EQ(testing::RunCommand("mdb-export -H -Q " + testing::ShellQuote(file) +
+                                " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l")
+                .output,
             "0\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   // mdb-reader refuses a page in a table's map that another table owns.
@@ -208,7 +227,8 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
   }
   EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "T0\nT1\nT2\nT3\n");
   for (int t = 0; t < 4; ++t) {
-    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " T" + std::to_string(t)).output, std::to_string(500 * (t + 1)) + "\n");
+    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " T" + std::to_string(t)).output,
+              std::to_string(500 * (t + 1)) + "\n");
   }
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(file).find("{\"tables\":{\"T0\":500,\"T1\":1000,\"T2\":1500,\"T3\":2000}"), std::string::npos);
@@ -242,11 +262,15 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     EXPECT_EQ(after.substr(0, after.find(added)), expected);
     EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'Quillon Export'").output, "3000\n");
     // The new table has the permissions of the Tables container, as Access gives a new table.
-    const std::string id = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
-                                 "Export\\\"\" { print $1 }'").output;
+    const std::string id = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) +
+                                               " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
+                                               "Export\\\"\" { print $1 }'")
+                               .output;
     ASSERT_FALSE(id.empty());
     const auto aces = [&](const std::string& object) {
-      return testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'").output;
+      return testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " MSysACEs | awk -F, '$1 == " + object +
+                                 " { $1 = \"\"; print }'")
+          .output;
     };
     EXPECT_EQ(aces(id.substr(0, id.size() - 1)), aces("251658241"));
     if (HaveMdbReader()) {
@@ -358,10 +382,13 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
   const auto good = m_dir / "good.mdb";
   ASSERT_EQ(CreateDatabase(good), 1);
   const std::string original = testing::ReadBytes(good);
-  const std::vector<std::pair<std::string, std::wstring>> cases = {
-      {"jet3", L"Access 97"},       {"ace", L"Access 2007"},    {"encrypted", L"encrypted"},
-      {"password", L"password"},    {"truncated", L"not a complete"}, {"text", L"not an Access database"},
-      {"empty", L"not an Access database"}};
+  const std::vector<std::pair<std::string, std::wstring>> cases = {{"jet3", L"Access 97"},
+                                                                   {"ace", L"Access 2007"},
+                                                                   {"encrypted", L"encrypted"},
+                                                                   {"password", L"password"},
+                                                                   {"truncated", L"not a complete"},
+                                                                   {"text", L"not an Access database"},
+                                                                   {"empty", L"not an Access database"}};
   for (const auto& [how, message] : cases) {
     SCOPED_TRACE(how);
     const auto file = m_dir / ("refused-" + how + ".mdb");

@@ -2,8 +2,6 @@
 // up to the length they state, with every name found inside it. Checked on every definition of
 // new files, of files Access wrote, and of files the previous version wrote (which are mended
 // when written into), and compared field by field with the definitions Access writes.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/Catalog.h"
@@ -77,7 +77,8 @@ WriterView WalkAsWriter(const std::vector<std::uint8_t>& def) {
   std::size_t at = 0;
   const auto take = [&](std::size_t n) {
     if (at + n > view.stated || at + n > def.size()) {
-      throw std::runtime_error("newPosition > limit: (" + std::to_string(at + n) + " > " + std::to_string(view.stated) + ")");
+      throw std::runtime_error("newPosition > limit: (" + std::to_string(at + n) + " > " + std::to_string(view.stated) +
+                               ")");
     }
     const std::uint8_t* p = def.data() + at;
     at += n;
@@ -211,7 +212,8 @@ std::set<std::uint32_t> InlineMapPages(const FileView& view, std::uint32_t point
   std::set<std::uint32_t> pages;
   if (end - start < 5 || page[start] != 0x00) return pages;
   for (std::size_t bit = 0; bit < (end - start - 5) * 8; ++bit) {
-    if (page[start + 5 + bit / 8] & (1u << (bit % 8))) pages.insert(U32(page + start + 1) + static_cast<std::uint32_t>(bit));
+    if (page[start + 5 + bit / 8] & (1u << (bit % 8)))
+      pages.insert(U32(page + start + 1) + static_cast<std::uint32_t>(bit));
   }
   return pages;
 }
@@ -239,8 +241,8 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
     db.OpenEx(ConnectString(file));
     Execute(db, L"CREATE TABLE [Notes] (Id INTEGER, Note MEMO, Word TEXT, Other MEMO)");
     for (int i = 0; i < 12; ++i) {
-      Execute(db, L"INSERT INTO [Notes] VALUES(" + std::to_wstring(i) + L", '" + std::wstring(3000, L'n') + L"', 'w', '" +
-                      std::wstring(2500, L'o') + L"')");
+      Execute(db, L"INSERT INTO [Notes] VALUES(" + std::to_wstring(i) + L", '" + std::wstring(3000, L'n') +
+                      L"', 'w', '" + std::wstring(2500, L'o') + L"')");
     }
     Execute(db, L"INSERT INTO [Notes] VALUES(99, 'short', NULL, NULL)");
     db.Close();
@@ -315,8 +317,10 @@ TEST_F(AccessDefinitionTest, ColumnRecordsOfTheSystemTablesMatchThoseAccessWrite
       EXPECT_EQ(ours.at(name), record) << Narrow(name);
     }
     // The definitions are as long as Access's where the indexes are the same.
-    if (WalkAsWriter(view.Definition(tables.at(table))).indexes == WalkAsWriter(access.Definition(accessTables.at(table))).indexes) {
-      EXPECT_EQ(WalkAsWriter(view.Definition(tables.at(table))).stated, WalkAsWriter(access.Definition(accessTables.at(table))).stated);
+    if (WalkAsWriter(view.Definition(tables.at(table))).indexes ==
+        WalkAsWriter(access.Definition(accessTables.at(table))).indexes) {
+      EXPECT_EQ(WalkAsWriter(view.Definition(tables.at(table))).stated,
+                WalkAsWriter(access.Definition(accessTables.at(table))).stated);
     }
   }
 }
@@ -335,17 +339,22 @@ TEST_F(AccessDefinitionTest, NewDatabasesCarryTheDatabasePropertiesAccessWrites)
   EXPECT_NE(database.find("AccessVersion: 08.50\n"), std::string::npos) << database;
   EXPECT_EQ(database, Properties(accessFile, "MSysDb"));
   EXPECT_EQ(Properties(file, "UserDefined"), Properties(accessFile, "UserDefined"));
-  EXPECT_NE(Properties(file, "SummaryInfo").find("Title: Quarterly figures\n"), std::string::npos) << Properties(file, "SummaryInfo");
+  EXPECT_NE(Properties(file, "SummaryInfo").find("Title: Quarterly figures\n"), std::string::npos)
+      << Properties(file, "SummaryInfo");
   // Byte for byte the blob Access stores for the database.
   const auto blob = [](const std::filesystem::path& path, const char* name) {
-    return testing::RunCommand("mdb-export -H -Q -b hex -d '\t' " + testing::ShellQuote(path) + " MSysObjects | awk -F'\t' '$3 == \"" + name +
-                 "\" { print $15 }'").output;
+    return testing::RunCommand("mdb-export -H -Q -b hex -d '\t' " + testing::ShellQuote(path) +
+                               " MSysObjects | awk -F'\t' '$3 == \"" + name + "\" { print $15 }'")
+        .output;
   };
   EXPECT_EQ(blob(file, "MSysDb"), blob(accessFile, "MSysDb"));
   EXPECT_EQ(blob(file, "UserDefined"), blob(accessFile, "UserDefined"));
   EXPECT_GT(blob(file, "MSysDb").size(), 100u);
   // The documents sit in the Databases container, as Access puts them.
-  const std::string rows = testing::RunCommand("mdb-export -H -Q -d '\t' " + testing::ShellQuote(file) + " MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort").output;
+  const std::string rows =
+      testing::RunCommand("mdb-export -H -Q -d '\t' " + testing::ShellQuote(file) +
+                          " MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort")
+          .output;
   EXPECT_EQ(rows, "MSysDb 2\nSummaryInfo -32757\nUserDefined -32757\n");
 }
 
@@ -424,7 +433,8 @@ TEST_F(AccessDefinitionTest, DefinitionsWithoutEveryMarkOfThePreviousVersionAreL
   }
   AddATable(file);
   const FileView view(file);
-  EXPECT_EQ(view.PageBytes(tables.at(u"MSysAccessObjects")), bytes.substr(std::size_t{tables.at(u"MSysAccessObjects")} * kPage, kPage));
+  EXPECT_EQ(view.PageBytes(tables.at(u"MSysAccessObjects")),
+            bytes.substr(std::size_t{tables.at(u"MSysAccessObjects")} * kPage, kPage));
   EXPECT_EQ(view.PageBytes(tables.at(u"Notes")), bytes.substr(std::size_t{tables.at(u"Notes")} * kPage, kPage));
   // The wide table has every mark and is mended.
   EXPECT_EQ(WalkAsWriter(view.Definition(tables.at(u"Wide"))).error, "");

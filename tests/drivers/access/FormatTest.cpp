@@ -1,27 +1,27 @@
 // Checks of format pieces whose faults the round trips would not show: Jet dates before
 // 1899, text compression choices, usage maps past their first bitmap page, header refusals.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "drivers/access/AccessDatabase.h"
 #include "drivers/access/Catalog.h"
-#include "drivers/access/RowWriter.h"
+#include "drivers/access/DataPage.h"
 #include "drivers/access/HeaderPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/JetText.h"
 #include "drivers/access/PageFile.h"
-#include "drivers/access/DataPage.h"
+#include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
 #include "drivers/access/Value.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "tests/drivers/access/ReaderHelpers.h"
 #include "tests/support/Command.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::drivers::access::test {
 namespace {
@@ -46,8 +46,10 @@ std::vector<std::vector<Value>> StoredRows(const std::filesystem::path& path, st
     Page page{};
     for (const std::uint32_t number : MapPages(file, table.usageMap)) {
       file.Read(number, page);
-      if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage) continue;
-      for (std::uint16_t row = 0; row < RowCount(page); ++row) rows.push_back(DecodeRow(table, RowAt(static_cast<const Page&>(page), row)));
+      if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage)
+        continue;
+      for (std::uint16_t row = 0; row < RowCount(page); ++row)
+        rows.push_back(DecodeRow(table, RowAt(static_cast<const Page&>(page), row)));
     }
   }
   return rows;
@@ -93,8 +95,8 @@ TEST(JetFormat, TextIsCompressedOnlyWhenEveryCharacterFitsOneByte) {
   EXPECT_EQ(compressed[1], 0xFE);
   EXPECT_EQ(DecodeJetText(compressed), latin);
   // One character above U+00FF, or a NUL, keeps the whole value in UTF-16.
-  for (const std::u16string& text : {std::u16string(u"Grüße Ω"), std::u16string(u"a\0b", 3), std::u16string(u"😀"),
-                                     std::u16string(u"\u0100")}) {
+  for (const std::u16string& text :
+       {std::u16string(u"Grüße Ω"), std::u16string(u"a\0b", 3), std::u16string(u"😀"), std::u16string(u"\u0100")}) {
     const auto bytes = EncodeJetText(text, true);
     EXPECT_EQ(bytes.size(), text.size() * 2);
     EXPECT_EQ(DecodeJetText(bytes), text);

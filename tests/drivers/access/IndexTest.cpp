@@ -1,8 +1,6 @@
 // The catalog's indexes: read back by a walker of index pages written for these tests, checked
 // against the catalog's rows as mdbtools lists them, and compared byte for byte with the
 // index pages Access itself wrote for the same rows.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <compare>
 #include <cstdint>
@@ -13,6 +11,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/Catalog.h"
@@ -142,15 +142,17 @@ void Walk(const FileView& file, std::uint32_t tdefPage, std::uint32_t page, int 
     if (p[0] == 0x04) {
       ASSERT_GE(entry.size(), 5u);
       const std::size_t k = entry.size() - 4;
-      out.push_back({entry.substr(0, k), static_cast<std::uint32_t>(e[k] << 16 | e[k + 1] << 8 | e[k + 2]), e[k + 3], entry});
+      out.push_back(
+          {entry.substr(0, k), static_cast<std::uint32_t>(e[k] << 16 | e[k + 1] << 8 | e[k + 2]), e[k + 3], entry});
     } else {
       const std::size_t k = entry.size() - 4;
-      Walk(file, tdefPage, static_cast<std::uint32_t>(e[k] << 24 | e[k + 1] << 16 | e[k + 2] << 8 | e[k + 3]), depth + 1, out,
-           pages);
+      Walk(file, tdefPage, static_cast<std::uint32_t>(e[k] << 24 | e[k + 1] << 16 | e[k + 2] << 8 | e[k + 3]),
+           depth + 1, out, pages);
     }
   }
   EXPECT_EQ(FileView::U16(p + 2), kPage - 0x1E0 - used) << "free space of index page " << page;
-  if (p[0] == 0x03 && FileView::U32(p + 0x14) != 0) Walk(file, tdefPage, FileView::U32(p + 0x14), depth + 1, out, pages);
+  if (p[0] == 0x03 && FileView::U32(p + 0x14) != 0)
+    Walk(file, tdefPage, FileView::U32(p + 0x14), depth + 1, out, pages);
 }
 
 // The index's entries; every page it links is listed in its usage map (when the map is the
@@ -181,15 +183,22 @@ std::string LongKey(std::int32_t v) {
                      static_cast<char>(u)};
 }
 bool TextKey(const std::u16string& text, std::string& key) {
-  static const std::string kLetters = "\x4A\x4C\x4D\x4F\x51\x53\x55\x57\x59\x5B\x5C\x5E\x60\x62\x64\x66\x68\x69\x6B\x6D\x6F\x71\x73\x75\x76\x78";
+  static const std::string kLetters =
+      "\x4A\x4C\x4D\x4F\x51\x53\x55\x57\x59\x5B\x5C\x5E\x60\x62\x64\x66\x68\x69\x6B\x6D\x6F\x71\x73\x75\x76\x78";
   key += '\x7F';
   for (const char16_t c : text) {
-    if (c >= u'a' && c <= u'z') key += kLetters[c - u'a'];
-    else if (c >= u'A' && c <= u'Z') key += kLetters[c - u'A'];
-    else if (c >= u'0' && c <= u'9') key += static_cast<char>(0x36 + 2 * (c - u'0'));
-    else if (c == u' ') key += '\x07';
-    else if (c == u'_') key += "\x2B\x03";
-    else return false;
+    if (c >= u'a' && c <= u'z')
+      key += kLetters[c - u'a'];
+    else if (c >= u'A' && c <= u'Z')
+      key += kLetters[c - u'A'];
+    else if (c >= u'0' && c <= u'9')
+      key += static_cast<char>(0x36 + 2 * (c - u'0'));
+    else if (c == u' ')
+      key += '\x07';
+    else if (c == u'_')
+      key += "\x2B\x03";
+    else
+      return false;
   }
   key += std::string("\x01\x00", 2);
   return true;
@@ -230,7 +239,9 @@ std::vector<std::string> Lines(const std::string& text) {
 // mdbtools' view of the catalog: Id, ParentId and Name of every row.
 std::multiset<CatalogRow> CatalogAsListed(const std::filesystem::path& file) {
   std::multiset<CatalogRow> rows;
-  for (const auto& line : Lines(testing::RunCommand("mdb-export -H -Q -e -b strip -d '\t' " + testing::ShellQuote(file) + " MSysObjects").output)) {
+  for (const auto& line :
+       Lines(testing::RunCommand("mdb-export -H -Q -e -b strip -d '\t' " + testing::ShellQuote(file) + " MSysObjects")
+                 .output)) {
     std::istringstream fields(line);
     std::string id, parent, name;
     std::getline(fields, id, '\t');
@@ -283,7 +294,9 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
   }
   if (aces == 0) return exact;
   std::multiset<std::int32_t> objects;
-  for (const auto& line : Lines(testing::RunCommand("mdb-export -H -e -b strip -d '\t' " + testing::ShellQuote(path) + " MSysACEs").output)) {
+  for (const auto& line :
+       Lines(testing::RunCommand("mdb-export -H -e -b strip -d '\t' " + testing::ShellQuote(path) + " MSysACEs")
+                 .output)) {
     objects.insert(static_cast<std::int32_t>(std::stoll(line.substr(0, line.find('\t')))));
   }
   for (const auto& index : IndexesOf(file, aces)) {
@@ -295,7 +308,8 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
         EXPECT_LT(entries[i - 1].stored, entries[i].stored) << "permission entry " << i << " out of order";
       }
       const std::string row = file.Row(entries[i].page, entries[i].row);
-      const auto objectId = static_cast<std::int32_t>(FileView::U32(reinterpret_cast<const std::uint8_t*>(row.data()) + 2));
+      const auto objectId =
+          static_cast<std::int32_t>(FileView::U32(reinterpret_cast<const std::uint8_t*>(row.data()) + 2));
       pointed.insert(objectId);
       EXPECT_EQ(entries[i].key, LongKey(objectId));
       ++exact;
@@ -323,9 +337,9 @@ TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   {
     CDatabase db;
     db.OpenEx(ConnectString(file));
-    for (const wchar_t* name : {L"Orders", L"orders 2024", L"A", L"zz_last", L"Customers", L"Sales (net) #3",
-                                L"Muller", L"Müller", L"Mullers", L"Sales-2024", L"Sales2024", L"Sales2025", L"O'Brien",
-                                L"Crème brûlée"}) {
+    for (const wchar_t* name :
+         {L"Orders", L"orders 2024", L"A", L"zz_last", L"Customers", L"Sales (net) #3", L"Muller", L"Müller",
+          L"Mullers", L"Sales-2024", L"Sales2024", L"Sales2025", L"O'Brien", L"Crème brûlée"}) {
       db.ExecuteSQL(std::wstring(L"CREATE TABLE [") + name + L"] (N INTEGER)");
     }
     // The unique index on names ignores case, as the check for existing tables does.
@@ -341,9 +355,12 @@ TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   std::vector<std::u16string> byName;
   for (const auto& index : IndexesOf(view, kCatalogTdef)) {
     if (index.columns.size() != 2) continue;
-    for (const auto& entry : Entries(view, kCatalogTdef, index)) byName.push_back(DecodeCatalogRow(view.Row(entry.page, entry.row)).name);
+    for (const auto& entry : Entries(view, kCatalogTdef, index))
+      byName.push_back(DecodeCatalogRow(view.Row(entry.page, entry.row)).name);
   }
-  const auto place = [&](const std::u16string& name) { return std::find(byName.begin(), byName.end(), name) - byName.begin(); };
+  const auto place = [&](const std::u16string& name) {
+    return std::find(byName.begin(), byName.end(), name) - byName.begin();
+  };
   EXPECT_EQ(place(u"Muller") + 1, place(u"Müller"));
   EXPECT_EQ(place(u"Müller") + 1, place(u"Mullers"));
   EXPECT_EQ(place(u"Sales2024") + 1, place(u"Sales-2024"));
@@ -402,14 +419,18 @@ TEST_F(AccessIndexTest, NamesInAnyScriptGoIntoTheIndexOfNamesWithTheirGeneralSor
   EXPECT_GE(CheckSystemIndexes(file), 2 * 17);
   EXPECT_EQ(Lines(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output).size(), names.size());
   for (const auto& name : names) {
-    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " " + testing::ShellQuote(text::WideToUtf8(text::Utf16ToWide(name)))).output, "1\n");
+    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " " +
+                                  testing::ShellQuote(text::WideToUtf8(text::Utf16ToWide(name))))
+                  .output,
+              "1\n");
   }
   // Names of simple characters have the sort bytes of the data files, case folded by them.
   const FileView view(file);
   std::map<std::u16string, std::string> keys;
   for (const auto& index : IndexesOf(view, kCatalogTdef)) {
     if (index.columns.size() != 2) continue;
-    for (const auto& entry : Entries(view, kCatalogTdef, index)) keys[DecodeCatalogRow(view.Row(entry.page, entry.row)).name] = entry.key;
+    for (const auto& entry : Entries(view, kCatalogTdef, index))
+      keys[DecodeCatalogRow(view.Row(entry.page, entry.row)).name] = entry.key;
   }
   for (const std::u16string name : {u"Данные", u"表", u"Euro €"}) {
     std::string expected = LongKey(0x0F000001) + '\x7F';
@@ -450,7 +471,8 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
     const FileView view(file);
     const auto indexes = IndexesOf(view, kCatalogTdef);
     ASSERT_EQ(indexes.size(), 2u);
-    const auto byName = std::find_if(indexes.begin(), indexes.end(), [](const IndexView& i) { return i.columns.size() == 2; });
+    const auto byName =
+        std::find_if(indexes.begin(), indexes.end(), [](const IndexView& i) { return i.columns.size() == 2; });
     ASSERT_NE(byName, indexes.end());
     EXPECT_EQ(view.Page(byName->root)[0], 0x03) << "the name index should have a node page at its root";
     // Both catalog indexes hold the new rows, and so does the permissions' index in Access's file.
@@ -513,7 +535,7 @@ TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsIt
 
 // The rows of the table defined at `tdefPage`, with their places, read through the driver.
 std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile& file, std::uint32_t tdefPage,
-                                                                const TableDefinition& table) {
+                                                                 const TableDefinition& table) {
   std::vector<std::pair<std::uint32_t, std::vector<Value>>> rows;
   Page page{};
   for (const std::uint32_t number : MapPages(file, table.usageMap)) {
@@ -521,7 +543,8 @@ std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile&
     if (page[0] != 0x01 || GetU32(page.data() + 4) != tdefPage) continue;
     for (std::uint16_t row = 0; row < RowCount(page); ++row) {
       const auto bytes = RowAt(static_cast<const Page&>(page), row);
-      if (!bytes.empty() && !IsOverflowPointer(page, row)) rows.emplace_back(RowPointer(number, row), DecodeRow(table, bytes));
+      if (!bytes.empty() && !IsOverflowPointer(page, row))
+        rows.emplace_back(RowPointer(number, row), DecodeRow(table, bytes));
     }
   }
   return rows;
@@ -560,8 +583,9 @@ TEST(AccessIndexBytes, IndexesRebuiltFromTheRowsOfAccessFilesMatchTheirPagesByte
         const std::size_t used = kPage - FileView::U16(original.Page(index.firstPage) + 2);
         const auto differ = std::mismatch(rebuilt.begin(), rebuilt.begin() + static_cast<std::ptrdiff_t>(used),
                                           original.Page(index.firstPage));
-        EXPECT_EQ(differ.first - rebuilt.begin(), static_cast<std::ptrdiff_t>(used)) << "index page " << index.firstPage << " of table definition " << tdefPage
-                                               << " differs from offset " << (differ.first - rebuilt.begin());
+        EXPECT_EQ(differ.first - rebuilt.begin(), static_cast<std::ptrdiff_t>(used))
+            << "index page " << index.firstPage << " of table definition " << tdefPage << " differs from offset "
+            << (differ.first - rebuilt.begin());
         ++pagesCompared;
       }
     }

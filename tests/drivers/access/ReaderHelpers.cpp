@@ -1,6 +1,4 @@
 #include "tests/drivers/access/ReaderHelpers.h"
-#include "tests/support/Command.h"
-#include "tests/support/TempDir.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,8 @@
 #include "drivers/access/AccessDriver.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::drivers::access::test {
 
@@ -33,7 +33,9 @@ bool HaveMdbReader() {
 }
 
 std::string MdbReader(const std::filesystem::path& file, const std::string& tables) {
-  return testing::RunCommand("node " + testing::ShellQuote(QUILLON_MDB_READER_SCRIPT) + " " + testing::ShellQuote(file) + " " + tables + " 2>&1").output;
+  return testing::RunCommand("node " + testing::ShellQuote(QUILLON_MDB_READER_SCRIPT) + " " +
+                             testing::ShellQuote(file) + " " + tables + " 2>&1")
+      .output;
 }
 
 std::vector<std::filesystem::path> CopyAccessSamples(const quillon::testing::TempDir& dir) {

@@ -1,11 +1,11 @@
 // Adding sheets to workbooks that other programs wrote (tests/data, copied to a scratch
 // folder first), and refusing files the driver must not write to.
-#include <gtest/gtest.h>
-
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/excel/Biff8.h"
@@ -17,8 +17,8 @@
 #include "platform/text/WideText.h"
 #include "tests/support/Command.h"
 #include "tests/support/Readers.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -75,7 +75,8 @@ TEST_F(AppendTest, NewSheetsKeepEverythingTheWorkbookHad) {
     ASSERT_FALSE(before.empty()) << error;
     const auto entries = OtherEntries(file);
     const std::string original = testing::ReadBytes(file);
-    const std::size_t sheets = std::count_if(before.begin(), before.end(), [](auto& l) { return l.rfind("sheet\t", 0) == 0; });
+    const std::size_t sheets =
+        std::count_if(before.begin(), before.end(), [](auto& l) { return l.rfind("sheet\t", 0) == 0; });
     {
       CDatabase db;
       db.Open(nullptr, false, false, Connect(file));
@@ -97,11 +98,18 @@ TEST_F(AppendTest, NewSheetsKeepEverythingTheWorkbookHad) {
     ASSERT_GE(after.size(), before.size());
     EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "existing cells changed";
     const std::string s = std::to_string(sheets), t = std::to_string(sheets + 1);
-    const std::vector<std::string> added = {
-        "sheet\tResults\t3\t3", s + "\t0\t0\ttext\tName", s + "\t0\t1\ttext\tValue", s + "\t0\t2\ttext\tWhen",
-        s + "\t1\t0\ttext\tSheet1", s + "\t1\t1\tnumber\t1.25", s + "\t1\t2\tdate\t45356.0 2024-03-05 00:00:00",
-        s + "\t2\t0\ttext\t\xC3\xA4\xC3\xB6\xC3\xBC \xF0\x9F\x98\x80", s + "\t2\t1\tnumber\t-3.0",
-        "sheet\tResults_Sheet0\t2\t1", t + "\t0\t0\ttext\tN", t + "\t1\t0\tnumber\t7.0"};
+    const std::vector<std::string> added = {"sheet\tResults\t3\t3",
+                                            s + "\t0\t0\ttext\tName",
+                                            s + "\t0\t1\ttext\tValue",
+                                            s + "\t0\t2\ttext\tWhen",
+                                            s + "\t1\t0\ttext\tSheet1",
+                                            s + "\t1\t1\tnumber\t1.25",
+                                            s + "\t1\t2\tdate\t45356.0 2024-03-05 00:00:00",
+                                            s + "\t2\t0\ttext\t\xC3\xA4\xC3\xB6\xC3\xBC \xF0\x9F\x98\x80",
+                                            s + "\t2\t1\tnumber\t-3.0",
+                                            "sheet\tResults_Sheet0\t2\t1",
+                                            t + "\t0\t0\ttext\tN",
+                                            t + "\t1\t0\tnumber\t7.0"};
     EXPECT_EQ(std::vector<std::string>(after.begin() + static_cast<std::ptrdiff_t>(before.size()), after.end()), added);
     EXPECT_EQ(OtherEntries(file), entries);
   }
@@ -233,11 +241,11 @@ TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
   QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SOFFICE).empty()) << "LibreOffice (soffice) is not installed";
   const auto file = CopyIn(m_dir, "Formate.xls");
   const auto run = [this](const fs::path& input, const std::string& outName) {
-    return testing::RunCommand(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=file://" +
-                            (m_dir / "profile").string() +
-                            " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,"
-                            "-1' --outdir " + testing::ShellQuote((m_dir / outName).string()) + " " +
-                            testing::ShellQuote(input.string()) + " 2>&1");
+    return testing::RunCommand(
+        std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=file://" + (m_dir / "profile").string() +
+        " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,"
+        "-1' --outdir " +
+        testing::ShellQuote((m_dir / outName).string()) + " " + testing::ShellQuote(input.string()) + " 2>&1");
   };
   ASSERT_EQ(run(file, "before").status, 0);
   {
@@ -258,8 +266,8 @@ TEST_F(AppendTest, LibreOfficeReadsAnAppendedSheet) {
 TEST_F(AppendTest, AWorkbookGnumericWroteKeepsItsCellsAndGnumericReadsTheNewSheet) {
   QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SSCONVERT).empty()) << "Gnumeric (ssconvert) is not installed";
   const auto ssconvert = [](const fs::path& from, const fs::path& to, const std::string& options = "") {
-    return testing::RunCommand(std::string(QUILLON_SSCONVERT) + options + " " + testing::ShellQuote(from.string()) + " " +
-                            testing::ShellQuote(to.string()) + " 2>&1");
+    return testing::RunCommand(std::string(QUILLON_SSCONVERT) + options + " " + testing::ShellQuote(from.string()) +
+                               " " + testing::ShellQuote(to.string()) + " 2>&1");
   };
   const auto csv = m_dir / "made.csv";
   std::ofstream(csv) << "Item,Amount\nK\xC3\xA4se,3.5\nBrot,2\n";

@@ -1,7 +1,7 @@
 // The Excel driver end to end through CDatabase, each workbook read back by xlrd.
-#include <gtest/gtest.h>
-
 #include <algorithm>
+
+#include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
 #include "platform/odbc/DBException.h"
@@ -9,8 +9,8 @@
 #include "platform/text/WideText.h"
 #include "tests/support/Command.h"
 #include "tests/support/Readers.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/Require.h"
+#include "tests/support/TempDir.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -55,11 +55,13 @@ TEST_F(ExcelDriverTest, EveryValueKindReadsBackThroughXlrd) {
   {
     CDatabase db;
     ASSERT_TRUE(db.OpenEx(NewWorkbookConnect(file), CDatabase::noOdbcDialog));
-    db.ExecuteSQL(L"CREATE TABLE dbo_Orders ([ID] INTEGER,[Name] TEXT,'Unit Price' DOUBLE,[On] BIT,[Qty] SMALLINT,"
-                  L"[When] DATE,[Code] TEXT,[Note] MEMO);");
+    db.ExecuteSQL(
+        L"CREATE TABLE dbo_Orders ([ID] INTEGER,[Name] TEXT,'Unit Price' DOUBLE,[On] BIT,[Qty] SMALLINT,"
+        L"[When] DATE,[Code] TEXT,[Note] MEMO);");
     db.ExecuteSQL(L"INSERT INTO dbo_Orders VALUES(1,'Apple',1.5,1,3,'5.3.2024 7:8:9',123456789012345,'x');");
-    db.ExecuteSQL(L"INSERT INTO dbo_Orders VALUES(-536870913,'it''s \U0001F600 \u00e9\u4e2d',-2.5e-7,0,-32768,"
-                  L"'2024-03-05',1234567890123456,'NULL');");
+    db.ExecuteSQL(
+        L"INSERT INTO dbo_Orders VALUES(-536870913,'it''s \U0001F600 \u00e9\u4e2d',-2.5e-7,0,-32768,"
+        L"'2024-03-05',1234567890123456,'NULL');");
     db.ExecuteSQL(L"INSERT INTO dbo_Orders VALUES(NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL);");
     db.ExecuteSQL(L"INSERT INTO dbo_Orders VALUES('42',' 7 ',1e300,'true','12','12/31/9999 23:59:59',0.000001,'');");
     db.ExecuteSQL(L"INSERT INTO dbo_Orders VALUES(2147483647,'a\tb\nc',0,-1,32767,'1900-03-01',-0.5,'');");
@@ -72,26 +74,48 @@ TEST_F(ExcelDriverTest, EveryValueKindReadsBackThroughXlrd) {
   ASSERT_FALSE(lines.empty()) << error;
   const std::vector<std::string> expected = {
       "sheet\tdbo_Orders\t8\t8",
-      "0\t0\t0\ttext\tID", "0\t0\t2\ttext\tUnit Price", "0\t0\t7\ttext\tNote",
-      "0\t1\t0\tnumber\t1.0", "0\t1\t1\ttext\tApple", "0\t1\t2\tnumber\t1.5", "0\t1\t3\tbool\ttrue",
-      "0\t1\t4\tnumber\t3.0", "0\t1\t5\tdate\t45356.297326388885 2024-03-05 07:08:09",
-      "0\t1\t6\tnumber\t123456789012345.0", "0\t1\t7\ttext\tx",
+      "0\t0\t0\ttext\tID",
+      "0\t0\t2\ttext\tUnit Price",
+      "0\t0\t7\ttext\tNote",
+      "0\t1\t0\tnumber\t1.0",
+      "0\t1\t1\ttext\tApple",
+      "0\t1\t2\tnumber\t1.5",
+      "0\t1\t3\tbool\ttrue",
+      "0\t1\t4\tnumber\t3.0",
+      "0\t1\t5\tdate\t45356.297326388885 2024-03-05 07:08:09",
+      "0\t1\t6\tnumber\t123456789012345.0",
+      "0\t1\t7\ttext\tx",
       // Beyond RK's 30 bits, non-BMP text, 16 significant digits kept as text, the text NULL.
-      "0\t2\t0\tnumber\t-536870913.0", "0\t2\t1\ttext\tit's \xF0\x9F\x98\x80 \xC3\xA9\xE4\xB8\xAD",
-      "0\t2\t2\tnumber\t-2.5e-07", "0\t2\t3\tbool\tfalse", "0\t2\t4\tnumber\t-32768.0",
-      "0\t2\t5\tdate\t45356.0 2024-03-05 00:00:00", "0\t2\t6\ttext\t1234567890123456", "0\t2\t7\ttext\tNULL",
+      "0\t2\t0\tnumber\t-536870913.0",
+      "0\t2\t1\ttext\tit's \xF0\x9F\x98\x80 \xC3\xA9\xE4\xB8\xAD",
+      "0\t2\t2\tnumber\t-2.5e-07",
+      "0\t2\t3\tbool\tfalse",
+      "0\t2\t4\tnumber\t-32768.0",
+      "0\t2\t5\tdate\t45356.0 2024-03-05 00:00:00",
+      "0\t2\t6\ttext\t1234567890123456",
+      "0\t2\t7\ttext\tNULL",
       // Quoted numbers in number columns become numbers; TRUE is a boolean.
-      "0\t4\t0\tnumber\t42.0", "0\t4\t1\ttext\t 7 ", "0\t4\t2\tnumber\t1e+300", "0\t4\t3\tbool\ttrue",
-      "0\t4\t4\tnumber\t12.0", "0\t4\t5\tdate\t2958465.999988426 9999-12-31 23:59:59", "0\t4\t6\tnumber\t1e-06",
-      "0\t5\t0\tnumber\t2147483647.0", "0\t5\t1\ttext\ta\\tb\\nc", "0\t5\t3\tbool\ttrue",
-      "0\t5\t5\tdate\t61.0 1900-03-01 00:00:00", "0\t5\t6\tnumber\t-0.5",
+      "0\t4\t0\tnumber\t42.0",
+      "0\t4\t1\ttext\t 7 ",
+      "0\t4\t2\tnumber\t1e+300",
+      "0\t4\t3\tbool\ttrue",
+      "0\t4\t4\tnumber\t12.0",
+      "0\t4\t5\tdate\t2958465.999988426 9999-12-31 23:59:59",
+      "0\t4\t6\tnumber\t1e-06",
+      "0\t5\t0\tnumber\t2147483647.0",
+      "0\t5\t1\ttext\ta\\tb\\nc",
+      "0\t5\t3\tbool\ttrue",
+      "0\t5\t5\tdate\t61.0 1900-03-01 00:00:00",
+      "0\t5\t6\tnumber\t-0.5",
       // Before 1900-03-01 Excel counts a day that never was; before 1900 a date is text.
-      "0\t6\t5\tdate\t59.5", "0\t6\t6\ttext\t12345678901234567890.5",
+      "0\t6\t5\tdate\t59.5",
+      "0\t6\t6\ttext\t12345678901234567890.5",
       "0\t7\t5\ttext\t1899-12-31 00:00:00",
   };
   for (const auto& line : expected) EXPECT_TRUE(Has(lines, line)) << "missing: " << line;
   // The all-NULL row has no cells, and empty text stays an empty string cell.
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("0\t3\t", 0) == 0; }), 0);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("0\t3\t", 0) == 0; }),
+            0);
   EXPECT_TRUE(Has(lines, "0\t4\t7\ttext\t"));
 }
 
@@ -184,8 +208,9 @@ TEST_F(ExcelDriverTest, TableNamesMapToValidUniqueSheetNames) {
   db.ExecuteSQL(L"CREATE TABLE a:b/c?d*e[f]g\\h ([A] TEXT)");
   db.ExecuteSQL(L"CREATE TABLE 'x''' ([A] TEXT)");
   db.ExecuteSQL(L"CREATE TABLE history ([A] TEXT)");
-  db.ExecuteSQL(L"CREATE TABLE [\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
-                L"\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600] ([A] TEXT)");
+  db.ExecuteSQL(
+      L"CREATE TABLE [\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600"
+      L"\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600] ([A] TEXT)");
   db.ExecuteSQL(L"INSERT INTO " + longName + L" VALUES('first')");
   db.ExecuteSQL(L"INSERT INTO " + longName + L"_Sheet0 VALUES('second')");
   db.ExecuteSQL(L"INSERT INTO a:b/c?d*e[f]g\\h VALUES('third')");
@@ -231,8 +256,9 @@ TEST_F(ExcelDriverTest, TheSheetACreateMadeIsReportedAndALongNameMeetsItsSheetAg
     db.Close();
   }
   const auto before = testing::ReadBytes(file);
-  for (const std::wstring& again : {longName, longName + L"_Sheet0", std::wstring(L"Quarterly_revenue_by_region_and_more"),
-                                    std::wstring(L"A:B"), std::wstring(L"short")}) {
+  for (const std::wstring& again :
+       {longName, longName + L"_Sheet0", std::wstring(L"Quarterly_revenue_by_region_and_more"), std::wstring(L"A:B"),
+        std::wstring(L"short")}) {
     CDatabase db;
     db.Open(nullptr, false, false, ExistingWorkbookConnect(file));
     std::wstring message;
@@ -310,7 +336,8 @@ TEST_F(ExcelDriverTest, ConnectionsThatCannotWriteAreRefused) {
   db.OpenEx(NewWorkbookConnect(file) + L"", CDatabase::noOdbcDialog);
   db.Close();
   EXPECT_FALSE(std::filesystem::exists(file));  // no table, nothing written
-  db.OpenEx(L"DRIVER={Microsoft Excel Driver (*.xls)};READONLY=1;CREATE_DB=\"" + text::Utf8ToWide(file.string()) + L"\"");
+  db.OpenEx(L"DRIVER={Microsoft Excel Driver (*.xls)};READONLY=1;CREATE_DB=\"" + text::Utf8ToWide(file.string()) +
+            L"\"");
   EXPECT_EQ(Refusal(db, L"CREATE TABLE T ([A] TEXT)"), L"HY000");
   db.Close();
   EXPECT_FALSE(std::filesystem::exists(file));
@@ -358,12 +385,18 @@ TEST_F(ExcelDriverTest, RowsAsLiteralsAreRefusedAsTheirTextIs) {
   // A number its text would not read back as is left to the text.
   EXPECT_FALSE(db.InsertRow(L"T", {{Kind::Number, L"twelve"}, {Kind::Null, L""}}));
   db.Close();
-  EXPECT_EQ(answer(db, [](CDatabase& d) { d.InsertRow(L"T", {{Kind::Number, L"1"}, {Kind::Null, L""}}); }).substr(0, 5),
+  EXPECT_EQ(answer(db,
+                   [](CDatabase& d) {
+                     d.InsertRow(L"T", {{Kind::Number, L"1"}, {Kind::Null, L""}});
+                   })
+                .substr(0, 5),
             L"08003");
 
   // A read-only workbook refuses a row whichever way it comes.
   db.OpenEx(L"DRIVER={Microsoft Excel Driver (*.xls)};READONLY=1;DBQ=" + text::Utf8ToWide(file.string()));
-  const std::wstring readOnly = answer(db, [](CDatabase& d) { d.InsertRow(L"T", {{Kind::Number, L"2"}, {Kind::Null, L""}}); });
+  const std::wstring readOnly = answer(db, [](CDatabase& d) {
+    d.InsertRow(L"T", {{Kind::Number, L"2"}, {Kind::Null, L""}});
+  });
   EXPECT_EQ(readOnly.substr(0, 5), L"HY000");
   EXPECT_EQ(readOnly, answer(db, [](CDatabase& d) { d.ExecuteSQL(L"INSERT INTO T VALUES(2,NULL);"); }));
   db.Close();
@@ -403,10 +436,11 @@ TEST_F(ExcelDriverTest, LibreOfficeReadsTheSameValues) {
   }
   const auto out = m_dir / "csv";
   const std::string profile = "file://" + (m_dir / "profile").string();
-  const auto result = testing::RunCommand(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=" + profile +
-                                       " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,"
-                                       "false,false,-1' --outdir " + testing::ShellQuote(out.string()) + " " +
-                                       testing::ShellQuote(file.string()) + " 2>&1");
+  const auto result =
+      testing::RunCommand(std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=" + profile +
+                          " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,"
+                          "false,false,-1' --outdir " +
+                          testing::ShellQuote(out.string()) + " " + testing::ShellQuote(file.string()) + " 2>&1");
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(testing::ReadBytes(out / "lo-First.csv"),
             "I,S,D,X\n1,\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80,2024-03-05 07:08:09,0.1\n-7,two,,0.0000001\n");

@@ -1,9 +1,9 @@
 // A short, deterministic fuzzing run of both fuzz targets inside the test suite: seeds mutated by
 // byte flips, truncations, repeats and insertions. Longer runs: the libFuzzer builds.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <random>
+
+#include <gtest/gtest.h>
 
 #include "drivers/excel/CompoundFile.h"
 #include "drivers/excel/Workbook.h"
@@ -20,7 +20,9 @@ namespace {
 constexpr int kMutationsPerSeed = 1500;
 
 std::vector<std::uint8_t> Mutate(std::vector<std::uint8_t> bytes, std::mt19937& random) {
-  const auto pick = [&random](std::size_t n) { return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+  const auto pick = [&random](std::size_t n) {
+    return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+  };
   const int edits = 1 + static_cast<int>(pick(4));
   for (int e = 0; e < edits; ++e) {
     switch (pick(5)) {
@@ -65,7 +67,8 @@ TEST(FuzzReplayTest, WorkbookReaderSurvivesMutatedStreams) {
   }
   const std::filesystem::path testData = std::filesystem::path(QUILLON_TESTDATA_DIR) / "xls";
   for (const char* name : {"namesdemo.xls", "Formate.xls", "picture_in_cell.xls"}) {
-    if (std::filesystem::exists(testData / name)) seeds.push_back(CompoundFile((testData / name).string()).ReadWorkbookStream());
+    if (std::filesystem::exists(testData / name))
+      seeds.push_back(CompoundFile((testData / name).string()).ReadWorkbookStream());
   }
   std::mt19937 random(20261207);
   for (const auto& seed : seeds) {

@@ -1,10 +1,10 @@
 // The spool files cells and strings go through: whatever the sizes of the pieces written (much
 // smaller and much larger than the spool's own buffer), the bytes read back are those written.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "drivers/excel/Streams.h"
 

@@ -1,10 +1,9 @@
 // The workbook reader on streams built in memory: what it refuses, and that damaged streams are
 // refused rather than misread.
-#include "drivers/excel/Workbook.h"
-
 #include <gtest/gtest.h>
 
 #include "drivers/excel/Biff8.h"
+#include "drivers/excel/Workbook.h"
 #include "drivers/sql/Statement.h"
 #include "platform/odbc/DBException.h"
 
@@ -79,7 +78,8 @@ TEST(WorkbookTest, StreamLayoutIsWhatExcelExpects) {
       EXPECT_EQ(biff::GetU16(&s[position]), biff::kBof);
       EXPECT_EQ(biff::GetU16(&s[position + 6]), biff::kBofWorksheet);
     }
-    if (r.id == biff::kSst || (r.id == biff::kContinue && !sstPieces.empty() && extSst == nullptr)) sstPieces.push_back(i);
+    if (r.id == biff::kSst || (r.id == biff::kContinue && !sstPieces.empty() && extSst == nullptr))
+      sstPieces.push_back(i);
     if (r.id == biff::kExtSst) extSst = &r;
   }
   EXPECT_GE(xfs, biff::kStyleXfCount);

@@ -1,7 +1,6 @@
-#include "drivers/sql/Statement.h"
-
 #include <gtest/gtest.h>
 
+#include "drivers/sql/Statement.h"
 #include "platform/odbc/DBException.h"
 
 namespace quillon::drivers::sql {
@@ -22,13 +21,14 @@ std::wstring SyntaxError(std::wstring_view text) {
 }
 
 TEST(StatementTest, CreateTableAsTheStatementBuilderWritesIt) {
-  const auto create = ParseCreate(L"CREATE TABLE dbo_Orders ([ID] INTEGER,[Name] VARCHAR(50),'Unit Price' DOUBLE,"
-                                  L"[Pct%] TEXT,'R&D' MEMO,[On] BIT,[Qty] SMALLINT,[When] DATE);");
+  const auto create = ParseCreate(
+      L"CREATE TABLE dbo_Orders ([ID] INTEGER,[Name] VARCHAR(50),'Unit Price' DOUBLE,"
+      L"[Pct%] TEXT,'R&D' MEMO,[On] BIT,[Qty] SMALLINT,[When] DATE);");
   EXPECT_EQ(create.table, L"dbo_Orders");
   ASSERT_EQ(create.columns.size(), 8u);
   const std::pair<std::wstring, ColumnType> expected[] = {
-      {L"ID", ColumnType::Integer}, {L"Name", ColumnType::VarChar}, {L"Unit Price", ColumnType::Double},
-      {L"Pct%", ColumnType::Text},  {L"R&D", ColumnType::Memo},     {L"On", ColumnType::Bit},
+      {L"ID", ColumnType::Integer},   {L"Name", ColumnType::VarChar}, {L"Unit Price", ColumnType::Double},
+      {L"Pct%", ColumnType::Text},    {L"R&D", ColumnType::Memo},     {L"On", ColumnType::Bit},
       {L"Qty", ColumnType::SmallInt}, {L"When", ColumnType::Date}};
   for (std::size_t i = 0; i < 8; ++i) {
     EXPECT_EQ(create.columns[i].name, expected[i].first);
@@ -40,7 +40,8 @@ TEST(StatementTest, CreateTableAsTheStatementBuilderWritesIt) {
 }
 
 TEST(StatementTest, NamesInEveryQuotingAndKeywordsInAnyCase) {
-  auto create = ParseCreate(L"  create   table [My Table] ( \"a \"\"b\"\"\" text , 'it''s' varChar( 7 ) , plain Date ) ");
+  auto create =
+      ParseCreate(L"  create   table [My Table] ( \"a \"\"b\"\"\" text , 'it''s' varChar( 7 ) , plain Date ) ");
   EXPECT_EQ(create.table, L"My Table");
   EXPECT_EQ(create.columns[0].name, L"a \"b\"");
   EXPECT_EQ(create.columns[1].name, L"it's");
@@ -151,7 +152,8 @@ TEST(StatementTest, LiteralRowsReadAsTheirStatementWould) {
   using Kind = Literal::Kind;
   const auto number = [](std::wstring text) { return Literal{Kind::Number, std::move(text)}; };
   InsertWithoutText row;
-  for (const std::wstring table : {L"Orders", L"  dbo_Orders \t", L"[a]]b]", L"'it''s'", L"\"dbo\"_\"x\"", L"a VALUESb"}) {
+  for (const std::wstring table :
+       {L"Orders", L"  dbo_Orders \t", L"[a]]b]", L"'it''s'", L"\"dbo\"_\"x\"", L"a VALUESb"}) {
     const std::vector<Literal> values = {number(L"1"), Literal{Kind::Text, L"it's"}, Literal{}};
     ASSERT_TRUE(row.Read(table, values)) << table;
     EXPECT_EQ(row.Table(), ParseInsert(L"INSERT INTO " + table + L" VALUES(1,'it''s',NULL);").table) << table;

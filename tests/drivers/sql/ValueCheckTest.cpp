@@ -1,13 +1,12 @@
-#include "drivers/sql/ValueCheck.h"
-
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <string>
 #include <tuple>
 
+#include <gtest/gtest.h>
+
 #include "drivers/sql/DatePattern.h"
+#include "drivers/sql/ValueCheck.h"
 #include "platform/odbc/DBException.h"
 
 namespace quillon::drivers::sql {
@@ -81,9 +80,7 @@ TEST(ValueCheckTest, TextLengthCountsUtf16Units) {
 }
 
 TEST(ValueCheckTest, DatesInTheThreeFormsAreValidatedAsRealDays) {
-  const auto serial = [](const wchar_t* text) {
-    return CheckValue(Text(text), Column(ColumnType::Date), 0).number;
-  };
+  const auto serial = [](const wchar_t* text) { return CheckValue(Text(text), Column(ColumnType::Date), 0).number; };
   EXPECT_EQ(serial(L"1899-12-30"), 0);
   EXPECT_EQ(serial(L"1900-03-01"), 61);
   EXPECT_EQ(serial(L"2024-03-05"), 45356);
@@ -94,17 +91,17 @@ TEST(ValueCheckTest, DatesInTheThreeFormsAreValidatedAsRealDays) {
   EXPECT_DOUBLE_EQ(serial(L"12/31/9999 23:59"), 2958465 + (23 * 60 + 59) / 1440.0);
   EXPECT_EQ(serial(L"29.2.2024"), serial(L"2024-02-29"));
   EXPECT_EQ(serial(L"1.1.100"), -657434);
-  for (const wchar_t* bad : {L"29.2.2023", L"2023-02-29", L"31.4.2024", L"2024-13-01", L"13/13/2024", L"1900-02-29",
-                             L"5.3.2024 24:00", L"5.3.2024 7:60", L"5.3.2024 7:8:60", L"5.3.2024 7", L"5.3.99",
-                             L"2024-03-05T07:08", L"5.3.2024 7:8:9.5", L"yesterday", L"", L"123.3.2024",
-                             L"1.1.10000", L"5.3.2024x"}) {
+  for (const wchar_t* bad :
+       {L"29.2.2023", L"2023-02-29", L"31.4.2024", L"2024-13-01", L"13/13/2024", L"1900-02-29", L"5.3.2024 24:00",
+        L"5.3.2024 7:60", L"5.3.2024 7:8:60", L"5.3.2024 7", L"5.3.99", L"2024-03-05T07:08", L"5.3.2024 7:8:9.5",
+        L"yesterday", L"", L"123.3.2024", L"1.1.10000", L"5.3.2024x"}) {
     EXPECT_EQ(Refusal(Text(bad), Column(ColumnType::Date)), L"22007") << bad;
   }
   EXPECT_EQ(CheckValue(Number(L"45356.5"), Column(ColumnType::Date), 0).number, 45356.5);
   EXPECT_EQ(Refusal(Number(L"3000000"), Column(ColumnType::Date)), L"22008");
 
-  for (const wchar_t* text : {L"1900-01-01", L"1900-02-28 23:59:59", L"2000-02-29 12:00", L"9999-12-31 23:59:59",
-                              L"0100-01-01"}) {
+  for (const wchar_t* text :
+       {L"1900-01-01", L"1900-02-28 23:59:59", L"2000-02-29 12:00", L"9999-12-31 23:59:59", L"0100-01-01"}) {
     DateTime parsed;
     ASSERT_TRUE(ParseDateTime(text, parsed)) << text;
     const DateTime back = FromDateSerial(DateSerial(parsed));
@@ -117,8 +114,16 @@ TEST(ValueCheckTest, DatesInTheThreeFormsAreValidatedAsRealDays) {
 TEST(ValueCheckTest, WholeNumbersReadExactlyAtEveryLength) {
   // Up to 15 digits a whole number is summed digit by digit; longer ones go through the full
   // conversion. Both must agree with the correctly rounded value.
-  const std::string cases[] = {"0", "-0", "+0", "007", "-42", "+999999999999999", "-123456789012345",
-                               "1234567890123456", "9007199254740993", "-99999999999999999999"};
+  const std::string cases[] = {"0",
+                               "-0",
+                               "+0",
+                               "007",
+                               "-42",
+                               "+999999999999999",
+                               "-123456789012345",
+                               "1234567890123456",
+                               "9007199254740993",
+                               "-99999999999999999999"};
   for (const std::string& narrow : cases) {
     double out = 1;
     ASSERT_TRUE(ParseNumber(std::wstring(narrow.begin(), narrow.end()), out)) << narrow;
@@ -236,7 +241,8 @@ TEST(ValueCheckTest, DatesReadByThePatternThatWroteThem) {
   d = read(L"%d/%m/%y", L"25/12/2024");
   EXPECT_EQ(std::make_tuple(d.month, d.day), std::make_tuple(12, 25));
   d = read(L"%y-%m-%d %H:%M:%S", L"2024-12-31 23:59:59");
-  EXPECT_EQ(std::make_tuple(d.year, d.month, d.day, d.hour, d.minute, d.second), std::make_tuple(2024, 12, 31, 23, 59, 59));
+  EXPECT_EQ(std::make_tuple(d.year, d.month, d.day, d.hour, d.minute, d.second),
+            std::make_tuple(2024, 12, 31, 23, 59, 59));
   d = read(L"%d.%m.%y %H:%M:%S", L"5.3.2024 7:8:9");
   EXPECT_EQ(std::make_tuple(d.day, d.month, d.hour, d.minute, d.second), std::make_tuple(5, 3, 7, 8, 9));
   d = read(L"Day %d of %m, %y (%H h)", L"Day 1 of 2, 2000 (13 h)");
