@@ -460,7 +460,8 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const std::wstring problem = ValueProblem(columns[i], values[i]);
     if (!problem.empty()) {
-      throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem, L"22018");
+      throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem,
+                               odbc::errors::state::kValueMismatch);
     }
   }
   std::vector<std::uint8_t>& row = m_row;

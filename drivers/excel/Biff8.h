@@ -151,4 +151,16 @@ inline std::vector<std::uint8_t> Record(std::uint16_t id, const std::vector<std:
   return out;
 }
 
+// The data of a BOF record that opens a substream of `kind` (kBofGlobals, kBofWorksheet).
+inline std::vector<std::uint8_t> BofData(std::uint16_t kind) {
+  RecordData bof;
+  bof.U16(kBiff8Version);
+  bof.U16(kind);
+  bof.U16(kBofBuild);
+  bof.U16(kBofYear);
+  bof.U32(kBofHistory);
+  bof.U32(kBofLowestVersion);
+  return bof.Bytes();
+}
+
 }  // namespace quillon::drivers::excel::biff

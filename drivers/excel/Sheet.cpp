@@ -162,14 +162,7 @@ std::uint64_t Sheet::StreamSize() const {
 }
 
 void Sheet::Write(Sink& sink, bool selected) {
-  biff::RecordData bof;
-  bof.U16(biff::kBiff8Version);
-  bof.U16(biff::kBofWorksheet);
-  bof.U16(biff::kBofBuild);
-  bof.U16(biff::kBofYear);
-  bof.U32(biff::kBofHistory);
-  bof.U32(biff::kBofLowestVersion);
-  auto record = biff::Record(biff::kBof, bof.Bytes());
+  auto record = biff::Record(biff::kBof, biff::BofData(biff::kBofWorksheet));
   sink.Write(record.data(), record.size());
 
   biff::RecordData dimensions;

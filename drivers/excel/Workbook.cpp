@@ -180,14 +180,7 @@ Workbook::Workbook() : m_new(true) {
     m_globals.push_back({id, data});
     return m_globals.size() - 1;
   };
-  biff::RecordData bof;
-  bof.U16(biff::kBiff8Version);
-  bof.U16(biff::kBofGlobals);
-  bof.U16(biff::kBofBuild);
-  bof.U16(biff::kBofYear);
-  bof.U32(biff::kBofHistory);
-  bof.U32(biff::kBofLowestVersion);
-  add(biff::kBof, bof.Bytes());
+  add(biff::kBof, biff::BofData(biff::kBofGlobals));
   add(biff::kInterfaceHdr, {static_cast<std::uint8_t>(kUiVersion), static_cast<std::uint8_t>(kUiVersion >> 8)});
   add(biff::kMms, {0, 0});
   add(biff::kInterfaceEnd, {});
@@ -455,7 +448,7 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   for (std::size_t i = 0; i < statement.columns.size(); ++i) {
     if (statement.columns[i].name.size() > biff::kMaxCellChars) {
       throw odbc::CDBException(L"A column name of table '" + statement.table + L"' is longer than a cell holds.",
-                               L"42000");
+                               odbc::errors::state::kSyntax);
     }
     for (std::size_t j = 0; j < i; ++j) {
       if (SameName(ToUtf16(statement.columns[i].name), ToUtf16(statement.columns[j].name))) {

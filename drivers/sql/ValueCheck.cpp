@@ -9,16 +9,17 @@
 
 #include "drivers/sql/DatePattern.h"
 #include "platform/odbc/DBException.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
 
 namespace quillon::drivers::sql {
 namespace {
 
-constexpr std::wstring_view kStateMismatch = L"22018";
-constexpr std::wstring_view kStateOutOfRange = L"22003";
-constexpr std::wstring_view kStateTooLong = L"22001";
-constexpr std::wstring_view kStateBadDate = L"22007";
-constexpr std::wstring_view kStateDateOverflow = L"22008";
+constexpr std::wstring_view kStateMismatch = odbc::errors::state::kValueMismatch;
+constexpr std::wstring_view kStateOutOfRange = odbc::errors::state::kOutOfRange;
+constexpr std::wstring_view kStateTooLong = odbc::errors::state::kTooLong;
+constexpr std::wstring_view kStateBadDate = odbc::errors::state::kBadDate;
+constexpr std::wstring_view kStateDateOverflow = odbc::errors::state::kDateOverflow;
 
 constexpr double kSmallIntMin = -32768, kSmallIntMax = 32767;
 constexpr double kIntegerMin = -2147483648.0, kIntegerMax = 2147483647.0;

@@ -23,6 +23,12 @@ inline constexpr wchar_t kNotOpen[] = L"08003";
 inline constexpr wchar_t kTooManyColumns[] = L"54011";
 inline constexpr wchar_t kUniqueViolated[] = L"23000";
 inline constexpr wchar_t kIoError[] = L"58030";
+// A value that does not fit its column.
+inline constexpr wchar_t kValueMismatch[] = L"22018";
+inline constexpr wchar_t kOutOfRange[] = L"22003";
+inline constexpr wchar_t kTooLong[] = L"22001";
+inline constexpr wchar_t kBadDate[] = L"22007";
+inline constexpr wchar_t kDateOverflow[] = L"22008";
 }  // namespace state
 
 // CREATE TABLE of a name the file already holds (also differing in case only): 42S01.

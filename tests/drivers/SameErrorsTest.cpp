@@ -66,7 +66,9 @@ class SameErrorsTest : public ::testing::Test {
     const Refusal access = RefusalOf([&] { m_access.ExecuteSQL(sql); });
     const std::string shown = text::WideToUtf8(sql.substr(0, 60));
     EXPECT_EQ(text::WideToUtf8(excel.state), text::WideToUtf8(access.state)) << shown;
-    if (sameMessage) EXPECT_EQ(text::WideToUtf8(excel.message), text::WideToUtf8(access.message)) << shown;
+    if (sameMessage) {
+      EXPECT_EQ(text::WideToUtf8(excel.message), text::WideToUtf8(access.message)) << shown;
+    }
     return excel;
   }
 
