@@ -1,8 +1,11 @@
 // quillon-sql "<connect string>": executes the SQL statements read from standard input, one a
 // line, through CDatabase on an ODBC source or a built-in driver. A SELECT prints its rows
 // tab-separated. Each failing statement is reported on standard error with its line number and
-// the driver's message; the exit status is 1 when any failed or standard input could not be
-// read, 2 when the connection failed or the arguments are wrong.
+// the driver's message; the exit status is 1 when any failed, standard input could not be read
+// or standard output written (nothing more runs then), 2 when the connection failed or the
+// arguments are wrong.
+#include <signal.h>
+
 #include <cerrno>
 #include <charconv>
 #include <clocale>
@@ -83,20 +86,35 @@ bool IsSelect(std::wstring_view statement) {
   return statement.size() >= 6 && text::EqualsIgnoreAsciiCase(statement.substr(0, 6), L"SELECT");
 }
 
-void PrintRows(CDatabase& database, std::wstring_view statement) {
+// Prints the statement's rows; 0, or the error (errno) of a write to standard output that failed,
+// after which no further row is read.
+int PrintRows(CDatabase& database, std::wstring_view statement) {
   CRecordset rows(&database);
   rows.Open(CRecordset::forwardOnly, statement, CRecordset::readOnly);
   const std::int16_t count = rows.GetODBCFieldCount();
+  std::string line;
   for (; !rows.IsEOF(); rows.MoveNext()) {
-    std::string line;
+    line.clear();
     for (std::int16_t i = 0; i < count; ++i) {
       CDBVariant value;
       rows.GetFieldValue(i, value);
       if (i > 0) line += '\t';
       line += ValueText(value);
     }
-    std::cout << line << '\n';
+    line += '\n';
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) return errno;
   }
+  return std::fflush(stdout) == 0 ? 0 : errno;
+}
+
+// A reader of the rows that went away (`| head`) then shows as a failed write rather than a
+// SIGPIPE that ends the process, so the connection is still closed as usual (a built-in
+// driver writes its file then).
+void IgnoreBrokenPipes() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 }  // namespace
@@ -109,9 +127,11 @@ constexpr const char* kUsage =
     "the SQL statements read from standard input, one a line; blank lines are skipped. A SELECT\n"
     "prints its rows on standard output, tab-separated. Each statement that fails is reported on\n"
     "standard error with its line number and the driver's message, and the next one runs.\n"
+    "When standard output cannot be written (its reader went away, as with `| head`), nothing\n"
+    "more is printed or run: the connection is closed and the status is 1.\n"
     "\n"
-    "Exit status: 0 every statement ran; 1 a statement failed, or standard input could not be\n"
-    "read; 2 the connection failed, or usage error.\n";
+    "Exit status: 0 every statement ran; 1 a statement failed, standard input could not be read\n"
+    "or standard output written; 2 the connection failed, or usage error.\n";
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
@@ -123,6 +143,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  IgnoreBrokenPipes();
   quillon::drivers::RegisterBuiltInDrivers();
   CDatabase database;
   try {
@@ -140,7 +161,12 @@ int main(int argc, char** argv) {
     const std::wstring statement = text::Utf8ToWide(line);
     try {
       if (IsSelect(statement) && database.GetOdbcConnection() != nullptr) {
-        PrintRows(database, statement);
+        if (const int error = PrintRows(database, statement); error != 0) {
+          std::cerr << "quillon-sql: cannot write standard output at line " << number << ": " << std::strerror(error)
+                    << '\n';
+          failed = true;
+          break;
+        }
       } else {
         database.ExecuteSQL(statement);
       }

@@ -187,5 +187,35 @@ TEST(QuillonSqlFaults, StandardInputThatCannotBeReadIsAFailure) {
       << result.output;
 }
 
+// The reader of the rows takes the first line and goes away, as `| head -1` does: the tool is
+// not killed by the broken pipe; it stops reading and running, closes the source and says why.
+TEST(QuillonSqlFaults, AReaderThatGoesAwayEndsTheRunWithAStatus) {
+  quillon::testing::TempDir dir;
+  const std::string connect = testing::MakeBigSource(dir / "src.db", 200000);
+  ASSERT_FALSE(connect.empty());
+  const auto input = dir / "input.sql";
+  { std::ofstream(input) << "SELECT n, t FROM Big ORDER BY n\nCREATE TABLE Later (x INTEGER)\n"; }
+  const int in = open(input.c_str(), O_RDONLY | O_CLOEXEC);
+  const int err = open((dir / "errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  Child child({QUILLON_SQL_TOOL, connect}, dir.Path(), fds[1], err, in);
+  close(fds[1]);
+  close(in);
+  close(err);
+  ASSERT_TRUE(child.Started());
+  FILE* rows = fdopen(fds[0], "r");
+  ASSERT_NE(rows, nullptr);
+  char first[64] = {};
+  ASSERT_NE(std::fgets(first, sizeof first, rows), nullptr);
+  std::fclose(rows);  // far more rows than a pipe holds are still to come
+  EXPECT_EQ(child.Wait(), 1);
+  EXPECT_EQ(std::string(first), "1\trow 1\n");
+  EXPECT_EQ(ReadFile(dir / "errors.txt"), "quillon-sql: cannot write standard output at line 1: Broken pipe\n");
+  const auto tables =
+      quillon::testing::RunCommand("sqlite3 " + quillon::testing::ShellQuote((dir / "src.db").string()) + " .tables");
+  EXPECT_EQ(tables.output, "Big\n");  // the statement after the failed write did not run
+}
+
 }  // namespace
 }  // namespace quillon::cli
