@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,13 +22,15 @@ constexpr std::array kStopSignals = {SIGINT, SIGTERM, SIGHUP};
 constexpr std::string_view kErrorPrefix = "quillon-export: ";
 constexpr char kWakeStop = 's';
 constexpr char kWakeQuit = 'q';
-volatile std::sig_atomic_t g_interrupted = 0;
+// Set by the signal handler, read by the run's threads: lock-free, so safe for both.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 // The pipe through which the signal handler wakes the StopSignalWatch thread.
 int g_wake[2] = {-1, -1};
 
 void OnInterrupt(int) {
   const int savedErrno = errno;
-  g_interrupted = 1;
+  g_interrupted = true;
   if (g_wake[1] >= 0) {
     const ssize_t ignored = ::write(g_wake[1], &kWakeStop, 1);  // a full pipe holds enough wake-ups
     static_cast<void>(ignored);
@@ -107,7 +110,7 @@ engine::RowErrorAnswer ConsoleHost::AnswerRowError(const odbc::CDBException& err
 
 void ConsoleHost::ReportUnknownType() { MessageBox(L"Unknown type", ui::MB_ICONERROR); }
 
-bool ConsoleHost::IsStopRequested() { return g_interrupted != 0; }
+bool ConsoleHost::IsStopRequested() { return g_interrupted; }
 
 void ConsoleHost::RowCopied(std::int32_t totalRows, const std::wstring& table) {
   if (!m_showProgress || (totalRows & 0x3FF) != 0) return;  // look at the clock every 1024 rows

@@ -508,7 +508,6 @@ bool CTallyraDlg::RunExportFromDialog() {
 
 unsigned CTallyraDlg::ExportThreadProc(void* param) {
   auto* dialog = static_cast<CTallyraDlg*>(param);
-  dialog->m_bStopRequested = false;
   dialog->RunGuarded([dialog] {
     dialog->SetRunningState(kRunning);
     dialog->RunExportFromDialog();  // the run has logged its outcome
@@ -561,7 +560,6 @@ void CTallyraDlg::OnRunScript() {
 
 unsigned CTallyraDlg::ScriptThreadProc(void* param) {
   auto* dialog = static_cast<CTallyraDlg*>(param);
-  dialog->m_bStopRequested = false;
   unsigned exitCode = kWorkerStopped;
   dialog->RunGuarded([&] {
     ui::FileDialogRequest request;
@@ -591,6 +589,9 @@ bool CTallyraDlg::StartWorker(unsigned (*proc)(void*)) {
   if (WorkerActive()) return false;
   if (m_worker.joinable()) m_worker.join();
   m_workerEnded = false;
+  // Cleared here, on the thread that takes the Stop click, rather than by the worker: a Stop
+  // that comes before the worker has begun is kept.
+  m_bStopRequested = false;
   try {
     m_worker = std::thread([this, proc] {
       proc(this);

@@ -30,9 +30,12 @@ class IExportHost {
   virtual RowErrorAnswer AnswerRowError(const odbc::CDBException& error) = 0;
   // A column value of a kind the builders do not know was met; the value is written empty.
   virtual void ReportUnknownType() = 0;
-  // Whether the user asked the run to stop; read before the output table is created, before
-  // each row, and when opening the result fails (a stop cancels the running statement through
-  // the source connection's Cancel, which the host calls).
+  // Whether the user asked the run to stop; read before the output is opened, before and after
+  // the statement runs, and before each row. While the statement runs it is also read, every
+  // few tens of milliseconds, from a thread of the run's own, which cancels the statement as long
+  // as the answer is yes; so it must be safe to call from any thread at any time (an atomic flag),
+  // and once it has said yes it goes on saying yes for the rest of the run. A host may cancel
+  // the source's statement itself as well, for an at once reaction.
   virtual bool IsStopRequested() = 0;
   // After each row copied: the rows copied so far and the table they go into. For progress
   // displays; cheap, since it comes once per row.

@@ -4,10 +4,15 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cwchar>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "engine/ReadOnlyStatement.h"
 #include "engine/RowReader.h"
@@ -30,6 +35,9 @@ constexpr std::wstring_view kFurtherTableSuffix = L"_Sheet0";
 // The locale's long date and time (glibc's %c; it has no '#' flag for a longer form).
 constexpr const wchar_t* kStartTimePattern = L"%c";
 constexpr const wchar_t* kElapsedPattern = L"Days: %D Hours: %H Minutes: %M Seconds: %S";
+
+// How often a statement is cancelled again while a stop is requested and it has not returned.
+constexpr auto kCancelRepeat = std::chrono::milliseconds(50);
 
 // The run's log lines.
 namespace logline {
@@ -98,6 +106,54 @@ std::wstring OutputTableName(const std::wstring& source) {
   return name;
 }
 
+// While it lives, cancels the statement the source is running for as long as the host asks the
+// run to stop. A cancel reaches only a statement inside an ODBC call, and one that reaches the
+// server before the statement does cancels nothing, so a single cancel from the host can be
+// lost; this one is repeated until the statement has returned. Cancel never touches a cursor
+// being read, so a repeat after the statement has returned does no harm.
+class CancelOnStop {
+ public:
+  CancelOnStop(const odbc::CDatabase& source, IExportHost& host) : m_source(source), m_host(host) {
+    try {
+      m_thread = std::thread([this] { Watch(); });
+    } catch (const std::system_error&) {
+      // No thread to spare: the host's own cancel and the checks around the statement remain.
+    }
+  }
+  ~CancelOnStop() {
+    if (!m_thread.joinable()) return;
+    {
+      const std::lock_guard lock(m_mutex);
+      m_done = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+  }
+  CancelOnStop(const CancelOnStop&) = delete;
+  CancelOnStop& operator=(const CancelOnStop&) = delete;
+
+ private:
+  void Watch() noexcept {
+    std::unique_lock lock(m_mutex);
+    while (!m_wake.wait_for(lock, kCancelRepeat, [this] { return m_done; })) {
+      lock.unlock();
+      try {
+        if (m_host.IsStopRequested()) m_source.Cancel();
+      } catch (...) {
+        return;  // a host that cannot answer leaves the stop to the checks around the statement
+      }
+      lock.lock();
+    }
+  }
+
+  const odbc::CDatabase& m_source;
+  IExportHost& m_host;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  bool m_done = false;  // the statement has returned; guarded by m_mutex
+  std::thread m_thread;
+};
+
 // One run's state; every way out of Run() passes through ExportQuery's handlers.
 class ExportRun {
  public:
@@ -111,6 +167,9 @@ class ExportRun {
  private:
   void Log(std::wstring_view text) { m_host.AddLogLine(std::wstring(text)); }
   void LogError(std::wstring_view text) { m_host.AddErrorLine(std::wstring(text)); }
+  // Whether the user asked the run to stop; if so logs it. For the checks before anything is
+  // created; the output, if open, is closed by the caller.
+  bool StopSeen();
   // Opens the output file, creating it (and its folders) when missing; false (logged) when it
   // could not be opened.
   bool OpenOutput(const std::wstring& path, OutputFormat format, const std::wstring& datePattern);
@@ -215,6 +274,8 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
   }
   // The Date field is disabled while the run lasts: the pattern read now is the one it writes by.
   const std::wstring datePattern(EffectiveDatePattern(m_host.GetDatePattern()));
+  // A stop that came before the run began creates no file.
+  if (StopSeen()) return false;
   if (!OpenOutput(std::wstring(outputPath), format, datePattern)) return false;
   std::unique_ptr<odbc::CRecordset> recordset = OpenResult(statement);
   if (recordset == nullptr) return false;
@@ -257,15 +318,28 @@ bool ExportRun::OpenOutput(const std::wstring& path, OutputFormat format, const 
   return true;
 }
 
+bool ExportRun::StopSeen() {
+  if (!m_host.IsStopRequested()) return false;
+  LogError(logline::kStopped);
+  return true;
+}
+
 std::unique_ptr<odbc::CRecordset> ExportRun::OpenResult(std::wstring_view statement) {
+  // A stop that came while the output was opened runs no statement.
+  if (StopSeen()) {
+    CloseOutput();
+    return nullptr;
+  }
   std::unique_ptr<odbc::CRecordset> recordset;
   try {
     recordset = std::make_unique<odbc::CRecordset>(&m_source);
-    recordset->Open(odbc::CRecordset::forwardOnly, statement, odbc::CRecordset::readOnly);
+    {
+      const CancelOnStop cancel(m_source, m_host);
+      recordset->Open(odbc::CRecordset::forwardOnly, statement, odbc::CRecordset::readOnly);
+    }
     Log(logline::kResultOpened);
   } catch (const odbc::CDBException& e) {
-    // A stop cancels the statement while it runs (the host calls the source's Cancel); the
-    // driver's report of the cancel is the stop.
+    // A stop cancels the statement while it runs; the driver's report of the cancel is the stop.
     LogError(m_host.IsStopRequested() ? logline::kStopped : std::wstring_view(e.m_strError));
     CloseOutput();
     return nullptr;
@@ -276,8 +350,7 @@ std::unique_ptr<odbc::CRecordset> ExportRun::OpenResult(std::wstring_view statem
   }
   // A stop that came while the statement ran, too late to cancel it (or on a driver that cannot
   // cancel), ends the run before anything is created.
-  if (m_host.IsStopRequested()) {
-    LogError(logline::kStopped);
+  if (StopSeen()) {
     CloseOutput();
     return nullptr;
   }

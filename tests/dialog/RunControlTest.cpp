@@ -488,6 +488,24 @@ class RunControlTest : public QObject {
     QVERIFY(m_prompts->Boxes().empty());
   }
 
+  void aStopRightAfterStartIsNeverLost() {
+    // Far longer than the test waits for anything: only the stop ends it in time.
+    Fill(
+        L"WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 2000000000) "
+        L"SELECT count(*) AS n FROM c",
+        Out("hasty.xls"));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Click(res::kIdStartStop);  // Start
+      Click(res::kIdStartStop);  // Stop, before the worker may have begun
+      QTRY_VERIFY_WITH_TIMEOUT(LogTexts().count("Thread terminated") == attempt + 1, kWaitMs);
+      QTRY_VERIFY_WITH_TIMEOUT(IsIdle(), kWaitMs);
+      QCOMPARE(LogTexts().last(), QStringLiteral("Thread terminated"));
+      QVERIFY(!Logged("Output table created"));
+    }
+    QVERIFY(m_journal->OpenedPaths().empty());  // stopped before the output was opened
+    QVERIFY(m_prompts->Boxes().empty());
+  }
+
   void aCancelledOrUnopenableScriptChoiceEndsQuietly() {
     RunScript(std::nullopt);
     RunScript(Out("no-such-script.txt"));

@@ -194,13 +194,13 @@ TEST_F(ExportEndToEnd, ARefusedRowIsSkippedOnOkAndEndsTheCopyingOnCancel) {
 }
 
 TEST_F(ExportEndToEnd, AStopKeepsTheRowsCopiedSoFar) {
-  m_host.stopAfterChecks = 101;  // one check before the table is created, then one before each row
+  m_host.stopAfterRows = 100;
   const auto xls = m_dir / "stopped.xls";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", xls, FormatExcel));
   EXPECT_EQ(m_host.lines.back(), L"Thread terminated");
   EXPECT_EQ(SheetSizes(xls), (std::vector<std::pair<std::string, int>>{{"Seq", 101}}));
 
-  m_host.checks = 0;
+  m_host.stopRequested = false;
   const auto mdb = m_dir / "stopped.mdb";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", mdb, FormatAccess));
   EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " Seq"), std::vector<std::string>{"100"});
@@ -234,7 +234,7 @@ TEST_F(ExportEndToEnd, CancelInTheRowErrorBoxEndsALongCopy) {
 }
 
 TEST_F(ExportEndToEnd, AStopFarIntoALongResultLogsInOrder) {
-  m_host.stopAfterChecks = 5001;
+  m_host.stopAfterRows = 5000;
   const auto xls = m_dir / "far.xls";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", xls, FormatExcel));
   ASSERT_EQ(m_host.lines.size(), 7u);

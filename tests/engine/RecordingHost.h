@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,15 +20,19 @@ class RecordingHost final : public IExportHost {
     return rowErrorAnswer;
   }
   void ReportUnknownType() override { ++unknownTypes; }
-  bool IsStopRequested() override { return stopAfterChecks >= 0 && checks++ >= stopAfterChecks; }
+  // Read by the run's own threads as well.
+  bool IsStopRequested() override { return stopRequested; }
+  void RowCopied(std::int32_t totalRows, const std::wstring&) override {
+    if (stopAfterRows >= 0 && totalRows >= stopAfterRows) stopRequested = true;
+  }
 
   std::vector<std::wstring> lines;
   std::vector<std::wstring> rowErrors;
   std::wstring datePattern;
   RowErrorAnswer rowErrorAnswer = RowErrorAnswer::SkipRow;
   int unknownTypes = 0;
-  int stopAfterChecks = -1;  // the stop flag reads as set from this check on; -1 never
-  int checks = 0;
+  std::atomic<bool> stopRequested{false};
+  int stopAfterRows = -1;  // the stop is requested once this many rows are copied; -1 never
 };
 
 }  // namespace quillon::engine

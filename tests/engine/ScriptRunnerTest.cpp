@@ -174,7 +174,7 @@ TEST_F(ScriptRun, TextWithoutATabAfterTheLastRecordIsLoggedAndFailsTheScript) {
 TEST_F(ScriptRun, AStopEndsTheWholeScriptAndNoLaterRecordStarts) {
   // The first export sees no stop; the request comes while it runs, and it ends anyway (a
   // result without rows ends true whatever the flag).
-  m_exportAction = [this] { m_host.stopAfterChecks = 0; };
+  m_exportAction = [this] { m_host.stopRequested = true; };
   EXPECT_EQ(Run("SELECT 1\t/o/a.xls\nSELECT 2\t/o/b.xls\nSELECT 3\t/o/c.xls\n"), ScriptOutcome::Stopped);
   ASSERT_EQ(m_calls.size(), 1u);
   EXPECT_EQ(m_host.lines, (std::vector<std::wstring>{L"Processing file: /o/a.xls", L"Thread terminated"}));
