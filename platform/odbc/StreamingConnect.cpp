@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,15 +100,26 @@ std::wstring WithStreamingFetch(std::wstring_view connect) {
 
   std::wstring added;
   for (const auto& option : known->options) {
-    bool chosen = false;
+    // The user's value of the option, from the connect string or else from the data source.
+    std::optional<std::wstring> chosen;
     for (const std::wstring& key : option.keys) {
-      chosen =
-          chosen || parsed.Get(key).has_value() ||
-          (!dataSource.empty() && !ProfileString(dataSource, text::WideToUtf8(key).c_str(), kDataSourcesFile).empty());
+      if (chosen) break;
+      chosen = parsed.Get(key);
+      if (!chosen && !dataSource.empty()) {
+        const std::string fromSource = ProfileString(dataSource, text::WideToUtf8(key).c_str(), kDataSourcesFile);
+        if (!fromSource.empty()) chosen = text::Utf8ToWide(fromSource);
+      }
     }
-    // Streaming switched off by the user stays off, with whatever else they set.
-    if (chosen && &option == &known->options.front()) return std::wstring(connect);
-    if (!chosen) added += option.keys.front() + L"=" + option.value + L";";
+    if (!chosen) {
+      added += option.keys.front() + L"=" + option.value + L";";
+      continue;
+    }
+    // Streaming switched off by the user stays off, with whatever else they set; switched on, it
+    // still gets the other options the user did not choose (psqlodbc's own fetch size is 100
+    // rows, a round trip to the server for each).
+    if (&option == &known->options.front() && text::TrimAsciiBlanks(*chosen) != option.value) {
+      return std::wstring(connect);
+    }
   }
   // In front of the user's pairs, so that a DBQ, whose value runs to the end, stays last.
   std::wstring result = prefixed ? std::wstring(kOdbcPrefix) : std::wstring();

@@ -16,7 +16,8 @@ inline constexpr int kPostgresFetchRows = 1000;
 // `connect` with the options that make a driver above stream its rows, for the drivers named by
 // DRIVER (a name odbcinst knows, or a library path) or through the data source DSN names.
 // An option the connect string or the data source already sets, in any letter case, is the
-// user's choice and stays as it is; every other connect string comes back unchanged.
+// user's choice and stays as it is; streaming switched off keeps the whole connect string as it is.
+// Every other connect string comes back unchanged.
 std::wstring WithStreamingFetch(std::wstring_view connect);
 
 }  // namespace quillon::odbc

@@ -21,7 +21,8 @@ class StreamingConnect : public ::testing::Test {
                            "[PgSource]\nDriver=PostgreSQL Unicode\nServername=localhost\n\n"
                            "[PgByPath]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so\n\n"
                            "[PgFetchSet]\nDriver=PostgreSQL Unicode\nFetch=50\n\n"
-                           "[PgDeclareOff]\nDriver=PostgreSQL ANSI\nusedeclarefetch=0\n";
+                           "[PgDeclareOff]\nDriver=PostgreSQL ANSI\nusedeclarefetch=0\n\n"
+                           "[PgDeclareOn]\nDriver=PostgreSQL ANSI\nB6=1\n";
     setenv("ODBCINI", file.c_str(), 1);
   }
   static void TearDownTestSuite() {
@@ -50,9 +51,13 @@ TEST_F(StreamingConnect, TheUsersChoiceStaysInTheConnectString) {
   for (const wchar_t* connect : {L"DRIVER=SQLite3;StepAPI=0;Database=/tmp/x.db", L"DRIVER=SQLite3;stepapi=1;Database=x",
                                  L"DRIVER={PostgreSQL Unicode};UseDeclareFetch=0;Servername=db",
                                  L"DRIVER={PostgreSQL Unicode};B6=0;Servername=db",
-                                 L"DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Servername=db"}) {
+                                 L"DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Fetch=100;Servername=db"}) {
     EXPECT_EQ(WithStreamingFetch(connect), connect);
   }
+  // The cursor switched on without a fetch size gets ours, not psqlodbc's 100 rows a round trip.
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Servername=db"),
+            L"Fetch=" + std::to_wstring(kPostgresFetchRows) +
+                L";DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Servername=db");
   // A fetch size of the user's own turns the cursor on and keeps that size.
   EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};Fetch=10;Servername=db"),
             L"UseDeclareFetch=1;DRIVER={PostgreSQL Unicode};Fetch=10;Servername=db");
@@ -75,6 +80,8 @@ TEST_F(StreamingConnect, ADataSourceIsLookedUpWithItsDriverAndItsOwnSettings) {
   EXPECT_EQ(WithStreamingFetch(L"DSN=PgFetchSet"), L"UseDeclareFetch=1;DSN=PgFetchSet");
   EXPECT_EQ(WithStreamingFetch(L"DSN=LiteStepOff"), L"DSN=LiteStepOff");
   EXPECT_EQ(WithStreamingFetch(L"DSN=PgDeclareOff"), L"DSN=PgDeclareOff");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=PgDeclareOn"),
+            L"Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DSN=PgDeclareOn");
   // The connect string's own setting counts as much as the source's.
   EXPECT_EQ(WithStreamingFetch(L"DSN=LiteSource;StepAPI=0"), L"DSN=LiteSource;StepAPI=0");
 }
