@@ -12,10 +12,11 @@
 namespace quillon::odbc {
 
 // Puts the SQLite library of the ODBC driver that `connect` names (DRIVER=..., or a DSN's driver)
-// into multi-thread mode. Does it only when that driver's library reaches SQLite, SQLite was
-// built thread-safe, and no SQLite connection has been made in the process yet (SQLite accepts
-// the mode only before it initializes); call it before the first connection opens. True when the
-// mode was set. Never throws.
+// into multi-thread mode, with its memory statistics off (no mutex around each allocation;
+// sqlite3_memory_used and the soft heap limit then stop working). Does it only when that driver's library reaches
+// SQLite, SQLite was built thread-safe, and no SQLite connection has been made in the process yet (SQLite accepts the
+// mode only before it initializes); call it before the first connection opens. True when the mode was set. Never
+// throws.
 bool UseSqliteMultiThreadMode(std::wstring_view connect) noexcept;
 
 }  // namespace quillon::odbc

@@ -1,5 +1,8 @@
 // SQLite's multi-thread mode. This program holds this one test, so that it starts in a process
 // where SQLite has not initialized yet, as quillon-export and quillon-host do.
+#include <dlfcn.h>
+
+#include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -32,6 +35,15 @@ TEST(SqliteThreading, SetOnlyForSqliteDriversAndOnlyBeforeTheFirstConnection) {
   rs.GetFieldValue(0, n);
   EXPECT_EQ(n.m_lVal, 7);
   EXPECT_FALSE(UseSqliteMultiThreadMode(connect));
+
+  // The driver's SQLite keeps no memory statistics (whose counting locks a mutex on every
+  // allocation): it reports no memory in use although a connection is open.
+  void* sqlite = dlopen("libsqlite3.so.0", RTLD_LAZY | RTLD_NOLOAD);
+  ASSERT_NE(sqlite, nullptr);
+  const auto memoryUsed = reinterpret_cast<std::int64_t (*)()>(dlsym(sqlite, "sqlite3_memory_used"));
+  ASSERT_NE(memoryUsed, nullptr);
+  EXPECT_EQ(memoryUsed(), 0);
+  dlclose(sqlite);
 }
 
 }  // namespace
