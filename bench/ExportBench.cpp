@@ -10,6 +10,10 @@
 //   QUILLON_BENCH_ROWS="1000000"      other row counts (blank-separated)
 //   QUILLON_BENCH_PAIRS=5             pairs per figure
 //   QUILLON_BENCH_SOURCES="sqlite"    sqlite, postgres or both (the default)
+//
+// Beside the exports it times reading alone: the same rows fetched through the export's reader
+// thread and turned into values, with nothing written (this program run again with
+// --read-only). What an export takes beyond that is the writing.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -27,7 +31,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/RowReader.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/Recordset.h"
+#include "platform/odbc/SqliteThreading.h"
+#include "platform/odbc/StreamingConnect.h"
 #include "platform/text/WideText.h"
 #include "tests/support/PostgresServer.h"
 
@@ -131,8 +139,32 @@ void PrintFigure(const char* what, const Figure& f, long rows, bool withRatio, c
   std::fflush(stdout);
 }
 
+// Reads every row of `statement` as an export does (the same connect options, the reader thread,
+// each value converted), writing nothing. The process's exit status says whether it worked.
+int ReadOnly(const std::string& connect, const std::string& statement) {
+  try {
+    const std::wstring wide = text::Utf8ToWide(connect);
+    odbc::UseSqliteMultiThreadMode(wide);
+    odbc::CDatabase database;
+    database.OpenEx(odbc::WithStreamingFetch(wide), odbc::CDatabase::noOdbcDialog);
+    odbc::CRecordset recordset(&database);
+    recordset.Open(odbc::CRecordset::forwardOnly, text::Utf8ToWide(statement), odbc::CRecordset::readOnly);
+    const std::int16_t columns = recordset.GetODBCFieldCount();
+    engine::RowReader reader(recordset);
+    odbc::CDBVariant value;
+    while (reader.Next()) {
+      for (std::int16_t c = 0; c < columns; ++c) reader.GetValue(c, value);
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}
+
 void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, const fs::path& exporter,
            const fs::path& dir) {
+  const fs::path self = fs::canonical("/proc/self/exe");
   for (const long rows : rowCounts) {
     source.fill(rows);
     std::printf("%s, %ld rows x %d columns, median of %d pairs\n", source.title.c_str(), rows, kColumns, pairs);
@@ -141,10 +173,10 @@ void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, 
     // One reference run first, so that no timed run reads a cold file cache.
     RunProcess(source.reference(), text, err);
 
-    Figure reference, xls, mdb;
+    Figure reference, read, xls, mdb;
     for (int pair = 0; pair < pairs; ++pair) {
-      for (const char* extension : {"xls", "mdb"}) {
-        Figure& figure = std::strcmp(extension, "xls") == 0 ? xls : mdb;
+      for (const char* extension : {"", "xls", "mdb"}) {
+        Figure& figure = *extension == '\0' ? read : std::strcmp(extension, "xls") == 0 ? xls : mdb;
         if (figure.failed) continue;
         const Measurement ref = RunProcess(source.reference(), text, err);
         if (!ref.ok) {
@@ -157,10 +189,14 @@ void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, 
 
         const fs::path out = dir / (std::string("orders.") + extension);
         fs::remove(out);  // a new file each time, not a further table in the last one
-        const Measurement run = RunProcess(
-            {exporter.string(), "--connect", source.connect, "--sql", kStatement, "--out", out.string()}, log, err);
+        const Measurement run = *extension == '\0'
+                                    ? RunProcess({self.string(), "--read-only", source.connect, kStatement}, log, err)
+                                    : RunProcess({exporter.string(), "--connect", source.connect, "--sql", kStatement,
+                                                  "--out", out.string()},
+                                                 log, err);
         if (!run.ok) {
-          std::printf("  export to .%s failed:\n%s%s\n", extension, ReadText(log).c_str(), ReadText(err).c_str());
+          std::printf("  %s%s failed:\n%s%s\n", *extension == '\0' ? "reading alone" : "export to .", extension,
+                      ReadText(log).c_str(), ReadText(err).c_str());
           figure.failed = true;
           continue;
         }
@@ -170,6 +206,7 @@ void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, 
       }
     }
     PrintFigure(source.referenceName.c_str(), reference, rows, false, "");
+    PrintFigure("reading alone", read, rows, true, source.referenceName);
     PrintFigure("export to .xls", xls, rows, true, source.referenceName);
     PrintFigure("export to .mdb", mdb, rows, true, source.referenceName);
   }
@@ -249,7 +286,8 @@ std::vector<long> RowCounts() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--read-only") == 0) return ReadOnly(argv[2], argv[3]);
   const fs::path exporter = fs::canonical("/proc/self/exe").parent_path() / "quillon-export";
   const std::vector<long> rowCounts = RowCounts();
   const char* pairsText = std::getenv("QUILLON_BENCH_PAIRS");
