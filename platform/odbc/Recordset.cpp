@@ -202,8 +202,10 @@ struct CRecordset::Binding {
   struct Column {
     SQLSMALLINT cType = 0;
     bool bound = false;
-    std::size_t offset = 0;  // into the buffer
-    std::size_t bytes = 0;   // bound buffer size
+    std::size_t offset = 0;      // into the buffer
+    std::size_t bytes = 0;       // bound buffer size
+    std::size_t fixed = 0;       // the size of a fixed-size C type; 0 for text
+    std::size_t terminator = 0;  // the bytes a text value's terminator takes
   };
   std::vector<Column> columns;
   std::vector<SQLLEN> indicators;
@@ -237,9 +239,10 @@ std::unique_ptr<CRecordset::Binding> CRecordset::BindColumns(SQLHDBC connection,
   for (std::size_t i = 0; i < fields.size(); ++i) {
     Binding::Column& column = binding->columns[i];
     column.cType = DefaultCType(fields[i].m_nSQLType);
-    column.bytes = FixedBytes(column.cType);
+    column.bytes = column.fixed = FixedBytes(column.cType);
     if (column.bytes == 0 && (column.cType == SQL_C_CHAR || column.cType == SQL_C_WCHAR)) {
       column.bytes = BoundTextBytes(column.cType, fields[i].m_nPrecision);
+      column.terminator = column.cType == SQL_C_CHAR ? 1 : kUtf16UnitBytes;
     }
     if (column.bytes == 0) continue;
     column.bound = true;
@@ -370,7 +373,9 @@ void CRecordset::CaptureRow(CRowBatch& batch) {
   const std::size_t bytes = batch.m_bytes.size();
   try {
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
-      const CellBytes cell = ReadCell(static_cast<std::int16_t>(i));
+      const auto index = static_cast<std::int16_t>(i);
+      const CellBytes cell = m_binding != nullptr && m_binding->columns[i].bound ? ReadBound(index, m_fields[i])
+                                                                                 : ReadUnbound(index, m_fields[i]);
       if (cell.null) {
         batch.m_cells.push_back({batch.m_bytes.size(), CRowBatch::kNullCell});
       } else {
@@ -412,9 +417,8 @@ CRecordset::CellBytes CRecordset::ReadBound(std::int16_t index, const CODBCField
   const SQLLEN indicator = m_binding->indicators[static_cast<std::size_t>(index)];
   if (indicator == SQL_NULL_DATA) return {};
   const auto* data = reinterpret_cast<const char*>(m_binding->Data(column));
-  if (const std::size_t fixed = FixedBytes(column.cType); fixed != 0) return {false, data, fixed};
-  const std::size_t terminator = column.cType == SQL_C_CHAR ? 1 : kUtf16UnitBytes;
-  if (indicator >= 0 && static_cast<std::size_t>(indicator) + terminator <= column.bytes) {
+  if (column.fixed != 0) return {false, data, column.fixed};
+  if (indicator >= 0 && static_cast<std::size_t>(indicator) + column.terminator <= column.bytes) {
     return {false, data, static_cast<std::size_t>(indicator)};
   }
   // Longer than its buffer (or of unknown length): read again whole.
