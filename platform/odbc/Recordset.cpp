@@ -10,6 +10,7 @@
 #include "platform/odbc/Database.h"
 #include "platform/odbc/OdbcHandles.h"
 #include "platform/odbc/TableName.h"
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {
@@ -20,6 +21,14 @@ constexpr SQLSMALLINT kMaxColumnNameBytes = 1024;
 // fit, one SQLFetch delivers them with the row, and a small buffer costs little to fill; a longer
 // value is read again whole with SQLGetData.
 constexpr std::size_t kMaxBoundTextBytes = 256;
+// A date-time read as text: "yyyy-mm-dd hh:mm:ss" with up to nine digits of fraction, and its
+// terminator, with room to spare.
+constexpr std::size_t kDateTimeTextBytes = 32;
+// Drivers, by a piece of their library's name, whose text of a date-time value in the form above
+// reads as the very value their own date-time conversion gives, and costs less to fetch than it:
+// the SQLite3 driver keeps date-times as that text and parses it for the conversion. (psqlODBC
+// does the opposite: its text of a date-time is parsed and printed again, dearer than the value.)
+constexpr std::array<std::string_view, 1> kDateTimeTextDrivers = {"sqlite3odbc"};
 // Most bytes one character can take: four in UTF-8, two UTF-16 units.
 constexpr std::size_t kMaxUtf8BytesPerChar = 4;
 constexpr std::size_t kUtf16UnitBytes = 2;
@@ -94,6 +103,54 @@ std::size_t FixedBytes(SQLSMALLINT cType) {
     default:
       return 0;
   }
+}
+
+// Reads `text` of the form "yyyy-mm-dd hh:mm:ss[.f...]" (one to nine digits of fraction) naming
+// a real moment of the Gregorian calendar from year 1 on. False for any other text, which is
+// then left to the driver's own conversion: anything unusual keeps the driver's answer.
+bool ReadDateTimeText(std::string_view text, SQL_TIMESTAMP_STRUCT& out) {
+  constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd";
+  constexpr std::size_t kMaxFractionDigits = 9;
+  constexpr SQLUINTEGER kFractionUnitsPerSecond = 1000000000;
+  constexpr unsigned kDecimal = 10;
+  if (text.size() < kShape.size() || text.size() == kShape.size() + 1 ||
+      text.size() > kShape.size() + 1 + kMaxFractionDigits) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    if (kShape[i] == 'd' ? !text::IsAsciiDigit(text[i]) : text[i] != kShape[i]) return false;
+  }
+  const auto number = [&text](std::size_t at, std::size_t digits) {
+    unsigned value = 0;
+    for (std::size_t i = at; i < at + digits; ++i) value = value * kDecimal + static_cast<unsigned>(text[i] - '0');
+    return value;
+  };
+  const unsigned year = number(0, 4), month = number(5, 2), day = number(8, 2);
+  const unsigned hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  constexpr std::array<unsigned, 12> kDaysInMonth = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (year == 0 || month < 1 || month > kDaysInMonth.size() || day < 1 ||
+      day > kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 || second > 59) {
+    return false;
+  }
+  SQLUINTEGER fraction = 0;
+  if (text.size() > kShape.size()) {
+    if (text[kShape.size()] != '.') return false;
+    SQLUINTEGER scale = kFractionUnitsPerSecond;
+    for (const char c : text.substr(kShape.size() + 1)) {
+      if (!text::IsAsciiDigit(c)) return false;
+      scale /= kDecimal;
+      fraction += static_cast<SQLUINTEGER>(c - '0') * scale;
+    }
+  }
+  out = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(year),
+                             static_cast<SQLUSMALLINT>(month),
+                             static_cast<SQLUSMALLINT>(day),
+                             static_cast<SQLUSMALLINT>(hour),
+                             static_cast<SQLUSMALLINT>(minute),
+                             static_cast<SQLUSMALLINT>(second),
+                             fraction};
+  return true;
 }
 
 template <typename T>
@@ -202,10 +259,11 @@ struct CRecordset::Binding {
   struct Column {
     SQLSMALLINT cType = 0;
     bool bound = false;
-    std::size_t offset = 0;      // into the buffer
-    std::size_t bytes = 0;       // bound buffer size
-    std::size_t fixed = 0;       // the size of a fixed-size C type; 0 for text
-    std::size_t terminator = 0;  // the bytes a text value's terminator takes
+    std::size_t offset = 0;       // into the buffer
+    std::size_t bytes = 0;        // bound buffer size
+    std::size_t fixed = 0;        // the size of a fixed-size C type; 0 for text
+    std::size_t terminator = 0;   // the bytes a text value's terminator takes
+    bool dateTimeAsText = false;  // a date-time bound as its text; cType stays SQL_C_TIMESTAMP
   };
   std::vector<Column> columns;
   std::vector<SQLLEN> indicators;
@@ -228,6 +286,18 @@ bool DriverAllowsBinding(SQLHDBC connection) {
   return (extensions & needed) == needed;
 }
 
+bool ReadsDateTimesAsText(SQLHDBC connection) {
+  std::array<SQLCHAR, kMaxColumnNameBytes> name{};
+  SQLSMALLINT length = 0;
+  const SQLRETURN rc =
+      SQLGetInfo(connection, SQL_DRIVER_NAME, name.data(), static_cast<SQLSMALLINT>(name.size()), &length);
+  if (!SQL_SUCCEEDED(rc)) return false;
+  std::string library(reinterpret_cast<const char*>(name.data()));
+  for (char& c : library) c = text::AsciiLower(c);
+  return std::any_of(kDateTimeTextDrivers.begin(), kDateTimeTextDrivers.end(),
+                     [&library](std::string_view piece) { return library.find(piece) != std::string::npos; });
+}
+
 }  // namespace
 
 std::unique_ptr<CRecordset::Binding> CRecordset::BindColumns(SQLHDBC connection, SQLHSTMT stmt,
@@ -236,11 +306,18 @@ std::unique_ptr<CRecordset::Binding> CRecordset::BindColumns(SQLHDBC connection,
   binding->columns.resize(fields.size());
   std::size_t total = 0;
   bool any = false;
+  const bool dateTimesAsText = ReadsDateTimesAsText(connection);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     Binding::Column& column = binding->columns[i];
     column.cType = DefaultCType(fields[i].m_nSQLType);
     column.bytes = column.fixed = FixedBytes(column.cType);
-    if (column.bytes == 0 && (column.cType == SQL_C_CHAR || column.cType == SQL_C_WCHAR)) {
+    const SQLSMALLINT sqlType = fields[i].m_nSQLType;
+    if (dateTimesAsText && (sqlType == SQL_TYPE_TIMESTAMP || sqlType == SQL_TIMESTAMP)) {
+      column.dateTimeAsText = true;
+      column.fixed = 0;
+      column.bytes = kDateTimeTextBytes;
+      column.terminator = 1;
+    } else if (column.bytes == 0 && (column.cType == SQL_C_CHAR || column.cType == SQL_C_WCHAR)) {
       column.bytes = BoundTextBytes(column.cType, fields[i].m_nPrecision);
       column.terminator = column.cType == SQL_C_CHAR ? 1 : kUtf16UnitBytes;
     }
@@ -257,8 +334,9 @@ std::unique_ptr<CRecordset::Binding> CRecordset::BindColumns(SQLHDBC connection,
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const Binding::Column& column = binding->columns[i];
     if (!column.bound) continue;
-    const SQLRETURN rc = SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), column.cType, base + column.offset,
-                                    static_cast<SQLLEN>(column.bytes), &binding->indicators[i]);
+    const SQLRETURN rc =
+        SQLBindCol(stmt, static_cast<SQLUSMALLINT>(i + 1), column.dateTimeAsText ? SQL_C_CHAR : column.cType,
+                   base + column.offset, static_cast<SQLLEN>(column.bytes), &binding->indicators[i]);
     if (!SQL_SUCCEEDED(rc)) {
       // A driver that refuses a binding is read value by value, as without binding.
       SQLFreeStmt(stmt, SQL_UNBIND);
@@ -418,6 +496,11 @@ CRecordset::CellBytes CRecordset::ReadBound(std::int16_t index, const CODBCField
   if (indicator == SQL_NULL_DATA) return {};
   const auto* data = reinterpret_cast<const char*>(m_binding->Data(column));
   if (column.fixed != 0) return {false, data, column.fixed};
+  if (column.dateTimeAsText) {
+    const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) + column.terminator <= column.bytes;
+    return ReadDateTime(index,
+                        whole ? std::string_view(data, static_cast<std::size_t>(indicator)) : std::string_view());
+  }
   if (indicator >= 0 && static_cast<std::size_t>(indicator) + column.terminator <= column.bytes) {
     return {false, data, static_cast<std::size_t>(indicator)};
   }
@@ -432,6 +515,21 @@ CRecordset::CellBytes CRecordset::ReadBound(std::int16_t index, const CODBCField
                        L"01004");
   }
   return {false, m_buffer.data(), n};
+}
+
+CRecordset::CellBytes CRecordset::ReadDateTime(std::int16_t index, std::string_view text) {
+  auto* dateTime = reinterpret_cast<SQL_TIMESTAMP_STRUCT*>(m_fixed.data());
+  static_assert(sizeof m_fixed >= sizeof *dateTime);
+  if (!ReadDateTimeText(text, *dateTime)) {
+    // Any other text: the driver's own conversion, as if the column were bound as a date-time.
+    const SQLHSTMT stmt = m_statement->Handle();
+    SQLLEN length = 0;
+    CheckOdbc(
+        SQLGetData(stmt, static_cast<SQLUSMALLINT>(index + 1), SQL_C_TIMESTAMP, dateTime, sizeof *dateTime, &length),
+        SQL_HANDLE_STMT, stmt);
+    if (length == SQL_NULL_DATA) return {};
+  }
+  return {false, reinterpret_cast<const char*>(dateTime), sizeof *dateTime};
 }
 
 CRecordset::CellBytes CRecordset::ReadUnbound(std::int16_t index, const CODBCFieldInfo& info) {

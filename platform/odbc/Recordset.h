@@ -128,6 +128,9 @@ class CRecordset {
   CellBytes ReadCell(std::int16_t index);
   CellBytes ReadBound(std::int16_t index, const CODBCFieldInfo& info);
   CellBytes ReadUnbound(std::int16_t index, const CODBCFieldInfo& info);
+  // A date-time bound as its text: `text` read when it is in the usual form, else the driver's
+  // own date-time (`text` is empty when the value did not fit its buffer).
+  CellBytes ReadDateTime(std::int16_t index, std::string_view text);
 
   CDatabase* m_database;
   // Buffers bound to the result's columns; declared first so that it outlives the statement.
