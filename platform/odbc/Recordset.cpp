@@ -9,6 +9,7 @@
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/OdbcHandles.h"
+#include "platform/odbc/SourceDrivers.h"
 #include "platform/odbc/TableName.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
@@ -24,11 +25,8 @@ constexpr std::size_t kMaxBoundTextBytes = 256;
 // A date-time read as text: "yyyy-mm-dd hh:mm:ss" with up to nine digits of fraction, and its
 // terminator, with room to spare.
 constexpr std::size_t kDateTimeTextBytes = 32;
-// Drivers, by a piece of their library's name, whose text of a date-time value in the form above
-// reads as the very value their own date-time conversion gives, and costs less to fetch than it:
-// the SQLite3 driver keeps date-times as that text and parses it for the conversion. (psqlODBC
-// does the opposite: its text of a date-time is parsed and printed again, dearer than the value.)
-constexpr std::array<std::string_view, 1> kDateTimeTextDrivers = {"sqlite3odbc"};
+// Room for the driver's library name that SQL_DRIVER_NAME gives.
+constexpr SQLSMALLINT kDriverNameBytes = 1024;
 // Most bytes one character can take: four in UTF-8, two UTF-16 units.
 constexpr std::size_t kMaxUtf8BytesPerChar = 4;
 constexpr std::size_t kUtf16UnitBytes = 2;
@@ -286,16 +284,15 @@ bool DriverAllowsBinding(SQLHDBC connection) {
   return (extensions & needed) == needed;
 }
 
+// Whether the driver's text of a date-time value, in the form ReadDateTimeText reads, is the
+// very value its own date-time conversion gives, and costs less to fetch: the SQLite3 driver
+// keeps date-times as that text and parses it for the conversion. (psqlODBC does the opposite:
+// its text of a date-time is parsed and printed again, dearer than the value.)
 bool ReadsDateTimesAsText(SQLHDBC connection) {
-  std::array<SQLCHAR, kMaxColumnNameBytes> name{};
+  std::array<SQLCHAR, kDriverNameBytes> name{};
   SQLSMALLINT length = 0;
-  const SQLRETURN rc =
-      SQLGetInfo(connection, SQL_DRIVER_NAME, name.data(), static_cast<SQLSMALLINT>(name.size()), &length);
-  if (!SQL_SUCCEEDED(rc)) return false;
-  std::string library(reinterpret_cast<const char*>(name.data()));
-  for (char& c : library) c = text::AsciiLower(c);
-  return std::any_of(kDateTimeTextDrivers.begin(), kDateTimeTextDrivers.end(),
-                     [&library](std::string_view piece) { return library.find(piece) != std::string::npos; });
+  const SQLRETURN rc = SQLGetInfo(connection, SQL_DRIVER_NAME, name.data(), kDriverNameBytes, &length);
+  return SQL_SUCCEEDED(rc) && IsDriverLibrary(reinterpret_cast<const char*>(name.data()), kSqliteDriverLibrary);
 }
 
 }  // namespace
@@ -430,8 +427,9 @@ void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16
   if (fieldType != DEFAULT_FIELD_TYPE) throw CDBException(L"Only the default field type is supported", L"HYC00");
   if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
   try {
-    const CellBytes cell = ReadCell(index);
-    ConvertValue(m_fields[static_cast<std::size_t>(index)].m_nSQLType, cell.null, cell.data, cell.size, value);
+    const std::int16_t sqlType = GetODBCFieldInfo(index).m_nSQLType;  // throws for a column out of range
+    const CellBytes cell = ReadCell(static_cast<std::size_t>(index));
+    ConvertValue(sqlType, cell.null, cell.data, cell.size, value);
   } catch (...) {
     value.Clear();
     throw;
@@ -451,9 +449,7 @@ void CRecordset::CaptureRow(CRowBatch& batch) {
   const std::size_t bytes = batch.m_bytes.size();
   try {
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
-      const auto index = static_cast<std::int16_t>(i);
-      const CellBytes cell = m_binding != nullptr && m_binding->columns[i].bound ? ReadBound(index, m_fields[i])
-                                                                                 : ReadUnbound(index, m_fields[i]);
+      const CellBytes cell = ReadCell(i);
       if (cell.null) {
         batch.m_cells.push_back({batch.m_bytes.size(), CRowBatch::kNullCell});
       } else {
@@ -484,10 +480,10 @@ void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value
                value);
 }
 
-CRecordset::CellBytes CRecordset::ReadCell(std::int16_t index) {
-  const CODBCFieldInfo& info = GetODBCFieldInfo(index);
-  if (m_binding != nullptr && m_binding->columns[static_cast<std::size_t>(index)].bound) return ReadBound(index, info);
-  return ReadUnbound(index, info);
+CRecordset::CellBytes CRecordset::ReadCell(std::size_t column) {
+  const auto index = static_cast<std::int16_t>(column);
+  const CODBCFieldInfo& info = m_fields[column];
+  return m_binding != nullptr && m_binding->columns[column].bound ? ReadBound(index, info) : ReadUnbound(index, info);
 }
 
 CRecordset::CellBytes CRecordset::ReadBound(std::int16_t index, const CODBCFieldInfo& info) {

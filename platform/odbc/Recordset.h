@@ -125,7 +125,8 @@ class CRecordset {
     std::size_t size = 0;
   };
   static std::unique_ptr<Binding> BindColumns(void* connection, void* stmt, const std::vector<CODBCFieldInfo>& fields);
-  CellBytes ReadCell(std::int16_t index);
+  // The value of column `column` (in range) of the current row.
+  CellBytes ReadCell(std::size_t column);
   CellBytes ReadBound(std::int16_t index, const CODBCFieldInfo& info);
   CellBytes ReadUnbound(std::int16_t index, const CODBCFieldInfo& info);
   // A date-time bound as its text: `text` read when it is in the usual form, else the driver's

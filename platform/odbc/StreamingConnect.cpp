@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/odbc/ConnectString.h"
+#include "platform/odbc/SourceDrivers.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
@@ -37,15 +38,10 @@ struct KnownDriver {
 const std::array<KnownDriver, 2>& KnownDrivers() {
   static const std::wstring fetchRows = std::to_wstring(kPostgresFetchRows);
   static const std::array<KnownDriver, 2> drivers = {{
-      {"sqlite3odbc", {{{L"StepAPI"}, L"1"}}},
-      {"psqlodbc", {{{L"UseDeclareFetch", L"B6"}, L"1"}, {{L"Fetch", L"A7"}, fetchRows}}},
+      {kSqliteDriverLibrary, {{{L"StepAPI"}, L"1"}}},
+      {kPostgresDriverLibrary, {{{L"UseDeclareFetch", L"B6"}, L"1"}, {{L"Fetch", L"A7"}, fetchRows}}},
   }};
   return drivers;
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), text::AsciiLower<char>);
-  return s;
 }
 
 // One entry of an ODBC configuration file; empty when it is not there.
@@ -68,11 +64,23 @@ std::string DriverLibrary(const std::string& driver) {
 
 const KnownDriver* Recognise(const std::string& library) {
   if (library.empty()) return nullptr;
-  const std::string lower = Lower(library);
   for (const auto& driver : KnownDrivers()) {
-    if (lower.find(driver.library) != std::string::npos) return &driver;
+    if (IsDriverLibrary(library, driver.library)) return &driver;
   }
   return nullptr;
+}
+
+// The user's value of `option`, under any of its keys: from the connect string, or else from the
+// data source `dataSource` (none when empty).
+std::optional<std::wstring> ChosenValue(const StreamingOption& option, const ConnectString& parsed,
+                                        const std::string& dataSource) {
+  for (const std::wstring& key : option.keys) {
+    if (auto value = parsed.Get(key)) return value;
+    if (dataSource.empty()) continue;
+    const std::string fromSource = ProfileString(dataSource, text::WideToUtf8(key).c_str(), kDataSourcesFile);
+    if (!fromSource.empty()) return text::Utf8ToWide(fromSource);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -100,16 +108,7 @@ std::wstring WithStreamingFetch(std::wstring_view connect) {
 
   std::wstring added;
   for (const auto& option : known->options) {
-    // The user's value of the option, from the connect string or else from the data source.
-    std::optional<std::wstring> chosen;
-    for (const std::wstring& key : option.keys) {
-      if (chosen) break;
-      chosen = parsed.Get(key);
-      if (!chosen && !dataSource.empty()) {
-        const std::string fromSource = ProfileString(dataSource, text::WideToUtf8(key).c_str(), kDataSourcesFile);
-        if (!fromSource.empty()) chosen = text::Utf8ToWide(fromSource);
-      }
-    }
+    const std::optional<std::wstring> chosen = ChosenValue(option, parsed, dataSource);
     if (!chosen) {
       added += option.keys.front() + L"=" + option.value + L";";
       continue;
