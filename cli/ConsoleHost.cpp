@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "cli/BrokenPipes.h"
 #include "engine/TimeText.h"
 #include "platform/odbc/DBException.h"
 #include "platform/text/WideText.h"
@@ -63,10 +64,7 @@ void ConsoleHost::CatchStopSignals() {
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
+  IgnoreBrokenPipes();
 }
 
 ConsoleHost::StopSignalWatch::StopSignalWatch(std::function<void()> onStop) {

@@ -4,8 +4,6 @@
 // the driver's message; the exit status is 1 when any failed, standard input could not be read
 // or standard output written (nothing more runs then), 2 when the connection failed or the
 // arguments are wrong.
-#include <signal.h>
-
 #include <cerrno>
 #include <charconv>
 #include <clocale>
@@ -14,6 +12,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/BrokenPipes.h"
 #include "drivers/BuiltInDrivers.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/DBVariant.h"
@@ -107,16 +106,6 @@ int PrintRows(CDatabase& database, std::wstring_view statement) {
   return std::fflush(stdout) == 0 ? 0 : errno;
 }
 
-// A reader of the rows that went away (`| head`) then shows as a failed write rather than a
-// SIGPIPE that ends the process, so the connection is still closed as usual (a built-in
-// driver writes its file then).
-void IgnoreBrokenPipes() {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-}
-
 }  // namespace
 
 constexpr const char* kUsage =
@@ -143,7 +132,9 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  IgnoreBrokenPipes();
+  // A reader of the rows that goes away ends the printing, and the connection is still closed as
+  // usual (a built-in driver writes its file then).
+  quillon::cli::IgnoreBrokenPipes();
   quillon::drivers::RegisterBuiltInDrivers();
   CDatabase database;
   try {
