@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/odbc/DriverErrors.h"
+#include "platform/text/Characters.h"
 
 namespace quillon::drivers::sql {
 namespace {
@@ -11,8 +12,6 @@ constexpr std::wstring_view kTokens = L"dmyHMS";
 // More digits than any field of a date can have: a longer run is not one of its numbers.
 constexpr int kMaxFieldDigits = 9;
 constexpr int kMinYear = 100, kMaxYear = 9999;
-
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
 std::wstring_view TokenName(wchar_t token) {
   switch (token) {
@@ -69,7 +68,7 @@ DatePattern::DatePattern(std::wstring_view pattern) : m_text(pattern) {
                   L" with nothing between them, so where one number ends cannot be told";
       return;
     }
-    if (IsDigit(next.text.front())) {
+    if (text::IsAsciiDigit(next.text.front())) {
       m_problem =
           L"a digit follows " + std::wstring(TokenName(part.token)) + L", so where that number ends cannot be told";
       return;
@@ -90,7 +89,7 @@ bool DatePattern::Read(std::wstring_view text, DateTime& out) const {
       continue;
     }
     int value = 0, digits = 0;
-    while (pos < text.size() && IsDigit(text[pos])) {
+    while (pos < text.size() && text::IsAsciiDigit(text[pos])) {
       if (++digits > kMaxFieldDigits) return false;
       value = value * 10 + (text[pos++] - L'0');
     }
