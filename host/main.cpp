@@ -128,7 +128,11 @@ int main(int argc, char** argv) {
     return kExitCannotStart;
   }
 
-  QApplication application(argc, argv);
+  // Qt takes options of its own from the arguments it is given, --plugin among them (a generic
+  // plug-in it then warns it cannot find); every argument is ours, so Qt gets only the name.
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QApplication application(qtArgc, qtArgv);
   CloseWindowsOnStopSignals(application);
   using namespace quillon;
 
