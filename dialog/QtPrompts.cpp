@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QString>
+#include <memory>
 
 #include "dialog/UiThread.h"
 
@@ -37,6 +40,27 @@ QWidget* OwnerWindow() {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;
   return QApplication::activeWindow();
 }
+
+// Where no settings file can be made: a path below a file that is not a folder.
+constexpr auto kSettingsNowhere = "/dev/null";
+// The settings QFileDialog keeps its state in.
+constexpr auto kFileDialogSettings = "QtProject";
+
+// Deletes a file dialog without letting it save its state. QFileDialog writes its history,
+// sidebar and last folder into the user's "QtProject" settings (~/.config/QtProject.conf) from
+// its destructor, whatever its options, while Quillon keeps no settings: for that moment the
+// user's settings folder is one no file can be made in, and then what it was again.
+struct DeleteWithoutSavingState {
+  void operator()(QFileDialog* dialog) const {
+    const QString userFolder =
+        QFileInfo(QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kFileDialogSettings))
+                      .fileName())
+            .path();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kSettingsNowhere));
+    delete dialog;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userFolder);
+  }
+};
 
 }  // namespace
 
@@ -83,15 +107,16 @@ std::optional<std::wstring> QtPrompts::FileDialog(const ui::FileDialogRequest& r
   if (QCoreApplication::instance() == nullptr) return chosen;
   RunOnThreadOf(QCoreApplication::instance(), [&] {
     const bool save = request.mode == ui::FileDialogRequest::Mode::Save;
-    QFileDialog dialog(OwnerWindow(), save ? QFileDialog::tr("Save As") : QFileDialog::tr("Open"));
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    const std::unique_ptr<QFileDialog, DeleteWithoutSavingState> dialog(
+        new QFileDialog(OwnerWindow(), save ? QFileDialog::tr("Save As") : QFileDialog::tr("Open")));
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     const QStringList filters = ToQtNameFilters(request.filter);
-    if (!filters.isEmpty()) dialog.setNameFilters(filters);
-    dialog.setDefaultSuffix(QString::fromStdWString(request.defaultExtension));
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !(save && request.confirmOverwrite));
-    if (dialog.exec() != QDialog::Accepted) return;
-    const QStringList files = dialog.selectedFiles();
+    if (!filters.isEmpty()) dialog->setNameFilters(filters);
+    dialog->setDefaultSuffix(QString::fromStdWString(request.defaultExtension));
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, !(save && request.confirmOverwrite));
+    if (dialog->exec() != QDialog::Accepted) return;
+    const QStringList files = dialog->selectedFiles();
     if (!files.isEmpty()) chosen = files.first().toStdWString();
   });
   return chosen;

@@ -1,6 +1,7 @@
 // The Qt prompts, answered the way a user would from the user-interface thread while the
 // caller waits on a worker thread, and the compiled-in banners as files.
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -23,6 +24,9 @@ namespace res = quillon::resources;
 namespace ui = quillon::ui;
 
 namespace {
+
+// The home folder the tests run in, empty at the start.
+QString g_home;
 
 // Runs `ask` on a worker thread and `answer` on the first modal window that opens meanwhile.
 template <class Result>
@@ -123,6 +127,9 @@ class PromptsAndBannersTest : public QObject {
     const auto cancelled = AskFromWorker<std::optional<std::wstring>>(
         [&] { return prompts.FileDialog(request); }, [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     QVERIFY(!cancelled.has_value());
+    // The dialogs kept nothing of theirs: no settings, no history.
+    QCOMPARE(QDir(g_home).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{});
   }
 
   void filtersBecomeQtNameFilters() {
@@ -162,5 +169,15 @@ class PromptsAndBannersTest : public QObject {
   }
 };
 
-QTEST_MAIN(PromptsAndBannersTest)
+int main(int argc, char** argv) {
+  // A home of its own, set before Qt looks for the user's folders, which the prompts must leave
+  // as they found it.
+  QTemporaryDir home;
+  g_home = home.path();
+  qputenv("HOME", QFile::encodeName(g_home));
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(g_home + "/.config"));
+  QApplication application(argc, argv);
+  PromptsAndBannersTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "PromptsAndBannersTest.moc"
