@@ -48,9 +48,10 @@ constexpr const char* kUsage =
     "                      the output file (fields between a first and a last TAB are notes); a\n"
     "                      record ends at the first line end after a TAB, so a statement may span\n"
     "                      lines; the format comes from each file's extension (xls, mdb, txt).\n"
-    "                      A relative output file counts from the folder that holds FILE, not\n"
-    "                      from the working folder. UTF-8 text whatever the locale; LF, CR LF\n"
-    "                      and CR line ends alike\n"
+    "                      A relative output file counts from the folder that holds FILE, or\n"
+    "                      from the working folder when FILE is a pipe or a device such as\n"
+    "                      /dev/stdin. UTF-8 text whatever the locale; LF, CR LF and CR line\n"
+    "                      ends alike\n"
     "  --date-pattern P    how date values are written: %d day, %m month, %y year, %H hour,\n"
     "                      %M minute, %S second (default \"%d.%m.%y %H:%M:%S\")\n"
     "  --on-row-error A    a row the output refuses: skip it and go on (skip, the default), or\n"
@@ -222,23 +223,20 @@ int RunWithSource(const Options& options,
 
 int RunScriptFile(const Options& options) {
   engine::ScriptFile script;
-  const std::filesystem::path scriptPath = Absolute(*options.script);
   try {
-    script.Open(text::Utf8ToWide(scriptPath.string()));
+    script.Open(text::Utf8ToWide(*options.script));
   } catch (const std::system_error& e) {
     std::fprintf(stderr, "quillon-export: cannot open the script file '%s': %s\n", options.script->c_str(),
                  e.code().message().c_str());
     return kExitFailed;
   }
-  // The script's relative paths count from its own folder, wherever it is run from.
-  const std::wstring scriptFolder = text::Utf8ToWide(scriptPath.parent_path().string());
   return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {
     const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path,
                                   engine::OutputFormat format) {
       host.RestartProgress();  // the progress line measures each export on its own
       return engine::ExportQuery(source, host, statement, path, format);
     };
-    return engine::RunScript(script, host, exportRecord, scriptFolder) == engine::ScriptOutcome::Completed;
+    return engine::RunScript(script, host, exportRecord) == engine::ScriptOutcome::Completed;
   });
 }
 

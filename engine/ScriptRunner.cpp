@@ -1,11 +1,14 @@
 #include "engine/ScriptRunner.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <vector>
 
 #include "engine/OutputFormat.h"
@@ -19,6 +22,12 @@ constexpr char kLineFeed = '\n';
 constexpr char kCarriageReturn = '\r';
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kReadChunk = 64 * 1024;
+// How often a read that waits for text looks at the stop request; a signal can come just
+// before the wait begins, or reach another thread, so the wait never relies on being woken.
+constexpr std::chrono::milliseconds kStopCheckInterval{100};
+// Folders whose entries name the process's descriptors and devices (/dev/stdin, /dev/fd/0,
+// /proc/self/fd/0), not files that stand in a folder of scripts.
+constexpr std::string_view kDescriptorFolders[] = {"/dev/", "/proc/"};
 
 namespace logline {
 constexpr std::wstring_view kProcessing = L"Processing file: ";
@@ -26,6 +35,7 @@ constexpr std::wstring_view kUnknownExtension =
     L"Unknown file extension specified. Please use .XLS,.MDB or .TXT extensions";
 constexpr std::wstring_view kReadFailed = L"Can't read the script file: ";
 constexpr std::wstring_view kStopped = L"Thread terminated";
+constexpr std::wstring_view kStoppedWaiting = L"Stopped while waiting for the script file's text";
 constexpr std::wstring_view kNoRecords =
     L"The script holds no export: no line has a TAB between a statement and an output file";
 }  // namespace logline
@@ -38,6 +48,18 @@ bool IsBlank(char c) { return c == ' ' || c == '\n' || c == '\f' || c == '\v'; }
 std::wstring Resolve(const std::wstring& path, const std::wstring& folder) {
   if (folder.empty() || path.empty() || path.front() == L'/') return path;
   return folder.back() == L'/' ? folder + path : folder + L"/" + path;
+}
+
+// The folder the relative paths of the script at `path`, of kind `mode`, count from.
+std::wstring FolderFor(const std::filesystem::path& path, mode_t mode) {
+  std::error_code error;
+  const std::filesystem::path working = std::filesystem::current_path(error);
+  const std::filesystem::path absolute = path.is_absolute() || error ? path : working / path;
+  const std::string normal = absolute.lexically_normal().string();
+  const bool descriptor = std::any_of(std::begin(kDescriptorFolders), std::end(kDescriptorFolders),
+                                      [&](std::string_view folder) { return normal.starts_with(folder); });
+  if (!S_ISREG(mode) || descriptor) return error ? std::wstring() : text::Utf8ToWide(working.string());
+  return text::Utf8ToWide(absolute.parent_path().string());
 }
 
 // Runs one record; false when it stops the script.
@@ -157,7 +179,8 @@ ScriptFile::~ScriptFile() {
 
 void ScriptFile::Open(const std::wstring& path) {
   const std::string name = text::WideToUtf8(path);
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer, and no signal ends that wait.
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "opening the script file");
   struct stat status {};
   if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
@@ -166,18 +189,30 @@ void ScriptFile::Open(const std::wstring& path) {
   }
   if (m_fd >= 0) ::close(m_fd);
   m_fd = fd;
+  m_folder = FolderFor(name, status.st_mode);
 }
 
-std::size_t ScriptFile::Read(char* buffer, std::size_t size) {
+std::optional<std::size_t> ScriptFile::Read(char* buffer, std::size_t size,
+                                            const std::function<bool()>& stopRequested) {
   for (;;) {
-    const ssize_t n = ::read(m_fd, buffer, size);
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "reading the script file");
+    // A FIFO opened before any writer reports neither text nor its end until one has come.
+    pollfd ready{m_fd, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, static_cast<int>(kStopCheckInterval.count()));
+    if (polled > 0) {
+      const ssize_t n = ::read(m_fd, buffer, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      // EAGAIN: another reader of the same pipe took the text first.
+      if (errno != EINTR && errno != EAGAIN) {
+        throw std::system_error(errno, std::generic_category(), "reading the script file");
+      }
+    } else if (polled < 0 && errno != EINTR) {
+      throw std::system_error(errno, std::generic_category(), "reading the script file");
+    }
+    if (stopRequested && stopRequested()) return std::nullopt;
   }
 }
 
-ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportFunction& exportQuery,
-                        const std::wstring& relativeTo) {
+ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportFunction& exportQuery) {
   ScriptRecordParser parser;
   std::size_t records = 0;
   // False when the record stops the script; once a stop is asked for, no record starts.
@@ -187,18 +222,23 @@ ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportF
       return false;
     }
     ++records;
-    return RunRecord(record, host, exportQuery, relativeTo);
+    return RunRecord(record, host, exportQuery, file.Folder());
   };
   std::vector<char> buffer(kReadChunk);
   try {
     for (;;) {
-      std::size_t count = 0;
+      std::optional<std::size_t> read;
       try {
-        count = file.Read(buffer.data(), buffer.size());
+        read = file.Read(buffer.data(), buffer.size(), [&host] { return host.IsStopRequested(); });
       } catch (const std::system_error& e) {
         host.AddErrorLine(std::wstring(logline::kReadFailed) + text::LocaleToWide(e.code().message()));
         return ScriptOutcome::Stopped;
       }
+      if (!read) {
+        host.AddErrorLine(std::wstring(logline::kStoppedWaiting));
+        return ScriptOutcome::Stopped;
+      }
+      const std::size_t count = *read;
       if (count == 0) break;
       for (std::size_t i = 0; i < count; ++i) {
         if (auto record = parser.Feed(buffer[i])) {

@@ -90,15 +90,22 @@ class ScriptFile {
   ScriptFile(const ScriptFile&) = delete;
   ScriptFile& operator=(const ScriptFile&) = delete;
 
-  // Opens `path` for reading. Throws std::system_error with the reason when it cannot be opened
-  // or names a folder.
+  // Opens `path` for reading without waiting: a FIFO without a writer opens at once, and its
+  // text is waited for by Read. Throws std::system_error with the reason when it cannot be
+  // opened or names a folder.
   void Open(const std::wstring& path);
-  // Reads up to `size` bytes; 0 at the end of the file. Throws std::system_error when the read
-  // fails.
-  std::size_t Read(char* buffer, std::size_t size);
+  // Reads up to `size` bytes; 0 at the end of the file. While no text has come (a FIFO or a
+  // terminal), asks `stopRequested` again and again and gives up with nothing when it says so.
+  // Throws std::system_error when the read fails.
+  std::optional<std::size_t> Read(char* buffer, std::size_t size, const std::function<bool()>& stopRequested);
+  // The folder a record's relative output path counts from: the script's own folder; the
+  // working folder (at Open) for a script read from a pipe, a terminal or a device such as
+  // /dev/stdin, which stands in no folder of its own. Empty when that cannot be told.
+  const std::wstring& Folder() const { return m_folder; }
 
  private:
   int m_fd = -1;
+  std::wstring m_folder;
 };
 
 // Runs one export: (statement, output path, output format); true to go on.
@@ -115,10 +122,10 @@ enum class ScriptOutcome {
 // the first record whose extension is unknown (logged) or whose export returns false (the
 // export has logged why); later records are not read. A stop request ends the whole script: no
 // record starts once the host asks to stop. A read error and a record the script rules refuse
-// are logged and stop the run; a script without any record is logged and completes.
-// When `relativeTo` is given, a record's path that does not begin with '/' counts from that
-// folder (the log and the export see the whole path).
-ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportFunction& exportQuery,
-                        const std::wstring& relativeTo = {});
+// are logged and stop the run; a script without any record is logged and completes. A stop
+// request while the script's text is awaited (a FIFO nobody writes) is logged and stops it.
+// A record's path that does not begin with '/' counts from file.Folder() (the log and the
+// export see the whole path).
+ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportFunction& exportQuery);
 
 }  // namespace quillon::engine

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,10 +62,33 @@ class Child {
     int status = 0;
     waitpid(m_pid, &status, 0);
     m_pid = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
+    return Decoded(status);
+  }
+  // As Wait, for at most `timeout`; nothing when the process still runs then.
+  std::optional<int> WaitFor(std::chrono::seconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (int status = 0;; usleep(kWaitStepUs)) {
+      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = 0;
+        return Decoded(status);
+      }
+      if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+    }
+  }
+  // True when the process holds `path` open.
+  bool HasOpen(const std::filesystem::path& path) const {
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(m_pid) + "/fd", error)) {
+      if (std::filesystem::read_symlink(fd.path(), error) == path) return true;
+    }
+    return false;
   }
 
  private:
+  static constexpr useconds_t kWaitStepUs = 20 * 1000;
+  static int Decoded(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
+  }
   pid_t m_pid = 0;
 };
 

@@ -210,6 +210,13 @@ TEST_F(ExportCommand, RelativeOutputPathsCountFromTheWorkingFolderAndAScriptsFro
   EXPECT_FALSE(std::filesystem::exists(work / "out"));
   // Made whole, not tidied: the path names what the user wrote, from the script's folder.
   EXPECT_EQ(Messages(script.output).front(), "Processing file: " + (work / "../scripts/out/c.xls").string());
+  // Read through /dev/stdin, a script stands in no folder: its paths count from the working one.
+  std::ofstream(scripts / "one.txt", std::ios::binary) << "SELECT * FROM Customers\tout/c.xls\n";
+  const auto fromStdin =
+      testing::RunCommand("cd " + work.string() + " && LC_ALL=C.UTF-8 XDG_DATA_HOME=" + m_dir.Path().string() + " " +
+                          program + " --script /dev/stdin < ../scripts/one.txt");
+  EXPECT_EQ(fromStdin.status, 0) << fromStdin.output;
+  EXPECT_TRUE(std::filesystem::is_regular_file(work / "out" / "c.xls"));
   EXPECT_NE(Run("--help").out.find("counts from the folder that holds FILE"), std::string::npos);
 }
 

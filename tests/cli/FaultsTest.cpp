@@ -1,5 +1,7 @@
 // The command-line tools under hostile conditions: closed pipes, signals, input that cannot be
 // read or is not what it claims to be.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -80,6 +82,29 @@ TEST_P(StopSignal, StopsTheExportAndKeepsTheRowsSoFar) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& param) { return std::string(sigabbrev_np(param.param)); });
+
+// A script that never comes, from a FIFO nobody opens or whose writer writes nothing, gives
+// way to a stop signal: the run ends with status 1 and says why.
+TEST_F(ExportFaults, AStopSignalEndsTheWaitForAScriptThatNeverComes) {
+  constexpr int kReadyAttempts = 500;
+  constexpr useconds_t kReadyStepUs = 20 * 1000;
+  const auto fifo = m_dir / "script.fifo";
+  const auto errors = m_dir / "errors.txt";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const bool writerOpens : {false, true}) {
+    const int errorFd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    Child child({QUILLON_EXPORT_PROGRAM, "--script", fifo.string()}, m_dir.Path(), -1, errorFd);
+    close(errorFd);
+    ASSERT_TRUE(child.Started());
+    // The signal comes once the program holds the FIFO (its stop signals are caught by then).
+    for (int attempt = 0; attempt < kReadyAttempts && !child.HasOpen(fifo); ++attempt) usleep(kReadyStepUs);
+    const int writer = writerOpens ? open(fifo.c_str(), O_WRONLY | O_NONBLOCK) : -1;
+    child.Signal(SIGTERM);
+    EXPECT_EQ(child.WaitFor(std::chrono::seconds(60)), 1) << "writer opens: " << writerOpens;
+    if (writer >= 0) close(writer);
+    EXPECT_EQ(ReadFile(errors), "quillon-export: Stopped while waiting for the script file's text\n");
+  }
+}
 
 // Runs quillon-export through the shell under `locale`, XDG_DATA_HOME in the test's folder.
 quillon::testing::CommandResult RunExport(const quillon::testing::TempDir& dir, const std::string& arguments,

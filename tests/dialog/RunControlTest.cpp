@@ -4,6 +4,7 @@
 // run at a chosen row, so that a stop or a close always lands in the middle of an export.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -513,6 +514,15 @@ class RunControlTest : public QObject {
     QCOMPARE(m_prompts->Requests().size(), std::size_t{3});
     QCOMPARE(Log()->topLevelItemCount(), 0);
     QVERIFY(m_prompts->Boxes().empty());
+  }
+
+  void aScriptsRelativePathsCountFromItsOwnFolder() {
+    QVERIFY(QDir(m_dir.path()).mkpath("scripts"));
+    const QString script = m_dir.path() + "/scripts/relative.txt";
+    std::ofstream(script.toStdString(), std::ios::binary) << "SELECT n FROM Numbers WHERE n <= 1\tout/rel.xls\n";
+    RunScript(script.toStdWString());
+    QCOMPARE(m_journal->OpenedPaths(),
+             std::vector<std::wstring>{(m_dir.path() + "/scripts/out/rel.xls").toStdWString()});
   }
 
   void anExceptionInAWorkerIsReportedAndTheDialogReturnsToIdle() {

@@ -1,5 +1,8 @@
 // Script files: the record rules over bytes, and the run over records with its stops.
+#include <sys/stat.h>
+
 #include <clocale>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -125,19 +128,19 @@ struct ExportCall {
 
 class ScriptRun : public ::testing::Test {
  protected:
-  ScriptOutcome Run(const std::string& script, const std::wstring& relativeTo = {}) {
+  ScriptOutcome Run(const std::string& script) {
     const auto path = m_dir / "script.txt";
     std::ofstream(path, std::ios::binary) << script;
+    return RunFile(path);
+  }
+  ScriptOutcome RunFile(const std::filesystem::path& path) {
     ScriptFile file;
     EXPECT_NO_THROW(file.Open(path.wstring()));
-    return RunScript(
-        file, m_host,
-        [this](const std::wstring& s, const std::wstring& p, OutputFormat f) {
-          m_calls.push_back({s, p, f});
-          if (m_exportAction) m_exportAction();
-          return s.find(L"FAIL") == std::wstring::npos;
-        },
-        relativeTo);
+    return RunScript(file, m_host, [this](const std::wstring& s, const std::wstring& p, OutputFormat f) {
+      m_calls.push_back({s, p, f});
+      if (m_exportAction) m_exportAction();
+      return s.find(L"FAIL") == std::wstring::npos;
+    });
   }
   testing::TempDir m_dir;
   std::function<void()> m_exportAction;
@@ -180,13 +183,24 @@ TEST_F(ScriptRun, AStopEndsTheWholeScriptAndNoLaterRecordStarts) {
   EXPECT_EQ(m_host.lines, (std::vector<std::wstring>{L"Processing file: /o/a.xls", L"Thread terminated"}));
 }
 
-TEST_F(ScriptRun, RelativePathsCountFromTheFolderGiven) {
-  EXPECT_EQ(Run("SELECT 1\ta.xls\nSELECT 2\tsub/b.mdb\nSELECT 3\t/abs/c.xls\n", L"/scripts"), ScriptOutcome::Completed);
-  const std::vector<ExportCall> expected = {{L"SELECT 1", L"/scripts/a.xls", FormatExcel},
-                                            {L"SELECT 2", L"/scripts/sub/b.mdb", FormatAccess},
+TEST_F(ScriptRun, RelativePathsCountFromTheScriptsFolder) {
+  EXPECT_EQ(Run("SELECT 1\ta.xls\nSELECT 2\tsub/b.mdb\nSELECT 3\t/abs/c.xls\n"), ScriptOutcome::Completed);
+  const std::wstring folder = m_dir.Path().wstring();
+  const std::vector<ExportCall> expected = {{L"SELECT 1", folder + L"/a.xls", FormatExcel},
+                                            {L"SELECT 2", folder + L"/sub/b.mdb", FormatAccess},
                                             {L"SELECT 3", L"/abs/c.xls", FormatExcel}};
   EXPECT_EQ(m_calls, expected);
-  EXPECT_EQ(m_host.lines.front(), L"Processing file: /scripts/a.xls");
+  EXPECT_EQ(m_host.lines.front(), L"Processing file: " + folder + L"/a.xls");
+}
+
+// A FIFO opens at once whether or not a writer has come, and a stop ends the wait for its text.
+TEST_F(ScriptRun, AStopEndsTheWaitForAScriptNobodyWrites) {
+  const auto fifo = m_dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  m_host.stopRequested = true;
+  EXPECT_EQ(RunFile(fifo), ScriptOutcome::Stopped);
+  EXPECT_TRUE(m_calls.empty());
+  EXPECT_EQ(m_host.lines, std::vector<std::wstring>{L"Stopped while waiting for the script file's text"});
 }
 
 TEST_F(ScriptRun, AFailedExportStopsTheScriptBeforeTheNextRecord) {
@@ -221,6 +235,25 @@ TEST(ScriptFile, AMissingFileOrAFolderCannotBeOpened) {
   };
   EXPECT_EQ(openError(dir / "missing.txt"), std::errc::no_such_file_or_directory);
   EXPECT_EQ(openError(dir.Path()), std::errc::is_a_directory);
+}
+
+// Relative output paths count from the script's folder, or from the working folder for a script
+// that stands in no folder of its own: a FIFO, a device, standard input by its /dev name.
+TEST(ScriptFile, TheFolderRelativePathsCountFrom) {
+  testing::TempDir dir;
+  std::filesystem::create_directories(dir / "scripts");
+  std::ofstream(dir / "scripts" / "run.txt") << "";
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const std::filesystem::path working = std::filesystem::current_path();
+  const struct {
+    std::filesystem::path script;
+    std::filesystem::path folder;
+  } cases[] = {{dir / "scripts" / "run.txt", dir / "scripts"}, {dir / "fifo", working}, {"/dev/null", working}};
+  for (const auto& c : cases) {
+    ScriptFile file;
+    ASSERT_NO_THROW(file.Open(c.script.wstring())) << c.script;
+    EXPECT_EQ(file.Folder(), c.folder.wstring()) << c.script;
+  }
 }
 
 }  // namespace
