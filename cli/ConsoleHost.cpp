@@ -18,7 +18,6 @@
 namespace quillon::cli {
 namespace {
 
-constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 constexpr std::array kStopSignals = {SIGINT, SIGTERM, SIGHUP};
 constexpr std::string_view kErrorPrefix = "quillon-export: ";
 constexpr char kWakeStop = 's';
@@ -110,14 +109,10 @@ void ConsoleHost::ReportUnknownType() { MessageBox(L"Unknown type", ui::MB_ICONE
 
 bool ConsoleHost::IsStopRequested() { return g_interrupted; }
 
-void ConsoleHost::RowCopied(std::int32_t totalRows, const std::wstring& table) {
-  if (!m_showProgress || (totalRows & 0x3FF) != 0) return;  // look at the clock every 1024 rows
-  const auto now = std::chrono::steady_clock::now();
-  if (now < m_nextProgress) return;
-  m_nextProgress = now + kProgressInterval;
-  const double seconds = std::chrono::duration<double>(now - m_start).count();
-  std::fprintf(stderr, "\r\033[K%d rows copied, %.0f rows/s, into %s", totalRows,
-               seconds > 0 ? totalRows / seconds : 0.0, text::WideToUtf8(table).c_str());
+void ConsoleHost::ShowProgress(std::int32_t totalRows, double rowsPerSecond, const std::wstring& table) {
+  if (!m_showProgress) return;
+  std::fprintf(stderr, "\r\033[K%d rows copied, %.0f rows/s, into %s", totalRows, rowsPerSecond,
+               text::WideToUtf8(table).c_str());
   std::fflush(stderr);
   m_progressShown = true;
 }
@@ -128,11 +123,7 @@ int ConsoleHost::MessageBox(const std::wstring& text, unsigned) {
   return ui::IDOK;
 }
 
-void ConsoleHost::RestartProgress() {
-  ClearProgress();
-  m_start = std::chrono::steady_clock::now();
-  m_nextProgress = m_start;
-}
+void ConsoleHost::RestartProgress() { ClearProgress(); }
 
 void ConsoleHost::ClearProgress() {
   if (!m_progressShown) return;

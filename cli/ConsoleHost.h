@@ -4,7 +4,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,14 +28,14 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   engine::RowErrorAnswer AnswerRowError(const odbc::CDBException& error) override;
   void ReportUnknownType() override;
   bool IsStopRequested() override;
-  void RowCopied(std::int32_t totalRows, const std::wstring& table) override;
+  void ShowProgress(std::int32_t totalRows, double rowsPerSecond, const std::wstring& table) override;
 
   // ui::IPrompts: message boxes become lines on standard error; no file dialogs.
   int MessageBox(const std::wstring& text, unsigned type) override;
   std::optional<std::wstring> FileDialog(const ui::FileDialogRequest&) override { return std::nullopt; }
 
   int RefusedRows() const { return m_refusedRows; }
-  // Measures the rate on the progress line from now on, for the next export of a series.
+  // Clears the progress line, for the next export of a series (each run measures its own rate).
   void RestartProgress();
   // Makes SIGINT (Ctrl+C), SIGTERM and SIGHUP a stop request for every ConsoleHost of the
   // process: the export ends before its next row and keeps the rows copied so far. Ignores
@@ -66,8 +65,6 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   int m_refusedRows = 0;
   bool m_showProgress;
   bool m_progressShown = false;
-  std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point m_nextProgress = m_start;
 };
 
 }  // namespace quillon::cli

@@ -1,15 +1,24 @@
 #include "dialog/DialogRules.h"
 
+#include <cmath>
+
+#include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::dialog {
 namespace {
 constexpr std::size_t kExtensionLength = 3;
-constexpr std::wstring_view kSelectWord = L"SELECT";
-constexpr std::wstring_view kExecWord = L"EXEC";
+constexpr std::size_t kDigitGroup = 3;
 
-bool BeginsWith(std::wstring_view statement, std::wstring_view word) {
-  return text::AsciiUpper(statement.substr(0, word.size())) == word;
+// `n`'s (not negative) decimal digits, every three from the right parted by ','.
+std::wstring GroupedDigits(std::int64_t n) {
+  const std::wstring digits = std::to_wstring(n);
+  std::wstring grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % kDigitGroup == 0) grouped += L',';
+    grouped += digits[i];
+  }
+  return grouped;
 }
 }  // namespace
 
@@ -34,8 +43,10 @@ std::optional<std::wstring> PathForFormat(std::wstring_view path, int format) {
   return result;
 }
 
-bool IsCheckableStatement(std::wstring_view statement) {
-  return !statement.empty() && (BeginsWith(statement, kSelectWord) || BeginsWith(statement, kExecWord));
+bool IsCheckableStatement(std::wstring_view statement) { return !text::TrimAsciiBlanks(statement).empty(); }
+
+std::wstring ProgressCaptionSuffix(std::int64_t rows, double rowsPerSecond) {
+  return L" - " + GroupedDigits(rows) + L" rows, " + GroupedDigits(std::llround(rowsPerSecond)) + L" rows/s";
 }
 
 }  // namespace quillon::dialog

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,9 +36,12 @@ const FormatFileType* FileTypeOf(int format);
 // extension. Nothing when the rule leaves the path as it is (no such dot, or no such format).
 std::optional<std::wstring> PathForFormat(std::wstring_view path, int format);
 
-// Whether Check may try `statement` on the database: it is not empty and its first six
-// characters, upper-cased, are "SELECT" or its first four "EXEC" (a shorter text compared
-// whole). Nothing is skipped before the word and nothing is required after it.
+// Whether Check may try `statement` on the database: it holds more than blanks. Which statements
+// it then runs is the export's rule (engine::WhyNotReadOnly), so that Check and Start agree.
 bool IsCheckableStatement(std::wstring_view statement);
+
+// What follows the dialog's caption while an export runs: " - 123,456 rows, 40,000 rows/s"
+// (thousands grouped by ',', the rate rounded to whole rows).
+std::wstring ProgressCaptionSuffix(std::int64_t rows, double rowsPerSecond);
 
 }  // namespace quillon::dialog

@@ -456,6 +456,12 @@ void CTallyraDlg::ReportUnknownType() {
 
 bool CTallyraDlg::IsStopRequested() { return m_bStopRequested || m_closing; }
 
+void CTallyraDlg::ShowProgress(std::int32_t totalRows, double rowsPerSecond, const std::wstring&) {
+  const QString title =
+      ToQString(res::kExportDialog.caption) + QString::fromStdWString(ProgressCaptionSuffix(totalRows, rowsPerSecond));
+  RunOnThreadOf(this, [&] { setWindowTitle(title); });
+}
+
 bool CTallyraDlg::ExportQuery(const std::wstring& statement, const std::wstring& path, engine::OutputFormat format) {
   m_datePattern = GetDlgItemText(res::kIdDate);
   if (m_pDatabase == nullptr) {
@@ -484,6 +490,7 @@ void CTallyraDlg::SetRunningState(int newState) {
       startStop->setEnabled(m_startEnabledBeforeRun);
     }
     for (int id : {res::kIdStatement, res::kIdPath, res::kIdFormat, res::kIdDate}) GetDlgItem(id)->setEnabled(enable);
+    if (!running) setWindowTitle(ToQString(res::kExportDialog.caption));  // the run's progress goes
     m_bRunning = running;
   });
 }

@@ -86,6 +86,9 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   void ReportUnknownType() override;
   // Whether Stop was pressed, or the dialog is closing, since the run started.
   bool IsStopRequested() override;
+  // The rows copied so far and their rate in the window title, after the caption; the idle
+  // state puts the caption back.
+  void ShowProgress(std::int32_t totalRows, double rowsPerSecond, const std::wstring& table) override;
 
   // Runs one export from the host's database into `path` (the format at `format`), with its
   // progress in the log; the Date field is read once, here. True when the copying reached the

@@ -42,6 +42,12 @@ class IExportHost {
   virtual void RowCopied(std::int32_t totalRows, const std::wstring& table) {
     static_cast<void>(totalRows), static_cast<void>(table);
   }
+  // While rows are copied, a few times a second at most: the rows copied so far, the rate since
+  // the copying began (rows a second) and the table they go into. For a display of progress
+  // apart from the log, whose lines it never adds to.
+  virtual void ShowProgress(std::int32_t totalRows, double rowsPerSecond, const std::wstring& table) {
+    static_cast<void>(totalRows), static_cast<void>(rowsPerSecond), static_cast<void>(table);
+  }
 
  protected:
   ~IExportHost() = default;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -24,6 +25,7 @@
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Installer.h"
 #include "platform/odbc/Recordset.h"
+#include "platform/odbc/TableName.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::engine {
@@ -35,6 +37,12 @@ constexpr std::wstring_view kFurtherTableSuffix = L"_Sheet0";
 // The locale's long date and time (glibc's %c; it has no '#' flag for a longer form).
 constexpr const wchar_t* kStartTimePattern = L"%c";
 constexpr const wchar_t* kElapsedPattern = L"Days: %D Hours: %H Minutes: %M Seconds: %S";
+
+// Progress goes to the host at most this often, the clock looked at every kProgressRowStep rows
+// (a power of two, so that the row loop only masks its count).
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+constexpr std::int32_t kProgressRowStep = 1024;
+static_assert((kProgressRowStep & (kProgressRowStep - 1)) == 0);
 
 // How often a statement is cancelled again while a stop is requested and it has not returned.
 constexpr auto kCancelRepeat = std::chrono::milliseconds(50);
@@ -58,9 +66,13 @@ constexpr std::wstring_view kFurtherTableCreated = L"New table created";
 constexpr std::wstring_view kUnknownException = L"Unknown exception";
 constexpr std::wstring_view kTotalRows = L"Total rows copied: ";
 constexpr std::wstring_view kRefusedRows = L"Rows not copied (refused by the output driver, each reported): ";
+constexpr std::wstring_view kLeftOutRows = L"Rows not copied (left out when the copying was cancelled): ";
+constexpr std::wstring_view kLeftOutUnread = L" read ahead, and the rest of the result, which was not read";
+constexpr std::wstring_view kNullAsNo = L": NULL written as No (an Access Yes/No field holds no null)";
 constexpr std::wstring_view kNoResultSet =
     L"The statement returned no result set (no columns), so there is nothing to export";
 constexpr std::wstring_view kColumnRenamed = L"Column name changed: column ";
+constexpr std::wstring_view kColumnNamed = L"Column ";
 constexpr std::wstring_view kPatternLeavesOut = L"The date pattern '";
 constexpr std::wstring_view kElapsed = L"Elapsed: ";
 }  // namespace logline
@@ -71,35 +83,40 @@ std::wstring Join(std::wstring_view a, std::wstring_view b) {
   return s;
 }
 
-// The connect-string entry that hands the date pattern to the output driver, which reads DATE
-// values by it (so that it never has to guess whether 5/3 is day or month first); the value in
-// braces, each '}' doubled. It goes before DBQ, which runs to the end of the string.
-std::wstring DatePatternEntry(std::wstring_view pattern) {
-  std::wstring entry(kDatePatternKey);
-  entry += L"={";
-  for (wchar_t c : pattern) {
-    entry += c;
-    if (c == L'}') entry += c;
+// A connect-string value in braces, each '}' doubled: the connect-string parser reads it back
+// exactly, whatever it holds (';', '=', quotes, braces, blanks at either end, line breaks), so
+// no text of the user's can end its entry early and add entries of its own.
+std::wstring Braced(std::wstring_view value) {
+  std::wstring braced = L"{";
+  for (wchar_t c : value) {
+    braced += c;
+    if (c == L'}') braced += c;
   }
-  entry += L"};";
-  return entry;
+  braced += L'}';
+  return braced;
+}
+
+// The connect-string entry that hands the date pattern to the output driver, which reads DATE
+// values by it (so that it never has to guess whether 5/3 is day or month first).
+std::wstring DatePatternEntry(std::wstring_view pattern) {
+  return Join(Join(kDatePatternKey, L"="), Braced(pattern)) + L";";
 }
 
 std::wstring ExcelCreateConnect(std::wstring_view path, std::wstring_view datePattern) {
-  return Join(
-      Join(Join(Join(L"DRIVER={", odbc::kExcelDriverName), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\""),
-           path),
-      Join(Join(L"\";", DatePatternEntry(datePattern)), Join(L"DBQ=", path)));
+  return Join(Join(Join(L"DRIVER={", odbc::kExcelDriverName), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB="),
+              Braced(path)) +
+         L";" + DatePatternEntry(datePattern) + L"DBQ=" + Braced(path);
 }
 
 std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path, std::wstring_view datePattern) {
   return Join(Join(Join(Join(L"ODBC;DRIVER={", driver), L"};DSN='';"), DatePatternEntry(datePattern)),
-              Join(L"DBQ=", path));
+              Join(L"DBQ=", Braced(path)));
 }
 
+// The source table's name without its quotes, ';' and '.' (which become '_').
 std::wstring OutputTableName(const std::wstring& source) {
   std::wstring name;
-  for (wchar_t c : source.empty() ? std::wstring(kDefaultTableName) : source) {
+  for (wchar_t c : source.empty() ? std::wstring(kDefaultTableName) : odbc::UnquoteTableName(source)) {
     if (c == L';') continue;
     name.push_back(c == L'.' ? L'_' : c);
   }
@@ -190,6 +207,8 @@ class ExportRun {
   // the file, or the user's cancel in the row-error box).
   bool WriteRow(const std::wstring& tableName, const std::vector<odbc::CDBVariant>& row,
                 const std::vector<std::int16_t>& sqlTypes);
+  // Hands the host the rows copied so far and their rate, when the last time is long enough ago.
+  void ShowProgress();
   // Closes the output and logs the totals; true when the file was written.
   bool Finish();
   // Says which parts of a date-time the pattern leaves out, when the result has date-times.
@@ -208,6 +227,19 @@ class ExportRun {
   bool m_outputFailed = false;
   std::int32_t m_total = 0;    // rows the output took
   std::int32_t m_refused = 0;  // rows it refused
+  // The copying was ended in the row-error box: the rows read and not used, and whether they
+  // were the rest of the result.
+  std::optional<RowReader::Unused> m_leftOut;
+  // Access columns that take a NULL as No (Yes/No fields): the index, the name it is logged by,
+  // and whether that was logged in this run.
+  struct YesNoColumn {
+    std::size_t index;
+    std::wstring name;
+    bool nullLogged = false;
+  };
+  std::vector<YesNoColumn> m_yesNoColumns;
+  std::chrono::steady_clock::time_point m_copyStart;
+  std::chrono::steady_clock::time_point m_nextProgress;
   // One row's literals and statement text, their storage reused from row to row.
   std::vector<odbc::Literal> m_literals;
   std::wstring m_insert;
@@ -367,6 +399,10 @@ bool ExportRun::CreateFirstTable(odbc::CRecordset& recordset, OutputFormat forma
   LogDatePatternPrecision(recordset, datePattern);
   const std::vector<OutputColumn> columns = OutputColumnNames(recordset, format);
   for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (format == FormatAccess &&
+        recordset.GetODBCFieldInfo(static_cast<std::int16_t>(i)).m_nSQLType == odbc::SQL_CODE_BIT) {
+      m_yesNoColumns.push_back({i, std::to_wstring(i + 1) + L" '" + columns[i].name + L"'"});
+    }
     if (columns[i].why.empty()) continue;
     Log(Join(logline::kColumnRenamed, std::to_wstring(i + 1) + L" '" + columns[i].sourceName + L"' is written as '" +
                                           columns[i].name + L"': " + columns[i].why));
@@ -389,10 +425,15 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
   std::int32_t inTable = 0;
   // From here on only the reader touches the source; leaving this function ends and joins it.
   RowReader reader(recordset);
+  m_copyStart = std::chrono::steady_clock::now();
+  m_nextProgress = m_copyStart;
   while (reader.Next()) {
     if (m_host.IsStopRequested()) {
       LogError(logline::kStopped);
-      CloseOutput();
+      // The rows copied before the stop stay in the file: say how many.
+      const bool written = CloseOutput();
+      Log(Join(logline::kTotalRows, std::to_wstring(written ? m_total : 0)));
+      if (m_refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(m_refused)));
       return false;
     }
     if (format == FormatExcel && inTable == kRowsPerExcelTable) {
@@ -404,12 +445,30 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
       inTable = 0;
     }
     for (std::size_t i = 0; i < row.size(); ++i) reader.GetValue(static_cast<std::int16_t>(i), row[i]);
+    for (YesNoColumn& column : m_yesNoColumns) {
+      if (column.nullLogged || row[column.index].m_dwType != odbc::DBVT_NULL) continue;
+      column.nullLogged = true;
+      Log(Join(logline::kColumnNamed, column.name) + std::wstring(logline::kNullAsNo));
+    }
     const std::int32_t before = m_total;
     const bool goOn = WriteRow(tableName, row, sqlTypes);
     if (m_total != before) ++inTable;
-    if (!goOn) break;
+    if ((m_total & (kProgressRowStep - 1)) == 0 && m_total != before) ShowProgress();
+    if (!goOn) {
+      // Cancelled in the row-error box: the rows after the refused one are not copied either.
+      if (!m_outputFailed) m_leftOut = reader.StopReading();
+      break;
+    }
   }
   return true;
+}
+
+void ExportRun::ShowProgress() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < m_nextProgress) return;
+  m_nextProgress = now + kProgressInterval;
+  const double seconds = std::chrono::duration<double>(now - m_copyStart).count();
+  m_host.ShowProgress(m_total, seconds > 0 ? m_total / seconds : 0.0, m_storedTable);
 }
 
 bool ExportRun::WriteRow(const std::wstring& tableName, const std::vector<odbc::CDBVariant>& row,
@@ -442,6 +501,11 @@ bool ExportRun::Finish() {
   const bool written = CloseOutput();
   Log(Join(logline::kTotalRows, std::to_wstring(written ? m_total : 0)));
   if (m_refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(m_refused)));
+  if (m_leftOut && (m_leftOut->rows > 0 || !m_leftOut->toTheEnd)) {
+    std::wstring count = std::to_wstring(m_leftOut->rows);
+    if (!m_leftOut->toTheEnd) count += logline::kLeftOutUnread;
+    Log(Join(logline::kLeftOutRows, count));
+  }
   Log(Join(logline::kElapsed, FormatTimeSpan(CurrentTime() - m_start, kElapsedPattern)));
   return written;
 }

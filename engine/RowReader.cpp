@@ -41,6 +41,8 @@ bool RowReader::Deliver(odbc::CRowBatch&& batch) {
 void RowReader::Read() noexcept {
   std::exception_ptr error;
   bool errorInRow = false;
+  std::int64_t captured = 0;
+  bool readToEnd = false;
   try {
     odbc::CRowBatch batch = TakeSpare();
     try {
@@ -48,12 +50,15 @@ void RowReader::Read() noexcept {
         errorInRow = true;
         m_recordset.CaptureRow(batch);
         errorInRow = false;
+        ++captured;
         if (batch.RowCount() >= m_limits.rowsPerBatch || batch.ByteSize() >= m_limits.bytesPerBatch) {
           if (!Deliver(std::move(batch))) break;
           batch = TakeSpare();
         }
         m_recordset.MoveNext();
       }
+      // A row captured and not delivered (a stop) was never moved past.
+      readToEnd = m_recordset.IsEOF();
     } catch (...) {
       // The rows captured before the failing one go first.
       error = std::current_exception();
@@ -66,6 +71,8 @@ void RowReader::Read() noexcept {
     std::lock_guard<std::mutex> guard(m_lock);
     m_finished = true;
     m_errorInRow = error && errorInRow;
+    m_captured = captured;
+    m_readToEnd = readToEnd && !error;
     // Moved, not copied: this thread must hold no reference to the exception once the using
     // thread may have it, or it would free it unsynchronised with that thread's last use.
     m_error = std::move(error);
@@ -74,7 +81,10 @@ void RowReader::Read() noexcept {
 }
 
 bool RowReader::Next() {
-  if (m_holdsBatch && ++m_row < m_current.RowCount()) return true;
+  if (m_holdsBatch && ++m_row < m_current.RowCount()) {
+    ++m_used;
+    return true;
+  }
   std::unique_lock<std::mutex> guard(m_lock);
   if (m_holdsBatch) {
     m_holdsBatch = false;
@@ -91,6 +101,7 @@ bool RowReader::Next() {
     m_full.pop_front();
     m_row = 0;
     m_holdsBatch = true;
+    ++m_used;
     guard.unlock();
     m_changed.notify_all();
     return true;
@@ -98,10 +109,17 @@ bool RowReader::Next() {
   if (m_error && m_errorInRow) {
     // A row whose values could not be read: its reading throws, as it would have on this thread.
     m_rowError = std::exchange(m_error, nullptr);
+    ++m_used;
     return true;
   }
   if (m_error) std::rethrow_exception(std::exchange(m_error, nullptr));
   return false;
+}
+
+RowReader::Unused RowReader::StopReading() noexcept {
+  Stop();
+  const std::lock_guard<std::mutex> guard(m_lock);
+  return {m_captured > m_used ? m_captured - m_used : 0, m_readToEnd};
 }
 
 void RowReader::GetValue(std::int16_t column, odbc::CDBVariant& value) const {

@@ -43,6 +43,15 @@ class RowReader {
   // reading the row's values failed, throws that error (the row counts as one that Next gave).
   void GetValue(std::int16_t column, odbc::CDBVariant& value) const;
 
+  // Ends the reading, as the destructor does, and says what was read and not used: the rows
+  // read ahead past the current one, and whether they were all the result had left (when not,
+  // the result has further rows that were never read, and how many is not known).
+  struct Unused {
+    std::int64_t rows;
+    bool toTheEnd;
+  };
+  Unused StopReading() noexcept;
+
  private:
   // The thread's body: captures rows into batches and hands them over until the end of the
   // result, an error, or a stop. Nothing leaves it.
@@ -63,6 +72,8 @@ class RowReader {
   bool m_finished = false;               // the thread queues no more
   std::exception_ptr m_error;            // what ended the reading, after the queued rows
   bool m_errorInRow = false;             // m_error came from reading a row's values, not fetching it
+  std::int64_t m_captured = 0;           // rows the thread read, set as it ends
+  bool m_readToEnd = false;              // it read up to the end of the result
   std::atomic<bool> m_stopRequested = false;
 
   // The using thread's side.
@@ -70,6 +81,7 @@ class RowReader {
   std::size_t m_row = 0;
   bool m_holdsBatch = false;
   std::exception_ptr m_rowError;  // the current row is one whose values could not be read
+  std::int64_t m_used = 0;        // rows Next gave
 
   std::thread m_thread;  // started last, when everything it uses exists
 };

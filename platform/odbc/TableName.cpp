@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/text/Characters.h"
+#include "platform/text/QuotedText.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {
@@ -121,6 +122,22 @@ std::wstring FindSourceTable(std::wstring_view statement) {
     }
   }
   return table;
+}
+
+std::wstring UnquoteTableName(std::wstring_view name) {
+  std::wstring unquoted;
+  for (std::size_t i = 0; i < name.size();) {
+    const wchar_t close = ClosingQuote(name[i]);
+    std::wstring content;
+    const std::size_t end = close ? text::EndOfQuoted(name, i, close, &content) : std::wstring_view::npos;
+    if (end == std::wstring_view::npos) {
+      unquoted.push_back(name[i++]);
+      continue;
+    }
+    unquoted += content;
+    i = end;
+  }
+  return unquoted;
 }
 
 }  // namespace quillon::odbc

@@ -11,4 +11,9 @@ namespace quillon::odbc {
 // the statement reads from more than one table or from none.
 std::wstring FindSourceTable(std::wstring_view statement);
 
+// `name` (as FindSourceTable gives it) without the quotes of its quoted parts: "..." with '""'
+// for one '"', [...] with ']]' for one ']', `...` with '``' for one '`' ("Sales Data".Items gives
+// Sales Data.Items). A quote that is never closed stays as it is written.
+std::wstring UnquoteTableName(std::wstring_view name);
+
 }  // namespace quillon::odbc

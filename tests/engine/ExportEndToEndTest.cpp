@@ -193,6 +193,8 @@ TEST_F(ExportEndToEnd, ARefusedRowIsSkippedOnOkAndEndsTheCopyingOnCancel) {
   const auto cancelled = m_dir / "cancel.mdb";
   EXPECT_TRUE(Export(L"SELECT * FROM Codes", cancelled, FormatAccess));
   EXPECT_TRUE(ContainsLine(m_host.lines, L"Total rows copied: 2"));
+  // The row after the refused one is not in the file either, and the count says so.
+  EXPECT_TRUE(ContainsLine(m_host.lines, L"Rows not copied (left out when the copying was cancelled): 1"));
   EXPECT_EQ(m_host.lines.back().rfind(L"Elapsed: ", 0), 0u);
   EXPECT_EQ(ReadAccessTable(cancelled, "Codes"), (std::vector<std::string>{"Code", "\"A1\"", "\"B2\""}));
 }
@@ -201,12 +203,14 @@ TEST_F(ExportEndToEnd, AStopKeepsTheRowsCopiedSoFar) {
   m_host.stopAfterRows = 100;
   const auto xls = m_dir / "stopped.xls";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", xls, FormatExcel));
-  EXPECT_EQ(m_host.lines.back(), L"Thread terminated");
+  const std::vector<std::wstring> end = {L"Thread terminated", L"Total rows copied: 100"};
+  EXPECT_EQ(std::vector<std::wstring>(m_host.lines.end() - 2, m_host.lines.end()), end);
   EXPECT_EQ(SheetSizes(xls), (std::vector<std::pair<std::string, int>>{{"Seq", 101}}));
 
   m_host.stopRequested = false;
   const auto mdb = m_dir / "stopped.mdb";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", mdb, FormatAccess));
+  EXPECT_EQ(std::vector<std::wstring>(m_host.lines.end() - 2, m_host.lines.end()), end);
   EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " Seq"), std::vector<std::string>{"100"});
 }
 
@@ -230,8 +234,13 @@ TEST_F(ExportEndToEnd, CancelInTheRowErrorBoxEndsALongCopy) {
   const auto mdb = m_dir / "many.mdb";
   EXPECT_TRUE(Export(L"SELECT Code FROM ManyCodes", mdb, FormatAccess));
   EXPECT_EQ(m_host.rowErrors.size(), 1u);
-  ASSERT_GE(m_host.lines.size(), 3u);
-  EXPECT_EQ(m_host.lines[m_host.lines.size() - 3], L"Total rows copied: 299");
+  ASSERT_GE(m_host.lines.size(), 4u);
+  EXPECT_EQ(m_host.lines[m_host.lines.size() - 4], L"Total rows copied: 299");
+  // Rows were read ahead of the refused one; the rest of the result never was.
+  EXPECT_TRUE(std::regex_match(m_host.lines[m_host.lines.size() - 2],
+                               std::wregex(L"Rows not copied \\(left out when the copying was cancelled\\): [1-9]\\d* "
+                                           L"read ahead, and the rest of the result, which was not read")))
+      << m_host.lines[m_host.lines.size() - 2];
   EXPECT_EQ(m_host.lines.back().rfind(L"Elapsed: ", 0), 0u);
   EXPECT_EQ(OutputLines("mdb-count " + testing::ShellQuote(mdb.string()) + " ManyCodes"),
             std::vector<std::string>{"299"});
@@ -241,12 +250,52 @@ TEST_F(ExportEndToEnd, AStopFarIntoALongResultLogsInOrder) {
   m_host.stopAfterRows = 5000;
   const auto xls = m_dir / "far.xls";
   EXPECT_FALSE(Export(L"SELECT n FROM Seq", xls, FormatExcel));
-  ASSERT_EQ(m_host.lines.size(), 7u);
+  ASSERT_EQ(m_host.lines.size(), 8u);
   const std::vector<std::wstring> rest(m_host.lines.begin() + 1, m_host.lines.end());
-  EXPECT_EQ(rest, (std::vector<std::wstring>{L"Using Excel driver for Export", L"Input database opened",
-                                             L"Output database opened for reading", L"Output table name: Seq",
-                                             L"Output table created", L"Thread terminated"}));
+  EXPECT_EQ(rest,
+            (std::vector<std::wstring>{L"Using Excel driver for Export", L"Input database opened",
+                                       L"Output database opened for reading", L"Output table name: Seq",
+                                       L"Output table created", L"Thread terminated", L"Total rows copied: 5000"}));
   EXPECT_EQ(SheetSizes(xls), (std::vector<std::pair<std::string, int>>{{"Seq", 5001}}));
+  // Progress went to the host apart from the log: first at the first look at the clock, then at
+  // most a few times a second, each time at a whole number of steps.
+  ASSERT_FALSE(m_host.progress.empty());
+  EXPECT_EQ(m_host.progress.front().first, 1024);
+  for (const auto& [rows, rate] : m_host.progress) {
+    EXPECT_EQ(rows % 1024, 0);
+    EXPECT_LE(rows, 5000);
+    EXPECT_GT(rate, 0.0);
+  }
+}
+
+// Names quoted in FROM name the output table without their quotes; a Yes/No field's NULL
+// becomes No, said once per column.
+TEST_F(ExportEndToEnd, QuotedSourceNamesLoseTheirQuotesAndNullYesNoIsLogged) {
+  const std::pair<const wchar_t*, const wchar_t*> quoted[] = {{L"SELECT * FROM \"Items\"", L"Items"},
+                                                              {L"SELECT * FROM [Codes]", L"Codes"},
+                                                              {L"SELECT * FROM `Seq` LIMIT 2", L"Seq"}};
+  for (const auto& [statement, name] : quoted) {
+    const auto mdb = m_dir / "quoted.mdb";
+    ASSERT_TRUE(Export(statement, mdb, FormatAccess)) << statement;
+    EXPECT_TRUE(ContainsLine(m_host.lines, std::wstring(L"Output table name: ") + name)) << statement;
+    const auto xls = m_dir / "quoted.xls";
+    ASSERT_TRUE(Export(statement, xls, FormatExcel)) << statement;
+    EXPECT_TRUE(ContainsLine(m_host.lines, std::wstring(L"Output table name: ") + name)) << statement;
+  }
+  EXPECT_EQ(OutputLines("mdb-tables -1 " + testing::ShellQuote((m_dir / "quoted.mdb").string())),
+            (std::vector<std::string>{"Items", "Codes", "Seq"}));
+
+  const auto flags = m_dir / "flags.mdb";
+  ASSERT_TRUE(Export(L"SELECT Flag, NULL AS Other, Flag AS Again FROM Items UNION ALL SELECT NULL, 1, NULL", flags,
+                     FormatAccess))
+      << m_host.lines.back();
+  const auto logged = std::count_if(m_host.lines.begin(), m_host.lines.end(),
+                                    [](const std::wstring& l) { return l.find(L"NULL written as No") != l.npos; });
+  EXPECT_EQ(logged, 2);
+  EXPECT_TRUE(
+      ContainsLine(m_host.lines, L"Column 1 'Flag': NULL written as No (an Access Yes/No field holds no null)"));
+  EXPECT_TRUE(
+      ContainsLine(m_host.lines, L"Column 3 'Again': NULL written as No (an Access Yes/No field holds no null)"));
 }
 
 // Memo values long enough that a few rows fill a batch of rows read ahead arrive whole and in

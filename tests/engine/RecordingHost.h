@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/ExportHost.h"
@@ -25,6 +26,9 @@ class RecordingHost final : public IExportHost {
   void RowCopied(std::int32_t totalRows, const std::wstring&) override {
     if (stopAfterRows >= 0 && totalRows >= stopAfterRows) stopRequested = true;
   }
+  void ShowProgress(std::int32_t totalRows, double rowsPerSecond, const std::wstring&) override {
+    progress.emplace_back(totalRows, rowsPerSecond);
+  }
 
   std::vector<std::wstring> lines;
   std::vector<std::wstring> rowErrors;
@@ -32,6 +36,7 @@ class RecordingHost final : public IExportHost {
   RowErrorAnswer rowErrorAnswer = RowErrorAnswer::SkipRow;
   int unknownTypes = 0;
   std::atomic<bool> stopRequested{false};
+  std::vector<std::pair<std::int32_t, double>> progress;  // rows so far, rows a second
   int stopAfterRows = -1;  // the stop is requested once this many rows are copied; -1 never
 };
 

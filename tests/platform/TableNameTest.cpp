@@ -1,3 +1,5 @@
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "platform/odbc/TableName.h"
@@ -28,6 +30,19 @@ TEST(TableName, EmptyForJoinsSeveralTablesOrNone) {
   EXPECT_EQ(FindSourceTable(L"EXEC GetOrders 5"), L"");
   EXPECT_EQ(FindSourceTable(L""), L"");
   EXPECT_EQ(FindSourceTable(L"SELECT * FROM"), L"");
+}
+
+TEST(TableName, UnquotedPartByPart) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"\"dd\"", L"dd"},
+      {L"[Order Details]", L"Order Details"},
+      {L"`back tick`", L"back tick"},
+      {L"\"Sales Data\".Items", L"Sales Data.Items"},
+      {L"\"a\"\"b\".[c]]d].`e``f`", L"a\"b.c]d.e`f"},
+      {L"plain", L"plain"},
+      {L"\"never closed", L"\"never closed"},
+  };
+  for (const auto& [quoted, unquoted] : cases) EXPECT_EQ(UnquoteTableName(quoted), unquoted) << quoted;
 }
 
 }  // namespace
