@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/ReadOnlyStatement.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
@@ -9,6 +10,12 @@ namespace quillon::dialog {
 namespace {
 constexpr std::size_t kExtensionLength = 3;
 constexpr std::size_t kDigitGroup = 3;
+constexpr std::wstring_view kSelectWord = L"SELECT";
+constexpr std::wstring_view kExecWord = L"EXEC";
+
+bool BeginsWith(std::wstring_view statement, std::wstring_view word) {
+  return text::AsciiUpper(statement.substr(0, word.size())) == word;
+}
 
 // `n`'s (not negative) decimal digits, every three from the right parted by ','.
 std::wstring GroupedDigits(std::int64_t n) {
@@ -43,7 +50,11 @@ std::optional<std::wstring> PathForFormat(std::wstring_view path, int format) {
   return result;
 }
 
-bool IsCheckableStatement(std::wstring_view statement) { return !text::TrimAsciiBlanks(statement).empty(); }
+bool IsCheckableStatement(std::wstring_view statement) {
+  if (text::TrimAsciiBlanks(statement).empty()) return false;
+  if (BeginsWith(statement, kSelectWord) || BeginsWith(statement, kExecWord)) return true;
+  return engine::WhyNotReadOnly(std::wstring(statement)).empty();
+}
 
 std::wstring ProgressCaptionSuffix(std::int64_t rows, double rowsPerSecond) {
   return L" - " + GroupedDigits(rows) + L" rows, " + GroupedDigits(std::llround(rowsPerSecond)) + L" rows/s";

@@ -36,8 +36,10 @@ const FormatFileType* FileTypeOf(int format);
 // extension. Nothing when the rule leaves the path as it is (no such dot, or no such format).
 std::optional<std::wstring> PathForFormat(std::wstring_view path, int format);
 
-// Whether Check may try `statement` on the database: it holds more than blanks. Which statements
-// it then runs is the export's rule (engine::WhyNotReadOnly), so that Check and Start agree.
+// Whether Check may try `statement` on the database: its first word, as typed, is SELECT or EXEC
+// (upper-cased, no blanks skipped), or it is a statement the export would run (WITH ... SELECT,
+// a leading comment or blank). Which of these it then runs is the export's rule
+// (engine::WhyNotReadOnly), so that Check and Start agree.
 bool IsCheckableStatement(std::wstring_view statement);
 
 // What follows the dialog's caption while an export runs: " - 123,456 rows, 40,000 rows/s"
