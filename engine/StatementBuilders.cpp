@@ -77,6 +77,12 @@ std::wstring ColumnTypeSql(const CODBCFieldInfo& field, OutputFormat format) {
       if (field.m_nPrecision == kDefaultTextSize || field.m_nPrecision == kNoTextSize) return L"MEMO";
       if (field.m_nPrecision < kLongestAccessVarchar) return L"VARCHAR(" + std::to_wstring(field.m_nPrecision) + L")";
       return L"MEMO";
+    // Access keeps the bytes themselves in an OLE Object, of any length; a sheet shows them as
+    // hexadecimal text.
+    case odbc::SQL_CODE_BINARY:
+    case odbc::SQL_CODE_VARBINARY:
+    case odbc::SQL_CODE_LONGVARBINARY:
+      return access ? L"LONGBINARY" : L"TEXT";
     default:
       return access ? L"VARCHAR(255)" : L"TEXT";
   }
@@ -292,7 +298,7 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
       out += text::LocaleToWide(*value.m_pstringA);
       break;
     case odbc::DBVT_BINARY:
-      // Hexadecimal, so that no byte is lost on the way into a text column.
+      // Hexadecimal, as a binary literal is written and a text column shows it.
       out += L"0x";
       for (std::uint8_t byte : value.m_pbinary->m_bytes) {
         out += kHexDigits[byte >> 4];
@@ -433,6 +439,11 @@ void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<s
     const bool number = value.m_dwType != odbc::DBVT_UCHAR && i < sqlTypes.size() && IsUnquotedType(sqlTypes[i]);
     literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
     literal.wellFormed = number && WrittenAsNumber(value.m_dwType);
+    literal.bytes.clear();
+    if (value.m_dwType == odbc::DBVT_BINARY) {
+      literal.kind = odbc::Literal::Kind::Binary;
+      literal.bytes = value.m_pbinary->m_bytes;
+    }
     AppendValueText(literal.text, value, host, datePattern, havePattern);
     if (literal.wellFormed) literal.holdsNumber = NumberTextReadsAs(value, literal.number);
   }
@@ -450,6 +461,7 @@ void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Litera
         out += kNull;
         break;
       case odbc::Literal::Kind::Number:
+      case odbc::Literal::Kind::Binary:
         out += literal.text;
         break;
       case odbc::Literal::Kind::Text:

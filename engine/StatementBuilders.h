@@ -57,14 +57,16 @@ void ReadRow(odbc::CRecordset& recordset, std::vector<odbc::CDBVariant>& row);
 std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset);
 
 // One read row as the literals of its INSERT: a null is Null; a value of a number or bit column
-// is Number, as written; every other value is Text, as it is (apostrophes not doubled). Date
+// is Number, as written; a binary value is Binary (its bytes, and 0x and hexadecimal digits as
+// its text); every other value is Text, as it is (apostrophes not doubled). Date
 // values are written by the host's date pattern, a time of day by the pattern's time part.
 // `out` gets one literal per value; its text storage is reused.
 void BuildInsertLiterals(const std::vector<odbc::CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
                          IExportHost& host, std::vector<odbc::Literal>& out);
 
-// "INSERT INTO <tableName> VALUES(" then the literals separated by ',' (NULL, a number as
-// written, text between apostrophes with each inner apostrophe doubled), closed by ");".
+// "INSERT INTO <tableName> VALUES(" then the literals separated by ',' (NULL, a number or a
+// binary value as written, text between apostrophes with each inner apostrophe doubled), closed
+// by ");".
 // Replaces what `out` held, keeping its storage.
 void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Literal>& literals, std::wstring& out);
 

@@ -11,6 +11,8 @@ packages=(
   # output side: the compound-file library and the independent readers the tests use (the npm
   # package mdb-reader is installed into build/ from tests/drivers/access/package.json by npm)
   libgsf-1-dev libgsf-bin python3 python3-xlrd mdbtools libreoffice-calc-nogui gnumeric
+  # Apache POI, run by java, as a second writer of the workbooks
+  libapache-poi-java openjdk-17-jre-headless
   # the dialog under X, and a font for it
   xvfb xauth x11-utils fonts-dejavu-core
   # fuzzing and sanitizers

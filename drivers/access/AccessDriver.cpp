@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::wstring_view kCreateDbKey = L"CREATE_DB";
 constexpr std::wstring_view kDatabaseKey = L"DBQ";
-// A Memo holds up to 16 MB of text bytes.
+// A Memo holds up to 16 MB of text bytes, an OLE Object up to 16 MB of bytes.
 constexpr std::size_t kMemoMaxChars = jet4::long_value::kMaxLength / 2;
 
 std::filesystem::path ToPath(std::wstring_view path) { return std::filesystem::path(text::WideToUtf8(path)); }
@@ -49,6 +49,9 @@ FieldSpec ToField(const drivers::sql::ColumnDef& column) {
       break;
     case ColumnType::Date:
       field.type = jet4::ColumnType::DateTime;
+      break;
+    case ColumnType::LongBinary:
+      field.type = jet4::ColumnType::Ole;
       break;
   }
   return field;
@@ -89,6 +92,10 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
     case Kind::Text:
       out.kind = Value::Kind::Text;
       text::WideToUtf16(value.text, out.text);
+      break;
+    case Kind::Binary:
+      out.kind = Value::Kind::Bytes;
+      out.bytes.assign(value.bytes.begin(), value.bytes.end());
       break;
   }
 }
@@ -149,8 +156,9 @@ class AccessConnection : public odbc::IDriverConnection {
     rules.datePattern = m_datePattern ? &*m_datePattern : nullptr;
     for (std::size_t i = 0; i < values.size(); ++i) {
       const auto& column = columns[i];
-      rules.maxChars = column.type == drivers::sql::ColumnType::Memo ? kMemoMaxChars
-                       : column.length > 0                           ? static_cast<std::size_t>(column.length)
+      rules.maxChars = column.type == drivers::sql::ColumnType::Memo         ? kMemoMaxChars
+                       : column.type == drivers::sql::ColumnType::LongBinary ? jet4::long_value::kMaxLength
+                       : column.length > 0                                   ? static_cast<std::size_t>(column.length)
                                            : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
       ToValue(drivers::sql::CheckValue(values[i], column, rules), m_lastDefinition->columns[i].type, m_values[i]);
     }

@@ -61,6 +61,10 @@ std::wstring ValueProblem(const ColumnSpec& column, const Value& value) {
       if (value.kind != Value::Kind::Text) return L"is not text";
       if (value.text.size() * 2 > jet4::long_value::kMaxLength) return L"is too long for a Memo";
       return {};
+    case ColumnType::Ole:
+      if (value.kind != Value::Kind::Bytes) return L"is not binary";
+      if (value.bytes.size() > jet4::long_value::kMaxLength) return L"is too long for an OLE Object";
+      return {};
     default:
       return L"cannot be written to this column type";
   }

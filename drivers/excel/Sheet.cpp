@@ -48,6 +48,10 @@ Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::Colu
       m_columns(std::move(columns)),
       m_formats(formats),
       m_strings(strings) {
+  // A cell holds no bytes: a binary column's values are their text, 0x and hexadecimal digits.
+  for (sql::ColumnDef& column : m_columns) {
+    if (column.type == sql::ColumnType::LongBinary) column.type = sql::ColumnType::Text;
+  }
   m_row.clear();
   for (std::size_t c = 0; c < m_columns.size(); ++c) {
     text::WideToUtf16(m_columns[c].name, m_utf16);
@@ -139,6 +143,7 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
         PutNumber(column, serial, serial == std::floor(serial) ? m_formats.date : m_formats.dateTime);
         break;
       }
+      case sql::Value::Kind::Binary:
       case sql::Value::Kind::Text: {
         double number = 0;
         if (v.fromNumber && sql::SheetNumberForm(v.text, number) != sql::SheetNumber::Text) {

@@ -29,6 +29,10 @@ constexpr std::uint16_t kCodePageUtf16 = 1200;
 constexpr std::size_t kWriteAccessSize = 112;
 constexpr std::u16string_view kWriteAccessUser = u"Quillon";
 constexpr std::uint16_t kUiVersion = 0x04B0;
+// FNGROUPCOUNT: the built-in function groups Excel 97 and later know.
+constexpr std::uint16_t kBuiltInFunctionGroups = 0x000E;
+// COUNTRY: the user interface's and the system's country codes (1: United States).
+constexpr std::uint16_t kCountryCode = 1;
 // WINDOW1: position, size, options (tabs and scroll bars shown), first tab, tab ratio.
 constexpr std::uint16_t kWindow1Fields[] = {0x01E0, 0x005A, 0x3FCF, 0x2A4E, 0x0038, 0, 0, 1, 0x0258};
 // Style XFs: the Normal style, then the 15 Excel always has; XF 15 is the default cell format.
@@ -193,14 +197,18 @@ Workbook::Workbook() : m_new(true) {
   add(biff::kCodePage, {static_cast<std::uint8_t>(kCodePageUtf16), static_cast<std::uint8_t>(kCodePageUtf16 >> 8)});
   add(biff::kDsf, {0, 0});
   add(biff::kTabId, {});
+  add(biff::kFnGroupCount,
+      {static_cast<std::uint8_t>(kBuiltInFunctionGroups), static_cast<std::uint8_t>(kBuiltInFunctionGroups >> 8)});
   add(biff::kWindowProtect, {0, 0});
   add(biff::kProtect, {0, 0});
   add(biff::kPassword, {0, 0});
-  add(biff::kBackup, {0, 0});
-  add(biff::kHideObj, {0, 0});
+  add(biff::kProt4Rev, {0, 0});
+  add(biff::kProt4RevPass, {0, 0});
   biff::RecordData window;
   for (std::uint16_t field : kWindow1Fields) window.U16(field);
   add(biff::kWindow1, window.Bytes());
+  add(biff::kBackup, {0, 0});
+  add(biff::kHideObj, {0, 0});
   add(biff::kDateMode, {0, 0});
   add(biff::kPrecision, {1, 0});
   add(biff::kRefreshAll, {0, 0});
@@ -225,8 +233,13 @@ Workbook::Workbook() : m_new(true) {
     m_xfAnchor = add(biff::kXf, XfData(0, 0, kStyleXfType, i == 0 ? 0 : kStyleXfUsed));
   }
   m_xfAnchor = add(biff::kXf, XfData(0, 0, biff::kXfCellLocked, 0));
-  m_sheetAnchor = add(biff::kStyle, {static_cast<std::uint8_t>(kNormalStyleXf),
-                                     static_cast<std::uint8_t>(kNormalStyleXf >> 8), kNormalStyleId, kNoOutlineLevel});
+  add(biff::kStyle, {static_cast<std::uint8_t>(kNormalStyleXf), static_cast<std::uint8_t>(kNormalStyleXf >> 8),
+                     kNormalStyleId, kNoOutlineLevel});
+  // The sheets' BOUNDSHEET records follow USESELFS, and COUNTRY follows them, where Excel puts
+  // them (a second writer looks for COUNTRY to place its own link records after it).
+  m_sheetAnchor = add(biff::kUsesElfs, {0, 0});
+  add(biff::kCountry, {static_cast<std::uint8_t>(kCountryCode), static_cast<std::uint8_t>(kCountryCode >> 8),
+                       static_cast<std::uint8_t>(kCountryCode), static_cast<std::uint8_t>(kCountryCode >> 8)});
   add(biff::kSst, {});
   add(biff::kEof, {});
   m_formats.general = static_cast<std::uint16_t>(biff::kStyleXfCount);

@@ -24,7 +24,7 @@ struct TypeKeyword {
   std::wstring_view keyword;
   ColumnType type;
 };
-constexpr std::array<TypeKeyword, 8> kTypeKeywords = {{
+constexpr std::array<TypeKeyword, 9> kTypeKeywords = {{
     {L"TEXT", ColumnType::Text},
     {L"VARCHAR", ColumnType::VarChar},
     {L"MEMO", ColumnType::Memo},
@@ -33,7 +33,11 @@ constexpr std::array<TypeKeyword, 8> kTypeKeywords = {{
     {L"INTEGER", ColumnType::Integer},
     {L"SMALLINT", ColumnType::SmallInt},
     {L"DATE", ColumnType::Date},
+    {L"LONGBINARY", ColumnType::LongBinary},
 }};
+// A binary literal: this prefix (x in either case), then two hexadecimal digits a byte.
+constexpr wchar_t kBinaryDigit0 = L'0';
+constexpr wchar_t kBinaryMark = L'x';
 
 constexpr auto& IsBlank = text::IsAsciiBlank;
 constexpr auto& IsDigit = text::IsAsciiDigit;
@@ -202,7 +206,7 @@ class Parser {
       }
     }
     if (m_pos == typePos)
-      Fail(L"expected a column type (TEXT, VARCHAR(n), MEMO, DOUBLE, BIT, INTEGER, SMALLINT or DATE)");
+      Fail(L"expected a column type (TEXT, VARCHAR(n), MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE or LONGBINARY)");
     if (column.type == ColumnType::Text) column.length = kTextColumnLength;
     if (column.type == ColumnType::VarChar) {
       Expect(L'(', L"expected '(' and a length after VARCHAR");
@@ -262,6 +266,7 @@ class Parser {
   void ParseLiteral(Literal& literal) {
     literal.kind = Literal::Kind::Null;
     literal.text.clear();
+    literal.bytes.clear();
     literal.wellFormed = false;
     literal.holdsNumber = false;
     const wchar_t c = Peek();
@@ -280,11 +285,41 @@ class Parser {
       return;
     }
     const std::size_t start = m_pos;
+    if (c == kBinaryDigit0 && m_pos + 1 < m_text.size() && text::AsciiLower(m_text[m_pos + 1]) == kBinaryMark) {
+      ParseBinary(literal);
+      return;
+    }
     const NumberScan scan = ScanNumber();
     if (!scan.problem.empty()) FailAt(scan.at, scan.problem);
     literal.kind = Literal::Kind::Number;
     literal.text.assign(m_text.substr(start, m_pos - start));
     literal.wellFormed = true;  // just read as one number token
+    SkipBlanks();
+  }
+
+  static int HexValue(wchar_t c) {
+    if (IsDigit(c)) return c - L'0';
+    const wchar_t lower = text::AsciiLower(c);
+    return lower >= L'a' && lower <= L'f' ? lower - L'a' + 10 : -1;
+  }
+
+  // 0x and pairs of hexadecimal digits, at m_pos.
+  void ParseBinary(Literal& literal) {
+    const std::size_t start = m_pos;
+    m_pos += 2;
+    literal.kind = Literal::Kind::Binary;
+    literal.bytes.clear();
+    for (;;) {
+      const int high = HexValue(Peek());
+      if (high < 0) break;
+      ++m_pos;
+      const int low = HexValue(Peek());
+      if (low < 0) Fail(L"a binary value needs two hexadecimal digits a byte");
+      ++m_pos;
+      literal.bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    if (IsWordChar(Peek())) Fail(L"unexpected character in a binary value");
+    literal.text.assign(m_text.substr(start, m_pos - start));
     SkipBlanks();
   }
 

@@ -8,9 +8,11 @@
 // the next blank; a bare table name, which the export puts in as it is, runs up to the column
 // list of CREATE TABLE and up to the keyword VALUES of INSERT INTO, surrounding blanks trimmed;
 // it holds no parentheses.
-// Types: TEXT, VARCHAR(n) with n from 1 to 255, MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE.
+// Types: TEXT, VARCHAR(n) with n from 1 to 255, MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE,
+// LONGBINARY.
 // Literals: NULL, numbers ([+-]digits[.digits][e[+-]digits], or the doubles NaN, Infinity and
-// -Infinity in any letter case; as written) and 'text' with each inner apostrophe doubled.
+// -Infinity in any letter case; as written), 'text' with each inner apostrophe doubled, and
+// binary values: 0x then two hexadecimal digits a byte (0x alone is no bytes, unlike NULL).
 #pragma once
 
 #include <string>
@@ -22,7 +24,7 @@
 
 namespace quillon::drivers::sql {
 
-enum class ColumnType { Text, VarChar, Memo, Double, Bit, Integer, SmallInt, Date };
+enum class ColumnType { Text, VarChar, Memo, Double, Bit, Integer, SmallInt, Date, LongBinary };
 
 inline constexpr int kTextColumnLength = 255;
 inline constexpr int kMaxVarCharLength = 255;

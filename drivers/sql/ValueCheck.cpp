@@ -441,6 +441,21 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       }
       break;
     }
+    case ColumnType::LongBinary: {
+      if (literal.kind != Literal::Kind::Binary) {
+        Refuse(kStateMismatch, L"Data type mismatch", column, literal.text,
+               L"is not a binary value (0x and two hexadecimal digits a byte)");
+      }
+      value.kind = Value::Kind::Binary;
+      value.text = literal.text;
+      value.bytes = literal.bytes;
+      if (value.bytes.size() > maxChars) {
+        Refuse(kStateTooLong, L"String data, right truncation", column, literal.text,
+               L"has " + std::to_wstring(value.bytes.size()) + L" bytes, more than the " + std::to_wstring(maxChars) +
+                   L" that fit");
+      }
+      break;
+    }
   }
   return value;
 }

@@ -20,10 +20,13 @@
 //   1899-12-30). Anything else: 22007; a serial out of the year range: 22008.
 // - TEXT, VARCHAR(n), MEMO: text, or a number kept as its text (fromNumber set). At most
 //   `maxChars` UTF-16 code units (a character outside the Basic Multilingual Plane counts two),
-//   else 22001.
+//   else 22001. A binary value is text here: its 0x and hexadecimal digits.
+// - LONGBINARY: a binary value, of at most `maxChars` bytes (else 22001); anything else: 22018.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "drivers/sql/Statement.h"
@@ -31,7 +34,7 @@
 namespace quillon::drivers::sql {
 
 struct Value {
-  enum class Kind { Null, Number, Boolean, Date, Text };
+  enum class Kind { Null, Number, Boolean, Date, Text, Binary };
   Kind kind = Kind::Null;
   // Number: the value; Boolean: 0 or 1; Date: days since 1899-12-30, the time as the fraction.
   double number = 0;
@@ -39,13 +42,15 @@ struct Value {
   std::wstring_view text;
   // Text that came from an unquoted number literal, as written.
   bool fromNumber = false;
+  // Binary: the bytes (pointing into the literal).
+  std::span<const std::uint8_t> bytes;
 };
 
 class DatePattern;
 
 // What, besides the column, decides whether a value fits.
 struct CheckRules {
-  std::size_t maxChars = 0;     // of a text column
+  std::size_t maxChars = 0;     // of a text column; bytes of a LONGBINARY one
   bool anyWholeNumber = false;  // INTEGER and SMALLINT take whole numbers of any size
   // DATE text is read by this pattern only (the one that wrote it), when there is one.
   const DatePattern* datePattern = nullptr;

@@ -243,6 +243,18 @@ TEST_F(ExportCommand, AScriptExitsAsASingleExportDoesWhenRowsAreRefused) {
   for (const char* status : {"  0  ", "  3  ", "  1  ", "  2  "}) EXPECT_NE(help.find(status), std::string::npos);
 }
 
+TEST_F(ExportCommand, TheDemoProductsWithTheirThumbnailsGoWholeIntoAnAccessTable) {
+  const auto out = m_dir / "products.mdb";
+  const Outcome outcome = Run("--sql 'SELECT * FROM Products' --out " + testing::ShellQuote(out.string()));
+  ASSERT_EQ(outcome.status, 0) << outcome.out;
+  EXPECT_NE(testing::RunCommand("mdb-schema " + testing::ShellQuote(out.string())).output.find("[Thumbnail]\t\t\tOLE"),
+            std::string::npos);
+  EXPECT_EQ(testing::RunCommand("mdb-export -H -Q -d '|' -b hex " + testing::ShellQuote(out.string()) +
+                                " Products | cut -d'|' -f1,8")
+                .output,
+            "1|89504E47\n2|\n3|FFD8FFE0\n4|\n5|\n6|\n7|\n8|00\n");
+}
+
 TEST_F(ExportCommand, AScriptThatCannotBeOpenedIsOneLineAndExitOne) {
   const Outcome outcome = Run("--script " + (m_dir / "missing.txt").string(), true);
   EXPECT_EQ(outcome.status, 1);

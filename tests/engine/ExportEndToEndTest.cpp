@@ -105,7 +105,7 @@ TEST_F(ExportEndToEnd, AccessTableHoldsEveryValueInItsColumnType) {
   for (const char* column :
        {"\t[ID]\t\t\tLong Integer, ", "\t[Name]\t\t\tText (40), ", "\t[Notes]\t\t\tMemo/Hyperlink (255), ",
         "\t[Price]\t\t\tDouble, ", "\t[Qty]\t\t\tInteger, ", "\t[Stamp]\t\t\tDateTime, ", "\t[Day]\t\t\tText (255), ",
-        "\t[Big]\t\t\tText (255), "}) {
+        "\t[Big]\t\t\tText (255), ", "\t[Raw]\t\t\tOLE (255)"}) {
     EXPECT_TRUE(Contains(schema, column)) << column;
   }
   const std::vector<std::string> rows = ReadAccessTable(out, "Items");
@@ -115,8 +115,10 @@ TEST_F(ExportEndToEnd, AccessTableHoldsEveryValueInItsColumnType) {
   // own tests read them back with a reader that does not.
   const std::string first = rows[1];
   const std::string head = "1,\"O'Brien\",\"Zoë ";
+  // The bytes themselves, as mdbtools prints an OLE Object.
   const std::string tail =
-      " 東京\",0.1,-3,1,\"2024-03-05 07:08:09\",\"31.12.1999 0:0:0\",\"9007199254740993\",\"200\",\"0x00FF\"";
+      " 東京\",0.1,-3,1,\"2024-03-05 07:08:09\",\"31.12.1999 0:0:0\",\"9007199254740993\",\"200\",\"" +
+      std::string("\0\xFF", 2) + "\"";
   EXPECT_EQ(first.substr(0, head.size()), head) << first;
   EXPECT_EQ(first.substr(first.size() - std::min(first.size(), tail.size())), tail) << first;
   EXPECT_EQ(rows[2], "2,\"NULL\",,1e-07,,0,,,\"42\",,");

@@ -219,6 +219,11 @@ TEST(RowPathsFromSqlite, EveryValueKindGivesTheSameFileAndLogBothWays) {
     source.ExecuteSQL(sql);
   }
   paths.ExpectOneOutcome(source, L"SELECT * FROM Kinds ORDER BY id", 2, 2);
+  // Binary values: none, no bytes, a few, and more than a long-value page.
+  source.ExecuteSQL(L"CREATE TABLE Blobs (n INTEGER, b BLOB)");
+  source.ExecuteSQL(L"INSERT INTO Blobs VALUES (1, NULL), (2, X''), (3, X'00FF7f'), (4, X'" + Repeat(L"A5", 5000) +
+                    L"')");
+  paths.ExpectOneOutcome(source, L"SELECT * FROM Blobs ORDER BY n", 4, 0);
   // Another table name, as the source gives it, with blanks and a quote.
   source.ExecuteSQL(L"CREATE TABLE \"odd 'name\" (n INTEGER, t TEXT)");
   source.ExecuteSQL(L"INSERT INTO \"odd 'name\" VALUES (1, 'one'), (2, 'two')");

@@ -53,6 +53,10 @@ TEST(ColumnTypes, ByTypeCodePrecisionAndFormat) {
       {odbc::SQL_CODE_WLONGVARCHAR, 100, L"TEXT", L"VARCHAR(100)"},
       {odbc::SQL_CODE_WVARCHAR, 4000, L"TEXT", L"MEMO"},
       {odbc::SQL_CODE_WCHAR, 10, L"TEXT", L"VARCHAR(10)"},
+      // Bytes stay bytes in an OLE Object; a sheet shows their hexadecimal text.
+      {odbc::SQL_CODE_BINARY, 4, L"TEXT", L"LONGBINARY"},
+      {odbc::SQL_CODE_VARBINARY, 255, L"TEXT", L"LONGBINARY"},
+      {odbc::SQL_CODE_LONGVARBINARY, 0, L"TEXT", L"LONGBINARY"},
       // Everything else is text of the widest plain kind.
       {odbc::SQL_CODE_FLOAT, 15, L"TEXT", L"VARCHAR(255)"},
       {odbc::SQL_CODE_REAL, 7, L"TEXT", L"VARCHAR(255)"},
@@ -215,8 +219,7 @@ TEST_F(BuildersOnSqlite, DatesFollowTheHostsPatternAndBinaryBecomesHex) {
   m_db.ExecuteSQL(L"CREATE TABLE d (ts TIMESTAMP, dt DATE, bin BLOB)");
   m_db.ExecuteSQL(L"INSERT INTO d VALUES ('2024-03-05 07:08:09', '1999-12-31', X'00FF10')");
   auto rs = Query(L"SELECT * FROM d");
-  EXPECT_EQ(BuildInsertSql(*rs, L"d", m_host),
-            L"INSERT INTO d VALUES('5.3.2024 7:8:9','31.12.1999 0:0:0','0x00FF10');");
+  EXPECT_EQ(BuildInsertSql(*rs, L"d", m_host), L"INSERT INTO d VALUES('5.3.2024 7:8:9','31.12.1999 0:0:0',0x00FF10);");
   m_host.datePattern = L"%y-%m-%d";
   auto again = Query(L"SELECT ts FROM d");
   EXPECT_EQ(BuildInsertSql(*again, L"d", m_host), L"INSERT INTO d VALUES('2024-3-5');");

@@ -338,6 +338,48 @@ TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "L\nFat\n");
 }
 
+TEST_F(AccessDriverTest, BinaryValuesOfAnyLengthArriveWholeInAnOleObject) {
+  const auto file = m_dir / "binary.mdb";
+  ASSERT_EQ(CreateDatabase(file), 1);
+  // No bytes, inline, one long-value row either side of a page, and a chain over many pages;
+  // every byte value appears.
+  const std::vector<std::size_t> sizes = {0, 1, 126, 127, 4000, 5000, 100000};
+  std::vector<std::string> hex;
+  {
+    CDatabase db;
+    db.OpenEx(ConnectString(file));
+    Execute(db, L"CREATE TABLE Blobs (N INTEGER, B LONGBINARY)");
+    for (std::size_t n = 0; n < sizes.size(); ++n) {
+      std::string digits;
+      for (std::size_t i = 0; i < sizes[n]; ++i) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        const unsigned byte = (i * 31 + n) & 0xFF;
+        digits += kDigits[byte >> 4];
+        digits += kDigits[byte & 0xF];
+      }
+      hex.push_back(digits);
+      Execute(db, L"INSERT INTO Blobs VALUES(" + std::to_wstring(n) + L", 0x" + text::Utf8ToWide(digits) + L")");
+    }
+    Execute(db, L"INSERT INTO Blobs VALUES(99, NULL)");
+    EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO Blobs VALUES(100, '0x00')"), L"[22018]"));
+  }
+  const std::string quoted = testing::ShellQuote(file);
+  EXPECT_NE(testing::RunCommand("mdb-schema " + quoted).output.find("[B]\t\t\tOLE"), std::string::npos);
+  std::string expected;
+  for (std::size_t n = 0; n < sizes.size(); ++n) expected += std::to_string(n) + "|" + hex[n] + "\n";
+  EXPECT_EQ(testing::RunCommand("mdb-export -H -Q -d '|' -b hex " + quoted + " Blobs").output, expected + "99|\n");
+  QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
+  const std::string reader = MdbReader(file, "Blobs");
+  for (std::size_t n = 0; n < sizes.size(); ++n) {
+    std::string bytes;
+    for (std::size_t i = 0; i < sizes[n]; ++i) bytes += (i ? "," : "") + std::to_string((i * 31 + n) & 0xFF);
+    EXPECT_NE(reader.find("\"N\":" + std::to_string(n) + ",\"B\":{\"type\":\"Buffer\",\"data\":[" + bytes + "]}"),
+              std::string::npos)
+        << sizes[n] << " bytes";
+  }
+  EXPECT_NE(reader.find("\"N\":99,\"B\":null"), std::string::npos);
+}
+
 TEST_F(AccessDriverTest, DoublesTakeNaNAndTheInfinitiesAndTextColumnsTheirWords) {
   const auto file = m_dir / "nonfinite.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);

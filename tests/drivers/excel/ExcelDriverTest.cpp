@@ -422,6 +422,46 @@ TEST_F(ExcelDriverTest, PathsWithSpecialCharactersReachTheirFile) {
   EXPECT_TRUE(Has(lines, "sheet\tU\t1\t1"));
 }
 
+// The globals' record ids, a run of the same id counted once.
+std::vector<std::string> GlobalsRecords(const std::filesystem::path& file) {
+  std::vector<std::string> ids = testing::OutputLines(std::string(QUILLON_PYTHON) + " " + QUILLON_XLS_DUMP +
+                                                      " --globals " + testing::ShellQuote(file.string()));
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
+}
+
+TEST_F(ExcelDriverTest, ANewWorkbooksGlobalsFollowExcelsOrderAndASecondWriterAddsASheet) {
+  const auto file = m_dir / "second.xls";
+  {
+    CDatabase db;
+    db.OpenEx(NewWorkbookConnect(file), CDatabase::noOdbcDialog);
+    db.ExecuteSQL(L"CREATE TABLE Ours ([S] TEXT)");
+    db.ExecuteSQL(L"INSERT INTO Ours VALUES('x')");
+  }
+  // Every record of ours comes in the order a workbook Excel wrote has it, COUNTRY (008C) and
+  // INTERFACEEND (00E2) among them.
+  const std::vector<std::string> ours = GlobalsRecords(file);
+  const std::vector<std::string> excel = GlobalsRecords(QUILLON_TESTDATA_DIR "/xls/namesdemo.xls");
+  for (const char* id : {"00E2", "008C"}) EXPECT_NE(std::find(ours.begin(), ours.end(), id), ours.end()) << id;
+  auto at = excel.begin();
+  for (const std::string& id : ours) {
+    at = std::find(at, excel.end(), id);
+    ASSERT_NE(at, excel.end()) << id << " is not where Excel puts it";
+  }
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SSCONVERT).empty()) << "Gnumeric (ssconvert) is not installed";
+  const auto csv = m_dir / "ours.csv";
+  const auto read = testing::RunCommand(std::string(QUILLON_SSCONVERT) + " " + testing::ShellQuote(file.string()) +
+                                        " " + testing::ShellQuote(csv.string()) + " 2>&1");
+  ASSERT_EQ(read.status, 0) << read.output;
+  EXPECT_EQ(testing::ReadBytes(csv), "S\nx\n");
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_POI_RUN).empty()) << "Apache POI (libapache-poi-java) is not installed";
+  const auto added =
+      testing::RunCommand(std::string(QUILLON_POI_RUN) + " " + testing::ShellQuote(file.string()) + " Theirs y 2>&1");
+  ASSERT_EQ(added.status, 0) << added.output;
+  EXPECT_EQ(DumpXls(file), (std::vector<std::string>{"sheet\tOurs\t2\t1", "0\t0\t0\ttext\tS", "0\t1\t0\ttext\tx",
+                                                     "sheet\tTheirs\t1\t1", "1\t0\t0\ttext\ty"}));
+}
+
 TEST_F(ExcelDriverTest, LibreOfficeReadsTheSameValues) {
   QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SOFFICE).empty()) << "LibreOffice (soffice) is not installed";
   const auto file = m_dir / "lo.xls";

@@ -2,9 +2,12 @@
 """Prints every cell of an .xls workbook as xlrd reads it, one line per non-empty cell:
 sheet<TAB>row<TAB>column<TAB>kind<TAB>value. Kinds: text, number, date, bool. A date prints its
 serial and, when xlrd can convert it, the calendar value. Text escapes backslash, tab and line
-breaks. A first line per sheet gives its name and size: "sheet<TAB>name<TAB>rows<TAB>columns"."""
+breaks. A first line per sheet gives its name and size: "sheet<TAB>name<TAB>rows<TAB>columns".
+With --globals first, prints instead the record ids of the workbook globals, one a line (hex)."""
+import struct
 import sys
 import xlrd
+import xlrd.compdoc
 
 
 def esc(s):
@@ -42,6 +45,22 @@ def main(path):
                 out.write('%d\t%d\t%d\t%s\t%s\n' % (index, r, c, kind, value))
 
 
+def globals_ids(path):
+    with open(path, 'rb') as f:
+        doc = xlrd.compdoc.CompDoc(f.read())
+    stream = doc.get_named_stream('Workbook')
+    at = 0
+    while at + 4 <= len(stream):
+        rid, size = struct.unpack_from('<HH', stream, at)
+        sys.stdout.write('%04X\n' % rid)
+        at += 4 + size
+        if rid == 0x000A:
+            break
+
+
 if __name__ == '__main__':
     sys.stdout.reconfigure(encoding='utf-8')
-    main(sys.argv[1])
+    if sys.argv[1] == '--globals':
+        globals_ids(sys.argv[2])
+    else:
+        main(sys.argv[1])

@@ -80,6 +80,18 @@ TEST(StatementTest, LiteralsKeepNumbersAsWrittenAndUndoubleApostrophes) {
   EXPECT_EQ(insert.values[12].text, L"\U0001F600");
 }
 
+TEST(StatementTest, BinaryLiteralsHoldTheirBytesAndNoBytesIsNotNull) {
+  const auto insert = ParseInsert(L"INSERT INTO T VALUES(0x00fF7A, 0X, '0x00')");
+  ASSERT_EQ(insert.values.size(), 3u);
+  EXPECT_EQ(insert.values[0].kind, Literal::Kind::Binary);
+  EXPECT_EQ(insert.values[0].bytes, (std::vector<std::uint8_t>{0x00, 0xFF, 0x7A}));
+  EXPECT_EQ(insert.values[0].text, L"0x00fF7A");
+  EXPECT_EQ(insert.values[1].kind, Literal::Kind::Binary);
+  EXPECT_TRUE(insert.values[1].bytes.empty());
+  EXPECT_EQ(insert.values[2].kind, Literal::Kind::Text);
+  EXPECT_EQ(ParseCreate(L"CREATE TABLE T (b LONGBINARY)").columns.at(0).type, ColumnType::LongBinary);
+}
+
 TEST(StatementTest, EveryNameReadsBackWithItsClosingCharacterDoubled) {
   const auto create = ParseCreate(
       L"CREATE TABLE T ([a]]b] TEXT,[]]] TEXT,'Customer''s Name' TEXT,'x]] y' TEXT,[[x]]] DOUBLE,'R&D' TEXT)");
@@ -135,6 +147,8 @@ TEST(StatementTest, SyntaxErrorsNameTheProblemAndPosition) {
       {L"INSERT INTO t VALUES(12abc)", L"unexpected character in a number"},
       {L"INSERT INTO t VALUES(1.2.3)", L"unexpected character in a number"},
       {L"INSERT INTO t VALUES(inf)", L"expected a value"},
+      {L"INSERT INTO t VALUES(0xABC)", L"at character 27: a binary value needs two hexadecimal digits a byte"},
+      {L"INSERT INTO t VALUES(0x00G)", L"at character 26: unexpected character in a binary value"},
       {L"INSERT INTO t (a) VALUES(1)", L"expected VALUES"},
       {L"INSERT INTO t", L"expected VALUES"},
       {L"INSERT INTO t VALUES(", L"found the end of the statement"},
