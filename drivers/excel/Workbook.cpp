@@ -276,7 +276,8 @@ void Workbook::Parse() {
       bool more = false;
       while ((more = walk.Next()) && walk.Id() == biff::kContinue) last = walk.End();
       pending = more;
-      ParseSst(first, last);
+      // Read when the first table is created: a refused table costs no copy of the strings.
+      m_sstRange = {first, last};
       m_globals.push_back({biff::kSst, {}});
       continue;
     }
@@ -325,6 +326,13 @@ void Workbook::Parse() {
   m_formats.general = static_cast<std::uint16_t>(xfCount);
   m_dateFormat = static_cast<std::uint16_t>(std::max<int>(maxFormat + 1, biff::kFirstCustomFormat));
   AddDriverFormats();
+}
+
+void Workbook::ReadExistingStrings() {
+  if (!m_sstRange) return;
+  const auto [first, last] = *m_sstRange;
+  m_sstRange.reset();
+  ParseSst(first, last);
 }
 
 void Workbook::ParseSst(std::uint64_t first, std::uint64_t last) {
@@ -457,6 +465,7 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
     }
   }
   sql::CheckDatePatternFor(statement, m_datePattern);
+  ReadExistingStrings();
   m_sheets.push_back(std::make_unique<Sheet>(statement.table, UniqueSheetName(statement.table), statement.columns,
                                              m_formats, m_strings));
   m_sheets.back()->ReadDatesBy(m_datePattern);
@@ -554,13 +563,14 @@ void Workbook::WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positi
   }
 }
 
-void Workbook::Write(Sink& sink) {
-  // Lay the stream out first: the globals' size does not depend on the positions they hold.
-  std::vector<std::uint32_t> positions(m_existing.size() + m_sheets.size(), 0);
+std::uint64_t Workbook::LayOut(std::vector<std::uint32_t>& positions, std::vector<std::size_t>& order) {
+  ReadExistingStrings();
+  // The globals' size does not depend on the positions they hold.
+  positions.assign(m_existing.size() + m_sheets.size(), 0);
   CountingSink measure;
   WriteGlobals(measure, positions, nullptr);
   std::uint64_t at = measure.Position();
-  std::vector<std::size_t> order(m_existing.size());
+  order.resize(m_existing.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
             [this](std::size_t a, std::size_t b) { return m_existing[a].begin < m_existing[b].begin; });
@@ -572,7 +582,19 @@ void Workbook::Write(Sink& sink) {
     positions[m_existing.size() + s] = static_cast<std::uint32_t>(at);
     at += m_sheets[s]->StreamSize();
   }
-  if (at > UINT32_MAX) throw odbc::errors::FileFull(L"4 GB");
+  return at;
+}
+
+std::uint64_t Workbook::StreamSize() {
+  std::vector<std::uint32_t> positions;
+  std::vector<std::size_t> order;
+  return LayOut(positions, order);
+}
+
+void Workbook::Write(Sink& sink) {
+  std::vector<std::uint32_t> positions;
+  std::vector<std::size_t> order;
+  if (LayOut(positions, order) > UINT32_MAX) throw odbc::errors::FileFull(L"4 GB");
 
   WriteGlobals(sink, positions, nullptr);
   for (std::size_t s : order) {

@@ -21,9 +21,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drivers/excel/ByteSource.h"
@@ -45,8 +47,10 @@ class Workbook {
   Workbook();
   // The workbook in `stream` (a "Workbook" stream's bytes). Throws WorkbookRefused when it is not
   // a BIFF8 workbook this driver can add to (encrypted, older version, malformed). Only the
-  // globals' records stay in memory (their strings spool to a temporary file); the existing
-  // sheets are read from `stream` again when the workbook is written, so it must stay readable.
+  // globals' records stay in memory; their shared strings are read (and spool to a temporary
+  // file) when the first table is created or the stream laid out, which then throw
+  // WorkbookRefused for a damaged string table. The existing sheets are read from `stream` again
+  // when the workbook is written, so it must stay readable.
   explicit Workbook(std::unique_ptr<ByteSource> stream);
   explicit Workbook(std::vector<std::uint8_t> stream);
 
@@ -54,7 +58,8 @@ class Workbook {
   // of ValueCheck.h); it must outlive the workbook.
   void ReadDatesBy(const sql::DatePattern* pattern) { m_datePattern = pattern; }
   // Adds the table's sheet and returns the sheet's name. Throws odbc::CDBException ("Table 'X'
-  // already exists.", too many columns, a date pattern that cannot be read back, ...).
+  // already exists.", too many columns, a date pattern that cannot be read back, ...), or
+  // WorkbookRefused (see the constructor).
   const std::u16string& CreateTable(const sql::CreateTable& statement);
   // Throws odbc::CDBException (no such table, refused values, a full sheet).
   void Insert(const sql::Insert& statement);
@@ -63,6 +68,8 @@ class Workbook {
 
   // True when a table was created, so that the file has something new to hold.
   bool Changed() const { return !m_sheets.empty(); }
+  // The size of the stream Write writes now.
+  std::uint64_t StreamSize();
   // Writes the whole workbook stream.
   void Write(Sink& sink);
 
@@ -83,6 +90,9 @@ class Workbook {
   void Parse();
   // Reads the shared strings of the SST record at `first` and its CONTINUE records up to `last`.
   void ParseSst(std::uint64_t first, std::uint64_t last);
+  // Reads the existing workbook's shared strings, once, before a table's strings are added or
+  // the stream is laid out. Throws WorkbookRefused for a damaged table.
+  void ReadExistingStrings();
   // The sheet name a BOUNDSHEET record's data holds.
   static std::u16string BoundSheetName(std::span<const std::uint8_t> data);
   // Sets each existing sheet's substream end; refuses sheets outside the stream or without EOF.
@@ -91,13 +101,18 @@ class Workbook {
   void CheckAccountedFor(std::uint64_t globalsEnd) const;
   void AddDriverFormats();
   void WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart);
+  // Places the sheets' substreams after the globals: each sheet's position (existing ones, then
+  // new ones) and the existing sheets in the order they are written; returns the stream's size.
+  std::uint64_t LayOut(std::vector<std::uint32_t>& positions, std::vector<std::size_t>& order);
   // Rules 1 to 3 of the sheet names; rule 4 on top.
   static std::u16string ValidSheetName(std::wstring_view table);
   std::u16string UniqueSheetName(std::wstring_view table) const;
   bool SheetNameTaken(std::u16string_view name) const;
 
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
-  std::vector<Record> m_globals;         // SST stands as a placeholder record with no data
+  // Where the existing shared string table lies in m_stream until ReadExistingStrings reads it.
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
+  std::vector<Record> m_globals;  // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;
