@@ -321,6 +321,60 @@ TEST_F(OutputFaults, AFullDiskEndsTheRunOnceWithItsCause) {
   EXPECT_TRUE(ReadBytes(target) == original);
 }
 
+// A database that reaches the 2 GB a Jet 4 file holds ends the run once, as a full disk does:
+// one message, no row blamed, a total of zero, the file as it was. The sample is grown to just
+// under the limit by a hole at its end, which takes no disk, and copied without it.
+TEST_F(OutputFaults, AFullDatabaseEndsTheRunOnce) {
+  constexpr std::uintmax_t kLimit = std::uintmax_t{1} << 31;
+  constexpr std::uintmax_t kRoom = 64 * 4096;
+  const fs::path target = Sample("jet4/test2V2000.mdb", "full.mdb");
+  fs::resize_file(target, kLimit - kRoom);
+  struct stat before {};
+  ASSERT_EQ(::stat(target.c_str(), &before), 0);
+  const Outcome outcome = Export("SELECT * FROM Big", target);
+  EXPECT_NE(outcome.status, 0) << outcome.out.substr(0, 2000);
+  EXPECT_EQ(CountOf(outcome.out, "row refused"), 0) << outcome.out.substr(0, 2000);
+  EXPECT_EQ(CountOf(outcome.out, "maximum size of 2 GB"), 1) << outcome.out.substr(0, 2000);
+  EXPECT_NE(outcome.out.find("Total rows copied: 0\n"), std::string::npos) << outcome.out.substr(0, 2000);
+  struct stat after {};
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, before.st_size);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(Listing(m_out), std::set<std::string>{"full.mdb"});
+}
+
+// What is refused before anything is written costs no copy of the file: under a file size limit
+// below the file's size, a table that exists and a damaged file are refused for what they are,
+// not for the limit that a copy would meet.
+TEST_F(OutputFaults, RefusalsComeBeforeTheFileIsCopied) {
+  struct Case {
+    std::string name;
+    std::string sample;
+    bool cut;  // cut in half at a page boundary: damaged
+    std::string message;
+  };
+  const std::vector<Case> cases = {{"again.mdb", "jet4/test2V2000.mdb", false, "already exists"},
+                                   {"again.xls", "xls/profiles.xls", false, "already exists"},
+                                   {"cut.mdb", "jet4/test2V2000.mdb", true, "damaged"}};
+  for (const auto& c : cases) {
+    const fs::path target = Sample(c.sample, c.name);
+    if (c.cut) {
+      const std::string bytes = ReadBytes(target);
+      WriteBytes(target, bytes.substr(0, bytes.size() / 4096 / 2 * 4096));
+    } else {
+      ASSERT_EQ(Export("SELECT * FROM T0", target).status, 0) << c.name;
+    }
+    const std::string original = ReadBytes(target);
+    const auto blocks = std::to_string(original.size() / 512 / 4);  // a quarter of the file
+    const Outcome outcome = Export("SELECT * FROM T0", target, "ulimit -f " + blocks + ";");
+    EXPECT_NE(outcome.status, 0) << c.name;
+    EXPECT_NE(outcome.out.find(c.message), std::string::npos) << c.name << "\n" << outcome.out;
+    EXPECT_EQ(outcome.out.find("File too large"), std::string::npos) << c.name << "\n" << outcome.out;
+    EXPECT_TRUE(ReadBytes(target) == original) << c.name;
+  }
+}
+
 // Temporary files go where TMPDIR says: a TMPDIR that cannot take them is one failure naming it.
 TEST_F(OutputFaults, TemporaryFilesGoToTmpdir) {
   const fs::path missing = m_dir / "no-such-folder";
