@@ -6,11 +6,13 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -62,6 +64,34 @@ int CountOf(const std::string& text, const std::string& what) {
   int count = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
   return count;
+}
+
+// An extended attribute's value; empty when the file has none.
+std::string Attribute(const fs::path& path, const char* name) {
+  std::string value(256, '\0');
+  const ssize_t size = ::getxattr(path.c_str(), name, value.data(), value.size());
+  value.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+  return value;
+}
+
+// An access ACL as the kernel keeps it (version 2, then tag, permissions and id per entry) that
+// lets the user nobody read the file besides its owner (rw-) and group (r--), as mode 0640.
+std::string AccessAclForNobody() {
+  constexpr std::uint32_t kVersion = 2, kNoId = 0xFFFFFFFF, kNobody = 65534;
+  constexpr std::uint16_t kRead = 4, kWrite = 2;
+  const std::pair<std::uint16_t, std::uint16_t> tagsAndPermissions[] = {
+      {0x01, kRead | kWrite}, {0x02, kRead}, {0x04, kRead}, {0x10, kRead}, {0x20, 0}};
+  std::string acl;
+  const auto put = [&acl](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  put(kVersion, 4);
+  for (const auto& [tag, permissions] : tagsAndPermissions) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(tag == 0x02 ? kNobody : kNoId, 4);
+  }
+  return acl;
 }
 
 struct Outcome {
@@ -392,8 +422,8 @@ TEST_F(OutputFaults, TemporaryFilesGoToTmpdir) {
 }
 
 // What protects a file protects it from an export too: read-only files stay as they are,
-// replaced files keep owner, group and mode, and a symbolic link stays a link to the file that
-// gets the new table.
+// replaced files keep owner, group, mode, extended attributes and ACL, and a symbolic link stays
+// a link to the file that gets the new table.
 TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
   for (const std::string sample : {"xls/profiles.xls", "jet4/test2V2000.mdb"}) {
     const std::string extension = fs::path(sample).extension().string();
@@ -409,6 +439,11 @@ TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
 
     const fs::path real = Sample(sample, "real" + extension);
     fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const std::string tag = "kept", acl = AccessAclForNobody();
+    ASSERT_EQ(::setxattr(real.c_str(), "user.tag", tag.data(), tag.size(), 0), 0) << std::strerror(errno);
+    ASSERT_EQ(::setxattr(real.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+        << std::strerror(errno);
+    const std::string aclBefore = Attribute(real, "system.posix_acl_access");
     const fs::path link = m_out / ("link" + extension);
     fs::create_symlink(real.filename(), link);
     const Outcome linked = Export("SELECT * FROM T0", link);
@@ -421,6 +456,8 @@ TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
     }
     EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(Attribute(real, "user.tag"), tag) << sample;
+    EXPECT_EQ(Attribute(real, "system.posix_acl_access"), aclBefore) << sample;
   }
 }
 
