@@ -44,7 +44,6 @@ constexpr std::uint64_t kIdsPerSector = kSector / 4;
 constexpr std::uint64_t kHeaderTableEntries = 109;
 constexpr std::uint64_t kIdsPerMasterSector = kIdsPerSector - 1;
 }  // namespace cfb
-constexpr const wchar_t* kFileLimitText = L"2 GB, the most an Excel 97-2003 workbook file holds";
 
 // The container library's own warnings about a file (it logs them to standard error) are not
 // shown: a file it has doubts about is refused, with the driver's message, before it is read.
@@ -311,7 +310,7 @@ std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* p
 
 void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit) {
-  if (CompoundFileSize(workbookSize, previous) > sizeLimit) throw odbc::errors::FileFull(kFileLimitText);
+  if (CompoundFileSize(workbookSize, previous) > sizeLimit) throw odbc::errors::FileFull(kCompoundFileLimitText);
   InitGsf();
   // Straight to `fd`: libgsf's own file output would write a named temporary file of its own.
   std::FILE* output = StreamOn(fd, "wb", path);

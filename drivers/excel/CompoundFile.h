@@ -19,6 +19,8 @@ class WorkbookRefused;
 // The largest file a compound file of 512-byte sectors, the kind written here, may be: readers
 // (xlrd, LibreOffice) refuse a larger one.
 inline constexpr std::uint64_t kMaxCompoundFileSize = std::uint64_t{1} << 31;
+// The limit as a refusal names it (odbc::errors::FileFull).
+inline constexpr const wchar_t* kCompoundFileLimitText = L"2 GB, the most an Excel 97-2003 workbook file holds";
 
 // An existing .xls file, open for reading until destroyed.
 class CompoundFile {

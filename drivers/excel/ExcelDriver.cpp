@@ -31,6 +31,7 @@ class ExcelConnection : public odbc::IDriverConnection {
         m_previous = std::make_unique<CompoundFile>(m_file.Original(), m_file.Target());
         m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
         m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
+        m_workbook->LimitStreamTo(kMaxCompoundFileSize);
       } catch (const WorkbookRefused& e) {
         throw odbc::errors::FileUnreadable(m_path, L"an Excel workbook", text::Utf8ToWide(e.what()));
       }
@@ -39,6 +40,7 @@ class ExcelConnection : public odbc::IDriverConnection {
     if (!mayCreate) throw odbc::errors::FileNotFound(m_path);
     m_workbook = std::make_unique<Workbook>();
     m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
+    m_workbook->LimitStreamTo(kMaxCompoundFileSize);
   }
 
   ~ExcelConnection() override {

@@ -5,6 +5,7 @@
 
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/ByteSource.h"
+#include "drivers/excel/CompoundFile.h"
 #include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
@@ -323,6 +324,7 @@ void Workbook::Parse() {
 
   FindSheetEnds(globalsEnd);
   CheckAccountedFor(globalsEnd);
+  for (const auto& sheet : m_existing) m_existingSheetBytes += sheet.end - sheet.begin;
   m_formats.general = static_cast<std::uint16_t>(xfCount);
   m_dateFormat = static_cast<std::uint16_t>(std::max<int>(maxFormat + 1, biff::kFirstCustomFormat));
   AddDriverFormats();
@@ -478,6 +480,7 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
   // Rows come table by table: the last target answers most lookups without any conversion.
   if (m_lastTarget != nullptr && table == m_lastTable) {
     m_lastTarget->AddRow(values);
+    CheckStreamLimit();
     return;
   }
   const std::u16string asUtf16 = ToUtf16(table);
@@ -501,6 +504,13 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
   m_lastTarget = target;
   m_lastTable = table;
   target->AddRow(values);
+  CheckStreamLimit();
+}
+
+void Workbook::CheckStreamLimit() const {
+  std::uint64_t bytes = m_strings.BytesSoFar() + m_existingSheetBytes;
+  for (const auto& sheet : m_sheets) bytes += sheet->StreamSize();
+  if (bytes > m_streamLimit) throw odbc::errors::FileFull(kCompoundFileLimitText);
 }
 
 std::vector<std::u16string> Workbook::SheetNames() const {

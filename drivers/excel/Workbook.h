@@ -61,7 +61,10 @@ class Workbook {
   // already exists.", too many columns, a date pattern that cannot be read back, ...), or
   // WorkbookRefused (see the constructor).
   const std::u16string& CreateTable(const sql::CreateTable& statement);
-  // Throws odbc::CDBException (no such table, refused values, a full sheet).
+  // A row that takes the stream past `bytes` (counting only what it surely holds) is refused
+  // with odbc::errors::FileFull, an error of the file: the file could not be written anyway.
+  void LimitStreamTo(std::uint64_t bytes) { m_streamLimit = bytes; }
+  // Throws odbc::CDBException (no such table, refused values, a full sheet, a full file).
   void Insert(const sql::Insert& statement);
   // The same for the table and values of an INSERT.
   void Insert(const std::wstring& table, const std::vector<sql::Literal>& values);
@@ -107,6 +110,8 @@ class Workbook {
   // Rules 1 to 3 of the sheet names; rule 4 on top.
   static std::u16string ValidSheetName(std::wstring_view table);
   std::u16string UniqueSheetName(std::wstring_view table) const;
+  // Throws FileFull when the stream's sheets and strings alone pass m_streamLimit.
+  void CheckStreamLimit() const;
   bool SheetNameTaken(std::u16string_view name) const;
 
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
@@ -123,7 +128,9 @@ class Workbook {
   std::size_t m_xfAnchor = 0;      // new XF records go after this one
   std::size_t m_sheetAnchor = 0;   // new BOUNDSHEET records go after this one
   std::uint16_t m_dateFormat = 0, m_dateTimeFormat = 0;
-  Sheet* m_lastTarget = nullptr;  // the table the last INSERT went to, and the name it used
+  std::uint64_t m_streamLimit = UINT64_MAX;
+  std::uint64_t m_existingSheetBytes = 0;  // the existing sheets' substreams, all together
+  Sheet* m_lastTarget = nullptr;           // the table the last INSERT went to, and the name it used
   std::wstring m_lastTable;
 };
 

@@ -18,6 +18,7 @@
 #include "platform/file/FileDescriptor.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 #include "tests/support/Command.h"
 #include "tests/support/Readers.h"
@@ -237,6 +238,27 @@ TEST_F(AppendTest, AFileOverTheSizeLimitIsRefusedBeforeItIsWritten) {
     }
     EXPECT_EQ(testing::ReadBytes(refused), "old");
   }
+}
+
+// A workbook that certainly passes its limit ends at the row that takes it there, with an error
+// of the file (as a full disk), instead of spooling rows for a file that cannot be written.
+TEST_F(AppendTest, TheRowThatTakesTheStreamPastItsLimitIsAnErrorOfTheFile) {
+  constexpr std::uint64_t kLimit = 1 << 16;
+  CompoundFile previous((kTestData / "profiles.xls").string());
+  Workbook workbook(previous.WorkbookSource());
+  workbook.LimitStreamTo(kLimit);
+  workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE Big ([T] TEXT)")));
+  int rows = 0;
+  try {
+    for (; rows < 10000; ++rows) {
+      workbook.Insert(std::get<sql::Insert>(sql::Parse(L"INSERT INTO Big VALUES('" + std::wstring(200, L'x') + L"')")));
+    }
+  } catch (const CDBException& e) {
+    EXPECT_EQ(e.m_strSqlState, odbc::errors::state::kIoError);
+    EXPECT_NE(e.m_strMessage.find(L"2 GB"), std::wstring::npos) << e.what();
+  }
+  EXPECT_LT(rows, 10000);
+  EXPECT_GT(workbook.StreamSize(), kLimit);
 }
 
 TEST_F(AppendTest, DatesFollowAWorkbookThatCountsFrom1904) {
