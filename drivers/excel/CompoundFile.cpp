@@ -40,7 +40,8 @@ constexpr std::uint64_t kSector = 512;
 constexpr std::uint64_t kMiniSector = 64;
 constexpr std::uint64_t kMiniStreamCutoff = 4096;
 constexpr std::uint64_t kDirectoryEntry = 128;
-constexpr std::uint64_t kIdsPerSector = kSector / 4;
+constexpr std::uint64_t kSectorIdSize = 4;
+constexpr std::uint64_t kIdsPerSector = kSector / kSectorIdSize;
 constexpr std::uint64_t kHeaderTableEntries = 109;
 constexpr std::uint64_t kIdsPerMasterSector = kIdsPerSector - 1;
 }  // namespace cfb

@@ -331,10 +331,16 @@ void Workbook::Parse() {
 }
 
 void Workbook::ReadExistingStrings() {
+  // A table that could not be read stays refused: what was read of it is not to be written.
+  if (m_sstDamage) throw WorkbookRefused(*m_sstDamage);
   if (!m_sstRange) return;
-  const auto [first, last] = *m_sstRange;
+  try {
+    ParseSst(m_sstRange->first, m_sstRange->second);
+  } catch (const WorkbookRefused& e) {
+    m_sstDamage = e.what();
+    throw;
+  }
   m_sstRange.reset();
-  ParseSst(first, last);
 }
 
 void Workbook::ParseSst(std::uint64_t first, std::uint64_t last) {

@@ -117,7 +117,8 @@ class Workbook {
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
   // Where the existing shared string table lies in m_stream until ReadExistingStrings reads it.
   std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
-  std::vector<Record> m_globals;  // SST stands as a placeholder record with no data
+  std::optional<std::string> m_sstDamage;  // why that table could not be read
+  std::vector<Record> m_globals;           // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;
