@@ -64,6 +64,7 @@ void ConsoleHost::CatchStopSignals() {
   sigemptyset(&action.sa_mask);
   for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
   IgnoreBrokenPipes();
+  IgnoreFileSizeLimit();
 }
 
 ConsoleHost::StopSignalWatch::StopSignalWatch(std::function<void()> onStop) {

@@ -40,7 +40,8 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   // Makes SIGINT (Ctrl+C), SIGTERM and SIGHUP a stop request for every ConsoleHost of the
   // process: the export ends before its next row and keeps the rows copied so far. Ignores
   // SIGPIPE, so that a reader of the log that went away (`| head`) costs log lines, never the
-  // export: a line that cannot be written is dropped.
+  // export: a line that cannot be written is dropped. Ignores SIGXFSZ: a file size limit fails
+  // the write (EFBIG), reported as a full disk is.
   static void CatchStopSignals();
 
   // While it lives, runs `onStop` on a thread of its own after each stop signal (once the stop

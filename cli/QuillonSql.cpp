@@ -135,6 +135,8 @@ int main(int argc, char** argv) {
   // A reader of the rows that goes away ends the printing, and the connection is still closed as
   // usual (a built-in driver writes its file then).
   quillon::cli::IgnoreBrokenPipes();
+  // A file size limit fails the driver's write (EFBIG) instead of ending the process.
+  quillon::cli::IgnoreFileSizeLimit();
   quillon::drivers::RegisterBuiltInDrivers();
   CDatabase database;
   try {

@@ -88,6 +88,12 @@ void OnStopSignal(int) {
 }
 
 void CatchStopSignals() {
+  // A file size limit (ulimit -f) fails the plug-in's write with EFBIG, which it reports as a
+  // full disk, instead of ending the host without a word.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, nullptr);
   if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   struct sigaction action {};
   action.sa_handler = OnStopSignal;

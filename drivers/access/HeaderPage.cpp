@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "drivers/access/Jet4Format.h"
 
@@ -86,8 +87,13 @@ std::wstring HeaderPageProblem(std::span<const std::uint8_t> firstPage, std::uin
   if (version != hdr::kVersionJet4) {
     return L"it is an Access 2007 or later database; only Access 2000-2003 (Jet 4) databases can be written";
   }
-  if (fileSize % jet4::kPageSize != 0 || fileSize < 3 * jet4::kPageSize) {
+  if (fileSize % jet4::kPageSize != 0) {
     return L"it is not a complete Access database (its size is not a whole number of pages)";
+  }
+  // The catalog's definition is the last of the pages every database starts with.
+  if (const std::uint64_t pages = fileSize / jet4::kPageSize; pages <= jet4::catalog::kTdefPage) {
+    return L"it is not a complete Access database (it ends after page " + std::to_wstring(pages - 1) +
+           L", before its catalog on page " + std::to_wstring(jet4::catalog::kTdefPage) + L")";
   }
   Page page{};
   std::copy_n(firstPage.begin(), page.size(), page.begin());

@@ -1,8 +1,10 @@
 #include "drivers/access/PageFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "drivers/access/Jet4Format.h"
@@ -18,6 +20,12 @@ file::FileReplacement::Existing ExistingFor(PageFile::Mode mode) {
                                            : file::FileReplacement::Existing::Replace;
 }
 
+// A full database, like a full disk, takes no further row: an error of the file (58030), so
+// that the export ends at once instead of refusing every row after.
+odbc::CDBException DatabaseFull() {
+  return odbc::CDBException(L"The database has reached its maximum size of 2 GB", odbc::errors::state::kIoError);
+}
+
 }  // namespace
 
 PageFile::PageFile(std::filesystem::path target, Mode mode)
@@ -26,22 +34,47 @@ PageFile::PageFile(std::filesystem::path target, Mode mode)
   if (!m_file.Exists()) {
     throw odbc::errors::FileNotFound(target.wstring());
   }
+  struct stat status {};
+  if (::fstat(m_file.Original(), &status) != 0) file::ThrowIoError(L"Could not read", m_file.Target(), errno);
+  m_copySize = static_cast<std::uint64_t>(status.st_size);
+  m_pageCount = static_cast<std::uint32_t>(m_copySize / jet4::kPageSize);
+  m_copyPending = true;
+}
+
+void PageFile::CopyOriginal() {
+  if (!m_copyPending) return;
+  // Only the parts that hold data: a hole reads as zeros in the copy too.
+  const int from = m_file.Original();
+  const off_t size = static_cast<off_t>(m_copySize);
   std::vector<std::uint8_t> buffer(kCopyChunk);
-  off_t offset = 0;
-  for (;;) {
-    const std::size_t n = file::ReadAll(m_file.Original(), buffer.data(), buffer.size(), offset, m_file.Target());
-    if (n == 0) break;
-    file::WriteAll(m_file.WorkFile(), buffer.data(), n, offset, m_working);
-    offset += static_cast<off_t>(n);
+  for (off_t offset = 0; offset < size;) {
+    off_t data = ::lseek(from, offset, SEEK_DATA);
+    if (data < 0 && errno == ENXIO) break;
+    if (data < 0) data = offset;  // a file system that cannot tell: everything is data
+    off_t hole = ::lseek(from, data, SEEK_HOLE);
+    if (hole < 0 || hole > size) hole = size;
+    for (offset = data; offset < hole;) {
+      const auto want = static_cast<std::size_t>(std::min<off_t>(hole - offset, static_cast<off_t>(buffer.size())));
+      const std::size_t n = file::ReadAll(from, buffer.data(), want, offset, m_file.Target());
+      if (n == 0) break;
+      file::WriteAll(m_file.WorkFile(), buffer.data(), n, offset, m_working);
+      offset += static_cast<off_t>(n);
+    }
+    offset = std::max(offset, hole);
   }
-  m_pageCount = static_cast<std::uint32_t>(static_cast<std::uint64_t>(offset) / jet4::kPageSize);
+  if (file::RetryOnInterrupt([&] { return ::ftruncate(m_file.WorkFile(), size); }) != 0) {
+    file::ThrowIoError(L"Could not write", m_working, errno);
+  }
+  m_copyPending = false;
 }
 
 PageFile::~PageFile() = default;
 
 void PageFile::Read(std::uint32_t page, Page& into) const {
   const off_t base = static_cast<off_t>(page) * static_cast<off_t>(jet4::kPageSize);
-  const std::size_t done = file::ReadAll(m_file.WorkFile(), into.data(), into.size(), base, m_working);
+  const std::size_t done = m_copyPending
+                               ? file::ReadAll(m_file.Original(), into.data(), into.size(), base, m_file.Target())
+                               : file::ReadAll(m_file.WorkFile(), into.data(), into.size(), base, m_working);
   if (done == into.size()) return;
   // Allocated and not yet written: the file has not reached it.
   if (page >= m_pageCount) {
@@ -51,6 +84,7 @@ void PageFile::Read(std::uint32_t page, Page& into) const {
 }
 
 void PageFile::Write(std::uint32_t page, const Page& from) {
+  CopyOriginal();
   file::WriteAll(m_file.WorkFile(), from.data(), from.size(),
                  static_cast<off_t>(page) * static_cast<off_t>(jet4::kPageSize), m_working);
   if (page >= m_pageCount) m_pageCount = page + 1;
@@ -58,12 +92,15 @@ void PageFile::Write(std::uint32_t page, const Page& from) {
 
 std::uint32_t PageFile::Allocate() {
   if (m_pageCount >= jet4::kMaxPages) {
-    throw odbc::errors::General(L"The database has reached its maximum size of 2 GB");
+    throw DatabaseFull();
   }
+  CopyOriginal();
   return m_pageCount++;
 }
 
 void PageFile::Commit() {
+  // Nothing changed: the file stays as it is.
+  if (m_copyPending) return;
   // Pages allocated last and never written still belong to the file, as zeros.
   if (file::RetryOnInterrupt([this] {
         return ::ftruncate(m_file.WorkFile(), static_cast<off_t>(m_pageCount) * static_cast<off_t>(jet4::kPageSize));

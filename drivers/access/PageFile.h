@@ -2,6 +2,8 @@
 // platform/file/FileReplacement.h), read and written a page at a time, so that memory stays flat
 // however large the file grows. Commit puts the finished working copy in the target's place, so
 // the target only ever holds a complete file; the target stays locked while this object lives.
+// An existing file is copied only before its first change (reads go to the locked file until
+// then), so that what is refused before anything is written costs no copy.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +18,10 @@ namespace quillon::drivers::access {
 class PageFile {
  public:
   enum class Mode { CreateNew, CopyExisting };
-  // Locks `target` and creates the working copy (a copy of it for CopyExisting, an empty file
-  // for CreateNew, which refuses a target that exists). Throws CDBException naming the path when
-  // that fails or the file is in use; failed reads and writes are file::ThrowIoError's errors.
+  // Locks `target` and creates the working copy (a copy of it for CopyExisting, made before the
+  // first Write or Allocate; an empty file for CreateNew, which refuses a target that exists).
+  // Throws CDBException naming the path when that fails or the file is in use; failed reads and
+  // writes are file::ThrowIoError's errors.
   PageFile(std::filesystem::path target, Mode mode);
   ~PageFile();  // drops a working copy that was not committed
   PageFile(const PageFile&) = delete;
@@ -27,19 +30,26 @@ class PageFile {
   std::uint32_t PageCount() const { return m_pageCount; }
   void Read(std::uint32_t page, Page& into) const;
   void Write(std::uint32_t page, const Page& from);
-  // Appends a page, zeroed until it is written, and returns its number.
+  // Appends a page, zeroed until it is written, and returns its number. A file of jet4::kMaxPages
+  // takes no more: an error of the file (58030), as a full disk.
   std::uint32_t Allocate();
 
   // Flushes the working copy and puts it in the target's place: for CreateNew only when the
-  // target still does not exist. Throws CDBException; the target is then as it was.
+  // target still does not exist; an existing file nothing was written to stays as it is. Throws
+  // CDBException; the target is then as it was.
   void Commit();
   // The file the working copy replaces (symbolic links followed), as UTF-8.
   const std::string& Target() const { return m_file.Target(); }
 
  private:
+  // Copies the existing file into the working copy, once, before the first change.
+  void CopyOriginal();
+
   file::FileReplacement m_file;
   std::string m_working;  // how failures of the working copy name it
   std::uint32_t m_pageCount = 0;
+  bool m_copyPending = false;    // pages are read from the existing file until it is copied
+  std::uint64_t m_copySize = 0;  // the existing file's size
 };
 
 }  // namespace quillon::drivers::access

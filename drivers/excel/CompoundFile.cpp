@@ -31,6 +31,21 @@ constexpr const char* kBiff5Stream = "Book";
 constexpr std::size_t kChunk = 1 << 16;
 constexpr std::size_t kClassIdSize = 16;
 
+// The layout of a compound file as libgsf writes it: a header sector, then 512-byte sectors for
+// streams of 4096 bytes and more, the others in 64-byte sectors of the ministream; directory
+// entries of 128 bytes; each sector of the allocation table lists 128 sectors, and past the 109
+// that the header lists, each sector of the master table lists 127 of them.
+namespace cfb {
+constexpr std::uint64_t kSector = 512;
+constexpr std::uint64_t kMiniSector = 64;
+constexpr std::uint64_t kMiniStreamCutoff = 4096;
+constexpr std::uint64_t kDirectoryEntry = 128;
+constexpr std::uint64_t kSectorIdSize = 4;
+constexpr std::uint64_t kIdsPerSector = kSector / kSectorIdSize;
+constexpr std::uint64_t kHeaderTableEntries = 109;
+constexpr std::uint64_t kIdsPerMasterSector = kIdsPerSector - 1;
+}  // namespace cfb
+
 // The container library's own warnings about a file (it logs them to standard error) are not
 // shown: a file it has doubts about is refused, with the driver's message, before it is read.
 void DropLibraryWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
@@ -239,8 +254,64 @@ std::unique_ptr<ByteSource> CompoundFile::WorkbookSource() const {
   return std::make_unique<GsfSource>(m_impl->workbook.get());
 }
 
-void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous,
-                       const std::function<void(Sink&)>& writeWorkbook) {
+namespace {
+
+std::uint64_t Sectors(std::uint64_t bytes, std::uint64_t sector) { return (bytes + sector - 1) / sector; }
+
+// Adds the entries under `from` (the workbook stream of the top level left out) to the counts.
+void CountEntries(GsfInfile* from, bool skipWorkbook, std::uint64_t& entries, std::uint64_t& bigSectors,
+                  std::uint64_t& miniSectors) {
+  const int count = gsf_infile_num_children(from);
+  for (int i = 0; i < count; ++i) {
+    const char* name = gsf_infile_name_by_index(from, i);
+    if (name == nullptr || (skipWorkbook && strcasecmp(name, kWorkbookStream) == 0)) continue;
+    GPtr<GsfInput> child(gsf_infile_child_by_index(from, i));
+    if (!child) continue;
+    ++entries;
+    if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0) {
+      CountEntries(GSF_INFILE(child.get()), false, entries, bigSectors, miniSectors);
+      continue;
+    }
+    const auto size = static_cast<std::uint64_t>(gsf_input_size(child.get()));
+    if (size < cfb::kMiniStreamCutoff)
+      miniSectors += Sectors(size, cfb::kMiniSector);
+    else
+      bigSectors += Sectors(size, cfb::kSector);
+  }
+}
+
+}  // namespace
+
+std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* previous) {
+  std::uint64_t entries = 2;  // the root and the workbook stream
+  std::uint64_t bigSectors = 0;
+  std::uint64_t miniSectors = 0;
+  if (workbookSize < cfb::kMiniStreamCutoff)
+    miniSectors += Sectors(workbookSize, cfb::kMiniSector);
+  else
+    bigSectors += Sectors(workbookSize, cfb::kSector);
+  if (previous != nullptr) CountEntries(previous->m_impl->ole.get(), true, entries, bigSectors, miniSectors);
+  // The ministream and its allocation table, and the directory, take whole sectors.
+  std::uint64_t sectors = bigSectors + Sectors(miniSectors * cfb::kMiniSector, cfb::kSector) +
+                          Sectors(miniSectors, cfb::kIdsPerSector) +
+                          Sectors(entries * cfb::kDirectoryEntry, cfb::kSector);
+  // The allocation table lists every sector, its own and the master table's among them.
+  std::uint64_t table = 0;
+  std::uint64_t master = 0;
+  for (;;) {
+    const std::uint64_t needed = Sectors(sectors + table + master, cfb::kIdsPerSector);
+    const std::uint64_t masterNeeded =
+        needed > cfb::kHeaderTableEntries ? Sectors(needed - cfb::kHeaderTableEntries, cfb::kIdsPerMasterSector) : 0;
+    if (needed == table && masterNeeded == master) break;
+    table = needed;
+    master = masterNeeded;
+  }
+  return cfb::kSector * (1 + sectors + table + master);
+}
+
+void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
+                       const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit) {
+  if (CompoundFileSize(workbookSize, previous) > sizeLimit) throw odbc::errors::FileFull(kCompoundFileLimitText);
   InitGsf();
   // Straight to `fd`: libgsf's own file output would write a named temporary file of its own.
   std::FILE* output = StreamOn(fd, "wb", path);
@@ -285,12 +356,12 @@ void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* prev
   if (!flushed || !closed) file::ThrowIoError(L"Could not write", path, flushed ? errno : error);
 }
 
-void WriteCompoundFile(const std::string& path, const CompoundFile* previous,
+void WriteCompoundFile(const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook) {
   file::FileDescriptor fd(
       file::RetryOnInterrupt([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }));
   if (!fd.IsOpen()) file::ThrowIoError(L"Could not write", path, errno);
-  WriteCompoundFile(fd.Get(), path, previous, writeWorkbook);
+  WriteCompoundFile(fd.Get(), path, previous, workbookSize, writeWorkbook);
   fd.Close(path);
 }
 

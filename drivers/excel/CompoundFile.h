@@ -16,6 +16,12 @@ namespace quillon::drivers::excel {
 
 class WorkbookRefused;
 
+// The largest file a compound file of 512-byte sectors, the kind written here, may be: readers
+// (xlrd, LibreOffice) refuse a larger one.
+inline constexpr std::uint64_t kMaxCompoundFileSize = std::uint64_t{1} << 31;
+// The limit as a refusal names it (odbc::errors::FileFull).
+inline constexpr const wchar_t* kCompoundFileLimitText = L"2 GB, the most an Excel 97-2003 workbook file holds";
+
 // An existing .xls file, open for reading until destroyed.
 class CompoundFile {
  public:
@@ -37,16 +43,24 @@ class CompoundFile {
 
  private:
   std::unique_ptr<Impl> m_impl;
-  friend void WriteCompoundFile(int, const std::string&, const CompoundFile*, const std::function<void(Sink&)>&);
+  friend std::uint64_t CompoundFileSize(std::uint64_t, const CompoundFile*);
+  friend void WriteCompoundFile(int, const std::string&, const CompoundFile*, std::uint64_t,
+                                const std::function<void(Sink&)>&, std::uint64_t);
 };
 
+// At least the size, and at most a few sectors more, of the file WriteCompoundFile writes for a
+// workbook stream of `workbookSize` bytes and the other entries of `previous` (if given).
+std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* previous);
+
 // Writes a compound file to the empty file open on `fd` (`path` names it in messages) holding a
-// "Workbook" stream made by `writeWorkbook` and, when `previous` is given, every other entry of
-// it. Throws odbc::CDBException on failure (file::ThrowIoError's when the system refused a write).
-void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous,
-                       const std::function<void(Sink&)>& writeWorkbook);
+// "Workbook" stream of `workbookSize` bytes made by `writeWorkbook` and, when `previous` is
+// given, every other entry of it. A file that would exceed `sizeLimit` (CompoundFileSize) is
+// refused before anything is written: odbc::errors::FileFull. Throws odbc::CDBException on
+// failure (file::ThrowIoError's when the system refused a write).
+void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
+                       const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit = kMaxCompoundFileSize);
 // The same into a new file at `path`, made or emptied.
-void WriteCompoundFile(const std::string& path, const CompoundFile* previous,
+void WriteCompoundFile(const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook);
 
 }  // namespace quillon::drivers::excel

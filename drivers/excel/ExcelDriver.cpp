@@ -31,6 +31,7 @@ class ExcelConnection : public odbc::IDriverConnection {
         m_previous = std::make_unique<CompoundFile>(m_file.Original(), m_file.Target());
         m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
         m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
+        m_workbook->LimitStreamTo(kMaxCompoundFileSize);
       } catch (const WorkbookRefused& e) {
         throw odbc::errors::FileUnreadable(m_path, L"an Excel workbook", text::Utf8ToWide(e.what()));
       }
@@ -39,6 +40,7 @@ class ExcelConnection : public odbc::IDriverConnection {
     if (!mayCreate) throw odbc::errors::FileNotFound(m_path);
     m_workbook = std::make_unique<Workbook>();
     m_workbook->ReadDatesBy(m_datePattern ? &*m_datePattern : nullptr);
+    m_workbook->LimitStreamTo(kMaxCompoundFileSize);
   }
 
   ~ExcelConnection() override {
@@ -57,7 +59,12 @@ class ExcelConnection : public odbc::IDriverConnection {
     Guarded([&] {
       if (const auto* create = std::get_if<sql::CreateTable>(&m_statement)) {
         m_createdSheet.clear();
-        std::wstring sheet = text::Utf16ToWide(m_workbook->CreateTable(*create));
+        std::wstring sheet;
+        try {
+          sheet = text::Utf16ToWide(m_workbook->CreateTable(*create));
+        } catch (const WorkbookRefused& e) {
+          throw odbc::errors::FileUnreadable(m_path, L"an Excel workbook", text::Utf8ToWide(e.what()));
+        }
         if (sheet != create->table) m_createdSheet = std::move(sheet);
       } else {
         const auto& insert = std::get<sql::Insert>(m_statement);
@@ -84,7 +91,7 @@ class ExcelConnection : public odbc::IDriverConnection {
     m_closed = true;
     if (m_failed) throw odbc::errors::LeftAsItWas(m_path);
     if (!m_workbook->Changed()) return;
-    WriteCompoundFile(m_file.WorkFile(), m_file.Target(), m_previous.get(),
+    WriteCompoundFile(m_file.WorkFile(), m_file.Target(), m_previous.get(), m_workbook->StreamSize(),
                       [this](Sink& sink) { m_workbook->Write(sink); });
     m_file.Commit();
   }

@@ -32,6 +32,8 @@ class SharedStrings {
   void AddExistingReferences(std::uint32_t count) { m_references += count; }
 
   std::uint32_t Count() const { return m_count; }
+  // Bytes of the table laid out so far: no more than Write writes.
+  std::uint64_t BytesSoFar() const { return m_closedBytes + m_record.size(); }
 
   // Writes SST, its CONTINUE records and EXTSST to `sink`, whose position is where SST starts
   // in the workbook stream. The same call on a CountingSink gives the size.

@@ -5,6 +5,7 @@
 
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/ByteSource.h"
+#include "drivers/excel/CompoundFile.h"
 #include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
@@ -289,7 +290,8 @@ void Workbook::Parse() {
       bool more = false;
       while ((more = walk.Next()) && walk.Id() == biff::kContinue) last = walk.End();
       pending = more;
-      ParseSst(first, last);
+      // Read when the first table is created: a refused table costs no copy of the strings.
+      m_sstRange = {first, last};
       m_globals.push_back({biff::kSst, {}});
       continue;
     }
@@ -335,9 +337,23 @@ void Workbook::Parse() {
 
   FindSheetEnds(globalsEnd);
   CheckAccountedFor(globalsEnd);
+  for (const auto& sheet : m_existing) m_existingSheetBytes += sheet.end - sheet.begin;
   m_formats.general = static_cast<std::uint16_t>(xfCount);
   m_dateFormat = static_cast<std::uint16_t>(std::max<int>(maxFormat + 1, biff::kFirstCustomFormat));
   AddDriverFormats();
+}
+
+void Workbook::ReadExistingStrings() {
+  // A table that could not be read stays refused: what was read of it is not to be written.
+  if (m_sstDamage) throw WorkbookRefused(*m_sstDamage);
+  if (!m_sstRange) return;
+  try {
+    ParseSst(m_sstRange->first, m_sstRange->second);
+  } catch (const WorkbookRefused& e) {
+    m_sstDamage = e.what();
+    throw;
+  }
+  m_sstRange.reset();
 }
 
 void Workbook::ParseSst(std::uint64_t first, std::uint64_t last) {
@@ -470,6 +486,7 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
     }
   }
   sql::CheckDatePatternFor(statement, m_datePattern);
+  ReadExistingStrings();
   m_sheets.push_back(std::make_unique<Sheet>(statement.table, UniqueSheetName(statement.table), statement.columns,
                                              m_formats, m_strings));
   m_sheets.back()->ReadDatesBy(m_datePattern);
@@ -482,6 +499,7 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
   // Rows come table by table: the last target answers most lookups without any conversion.
   if (m_lastTarget != nullptr && table == m_lastTable) {
     m_lastTarget->AddRow(values);
+    CheckStreamLimit();
     return;
   }
   const std::u16string asUtf16 = ToUtf16(table);
@@ -505,6 +523,13 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
   m_lastTarget = target;
   m_lastTable = table;
   target->AddRow(values);
+  CheckStreamLimit();
+}
+
+void Workbook::CheckStreamLimit() const {
+  std::uint64_t bytes = m_strings.BytesSoFar() + m_existingSheetBytes;
+  for (const auto& sheet : m_sheets) bytes += sheet->StreamSize();
+  if (bytes > m_streamLimit) throw odbc::errors::FileFull(kCompoundFileLimitText);
 }
 
 std::vector<std::u16string> Workbook::SheetNames() const {
@@ -567,13 +592,14 @@ void Workbook::WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positi
   }
 }
 
-void Workbook::Write(Sink& sink) {
-  // Lay the stream out first: the globals' size does not depend on the positions they hold.
-  std::vector<std::uint32_t> positions(m_existing.size() + m_sheets.size(), 0);
+std::uint64_t Workbook::LayOut(std::vector<std::uint32_t>& positions, std::vector<std::size_t>& order) {
+  ReadExistingStrings();
+  // The globals' size does not depend on the positions they hold.
+  positions.assign(m_existing.size() + m_sheets.size(), 0);
   CountingSink measure;
   WriteGlobals(measure, positions, nullptr);
   std::uint64_t at = measure.Position();
-  std::vector<std::size_t> order(m_existing.size());
+  order.resize(m_existing.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
             [this](std::size_t a, std::size_t b) { return m_existing[a].begin < m_existing[b].begin; });
@@ -585,7 +611,19 @@ void Workbook::Write(Sink& sink) {
     positions[m_existing.size() + s] = static_cast<std::uint32_t>(at);
     at += m_sheets[s]->StreamSize();
   }
-  if (at > UINT32_MAX) throw odbc::errors::FileFull(L"4 GB");
+  return at;
+}
+
+std::uint64_t Workbook::StreamSize() {
+  std::vector<std::uint32_t> positions;
+  std::vector<std::size_t> order;
+  return LayOut(positions, order);
+}
+
+void Workbook::Write(Sink& sink) {
+  std::vector<std::uint32_t> positions;
+  std::vector<std::size_t> order;
+  if (LayOut(positions, order) > UINT32_MAX) throw odbc::errors::FileFull(L"4 GB");
 
   WriteGlobals(sink, positions, nullptr);
   for (std::size_t s : order) {

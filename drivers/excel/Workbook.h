@@ -21,9 +21,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drivers/excel/ByteSource.h"
@@ -45,8 +47,10 @@ class Workbook {
   Workbook();
   // The workbook in `stream` (a "Workbook" stream's bytes). Throws WorkbookRefused when it is not
   // a BIFF8 workbook this driver can add to (encrypted, older version, malformed). Only the
-  // globals' records stay in memory (their strings spool to a temporary file); the existing
-  // sheets are read from `stream` again when the workbook is written, so it must stay readable.
+  // globals' records stay in memory; their shared strings are read (and spool to a temporary
+  // file) when the first table is created or the stream laid out, which then throw
+  // WorkbookRefused for a damaged string table. The existing sheets are read from `stream` again
+  // when the workbook is written, so it must stay readable.
   explicit Workbook(std::unique_ptr<ByteSource> stream);
   explicit Workbook(std::vector<std::uint8_t> stream);
 
@@ -54,15 +58,21 @@ class Workbook {
   // of ValueCheck.h); it must outlive the workbook.
   void ReadDatesBy(const sql::DatePattern* pattern) { m_datePattern = pattern; }
   // Adds the table's sheet and returns the sheet's name. Throws odbc::CDBException ("Table 'X'
-  // already exists.", too many columns, a date pattern that cannot be read back, ...).
+  // already exists.", too many columns, a date pattern that cannot be read back, ...), or
+  // WorkbookRefused (see the constructor).
   const std::u16string& CreateTable(const sql::CreateTable& statement);
-  // Throws odbc::CDBException (no such table, refused values, a full sheet).
+  // A row that takes the stream past `bytes` (counting only what it surely holds) is refused
+  // with odbc::errors::FileFull, an error of the file: the file could not be written anyway.
+  void LimitStreamTo(std::uint64_t bytes) { m_streamLimit = bytes; }
+  // Throws odbc::CDBException (no such table, refused values, a full sheet, a full file).
   void Insert(const sql::Insert& statement);
   // The same for the table and values of an INSERT.
   void Insert(const std::wstring& table, const std::vector<sql::Literal>& values);
 
   // True when a table was created, so that the file has something new to hold.
   bool Changed() const { return !m_sheets.empty(); }
+  // The size of the stream Write writes now.
+  std::uint64_t StreamSize();
   // Writes the whole workbook stream.
   void Write(Sink& sink);
 
@@ -83,6 +93,9 @@ class Workbook {
   void Parse();
   // Reads the shared strings of the SST record at `first` and its CONTINUE records up to `last`.
   void ParseSst(std::uint64_t first, std::uint64_t last);
+  // Reads the existing workbook's shared strings, once, before a table's strings are added or
+  // the stream is laid out. Throws WorkbookRefused for a damaged table.
+  void ReadExistingStrings();
   // The sheet name a BOUNDSHEET record's data holds.
   static std::u16string BoundSheetName(std::span<const std::uint8_t> data);
   // Sets each existing sheet's substream end; refuses sheets outside the stream or without EOF.
@@ -91,13 +104,21 @@ class Workbook {
   void CheckAccountedFor(std::uint64_t globalsEnd) const;
   void AddDriverFormats();
   void WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart);
+  // Places the sheets' substreams after the globals: each sheet's position (existing ones, then
+  // new ones) and the existing sheets in the order they are written; returns the stream's size.
+  std::uint64_t LayOut(std::vector<std::uint32_t>& positions, std::vector<std::size_t>& order);
   // Rules 1 to 3 of the sheet names; rule 4 on top.
   static std::u16string ValidSheetName(std::wstring_view table);
   std::u16string UniqueSheetName(std::wstring_view table) const;
+  // Throws FileFull when the stream's sheets and strings alone pass m_streamLimit.
+  void CheckStreamLimit() const;
   bool SheetNameTaken(std::u16string_view name) const;
 
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
-  std::vector<Record> m_globals;         // SST stands as a placeholder record with no data
+  // Where the existing shared string table lies in m_stream until ReadExistingStrings reads it.
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
+  std::optional<std::string> m_sstDamage;  // why that table could not be read
+  std::vector<Record> m_globals;           // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;
@@ -108,7 +129,9 @@ class Workbook {
   std::size_t m_xfAnchor = 0;      // new XF records go after this one
   std::size_t m_sheetAnchor = 0;   // new BOUNDSHEET records go after this one
   std::uint16_t m_dateFormat = 0, m_dateTimeFormat = 0;
-  Sheet* m_lastTarget = nullptr;  // the table the last INSERT went to, and the name it used
+  std::uint64_t m_streamLimit = UINT64_MAX;
+  std::uint64_t m_existingSheetBytes = 0;  // the existing sheets' substreams, all together
+  Sheet* m_lastTarget = nullptr;           // the table the last INSERT went to, and the name it used
   std::wstring m_lastTable;
 };
 

@@ -4,12 +4,14 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "platform/odbc/DBException.h"
@@ -29,6 +31,11 @@ constexpr mode_t kAnyWriteBit = 0222;
 constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
 constexpr std::uint64_t kFnvPrime = 1099511628211ull;
 constexpr const char* kLockNamePrefix = "quillon-file-lock";
+// The extended attribute that holds a file's access ACL.
+constexpr const char* kAccessAclAttribute = "system.posix_acl_access";
+// Namespaces of attributes that the system or the administrator manage (a security label, file
+// capabilities): the new version gets what the system gives a new file when they cannot be set.
+constexpr std::string_view kManagedAttributePrefixes[] = {"security.", "trusted."};
 
 [[noreturn]] void Refuse(const std::wstring& message) { throw odbc::CDBException(message, kRefusedState); }
 
@@ -86,6 +93,59 @@ FileDescriptor LockName(int folder, const std::string& name, const std::string& 
     ThrowIoError(L"Could not lock", pathForMessage, errno);
   }
   return lock;
+}
+
+// The names of the extended attributes of the file open on `fd`, each ending in a NUL; empty when
+// it has none or its file system keeps none.
+std::vector<char> AttributeNames(int fd, const std::string& pathForMessage) {
+  for (;;) {
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) return {};
+    if (size < 0) ThrowIoError(L"Could not read the extended attributes of", pathForMessage, errno);
+    std::vector<char> names(static_cast<std::size_t>(size));
+    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    if (got >= 0) {
+      names.resize(static_cast<std::size_t>(got));
+      return names;
+    }
+    if (errno != ERANGE) ThrowIoError(L"Could not read the extended attributes of", pathForMessage, errno);
+  }
+}
+
+bool IsManagedAttribute(std::string_view name) {
+  for (const std::string_view prefix : kManagedAttributePrefixes) {
+    if (name.starts_with(prefix)) return true;
+  }
+  return false;
+}
+
+// Gives the file open on `to` every extended attribute of the one open on `from` (user
+// attributes and ACLs alike). One the user owns that cannot be copied refuses the replacement,
+// so that the file keeps it; a managed one is left to the system.
+void CopyAttributes(int from, int to, const std::string& pathForMessage) {
+  const std::vector<char> names = AttributeNames(from, pathForMessage);
+  std::vector<char> value;
+  bool hasAccessAcl = false;
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(&names[at]) + 1) {
+    const char* name = &names[at];
+    hasAccessAcl = hasAccessAcl || std::strcmp(name, kAccessAclAttribute) == 0;
+    ssize_t size = -1;
+    for (;;) {
+      size = ::fgetxattr(from, name, nullptr, 0);
+      if (size < 0) break;
+      value.resize(static_cast<std::size_t>(size));
+      size = ::fgetxattr(from, name, value.data(), value.size());
+      if (size >= 0 || errno != ERANGE) break;
+    }
+    if (size >= 0 && ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) == 0) continue;
+    if (size < 0 && errno == ENODATA) continue;  // removed meanwhile
+    if (IsManagedAttribute(name)) continue;
+    ThrowIoError(L"Could not keep the extended attribute " + text::Utf8ToWide(name) + L" of", pathForMessage, errno);
+  }
+  // A default ACL of the folder gives a new file an access ACL: the replaced file had none.
+  if (!hasAccessAcl && ::fremovexattr(to, kAccessAclAttribute) != 0 && errno != ENODATA && errno != ENOTSUP) {
+    ThrowIoError(L"Could not set the permissions of", pathForMessage, errno);
+  }
 }
 
 [[noreturn]] void InUse(const std::string& path) {
@@ -186,7 +246,9 @@ void FileReplacement::OpenWorkFile() {
     Refuse(L"Cannot replace " + Quoted(m_target) +
            L": it belongs to another user or group, which a new version written by this user could not keep");
   }
-  // After fchown, which clears set-user-id and set-group-id bits.
+  CopyAttributes(m_original.Get(), m_work.Get(), m_target);
+  // After fchown, which clears set-user-id and set-group-id bits, and after the ACL, which sets
+  // the group bits from its mask.
   if (::fchmod(m_work.Get(), m_originalStatus.st_mode & kPermissionBits) != 0) {
     ThrowIoError(L"Could not set the permissions of", m_target, errno);
   }

@@ -1,7 +1,11 @@
 // Replacing a file so that it only ever holds a complete version: the new version is written
 // to a work file that has no name (O_TMPFILE in the target's folder) and is put in the file's
-// place when done. An existing file's owner, group and permission bits pass to the new version;
-// a symbolic link is followed and the file it names is the one replaced.
+// place when done. An existing file's owner, group, permission bits and extended attributes
+// (ACLs among them) pass to the new version; an attribute of the security or trusted namespaces
+// that this process may not set (a security label, file capabilities) is left to the system, any
+// other that cannot be copied refuses the replacement. A symbolic link is followed and the file
+// it names is the one replaced; a hard link is not: the new version is a new file, and the
+// file's other names keep the old version.
 //
 // While the object lives it holds the file's lock, which every other replacement of the same
 // file (in this process or another) honours: the lock is taken on the name, so it also guards a
@@ -30,7 +34,7 @@ class FileReplacement {
   // is in use, is not a regular file, is read-only (no write permission for this user, or no
   // write bit at all: such a file stays as it is even for root), belongs to an owner or group
   // the new version could not be given, or its folder is missing or not writable; errors of the
-  // file system itself come as ThrowIoError's.
+  // file system itself, and an extended attribute that cannot be kept, come as ThrowIoError's.
   FileReplacement(const std::string& path, Existing existing);
   // Drops an uncommitted work file (and the hidden name of the fallback) and releases the lock.
   ~FileReplacement();

@@ -48,7 +48,7 @@ CDBException TableFull(std::wstring_view table, std::wstring_view why) {
 }
 
 CDBException FileFull(std::wstring_view limit) {
-  return CDBException(L"The file would exceed " + std::wstring(limit) + L".", state::kGeneral);
+  return CDBException(L"The file would exceed " + std::wstring(limit) + L".", state::kIoError);
 }
 
 CDBException ConnectionClosed() { return CDBException(L"The connection is closed.", state::kNotOpen); }

@@ -45,7 +45,8 @@ CDBException TooManyColumns(std::wstring_view table, std::size_t columns, std::s
 CDBException ValueCountMismatch(std::wstring_view table, std::size_t columns, std::size_t values);
 // A table (sheet) that takes no more rows: HY000.
 CDBException TableFull(std::wstring_view table, std::wstring_view why);
-// A file that would grow past what its format can address: HY000.
+// A file that would grow past what its format can address: 58030, as a full disk, for the same
+// holds for every further row.
 CDBException FileFull(std::wstring_view limit);
 // A statement on a closed connection: 08003.
 CDBException ConnectionClosed();

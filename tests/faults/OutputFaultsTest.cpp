@@ -6,11 +6,13 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -62,6 +64,34 @@ int CountOf(const std::string& text, const std::string& what) {
   int count = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
   return count;
+}
+
+// An extended attribute's value; empty when the file has none.
+std::string Attribute(const fs::path& path, const char* name) {
+  std::string value(256, '\0');
+  const ssize_t size = ::getxattr(path.c_str(), name, value.data(), value.size());
+  value.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+  return value;
+}
+
+// An access ACL as the kernel keeps it (version 2, then tag, permissions and id per entry) that
+// lets the user nobody read the file besides its owner (rw-) and group (r--), as mode 0640.
+std::string AccessAclForNobody() {
+  constexpr std::uint32_t kVersion = 2, kNoId = 0xFFFFFFFF, kNobody = 65534;
+  constexpr std::uint16_t kRead = 4, kWrite = 2;
+  const std::pair<std::uint16_t, std::uint16_t> tagsAndPermissions[] = {
+      {0x01, kRead | kWrite}, {0x02, kRead}, {0x04, kRead}, {0x10, kRead}, {0x20, 0}};
+  std::string acl;
+  const auto put = [&acl](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl.push_back(static_cast<char>(value >> (8 * i)));
+  };
+  put(kVersion, 4);
+  for (const auto& [tag, permissions] : tagsAndPermissions) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(tag == 0x02 ? kNobody : kNoId, 4);
+  }
+  return acl;
 }
 
 struct Outcome {
@@ -288,9 +318,9 @@ TEST_F(OutputFaults, AFullDiskEndsTheRunOnceWithItsCause) {
     const fs::path target = c.sample.empty() ? m_out / c.name : Sample(c.sample, c.name);
     const std::string original = c.sample.empty() ? "" : ReadBytes(target);
     const auto listing = Listing(m_out);
-    // SIGXFSZ ignored, as a signal ignored before exec stays ignored: the writes fail instead.
-    const std::string prefix = "trap '' XFSZ; TMPDIR=" + ShellQuote(spool.string()) + " " + QUILLON_PRLIMIT +
-                               " --fsize=" + std::to_string(c.limit);
+    // The shell's limit as a user sets it, in 512-byte blocks (1024 in bash: twice the limit); the
+    // program ignores SIGXFSZ itself, so that the writes fail instead of the process dying.
+    const std::string prefix = "ulimit -f " + std::to_string(c.limit / 512) + "; TMPDIR=" + ShellQuote(spool.string());
     const Outcome outcome = Export("SELECT * FROM Big", target, prefix);
     EXPECT_NE(outcome.status, 0) << c.name << "\n" << outcome.out;
     EXPECT_EQ(CountOf(outcome.out, "row refused"), 0) << c.name << "\n" << outcome.out.substr(0, 2000);
@@ -321,6 +351,60 @@ TEST_F(OutputFaults, AFullDiskEndsTheRunOnceWithItsCause) {
   EXPECT_TRUE(ReadBytes(target) == original);
 }
 
+// A database that reaches the 2 GB a Jet 4 file holds ends the run once, as a full disk does:
+// one message, no row blamed, a total of zero, the file as it was. The sample is grown to just
+// under the limit by a hole at its end, which takes no disk, and copied without it.
+TEST_F(OutputFaults, AFullDatabaseEndsTheRunOnce) {
+  constexpr std::uintmax_t kLimit = std::uintmax_t{1} << 31;
+  constexpr std::uintmax_t kRoom = 64 * 4096;
+  const fs::path target = Sample("jet4/test2V2000.mdb", "full.mdb");
+  fs::resize_file(target, kLimit - kRoom);
+  struct stat before {};
+  ASSERT_EQ(::stat(target.c_str(), &before), 0);
+  const Outcome outcome = Export("SELECT * FROM Big", target);
+  EXPECT_NE(outcome.status, 0) << outcome.out.substr(0, 2000);
+  EXPECT_EQ(CountOf(outcome.out, "row refused"), 0) << outcome.out.substr(0, 2000);
+  EXPECT_EQ(CountOf(outcome.out, "maximum size of 2 GB"), 1) << outcome.out.substr(0, 2000);
+  EXPECT_NE(outcome.out.find("Total rows copied: 0\n"), std::string::npos) << outcome.out.substr(0, 2000);
+  struct stat after {};
+  ASSERT_EQ(::stat(target.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, before.st_size);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(Listing(m_out), std::set<std::string>{"full.mdb"});
+}
+
+// What is refused before anything is written costs no copy of the file: under a file size limit
+// below the file's size, a table that exists and a damaged file are refused for what they are,
+// not for the limit that a copy would meet.
+TEST_F(OutputFaults, RefusalsComeBeforeTheFileIsCopied) {
+  struct Case {
+    std::string name;
+    std::string sample;
+    bool cut;  // cut in half at a page boundary: damaged
+    std::string message;
+  };
+  const std::vector<Case> cases = {{"again.mdb", "jet4/test2V2000.mdb", false, "already exists"},
+                                   {"again.xls", "xls/profiles.xls", false, "already exists"},
+                                   {"cut.mdb", "jet4/test2V2000.mdb", true, "damaged"}};
+  for (const auto& c : cases) {
+    const fs::path target = Sample(c.sample, c.name);
+    if (c.cut) {
+      const std::string bytes = ReadBytes(target);
+      WriteBytes(target, bytes.substr(0, bytes.size() / 4096 / 2 * 4096));
+    } else {
+      ASSERT_EQ(Export("SELECT * FROM T0", target).status, 0) << c.name;
+    }
+    const std::string original = ReadBytes(target);
+    const auto blocks = std::to_string(original.size() / 512 / 4);  // a quarter of the file
+    const Outcome outcome = Export("SELECT * FROM T0", target, "ulimit -f " + blocks + ";");
+    EXPECT_NE(outcome.status, 0) << c.name;
+    EXPECT_NE(outcome.out.find(c.message), std::string::npos) << c.name << "\n" << outcome.out;
+    EXPECT_EQ(outcome.out.find("File too large"), std::string::npos) << c.name << "\n" << outcome.out;
+    EXPECT_TRUE(ReadBytes(target) == original) << c.name;
+  }
+}
+
 // Temporary files go where TMPDIR says: a TMPDIR that cannot take them is one failure naming it.
 TEST_F(OutputFaults, TemporaryFilesGoToTmpdir) {
   const fs::path missing = m_dir / "no-such-folder";
@@ -338,8 +422,8 @@ TEST_F(OutputFaults, TemporaryFilesGoToTmpdir) {
 }
 
 // What protects a file protects it from an export too: read-only files stay as they are,
-// replaced files keep owner, group and mode, and a symbolic link stays a link to the file that
-// gets the new table.
+// replaced files keep owner, group, mode, extended attributes and ACL, and a symbolic link stays
+// a link to the file that gets the new table.
 TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
   for (const std::string sample : {"xls/profiles.xls", "jet4/test2V2000.mdb"}) {
     const std::string extension = fs::path(sample).extension().string();
@@ -355,6 +439,11 @@ TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
 
     const fs::path real = Sample(sample, "real" + extension);
     fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const std::string tag = "kept", acl = AccessAclForNobody();
+    ASSERT_EQ(::setxattr(real.c_str(), "user.tag", tag.data(), tag.size(), 0), 0) << std::strerror(errno);
+    ASSERT_EQ(::setxattr(real.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0)
+        << std::strerror(errno);
+    const std::string aclBefore = Attribute(real, "system.posix_acl_access");
     const fs::path link = m_out / ("link" + extension);
     fs::create_symlink(real.filename(), link);
     const Outcome linked = Export("SELECT * FROM T0", link);
@@ -367,6 +456,8 @@ TEST_F(OutputFaults, ProtectedFilesAndLinksAreHonoured) {
     }
     EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(Attribute(real, "user.tag"), tag) << sample;
+    EXPECT_EQ(Attribute(real, "system.posix_acl_access"), aclBefore) << sample;
   }
 }
 

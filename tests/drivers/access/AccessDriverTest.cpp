@@ -415,6 +415,7 @@ std::string Altered(std::string bytes, const std::string& how) {
   }
   std::copy(header.begin(), header.end(), bytes.begin());
   if (how == "truncated") bytes.resize(bytes.size() - 100);
+  if (how == "two pages") bytes.resize(2 * jet4::kPageSize);
   if (how == "text") bytes = "Name,Value\nA,1\n";
   if (how == "empty") bytes.clear();
   return bytes;
@@ -428,7 +429,8 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
                                                                    {"ace", L"Access 2007"},
                                                                    {"encrypted", L"encrypted"},
                                                                    {"password", L"password"},
-                                                                   {"truncated", L"not a complete"},
+                                                                   {"truncated", L"not a whole number of pages"},
+                                                                   {"two pages", L"before its catalog on page 2"},
                                                                    {"text", L"not an Access database"},
                                                                    {"empty", L"not an Access database"}};
   for (const auto& [how, message] : cases) {

@@ -1,9 +1,12 @@
 // Adding sheets to workbooks that other programs wrote (tests/data, copied to a scratch
 // folder first), and refusing files the driver must not write to.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -12,8 +15,10 @@
 #include "drivers/excel/CompoundFile.h"
 #include "drivers/excel/Workbook.h"
 #include "drivers/sql/Statement.h"
+#include "platform/file/FileDescriptor.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 #include "tests/support/Command.h"
 #include "tests/support/Readers.h"
@@ -169,7 +174,8 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
     const auto filePass = biff::Record(biff::kFilePass, std::vector<std::uint8_t>(54, 0));
     bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(afterBof), filePass.begin(), filePass.end());
     const auto file = m_dir / "encrypted-source.xls";
-    WriteCompoundFile(file.string(), nullptr, [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+    WriteCompoundFile(file.string(), nullptr, bytes.size(),
+                      [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
     cases.push_back({"encrypted.xls", testing::ReadBytes(file), L"encrypted"});
   }
   for (const auto& c : cases) {
@@ -190,6 +196,71 @@ TEST_F(AppendTest, FilesThatAreNotBiff8WorkbooksAreRefusedUntouched) {
   }
 }
 
+// The file's size is known before it is written, so that a workbook past the 2 GB a compound
+// file of 512-byte sectors holds is refused before anything is written: new workbooks with the
+// stream in the ministream and out of it, and workbooks with entries of every kind after them.
+TEST_F(AppendTest, AFileOverTheSizeLimitIsRefusedBeforeItIsWritten) {
+  struct Case {
+    std::string sample;  // empty: a new workbook
+    int rows;
+  };
+  std::vector<Case> cases = {{"", 1}, {"", 3000}};
+  for (const char* name : kWorkbooks) cases.push_back({name, 1});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sample + " " + std::to_string(c.rows));
+    std::unique_ptr<CompoundFile> previous;
+    std::unique_ptr<Workbook> workbook = std::make_unique<Workbook>();
+    if (!c.sample.empty()) {
+      previous = std::make_unique<CompoundFile>((kTestData / c.sample).string());
+      workbook = std::make_unique<Workbook>(previous->WorkbookSource());
+    }
+    workbook->CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE Sized ([N] INTEGER, [T] TEXT)")));
+    for (int i = 0; i < c.rows; ++i) {
+      workbook->Insert(
+          std::get<sql::Insert>(sql::Parse(L"INSERT INTO Sized VALUES(" + std::to_wstring(i) + L", 'r')")));
+    }
+    const std::uint64_t size = workbook->StreamSize();
+    const std::uint64_t expected = CompoundFileSize(size, previous.get());
+    const auto write = [&](Sink& sink) { workbook->Write(sink); };
+    const auto file = m_dir / "sized.xls";
+    WriteCompoundFile(file.string(), previous.get(), size, write);
+    EXPECT_GE(expected, fs::file_size(file));
+    EXPECT_LE(expected, fs::file_size(file) + 4 * 512);
+
+    const auto refused = m_dir / "refused.xls";
+    { std::ofstream(refused, std::ios::binary) << "old"; }
+    file::FileDescriptor fd(::open(refused.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    try {
+      WriteCompoundFile(fd.Get(), refused.string(), previous.get(), size, write, expected - 1);
+      ADD_FAILURE() << "written past the limit";
+    } catch (const CDBException& e) {
+      EXPECT_NE(e.m_strMessage.find(L"would exceed 2 GB"), std::wstring::npos) << e.what();
+    }
+    EXPECT_EQ(testing::ReadBytes(refused), "old");
+  }
+}
+
+// A workbook that certainly passes its limit ends at the row that takes it there, with an error
+// of the file (as a full disk), instead of spooling rows for a file that cannot be written.
+TEST_F(AppendTest, TheRowThatTakesTheStreamPastItsLimitIsAnErrorOfTheFile) {
+  constexpr std::uint64_t kLimit = 1 << 16;
+  CompoundFile previous((kTestData / "profiles.xls").string());
+  Workbook workbook(previous.WorkbookSource());
+  workbook.LimitStreamTo(kLimit);
+  workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE Big ([T] TEXT)")));
+  int rows = 0;
+  try {
+    for (; rows < 10000; ++rows) {
+      workbook.Insert(std::get<sql::Insert>(sql::Parse(L"INSERT INTO Big VALUES('" + std::wstring(200, L'x') + L"')")));
+    }
+  } catch (const CDBException& e) {
+    EXPECT_EQ(e.m_strSqlState, odbc::errors::state::kIoError);
+    EXPECT_NE(e.m_strMessage.find(L"2 GB"), std::wstring::npos) << e.what();
+  }
+  EXPECT_LT(rows, 10000);
+  EXPECT_GT(workbook.StreamSize(), kLimit);
+}
+
 TEST_F(AppendTest, DatesFollowAWorkbookThatCountsFrom1904) {
   // A workbook in the 1904 date system: the driver's own, with DATEMODE set.
   Workbook workbook;
@@ -202,7 +273,8 @@ TEST_F(AppendTest, DatesFollowAWorkbookThatCountsFrom1904) {
     if (biff::GetU16(&bytes[at]) == biff::kDateMode) biff::PutU16(&bytes[at + 4], 1);
   }
   const auto file = m_dir / "1904.xls";
-  WriteCompoundFile(file.string(), nullptr, [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+  WriteCompoundFile(file.string(), nullptr, bytes.size(),
+                    [&bytes](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
   {
     CDatabase db;
     db.Open(nullptr, false, false, Connect(file));

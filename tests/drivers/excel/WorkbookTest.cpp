@@ -1,5 +1,9 @@
 // The workbook reader on streams built in memory: what it refuses, and that damaged streams are
 // refused rather than misread.
+#include <memory>
+#include <string>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "drivers/excel/Biff8.h"
@@ -30,13 +34,26 @@ std::vector<std::uint8_t> WithRecordAfterBof(std::vector<std::uint8_t> stream, s
   return stream;
 }
 
+// Why the stream is refused: when it is read, or (its shared strings) when a table is created,
+// then for every table after.
 std::string RefusalOf(std::vector<std::uint8_t> stream) {
+  std::unique_ptr<Workbook> book;
   try {
-    Workbook book(std::move(stream));
+    book = std::make_unique<Workbook>(std::move(stream));
   } catch (const WorkbookRefused& e) {
     return e.what();
   }
-  return {};
+  std::string first, second;
+  for (auto [table, why] : {std::pair{L"New1", &first}, std::pair{L"New2", &second}}) {
+    try {
+      book->CreateTable(
+          std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE " + std::wstring(table) + L" ([A] TEXT)")));
+    } catch (const WorkbookRefused& e) {
+      *why = e.what();
+    }
+  }
+  EXPECT_EQ(first, second);
+  return first;
 }
 
 // What Excel checks and lenient readers do not: record sizes, where BOUNDSHEET points, and that
@@ -159,6 +176,12 @@ TEST(WorkbookTest, DamagedStreamsAreRefusedNotMisread) {
     at += 4 + length;
   }
   EXPECT_FALSE(RefusalOf(moved).empty());
+  // A shared string table that claims a string more than it holds.
+  auto sst = stream;
+  for (std::size_t at = 0; at + 4 <= sst.size(); at += 4 + biff::GetU16(&sst[at + 2])) {
+    if (biff::GetU16(&sst[at]) == biff::kSst) biff::PutU32(&sst[at + 8], biff::GetU32(&sst[at + 8]) + 1);
+  }
+  EXPECT_NE(RefusalOf(sst).find("shared string"), std::string::npos);
 }
 
 }  // namespace
