@@ -29,17 +29,23 @@ struct StreamingOption {
   std::wstring value;
 };
 
-// A driver that needs options to stream, recognised by a piece of its library's file name.
+// A driver that needs options to stream, recognised by a piece of its library's file name, and
+// the options that make it hand over what the source holds, set whether it streams or not: the
+// SQLite3 driver opens no database file that is not there (it would create an empty one for a
+// mistyped path), and psqlodbc delivers booleans as booleans, not as the text "1" and "0".
 struct KnownDriver {
   std::string_view library;
   std::vector<StreamingOption> options;
+  std::vector<StreamingOption> sourceOptions;
 };
 
 const std::array<KnownDriver, 2>& KnownDrivers() {
   static const std::wstring fetchRows = std::to_wstring(kPostgresFetchRows);
   static const std::array<KnownDriver, 2> drivers = {{
-      {kSqliteDriverLibrary, {{{L"StepAPI"}, L"1"}}},
-      {kPostgresDriverLibrary, {{{L"UseDeclareFetch", L"B6"}, L"1"}, {{L"Fetch", L"A7"}, fetchRows}}},
+      {kSqliteDriverLibrary, {{{L"StepAPI"}, L"1"}}, {{{L"NoCreat"}, L"1"}}},
+      {kPostgresDriverLibrary,
+       {{{L"UseDeclareFetch", L"B6"}, L"1"}, {{L"Fetch", L"A7"}, fetchRows}},
+       {{{L"BoolsAsChar", L"B9"}, L"0"}}},
   }};
   return drivers;
 }
@@ -117,9 +123,14 @@ std::wstring WithStreamingFetch(std::wstring_view connect) {
     // still gets the other options the user did not choose (psqlodbc's own fetch size is 100
     // rows, a round trip to the server for each).
     if (&option == &known->options.front() && text::TrimAsciiBlanks(*chosen) != option.value) {
-      return std::wstring(connect);
+      added.clear();
+      break;
     }
   }
+  for (const auto& option : known->sourceOptions) {
+    if (!ChosenValue(option, parsed, dataSource)) added += option.keys.front() + L"=" + option.value + L";";
+  }
+  if (added.empty()) return std::wstring(connect);
   // In front of the user's pairs, so that a DBQ, whose value runs to the end, stays last.
   std::wstring result = prefixed ? std::wstring(kOdbcPrefix) : std::wstring();
   return result + added + std::wstring(bare);
