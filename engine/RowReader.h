@@ -42,6 +42,9 @@ class RowReader {
   // Column `column` of the current row, converted as CRecordset::GetFieldValue converts it. When
   // reading the row's values failed, throws that error (the row counts as one that Next gave).
   void GetValue(std::int16_t column, odbc::CDBVariant& value) const;
+  // Whether the current row is one whose values the driver could not deliver (GetValue throws
+  // that error for each), as against a value delivered that cannot arrive exactly.
+  bool RowUnreadable() const { return m_rowError != nullptr; }
 
  private:
   // The thread's body: captures rows into batches and hands them over until the end of the
