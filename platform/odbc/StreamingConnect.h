@@ -18,9 +18,10 @@ inline constexpr int kPostgresFetchRows = 1000;
 // An option the connect string or the data source already sets, in any letter case, is the
 // user's choice and stays as it is; streaming switched off gets none of the streaming options.
 // The same drivers also get, unless the user chose otherwise, the options that make them deliver
-// what the source holds: NoCreat=1 for SQLite3 (a source is read, never created) and
-// BoolsAsChar=0 for psqlodbc (booleans as booleans). Every other connect string comes back
-// unchanged.
-std::wstring WithStreamingFetch(std::wstring_view connect);
+// what the source holds: BoolsAsChar=0 for psqlodbc (booleans as booleans) and, for a source
+// only read, NoCreat=1 for SQLite3 (a source is never created; a mistyped path would make an
+// empty database). Every other connect string comes back unchanged.
+enum class SourceUse { ReadOnly, ReadWrite };
+std::wstring WithStreamingFetch(std::wstring_view connect, SourceUse use = SourceUse::ReadOnly);
 
 }  // namespace quillon::odbc

@@ -57,6 +57,11 @@ TEST_F(StreamingConnect, TheUsersChoiceStaysInTheConnectString) {
         std::wstring_view(connect).find(L"SQLite3") != std::wstring_view::npos ? L"NoCreat=1;" : L"BoolsAsChar=0;";
     EXPECT_EQ(WithStreamingFetch(connect), std::wstring(only) + connect);
   }
+  // Statements that may write (quillon-sql's) may create a SQLite database.
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER=SQLite3;Database=x", SourceUse::ReadWrite),
+            L"StepAPI=1;DRIVER=SQLite3;Database=x");
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL ANSI};B6=0", SourceUse::ReadWrite),
+            L"BoolsAsChar=0;DRIVER={PostgreSQL ANSI};B6=0");
   // Creating a database, and booleans as text, stay possible when asked for.
   for (const wchar_t* connect : {L"DRIVER=SQLite3;StepAPI=1;nocreat=0;Database=x",
                                  L"DRIVER={PostgreSQL Unicode};B6=1;Fetch=9;BoolsAsChar=1;Servername=db",
