@@ -75,7 +75,7 @@ int main() {
   const std::wstring sqlite = L"DRIVER=SQLite3;Database=" + db.wstring();
   {
     odbc::CDatabase build;
-    build.OpenEx(odbc::WithStreamingFetch(sqlite));
+    build.OpenEx(sqlite);  // made here, so not through the options that open only what exists
     build.ExecuteSQL(L"CREATE TABLE Orders (OrderID INTEGER, Customer VARCHAR(40), Price DOUBLE, Note VARCHAR(100))");
     build.ExecuteSQL(L"INSERT INTO Orders WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
                      std::to_wstring(kRows) +

@@ -140,7 +140,9 @@ int main(int argc, char** argv) {
   quillon::drivers::RegisterBuiltInDrivers();
   CDatabase database;
   try {
-    database.OpenEx(quillon::odbc::WithStreamingFetch(text::Utf8ToWide(argv[1])), CDatabase::noOdbcDialog);
+    // Statements may create what they write to: a SQLite database too.
+    database.OpenEx(quillon::odbc::WithStreamingFetch(text::Utf8ToWide(argv[1]), quillon::odbc::SourceUse::ReadWrite),
+                    CDatabase::noOdbcDialog);
   } catch (const CDBException& e) {
     std::cerr << "quillon-sql: cannot connect: " << e.what() << '\n';
     return 2;

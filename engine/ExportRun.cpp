@@ -444,7 +444,18 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
       }
       inTable = 0;
     }
-    for (std::size_t i = 0; i < row.size(); ++i) reader.GetValue(static_cast<std::int16_t>(i), row[i]);
+    try {
+      for (std::size_t i = 0; i < row.size(); ++i) reader.GetValue(static_cast<std::int16_t>(i), row[i]);
+    } catch (const odbc::CDBException& e) {
+      if (reader.RowUnreadable()) throw;
+      // A source value that cannot arrive exactly: its row is refused as the output refuses one.
+      ++m_refused;
+      if (m_host.AnswerRowError(e) == RowErrorAnswer::StopCopying) {
+        m_leftOut = reader.StopReading();
+        break;
+      }
+      continue;
+    }
     for (YesNoColumn& column : m_yesNoColumns) {
       if (column.nullLogged || row[column.index].m_dwType != odbc::DBVT_NULL) continue;
       column.nullLogged = true;

@@ -42,6 +42,9 @@ class RowReader {
   // Column `column` of the current row, converted as CRecordset::GetFieldValue converts it. When
   // reading the row's values failed, throws that error (the row counts as one that Next gave).
   void GetValue(std::int16_t column, odbc::CDBVariant& value) const;
+  // Whether the current row is one whose values the driver could not deliver (GetValue throws
+  // that error for each), as against a value delivered that cannot arrive exactly.
+  bool RowUnreadable() const { return m_rowError != nullptr; }
 
   // Ends the reading, as the destructor does, and says what was read and not used: the rows
   // read ahead past the current one, and whether they were all the result had left (when not,

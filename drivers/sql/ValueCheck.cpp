@@ -25,6 +25,9 @@ constexpr double kSmallIntMin = -32768, kSmallIntMax = 32767;
 constexpr double kIntegerMin = -2147483648.0, kIntegerMax = 2147483647.0;
 constexpr int kMinYear = 100, kMaxYear = 9999;
 constexpr std::size_t kQuotedValueChars = 40;
+// The words a source gives for the infinities of a date-time (PostgreSQL's).
+constexpr std::wstring_view kDateInfinity = L"infinity";
+constexpr std::wstring_view kDateNegativeInfinity = L"-infinity";
 // Numbers longer than this are converted through a heap buffer.
 constexpr std::size_t kNumberBuffer = 128;
 // Every whole number of this many digits is exact in a double (below 2^53).
@@ -401,6 +404,14 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       break;
     }
     case ColumnType::Date: {
+      // A date-time's infinities arrive as these words and stay words (a file that cannot hold
+      // them as text in a date column refuses them there).
+      if (literal.kind == Literal::Kind::Text &&
+          (literal.text == kDateInfinity || literal.text == kDateNegativeInfinity)) {
+        value.kind = Value::Kind::Text;
+        value.text = literal.text;
+        break;
+      }
       value.kind = Value::Kind::Date;
       if (literal.kind == Literal::Kind::Number) {
         double serial = 0;

@@ -90,6 +90,39 @@ CDBException IoError(std::wstring_view action, std::wstring_view path, int error
                       state::kIoError, error);
 }
 
+CDBException TextNotUtf8(std::wstring_view column, std::size_t offset) {
+  return CDBException(L"Column " + Quoted(column) + L" holds text that is not valid UTF-8 (at byte " +
+                          std::to_wstring(offset) + L"); the row is not copied rather than copied changed.",
+                      state::kNotInRepertoire);
+}
+
+CDBException TextCutAtNul(std::wstring_view column, std::size_t offset) {
+  return CDBException(L"Column " + Quoted(column) + L" holds text with a NUL character at byte " +
+                          std::to_wstring(offset) + L": drivers end text there, so the value may not be whole.",
+                      state::kNotInRepertoire);
+}
+
+CDBException NotOfColumnKind(std::wstring_view column, std::wstring_view text, std::wstring_view kind) {
+  return CDBException(L"Column " + Quoted(column) + L" holds " + Quoted(text) + L", which is not " +
+                          std::wstring(kind) +
+                          L" as the column declares; the row is not copied rather than copied "
+                          L"changed.",
+                      state::kValueMismatch);
+}
+
+CDBException InfiniteDate(std::wstring_view column) {
+  return CDBException(L"Column " + Quoted(column) +
+                          L" holds infinity or -infinity, which the source's driver delivers without saying which.",
+                      state::kDateOverflow);
+}
+
+CDBException InfiniteOrLastMoment(std::wstring_view column) {
+  return CDBException(L"Column " + Quoted(column) +
+                          L" holds infinity or 9999-12-31 23:59:59, which the source's driver delivers alike (select "
+                          L"the column as text to tell them apart).",
+                      state::kDateOverflow);
+}
+
 CDBException General(std::wstring message) { return CDBException(std::move(message), state::kGeneral); }
 
 }  // namespace quillon::odbc::errors

@@ -29,6 +29,7 @@ inline constexpr wchar_t kOutOfRange[] = L"22003";
 inline constexpr wchar_t kTooLong[] = L"22001";
 inline constexpr wchar_t kBadDate[] = L"22007";
 inline constexpr wchar_t kDateOverflow[] = L"22008";
+inline constexpr wchar_t kNotInRepertoire[] = L"22021";
 }  // namespace state
 
 // CREATE TABLE of a name the file already holds (also differing in case only): 42S01.
@@ -69,6 +70,19 @@ CDBException LeftAsItWas(std::wstring_view path);
 // A failed read or write of file data: "<action> '<path>': <strerror(error)>", 58030, the
 // native code being errno.
 CDBException IoError(std::wstring_view action, std::wstring_view path, int error);
+// A source value that cannot arrive exactly, so its row is refused (each names the column):
+// text that is not UTF-8, `offset` the first byte that is not: 22021.
+CDBException TextNotUtf8(std::wstring_view column, std::size_t offset);
+// text with a NUL at byte `offset` inside the length the driver reports: 22021.
+CDBException TextCutAtNul(std::wstring_view column, std::size_t offset);
+// a value the driver gives as `text` that is not of the column's kind (`kind`, e.g. "a whole
+// number"): 22018.
+CDBException NotOfColumnKind(std::wstring_view column, std::wstring_view text, std::wstring_view kind);
+// a date the driver gives in place of infinity or -infinity without saying which: 22008.
+CDBException InfiniteDate(std::wstring_view column);
+// a date-time the driver gives alike for infinity and for 9999-12-31 23:59:59: 22008.
+CDBException InfiniteOrLastMoment(std::wstring_view column);
+
 // Any other refusal of a driver, worded by the caller: HY000.
 CDBException General(std::wstring message);
 

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <limits>
 
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/DriverErrors.h"
 #include "platform/odbc/OdbcHandles.h"
 #include "platform/odbc/SourceDrivers.h"
 #include "platform/odbc/TableName.h"
@@ -69,6 +72,48 @@ SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
     default:
       return SQL_C_CHAR;  // text, and decimal, numeric and big integers as their digits
   }
+}
+
+// The source drivers whose values some columns read as text (see CellForm).
+enum class SourceDriver { Other, Sqlite, Postgres };
+
+CellForm FormOf(SQLSMALLINT sqlType, SourceDriver driver) {
+  if (driver == SourceDriver::Sqlite) {
+    switch (sqlType) {
+      case SQL_TIMESTAMP:
+      case SQL_TYPE_TIMESTAMP:
+        return CellForm::DateTimeText;
+      case SQL_TINYINT:
+      case SQL_SMALLINT:
+      case SQL_INTEGER:
+      case SQL_BIGINT:
+        return CellForm::WholeText;
+      case SQL_BIT:
+        return CellForm::BitText;
+      case SQL_REAL:
+      case SQL_FLOAT:
+      case SQL_DOUBLE:
+        return CellForm::RealText;
+      default:
+        return CellForm::Native;
+    }
+  }
+  if (driver == SourceDriver::Postgres) {
+    if (sqlType == SQL_DATE || sqlType == SQL_TYPE_DATE) return CellForm::DateText;
+    if (sqlType == SQL_TIMESTAMP || sqlType == SQL_TYPE_TIMESTAMP) return CellForm::CheckedTimestamp;
+  }
+  return CellForm::Native;
+}
+
+// Whether a column of `form` is fetched as the driver's text and read by ConvertValue.
+bool FetchedAsText(CellForm form) {
+  return form == CellForm::WholeText || form == CellForm::BitText || form == CellForm::RealText ||
+         form == CellForm::DateText;
+}
+
+// The C type a column's values are fetched in.
+SQLSMALLINT FetchCType(SQLSMALLINT sqlType, CellForm form) {
+  return FetchedAsText(form) ? SQL_C_CHAR : DefaultCType(sqlType);
 }
 
 // The bytes of a bound text value's buffer, its terminator included: room for the longest value
@@ -196,24 +241,153 @@ void SetWholeValue(CDBVariant& value, SQLSMALLINT sqlType, std::int64_t v) {
   }
 }
 
-void SetTextValue(CDBVariant& value, SQLSMALLINT cType, const char* data, std::size_t bytes) {
+// The byte offset of the first UTF-16 unit of `units` that is half a surrogate pair; npos when none.
+std::size_t FirstUnpairedSurrogate(std::u16string_view units) {
+  constexpr char16_t kHighFirst = 0xD800, kLowFirst = 0xDC00, kLowLast = 0xDFFF;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const char16_t unit = units[i];
+    if (unit < kHighFirst || unit > kLowLast) continue;
+    if (unit < kLowFirst && i + 1 < units.size() && units[i + 1] >= kLowFirst && units[i + 1] <= kLowLast) {
+      ++i;
+      continue;
+    }
+    return i * kUtf16UnitBytes;
+  }
+  return std::u16string_view::npos;
+}
+
+// Text exactly as the driver delivered it, or the row refused: bytes that are no characters would
+// turn into U+FFFD, and a NUL inside the length the driver reports is text it cut there.
+void SetTextValue(CDBVariant& value, SQLSMALLINT cType, const char* data, std::size_t bytes, std::wstring_view column) {
+  std::wstring& text = TextSlot(value, cType == SQL_C_WCHAR ? DBVT_WSTRING : DBVT_STRING);
   if (cType == SQL_C_WCHAR) {
     std::u16string units(bytes / kUtf16UnitBytes, u'\0');
     std::memcpy(units.data(), data, units.size() * kUtf16UnitBytes);
-    TextSlot(value, DBVT_WSTRING) = text::Utf16ToWide(units);
+    text = text::Utf16ToWide(units);
+    if (std::wmemchr(text.data(), static_cast<wchar_t>(text::kReplacementCharacter), text.size()) != nullptr) {
+      if (const std::size_t at = FirstUnpairedSurrogate(units); at != std::u16string_view::npos) {
+        throw errors::TextNotUtf8(column, at);
+      }
+    }
   } else {
-    text::Utf8ToWide(std::string_view(data, bytes), TextSlot(value, DBVT_STRING));
+    if (const void* nul = std::memchr(data, '\0', bytes); nul != nullptr) {
+      throw errors::TextCutAtNul(column, static_cast<std::size_t>(static_cast<const char*>(nul) - data));
+    }
+    text::Utf8ToWide(std::string_view(data, bytes), text);
+    if (std::wmemchr(text.data(), static_cast<wchar_t>(text::kReplacementCharacter), text.size()) != nullptr) {
+      if (const std::size_t valid = text::ValidUtf8Length(std::string_view(data, bytes)); valid < bytes) {
+        throw errors::TextNotUtf8(column, valid);
+      }
+    }
   }
 }
 
-// A value of a column of `sqlType` from the bytes the driver delivered in the column's C type:
-// the one conversion for values read now and values read ahead.
-void ConvertValue(SQLSMALLINT sqlType, bool null, const char* bytes, std::size_t size, CDBVariant& value) {
+// The kinds a column's text must be to arrive as its column's kind, as a refusal names them.
+constexpr std::wstring_view kWholeNumberKind = L"a whole number";
+constexpr std::wstring_view kBitKind = L"a bit (0 or 1)";
+constexpr std::wstring_view kFloatingKind = L"a floating-point number";
+constexpr std::wstring_view kDateKind = L"a date";
+// SQLite's text of the infinities.
+constexpr std::string_view kSqliteInfinity = "Inf";
+constexpr std::string_view kSqliteNegativeInfinity = "-Inf";
+// What psqlODBC makes of PostgreSQL's infinities: the text of a date of either infinity, and the
+// year of a date-time of -infinity (no date-time it reads has a year before 1). A date-time of
+// infinity it gives as 9999-12-31 23:59:59, the same as that very moment.
+constexpr std::string_view kPostgresInfiniteDate = "0000-00-00";
+constexpr SQLSMALLINT kPostgresNegativeInfinityYear = -9999;
+constexpr SQL_TIMESTAMP_STRUCT kPostgresInfinity{9999, 12, 31, 23, 59, 59, 0};
+constexpr std::wstring_view kNegativeInfinityWord = L"-infinity";
+
+[[noreturn]] void RefuseKind(std::wstring_view column, std::string_view text, std::wstring_view kind) {
+  throw errors::NotOfColumnKind(column, text::Utf8ToWide(text), kind);
+}
+
+// A whole number exactly as SQLite writes one (an optional '-', digits without a leading zero)
+// within 64 bits.
+bool ReadWholeText(std::string_view text, std::int64_t& out) {
+  const std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+  if (text.size() == digits || (text[digits] == '0' && text.size() > digits + 1) || text == "-0") return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+// A number as SQLite writes a REAL: decimal digits with an optional '-', point and exponent, or
+// its words for the infinities (SQLite keeps no NaN).
+bool ReadRealText(std::string_view text, double& out) {
+  if (text == kSqliteInfinity || text == kSqliteNegativeInfinity) {
+    out = text[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return true;
+  }
+  for (const char c : text) {
+    if (!text::IsAsciiDigit(c) && c != '-' && c != '.' && c != 'e' && c != 'E' && c != '+') return false;
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && text[0] != '+' && error == std::errc() && end == text.data() + text.size();
+}
+
+// A date as psqlODBC writes one, "yyyy-mm-dd" of a real day; the time of day is midnight.
+bool ReadDateText(std::string_view text, SQL_TIMESTAMP_STRUCT& out) {
+  constexpr std::string_view kMidnight = " 00:00:00";
+  constexpr std::size_t kDateChars = 10;
+  if (text.size() != kDateChars) return false;
+  char dateTime[kDateChars + kMidnight.size()];
+  std::memcpy(dateTime, text.data(), kDateChars);
+  std::memcpy(dateTime + kDateChars, kMidnight.data(), kMidnight.size());
+  return ReadDateTimeText(std::string_view(dateTime, sizeof dateTime), out);
+}
+
+// A value of a column from the bytes the driver delivered, in the C type its form fetches: the
+// one conversion for values read now and values read ahead. A value that cannot arrive exactly
+// throws CDBException naming `column`.
+void ConvertValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, bool null, const char* bytes,
+                  std::size_t size, CDBVariant& value) {
   if (null) {
     value.Clear();
     return;
   }
   const auto* data = reinterpret_cast<const unsigned char*>(bytes);
+  const std::string_view text(bytes, size);
+  switch (form) {
+    case CellForm::WholeText: {
+      std::int64_t whole = 0;
+      if (!ReadWholeText(text, whole)) RefuseKind(column, text, kWholeNumberKind);
+      // A big integer stays its digits, as it arrives from every other driver.
+      if (sqlType == SQL_BIGINT) {
+        text::Utf8ToWide(text, TextSlot(value, DBVT_STRING));
+      } else {
+        SetWholeValue(value, sqlType, whole);
+      }
+      return;
+    }
+    case CellForm::BitText:
+      if (text != "0" && text != "1") RefuseKind(column, text, kBitKind);
+      value.SetBool(text == "1");
+      return;
+    case CellForm::RealText: {
+      double number = 0;
+      if (!ReadRealText(text, number)) RefuseKind(column, text, kFloatingKind);
+      value.SetDouble(number);
+      return;
+    }
+    case CellForm::DateText: {
+      if (text == kPostgresInfiniteDate) throw errors::InfiniteDate(column);
+      SQL_TIMESTAMP_STRUCT date{};
+      if (!ReadDateText(text, date)) RefuseKind(column, text, kDateKind);
+      SetDateValue(value, date);
+      return;
+    }
+    case CellForm::CheckedTimestamp: {
+      const auto stamp = ReadAs<SQL_TIMESTAMP_STRUCT>(data);
+      if (stamp.year == kPostgresNegativeInfinityYear) {
+        TextSlot(value, DBVT_STRING) = kNegativeInfinityWord;
+        return;
+      }
+      if (std::memcmp(&stamp, &kPostgresInfinity, sizeof stamp) == 0) throw errors::InfiniteOrLastMoment(column);
+      break;
+    }
+    default:
+      break;
+  }
   switch (const SQLSMALLINT cType = DefaultCType(sqlType)) {
     case SQL_C_BIT:
       value.SetBool(ReadAs<unsigned char>(data) != 0);
@@ -243,7 +417,7 @@ void ConvertValue(SQLSMALLINT sqlType, bool null, const char* bytes, std::size_t
       value.SetBinary(std::vector<std::uint8_t>(data, data + size));
       return;
     default:
-      SetTextValue(value, cType, bytes, size);
+      SetTextValue(value, cType, bytes, size, column);
       return;
   }
 }
@@ -284,32 +458,37 @@ bool DriverAllowsBinding(SQLHDBC connection) {
   return (extensions & needed) == needed;
 }
 
-// Whether the driver's text of a date-time value, in the form ReadDateTimeText reads, is the
-// very value its own date-time conversion gives, and costs less to fetch: the SQLite3 driver
-// keeps date-times as that text and parses it for the conversion. (psqlODBC does the opposite:
-// its text of a date-time is parsed and printed again, dearer than the value.)
-bool ReadsDateTimesAsText(SQLHDBC connection) {
+// The driver behind `connection`, for the columns read as text or checked. The SQLite3 driver
+// keeps every value as SQLite's text and converts that text to the bound type without a word when
+// it is not of that type ('12abc' becomes 12, 1e20 in an integer column 1): its text is the value
+// itself, and for a date-time in the form ReadDateTimeText reads it costs less to fetch.
+// psqlODBC's text of a date is the date it parsed printed again (both infinities alike as
+// 0000-00-00, where its date value is today's date).
+SourceDriver DriverOf(SQLHDBC connection) {
   std::array<SQLCHAR, kDriverNameBytes> name{};
   SQLSMALLINT length = 0;
   const SQLRETURN rc = SQLGetInfo(connection, SQL_DRIVER_NAME, name.data(), kDriverNameBytes, &length);
-  return SQL_SUCCEEDED(rc) && IsDriverLibrary(reinterpret_cast<const char*>(name.data()), kSqliteDriverLibrary);
+  if (!SQL_SUCCEEDED(rc)) return SourceDriver::Other;
+  const auto* library = reinterpret_cast<const char*>(name.data());
+  if (IsDriverLibrary(library, kSqliteDriverLibrary)) return SourceDriver::Sqlite;
+  if (IsDriverLibrary(library, kPostgresDriverLibrary)) return SourceDriver::Postgres;
+  return SourceDriver::Other;
 }
 
 }  // namespace
 
 std::unique_ptr<CRecordset::Binding> CRecordset::BindColumns(SQLHDBC connection, SQLHSTMT stmt,
-                                                             const std::vector<CODBCFieldInfo>& fields) {
+                                                             const std::vector<CODBCFieldInfo>& fields,
+                                                             const std::vector<CellForm>& forms) {
   auto binding = std::make_unique<Binding>();
   binding->columns.resize(fields.size());
   std::size_t total = 0;
   bool any = false;
-  const bool dateTimesAsText = ReadsDateTimesAsText(connection);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     Binding::Column& column = binding->columns[i];
-    column.cType = DefaultCType(fields[i].m_nSQLType);
+    column.cType = FetchCType(fields[i].m_nSQLType, forms[i]);
     column.bytes = column.fixed = FixedBytes(column.cType);
-    const SQLSMALLINT sqlType = fields[i].m_nSQLType;
-    if (dateTimesAsText && (sqlType == SQL_TYPE_TIMESTAMP || sqlType == SQL_TIMESTAMP)) {
+    if (forms[i] == CellForm::DateTimeText) {
       column.dateTimeAsText = true;
       column.fixed = 0;
       column.bytes = kDateTimeTextBytes;
@@ -380,8 +559,11 @@ bool CRecordset::Open(unsigned openType, std::wstring_view statement, unsigned o
     fields.push_back(std::move(info));
   }
 
+  std::vector<CellForm> forms;
+  const SourceDriver driver = columns > 0 ? DriverOf(connection->Handle()) : SourceDriver::Other;
+  for (const CODBCFieldInfo& field : fields) forms.push_back(FormOf(field.m_nSQLType, driver));
   std::unique_ptr<Binding> binding;
-  if (columns > 0) binding = BindColumns(connection->Handle(), stmt, fields);
+  if (columns > 0) binding = BindColumns(connection->Handle(), stmt, fields, forms);
 
   bool eof = true;
   if (columns > 0) eof = handle->Fetch(/*cancellable=*/true) == SQL_NO_DATA;
@@ -389,6 +571,7 @@ bool CRecordset::Open(unsigned openType, std::wstring_view statement, unsigned o
   m_binding = std::move(binding);
   m_statement = std::move(handle);
   m_fields = std::move(fields);
+  m_forms = std::move(forms);
   m_tableName = FindSourceTable(statement);
   m_eof = eof;
   return true;
@@ -400,6 +583,7 @@ void CRecordset::Close() {
   m_statement.reset();
   m_binding.reset();
   m_fields.clear();
+  m_forms.clear();
   m_tableName.clear();
   m_eof = true;
 }
@@ -427,9 +611,10 @@ void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16
   if (fieldType != DEFAULT_FIELD_TYPE) throw CDBException(L"Only the default field type is supported", L"HYC00");
   if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
   try {
-    const std::int16_t sqlType = GetODBCFieldInfo(index).m_nSQLType;  // throws for a column out of range
+    const CODBCFieldInfo& field = GetODBCFieldInfo(index);  // throws for a column out of range
     const CellBytes cell = ReadCell(static_cast<std::size_t>(index));
-    ConvertValue(sqlType, cell.null, cell.data, cell.size, value);
+    ConvertValue(field.m_nSQLType, m_forms[static_cast<std::size_t>(index)], field.m_strName, cell.null, cell.data,
+                 cell.size, value);
   } catch (...) {
     value.Clear();
     throw;
@@ -440,8 +625,10 @@ void CRecordset::CaptureRow(CRowBatch& batch) {
   if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
   if (batch.m_columnCount == 0) {
     batch.m_columnCount = m_fields.size();
-    batch.m_sqlTypes.clear();
-    for (const CODBCFieldInfo& field : m_fields) batch.m_sqlTypes.push_back(field.m_nSQLType);
+    batch.m_columns.clear();
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+      batch.m_columns.push_back({m_fields[i].m_nSQLType, m_forms[i], m_fields[i].m_strName});
+    }
   } else if (batch.m_columnCount != m_fields.size()) {
     throw CDBException(L"The batch holds rows of another result", L"HY000");
   }
@@ -476,8 +663,8 @@ void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value
   }
   const Cell& cell = m_cells[row * m_columnCount + static_cast<std::size_t>(column)];
   const bool null = cell.size == kNullCell;
-  ConvertValue(m_sqlTypes[static_cast<std::size_t>(column)], null, m_bytes.data() + cell.offset, null ? 0 : cell.size,
-               value);
+  const Column& info = m_columns[static_cast<std::size_t>(column)];
+  ConvertValue(info.sqlType, info.form, info.name, null, m_bytes.data() + cell.offset, null ? 0 : cell.size, value);
 }
 
 CRecordset::CellBytes CRecordset::ReadCell(std::size_t column) {
@@ -531,7 +718,7 @@ CRecordset::CellBytes CRecordset::ReadDateTime(std::int16_t index, std::string_v
 CRecordset::CellBytes CRecordset::ReadUnbound(std::int16_t index, const CODBCFieldInfo& info) {
   const SQLHSTMT stmt = m_statement->Handle();
   const auto column = static_cast<SQLUSMALLINT>(index + 1);
-  const SQLSMALLINT cType = DefaultCType(info.m_nSQLType);
+  const SQLSMALLINT cType = FetchCType(info.m_nSQLType, m_forms[static_cast<std::size_t>(index)]);
   if (const std::size_t fixed = FixedBytes(cType); fixed != 0) {
     SQLLEN indicator = 0;
     CheckOdbc(SQLGetData(stmt, column, cType, m_fixed.data(), static_cast<SQLLEN>(fixed), &indicator), SQL_HANDLE_STMT,

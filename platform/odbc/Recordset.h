@@ -50,6 +50,20 @@ struct CODBCFieldInfo {
   std::int16_t m_nNullability = 0;
 };
 
+// How a column's values are read: in the C type its SQL type suggests, converted by the driver
+// (Native), or as the driver's text of them where the driver's own conversion is not exact or
+// costs more (the SQLite3 driver keeps every value as SQLite's text; psqlODBC turns a date of
+// infinity into today's date), read by Quillon; or checked for what the driver made of a value.
+enum class CellForm : std::uint8_t {
+  Native,
+  DateTimeText,      // SQLite: a date-time's text, read on the reading thread
+  WholeText,         // SQLite: an integer column's text
+  BitText,           // SQLite: a bit column's text
+  RealText,          // SQLite: a floating column's text
+  DateText,          // psqlODBC: a date's text
+  CheckedTimestamp,  // psqlODBC: a date-time, checked for the values that stand for its infinities
+};
+
 // Rows read ahead of their use: each value's bytes as the driver delivered them, turned into a
 // CDBVariant later (possibly on another thread) by GetValue exactly as CRecordset::GetFieldValue
 // turns them. A batch depends on no connection or recordset once filled.
@@ -70,7 +84,12 @@ class CRowBatch {
     std::size_t size = 0;  // kNullCell for a null
   };
   static constexpr std::size_t kNullCell = static_cast<std::size_t>(-1);
-  std::vector<std::int16_t> m_sqlTypes;  // per column
+  struct Column {
+    std::int16_t sqlType = 0;
+    CellForm form = CellForm::Native;
+    std::wstring name;  // for the reason a value is refused
+  };
+  std::vector<Column> m_columns;
   std::size_t m_columnCount = 0;
   std::vector<Cell> m_cells;  // row by row
   std::string m_bytes;
@@ -124,7 +143,8 @@ class CRecordset {
     const char* data = nullptr;
     std::size_t size = 0;
   };
-  static std::unique_ptr<Binding> BindColumns(void* connection, void* stmt, const std::vector<CODBCFieldInfo>& fields);
+  static std::unique_ptr<Binding> BindColumns(void* connection, void* stmt, const std::vector<CODBCFieldInfo>& fields,
+                                              const std::vector<CellForm>& forms);
   // The value of column `column` (in range) of the current row.
   CellBytes ReadCell(std::size_t column);
   CellBytes ReadBound(std::int16_t index, const CODBCFieldInfo& info);
@@ -138,6 +158,7 @@ class CRecordset {
   std::unique_ptr<Binding> m_binding;
   std::unique_ptr<OdbcStatement> m_statement;
   std::vector<CODBCFieldInfo> m_fields;
+  std::vector<CellForm> m_forms;  // per column
   std::wstring m_tableName;
   bool m_eof = true;
   std::string m_buffer;                       // reused for every variable-length value

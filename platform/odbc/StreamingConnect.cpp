@@ -29,17 +29,26 @@ struct StreamingOption {
   std::wstring value;
 };
 
-// A driver that needs options to stream, recognised by a piece of its library's file name.
+// A driver that needs options to stream, recognised by a piece of its library's file name, and
+// the options that make it hand over what the source holds, set whether it streams or not:
+// psqlodbc delivers booleans as booleans, not as the text "1" and "0", and the SQLite3 driver
+// opens no database file that is not there (for a source only read; it would create an empty one
+// for a mistyped path).
 struct KnownDriver {
   std::string_view library;
   std::vector<StreamingOption> options;
+  std::vector<StreamingOption> sourceOptions;
+  std::vector<StreamingOption> readOnlyOptions;
 };
 
 const std::array<KnownDriver, 2>& KnownDrivers() {
   static const std::wstring fetchRows = std::to_wstring(kPostgresFetchRows);
   static const std::array<KnownDriver, 2> drivers = {{
-      {kSqliteDriverLibrary, {{{L"StepAPI"}, L"1"}}},
-      {kPostgresDriverLibrary, {{{L"UseDeclareFetch", L"B6"}, L"1"}, {{L"Fetch", L"A7"}, fetchRows}}},
+      {kSqliteDriverLibrary, {{{L"StepAPI"}, L"1"}}, {}, {{{L"NoCreat"}, L"1"}}},
+      {kPostgresDriverLibrary,
+       {{{L"UseDeclareFetch", L"B6"}, L"1"}, {{L"Fetch", L"A7"}, fetchRows}},
+       {{{L"BoolsAsChar", L"B9"}, L"0"}},
+       {}},
   }};
   return drivers;
 }
@@ -85,7 +94,7 @@ std::optional<std::wstring> ChosenValue(const StreamingOption& option, const Con
 
 }  // namespace
 
-std::wstring WithStreamingFetch(std::wstring_view connect) {
+std::wstring WithStreamingFetch(std::wstring_view connect, SourceUse use) {
   std::wstring_view bare = connect;
   const bool prefixed =
       bare.size() >= kOdbcPrefix.size() && text::EqualsIgnoreAsciiCase(bare.substr(0, kOdbcPrefix.size()), kOdbcPrefix);
@@ -117,9 +126,17 @@ std::wstring WithStreamingFetch(std::wstring_view connect) {
     // still gets the other options the user did not choose (psqlodbc's own fetch size is 100
     // rows, a round trip to the server for each).
     if (&option == &known->options.front() && text::TrimAsciiBlanks(*chosen) != option.value) {
-      return std::wstring(connect);
+      added.clear();
+      break;
     }
   }
+  for (const auto* options : {&known->sourceOptions, &known->readOnlyOptions}) {
+    if (options == &known->readOnlyOptions && use != SourceUse::ReadOnly) continue;
+    for (const auto& option : *options) {
+      if (!ChosenValue(option, parsed, dataSource)) added += option.keys.front() + L"=" + option.value + L";";
+    }
+  }
+  if (added.empty()) return std::wstring(connect);
   // In front of the user's pairs, so that a DBQ, whose value runs to the end, stays last.
   std::wstring result = prefixed ? std::wstring(kOdbcPrefix) : std::wstring();
   return result + added + std::wstring(bare);

@@ -168,6 +168,47 @@ TEST_F(ExportFaults, AnEndlessScriptIsRefusedAtTheRecordSizeLimit) {
       << result.output;
 }
 
+TEST_F(ExportFaults, AMistypedSourcePathCreatesNoDatabase) {
+  const auto out = m_dir / "out";
+  std::filesystem::create_directories(out);
+  const auto result = RunExport(m_dir, "--connect 'DRIVER=SQLite3;Database=" + (out / "bigg.db").string() +
+                                           "' --sql 'SELECT 1 AS n' --out " + (out / "a.mdb").string());
+  EXPECT_EQ(result.status, 1) << result.output;
+  EXPECT_FALSE(std::filesystem::exists(out / "bigg.db")) << result.output;
+}
+
+// Values the SQLite3 driver would hand over changed (its conversions of SQLite's text, U+FFFD for
+// bytes that are no UTF-8) refuse their rows, each with its column, and the other rows land.
+TEST_F(ExportFaults, SourceValuesThatCannotArriveExactlyRefuseTheirRowsWithTheReason) {
+  const auto db = m_dir / "odd.db";
+  const auto made = quillon::testing::RunCommand(
+      "sqlite3 " + quillon::testing::ShellQuote(db.string()) +
+      " \"CREATE TABLE V (k INTEGER, n INTEGER, b BIT, r DOUBLE, t TEXT); INSERT INTO V VALUES "
+      "(1, 2147483647, 1, 0.1, 'ok'), (2, 1e20, 0, 1, 'x'), (3, 3.5, 0, 1, 'x'), (4, '12abc', 0, 1, 'x'), "
+      "(5, 'abc', 0, 1, 'x'), (6, 1, -1, 1, 'x'), (7, 1, 2, 1, 'x'), (8, 1, 0, 'abc', 'x'), (9, 1, 0, 1, "
+      "CAST(X'41FF42' AS TEXT)), "
+      "(10, 1, 0, 1, CAST(X'C3' AS TEXT)), (11, 1, 0, 1, CAST(X'EDA080' AS TEXT)), "
+      "(13, -2147483648, 0, -2.5e-300, 'last');\"");
+  ASSERT_EQ(made.status, 0) << made.output;
+  const auto result =
+      RunExport(m_dir, "--connect 'DRIVER=SQLite3;Database=" + db.string() +
+                           "' --sql 'SELECT n, b, r, t FROM V ORDER BY k' --out " + (m_dir / "v.mdb").string());
+  EXPECT_EQ(result.status, 3) << result.output;
+  for (const char* reason :
+       {"Column 'n' holds '1.0e+20', which is not a whole number", "Column 'n' holds '3.5', which is not a whole",
+        "Column 'n' holds '12abc', which", "Column 'n' holds 'abc', which", "Column 'b' holds '-1', which is not a bit",
+        "Column 'b' holds '2', which", "Column 'r' holds 'abc', which is not a floating-point number",
+        "Column 't' holds text that is not valid UTF-8 (at byte 1)",
+        "Column 't' holds text that is not valid UTF-8 "
+        "(at byte 0)",
+        "Rows not copied"}) {
+    EXPECT_NE(result.output.find(reason), std::string::npos) << reason << "\n" << result.output;
+  }
+  EXPECT_NE(result.output.find("Rows not copied (refused by the output driver, each reported): 10"), std::string::npos)
+      << result.output;
+  EXPECT_EQ(testing::MdbCount(m_dir / "v.mdb", "V"), 2);
+}
+
 TEST_F(ExportFaults, CtrlCCancelsAStatementTheSourceIsStillRunningAndCreatesNothing) {
   quillon::testing::PostgresServer server;
   const std::string connect = text::WideToUtf8(server.ConnectString());

@@ -35,6 +35,10 @@ class ExportValuesFromPostgres : public testing::ExportFixture {
              L"(9, 1234567890123456)",
              L"CREATE TABLE times (n int, t time, ts timestamp)",
              L"INSERT INTO times VALUES (1, '23:59:59', '2024-03-05 07:08:09'), (2, '00:00:01', '2024-12-31 23:59:59')",
+             L"CREATE TABLE infs (n int, ts timestamp, d date)",
+             L"INSERT INTO infs VALUES (1, 'infinity', '2024-03-05'), (2, '-infinity', '9999-12-31'), "
+             L"(3, '9999-12-31 23:59:59', '0001-01-01'), (4, '2024-01-01', 'infinity'), (5, NULL, '-infinity'), "
+             L"(6, '2024-01-01 10:00:00', '0001-01-01')",
              L"CREATE TABLE texts (n int, v varchar)",
              L"INSERT INTO texts VALUES (1, repeat('x', 300)), (2, repeat('y', 70000)), (3, 'short')",
              L"CREATE TABLE customers (\"CustomerID\" int, name varchar(20))",
@@ -111,6 +115,29 @@ TEST_F(ExportValuesFromPostgres, TimesHaveNoDateAndTimestampsFollowThePattern) {
   EXPECT_TRUE(AnyStartsWith(m_host.lines, L"The date pattern '%m/%d/%y' writes no hours, minutes, seconds"));
   EXPECT_EQ(ReadAccessTable(mdb, "times"), (std::vector<std::string>{"t,ts", "\"23:59:59\",\"2024-03-05 00:00:00\"",
                                                                      "\"0:0:1\",\"2024-12-31 00:00:00\""}));
+}
+
+// psqlODBC delivers timestamp 'infinity' as 9999-12-31 23:59:59, -infinity as the year -9999 and a
+// date of either infinity as today's date: -infinity keeps its word, and a value the driver gives
+// alike for two refuses its row with the reason; real dates and moments stay as they are.
+TEST_F(ExportValuesFromPostgres, InfinitiesAreKeptAsWordsOrTheirRowRefused) {
+  m_host.datePattern = L"%d/%m/%y %H:%M:%S";
+  const auto xls = m_dir / "infs.xls";
+  ASSERT_TRUE(Export(L"SELECT ts, d FROM infs ORDER BY n", xls, FormatExcel));
+  const auto cells = DumpXls(xls);
+  for (const char* expected :
+       {"0\t1\t0\ttext\t-infinity", "0\t1\t1\ttext\t31/12/9999 0:0:0", "0\t2\t1\ttext\t1/1/1 0:0:0"}) {
+    EXPECT_TRUE(Contains(cells, expected)) << expected;
+  }
+  EXPECT_EQ(cells.size(), 7u);  // the sheet, its header and two rows
+  ASSERT_EQ(m_host.rowErrors.size(), 4u);
+  for (const std::size_t row : {0u, 1u}) {
+    EXPECT_TRUE(m_host.rowErrors[row].starts_with(L"Column 'ts' holds infinity or 9999-12-31 23:59:59"))
+        << m_host.rowErrors[row];
+  }
+  for (const std::size_t row : {2u, 3u}) {
+    EXPECT_TRUE(m_host.rowErrors[row].starts_with(L"Column 'd' holds infinity or -infinity")) << m_host.rowErrors[row];
+  }
 }
 
 TEST_F(ExportValuesFromPostgres, LongTextOfAVarcharWithoutLengthArrivesWhole) {

@@ -33,18 +33,19 @@ class StreamingConnect : public ::testing::Test {
 };
 
 TEST_F(StreamingConnect, AddedForTheKnownDriversWhenTheConnectStringDoesNotChoose) {
-  EXPECT_EQ(WithStreamingFetch(L"DRIVER=SQLite3;Database=/tmp/x.db"), L"StepAPI=1;DRIVER=SQLite3;Database=/tmp/x.db");
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER=SQLite3;Database=/tmp/x.db"),
+            L"StepAPI=1;NoCreat=1;DRIVER=SQLite3;Database=/tmp/x.db");
   EXPECT_EQ(WithStreamingFetch(L"ODBC;driver={SQLite3};Database=/tmp/x.db"),
-            L"ODBC;StepAPI=1;driver={SQLite3};Database=/tmp/x.db");
+            L"ODBC;StepAPI=1;NoCreat=1;driver={SQLite3};Database=/tmp/x.db");
   EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};Servername=db;Database=sales"),
             L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) +
-                L";DRIVER={PostgreSQL Unicode};Servername=db;Database=sales");
-  EXPECT_EQ(
-      WithStreamingFetch(L"DRIVER={PostgreSQL ANSI};Servername=db"),
-      L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DRIVER={PostgreSQL ANSI};Servername=db");
+                L";BoolsAsChar=0;DRIVER={PostgreSQL Unicode};Servername=db;Database=sales");
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL ANSI};Servername=db"),
+            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) +
+                L";BoolsAsChar=0;DRIVER={PostgreSQL ANSI};Servername=db");
   // A library path in place of a driver name.
   EXPECT_EQ(WithStreamingFetch(L"DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=a"),
-            L"StepAPI=1;DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=a");
+            L"StepAPI=1;NoCreat=1;DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=a");
 }
 
 TEST_F(StreamingConnect, TheUsersChoiceStaysInTheConnectString) {
@@ -52,15 +53,28 @@ TEST_F(StreamingConnect, TheUsersChoiceStaysInTheConnectString) {
                                  L"DRIVER={PostgreSQL Unicode};UseDeclareFetch=0;Servername=db",
                                  L"DRIVER={PostgreSQL Unicode};B6=0;Servername=db",
                                  L"DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Fetch=100;Servername=db"}) {
+    const std::wstring_view only =
+        std::wstring_view(connect).find(L"SQLite3") != std::wstring_view::npos ? L"NoCreat=1;" : L"BoolsAsChar=0;";
+    EXPECT_EQ(WithStreamingFetch(connect), std::wstring(only) + connect);
+  }
+  // Statements that may write (quillon-sql's) may create a SQLite database.
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER=SQLite3;Database=x", SourceUse::ReadWrite),
+            L"StepAPI=1;DRIVER=SQLite3;Database=x");
+  EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL ANSI};B6=0", SourceUse::ReadWrite),
+            L"BoolsAsChar=0;DRIVER={PostgreSQL ANSI};B6=0");
+  // Creating a database, and booleans as text, stay possible when asked for.
+  for (const wchar_t* connect : {L"DRIVER=SQLite3;StepAPI=1;nocreat=0;Database=x",
+                                 L"DRIVER={PostgreSQL Unicode};B6=1;Fetch=9;BoolsAsChar=1;Servername=db",
+                                 L"DRIVER={PostgreSQL ANSI};B6=0;B9=1;Servername=db"}) {
     EXPECT_EQ(WithStreamingFetch(connect), connect);
   }
   // The cursor switched on without a fetch size gets ours, not psqlodbc's 100 rows a round trip.
   EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Servername=db"),
             L"Fetch=" + std::to_wstring(kPostgresFetchRows) +
-                L";DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Servername=db");
+                L";BoolsAsChar=0;DRIVER={PostgreSQL Unicode};USEDECLAREFETCH=1;Servername=db");
   // A fetch size of the user's own turns the cursor on and keeps that size.
   EXPECT_EQ(WithStreamingFetch(L"DRIVER={PostgreSQL Unicode};Fetch=10;Servername=db"),
-            L"UseDeclareFetch=1;DRIVER={PostgreSQL Unicode};Fetch=10;Servername=db");
+            L"UseDeclareFetch=1;BoolsAsChar=0;DRIVER={PostgreSQL Unicode};Fetch=10;Servername=db");
 }
 
 TEST_F(StreamingConnect, OtherDriversAndUnknownSourcesAreLeftAlone) {
@@ -72,18 +86,19 @@ TEST_F(StreamingConnect, OtherDriversAndUnknownSourcesAreLeftAlone) {
 }
 
 TEST_F(StreamingConnect, ADataSourceIsLookedUpWithItsDriverAndItsOwnSettings) {
-  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteSource"), L"StepAPI=1;DSN=LiteSource");
-  EXPECT_EQ(WithStreamingFetch(L"DSN=PgSource;UID=me;PWD=x"),
-            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DSN=PgSource;UID=me;PWD=x");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteSource"), L"StepAPI=1;NoCreat=1;DSN=LiteSource");
+  EXPECT_EQ(
+      WithStreamingFetch(L"DSN=PgSource;UID=me;PWD=x"),
+      L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";BoolsAsChar=0;DSN=PgSource;UID=me;PWD=x");
   EXPECT_EQ(WithStreamingFetch(L"DSN=PgByPath"),
-            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DSN=PgByPath");
-  EXPECT_EQ(WithStreamingFetch(L"DSN=PgFetchSet"), L"UseDeclareFetch=1;DSN=PgFetchSet");
-  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteStepOff"), L"DSN=LiteStepOff");
-  EXPECT_EQ(WithStreamingFetch(L"DSN=PgDeclareOff"), L"DSN=PgDeclareOff");
+            L"UseDeclareFetch=1;Fetch=" + std::to_wstring(kPostgresFetchRows) + L";BoolsAsChar=0;DSN=PgByPath");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=PgFetchSet"), L"UseDeclareFetch=1;BoolsAsChar=0;DSN=PgFetchSet");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteStepOff"), L"NoCreat=1;DSN=LiteStepOff");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=PgDeclareOff"), L"BoolsAsChar=0;DSN=PgDeclareOff");
   EXPECT_EQ(WithStreamingFetch(L"DSN=PgDeclareOn"),
-            L"Fetch=" + std::to_wstring(kPostgresFetchRows) + L";DSN=PgDeclareOn");
+            L"Fetch=" + std::to_wstring(kPostgresFetchRows) + L";BoolsAsChar=0;DSN=PgDeclareOn");
   // The connect string's own setting counts as much as the source's.
-  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteSource;StepAPI=0"), L"DSN=LiteSource;StepAPI=0");
+  EXPECT_EQ(WithStreamingFetch(L"DSN=LiteSource;StepAPI=0"), L"NoCreat=1;DSN=LiteSource;StepAPI=0");
 }
 
 }  // namespace
