@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/text/Characters.h"
-#include "platform/text/QuotedText.h"
+#include "platform/text/SqlLexer.h"
 
 namespace quillon::engine {
 namespace {
@@ -44,76 +44,26 @@ struct Token {
   bool IsWord(std::wstring_view w) const { return kind == Kind::Word && text == w; }
 };
 
-// Sources read keywords in ASCII only; any other character is part of a name.
-bool IsWordStart(wchar_t c) { return c == L'_' || quillon::text::IsAsciiLetter(c) || c > 0x7F; }
-bool IsWordChar(wchar_t c) { return IsWordStart(c) || c == L'$' || quillon::text::IsAsciiDigit(c); }
-
-// How a source may read what is quoted; sources differ, so a statement is read every way.
-struct Reading {
-  bool backslashEscapes;  // a backslash in a literal takes the next character as it is
-  bool dollarQuotes;      // $$...$$ and $tag$...$tag$ are literals
-  bool bracketNames;      // [...] is a name, not an array subscript
-};
-
-// Splits `text` into tokens, passing over comments, literals and quoted names. Reading stops at
-// a literal or comment that is not closed (the source refuses that text itself).
-std::vector<Token> Tokenize(std::wstring_view text, const Reading& reading) {
-  const bool backslashEscapes = reading.backslashEscapes;
+// Splits `text` into tokens as `dialect` reads it, passing over blanks and comments; literals,
+// quoted names, numbers and parameters are all Quoted. Reading stops at a literal or comment that
+// is not closed (the source refuses that text itself).
+std::vector<Token> Tokenize(std::wstring_view text, const quillon::text::SqlDialect& dialect) {
+  using Kind = quillon::text::SqlToken::Kind;
   std::vector<Token> tokens;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    const wchar_t c = text[i];
-    if (quillon::text::IsAsciiBlank(c)) {
-      ++i;
-    } else if (c == L'-' && i + 1 < n && text[i + 1] == L'-') {
-      while (i < n && text[i] != L'\n') ++i;
-    } else if (c == L'/' && i + 1 < n && text[i + 1] == L'*') {
-      int depth = 0;
-      do {
-        if (i + 1 < n && text[i] == L'/' && text[i + 1] == L'*') {
-          ++depth;
-          i += 2;
-        } else if (i + 1 < n && text[i] == L'*' && text[i + 1] == L'/') {
-          --depth;
-          i += 2;
-        } else {
-          ++i;
-        }
-      } while (depth > 0 && i < n);
-      if (depth > 0) return tokens;
-    } else if (c == L'\'' || c == L'"' || c == L'`' || (c == L'[' && reading.bracketNames)) {
-      const std::size_t end =
-          quillon::text::EndOfQuoted(text, i, c == L'[' ? L']' : c, nullptr, backslashEscapes && c == L'\'');
-      if (end == std::wstring_view::npos) return tokens;
-      i = end;
-      tokens.push_back({Token::Kind::Quoted, {}});
-    } else if (reading.dollarQuotes && c == L'$' && i + 1 < n && (text[i + 1] == L'$' || IsWordStart(text[i + 1]))) {
-      // A dollar-quoted literal, $$...$$ or $tag$...$tag$; else a parameter such as $name.
-      std::size_t end = i + 1;
-      while (end < n && text[end] != L'$' && IsWordChar(text[end])) ++end;
-      if (end < n && text[end] == L'$') {
-        const std::wstring_view tag = text.substr(i, end - i + 1);
-        const std::size_t close = text.find(tag, end + 1);
-        if (close == std::wstring_view::npos) return tokens;
-        i = close + tag.size();
-        tokens.push_back({Token::Kind::Quoted, {}});
-      } else {
-        i = end;
-        tokens.push_back({Token::Kind::Quoted, {}});
-      }
-    } else if (IsWordStart(c)) {
+  for (std::size_t i = 0; i < text.size();) {
+    const quillon::text::SqlToken token = quillon::text::SqlTokenAt(text, i, dialect);
+    if (!token.closed) break;
+    if (token.kind == Kind::Word) {
+      // E'...' (a literal with backslash escapes) and the like: the prefix is a word of its own.
       std::wstring word;
-      while (i < n && IsWordChar(text[i])) word.push_back(quillon::text::AsciiUpper(text[i++]));
-      // E'...' (a literal with backslash escapes) and the like: the prefix is not a word.
+      for (std::size_t j = i; j < token.end; ++j) word.push_back(quillon::text::AsciiUpper(text[j]));
       tokens.push_back({Token::Kind::Word, std::move(word)});
-    } else if (quillon::text::IsAsciiDigit(c)) {
-      while (i < n && (IsWordChar(text[i]) || text[i] == L'.')) ++i;
+    } else if (token.kind == Kind::Punct) {
+      tokens.push_back({Token::Kind::Punct, std::wstring(1, text[i])});
+    } else if (token.kind != Kind::Blank && token.kind != Kind::Comment) {
       tokens.push_back({Token::Kind::Quoted, {}});
-    } else {
-      tokens.push_back({Token::Kind::Punct, std::wstring(1, c)});
-      ++i;
     }
+    i = token.end;
   }
   return tokens;
 }
@@ -208,10 +158,11 @@ std::wstring CheckTokens(const std::vector<Token>& tokens) {
 }  // namespace
 
 std::wstring WhyNotReadOnly(std::wstring_view statement) {
+  // Sources differ in what they quote, so the statement is read every way.
   for (const bool backslashEscapes : {false, true}) {
     for (const bool dollarQuotes : {true, false}) {
-      for (const bool bracketNames : {true, false}) {
-        std::wstring why = CheckTokens(Tokenize(statement, {backslashEscapes, dollarQuotes, bracketNames}));
+      for (const std::wstring_view quotes : {L"'\"`[", L"'\"`"}) {  // [...] a name, or a subscript
+        std::wstring why = CheckTokens(Tokenize(statement, {quotes, true, backslashEscapes, dollarQuotes}));
         if (!why.empty()) return why;
       }
     }

@@ -5,7 +5,7 @@
 
 #include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
-#include "platform/text/QuotedText.h"
+#include "platform/text/SqlLexer.h"
 
 namespace quillon::drivers::sql {
 namespace {
@@ -38,6 +38,9 @@ constexpr std::array<TypeKeyword, 9> kTypeKeywords = {{
 // A binary literal: this prefix (x in either case), then two hexadecimal digits a byte.
 constexpr wchar_t kBinaryDigit0 = L'0';
 constexpr wchar_t kBinaryMark = L'x';
+
+// Names in brackets, apostrophes or double quotes and text in apostrophes; no comments.
+constexpr text::SqlDialect kBuiltInSql = {L"['\"", false};
 
 constexpr auto& IsBlank = text::IsAsciiBlank;
 constexpr auto& IsDigit = text::IsAsciiDigit;
@@ -112,27 +115,21 @@ class Parser {
     SkipBlanks();
   }
 
-  bool AtQuotedName() const { return Peek() == L'[' || Peek() == L'\'' || Peek() == L'"'; }
+  bool AtQuotedName() const { return kBuiltInSql.quotes.find(Peek()) != std::wstring_view::npos; }
 
-  // Reads a quoted name at m_pos into `name`, the closing character doubled standing for itself
-  // (also "]]" within brackets). False, with m_pos after the opening character, when it is not
-  // closed.
-  bool ReadQuotedName(std::wstring& name) {
-    const wchar_t open = m_text[m_pos];
-    name.clear();
-    const std::size_t end = text::EndOfQuoted(m_text, m_pos, open == L'[' ? L']' : open, &name);
-    if (end == std::wstring_view::npos) {
-      ++m_pos;
-      return false;
-    }
-    m_pos = end;
-    return true;
+  // Reads the quoted name or text at m_pos into `content`. False, with m_pos after the opening
+  // character, when it is not closed.
+  bool ReadQuoted(std::wstring& content) {
+    content.clear();
+    const text::SqlToken token = text::SqlTokenAt(m_text, m_pos, kBuiltInSql, &content);
+    m_pos = token.closed ? token.end : m_pos + 1;
+    return token.closed;
   }
 
   std::wstring QuotedName(std::wstring_view what) {
     const std::size_t start = m_pos;
     std::wstring name;
-    if (!ReadQuotedName(name)) FailAt(start, L"the " + std::wstring(what) + L" is not closed");
+    if (!ReadQuoted(name)) FailAt(start, L"the " + std::wstring(what) + L" is not closed");
     if (name.empty()) FailAt(start, L"the " + std::wstring(what) + L" is empty");
     SkipBlanks();
     return name;
@@ -144,7 +141,7 @@ class Parser {
   bool TryQuotedTableName(std::wstring& name, NextIsExpected nextIsExpected) {
     if (!AtQuotedName()) return false;
     const std::size_t start = m_pos;
-    if (ReadQuotedName(name) && !name.empty()) {
+    if (ReadQuoted(name) && !name.empty()) {
       SkipBlanks();
       if (nextIsExpected()) return true;
     }
@@ -271,11 +268,9 @@ class Parser {
     literal.holdsNumber = false;
     const wchar_t c = Peek();
     if (c == L'\'') {
-      const std::size_t start = m_pos++;
+      const std::size_t start = m_pos;
       literal.kind = Literal::Kind::Text;
-      const std::size_t end = text::EndOfQuoted(m_text, start, L'\'', &literal.text);
-      if (end == std::wstring_view::npos) FailAt(start, L"the text value is not closed");
-      m_pos = end;
+      if (!ReadQuoted(literal.text)) FailAt(start, L"the text value is not closed");
       SkipBlanks();
       return;
     }

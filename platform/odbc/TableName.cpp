@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/text/Characters.h"
-#include "platform/text/QuotedText.h"
+#include "platform/text/SqlLexer.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {
@@ -20,73 +20,39 @@ struct Token {
   int depth;  // parentheses around the token
 };
 
-constexpr auto& IsBlank = text::IsAsciiBlank;
-
-// Advances past a quoted part that starts at `i` (quote character `open`); a doubled closing
-// quote stands for itself. Returns the position after the closing quote, or the end.
-std::size_t SkipQuoted(std::wstring_view s, std::size_t i, wchar_t close) {
-  for (++i; i < s.size(); ++i) {
-    if (s[i] == close) {
-      if (i + 1 < s.size() && s[i + 1] == close) {
-        ++i;
-        continue;
-      }
-      return i + 1;
-    }
-  }
-  return s.size();
-}
-
-wchar_t ClosingQuote(wchar_t c) {
-  switch (c) {
-    case L'[':
-      return L']';
-    case L'"':
-      return L'"';
-    case L'`':
-      return L'`';
-    default:
-      return 0;
-  }
-}
+// Literals ('...'), quoted names ("...", [...], `...`) and comments (--, /* */ nested).
+constexpr text::SqlDialect kStatementText = {};
 
 std::vector<Token> Tokenize(std::wstring_view s) {
+  using Kind = text::SqlToken::Kind;
   std::vector<Token> tokens;
   int depth = 0;
-  std::size_t i = 0;
-  while (i < s.size()) {
+  bool inWord = false;  // the previous token continues into this one
+  for (std::size_t i = 0; i < s.size();) {
+    const text::SqlToken token = text::SqlTokenAt(s, i, kStatementText);
     const wchar_t c = s[i];
-    if (IsBlank(c)) {
-      ++i;
-    } else if (c == L'-' && i + 1 < s.size() && s[i + 1] == L'-') {
-      const std::size_t eol = s.find(L'\n', i);
-      i = eol == std::wstring_view::npos ? s.size() : eol + 1;
-    } else if (c == L'/' && i + 1 < s.size() && s[i + 1] == L'*') {
-      const std::size_t end = s.find(L"*/", i + 2);
-      i = end == std::wstring_view::npos ? s.size() : end + 2;
-    } else if (c == L'\'') {
-      const std::size_t end = SkipQuoted(s, i, L'\'');
-      tokens.push_back({Token::Kind::Literal, std::wstring(s.substr(i, end - i)), depth});
-      i = end;
+    const bool literal = token.kind == Kind::Quoted && c == L'\'';
+    const bool separate = token.kind == Kind::Blank || token.kind == Kind::Comment || literal;
+    if (literal) {
+      tokens.push_back({Token::Kind::Literal, std::wstring(s.substr(i, token.end - i)), depth});
     } else if (c == L'(') {
       tokens.push_back({Token::Kind::Open, L"(", depth++});
-      ++i;
     } else if (c == L')') {
       depth = depth > 0 ? depth - 1 : 0;
       tokens.push_back({Token::Kind::Close, L")", depth});
-      ++i;
     } else if (c == L',') {
       tokens.push_back({Token::Kind::Comma, L",", depth});
-      ++i;
-    } else {
-      // A word runs to a blank, comma or parenthesis; quoted parts inside it belong to it.
-      const std::size_t start = i;
-      while (i < s.size() && !IsBlank(s[i]) && s[i] != L',' && s[i] != L'(' && s[i] != L')' && s[i] != L'\'') {
-        const wchar_t close = ClosingQuote(s[i]);
-        i = close ? SkipQuoted(s, i, close) : i + 1;
+    } else if (!separate) {
+      // A word runs to a blank, comment, literal, comma or parenthesis; quoted parts inside it
+      // belong to it ("Sales Data".Items, Orders;).
+      if (inWord) {
+        tokens.back().text.append(s.substr(i, token.end - i));
+      } else {
+        tokens.push_back({Token::Kind::Word, std::wstring(s.substr(i, token.end - i)), depth});
       }
-      tokens.push_back({Token::Kind::Word, std::wstring(s.substr(start, i - start)), depth});
     }
+    inWord = !separate && c != L'(' && c != L')' && c != L',';
+    i = token.end;
   }
   return tokens;
 }
@@ -125,17 +91,20 @@ std::wstring FindSourceTable(std::wstring_view statement) {
 }
 
 std::wstring UnquoteTableName(std::wstring_view name) {
+  constexpr text::SqlDialect kNameQuotes = {L"\"`[", false};
   std::wstring unquoted;
   for (std::size_t i = 0; i < name.size();) {
-    const wchar_t close = ClosingQuote(name[i]);
     std::wstring content;
-    const std::size_t end = close ? text::EndOfQuoted(name, i, close, &content) : std::wstring_view::npos;
-    if (end == std::wstring_view::npos) {
-      unquoted.push_back(name[i++]);
-      continue;
+    const text::SqlToken token = text::SqlTokenAt(name, i, kNameQuotes, &content);
+    if (token.kind != text::SqlToken::Kind::Quoted) {
+      unquoted.append(name.substr(i, token.end - i));
+      i = token.end;
+    } else if (!token.closed) {
+      unquoted.push_back(name[i++]);  // stays as it is written; what follows may still be quoted
+    } else {
+      unquoted += content;
+      i = token.end;
     }
-    unquoted += content;
-    i = end;
   }
   return unquoted;
 }

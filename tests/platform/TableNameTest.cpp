@@ -18,6 +18,9 @@ TEST(TableName, TheSingleTableAfterTheTopLevelFromAsWritten) {
             L"Events");
   EXPECT_EQ(FindSourceTable(L"WITH c AS (SELECT * FROM a, b) SELECT * FROM c"), L"c");
   EXPECT_EQ(FindSourceTable(L"SELECT 1 -- FROM comment\nFROM /* FROM x */ Real"), L"Real");
+  // Comments nest, and one right after the name is no part of it.
+  EXPECT_EQ(FindSourceTable(L"SELECT 1 /* a /* b */ FROM x */ FROM Real/* c */"), L"Real");
+  EXPECT_EQ(FindSourceTable(L"SELECT * FROM [Order Details]-- all\n"), L"[Order Details]");
 }
 
 TEST(TableName, EmptyForJoinsSeveralTablesOrNone) {
