@@ -40,12 +40,13 @@ struct SqlToken {
   bool closed = true;  // false for a quoted part or comment that the text ends inside
 };
 
-// The token that starts at `text[pos]` (pos < text.size()). For a Quoted token other than a
-// dollar quote, the characters between the quotes are appended to `content` when it is given, a
+// The token that starts at `text[pos]` (pos < text.size()). For a closed Quoted token other than
+// a dollar quote, the characters between the quotes are appended to `content` when it is given, a
 // doubled closing character once (backslashes are kept as written).
 SqlToken SqlTokenAt(std::wstring_view text, std::size_t pos, const SqlDialect& dialect,
                     std::wstring* content = nullptr);
 
+// The characters that start and continue a word, as above.
 bool IsSqlWordStart(wchar_t c);
 bool IsSqlWordChar(wchar_t c);
 
