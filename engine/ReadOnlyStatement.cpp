@@ -162,8 +162,11 @@ std::wstring WhyNotReadOnly(std::wstring_view statement) {
   for (const bool backslashEscapes : {false, true}) {
     for (const bool dollarQuotes : {true, false}) {
       for (const std::wstring_view quotes : {L"'\"`[", L"'\"`"}) {  // [...] a name, or a subscript
-        std::wstring why = CheckTokens(Tokenize(statement, {quotes, true, backslashEscapes, dollarQuotes}));
-        if (!why.empty()) return why;
+        for (const bool nestedComments : {true, false}) {
+          std::wstring why =
+              CheckTokens(Tokenize(statement, {quotes, true, backslashEscapes, dollarQuotes, nestedComments}));
+          if (!why.empty()) return why;
+        }
       }
     }
   }

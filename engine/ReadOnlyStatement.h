@@ -10,10 +10,10 @@ namespace quillon::engine {
 
 // Empty when `statement` only reads; otherwise the message that says why it is not run.
 //
-// The statement is read past comments (-- to the end of the line, /* */ nested), literals and
-// quoted names ('', "", [], ``, $tag$ ... $tag$). Sources differ in what they quote (a backslash
-// escaping the next character in a literal, dollar quotes, brackets), so it is read each of those
-// ways, and what any reading finds refuses it. Refused are:
+// The statement is read past comments (-- to the end of the line, /* */ both nested and not, as sources differ),
+// literals and quoted names ('', "", [], ``, $tag$ ... $tag$). Sources differ in what they quote (a backslash escaping
+// the next character in a literal, dollar quotes, brackets), so it is read each of those ways, and what any reading
+// finds refuses it. Refused are:
 // - more than one statement (text other than comments after a ';');
 // - a leading keyword (after any '(') other than SELECT, WITH, VALUES, TABLE, SHOW, EXPLAIN,
 //   DESCRIBE, DESC, PRAGMA, and EXEC, EXECUTE or CALL (stored-procedure results, run as typed);

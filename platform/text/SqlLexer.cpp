@@ -15,11 +15,11 @@ bool StartsAt(std::wstring_view text, std::size_t pos, std::wstring_view what) {
   return text.substr(pos, what.size()) == what;
 }
 
-// A /* */ comment starting at `pos`, the ones inside it nested.
-SqlToken BlockComment(std::wstring_view text, std::size_t pos) {
+// A /* */ comment starting at `pos`, the ones inside it nested when `nested`.
+SqlToken BlockComment(std::wstring_view text, std::size_t pos, bool nested) {
   int depth = 0;
   do {
-    if (StartsAt(text, pos, kCommentOpen)) {
+    if (StartsAt(text, pos, kCommentOpen) && (nested || depth == 0)) {
       ++depth;
       pos += kCommentOpen.size();
     } else if (StartsAt(text, pos, kCommentClose)) {
@@ -61,7 +61,7 @@ SqlToken SqlTokenAt(std::wstring_view text, std::size_t pos, const SqlDialect& d
     const std::size_t eol = text.find(L'\n', pos);
     return {SqlToken::Kind::Comment, eol == std::wstring_view::npos ? text.size() : eol};
   }
-  if (dialect.comments && StartsAt(text, pos, kCommentOpen)) return BlockComment(text, pos);
+  if (dialect.comments && StartsAt(text, pos, kCommentOpen)) return BlockComment(text, pos, dialect.nestedComments);
   if (dialect.quotes.find(c) != std::wstring_view::npos) {
     const std::size_t end = EndOfQuoted(text, pos, ClosingQuote(c), content, dialect.backslashEscapes && c == L'\'');
     if (end == std::wstring_view::npos) return {SqlToken::Kind::Quoted, text.size(), false};

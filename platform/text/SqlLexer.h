@@ -6,7 +6,8 @@
 // The rules:
 // - Blanks are ASCII blanks (text::IsAsciiBlank); a run of them is one token.
 // - Comments (SqlDialect::comments): -- to the end of the line (the line break is not part of
-//   it), and /* */, which nest (/* a /* b */ c */ is one comment).
+//   it), and /* */, which nest (/* a /* b */ c */ is one comment) unless
+//   SqlDialect::nestedComments is false (then the first */ ends it, as in SQLite and MySQL).
 // - A literal or quoted name opens with one of SqlDialect::quotes ('...', "...", `...`, [...])
 //   and closes with the same character (']' for '['); that character doubled stands for itself
 //   ('it''s', [a]]b]). With SqlDialect::backslashEscapes, a backslash in '...' takes the next
@@ -31,6 +32,7 @@ struct SqlDialect {
   bool comments = true;                 // -- and /* */ are comments
   bool backslashEscapes = false;        // in '...', a backslash takes the next character
   bool dollarQuotes = false;            // $$...$$ and $tag$...$tag$ literals, $name parameters
+  bool nestedComments = true;           // /* inside /* */ opens a further level
 };
 
 struct SqlToken {

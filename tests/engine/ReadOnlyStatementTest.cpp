@@ -61,6 +61,8 @@ TEST(ReadOnlyStatement, StatementsThatChangeTheSourceAreRefusedWithTheReason) {
       {L"SELECT 1; DELETE FROM Customers", L"more than one statement"},
       {L"SELECT 1;; DELETE FROM Customers", L"more than one statement"},
       {L"SELECT 1 /* ; */ ; SELECT 2", L"more than one statement"},
+      // Comments nest in PostgreSQL but not in SQLite or MySQL, where the first */ ends this one.
+      {L"SELECT 1 /* /* */ ; DROP TABLE t; -- */", L"more than one statement"},
       {L"WITH x AS (SELECT 1) DELETE FROM Customers", L"it holds DELETE"},
       {L"WITH d AS (DELETE FROM t RETURNING *) SELECT * FROM d", L"it holds DELETE"},
       {L"WITH u AS (UPDATE t SET a = 1 RETURNING a) SELECT * FROM u", L"it holds UPDATE"},
