@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/bytes/Bytes.h"
 #include "platform/file/FileDescriptor.h"
 
 namespace quillon::drivers::excel {
@@ -44,10 +45,8 @@ constexpr std::uint8_t kTypeStream = 2;
 constexpr std::uint8_t kTypeRoot = 5;
 }  // namespace cfb
 
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+using bytes::GetU16;
+using bytes::GetU32;
 
 struct Damaged {
   std::string why;
@@ -63,41 +62,41 @@ class Container {
     // Not a container at all: refused as such where it is opened.
     if (got < sizeof cfb::kSignature || std::memcmp(header, cfb::kSignature, sizeof cfb::kSignature) != 0) return;
     if (got != sizeof header) Fail("it is shorter than its header");
-    const std::uint16_t shift = U16(header + cfb::kSectorShiftOffset);
+    const std::uint16_t shift = GetU16(header + cfb::kSectorShiftOffset);
     if (shift != cfb::kSmallSectorShift && shift != cfb::kLargeSectorShift) Fail("its sector size is invalid");
     m_sectorSize = std::size_t{1} << shift;
-    m_miniSectorSize = std::size_t{1} << U16(header + cfb::kMiniSectorShiftOffset);
+    m_miniSectorSize = std::size_t{1} << GetU16(header + cfb::kMiniSectorShiftOffset);
     if (m_miniSectorSize >= m_sectorSize) Fail("its mini sector size is invalid");
     m_sectorsInFile = (m_size - m_sectorSize + m_sectorSize - 1) / m_sectorSize;  // the header fills sector -1
 
     // The allocation table's own sectors: 109 in the header, the rest in a chain of DIFAT sectors.
     std::vector<std::uint32_t> fatSectors;
     for (std::size_t i = 0; i < cfb::kHeaderDifatEntries; ++i) {
-      const std::uint32_t sector = U32(header + cfb::kHeaderDifatOffset + 4 * i);
+      const std::uint32_t sector = GetU32(header + cfb::kHeaderDifatOffset + 4 * i);
       if (sector != cfb::kFreeSector) fatSectors.push_back(sector);
     }
-    std::uint32_t difat = U32(header + cfb::kDifatStartOffset);
-    std::uint32_t difatLeft = U32(header + cfb::kDifatSectorsOffset);
+    std::uint32_t difat = GetU32(header + cfb::kDifatStartOffset);
+    std::uint32_t difatLeft = GetU32(header + cfb::kDifatSectorsOffset);
     std::vector<std::uint8_t> sector(m_sectorSize);
     const std::size_t perSector = m_sectorSize / 4;
     while (difatLeft-- > 0 && difat <= cfb::kMaxRegularSector) {
       ReadSector(difat, sector);
       for (std::size_t i = 0; i + 1 < perSector; ++i) {
-        const std::uint32_t s = U32(sector.data() + 4 * i);
+        const std::uint32_t s = GetU32(sector.data() + 4 * i);
         if (s != cfb::kFreeSector) fatSectors.push_back(s);
       }
-      difat = U32(sector.data() + 4 * (perSector - 1));
+      difat = GetU32(sector.data() + 4 * (perSector - 1));
       if (fatSectors.size() > m_sectorsInFile) Fail("its allocation table lists more sectors than the file has");
     }
-    if (fatSectors.size() != U32(header + cfb::kFatSectorsOffset)) Fail("its allocation table is incomplete");
+    if (fatSectors.size() != GetU32(header + cfb::kFatSectorsOffset)) Fail("its allocation table is incomplete");
     for (const std::uint32_t s : fatSectors) {
       ReadSector(s, sector);
-      for (std::size_t i = 0; i < perSector; ++i) m_fat.push_back(U32(sector.data() + 4 * i));
+      for (std::size_t i = 0; i < perSector; ++i) m_fat.push_back(GetU32(sector.data() + 4 * i));
     }
 
     // The directory.
     std::vector<std::uint8_t> directory;
-    for (const std::uint32_t s : Chain(m_fat, U32(header + cfb::kDirectoryStartOffset), "the directory")) {
+    for (const std::uint32_t s : Chain(m_fat, GetU32(header + cfb::kDirectoryStartOffset), "the directory")) {
       ReadSector(s, sector);
       directory.insert(directory.end(), sector.begin(), sector.end());
     }
@@ -106,22 +105,22 @@ class Container {
     const auto entry = [&](std::size_t i) { return directory.data() + i * cfb::kEntrySize; };
     const auto entrySize = [&](std::size_t i) {
       // Version 3 files keep only the low 32 bits; the high ones may hold anything.
-      std::uint64_t size = U32(entry(i) + cfb::kEntrySizeOffset);
+      std::uint64_t size = GetU32(entry(i) + cfb::kEntrySizeOffset);
       if (m_sectorSize != std::size_t{1} << cfb::kSmallSectorShift)
-        size |= std::uint64_t{U32(entry(i) + cfb::kEntrySizeOffset + 4)} << 32;
+        size |= std::uint64_t{GetU32(entry(i) + cfb::kEntrySizeOffset + 4)} << 32;
       return size;
     };
 
     // The mini stream (the root's stream) and its allocation table.
     const std::uint64_t miniStreamSize = entrySize(0);
-    const auto miniStreamSectors = Chain(m_fat, U32(entry(0) + cfb::kEntryStartOffset), "the mini stream");
+    const auto miniStreamSectors = Chain(m_fat, GetU32(entry(0) + cfb::kEntryStartOffset), "the mini stream");
     if (Sectors(miniStreamSize, m_sectorSize) > miniStreamSectors.size()) Fail("its mini stream is cut short");
     std::vector<std::uint32_t> miniFat;
-    for (const std::uint32_t s : Chain(m_fat, U32(header + cfb::kMiniFatStartOffset), "the mini allocation table")) {
+    for (const std::uint32_t s : Chain(m_fat, GetU32(header + cfb::kMiniFatStartOffset), "the mini allocation table")) {
       ReadSector(s, sector);
-      for (std::size_t i = 0; i < perSector; ++i) miniFat.push_back(U32(sector.data() + 4 * i));
+      for (std::size_t i = 0; i < perSector; ++i) miniFat.push_back(GetU32(sector.data() + 4 * i));
     }
-    const std::uint32_t miniCutoff = U32(header + cfb::kMiniCutoffOffset);
+    const std::uint32_t miniCutoff = GetU32(header + cfb::kMiniCutoffOffset);
 
     // Every stream's sectors, and every entry in use reachable from the root.
     std::vector<bool> reached(entries, false);
@@ -135,14 +134,14 @@ class Container {
       const std::uint8_t type = entry(i)[cfb::kEntryTypeOffset];
       if (type == cfb::kTypeEmpty) Fail("its directory tree leads to an empty entry");
       if (i != 0) {
-        pending.push_back(U32(entry(i) + cfb::kEntryLeftOffset));
-        pending.push_back(U32(entry(i) + cfb::kEntryRightOffset));
+        pending.push_back(GetU32(entry(i) + cfb::kEntryLeftOffset));
+        pending.push_back(GetU32(entry(i) + cfb::kEntryRightOffset));
       }
       if (type == cfb::kTypeStorage || type == cfb::kTypeRoot)
-        pending.push_back(U32(entry(i) + cfb::kEntryChildOffset));
+        pending.push_back(GetU32(entry(i) + cfb::kEntryChildOffset));
       if (type != cfb::kTypeStream) continue;
       const std::uint64_t size = entrySize(i);
-      const std::uint32_t start = U32(entry(i) + cfb::kEntryStartOffset);
+      const std::uint32_t start = GetU32(entry(i) + cfb::kEntryStartOffset);
       if (size == 0) continue;
       if (size < miniCutoff) {
         const auto chain = Chain(miniFat, start, "a small stream");
