@@ -379,20 +379,24 @@ std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, O
   return columns;
 }
 
-std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format) {
+std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format,
+                                 const std::vector<OutputColumn>& columns) {
   std::wstring sql = L"CREATE TABLE ";
   sql += kTableNamePlaceholder;
   sql += L" (";
-  const std::vector<OutputColumn> names = OutputColumnNames(recordset, format);
   const std::int16_t count = recordset.GetODBCFieldCount();
   for (std::int16_t i = 0; i < count; ++i) {
     CODBCFieldInfo field;
     recordset.GetODBCFieldInfo(i, field);
-    AppendQuotedName(sql, names[static_cast<std::size_t>(i)].name);
+    AppendQuotedName(sql, columns[static_cast<std::size_t>(i)].name);
     sql += ColumnTypeSql(field, format);
     sql += i + 1 < count ? L"," : L");";
   }
   return sql;
+}
+
+std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format) {
+  return BuildCreateTableSql(recordset, format, OutputColumnNames(recordset, format));
 }
 
 std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_view tableName) {
