@@ -12,11 +12,9 @@
 #include "engine/ExportRun.h"
 #include "engine/OutputFormat.h"
 #include "engine/ScriptRunner.h"
-#include "host/DemoDatabase.h"
+#include "host/SourceDatabase.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
-#include "platform/odbc/SqliteThreading.h"
-#include "platform/odbc/StreamingConnect.h"
 #include "platform/text/WideText.h"
 
 namespace {
@@ -188,14 +186,7 @@ std::optional<engine::OutputFormat> FormatOf(const Options& options) {
 // Opens the database to read from; prints why and returns false when it cannot.
 bool OpenSource(const Options& options, odbc::CDatabase& source) {
   try {
-    // This process is ours and uses each connection from one thread at a time: SQLite may skip
-    // its per-call locking. Set before any connection, the demo database's making included.
-    odbc::UseSqliteMultiThreadMode(options.connect ? text::Utf8ToWide(*options.connect)
-                                                   : host::SqliteConnectString(host::DemoDatabasePath()));
-    const std::wstring connect =
-        options.connect ? text::Utf8ToWide(*options.connect) : host::EnsureDemoDatabase(host::DemoDatabasePath());
-    // Large results stream from the drivers that would otherwise hold them whole.
-    source.OpenEx(odbc::WithStreamingFetch(connect), odbc::CDatabase::noOdbcDialog);
+    host::OpenSourceDatabase(source, options.connect);
     return true;
   } catch (const odbc::CDBException& e) {
     std::fprintf(stderr, "quillon-export: cannot open the database: %s\n", e.what());

@@ -410,7 +410,7 @@ bool ExportRun::CreateFirstTable(odbc::CRecordset& recordset, OutputFormat forma
   // The name is logged once the driver has said under which name it stored the table; rows go
   // to the table by the name the run gave it, which the driver maps to what it stored.
   tableName = OutputTableName(recordset.GetTableName());
-  createTemplate = BuildCreateTableSql(recordset, format);
+  createTemplate = BuildCreateTableSql(recordset, format, columns);
   if (!CreateTable(createTemplate, tableName, logline::kTableName, logline::kTableCreated)) {
     CloseOutput();
     return false;

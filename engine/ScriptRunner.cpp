@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/OutputFormat.h"
+#include "platform/file/FileDescriptor.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::engine {
@@ -173,38 +174,32 @@ std::vector<ScriptRecord> ParseScript(std::string_view bytes) {
   return records;
 }
 
-ScriptFile::~ScriptFile() {
-  if (m_fd >= 0) ::close(m_fd);
-}
-
 void ScriptFile::Open(const std::wstring& path) {
   const std::string name = text::WideToUtf8(path);
   // Without O_NONBLOCK, opening a FIFO waits for a writer, and no signal ends that wait.
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "opening the script file");
+  file::FileDescriptor fd(
+      file::RetryOnInterrupt([&] { return ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }));
+  if (!fd.IsOpen()) throw std::system_error(errno, std::generic_category(), "opening the script file");
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd.Get(), &status) != 0 || S_ISDIR(status.st_mode)) {
     throw std::system_error(std::make_error_code(std::errc::is_a_directory), "opening the script file");
   }
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = fd;
+  m_fd = std::move(fd);
   m_folder = FolderFor(name, status.st_mode);
 }
 
 std::optional<std::size_t> ScriptFile::Read(char* buffer, std::size_t size,
                                             const std::function<bool()>& stopRequested) {
   for (;;) {
-    // A FIFO opened before any writer reports neither text nor its end until one has come.
-    pollfd ready{m_fd, POLLIN, 0};
+    // A FIFO opened before any writer reports neither text nor its end until one has come. A
+    // signal that cuts the wait short is not waited through: the stop request is asked first.
+    pollfd ready{m_fd.Get(), POLLIN, 0};
     const int polled = ::poll(&ready, 1, static_cast<int>(kStopCheckInterval.count()));
     if (polled > 0) {
-      const ssize_t n = ::read(m_fd, buffer, size);
+      const ssize_t n = file::RetryOnInterrupt([&] { return ::read(m_fd.Get(), buffer, size); });
       if (n >= 0) return static_cast<std::size_t>(n);
       // EAGAIN: another reader of the same pipe took the text first.
-      if (errno != EINTR && errno != EAGAIN) {
-        throw std::system_error(errno, std::generic_category(), "reading the script file");
-      }
+      if (errno != EAGAIN) throw std::system_error(errno, std::generic_category(), "reading the script file");
     } else if (polled < 0 && errno != EINTR) {
       throw std::system_error(errno, std::generic_category(), "reading the script file");
     }

@@ -26,6 +26,7 @@
 
 #include "engine/ExportHost.h"
 #include "engine/OutputFormat.h"
+#include "platform/file/FileDescriptor.h"
 
 namespace quillon::engine {
 
@@ -82,14 +83,9 @@ class ScriptRecordParser {
 // Every record of a whole script held in memory. Throws ScriptError.
 std::vector<ScriptRecord> ParseScript(std::string_view bytes);
 
-// A script file open for reading. Closed by its destructor.
+// A script file open for reading. Closed by its destructor; it moves but does not copy.
 class ScriptFile {
  public:
-  ScriptFile() = default;
-  ~ScriptFile();
-  ScriptFile(const ScriptFile&) = delete;
-  ScriptFile& operator=(const ScriptFile&) = delete;
-
   // Opens `path` for reading without waiting: a FIFO without a writer opens at once, and its
   // text is waited for by Read. Throws std::system_error with the reason when it cannot be
   // opened or names a folder.
@@ -104,7 +100,7 @@ class ScriptFile {
   const std::wstring& Folder() const { return m_folder; }
 
  private:
-  int m_fd = -1;
+  file::FileDescriptor m_fd;
   std::wstring m_folder;
 };
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 
+#include "platform/odbc/AccessNames.h"
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/text/Characters.h"
@@ -32,10 +33,7 @@ constexpr std::wstring_view kDefaultTimePattern = L"%H:%M:%S";
 constexpr wchar_t kNamePunctuationNeedingQuotes[] = {L' ', L'-', L'&'};
 constexpr std::wstring_view kHexDigits = L"0123456789ABCDEF";
 // Column names the output cannot take as they are.
-constexpr std::wstring_view kAccessInvalidNameChars = L"!`[]";
-constexpr wchar_t kFirstPrintable = 0x20;
 constexpr wchar_t kNameReplacement = L'_';
-constexpr std::size_t kMaxAccessNameChars = 64;
 constexpr std::wstring_view kUnnamedColumn = L"Column";
 constexpr std::wstring_view kNoName = L"the source gives it no name";
 constexpr std::wstring_view kAccessNameRule =
@@ -344,11 +342,10 @@ std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, O
     if (format == FormatAccess) {
       std::wstring fitting;
       for (wchar_t c : column.name) {
-        if (fitting.empty() && c == L' ') continue;
-        const bool invalid = c < kFirstPrintable || kAccessInvalidNameChars.find(c) != std::wstring_view::npos;
-        fitting.push_back(invalid ? kNameReplacement : c);
+        if (fitting.empty() && c == odbc::kAccessNameBlank) continue;
+        fitting.push_back(odbc::IsRefusedInAccessName(c) ? kNameReplacement : c);
       }
-      if (fitting.size() > kMaxAccessNameChars) fitting.resize(kMaxAccessNameChars);
+      if (fitting.size() > odbc::kMaxAccessNameChars) fitting.resize(odbc::kMaxAccessNameChars);
       if (fitting != column.name) {
         column.name = std::move(fitting);
         column.why = kAccessNameRule;
@@ -368,8 +365,8 @@ std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, O
       for (int n = 2;; ++n) {
         const std::wstring suffix = L"_" + std::to_wstring(n);
         std::wstring candidate = base;
-        if (format == FormatAccess && candidate.size() + suffix.size() > kMaxAccessNameChars) {
-          candidate.resize(kMaxAccessNameChars - suffix.size());
+        if (format == FormatAccess && candidate.size() + suffix.size() > odbc::kMaxAccessNameChars) {
+          candidate.resize(odbc::kMaxAccessNameChars - suffix.size());
         }
         column.name = candidate + suffix;
         key = text::NameCaseKey(column.name);
@@ -382,20 +379,24 @@ std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, O
   return columns;
 }
 
-std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format) {
+std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format,
+                                 const std::vector<OutputColumn>& columns) {
   std::wstring sql = L"CREATE TABLE ";
   sql += kTableNamePlaceholder;
   sql += L" (";
-  const std::vector<OutputColumn> names = OutputColumnNames(recordset, format);
   const std::int16_t count = recordset.GetODBCFieldCount();
   for (std::int16_t i = 0; i < count; ++i) {
     CODBCFieldInfo field;
     recordset.GetODBCFieldInfo(i, field);
-    AppendQuotedName(sql, names[static_cast<std::size_t>(i)].name);
+    AppendQuotedName(sql, columns[static_cast<std::size_t>(i)].name);
     sql += ColumnTypeSql(field, format);
     sql += i + 1 < count ? L"," : L");";
   }
   return sql;
+}
+
+std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format) {
+  return BuildCreateTableSql(recordset, format, OutputColumnNames(recordset, format));
 }
 
 std::wstring FillCreateTemplate(std::wstring_view createTemplate, std::wstring_view tableName) {

@@ -23,12 +23,6 @@ namespace quillon::engine {
 inline constexpr std::wstring_view kTableNamePlaceholder = L"%s";
 inline constexpr std::wstring_view kDefaultDatePattern = L"%d.%m.%y %H:%M:%S";
 
-// "CREATE TABLE %s (" then each column as "[name] TYPE" (or "'name' TYPE" when the name holds a
-// blank, '-' or '&'), separated by ',' and closed by ");". Names are those of OutputColumnNames;
-// inside brackets each ']' is doubled, inside apostrophes each apostrophe.
-// The recordset must be open; its position does not matter.
-std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format);
-
 // The name each result column gets in the new table: its own with the full stops removed, as far
 // as the format allows. An empty name becomes "Column<n>" (n counting from 1). For Access, the
 // characters a Jet field name cannot hold (! ` [ ] and control characters) become '_', leading
@@ -42,6 +36,15 @@ struct OutputColumn {
   std::wstring why;
 };
 std::vector<OutputColumn> OutputColumnNames(const odbc::CRecordset& recordset, OutputFormat format);
+
+// "CREATE TABLE %s (" then each column as "[name] TYPE" (or "'name' TYPE" when the name holds a
+// blank, '-' or '&'), separated by ',' and closed by ");". Names are `columns`', which
+// OutputColumnNames gave for the same recordset and format; without them they are worked out
+// here. Inside brackets each ']' is doubled, inside apostrophes each apostrophe.
+// The recordset must be open; its position does not matter.
+std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format,
+                                 const std::vector<OutputColumn>& columns);
+std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format);
 
 // The column type one result column gets in the CREATE TABLE template.
 std::wstring ColumnTypeSql(const odbc::CODBCFieldInfo& field, OutputFormat format);

@@ -14,13 +14,10 @@
 #include <optional>
 #include <string>
 
-#include "host/DemoDatabase.h"
 #include "host/PluginHost.h"
+#include "host/SourceDatabase.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
-#include "platform/odbc/SqliteThreading.h"
-#include "platform/odbc/StreamingConnect.h"
-#include "platform/text/WideText.h"
 
 namespace {
 
@@ -144,14 +141,8 @@ int main(int argc, char** argv) {
 
   odbc::CDatabase database;
   try {
-    // This process is ours and the plug-in uses each connection from one thread at a time:
-    // SQLite may skip its per-call locking. Set before any connection, the demo's included.
-    odbc::UseSqliteMultiThreadMode(options->connect ? text::Utf8ToWide(*options->connect)
-                                                    : host::SqliteConnectString(host::DemoDatabasePath()));
-    const std::wstring connect =
-        options->connect ? text::Utf8ToWide(*options->connect) : host::EnsureDemoDatabase(host::DemoDatabasePath());
-    // Large results stream from the drivers that would otherwise hold them whole.
-    database.OpenEx(odbc::WithStreamingFetch(connect), odbc::CDatabase::noOdbcDialog);
+    // The plug-in, like the host, uses each connection from one thread at a time.
+    host::OpenSourceDatabase(database, options->connect);
   } catch (const odbc::CDBException& e) {
     std::fprintf(stderr, "quillon-host: cannot open the database: %s\n", e.what());
     return kExitCannotStart;

@@ -14,6 +14,7 @@
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
 #include "platform/file/FileDescriptor.h"
+#include "platform/odbc/AccessNames.h"
 #include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
@@ -47,7 +48,6 @@ constexpr const char16_t* kObjectContainers[] = {u"DataAccessPages", u"Forms",  
                                                  u"Reports",         u"Scripts", u"SysRel"};
 // The documents of the database's summary and user-defined properties, in the Databases container.
 constexpr std::int16_t kTypePropertyDocument = static_cast<std::int16_t>(0x800B);
-constexpr const char16_t kInvalidNameChars[] = u".!`[]";
 // How a refused file is named to the user: "Cannot open 'x' as an Access database: ...".
 constexpr const wchar_t* kFormatName = L"an Access database";
 
@@ -57,11 +57,7 @@ std::wstring PathText(const std::filesystem::path& path) { return text::Utf8ToWi
 bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
 
 void CheckName(std::u16string_view name, const wchar_t* what) {
-  const bool bad = name.empty() || name.size() > jet4::kMaxNameChars || name.front() == u' ' ||
-                   std::any_of(name.begin(), name.end(), [](char16_t c) {
-                     return c < 0x20 || std::u16string_view(kInvalidNameChars).find(c) != std::u16string_view::npos;
-                   });
-  if (bad) {
+  if (!odbc::IsValidAccessName(name)) {
     throw odbc::CDBException(std::wstring(L"'") + Wide(name) + L"' is not a valid " + what +
                                  L" name: it must have 1 to 64 characters, none of . ! ` [ ] or control characters, "
                                  L"and not begin with a blank.",

@@ -258,7 +258,6 @@ inline constexpr std::uint8_t kCompressedTextMarker[2] = {0xFF, 0xFE};
 
 inline constexpr std::size_t kMaxTextChars = 255;
 inline constexpr std::size_t kMaxColumns = 255;
-inline constexpr std::size_t kMaxNameChars = 64;
 
 // MSysObjects.
 namespace catalog {

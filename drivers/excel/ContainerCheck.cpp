@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/bytes/Bytes.h"
 #include "platform/file/FileDescriptor.h"
 
 namespace quillon::drivers::excel {
@@ -44,10 +45,8 @@ constexpr std::uint8_t kTypeStream = 2;
 constexpr std::uint8_t kTypeRoot = 5;
 }  // namespace cfb
 
-std::uint32_t U32(const std::uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+using bytes::GetU16;
+using bytes::GetU32;
 
 struct Damaged {
   std::string why;
@@ -57,133 +56,162 @@ class Container {
  public:
   Container(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
 
+  // Throws Damaged at the first fault found. A file without the signature is no container at
+  // all and passes: it is refused as such where it is opened.
   void Check() {
-    std::uint8_t header[cfb::kHeaderSize] = {};
-    const std::size_t got = Read(0, header, sizeof header);
-    // Not a container at all: refused as such where it is opened.
-    if (got < sizeof cfb::kSignature || std::memcmp(header, cfb::kSignature, sizeof cfb::kSignature) != 0) return;
-    if (got != sizeof header) Fail("it is shorter than its header");
-    const std::uint16_t shift = U16(header + cfb::kSectorShiftOffset);
+    if (!ReadHeader()) return;
+    ReadAllocationTable();
+    ReadDirectory();
+    ReadMiniStream();
+    CheckEntries();
+  }
+
+ private:
+  // The header and the sizes it gives; false when the file does not begin with the signature.
+  bool ReadHeader() {
+    const std::size_t got = Read(0, m_header, sizeof m_header);
+    if (got < sizeof cfb::kSignature || std::memcmp(m_header, cfb::kSignature, sizeof cfb::kSignature) != 0) {
+      return false;
+    }
+    if (got != sizeof m_header) Fail("it is shorter than its header");
+    const std::uint16_t shift = GetU16(m_header + cfb::kSectorShiftOffset);
     if (shift != cfb::kSmallSectorShift && shift != cfb::kLargeSectorShift) Fail("its sector size is invalid");
     m_sectorSize = std::size_t{1} << shift;
-    m_miniSectorSize = std::size_t{1} << U16(header + cfb::kMiniSectorShiftOffset);
+    m_miniSectorSize = std::size_t{1} << GetU16(m_header + cfb::kMiniSectorShiftOffset);
     if (m_miniSectorSize >= m_sectorSize) Fail("its mini sector size is invalid");
     m_sectorsInFile = (m_size - m_sectorSize + m_sectorSize - 1) / m_sectorSize;  // the header fills sector -1
+    m_sector.resize(m_sectorSize);
+    return true;
+  }
 
-    // The allocation table's own sectors: 109 in the header, the rest in a chain of DIFAT sectors.
+  // The allocation table, from its own sectors: 109 listed in the header, the rest in a chain of
+  // DIFAT sectors.
+  void ReadAllocationTable() {
     std::vector<std::uint32_t> fatSectors;
     for (std::size_t i = 0; i < cfb::kHeaderDifatEntries; ++i) {
-      const std::uint32_t sector = U32(header + cfb::kHeaderDifatOffset + 4 * i);
+      const std::uint32_t sector = GetU32(m_header + cfb::kHeaderDifatOffset + 4 * i);
       if (sector != cfb::kFreeSector) fatSectors.push_back(sector);
     }
-    std::uint32_t difat = U32(header + cfb::kDifatStartOffset);
-    std::uint32_t difatLeft = U32(header + cfb::kDifatSectorsOffset);
-    std::vector<std::uint8_t> sector(m_sectorSize);
+    std::uint32_t difat = GetU32(m_header + cfb::kDifatStartOffset);
+    std::uint32_t difatLeft = GetU32(m_header + cfb::kDifatSectorsOffset);
     const std::size_t perSector = m_sectorSize / 4;
     while (difatLeft-- > 0 && difat <= cfb::kMaxRegularSector) {
-      ReadSector(difat, sector);
+      const std::vector<std::uint8_t>& sector = ReadSector(difat);
       for (std::size_t i = 0; i + 1 < perSector; ++i) {
-        const std::uint32_t s = U32(sector.data() + 4 * i);
+        const std::uint32_t s = GetU32(sector.data() + 4 * i);
         if (s != cfb::kFreeSector) fatSectors.push_back(s);
       }
-      difat = U32(sector.data() + 4 * (perSector - 1));
+      difat = GetU32(sector.data() + 4 * (perSector - 1));
       if (fatSectors.size() > m_sectorsInFile) Fail("its allocation table lists more sectors than the file has");
     }
-    if (fatSectors.size() != U32(header + cfb::kFatSectorsOffset)) Fail("its allocation table is incomplete");
-    for (const std::uint32_t s : fatSectors) {
-      ReadSector(s, sector);
-      for (std::size_t i = 0; i < perSector; ++i) m_fat.push_back(U32(sector.data() + 4 * i));
-    }
+    if (fatSectors.size() != GetU32(m_header + cfb::kFatSectorsOffset)) Fail("its allocation table is incomplete");
+    for (const std::uint32_t s : fatSectors) AppendTableSector(s, m_fat);
+  }
 
-    // The directory.
-    std::vector<std::uint8_t> directory;
-    for (const std::uint32_t s : Chain(m_fat, U32(header + cfb::kDirectoryStartOffset), "the directory")) {
-      ReadSector(s, sector);
-      directory.insert(directory.end(), sector.begin(), sector.end());
+  void ReadDirectory() {
+    for (const std::uint32_t s : Chain(m_fat, GetU32(m_header + cfb::kDirectoryStartOffset), "the directory")) {
+      const std::vector<std::uint8_t>& sector = ReadSector(s);
+      m_directory.insert(m_directory.end(), sector.begin(), sector.end());
     }
-    const std::size_t entries = directory.size() / cfb::kEntrySize;
-    if (entries == 0 || directory[cfb::kEntryTypeOffset] != cfb::kTypeRoot) Fail("its directory has no root");
-    const auto entry = [&](std::size_t i) { return directory.data() + i * cfb::kEntrySize; };
-    const auto entrySize = [&](std::size_t i) {
-      // Version 3 files keep only the low 32 bits; the high ones may hold anything.
-      std::uint64_t size = U32(entry(i) + cfb::kEntrySizeOffset);
-      if (m_sectorSize != std::size_t{1} << cfb::kSmallSectorShift)
-        size |= std::uint64_t{U32(entry(i) + cfb::kEntrySizeOffset + 4)} << 32;
-      return size;
-    };
+    m_entries = m_directory.size() / cfb::kEntrySize;
+    if (m_entries == 0 || m_directory[cfb::kEntryTypeOffset] != cfb::kTypeRoot) Fail("its directory has no root");
+  }
 
-    // The mini stream (the root's stream) and its allocation table.
-    const std::uint64_t miniStreamSize = entrySize(0);
-    const auto miniStreamSectors = Chain(m_fat, U32(entry(0) + cfb::kEntryStartOffset), "the mini stream");
-    if (Sectors(miniStreamSize, m_sectorSize) > miniStreamSectors.size()) Fail("its mini stream is cut short");
-    std::vector<std::uint32_t> miniFat;
-    for (const std::uint32_t s : Chain(m_fat, U32(header + cfb::kMiniFatStartOffset), "the mini allocation table")) {
-      ReadSector(s, sector);
-      for (std::size_t i = 0; i < perSector; ++i) miniFat.push_back(U32(sector.data() + 4 * i));
+  // The mini stream (the root's stream) and its allocation table.
+  void ReadMiniStream() {
+    const std::uint64_t miniStreamSize = EntrySize(0);
+    m_miniStreamSectors = Chain(m_fat, GetU32(Entry(0) + cfb::kEntryStartOffset), "the mini stream").size();
+    if (Sectors(miniStreamSize, m_sectorSize) > m_miniStreamSectors) Fail("its mini stream is cut short");
+    for (const std::uint32_t s :
+         Chain(m_fat, GetU32(m_header + cfb::kMiniFatStartOffset), "the mini allocation table")) {
+      AppendTableSector(s, m_miniFat);
     }
-    const std::uint32_t miniCutoff = U32(header + cfb::kMiniCutoffOffset);
+    m_miniCutoff = GetU32(m_header + cfb::kMiniCutoffOffset);
+  }
 
-    // Every stream's sectors, and every entry in use reachable from the root.
-    std::vector<bool> reached(entries, false);
+  // Every entry in use is reachable from the root, once, and every stream's sectors are there.
+  void CheckEntries() {
+    std::vector<bool> reached(m_entries, false);
     std::vector<std::uint32_t> pending = {0};
     while (!pending.empty()) {
       const std::uint32_t i = pending.back();
       pending.pop_back();
       if (i == cfb::kNoStream) continue;
-      if (i >= entries || reached[i]) Fail("its directory tree points outside itself or loops");
+      if (i >= m_entries || reached[i]) Fail("its directory tree points outside itself or loops");
       reached[i] = true;
-      const std::uint8_t type = entry(i)[cfb::kEntryTypeOffset];
+      const std::uint8_t type = Entry(i)[cfb::kEntryTypeOffset];
       if (type == cfb::kTypeEmpty) Fail("its directory tree leads to an empty entry");
       if (i != 0) {
-        pending.push_back(U32(entry(i) + cfb::kEntryLeftOffset));
-        pending.push_back(U32(entry(i) + cfb::kEntryRightOffset));
+        pending.push_back(GetU32(Entry(i) + cfb::kEntryLeftOffset));
+        pending.push_back(GetU32(Entry(i) + cfb::kEntryRightOffset));
       }
-      if (type == cfb::kTypeStorage || type == cfb::kTypeRoot)
-        pending.push_back(U32(entry(i) + cfb::kEntryChildOffset));
-      if (type != cfb::kTypeStream) continue;
-      const std::uint64_t size = entrySize(i);
-      const std::uint32_t start = U32(entry(i) + cfb::kEntryStartOffset);
-      if (size == 0) continue;
-      if (size < miniCutoff) {
-        const auto chain = Chain(miniFat, start, "a small stream");
-        if (Sectors(size, m_miniSectorSize) > chain.size()) Fail("a small stream is cut short");
-        for (const std::uint32_t s : chain) {
-          if ((std::uint64_t{s} + 1) * m_miniSectorSize > miniStreamSectors.size() * m_sectorSize) {
-            Fail("a small stream lies outside the mini stream");
-          }
-        }
-      } else {
-        const auto chain = Chain(m_fat, start, "a stream");
-        if (Sectors(size, m_sectorSize) > chain.size()) Fail("a stream is cut short");
-        // The bytes the stream uses must be in the file, up to its last one.
-        const std::uint64_t lastUsed = (size - 1) % m_sectorSize + 1;
-        const std::uint32_t last = chain[Sectors(size, m_sectorSize) - 1];
-        if (SectorOffset(last) + lastUsed > m_size) Fail("a stream runs past the end of the file");
+      if (type == cfb::kTypeStorage || type == cfb::kTypeRoot) {
+        pending.push_back(GetU32(Entry(i) + cfb::kEntryChildOffset));
       }
+      if (type == cfb::kTypeStream) CheckStream(i);
     }
-    for (std::size_t i = 0; i < entries; ++i) {
-      if (!reached[i] && entry(i)[cfb::kEntryTypeOffset] != cfb::kTypeEmpty) {
+    for (std::size_t i = 0; i < m_entries; ++i) {
+      if (!reached[i] && Entry(i)[cfb::kEntryTypeOffset] != cfb::kTypeEmpty) {
         Fail("its directory holds an entry that no storage leads to");
       }
     }
   }
 
- private:
+  // The sectors of the stream of entry `i` hold all of its bytes: in the mini stream for a small
+  // stream, in the file for another.
+  void CheckStream(std::size_t i) const {
+    const std::uint64_t size = EntrySize(i);
+    const std::uint32_t start = GetU32(Entry(i) + cfb::kEntryStartOffset);
+    if (size == 0) return;
+    if (size < m_miniCutoff) {
+      const auto chain = Chain(m_miniFat, start, "a small stream");
+      if (Sectors(size, m_miniSectorSize) > chain.size()) Fail("a small stream is cut short");
+      for (const std::uint32_t s : chain) {
+        if ((std::uint64_t{s} + 1) * m_miniSectorSize > m_miniStreamSectors * m_sectorSize) {
+          Fail("a small stream lies outside the mini stream");
+        }
+      }
+    } else {
+      const auto chain = Chain(m_fat, start, "a stream");
+      if (Sectors(size, m_sectorSize) > chain.size()) Fail("a stream is cut short");
+      // The bytes the stream uses must be in the file, up to its last one.
+      const std::uint64_t lastUsed = (size - 1) % m_sectorSize + 1;
+      const std::uint32_t last = chain[Sectors(size, m_sectorSize) - 1];
+      if (SectorOffset(last) + lastUsed > m_size) Fail("a stream runs past the end of the file");
+    }
+  }
+
   [[noreturn]] static void Fail(const std::string& why) { throw Damaged{why}; }
   static std::uint64_t Sectors(std::uint64_t bytes, std::size_t sectorSize) {
     return (bytes + sectorSize - 1) / sectorSize;
   }
   std::uint64_t SectorOffset(std::uint32_t sector) const { return (std::uint64_t{sector} + 1) * m_sectorSize; }
 
+  const std::uint8_t* Entry(std::size_t i) const { return m_directory.data() + i * cfb::kEntrySize; }
+  std::uint64_t EntrySize(std::size_t i) const {
+    // Version 3 files keep only the low 32 bits; the high ones may hold anything.
+    std::uint64_t size = GetU32(Entry(i) + cfb::kEntrySizeOffset);
+    if (m_sectorSize != std::size_t{1} << cfb::kSmallSectorShift) {
+      size |= std::uint64_t{GetU32(Entry(i) + cfb::kEntrySizeOffset + 4)} << 32;
+    }
+    return size;
+  }
+
   std::size_t Read(std::uint64_t offset, void* into, std::size_t size) const {
     return file::ReadAll(m_fd, into, size, static_cast<off_t>(offset), "");
   }
-  // A sector the structure needs whole.
-  void ReadSector(std::uint32_t sector, std::vector<std::uint8_t>& into) const {
+  // A sector the structure needs whole, read into a buffer the next read reuses.
+  const std::vector<std::uint8_t>& ReadSector(std::uint32_t sector) {
     if (sector >= m_sectorsInFile || SectorOffset(sector) + m_sectorSize > m_size ||
-        Read(SectorOffset(sector), into.data(), into.size()) != into.size()) {
+        Read(SectorOffset(sector), m_sector.data(), m_sector.size()) != m_sector.size()) {
       Fail("a sector of its structure lies past the end of the file");
     }
+    return m_sector;
+  }
+  // The entries of an allocation table's sector, appended to `table`.
+  void AppendTableSector(std::uint32_t sector, std::vector<std::uint32_t>& table) {
+    const std::vector<std::uint8_t>& bytes = ReadSector(sector);
+    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) table.push_back(GetU32(bytes.data() + i));
   }
   // The sectors of a chain in `table` from `start`; each must lie in the file.
   std::vector<std::uint32_t> Chain(const std::vector<std::uint32_t>& table, std::uint32_t start,
@@ -205,10 +233,17 @@ class Container {
 
   int m_fd;
   std::uint64_t m_size;
+  std::uint8_t m_header[cfb::kHeaderSize] = {};
   std::size_t m_sectorSize = 0;
   std::size_t m_miniSectorSize = 0;
   std::uint64_t m_sectorsInFile = 0;
+  std::vector<std::uint8_t> m_sector;  // the sector ReadSector read last
   std::vector<std::uint32_t> m_fat;
+  std::vector<std::uint8_t> m_directory;
+  std::size_t m_entries = 0;
+  std::vector<std::uint32_t> m_miniFat;
+  std::uint64_t m_miniStreamSectors = 0;  // sectors of the file in the mini stream's chain
+  std::uint32_t m_miniCutoff = 0;         // streams smaller than this live in the mini stream
 };
 
 }  // namespace

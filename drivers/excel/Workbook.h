@@ -1,6 +1,8 @@
 // A workbook being written: the globals substream (new, or read from an existing workbook and
 // kept record for record), the sheets it already had (copied unchanged at the end), and the
-// sheets this driver adds.
+// sheets this driver adds. Reading the existing stream (its globals, sheets and shared strings)
+// is in WorkbookReader.cpp; the new globals, the tables and the stream written, in
+// WorkbookWriter.cpp.
 //
 // Sheet names. A table's sheet is named after the table, made valid for Excel by a fixed rule:
 //   1. each of [ ] : * ? / \ becomes '_', and so does an apostrophe at the start or the end;
@@ -90,6 +92,7 @@ class Workbook {
     std::uint64_t begin, end;  // its substream in m_stream
   };
 
+  // Reading the existing stream.
   void Parse();
   // Reads the shared strings of the SST record at `first` and its CONTINUE records up to `last`.
   void ParseSst(std::uint64_t first, std::uint64_t last);
@@ -102,6 +105,8 @@ class Workbook {
   void FindSheetEnds(std::uint64_t globalsEnd);
   // Refuses a stream with data outside the globals and the sheets' substreams.
   void CheckAccountedFor(std::uint64_t globalsEnd) const;
+
+  // Writing the new stream.
   void AddDriverFormats();
   void WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart);
   // Places the sheets' substreams after the globals: each sheet's position (existing ones, then

@@ -1,0 +1,270 @@
+// The workbook stream that already exists: its globals kept record for record, its shared
+// strings (read when first needed), and where each existing sheet's substream lies.
+#include "drivers/excel/WorkbookReader.h"
+
+#include <algorithm>
+#include <span>
+
+#include "drivers/excel/Biff8.h"
+#include "drivers/excel/ByteSource.h"
+#include "drivers/excel/Workbook.h"
+
+namespace quillon::drivers::excel {
+namespace {
+
+// Bytes read at a time where a stream must hold only padding.
+constexpr std::size_t kPaddingChunk = 1 << 16;
+
+void Refuse(const std::string& why) { throw WorkbookRefused(why); }
+
+// Reads the SST's strings across its CONTINUE records, fetching each record as it is needed.
+class SstReader {
+ public:
+  explicit SstReader(RecordWalker& walk) : m_walk(walk) {}
+  std::uint8_t Byte() {
+    while (m_at >= m_walk.Data().size()) NextPiece();
+    return m_walk.Data()[m_at++];
+  }
+  std::uint16_t U16() {
+    const std::uint8_t lo = Byte();
+    return static_cast<std::uint16_t>(lo | (Byte() << 8));
+  }
+  std::uint32_t U32() {
+    const std::uint32_t lo = U16();
+    return lo | (static_cast<std::uint32_t>(U16()) << 16);
+  }
+  void Bytes(std::size_t count, std::vector<std::uint8_t>& out) {
+    out.clear();
+    while (count > 0) {
+      while (m_at >= m_walk.Data().size()) NextPiece();
+      const auto piece = m_walk.Data();
+      const std::size_t n = std::min(count, piece.size() - m_at);
+      out.insert(out.end(), piece.begin() + static_cast<std::ptrdiff_t>(m_at),
+                 piece.begin() + static_cast<std::ptrdiff_t>(m_at + n));
+      m_at += n, count -= n;
+    }
+  }
+  // Characters go on in a CONTINUE record after a byte that says their width anew.
+  void Chars(std::size_t count, bool wide, std::u16string& out) {
+    out.clear();
+    while (count > 0) {
+      if (m_at >= m_walk.Data().size()) {
+        NextPiece();
+        wide = (Byte() & biff::kStringHighByte) != 0;
+        continue;
+      }
+      const auto piece = m_walk.Data();
+      if (wide) {
+        if (piece.size() - m_at < 2) Refuse("a character of the shared string table is split");
+        out.push_back(static_cast<char16_t>(biff::GetU16(&piece[m_at])));
+        m_at += 2;
+      } else {
+        out.push_back(piece[m_at++]);
+      }
+      --count;
+    }
+  }
+
+ private:
+  void NextPiece() {
+    if (!m_walk.Next() || m_walk.Id() != biff::kContinue) Refuse("the shared string table ends early");
+    m_at = 0;
+  }
+  RecordWalker& m_walk;
+  std::size_t m_at = 0;
+};
+
+}  // namespace
+
+bool RecordWalker::Next() {
+  if (m_at >= m_end) return false;
+  if (m_end - m_at < biff::kRecordHeaderSize) Refuse("a record is cut off at the end of the stream");
+  std::uint8_t header[biff::kRecordHeaderSize];
+  m_source.Read(m_at, header, sizeof header);
+  m_start = m_at;
+  m_id = biff::GetU16(header);
+  const std::size_t length = biff::GetU16(header + 2);
+  if (m_end - m_at - biff::kRecordHeaderSize < length) Refuse("a record runs past the end of the stream");
+  m_data.resize(length);
+  m_source.Read(m_at + biff::kRecordHeaderSize, m_data.data(), length);
+  m_at += biff::kRecordHeaderSize + length;
+  return true;
+}
+
+Workbook::Workbook(std::vector<std::uint8_t> stream) : Workbook(std::make_unique<MemorySource>(std::move(stream))) {}
+
+Workbook::Workbook(std::unique_ptr<ByteSource> stream) : m_stream(std::move(stream)) { Parse(); }
+
+void Workbook::Parse() {
+  ByteSource& bytes = *m_stream;
+  RecordWalker walk(bytes, 0, bytes.Size());
+  if (!walk.Next() || walk.Id() != biff::kBof || walk.Data().size() < 4)
+    Refuse("the workbook stream does not start with BOF");
+  if (biff::GetU16(walk.Data().data()) != biff::kBiff8Version) {
+    Refuse("it is not an Excel 97-2003 (BIFF8) workbook");
+  }
+  if (biff::GetU16(walk.Data().data() + 2) != biff::kBofGlobals)
+    Refuse("the workbook stream does not start with its globals");
+  m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
+
+  std::size_t xfCount = 0, lastFont = 0, firstXf = 0;
+  bool sawFormat = false, sawEof = false, sawSst = false;
+  std::uint16_t maxFormat = 0;
+  bool pending = false;  // the walker already stands on a record not yet looked at
+  while (pending || walk.Next()) {
+    pending = false;
+    const auto id = walk.Id();
+    const auto data = walk.Data();
+    if (id == biff::kFilePass) Refuse("it is encrypted (protected with a password)");
+    if (id == biff::kBof) Refuse("the globals substream holds a nested BOF");
+    if (id == biff::kSst) {
+      if (sawSst) Refuse("it holds two shared string tables");
+      sawSst = true;
+      if (data.size() < 8) Refuse("its shared string table is too short");
+      // The table is the SST record and the CONTINUE records after it, used by its strings or not.
+      const std::uint64_t first = walk.Start();
+      std::uint64_t last = walk.End();
+      bool more = false;
+      while ((more = walk.Next()) && walk.Id() == biff::kContinue) last = walk.End();
+      pending = more;
+      // Read when the first table is created: a refused table costs no copy of the strings.
+      m_sstRange = {first, last};
+      m_globals.push_back({biff::kSst, {}});
+      continue;
+    }
+    if (id == biff::kExtSst) continue;  // rebuilt with the table
+    m_globals.push_back({id, {data.begin(), data.end()}});
+    const std::size_t index = m_globals.size() - 1;
+    switch (id) {
+      case biff::kDateMode:
+        m_formats.date1904 = data.size() >= 2 && biff::GetU16(data.data()) == 1;
+        break;
+      case biff::kFont:
+        lastFont = index;
+        break;
+      case biff::kFormat:
+        if (data.size() >= 2) maxFormat = std::max(maxFormat, biff::GetU16(data.data()));
+        m_formatAnchor = index;
+        sawFormat = true;
+        break;
+      case biff::kXf:
+        if (xfCount++ == 0) firstXf = index;
+        m_xfAnchor = index;
+        break;
+      case biff::kBoundSheet:
+        m_existing.push_back({BoundSheetName(data), index, biff::GetU32(data.data()), 0});
+        m_sheetAnchor = index;
+        break;
+      default:
+        break;
+    }
+    if (id == biff::kEof) {
+      sawEof = true;
+      break;
+    }
+  }
+  if (!sawEof) Refuse("its globals substream has no end (EOF)");
+  if (xfCount == 0) Refuse("it has no cell formats (XF)");
+  if (xfCount + 3 > biff::kMaxXfs) Refuse("it has too many cell formats to add any");
+  if (m_existing.empty()) Refuse("it has no sheets");
+  if (maxFormat >= UINT16_MAX - 2) Refuse("its number format ids leave no room for more");
+  if (!sawFormat) m_formatAnchor = firstXf > 0 ? firstXf - 1 : lastFont;
+  if (!sawSst) m_globals.insert(m_globals.end() - 1, Record{biff::kSst, {}});
+  const std::size_t globalsEnd = walk.End();
+
+  FindSheetEnds(globalsEnd);
+  CheckAccountedFor(globalsEnd);
+  for (const auto& sheet : m_existing) m_existingSheetBytes += sheet.end - sheet.begin;
+  m_formats.general = static_cast<std::uint16_t>(xfCount);
+  m_dateFormat = static_cast<std::uint16_t>(std::max<int>(maxFormat + 1, biff::kFirstCustomFormat));
+  AddDriverFormats();
+}
+
+void Workbook::ReadExistingStrings() {
+  // A table that could not be read stays refused: what was read of it is not to be written.
+  if (m_sstDamage) throw WorkbookRefused(*m_sstDamage);
+  if (!m_sstRange) return;
+  try {
+    ParseSst(m_sstRange->first, m_sstRange->second);
+  } catch (const WorkbookRefused& e) {
+    m_sstDamage = e.what();
+    throw;
+  }
+  m_sstRange.reset();
+}
+
+void Workbook::ParseSst(std::uint64_t first, std::uint64_t last) {
+  RecordWalker walk(*m_stream, first, last);
+  walk.Next();
+  SstReader reader(walk);
+  m_strings.AddExistingReferences(reader.U32());
+  const std::uint32_t count = reader.U32();
+  std::u16string chars;
+  std::vector<std::uint8_t> runs, extended;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint16_t length = reader.U16();
+    const std::uint8_t flags = reader.Byte();
+    const std::size_t runCount = (flags & biff::kStringRich) ? reader.U16() : 0;
+    const std::size_t extSize = (flags & biff::kStringExtended) ? reader.U32() : 0;
+    reader.Chars(length, (flags & biff::kStringHighByte) != 0, chars);
+    reader.Bytes(runCount * biff::kRichRunSize, runs);
+    reader.Bytes(extSize, extended);
+    m_strings.AddExisting(chars, flags, runs, extended);
+  }
+}
+
+std::u16string Workbook::BoundSheetName(std::span<const std::uint8_t> data) {
+  if (data.size() < biff::kBoundSheetName + 2) Refuse("a sheet entry (BOUNDSHEET) is too short");
+  const std::size_t length = data[biff::kBoundSheetName];
+  const bool wide = (data[biff::kBoundSheetName + 1] & biff::kStringHighByte) != 0;
+  if (data.size() < biff::kBoundSheetName + 2 + length * (wide ? 2 : 1)) Refuse("a sheet name is cut off");
+  std::u16string name;
+  for (std::size_t i = 0; i < length; ++i) {
+    const std::uint8_t* p = &data[biff::kBoundSheetName + 2 + i * (wide ? 2 : 1)];
+    name.push_back(wide ? static_cast<char16_t>(biff::GetU16(p)) : static_cast<char16_t>(*p));
+  }
+  return name;
+}
+
+void Workbook::FindSheetEnds(std::uint64_t globalsEnd) {
+  // Each sheet's substream: from its BOF to the EOF that closes it (charts inside nest).
+  const std::uint64_t size = m_stream->Size();
+  for (auto& sheet : m_existing) {
+    const std::uint64_t at = sheet.begin;
+    if (at < globalsEnd || at >= size) Refuse("a sheet's stream position lies outside the workbook stream");
+    RecordWalker walk(*m_stream, at, size);
+    if (!walk.Next() || walk.Id() != biff::kBof) Refuse("a sheet's stream position does not point at a BOF");
+    int depth = 1;
+    while (depth > 0) {
+      if (!walk.Next()) Refuse("a sheet has no end (EOF)");
+      if (walk.Id() == biff::kBof) ++depth;
+      if (walk.Id() == biff::kEof) --depth;
+    }
+    sheet.end = walk.End();
+  }
+}
+
+void Workbook::CheckAccountedFor(std::uint64_t globalsEnd) const {
+  // A substream that no sheet entry leads to would be dropped by the rewrite: only padding (zero
+  // bytes) may lie between and after the sheets.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  for (const auto& sheet : m_existing) ranges.emplace_back(sheet.begin, sheet.end);
+  std::sort(ranges.begin(), ranges.end());
+  ranges.emplace_back(m_stream->Size(), m_stream->Size());
+  std::uint64_t at = globalsEnd;
+  std::vector<std::uint8_t> chunk;
+  for (const auto& [begin, end] : ranges) {
+    if (begin < at) Refuse("two of its sheet entries (BOUNDSHEET) lead to the same sheet");
+    while (at < begin) {
+      chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(begin - at, kPaddingChunk)));
+      m_stream->Read(at, chunk.data(), chunk.size());
+      if (std::any_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b != 0; })) {
+        Refuse("it holds data that no sheet entry (BOUNDSHEET) accounts for; its sheet list may be damaged");
+      }
+      at += chunk.size();
+    }
+    at = end;
+  }
+}
+
+}  // namespace quillon::drivers::excel
