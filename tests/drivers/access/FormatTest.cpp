@@ -200,8 +200,8 @@ TEST(JetFormat, TablesCreatedLaterLeaveTheMapsOfEarlierTablesWhole) {
     db.CreateTable(u"Third", {{u"N", jet4::ColumnType::Long, 0}});
     db.Close();
   }
-  EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(path) + " First | wc -l").output, "6001\n");
-  EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(path) + " Second | wc -l").output, "2\n");
+  EXPECT_EQ(Mdb("mdb-export", path, "First | wc -l"), "6001\n");
+  EXPECT_EQ(Mdb("mdb-export", path, "Second | wc -l"), "2\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(path, "First").find("\"read\":6000}"), std::string::npos);
 }
@@ -210,9 +210,7 @@ TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
   const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/test2V2000.mdb";
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
   testing::TempDir dir;
-  const auto path = dir / "access.mdb";
-  std::filesystem::copy_file(original, path);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  const auto path = CopyWritable(original, dir / "access.mdb");
   const auto before = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
   const auto freeBefore = GlobalFree(path, before);
   {
