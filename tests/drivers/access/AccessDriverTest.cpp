@@ -33,21 +33,14 @@ std::string Json(const std::filesystem::path& file, const std::string& table) {
   return Mdb("mdb-json -T '%Y-%m-%d %H:%M:%S'", file, testing::ShellQuote(table));
 }
 
-void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
-
-class AccessDriverTest : public ::testing::Test {
- protected:
-  void SetUp() override { RegisterBuiltInDrivers(); }
-  testing::TempDir m_dir;
-};
+using AccessDriverTest = AccessTest;
 
 TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
   const auto file = m_dir / "every type.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   EXPECT_EQ(Mdb("mdb-ver", file), "JET4\n");
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db,
             L"CREATE TABLE [All Types] ([Name] TEXT, Code VARCHAR(10), Notes MEMO, Amount DOUBLE, Flag BIT, "
             L"Counter INTEGER, Small SMALLINT, Stamp DATE)");
@@ -102,8 +95,7 @@ TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
   ASSERT_EQ(CreateDatabase(file), 1);
   constexpr int kRows = 100000;
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Big (Id INTEGER, Label VARCHAR(40), Amount DOUBLE)");
     for (int i = 0; i < kRows; ++i) {
       Execute(db, L"INSERT INTO Big VALUES(" + std::to_wstring(i) + L", 'row " + std::to_wstring(i) + L"', " +
@@ -129,8 +121,7 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
   // chains over several pages; plain and two-byte text.
   const std::vector<std::size_t> lengths = {10, 900, 3000, 4078, 4079, 4100, 20000, 150000};
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Notes (N INTEGER, Body MEMO, Tail VARCHAR(5))");
     int n = 0;
     for (const std::size_t length : lengths) {
@@ -174,8 +165,7 @@ TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
   const auto file = m_dir / "together.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE A (N INTEGER, Note MEMO)");
     Execute(db, L"CREATE TABLE B (Word VARCHAR(30))");
     for (int i = 0; i < 6000; ++i) {
@@ -199,8 +189,7 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
   const auto file = m_dir / "shared.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   for (int t = 0; t < 4; ++t) {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     const std::wstring name = L"T" + std::to_wstring(t);
     Execute(db, L"CREATE TABLE " + name + L" (Id INTEGER, Word VARCHAR(20))");
     for (int i = 0; i < 500 * (t + 1); ++i) {
@@ -226,8 +215,7 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     const std::string before = Everything(file);
     const std::string readerBefore = HaveMdbReader() ? MdbReader(file) : "";
     {
-      CDatabase db;
-      db.OpenEx(ConnectString(file));
+      OpenDatabase db(file);
       Execute(db, L"CREATE TABLE [Quillon Export] (Id INTEGER, Word TEXT, Note MEMO, Day DATE)");
       for (int i = 0; i < 3000; ++i) {
         Execute(db, L"INSERT INTO [Quillon Export] VALUES(" + std::to_wstring(i) + L", 'word " + std::to_wstring(i) +
@@ -280,8 +268,7 @@ bool Contains(const std::wstring& text, const std::wstring& part) { return text.
 TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   const auto file = m_dir / "limits.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  CDatabase db;
-  db.OpenEx(ConnectString(file));
+  OpenDatabase db(file);
   Execute(db, L"CREATE TABLE L (S SMALLINT, I INTEGER, V VARCHAR(3), D DATE, B BIT, X DOUBLE)");
   Execute(db, L"INSERT INTO L VALUES(1, 1, 'abc', '2020-01-01', 1, 1)");
   EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(32768, 1, 'a', NULL, 0, 0)"), L"[22003]"));
@@ -325,8 +312,7 @@ TEST_F(AccessDriverTest, BinaryValuesOfAnyLengthArriveWholeInAnOleObject) {
   const std::vector<std::size_t> sizes = {0, 1, 126, 127, 4000, 5000, 100000};
   std::vector<std::string> hex;
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Blobs (N INTEGER, B LONGBINARY)");
     for (std::size_t n = 0; n < sizes.size(); ++n) {
       std::string digits;
@@ -362,8 +348,7 @@ TEST_F(AccessDriverTest, DoublesTakeNaNAndTheInfinitiesAndTextColumnsTheirWords)
   const auto file = m_dir / "nonfinite.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE F (N INTEGER, X DOUBLE, T VARCHAR(20))");
     Execute(db, L"INSERT INTO F VALUES(1, NaN, NaN)");
     Execute(db, L"INSERT INTO F VALUES(2, Infinity, Infinity)");
@@ -466,8 +451,7 @@ TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
   // Paths with the characters a connect string uses reach exactly that file.
   const auto odd = m_dir / "a;b=c {d} 'e' \"f\".mdb";
   ASSERT_EQ(CreateDatabase(odd), 1);
-  CDatabase db;
-  db.OpenEx(ConnectString(odd));
+  OpenDatabase db(odd);
   Execute(db, L"CREATE TABLE T (A INTEGER)");
   db.Close();
   EXPECT_EQ(Mdb("mdb-tables -1", odd), "T\n");
@@ -478,8 +462,7 @@ TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
   ASSERT_EQ(CreateDatabase(file), 1);
   const std::string before = testing::ReadBytes(file);
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE T (A INTEGER)");
     Execute(db, L"INSERT INTO T VALUES(7)");
     EXPECT_EQ(testing::ReadBytes(file), before);
@@ -510,8 +493,7 @@ TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
     insert += i ? L", " : L"";
     insert += i % 3 == 0 ? std::to_wstring(i) : i % 3 == 1 ? L"1" : L"'ok'";
   }
-  CDatabase db;
-  db.OpenEx(ConnectString(file));
+  OpenDatabase db(file);
   Execute(db, create + L")");
   Execute(db, insert + L")");
   db.Close();
@@ -530,8 +512,7 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
   const auto file = CopyWritable(original, m_dir / "grown.mdb");
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Filler (T VARCHAR(200))");
     for (int i = 0; i < 20000; ++i) Execute(db, L"INSERT INTO Filler VALUES('" + std::wstring(150, L'Ж') + L"')");
   }
@@ -539,8 +520,7 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   std::string expectedTables = "Filler\n";
   {
     // Enough tables to fill the catalog's page, so that it takes a page far into the file.
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     for (int t = 0; t < 60; ++t) {
       const std::string name = "Table number " + std::to_string(t);
       Execute(db, L"CREATE TABLE [" + text::Utf8ToWide(name) + L"] (N INTEGER)");

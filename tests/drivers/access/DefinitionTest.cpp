@@ -126,12 +126,7 @@ int ExpectEveryDefinitionWalks(const std::filesystem::path& path) {
   return checked;
 }
 
-class AccessDefinitionTest : public ::testing::Test {
- protected:
-  void SetUp() override { RegisterBuiltInDrivers(); }
-  void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
-  testing::TempDir m_dir;
-};
+using AccessDefinitionTest = AccessTest;
 
 TEST_F(AccessDefinitionTest, EveryDefinitionOfANewFileHoldsItsNamesWithinItsStatedLength) {
   const auto file = m_dir / "new.mdb";
@@ -141,8 +136,7 @@ TEST_F(AccessDefinitionTest, EveryDefinitionOfANewFileHoldsItsNamesWithinItsStat
     wide += (i ? L", [" : L"[") + std::wstring(L"Column number ") + std::to_wstring(i) + L" with a long name] INTEGER";
   }
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE [Notes] (Id INTEGER, Word TEXT, Note MEMO, Day DATE, Flag BIT, Other MEMO)");
     Execute(db, L"INSERT INTO [Notes] VALUES(1, 'w', '" + std::wstring(5000, L'n') + L"', '2001-02-03', 1, 'short')");
     Execute(db, wide + L")");
@@ -203,8 +197,7 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
   const auto file = m_dir / "memo.mdb";
   ASSERT_TRUE(CreateDatabase(file));
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE [Notes] (Id INTEGER, Note MEMO, Word TEXT, Other MEMO)");
     for (int i = 0; i < 12; ++i) {
       Execute(db, L"INSERT INTO [Notes] VALUES(" + std::to_wstring(i) + L", '" + std::wstring(3000, L'n') +
@@ -316,8 +309,7 @@ std::filesystem::path CopyOldFile(const testing::TempDir& dir, const char* name)
 }
 
 void AddATable(const std::filesystem::path& file) {
-  CDatabase db;
-  db.OpenEx(ConnectString(file));
+  OpenDatabase db(file);
   db.ExecuteSQL(L"CREATE TABLE [Added later] (N INTEGER, T TEXT)");
   db.ExecuteSQL(L"INSERT INTO [Added later] VALUES(7, 'seven')");
   db.Close();

@@ -60,8 +60,7 @@ TEST(JetFormat, DatesBeforeTheEpochAreStoredAsANegativeDayAndAForwardTime) {
   const auto path = dir / "dates.mdb";
   ASSERT_TRUE(CreateDatabase(path));
   {
-    odbc::CDatabase db;
-    db.OpenEx(ConnectString(path));
+    OpenDatabase db(path);
     db.ExecuteSQL(L"CREATE TABLE Dates (N INTEGER, D DATE)");
     db.ExecuteSQL(L"INSERT INTO Dates VALUES(1, '1000-06-15 10:20:30')");
     db.ExecuteSQL(L"INSERT INTO Dates VALUES(2, '1899-12-29 06:00')");

@@ -285,11 +285,7 @@ std::size_t TableCount(const std::filesystem::path& file) {
   return testing::OutputLines("mdb-tables -1 " + testing::ShellQuote(file)).size();
 }
 
-class AccessIndexTest : public ::testing::Test {
- protected:
-  void SetUp() override { RegisterBuiltInDrivers(); }
-  testing::TempDir m_dir;
-};
+using AccessIndexTest = AccessTest;
 
 TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   const auto file = m_dir / "new.mdb";
@@ -301,8 +297,7 @@ TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   EXPECT_EQ(aces[0].columns, std::vector<std::uint16_t>{0});
   EXPECT_TRUE(Entries(MdbView(file), 3, aces[0]).empty());
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     for (const wchar_t* name :
          {L"Orders", L"orders 2024", L"A", L"zz_last", L"Customers", L"Sales (net) #3", L"Muller", L"Müller",
           L"Mullers", L"Sales-2024", L"Sales2024", L"Sales2025", L"O'Brien", L"Crème brûlée"}) {
@@ -359,8 +354,7 @@ TEST_F(AccessIndexTest, NamesInAnyScriptGoIntoTheIndexOfNamesWithTheirGeneralSor
   ASSERT_EQ(CreateDatabase(file), 1);
   const std::vector<std::u16string> names = {u"Данные", u"Ωmega", u"表", u"Euro €", u"Ёлка", u"Αλφα βήτα"};
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     for (const auto& name : names) {
       db.ExecuteSQL(L"CREATE TABLE [" + text::Utf16ToWide(name) + L"] (N INTEGER)");
       db.ExecuteSQL(L"INSERT INTO [" + text::Utf16ToWide(name) + L"] VALUES(1)");
@@ -409,8 +403,7 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
     SCOPED_TRACE(file.filename().string());
     const int before = CheckSystemIndexes(file);
     {
-      CDatabase db;
-      db.OpenEx(ConnectString(file));
+      OpenDatabase db(file);
       // 64-character names: entries of 77 bytes, so the name index needs three leaf pages.
       for (int t = 0; t < 120; ++t) {
         std::wstring name = L"Table " + std::to_wstring((t * 37) % 120);
@@ -440,8 +433,7 @@ TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
     // Access's own indexes pass the same checks before anything is added.
     const int before = CheckSystemIndexes(file);
     {
-      CDatabase db;
-      db.OpenEx(ConnectString(file));
+      OpenDatabase db(file);
       for (const wchar_t* name : {L"Quillon Export", L"AAA first", L"zzz last"}) {
         db.ExecuteSQL(std::wstring(L"CREATE TABLE [") + name + L"] (N INTEGER)");
         db.ExecuteSQL(std::wstring(L"INSERT INTO [") + name + L"] VALUES(1)");
@@ -465,8 +457,7 @@ TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsIt
   bytes[std::size_t{root} * kPage] = layout::kDataPage;
   WriteBytes(file, bytes);
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     try {
       db.ExecuteSQL(L"CREATE TABLE Fresh (N INTEGER)");
       ADD_FAILURE() << "a table was added over a damaged index";

@@ -27,6 +27,8 @@ std::wstring ConnectString(const std::filesystem::path& path) {
   return std::wstring(L"ODBC;DRIVER={") + kAccessDriverName + L"};DSN='';DBQ=" + text::Utf8ToWide(path.string());
 }
 
+void AccessTest::SetUp() { RegisterBuiltInDrivers(); }
+
 bool HaveMdbReader() {
   return std::filesystem::exists(std::filesystem::path(QUILLON_MDB_READER_SCRIPT).parent_path() / "node_modules" /
                                  "mdb-reader") &&

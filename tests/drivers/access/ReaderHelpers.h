@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "platform/odbc/Database.h"
 #include "tests/support/TempDir.h"
 
 namespace quillon::drivers::access::test {
@@ -17,6 +20,20 @@ namespace quillon::drivers::access::test {
 int CreateDatabase(const std::filesystem::path& path);
 // The connect string the export uses, DBQ last.
 std::wstring ConnectString(const std::filesystem::path& path);
+
+// A connection through the driver to the database at `path`, opened as the export opens it.
+struct OpenDatabase : odbc::CDatabase {
+  explicit OpenDatabase(const std::filesystem::path& path) { OpenEx(ConnectString(path)); }
+};
+
+inline void Execute(odbc::CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
+
+// The Access tests' fixture: the built-in drivers registered, and a private folder.
+class AccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  quillon::testing::TempDir m_dir;
+};
 
 // True when node and the installed mdb-reader are there.
 bool HaveMdbReader();
