@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "drivers/BuiltInDrivers.h"
 #include "drivers/access/Catalog.h"
 #include "drivers/access/PageFile.h"
 #include "platform/odbc/Database.h"

@@ -42,15 +42,7 @@ std::vector<std::vector<Value>> StoredRows(const std::filesystem::path& path, st
   for (const auto& entry : ReadCatalog(file)) {
     if (!IsTableEntry(entry) || entry.name != name) continue;
     const auto tdefPage = static_cast<std::uint32_t>(entry.id) & jet4::catalog::kIdPageMask;
-    const TableDefinition table = ReadTableDefinition(file, tdefPage);
-    Page page{};
-    for (const std::uint32_t number : MapPages(file, table.usageMap)) {
-      file.Read(number, page);
-      if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage)
-        continue;
-      for (std::uint16_t row = 0; row < RowCount(page); ++row)
-        rows.push_back(DecodeRow(table, RowAt(static_cast<const Page&>(page), row)));
-    }
+    for (auto& row : RowsOf(file, tdefPage, ReadTableDefinition(file, tdefPage))) rows.push_back(std::move(row.second));
   }
   return rows;
 }

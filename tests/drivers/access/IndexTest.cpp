@@ -16,13 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "drivers/BuiltInDrivers.h"
 #include "drivers/access/Catalog.h"
-#include "drivers/access/DataPage.h"
 #include "drivers/access/Index.h"
 #include "drivers/access/PageFile.h"
-#include "drivers/access/RowWriter.h"
-#include "drivers/access/UsageMap.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
@@ -467,23 +463,6 @@ TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsIt
     db.Close();
   }
   EXPECT_EQ(testing::ReadBytes(file), bytes);
-}
-
-// The rows of the table defined at `tdefPage`, with their places, read through the driver.
-std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile& file, std::uint32_t tdefPage,
-                                                                 const TableDefinition& table) {
-  std::vector<std::pair<std::uint32_t, std::vector<Value>>> rows;
-  Page page{};
-  for (const std::uint32_t number : MapPages(file, table.usageMap)) {
-    file.Read(number, page);
-    if (page[0] != 0x01 || GetU32(page.data() + 4) != tdefPage) continue;
-    for (std::uint16_t row = 0; row < RowCount(page); ++row) {
-      const auto bytes = RowAt(static_cast<const Page&>(page), row);
-      if (!bytes.empty() && !IsOverflowPointer(page, row))
-        rows.emplace_back(RowPointer(number, row), DecodeRow(table, bytes));
-    }
-  }
-  return rows;
 }
 
 TEST(AccessIndexBytes, IndexesRebuiltFromTheRowsOfAccessFilesMatchTheirPagesByteForByte) {

@@ -9,6 +9,10 @@
 
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
+#include "drivers/access/DataPage.h"
+#include "drivers/access/Jet4Format.h"
+#include "drivers/access/RowWriter.h"
+#include "drivers/access/UsageMap.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
 #include "tests/support/Command.h"
@@ -65,6 +69,22 @@ void WriteBytes(const std::filesystem::path& file, const std::string& bytes) {
 std::string Mdb(const std::string& program, const std::filesystem::path& file, const std::string& arguments) {
   return testing::RunCommand(program + " " + testing::ShellQuote(file) + (arguments.empty() ? "" : " " + arguments))
       .output;
+}
+
+std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile& file, std::uint32_t tdefPage,
+                                                                 const TableDefinition& table) {
+  std::vector<std::pair<std::uint32_t, std::vector<Value>>> rows;
+  Page page{};
+  for (const std::uint32_t number : MapPages(file, table.usageMap)) {
+    file.Read(number, page);
+    if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage) continue;
+    for (std::uint16_t row = 0; row < RowCount(page); ++row) {
+      const auto bytes = RowAt(static_cast<const Page&>(page), row);
+      if (!bytes.empty() && !IsOverflowPointer(page, row))
+        rows.emplace_back(RowPointer(number, row), DecodeRow(table, bytes));
+    }
+  }
+  return rows;
 }
 
 std::uint16_t U16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | at[1] << 8); }

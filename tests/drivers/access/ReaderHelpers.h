@@ -7,10 +7,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "drivers/access/Catalog.h"
+#include "drivers/access/PageFile.h"
+#include "drivers/access/Value.h"
 #include "platform/odbc/Database.h"
 #include "tests/support/TempDir.h"
 
@@ -49,6 +53,11 @@ void WriteBytes(const std::filesystem::path& file, const std::string& bytes);
 
 // The standard output of an mdbtools program run on `file`, e.g. Mdb("mdb-count", file, "T").
 std::string Mdb(const std::string& program, const std::filesystem::path& file, const std::string& arguments = "");
+
+// The rows of the table defined at `tdefPage` as the driver reads them, with their places (page
+// << 8 | row); deleted rows and the pointers moved rows leave behind are passed over.
+std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile& file, std::uint32_t tdefPage,
+                                                                 const TableDefinition& table);
 
 // The page layout of a Jet 4 file as these tests read it: written down here apart from the
 // driver's own tables, so that a wrong constant there shows as a difference.
