@@ -158,10 +158,7 @@ TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
   testing::TempDir dir;
   const auto path = dir / "global.mdb";
   AccessDatabase::Create(path);
-  const auto pagesOf = [](const std::filesystem::path& p) {
-    return static_cast<std::uint32_t>(std::filesystem::file_size(p) / jet4::kPageSize);
-  };
-  std::uint32_t pages = pagesOf(path);
+  auto pages = static_cast<std::uint32_t>(MdbView(path).PageCount());
   EXPECT_EQ(GlobalFree(path, pages + 3), (std::vector<std::uint32_t>{pages, pages + 1, pages + 2}));
   {
     AccessDatabase db(path);
@@ -169,7 +166,7 @@ TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
     for (int i = 0; i < 20000; ++i) db.Insert(u"T", {Value::Str(std::u16string(150, u'Ж'))});
     db.Close();
   }
-  pages = pagesOf(path);
+  pages = static_cast<std::uint32_t>(MdbView(path).PageCount());
   ASSERT_GT(pages, 1000u);  // past what an inline map covers
   EXPECT_EQ(GlobalFree(path, pages + 1), (std::vector<std::uint32_t>{pages}));
 }
@@ -202,7 +199,7 @@ TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
   testing::TempDir dir;
   const auto path = CopyWritable(original, dir / "access.mdb");
-  const auto before = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  const auto before = static_cast<std::uint32_t>(MdbView(path).PageCount());
   const auto freeBefore = GlobalFree(path, before);
   {
     AccessDatabase db(path);
@@ -210,7 +207,7 @@ TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
     for (int i = 0; i < 5000; ++i) db.Insert(u"Added", {Value::Int(i)});
     db.Close();
   }
-  const auto after = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  const auto after = static_cast<std::uint32_t>(MdbView(path).PageCount());
   ASSERT_GT(after, before);
   auto expected = freeBefore;
   expected.push_back(after);

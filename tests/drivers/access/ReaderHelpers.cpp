@@ -53,6 +53,7 @@ std::vector<std::filesystem::path> CopyAccessSamples(const quillon::testing::Tem
     if (entry.path().extension() != ".mdb") continue;
     copies.push_back(CopyWritable(entry.path(), dir / entry.path().filename().string()));
   }
+  if (copies.empty()) ADD_FAILURE() << "no Access test files at " << samples;
   return copies;
 }
 

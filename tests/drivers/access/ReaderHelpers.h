@@ -44,7 +44,8 @@ bool HaveMdbReader();
 // mdb-reader's view: JSON with "tables" (name -> row count) and "rows" of the named tables.
 std::string MdbReader(const std::filesystem::path& file, const std::string& tables = "");
 
-// Writable copies in `dir` of the Access-written sample databases in tests/data/jet4.
+// Writable copies in `dir` of the Access-written sample databases in tests/data/jet4 (a failure
+// when there are none).
 std::vector<std::filesystem::path> CopyAccessSamples(const quillon::testing::TempDir& dir);
 // A writable copy of `from` at `to`; `to`.
 std::filesystem::path CopyWritable(const std::filesystem::path& from, const std::filesystem::path& to);
