@@ -285,19 +285,16 @@ TEST_F(AccessDefinitionTest, NewDatabasesCarryTheDatabasePropertiesAccessWrites)
       << Properties(file, "SummaryInfo");
   // Byte for byte the blob Access stores for the database.
   const auto blob = [](const std::filesystem::path& path, const char* name) {
-    return testing::RunCommand("mdb-export -H -Q -b hex -d '\t' " + testing::ShellQuote(path) +
-                               " MSysObjects | awk -F'\t' '$3 == \"" + name + "\" { print $15 }'")
-        .output;
+    return Mdb("mdb-export -H -Q -b hex -d '\t'", path,
+               "MSysObjects | awk -F'\t' '$3 == \"" + std::string(name) + "\" { print $15 }'");
   };
   EXPECT_EQ(blob(file, "MSysDb"), blob(accessFile, "MSysDb"));
   EXPECT_EQ(blob(file, "UserDefined"), blob(accessFile, "UserDefined"));
   EXPECT_GT(blob(file, "MSysDb").size(), 100u);
   // The documents sit in the Databases container, as Access puts them.
-  const std::string rows =
-      testing::RunCommand("mdb-export -H -Q -d '\t' " + testing::ShellQuote(file) +
-                          " MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort")
-          .output;
-  EXPECT_EQ(rows, "MSysDb 2\nSummaryInfo -32757\nUserDefined -32757\n");
+  EXPECT_EQ(
+      Mdb("mdb-export -H -Q -d '\t'", file, "MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort"),
+      "MSysDb 2\nSummaryInfo -32757\nUserDefined -32757\n");
 }
 
 // Copies of the files the previous version wrote, with the length of its definitions 8 short.
