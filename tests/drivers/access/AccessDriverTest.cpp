@@ -30,26 +30,17 @@ using odbc::CDatabase;
 using odbc::CDBException;
 
 std::string Json(const std::filesystem::path& file, const std::string& table) {
-  return testing::RunCommand("mdb-json -T '%Y-%m-%d %H:%M:%S' " + testing::ShellQuote(file) + " " +
-                             testing::ShellQuote(table))
-      .output;
+  return Mdb("mdb-json -T '%Y-%m-%d %H:%M:%S'", file, testing::ShellQuote(table));
 }
 
-void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
-
-class AccessDriverTest : public ::testing::Test {
- protected:
-  void SetUp() override { RegisterBuiltInDrivers(); }
-  testing::TempDir m_dir;
-};
+using AccessDriverTest = AccessTest;
 
 TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
   const auto file = m_dir / "every type.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  EXPECT_EQ(testing::RunCommand("mdb-ver " + testing::ShellQuote(file)).output, "JET4\n");
+  EXPECT_EQ(Mdb("mdb-ver", file), "JET4\n");
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db,
             L"CREATE TABLE [All Types] ([Name] TEXT, Code VARCHAR(10), Notes MEMO, Amount DOUBLE, Flag BIT, "
             L"Counter INTEGER, Small SMALLINT, Stamp DATE)");
@@ -63,10 +54,10 @@ TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
             L"'12/31/2150 23:59:59')");
     db.Close();
   }
-  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "All Types\n");
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'All Types'").output, "4\n");
+  EXPECT_EQ(Mdb("mdb-tables -1", file), "All Types\n");
+  EXPECT_EQ(Mdb("mdb-count", file, "'All Types'"), "4\n");
 
-  const std::string schema = testing::RunCommand("mdb-schema " + testing::ShellQuote(file) + " access").output;
+  const std::string schema = Mdb("mdb-schema", file, "access");
   for (const char* column : {"[Name]\t\t\tText (255)", "[Code]\t\t\tText (10)", "[Notes]\t\t\tMemo/Hyperlink (255)",
                              "[Amount]\t\t\tDouble", "[Flag]\t\t\tBoolean NOT NULL", "[Counter]\t\t\tLong Integer",
                              "[Small]\t\t\tInteger", "[Stamp]\t\t\tDateTime"}) {
@@ -87,16 +78,12 @@ TEST_F(AccessDriverTest, NewDatabaseWithEveryTypeReadsBackInBothReaders) {
 
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed (npm was unavailable at configure time)";
   const std::string reader = MdbReader(file, "'All Types'");
-  EXPECT_NE(reader.find("\"tables\":{\"All Types\":4}"), std::string::npos) << reader;
-  EXPECT_NE(reader.find("\"Name\":\"Grüße “quoted” 😀 日本\""), std::string::npos) << reader;
-  EXPECT_NE(reader.find("\"Stamp\":\"2024-02-29T13:45:10.000Z\""), std::string::npos) << reader;
-  EXPECT_NE(reader.find("\"Notes\":null"), std::string::npos) << reader;
-  EXPECT_NE(reader.find("{\"Name\":\"\",\"Code\":\"\",\"Notes\":\"\",\"Amount\":-1e-7,\"Flag\":true,"
-                        "\"Counter\":-2147483648"),
-            std::string::npos)
-      << reader;
-  EXPECT_NE(reader.find("\"Notes\":\"it's 😀\""), std::string::npos) << reader;
-  EXPECT_NE(reader.find("\"read\":4"), std::string::npos) << reader;
+  for (const char* part :
+       {"\"tables\":{\"All Types\":4}", "\"Name\":\"Grüße “quoted” 😀 日本\"", "\"Stamp\":\"2024-02-29T13:45:10.000Z\"",
+        "\"Notes\":null",
+        "{\"Name\":\"\",\"Code\":\"\",\"Notes\":\"\",\"Amount\":-1e-7,\"Flag\":true,\"Counter\":-2147483648",
+        "\"Notes\":\"it's 😀\"", "\"read\":4"})
+    EXPECT_NE(reader.find(part), std::string::npos) << part << "\n" << reader;
 }
 
 TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
@@ -104,20 +91,17 @@ TEST_F(AccessDriverTest, HundredThousandRowsSpanManyPagesWithExactCount) {
   ASSERT_EQ(CreateDatabase(file), 1);
   constexpr int kRows = 100000;
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Big (Id INTEGER, Label VARCHAR(40), Amount DOUBLE)");
     for (int i = 0; i < kRows; ++i) {
       Execute(db, L"INSERT INTO Big VALUES(" + std::to_wstring(i) + L", 'row " + std::to_wstring(i) + L"', " +
                       std::to_wstring(i) + L".25)");
     }
   }  // destruction writes the file out
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Big").output,
-            std::to_string(kRows) + "\n");
-  const auto csv = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) +
-                                       " Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
-                                       "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'")
-                       .output;
+  EXPECT_EQ(Mdb("mdb-count", file, "Big"), std::to_string(kRows) + "\n");
+  const auto csv = Mdb("mdb-export -H", file,
+                       "Big | awk -F, '{ if ($1 != NR-1 || $2 != \"\\\"row \" NR-1 "
+                       "\"\\\"\" || $3 != NR-1+0.25) bad++ } END { print NR, bad+0 }'");
   EXPECT_EQ(csv, "100000 0\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const std::string reader = MdbReader(file, "Big");
@@ -133,8 +117,7 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
   // chains over several pages; plain and two-byte text.
   const std::vector<std::size_t> lengths = {10, 900, 3000, 4078, 4079, 4100, 20000, 150000};
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Notes (N INTEGER, Body MEMO, Tail VARCHAR(5))");
     int n = 0;
     for (const std::size_t length : lengths) {
@@ -146,17 +129,12 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
       Execute(db, L"INSERT INTO Notes VALUES(" + std::to_wstring(n++) + L", '" + wide + L"', 'end')");
     }
   }
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Notes").output,
-            std::to_string(lengths.size() * 2) + "\n");
+  EXPECT_EQ(Mdb("mdb-count", file, "Notes"), std::to_string(lengths.size() * 2) + "\n");
   // mdbtools: the ASCII memos, character for character (its export shows the others as '?').
-  const auto lengthsSeen = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) +
-                                               " Notes | awk -F'|' '$1 % 2 == 0 "
-                                               "{ print length($2), $3 }'")
-                               .output;
+  const auto lengthsSeen =
+      Mdb("mdb-export -H -Q -d '|'", file, "Notes | awk -F'|' '$1 % 2 == 0 { print length($2), $3 }'");
   EXPECT_EQ(lengthsSeen, "10 end\n900 end\n3000 end\n4078 end\n4079 end\n4100 end\n20000 end\n150000 end\n");
-  const auto body = testing::RunCommand("mdb-export -H -Q -d '|' " + testing::ShellQuote(file) +
-                                        " Notes | awk -F'|' '$1 == 14 { print $2 }'")
-                        .output;
+  const auto body = Mdb("mdb-export -H -Q -d '|'", file, "Notes | awk -F'|' '$1 == 14 { print $2 }'");
   std::string expected(150000, 'x');
   for (std::size_t i = 0; i < expected.size(); i += 97) expected[i] = static_cast<char>('a' + (i / 97) % 26);
   EXPECT_EQ(body, expected + "\n");
@@ -170,14 +148,11 @@ TEST_F(AccessDriverTest, MemoValuesOfAnyLengthRoundTrip) {
 
 // Everything mdbtools sees in a database: table list, and every table's schema and rows.
 std::string Everything(const std::filesystem::path& file) {
-  std::string out = testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output;
+  std::string out = Mdb("mdb-tables -1", file);
   std::istringstream tables(out);
   for (std::string table; std::getline(tables, table);) {
-    out +=
-        "== " + table + "\n" +
-        testing::RunCommand("mdb-schema -T " + testing::ShellQuote(table) + " " + testing::ShellQuote(file) + " access")
-            .output +
-        testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " " + testing::ShellQuote(table)).output;
+    out += "== " + table + "\n" + Mdb("mdb-schema -T " + testing::ShellQuote(table), file, "access") +
+           Mdb("mdb-export", file, testing::ShellQuote(table));
   }
   return out;
 }
@@ -186,8 +161,7 @@ TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
   const auto file = m_dir / "together.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE A (N INTEGER, Note MEMO)");
     Execute(db, L"CREATE TABLE B (Word VARCHAR(30))");
     for (int i = 0; i < 6000; ++i) {
@@ -196,14 +170,10 @@ TEST_F(AccessDriverTest, TablesFilledTogetherKeepTheirOwnPages) {
       Execute(db, L"INSERT INTO B VALUES('b" + std::to_wstring(i) + L"')");
     }
   }
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " A").output, "6000\n");
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " B").output, "6000\n");
-  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " B | sort -u | wc -l").output,
-            "6000\n");
-  EXPECT_EQ(testing::RunCommand("mdb-export -H -Q " + testing::ShellQuote(file) +
-                                " A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l")
-                .output,
-            "0\n");
+  EXPECT_EQ(Mdb("mdb-count", file, "A"), "6000\n");
+  EXPECT_EQ(Mdb("mdb-count", file, "B"), "6000\n");
+  EXPECT_EQ(Mdb("mdb-export -H", file, "B | sort -u | wc -l"), "6000\n");
+  EXPECT_EQ(Mdb("mdb-export -H -Q", file, "A | awk -F, 'length($2) != ($1 % 5 == 0 ? 5000 : 20)' | wc -l"), "0\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   // mdb-reader refuses a page in a table's map that another table owns.
   const auto reader = MdbReader(file, "A B");
@@ -215,8 +185,7 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
   const auto file = m_dir / "shared.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   for (int t = 0; t < 4; ++t) {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     const std::wstring name = L"T" + std::to_wstring(t);
     Execute(db, L"CREATE TABLE " + name + L" (Id INTEGER, Word VARCHAR(20))");
     for (int i = 0; i < 500 * (t + 1); ++i) {
@@ -225,26 +194,22 @@ TEST_F(AccessDriverTest, TablesAddedByLaterConnectionsKeepEverythingBefore) {
     EXPECT_THROW(Execute(db, L"CREATE TABLE t0 (X INTEGER)"), CDBException);
     db.Close();
   }
-  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "T0\nT1\nT2\nT3\n");
+  EXPECT_EQ(Mdb("mdb-tables -1", file), "T0\nT1\nT2\nT3\n");
   for (int t = 0; t < 4; ++t) {
-    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " T" + std::to_string(t)).output,
-              std::to_string(500 * (t + 1)) + "\n");
+    EXPECT_EQ(Mdb("mdb-count", file, "T" + std::to_string(t)), std::to_string(500 * (t + 1)) + "\n");
   }
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(file).find("{\"tables\":{\"T0\":500,\"T1\":1000,\"T2\":1500,\"T3\":2000}"), std::string::npos);
 }
 
 TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) {
-  const auto samples = CopyAccessSamples(m_dir);
-  ASSERT_FALSE(samples.empty()) << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int checked = 0;
-  for (const auto& file : samples) {
+  for (const auto& file : CopyAccessSamples(m_dir)) {
     SCOPED_TRACE(file.filename().string());
     const std::string before = Everything(file);
     const std::string readerBefore = HaveMdbReader() ? MdbReader(file) : "";
     {
-      CDatabase db;
-      db.OpenEx(ConnectString(file));
+      OpenDatabase db(file);
       Execute(db, L"CREATE TABLE [Quillon Export] (Id INTEGER, Word TEXT, Note MEMO, Day DATE)");
       for (int i = 0; i < 3000; ++i) {
         Execute(db, L"INSERT INTO [Quillon Export] VALUES(" + std::to_wstring(i) + L", 'word " + std::to_wstring(i) +
@@ -260,17 +225,13 @@ TEST_F(AccessDriverTest, AddingToDatabasesWrittenByAccessKeepsEveryTableAndRow) 
     const auto listEnd = before.find("== ");
     expected.insert(listEnd == std::string::npos ? before.size() : listEnd, "Quillon Export\n");
     EXPECT_EQ(after.substr(0, after.find(added)), expected);
-    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'Quillon Export'").output, "3000\n");
+    EXPECT_EQ(Mdb("mdb-count", file, "'Quillon Export'"), "3000\n");
     // The new table has the permissions of the Tables container, as Access gives a new table.
-    const std::string id = testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) +
-                                               " MSysObjects | awk -F, '$3 == \"\\\"Quillon "
-                                               "Export\\\"\" { print $1 }'")
-                               .output;
+    const std::string id =
+        Mdb("mdb-export -H", file, "MSysObjects | awk -F, '$3 == \"\\\"Quillon Export\\\"\" { print $1 }'");
     ASSERT_FALSE(id.empty());
     const auto aces = [&](const std::string& object) {
-      return testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " MSysACEs | awk -F, '$1 == " + object +
-                                 " { $1 = \"\"; print }'")
-          .output;
+      return Mdb("mdb-export -H", file, "MSysACEs | awk -F, '$1 == " + object + " { $1 = \"\"; print }'");
     };
     EXPECT_EQ(aces(id.substr(0, id.size() - 1)), aces("251658241"));
     if (HaveMdbReader()) {
@@ -301,8 +262,7 @@ bool Contains(const std::wstring& text, const std::wstring& part) { return text.
 TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   const auto file = m_dir / "limits.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
-  CDatabase db;
-  db.OpenEx(ConnectString(file));
+  OpenDatabase db(file);
   Execute(db, L"CREATE TABLE L (S SMALLINT, I INTEGER, V VARCHAR(3), D DATE, B BIT, X DOUBLE)");
   Execute(db, L"INSERT INTO L VALUES(1, 1, 'abc', '2020-01-01', 1, 1)");
   EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO L VALUES(32768, 1, 'a', NULL, 0, 0)"), L"[22003]"));
@@ -333,9 +293,9 @@ TEST_F(AccessDriverTest, ValuesThatDoNotFitAreRefusedPerRow) {
   EXPECT_EQ(ErrorOf(db, insert + L")"), L"Record is too large. [HY000]");
   Execute(db, L"INSERT INTO L VALUES(-32768, -5, '', '31.12.1999 23:59', 0, -2.5)");
   db.Close();
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " L").output, "2\n");
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Fat").output, "0\n");
-  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, "L\nFat\n");
+  EXPECT_EQ(Mdb("mdb-count", file, "L"), "2\n");
+  EXPECT_EQ(Mdb("mdb-count", file, "Fat"), "0\n");
+  EXPECT_EQ(Mdb("mdb-tables -1", file), "L\nFat\n");
 }
 
 TEST_F(AccessDriverTest, BinaryValuesOfAnyLengthArriveWholeInAnOleObject) {
@@ -346,8 +306,7 @@ TEST_F(AccessDriverTest, BinaryValuesOfAnyLengthArriveWholeInAnOleObject) {
   const std::vector<std::size_t> sizes = {0, 1, 126, 127, 4000, 5000, 100000};
   std::vector<std::string> hex;
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Blobs (N INTEGER, B LONGBINARY)");
     for (std::size_t n = 0; n < sizes.size(); ++n) {
       std::string digits;
@@ -363,11 +322,10 @@ TEST_F(AccessDriverTest, BinaryValuesOfAnyLengthArriveWholeInAnOleObject) {
     Execute(db, L"INSERT INTO Blobs VALUES(99, NULL)");
     EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO Blobs VALUES(100, '0x00')"), L"[22018]"));
   }
-  const std::string quoted = testing::ShellQuote(file);
-  EXPECT_NE(testing::RunCommand("mdb-schema " + quoted).output.find("[B]\t\t\tOLE"), std::string::npos);
+  EXPECT_NE(Mdb("mdb-schema", file).find("[B]\t\t\tOLE"), std::string::npos);
   std::string expected;
   for (std::size_t n = 0; n < sizes.size(); ++n) expected += std::to_string(n) + "|" + hex[n] + "\n";
-  EXPECT_EQ(testing::RunCommand("mdb-export -H -Q -d '|' -b hex " + quoted + " Blobs").output, expected + "99|\n");
+  EXPECT_EQ(Mdb("mdb-export -H -Q -d '|' -b hex", file, "Blobs"), expected + "99|\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const std::string reader = MdbReader(file, "Blobs");
   for (std::size_t n = 0; n < sizes.size(); ++n) {
@@ -384,8 +342,7 @@ TEST_F(AccessDriverTest, DoublesTakeNaNAndTheInfinitiesAndTextColumnsTheirWords)
   const auto file = m_dir / "nonfinite.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE F (N INTEGER, X DOUBLE, T VARCHAR(20))");
     Execute(db, L"INSERT INTO F VALUES(1, NaN, NaN)");
     Execute(db, L"INSERT INTO F VALUES(2, Infinity, Infinity)");
@@ -394,8 +351,7 @@ TEST_F(AccessDriverTest, DoublesTakeNaNAndTheInfinitiesAndTextColumnsTheirWords)
     EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO F VALUES(NaN, 1, 'x')"), L"[22003]"));
     EXPECT_TRUE(Contains(ErrorOf(db, L"INSERT INTO F VALUES(5, 1e999, 'x')"), L"[22003]"));
   }
-  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " F").output,
-            "1,nan,\"NaN\"\n2,inf,\"Infinity\"\n3,-inf,\"-Infinity\"\n4,-0,\"-0\"\n");
+  EXPECT_EQ(Mdb("mdb-export -H", file, "F"), "1,nan,\"NaN\"\n2,inf,\"Infinity\"\n3,-inf,\"-Infinity\"\n4,-0,\"-0\"\n");
 }
 
 // Copies of a database altered the way other kinds of file differ from a Jet 4 one.
@@ -436,10 +392,7 @@ TEST_F(AccessDriverTest, ForeignFilesAreRefusedAndLeftUntouched) {
   for (const auto& [how, message] : cases) {
     SCOPED_TRACE(how);
     const auto file = m_dir / ("refused-" + how + ".mdb");
-    {
-      std::ofstream out(file, std::ios::binary);
-      out << Altered(original, how);
-    }
+    WriteBytes(file, Altered(original, how));
     const std::string before = testing::ReadBytes(file);
     CDatabase db;
     try {
@@ -492,11 +445,10 @@ TEST_F(AccessDriverTest, CreationRequestsThatCannotBeCarriedOutCreateNothing) {
   // Paths with the characters a connect string uses reach exactly that file.
   const auto odd = m_dir / "a;b=c {d} 'e' \"f\".mdb";
   ASSERT_EQ(CreateDatabase(odd), 1);
-  CDatabase db;
-  db.OpenEx(ConnectString(odd));
+  OpenDatabase db(odd);
   Execute(db, L"CREATE TABLE T (A INTEGER)");
   db.Close();
-  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(odd)).output, "T\n");
+  EXPECT_EQ(Mdb("mdb-tables -1", odd), "T\n");
 }
 
 TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
@@ -504,8 +456,7 @@ TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
   ASSERT_EQ(CreateDatabase(file), 1);
   const std::string before = testing::ReadBytes(file);
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE T (A INTEGER)");
     Execute(db, L"INSERT INTO T VALUES(7)");
     EXPECT_EQ(testing::ReadBytes(file), before);
@@ -519,7 +470,7 @@ TEST_F(AccessDriverTest, TheFileChangesOnlyWhenTheConnectionEnds) {
       EXPECT_TRUE(Contains(e.m_strMessage, L"in use")) << text::WideToUtf8(e.m_strMessage);
     }
   }  // a failed statement does not lose the rows before it
-  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " T").output, "7\n");
+  EXPECT_EQ(Mdb("mdb-export -H", file, "T"), "7\n");
   CDatabase after;
   EXPECT_NO_THROW(after.OpenEx(ConnectString(file)));
 }
@@ -536,14 +487,13 @@ TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
     insert += i ? L", " : L"";
     insert += i % 3 == 0 ? std::to_wstring(i) : i % 3 == 1 ? L"1" : L"'ok'";
   }
-  CDatabase db;
-  db.OpenEx(ConnectString(file));
+  OpenDatabase db(file);
   Execute(db, create + L")");
   Execute(db, insert + L")");
   db.Close();
-  const auto schema = testing::RunCommand("mdb-schema -T Wide " + testing::ShellQuote(file) + " access").output;
+  const auto schema = Mdb("mdb-schema -T Wide", file, "access");
   EXPECT_NE(schema.find("[Column number 254 ÄÄ"), std::string::npos) << schema.substr(0, 500);
-  const auto csv = testing::RunCommand("mdb-export -H -Q " + testing::ShellQuote(file) + " Wide").output;
+  const auto csv = Mdb("mdb-export -H -Q", file, "Wide");
   std::string expected;
   for (int i = 0; i < 255; ++i) expected += (i ? "," : "") + (i % 3 == 0 ? std::to_string(i) : i % 3 == 1 ? "1" : "ok");
   EXPECT_EQ(csv, expected + "\n");
@@ -554,12 +504,9 @@ TEST_F(AccessDriverTest, WideTableDefinitionSpansSeveralPages) {
 TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/access-empty.mdb";
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
-  const auto file = m_dir / "grown.mdb";
-  std::filesystem::copy_file(original, file);
-  std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  const auto file = CopyWritable(original, m_dir / "grown.mdb");
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE Filler (T VARCHAR(200))");
     for (int i = 0; i < 20000; ++i) Execute(db, L"INSERT INTO Filler VALUES('" + std::wstring(150, L'Ж') + L"')");
   }
@@ -567,8 +514,7 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
   std::string expectedTables = "Filler\n";
   {
     // Enough tables to fill the catalog's page, so that it takes a page far into the file.
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     for (int t = 0; t < 60; ++t) {
       const std::string name = "Table number " + std::to_string(t);
       Execute(db, L"CREATE TABLE [" + text::Utf8ToWide(name) + L"] (N INTEGER)");
@@ -585,9 +531,9 @@ TEST_F(AccessDriverTest, CatalogOfAnAccessFileGrowsPastItsInlineMap) {
     copy.Read(map >> 8, page);
     EXPECT_EQ(RowAt(page, static_cast<std::uint16_t>(map & 0xFF))[0], jet4::usage_map::kReference);
   }
-  EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output, expectedTables);
-  EXPECT_EQ(testing::RunCommand("mdb-export -H " + testing::ShellQuote(file) + " 'Table number 59'").output, "59\n");
-  EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " Filler").output, "20000\n");
+  EXPECT_EQ(Mdb("mdb-tables -1", file), expectedTables);
+  EXPECT_EQ(Mdb("mdb-export -H", file, "'Table number 59'"), "59\n");
+  EXPECT_EQ(Mdb("mdb-count", file, "Filler"), "20000\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   const auto reader = MdbReader(file);
   EXPECT_NE(reader.find("\"Filler\":20000,"), std::string::npos) << reader;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -14,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "drivers/BuiltInDrivers.h"
 #include "drivers/access/Catalog.h"
 #include "drivers/access/PageFile.h"
 #include "platform/odbc/Database.h"
@@ -26,39 +24,8 @@
 namespace quillon::drivers::access::test {
 namespace {
 
+using namespace layout;
 using odbc::CDatabase;
-
-constexpr std::size_t kPage = 4096;
-constexpr std::size_t kHeader = 63;  // the fixed part of a definition
-
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t U32(const std::uint8_t* p) { return U16(p) | static_cast<std::uint32_t>(U16(p + 2)) << 16; }
-
-// A file's pages, read without the driver.
-class FileView {
- public:
-  explicit FileView(const std::filesystem::path& path) : m_bytes(testing::ReadBytes(path)) {}
-  const std::uint8_t* Page(std::uint32_t n) const {
-    if ((std::size_t{n} + 1) * kPage > m_bytes.size()) throw std::runtime_error("page past the end");
-    return reinterpret_cast<const std::uint8_t*>(m_bytes.data()) + std::size_t{n} * kPage;
-  }
-  std::string PageBytes(std::uint32_t n) const { return {reinterpret_cast<const char*>(Page(n)), kPage}; }
-  // The pages of the definition starting at `page`.
-  std::vector<std::uint32_t> Chain(std::uint32_t page) const {
-    std::vector<std::uint32_t> pages;
-    for (; page != 0 && pages.size() < 64; page = U32(Page(page) + 4)) pages.push_back(page);
-    return pages;
-  }
-  // Its bytes, continuation pages appended without their 8-byte header.
-  std::vector<std::uint8_t> Definition(std::uint32_t page) const {
-    std::vector<std::uint8_t> out;
-    for (const std::uint32_t p : Chain(page)) out.insert(out.end(), Page(p) + (out.empty() ? 0 : 8), Page(p) + kPage);
-    return out;
-  }
-
- private:
-  std::string m_bytes;
-};
 
 // What a writer that adds a column finds in a definition: it takes the stated length as the
 // end of the buffer, skips the fixed parts and reads every name. `error` says where it ran past.
@@ -73,7 +40,7 @@ struct WriterView {
 
 WriterView WalkAsWriter(const std::vector<std::uint8_t>& def) {
   WriterView view;
-  view.stated = U32(def.data() + 8);
+  view.stated = U32(def.data() + kDefinitionLength);
   std::size_t at = 0;
   const auto take = [&](std::size_t n) {
     if (at + n > view.stated || at + n > def.size()) {
@@ -92,15 +59,15 @@ WriterView WalkAsWriter(const std::vector<std::uint8_t>& def) {
     return text;
   };
   try {
-    const std::uint8_t* header = take(kHeader);
-    const std::uint16_t columns = U16(header + 45);
-    const std::uint32_t logical = U32(header + 47);
-    const std::uint32_t real = U32(header + 51);
-    take(12 * std::size_t{real});
-    take(25 * std::size_t{columns});
+    const std::uint8_t* header = take(kDefinitionHeader);
+    const std::uint16_t columns = U16(header + kColumnCount);
+    const std::uint32_t logical = U32(header + kLogicalIndexCount);
+    const std::uint32_t real = U32(header + kRealIndexCount);
+    take(kRealIndexCountSize * real);
+    take(kColumnRecord * columns);
     for (std::uint16_t i = 0; i < columns; ++i) view.columns.push_back(name());
-    take(52 * std::size_t{real});
-    take(28 * std::size_t{logical});
+    take(kRealIndexRecord * real);
+    take(kLogicalIndexRecord * logical);
     for (std::uint32_t i = 0; i < logical; ++i) view.indexes.push_back(name());
     for (std::uint16_t column = U16(take(2)); column != 0xFFFF; column = U16(take(2))) {
       view.longValueColumns.push_back(column);
@@ -118,7 +85,7 @@ WriterView WalkAsWriter(const std::vector<std::uint8_t>& def) {
 std::vector<std::uint16_t> JetFreeSpace(std::size_t length, std::size_t pages) {
   std::vector<std::uint16_t> free;
   for (std::size_t i = 0; i < pages; ++i) {
-    const std::size_t start = i == 0 ? 0 : 8;
+    const std::size_t start = i == 0 ? 0 : kContinuationHeader;
     const std::size_t take = std::min(length, kPage - start);
     length -= take;
     free.push_back(static_cast<std::uint16_t>(start + take + 8 < kPage ? kPage - start - take - 8 : 0));
@@ -140,7 +107,7 @@ std::string Narrow(const std::u16string& text) { return text::WideToUtf8(text::U
 
 // Checks every definition of the file as a second writer would; returns how many it checked.
 int ExpectEveryDefinitionWalks(const std::filesystem::path& path) {
-  const FileView view(path);
+  const MdbView view(path);
   int checked = 0;
   for (const auto& [table, page] : Tables(path)) {
     SCOPED_TRACE(Narrow(table));
@@ -151,19 +118,14 @@ int ExpectEveryDefinitionWalks(const std::filesystem::path& path) {
     EXPECT_EQ(walked.end, walked.stated);
     const auto chain = view.Chain(page);
     std::vector<std::uint16_t> free;
-    for (const std::uint32_t p : chain) free.push_back(U16(view.Page(p) + 2));
+    for (const std::uint32_t p : chain) free.push_back(U16(view.Page(p) + kFreeSpace));
     EXPECT_EQ(free, JetFreeSpace(walked.stated, chain.size()));
     ++checked;
   }
   return checked;
 }
 
-class AccessDefinitionTest : public ::testing::Test {
- protected:
-  void SetUp() override { RegisterBuiltInDrivers(); }
-  void Execute(CDatabase& db, const std::wstring& sql) { db.ExecuteSQL(sql); }
-  testing::TempDir m_dir;
-};
+using AccessDefinitionTest = AccessTest;
 
 TEST_F(AccessDefinitionTest, EveryDefinitionOfANewFileHoldsItsNamesWithinItsStatedLength) {
   const auto file = m_dir / "new.mdb";
@@ -173,15 +135,14 @@ TEST_F(AccessDefinitionTest, EveryDefinitionOfANewFileHoldsItsNamesWithinItsStat
     wide += (i ? L", [" : L"[") + std::wstring(L"Column number ") + std::to_wstring(i) + L" with a long name] INTEGER";
   }
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE [Notes] (Id INTEGER, Word TEXT, Note MEMO, Day DATE, Flag BIT, Other MEMO)");
     Execute(db, L"INSERT INTO [Notes] VALUES(1, 'w', '" + std::wstring(5000, L'n') + L"', '2001-02-03', 1, 'short')");
     Execute(db, wide + L")");
     db.Close();
   }
   EXPECT_EQ(ExpectEveryDefinitionWalks(file), 7);
-  const FileView view(file);
+  const MdbView view(file);
   const auto tables = Tables(file);
   EXPECT_GT(view.Chain(tables.at(u"Wide")).size(), 2u);
   const auto notes = WalkAsWriter(view.Definition(tables.at(u"Notes")));
@@ -192,41 +153,37 @@ TEST_F(AccessDefinitionTest, EveryDefinitionOfANewFileHoldsItsNamesWithinItsStat
 }
 
 TEST_F(AccessDefinitionTest, DefinitionsAccessWroteWalkTheSameWay) {
-  const auto samples = CopyAccessSamples(m_dir);
-  ASSERT_FALSE(samples.empty()) << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int checked = 0;
-  for (const auto& file : samples) {
+  for (const auto& file : CopyAccessSamples(m_dir)) {
     SCOPED_TRACE(file.filename().string());
     checked += ExpectEveryDefinitionWalks(file);
   }
   EXPECT_GE(checked, 20);
 }
 
-// The pages an inline usage map lists (type 0: first page, then a bitmap); empty for others.
-std::set<std::uint32_t> InlineMapPages(const FileView& view, std::uint32_t pointer) {
-  const std::uint8_t* page = view.Page(pointer >> 8);
-  const std::uint16_t row = pointer & 0xFF;
-  if (page[0] != 0x01 || row >= U16(page + 12)) return {};
-  const std::size_t start = U16(page + 14 + 2 * row) & 0x1FFF;
-  const std::size_t end = row == 0 ? kPage : U16(page + 14 + 2 * (row - 1)) & 0x1FFF;
-  std::set<std::uint32_t> pages;
-  if (end - start < 5 || page[start] != 0x00) return pages;
-  for (std::size_t bit = 0; bit < (end - start - 5) * 8; ++bit) {
-    if (page[start + 5 + bit / 8] & (1u << (bit % 8)))
-      pages.insert(U32(page + start + 1) + static_cast<std::uint32_t>(bit));
+// The column records of a definition by column name: type, number, variable index (for a
+// fixed column: the variable columns before it), length, and the fixed offset of fixed ones.
+std::map<std::u16string, std::vector<int>> ColumnRecords(const MdbView& view, std::uint32_t tdefPage) {
+  const auto def = view.Definition(tdefPage);
+  const WriterView walked = WalkAsWriter(def);
+  const std::size_t records = kDefinitionHeader + kRealIndexCountSize * U32(def.data() + kRealIndexCount);
+  std::map<std::u16string, std::vector<int>> columns;
+  for (std::size_t i = 0; i < walked.columns.size(); ++i) {
+    const std::uint8_t* r = def.data() + records + kColumnRecord * i;
+    const bool fixed = (r[15] & 0x01) != 0;
+    columns[walked.columns[i]] = {r[0], U16(r + 5), U16(r + 7), U16(r + 23), fixed ? U16(r + 21) : -1};
   }
-  return pages;
+  return columns;
 }
 
 // The names of the columns a definition lists with maps of their own.
-std::vector<std::u16string> LongValueColumnNames(const FileView& view, std::uint32_t tdefPage) {
-  const auto def = view.Definition(tdefPage);
-  const WriterView walked = WalkAsWriter(def);
+std::vector<std::u16string> LongValueColumnNames(const MdbView& view, std::uint32_t tdefPage) {
+  const auto walked = WalkAsWriter(view.Definition(tdefPage));
+  const auto records = ColumnRecords(view, tdefPage);
   std::vector<std::u16string> names;
   for (const std::uint16_t number : walked.longValueColumns) {
-    const std::size_t records = kHeader + 12 * std::size_t{U32(def.data() + 51)};
-    for (std::size_t i = 0; i < walked.columns.size(); ++i) {
-      if (U16(def.data() + records + 25 * i + 5) == number) names.push_back(walked.columns[i]);
+    for (const auto& [name, record] : records) {
+      if (record[1] == number) names.push_back(name);
     }
   }
   std::sort(names.begin(), names.end());
@@ -237,8 +194,7 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
   const auto file = m_dir / "memo.mdb";
   ASSERT_TRUE(CreateDatabase(file));
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     Execute(db, L"CREATE TABLE [Notes] (Id INTEGER, Note MEMO, Word TEXT, Other MEMO)");
     for (int i = 0; i < 12; ++i) {
       Execute(db, L"INSERT INTO [Notes] VALUES(" + std::to_wstring(i) + L", '" + std::wstring(3000, L'n') +
@@ -247,11 +203,11 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
     Execute(db, L"INSERT INTO [Notes] VALUES(99, 'short', NULL, NULL)");
     db.Close();
   }
-  const FileView view(file);
+  const MdbView view(file);
   const auto tables = Tables(file);
   // The system tables list the same columns as in a database Access made.
   const auto accessFile = std::filesystem::path(QUILLON_TESTDATA_DIR) / "jet4" / "access-empty.mdb";
-  const FileView access(accessFile);
+  const MdbView access(accessFile);
   const auto accessTables = Tables(accessFile);
   for (const char16_t* table : {u"MSysObjects", u"MSysQueries", u"MSysACEs", u"MSysRelationships"}) {
     SCOPED_TRACE(Narrow(table));
@@ -260,9 +216,10 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
   EXPECT_EQ(LongValueColumnNames(view, tables.at(u"Notes")), (std::vector<std::u16string>{u"Note", u"Other"}));
   // Each Memo column's pages are listed in its own map, and every long-value page in one of them.
   std::set<std::uint32_t> longValuePages;
-  for (std::uint32_t page = 0; page < testing::ReadBytes(file).size() / kPage; ++page) {
+  for (std::uint32_t page = 0; page < view.PageCount(); ++page) {
     const std::uint8_t* p = view.Page(page);
-    if (p[0] == 0x01 && std::string(reinterpret_cast<const char*>(p + 4), 4) == "LVAL") longValuePages.insert(page);
+    if (p[0] == kDataPage && std::string(reinterpret_cast<const char*>(p + kNext), 4) == "LVAL")
+      longValuePages.insert(page);
   }
   const auto def = view.Definition(tables.at(u"Notes"));
   const WriterView walked = WalkAsWriter(def);
@@ -270,41 +227,26 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
   std::set<std::uint32_t> listed;
   std::size_t at = walked.end - 2 - 10 * walked.longValueColumns.size();
   for (std::size_t i = 0; i < walked.longValueColumns.size(); ++i, at += 10) {
-    const auto owned = InlineMapPages(view, U32(def.data() + at + 2));
+    const auto owned = view.InlineMapPages(U32(def.data() + at + 2)).value_or(std::set<std::uint32_t>{});
     EXPECT_GE(owned.size(), 6u) << "column " << walked.longValueColumns[i];
     for (const auto page : owned) EXPECT_TRUE(listed.insert(page).second) << "page " << page << " in two maps";
     // Jet finds no room in the pages of the free-space map: it starts empty.
     const std::uint32_t freeMap = U32(def.data() + at + 6);
     EXPECT_NE(freeMap, 0u);
-    EXPECT_TRUE(InlineMapPages(view, freeMap).empty());
+    EXPECT_TRUE(view.InlineMapPages(freeMap).value_or(std::set<std::uint32_t>{}).empty());
   }
   EXPECT_EQ(listed, longValuePages);
-  const std::string exported = testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " Notes").output;
+  const std::string exported = Mdb("mdb-export", file, "Notes");
   EXPECT_NE(exported.find(std::string(3000, 'n')), std::string::npos);
   EXPECT_NE(exported.find(std::string(2500, 'o')), std::string::npos);
-}
-
-// The column records of a definition by column name: type, number, variable index (for a
-// fixed column: the variable columns before it), length, and the fixed offset of fixed ones.
-std::map<std::u16string, std::vector<int>> ColumnRecords(const FileView& view, std::uint32_t tdefPage) {
-  const auto def = view.Definition(tdefPage);
-  const WriterView walked = WalkAsWriter(def);
-  const std::size_t records = kHeader + 12 * std::size_t{U32(def.data() + 51)};
-  std::map<std::u16string, std::vector<int>> columns;
-  for (std::size_t i = 0; i < walked.columns.size(); ++i) {
-    const std::uint8_t* r = def.data() + records + 25 * i;
-    const bool fixed = (r[15] & 0x01) != 0;
-    columns[walked.columns[i]] = {r[0], U16(r + 5), U16(r + 7), U16(r + 23), fixed ? U16(r + 21) : -1};
-  }
-  return columns;
 }
 
 TEST_F(AccessDefinitionTest, ColumnRecordsOfTheSystemTablesMatchThoseAccessWrites) {
   const auto file = m_dir / "records.mdb";
   ASSERT_TRUE(CreateDatabase(file));
   const auto accessFile = std::filesystem::path(QUILLON_TESTDATA_DIR) / "jet4" / "access-empty.mdb";
-  const FileView view(file);
-  const FileView access(accessFile);
+  const MdbView view(file);
+  const MdbView access(accessFile);
   const auto tables = Tables(file);
   const auto accessTables = Tables(accessFile);
   for (const char16_t* table : {u"MSysObjects", u"MSysACEs", u"MSysQueries", u"MSysRelationships"}) {
@@ -327,7 +269,7 @@ TEST_F(AccessDefinitionTest, ColumnRecordsOfTheSystemTablesMatchThoseAccessWrite
 
 // The properties mdbtools lists for an object of the catalog.
 std::string Properties(const std::filesystem::path& file, const char* object) {
-  return testing::RunCommand("mdb-prop " + testing::ShellQuote(file) + " " + object + " 2>&1").output;
+  return Mdb("mdb-prop", file, object + std::string(" 2>&1"));
 }
 
 TEST_F(AccessDefinitionTest, NewDatabasesCarryTheDatabasePropertiesAccessWrites) {
@@ -343,33 +285,25 @@ TEST_F(AccessDefinitionTest, NewDatabasesCarryTheDatabasePropertiesAccessWrites)
       << Properties(file, "SummaryInfo");
   // Byte for byte the blob Access stores for the database.
   const auto blob = [](const std::filesystem::path& path, const char* name) {
-    return testing::RunCommand("mdb-export -H -Q -b hex -d '\t' " + testing::ShellQuote(path) +
-                               " MSysObjects | awk -F'\t' '$3 == \"" + name + "\" { print $15 }'")
-        .output;
+    return Mdb("mdb-export -H -Q -b hex -d '\t'", path,
+               "MSysObjects | awk -F'\t' '$3 == \"" + std::string(name) + "\" { print $15 }'");
   };
   EXPECT_EQ(blob(file, "MSysDb"), blob(accessFile, "MSysDb"));
   EXPECT_EQ(blob(file, "UserDefined"), blob(accessFile, "UserDefined"));
   EXPECT_GT(blob(file, "MSysDb").size(), 100u);
   // The documents sit in the Databases container, as Access puts them.
-  const std::string rows =
-      testing::RunCommand("mdb-export -H -Q -d '\t' " + testing::ShellQuote(file) +
-                          " MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort")
-          .output;
-  EXPECT_EQ(rows, "MSysDb 2\nSummaryInfo -32757\nUserDefined -32757\n");
+  EXPECT_EQ(
+      Mdb("mdb-export -H -Q -d '\t'", file, "MSysObjects | awk -F'\t' '$2 == 251658242 { print $3 \" \" $4 }' | sort"),
+      "MSysDb 2\nSummaryInfo -32757\nUserDefined -32757\n");
 }
 
 // Copies of the files the previous version wrote, with the length of its definitions 8 short.
 std::filesystem::path CopyOldFile(const testing::TempDir& dir, const char* name) {
-  const std::filesystem::path from = std::filesystem::path(QUILLON_TESTDATA_DIR) / "jet4" / "previous-version" / name;
-  const auto to = dir / name;
-  std::filesystem::copy_file(from, to);
-  std::filesystem::permissions(to, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
-  return to;
+  return CopyWritable(std::filesystem::path(QUILLON_TESTDATA_DIR) / "jet4" / "previous-version" / name, dir / name);
 }
 
 void AddATable(const std::filesystem::path& file) {
-  CDatabase db;
-  db.OpenEx(ConnectString(file));
+  OpenDatabase db(file);
   db.ExecuteSQL(L"CREATE TABLE [Added later] (N INTEGER, T TEXT)");
   db.ExecuteSQL(L"INSERT INTO [Added later] VALUES(7, 'seven')");
   db.Close();
@@ -379,12 +313,12 @@ TEST_F(AccessDefinitionTest, DefinitionsThePreviousVersionWroteAreMendedWhenTheF
   for (const char* name : {"quillon-old-new-database.mdb", "quillon-old-in-access-empty.mdb"}) {
     SCOPED_TRACE(name);
     const auto file = CopyOldFile(m_dir, name);
-    const std::string dataBefore = testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " Notes").output;
+    const std::string dataBefore = Mdb("mdb-export", file, "Notes");
     ASSERT_NE(dataBefore.find("short memo"), std::string::npos);
     // As written, a second writer runs past the stated length of each table the old version made.
     std::map<std::u16string, std::string> accessPages;
     {
-      const FileView view(file);
+      const MdbView view(file);
       for (const auto& [table, page] : Tables(file)) {
         const auto walked = WalkAsWriter(view.Definition(page));
         if (walked.error.empty()) {
@@ -399,19 +333,19 @@ TEST_F(AccessDefinitionTest, DefinitionsThePreviousVersionWroteAreMendedWhenTheF
     ExpectEveryDefinitionWalks(file);
     // Access's own definitions keep their length and free space; those of tables that took no
     // row are the same page as before.
-    const FileView view(file);
+    const MdbView view(file);
     const auto tables = Tables(file);
     for (const auto& [table, before] : accessPages) {
       SCOPED_TRACE(Narrow(table));
       const std::string after = view.PageBytes(tables.at(table));
-      EXPECT_EQ(after.substr(2, 2), before.substr(2, 2));
-      EXPECT_EQ(after.substr(8, 4), before.substr(8, 4));
+      EXPECT_EQ(after.substr(kFreeSpace, 2), before.substr(kFreeSpace, 2));
+      EXPECT_EQ(after.substr(kDefinitionLength, 4), before.substr(kDefinitionLength, 4));
       if (table != u"MSysObjects" && table != u"MSysACEs") {
         EXPECT_EQ(after, before);
       }
     }
-    EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(file) + " Notes").output, dataBefore);
-    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'Added later'").output, "1\n");
+    EXPECT_EQ(Mdb("mdb-export", file, "Notes"), dataBefore);
+    EXPECT_EQ(Mdb("mdb-count", file, "'Added later'"), "1\n");
   }
 }
 
@@ -424,15 +358,12 @@ TEST_F(AccessDefinitionTest, DefinitionsWithoutEveryMarkOfThePreviousVersionAreL
   };
   // Access's MSysAccessObjects made to state 8 bytes too few (its free space is still Jet's),
   // and the old Notes with a byte after its end marker: neither is provably the old writer's.
-  at(u"MSysAccessObjects", 8) = static_cast<char>(at(u"MSysAccessObjects", 8) - 8);
-  const std::uint32_t notesLength = U32(reinterpret_cast<const std::uint8_t*>(&at(u"Notes", 8))) + 8;
+  at(u"MSysAccessObjects", kDefinitionLength) = static_cast<char>(at(u"MSysAccessObjects", kDefinitionLength) - 8);
+  const std::uint32_t notesLength = U32(bytes, std::size_t{tables.at(u"Notes")} * kPage + kDefinitionLength) + 8;
   at(u"Notes", notesLength + 3) = 1;
-  {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
+  WriteBytes(file, bytes);
   AddATable(file);
-  const FileView view(file);
+  const MdbView view(file);
   EXPECT_EQ(view.PageBytes(tables.at(u"MSysAccessObjects")),
             bytes.substr(std::size_t{tables.at(u"MSysAccessObjects")} * kPage, kPage));
   EXPECT_EQ(view.PageBytes(tables.at(u"Notes")), bytes.substr(std::size_t{tables.at(u"Notes")} * kPage, kPage));

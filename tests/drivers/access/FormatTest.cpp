@@ -42,15 +42,7 @@ std::vector<std::vector<Value>> StoredRows(const std::filesystem::path& path, st
   for (const auto& entry : ReadCatalog(file)) {
     if (!IsTableEntry(entry) || entry.name != name) continue;
     const auto tdefPage = static_cast<std::uint32_t>(entry.id) & jet4::catalog::kIdPageMask;
-    const TableDefinition table = ReadTableDefinition(file, tdefPage);
-    Page page{};
-    for (const std::uint32_t number : MapPages(file, table.usageMap)) {
-      file.Read(number, page);
-      if (page[0] != jet4::page_type::kData || GetU32(page.data() + jet4::data_page::kOwnerOffset) != tdefPage)
-        continue;
-      for (std::uint16_t row = 0; row < RowCount(page); ++row)
-        rows.push_back(DecodeRow(table, RowAt(static_cast<const Page&>(page), row)));
-    }
+    for (auto& row : RowsOf(file, tdefPage, ReadTableDefinition(file, tdefPage))) rows.push_back(std::move(row.second));
   }
   return rows;
 }
@@ -60,8 +52,7 @@ TEST(JetFormat, DatesBeforeTheEpochAreStoredAsANegativeDayAndAForwardTime) {
   const auto path = dir / "dates.mdb";
   ASSERT_TRUE(CreateDatabase(path));
   {
-    odbc::CDatabase db;
-    db.OpenEx(ConnectString(path));
+    OpenDatabase db(path);
     db.ExecuteSQL(L"CREATE TABLE Dates (N INTEGER, D DATE)");
     db.ExecuteSQL(L"INSERT INTO Dates VALUES(1, '1000-06-15 10:20:30')");
     db.ExecuteSQL(L"INSERT INTO Dates VALUES(2, '1899-12-29 06:00')");
@@ -167,10 +158,7 @@ TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
   testing::TempDir dir;
   const auto path = dir / "global.mdb";
   AccessDatabase::Create(path);
-  const auto pagesOf = [](const std::filesystem::path& p) {
-    return static_cast<std::uint32_t>(std::filesystem::file_size(p) / jet4::kPageSize);
-  };
-  std::uint32_t pages = pagesOf(path);
+  auto pages = static_cast<std::uint32_t>(MdbView(path).PageCount());
   EXPECT_EQ(GlobalFree(path, pages + 3), (std::vector<std::uint32_t>{pages, pages + 1, pages + 2}));
   {
     AccessDatabase db(path);
@@ -178,7 +166,7 @@ TEST(JetFormat, GlobalMapKeepsEveryPageInUseOutOfTheFreeList) {
     for (int i = 0; i < 20000; ++i) db.Insert(u"T", {Value::Str(std::u16string(150, u'Ж'))});
     db.Close();
   }
-  pages = pagesOf(path);
+  pages = static_cast<std::uint32_t>(MdbView(path).PageCount());
   ASSERT_GT(pages, 1000u);  // past what an inline map covers
   EXPECT_EQ(GlobalFree(path, pages + 1), (std::vector<std::uint32_t>{pages}));
 }
@@ -200,8 +188,8 @@ TEST(JetFormat, TablesCreatedLaterLeaveTheMapsOfEarlierTablesWhole) {
     db.CreateTable(u"Third", {{u"N", jet4::ColumnType::Long, 0}});
     db.Close();
   }
-  EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(path) + " First | wc -l").output, "6001\n");
-  EXPECT_EQ(testing::RunCommand("mdb-export " + testing::ShellQuote(path) + " Second | wc -l").output, "2\n");
+  EXPECT_EQ(Mdb("mdb-export", path, "First | wc -l"), "6001\n");
+  EXPECT_EQ(Mdb("mdb-export", path, "Second | wc -l"), "2\n");
   QUILLON_REQUIRE_TOOL(HaveMdbReader()) << "mdb-reader is not installed";
   EXPECT_NE(MdbReader(path, "First").find("\"read\":6000}"), std::string::npos);
 }
@@ -210,10 +198,8 @@ TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
   const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/test2V2000.mdb";
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
   testing::TempDir dir;
-  const auto path = dir / "access.mdb";
-  std::filesystem::copy_file(original, path);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
-  const auto before = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  const auto path = CopyWritable(original, dir / "access.mdb");
+  const auto before = static_cast<std::uint32_t>(MdbView(path).PageCount());
   const auto freeBefore = GlobalFree(path, before);
   {
     AccessDatabase db(path);
@@ -221,7 +207,7 @@ TEST(JetFormat, GlobalMapOfAnAccessFileKeepsItsFreePages) {
     for (int i = 0; i < 5000; ++i) db.Insert(u"Added", {Value::Int(i)});
     db.Close();
   }
-  const auto after = static_cast<std::uint32_t>(std::filesystem::file_size(path) / jet4::kPageSize);
+  const auto after = static_cast<std::uint32_t>(MdbView(path).PageCount());
   ASSERT_GT(after, before);
   auto expected = freeBefore;
   expected.push_back(after);

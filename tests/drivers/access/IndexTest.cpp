@@ -7,20 +7,18 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "drivers/BuiltInDrivers.h"
 #include "drivers/access/Catalog.h"
-#include "drivers/access/DataPage.h"
 #include "drivers/access/Index.h"
 #include "drivers/access/PageFile.h"
-#include "drivers/access/RowWriter.h"
-#include "drivers/access/UsageMap.h"
 #include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
@@ -31,54 +29,26 @@
 namespace quillon::drivers::access::test {
 namespace {
 
+using layout::kPage;
 using odbc::CDatabase;
 using odbc::CDBException;
 
-constexpr std::size_t kPage = 4096;
 constexpr std::uint32_t kCatalogTdef = 2;
-
-// A database file as bytes, read the way a reader that knows only the page layout would.
-class FileView {
- public:
-  explicit FileView(const std::filesystem::path& path) : m_bytes(testing::ReadBytes(path)) {}
-  std::size_t PageCount() const { return m_bytes.size() / kPage; }
-  const std::uint8_t* Page(std::uint32_t n) const {
-    if (n >= PageCount()) throw std::runtime_error("page " + std::to_string(n) + " is past the end");
-    return reinterpret_cast<const std::uint8_t*>(m_bytes.data()) + std::size_t{n} * kPage;
-  }
-  // The bytes of a table definition, continuation pages appended without their header.
-  std::vector<std::uint8_t> Definition(std::uint32_t page) const {
-    std::vector<std::uint8_t> out;
-    for (int guard = 0; page != 0 && guard < 100; ++guard) {
-      const std::uint8_t* p = Page(page);
-      out.insert(out.end(), p + (out.empty() ? 0 : 8), p + kPage);
-      page = U32(p + 4);
-    }
-    return out;
-  }
-  // A row's bytes, following a row that was moved.
-  std::string Row(std::uint32_t page, std::uint32_t row) const {
-    const std::uint8_t* p = Page(page);
-    if (p[0] != 0x01 || row >= U16(p + 12)) throw std::runtime_error("no such row");
-    const std::uint16_t raw = U16(p + 14 + 2 * row);
-    const std::size_t start = raw & 0x1FFF;
-    const std::size_t end = row == 0 ? kPage : (U16(p + 14 + 2 * (row - 1)) & 0x1FFF);
-    std::string bytes(reinterpret_cast<const char*>(p) + start, end - start);
-    if ((raw & 0x4000) != 0) {
-      const std::uint32_t to = U32(reinterpret_cast<const std::uint8_t*>(bytes.data()));
-      return Row(to >> 8, to & 0xFF);
-    }
-    if ((raw & 0x8000) != 0) throw std::runtime_error("the row is deleted");
-    return bytes;
-  }
-  static std::uint16_t U16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | at[1] << 8); }
-  static std::uint32_t U32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(U16(at)) | static_cast<std::uint32_t>(U16(at + 2)) << 16;
-  }
-
- private:
-  std::string m_bytes;
-};
+// A real index's record in a definition, and the index pages it leads to.
+constexpr std::size_t kIndexColumns = 4;  // ten slots of a column number and its order
+constexpr std::size_t kIndexColumnSlots = 10;
+constexpr std::uint16_t kNoColumn = 0xFFFF;
+constexpr std::size_t kIndexUsageMap = 34;
+constexpr std::size_t kIndexRoot = 38;
+constexpr std::size_t kIndexFlags = 46;
+constexpr std::uint8_t kIndexUnique = 0x01;
+constexpr std::uint8_t kNodePage = 0x03;
+constexpr std::uint8_t kLeafPage = 0x04;
+constexpr std::size_t kTailPage = 0x14;
+constexpr std::size_t kPrefixLength = 0x18;
+constexpr std::size_t kEntryMask = 0x1B;
+constexpr std::size_t kEntries = 0x1E0;
+constexpr std::size_t kPointerSize = 4;  // after every entry's key
 
 struct IndexView {
   std::vector<std::uint16_t> columns;
@@ -87,23 +57,23 @@ struct IndexView {
   bool unique = false;
 };
 
-std::vector<IndexView> IndexesOf(const FileView& file, std::uint32_t tdefPage) {
+std::vector<IndexView> IndexesOf(const MdbView& file, std::uint32_t tdefPage) {
+  using namespace layout;
   const auto d = file.Definition(tdefPage);
-  const std::uint16_t columns = FileView::U16(&d[45]);
-  const std::uint32_t real = FileView::U32(&d[51]);
-  std::size_t at = 63 + real * 12 + columns * 25u;
-  for (std::uint16_t i = 0; i < columns; ++i) at += 2u + FileView::U16(&d[at]);
-  std::vector<IndexView> out;
-  for (std::uint32_t i = 0; i < real; ++i, at += 52) {
-    IndexView index;
-    for (std::size_t slot = 0; slot < 10; ++slot) {
-      const std::uint16_t column = FileView::U16(&d[at + 4 + 3 * slot]);
-      if (column != 0xFFFF) index.columns.push_back(column);
+  const std::uint16_t columns = U16(&d[kColumnCount]);
+  const std::uint32_t real = U32(&d[kRealIndexCount]);
+  std::size_t at = kDefinitionHeader + real * kRealIndexCountSize + columns * kColumnRecord;
+  for (std::uint16_t i = 0; i < columns; ++i) at += 2u + U16(&d[at]);
+  std::vector<IndexView> out(real);
+  for (auto& index : out) {
+    for (std::size_t slot = 0; slot < kIndexColumnSlots; ++slot) {
+      const std::uint16_t column = U16(&d[at + kIndexColumns + 3 * slot]);
+      if (column != kNoColumn) index.columns.push_back(column);
     }
-    index.usageMap = FileView::U32(&d[at + 34]);
-    index.root = FileView::U32(&d[at + 38]);
-    index.unique = (d[at + 46] & 0x01) != 0;
-    out.push_back(index);
+    index.usageMap = U32(&d[at + kIndexUsageMap]);
+    index.root = U32(&d[at + kIndexRoot]);
+    index.unique = (d[at + kIndexFlags] & kIndexUnique) != 0;
+    at += kRealIndexRecord;
   }
   return out;
 }
@@ -118,20 +88,20 @@ struct Leaf {
 // Every leaf entry under `page`, children in order: node entries end with the child page
 // (big-endian), the last child hangs off the page header; entries after a page's first leave
 // out the prefix they share with it.
-void Walk(const FileView& file, std::uint32_t tdefPage, std::uint32_t page, int depth, std::vector<Leaf>& out,
+void Walk(const MdbView& file, std::uint32_t tdefPage, std::uint32_t page, int depth, std::vector<Leaf>& out,
           std::vector<std::uint32_t>& pages) {
   ASSERT_LT(depth, 4) << "index deeper than expected";
   pages.push_back(page);
   const std::uint8_t* p = file.Page(page);
-  ASSERT_TRUE(p[0] == 0x03 || p[0] == 0x04) << "page " << page << " is not an index page";
-  ASSERT_EQ(FileView::U32(p + 4), tdefPage);
-  const std::size_t prefix = FileView::U16(p + 0x18);
+  ASSERT_TRUE(p[0] == kNodePage || p[0] == kLeafPage) << "page " << page << " is not an index page";
+  ASSERT_EQ(U32(p + layout::kNext), tdefPage);
+  const std::size_t prefix = U16(p + kPrefixLength);
   std::string first;
   std::size_t start = 0;
   std::size_t used = 0;
-  for (std::size_t bit = 1; 0x1B + bit / 8 < 0x1E0; ++bit) {
-    if ((p[0x1B + bit / 8] & (1 << (bit % 8))) == 0) continue;
-    std::string entry(reinterpret_cast<const char*>(p) + 0x1E0 + start, bit - start);
+  for (std::size_t bit = 1; kEntryMask + bit / 8 < kEntries; ++bit) {
+    if ((p[kEntryMask + bit / 8] & (1 << (bit % 8))) == 0) continue;
+    std::string entry(reinterpret_cast<const char*>(p) + kEntries + start, bit - start);
     if (first.empty()) {
       first = entry;
     } else {
@@ -139,37 +109,29 @@ void Walk(const FileView& file, std::uint32_t tdefPage, std::uint32_t page, int 
     }
     start = used = bit;
     const auto* e = reinterpret_cast<const std::uint8_t*>(entry.data());
-    if (p[0] == 0x04) {
-      ASSERT_GE(entry.size(), 5u);
-      const std::size_t k = entry.size() - 4;
+    ASSERT_GE(entry.size(), kPointerSize + (p[0] == kLeafPage ? 1 : 0));
+    const std::size_t k = entry.size() - kPointerSize;
+    if (p[0] == kLeafPage) {
       out.push_back(
           {entry.substr(0, k), static_cast<std::uint32_t>(e[k] << 16 | e[k + 1] << 8 | e[k + 2]), e[k + 3], entry});
     } else {
-      const std::size_t k = entry.size() - 4;
       Walk(file, tdefPage, static_cast<std::uint32_t>(e[k] << 24 | e[k + 1] << 16 | e[k + 2] << 8 | e[k + 3]),
            depth + 1, out, pages);
     }
   }
-  EXPECT_EQ(FileView::U16(p + 2), kPage - 0x1E0 - used) << "free space of index page " << page;
-  if (p[0] == 0x03 && FileView::U32(p + 0x14) != 0)
-    Walk(file, tdefPage, FileView::U32(p + 0x14), depth + 1, out, pages);
+  EXPECT_EQ(U16(p + layout::kFreeSpace), kPage - kEntries - used) << "free space of index page " << page;
+  if (p[0] == kNodePage && U32(p + kTailPage) != 0) Walk(file, tdefPage, U32(p + kTailPage), depth + 1, out, pages);
 }
 
 // The index's entries; every page it links is listed in its usage map (when the map is the
-// inline kind: a first page and a bitmap).
-std::vector<Leaf> Entries(const FileView& file, std::uint32_t tdefPage, const IndexView& index) {
+// inline kind).
+std::vector<Leaf> Entries(const MdbView& file, std::uint32_t tdefPage, const IndexView& index) {
   std::vector<Leaf> out;
   std::vector<std::uint32_t> pages;
   Walk(file, tdefPage, index.root, 0, out, pages);
-  const std::string map = file.Row(index.usageMap >> 8, index.usageMap & 0xFF);
-  const auto* m = reinterpret_cast<const std::uint8_t*>(map.data());
-  if (!map.empty() && m[0] == 0x00) {
-    const std::uint32_t first = FileView::U32(m + 1);
-    for (const std::uint32_t page : pages) {
-      const std::uint32_t bit = page - first;
-      EXPECT_TRUE(page >= first && 5 + bit / 8 < map.size() && (m[5 + bit / 8] & (1 << (bit % 8))) != 0)
-          << "index page " << page << " is not in the index's usage map";
-    }
+  if (const auto map = file.InlineMapPages(index.usageMap)) {
+    for (const std::uint32_t page : pages)
+      EXPECT_TRUE(map->count(page)) << "index page " << page << " is not in the index's usage map";
   }
   return out;
 }
@@ -214,25 +176,15 @@ struct CatalogRow {
 // Id and ParentId lead the fixed data; Name is the first variable column.
 CatalogRow DecodeCatalogRow(const std::string& row) {
   const auto* b = reinterpret_cast<const std::uint8_t*>(row.data());
-  CatalogRow out;
-  out.id = static_cast<std::int32_t>(FileView::U32(b + 2));
-  out.parentId = static_cast<std::int32_t>(FileView::U32(b + 6));
-  const std::size_t mask = (FileView::U16(b) + 7u) / 8u;
-  const std::size_t end = row.size() - mask;
-  const std::size_t from = FileView::U16(b + end - 4);
-  const std::size_t to = FileView::U16(b + end - 6);
+  CatalogRow out{static_cast<std::int32_t>(U32(b + 2)), static_cast<std::int32_t>(U32(b + 6)), {}};
+  const std::size_t end = row.size() - (U16(b) + 7u) / 8u;  // before the null mask
+  const std::size_t from = U16(b + end - 4);
+  const std::size_t to = U16(b + end - 6);
   if (to - from >= 2 && b[from] == 0xFF && b[from + 1] == 0xFE) {
     for (std::size_t i = from + 2; i < to; ++i) out.name.push_back(b[i]);
   } else {
-    for (std::size_t i = from; i + 1 < to; i += 2) out.name.push_back(static_cast<char16_t>(FileView::U16(b + i)));
+    for (std::size_t i = from; i + 1 < to; i += 2) out.name.push_back(static_cast<char16_t>(U16(b + i)));
   }
-  return out;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
 }
 
@@ -240,8 +192,7 @@ std::vector<std::string> Lines(const std::string& text) {
 std::multiset<CatalogRow> CatalogAsListed(const std::filesystem::path& file) {
   std::multiset<CatalogRow> rows;
   for (const auto& line :
-       Lines(testing::RunCommand("mdb-export -H -Q -e -b strip -d '\t' " + testing::ShellQuote(file) + " MSysObjects")
-                 .output)) {
+       testing::OutputLines("mdb-export -H -Q -e -b strip -d '\t' " + testing::ShellQuote(file) + " MSysObjects")) {
     std::istringstream fields(line);
     std::string id, parent, name;
     std::getline(fields, id, '\t');
@@ -253,10 +204,30 @@ std::multiset<CatalogRow> CatalogAsListed(const std::filesystem::path& file) {
   return rows;
 }
 
+// Checks one index: its entries in order, each pointing at a row, the rows pointed at those
+// `listed`, and the key of each row that `keyOf` knows. Returns the keys compared.
+int CheckIndex(const MdbView& file, std::uint32_t tdefPage, const IndexView& index, const auto& decode,
+               const auto& keyOf, const auto& listed) {
+  int exact = 0;
+  const auto entries = Entries(file, tdefPage, index);
+  std::remove_cvref_t<decltype(listed)> pointed;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_TRUE(i == 0 || entries[i - 1].stored < entries[i].stored) << "entry " << i << " out of order";
+    const auto row = decode(file.Row(entries[i].page, entries[i].row));
+    pointed.insert(row);
+    if (const std::optional<std::string> key = keyOf(row)) {
+      EXPECT_EQ(entries[i].key, *key) << "key of entry " << i;
+      ++exact;
+    }
+  }
+  EXPECT_EQ(pointed, listed);
+  return exact;
+}
+
 // Every index of the catalog and of MSysACEs holds one entry per row, in order, pointing at
 // the row, with the key Access writes for it. Returns the number of keys compared exactly.
 int CheckSystemIndexes(const std::filesystem::path& path) {
-  const FileView file(path);
+  const MdbView file(path);
   int exact = 0;
   const auto listed = CatalogAsListed(path);
   EXPECT_FALSE(listed.empty());
@@ -264,28 +235,14 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
   EXPECT_EQ(indexes.size(), 2u);
   for (const auto& index : indexes) {
     SCOPED_TRACE("catalog index on " + std::to_string(index.columns.size()) + " columns");
-    const auto entries = Entries(file, kCatalogTdef, index);
-    std::multiset<CatalogRow> pointed;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (i > 0) {
-        EXPECT_LT(entries[i - 1].stored, entries[i].stored) << "entry " << i << " out of order";
-      }
-      const CatalogRow row = DecodeCatalogRow(file.Row(entries[i].page, entries[i].row));
-      pointed.insert(row);
-      std::string key;
-      if (index.columns == std::vector<std::uint16_t>{0}) {
-        key = LongKey(row.id);
-      } else if (index.columns == std::vector<std::uint16_t>{1, 2}) {
-        key = LongKey(row.parentId);
-        if (!TextKey(row.name, key)) continue;
-      } else {
-        ADD_FAILURE() << "unexpected catalog index";
-        continue;
-      }
-      EXPECT_EQ(entries[i].key, key) << "key of " << text::WideToUtf8(text::Utf16ToWide(row.name));
-      ++exact;
-    }
-    EXPECT_EQ(pointed, listed);
+    const bool byId = index.columns == std::vector<std::uint16_t>{0};
+    EXPECT_TRUE(byId || (index.columns == std::vector<std::uint16_t>{1, 2})) << "unexpected catalog index";
+    const auto keyOf = [&](const CatalogRow& row) -> std::optional<std::string> {
+      std::string key = LongKey(byId ? row.id : row.parentId);
+      if (byId || TextKey(row.name, key)) return key;
+      return std::nullopt;
+    };
+    exact += CheckIndex(file, kCatalogTdef, index, DecodeCatalogRow, keyOf, listed);
   }
   // MSysACEs: its definition is found through the catalog.
   std::uint32_t aces = 0;
@@ -295,48 +252,48 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
   if (aces == 0) return exact;
   std::multiset<std::int32_t> objects;
   for (const auto& line :
-       Lines(testing::RunCommand("mdb-export -H -e -b strip -d '\t' " + testing::ShellQuote(path) + " MSysACEs")
-                 .output)) {
+       testing::OutputLines("mdb-export -H -e -b strip -d '\t' " + testing::ShellQuote(path) + " MSysACEs")) {
     objects.insert(static_cast<std::int32_t>(std::stoll(line.substr(0, line.find('\t')))));
   }
   for (const auto& index : IndexesOf(file, aces)) {
+    SCOPED_TRACE("permissions index");
     EXPECT_EQ(index.columns, std::vector<std::uint16_t>{0});
-    const auto entries = Entries(file, aces, index);
-    std::multiset<std::int32_t> pointed;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (i > 0) {
-        EXPECT_LT(entries[i - 1].stored, entries[i].stored) << "permission entry " << i << " out of order";
-      }
-      const std::string row = file.Row(entries[i].page, entries[i].row);
-      const auto objectId =
-          static_cast<std::int32_t>(FileView::U32(reinterpret_cast<const std::uint8_t*>(row.data()) + 2));
-      pointed.insert(objectId);
-      EXPECT_EQ(entries[i].key, LongKey(objectId));
-      ++exact;
-    }
-    EXPECT_EQ(pointed, objects);
+    const auto objectId = [](const std::string& row) { return static_cast<std::int32_t>(U32(row, 2)); };
+    const auto keyOf = [](std::int32_t id) { return std::optional(LongKey(id)); };
+    exact += CheckIndex(file, aces, index, objectId, keyOf, objects);
   }
   return exact;
 }
 
-class AccessIndexTest : public ::testing::Test {
- protected:
-  void SetUp() override { RegisterBuiltInDrivers(); }
-  testing::TempDir m_dir;
-};
+// The catalog's index on names: each entry's name and key, in the index's order.
+std::vector<std::pair<std::u16string, std::string>> NameIndex(const std::filesystem::path& path) {
+  const MdbView view(path);
+  std::vector<std::pair<std::u16string, std::string>> out;
+  for (const auto& index : IndexesOf(view, kCatalogTdef)) {
+    if (index.columns.size() != 2) continue;
+    for (const auto& entry : Entries(view, kCatalogTdef, index))
+      out.emplace_back(DecodeCatalogRow(view.Row(entry.page, entry.row)).name, entry.key);
+  }
+  return out;
+}
+
+std::size_t TableCount(const std::filesystem::path& file) {
+  return testing::OutputLines("mdb-tables -1 " + testing::ShellQuote(file)).size();
+}
+
+using AccessIndexTest = AccessTest;
 
 TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   const auto file = m_dir / "new.mdb";
   ASSERT_EQ(CreateDatabase(file), 1);
   EXPECT_EQ(CheckSystemIndexes(file), 2 * 17);  // the 17 rows of a new catalog
   // The permissions have their index on ObjectId, empty until a row is added.
-  const auto aces = IndexesOf(FileView(file), 3);
+  const auto aces = IndexesOf(MdbView(file), 3);
   ASSERT_EQ(aces.size(), 1u);
   EXPECT_EQ(aces[0].columns, std::vector<std::uint16_t>{0});
-  EXPECT_TRUE(Entries(FileView(file), 3, aces[0]).empty());
+  EXPECT_TRUE(Entries(MdbView(file), 3, aces[0]).empty());
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     for (const wchar_t* name :
          {L"Orders", L"orders 2024", L"A", L"zz_last", L"Customers", L"Sales (net) #3", L"Muller", L"Müller",
           L"Mullers", L"Sales-2024", L"Sales2024", L"Sales2025", L"O'Brien", L"Crème brûlée"}) {
@@ -349,17 +306,12 @@ TEST_F(AccessIndexTest, NewDatabasesIndexTheirCatalogOnIdAndOnParentAndName) {
   // Keys are compared exactly for the names of letters, digits and blanks; the others (signs,
   // accents, hyphen, apostrophe) by their place among the entries only.
   EXPECT_EQ(CheckSystemIndexes(file), 2 * 31 - 5);
-  EXPECT_EQ(Lines(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output).size(), 14u);
+  EXPECT_EQ(TableCount(file), 14u);
   // Accents and hyphens only tell apart names that are otherwise equal.
-  const FileView view(file);
-  std::vector<std::u16string> byName;
-  for (const auto& index : IndexesOf(view, kCatalogTdef)) {
-    if (index.columns.size() != 2) continue;
-    for (const auto& entry : Entries(view, kCatalogTdef, index))
-      byName.push_back(DecodeCatalogRow(view.Row(entry.page, entry.row)).name);
-  }
+  const auto byName = NameIndex(file);
   const auto place = [&](const std::u16string& name) {
-    return std::find(byName.begin(), byName.end(), name) - byName.begin();
+    return std::find_if(byName.begin(), byName.end(), [&](const auto& entry) { return entry.first == name; }) -
+           byName.begin();
   };
   EXPECT_EQ(place(u"Muller") + 1, place(u"Müller"));
   EXPECT_EQ(place(u"Müller") + 1, place(u"Mullers"));
@@ -398,8 +350,7 @@ TEST_F(AccessIndexTest, NamesInAnyScriptGoIntoTheIndexOfNamesWithTheirGeneralSor
   ASSERT_EQ(CreateDatabase(file), 1);
   const std::vector<std::u16string> names = {u"Данные", u"Ωmega", u"表", u"Euro €", u"Ёлка", u"Αλφα βήτα"};
   {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     for (const auto& name : names) {
       db.ExecuteSQL(L"CREATE TABLE [" + text::Utf16ToWide(name) + L"] (N INTEGER)");
       db.ExecuteSQL(L"INSERT INTO [" + text::Utf16ToWide(name) + L"] VALUES(1)");
@@ -417,21 +368,12 @@ TEST_F(AccessIndexTest, NamesInAnyScriptGoIntoTheIndexOfNamesWithTheirGeneralSor
   }
   // Every row is in both catalog indexes, in key order.
   EXPECT_GE(CheckSystemIndexes(file), 2 * 17);
-  EXPECT_EQ(Lines(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output).size(), names.size());
-  for (const auto& name : names) {
-    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " " +
-                                  testing::ShellQuote(text::WideToUtf8(text::Utf16ToWide(name))))
-                  .output,
-              "1\n");
-  }
+  EXPECT_EQ(TableCount(file), names.size());
+  for (const auto& name : names)
+    EXPECT_EQ(Mdb("mdb-count", file, testing::ShellQuote(text::WideToUtf8(text::Utf16ToWide(name)))), "1\n");
   // Names of simple characters have the sort bytes of the data files, case folded by them.
-  const FileView view(file);
   std::map<std::u16string, std::string> keys;
-  for (const auto& index : IndexesOf(view, kCatalogTdef)) {
-    if (index.columns.size() != 2) continue;
-    for (const auto& entry : Entries(view, kCatalogTdef, index))
-      keys[DecodeCatalogRow(view.Row(entry.page, entry.row)).name] = entry.key;
-  }
+  for (const auto& [name, key] : NameIndex(file)) keys[name] = key;
   for (const std::u16string name : {u"Данные", u"表", u"Euro €"}) {
     std::string expected = LongKey(0x0F000001) + '\x7F';
     for (const char16_t c : name) expected += SortBytesFromData(c);
@@ -451,16 +393,13 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
   std::vector<std::filesystem::path> files = {fresh};
   const std::filesystem::path accessFile = QUILLON_TESTDATA_DIR "/jet4/access-empty.mdb";
   if (std::filesystem::exists(accessFile)) {
-    files.push_back(m_dir / "access-many.mdb");
-    std::filesystem::copy_file(accessFile, files.back());
-    std::filesystem::permissions(files.back(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    files.push_back(CopyWritable(accessFile, m_dir / "access-many.mdb"));
   }
   for (const auto& file : files) {
     SCOPED_TRACE(file.filename().string());
     const int before = CheckSystemIndexes(file);
     {
-      CDatabase db;
-      db.OpenEx(ConnectString(file));
+      OpenDatabase db(file);
       // 64-character names: entries of 77 bytes, so the name index needs three leaf pages.
       for (int t = 0; t < 120; ++t) {
         std::wstring name = L"Table " + std::to_wstring((t * 37) % 120);
@@ -468,7 +407,7 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
         db.ExecuteSQL(L"CREATE TABLE [" + name + L"] (N INTEGER)");
       }
     }
-    const FileView view(file);
+    const MdbView view(file);
     const auto indexes = IndexesOf(view, kCatalogTdef);
     ASSERT_EQ(indexes.size(), 2u);
     const auto byName =
@@ -477,21 +416,18 @@ TEST_F(AccessIndexTest, ManyTablesSpreadTheCatalogIndexOverSeveralPages) {
     EXPECT_EQ(view.Page(byName->root)[0], 0x03) << "the name index should have a node page at its root";
     // Both catalog indexes hold the new rows, and so does the permissions' index in Access's file.
     EXPECT_GE(CheckSystemIndexes(file), before + 2 * 120);
-    EXPECT_EQ(Lines(testing::RunCommand("mdb-tables -1 " + testing::ShellQuote(file)).output).size(), 120u);
+    EXPECT_EQ(TableCount(file), 120u);
   }
 }
 
 TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
-  const auto samples = CopyAccessSamples(m_dir);
-  ASSERT_FALSE(samples.empty()) << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int checked = 0;
-  for (const auto& file : samples) {
+  for (const auto& file : CopyAccessSamples(m_dir)) {
     SCOPED_TRACE(file.filename().string());
     // Access's own indexes pass the same checks before anything is added.
     const int before = CheckSystemIndexes(file);
     {
-      CDatabase db;
-      db.OpenEx(ConnectString(file));
+      OpenDatabase db(file);
       for (const wchar_t* name : {L"Quillon Export", L"AAA first", L"zzz last"}) {
         db.ExecuteSQL(std::wstring(L"CREATE TABLE [") + name + L"] (N INTEGER)");
         db.ExecuteSQL(std::wstring(L"INSERT INTO [") + name + L"] VALUES(1)");
@@ -499,7 +435,7 @@ TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
     }
     // Three catalog rows in two indexes, and the permission rows each new table took.
     EXPECT_GE(CheckSystemIndexes(file), before + 6);
-    EXPECT_EQ(testing::RunCommand("mdb-count " + testing::ShellQuote(file) + " 'zzz last'").output, "1\n");
+    EXPECT_EQ(Mdb("mdb-count", file, "'zzz last'"), "1\n");
     ++checked;
   }
   EXPECT_EQ(checked, 4);
@@ -508,20 +444,14 @@ TEST_F(AccessIndexTest, TablesAddedToAccessFilesAreIndexedWithEveryOtherRow) {
 TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsItWas) {
   const std::filesystem::path original = QUILLON_TESTDATA_DIR "/jet4/access-empty.mdb";
   ASSERT_TRUE(std::filesystem::exists(original)) << "no Access test file at " << original;
-  const auto file = m_dir / "damaged.mdb";
-  std::filesystem::copy_file(original, file);
-  std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  const auto file = CopyWritable(original, m_dir / "damaged.mdb");
   std::string bytes = testing::ReadBytes(file);
   // The name index's root no longer says it is an index page.
-  const auto root = IndexesOf(FileView(file), kCatalogTdef).front().root;
-  bytes[std::size_t{root} * kPage] = 0x01;
+  const auto root = IndexesOf(MdbView(file), kCatalogTdef).front().root;
+  bytes[std::size_t{root} * kPage] = layout::kDataPage;
+  WriteBytes(file, bytes);
   {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-  }
-  {
-    CDatabase db;
-    db.OpenEx(ConnectString(file));
+    OpenDatabase db(file);
     try {
       db.ExecuteSQL(L"CREATE TABLE Fresh (N INTEGER)");
       ADD_FAILURE() << "a table was added over a damaged index";
@@ -533,31 +463,12 @@ TEST_F(AccessIndexTest, ADamagedCatalogIndexRefusesNewTablesAndLeavesTheFileAsIt
   EXPECT_EQ(testing::ReadBytes(file), bytes);
 }
 
-// The rows of the table defined at `tdefPage`, with their places, read through the driver.
-std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile& file, std::uint32_t tdefPage,
-                                                                 const TableDefinition& table) {
-  std::vector<std::pair<std::uint32_t, std::vector<Value>>> rows;
-  Page page{};
-  for (const std::uint32_t number : MapPages(file, table.usageMap)) {
-    file.Read(number, page);
-    if (page[0] != 0x01 || GetU32(page.data() + 4) != tdefPage) continue;
-    for (std::uint16_t row = 0; row < RowCount(page); ++row) {
-      const auto bytes = RowAt(static_cast<const Page&>(page), row);
-      if (!bytes.empty() && !IsOverflowPointer(page, row))
-        rows.emplace_back(RowPointer(number, row), DecodeRow(table, bytes));
-    }
-  }
-  return rows;
-}
-
 TEST(AccessIndexBytes, IndexesRebuiltFromTheRowsOfAccessFilesMatchTheirPagesByteForByte) {
   testing::TempDir dir;
-  const auto samples = CopyAccessSamples(dir);
-  ASSERT_FALSE(samples.empty()) << "no Access test files at " << QUILLON_TESTDATA_DIR;
   int pagesCompared = 0;
-  for (const auto& path : samples) {
+  for (const auto& path : CopyAccessSamples(dir)) {
     SCOPED_TRACE(path.filename().string());
-    const FileView original(path);
+    const MdbView original(path);
     PageFile file(path, PageFile::Mode::CopyExisting);
     std::vector<std::uint32_t> tables = {kCatalogTdef};
     for (const auto& row : ReadCatalog(file)) {
@@ -580,7 +491,7 @@ TEST(AccessIndexBytes, IndexesRebuiltFromTheRowsOfAccessFilesMatchTheirPagesByte
         Page rebuilt{};
         file.Read(index.firstPage, rebuilt);
         // Access leaves what it removed past the entries in use: the page is compared up to there.
-        const std::size_t used = kPage - FileView::U16(original.Page(index.firstPage) + 2);
+        const std::size_t used = kPage - U16(original.Page(index.firstPage) + layout::kFreeSpace);
         const auto differ = std::mismatch(rebuilt.begin(), rebuilt.begin() + static_cast<std::ptrdiff_t>(used),
                                           original.Page(index.firstPage));
         EXPECT_EQ(differ.first - rebuilt.begin(), static_cast<std::ptrdiff_t>(used))

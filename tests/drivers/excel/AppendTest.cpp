@@ -51,13 +51,9 @@ fs::path CopyIn(const TempDir& dir, const std::string& name) {
 
 // The container's entries other than the workbook stream, with their sizes, as `gsf list` shows.
 std::vector<std::string> OtherEntries(const fs::path& file) {
-  const auto listing = testing::RunCommand("gsf list " + testing::ShellQuote(file.string()));
   std::vector<std::string> entries;
-  std::istringstream in(listing.output);
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("f ", 0) == 0 && line.find(" Workbook") == std::string::npos) {
-      entries.push_back(line);
-    }
+  for (const auto& line : testing::OutputLines("gsf list " + testing::ShellQuote(file.string()))) {
+    if (line.rfind("f ", 0) == 0 && line.find(" Workbook") == std::string::npos) entries.push_back(line);
   }
   return entries;
 }
