@@ -16,7 +16,7 @@
 
 #include "host/DemoDatabase.h"
 #include "host/PluginHost.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/SqliteThreading.h"
 #include "platform/odbc/StreamingConnect.h"

@@ -13,8 +13,8 @@
 #include "drivers/access/Properties.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
-#include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
@@ -307,7 +307,7 @@ void AccessDatabase::CheckAccountedFor() const {
   try {
     damage = findDamage();
   } catch (const odbc::CDBException& e) {
-    if (file::IsIoError(e)) throw;
+    if (odbc::errors::IsIoError(e)) throw;
     damage = e.m_strMessage;
   }
   if (!damage.empty()) throw odbc::errors::FileDamaged(PathText(m_path), damage);
@@ -357,7 +357,7 @@ void AccessDatabase::Guarded(Work work) {
     work();
   } catch (const odbc::CDBException& e) {
     // After a failed write the working copy may hold half a change: it is never committed.
-    if (file::IsIoError(e)) m_failed = true;
+    if (odbc::errors::IsIoError(e)) m_failed = true;
     throw;
   }
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "drivers/access/Jet4Format.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {

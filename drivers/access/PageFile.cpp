@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "drivers/access/Jet4Format.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -35,7 +35,7 @@ PageFile::PageFile(std::filesystem::path target, Mode mode)
     throw odbc::errors::FileNotFound(target.wstring());
   }
   struct stat status {};
-  if (::fstat(m_file.Original(), &status) != 0) file::ThrowIoError(L"Could not read", m_file.Target(), errno);
+  if (::fstat(m_file.Original(), &status) != 0) throw odbc::errors::IoError(L"Could not read", m_file.Target(), errno);
   m_copySize = static_cast<std::uint64_t>(status.st_size);
   m_pageCount = static_cast<std::uint32_t>(m_copySize / jet4::kPageSize);
   m_copyPending = true;
@@ -63,7 +63,7 @@ void PageFile::CopyOriginal() {
     offset = std::max(offset, hole);
   }
   if (file::RetryOnInterrupt([&] { return ::ftruncate(m_file.WorkFile(), size); }) != 0) {
-    file::ThrowIoError(L"Could not write", m_working, errno);
+    throw odbc::errors::IoError(L"Could not write", m_working, errno);
   }
   m_copyPending = false;
 }
@@ -105,7 +105,7 @@ void PageFile::Commit() {
   if (file::RetryOnInterrupt([this] {
         return ::ftruncate(m_file.WorkFile(), static_cast<off_t>(m_pageCount) * static_cast<off_t>(jet4::kPageSize));
       }) != 0) {
-    file::ThrowIoError(L"Could not write", m_working, errno);
+    throw odbc::errors::IoError(L"Could not write", m_working, errno);
   }
   m_file.Commit();
 }

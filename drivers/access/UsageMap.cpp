@@ -5,7 +5,7 @@
 #include "drivers/access/DataPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/PageFile.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {

@@ -8,8 +8,7 @@
 #include <string>
 
 #include "drivers/sql/DatePattern.h"
-#include "platform/odbc/DBException.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/Characters.h"
 
 namespace quillon::drivers::sql {

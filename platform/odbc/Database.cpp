@@ -1,7 +1,7 @@
 #include "platform/odbc/Database.h"
 
+#include "platform/errors/Errors.h"
 #include "platform/odbc/ConnectString.h"
-#include "platform/odbc/DBException.h"
 #include "platform/odbc/DriverRegistry.h"
 #include "platform/odbc/OdbcHandles.h"
 #include "platform/text/WideText.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {

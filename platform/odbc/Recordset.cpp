@@ -8,9 +8,8 @@
 #include <cwchar>
 #include <limits>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
-#include "platform/odbc/DriverErrors.h"
 #include "platform/odbc/OdbcHandles.h"
 #include "platform/odbc/SourceDrivers.h"
 #include "platform/odbc/TableName.h"

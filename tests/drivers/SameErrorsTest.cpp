@@ -10,7 +10,7 @@
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"

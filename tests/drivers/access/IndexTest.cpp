@@ -21,7 +21,7 @@
 #include "drivers/access/PageFile.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"
