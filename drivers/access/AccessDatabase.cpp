@@ -62,10 +62,7 @@ void CheckName(std::u16string_view name, const wchar_t* what) {
                      return c < 0x20 || std::u16string_view(kInvalidNameChars).find(c) != std::u16string_view::npos;
                    });
   if (bad) {
-    throw odbc::CDBException(std::wstring(L"'") + Wide(name) + L"' is not a valid " + what +
-                                 L" name: it must have 1 to 64 characters, none of . ! ` [ ] or control characters, "
-                                 L"and not begin with a blank.",
-                             odbc::errors::state::kSyntax);
+    throw odbc::errors::BadName(Wide(name), what);
   }
 }
 
@@ -190,8 +187,7 @@ std::vector<CatalogEntry> NewCatalogEntries(const std::vector<SystemTable>& tabl
 
 // The columns of a new table, checked: names valid and not repeated, Text lengths in range.
 std::vector<ColumnSpec> NewColumns(std::u16string_view table, const std::vector<FieldSpec>& fields) {
-  if (fields.empty())
-    throw odbc::CDBException(L"Table '" + Wide(table) + L"' has no columns.", odbc::errors::state::kSyntax);
+  if (fields.empty()) throw odbc::errors::NoColumns(Wide(table));
   if (fields.size() > jet4::kMaxColumns)
     throw odbc::errors::TooManyColumns(Wide(table), fields.size(), jet4::kMaxColumns);
   std::vector<ColumnSpec> columns;
@@ -208,8 +204,7 @@ std::vector<ColumnSpec> NewColumns(std::u16string_view table, const std::vector<
     column.type = field.type;
     if (field.type == jet4::ColumnType::Text) {
       if (field.maxChars < 1 || field.maxChars > jet4::kMaxTextChars) {
-        throw odbc::CDBException(L"Column '" + Wide(field.name) + L"': a Text column holds 1 to 255 characters",
-                                 odbc::errors::state::kSyntax);
+        throw odbc::errors::BadTextLength(Wide(field.name));
       }
       column.length = static_cast<std::uint16_t>(field.maxChars * 2);
     }
@@ -460,8 +455,7 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const std::wstring problem = ValueProblem(columns[i], values[i]);
     if (!problem.empty()) {
-      throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem,
-                               odbc::errors::state::kValueMismatch);
+      throw odbc::errors::ValueNotTaken(Wide(columns[i].name), problem);
     }
   }
   std::vector<std::uint8_t>& row = m_row;

@@ -420,8 +420,7 @@ std::vector<PendingIndexEntry> PrepareIndexEntries(const PageFile& file, std::ui
     if ((index.flags & jet4::index_def::kFlagUnique) != 0 &&
         std::any_of(entry.entries.begin(), entry.entries.end(),
                     [&](const IndexEntry& e) { return e.key == entry.key; })) {
-      throw odbc::CDBException(L"The new row would duplicate a value of a unique index",
-                               odbc::errors::state::kUniqueViolated);
+      throw odbc::errors::DuplicateKey();
     }
     pending.push_back(std::move(entry));
   }

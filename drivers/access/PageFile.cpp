@@ -20,12 +20,6 @@ file::FileReplacement::Existing ExistingFor(PageFile::Mode mode) {
                                            : file::FileReplacement::Existing::Replace;
 }
 
-// A full database, like a full disk, takes no further row: an error of the file (58030), so
-// that the export ends at once instead of refusing every row after.
-odbc::CDBException DatabaseFull() {
-  return odbc::CDBException(L"The database has reached its maximum size of 2 GB", odbc::errors::state::kIoError);
-}
-
 }  // namespace
 
 PageFile::PageFile(std::filesystem::path target, Mode mode)
@@ -92,7 +86,7 @@ void PageFile::Write(std::uint32_t page, const Page& from) {
 
 std::uint32_t PageFile::Allocate() {
   if (m_pageCount >= jet4::kMaxPages) {
-    throw DatabaseFull();
+    throw odbc::errors::DatabaseFull();
   }
   CopyOriginal();
   return m_pageCount++;
