@@ -194,7 +194,7 @@ void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
 // Two levels hold far more entries than a catalog has; deeper indexes are not read.
 constexpr std::size_t kMaxDepth = 8;
 
-[[noreturn]] void ThrowIndexDamaged() { throw odbc::errors::General(L"The database holds a damaged index"); }
+[[noreturn]] void ThrowIndexDamaged() { throw odbc::errors::DatabaseDamaged(L"index"); }
 
 // The entry as stored on a leaf page: key, 3-byte page and row byte.
 std::vector<std::uint8_t> LeafBytes(const IndexEntry& entry) {

@@ -249,6 +249,10 @@ CDBException CreatedMeanwhile(std::wstring_view path) {
   return CDBException(L"Cannot create " + Quoted(path) + L": another program created it meanwhile", state::kGeneral);
 }
 
+CDBException DatabaseDamaged(std::wstring_view what) {
+  return CDBException(L"The database holds a damaged " + std::wstring(what), state::kGeneral);
+}
+
 CDBException DatabaseFull() {
   return CDBException(L"The database has reached its maximum size of 2 GB", state::kIoError);
 }

@@ -158,6 +158,9 @@ CDBException CreatedMeanwhile(std::wstring_view path);
 // A file that would grow past what its format can address: 58030, as a full disk, for the same
 // holds for every further row.
 CDBException FileFull(std::wstring_view limit);
+// A part of an Access database (`what`: "index", "data page"...) that contradicts itself, met
+// where the file's path is not at hand: HY000.
+CDBException DatabaseDamaged(std::wstring_view what);
 // An Access database at the 2 GB its pages address: 58030, as FileFull.
 CDBException DatabaseFull();
 // A statement after writing the file's data failed: the connection takes no more: 58030.
