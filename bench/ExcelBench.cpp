@@ -12,7 +12,7 @@
 #include <string>
 
 #include "drivers/BuiltInDrivers.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "bench/Measure.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/odbc/StreamingConnect.h"

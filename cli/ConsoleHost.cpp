@@ -12,7 +12,7 @@
 
 #include "cli/BrokenPipes.h"
 #include "engine/TimeText.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::cli {

@@ -13,7 +13,7 @@
 #include "engine/OutputFormat.h"
 #include "engine/ScriptRunner.h"
 #include "host/SourceDatabase.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 

@@ -14,7 +14,7 @@
 
 #include "cli/BrokenPipes.h"
 #include "drivers/BuiltInDrivers.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"

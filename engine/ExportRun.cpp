@@ -19,9 +19,9 @@
 #include "engine/RowReader.h"
 #include "engine/StatementBuilders.h"
 #include "engine/TimeText.h"
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
 #include "platform/odbc/BuiltInDriverNames.h"
-#include "platform/odbc/DBException.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Installer.h"
 #include "platform/odbc/Recordset.h"
@@ -223,7 +223,7 @@ class ExportRun {
   std::int64_t m_start = CurrentTime();
   odbc::CDatabase m_output;
   std::wstring m_storedTable;  // the current table's name as the file holds it
-  // A write of the output's data failed (file::IsIoError): nothing more goes to the output.
+  // A write of the output's data failed (odbc::errors::IsIoError): nothing more goes to the output.
   bool m_outputFailed = false;
   std::int32_t m_total = 0;    // rows the output took
   std::int32_t m_refused = 0;  // rows it refused
@@ -270,7 +270,7 @@ bool ExportRun::CreateTable(const std::wstring& createTemplate, const std::wstri
   } catch (const odbc::CDBException& e) {
     Log(Join(nameLine, name));
     LogError(e.m_strError);
-    if (file::IsIoError(e)) m_outputFailed = true;
+    if (odbc::errors::IsIoError(e)) m_outputFailed = true;
     return false;
   }
   const std::wstring stored = m_output.GetCreatedTableName();
@@ -495,7 +495,7 @@ bool ExportRun::WriteRow(const std::wstring& tableName, const std::vector<odbc::
     m_host.RowCopied(m_total, m_storedTable);
     return true;
   } catch (const odbc::CDBException& e) {
-    if (file::IsIoError(e)) {
+    if (odbc::errors::IsIoError(e)) {
       // The disk, not the row: every further row would fail the same way.
       LogError(e.m_strError);
       m_outputFailed = true;

@@ -16,7 +16,7 @@
 
 #include "host/PluginHost.h"
 #include "host/SourceDatabase.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include "drivers/access/Properties.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
 #include "platform/odbc/AccessNames.h"
-#include "platform/odbc/DriverErrors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
@@ -58,10 +58,7 @@ bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameN
 
 void CheckName(std::u16string_view name, const wchar_t* what) {
   if (!odbc::IsValidAccessName(name)) {
-    throw odbc::CDBException(std::wstring(L"'") + Wide(name) + L"' is not a valid " + what +
-                                 L" name: it must have 1 to 64 characters, none of . ! ` [ ] or control characters, "
-                                 L"and not begin with a blank.",
-                             odbc::errors::state::kSyntax);
+    throw odbc::errors::BadName(Wide(name), what);
   }
 }
 
@@ -186,8 +183,7 @@ std::vector<CatalogEntry> NewCatalogEntries(const std::vector<SystemTable>& tabl
 
 // The columns of a new table, checked: names valid and not repeated, Text lengths in range.
 std::vector<ColumnSpec> NewColumns(std::u16string_view table, const std::vector<FieldSpec>& fields) {
-  if (fields.empty())
-    throw odbc::CDBException(L"Table '" + Wide(table) + L"' has no columns.", odbc::errors::state::kSyntax);
+  if (fields.empty()) throw odbc::errors::NoColumns(Wide(table));
   if (fields.size() > jet4::kMaxColumns)
     throw odbc::errors::TooManyColumns(Wide(table), fields.size(), jet4::kMaxColumns);
   std::vector<ColumnSpec> columns;
@@ -204,8 +200,7 @@ std::vector<ColumnSpec> NewColumns(std::u16string_view table, const std::vector<
     column.type = field.type;
     if (field.type == jet4::ColumnType::Text) {
       if (field.maxChars < 1 || field.maxChars > jet4::kMaxTextChars) {
-        throw odbc::CDBException(L"Column '" + Wide(field.name) + L"': a Text column holds 1 to 255 characters",
-                                 odbc::errors::state::kSyntax);
+        throw odbc::errors::BadTextLength(Wide(field.name));
       }
       column.length = static_cast<std::uint16_t>(field.maxChars * 2);
     }
@@ -303,7 +298,7 @@ void AccessDatabase::CheckAccountedFor() const {
   try {
     damage = findDamage();
   } catch (const odbc::CDBException& e) {
-    if (file::IsIoError(e)) throw;
+    if (odbc::errors::IsIoError(e)) throw;
     damage = e.m_strMessage;
   }
   if (!damage.empty()) throw odbc::errors::FileDamaged(PathText(m_path), damage);
@@ -353,7 +348,7 @@ void AccessDatabase::Guarded(Work work) {
     work();
   } catch (const odbc::CDBException& e) {
     // After a failed write the working copy may hold half a change: it is never committed.
-    if (file::IsIoError(e)) m_failed = true;
+    if (odbc::errors::IsIoError(e)) m_failed = true;
     throw;
   }
 }
@@ -456,8 +451,7 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const std::wstring problem = ValueProblem(columns[i], values[i]);
     if (!problem.empty()) {
-      throw odbc::CDBException(L"The value for column '" + Wide(columns[i].name) + L"' " + problem,
-                               odbc::errors::state::kValueMismatch);
+      throw odbc::errors::ValueNotTaken(Wide(columns[i].name), problem);
     }
   }
   std::vector<std::uint8_t>& row = m_row;

@@ -49,7 +49,7 @@ class AccessDatabase {
   // Appends a row; values in column order, checked against their columns (CDBException).
   void Insert(std::u16string_view table, const std::vector<Value>& values);
   // Writes everything out and replaces the file; throws CDBException when that fails. After a
-  // failed write (file::IsIoError) every later call throws and Close leaves the file as it was.
+  // failed write (odbc::errors::IsIoError) every later call throws and Close leaves the file as it was.
   void Close();
 
  private:
@@ -58,7 +58,7 @@ class AccessDatabase {
   void CheckUsable() const;
   // Refuses (CDBException) a database whose tables reach past the end of the file.
   void CheckAccountedFor() const;
-  // Runs `work`; a failed write (file::IsIoError) leaves the database refusing everything after.
+  // Runs `work`; a failed write (odbc::errors::IsIoError) leaves the database refusing everything after.
   template <typename Work>
   void Guarded(Work work);
   void AddTable(std::u16string_view name, const std::vector<FieldSpec>& fields);

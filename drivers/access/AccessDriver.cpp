@@ -8,7 +8,7 @@
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
 #include "drivers/sql/ValueCheck.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
 

@@ -9,7 +9,7 @@
 #include "drivers/access/PageFile.h"
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "drivers/access/Jet4Format.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -74,13 +74,13 @@ std::span<const std::uint8_t> RowAt(const Page& page, std::uint16_t row) {
 std::span<const std::uint8_t> RawRowAt(const Page& page, std::uint16_t row) {
   const std::uint16_t count = RowCount(page);
   if (row >= count || dp::kRowOffsetsOffset + dp::kRowOffsetSize * count > jet4::kPageSize) {
-    throw odbc::errors::General(L"The database holds a damaged data page");
+    throw odbc::errors::DatabaseDamaged(L"data page");
   }
   const std::uint16_t raw = RowStart(page, row);
   const std::size_t start = raw & dp::kRowOffsetMask;
   std::size_t end = jet4::kPageSize;
   if (row > 0) end = RowStart(page, static_cast<std::uint16_t>(row - 1)) & dp::kRowOffsetMask;
-  if (start > end || end > jet4::kPageSize) throw odbc::errors::General(L"The database holds a damaged data page");
+  if (start > end || end > jet4::kPageSize) throw odbc::errors::DatabaseDamaged(L"data page");
   return {page.data() + start, end - start};
 }
 

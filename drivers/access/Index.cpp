@@ -6,7 +6,7 @@
 #include "drivers/access/Bytes.h"
 #include "drivers/access/PageFile.h"
 #include "drivers/access/UsageMap.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -194,7 +194,7 @@ void AppendTextKey(std::vector<std::uint8_t>& out, std::u16string_view text) {
 // Two levels hold far more entries than a catalog has; deeper indexes are not read.
 constexpr std::size_t kMaxDepth = 8;
 
-[[noreturn]] void ThrowIndexDamaged() { throw odbc::errors::General(L"The database holds a damaged index"); }
+[[noreturn]] void ThrowIndexDamaged() { throw odbc::errors::DatabaseDamaged(L"index"); }
 
 // The entry as stored on a leaf page: key, 3-byte page and row byte.
 std::vector<std::uint8_t> LeafBytes(const IndexEntry& entry) {
@@ -420,8 +420,7 @@ std::vector<PendingIndexEntry> PrepareIndexEntries(const PageFile& file, std::ui
     if ((index.flags & jet4::index_def::kFlagUnique) != 0 &&
         std::any_of(entry.entries.begin(), entry.entries.end(),
                     [&](const IndexEntry& e) { return e.key == entry.key; })) {
-      throw odbc::CDBException(L"The new row would duplicate a value of a unique index",
-                               odbc::errors::state::kUniqueViolated);
+      throw odbc::errors::DuplicateKey();
     }
     pending.push_back(std::move(entry));
   }

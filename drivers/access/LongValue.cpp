@@ -6,7 +6,7 @@
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/PageFile.h"
 #include "drivers/access/UsageMap.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "drivers/access/Jet4Format.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -20,12 +20,6 @@ file::FileReplacement::Existing ExistingFor(PageFile::Mode mode) {
                                            : file::FileReplacement::Existing::Replace;
 }
 
-// A full database, like a full disk, takes no further row: an error of the file (58030), so
-// that the export ends at once instead of refusing every row after.
-odbc::CDBException DatabaseFull() {
-  return odbc::CDBException(L"The database has reached its maximum size of 2 GB", odbc::errors::state::kIoError);
-}
-
 }  // namespace
 
 PageFile::PageFile(std::filesystem::path target, Mode mode)
@@ -35,7 +29,7 @@ PageFile::PageFile(std::filesystem::path target, Mode mode)
     throw odbc::errors::FileNotFound(target.wstring());
   }
   struct stat status {};
-  if (::fstat(m_file.Original(), &status) != 0) file::ThrowIoError(L"Could not read", m_file.Target(), errno);
+  if (::fstat(m_file.Original(), &status) != 0) throw odbc::errors::IoError(L"Could not read", m_file.Target(), errno);
   m_copySize = static_cast<std::uint64_t>(status.st_size);
   m_pageCount = static_cast<std::uint32_t>(m_copySize / jet4::kPageSize);
   m_copyPending = true;
@@ -63,7 +57,7 @@ void PageFile::CopyOriginal() {
     offset = std::max(offset, hole);
   }
   if (file::RetryOnInterrupt([&] { return ::ftruncate(m_file.WorkFile(), size); }) != 0) {
-    file::ThrowIoError(L"Could not write", m_working, errno);
+    throw odbc::errors::IoError(L"Could not write", m_working, errno);
   }
   m_copyPending = false;
 }
@@ -92,7 +86,7 @@ void PageFile::Write(std::uint32_t page, const Page& from) {
 
 std::uint32_t PageFile::Allocate() {
   if (m_pageCount >= jet4::kMaxPages) {
-    throw DatabaseFull();
+    throw odbc::errors::DatabaseFull();
   }
   CopyOriginal();
   return m_pageCount++;
@@ -105,7 +99,7 @@ void PageFile::Commit() {
   if (file::RetryOnInterrupt([this] {
         return ::ftruncate(m_file.WorkFile(), static_cast<off_t>(m_pageCount) * static_cast<off_t>(jet4::kPageSize));
       }) != 0) {
-    file::ThrowIoError(L"Could not write", m_working, errno);
+    throw odbc::errors::IoError(L"Could not write", m_working, errno);
   }
   m_file.Commit();
 }

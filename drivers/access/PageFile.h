@@ -21,7 +21,7 @@ class PageFile {
   // Locks `target` and creates the working copy (a copy of it for CopyExisting, made before the
   // first Write or Allocate; an empty file for CreateNew, which refuses a target that exists).
   // Throws CDBException naming the path when that fails or the file is in use; failed reads and
-  // writes are file::ThrowIoError's errors.
+  // writes are odbc::errors::IoError.
   PageFile(std::filesystem::path target, Mode mode);
   ~PageFile();  // drops a working copy that was not committed
   PageFile(const PageFile&) = delete;

@@ -7,7 +7,7 @@
 #include "drivers/access/Bytes.h"
 #include "drivers/access/JetText.h"
 #include "drivers/sql/ValueCheck.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "drivers/access/Bytes.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -16,7 +16,7 @@ constexpr std::size_t kContinuationHeader = td::kContinuationHeaderSize;
 // Every column record carries the sort order the database was created with.
 constexpr std::uint16_t kGeneralSortOrder = 0x0409;
 
-[[noreturn]] void ThrowMalformed() { throw odbc::errors::General(L"The database holds a damaged table definition"); }
+[[noreturn]] void ThrowMalformed() { throw odbc::errors::DatabaseDamaged(L"table definition"); }
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 #include "drivers/access/DataPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/PageFile.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::access {
 namespace {
@@ -15,7 +15,7 @@ namespace um = jet4::usage_map;
 std::size_t SlotCount(std::size_t rowSize) { return (rowSize - um::kReferenceFirstSlot) / um::kReferenceSlotSize; }
 std::size_t Slot(std::size_t index) { return um::kReferenceFirstSlot + um::kReferenceSlotSize * index; }
 
-[[noreturn]] void ThrowDamaged() { throw odbc::errors::General(L"The database holds a damaged usage map"); }
+[[noreturn]] void ThrowDamaged() { throw odbc::errors::DatabaseDamaged(L"usage map"); }
 
 void AddBitmapPages(const std::uint8_t* bitmap, std::size_t bytes, std::uint32_t first,
                     std::vector<std::uint32_t>& out) {

@@ -19,8 +19,8 @@
 
 #include "drivers/excel/ContainerCheck.h"
 #include "drivers/excel/Workbook.h"
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
-#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -63,16 +63,16 @@ void InitGsf() {
 // The container reports a failed write without its cause; the system's is still in errno.
 [[noreturn]] void WriteFailure(const std::string& path, const std::string& why) {
   const int error = errno;
-  if (error != 0) file::ThrowIoError(L"Could not write", path, error);
+  if (error != 0) throw odbc::errors::IoError(L"Could not write", path, error);
   throw odbc::errors::General(L"Could not write '" + text::Utf8ToWide(path) + L"': " + text::Utf8ToWide(why));
 }
 
 // A stdio stream on a duplicate of `fd`, for libgsf, which closes it when done.
 std::FILE* StreamOn(int fd, const char* mode, const std::string& path) {
   file::FileDescriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-  if (!copy.IsOpen()) file::ThrowIoError(L"Could not open", path, errno);
+  if (!copy.IsOpen()) throw odbc::errors::IoError(L"Could not open", path, errno);
   std::FILE* stream = ::fdopen(copy.Get(), mode);
-  if (stream == nullptr) file::ThrowIoError(L"Could not open", path, errno);
+  if (stream == nullptr) throw odbc::errors::IoError(L"Could not open", path, errno);
   copy.Release();
   return stream;
 }
@@ -353,14 +353,14 @@ void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* prev
   const int error = errno;
   closer.stream = nullptr;
   const bool closed = std::fclose(output) == 0;
-  if (!flushed || !closed) file::ThrowIoError(L"Could not write", path, flushed ? errno : error);
+  if (!flushed || !closed) throw odbc::errors::IoError(L"Could not write", path, flushed ? errno : error);
 }
 
 void WriteCompoundFile(const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook) {
   file::FileDescriptor fd(
       file::RetryOnInterrupt([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }));
-  if (!fd.IsOpen()) file::ThrowIoError(L"Could not write", path, errno);
+  if (!fd.IsOpen()) throw odbc::errors::IoError(L"Could not write", path, errno);
   WriteCompoundFile(fd.Get(), path, previous, workbookSize, writeWorkbook);
   fd.Close(path);
 }

@@ -56,7 +56,7 @@ std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* p
 // "Workbook" stream of `workbookSize` bytes made by `writeWorkbook` and, when `previous` is
 // given, every other entry of it. A file that would exceed `sizeLimit` (CompoundFileSize) is
 // refused before anything is written: odbc::errors::FileFull. Throws odbc::CDBException on
-// failure (file::ThrowIoError's when the system refused a write).
+// failure (odbc::errors::IoError when the system refused a write).
 void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit = kMaxCompoundFileSize);
 // The same into a new file at `path`, made or emptied.

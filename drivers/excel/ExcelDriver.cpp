@@ -6,8 +6,8 @@
 #include "drivers/excel/Workbook.h"
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
+#include "platform/errors/Errors.h"
 #include "platform/file/FileReplacement.h"
-#include "platform/odbc/DriverErrors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -104,7 +104,7 @@ class ExcelConnection : public odbc::IDriverConnection {
     try {
       change();
     } catch (const odbc::CDBException& e) {
-      if (file::IsIoError(e)) m_failed = true;
+      if (odbc::errors::IsIoError(e)) m_failed = true;
       throw;
     }
   }

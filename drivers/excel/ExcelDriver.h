@@ -21,7 +21,7 @@
 // an anonymous file beside the old one and put in its place (platform/file/FileReplacement.h: owner, group and mode
 // kept, links followed), so the old file stays whole if anything fails or the process dies. The file is locked from
 // connect to destruction: a second connection to it is refused. After a failed write of a temporary file
-// (file::IsIoError) every statement is refused and the file is left as it was.
+// (odbc::errors::IsIoError) every statement is refused and the file is left as it was.
 #pragma once
 
 #include <memory>

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "drivers/excel/Biff8.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::excel {
 namespace {

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "drivers/excel/Biff8.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {

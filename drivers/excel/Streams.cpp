@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
-#include "platform/odbc/DriverErrors.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -61,7 +61,8 @@ void TempFile::Rewind() {
   m_reading = true;
   m_used = 0;
   m_taken = 0;
-  if (::lseek(m_fd.Get(), 0, SEEK_SET) != 0) file::ThrowIoError(L"Could not read a temporary file in", m_folder, errno);
+  if (::lseek(m_fd.Get(), 0, SEEK_SET) != 0)
+    throw odbc::errors::IoError(L"Could not read a temporary file in", m_folder, errno);
 }
 
 std::span<const std::uint8_t> TempFile::ReadChunk(std::uint64_t most) {
@@ -91,14 +92,14 @@ void TempFile::ReadAt(std::uint64_t offset, void* data, std::size_t size) {
   if (!m_reading) Flush();
   // The file is never shorter than what was written to it, unless the system lost data.
   if (file::ReadAll(m_fd.Get(), data, size, static_cast<off_t>(offset), m_folder) != size) {
-    file::ThrowIoError(L"A temporary file ended early in", m_folder, EIO);
+    throw odbc::errors::IoError(L"A temporary file ended early in", m_folder, EIO);
   }
 }
 
 void Sink::WriteFrom(TempFile& file, std::uint64_t size) {
   while (size > 0) {
     const std::span<const std::uint8_t> chunk = file.ReadChunk(size);
-    if (chunk.empty()) file::ThrowIoError(L"A temporary file ended early in", file::TemporaryFolder(), EIO);
+    if (chunk.empty()) throw odbc::errors::IoError(L"A temporary file ended early in", file::TemporaryFolder(), EIO);
     Write(chunk.data(), chunk.size());
     size -= chunk.size();
   }

@@ -14,7 +14,7 @@ namespace quillon::drivers::excel {
 
 // An anonymous temporary file in the temporary folder ($TMPDIR), gone when closed, written and
 // read through a buffer of its own so that the system sees few, large calls whatever the callers'
-// pieces. A failed read or write throws file::ThrowIoError's error, naming the folder.
+// pieces. A failed read or write throws odbc::errors::IoError, naming the folder.
 class TempFile {
  public:
   TempFile();

@@ -7,7 +7,7 @@
 #include "drivers/excel/CompoundFile.h"
 #include "drivers/excel/Workbook.h"
 #include "drivers/excel/WorkbookReader.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
@@ -208,8 +208,7 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   }
   for (std::size_t i = 0; i < statement.columns.size(); ++i) {
     if (statement.columns[i].name.size() > biff::kMaxCellChars) {
-      throw odbc::CDBException(L"A column name of table '" + statement.table + L"' is longer than a cell holds.",
-                               odbc::errors::state::kSyntax);
+      throw odbc::errors::ColumnNameTooLong(statement.table);
     }
     for (std::size_t j = 0; j < i; ++j) {
       if (SameName(ToUtf16(statement.columns[i].name), ToUtf16(statement.columns[j].name))) {

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/Characters.h"
 
 namespace quillon::drivers::sql {

@@ -3,14 +3,13 @@
 #include <array>
 #include <string>
 
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/SqlLexer.h"
 
 namespace quillon::drivers::sql {
 namespace {
 
-constexpr std::wstring_view kSyntaxState = odbc::errors::state::kSyntax;
 // Keywords as views, their lengths known without measuring the text.
 constexpr std::wstring_view kCreate = L"CREATE";
 constexpr std::wstring_view kTable = L"TABLE";
@@ -72,17 +71,10 @@ class Parser {
  private:
   [[noreturn]] void Fail(std::wstring_view problem) const { FailAt(m_pos, problem); }
   [[noreturn]] void FailAt(std::size_t pos, std::wstring_view problem) const {
-    std::wstring message = L"Syntax error";
-    if (!m_what.empty()) message += L" in " + std::wstring(m_what) + L" statement";
-    message += L" at character " + std::to_wstring(pos + 1) + L": " + std::wstring(problem);
-    if (pos < m_text.size()) {
-      message +=
-          L" (found '" + std::wstring(m_text.substr(pos, 20)) + (m_text.size() - pos > 20 ? L"...'" : L"'") + L")";
-    } else {
-      message += L" (found the end of the statement)";
-    }
-    message += L".";
-    throw odbc::CDBException(std::move(message), std::wstring(kSyntaxState));
+    constexpr std::size_t kFoundChars = 20;  // of the text where the parser stopped, in the message
+    const std::wstring_view found = pos < m_text.size() ? m_text.substr(pos, kFoundChars) : std::wstring_view();
+    throw odbc::errors::SyntaxError(m_what, pos, problem, found,
+                                    m_text.size() - std::min(pos, m_text.size()) > kFoundChars);
   }
 
   bool AtEnd() const { return m_pos >= m_text.size(); }

@@ -8,23 +8,15 @@
 #include <string>
 
 #include "drivers/sql/DatePattern.h"
-#include "platform/odbc/DBException.h"
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/Characters.h"
 
 namespace quillon::drivers::sql {
 namespace {
 
-constexpr std::wstring_view kStateMismatch = odbc::errors::state::kValueMismatch;
-constexpr std::wstring_view kStateOutOfRange = odbc::errors::state::kOutOfRange;
-constexpr std::wstring_view kStateTooLong = odbc::errors::state::kTooLong;
-constexpr std::wstring_view kStateBadDate = odbc::errors::state::kBadDate;
-constexpr std::wstring_view kStateDateOverflow = odbc::errors::state::kDateOverflow;
-
 constexpr double kSmallIntMin = -32768, kSmallIntMax = 32767;
 constexpr double kIntegerMin = -2147483648.0, kIntegerMax = 2147483647.0;
 constexpr int kMinYear = 100, kMaxYear = 9999;
-constexpr std::size_t kQuotedValueChars = 40;
 // The words a source gives for the infinities of a date-time (PostgreSQL's).
 constexpr std::wstring_view kDateInfinity = L"infinity";
 constexpr std::wstring_view kDateNegativeInfinity = L"-infinity";
@@ -37,16 +29,6 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr auto& IsDigit = text::IsAsciiDigit;
 constexpr auto& IsBlank = text::IsSpaceOrTab;
 constexpr auto& TrimBlanks = text::TrimSpaceAndTab;
-
-// Builds the message only when a value is refused, so the good path stays allocation-free.
-[[noreturn]] void Refuse(std::wstring_view state, std::wstring_view problem, const ColumnDef& column,
-                         std::wstring_view value, std::wstring_view detail) {
-  std::wstring shown(value.substr(0, kQuotedValueChars));
-  if (value.size() > kQuotedValueChars) shown += L"...";
-  std::wstring message = std::wstring(problem) + L" in column '" + column.name + L"' (" +
-                         std::wstring(TypeName(column.type)) + L"): '" + shown + L"' " + std::wstring(detail) + L".";
-  throw odbc::CDBException(std::move(message), std::wstring(state));
-}
 
 bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 int DaysInMonth(int year, int month) {
@@ -93,13 +75,14 @@ double NumberOrRefuse(const Literal& literal, const ColumnDef& column, bool nonF
   // Only as number literals: text is converted as a number would be written.
   if (literal.kind == Literal::Kind::Number && ParseNonFinite(text, value)) {
     if (nonFinite) return value;
-    Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text,
-           L"is not a finite number, which the column cannot hold");
+    throw odbc::errors::NumberOutOfRange(column.name, TypeName(column.type), literal.text,
+                                         L"is not a finite number, which the column cannot hold");
   }
   if (!ParseNumber(text, value))
-    Refuse(kStateMismatch, L"Data type mismatch", column, literal.text, L"is not a number");
+    throw odbc::errors::TypeMismatch(column.name, TypeName(column.type), literal.text, L"is not a number");
   if (!std::isfinite(value)) {
-    Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text, L"is too large for a number");
+    throw odbc::errors::NumberOutOfRange(column.name, TypeName(column.type), literal.text,
+                                         L"is too large for a number");
   }
   return value;
 }
@@ -107,8 +90,9 @@ double NumberOrRefuse(const Literal& literal, const ColumnDef& column, bool nonF
 double WholeInRange(const Literal& literal, const ColumnDef& column, double low, double high, std::wstring_view range) {
   const double value = std::round(NumberOrRefuse(literal, column));
   if (value < low || value > high) {
-    Refuse(kStateOutOfRange, L"Numeric value out of range", column, literal.text,
-           std::wstring(L"does not fit ") + std::wstring(TypeName(column.type)) + L" (" + std::wstring(range) + L")");
+    throw odbc::errors::NumberOutOfRange(
+        column.name, TypeName(column.type), literal.text,
+        std::wstring(L"does not fit ") + std::wstring(TypeName(column.type)) + L" (" + std::wstring(range) + L")");
   }
   return value;
 }
@@ -418,8 +402,8 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
         static const double kLowest = DateSerial({kMinYear, 1, 1, 0, 0, 0});
         static const double kHighest = DateSerial({kMaxYear, 12, 31, 23, 59, 59});
         if (!ParseNumber(literal.text, serial) || !(serial >= kLowest && serial <= kHighest)) {
-          Refuse(kStateDateOverflow, L"Datetime field overflow", column, literal.text,
-                 L"is not a date serial from the year 100 to 9999");
+          throw odbc::errors::DateOverflow(column.name, TypeName(column.type), literal.text,
+                                           L"is not a date serial from the year 100 to 9999");
         }
         value.number = serial;
         break;
@@ -427,13 +411,15 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       DateTime parsed;
       if (rules.datePattern != nullptr) {
         if (!rules.datePattern->Read(literal.text, parsed)) {
-          Refuse(kStateBadDate, L"Invalid datetime format", column, literal.text,
-                 L"is not a date written by the date pattern '" + rules.datePattern->Text() + L"' (years 100 to 9999)");
+          throw odbc::errors::BadDate(
+              column.name, TypeName(column.type), literal.text,
+              L"is not a date written by the date pattern '" + rules.datePattern->Text() + L"' (years 100 to 9999)");
         }
       } else if (!ParseDateTime(literal.text, parsed)) {
-        Refuse(kStateBadDate, L"Invalid datetime format", column, literal.text,
-               L"is not a date (YYYY-MM-DD, D.M.YYYY or M/D/YYYY, years 100 to 9999, optionally followed by H:M or "
-               L"H:M:S)");
+        throw odbc::errors::BadDate(
+            column.name, TypeName(column.type), literal.text,
+            L"is not a date (YYYY-MM-DD, D.M.YYYY or M/D/YYYY, years 100 to 9999, optionally followed by H:M or "
+            L"H:M:S)");
       }
       value.number = DateSerial(parsed);
       break;
@@ -446,24 +432,24 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       value.fromNumber = literal.kind == Literal::Kind::Number;
       const std::size_t length = Utf16Length(value.text);
       if (length > maxChars) {
-        Refuse(kStateTooLong, L"String data, right truncation", column, literal.text,
-               L"has " + std::to_wstring(length) + L" characters, more than the " + std::to_wstring(maxChars) +
-                   L" that fit");
+        throw odbc::errors::TextTooLong(column.name, TypeName(column.type), literal.text,
+                                        L"has " + std::to_wstring(length) + L" characters, more than the " +
+                                            std::to_wstring(maxChars) + L" that fit");
       }
       break;
     }
     case ColumnType::LongBinary: {
       if (literal.kind != Literal::Kind::Binary) {
-        Refuse(kStateMismatch, L"Data type mismatch", column, literal.text,
-               L"is not a binary value (0x and two hexadecimal digits a byte)");
+        throw odbc::errors::TypeMismatch(column.name, TypeName(column.type), literal.text,
+                                         L"is not a binary value (0x and two hexadecimal digits a byte)");
       }
       value.kind = Value::Kind::Binary;
       value.text = literal.text;
       value.bytes = literal.bytes;
       if (value.bytes.size() > maxChars) {
-        Refuse(kStateTooLong, L"String data, right truncation", column, literal.text,
-               L"has " + std::to_wstring(value.bytes.size()) + L" bytes, more than the " + std::to_wstring(maxChars) +
-                   L" that fit");
+        throw odbc::errors::TextTooLong(column.name, TypeName(column.type), literal.text,
+                                        L"has " + std::to_wstring(value.bytes.size()) + L" bytes, more than the " +
+                                            std::to_wstring(maxChars) + L" that fit");
       }
       break;
     }

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::file {
@@ -20,12 +20,6 @@ constexpr int kNameAttempts = 100;
 bool LacksTmpfile(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
 
 }  // namespace
-
-void ThrowIoError(std::wstring_view action, const std::string& path, int error) {
-  throw odbc::errors::IoError(action, text::Utf8ToWide(path), error);
-}
-
-bool IsIoError(const odbc::CDBException& error) { return error.m_strSqlState == kIoErrorState; }
 
 FileDescriptor::~FileDescriptor() {
   if (m_fd >= 0) ::close(m_fd);
@@ -41,7 +35,8 @@ FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
 
 void FileDescriptor::Close(const std::string& pathForMessage) {
   // close() is not retried on EINTR: on Linux the descriptor is gone either way.
-  if (m_fd >= 0 && ::close(Release()) != 0 && errno != EINTR) ThrowIoError(L"Could not write", pathForMessage, errno);
+  if (m_fd >= 0 && ::close(Release()) != 0 && errno != EINTR)
+    throw odbc::errors::IoError(L"Could not write", pathForMessage, errno);
 }
 
 void WriteAll(int fd, const void* data, std::size_t size, off_t offset, const std::string& path) {
@@ -49,9 +44,9 @@ void WriteAll(int fd, const void* data, std::size_t size, off_t offset, const st
   while (size > 0) {
     const ssize_t n =
         RetryOnInterrupt([&] { return offset >= 0 ? ::pwrite(fd, p, size, offset) : ::write(fd, p, size); });
-    if (n < 0) ThrowIoError(L"Could not write", path, errno);
+    if (n < 0) throw odbc::errors::IoError(L"Could not write", path, errno);
     // A write that takes nothing at all would loop for ever: the file can take no more.
-    if (n == 0) ThrowIoError(L"Could not write", path, ENOSPC);
+    if (n == 0) throw odbc::errors::IoError(L"Could not write", path, ENOSPC);
     p += n;
     size -= static_cast<std::size_t>(n);
     if (offset >= 0) offset += n;
@@ -66,7 +61,7 @@ std::size_t ReadAll(int fd, void* data, std::size_t size, off_t offset, const st
       return offset >= 0 ? ::pread(fd, p + done, size - done, offset + static_cast<off_t>(done))
                          : ::read(fd, p + done, size - done);
     });
-    if (n < 0) ThrowIoError(L"Could not read", path, errno);
+    if (n < 0) throw odbc::errors::IoError(L"Could not read", path, errno);
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }
@@ -74,7 +69,7 @@ std::size_t ReadAll(int fd, void* data, std::size_t size, off_t offset, const st
 }
 
 void Sync(int fd, const std::string& path) {
-  if (RetryOnInterrupt([fd] { return ::fsync(fd); }) != 0) ThrowIoError(L"Could not write", path, errno);
+  if (RetryOnInterrupt([fd] { return ::fsync(fd); }) != 0) throw odbc::errors::IoError(L"Could not write", path, errno);
 }
 
 std::string TemporaryFolder() {
@@ -85,7 +80,7 @@ std::string TemporaryFolder() {
 FileDescriptor OpenAnonymousFile(const std::string& folder) {
   FileDescriptor fd(RetryOnInterrupt([&] { return ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); }));
   if (fd.IsOpen()) return fd;
-  if (!LacksTmpfile(errno)) ThrowIoError(L"Could not create a temporary file in", folder, errno);
+  if (!LacksTmpfile(errno)) throw odbc::errors::IoError(L"Could not create a temporary file in", folder, errno);
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string name = folder + "/" + kTemporaryPrefix + RandomName();
     fd = FileDescriptor(
@@ -96,7 +91,7 @@ FileDescriptor OpenAnonymousFile(const std::string& folder) {
     }
     if (errno != EEXIST) break;
   }
-  ThrowIoError(L"Could not create a temporary file in", folder, errno);
+  throw odbc::errors::IoError(L"Could not create a temporary file in", folder, errno);
 }
 
 std::string RandomName() {

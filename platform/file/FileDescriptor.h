@@ -1,6 +1,6 @@
 // Files at the level of descriptors: an owning descriptor, reads and writes that carry on
-// through signals and short transfers, anonymous temporary files, and the one kind of error a
-// failed read or write of file data raises.
+// through signals and short transfers, anonymous temporary files. A failed read or write of file
+// data raises odbc::errors::IoError.
 #pragma once
 
 #include <sys/types.h>
@@ -11,18 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/odbc/DriverErrors.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::file {
-
-// The SQLSTATE of a failed read or write of file data (disk full, I/O error, file too large):
-// the failure is not the row's or the statement's, so whatever runs statements stops there.
-inline constexpr const wchar_t* kIoErrorState = odbc::errors::state::kIoError;
-
-// Throws odbc::errors::IoError: "<action> '<path>': <strerror(error)>" with kIoErrorState.
-[[noreturn]] void ThrowIoError(std::wstring_view action, const std::string& path, int error);
-// True for the errors ThrowIoError raises.
-bool IsIoError(const odbc::CDBException& error);
 
 // Runs `call` again while it fails with EINTR; returns its last result (errno tells why).
 template <typename Call>
@@ -52,7 +43,7 @@ class FileDescriptor {
     m_fd = -1;
     return fd;
   }
-  // Closes now; a failure (a write the kernel could not finish) throws ThrowIoError's error.
+  // Closes now; a failure (a write the kernel could not finish) throws odbc::errors::IoError.
   void Close(const std::string& pathForMessage);
 
  private:
@@ -60,19 +51,19 @@ class FileDescriptor {
 };
 
 // Writes all of `data` at `offset` (or at the current position when offset < 0); throws
-// ThrowIoError's error naming `path` when the file takes less.
+// odbc::errors::IoError naming `path` when the file takes less.
 void WriteAll(int fd, const void* data, std::size_t size, off_t offset, const std::string& path);
 // Reads up to `size` bytes at `offset` (current position when offset < 0), stopping early only
-// at the end of the file; returns the count read. Throws ThrowIoError's error.
+// at the end of the file; returns the count read. Throws odbc::errors::IoError.
 std::size_t ReadAll(int fd, void* data, std::size_t size, off_t offset, const std::string& path);
-// fsync; throws ThrowIoError's error.
+// fsync; throws odbc::errors::IoError.
 void Sync(int fd, const std::string& path);
 
 // The folder for temporary files: $TMPDIR when set and not empty, else /tmp.
 std::string TemporaryFolder();
 // A temporary file in `folder` open for reading and writing that has no name: O_TMPFILE, or,
 // where the file system lacks it, a file removed again as soon as it is made. Throws
-// ThrowIoError's error naming the folder.
+// odbc::errors::IoError naming the folder.
 FileDescriptor OpenAnonymousFile(const std::string& folder);
 
 // The names a temporary file takes where it needs one: short, so that a file of any legal name

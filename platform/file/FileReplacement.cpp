@@ -14,13 +14,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::file {
 namespace {
 
-constexpr const wchar_t* kRefusedState = L"HY000";
 // Symbolic links followed before giving up, as the kernel does (ELOOP).
 constexpr int kMaxLinks = 40;
 // Times the file is opened again when it was replaced between opening and locking it.
@@ -37,9 +36,7 @@ constexpr const char* kAccessAclAttribute = "system.posix_acl_access";
 // capabilities): the new version gets what the system gives a new file when they cannot be set.
 constexpr std::string_view kManagedAttributePrefixes[] = {"security.", "trusted."};
 
-[[noreturn]] void Refuse(const std::wstring& message) { throw odbc::CDBException(message, kRefusedState); }
-
-std::wstring Quoted(const std::string& path) { return L"'" + text::Utf8ToWide(path) + L"'"; }
+std::wstring Wide(const std::string& path) { return text::Utf8ToWide(path); }
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -59,11 +56,11 @@ std::string FollowLinks(std::string path) {
     if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
     std::vector<char> target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : PATH_MAX) + 1);
     const ssize_t n = ::readlink(path.c_str(), target.data(), target.size() - 1);
-    if (n < 0) ThrowIoError(L"Could not read the link", path, errno);
+    if (n < 0) throw odbc::errors::IoError(L"Could not read the link", path, errno);
     const std::string next(target.data(), static_cast<std::size_t>(n));
     path = next.front() == '/' ? next : FolderOf(path) + "/" + next;
   }
-  ThrowIoError(L"Could not follow the link", path, ELOOP);
+  throw odbc::errors::IoError(L"Could not follow the link", path, ELOOP);
 }
 
 std::uint64_t Fnv1a(const std::string& text) {
@@ -77,7 +74,8 @@ std::uint64_t Fnv1a(const std::string& text) {
 // Returns no descriptor when the name is locked already.
 FileDescriptor LockName(int folder, const std::string& name, const std::string& pathForMessage) {
   struct stat status {};
-  if (::fstat(folder, &status) != 0) ThrowIoError(L"Could not read the folder of", pathForMessage, errno);
+  if (::fstat(folder, &status) != 0)
+    throw odbc::errors::IoError(L"Could not read the folder of", pathForMessage, errno);
   char key[sizeof(sockaddr_un::sun_path)];
   const int length = std::snprintf(
       key, sizeof key, "%s/%llx/%llx/%016llx", kLockNamePrefix, static_cast<unsigned long long>(status.st_dev),
@@ -86,11 +84,11 @@ FileDescriptor LockName(int folder, const std::string& name, const std::string& 
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path + 1, key, static_cast<std::size_t>(length));  // sun_path[0] == 0: abstract
   FileDescriptor lock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!lock.IsOpen()) ThrowIoError(L"Could not lock", pathForMessage, errno);
+  if (!lock.IsOpen()) throw odbc::errors::IoError(L"Could not lock", pathForMessage, errno);
   const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<std::size_t>(length));
   if (::bind(lock.Get(), reinterpret_cast<const sockaddr*>(&address), size) != 0) {
     if (errno == EADDRINUSE) return {};
-    ThrowIoError(L"Could not lock", pathForMessage, errno);
+    throw odbc::errors::IoError(L"Could not lock", pathForMessage, errno);
   }
   return lock;
 }
@@ -101,14 +99,15 @@ std::vector<char> AttributeNames(int fd, const std::string& pathForMessage) {
   for (;;) {
     const ssize_t size = ::flistxattr(fd, nullptr, 0);
     if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) return {};
-    if (size < 0) ThrowIoError(L"Could not read the extended attributes of", pathForMessage, errno);
+    if (size < 0) throw odbc::errors::IoError(L"Could not read the extended attributes of", pathForMessage, errno);
     std::vector<char> names(static_cast<std::size_t>(size));
     const ssize_t got = ::flistxattr(fd, names.data(), names.size());
     if (got >= 0) {
       names.resize(static_cast<std::size_t>(got));
       return names;
     }
-    if (errno != ERANGE) ThrowIoError(L"Could not read the extended attributes of", pathForMessage, errno);
+    if (errno != ERANGE)
+      throw odbc::errors::IoError(L"Could not read the extended attributes of", pathForMessage, errno);
   }
 }
 
@@ -140,17 +139,16 @@ void CopyAttributes(int from, int to, const std::string& pathForMessage) {
     if (size >= 0 && ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) == 0) continue;
     if (size < 0 && errno == ENODATA) continue;  // removed meanwhile
     if (IsManagedAttribute(name)) continue;
-    ThrowIoError(L"Could not keep the extended attribute " + text::Utf8ToWide(name) + L" of", pathForMessage, errno);
+    throw odbc::errors::IoError(L"Could not keep the extended attribute " + text::Utf8ToWide(name) + L" of",
+                                pathForMessage, errno);
   }
   // A default ACL of the folder gives a new file an access ACL: the replaced file had none.
   if (!hasAccessAcl && ::fremovexattr(to, kAccessAclAttribute) != 0 && errno != ENODATA && errno != ENOTSUP) {
-    ThrowIoError(L"Could not set the permissions of", pathForMessage, errno);
+    throw odbc::errors::IoError(L"Could not set the permissions of", pathForMessage, errno);
   }
 }
 
-[[noreturn]] void InUse(const std::string& path) {
-  Refuse(L"The file " + Quoted(path) + L" is in use by another connection; try again when it is closed");
-}
+[[noreturn]] void InUse(const std::string& path) { throw odbc::errors::FileInUse(Wide(path)); }
 
 }  // namespace
 
@@ -160,9 +158,9 @@ FileReplacement::FileReplacement(const std::string& path, Existing existing) : m
   m_folder =
       FileDescriptor(RetryOnInterrupt([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
   if (!m_folder.IsOpen()) {
-    if (errno == ENOENT || errno == ENOTDIR) Refuse(L"The folder " + Quoted(folder) + L" does not exist");
-    if (errno == EACCES) Refuse(L"The folder " + Quoted(folder) + L" cannot be opened: permission denied");
-    ThrowIoError(L"Could not open the folder", folder, errno);
+    if (errno == ENOENT || errno == ENOTDIR) throw odbc::errors::FolderMissing(Wide(folder));
+    if (errno == EACCES) throw odbc::errors::PermissionDenied(L"folder", Wide(folder), L"opened");
+    throw odbc::errors::IoError(L"Could not open the folder", folder, errno);
   }
   m_nameLock = LockName(m_folder.Get(), m_name, m_target);
   if (!m_nameLock.IsOpen()) InUse(m_target);
@@ -183,17 +181,17 @@ void FileReplacement::OpenTarget(Existing existing) {
         [&] { return ::openat(m_folder.Get(), m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC); }));
     if (!file.IsOpen()) {
       if (errno == ENOENT) return;  // a new file
-      if (errno == ELOOP) Refuse(L"The file " + Quoted(m_target) + L" changed into a link while it was opened");
-      if (errno == EACCES) Refuse(L"The file " + Quoted(m_target) + L" cannot be read: permission denied");
-      ThrowIoError(L"Could not open", m_target, errno);
+      if (errno == ELOOP) throw odbc::errors::FileChanging(Wide(m_target), L"changed into a link while it was opened");
+      if (errno == EACCES) throw odbc::errors::PermissionDenied(L"file", Wide(m_target), L"read");
+      throw odbc::errors::IoError(L"Could not open", m_target, errno);
     }
-    if (existing == Existing::Refuse) Refuse(L"The file " + Quoted(m_target) + L" already exists");
+    if (existing == Existing::Refuse) throw odbc::errors::FileExists(Wide(m_target));
     struct stat status {};
-    if (::fstat(file.Get(), &status) != 0) ThrowIoError(L"Could not read", m_target, errno);
-    if (!S_ISREG(status.st_mode)) Refuse(L"The path " + Quoted(m_target) + L" is not a file");
+    if (::fstat(file.Get(), &status) != 0) throw odbc::errors::IoError(L"Could not read", m_target, errno);
+    if (!S_ISREG(status.st_mode)) throw odbc::errors::NotAFile(Wide(m_target));
     if (RetryOnInterrupt([&] { return ::flock(file.Get(), LOCK_EX | LOCK_NB); }) != 0) {
       if (errno == EWOULDBLOCK) InUse(m_target);
-      ThrowIoError(L"Could not lock", m_target, errno);
+      throw odbc::errors::IoError(L"Could not lock", m_target, errno);
     }
     // Whoever replaced the file before the lock was taken left a new file under the name: the
     // lock must be on that one.
@@ -207,13 +205,13 @@ void FileReplacement::OpenTarget(Existing existing) {
     // Replacing is writing: a file nobody may write stays as it is, also for root.
     if ((status.st_mode & kAnyWriteBit) == 0 ||
         ::faccessat(m_folder.Get(), m_name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
-      Refuse(L"The file " + Quoted(m_target) + L" is read-only");
+      throw odbc::errors::FileWriteProtected(Wide(m_target));
     }
     m_original = std::move(file);
     m_originalStatus = status;
     return;
   }
-  Refuse(L"The file " + Quoted(m_target) + L" keeps being replaced by another program");
+  throw odbc::errors::FileChanging(Wide(m_target), L"keeps being replaced by another program");
 }
 
 void FileReplacement::OpenWorkFile() {
@@ -234,23 +232,22 @@ void FileReplacement::OpenWorkFile() {
   }
   if (!m_work.IsOpen()) {
     if (errno == EACCES || errno == EPERM || errno == EROFS) {
-      Refuse(L"Cannot write " + Quoted(m_target) + L": its folder " + Quoted(folder) + L" is not writable");
+      throw odbc::errors::FolderNotWritable(Wide(m_target), Wide(folder));
     }
-    ThrowIoError(L"Could not create a file in", folder, errno);
+    throw odbc::errors::IoError(L"Could not create a file in", folder, errno);
   }
   if (!Exists()) return;
   struct stat work {};
-  if (::fstat(m_work.Get(), &work) != 0) ThrowIoError(L"Could not read", m_target, errno);
+  if (::fstat(m_work.Get(), &work) != 0) throw odbc::errors::IoError(L"Could not read", m_target, errno);
   if ((work.st_uid != m_originalStatus.st_uid || work.st_gid != m_originalStatus.st_gid) &&
       ::fchown(m_work.Get(), m_originalStatus.st_uid, m_originalStatus.st_gid) != 0) {
-    Refuse(L"Cannot replace " + Quoted(m_target) +
-           L": it belongs to another user or group, which a new version written by this user could not keep");
+    throw odbc::errors::OwnerNotKept(Wide(m_target));
   }
   CopyAttributes(m_original.Get(), m_work.Get(), m_target);
   // After fchown, which clears set-user-id and set-group-id bits, and after the ACL, which sets
   // the group bits from its mask.
   if (::fchmod(m_work.Get(), m_originalStatus.st_mode & kPermissionBits) != 0) {
-    ThrowIoError(L"Could not set the permissions of", m_target, errno);
+    throw odbc::errors::IoError(L"Could not set the permissions of", m_target, errno);
   }
 }
 
@@ -267,8 +264,8 @@ void FileReplacement::Commit() {
       linked = ::linkat(folder, m_workName.c_str(), folder, m_name.c_str(), 0);
     }
     if (linked != 0) {
-      if (errno == EEXIST) Refuse(L"Cannot create " + Quoted(m_target) + L": another program created it meanwhile");
-      ThrowIoError(L"Could not create", m_target, errno);
+      if (errno == EEXIST) throw odbc::errors::CreatedMeanwhile(Wide(m_target));
+      throw odbc::errors::IoError(L"Could not create", m_target, errno);
     }
     if (!m_workName.empty()) ::unlinkat(folder, m_workName.c_str(), 0);
   } else {
@@ -281,22 +278,22 @@ void FileReplacement::Commit() {
         if (::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
           name = candidate;
         else if (errno != EEXIST)
-          ThrowIoError(L"Could not replace", m_target, errno);
+          throw odbc::errors::IoError(L"Could not replace", m_target, errno);
       }
-      if (name.empty()) ThrowIoError(L"Could not replace", m_target, EEXIST);
+      if (name.empty()) throw odbc::errors::IoError(L"Could not replace", m_target, EEXIST);
     }
     if (::renameat(folder, name.c_str(), folder, m_name.c_str()) != 0) {
       const int error = errno;
       ::unlinkat(folder, name.c_str(), 0);
       if (!m_workName.empty()) m_workName.clear();
-      ThrowIoError(L"Could not replace", m_target, error);
+      throw odbc::errors::IoError(L"Could not replace", m_target, error);
     }
   }
   m_committed = true;
   // The new name itself survives a power cut only once the folder is synced; some file
   // systems do not sync folders (EINVAL), which leaves nothing to do.
   if (RetryOnInterrupt([folder] { return ::fsync(folder); }) != 0 && errno != EINVAL) {
-    ThrowIoError(L"Could not write the folder of", m_target, errno);
+    throw odbc::errors::IoError(L"Could not write the folder of", m_target, errno);
   }
 }
 

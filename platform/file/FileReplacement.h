@@ -34,7 +34,7 @@ class FileReplacement {
   // is in use, is not a regular file, is read-only (no write permission for this user, or no
   // write bit at all: such a file stays as it is even for root), belongs to an owner or group
   // the new version could not be given, or its folder is missing or not writable; errors of the
-  // file system itself, and an extended attribute that cannot be kept, come as ThrowIoError's.
+  // file system itself, and an extended attribute that cannot be kept, come as odbc::errors::IoError.
   FileReplacement(const std::string& path, Existing existing);
   // Drops an uncommitted work file (and the hidden name of the fallback) and releases the lock.
   ~FileReplacement();

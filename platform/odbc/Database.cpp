@@ -1,7 +1,7 @@
 #include "platform/odbc/Database.h"
 
+#include "platform/errors/Errors.h"
 #include "platform/odbc/ConnectString.h"
-#include "platform/odbc/DBException.h"
 #include "platform/odbc/DriverRegistry.h"
 #include "platform/odbc/OdbcHandles.h"
 #include "platform/text/WideText.h"
@@ -10,8 +10,6 @@ namespace quillon::odbc {
 namespace {
 
 constexpr std::wstring_view kOdbcPrefix = L"ODBC;";
-// unixODBC's SQLSTATEs for a data source or driver it cannot find or load.
-constexpr std::wstring_view kDriverNotFoundStates[] = {L"IM002", L"01000", L"IM003"};
 
 std::wstring_view WithoutPrefix(std::wstring_view connect) {
   if (connect.size() >= kOdbcPrefix.size() &&
@@ -19,13 +17,6 @@ std::wstring_view WithoutPrefix(std::wstring_view connect) {
     connect.remove_prefix(kOdbcPrefix.size());
   }
   return connect;
-}
-
-bool IsDriverNotFound(const CDBException& e) {
-  for (auto state : kDriverNotFoundStates) {
-    if (e.m_strSqlState == state) return true;
-  }
-  return false;
 }
 
 // A completed connect string is worth keeping only when it still says what to connect to;
@@ -51,7 +42,7 @@ CDatabase::~CDatabase() {
 
 bool CDatabase::Open(const wchar_t* dataSourceName, bool exclusive, bool readOnly, std::wstring_view connect,
                      bool /*useCursorLib*/) {
-  if (exclusive) throw CDBException(L"Exclusive access to a data source is not supported", L"HYC00");
+  if (exclusive) throw errors::NoExclusiveAccess();
   std::wstring full;
   if (dataSourceName != nullptr && *dataSourceName != L'\0') full = L"DSN=" + std::wstring(dataSourceName) + L";";
   full += WithoutPrefix(connect);
@@ -59,8 +50,8 @@ bool CDatabase::Open(const wchar_t* dataSourceName, bool exclusive, bool readOnl
 }
 
 bool CDatabase::OpenEx(std::wstring_view connect, unsigned options) {
-  if (IsOpen()) throw CDBException(L"The connection is already open", L"08002");
-  if (options & openExclusive) throw CDBException(L"Exclusive access to a data source is not supported", L"HYC00");
+  if (IsOpen()) throw errors::ConnectionAlreadyOpen();
+  if (options & openExclusive) throw errors::NoExclusiveAccess();
   const std::wstring_view bare = WithoutPrefix(connect);
   const ConnectString parsed = ConnectString::Parse(bare);
   const std::optional<std::wstring> driverName = parsed.Get(L"DRIVER");
@@ -75,12 +66,8 @@ bool CDatabase::OpenEx(std::wstring_view connect, unsigned options) {
   try {
     m_odbc = std::make_unique<OdbcConnection>(bare, (options & openReadOnly) != 0);
   } catch (const CDBException& e) {
-    if (driverName && IsDriverNotFound(e)) {
-      throw CDBException(L"The driver '" + *driverName +
-                             L"' is not installed: it is neither built in nor known to "
-                             L"unixODBC (odbcinst -q -d lists the installed drivers). " +
-                             e.m_strMessage,
-                         e.m_strSqlState, e.m_nNativeError);
+    if (driverName && errors::IsDriverNotFound(e)) {
+      throw errors::DriverNotInstalled(*driverName, e);
     }
     throw;
   }
@@ -97,12 +84,12 @@ void CDatabase::ExecuteSQL(std::wstring_view statement) {
   } else if (m_odbc) {
     OdbcStatement(*m_odbc).ExecDirect(statement);
   } else {
-    throw CDBException(L"The connection is not open", L"08003");
+    throw errors::ConnectionClosed();
   }
 }
 
 bool CDatabase::InsertRow(std::wstring_view table, const std::vector<Literal>& values) {
-  if (!m_odbc && !m_builtIn) throw CDBException(L"The connection is not open", L"08003");
+  if (!m_odbc && !m_builtIn) throw errors::ConnectionClosed();
   return m_builtIn && m_builtIn->InsertRow(table, values);
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/DriverRegistry.h"
 
 namespace quillon::odbc {

@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::odbc {
@@ -18,7 +18,7 @@ constexpr std::size_t kDataChunkBytes = 16 * 1024;
 SQLCHAR* Sql(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
 
 CDBException DiagnosticsOf(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN rc) {
-  if (rc == SQL_INVALID_HANDLE) return CDBException(L"Invalid ODBC handle", L"HY000");
+  if (rc == SQL_INVALID_HANDLE) return errors::InvalidHandle();
   std::wstring message;
   std::wstring firstState;
   long firstNative = 0;
@@ -39,8 +39,8 @@ CDBException DiagnosticsOf(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN r
     if (!message.empty()) message += L"\n";
     message += line;
   }
-  if (message.empty()) return CDBException(L"The ODBC call failed without a diagnostic", L"HY000");
-  return CDBException(message, firstState, firstNative);
+  if (message.empty()) return errors::NoDiagnostic();
+  return errors::FromDriver(message, firstState, firstNative);
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ SQLHENV OdbcEnvironment() {
   static const SQLHENV environment = [] {
     SQLHENV env = SQL_NULL_HENV;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
-      throw CDBException(L"The ODBC driver manager could not allocate an environment", L"HY001");
+      throw errors::NoEnvironment();
     }
     CheckOdbc(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC2), 0), SQL_HANDLE_ENV,
               env);

@@ -8,9 +8,8 @@
 #include <cwchar>
 #include <limits>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
-#include "platform/odbc/DriverErrors.h"
 #include "platform/odbc/OdbcHandles.h"
 #include "platform/odbc/SourceDrivers.h"
 #include "platform/odbc/TableName.h"
@@ -527,13 +526,13 @@ CRecordset::CRecordset(CDatabase* database) : m_database(database) {}
 CRecordset::~CRecordset() = default;
 
 bool CRecordset::Open(unsigned openType, std::wstring_view statement, unsigned options) {
-  if (IsOpen()) throw CDBException(L"The recordset is already open", L"24000");
+  if (IsOpen()) throw errors::RecordsetAlreadyOpen();
   if (openType != forwardOnly || (options & ~static_cast<unsigned>(readOnly)) != 0) {
-    throw CDBException(L"Only forward-only, read-only recordsets are supported", L"HYC00");
+    throw errors::OnlyForwardOnly();
   }
-  if (m_database == nullptr || !m_database->IsOpen()) throw CDBException(L"The connection is not open", L"08003");
+  if (m_database == nullptr || !m_database->IsOpen()) throw errors::ConnectionClosed();
   OdbcConnection* connection = m_database->GetOdbcConnection();
-  if (connection == nullptr) throw CDBException(L"The driver does not return result sets", L"IM001");
+  if (connection == nullptr) throw errors::NoResultSets();
 
   auto handle = std::make_unique<OdbcStatement>(*connection);
   const SQLHSTMT stmt = handle->Handle();
@@ -591,8 +590,8 @@ void CRecordset::Close() {
 bool CRecordset::IsEOF() const { return m_eof; }
 
 void CRecordset::MoveNext() {
-  if (!IsOpen()) throw CDBException(L"The recordset is not open", L"24000");
-  if (m_eof) throw CDBException(L"Attempt to move past the end of the result", L"24000");
+  if (!IsOpen()) throw errors::RecordsetNotOpen();
+  if (m_eof) throw errors::PastTheEnd();
   m_eof = m_statement->Fetch() == SQL_NO_DATA;
 }
 
@@ -602,14 +601,14 @@ void CRecordset::GetODBCFieldInfo(std::int16_t index, CODBCFieldInfo& info) cons
 
 const CODBCFieldInfo& CRecordset::GetODBCFieldInfo(std::int16_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= m_fields.size()) {
-    throw CDBException(L"Column index " + std::to_wstring(index) + L" is out of range", L"07009");
+    throw errors::ColumnOutOfRange(index);
   }
   return m_fields[static_cast<std::size_t>(index)];
 }
 
 void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16_t fieldType) {
-  if (fieldType != DEFAULT_FIELD_TYPE) throw CDBException(L"Only the default field type is supported", L"HYC00");
-  if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
+  if (fieldType != DEFAULT_FIELD_TYPE) throw errors::OnlyDefaultFieldType();
+  if (!IsOpen() || m_eof) throw errors::NoCurrentRow();
   try {
     const CODBCFieldInfo& field = GetODBCFieldInfo(index);  // throws for a column out of range
     const CellBytes cell = ReadCell(static_cast<std::size_t>(index));
@@ -622,7 +621,7 @@ void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16
 }
 
 void CRecordset::CaptureRow(CRowBatch& batch) {
-  if (!IsOpen() || m_eof) throw CDBException(L"There is no current row", L"24000");
+  if (!IsOpen() || m_eof) throw errors::NoCurrentRow();
   if (batch.m_columnCount == 0) {
     batch.m_columnCount = m_fields.size();
     batch.m_columns.clear();
@@ -630,7 +629,7 @@ void CRecordset::CaptureRow(CRowBatch& batch) {
       batch.m_columns.push_back({m_fields[i].m_nSQLType, m_forms[i], m_fields[i].m_strName});
     }
   } else if (batch.m_columnCount != m_fields.size()) {
-    throw CDBException(L"The batch holds rows of another result", L"HY000");
+    throw errors::BatchOfAnotherResult();
   }
   const std::size_t cells = batch.m_cells.size();
   const std::size_t bytes = batch.m_bytes.size();
@@ -658,8 +657,7 @@ void CRowBatch::Clear() {
 
 void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
   if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || row >= RowCount()) {
-    throw CDBException(
-        L"Row " + std::to_wstring(row) + L", column " + std::to_wstring(column) + L" is outside the batch", L"07009");
+    throw errors::OutsideTheBatch(row, column);
   }
   const Cell& cell = m_cells[row * m_columnCount + static_cast<std::size_t>(column)];
   const bool null = cell.size == kNullCell;
@@ -693,9 +691,7 @@ CRecordset::CellBytes CRecordset::ReadBound(std::int16_t index, const CODBCField
   const std::size_t n = m_statement->GetLongData(number, column.cType, hint, m_buffer);
   if (n == OdbcStatement::kNullData) return {};
   if (indicator != SQL_NO_TOTAL && n != static_cast<std::size_t>(indicator)) {
-    throw CDBException(L"The driver returned " + std::to_wstring(n) + L" of the " + std::to_wstring(indicator) +
-                           L" bytes of a value in column '" + info.m_strName + L"'",
-                       L"01004");
+    throw errors::ValueCutShort(info.m_strName, n, indicator);
   }
   return {false, m_buffer.data(), n};
 }

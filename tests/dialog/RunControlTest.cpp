@@ -24,7 +24,7 @@
 #include "dialog/DialogRules.h"
 #include "dialog/TallyraDlg.h"
 #include "drivers/BuiltInDrivers.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/DriverRegistry.h"
 #include "resources/DialogTemplate.h"

@@ -10,7 +10,8 @@
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
+#include "platform/odbc/ConnectString.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
@@ -132,6 +133,19 @@ TEST_F(SameErrorsTest, ConnectStringsWithoutAFileRefusedAlike) {
   EXPECT_EQ(noWorkbook.state, noDatabase.state);
   EXPECT_EQ(noWorkbook.message, noDatabase.message);
   EXPECT_NE(noWorkbook.message.find(missing), std::wstring::npos);
+}
+
+// A statement after Close: the framework's connection and a driver's own read the same (08003).
+TEST_F(SameErrorsTest, AClosedConnectionRefusedAlike) {
+  const std::wstring xls = Wide(m_dir / "closed.xls");
+  auto driver = excel::MakeExcelDriver()->Connect(odbc::ConnectString::Parse(L"CREATE_DB=\"" + xls + L"\";DBQ=" + xls));
+  driver->Close();
+  m_excel.Close();
+  const Refusal fromDriver = RefusalOf([&] { driver->ExecuteSQL(L"CREATE TABLE T (A INTEGER)"); });
+  const Refusal fromFramework = RefusalOf([&] { m_excel.ExecuteSQL(L"CREATE TABLE T (A INTEGER)"); });
+  EXPECT_EQ(fromDriver.state, L"08003");
+  EXPECT_EQ(fromFramework.state, fromDriver.state);
+  EXPECT_EQ(fromFramework.message, fromDriver.message);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 #include "drivers/BuiltInDrivers.h"
 #include "engine/ExportRun.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/ui/Prompts.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/ExportHost.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::engine {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/DriverRegistry.h"
 #include "platform/odbc/Installer.h"

@@ -12,9 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
 #include "platform/file/FileReplacement.h"
-#include "platform/odbc/DBException.h"
 #include "platform/text/WideText.h"
 #include "tests/support/TempDir.h"
 
@@ -99,7 +99,7 @@ TEST(FileReplacement, AFailedWriteIsAnIoErrorNamingThePathAndTheCause) {
     WriteAll(replacement.WorkFile(), block.data(), block.size(), 0, target.string());
     ADD_FAILURE() << "the write went past the limit";
   } catch (const odbc::CDBException& e) {
-    EXPECT_TRUE(IsIoError(e));
+    EXPECT_TRUE(odbc::errors::IsIoError(e));
     EXPECT_NE(e.m_strMessage.find(text::Utf8ToWide(target.string())), std::wstring::npos);
     EXPECT_NE(e.m_strMessage.find(L"File too large"), std::wstring::npos) << text::WideToUtf8(e.m_strMessage);
   }

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
 #include "platform/odbc/StreamingConnect.h"

@@ -14,7 +14,7 @@
 #include "drivers/access/HeaderPage.h"
 #include "drivers/access/Jet4Format.h"
 #include "drivers/access/PageFile.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "drivers/access/AccessDatabase.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "tests/drivers/access/ReaderHelpers.h"
 #include "tests/support/TempDir.h"
 

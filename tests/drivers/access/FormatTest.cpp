@@ -16,7 +16,7 @@
 #include "drivers/access/RowWriter.h"
 #include "drivers/access/UsageMap.h"
 #include "drivers/access/Value.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "tests/drivers/access/ReaderHelpers.h"
 #include "tests/support/Command.h"

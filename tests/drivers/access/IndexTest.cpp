@@ -19,7 +19,7 @@
 #include "drivers/access/Catalog.h"
 #include "drivers/access/Index.h"
 #include "drivers/access/PageFile.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/text/WideText.h"
 #include "tests/support/Command.h"

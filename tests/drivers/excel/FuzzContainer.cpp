@@ -11,8 +11,8 @@
 #include "drivers/excel/CompoundFile.h"
 #include "drivers/excel/ContainerCheck.h"
 #include "drivers/excel/Workbook.h"
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
-#include "platform/odbc/DBException.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillon;

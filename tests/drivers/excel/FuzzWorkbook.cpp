@@ -8,7 +8,7 @@
 
 #include "drivers/excel/Workbook.h"
 #include "drivers/sql/Statement.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::excel {
 

@@ -9,7 +9,7 @@
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/Workbook.h"
 #include "drivers/sql/Statement.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::excel {
 namespace {

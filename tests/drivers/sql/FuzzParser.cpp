@@ -7,7 +7,7 @@
 
 #include "drivers/sql/Statement.h"
 #include "drivers/sql/ValueCheck.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::sql {

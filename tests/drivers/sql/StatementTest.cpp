@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "drivers/sql/Statement.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::sql {
 namespace {

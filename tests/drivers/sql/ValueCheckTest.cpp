@@ -7,7 +7,7 @@
 
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/ValueCheck.h"
-#include "platform/odbc/DBException.h"
+#include "platform/errors/Errors.h"
 
 namespace quillon::drivers::sql {
 namespace {
