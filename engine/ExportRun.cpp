@@ -32,7 +32,6 @@ namespace quillon::engine {
 namespace {
 
 constexpr std::wstring_view kDefaultTableName = L"Results";
-constexpr std::wstring_view kDatePatternKey = L"DATEPATTERN";
 constexpr std::wstring_view kFurtherTableSuffix = L"_Sheet0";
 // The locale's long date and time (glibc's %c; it has no '#' flag for a longer form).
 constexpr const wchar_t* kStartTimePattern = L"%c";
@@ -96,21 +95,23 @@ std::wstring Braced(std::wstring_view value) {
   return braced;
 }
 
-// The connect-string entry that hands the date pattern to the output driver, which reads DATE
-// values by it (so that it never has to guess whether 5/3 is day or month first).
-std::wstring DatePatternEntry(std::wstring_view pattern) {
-  return Join(Join(kDatePatternKey, L"="), Braced(pattern)) + L";";
+// One "KEY=value;" entry of a connect string.
+std::wstring Entry(std::wstring_view key, std::wstring_view value) { return Join(Join(key, L"="), value) + L";"; }
+
+// The entries that hand the date pattern to the output driver, which reads DATE values by it (so
+// that it never has to guess whether 5/3 is day or month first), and name the file, last.
+std::wstring PatternAndFile(std::wstring_view path, std::wstring_view datePattern) {
+  return Entry(odbc::key::kDatePattern, Braced(datePattern)) + Join(Join(odbc::key::kDatabase, L"="), Braced(path));
 }
 
 std::wstring ExcelCreateConnect(std::wstring_view path, std::wstring_view datePattern) {
-  return Join(Join(Join(L"DRIVER={", odbc::kExcelDriverName), L"};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB="),
-              Braced(path)) +
-         L";" + DatePatternEntry(datePattern) + L"DBQ=" + Braced(path);
+  return Entry(odbc::key::kDriver, Braced(odbc::kExcelDriverName)) + L"DSN='';" +
+         Entry(odbc::key::kFirstRowHasNames, L"1") + Entry(odbc::key::kReadOnly, L"FALSE") +
+         Entry(odbc::key::kCreateDatabase, Braced(path)) + PatternAndFile(path, datePattern);
 }
 
 std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path, std::wstring_view datePattern) {
-  return Join(Join(Join(Join(L"ODBC;DRIVER={", driver), L"};DSN='';"), DatePatternEntry(datePattern)),
-              Join(L"DBQ=", Braced(path)));
+  return L"ODBC;" + Entry(odbc::key::kDriver, Braced(driver)) + L"DSN='';" + PatternAndFile(path, datePattern);
 }
 
 // The source table's name without its quotes, ';' and '.' (which become '_').
@@ -335,7 +336,7 @@ bool ExportRun::OpenOutput(const std::wstring& path, OutputFormat format, const 
     if (format == FormatExcel) {
       m_output.OpenEx(ExcelCreateConnect(path, datePattern), odbc::CDatabase::noOdbcDialog);
     } else if (format == FormatAccess) {
-      std::wstring attributes = L"CREATE_DB=\"" + path + L"\";";
+      std::wstring attributes = Entry(odbc::key::kCreateDatabase, L"\"" + path + L"\"");
       attributes.push_back(L'\0');  // the list ends with an empty entry
       if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, odbc::kAccessDriverName, attributes.c_str()) == 0) {
         LogError(logline::kAccessNotCreated);

@@ -9,14 +9,13 @@
 #include "drivers/sql/Statement.h"
 #include "drivers/sql/ValueCheck.h"
 #include "platform/errors/Errors.h"
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::access {
 namespace {
 
-constexpr std::wstring_view kCreateDbKey = L"CREATE_DB";
-constexpr std::wstring_view kDatabaseKey = L"DBQ";
 // A Memo holds up to 16 MB of text bytes, an OLE Object up to 16 MB of bytes.
 constexpr std::size_t kMemoMaxChars = jet4::long_value::kMaxLength / 2;
 
@@ -184,7 +183,7 @@ std::wstring CreateDbPath(std::wstring_view entry) {
   std::wstring_view key = entry.substr(0, equals);
   while (!key.empty() && key.back() == L' ') key.remove_suffix(1);
   while (!key.empty() && key.front() == L' ') key.remove_prefix(1);
-  if (!text::EqualsIgnoreAsciiCase(key, kCreateDbKey)) return {};
+  if (!text::EqualsIgnoreAsciiCase(key, odbc::key::kCreateDatabase)) return {};
   std::wstring_view value = entry.substr(equals + 1);
   while (!value.empty() && value.front() == L' ') value.remove_prefix(1);
   if (!value.empty() && value.front() == L'"') {
@@ -197,9 +196,9 @@ std::wstring CreateDbPath(std::wstring_view entry) {
 }
 
 std::unique_ptr<odbc::IDriverConnection> AccessDriver::Connect(const odbc::ConnectString& connect) {
-  const auto path = connect.Get(kDatabaseKey);
+  const auto path = connect.Get(odbc::key::kDatabase);
   if (!path || path->empty()) throw odbc::errors::NoFileNamed();
-  return std::make_unique<AccessConnection>(ToPath(*path), connect.Get(drivers::sql::kDatePatternKey));
+  return std::make_unique<AccessConnection>(ToPath(*path), connect.Get(odbc::key::kDatePattern));
 }
 
 bool AccessDriver::ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes) {

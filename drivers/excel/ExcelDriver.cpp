@@ -8,6 +8,7 @@
 #include "drivers/sql/Statement.h"
 #include "platform/errors/Errors.h"
 #include "platform/file/FileReplacement.h"
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -127,12 +128,12 @@ class ExcelDriver : public odbc::IBuiltInDriver {
  public:
   std::wstring Name() const override { return kExcelDriverName; }
   std::unique_ptr<odbc::IDriverConnection> Connect(const odbc::ConnectString& connect) override {
-    const auto dbq = connect.Get(L"DBQ");
-    const auto createDb = connect.Get(L"CREATE_DB");
+    const auto dbq = connect.Get(odbc::key::kDatabase);
+    const auto createDb = connect.Get(odbc::key::kCreateDatabase);
     const std::wstring path = dbq && !dbq->empty() ? *dbq : createDb ? *createDb : std::wstring();
     if (path.empty()) throw odbc::errors::NoFileNamed();
-    return std::make_unique<ExcelConnection>(path, createDb.has_value(), IsTrue(connect.Get(L"READONLY")),
-                                             connect.Get(sql::kDatePatternKey));
+    return std::make_unique<ExcelConnection>(path, createDb.has_value(), IsTrue(connect.Get(odbc::key::kReadOnly)),
+                                             connect.Get(odbc::key::kDatePattern));
   }
 };
 

@@ -13,9 +13,6 @@
 
 namespace quillon::drivers::sql {
 
-// The connect-string key that carries the pattern (placed before DBQ, which runs to the end).
-inline constexpr std::wstring_view kDatePatternKey = L"DATEPATTERN";
-
 class DatePattern {
  public:
   explicit DatePattern(std::wstring_view pattern);

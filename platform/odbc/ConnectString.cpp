@@ -1,5 +1,6 @@
 #include "platform/odbc/ConnectString.h"
 
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
 
@@ -8,7 +9,7 @@ namespace {
 
 constexpr std::wstring_view kOdbcPrefix = L"ODBC;";
 // Keys whose value runs to the end of the string.
-constexpr std::wstring_view kRestOfStringKeys[] = {L"DBQ"};
+constexpr std::wstring_view kRestOfStringKeys[] = {key::kDatabase};
 constexpr std::wstring_view kPasswordKeys[] = {L"PWD", L"PASSWORD"};
 
 constexpr auto& TrimBlanks = text::TrimSpaceAndTab;

@@ -1,6 +1,7 @@
 #include "platform/odbc/Database.h"
 
 #include "platform/errors/Errors.h"
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/ConnectString.h"
 #include "platform/odbc/DriverRegistry.h"
 #include "platform/odbc/OdbcHandles.h"
@@ -23,7 +24,7 @@ std::wstring_view WithoutPrefix(std::wstring_view connect) {
 // some drivers complete "DRIVER=X;Database=y" to one that names neither a driver nor a source.
 bool NamesDriverOrSource(const std::wstring& connect) {
   const auto parsed = ConnectString::Parse(connect);
-  const auto driver = parsed.Get(L"DRIVER");
+  const auto driver = parsed.Get(key::kDriver);
   const auto dsn = parsed.Get(L"DSN");
   return (driver && !driver->empty()) || (dsn && !dsn->empty());
 }
@@ -54,7 +55,7 @@ bool CDatabase::OpenEx(std::wstring_view connect, unsigned options) {
   if (options & openExclusive) throw errors::NoExclusiveAccess();
   const std::wstring_view bare = WithoutPrefix(connect);
   const ConnectString parsed = ConnectString::Parse(bare);
-  const std::optional<std::wstring> driverName = parsed.Get(L"DRIVER");
+  const std::optional<std::wstring> driverName = parsed.Get(key::kDriver);
 
   if (driverName) {
     if (auto driver = DriverRegistry::Instance().Find(*driverName)) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/ConnectString.h"
 #include "platform/odbc/OdbcHandles.h"
 #include "platform/text/WideText.h"
@@ -89,7 +90,7 @@ bool UseSqliteMultiThreadMode(std::wstring_view connect) noexcept {
   try {
     const ConnectString parsed = ConnectString::Parse(connect);
     std::optional<std::string> driver;
-    if (const auto name = parsed.Get(L"DRIVER")) {
+    if (const auto name = parsed.Get(key::kDriver)) {
       driver = text::WideToUtf8(*name);
     } else if (const auto dsn = parsed.Get(L"DSN")) {
       driver = DataSourceDriver(text::WideToUtf8(*dsn));

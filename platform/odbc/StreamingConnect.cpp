@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/ConnectString.h"
 #include "platform/odbc/SourceDrivers.h"
 #include "platform/text/Characters.h"
@@ -105,7 +106,7 @@ std::wstring WithStreamingFetch(std::wstring_view connect, SourceUse use) {
   // entries count as chosen options, as the connect string's do.
   std::string dataSource;
   std::string library;
-  if (const auto driver = parsed.Get(L"DRIVER"); driver && !driver->empty()) {
+  if (const auto driver = parsed.Get(key::kDriver); driver && !driver->empty()) {
     library = DriverLibrary(text::WideToUtf8(*driver));
   } else if (const auto dsn = parsed.Get(L"DSN"); dsn && !dsn->empty()) {
     dataSource = text::WideToUtf8(*dsn);
