@@ -9,7 +9,7 @@ namespace quillon::drivers {
 void RegisterBuiltInDrivers() {
   auto& registry = odbc::DriverRegistry::Instance();
   registry.Register(excel::MakeExcelDriver());
-  registry.Register(std::make_shared<access::AccessDriver>());
+  registry.Register(access::MakeAccessDriver());
 }
 
 }  // namespace quillon::drivers

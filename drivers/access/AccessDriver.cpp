@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "drivers/OutputDriver.h"
 #include "drivers/access/AccessDatabase.h"
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/Statement.h"
@@ -99,40 +100,23 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
   }
 }
 
-class AccessConnection : public odbc::IDriverConnection {
+class AccessConnection : public OutputConnection {
  public:
-  AccessConnection(const std::filesystem::path& path, const std::optional<std::wstring>& datePattern)
-      : m_database(path) {
-    if (datePattern) m_datePattern.emplace(*datePattern);
+  explicit AccessConnection(const OutputTarget& target) : OutputConnection(target), m_database(ToPath(target.path)) {}
+
+  ~AccessConnection() override { CloseQuietly(); }
+
+ protected:
+  std::wstring CreateTable(const drivers::sql::CreateTable& statement) override {
+    drivers::sql::CheckDatePatternFor(statement, DatePattern());
+    std::vector<FieldSpec> fields;
+    for (const auto& column : statement.columns) fields.push_back(ToField(column));
+    m_database.CreateTable(text::WideToUtf16(statement.table), fields);
+    m_columns[text::AsciiUpper(statement.table)] = statement.columns;
+    return statement.table;
   }
 
-  void ExecuteSQL(std::wstring_view statement) override {
-    const auto parsed = drivers::sql::Parse(statement);
-    if (const auto* create = std::get_if<drivers::sql::CreateTable>(&parsed)) {
-      drivers::sql::CheckDatePatternFor(*create, m_datePattern ? &*m_datePattern : nullptr);
-      std::vector<FieldSpec> fields;
-      for (const auto& column : create->columns) fields.push_back(ToField(column));
-      const auto name = text::WideToUtf16(create->table);
-      m_database.CreateTable(name, fields);
-      m_columns[text::AsciiUpper(create->table)] = create->columns;
-      return;
-    }
-    const auto& insert = std::get<drivers::sql::Insert>(parsed);
-    InsertLiterals(insert.table, insert.values);
-  }
-
-  // The INSERT branch of ExecuteSQL for values already read; a row the statement's text would
-  // read otherwise is left to that text.
-  bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) override {
-    if (!m_insert.Read(table, values)) return false;
-    InsertLiterals(m_insert.Table(), values);
-    return true;
-  }
-
-  void Close() override { m_database.Close(); }
-
- private:
-  void InsertLiterals(const std::wstring& table, const std::vector<drivers::sql::Literal>& values) {
+  void Insert(const std::wstring& table, const std::vector<drivers::sql::Literal>& values) override {
     // An export inserts into one table many times over: look it up once.
     if (table != m_lastTable) {
       m_lastTable.clear();
@@ -152,7 +136,7 @@ class AccessConnection : public odbc::IDriverConnection {
     }
     m_values.resize(columns.size());
     drivers::sql::CheckRules rules;
-    rules.datePattern = m_datePattern ? &*m_datePattern : nullptr;
+    rules.datePattern = DatePattern();
     for (std::size_t i = 0; i < values.size(); ++i) {
       const auto& column = columns[i];
       rules.maxChars = column.type == drivers::sql::ColumnType::Memo         ? kMemoMaxChars
@@ -164,15 +148,40 @@ class AccessConnection : public odbc::IDriverConnection {
     m_database.Insert(m_lastName, m_values);
   }
 
-  std::optional<drivers::sql::DatePattern> m_datePattern;
-  AccessDatabase m_database;
+  void WriteOut() override { m_database.Close(); }
+
+ private:
+  AccessDatabase m_database;  // locked from connect to destruction
   std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
   std::vector<Value> m_values;
-  drivers::sql::InsertWithoutText m_insert;  // for rows that come without text
-  std::wstring m_lastTable;                  // the table of the last INSERT, as the statement names it
+  std::wstring m_lastTable;  // the table of the last INSERT, as the statement names it
   std::u16string m_lastName;
   const TableDefinition* m_lastDefinition = nullptr;
   const std::vector<drivers::sql::ColumnDef>* m_lastColumns = nullptr;
+};
+
+class AccessDriver : public OutputDriver {
+ public:
+  AccessDriver() : OutputDriver(kAccessDriverName, CreatesOnConnect::No) {}
+
+  // ODBC_ADD_DSN with CREATE_DB="path" creates an empty database there; throws CDBException for
+  // a path that exists or cannot be written; false for every other request.
+  bool ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes) override {
+    if (request != odbc::ODBC_ADD_DSN) return false;
+    for (const auto& entry : attributes) {
+      const std::wstring path = CreateDbPath(entry);
+      if (path.empty()) continue;
+      // A refusal throws: the installer keeps its reason for the caller.
+      AccessDatabase::Create(ToPath(path));
+      return true;
+    }
+    return false;
+  }
+
+ protected:
+  std::unique_ptr<OutputConnection> Open(const OutputTarget& target) override {
+    return std::make_unique<AccessConnection>(target);
+  }
 };
 
 }  // namespace
@@ -195,22 +204,6 @@ std::wstring CreateDbPath(std::wstring_view entry) {
   return std::wstring(value);
 }
 
-std::unique_ptr<odbc::IDriverConnection> AccessDriver::Connect(const odbc::ConnectString& connect) {
-  const auto path = connect.Get(odbc::key::kDatabase);
-  if (!path || path->empty()) throw odbc::errors::NoFileNamed();
-  return std::make_unique<AccessConnection>(ToPath(*path), connect.Get(odbc::key::kDatePattern));
-}
-
-bool AccessDriver::ConfigDataSource(unsigned short request, const std::vector<std::wstring>& attributes) {
-  if (request != odbc::ODBC_ADD_DSN) return false;
-  for (const auto& entry : attributes) {
-    const std::wstring path = CreateDbPath(entry);
-    if (path.empty()) continue;
-    // A refusal throws: the installer keeps its reason for the caller.
-    AccessDatabase::Create(ToPath(path));
-    return true;
-  }
-  return false;
-}
+std::shared_ptr<odbc::IBuiltInDriver> MakeAccessDriver() { return std::make_shared<AccessDriver>(); }
 
 }  // namespace quillon::drivers::access

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include "platform/errors/Errors.h"
 #include "platform/odbc/ConnectString.h"
 #include "platform/odbc/Database.h"
+#include "platform/odbc/DriverRegistry.h"
 #include "platform/odbc/Installer.h"
 #include "platform/text/WideText.h"
 
@@ -146,6 +149,51 @@ TEST_F(SameErrorsTest, AClosedConnectionRefusedAlike) {
   EXPECT_EQ(fromDriver.state, L"08003");
   EXPECT_EQ(fromFramework.state, fromDriver.state);
   EXPECT_EQ(fromFramework.message, fromDriver.message);
+}
+
+// One guard for both drivers: a closed connection refuses before reading the statement, a
+// read-only one after it, each with the vocabulary's error naming the file.
+TEST_F(SameErrorsTest, ClosedAndReadOnlyConnectionsRefusedAlike) {
+  m_excel.Close();
+  m_access.Close();
+  const std::vector<odbc::Literal> row{{odbc::Literal::Kind::Number, L"1"}};
+  struct Case {
+    bool closed;
+    std::wstring sql;  // empty: the row without text
+    CDBException (*expected)(const std::wstring& path);
+  };
+  const Case cases[] = {
+      {true, L"CREATE TABLE T (A INTEGER)", [](const std::wstring&) { return odbc::errors::ConnectionClosed(); }},
+      {true, L"not a statement", [](const std::wstring&) { return odbc::errors::ConnectionClosed(); }},
+      {true, L"", [](const std::wstring&) { return odbc::errors::ConnectionClosed(); }},
+      {false, L"CREATE TABLE T (A INTEGER)", [](const std::wstring& path) { return odbc::errors::FileReadOnly(path); }},
+      {false, L"", [](const std::wstring& path) { return odbc::errors::FileReadOnly(path); }},
+      {false, L"not a statement", [](const std::wstring&) { return CDBException(L"", odbc::errors::state::kSyntax); }},
+  };
+  const std::wstring xls = Wide(m_dir / "out.xls"), mdb = Wide(m_dir / "out.mdb");
+  const std::pair<const wchar_t*, std::wstring> drivers[] = {
+      {excel::kExcelDriverName, L"CREATE_DB=\"" + xls + L"\";DBQ=" + xls}, {access::kAccessDriverName, L"DBQ=" + mdb}};
+  for (const auto& [name, target] : drivers) {
+    for (const Case& c : cases) {
+      const std::wstring path = target.substr(target.rfind(L'=') + 1);
+      auto connection = odbc::DriverRegistry::Instance().Find(name)->Connect(
+          odbc::ConnectString::Parse((c.closed ? L"" : L"READONLY=1;") + target));
+      if (c.closed) connection->Close();
+      const Refusal refused = RefusalOf([&] {
+        if (c.sql.empty()) {
+          connection->InsertRow(L"T", row);
+        } else {
+          connection->ExecuteSQL(c.sql);
+        }
+      });
+      const CDBException expected = c.expected(path);
+      const std::string shown = text::WideToUtf8(std::wstring(name) + L": " + c.sql);
+      EXPECT_EQ(text::WideToUtf8(refused.state), text::WideToUtf8(expected.m_strSqlState)) << shown;
+      if (!expected.m_strMessage.empty()) {
+        EXPECT_EQ(refused.message, expected.m_strMessage) << shown;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+// The skeleton of a built-in output driver: every file format under drivers/ is a pair of an
+// OutputDriver and an OutputConnection, and differs from the others only in a few steps.
+//
+//   connect  OutputDriver::Connect reads the connect string into an OutputTarget (DBQ names the
+//            file, CREATE_DB names it too where the driver creates files on connect, READONLY=1,
+//            TRUE or YES refuses every statement, DATEPATTERN is the pattern DATE text is read
+//            by) and hands it to the format's Open, which opens or creates the file and takes its
+//            lock (held until the connection is destroyed; a second connection is refused).
+//            No file named: NoFileNamed.
+//   create   ExecuteSQL parses CREATE TABLE (drivers/sql/Statement.h) and calls CreateTable,
+//            which returns the name the table is stored under (CreatedTableName reports it when
+//            it differs).
+//   insert   ExecuteSQL parses INSERT INTO; InsertRow takes the same row as literals without SQL
+//            text (sql::InsertWithoutText decides when it may). Both call Insert, which finds
+//            the table, checks each value against its column (drivers/sql/ValueCheck.h) and
+//            adds the row.
+//   close    Close calls WriteOut once, which puts everything in the file; destruction closes
+//            too (the format's destructor calls CloseQuietly).
+//   refuse   One guard for every statement, in this order: a closed connection
+//            (ConnectionClosed), a failed one (NoMoreChanges: a temporary file could not be
+//            written, odbc::errors::IsIoError, so the file may hold half a change and is never
+//            written; Close then throws LeftAsItWas), a statement that does not parse
+//            (SyntaxError), a read-only connection (FileReadOnly). Errors are the vocabulary's
+//            (platform/errors/Errors.h).
+//
+// A new format derives from both classes, implements Open, CreateTable, Insert and WriteOut,
+// adds its driver to RegisterBuiltInDrivers (drivers/BuiltInDrivers.cpp) and its name to
+// platform/odbc/BuiltInDriverNames.h.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "drivers/sql/DatePattern.h"
+#include "drivers/sql/Statement.h"
+#include "platform/odbc/DriverRegistry.h"
+
+namespace quillon::drivers {
+
+// What a connect string asks of an output driver.
+struct OutputTarget {
+  std::wstring path;       // the file; never empty
+  bool mayCreate = false;  // CREATE_DB was given and the driver creates files on connect
+  bool readOnly = false;
+  std::optional<std::wstring> datePattern;
+};
+
+class OutputConnection : public odbc::IDriverConnection {
+ public:
+  explicit OutputConnection(const OutputTarget& target);
+
+  void ExecuteSQL(std::wstring_view statement) final;
+  bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) final;
+  void Close() final;
+  std::wstring CreatedTableName() const final { return m_createdName; }
+
+ protected:
+  // The format's steps; each throws CDBException. An error for which odbc::errors::IsIoError
+  // holds leaves the connection failed.
+  // Adds the table; returns the name it is stored under.
+  virtual std::wstring CreateTable(const sql::CreateTable& statement) = 0;
+  // Adds one row of literals to `table` (as the statement names it).
+  virtual void Insert(const std::wstring& table, const std::vector<sql::Literal>& values) = 0;
+  // Puts everything into the file; called once, by the first Close of a connection not failed.
+  virtual void WriteOut() = 0;
+
+  // For the format's destructor: closes, swallowing any error (the file keeps its previous
+  // version then).
+  void CloseQuietly() noexcept;
+
+  const std::wstring& Path() const { return m_path; }
+  // DATE text is read by this pattern when the connect string gave one; null otherwise.
+  const sql::DatePattern* DatePattern() const { return m_datePattern ? &*m_datePattern : nullptr; }
+
+ private:
+  // Refuses a statement on a closed or failed connection.
+  void CheckUsable() const;
+  template <typename Change>
+  void Guarded(Change&& change);
+
+  std::wstring m_path;
+  bool m_readOnly = false;
+  bool m_closed = false;
+  bool m_failed = false;
+  std::optional<sql::DatePattern> m_datePattern;
+  sql::Statement m_statement;       // reused from statement to statement
+  sql::InsertWithoutText m_insert;  // for rows that come without text
+  std::wstring m_createdName;       // the last new table's stored name, when it is not its own
+};
+
+class OutputDriver : public odbc::IBuiltInDriver {
+ public:
+  std::wstring Name() const final { return m_name; }
+  std::unique_ptr<odbc::IDriverConnection> Connect(const odbc::ConnectString& connect) final;
+
+ protected:
+  // Whether Connect creates a missing file named by CREATE_DB (otherwise only DBQ names the
+  // file, and files are created by the installer's request, ConfigDataSource).
+  enum class CreatesOnConnect { No, Yes };
+  OutputDriver(std::wstring name, CreatesOnConnect creates) : m_name(std::move(name)), m_creates(creates) {}
+
+  // Opens (or, with mayCreate, creates) the target's file and takes its lock.
+  virtual std::unique_ptr<OutputConnection> Open(const OutputTarget& target) = 0;
+
+ private:
+  std::wstring m_name;
+  CreatesOnConnect m_creates;
+};
+
+}  // namespace quillon::drivers
