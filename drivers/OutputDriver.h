@@ -12,7 +12,7 @@
 //            it differs).
 //   insert   ExecuteSQL parses INSERT INTO; InsertRow takes the same row as literals without SQL
 //            text (sql::InsertWithoutText decides when it may). Both call Insert, which finds
-//            the table, checks each value against its column (drivers/sql/ValueCheck.h) and
+//            the table, checks each value against its column (sql::CheckRow in ValueCheck.h) and
 //            adds the row.
 //   close    Close calls WriteOut once, which puts everything in the file; destruction closes
 //            too (the format's destructor calls CloseQuietly).

@@ -57,6 +57,14 @@ FieldSpec ToField(const drivers::sql::ColumnDef& column) {
   return field;
 }
 
+// The most a value of the column holds: UTF-16 units of text, bytes of an OLE Object.
+std::size_t ColumnLimit(const drivers::sql::ColumnDef& column) {
+  using drivers::sql::ColumnType;
+  if (column.type == ColumnType::Memo) return kMemoMaxChars;
+  if (column.type == ColumnType::LongBinary) return jet4::long_value::kMaxLength;
+  return static_cast<std::size_t>(column.length > 0 ? column.length : drivers::sql::kTextColumnLength);
+}
+
 // A date serial as Jet stores it: before 1899-12-30 the fraction counts forward from the
 // (negative) day, so the serial's day and time are taken apart and put back together.
 double ToJetDate(double serial) {
@@ -131,19 +139,12 @@ class AccessConnection : public OutputConnection {
       m_lastTable = table;
     }
     const auto& columns = *m_lastColumns;
-    if (values.size() != columns.size()) {
-      throw odbc::errors::ValueCountMismatch(table, columns.size(), values.size());
-    }
-    m_values.resize(columns.size());
     drivers::sql::CheckRules rules;
     rules.datePattern = DatePattern();
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      const auto& column = columns[i];
-      rules.maxChars = column.type == drivers::sql::ColumnType::Memo         ? kMemoMaxChars
-                       : column.type == drivers::sql::ColumnType::LongBinary ? jet4::long_value::kMaxLength
-                       : column.length > 0                                   ? static_cast<std::size_t>(column.length)
-                                           : static_cast<std::size_t>(drivers::sql::kTextColumnLength);
-      ToValue(drivers::sql::CheckValue(values[i], column, rules), m_lastDefinition->columns[i].type, m_values[i]);
+    drivers::sql::CheckRow(table, columns, values, rules, ColumnLimit, m_checked);
+    m_values.resize(columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      ToValue(m_checked[i], m_lastDefinition->columns[i].type, m_values[i]);
     }
     m_database.Insert(m_lastName, m_values);
   }
@@ -153,6 +154,7 @@ class AccessConnection : public OutputConnection {
  private:
   AccessDatabase m_database;  // locked from connect to destruction
   std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_columns;
+  std::vector<drivers::sql::Value> m_checked;  // the row as checked against its columns
   std::vector<Value> m_values;
   std::wstring m_lastTable;  // the table of the last INSERT, as the statement names it
   std::u16string m_lastName;

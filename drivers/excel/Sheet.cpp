@@ -97,21 +97,15 @@ void Sheet::PutString(int column, std::u16string_view text) {
 }
 
 void Sheet::AddRow(const std::vector<sql::Literal>& values) {
-  if (values.size() != m_columns.size()) {
-    throw odbc::errors::ValueCountMismatch(m_table, m_columns.size(), values.size());
-  }
-  if (m_rows >= biff::kMaxRows) {
+  // A row of the wrong width is refused as such (by CheckRow) even when the sheet is full.
+  if (m_rows >= biff::kMaxRows && values.size() == m_columns.size()) {
     throw odbc::errors::TableFull(
         m_table, L"a sheet holds at most " + std::to_wstring(biff::kMaxRows - 1) + L" rows under its header row");
   }
-  m_values.resize(values.size());
   sql::CheckRules rules;
   rules.anyWholeNumber = true;  // a cell has no integer widths
   rules.datePattern = m_datePattern;
-  for (std::size_t c = 0; c < values.size(); ++c) {
-    rules.maxChars = CellTextLimit(m_columns[c]);
-    m_values[c] = sql::CheckValue(values[c], m_columns[c], rules);
-  }
+  sql::CheckRow(m_table, m_columns, values, rules, CellTextLimit, m_values);
   m_row.clear();
   for (std::size_t c = 0; c < m_values.size(); ++c) {
     const sql::Value& v = m_values[c];

@@ -350,6 +350,16 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t ma
   return CheckValue(literal, column, rules);
 }
 
+void CheckRow(std::wstring_view table, std::span<const ColumnDef> columns, std::span<const Literal> values,
+              CheckRules rules, std::size_t (*limit)(const ColumnDef&), std::vector<Value>& out) {
+  if (values.size() != columns.size()) throw odbc::errors::ValueCountMismatch(table, columns.size(), values.size());
+  out.resize(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    rules.maxChars = limit(columns[i]);
+    out[i] = CheckValue(values[i], columns[i], rules);
+  }
+}
+
 Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRules& rules) {
   const std::size_t maxChars = rules.maxChars;
   Value value;

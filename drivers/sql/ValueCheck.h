@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "drivers/sql/Statement.h"
 
@@ -59,6 +60,11 @@ struct CheckRules {
 // Throws odbc::CDBException naming the column and the value when the literal does not fit.
 Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRules& rules);
 Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t maxChars);
+// Checks a row against its table's columns into `out`, one value a column: first the count
+// (ValueCountMismatch naming `table`), then each literal by CheckValue with `rules`, its
+// maxChars set by `limit` for each column. Every output driver checks its rows here.
+void CheckRow(std::wstring_view table, std::span<const ColumnDef> columns, std::span<const Literal> values,
+              CheckRules rules, std::size_t (*limit)(const ColumnDef&), std::vector<Value>& out);
 
 // How a sheet cell holds a number literal. A whole number of more than 15 significant digits
 // stays text, since a double would change it; a literal with a decimal point or an exponent is
