@@ -1,5 +1,6 @@
 // The two built-in drivers refuse the same statements with the same message and SQLSTATE: a user
 // exporting to a workbook or to a database reads one wording for one mistake.
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
+#include "drivers/OutputDriver.h"
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
 #include "platform/errors/Errors.h"
@@ -194,6 +196,37 @@ TEST_F(SameErrorsTest, ClosedAndReadOnlyConnectionsRefusedAlike) {
       }
     }
   }
+}
+
+// A format whose file cannot be written from the second row on: the skeleton's failed state.
+class FailingFormat : public OutputConnection {
+ public:
+  explicit FailingFormat(const OutputTarget& target) : OutputConnection(target) {}
+  int m_rows = 0;
+  bool m_written = false;
+
+ protected:
+  std::wstring CreateTable(const sql::CreateTable& statement) override { return statement.table; }
+  void Insert(const std::wstring&, const std::vector<sql::Literal>&) override {
+    if (++m_rows > 1) throw odbc::errors::IoError(L"write", "/tmp/f", ENOSPC);
+  }
+  void WriteOut() override { m_written = true; }
+};
+
+// After a failed write every statement is refused (before it is read), and Close leaves the
+// file as it was without writing anything.
+TEST(OutputConnection, AFailedWriteRefusesEverythingAfterAndIsNeverWrittenOut) {
+  OutputTarget target;
+  target.path = L"/tmp/f";
+  FailingFormat format(target);
+  format.ExecuteSQL(L"INSERT INTO T VALUES(1)");
+  EXPECT_EQ(RefusalOf([&] { format.ExecuteSQL(L"INSERT INTO T VALUES(2)"); }).state, odbc::errors::state::kIoError);
+  for (const std::wstring sql : {L"INSERT INTO T VALUES(3)", L"not a statement"}) {
+    EXPECT_EQ(RefusalOf([&] { format.ExecuteSQL(sql); }).message, odbc::errors::NoMoreChanges(L"/tmp/f").m_strMessage);
+  }
+  EXPECT_EQ(RefusalOf([&] { format.Close(); }).message, odbc::errors::LeftAsItWas(L"/tmp/f").m_strMessage);
+  EXPECT_EQ(format.m_rows, 2);
+  EXPECT_FALSE(format.m_written);
 }
 
 }  // namespace
