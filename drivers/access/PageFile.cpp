@@ -86,7 +86,7 @@ void PageFile::Write(std::uint32_t page, const Page& from) {
 
 std::uint32_t PageFile::Allocate() {
   if (m_pageCount >= jet4::kMaxPages) {
-    throw odbc::errors::DatabaseFull();
+    throw odbc::errors::FileTooLarge(L"2 GB", L"an Access 2000-2003 (Jet 4) database file");
   }
   CopyOriginal();
   return m_pageCount++;

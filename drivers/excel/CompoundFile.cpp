@@ -311,7 +311,8 @@ std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* p
 
 void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit) {
-  if (CompoundFileSize(workbookSize, previous) > sizeLimit) throw odbc::errors::FileFull(kCompoundFileLimitText);
+  if (CompoundFileSize(workbookSize, previous) > sizeLimit)
+    throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
   InitGsf();
   // Straight to `fd`: libgsf's own file output would write a named temporary file of its own.
   std::FILE* output = StreamOn(fd, "wb", path);

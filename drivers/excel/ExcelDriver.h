@@ -16,7 +16,7 @@
 // with a date format (date and time when the time is not midnight), a day before 1900-01-01 as
 // the text YYYY-MM-DD HH:MM:SS; NULL as an empty cell. A sheet takes 65535 rows under its header
 // and 256 columns; an existing sheet takes no rows. A workbook whose file would exceed 2 GB (the
-// most a compound file of 512-byte sectors holds) is refused by Close (FileFull), before anything
+// most a compound file of 512-byte sectors holds) is refused by Close (FileTooLarge), before anything
 // is written. Nothing reaches the file before Close (or destruction, which closes): then the whole file is written to
 // an anonymous file beside the old one and put in its place (platform/file/FileReplacement.h: owner, group and mode
 // kept, links followed), so the old file stays whole if anything fails or the process dies. The file is locked from

@@ -64,7 +64,7 @@ class Workbook {
   // WorkbookRefused (see the constructor).
   const std::u16string& CreateTable(const sql::CreateTable& statement);
   // A row that takes the stream past `bytes` (counting only what it surely holds) is refused
-  // with odbc::errors::FileFull, an error of the file: the file could not be written anyway.
+  // with odbc::errors::FileTooLarge, an error of the file: the file could not be written anyway.
   void LimitStreamTo(std::uint64_t bytes) { m_streamLimit = bytes; }
   // Throws odbc::CDBException (no such table, refused values, a full sheet, a full file).
   void Insert(const sql::Insert& statement);
@@ -115,7 +115,7 @@ class Workbook {
   // Rules 1 to 3 of the sheet names; rule 4 on top.
   static std::u16string ValidSheetName(std::wstring_view table);
   std::u16string UniqueSheetName(std::wstring_view table) const;
-  // Throws FileFull when the stream's sheets and strings alone pass m_streamLimit.
+  // Throws FileTooLarge when the stream's sheets and strings alone pass m_streamLimit.
   void CheckStreamLimit() const;
   bool SheetNameTaken(std::u16string_view name) const;
 

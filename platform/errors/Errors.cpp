@@ -91,8 +91,10 @@ CDBException TableFull(std::wstring_view table, std::wstring_view why) {
   return CDBException(L"Table " + Quoted(table) + L" is full: " + std::wstring(why) + L".", state::kGeneral);
 }
 
-CDBException FileFull(std::wstring_view limit) {
-  return CDBException(L"The file would exceed " + std::wstring(limit) + L".", state::kIoError);
+CDBException FileTooLarge(std::wstring_view limit, std::wstring_view format) {
+  return CDBException(
+      L"The file would exceed " + std::wstring(limit) + L", the most " + std::wstring(format) + L" holds.",
+      state::kIoError);
 }
 
 CDBException ConnectionClosed() { return CDBException(L"The connection is closed.", state::kNotOpen); }
@@ -269,10 +271,6 @@ CDBException CreatedMeanwhile(std::wstring_view path) {
 
 CDBException DatabaseDamaged(std::wstring_view what) {
   return CDBException(L"The database holds a damaged " + std::wstring(what), state::kGeneral);
-}
-
-CDBException DatabaseFull() {
-  return CDBException(L"The database has reached its maximum size of 2 GB", state::kIoError);
 }
 
 CDBException FromDriver(std::wstring message, std::wstring sqlState, long nativeError) {

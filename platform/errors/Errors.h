@@ -162,14 +162,13 @@ CDBException FolderNotWritable(std::wstring_view path, std::wstring_view folder)
 CDBException OwnerNotKept(std::wstring_view path);
 // a file another program created after it was found missing.
 CDBException CreatedMeanwhile(std::wstring_view path);
-// A file that would grow past what its format can address: 58030, as a full disk, for the same
-// holds for every further row.
-CDBException FileFull(std::wstring_view limit);
+// A file that would grow past `limit` ("2 GB"), the most a file of its format (`format`, e.g. "an
+// Excel 97-2003 workbook file") holds: 58030, as a full disk, for the same holds for every
+// further row.
+CDBException FileTooLarge(std::wstring_view limit, std::wstring_view format);
 // A part of an Access database (`what`: "index", "data page"...) that contradicts itself, met
 // where the file's path is not at hand: HY000.
 CDBException DatabaseDamaged(std::wstring_view what);
-// An Access database at the 2 GB its pages address: 58030, as FileFull.
-CDBException DatabaseFull();
 // A statement after writing the file's data failed: the connection takes no more: 58030.
 CDBException NoMoreChanges(std::wstring_view path);
 // Close after writing failed: the file keeps its previous version: 58030.
@@ -178,7 +177,7 @@ CDBException LeftAsItWas(std::wstring_view path);
 // native code being errno; `path` is UTF-8. Whatever runs statements stops at such an error:
 // the failure is not the row's or the statement's.
 CDBException IoError(std::wstring_view action, std::string_view path, int error);
-// True for the errors IoError builds (and any other 58030: FileFull, NoMoreChanges...).
+// True for the errors IoError builds (and any other 58030: FileTooLarge, NoMoreChanges...).
 bool IsIoError(const CDBException& error);
 
 // --- Source values that cannot arrive exactly, so their row is refused (each names the column) ---
