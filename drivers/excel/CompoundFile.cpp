@@ -64,7 +64,7 @@ void InitGsf() {
 [[noreturn]] void WriteFailure(const std::string& path, const std::string& why) {
   const int error = errno;
   if (error != 0) throw odbc::errors::IoError(L"Could not write", path, error);
-  throw odbc::errors::General(L"Could not write '" + text::Utf8ToWide(path) + L"': " + text::Utf8ToWide(why));
+  throw odbc::errors::WriteRefused(path, text::Utf8ToWide(why));
 }
 
 // A stdio stream on a duplicate of `fd`, for libgsf, which closes it when done.

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -169,6 +170,37 @@ CDBException FileTooLarge(std::wstring_view limit, std::wstring_view format);
 // A part of an Access database (`what`: "index", "data page"...) that contradicts itself, met
 // where the file's path is not at hand: HY000.
 CDBException DatabaseDamaged(std::wstring_view what);
+// The Access database's own tables and the driver's limits on them (HY000 each):
+// its catalog (MSysObjects) that cannot be read;
+CDBException CatalogUnreadable();
+// a long value of a catalog row that does not fit in the row;
+CDBException CatalogValueTooLong();
+// system tables without room for another table;
+CDBException SystemTablesFull();
+// an index of the system tables of a kind this driver does not update;
+CDBException SystemIndexNotUpdatable();
+// an index of the system tables whose usage map takes no further page;
+CDBException SystemIndexCannotGrow();
+// an index of the system tables whose entries no longer fit its root page;
+CDBException SystemIndexTooLarge();
+// a file that ends inside page `page`, which it should hold;
+CDBException DatabaseEndsInPage(std::uint32_t page);
+// a Memo column's map of pages that lists no more pages;
+CDBException MemoMapFull();
+// a row of more than `most` columns;
+CDBException RowHasTooManyColumns(std::size_t most);
+// a row longer than a data page holds;
+CDBException RecordTooLarge();
+// a value of a new row that its table's index cannot hold.
+CDBException IndexKeyUnwritable();
+// A write the container library refused without a system error, `why` its message; `path` is
+// UTF-8: HY000.
+CDBException WriteRefused(std::string_view path, std::wstring_view why);
+// A temporary file written to after it was read back (a fault of the driver): HY000.
+CDBException TempFileWrittenAfterRead();
+// A DATE column created while the connect string's date pattern cannot be used, `problem` saying
+// why: HY000.
+CDBException DatePatternUnusable(std::wstring_view pattern, std::wstring_view column, std::wstring_view problem);
 // A statement after writing the file's data failed: the connection takes no more: 58030.
 CDBException NoMoreChanges(std::wstring_view path);
 // Close after writing failed: the file keeps its previous version: 58030.
@@ -233,9 +265,6 @@ CDBException ColumnOutOfRange(long column);
 CDBException OutsideTheBatch(std::size_t row, long column);
 // A batch given rows of a result with other columns: HY000.
 CDBException BatchOfAnotherResult();
-
-// Any other refusal of a driver, worded by the caller: HY000.
-CDBException General(std::wstring message);
 
 }  // namespace errors
 }  // namespace quillon::odbc
