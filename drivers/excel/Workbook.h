@@ -33,15 +33,10 @@
 #include "drivers/excel/ByteSource.h"
 #include "drivers/excel/SharedStrings.h"
 #include "drivers/excel/Sheet.h"
+#include "drivers/excel/WorkbookRefused.h"
 #include "drivers/sql/Statement.h"
 
 namespace quillon::drivers::excel {
-
-// A workbook stream this driver must not write to: the message says why.
-class WorkbookRefused : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class Workbook {
  public:
@@ -122,8 +117,8 @@ class Workbook {
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
   // Where the existing shared string table lies in m_stream until ReadExistingStrings reads it.
   std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
-  std::optional<std::string> m_sstDamage;  // why that table could not be read
-  std::vector<Record> m_globals;           // SST stands as a placeholder record with no data
+  std::optional<WorkbookRefused> m_sstDamage;  // why that table could not be read
+  std::vector<Record> m_globals;               // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;

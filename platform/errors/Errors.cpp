@@ -273,6 +273,20 @@ CDBException DatabaseDamaged(std::wstring_view what) {
   return CDBException(L"The database holds a damaged " + std::wstring(what), state::kGeneral);
 }
 
+CDBException WorkbookNotAddable(std::wstring_view why) { return CDBException(std::wstring(why), state::kGeneral); }
+
+CDBException WorkbookDamaged(std::wstring_view what) { return CDBException(std::wstring(what), state::kGeneral); }
+
+CDBException ContainerDamaged(std::wstring_view what) {
+  return CDBException(L"it is damaged: " + std::wstring(what), state::kGeneral);
+}
+
+CDBException WorkbookUnreadable(std::wstring_view what, int error) {
+  std::wstring message = std::wstring(what) + L" cannot be read";
+  if (error != 0) message += L": " + text::Utf8ToWide(std::strerror(error));
+  return CDBException(std::move(message), state::kGeneral);
+}
+
 CDBException CatalogUnreadable() {
   return CDBException(L"The database's catalog (MSysObjects) cannot be read", state::kGeneral);
 }

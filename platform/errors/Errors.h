@@ -201,6 +201,17 @@ CDBException TempFileWrittenAfterRead();
 // A DATE column created while the connect string's date pattern cannot be used, `problem` saying
 // why: HY000.
 CDBException DatePatternUnusable(std::wstring_view pattern, std::wstring_view column, std::wstring_view problem);
+// An Excel workbook the driver will not add to, met where the file's path is not at hand; the
+// driver reports it as FileUnreadable(path, "an Excel workbook", message). HY000 each:
+// one of a kind or version it does not add to, `why` saying which ("it is encrypted ...");
+CDBException WorkbookNotAddable(std::wstring_view why);
+// a workbook stream that contradicts itself, `what` saying where ("a sheet name is cut off");
+CDBException WorkbookDamaged(std::wstring_view what);
+// a compound-file container that contradicts itself: "it is damaged: <what>";
+CDBException ContainerDamaged(std::wstring_view what);
+// a file or stream (`what`: "it", "its workbook stream") that cannot be read: "<what> cannot be
+// read", followed by strerror(error) when `error` is not 0.
+CDBException WorkbookUnreadable(std::wstring_view what, int error = 0);
 // A statement after writing the file's data failed: the connection takes no more: 58030.
 CDBException NoMoreChanges(std::wstring_view path);
 // Close after writing failed: the file keeps its previous version: 58030.
