@@ -216,9 +216,9 @@ int RunScriptFile(const Options& options) {
   engine::ScriptFile script;
   try {
     script.Open(text::Utf8ToWide(*options.script));
-  } catch (const std::system_error& e) {
+  } catch (const odbc::CDBException& e) {
     std::fprintf(stderr, "quillon-export: cannot open the script file '%s': %s\n", options.script->c_str(),
-                 e.code().message().c_str());
+                 std::strerror(static_cast<int>(e.m_nNativeError)));
     return kExitFailed;
   }
   return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {

@@ -85,7 +85,7 @@ bool OpenScript(engine::ScriptFile& file, const std::wstring& path) {
   try {
     file.Open(path);
     return true;
-  } catch (const std::system_error&) {
+  } catch (const odbc::CDBException&) {
     return false;
   }
 }

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "engine/OutputFormat.h"
+#include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
 #include "platform/text/WideText.h"
 
@@ -179,13 +181,14 @@ void ScriptFile::Open(const std::wstring& path) {
   // Without O_NONBLOCK, opening a FIFO waits for a writer, and no signal ends that wait.
   file::FileDescriptor fd(
       file::RetryOnInterrupt([&] { return ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }));
-  if (!fd.IsOpen()) throw std::system_error(errno, std::generic_category(), "opening the script file");
+  if (!fd.IsOpen()) throw odbc::errors::IoError(L"Could not open", name, errno);
   struct stat status {};
   if (::fstat(fd.Get(), &status) != 0 || S_ISDIR(status.st_mode)) {
-    throw std::system_error(std::make_error_code(std::errc::is_a_directory), "opening the script file");
+    throw odbc::errors::IoError(L"Could not open", name, EISDIR);
   }
   m_fd = std::move(fd);
   m_folder = FolderFor(name, status.st_mode);
+  m_path = name;
 }
 
 std::optional<std::size_t> ScriptFile::Read(char* buffer, std::size_t size,
@@ -199,9 +202,9 @@ std::optional<std::size_t> ScriptFile::Read(char* buffer, std::size_t size,
       const ssize_t n = file::RetryOnInterrupt([&] { return ::read(m_fd.Get(), buffer, size); });
       if (n >= 0) return static_cast<std::size_t>(n);
       // EAGAIN: another reader of the same pipe took the text first.
-      if (errno != EAGAIN) throw std::system_error(errno, std::generic_category(), "reading the script file");
+      if (errno != EAGAIN) throw odbc::errors::IoError(L"Could not read", m_path, errno);
     } else if (polled < 0 && errno != EINTR) {
-      throw std::system_error(errno, std::generic_category(), "reading the script file");
+      throw odbc::errors::IoError(L"Could not read", m_path, errno);
     }
     if (stopRequested && stopRequested()) return std::nullopt;
   }
@@ -225,8 +228,9 @@ ScriptOutcome RunScript(ScriptFile& file, IExportHost& host, const ScriptExportF
       std::optional<std::size_t> read;
       try {
         read = file.Read(buffer.data(), buffer.size(), [&host] { return host.IsStopRequested(); });
-      } catch (const std::system_error& e) {
-        host.AddErrorLine(std::wstring(logline::kReadFailed) + text::LocaleToWide(e.code().message()));
+      } catch (const odbc::CDBException& e) {
+        host.AddErrorLine(std::wstring(logline::kReadFailed) +
+                          text::LocaleToWide(std::generic_category().message(static_cast<int>(e.m_nNativeError))));
         return ScriptOutcome::Stopped;
       }
       if (!read) {

@@ -21,7 +21,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "engine/ExportHost.h"
@@ -87,12 +86,12 @@ std::vector<ScriptRecord> ParseScript(std::string_view bytes);
 class ScriptFile {
  public:
   // Opens `path` for reading without waiting: a FIFO without a writer opens at once, and its
-  // text is waited for by Read. Throws std::system_error with the reason when it cannot be
-  // opened or names a folder.
+  // text is waited for by Read. Throws odbc::errors::IoError (its native code the errno) when
+  // it cannot be opened or names a folder.
   void Open(const std::wstring& path);
   // Reads up to `size` bytes; 0 at the end of the file. While no text has come (a FIFO or a
   // terminal), asks `stopRequested` again and again and gives up with nothing when it says so.
-  // Throws std::system_error when the read fails.
+  // Throws odbc::errors::IoError when the read fails.
   std::optional<std::size_t> Read(char* buffer, std::size_t size, const std::function<bool()>& stopRequested);
   // The folder a record's relative output path counts from: the script's own folder; the
   // working folder (at Open) for a script read from a pipe, a terminal or a device such as
@@ -102,6 +101,7 @@ class ScriptFile {
  private:
   file::FileDescriptor m_fd;
   std::wstring m_folder;
+  std::string m_path;  // UTF-8, as errors name it
 };
 
 // Runs one export: (statement, output path, output format); true to go on.

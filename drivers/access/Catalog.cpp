@@ -37,9 +37,7 @@ TableDefinition SystemTable(std::initializer_list<ColumnTemplate> columns) {
   return table;
 }
 
-[[noreturn]] void ThrowCatalogDamaged() {
-  throw odbc::errors::General(L"The database's catalog (MSysObjects) cannot be read");
-}
+[[noreturn]] void ThrowCatalogDamaged() { throw odbc::errors::CatalogUnreadable(); }
 
 std::size_t ColumnIndex(const TableDefinition& table, std::u16string_view name) {
   for (std::size_t i = 0; i < table.columns.size(); ++i) {
@@ -120,7 +118,7 @@ std::vector<std::uint8_t> EncodeCatalogRow(const CatalogEntry& entry, double dat
   namespace lv = jet4::long_value;
   return EncodeRow(table, values, [](const ColumnSpec&, std::span<const std::uint8_t> data, std::size_t rowSize) {
     if (data.size() > lv::kMaxInline || rowSize + lv::kHeaderSize + data.size() > lv::kMaxInline) {
-      throw odbc::errors::General(L"A catalog row's long value does not fit in the row");
+      throw odbc::errors::CatalogValueTooLong();
     }
     std::vector<std::uint8_t> field(lv::kHeaderSize + data.size(), 0);
     PutU24(field.data(), static_cast<std::uint32_t>(data.size()));
@@ -277,7 +275,7 @@ void AddSystemRow(PageFile& file, std::uint32_t tdefPage, std::span<const std::u
     const auto index = AddRow(page, row);
     const std::uint32_t number = file.Allocate();
     if (!index || !AddPageToMap(file, table.usageMap, number)) {
-      throw odbc::errors::General(L"The database's system tables have no room for another table");
+      throw odbc::errors::SystemTablesFull();
     }
     file.Write(number, page);
     placed = RowPointer(number, *index);
@@ -308,8 +306,7 @@ void CheckSystemIndexes(const PageFile& file, std::uint32_t tdefPage) {
           it != table.columns.end() && column.ascending &&
           (it->type == ColumnType::Long || it->type == ColumnType::Integer || it->type == ColumnType::Text);
       if (!keyed) {
-        throw odbc::errors::General(
-            L"An index of the database's system tables is of a kind this driver does not update");
+        throw odbc::errors::SystemIndexNotUpdatable();
       }
     }
     ReadIndexEntries(file, tdefPage, index.firstPage);

@@ -353,7 +353,7 @@ void WriteIndex(PageFile& file, std::uint32_t tdefPage, const RealIndex& index, 
     if (nextFree < pages.size()) return pages[nextFree++];
     const std::uint32_t page = file.Allocate();
     if (!AddPageToMap(file, index.usageMap, page)) {
-      throw odbc::errors::General(L"An index of the database's system tables has no room to grow");
+      throw odbc::errors::SystemIndexCannotGrow();
     }
     return page;
   };
@@ -384,7 +384,7 @@ void WriteIndex(PageFile& file, std::uint32_t tdefPage, const RealIndex& index, 
       nodeEntries.push_back(std::move(entry));
     }
     if (!FillPage(page, jet4::page_type::kIndexNode, tdefPage, nodeEntries)) {
-      throw odbc::errors::General(L"An index of the database's system tables has grown too large");
+      throw odbc::errors::SystemIndexTooLarge();
     }
     PutU32(page.data() + ip::kTailOffset, numbers.back());
     file.Write(index.firstPage, page);
@@ -414,7 +414,7 @@ std::vector<PendingIndexEntry> PrepareIndexEntries(const PageFile& file, std::ui
   for (const auto& index : table.realIndexes) {
     auto indexKey = IndexKey(table, index, values);
     if (!indexKey) {
-      throw odbc::errors::General(L"A value of the new row cannot be written into the table's index");
+      throw odbc::errors::IndexKeyUnwritable();
     }
     PendingIndexEntry entry{ReadIndexEntries(file, tdefPage, index.firstPage), std::move(*indexKey)};
     if ((index.flags & jet4::index_def::kFlagUnique) != 0 &&

@@ -76,7 +76,7 @@ void LongValueWriter::WritePage() {
 
 void LongValueWriter::MapPages() {
   if (m_ownedMap != 0 && !m_unmapped.empty() && !AddPagesToMap(m_file, m_ownedMap, m_unmapped)) {
-    throw odbc::errors::General(L"A Memo column's map of pages cannot list more pages");
+    throw odbc::errors::MemoMapFull();
   }
   m_unmapped.clear();
 }

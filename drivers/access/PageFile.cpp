@@ -72,7 +72,7 @@ void PageFile::Read(std::uint32_t page, Page& into) const {
   if (done == into.size()) return;
   // Allocated and not yet written: the file has not reached it.
   if (page >= m_pageCount) {
-    throw odbc::errors::General(L"The database file ends inside page " + std::to_wstring(page));
+    throw odbc::errors::DatabaseEndsInPage(page);
   }
   std::fill(into.begin() + static_cast<std::ptrdiff_t>(done), into.end(), std::uint8_t{0});
 }
@@ -86,7 +86,7 @@ void PageFile::Write(std::uint32_t page, const Page& from) {
 
 std::uint32_t PageFile::Allocate() {
   if (m_pageCount >= jet4::kMaxPages) {
-    throw odbc::errors::DatabaseFull();
+    throw odbc::errors::FileTooLarge(L"2 GB", L"an Access 2000-2003 (Jet 4) database file");
   }
   CopyOriginal();
   return m_pageCount++;

@@ -81,7 +81,7 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
                std::vector<std::uint8_t>& row) {
   const std::size_t columns = table.columns.size();
   if (columns > jet4::kMaxColumns || table.varColumns.size() > jet4::kMaxColumns) {
-    throw odbc::errors::General(L"A table has at most 255 columns");
+    throw odbc::errors::RowHasTooManyColumns(jet4::kMaxColumns);
   }
   row.assign(jet4::row::kColumnCountSize + table.fixedSize, 0);
   PutU16(row.data(), static_cast<std::uint16_t>(columns));
@@ -145,7 +145,7 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
   const std::size_t varCount = varOffsets.size();
   const std::size_t trailer = varCount > 0 ? kOffset * (varCount + 2) : 0;
   if (row.size() + trailer + nullMask.size() > jet4::data_page::kMaxRowSize) {
-    throw odbc::errors::General(L"Record is too large.");
+    throw odbc::errors::RecordTooLarge();
   }
   if (varCount > 0) {
     const std::size_t at = row.size();

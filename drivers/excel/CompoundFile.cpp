@@ -64,7 +64,7 @@ void InitGsf() {
 [[noreturn]] void WriteFailure(const std::string& path, const std::string& why) {
   const int error = errno;
   if (error != 0) throw odbc::errors::IoError(L"Could not write", path, error);
-  throw odbc::errors::General(L"Could not write '" + text::Utf8ToWide(path) + L"': " + text::Utf8ToWide(why));
+  throw odbc::errors::WriteRefused(path, text::Utf8ToWide(why));
 }
 
 // A stdio stream on a duplicate of `fd`, for libgsf, which closes it when done.
@@ -158,18 +158,18 @@ struct CompoundFile::Impl {
 
 CompoundFile::CompoundFile(int fd, const std::string& path) : m_impl(std::make_unique<Impl>()) {
   InitGsf();
-  if (const std::string damage = CheckContainer(fd); !damage.empty()) throw WorkbookRefused("it is damaged: " + damage);
+  CheckContainer(fd);
   GError* error = nullptr;
   std::FILE* stream = StreamOn(fd, "rb", path);
   m_impl->input.reset(gsf_input_stdio_new_FILE(path.c_str(), stream, FALSE));
   if (!m_impl->input) {
     std::fclose(stream);
-    throw WorkbookRefused("it cannot be read");
+    throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"it"));
   }
   m_impl->ole.reset(gsf_infile_msole_new(m_impl->input.get(), &error));
   if (!m_impl->ole) {
     if (error != nullptr) g_error_free(error);
-    throw WorkbookRefused("it is not an Excel workbook (not a compound document)");
+    throw WorkbookRefused(odbc::errors::WorkbookNotAddable(L"it is not an Excel workbook (not a compound document)"));
   }
   const int count = gsf_infile_num_children(m_impl->ole.get());
   bool biff5 = false;
@@ -180,11 +180,12 @@ CompoundFile::CompoundFile(int fd, const std::string& path) : m_impl(std::make_u
     if (strcasecmp(name, kBiff5Stream) == 0) biff5 = true;
   }
   if (!m_impl->workbook) {
-    throw WorkbookRefused(biff5 ? "it is an Excel 5.0/95 (BIFF5) workbook; only Excel 97-2003 workbooks can be added to"
-                                : "it is a compound document without a workbook stream");
+    throw WorkbookRefused(odbc::errors::WorkbookNotAddable(
+        biff5 ? L"it is an Excel 5.0/95 (BIFF5) workbook; only Excel 97-2003 workbooks can be added to"
+              : L"it is a compound document without a workbook stream"));
   }
   if (GSF_IS_INFILE(m_impl->workbook.get()) && gsf_infile_num_children(GSF_INFILE(m_impl->workbook.get())) >= 0) {
-    throw WorkbookRefused("its workbook entry is a storage, not a stream");
+    throw WorkbookRefused(odbc::errors::WorkbookNotAddable(L"its workbook entry is a storage, not a stream"));
   }
 }
 
@@ -192,7 +193,7 @@ namespace {
 
 file::FileDescriptor OpenToRead(const std::string& path) {
   file::FileDescriptor fd(file::RetryOnInterrupt([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
-  if (!fd.IsOpen()) throw WorkbookRefused(std::string("it cannot be read: ") + std::strerror(errno));
+  if (!fd.IsOpen()) throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"it", errno));
   return fd;
 }
 
@@ -208,7 +209,7 @@ std::vector<std::uint8_t> CompoundFile::ReadWorkbookStream() const {
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
   if (size > 0 && (gsf_input_seek(input, 0, G_SEEK_SET) ||
                    gsf_input_read(input, static_cast<std::size_t>(size), bytes.data()) == nullptr)) {
-    throw WorkbookRefused("its workbook stream cannot be read");
+    throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"its workbook stream"));
   }
   return bytes;
 }
@@ -234,11 +235,12 @@ class GsfSource : public ByteSource {
 
  private:
   void Fill(std::uint64_t offset) {
-    if (offset >= m_size) throw WorkbookRefused("a read went past the end of the workbook stream");
+    if (offset >= m_size)
+      throw WorkbookRefused(odbc::errors::WorkbookDamaged(L"a read went past the end of the workbook stream"));
     m_window.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, m_size - offset)));
     if (gsf_input_seek(m_input, static_cast<gsf_off_t>(offset), G_SEEK_SET) ||
         gsf_input_read(m_input, m_window.size(), m_window.data()) == nullptr) {
-      throw WorkbookRefused("its workbook stream cannot be read");
+      throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"its workbook stream"));
     }
     m_windowStart = offset;
   }
@@ -311,7 +313,8 @@ std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* p
 
 void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit) {
-  if (CompoundFileSize(workbookSize, previous) > sizeLimit) throw odbc::errors::FileFull(kCompoundFileLimitText);
+  if (CompoundFileSize(workbookSize, previous) > sizeLimit)
+    throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
   InitGsf();
   // Straight to `fd`: libgsf's own file output would write a named temporary file of its own.
   std::FILE* output = StreamOn(fd, "wb", path);

@@ -19,8 +19,9 @@ class WorkbookRefused;
 // The largest file a compound file of 512-byte sectors, the kind written here, may be: readers
 // (xlrd, LibreOffice) refuse a larger one.
 inline constexpr std::uint64_t kMaxCompoundFileSize = std::uint64_t{1} << 31;
-// The limit as a refusal names it (odbc::errors::FileFull).
-inline constexpr const wchar_t* kCompoundFileLimitText = L"2 GB, the most an Excel 97-2003 workbook file holds";
+// The limit and the file it bounds, as a refusal names them (odbc::errors::FileTooLarge).
+inline constexpr const wchar_t* kCompoundFileLimitText = L"2 GB";
+inline constexpr const wchar_t* kWorkbookFileText = L"an Excel 97-2003 workbook file";
 
 // An existing .xls file, open for reading until destroyed.
 class CompoundFile {
@@ -55,7 +56,7 @@ std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* p
 // Writes a compound file to the empty file open on `fd` (`path` names it in messages) holding a
 // "Workbook" stream of `workbookSize` bytes made by `writeWorkbook` and, when `previous` is
 // given, every other entry of it. A file that would exceed `sizeLimit` (CompoundFileSize) is
-// refused before anything is written: odbc::errors::FileFull. Throws odbc::CDBException on
+// refused before anything is written: odbc::errors::FileTooLarge. Throws odbc::CDBException on
 // failure (odbc::errors::IoError when the system refused a write).
 void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit = kMaxCompoundFileSize);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "drivers/excel/WorkbookRefused.h"
 #include "platform/bytes/Bytes.h"
 #include "platform/file/FileDescriptor.h"
 
@@ -48,15 +49,11 @@ constexpr std::uint8_t kTypeRoot = 5;
 using bytes::GetU16;
 using bytes::GetU32;
 
-struct Damaged {
-  std::string why;
-};
-
 class Container {
  public:
   Container(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
 
-  // Throws Damaged at the first fault found. A file without the signature is no container at
+  // Throws WorkbookRefused (ContainerDamaged) at the first fault found. A file without the signature is no container at
   // all and passes: it is refused as such where it is opened.
   void Check() {
     if (!ReadHeader()) return;
@@ -73,12 +70,12 @@ class Container {
     if (got < sizeof cfb::kSignature || std::memcmp(m_header, cfb::kSignature, sizeof cfb::kSignature) != 0) {
       return false;
     }
-    if (got != sizeof m_header) Fail("it is shorter than its header");
+    if (got != sizeof m_header) Fail(L"it is shorter than its header");
     const std::uint16_t shift = GetU16(m_header + cfb::kSectorShiftOffset);
-    if (shift != cfb::kSmallSectorShift && shift != cfb::kLargeSectorShift) Fail("its sector size is invalid");
+    if (shift != cfb::kSmallSectorShift && shift != cfb::kLargeSectorShift) Fail(L"its sector size is invalid");
     m_sectorSize = std::size_t{1} << shift;
     m_miniSectorSize = std::size_t{1} << GetU16(m_header + cfb::kMiniSectorShiftOffset);
-    if (m_miniSectorSize >= m_sectorSize) Fail("its mini sector size is invalid");
+    if (m_miniSectorSize >= m_sectorSize) Fail(L"its mini sector size is invalid");
     m_sectorsInFile = (m_size - m_sectorSize + m_sectorSize - 1) / m_sectorSize;  // the header fills sector -1
     m_sector.resize(m_sectorSize);
     return true;
@@ -102,28 +99,28 @@ class Container {
         if (s != cfb::kFreeSector) fatSectors.push_back(s);
       }
       difat = GetU32(sector.data() + 4 * (perSector - 1));
-      if (fatSectors.size() > m_sectorsInFile) Fail("its allocation table lists more sectors than the file has");
+      if (fatSectors.size() > m_sectorsInFile) Fail(L"its allocation table lists more sectors than the file has");
     }
-    if (fatSectors.size() != GetU32(m_header + cfb::kFatSectorsOffset)) Fail("its allocation table is incomplete");
+    if (fatSectors.size() != GetU32(m_header + cfb::kFatSectorsOffset)) Fail(L"its allocation table is incomplete");
     for (const std::uint32_t s : fatSectors) AppendTableSector(s, m_fat);
   }
 
   void ReadDirectory() {
-    for (const std::uint32_t s : Chain(m_fat, GetU32(m_header + cfb::kDirectoryStartOffset), "the directory")) {
+    for (const std::uint32_t s : Chain(m_fat, GetU32(m_header + cfb::kDirectoryStartOffset), L"the directory")) {
       const std::vector<std::uint8_t>& sector = ReadSector(s);
       m_directory.insert(m_directory.end(), sector.begin(), sector.end());
     }
     m_entries = m_directory.size() / cfb::kEntrySize;
-    if (m_entries == 0 || m_directory[cfb::kEntryTypeOffset] != cfb::kTypeRoot) Fail("its directory has no root");
+    if (m_entries == 0 || m_directory[cfb::kEntryTypeOffset] != cfb::kTypeRoot) Fail(L"its directory has no root");
   }
 
   // The mini stream (the root's stream) and its allocation table.
   void ReadMiniStream() {
     const std::uint64_t miniStreamSize = EntrySize(0);
-    m_miniStreamSectors = Chain(m_fat, GetU32(Entry(0) + cfb::kEntryStartOffset), "the mini stream").size();
-    if (Sectors(miniStreamSize, m_sectorSize) > m_miniStreamSectors) Fail("its mini stream is cut short");
+    m_miniStreamSectors = Chain(m_fat, GetU32(Entry(0) + cfb::kEntryStartOffset), L"the mini stream").size();
+    if (Sectors(miniStreamSize, m_sectorSize) > m_miniStreamSectors) Fail(L"its mini stream is cut short");
     for (const std::uint32_t s :
-         Chain(m_fat, GetU32(m_header + cfb::kMiniFatStartOffset), "the mini allocation table")) {
+         Chain(m_fat, GetU32(m_header + cfb::kMiniFatStartOffset), L"the mini allocation table")) {
       AppendTableSector(s, m_miniFat);
     }
     m_miniCutoff = GetU32(m_header + cfb::kMiniCutoffOffset);
@@ -137,10 +134,10 @@ class Container {
       const std::uint32_t i = pending.back();
       pending.pop_back();
       if (i == cfb::kNoStream) continue;
-      if (i >= m_entries || reached[i]) Fail("its directory tree points outside itself or loops");
+      if (i >= m_entries || reached[i]) Fail(L"its directory tree points outside itself or loops");
       reached[i] = true;
       const std::uint8_t type = Entry(i)[cfb::kEntryTypeOffset];
-      if (type == cfb::kTypeEmpty) Fail("its directory tree leads to an empty entry");
+      if (type == cfb::kTypeEmpty) Fail(L"its directory tree leads to an empty entry");
       if (i != 0) {
         pending.push_back(GetU32(Entry(i) + cfb::kEntryLeftOffset));
         pending.push_back(GetU32(Entry(i) + cfb::kEntryRightOffset));
@@ -152,7 +149,7 @@ class Container {
     }
     for (std::size_t i = 0; i < m_entries; ++i) {
       if (!reached[i] && Entry(i)[cfb::kEntryTypeOffset] != cfb::kTypeEmpty) {
-        Fail("its directory holds an entry that no storage leads to");
+        Fail(L"its directory holds an entry that no storage leads to");
       }
     }
   }
@@ -164,24 +161,24 @@ class Container {
     const std::uint32_t start = GetU32(Entry(i) + cfb::kEntryStartOffset);
     if (size == 0) return;
     if (size < m_miniCutoff) {
-      const auto chain = Chain(m_miniFat, start, "a small stream");
-      if (Sectors(size, m_miniSectorSize) > chain.size()) Fail("a small stream is cut short");
+      const auto chain = Chain(m_miniFat, start, L"a small stream");
+      if (Sectors(size, m_miniSectorSize) > chain.size()) Fail(L"a small stream is cut short");
       for (const std::uint32_t s : chain) {
         if ((std::uint64_t{s} + 1) * m_miniSectorSize > m_miniStreamSectors * m_sectorSize) {
-          Fail("a small stream lies outside the mini stream");
+          Fail(L"a small stream lies outside the mini stream");
         }
       }
     } else {
-      const auto chain = Chain(m_fat, start, "a stream");
-      if (Sectors(size, m_sectorSize) > chain.size()) Fail("a stream is cut short");
+      const auto chain = Chain(m_fat, start, L"a stream");
+      if (Sectors(size, m_sectorSize) > chain.size()) Fail(L"a stream is cut short");
       // The bytes the stream uses must be in the file, up to its last one.
       const std::uint64_t lastUsed = (size - 1) % m_sectorSize + 1;
       const std::uint32_t last = chain[Sectors(size, m_sectorSize) - 1];
-      if (SectorOffset(last) + lastUsed > m_size) Fail("a stream runs past the end of the file");
+      if (SectorOffset(last) + lastUsed > m_size) Fail(L"a stream runs past the end of the file");
     }
   }
 
-  [[noreturn]] static void Fail(const std::string& why) { throw Damaged{why}; }
+  [[noreturn]] static void Fail(std::wstring_view why) { throw WorkbookRefused(odbc::errors::ContainerDamaged(why)); }
   static std::uint64_t Sectors(std::uint64_t bytes, std::size_t sectorSize) {
     return (bytes + sectorSize - 1) / sectorSize;
   }
@@ -204,7 +201,7 @@ class Container {
   const std::vector<std::uint8_t>& ReadSector(std::uint32_t sector) {
     if (sector >= m_sectorsInFile || SectorOffset(sector) + m_sectorSize > m_size ||
         Read(SectorOffset(sector), m_sector.data(), m_sector.size()) != m_sector.size()) {
-      Fail("a sector of its structure lies past the end of the file");
+      Fail(L"a sector of its structure lies past the end of the file");
     }
     return m_sector;
   }
@@ -215,16 +212,17 @@ class Container {
   }
   // The sectors of a chain in `table` from `start`; each must lie in the file.
   std::vector<std::uint32_t> Chain(const std::vector<std::uint32_t>& table, std::uint32_t start,
-                                   const char* what) const {
+                                   const wchar_t* what) const {
     std::vector<std::uint32_t> chain;
     const bool mini = &table != &m_fat;
     for (std::uint32_t s = start; s != cfb::kEndOfChain;) {
       if (s > cfb::kMaxRegularSector || s >= table.size()) {
         if (chain.empty() && s == cfb::kFreeSector) break;  // nothing allocated
-        Fail(std::string("the chain of ") + what + " leads outside its allocation table");
+        Fail(L"the chain of " + std::wstring(what) + L" leads outside its allocation table");
       }
-      if (!mini && s >= m_sectorsInFile) Fail(std::string("the chain of ") + what + " leads past the end of the file");
-      if (chain.size() > table.size()) Fail(std::string("the chain of ") + what + " loops");
+      if (!mini && s >= m_sectorsInFile)
+        Fail(L"the chain of " + std::wstring(what) + L" leads past the end of the file");
+      if (chain.size() > table.size()) Fail(L"the chain of " + std::wstring(what) + L" loops");
       chain.push_back(s);
       s = table[s];
     }
@@ -248,15 +246,10 @@ class Container {
 
 }  // namespace
 
-std::string CheckContainer(int fd) {
+void CheckContainer(int fd) {
   struct stat status {};
-  if (::fstat(fd, &status) != 0) return "it cannot be read";
-  try {
-    Container(fd, static_cast<std::uint64_t>(status.st_size)).Check();
-  } catch (const Damaged& damaged) {
-    return damaged.why;
-  }
-  return {};
+  if (::fstat(fd, &status) != 0) throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"it"));
+  Container(fd, static_cast<std::uint64_t>(status.st_size)).Check();
 }
 
 }  // namespace quillon::drivers::excel

@@ -5,12 +5,10 @@
 // drop that, so it is refused.
 #pragma once
 
-#include <string>
-
 namespace quillon::drivers::excel {
 
-// An empty string when the container open on `fd` is sound, else why not (for a message
-// "... it is damaged: <why>").
-std::string CheckContainer(int fd);
+// Returns when the container open on `fd` is sound; else throws WorkbookRefused saying why
+// (odbc::errors::ContainerDamaged).
+void CheckContainer(int fd);
 
 }  // namespace quillon::drivers::excel

@@ -18,7 +18,7 @@
 // 65535 rows under its header and 256 columns; an existing sheet takes no rows.
 //
 // Close: a workbook whose file would exceed 2 GB (the most a compound file of 512-byte sectors
-// holds) is refused (FileFull) before anything is written. Nothing reaches the file before
+// holds) is refused (FileTooLarge) before anything is written. Nothing reaches the file before
 // Close: then the whole file is written to an anonymous file beside the old one and put in its
 // place (platform/file/FileReplacement.h: owner, group and mode kept, links followed), so the
 // old file stays whole if anything fails or the process dies.

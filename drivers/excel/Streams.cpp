@@ -31,7 +31,7 @@ void TempFile::Flush() {
 }
 
 void TempFile::Write(const void* data, std::size_t size) {
-  if (m_reading) throw odbc::errors::General(L"A temporary file is written after it was read back");
+  if (m_reading) throw odbc::errors::TempFileWrittenAfterRead();
   m_size += size;
   if (m_used + size <= kFileBuffer) {
     if (size != 0) std::memcpy(m_buffer.get() + m_used, data, size);

@@ -33,15 +33,10 @@
 #include "drivers/excel/ByteSource.h"
 #include "drivers/excel/SharedStrings.h"
 #include "drivers/excel/Sheet.h"
+#include "drivers/excel/WorkbookRefused.h"
 #include "drivers/sql/Statement.h"
 
 namespace quillon::drivers::excel {
-
-// A workbook stream this driver must not write to: the message says why.
-class WorkbookRefused : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class Workbook {
  public:
@@ -64,7 +59,7 @@ class Workbook {
   // WorkbookRefused (see the constructor).
   const std::u16string& CreateTable(const sql::CreateTable& statement);
   // A row that takes the stream past `bytes` (counting only what it surely holds) is refused
-  // with odbc::errors::FileFull, an error of the file: the file could not be written anyway.
+  // with odbc::errors::FileTooLarge, an error of the file: the file could not be written anyway.
   void LimitStreamTo(std::uint64_t bytes) { m_streamLimit = bytes; }
   // Throws odbc::CDBException (no such table, refused values, a full sheet, a full file).
   void Insert(const sql::Insert& statement);
@@ -115,15 +110,15 @@ class Workbook {
   // Rules 1 to 3 of the sheet names; rule 4 on top.
   static std::u16string ValidSheetName(std::wstring_view table);
   std::u16string UniqueSheetName(std::wstring_view table) const;
-  // Throws FileFull when the stream's sheets and strings alone pass m_streamLimit.
+  // Throws FileTooLarge when the stream's sheets and strings alone pass m_streamLimit.
   void CheckStreamLimit() const;
   bool SheetNameTaken(std::u16string_view name) const;
 
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
   // Where the existing shared string table lies in m_stream until ReadExistingStrings reads it.
   std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
-  std::optional<std::string> m_sstDamage;  // why that table could not be read
-  std::vector<Record> m_globals;           // SST stands as a placeholder record with no data
+  std::optional<WorkbookRefused> m_sstDamage;  // why that table could not be read
+  std::vector<Record> m_globals;               // SST stands as a placeholder record with no data
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;

@@ -15,7 +15,9 @@ namespace {
 // Bytes read at a time where a stream must hold only padding.
 constexpr std::size_t kPaddingChunk = 1 << 16;
 
-void Refuse(const std::string& why) { throw WorkbookRefused(why); }
+// A stream that contradicts itself, and one of a kind this driver does not add to.
+[[noreturn]] void Damaged(std::wstring_view what) { throw WorkbookRefused(odbc::errors::WorkbookDamaged(what)); }
+[[noreturn]] void NotAddable(std::wstring_view why) { throw WorkbookRefused(odbc::errors::WorkbookNotAddable(why)); }
 
 // Reads the SST's strings across its CONTINUE records, fetching each record as it is needed.
 class SstReader {
@@ -55,7 +57,7 @@ class SstReader {
       }
       const auto piece = m_walk.Data();
       if (wide) {
-        if (piece.size() - m_at < 2) Refuse("a character of the shared string table is split");
+        if (piece.size() - m_at < 2) Damaged(L"a character of the shared string table is split");
         out.push_back(static_cast<char16_t>(biff::GetU16(&piece[m_at])));
         m_at += 2;
       } else {
@@ -67,7 +69,7 @@ class SstReader {
 
  private:
   void NextPiece() {
-    if (!m_walk.Next() || m_walk.Id() != biff::kContinue) Refuse("the shared string table ends early");
+    if (!m_walk.Next() || m_walk.Id() != biff::kContinue) Damaged(L"the shared string table ends early");
     m_at = 0;
   }
   RecordWalker& m_walk;
@@ -78,13 +80,13 @@ class SstReader {
 
 bool RecordWalker::Next() {
   if (m_at >= m_end) return false;
-  if (m_end - m_at < biff::kRecordHeaderSize) Refuse("a record is cut off at the end of the stream");
+  if (m_end - m_at < biff::kRecordHeaderSize) Damaged(L"a record is cut off at the end of the stream");
   std::uint8_t header[biff::kRecordHeaderSize];
   m_source.Read(m_at, header, sizeof header);
   m_start = m_at;
   m_id = biff::GetU16(header);
   const std::size_t length = biff::GetU16(header + 2);
-  if (m_end - m_at - biff::kRecordHeaderSize < length) Refuse("a record runs past the end of the stream");
+  if (m_end - m_at - biff::kRecordHeaderSize < length) Damaged(L"a record runs past the end of the stream");
   m_data.resize(length);
   m_source.Read(m_at + biff::kRecordHeaderSize, m_data.data(), length);
   m_at += biff::kRecordHeaderSize + length;
@@ -99,12 +101,12 @@ void Workbook::Parse() {
   ByteSource& bytes = *m_stream;
   RecordWalker walk(bytes, 0, bytes.Size());
   if (!walk.Next() || walk.Id() != biff::kBof || walk.Data().size() < 4)
-    Refuse("the workbook stream does not start with BOF");
+    Damaged(L"the workbook stream does not start with BOF");
   if (biff::GetU16(walk.Data().data()) != biff::kBiff8Version) {
-    Refuse("it is not an Excel 97-2003 (BIFF8) workbook");
+    NotAddable(L"it is not an Excel 97-2003 (BIFF8) workbook");
   }
   if (biff::GetU16(walk.Data().data() + 2) != biff::kBofGlobals)
-    Refuse("the workbook stream does not start with its globals");
+    Damaged(L"the workbook stream does not start with its globals");
   m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
 
   std::size_t xfCount = 0, lastFont = 0, firstXf = 0;
@@ -115,12 +117,12 @@ void Workbook::Parse() {
     pending = false;
     const auto id = walk.Id();
     const auto data = walk.Data();
-    if (id == biff::kFilePass) Refuse("it is encrypted (protected with a password)");
-    if (id == biff::kBof) Refuse("the globals substream holds a nested BOF");
+    if (id == biff::kFilePass) NotAddable(L"it is encrypted (protected with a password)");
+    if (id == biff::kBof) Damaged(L"the globals substream holds a nested BOF");
     if (id == biff::kSst) {
-      if (sawSst) Refuse("it holds two shared string tables");
+      if (sawSst) Damaged(L"it holds two shared string tables");
       sawSst = true;
-      if (data.size() < 8) Refuse("its shared string table is too short");
+      if (data.size() < 8) Damaged(L"its shared string table is too short");
       // The table is the SST record and the CONTINUE records after it, used by its strings or not.
       const std::uint64_t first = walk.Start();
       std::uint64_t last = walk.End();
@@ -163,11 +165,11 @@ void Workbook::Parse() {
       break;
     }
   }
-  if (!sawEof) Refuse("its globals substream has no end (EOF)");
-  if (xfCount == 0) Refuse("it has no cell formats (XF)");
-  if (xfCount + 3 > biff::kMaxXfs) Refuse("it has too many cell formats to add any");
-  if (m_existing.empty()) Refuse("it has no sheets");
-  if (maxFormat >= UINT16_MAX - 2) Refuse("its number format ids leave no room for more");
+  if (!sawEof) Damaged(L"its globals substream has no end (EOF)");
+  if (xfCount == 0) Damaged(L"it has no cell formats (XF)");
+  if (xfCount + 3 > biff::kMaxXfs) NotAddable(L"it has too many cell formats to add any");
+  if (m_existing.empty()) NotAddable(L"it has no sheets");
+  if (maxFormat >= UINT16_MAX - 2) NotAddable(L"its number format ids leave no room for more");
   if (!sawFormat) m_formatAnchor = firstXf > 0 ? firstXf - 1 : lastFont;
   if (!sawSst) m_globals.insert(m_globals.end() - 1, Record{biff::kSst, {}});
   const std::size_t globalsEnd = walk.End();
@@ -182,12 +184,12 @@ void Workbook::Parse() {
 
 void Workbook::ReadExistingStrings() {
   // A table that could not be read stays refused: what was read of it is not to be written.
-  if (m_sstDamage) throw WorkbookRefused(*m_sstDamage);
+  if (m_sstDamage) throw *m_sstDamage;
   if (!m_sstRange) return;
   try {
     ParseSst(m_sstRange->first, m_sstRange->second);
   } catch (const WorkbookRefused& e) {
-    m_sstDamage = e.what();
+    m_sstDamage = e;
     throw;
   }
   m_sstRange.reset();
@@ -214,10 +216,10 @@ void Workbook::ParseSst(std::uint64_t first, std::uint64_t last) {
 }
 
 std::u16string Workbook::BoundSheetName(std::span<const std::uint8_t> data) {
-  if (data.size() < biff::kBoundSheetName + 2) Refuse("a sheet entry (BOUNDSHEET) is too short");
+  if (data.size() < biff::kBoundSheetName + 2) Damaged(L"a sheet entry (BOUNDSHEET) is too short");
   const std::size_t length = data[biff::kBoundSheetName];
   const bool wide = (data[biff::kBoundSheetName + 1] & biff::kStringHighByte) != 0;
-  if (data.size() < biff::kBoundSheetName + 2 + length * (wide ? 2 : 1)) Refuse("a sheet name is cut off");
+  if (data.size() < biff::kBoundSheetName + 2 + length * (wide ? 2 : 1)) Damaged(L"a sheet name is cut off");
   std::u16string name;
   for (std::size_t i = 0; i < length; ++i) {
     const std::uint8_t* p = &data[biff::kBoundSheetName + 2 + i * (wide ? 2 : 1)];
@@ -231,12 +233,12 @@ void Workbook::FindSheetEnds(std::uint64_t globalsEnd) {
   const std::uint64_t size = m_stream->Size();
   for (auto& sheet : m_existing) {
     const std::uint64_t at = sheet.begin;
-    if (at < globalsEnd || at >= size) Refuse("a sheet's stream position lies outside the workbook stream");
+    if (at < globalsEnd || at >= size) Damaged(L"a sheet's stream position lies outside the workbook stream");
     RecordWalker walk(*m_stream, at, size);
-    if (!walk.Next() || walk.Id() != biff::kBof) Refuse("a sheet's stream position does not point at a BOF");
+    if (!walk.Next() || walk.Id() != biff::kBof) Damaged(L"a sheet's stream position does not point at a BOF");
     int depth = 1;
     while (depth > 0) {
-      if (!walk.Next()) Refuse("a sheet has no end (EOF)");
+      if (!walk.Next()) Damaged(L"a sheet has no end (EOF)");
       if (walk.Id() == biff::kBof) ++depth;
       if (walk.Id() == biff::kEof) --depth;
     }
@@ -254,12 +256,12 @@ void Workbook::CheckAccountedFor(std::uint64_t globalsEnd) const {
   std::uint64_t at = globalsEnd;
   std::vector<std::uint8_t> chunk;
   for (const auto& [begin, end] : ranges) {
-    if (begin < at) Refuse("two of its sheet entries (BOUNDSHEET) lead to the same sheet");
+    if (begin < at) Damaged(L"two of its sheet entries (BOUNDSHEET) lead to the same sheet");
     while (at < begin) {
       chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(begin - at, kPaddingChunk)));
       m_stream->Read(at, chunk.data(), chunk.size());
       if (std::any_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b != 0; })) {
-        Refuse("it holds data that no sheet entry (BOUNDSHEET) accounts for; its sheet list may be damaged");
+        Damaged(L"it holds data that no sheet entry (BOUNDSHEET) accounts for; its sheet list may be damaged");
       }
       at += chunk.size();
     }

@@ -260,7 +260,7 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
 void Workbook::CheckStreamLimit() const {
   std::uint64_t bytes = m_strings.BytesSoFar() + m_existingSheetBytes;
   for (const auto& sheet : m_sheets) bytes += sheet->StreamSize();
-  if (bytes > m_streamLimit) throw odbc::errors::FileFull(kCompoundFileLimitText);
+  if (bytes > m_streamLimit) throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
 }
 
 std::vector<std::u16string> Workbook::SheetNames() const {
@@ -354,7 +354,7 @@ std::uint64_t Workbook::StreamSize() {
 void Workbook::Write(Sink& sink) {
   std::vector<std::uint32_t> positions;
   std::vector<std::size_t> order;
-  if (LayOut(positions, order) > UINT32_MAX) throw odbc::errors::FileFull(L"4 GB");
+  if (LayOut(positions, order) > UINT32_MAX) throw odbc::errors::FileTooLarge(L"4 GB", L"an Excel workbook stream");
 
   WriteGlobals(sink, positions, nullptr);
   for (std::size_t s : order) {

@@ -113,8 +113,7 @@ void CheckDatePatternFor(const CreateTable& table, const DatePattern* pattern) {
   if (pattern == nullptr || pattern->Problem().empty()) return;
   for (const ColumnDef& column : table.columns) {
     if (column.type != ColumnType::Date) continue;
-    throw odbc::errors::General(L"The date pattern '" + pattern->Text() + L"' cannot be used for the DATE column '" +
-                                column.name + L"': " + pattern->Problem() + L".");
+    throw odbc::errors::DatePatternUnusable(pattern->Text(), column.name, pattern->Problem());
   }
 }
 

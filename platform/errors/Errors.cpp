@@ -91,8 +91,10 @@ CDBException TableFull(std::wstring_view table, std::wstring_view why) {
   return CDBException(L"Table " + Quoted(table) + L" is full: " + std::wstring(why) + L".", state::kGeneral);
 }
 
-CDBException FileFull(std::wstring_view limit) {
-  return CDBException(L"The file would exceed " + std::wstring(limit) + L".", state::kIoError);
+CDBException FileTooLarge(std::wstring_view limit, std::wstring_view format) {
+  return CDBException(
+      L"The file would exceed " + std::wstring(limit) + L", the most " + std::wstring(format) + L" holds.",
+      state::kIoError);
 }
 
 CDBException ConnectionClosed() { return CDBException(L"The connection is closed.", state::kNotOpen); }
@@ -271,8 +273,76 @@ CDBException DatabaseDamaged(std::wstring_view what) {
   return CDBException(L"The database holds a damaged " + std::wstring(what), state::kGeneral);
 }
 
-CDBException DatabaseFull() {
-  return CDBException(L"The database has reached its maximum size of 2 GB", state::kIoError);
+CDBException WorkbookNotAddable(std::wstring_view why) { return CDBException(std::wstring(why), state::kGeneral); }
+
+CDBException WorkbookDamaged(std::wstring_view what) { return CDBException(std::wstring(what), state::kGeneral); }
+
+CDBException ContainerDamaged(std::wstring_view what) {
+  return CDBException(L"it is damaged: " + std::wstring(what), state::kGeneral);
+}
+
+CDBException WorkbookUnreadable(std::wstring_view what, int error) {
+  std::wstring message = std::wstring(what) + L" cannot be read";
+  if (error != 0) message += L": " + text::Utf8ToWide(std::strerror(error));
+  return CDBException(std::move(message), state::kGeneral);
+}
+
+CDBException CatalogUnreadable() {
+  return CDBException(L"The database's catalog (MSysObjects) cannot be read", state::kGeneral);
+}
+
+CDBException CatalogValueTooLong() {
+  return CDBException(L"A catalog row's long value does not fit in the row", state::kGeneral);
+}
+
+CDBException SystemTablesFull() {
+  return CDBException(L"The database's system tables have no room for another table", state::kGeneral);
+}
+
+CDBException SystemIndexNotUpdatable() {
+  return CDBException(L"An index of the database's system tables is of a kind this driver does not update",
+                      state::kGeneral);
+}
+
+CDBException SystemIndexCannotGrow() {
+  return CDBException(L"An index of the database's system tables has no room to grow", state::kGeneral);
+}
+
+CDBException SystemIndexTooLarge() {
+  return CDBException(L"An index of the database's system tables has grown too large", state::kGeneral);
+}
+
+CDBException DatabaseEndsInPage(std::uint32_t page) {
+  return CDBException(L"The database file ends inside page " + std::to_wstring(page), state::kGeneral);
+}
+
+CDBException MemoMapFull() {
+  return CDBException(L"A Memo column's map of pages cannot list more pages", state::kGeneral);
+}
+
+CDBException RowHasTooManyColumns(std::size_t most) {
+  return CDBException(L"A table has at most " + std::to_wstring(most) + L" columns", state::kGeneral);
+}
+
+CDBException RecordTooLarge() { return CDBException(L"Record is too large.", state::kGeneral); }
+
+CDBException IndexKeyUnwritable() {
+  return CDBException(L"A value of the new row cannot be written into the table's index", state::kGeneral);
+}
+
+CDBException WriteRefused(std::string_view path, std::wstring_view why) {
+  return CDBException(L"Could not write " + Quoted(text::Utf8ToWide(path)) + L": " + std::wstring(why),
+                      state::kGeneral);
+}
+
+CDBException TempFileWrittenAfterRead() {
+  return CDBException(L"A temporary file is written after it was read back", state::kGeneral);
+}
+
+CDBException DatePatternUnusable(std::wstring_view pattern, std::wstring_view column, std::wstring_view problem) {
+  return CDBException(L"The date pattern " + Quoted(pattern) + L" cannot be used for the DATE column " +
+                          Quoted(column) + L": " + std::wstring(problem) + L".",
+                      state::kGeneral);
 }
 
 CDBException FromDriver(std::wstring message, std::wstring sqlState, long nativeError) {
@@ -337,8 +407,6 @@ CDBException OutsideTheBatch(std::size_t row, long column) {
 }
 
 CDBException BatchOfAnotherResult() { return CDBException(L"The batch holds rows of another result", state::kGeneral); }
-
-CDBException General(std::wstring message) { return CDBException(std::move(message), state::kGeneral); }
 
 }  // namespace errors
 }  // namespace quillon::odbc

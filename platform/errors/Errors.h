@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -162,14 +163,55 @@ CDBException FolderNotWritable(std::wstring_view path, std::wstring_view folder)
 CDBException OwnerNotKept(std::wstring_view path);
 // a file another program created after it was found missing.
 CDBException CreatedMeanwhile(std::wstring_view path);
-// A file that would grow past what its format can address: 58030, as a full disk, for the same
-// holds for every further row.
-CDBException FileFull(std::wstring_view limit);
+// A file that would grow past `limit` ("2 GB"), the most a file of its format (`format`, e.g. "an
+// Excel 97-2003 workbook file") holds: 58030, as a full disk, for the same holds for every
+// further row.
+CDBException FileTooLarge(std::wstring_view limit, std::wstring_view format);
 // A part of an Access database (`what`: "index", "data page"...) that contradicts itself, met
 // where the file's path is not at hand: HY000.
 CDBException DatabaseDamaged(std::wstring_view what);
-// An Access database at the 2 GB its pages address: 58030, as FileFull.
-CDBException DatabaseFull();
+// The Access database's own tables and the driver's limits on them (HY000 each):
+// its catalog (MSysObjects) that cannot be read;
+CDBException CatalogUnreadable();
+// a long value of a catalog row that does not fit in the row;
+CDBException CatalogValueTooLong();
+// system tables without room for another table;
+CDBException SystemTablesFull();
+// an index of the system tables of a kind this driver does not update;
+CDBException SystemIndexNotUpdatable();
+// an index of the system tables whose usage map takes no further page;
+CDBException SystemIndexCannotGrow();
+// an index of the system tables whose entries no longer fit its root page;
+CDBException SystemIndexTooLarge();
+// a file that ends inside page `page`, which it should hold;
+CDBException DatabaseEndsInPage(std::uint32_t page);
+// a Memo column's map of pages that lists no more pages;
+CDBException MemoMapFull();
+// a row of more than `most` columns;
+CDBException RowHasTooManyColumns(std::size_t most);
+// a row longer than a data page holds;
+CDBException RecordTooLarge();
+// a value of a new row that its table's index cannot hold.
+CDBException IndexKeyUnwritable();
+// A write the container library refused without a system error, `why` its message; `path` is
+// UTF-8: HY000.
+CDBException WriteRefused(std::string_view path, std::wstring_view why);
+// A temporary file written to after it was read back (a fault of the driver): HY000.
+CDBException TempFileWrittenAfterRead();
+// A DATE column created while the connect string's date pattern cannot be used, `problem` saying
+// why: HY000.
+CDBException DatePatternUnusable(std::wstring_view pattern, std::wstring_view column, std::wstring_view problem);
+// An Excel workbook the driver will not add to, met where the file's path is not at hand; the
+// driver reports it as FileUnreadable(path, "an Excel workbook", message). HY000 each:
+// one of a kind or version it does not add to, `why` saying which ("it is encrypted ...");
+CDBException WorkbookNotAddable(std::wstring_view why);
+// a workbook stream that contradicts itself, `what` saying where ("a sheet name is cut off");
+CDBException WorkbookDamaged(std::wstring_view what);
+// a compound-file container that contradicts itself: "it is damaged: <what>";
+CDBException ContainerDamaged(std::wstring_view what);
+// a file or stream (`what`: "it", "its workbook stream") that cannot be read: "<what> cannot be
+// read", followed by strerror(error) when `error` is not 0.
+CDBException WorkbookUnreadable(std::wstring_view what, int error = 0);
 // A statement after writing the file's data failed: the connection takes no more: 58030.
 CDBException NoMoreChanges(std::wstring_view path);
 // Close after writing failed: the file keeps its previous version: 58030.
@@ -178,7 +220,7 @@ CDBException LeftAsItWas(std::wstring_view path);
 // native code being errno; `path` is UTF-8. Whatever runs statements stops at such an error:
 // the failure is not the row's or the statement's.
 CDBException IoError(std::wstring_view action, std::string_view path, int error);
-// True for the errors IoError builds (and any other 58030: FileFull, NoMoreChanges...).
+// True for the errors IoError builds (and any other 58030: FileTooLarge, NoMoreChanges...).
 bool IsIoError(const CDBException& error);
 
 // --- Source values that cannot arrive exactly, so their row is refused (each names the column) ---
@@ -234,9 +276,6 @@ CDBException ColumnOutOfRange(long column);
 CDBException OutsideTheBatch(std::size_t row, long column);
 // A batch given rows of a result with other columns: HY000.
 CDBException BatchOfAnotherResult();
-
-// Any other refusal of a driver, worded by the caller: HY000.
-CDBException General(std::wstring message);
 
 }  // namespace errors
 }  // namespace quillon::odbc

@@ -1,6 +1,7 @@
 // Script files: the record rules over bytes, and the run over records with its stops.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "engine/OutputFormat.h"
 #include "engine/ScriptRunner.h"
+#include "platform/errors/Errors.h"
 #include "tests/engine/RecordingHost.h"
 #include "tests/support/TempDir.h"
 
@@ -228,13 +230,14 @@ TEST(ScriptFile, AMissingFileOrAFolderCannotBeOpened) {
   const auto openError = [&](const std::filesystem::path& path) {
     try {
       file.Open(path.wstring());
-    } catch (const std::system_error& e) {
-      return e.code();
+    } catch (const odbc::CDBException& e) {
+      EXPECT_TRUE(odbc::errors::IsIoError(e)) << e.what();
+      return e.m_nNativeError;
     }
-    return std::error_code();
+    return 0L;
   };
-  EXPECT_EQ(openError(dir / "missing.txt"), std::errc::no_such_file_or_directory);
-  EXPECT_EQ(openError(dir.Path()), std::errc::is_a_directory);
+  EXPECT_EQ(openError(dir / "missing.txt"), ENOENT);
+  EXPECT_EQ(openError(dir.Path()), EISDIR);
 }
 
 // Relative output paths count from the script's folder, or from the working folder for a script

@@ -364,7 +364,7 @@ TEST_F(OutputFaults, AFullDatabaseEndsTheRunOnce) {
   const Outcome outcome = Export("SELECT * FROM Big", target);
   EXPECT_NE(outcome.status, 0) << outcome.out.substr(0, 2000);
   EXPECT_EQ(CountOf(outcome.out, "row refused"), 0) << outcome.out.substr(0, 2000);
-  EXPECT_EQ(CountOf(outcome.out, "maximum size of 2 GB"), 1) << outcome.out.substr(0, 2000);
+  EXPECT_EQ(CountOf(outcome.out, "would exceed 2 GB"), 1) << outcome.out.substr(0, 2000);
   EXPECT_NE(outcome.out.find("Total rows copied: 0\n"), std::string::npos) << outcome.out.substr(0, 2000);
   struct stat after {};
   ASSERT_EQ(::stat(target.c_str(), &after), 0);
