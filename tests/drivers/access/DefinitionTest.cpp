@@ -40,7 +40,7 @@ struct WriterView {
 
 WriterView WalkAsWriter(const std::vector<std::uint8_t>& def) {
   WriterView view;
-  view.stated = U32(def.data() + kDefinitionLength);
+  view.stated = GetU32(def.data() + kDefinitionLength);
   std::size_t at = 0;
   const auto take = [&](std::size_t n) {
     if (at + n > view.stated || at + n > def.size()) {
@@ -52,24 +52,24 @@ WriterView WalkAsWriter(const std::vector<std::uint8_t>& def) {
     return p;
   };
   const auto name = [&] {
-    const std::uint16_t bytes = U16(take(2));
+    const std::uint16_t bytes = GetU16(take(2));
     const std::uint8_t* p = take(bytes);
     std::u16string text;
-    for (std::size_t i = 0; i + 1 < bytes; i += 2) text.push_back(static_cast<char16_t>(U16(p + i)));
+    for (std::size_t i = 0; i + 1 < bytes; i += 2) text.push_back(static_cast<char16_t>(GetU16(p + i)));
     return text;
   };
   try {
     const std::uint8_t* header = take(kDefinitionHeader);
-    const std::uint16_t columns = U16(header + kColumnCount);
-    const std::uint32_t logical = U32(header + kLogicalIndexCount);
-    const std::uint32_t real = U32(header + kRealIndexCount);
+    const std::uint16_t columns = GetU16(header + kColumnCount);
+    const std::uint32_t logical = GetU32(header + kLogicalIndexCount);
+    const std::uint32_t real = GetU32(header + kRealIndexCount);
     take(kRealIndexCountSize * real);
     take(kColumnRecord * columns);
     for (std::uint16_t i = 0; i < columns; ++i) view.columns.push_back(name());
     take(kRealIndexRecord * real);
     take(kLogicalIndexRecord * logical);
     for (std::uint32_t i = 0; i < logical; ++i) view.indexes.push_back(name());
-    for (std::uint16_t column = U16(take(2)); column != 0xFFFF; column = U16(take(2))) {
+    for (std::uint16_t column = GetU16(take(2)); column != 0xFFFF; column = GetU16(take(2))) {
       view.longValueColumns.push_back(column);
       take(8);
     }
@@ -118,7 +118,7 @@ int ExpectEveryDefinitionWalks(const std::filesystem::path& path) {
     EXPECT_EQ(walked.end, walked.stated);
     const auto chain = view.Chain(page);
     std::vector<std::uint16_t> free;
-    for (const std::uint32_t p : chain) free.push_back(U16(view.Page(p) + kFreeSpace));
+    for (const std::uint32_t p : chain) free.push_back(GetU16(view.Page(p) + kFreeSpace));
     EXPECT_EQ(free, JetFreeSpace(walked.stated, chain.size()));
     ++checked;
   }
@@ -166,12 +166,12 @@ TEST_F(AccessDefinitionTest, DefinitionsAccessWroteWalkTheSameWay) {
 std::map<std::u16string, std::vector<int>> ColumnRecords(const MdbView& view, std::uint32_t tdefPage) {
   const auto def = view.Definition(tdefPage);
   const WriterView walked = WalkAsWriter(def);
-  const std::size_t records = kDefinitionHeader + kRealIndexCountSize * U32(def.data() + kRealIndexCount);
+  const std::size_t records = kDefinitionHeader + kRealIndexCountSize * GetU32(def.data() + kRealIndexCount);
   std::map<std::u16string, std::vector<int>> columns;
   for (std::size_t i = 0; i < walked.columns.size(); ++i) {
     const std::uint8_t* r = def.data() + records + kColumnRecord * i;
     const bool fixed = (r[15] & 0x01) != 0;
-    columns[walked.columns[i]] = {r[0], U16(r + 5), U16(r + 7), U16(r + 23), fixed ? U16(r + 21) : -1};
+    columns[walked.columns[i]] = {r[0], GetU16(r + 5), GetU16(r + 7), GetU16(r + 23), fixed ? GetU16(r + 21) : -1};
   }
   return columns;
 }
@@ -227,11 +227,11 @@ TEST_F(AccessDefinitionTest, LongValueColumnsHaveMapsOfTheirOwnPagesAsAccessGive
   std::set<std::uint32_t> listed;
   std::size_t at = walked.end - 2 - 10 * walked.longValueColumns.size();
   for (std::size_t i = 0; i < walked.longValueColumns.size(); ++i, at += 10) {
-    const auto owned = view.InlineMapPages(U32(def.data() + at + 2)).value_or(std::set<std::uint32_t>{});
+    const auto owned = view.InlineMapPages(GetU32(def.data() + at + 2)).value_or(std::set<std::uint32_t>{});
     EXPECT_GE(owned.size(), 6u) << "column " << walked.longValueColumns[i];
     for (const auto page : owned) EXPECT_TRUE(listed.insert(page).second) << "page " << page << " in two maps";
     // Jet finds no room in the pages of the free-space map: it starts empty.
-    const std::uint32_t freeMap = U32(def.data() + at + 6);
+    const std::uint32_t freeMap = GetU32(def.data() + at + 6);
     EXPECT_NE(freeMap, 0u);
     EXPECT_TRUE(view.InlineMapPages(freeMap).value_or(std::set<std::uint32_t>{}).empty());
   }
@@ -359,7 +359,7 @@ TEST_F(AccessDefinitionTest, DefinitionsWithoutEveryMarkOfThePreviousVersionAreL
   // Access's MSysAccessObjects made to state 8 bytes too few (its free space is still Jet's),
   // and the old Notes with a byte after its end marker: neither is provably the old writer's.
   at(u"MSysAccessObjects", kDefinitionLength) = static_cast<char>(at(u"MSysAccessObjects", kDefinitionLength) - 8);
-  const std::uint32_t notesLength = U32(bytes, std::size_t{tables.at(u"Notes")} * kPage + kDefinitionLength) + 8;
+  const std::uint32_t notesLength = GetU32(bytes, std::size_t{tables.at(u"Notes")} * kPage + kDefinitionLength) + 8;
   at(u"Notes", notesLength + 3) = 1;
   WriteBytes(file, bytes);
   AddATable(file);

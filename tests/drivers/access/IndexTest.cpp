@@ -60,18 +60,18 @@ struct IndexView {
 std::vector<IndexView> IndexesOf(const MdbView& file, std::uint32_t tdefPage) {
   using namespace layout;
   const auto d = file.Definition(tdefPage);
-  const std::uint16_t columns = U16(&d[kColumnCount]);
-  const std::uint32_t real = U32(&d[kRealIndexCount]);
+  const std::uint16_t columns = GetU16(&d[kColumnCount]);
+  const std::uint32_t real = GetU32(&d[kRealIndexCount]);
   std::size_t at = kDefinitionHeader + real * kRealIndexCountSize + columns * kColumnRecord;
-  for (std::uint16_t i = 0; i < columns; ++i) at += 2u + U16(&d[at]);
+  for (std::uint16_t i = 0; i < columns; ++i) at += 2u + GetU16(&d[at]);
   std::vector<IndexView> out(real);
   for (auto& index : out) {
     for (std::size_t slot = 0; slot < kIndexColumnSlots; ++slot) {
-      const std::uint16_t column = U16(&d[at + kIndexColumns + 3 * slot]);
+      const std::uint16_t column = GetU16(&d[at + kIndexColumns + 3 * slot]);
       if (column != kNoColumn) index.columns.push_back(column);
     }
-    index.usageMap = U32(&d[at + kIndexUsageMap]);
-    index.root = U32(&d[at + kIndexRoot]);
+    index.usageMap = GetU32(&d[at + kIndexUsageMap]);
+    index.root = GetU32(&d[at + kIndexRoot]);
     index.unique = (d[at + kIndexFlags] & kIndexUnique) != 0;
     at += kRealIndexRecord;
   }
@@ -94,8 +94,8 @@ void Walk(const MdbView& file, std::uint32_t tdefPage, std::uint32_t page, int d
   pages.push_back(page);
   const std::uint8_t* p = file.Page(page);
   ASSERT_TRUE(p[0] == kNodePage || p[0] == kLeafPage) << "page " << page << " is not an index page";
-  ASSERT_EQ(U32(p + layout::kNext), tdefPage);
-  const std::size_t prefix = U16(p + kPrefixLength);
+  ASSERT_EQ(GetU32(p + layout::kNext), tdefPage);
+  const std::size_t prefix = GetU16(p + kPrefixLength);
   std::string first;
   std::size_t start = 0;
   std::size_t used = 0;
@@ -119,8 +119,9 @@ void Walk(const MdbView& file, std::uint32_t tdefPage, std::uint32_t page, int d
            depth + 1, out, pages);
     }
   }
-  EXPECT_EQ(U16(p + layout::kFreeSpace), kPage - kEntries - used) << "free space of index page " << page;
-  if (p[0] == kNodePage && U32(p + kTailPage) != 0) Walk(file, tdefPage, U32(p + kTailPage), depth + 1, out, pages);
+  EXPECT_EQ(GetU16(p + layout::kFreeSpace), kPage - kEntries - used) << "free space of index page " << page;
+  if (p[0] == kNodePage && GetU32(p + kTailPage) != 0)
+    Walk(file, tdefPage, GetU32(p + kTailPage), depth + 1, out, pages);
 }
 
 // The index's entries; every page it links is listed in its usage map (when the map is the
@@ -176,14 +177,14 @@ struct CatalogRow {
 // Id and ParentId lead the fixed data; Name is the first variable column.
 CatalogRow DecodeCatalogRow(const std::string& row) {
   const auto* b = reinterpret_cast<const std::uint8_t*>(row.data());
-  CatalogRow out{static_cast<std::int32_t>(U32(b + 2)), static_cast<std::int32_t>(U32(b + 6)), {}};
-  const std::size_t end = row.size() - (U16(b) + 7u) / 8u;  // before the null mask
-  const std::size_t from = U16(b + end - 4);
-  const std::size_t to = U16(b + end - 6);
+  CatalogRow out{static_cast<std::int32_t>(GetU32(b + 2)), static_cast<std::int32_t>(GetU32(b + 6)), {}};
+  const std::size_t end = row.size() - (GetU16(b) + 7u) / 8u;  // before the null mask
+  const std::size_t from = GetU16(b + end - 4);
+  const std::size_t to = GetU16(b + end - 6);
   if (to - from >= 2 && b[from] == 0xFF && b[from + 1] == 0xFE) {
     for (std::size_t i = from + 2; i < to; ++i) out.name.push_back(b[i]);
   } else {
-    for (std::size_t i = from; i + 1 < to; i += 2) out.name.push_back(static_cast<char16_t>(U16(b + i)));
+    for (std::size_t i = from; i + 1 < to; i += 2) out.name.push_back(static_cast<char16_t>(GetU16(b + i)));
   }
   return out;
 }
@@ -258,7 +259,7 @@ int CheckSystemIndexes(const std::filesystem::path& path) {
   for (const auto& index : IndexesOf(file, aces)) {
     SCOPED_TRACE("permissions index");
     EXPECT_EQ(index.columns, std::vector<std::uint16_t>{0});
-    const auto objectId = [](const std::string& row) { return static_cast<std::int32_t>(U32(row, 2)); };
+    const auto objectId = [](const std::string& row) { return static_cast<std::int32_t>(GetU32(row, 2)); };
     const auto keyOf = [](std::int32_t id) { return std::optional(LongKey(id)); };
     exact += CheckIndex(file, aces, index, objectId, keyOf, objects);
   }
@@ -491,7 +492,7 @@ TEST(AccessIndexBytes, IndexesRebuiltFromTheRowsOfAccessFilesMatchTheirPagesByte
         Page rebuilt{};
         file.Read(index.firstPage, rebuilt);
         // Access leaves what it removed past the entries in use: the page is compared up to there.
-        const std::size_t used = kPage - U16(original.Page(index.firstPage) + layout::kFreeSpace);
+        const std::size_t used = kPage - GetU16(original.Page(index.firstPage) + layout::kFreeSpace);
         const auto differ = std::mismatch(rebuilt.begin(), rebuilt.begin() + static_cast<std::ptrdiff_t>(used),
                                           original.Page(index.firstPage));
         EXPECT_EQ(differ.first - rebuilt.begin(), static_cast<std::ptrdiff_t>(used))

@@ -88,9 +88,6 @@ std::vector<std::pair<std::uint32_t, std::vector<Value>>> RowsOf(const PageFile&
   return rows;
 }
 
-std::uint16_t U16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] | at[1] << 8); }
-std::uint32_t U32(const std::uint8_t* at) { return U16(at) | static_cast<std::uint32_t>(U16(at + 2)) << 16; }
-
 MdbView::MdbView(const std::filesystem::path& path) : m_bytes(testing::ReadBytes(path)) {}
 
 const std::uint8_t* MdbView::Page(std::uint32_t n) const {
@@ -100,7 +97,7 @@ const std::uint8_t* MdbView::Page(std::uint32_t n) const {
 
 std::vector<std::uint32_t> MdbView::Chain(std::uint32_t page) const {
   std::vector<std::uint32_t> pages;
-  for (; page != 0 && pages.size() < 100; page = U32(Page(page) + layout::kNext)) pages.push_back(page);
+  for (; page != 0 && pages.size() < 100; page = GetU32(Page(page) + layout::kNext)) pages.push_back(page);
   return pages;
 }
 
@@ -114,13 +111,13 @@ std::vector<std::uint8_t> MdbView::Definition(std::uint32_t page) const {
 std::string MdbView::Row(std::uint32_t page, std::uint32_t row) const {
   using namespace layout;
   const std::uint8_t* p = Page(page);
-  if (p[0] != kDataPage || row >= U16(p + kRowCount)) throw std::runtime_error("no such row");
-  const std::uint16_t raw = U16(p + kRowOffsets + 2 * row);
+  if (p[0] != kDataPage || row >= GetU16(p + kRowCount)) throw std::runtime_error("no such row");
+  const std::uint16_t raw = GetU16(p + kRowOffsets + 2 * row);
   const std::size_t start = raw & kRowOffsetMask;
-  const std::size_t end = row == 0 ? kPage : (U16(p + kRowOffsets + 2 * (row - 1)) & kRowOffsetMask);
+  const std::size_t end = row == 0 ? kPage : (GetU16(p + kRowOffsets + 2 * (row - 1)) & kRowOffsetMask);
   std::string bytes(reinterpret_cast<const char*>(p) + start, end - start);
   if ((raw & kRowMoved) != 0) {
-    const std::uint32_t to = U32(bytes, 0);
+    const std::uint32_t to = GetU32(bytes, 0);
     return Row(to >> 8, to & 0xFF);
   }
   if ((raw & kRowDeleted) != 0) throw std::runtime_error("the row is deleted");
@@ -135,7 +132,7 @@ std::optional<std::set<std::uint32_t>> MdbView::InlineMapPages(std::uint32_t poi
   std::set<std::uint32_t> pages;
   for (std::size_t bit = 0; kInlineMapBits + bit / 8 < row.size(); ++bit) {
     if (map[kInlineMapBits + bit / 8] & (1u << (bit % 8)))
-      pages.insert(U32(map + kInlineMapFirst) + static_cast<std::uint32_t>(bit));
+      pages.insert(GetU32(map + kInlineMapFirst) + static_cast<std::uint32_t>(bit));
   }
   return pages;
 }

@@ -15,6 +15,7 @@
 #include "drivers/access/Catalog.h"
 #include "drivers/access/PageFile.h"
 #include "drivers/access/Value.h"
+#include "platform/bytes/Bytes.h"
 #include "platform/odbc/Database.h"
 #include "tests/support/TempDir.h"
 
@@ -88,10 +89,11 @@ constexpr std::size_t kRealIndexRecord = 52;
 constexpr std::size_t kLogicalIndexRecord = 28;
 }  // namespace layout
 
-std::uint16_t U16(const std::uint8_t* at);
-std::uint32_t U32(const std::uint8_t* at);
-inline std::uint32_t U32(const std::string& bytes, std::size_t at) {
-  return U32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at);
+using bytes::GetU16;
+using bytes::GetU32;
+// The little-endian 32-bit field at `at` of a file's or a row's bytes.
+inline std::uint32_t GetU32(const std::string& bytes, std::size_t at) {
+  return GetU32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + at);
 }
 
 // A database file's pages, read without the driver, the way a reader that knows only the page
