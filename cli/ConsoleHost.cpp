@@ -124,8 +124,6 @@ int ConsoleHost::MessageBox(const std::wstring& text, unsigned) {
   return ui::IDOK;
 }
 
-void ConsoleHost::RestartProgress() { ClearProgress(); }
-
 void ConsoleHost::ClearProgress() {
   if (!m_progressShown) return;
   std::fputs("\r\033[K", stderr);

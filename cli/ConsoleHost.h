@@ -35,8 +35,9 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   std::optional<std::wstring> FileDialog(const ui::FileDialogRequest&) override { return std::nullopt; }
 
   int RefusedRows() const { return m_refusedRows; }
-  // Clears the progress line, for the next export of a series (each run measures its own rate).
-  void RestartProgress();
+  // Clears the progress line, for the next export of a series (each export shows its own rows and
+  // rate).
+  void ClearProgress();
   // Makes SIGINT (Ctrl+C), SIGTERM and SIGHUP a stop request for every ConsoleHost of the
   // process: the export ends before its next row and keeps the rows copied so far. Ignores
   // SIGPIPE, so that a reader of the log that went away (`| head`) costs log lines, never the
@@ -59,8 +60,6 @@ class ConsoleHost final : public engine::IExportHost, public ui::IPrompts {
   };
 
  private:
-  void ClearProgress();
-
   std::wstring m_datePattern;
   OnRowError m_onRowError;
   int m_refusedRows = 0;

@@ -224,7 +224,7 @@ int RunScriptFile(const Options& options) {
   return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {
     const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path,
                                   engine::OutputFormat format) {
-      host.RestartProgress();  // the progress line measures each export on its own
+      host.ClearProgress();  // each export shows its own progress line
       return engine::ExportQuery(source, host, statement, path, format);
     };
     return engine::RunScript(script, host, exportRecord) == engine::ScriptOutcome::Completed;

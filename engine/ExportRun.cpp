@@ -210,6 +210,8 @@ class ExportRun {
                 const std::vector<std::int16_t>& sqlTypes);
   // Hands the host the rows copied so far and their rate, when the last time is long enough ago.
   void ShowProgress();
+  // Logs the rows the file holds (none when it was not written) and the rows refused.
+  void LogTotals(bool written);
   // Closes the output and logs the totals; true when the file was written.
   bool Finish();
   // Says which parts of a date-time the pattern leaves out, when the result has date-times.
@@ -432,9 +434,7 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
     if (m_host.IsStopRequested()) {
       LogError(logline::kStopped);
       // The rows copied before the stop stay in the file: say how many.
-      const bool written = CloseOutput();
-      Log(Join(logline::kTotalRows, std::to_wstring(written ? m_total : 0)));
-      if (m_refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(m_refused)));
+      LogTotals(CloseOutput());
       return false;
     }
     if (format == FormatExcel && inTable == kRowsPerExcelTable) {
@@ -507,12 +507,16 @@ bool ExportRun::WriteRow(const std::wstring& tableName, const std::vector<odbc::
   }
 }
 
+void ExportRun::LogTotals(bool written) {
+  Log(Join(logline::kTotalRows, std::to_wstring(written ? m_total : 0)));
+  if (m_refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(m_refused)));
+}
+
 bool ExportRun::Finish() {
   // The output is written out first, so that the total counts the rows that are in the file;
   // a file that could not be written out is a failed export, whatever was copied.
   const bool written = CloseOutput();
-  Log(Join(logline::kTotalRows, std::to_wstring(written ? m_total : 0)));
-  if (m_refused > 0) Log(Join(logline::kRefusedRows, std::to_wstring(m_refused)));
+  LogTotals(written);
   if (m_leftOut && (m_leftOut->rows > 0 || !m_leftOut->toTheEnd)) {
     std::wstring count = std::to_wstring(m_leftOut->rows);
     if (!m_leftOut->toTheEnd) count += logline::kLeftOutUnread;
