@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "engine/ReadOnlyStatement.h"
 #include "engine/RowReader.h"
@@ -233,12 +234,11 @@ class ExportRun {
   // The copying was ended in the row-error box: the rows read and not used, and whether they
   // were the rest of the result.
   std::optional<RowReader::Unused> m_leftOut;
-  // Access columns that take a NULL as No (Yes/No fields): the index, the name it is logged by,
-  // and whether that was logged in this run.
+  // Access columns that take a NULL as No (Yes/No fields) and have met none yet in this run: the
+  // index and the name it is logged by.
   struct YesNoColumn {
     std::size_t index;
     std::wstring name;
-    bool nullLogged = false;
   };
   std::vector<YesNoColumn> m_yesNoColumns;
   std::chrono::steady_clock::time_point m_copyStart;
@@ -457,11 +457,12 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
       }
       continue;
     }
-    for (YesNoColumn& column : m_yesNoColumns) {
-      if (column.nullLogged || row[column.index].m_dwType != odbc::DBVT_NULL) continue;
-      column.nullLogged = true;
+    // Each such column is logged at its first NULL and then no longer looked at.
+    std::erase_if(m_yesNoColumns, [&](const YesNoColumn& column) {
+      if (row[column.index].m_dwType != odbc::DBVT_NULL) return false;
       Log(Join(logline::kColumnNamed, column.name) + std::wstring(logline::kNullAsNo));
-    }
+      return true;
+    });
     const std::int32_t before = m_total;
     const bool goOn = WriteRow(tableName, row, sqlTypes);
     if (m_total != before) ++inTable;
