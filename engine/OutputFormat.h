@@ -10,6 +10,8 @@ enum OutputFormat : int {
   FormatExcel = 0,     // Microsoft Excel Driver, .xls
   FormatAccess = 1,    // Microsoft Access Driver, .mdb
   FormatText = 2,      // tab-delimited text, .txt: offered, but refused by the export run
+  FormatXlsx = 3,      // Office Open XML workbook, .xlsx
+  FormatCsv = 4,       // comma-separated text, .csv
 };
 
 // The format a file's extension names: the text after the path's last '.' (the whole path when

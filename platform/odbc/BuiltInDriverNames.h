@@ -8,6 +8,10 @@ namespace quillon::odbc {
 // Arrays, so that each serves as a C string (installer calls), a string_view and a std::wstring.
 inline constexpr wchar_t kExcelDriverName[] = L"Microsoft Excel Driver (*.xls)";
 inline constexpr wchar_t kAccessDriverName[] = L"Microsoft Access Driver (*.mdb)";
+inline constexpr wchar_t kXlsxDriverName[] = L"Quillon Excel Workbook Driver (*.xlsx)";
+// Delimited text: tab-separated lines ending in LF, and comma-separated ones ending in CRLF.
+inline constexpr wchar_t kTextDriverName[] = L"Quillon Text Driver (*.txt)";
+inline constexpr wchar_t kCsvDriverName[] = L"Quillon CSV Driver (*.csv)";
 
 // Connect-string keys, matched without regard to case.
 namespace key {
