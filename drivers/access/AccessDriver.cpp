@@ -48,6 +48,8 @@ FieldSpec ToField(const drivers::sql::ColumnDef& column) {
       field.type = jet4::ColumnType::Integer;
       break;
     case ColumnType::Date:
+    case ColumnType::Timestamp:
+    case ColumnType::Time:
       field.type = jet4::ColumnType::DateTime;
       break;
     case ColumnType::LongBinary:

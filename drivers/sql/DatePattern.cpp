@@ -112,7 +112,7 @@ bool DatePattern::Read(std::wstring_view text, DateTime& out) const {
 void CheckDatePatternFor(const CreateTable& table, const DatePattern* pattern) {
   if (pattern == nullptr || pattern->Problem().empty()) return;
   for (const ColumnDef& column : table.columns) {
-    if (column.type != ColumnType::Date) continue;
+    if (!IsDateTimeType(column.type)) continue;
     throw odbc::errors::DatePatternUnusable(pattern->Text(), column.name, pattern->Problem());
   }
 }

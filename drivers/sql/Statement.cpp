@@ -23,7 +23,7 @@ struct TypeKeyword {
   std::wstring_view keyword;
   ColumnType type;
 };
-constexpr std::array<TypeKeyword, 9> kTypeKeywords = {{
+constexpr std::array<TypeKeyword, 11> kTypeKeywords = {{
     {L"TEXT", ColumnType::Text},
     {L"VARCHAR", ColumnType::VarChar},
     {L"MEMO", ColumnType::Memo},
@@ -32,6 +32,8 @@ constexpr std::array<TypeKeyword, 9> kTypeKeywords = {{
     {L"INTEGER", ColumnType::Integer},
     {L"SMALLINT", ColumnType::SmallInt},
     {L"DATE", ColumnType::Date},
+    {L"TIMESTAMP", ColumnType::Timestamp},
+    {L"TIME", ColumnType::Time},
     {L"LONGBINARY", ColumnType::LongBinary},
 }};
 // A binary literal: this prefix (x in either case), then two hexadecimal digits a byte.
@@ -195,7 +197,9 @@ class Parser {
       }
     }
     if (m_pos == typePos)
-      Fail(L"expected a column type (TEXT, VARCHAR(n), MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE or LONGBINARY)");
+      Fail(
+          L"expected a column type (TEXT, VARCHAR(n), MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE, TIMESTAMP, TIME or "
+          L"LONGBINARY)");
     if (column.type == ColumnType::Text) column.length = kTextColumnLength;
     if (column.type == ColumnType::VarChar) {
       Expect(L'(', L"expected '(' and a length after VARCHAR");

@@ -9,7 +9,8 @@
 // list of CREATE TABLE and up to the keyword VALUES of INSERT INTO, surrounding blanks trimmed;
 // it holds no parentheses.
 // Types: TEXT, VARCHAR(n) with n from 1 to 255, MEMO, DOUBLE, BIT, INTEGER, SMALLINT, DATE,
-// LONGBINARY.
+// TIMESTAMP, TIME, LONGBINARY. DATE holds a date and time of day in Access and .xls files; the
+// typed formats tell a date (DATE), a date and time (TIMESTAMP) and a time of day (TIME) apart.
 // Literals: NULL, numbers ([+-]digits[.digits][e[+-]digits], or the doubles NaN, Infinity and
 // -Infinity in any letter case; as written), 'text' with each inner apostrophe doubled, and
 // binary values: 0x then two hexadecimal digits a byte (0x alone is no bytes, unlike NULL).
@@ -24,7 +25,12 @@
 
 namespace quillon::drivers::sql {
 
-enum class ColumnType { Text, VarChar, Memo, Double, Bit, Integer, SmallInt, Date, LongBinary };
+enum class ColumnType { Text, VarChar, Memo, Double, Bit, Integer, SmallInt, Date, Timestamp, Time, LongBinary };
+
+// Whether a column holds dates or times of day (DATE, TIMESTAMP, TIME): its values are serials.
+inline bool IsDateTimeType(ColumnType type) {
+  return type == ColumnType::Date || type == ColumnType::Timestamp || type == ColumnType::Time;
+}
 
 inline constexpr int kTextColumnLength = 255;
 inline constexpr int kMaxVarCharLength = 255;

@@ -316,6 +316,23 @@ bool ParseDateTime(std::wstring_view text, DateTime& out) {
   return true;
 }
 
+bool ParseTimeOfDay(std::wstring_view text, DateTime& out) {
+  text = TrimBlanks(text);
+  std::size_t pos = 0;
+  DateTime value;
+  if (!ReadField(text, pos, 2, value.hour) || !Take(text, pos, L':') || !ReadField(text, pos, 2, value.minute)) {
+    return false;
+  }
+  if (Take(text, pos, L':') && !ReadField(text, pos, 2, value.second)) return false;
+  if (pos != text.size() || value.hour > 23 || value.minute > 59 || value.second > 59) return false;
+  out = value;
+  return true;
+}
+
+double TimeFraction(const DateTime& value) {
+  return (value.hour * 3600 + value.minute * 60 + value.second) / kSecondsPerDay;
+}
+
 double DateSerial(const DateTime& value) {
   const long days = DaysFromCivil(value.year, value.month, value.day) - kSerialEpoch;
   const int seconds = value.hour * 3600 + value.minute * 60 + value.second;
@@ -397,7 +414,27 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       value.number = NumberOrRefuse(literal, column) != 0 ? 1 : 0;
       break;
     }
-    case ColumnType::Date: {
+    case ColumnType::Time: {
+      value.kind = Value::Kind::Date;
+      if (literal.kind == Literal::Kind::Number) {
+        if (!ParseNumber(literal.text, value.number) || !(value.number >= 0 && value.number < 1)) {
+          throw odbc::errors::DateOverflow(column.name, TypeName(column.type), literal.text,
+                                           L"is not a time of day (a fraction of a day from 0 to below 1)");
+        }
+        break;
+      }
+      DateTime parsed;
+      if (!ParseTimeOfDay(literal.text, parsed) &&
+          !(rules.datePattern != nullptr ? rules.datePattern->Read(literal.text, parsed)
+                                         : ParseDateTime(literal.text, parsed))) {
+        throw odbc::errors::BadDate(column.name, TypeName(column.type), literal.text,
+                                    L"is not a time of day (H:M or H:M:S) or a date and time");
+      }
+      value.number = TimeFraction(parsed);
+      break;
+    }
+    case ColumnType::Date:
+    case ColumnType::Timestamp: {
       // A date-time's infinities arrive as these words and stay words (a file that cannot hold
       // them as text in a date column refuses them there).
       if (literal.kind == Literal::Kind::Text &&

@@ -17,7 +17,9 @@
 //   YYYY-MM-DD, D.M.YYYY (day first) or M/D/YYYY (month first), one- or two-digit
 //   day and month, year 100 to 9999, optionally followed by a blank and H:M or H:M:S (one or two
 //   digits each); the date must exist. A number is taken as a date serial (days since
-//   1899-12-30). Anything else: 22007; a serial out of the year range: 22008.
+//   1899-12-30). Anything else: 22007; a serial out of the year range: 22008. TIMESTAMP reads as
+//   DATE does. TIME takes H:M or H:M:S, or a date and time as DATE reads it, and keeps the time
+//   of day; a number must be a fraction of a day from 0 to below 1. Both give a Date value.
 // - TEXT, VARCHAR(n), MEMO: text, or a number kept as its text (fromNumber set). At most
 //   `maxChars` UTF-16 code units (a character outside the Basic Multilingual Plane counts two),
 //   else 22001. A binary value is text here: its 0x and hexadecimal digits.
@@ -90,6 +92,10 @@ struct DateTime {
 // Reads a date in one of the three forms above; false when the text is none of them or names a
 // day that does not exist.
 bool ParseDateTime(std::wstring_view text, DateTime& out);
+// Reads a time of day, H:M or H:M:S (one or two digits each); false for anything else.
+bool ParseTimeOfDay(std::wstring_view text, DateTime& out);
+// The time of day of `value` as a fraction of a day; its date does not count.
+double TimeFraction(const DateTime& value);
 // Days since 1899-12-30, the time of day as the fraction.
 double DateSerial(const DateTime& value);
 // The calendar date and time of a serial (the inverse of DateSerial, to the second).

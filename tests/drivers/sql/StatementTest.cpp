@@ -23,14 +23,15 @@ std::wstring SyntaxError(std::wstring_view text) {
 TEST(StatementTest, CreateTableAsTheStatementBuilderWritesIt) {
   const auto create = ParseCreate(
       L"CREATE TABLE dbo_Orders ([ID] INTEGER,[Name] VARCHAR(50),'Unit Price' DOUBLE,"
-      L"[Pct%] TEXT,'R&D' MEMO,[On] BIT,[Qty] SMALLINT,[When] DATE);");
+      L"[Pct%] TEXT,'R&D' MEMO,[On] BIT,[Qty] SMALLINT,[When] DATE,[At] timestamp,[Hour] TIME);");
   EXPECT_EQ(create.table, L"dbo_Orders");
-  ASSERT_EQ(create.columns.size(), 8u);
+  ASSERT_EQ(create.columns.size(), 10u);
   const std::pair<std::wstring, ColumnType> expected[] = {
       {L"ID", ColumnType::Integer},   {L"Name", ColumnType::VarChar}, {L"Unit Price", ColumnType::Double},
       {L"Pct%", ColumnType::Text},    {L"R&D", ColumnType::Memo},     {L"On", ColumnType::Bit},
-      {L"Qty", ColumnType::SmallInt}, {L"When", ColumnType::Date}};
-  for (std::size_t i = 0; i < 8; ++i) {
+      {L"Qty", ColumnType::SmallInt}, {L"When", ColumnType::Date},    {L"At", ColumnType::Timestamp},
+      {L"Hour", ColumnType::Time}};
+  for (std::size_t i = 0; i < 10; ++i) {
     EXPECT_EQ(create.columns[i].name, expected[i].first);
     EXPECT_EQ(create.columns[i].type, expected[i].second);
   }

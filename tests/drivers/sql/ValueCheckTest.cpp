@@ -111,6 +111,28 @@ TEST(ValueCheckTest, DatesInTheThreeFormsAreValidatedAsRealDays) {
   }
 }
 
+TEST(ValueCheckTest, TimestampReadsAsDateAndTimeKeepsOnlyTheTimeOfDay) {
+  const auto check = [](const Literal& literal, ColumnType type) { return CheckValue(literal, Column(type), 0); };
+  EXPECT_EQ(check(Text(L"5.3.2024 7:8:9"), ColumnType::Timestamp).number,
+            check(Text(L"5.3.2024 7:8:9"), ColumnType::Date).number);
+  const double seven = (7 * 3600 + 8 * 60 + 9) / 86400.0;
+  for (const Literal& literal :
+       {Text(L"7:8:9"), Text(L" 07:08:09 "), Text(L"2024-03-05 07:08:09"), Number(std::to_wstring(seven))}) {
+    const Value value = check(literal, ColumnType::Time);
+    EXPECT_EQ(value.kind, Value::Kind::Date) << literal.text;
+    EXPECT_NEAR(value.number, seven, 1e-6) << literal.text;  // well within a second
+  }
+  EXPECT_EQ(check(Text(L"23:59"), ColumnType::Time).number, (23 * 60 + 59) / 1440.0);
+  for (const Literal& bad :
+       {Text(L"24:00"), Text(L"7:60"), Text(L"7"), Text(L"7:8:9.5"), Text(L"noon"), Number(L"1"), Number(L"-0.5")}) {
+    EXPECT_FALSE(Refusal(bad, Column(ColumnType::Time)).empty()) << bad.text;
+  }
+  const DatePattern dayFirst(L"%d/%m/%y %H:%M:%S");
+  CheckRules rules;
+  rules.datePattern = &dayFirst;
+  EXPECT_NEAR(CheckValue(Text(L"05/03/2024 07:08:09"), Column(ColumnType::Time), rules).number, seven, 1e-9);
+}
+
 TEST(ValueCheckTest, WholeNumbersReadExactlyAtEveryLength) {
   // Up to 15 digits a whole number is summed digit by digit; longer ones go through the full
   // conversion. Both must agree with the correctly rounded value.
