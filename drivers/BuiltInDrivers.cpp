@@ -2,6 +2,7 @@
 
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
+#include "drivers/text/TextDriver.h"
 #include "platform/odbc/DriverRegistry.h"
 
 namespace quillon::drivers {
@@ -10,6 +11,8 @@ void RegisterBuiltInDrivers() {
   auto& registry = odbc::DriverRegistry::Instance();
   registry.Register(excel::MakeExcelDriver());
   registry.Register(access::MakeAccessDriver());
+  registry.Register(delimited::MakeTextDriver());
+  registry.Register(delimited::MakeCsvDriver());
 }
 
 }  // namespace quillon::drivers

@@ -84,6 +84,7 @@ std::unique_ptr<odbc::IDriverConnection> OutputDriver::Connect(const odbc::Conne
   }
   if (target.path.empty()) throw odbc::errors::NoFileNamed();
   target.readOnly = IsTrue(connect.Get(odbc::key::kReadOnly));
+  target.replace = IsTrue(connect.Get(odbc::key::kReplace));
   target.datePattern = connect.Get(odbc::key::kDatePattern);
   return Open(target);
 }

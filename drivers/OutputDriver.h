@@ -3,7 +3,8 @@
 //
 //   connect  OutputDriver::Connect reads the connect string into an OutputTarget (DBQ names the
 //            file, CREATE_DB names it too where the driver creates files on connect, READONLY=1,
-//            TRUE or YES refuses every statement, DATEPATTERN is the pattern DATE text is read
+//            TRUE or YES refuses every statement, REPLACE=1, TRUE or YES has the format treat an
+//            existing file as new, replaced as a whole on close, DATEPATTERN is the pattern DATE text is read
 //            by) and hands it to the format's Open, which opens or creates the file and takes its
 //            lock (held until the connection is destroyed; a second connection is refused).
 //            No file named: NoFileNamed.
@@ -45,6 +46,7 @@ struct OutputTarget {
   std::wstring path;       // the file; never empty
   bool mayCreate = false;  // CREATE_DB was given and the driver creates files on connect
   bool readOnly = false;
+  bool replace = false;  // REPLACE=1, TRUE or YES: an existing file counts as new and is replaced
   std::optional<std::wstring> datePattern;
 };
 

@@ -217,6 +217,11 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
     throw odbc::errors::FileExists(PathText(path));
   }
   PageFile file(path, PageFile::Mode::CreateNew);
+  WriteEmptyDatabase(file, path);
+  file.Commit();
+}
+
+void AccessDatabase::WriteEmptyDatabase(PageFile& file, const std::filesystem::path& path) {
   const double now = NowAsJetDate();
   file.Write(0, BuildHeaderPage(now));
   WriteGlobalMap(file);
@@ -234,7 +239,6 @@ void AccessDatabase::Create(const std::filesystem::path& path) {
   const std::u16string title = text::WideToUtf16(text::Utf8ToWide(path.stem().string()));
   for (const auto& entry : NewCatalogEntries(tables, title)) AddCatalogRow(file, EncodeCatalogRow(entry, now));
   UpdateGlobalFreeMap(file, 0);
-  file.Commit();
 }
 
 void AccessDatabase::CheckFile(const std::filesystem::path& path) {
@@ -302,6 +306,13 @@ void AccessDatabase::CheckAccountedFor() const {
     damage = e.m_strMessage;
   }
   if (!damage.empty()) throw odbc::errors::FileDamaged(PathText(m_path), damage);
+}
+
+AccessDatabase::AccessDatabase(const std::filesystem::path& path, Fresh) : m_path(path), m_fresh(true) {
+  m_file = std::make_unique<PageFile>(path, PageFile::Mode::ReplaceWithNew);
+  WriteEmptyDatabase(*m_file, path);
+  m_firstNewPage = m_file->PageCount();
+  m_catalog = ReadCatalog(*m_file);
 }
 
 AccessDatabase::~AccessDatabase() {
@@ -505,6 +516,7 @@ void AccessDatabase::Close() {
     m_file->Write(table->tdefPage, tdef);
   }
   auto file = std::move(m_file);
+  if (m_fresh && m_tables.empty()) return;  // the file stays as it was
   if (file->PageCount() > m_firstNewPage) UpdateGlobalFreeMap(*file, m_firstNewPage);
   file->Commit();
 }

@@ -38,6 +38,10 @@ class AccessDatabase {
   // Opens an existing Jet 4 database; throws CDBException (leaving the file untouched) when
   // CheckFile refuses it or its catalog cannot be read.
   explicit AccessDatabase(const std::filesystem::path& path);
+  // Starts an empty database that replaces the file at `path` (or creates it) on Close, when a
+  // table was created; the file's content is never read.
+  enum class Fresh { ReplaceFile };
+  AccessDatabase(const std::filesystem::path& path, Fresh);
   ~AccessDatabase();  // writes out like Close, never throws
   AccessDatabase(const AccessDatabase&) = delete;
   AccessDatabase& operator=(const AccessDatabase&) = delete;
@@ -55,6 +59,8 @@ class AccessDatabase {
  private:
   struct TableWriter;
 
+  // Writes the pages of an empty database (header, system tables, catalog) into `file`.
+  static void WriteEmptyDatabase(PageFile& file, const std::filesystem::path& path);
   void CheckUsable() const;
   // Refuses (CDBException) a database whose tables reach past the end of the file.
   void CheckAccountedFor() const;
@@ -86,6 +92,7 @@ class AccessDatabase {
   std::vector<std::uint8_t>
       m_row;  // the row being encoded, its storage reused  // pages from here on were added by this object
   bool m_closed = false;
+  bool m_fresh = false;   // started empty: without a table nothing is written
   bool m_failed = false;  // a write failed: nothing more is done and nothing is committed
 };
 

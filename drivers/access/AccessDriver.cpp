@@ -112,7 +112,10 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
 
 class AccessConnection : public OutputConnection {
  public:
-  explicit AccessConnection(const OutputTarget& target) : OutputConnection(target), m_database(ToPath(target.path)) {}
+  explicit AccessConnection(const OutputTarget& target)
+      : OutputConnection(target),
+        m_database(target.replace ? AccessDatabase(ToPath(target.path), AccessDatabase::Fresh::ReplaceFile)
+                                  : AccessDatabase(ToPath(target.path))) {}
 
   ~AccessConnection() override { CloseQuietly(); }
 

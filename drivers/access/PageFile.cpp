@@ -24,7 +24,7 @@ file::FileReplacement::Existing ExistingFor(PageFile::Mode mode) {
 
 PageFile::PageFile(std::filesystem::path target, Mode mode)
     : m_file(target.string(), ExistingFor(mode)), m_working(m_file.Target()) {
-  if (mode == Mode::CreateNew) return;
+  if (mode != Mode::CopyExisting) return;
   if (!m_file.Exists()) {
     throw odbc::errors::FileNotFound(target.wstring());
   }

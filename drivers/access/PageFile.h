@@ -17,9 +17,10 @@ namespace quillon::drivers::access {
 
 class PageFile {
  public:
-  enum class Mode { CreateNew, CopyExisting };
+  enum class Mode { CreateNew, CopyExisting, ReplaceWithNew };
   // Locks `target` and creates the working copy (a copy of it for CopyExisting, made before the
-  // first Write or Allocate; an empty file for CreateNew, which refuses a target that exists).
+  // first Write or Allocate; an empty file for CreateNew, which refuses a target that exists, and
+  // for ReplaceWithNew, whose target may exist and is replaced as a whole).
   // Throws CDBException naming the path when that fails or the file is in use; failed reads and
   // writes are odbc::errors::IoError.
   PageFile(std::filesystem::path target, Mode mode);

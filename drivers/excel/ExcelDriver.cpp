@@ -14,7 +14,8 @@ class ExcelConnection : public OutputConnection {
  public:
   explicit ExcelConnection(const OutputTarget& target)
       : OutputConnection(target), m_file(text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace) {
-    if (m_file.Exists()) {
+    // A file that is replaced counts as new: its content is never read.
+    if (m_file.Exists() && !target.replace) {
       try {
         m_previous = std::make_unique<CompoundFile>(m_file.Original(), m_file.Target());
         m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
@@ -22,7 +23,7 @@ class ExcelConnection : public OutputConnection {
         throw Unreadable(e);
       }
     } else {
-      if (!target.mayCreate) throw odbc::errors::FileNotFound(Path());
+      if (!m_file.Exists() && !target.mayCreate) throw odbc::errors::FileNotFound(Path());
       m_workbook = std::make_unique<Workbook>();
     }
     m_workbook->ReadDatesBy(DatePattern());

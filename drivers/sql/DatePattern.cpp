@@ -1,5 +1,6 @@
 #include "drivers/sql/DatePattern.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/errors/Errors.h"
@@ -76,13 +77,12 @@ DatePattern::DatePattern(std::wstring_view pattern) : m_text(pattern) {
   }
 }
 
-bool DatePattern::Read(std::wstring_view text, DateTime& out) const {
-  if (!m_problem.empty()) return false;
+bool DatePattern::Match(std::size_t first, std::size_t last, std::wstring_view text, std::array<int, 6>& values) const {
   // A field written twice must read the same both times.
-  std::array<int, 6> values{};
   std::array<bool, 6> seen{};
   std::size_t pos = 0;
-  for (const Part& part : m_parts) {
+  for (std::size_t i = first; i < last; ++i) {
+    const Part& part = m_parts[i];
     if (part.token == 0) {
       if (text.substr(pos, part.text.size()) != part.text) return false;
       pos += part.text.size();
@@ -99,13 +99,34 @@ bool DatePattern::Read(std::wstring_view text, DateTime& out) const {
     seen[slot] = true;
     values[slot] = value;
   }
-  if (pos != text.size()) return false;
+  return pos == text.size();
+}
+
+bool DatePattern::Read(std::wstring_view text, DateTime& out) const {
+  std::array<int, 6> values{};
+  if (!m_problem.empty() || !Match(0, m_parts.size(), text, values)) return false;
   DateTime value{values[2], values[1], values[0], values[3], values[4], values[5]};
   if (value.year < kMinYear || value.year > kMaxYear || value.month < 1 || value.month > 12 || value.day < 1 ||
       value.day > DaysInMonth(value.year, value.month) || value.hour > 23 || value.minute > 59 || value.second > 59) {
     return false;
   }
   out = value;
+  return true;
+}
+
+bool DatePattern::ReadTimeOfDay(std::wstring_view text, DateTime& out) const {
+  if (!m_problem.empty()) return false;
+  std::size_t first = m_parts.size(), last = 0;
+  for (std::size_t i = 0; i < m_parts.size(); ++i) {
+    const wchar_t token = m_parts[i].token;
+    if (token != L'H' && token != L'M' && token != L'S') continue;
+    first = std::min(first, i);
+    last = i + 1;
+  }
+  std::array<int, 6> values{};
+  if (first >= last || !Match(first, last, text, values)) return false;
+  if (values[3] > 23 || values[4] > 59 || values[5] > 59) return false;
+  out = DateTime{0, 0, 0, values[3], values[4], values[5]};
   return true;
 }
 

@@ -5,6 +5,7 @@
 // %m/%d/%y, instead of guessing the order from the separators.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,10 @@ class DatePattern {
   // Reads `text` as the pattern writes a date; false when it is not such a text or names a day
   // or time that does not exist. Missing time tokens read as 0.
   bool Read(std::wstring_view text, DateTime& out) const;
+  // Reads `text` as the pattern's time part writes a time of day (from its first time token to
+  // the end of its last, as the export writes a TIME value); false when the pattern has no time
+  // token, or for any other text. The date of `out` is left as 0.
+  bool ReadTimeOfDay(std::wstring_view text, DateTime& out) const;
 
  private:
   struct Part {
@@ -32,6 +37,10 @@ class DatePattern {
   std::wstring m_text;
   std::vector<Part> m_parts;
   std::wstring m_problem;
+
+  // Matches `text` against parts [first, last), each number into `values` (day, month, year,
+  // hour, minute, second); false when it does not match.
+  bool Match(std::size_t first, std::size_t last, std::wstring_view text, std::array<int, 6>& values) const;
 };
 
 // Throws odbc::CDBException (HY000) when `table` has a DATE column and `pattern` cannot be read

@@ -424,7 +424,9 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
         break;
       }
       DateTime parsed;
+      // The export writes a time of day by its date pattern's time part.
       if (!ParseTimeOfDay(literal.text, parsed) &&
+          !(rules.datePattern != nullptr && rules.datePattern->ReadTimeOfDay(literal.text, parsed)) &&
           !(rules.datePattern != nullptr ? rules.datePattern->Read(literal.text, parsed)
                                          : ParseDateTime(literal.text, parsed))) {
         throw odbc::errors::BadDate(column.name, TypeName(column.type), literal.text,

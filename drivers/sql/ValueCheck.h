@@ -18,8 +18,9 @@
 //   day and month, year 100 to 9999, optionally followed by a blank and H:M or H:M:S (one or two
 //   digits each); the date must exist. A number is taken as a date serial (days since
 //   1899-12-30). Anything else: 22007; a serial out of the year range: 22008. TIMESTAMP reads as
-//   DATE does. TIME takes H:M or H:M:S, or a date and time as DATE reads it, and keeps the time
-//   of day; a number must be a fraction of a day from 0 to below 1. Both give a Date value.
+//   DATE does. TIME takes H:M or H:M:S (or the time part of the date pattern, as the export
+//   writes a time of day), or a date and time as DATE reads it, and keeps the time of day; a
+//   number must be a fraction of a day from 0 to below 1. Both give a Date value.
 // - TEXT, VARCHAR(n), MEMO: text, or a number kept as its text (fromNumber set). At most
 //   `maxChars` UTF-16 code units (a character outside the Basic Multilingual Plane counts two),
 //   else 22001. A binary value is text here: its 0x and hexadecimal digits.

@@ -41,6 +41,12 @@ CDBException TableExists(std::wstring_view table) {
   return CDBException(L"Table " + Quoted(table) + L" already exists.", state::kTableExists);
 }
 
+CDBException FileHoldsTable(std::wstring_view path) {
+  return CDBException(
+      L"The file " + Quoted(path) + L" already exists and holds its one table; replace it to write another.",
+      state::kTableExists);
+}
+
 CDBException NoSuchTable(std::wstring_view table) {
   return CDBException(L"Table " + Quoted(table) + L" does not exist.", state::kNoSuchTable);
 }

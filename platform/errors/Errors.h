@@ -82,6 +82,8 @@ inline constexpr wchar_t kNoDriverFunction[] = L"IM001";
 // --- Statements and tables of the built-in drivers ---
 // CREATE TABLE of a name the file already holds (also differing in case only): 42S01.
 CDBException TableExists(std::wstring_view table);
+// CREATE TABLE in a file of one table (delimited text) that already holds it: 42S01.
+CDBException FileHoldsTable(std::wstring_view path);
 // A statement names a table the file does not hold: 42S02.
 CDBException NoSuchTable(std::wstring_view table);
 // INSERT into a table that was in the file before this connection: HY000.

@@ -24,6 +24,9 @@ inline constexpr wchar_t kReadOnly[] = L"READONLY";
 inline constexpr wchar_t kFirstRowHasNames[] = L"FIRSTROWHASNAMES";
 // The strftime-style pattern by which DATE literals are read.
 inline constexpr wchar_t kDatePattern[] = L"DATEPATTERN";
+// 1, TRUE or YES: the file counts as new (its content is neither read nor kept), and is created
+// or replaced as a whole when the connection closes.
+inline constexpr wchar_t kReplace[] = L"REPLACE";
 }  // namespace key
 
 }  // namespace quillon::odbc

@@ -131,6 +131,15 @@ TEST(ValueCheckTest, TimestampReadsAsDateAndTimeKeepsOnlyTheTimeOfDay) {
   CheckRules rules;
   rules.datePattern = &dayFirst;
   EXPECT_NEAR(CheckValue(Text(L"05/03/2024 07:08:09"), Column(ColumnType::Time), rules).number, seven, 1e-9);
+  // The export writes a time of day by the pattern's time part: read back by that part.
+  for (const auto& [pattern, text] :
+       {std::pair{L"%d/%m/%y %H.%M.%S", L"7.8.9"}, std::pair{L"%y-%m-%d (%Hh%M:%S)", L"7h8:9"}}) {
+    const DatePattern written(pattern);
+    rules.datePattern = &written;
+    EXPECT_NEAR(CheckValue(Text(text), Column(ColumnType::Time), rules).number, seven, 1e-9) << text;
+    DateTime out;
+    EXPECT_FALSE(written.ReadTimeOfDay(L"24" + std::wstring(text).substr(1), out)) << text;
+  }
 }
 
 TEST(ValueCheckTest, WholeNumbersReadExactlyAtEveryLength) {

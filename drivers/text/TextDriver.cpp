@@ -1,0 +1,165 @@
+#include "drivers/text/TextDriver.h"
+
+#include <string>
+#include <string_view>
+
+#include "drivers/OutputDriver.h"
+#include "drivers/sql/ValueCheck.h"
+#include "platform/errors/Errors.h"
+#include "platform/file/FileDescriptor.h"
+#include "platform/file/FileReplacement.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::drivers::delimited {
+namespace {
+
+// How one kind of delimited text is written.
+struct TextFormat {
+  char delimiter;
+  std::string_view lineEnd;
+};
+constexpr TextFormat kTabSeparated{'\t', "\n"};
+constexpr TextFormat kCommaSeparated{',', "\r\n"};
+
+constexpr char kQuote = '"';
+// The writer hands the file this much at a time.
+constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
+
+// Every column takes text of any length.
+std::size_t NoLimit(const sql::ColumnDef&) { return static_cast<std::size_t>(-1); }
+
+// Appends `c` as UTF-8.
+void AppendUtf8(std::string& out, wchar_t c) {
+  const auto code = static_cast<char32_t>(c);
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+class TextConnection : public OutputConnection {
+ public:
+  TextConnection(const OutputTarget& target, const TextFormat& format)
+      : OutputConnection(target),
+        m_format(format),
+        m_file(quillon::text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace) {
+    if (!m_file.Exists() && !target.mayCreate) throw odbc::errors::FileNotFound(Path());
+    // A file that is replaced counts as new: its content is never read.
+    m_holdsTable = m_file.Exists() && !target.replace;
+    m_buffer.reserve(kBufferBytes + kBufferBytes / 4);
+  }
+
+  ~TextConnection() override { CloseQuietly(); }
+
+ protected:
+  std::wstring CreateTable(const sql::CreateTable& statement) override {
+    if (m_holdsTable) throw odbc::errors::FileHoldsTable(Path());
+    m_holdsTable = true;
+    m_table = statement.table;
+    m_columns = statement.columns;
+    for (std::size_t i = 0; i < m_columns.size(); ++i) {
+      if (i > 0) m_buffer.push_back(m_format.delimiter);
+      AppendField(m_columns[i].name, true);
+    }
+    EndLine();
+    m_created = true;
+    return statement.table;
+  }
+
+  void Insert(const std::wstring& table, const std::vector<sql::Literal>& values) override {
+    if (!m_created || !quillon::text::EqualsIgnoreAsciiCase(table, m_table)) throw odbc::errors::NoSuchTable(table);
+    sql::CheckRules rules;
+    rules.anyWholeNumber = true;
+    rules.datePattern = DatePattern();
+    sql::CheckRow(table, m_columns, values, rules, NoLimit, m_checked);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (i > 0) m_buffer.push_back(m_format.delimiter);
+      const sql::Literal& value = values[i];
+      if (value.kind != sql::Literal::Kind::Null) AppendField(value.text, value.kind == sql::Literal::Kind::Text);
+    }
+    EndLine();
+  }
+
+  // A new file is only written when a table was created in it.
+  void WriteOut() override {
+    if (!m_created) return;
+    Flush();
+    m_file.Commit();
+  }
+
+ private:
+  // Appends one field, quoted when a reader would otherwise take it for something else; `text`
+  // says whether empty is empty text (quoted) rather than NULL.
+  void AppendField(std::wstring_view field, bool text) {
+    bool quote = (text && field.empty()) || (!field.empty() && (IsBlank(field.front()) || IsBlank(field.back())));
+    for (std::size_t i = 0; !quote && i < field.size(); ++i) {
+      const wchar_t c = field[i];
+      quote = c == static_cast<wchar_t>(m_format.delimiter) || c == kQuote || c == L'\r' || c == L'\n';
+    }
+    if (quote) m_buffer.push_back(kQuote);
+    for (const wchar_t c : field) {
+      if (c == kQuote) m_buffer.push_back(kQuote);
+      AppendUtf8(m_buffer, c);
+    }
+    if (quote) m_buffer.push_back(kQuote);
+  }
+
+  void EndLine() {
+    m_buffer.append(m_format.lineEnd);
+    if (m_buffer.size() >= kBufferBytes) Flush();
+  }
+
+  void Flush() {
+    if (m_buffer.empty()) return;
+    file::WriteAll(m_file.WorkFile(), m_buffer.data(), m_buffer.size(), -1, m_file.Target());
+    m_buffer.clear();
+  }
+
+  TextFormat m_format;
+  file::FileReplacement m_file;  // locked from connect to destruction
+  bool m_holdsTable = false;     // the file has its one table: no other is created
+  bool m_created = false;        // this connection created it
+  std::wstring m_table;
+  std::vector<sql::ColumnDef> m_columns;
+  std::vector<sql::Value> m_checked;  // the row as checked against its columns
+  std::string m_buffer;               // UTF-8 not yet handed to the file
+};
+
+class TextDriver : public OutputDriver {
+ public:
+  TextDriver(std::wstring name, const TextFormat& format)
+      : OutputDriver(std::move(name), CreatesOnConnect::Yes), m_format(format) {}
+
+ protected:
+  std::unique_ptr<OutputConnection> Open(const OutputTarget& target) override {
+    return std::make_unique<TextConnection>(target, m_format);
+  }
+
+ private:
+  TextFormat m_format;
+};
+
+}  // namespace
+
+std::shared_ptr<odbc::IBuiltInDriver> MakeTextDriver() {
+  return std::make_shared<TextDriver>(kTextDriverName, kTabSeparated);
+}
+
+std::shared_ptr<odbc::IBuiltInDriver> MakeCsvDriver() {
+  return std::make_shared<TextDriver>(kCsvDriverName, kCommaSeparated);
+}
+
+}  // namespace quillon::drivers::delimited
