@@ -27,12 +27,15 @@ constexpr int kExitUsage = 2;
 constexpr int kExitRowsRefused = 3;
 
 constexpr const char* kUsage =
-    "usage: quillon-export [--connect CS] --sql STATEMENT --out PATH [--format excel|access|text]\n"
+    "usage: quillon-export [--connect CS] --sql STATEMENT --out PATH\n"
+    "                      [--format excel|access|text|xlsx|csv] [--table NAME] [--replace]\n"
     "                      [--date-pattern P] [--on-row-error skip|cancel]\n"
-    "       quillon-export [--connect CS] --script FILE [--date-pattern P] [--on-row-error skip|cancel]\n"
+    "       quillon-export [--connect CS] --script FILE [--replace] [--date-pattern P]\n"
+    "                      [--on-row-error skip|cancel]\n"
     "\n"
     "Runs STATEMENT on a database and copies every row of its result into a new table of PATH,\n"
-    "an Excel workbook (.xls) or an Access database (.mdb), created with its folders when missing.\n"
+    "an Excel workbook (.xls, .xlsx), an Access database (.mdb) or a text file (.txt tab-separated,\n"
+    ".csv comma-separated; a text file holds one table), created with its folders when missing.\n"
     "With --script, runs every export that FILE lists, one after another, and stops at the first\n"
     "one that fails.\n"
     "\n"
@@ -40,12 +43,17 @@ constexpr const char* kUsage =
     "                      database when not given\n"
     "  --sql STATEMENT     the SELECT (or EXEC) statement to export\n"
     "  --out PATH          the output file; a relative PATH counts from the working folder\n"
-    "  --format F          excel, access or text; taken from PATH's extension (xls, mdb, txt)\n"
-    "                      when not given\n"
+    "  --format F          excel, access, text, xlsx or csv; taken from PATH's extension (xls,\n"
+    "                      mdb, txt, xlsx, csv) when not given\n"
+    "  --table NAME        the new table's (sheet's) name; the source table's when not given\n"
+    "  --replace           an existing file is replaced by a new one that holds only the new\n"
+    "                      table (owner, mode and attributes kept), instead of getting the table\n"
+    "                      added; the file stays as it was when the export fails\n"
     "  --script FILE       a script of exports: one record per export, the statement, a TAB and\n"
     "                      the output file (fields between a first and a last TAB are notes); a\n"
     "                      record ends at the first line end after a TAB, so a statement may span\n"
-    "                      lines; the format comes from each file's extension (xls, mdb, txt).\n"
+    "                      lines; the format comes from each file's extension (xls, mdb, txt,\n"
+    "                      xlsx, csv).\n"
     "                      A relative output file counts from the folder that holds FILE, or\n"
     "                      from the working folder when FILE is a pipe or a device such as\n"
     "                      /dev/stdin. UTF-8 text whatever the locale; LF, CR LF and CR line\n"
@@ -76,6 +84,8 @@ struct Options {
   std::optional<std::string> out;
   std::optional<std::string> format;
   std::optional<std::string> script;
+  std::optional<std::string> table;
+  bool replace = false;
   std::string datePattern;
   cli::ConsoleHost::OnRowError onRowError = cli::ConsoleHost::OnRowError::Skip;
 };
@@ -93,11 +103,16 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
       std::fputs(kUsage, stdout);
       return kExitSuccess;
     }
+    if (arg == "--replace") {
+      options.replace = true;
+      continue;
+    }
     std::optional<std::string>* target = arg == "--connect"  ? &options.connect
                                          : arg == "--sql"    ? &options.sql
                                          : arg == "--out"    ? &options.out
                                          : arg == "--format" ? &options.format
                                          : arg == "--script" ? &options.script
+                                         : arg == "--table"  ? &options.table
                                                              : nullptr;
     const bool takesValue = target != nullptr || arg == "--date-pattern" || arg == "--on-row-error";
     if (!takesValue) return UsageError("unknown option '" + arg + "'");
@@ -114,15 +129,16 @@ std::optional<int> ParseArguments(int argc, char** argv, Options& options) {
     }
   }
   if (options.script) {
-    if (options.sql || options.out || options.format) {
+    if (options.sql || options.out || options.format || options.table) {
       return UsageError(
-          "--script takes its statements, files and formats from the script, "
-          "not from --sql, --out or --format");
+          "--script takes its statements, files, formats and table names from the script, "
+          "not from --sql, --out, --format or --table");
     }
     return std::nullopt;
   }
   if (!options.sql) return UsageError("--sql is required");
   if (!options.out) return UsageError("--out is required");
+  if (options.table && options.table->empty()) return UsageError("--table needs a name");
   return std::nullopt;
 }
 
@@ -144,11 +160,9 @@ std::string Escaped(const std::string& bytes) {
 // Every text reaches the engine as UTF-8; one that is not would be changed on the way (a path
 // into the name of another file), so it is refused.
 std::optional<int> RefuseNonUtf8(const Options& options) {
-  const std::pair<const char*, const std::optional<std::string>*> values[] = {{"--connect", &options.connect},
-                                                                              {"--sql", &options.sql},
-                                                                              {"--out", &options.out},
-                                                                              {"--format", &options.format},
-                                                                              {"--script", &options.script}};
+  const std::pair<const char*, const std::optional<std::string>*> values[] = {
+      {"--connect", &options.connect}, {"--sql", &options.sql},       {"--out", &options.out},
+      {"--format", &options.format},   {"--script", &options.script}, {"--table", &options.table}};
   for (const auto& [name, value] : values) {
     if (*value && text::ValidUtf8Length(**value) != (*value)->size()) {
       return UsageError(std::string(name) + " '" + Escaped(**value) +
@@ -180,6 +194,8 @@ std::optional<engine::OutputFormat> FormatOf(const Options& options) {
   if (*options.format == "excel") return engine::FormatExcel;
   if (*options.format == "access") return engine::FormatAccess;
   if (*options.format == "text") return engine::FormatText;
+  if (*options.format == "xlsx") return engine::FormatXlsx;
+  if (*options.format == "csv") return engine::FormatCsv;
   return std::nullopt;
 }
 
@@ -212,6 +228,13 @@ int RunWithSource(const Options& options,
   return host.RefusedRows() > 0 ? kExitRowsRefused : kExitSuccess;
 }
 
+engine::ExportOptions ExportOptionsOf(const Options& options) {
+  engine::ExportOptions exportOptions;
+  if (options.table) exportOptions.tableName = text::Utf8ToWide(*options.table);
+  exportOptions.replace = options.replace;
+  return exportOptions;
+}
+
 int RunScriptFile(const Options& options) {
   engine::ScriptFile script;
   try {
@@ -225,7 +248,7 @@ int RunScriptFile(const Options& options) {
     const auto exportRecord = [&](const std::wstring& statement, const std::wstring& path,
                                   engine::OutputFormat format) {
       host.ClearProgress();  // each export shows its own progress line
-      return engine::ExportQuery(source, host, statement, path, format);
+      return engine::ExportQuery(source, host, statement, path, format, ExportOptionsOf(options));
     };
     return engine::RunScript(script, host, exportRecord) == engine::ScriptOutcome::Completed;
   });
@@ -244,11 +267,12 @@ int main(int argc, char** argv) {
   const std::optional<engine::OutputFormat> format = FormatOf(options);
   if (!format) {
     return UsageError(options.format
-                          ? "--format takes excel, access or text, not '" + *options.format + "'"
+                          ? "--format takes excel, access, text, xlsx or csv, not '" + *options.format + "'"
                           : "cannot tell the format from the extension of '" + *options.out + "'; give --format");
   }
 
   return RunWithSource(options, [&](odbc::CDatabase& source, cli::ConsoleHost& host) {
-    return engine::ExportQuery(source, host, text::Utf8ToWide(*options.sql), text::Utf8ToWide(*options.out), *format);
+    return engine::ExportQuery(source, host, text::Utf8ToWide(*options.sql), text::Utf8ToWide(*options.out), *format,
+                               ExportOptionsOf(options));
   });
 }

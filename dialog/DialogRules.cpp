@@ -42,9 +42,20 @@ const FormatFileType* FileTypeOf(int format) {
 
 std::optional<std::wstring> PathForFormat(std::wstring_view path, int format) {
   const FormatFileType* type = FileTypeOf(format);
-  if (type == nullptr || path.size() < kExtensionLength + 1) return std::nullopt;
-  const std::size_t dot = path.size() - kExtensionLength - 1;
-  if (path[dot] != L'.') return std::nullopt;
+  if (type == nullptr) return std::nullopt;
+  std::size_t dot = std::wstring_view::npos;
+  for (const FormatFileType& known : kFormatFileTypes) {
+    const std::size_t length = known.defaultExtension.size() + 1;
+    if (path.size() >= length && path[path.size() - length] == L'.' &&
+        text::EqualsIgnoreAsciiCase(path.substr(path.size() - length + 1), known.defaultExtension)) {
+      dot = path.size() - length;
+    }
+  }
+  if (dot == std::wstring_view::npos && path.size() >= kExtensionLength + 1 &&
+      path[path.size() - kExtensionLength - 1] == L'.') {
+    dot = path.size() - kExtensionLength - 1;
+  }
+  if (dot == std::wstring_view::npos) return std::nullopt;
   std::wstring result(path.substr(0, dot + 1));
   result += type->defaultExtension;
   return result;

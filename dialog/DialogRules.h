@@ -19,10 +19,12 @@ struct FormatFileType {
   std::wstring_view description;       // the filter's name for files of the type
 };
 
-inline constexpr std::array<FormatFileType, 3> kFormatFileTypes{{
+inline constexpr std::array<FormatFileType, 5> kFormatFileTypes{{
     {L"xls", odbc::kExcelDriverName},
     {L"mdb", odbc::kAccessDriverName},
     {L"txt", L"Text (Tab Delimited) (*.txt)"},
+    {L"xlsx", L"Excel Workbook (*.xlsx)"},
+    {L"csv", L"Comma Separated (*.csv)"},
 }};
 
 // The file browser's filter for `type`: "Description|*.ext||".
@@ -31,9 +33,10 @@ std::wstring FilterOf(const FormatFileType& type);
 // The file type of `format`; null for an index outside the format list (no selection).
 const FormatFileType* FileTypeOf(int format);
 
-// The path after a switch to `format`: when `path` has at least four characters and the fourth
-// from the end is '.', its last three characters, whatever they are, become the format's
-// extension. Nothing when the rule leaves the path as it is (no such dot, or no such format).
+// The path after a switch to `format`: when `path` ends in '.' and one of the formats'
+// extensions (any letter case), or has at least four characters and the fourth from the end is
+// '.', the characters after that dot, whatever they are, become the format's extension. Nothing
+// when the rule leaves the path as it is (no such dot, or no such format).
 std::optional<std::wstring> PathForFormat(std::wstring_view path, int format);
 
 // Whether Check may try `statement` on the database: its first word, as typed, is SELECT or EXEC

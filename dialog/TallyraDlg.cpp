@@ -268,6 +268,7 @@ void CTallyraDlg::OnInitDialog() {
                  m_pDatabase != nullptr ? odbc::MaskPassword(m_pDatabase->GetConnect()) : std::wstring());
   static_cast<QComboBox*>(GetDlgItem(res::kIdFormat))->setCurrentIndex(0);
 
+  static_assert(std::tuple_size_v<decltype(m_bitmaps)> == res::kFormatBitmaps.size());
   for (std::size_t i = 0; i < m_bitmaps.size(); ++i) m_bitmaps[i] = QPixmap(res::BitmapPath(res::kFormatBitmaps[i]));
 
   m_listLog->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Information")});

@@ -164,7 +164,7 @@ class CTallyraDlg : public QDialog, public engine::IExportHost {
   void EndDialog(int result);
 
   odbc::CDatabase* m_pDatabase;
-  std::array<QPixmap, 3> m_bitmaps;
+  std::array<QPixmap, 5> m_bitmaps;  // the banner of each output format
   QTreeWidget* m_listLog = nullptr;
   std::atomic<bool> m_bStopRequested{false};
   std::atomic<bool> m_bRunning{false};

@@ -53,7 +53,9 @@ constexpr std::wstring_view kNothingToDo = L"Specify SQL statement and Output Fi
 constexpr std::wstring_view kStartingTime = L"Starting time: ";
 constexpr std::wstring_view kUsingExcel = L"Using Excel driver for Export";
 constexpr std::wstring_view kUsingAccess = L"Using Access driver for Export";
-constexpr std::wstring_view kTextNotSupported = L"Tab delimered driver not supported";
+constexpr std::wstring_view kUsingXlsx = L"Using Excel Workbook driver for Export";
+constexpr std::wstring_view kUsingText = L"Using Text driver for Export";
+constexpr std::wstring_view kUsingCsv = L"Using CSV driver for Export";
 constexpr std::wstring_view kCannotCreateFolder = L"Can't create specified file or folder: ";
 constexpr std::wstring_view kAccessNotCreated = L"Failed creating Access database";
 constexpr std::wstring_view kOutputOpened = L"Input database opened";
@@ -105,14 +107,43 @@ std::wstring PatternAndFile(std::wstring_view path, std::wstring_view datePatter
   return Entry(odbc::key::kDatePattern, Braced(datePattern)) + Join(Join(odbc::key::kDatabase, L"="), Braced(path));
 }
 
-std::wstring ExcelCreateConnect(std::wstring_view path, std::wstring_view datePattern) {
-  return Entry(odbc::key::kDriver, Braced(odbc::kExcelDriverName)) + L"DSN='';" +
-         Entry(odbc::key::kFirstRowHasNames, L"1") + Entry(odbc::key::kReadOnly, L"FALSE") +
-         Entry(odbc::key::kCreateDatabase, Braced(path)) + PatternAndFile(path, datePattern);
+// For the drivers that create their file on connect (all but Access's).
+std::wstring CreateConnect(std::wstring_view driver, std::wstring_view path, std::wstring_view datePattern) {
+  return Entry(odbc::key::kDriver, Braced(driver)) + L"DSN='';" + Entry(odbc::key::kFirstRowHasNames, L"1") +
+         Entry(odbc::key::kReadOnly, L"FALSE") + Entry(odbc::key::kCreateDatabase, Braced(path)) +
+         PatternAndFile(path, datePattern);
 }
 
-std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path, std::wstring_view datePattern) {
-  return L"ODBC;" + Entry(odbc::key::kDriver, Braced(driver)) + L"DSN='';" + PatternAndFile(path, datePattern);
+// An existing file; `replace` has the driver take it for a new one, replaced as a whole.
+std::wstring OpenConnect(std::wstring_view driver, std::wstring_view path, std::wstring_view datePattern,
+                         bool replace = false) {
+  return L"ODBC;" + Entry(odbc::key::kDriver, Braced(driver)) + L"DSN='';" +
+         (replace ? Entry(odbc::key::kReplace, L"1") : std::wstring()) + PatternAndFile(path, datePattern);
+}
+
+// The built-in driver that writes `format`; null for no format.
+const wchar_t* DriverOf(OutputFormat format) {
+  switch (format) {
+    case FormatExcel:
+      return odbc::kExcelDriverName;
+    case FormatAccess:
+      return odbc::kAccessDriverName;
+    case FormatText:
+      return odbc::kTextDriverName;
+    case FormatXlsx:
+      return odbc::kXlsxDriverName;
+    case FormatCsv:
+      return odbc::kCsvDriverName;
+    default:
+      return nullptr;
+  }
+}
+
+// Rows a table of `format` takes before the run continues in a further table; 0 for no limit.
+std::int32_t RowsPerTable(OutputFormat format) {
+  if (format == FormatExcel) return kRowsPerExcelTable;
+  if (format == FormatXlsx) return kRowsPerXlsxTable;
+  return 0;
 }
 
 // The source table's name without its quotes, ';' and '.' (which become '_').
@@ -176,7 +207,8 @@ class CancelOnStop {
 // One run's state; every way out of Run() passes through ExportQuery's handlers.
 class ExportRun {
  public:
-  ExportRun(odbc::CDatabase& source, IExportHost& host) : m_source(source), m_host(host) {}
+  ExportRun(odbc::CDatabase& source, IExportHost& host, const ExportOptions& options)
+      : m_source(source), m_host(host), m_options(options) {}
 
   bool Run(std::wstring_view statement, std::wstring_view outputPath, OutputFormat format);
   // Closes the output so that the rows so far stay in the file; logs a failure to write them
@@ -224,6 +256,7 @@ class ExportRun {
 
   odbc::CDatabase& m_source;
   IExportHost& m_host;
+  const ExportOptions& m_options;
   std::int64_t m_start = CurrentTime();
   odbc::CDatabase m_output;
   std::wstring m_storedTable;  // the current table's name as the file holds it
@@ -297,8 +330,14 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
       Log(logline::kUsingAccess);
       break;
     case FormatText:
-      LogError(logline::kTextNotSupported);
-      return false;
+      Log(logline::kUsingText);
+      break;
+    case FormatXlsx:
+      Log(logline::kUsingXlsx);
+      break;
+    case FormatCsv:
+      Log(logline::kUsingCsv);
+      break;
     default:
       break;
   }
@@ -323,21 +362,17 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
 }
 
 bool ExportRun::OpenOutput(const std::wstring& path, OutputFormat format, const std::wstring& datePattern) {
+  const wchar_t* driver = DriverOf(format);
   std::error_code ignored;
   if (std::filesystem::exists(std::filesystem::path(text::WideToUtf8(path)), ignored)) {
-    if (format == FormatExcel || format == FormatAccess) {
-      m_output.Open(
-          nullptr, false, false,
-          OpenConnect(format == FormatExcel ? odbc::kExcelDriverName : odbc::kAccessDriverName, path, datePattern));
-    }
+    if (driver != nullptr)
+      m_output.Open(nullptr, false, false, OpenConnect(driver, path, datePattern, m_options.replace));
   } else {
     if (!CreateFolderPath(path)) {
       LogError(Join(logline::kCannotCreateFolder, L"\"" + path + L"\""));
       return false;
     }
-    if (format == FormatExcel) {
-      m_output.OpenEx(ExcelCreateConnect(path, datePattern), odbc::CDatabase::noOdbcDialog);
-    } else if (format == FormatAccess) {
+    if (format == FormatAccess) {
       std::wstring attributes = Entry(odbc::key::kCreateDatabase, L"\"" + path + L"\"");
       attributes.push_back(L'\0');  // the list ends with an empty entry
       if (odbc::SQLConfigDataSourceW(nullptr, odbc::ODBC_ADD_DSN, odbc::kAccessDriverName, attributes.c_str()) == 0) {
@@ -346,6 +381,8 @@ bool ExportRun::OpenOutput(const std::wstring& path, OutputFormat format, const 
         return false;
       }
       m_output.Open(nullptr, false, false, OpenConnect(odbc::kAccessDriverName, path, datePattern));
+    } else if (driver != nullptr) {
+      m_output.OpenEx(CreateConnect(driver, path, datePattern), odbc::CDatabase::noOdbcDialog);
     }
   }
   if (!m_output.IsOpen()) return false;
@@ -412,7 +449,7 @@ bool ExportRun::CreateFirstTable(odbc::CRecordset& recordset, OutputFormat forma
   }
   // The name is logged once the driver has said under which name it stored the table; rows go
   // to the table by the name the run gave it, which the driver maps to what it stored.
-  tableName = OutputTableName(recordset.GetTableName());
+  tableName = m_options.tableName.empty() ? OutputTableName(recordset.GetTableName()) : m_options.tableName;
   createTemplate = BuildCreateTableSql(recordset, format, columns);
   if (!CreateTable(createTemplate, tableName, logline::kTableName, logline::kTableCreated)) {
     CloseOutput();
@@ -426,6 +463,7 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
   const std::vector<std::int16_t> sqlTypes = ColumnSqlTypes(recordset);
   std::vector<odbc::CDBVariant> row(sqlTypes.size());  // reused from row to row
   std::int32_t inTable = 0;
+  const std::int32_t rowsPerTable = RowsPerTable(format);
   // From here on only the reader touches the source; leaving this function ends and joins it.
   RowReader reader(recordset);
   m_copyStart = std::chrono::steady_clock::now();
@@ -437,7 +475,7 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
       LogTotals(CloseOutput());
       return false;
     }
-    if (format == FormatExcel && inTable == kRowsPerExcelTable) {
+    if (rowsPerTable != 0 && inTable == rowsPerTable) {
       tableName += kFurtherTableSuffix;
       if (!CreateTable(createTemplate, tableName, logline::kFurtherTableName, logline::kFurtherTableCreated)) {
         CloseOutput();
@@ -541,7 +579,12 @@ bool ExportRun::CloseOutput() {
 
 bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement, std::wstring_view outputPath,
                  OutputFormat format) {
-  ExportRun run(source, host);
+  return ExportQuery(source, host, statement, outputPath, format, ExportOptions{});
+}
+
+bool ExportQuery(odbc::CDatabase& source, IExportHost& host, std::wstring_view statement, std::wstring_view outputPath,
+                 OutputFormat format, const ExportOptions& options) {
+  ExportRun run(source, host, options);
   // Errors outside the steps that handle their own: logged, the output closed with the rows so
   // far, and the run failed. Nothing leaves the run.
   try {

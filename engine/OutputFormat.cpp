@@ -10,7 +10,11 @@ OutputFormat FormatFromExtension(std::wstring_view path) {
   if (extension == L"XLS") return FormatExcel;
   if (extension == L"MDB") return FormatAccess;
   if (extension == L"TXT") return FormatText;
+  if (extension == L"XLSX") return FormatXlsx;
+  if (extension == L"CSV") return FormatCsv;
   return FormatUnknown;
 }
+
+bool IsTypedFormat(OutputFormat format) { return format == FormatXlsx || format == FormatText || format == FormatCsv; }
 
 }  // namespace quillon::engine

@@ -47,7 +47,47 @@ constexpr std::wstring_view kStatementEnd = L");";
 
 }  // namespace
 
+namespace {
+
+// ODBC 3's codes for dates and times, which a driver may report besides ODBC 2's.
+constexpr std::int16_t kSqlTypeDate = 91;
+constexpr std::int16_t kSqlTypeTime = 92;
+constexpr std::int16_t kSqlTypeTimestamp = 93;
+
+// The column types of the typed formats (.xlsx, .txt, .csv): every whole number INTEGER (of any
+// size there), decimals TEXT (their digits kept; a sheet makes a number of those a double holds
+// exactly), dates, date-times and times of day apart.
+std::wstring TypedColumnTypeSql(std::int16_t sqlType) {
+  switch (sqlType) {
+    case odbc::SQL_CODE_BIT:
+      return L"BIT";
+    case odbc::SQL_CODE_TINYINT:
+    case odbc::SQL_CODE_SMALLINT:
+    case odbc::SQL_CODE_INTEGER:
+    case odbc::SQL_CODE_BIGINT:
+      return L"INTEGER";
+    case odbc::SQL_CODE_FLOAT:
+    case odbc::SQL_CODE_REAL:
+    case odbc::SQL_CODE_DOUBLE:
+      return L"DOUBLE";
+    case odbc::SQL_CODE_DATE:
+    case kSqlTypeDate:
+      return L"DATE";
+    case odbc::SQL_CODE_TIMESTAMP:
+    case kSqlTypeTimestamp:
+      return L"TIMESTAMP";
+    case odbc::SQL_CODE_TIME:
+    case kSqlTypeTime:
+      return L"TIME";
+    default:  // text, binary (as 0x text), decimals
+      return L"TEXT";
+  }
+}
+
+}  // namespace
+
 std::wstring ColumnTypeSql(const CODBCFieldInfo& field, OutputFormat format) {
+  if (IsTypedFormat(format)) return TypedColumnTypeSql(field.m_nSQLType);
   const bool access = format == FormatAccess;
   switch (field.m_nSQLType) {
     case odbc::SQL_CODE_BIT:

@@ -46,7 +46,9 @@ std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat forma
                                  const std::vector<OutputColumn>& columns);
 std::wstring BuildCreateTableSql(odbc::CRecordset& recordset, OutputFormat format);
 
-// The column type one result column gets in the CREATE TABLE template.
+// The column type one result column gets in the CREATE TABLE template. The typed formats
+// (IsTypedFormat) take BIT, INTEGER (every whole number), DOUBLE, DATE, TIMESTAMP, TIME and
+// TEXT (decimals, text and binary values); .xls and .mdb their own.
 std::wstring ColumnTypeSql(const odbc::CODBCFieldInfo& field, OutputFormat format);
 
 // Puts `tableName` in place of the template's placeholder and changes nothing else.

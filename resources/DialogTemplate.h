@@ -146,14 +146,14 @@ inline constexpr std::array<ControlTemplate, 17> kExportDialogControls{{
 }};
 
 // Initial items of the format list, in order; an item's index is its output format.
-inline constexpr std::array<std::wstring_view, 3> kFormatItems{
-    odbc::kExcelDriverName,
-    odbc::kAccessDriverName,
-    L"Tab Delimered (*.txt)",
+inline constexpr std::array<std::wstring_view, 5> kFormatItems{
+    odbc::kExcelDriverName,     odbc::kAccessDriverName,    L"Tab Delimered (*.txt)",
+    L"Excel Workbook (*.xlsx)", L"Comma Separated (*.csv)",
 };
 
-// The banner of each output format, indexed like kFormatItems.
-inline constexpr std::array<int, 3> kFormatBitmaps{kBitmapExcel, kBitmapAccess, kBitmapText};
+// The banner of each output format, indexed like kFormatItems: workbooks share Excel's, text
+// files the text one.
+inline constexpr std::array<int, 5> kFormatBitmaps{kBitmapExcel, kBitmapAccess, kBitmapText, kBitmapExcel, kBitmapText};
 inline constexpr int kBannerWidth = 63;
 inline constexpr int kBannerHeight = 310;
 inline constexpr int kBannerBitsPerPixel = 24;

@@ -2,8 +2,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +45,11 @@ class ExportCommand : public ::testing::Test {
   testing::TempDir m_dir;
 };
 
+std::string FileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // The messages of the log lines, without their times.
 std::vector<std::string> Messages(const std::string& out) {
   static const std::regex line(R"((\d\d:\d\d:\d\d)\t([^\n]*)\n)");
@@ -60,23 +67,28 @@ TEST_F(ExportCommand, UsageErrorsExitWithTwoAndSayWhy) {
   EXPECT_EQ(noSql.status, 2);
   EXPECT_NE(noSql.out.find("--sql is required"), std::string::npos);
   EXPECT_EQ(Run("--sql 'SELECT 1'", true).status, 2);
-  const Outcome badExtension = Run("--sql 'SELECT 1' --out /tmp/x.csv", true);
+  const Outcome badExtension = Run("--sql 'SELECT 1' --out /tmp/x.ods", true);
   EXPECT_EQ(badExtension.status, 2);
   EXPECT_NE(badExtension.out.find("give --format"), std::string::npos);
   EXPECT_EQ(Run("--sql 'SELECT 1' --out /tmp/x.xls --format pdf").status, 2);
   EXPECT_EQ(Run("--sql 'SELECT 1' --out /tmp/x.xls --on-row-error maybe").status, 2);
   EXPECT_EQ(Run("--sql 'SELECT 1' --out /tmp/x.xls --bogus").status, 2);
+  EXPECT_EQ(Run("--sql 'SELECT 1' --out /tmp/x.xls --table").status, 2);
+  EXPECT_EQ(Run("--script /dev/null --table T").status, 2);
   EXPECT_EQ(Run("--sql").status, 2);
 }
 
 TEST_F(ExportCommand, LogLinesCarryTheTimeAndARefusedExportExitsWithOne) {
-  const Outcome text = Run("--sql 'SELECT * FROM Customers' --out " + (m_dir / "x.txt").string());
+  const std::string arguments = "--sql 'SELECT * FROM Customers' --out " + (m_dir / "x.txt").string();
+  EXPECT_EQ(Run(arguments).status, 0);
+  const Outcome text = Run(arguments);  // a text file holds one table
   EXPECT_EQ(text.status, 1);
-  const std::regex line(R"(\d\d:\d\d:\d\d\t(Starting time: .+|Tab delimered driver not supported)\n)");
+  const std::regex line(R"(\d\d:\d\d:\d\d\t(Starting time: .+|Using Text driver for Export|.*database opened.*|)"
+                        R"(Output table name: Customers|The file .+ already exists and holds its one table.+)\n)");
   std::string rest = text.out;
   int lines = 0;
   for (std::smatch m; std::regex_search(rest, m, line) && m.position(0) == 0; rest = m.suffix()) ++lines;
-  EXPECT_EQ(lines, 2) << text.out;
+  EXPECT_EQ(lines, 6) << text.out;
   EXPECT_TRUE(rest.empty()) << rest;
 }
 
@@ -123,6 +135,54 @@ TEST_F(ExportCommand, TheLogNamesTheSheetsTheWorkbookHoldsAndTheSameLongExportIs
   EXPECT_EQ(SheetNames(out), logged);
 }
 
+// --format names the delimited formats whatever the extension, --table the table, and
+// --replace puts a new file in place of an existing one of any format, keeping its mode and
+// attributes, and leaving it as it was when the export fails.
+TEST_F(ExportCommand, TextFormatsTableNamesAndReplacingAFile) {
+  const auto run = [&](const std::filesystem::path& out, const std::string& options) {
+    return Run("--sql 'SELECT CustomerID AS Id, CompanyName AS Name FROM Customers' --out " +
+               testing::ShellQuote(out.string()) + " " + options);
+  };
+  struct Case {
+    std::string format, header;
+  };
+  for (const Case& c : {Case{"csv", "Clients,Name\r\n"}, Case{"text", "Clients\tName\n"}}) {
+    const auto out = m_dir / (c.format + ".dat");
+    const Outcome outcome = Run("--sql 'SELECT CustomerID AS Clients, CompanyName AS Name FROM Customers' --out " +
+                                out.string() + " --format " + c.format);
+    EXPECT_EQ(outcome.status, 0) << outcome.out;
+    EXPECT_EQ(FileBytes(out).substr(0, c.header.size()), c.header);
+  }
+  for (const std::string extension : {"xls", "mdb", "csv"}) {
+    const auto out = m_dir / ("replaced." + extension);
+    ASSERT_EQ(run(out, "").status, 0);
+    std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                          std::filesystem::perms::group_read);
+    ASSERT_EQ(::setxattr(out.c_str(), "user.tag", "kept", 4, 0), 0);
+    const std::string before = FileBytes(out);
+    EXPECT_EQ(Run("--sql 'SELECT * FROM Missing' --replace --out " + out.string()).status, 1);
+    EXPECT_EQ(FileBytes(out), before) << extension;
+    const Outcome replaced = run(out, "--replace --table Other");
+    EXPECT_EQ(replaced.status, 0) << replaced.out;
+    EXPECT_NE(replaced.out.find("Output table name: Other"), std::string::npos) << replaced.out;
+    std::string tag(8, '\0');
+    tag.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::getxattr(out.c_str(), "user.tag", tag.data(), 8))));
+    EXPECT_EQ(tag, "kept") << extension;
+    EXPECT_EQ(
+        std::filesystem::status(out).permissions() & std::filesystem::perms::all,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | std::filesystem::perms::group_read);
+    // Only the new table is in the file.
+    if (extension == "xls") {
+      EXPECT_EQ(SheetNames(out), std::vector<std::string>{"Other"});
+    } else if (extension == "mdb") {
+      EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + out.string()).output, "Other\n");
+    } else {
+      EXPECT_EQ(FileBytes(out).substr(0, 10), "Id,Name\r\n1");
+      EXPECT_EQ(FileBytes(out).size(), before.size());
+    }
+  }
+}
+
 TEST_F(ExportCommand, ADatabaseThatCannotBeOpenedIsOneLineAndExitOne) {
   const Outcome outcome = Run("--connect 'DRIVER={Nope};Database=/x' --sql 'SELECT 1' --out /tmp/x.xls", true);
   EXPECT_EQ(outcome.status, 1);
@@ -131,25 +191,27 @@ TEST_F(ExportCommand, ADatabaseThatCannotBeOpenedIsOneLineAndExitOne) {
 
 TEST_F(ExportCommand, AScriptStopsAtItsFirstFailingRecordWithExitOne) {
   const std::string dir = m_dir.Path().string();
+  std::ofstream(dir + "/a.txt") << "kept\n";  // a text file holds one table: refused
   const Outcome outcome = Run("--script " + Script("SELECT * FROM Customers\tnote\t" + dir +
                                                    "/a.txt\r\n"
                                                    "SELECT 1\t" +
                                                    dir + "/b.xls\r\n"));
   EXPECT_EQ(outcome.status, 1);
   const std::vector<std::string> messages = Messages(outcome.out);
-  ASSERT_EQ(messages.size(), 3u) << outcome.out;
+  ASSERT_EQ(messages.size(), 7u) << outcome.out;
   EXPECT_EQ(messages[0], "Processing file: " + dir + "/a.txt");
   EXPECT_EQ(messages[1].rfind("Starting time: ", 0), 0u);
-  EXPECT_EQ(messages[2], "Tab delimered driver not supported");
+  EXPECT_NE(messages[6].find("already exists"), std::string::npos) << messages[6];
+  EXPECT_EQ(FileBytes(dir + "/a.txt"), "kept\n");
 }
 
 TEST_F(ExportCommand, AScriptsLastRecordCountsWithoutItsLineEndAndPathsKeepTheirCharacters) {
   const Outcome outcome = Run("--script " + Script("\xEF\xBB\xBFSELECT 1\t/x/Gr\xC3\xB6\xC3\x9F"
-                                                   "e.csv"));
+                                                   "e.ods"));
   EXPECT_EQ(outcome.status, 1);
   const std::vector<std::string> expected = {
       "Processing file: /x/Gr\xC3\xB6\xC3\x9F"
-      "e.csv",
+      "e.ods",
       "Unknown file extension specified. Please use .XLS,.MDB or .TXT extensions"};
   EXPECT_EQ(Messages(outcome.out), expected);
 }

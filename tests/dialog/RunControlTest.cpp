@@ -425,7 +425,7 @@ class RunControlTest : public QObject {
                                        "two.XLS\n"
                                        "SELECT n FROM Numbers WHERE n <= 1\t" +
                                        out +
-                                       "three.txt\n"
+                                       "three.ods\n"
                                        "SELECT n FROM Numbers WHERE n <= 4\t" +
                                        out + "four.xls\n");
     // Right after opening, with both fields empty, Start/Stop is disabled; the run shows it
@@ -452,8 +452,8 @@ class RunControlTest : public QObject {
     QCOMPARE(m_journal->InsertsInto(Out("two.XLS")), 3);  // the three lines ran as one statement
     const QStringList log = LogTexts();
     QCOMPARE(log.filter("Processing file: ").size(), 3);
-    QCOMPARE(log.filter("Processing file: ").last(), "Processing file: " + QString::fromStdWString(Out("three.txt")));
-    QCOMPARE(log.last(), QStringLiteral("Tab delimered driver not supported"));
+    QCOMPARE(log.filter("Processing file: ").last(), "Processing file: " + QString::fromStdWString(Out("three.ods")));
+    QCOMPARE(log.last(), QStringLiteral("Unknown file extension specified. Please use .XLS,.MDB or .TXT extensions"));
     QVERIFY(!log.join('\n').contains("four.xls"));
   }
 

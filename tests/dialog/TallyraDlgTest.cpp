@@ -102,10 +102,12 @@ class TallyraDlgTest : public QObject {
                    res::kIdDatabase, res::kIdLog}) {
       QVERIFY2(Enabled(id), qPrintable(QString::number(id)));
     }
-    QCOMPARE(Item<QComboBox>(res::kIdFormat)->count(), 3);
+    QCOMPARE(Item<QComboBox>(res::kIdFormat)->count(), 5);
     QCOMPARE(m_dialog->GetFormatSelection(), 0);
     QCOMPARE(m_dialog->GetDlgItemText(res::kIdFormat), L"Microsoft Excel Driver (*.xls)");
     QCOMPARE(Item<QComboBox>(res::kIdFormat)->itemText(2), QStringLiteral("Tab Delimered (*.txt)"));
+    QCOMPARE(Item<QComboBox>(res::kIdFormat)->itemText(3), QStringLiteral("Excel Workbook (*.xlsx)"));
+    QCOMPARE(Item<QComboBox>(res::kIdFormat)->itemText(4), QStringLiteral("Comma Separated (*.csv)"));
     QVERIFY(Item<QComboBox>(res::kIdFormat)->lineEdit() == nullptr);  // pick only, no typing
     QCOMPARE(Picture(), BannerImage(res::kBitmapExcel));
     QVERIFY(Item<QAbstractButton>(res::kIdStartStop)->isCheckable());
@@ -210,13 +212,18 @@ class TallyraDlgTest : public QObject {
     ChooseFormatByKey(Qt::Key_Down);
     QCOMPARE(Path(), QStringLiteral("/out/data.txt"));
     QCOMPARE(Picture(), BannerImage(res::kBitmapText));
+    ChooseFormatByKey(Qt::Key_Down);
+    QCOMPARE(Path(), QStringLiteral("/out/data.xlsx"));
+    QCOMPARE(Picture(), BannerImage(res::kBitmapExcel));
+    ChooseFormatByKey(Qt::Key_Down);
+    QCOMPARE(Path(), QStringLiteral("/out/data.csv"));  // a four-letter extension of a format goes whole
 
     m_dialog->SetDlgItemText(res::kIdPath, L"/out/A.B.C");
     ChooseFormatByKey(Qt::Key_Home);
     QCOMPARE(Path(), QStringLiteral("/out/A.xls"));  // the dot decides, not the name
     QCOMPARE(Picture(), BannerImage(res::kBitmapExcel));
 
-    for (const QString& kept : {QStringLiteral("abc"), QStringLiteral("/out/data"), QStringLiteral("/o/d.xlsx")}) {
+    for (const QString& kept : {QStringLiteral("abc"), QStringLiteral("/out/data"), QStringLiteral("/o/d.docx")}) {
       m_dialog->SetDlgItemText(res::kIdPath, kept.toStdWString());
       ChooseFormatByKey(Qt::Key_Down);
       QCOMPARE(Path(), kept);
@@ -246,6 +253,11 @@ class TallyraDlgTest : public QObject {
     QCOMPARE(m_prompts.requests[1].defaultExtension, L"mdb");
 
     ChooseFormatByKey(Qt::Key_End);
+    QTest::mouseClick(Item<QAbstractButton>(res::kIdBrowse), Qt::LeftButton);
+    QCOMPARE(m_prompts.requests.back().filter, L"Comma Separated (*.csv)|*.csv||");
+    QCOMPARE(m_prompts.requests.back().defaultExtension, L"csv");
+    ChooseFormatByKey(Qt::Key_Up);
+    ChooseFormatByKey(Qt::Key_Up);
     QTest::mouseClick(Item<QAbstractButton>(res::kIdBrowse), Qt::LeftButton);
     QCOMPARE(m_prompts.requests.back().filter, L"Text (Tab Delimited) (*.txt)|*.txt||");
     QCOMPARE(m_prompts.requests.back().defaultExtension, L"txt");

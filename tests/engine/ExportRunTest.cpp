@@ -62,14 +62,20 @@ TEST_F(ExportRunRefusals, NothingToDoWithoutStatementOrPath) {
   EXPECT_EQ(m_host.lines, expected);
 }
 
-TEST_F(ExportRunRefusals, TextFormatIsRefusedAndLeavesNoFile) {
-  const auto path = m_dir / "out" / "x.txt";
-  EXPECT_FALSE(Export(L"SELECT 1", path.wstring(), FormatText));
-  ASSERT_EQ(m_host.lines.size(), 2u);
-  EXPECT_EQ(m_host.lines[0].rfind(L"Starting time: ", 0), 0u);
-  EXPECT_GT(m_host.lines[0].size(), std::wstring(L"Starting time: ").size());
-  EXPECT_EQ(m_host.lines[1], L"Tab delimered driver not supported");
-  EXPECT_FALSE(std::filesystem::exists(path.parent_path()));
+// Each format says which driver it uses (none is registered here, so nothing is written).
+TEST_F(ExportRunRefusals, EachFormatLogsItsDriver) {
+  const std::pair<OutputFormat, const wchar_t*> cases[] = {{FormatExcel, L"Using Excel driver for Export"},
+                                                           {FormatAccess, L"Using Access driver for Export"},
+                                                           {FormatText, L"Using Text driver for Export"},
+                                                           {FormatXlsx, L"Using Excel Workbook driver for Export"},
+                                                           {FormatCsv, L"Using CSV driver for Export"}};
+  for (const auto& [format, line] : cases) {
+    m_host.lines.clear();
+    EXPECT_FALSE(Export(L"SELECT 1", (m_dir / "out" / "x").wstring(), format));
+    ASSERT_GE(m_host.lines.size(), 2u);
+    EXPECT_EQ(m_host.lines[0].rfind(L"Starting time: ", 0), 0u);
+    EXPECT_EQ(m_host.lines[1], line);
+  }
 }
 
 TEST_F(ExportRunRefusals, UnknownFormatMakesTheFoldersAndOpensNothing) {

@@ -116,8 +116,10 @@ TEST_F(ScriptParsing, ThePathsExtensionNamesTheFormat) {
   EXPECT_EQ(FormatFromExtension(L"/out/a.Xls"), FormatExcel);
   EXPECT_EQ(FormatFromExtension(L"/out/a.mdb"), FormatAccess);
   EXPECT_EQ(FormatFromExtension(L"/out/a.TXT"), FormatText);
+  EXPECT_EQ(FormatFromExtension(L"/out/a.xlsx"), FormatXlsx);
+  EXPECT_EQ(FormatFromExtension(L"/out/a.b.Csv"), FormatCsv);
   EXPECT_EQ(FormatFromExtension(L"xls"), FormatExcel);  // no dot: the whole path
-  for (const wchar_t* unknown : {L"/out/a", L"/out/a.", L"", L"/out.d/a", L"/out/a.xlsx"}) {
+  for (const wchar_t* unknown : {L"/out/a", L"/out/a.", L"", L"/out.d/a", L"/out/a.xlsx.bak", L"/out/a.xl"}) {
     EXPECT_EQ(FormatFromExtension(unknown), FormatUnknown) << unknown;
   }
 }
@@ -213,10 +215,10 @@ TEST_F(ScriptRun, AFailedExportStopsTheScriptBeforeTheNextRecord) {
 }
 
 TEST_F(ScriptRun, AnUnknownExtensionIsLoggedAndStopsTheScriptWithoutExporting) {
-  EXPECT_EQ(Run("SELECT 1\t/o/a.xls\nSELECT 2\t/o/b.csv\nSELECT 3\t/o/c.xls\n"), ScriptOutcome::Stopped);
+  EXPECT_EQ(Run("SELECT 1\t/o/a.xls\nSELECT 2\t/o/b.ods\nSELECT 3\t/o/c.xls\n"), ScriptOutcome::Stopped);
   EXPECT_EQ(m_calls.size(), 1u);
   const std::vector<std::wstring> lines = {
-      L"Processing file: /o/a.xls", L"Processing file: /o/b.csv",
+      L"Processing file: /o/a.xls", L"Processing file: /o/b.ods",
       L"Unknown file extension specified. Please use .XLS,.MDB or .TXT extensions"};
   EXPECT_EQ(m_host.lines, lines);
   m_host.lines.clear();

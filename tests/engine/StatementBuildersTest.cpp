@@ -72,6 +72,33 @@ TEST(ColumnTypes, ByTypeCodePrecisionAndFormat) {
   }
 }
 
+// The typed formats type a column by its kind of value alone, ODBC 2's and 3's date codes alike.
+TEST(ColumnTypes, TypedFormatsByKindOfValue) {
+  const std::pair<std::int16_t, const wchar_t*> cases[] = {
+      {odbc::SQL_CODE_BIT, L"BIT"},
+      {odbc::SQL_CODE_TINYINT, L"INTEGER"},
+      {odbc::SQL_CODE_SMALLINT, L"INTEGER"},
+      {odbc::SQL_CODE_INTEGER, L"INTEGER"},
+      {odbc::SQL_CODE_BIGINT, L"INTEGER"},
+      {odbc::SQL_CODE_FLOAT, L"DOUBLE"},
+      {odbc::SQL_CODE_REAL, L"DOUBLE"},
+      {odbc::SQL_CODE_DOUBLE, L"DOUBLE"},
+      {odbc::SQL_CODE_DECIMAL, L"TEXT"},
+      {odbc::SQL_CODE_NUMERIC, L"TEXT"},
+      {odbc::SQL_CODE_DATE, L"DATE"},
+      {91, L"DATE"},
+      {odbc::SQL_CODE_TIMESTAMP, L"TIMESTAMP"},
+      {93, L"TIMESTAMP"},
+      {odbc::SQL_CODE_TIME, L"TIME"},
+      {92, L"TIME"},
+      {odbc::SQL_CODE_WVARCHAR, L"TEXT"},
+      {odbc::SQL_CODE_LONGVARBINARY, L"TEXT"},
+  };
+  for (const OutputFormat format : {FormatXlsx, FormatText, FormatCsv}) {
+    for (const auto& [type, sql] : cases) EXPECT_EQ(ColumnTypeSql(Field(type, 10), format), sql) << type;
+  }
+}
+
 TEST(DateValues, PatternTokensInOrderWithoutPadding) {
   const DateParts d{2024, 3, 5, 7, 8, 9};
   EXPECT_EQ(FormatDateValue(d, L""), L"5.3.2024 7:8:9");

@@ -131,10 +131,11 @@ class OutputFaults : public ::testing::Test {
 
   // The shell command that exports `sql` into `path`; `prefix` goes before the program. Only the
   // log is kept: its failure lines are also written to standard error, which would count twice.
-  static std::string ExportCommand(const std::string& sql, const fs::path& path, const std::string& prefix = "") {
+  static std::string ExportCommand(const std::string& sql, const fs::path& path, const std::string& prefix = "",
+                                   const std::string& options = "") {
     return prefix + " env LC_ALL=C.UTF-8 " + s_program + " --connect " +
            ShellQuote("DRIVER=SQLite3;Database=" + s_source) + " --sql " + ShellQuote(sql) + " --out " +
-           ShellQuote(path.string()) + " 2>/dev/null";
+           ShellQuote(path.string()) + " " + options + " 2>/dev/null";
   }
   static Outcome Export(const std::string& sql, const fs::path& path, const std::string& prefix = "") {
     const auto result = RunCommand(ExportCommand(sql, path, prefix));
@@ -265,18 +266,22 @@ TEST_F(OutputFaults, TwoExportsAtOnceIntoOneFileLoseNothing) {
 TEST_F(OutputFaults, KilledExportsLeaveNoFileBehind) {
   struct Case {
     std::string name;
-    std::string sample;
+    std::string sample;  // empty: a text file of one line
+    std::string options;
   };
-  const std::vector<Case> cases = {{"kill.mdb", "jet4/test2V2000.mdb"}, {"kill.xls", "xls/namesdemo.xls"}};
+  const std::vector<Case> cases = {
+      {"kill.mdb", "jet4/test2V2000.mdb", ""}, {"kill.xls", "xls/namesdemo.xls", ""}, {"kill.csv", "", "--replace"}};
   const std::vector<int> delaysMs = {150, 500, 1200, 2500, 4000};
   for (const auto& c : cases) {
     for (const int signal : {SIGKILL, SIGTERM, SIGHUP}) {
       for (const int delay : delaysMs) {
         if (signal != SIGKILL && delay != delaysMs[1]) continue;
-        const fs::path target = Sample(c.sample, c.name);
+        if (c.sample.empty()) WriteBytes(m_out / c.name, "old\r\n");
+        const fs::path target = c.sample.empty() ? m_out / c.name : Sample(c.sample, c.name);
         const std::string original = ReadBytes(target);
         const auto listing = Listing(m_out);
-        const std::string command = ExportCommand("SELECT * FROM Big", target, "exec > /dev/null 2>&1; exec");
+        const std::string command =
+            ExportCommand("SELECT * FROM Big", target, "exec > /dev/null 2>&1; exec", c.options);
         const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
         pid_t pid = 0;
         ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
@@ -288,7 +293,9 @@ TEST_F(OutputFaults, KilledExportsLeaveNoFileBehind) {
         const std::string now = ReadBytes(target);
         if (now != original) {
           // Finished before the signal, or stopped by it with the rows so far: complete then.
-          if (target.extension() == ".xls") {
+          if (target.extension() == ".csv") {
+            EXPECT_EQ(CountOf(now, "\r\n"), kBigRows + 1) << c.name << " changed but incomplete after " << delay;
+          } else if (target.extension() == ".xls") {
             EXPECT_TRUE(Sheets(target).count("Big")) << c.name << " changed but incomplete after " << delay << " ms";
           } else if (!std::string(QUILLON_MDB_TABLES).empty()) {
             EXPECT_TRUE(Tables(target).count("Big")) << c.name << " changed but incomplete after " << delay << " ms";
@@ -296,6 +303,21 @@ TEST_F(OutputFaults, KilledExportsLeaveNoFileBehind) {
         }
       }
     }
+  }
+}
+
+// A text file holds one table: one that exists is refused and kept byte for byte, and nothing is
+// left beside it.
+TEST_F(OutputFaults, AnExistingTextFileIsRefusedUntouched) {
+  for (const std::string name : {"kept.csv", "kept.txt"}) {
+    const fs::path target = m_out / name;
+    WriteBytes(target, "Id,Label\r\n1,one\r\n");
+    const auto listing = Listing(m_out);
+    const Outcome refused = Export("SELECT * FROM T0", target);
+    EXPECT_EQ(refused.status, 1) << refused.out;
+    EXPECT_NE(refused.out.find("already exists"), std::string::npos) << refused.out;
+    EXPECT_EQ(ReadBytes(target), "Id,Label\r\n1,one\r\n");
+    EXPECT_EQ(Listing(m_out), listing);
   }
 }
 
