@@ -153,6 +153,21 @@ TEST_F(ExportCommand, TextFormatsTableNamesAndReplacingAFile) {
     EXPECT_EQ(outcome.status, 0) << outcome.out;
     EXPECT_EQ(FileBytes(out).substr(0, c.header.size()), c.header);
   }
+  // Every kind of column, a time of day written and read by the date pattern's time part.
+  const auto db = m_dir / "kinds.db";
+  ASSERT_EQ(testing::RunCommand("sqlite3 " + db.string() +
+                                " \"CREATE TABLE k(t TIME, d DATE, ts TIMESTAMP, n DECIMAL(10,2), big BIGINT, f FLOAT, "
+                                "b BIT); INSERT INTO k VALUES('13:05:09', '2024-03-05', '2024-03-05 01:02:03', 12.5, "
+                                "9007199254740993, 0.1, 1);\"")
+                .status,
+            0);
+  const Outcome kinds =
+      Run("--connect " + testing::ShellQuote("DRIVER=SQLite3;Database=" + db.string()) +
+          " --sql 'SELECT * FROM k' --date-pattern '%d/%m/%y %H.%M' --out " + (m_dir / "kinds.csv").string());
+  EXPECT_EQ(kinds.status, 0) << kinds.out;
+  EXPECT_EQ(FileBytes(m_dir / "kinds.csv"),
+            "t,d,ts,n,big,f,b\r\n13.5,5/3/2024 0.0,5/3/2024 1.2,12.5,9007199254740993,0.1,1\r\n");
+
   for (const std::string extension : {"xls", "mdb", "csv"}) {
     const auto out = m_dir / ("replaced." + extension);
     ASSERT_EQ(run(out, "").status, 0);
