@@ -179,9 +179,6 @@ std::string Escaped(std::string_view text) {
       case '"':
         out += "&quot;";
         break;
-      case '\'':
-        out += "&apos;";
-        break;
       default:
         out += c;
     }

@@ -42,10 +42,12 @@ std::vector<std::string> Check(const std::string& what, const fs::path& file) {
 
 fs::path CopyIn(const TempDir& dir, const std::string& name) {
   const auto target = dir / name;
-  if (name == "openpyxl.xlsx") {
+  if (name == "openpyxl.xlsx" || name == "prefixed.xlsx") {
+    // openpyxl's own, and the same with the prefix x: on every element of its XML parts.
     Check("openpyxl", target);
+    if (name == "prefixed.xlsx") Check("variant prefixed", target);
   } else {
-    fs::copy_file(kTestData / name, target);
+    fs::copy_file(kTestData / name, target, fs::copy_options::overwrite_existing);
   }
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
   return target;
@@ -117,6 +119,83 @@ TEST_F(ExistingWorkbookTest, ANewSheetLeavesEveryOtherEntryAndCellAsItWas) {
                                          cellsAfter.end());
     EXPECT_EQ(added, (std::vector<std::string>{"sheet\tAdded", "1\t1\tstr\tWhen\tGeneral\tbold",
                                                "2\t1\tdatetime\t2024-03-05 00:00:00\tyyyy-mm-dd\t"}));
+  }
+}
+
+// The parts that change are their original text with the new elements inserted (in the prefix the
+// part uses) and the counts updated; nothing else in them moves.
+TEST_F(ExistingWorkbookTest, ChangedPartsAreTheirTextWithTheInsertions) {
+  struct Case {
+    std::string file;
+    std::string part;
+    std::vector<std::pair<std::string, std::string>> changes;  // each first found, then replaced
+  };
+  const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  const std::vector<Case> cases = {
+      {"defined_name01.xlsx",
+       "xl/workbook.xml",
+       {{"r:id=\"rId3\"/></sheets>", "r:id=\"rId3\"/><sheet name=\"A&amp;B's\" sheetId=\"4\" r:id=\"rId7\"/></sheets>"},
+        {"</definedNames>",
+         "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"3\" hidden=\"1\">'A&amp;B''s'!$A$1:$B$3"
+         "</definedName></definedNames>"}}},
+      {"defined_name01.xlsx",
+       "docProps/app.xml",
+       {{"<vt:i4>3</vt:i4>", "<vt:i4>4</vt:i4>"},
+        {"size=\"11\"", "size=\"12\""},
+        {"<vt:lpstr>Sheet 3</vt:lpstr>", "<vt:lpstr>Sheet 3</vt:lpstr><vt:lpstr>A&amp;B's</vt:lpstr>"}}},
+      {"defined_name01.xlsx",
+       "xl/_rels/workbook.xml.rels",
+       {{"</Relationships>", "<Relationship Id=\"rId7\" Type=\"" + rel +
+                                 "/worksheet\" Target=\"worksheets/sheet4.xml\"/></Relationships>"}}},
+      {"defined_name01.xlsx",
+       "[Content_Types].xml",
+       {{"</Types>",
+         "<Override PartName=\"/xl/worksheets/sheet4.xml\" ContentType=\"application/"
+         "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>"}}},
+      {"calc-Formate.xlsx",
+       "xl/workbook.xml",
+       {{"</sheets>",
+         "<sheet name=\"A&amp;B's\" sheetId=\"5\" r:id=\"rId7\"/></sheets><definedNames>"
+         "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"4\" hidden=\"1\">"
+         "'A&amp;B''s'!$A$1:$B$3</definedName></definedNames>"}}},
+      {"calc-Formate.xlsx",
+       "xl/styles.xml",
+       {{"numFmts count=\"10\"", "numFmts count=\"13\""},
+        {"</numFmts>",
+         "<numFmt numFmtId=\"174\" formatCode=\"yyyy-mm-dd\"/><numFmt numFmtId=\"175\" "
+         "formatCode=\"yyyy-mm-dd hh:mm:ss\"/><numFmt numFmtId=\"176\" formatCode=\"hh:mm:ss\"/>"
+         "</numFmts>"},
+        {"fonts count=\"8\"", "fonts count=\"9\""},
+        {"</fonts>",
+         "<font><b/><sz val=\"11\"/><color rgb=\"FF000000\"/><name val=\"Calibri\"/><family val=\"2\"/>"
+         "</font></fonts>"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + " " + c.part);
+    const auto file = CopyIn(m_dir, c.file);
+    const file::FileDescriptor fd(::open(file.c_str(), O_RDONLY));
+    ExistingWorkbook book(fd.Get(), file.string(), kCodes);
+    const AddedSheet sheet{"A&B's", book.NextSheetId(), book.NextPartNumber(), book.NextRelationshipId(), "$A$1:$B$3"};
+    std::string expected =
+        testing::RunCommand(
+            std::string(QUILLON_PYTHON) +
+            " -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' " +
+            ShellQuote(file.string()) + " " + ShellQuote(c.part))
+            .output;
+    for (const auto& [from, to] : c.changes) {
+      const std::size_t at = expected.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      expected.replace(at, from.size(), to);
+    }
+    const auto parts = book.RewrittenParts({sheet});
+    ASSERT_TRUE(parts.contains(c.part));
+    if (c.part == "xl/styles.xml") {
+      // The cell formats follow the fonts: compare up to them.
+      const std::size_t cellXfs = expected.find("<cellXfs");
+      EXPECT_EQ(parts.at(c.part).substr(0, cellXfs), expected.substr(0, cellXfs));
+    } else {
+      EXPECT_EQ(parts.at(c.part), expected);
+    }
   }
 }
 

@@ -6,6 +6,12 @@
                    ("row<TAB>column<TAB>type<TAB>value<TAB>number format<TAB>bold"), as
                    openpyxl reads them
   openpyxl FILE    writes a workbook with openpyxl: two sheets, text, numbers, a date
+  variant KIND FILE  rewrites the workbook FILE (openpyxl's) into a variant: "prefixed" (its XML
+                   parts with the prefix x: in place of default namespaces), "strict" (a Strict
+                   Open XML relationship), "stored-crc" (parts stored, a byte of the workbook part
+                   changed after its crc was taken), "doctype" (a workbook part with a document
+                   type declaration), "bomb" (a workbook part inflating to 70 MB), "document" (a
+                   word-processing package), "plain" (a zip holding only a text file)
 """
 import datetime
 import hashlib
@@ -58,4 +64,40 @@ def make(path):
     book.save(path)
 
 
-{"entries": entries, "cells": cells, "openpyxl": make}[sys.argv[1]](sys.argv[2])
+def variant(kind, path):
+    import re
+    with zipfile.ZipFile(path) as package:
+        parts = [(info, package.read(info)) for info in package.infolist()]
+    method = zipfile.ZIP_STORED if kind == "stored-crc" else zipfile.ZIP_DEFLATED
+    with zipfile.ZipFile(path, "w", method) as package:
+        for info, data in parts:
+            name = info.filename
+            if kind == "prefixed" and name.endswith((".xml", ".rels")):
+                data = re.sub(rb"<(/?)([A-Za-z]+[ />])", rb"<\1x:\2", data)
+                data = data.replace(b'xmlns="', b'xmlns:x="')
+            elif kind == "strict" and name == "_rels/.rels":
+                data = data.replace(b"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument",
+                                    b"http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument")
+            elif kind == "doctype" and name == "xl/workbook.xml":
+                data = b'<!DOCTYPE workbook [<!ENTITY e SYSTEM "file:///etc/passwd">]>' + data.split(b"?>", 1)[-1]
+            elif kind == "bomb" and name == "xl/workbook.xml":
+                data = data.replace(b"</sheets>", b"</sheets>" + b" " * (70 << 20))
+            elif kind == "document":
+                name = name.replace("xl/workbook.xml", "word/document.xml")
+                data = data.replace(b"xl/workbook.xml", b"word/document.xml").replace(
+                    b"spreadsheetml.sheet.main", b"wordprocessingml.document.main")
+            elif kind == "plain":
+                name, data = "notes.txt", b"not a workbook"
+            package.writestr(name, data)
+            if kind == "plain":
+                break
+    if kind == "stored-crc":
+        content = open(path, "rb").read()
+        at = content.index(b"<sheets>") + 1
+        open(path, "wb").write(content[:at] + b"S" + content[at + 1:])
+
+
+if sys.argv[1] == "variant":
+    variant(sys.argv[2], sys.argv[3])
+else:
+    {"entries": entries, "cells": cells, "openpyxl": make}[sys.argv[1]](sys.argv[2])
