@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <unordered_set>
 
 #include "platform/file/FileDescriptor.h"
 #include "platform/text/WideText.h"
@@ -127,6 +129,7 @@ ZipReader::ZipReader(int fd, std::string path) : m_path(std::move(path)) {
   std::string name(kMaxNameLength, '\0');
   std::string extra(kMaxNameLength, '\0');
   std::string comment(kMaxNameLength, '\0');
+  std::unordered_set<std::string> names;
   for (int status = unzGoToFirstFile(m_zip); status != UNZ_END_OF_LIST_OF_FILE; status = unzGoToNextFile(m_zip)) {
     unz_file_info64 info{};
     if (status != UNZ_OK || unzGetCurrentFileInfo64(m_zip, &info, name.data(), name.size(), extra.data(), extra.size(),
@@ -148,6 +151,15 @@ ZipReader::ZipReader(int fd, std::string path) : m_path(std::move(path)) {
     entry.centralExtra.assign(extra.data(), info.size_file_extra);
     entry.comment.assign(comment.data(), info.size_file_comment);
     if ((entry.flags & kFlagEncrypted) != 0) throw PackageRefused(errors::WorkbookEncrypted());
+    // Two entries of one part name (names compare without ASCII case) leave it open which one a
+    // reader takes.
+    std::string lowered = entry.name;
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!names.insert(std::move(lowered)).second) {
+      throw PackageRefused(
+          errors::PackageDamaged(L"it holds two entries named '" + text::Utf8ToWide(entry.name) + L"'"));
+    }
     unzGetFilePos64(m_zip, &entry.position);
     m_entries.push_back(std::move(entry));
   }

@@ -82,6 +82,7 @@ TEST(ExistingWorkbookFaultsTest, FilesThatCannotBeAddedToAreRefusedUntouched) {
       {"crc.xlsx", Variant(dir / "crc.xlsx", "stored-crc"), "'xl/workbook.xml' fails its checksum"},
       {"bomb.xlsx", Variant(dir / "bomb.xlsx", "bomb"), "'xl/workbook.xml' inflates to more than"},
       {"doctype.xlsx", Variant(dir / "doctype.xlsx", "doctype"), "document type declaration"},
+      {"twice.xlsx", Variant(dir / "twice.xlsx", "twice"), "two entries named 'xl/workbook.xml'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

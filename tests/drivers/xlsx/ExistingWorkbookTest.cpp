@@ -122,6 +122,28 @@ TEST_F(ExistingWorkbookTest, ANewSheetLeavesEveryOtherEntryAndCellAsItWas) {
   }
 }
 
+// LibreOffice opens every workbook with its new sheet (one run for all: it starts slowly).
+TEST_F(ExistingWorkbookTest, LibreOfficeReadsTheNewSheets) {
+  QUILLON_REQUIRE_TOOL(std::string(QUILLON_SOFFICE).size() > 0) << "LibreOffice (soffice) is not installed";
+  std::string files;
+  for (const char* name : kWorkbooks) {
+    const auto file = CopyIn(m_dir, name);
+    AddSheet(file);
+    files += " " + ShellQuote(file.string());
+  }
+  // Every sheet to its own file, <workbook>-<sheet>.csv, as UTF-8.
+  const auto result = testing::RunCommand("cd " + ShellQuote(m_dir.Path().string()) +
+                                          " && HOME=" + ShellQuote(m_dir.Path().string()) + " " + QUILLON_SOFFICE +
+                                          " --headless --convert-to 'csv:Text - txt - csv "
+                                          "(StarCalc):44,34,76,1,,0,false,true,false,false,false,-1' --outdir out" +
+                                          files + " 2>&1");
+  for (const char* name : kWorkbooks) {
+    SCOPED_TRACE(name);
+    const auto csv = m_dir / "out" / (fs::path(name).stem().string() + "-Added.csv");
+    EXPECT_EQ(testing::ReadBytes(csv), "When\n2024-03-05\n") << result.output;
+  }
+}
+
 // The parts that change are their original text with the new elements inserted (in the prefix the
 // part uses) and the counts updated; nothing else in them moves.
 TEST_F(ExistingWorkbookTest, ChangedPartsAreTheirTextWithTheInsertions) {

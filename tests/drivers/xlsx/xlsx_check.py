@@ -10,7 +10,8 @@
                    parts with the prefix x: in place of default namespaces), "strict" (a Strict
                    Open XML relationship), "stored-crc" (parts stored, a byte of the workbook part
                    changed after its crc was taken), "doctype" (a workbook part with a document
-                   type declaration), "bomb" (a workbook part inflating to 70 MB), "document" (a
+                   type declaration), "twice" (a second entry of the workbook part's name in
+                   other letters), "bomb" (a workbook part inflating to 70 MB), "document" (a
                    word-processing package), "plain" (a zip holding only a text file)
 """
 import datetime
@@ -86,6 +87,8 @@ def variant(kind, path):
                 name = name.replace("xl/workbook.xml", "word/document.xml")
                 data = data.replace(b"xl/workbook.xml", b"word/document.xml").replace(
                     b"spreadsheetml.sheet.main", b"wordprocessingml.document.main")
+            elif kind == "twice" and name == "xl/workbook.xml":
+                package.writestr("XL/Workbook.xml", data)
             elif kind == "plain":
                 name, data = "notes.txt", b"not a workbook"
             package.writestr(name, data)
