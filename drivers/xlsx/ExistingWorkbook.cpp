@@ -9,6 +9,9 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "drivers/xlsx/SpreadsheetML.h"
+#include "drivers/xlsx/Styles.h"
+#include "drivers/xlsx/ZipWriter.h"
 #include "platform/errors/Errors.h"
 #include "platform/text/WideText.h"
 
@@ -17,56 +20,34 @@ namespace {
 
 namespace errors = odbc::errors;
 
-// Namespaces of the parts read.
-constexpr char kMainNs[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-constexpr char kStrictMainNs[] = "http://purl.oclc.org/ooxml/spreadsheetml/main";
-constexpr char kRelationshipsNs[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-constexpr char kPackageRelationshipsNs[] = "http://schemas.openxmlformats.org/package/2006/relationships";
-constexpr char kContentTypesNs[] = "http://schemas.openxmlformats.org/package/2006/content-types";
-constexpr char kExtendedPropertiesNs[] = "http://schemas.openxmlformats.org/officeDocument/2006/extended-properties";
-constexpr char kVariantTypesNs[] = "http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes";
-
-// Relationship types.
-constexpr std::string_view kOfficeDocumentType =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
+// Namespaces as libxml2 compares them (C strings).
+constexpr const char* kMainNs = sml::kMainNamespace.data();
+constexpr const char* kRelationshipsNs = sml::kRelationshipsNamespace.data();
+constexpr const char* kPackageRelationshipsNs = sml::kPackageRelationshipsNamespace.data();
+constexpr const char* kContentTypesNs = sml::kContentTypesNamespace.data();
+constexpr const char* kExtendedPropertiesNs = sml::kExtendedPropertiesNamespace.data();
+constexpr const char* kVariantTypesNs = sml::kDocPropsVTypesNamespace.data();
+// Strict Open XML's, which the driver does not add to.
+constexpr const char* kStrictMainNs = "http://purl.oclc.org/ooxml/spreadsheetml/main";
 constexpr std::string_view kStrictOfficeDocumentType =
     "http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument";
-constexpr std::string_view kWorksheetType =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
-constexpr std::string_view kStylesType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles";
-constexpr std::string_view kExtendedPropertiesType =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/extended-properties";
 
 // Content types of a workbook's main part that sheets are added to: a workbook, a template,
-// either with macros. A new sheet's part is a worksheet.
+// either with macros.
 constexpr std::string_view kWorkbookContentTypes[] = {
-    "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml",
+    sml::kWorkbookContentType,
     "application/vnd.ms-excel.sheet.macroEnabled.main+xml",
     "application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml",
     "application/vnd.ms-excel.template.macroEnabled.main+xml",
 };
-constexpr std::string_view kWorksheetContentType =
-    "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
 
-// Part names.
-constexpr char kContentTypesPart[] = "[Content_Types].xml";
-constexpr char kRootRelationshipsPart[] = "_rels/.rels";
+// A part's relationships are in <folder>_rels/<name>.rels.
 constexpr std::string_view kRelationshipsFolder = "_rels/";
 constexpr std::string_view kRelationshipsSuffix = ".rels";
-constexpr std::string_view kWorksheetPartPrefix = "worksheets/sheet";
-constexpr std::string_view kXmlSuffix = ".xml";
-constexpr std::string_view kRelationshipIdPrefix = "rId";
-
-// The worksheets' heading in docProps/app.xml's HeadingPairs, as Excel writes it.
-constexpr std::string_view kWorksheetsHeading = "Worksheets";
-// The defined name that holds a sheet's autofilter range.
-constexpr std::string_view kFilterDatabaseName = "_xlnm._FilterDatabase";
-// Custom number formats take ids from here on; the ids below are built in.
-constexpr std::uint32_t kFirstCustomNumberFormat = 164;
 // The most a part the driver reads may inflate to.
 constexpr std::size_t kMaxPartSize = 64u << 20;
-// The zip flag for names in UTF-8, kept on a rewritten part.
-constexpr std::uint16_t kFlagUtf8Names = 0x0800;
+// Ids and part numbers are 32-bit; one of the last value leaves none free after it.
+constexpr long long kMaxId = 0xFFFFFFFF;
 
 // An attribute of a start tag as it stands in the text: its name and where its value is.
 struct AttributeSpan {
@@ -273,6 +254,11 @@ std::string ResolveTarget(const std::string& folder, const std::string& target) 
   return resolved;
 }
 
+// A relationship's target from a part in `folder` to `part`: relative when it is in the folder.
+std::string TargetFrom(const std::string& folder, const std::string& part) {
+  return part.starts_with(folder) ? part.substr(folder.size()) : "/" + part;
+}
+
 // The name to give an element added under `parent`: `local` with the parent's prefix.
 std::string Prefixed(const ElementSpan& parent, std::string_view local) {
   const std::size_t colon = parent.qname.find(':');
@@ -377,13 +363,12 @@ std::unique_ptr<ExistingWorkbook::Part> ExistingWorkbook::ReadPart(const std::st
   return part;
 }
 
-ExistingWorkbook::ExistingWorkbook(int fd, std::string path, const NumberFormatCodes& formats)
-    : m_zip(fd, std::move(path)) {
-  if (m_zip.Find(kContentTypesPart) == nullptr || m_zip.Find(kRootRelationshipsPart) == nullptr) {
+ExistingWorkbook::ExistingWorkbook(int fd, std::string path) : m_zip(fd, std::move(path)) {
+  if (m_zip.Find(sml::kContentTypesPart) == nullptr || m_zip.Find(sml::kPackageRelsPart) == nullptr) {
     throw PackageRefused(errors::PackageWithoutWorkbook());
   }
-  m_contentTypes = ReadPart(kContentTypesPart, true);
-  const auto rootRels = ReadPart(kRootRelationshipsPart, true);
+  m_contentTypes = ReadPart(std::string(sml::kContentTypesPart), true);
+  const auto rootRels = ReadPart(std::string(sml::kPackageRelsPart), true);
   const xmlNode* types = m_contentTypes->Root();
   if (!Is(types, kContentTypesNs, "Types")) m_contentTypes->Refuse(L"its root is not Types");
   if (!Is(rootRels->Root(), kPackageRelationshipsNs, "Relationships")) {
@@ -392,10 +377,11 @@ ExistingWorkbook::ExistingWorkbook(int fd, std::string path, const NumberFormatC
   for (const xmlNode* rel : Children(rootRels->Root(), kPackageRelationshipsNs, "Relationship")) {
     const std::string type = Attribute(rel, "Type");
     if (type == kStrictOfficeDocumentType) throw PackageRefused(errors::StrictWorkbook());
-    if (type == kOfficeDocumentType && m_workbookPart.empty()) {
+    if (type == sml::kOfficeDocumentRelationship && m_workbookPart.empty()) {
       m_workbookPart = ResolveTarget("", Attribute(rel, "Target"));
     }
-    if (type == kExtendedPropertiesType && m_appPart.empty()) m_appPart = ResolveTarget("", Attribute(rel, "Target"));
+    if (type == sml::kExtendedPropertiesRelationship && m_appPart.empty())
+      m_appPart = ResolveTarget("", Attribute(rel, "Target"));
   }
   if (m_workbookPart.empty()) throw PackageRefused(errors::PackageWithoutWorkbook());
 
@@ -422,14 +408,14 @@ ExistingWorkbook::ExistingWorkbook(int fd, std::string path, const NumberFormatC
   if (Is(workbook, kStrictMainNs, "workbook")) throw PackageRefused(errors::StrictWorkbook());
   if (!Is(workbook, kMainNs, "workbook")) m_workbook->Refuse(L"its root is not a workbook");
   const std::string date1904 = Attribute(Child(workbook, kMainNs, "workbookPr"), "date1904");
-  m_date1904 = date1904 == "1" || date1904 == "true";
+  m_base.date1904 = date1904 == "1" || date1904 == "true";
   const xmlNode* sheets = Child(workbook, kMainNs, "sheets");
   if (sheets == nullptr) m_workbook->Refuse(L"it lists no sheets");
   for (const xmlNode* sheet : Children(sheets, kMainNs, "sheet")) {
-    m_sheetNames.push_back(Attribute(sheet, "name"));
+    m_base.sheetNames.push_back(text::WideToUtf16(text::Utf8ToWide(Attribute(sheet, "name"))));
     const long long id = Number(Attribute(sheet, "sheetId"));
-    if (id < 0) m_workbook->Refuse(L"a sheet has no sheetId");
-    m_nextSheetId = std::max<std::uint32_t>(m_nextSheetId, static_cast<std::uint32_t>(id) + 1);
+    if (id < 0 || id == kMaxId) m_workbook->Refuse(L"a sheet has no sheetId, or one past the last");
+    m_base.nextSheetId = std::max(m_base.nextSheetId, static_cast<std::uint32_t>(id) + 1);
   }
 
   const std::string folder = FolderOf(m_workbookPart);
@@ -442,23 +428,28 @@ ExistingWorkbook::ExistingWorkbook(int fd, std::string path, const NumberFormatC
   }
   for (const xmlNode* rel : Children(m_workbookRels->Root(), kPackageRelationshipsNs, "Relationship")) {
     const std::string id = Attribute(rel, "Id");
-    if (id.starts_with(kRelationshipIdPrefix)) {
-      const long long number = Number(std::string_view(id).substr(kRelationshipIdPrefix.size()));
-      if (number >= 0) m_nextRelationshipId = std::max(m_nextRelationshipId, static_cast<std::uint32_t>(number) + 1);
+    if (id.starts_with(sml::kRelationshipIdPrefix)) {
+      const long long number = Number(std::string_view(id).substr(sml::kRelationshipIdPrefix.size()));
+      if (number == kMaxId) m_workbookRels->Refuse(L"a relationship id is the last there is");
+      if (number >= 0) {
+        m_base.nextRelationshipId = std::max(m_base.nextRelationshipId, static_cast<std::uint32_t>(number) + 1);
+      }
     }
-    if (Attribute(rel, "Type") == kStylesType) m_stylesPart = ResolveTarget(folder, Attribute(rel, "Target"));
+    if (Attribute(rel, "Type") == sml::kStylesRelationship)
+      m_stylesPart = ResolveTarget(folder, Attribute(rel, "Target"));
   }
 
   // New worksheet parts are numbered past every part named like one, listed or not.
-  const std::string partPrefix = folder + std::string(kWorksheetPartPrefix);
+  const std::string_view prefix = sml::kWorksheetPartPrefix;
+  const std::string_view suffix = sml::kPartSuffix;
   for (const auto& entry : m_zip.Entries()) {
     const std::string_view name = entry.name;
-    if (name.size() > partPrefix.size() + kXmlSuffix.size() &&
-        SameIgnoringCase(name.substr(0, partPrefix.size()), partPrefix) &&
-        SameIgnoringCase(name.substr(name.size() - kXmlSuffix.size()), kXmlSuffix)) {
-      const long long number =
-          Number(name.substr(partPrefix.size(), name.size() - partPrefix.size() - kXmlSuffix.size()));
-      if (number >= 0) m_nextPartNumber = std::max(m_nextPartNumber, static_cast<std::uint32_t>(number) + 1);
+    if (name.size() > prefix.size() + suffix.size() && SameIgnoringCase(name.substr(0, prefix.size()), prefix) &&
+        SameIgnoringCase(name.substr(name.size() - suffix.size()), suffix)) {
+      const long long number = Number(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()));
+      if (number == kMaxId)
+        throw PackageRefused(errors::PartNotAddable(text::Utf8ToWide(entry.name), L"its number is the last there is"));
+      if (number >= 0) m_base.nextPartNumber = std::max(m_base.nextPartNumber, static_cast<std::uint32_t>(number) + 1);
     }
   }
 
@@ -466,18 +457,21 @@ ExistingWorkbook::ExistingWorkbook(int fd, std::string path, const NumberFormatC
     m_app = ReadPart(m_appPart, false);
     if (m_app != nullptr) m_appPart = m_app->name;
   }
-  ReadStyles(formats);
+  ReadStyles();
 }
 
 ExistingWorkbook::~ExistingWorkbook() = default;
 
-std::string ExistingWorkbook::WorksheetPart(std::uint32_t number) const {
-  return FolderOf(m_workbookPart) + std::string(kWorksheetPartPrefix) + std::to_string(number) +
-         std::string(kXmlSuffix);
-}
-
-void ExistingWorkbook::ReadStyles(const NumberFormatCodes& formats) {
-  if (m_stylesPart.empty()) m_workbook->Refuse(L"the workbook has no styles part");
+void ExistingWorkbook::ReadStyles() {
+  if (m_stylesPart.empty()) {
+    // A workbook without styles gets a new workbook's, related by the next id.
+    m_stylesPart = sml::kStylesPart;
+    if (m_zip.Find(m_stylesPart) != nullptr) m_workbook->Refuse(L"its styles part is not related to it");
+    m_newStyles = NewStylesXml();
+    m_base.styles = CellStyles{};
+    m_newStylesRelationship = m_base.nextRelationshipId++;
+    return;
+  }
   const auto styles = ReadPart(m_stylesPart, true);
   m_stylesPart = styles->name;
   const xmlNode* root = styles->Root();
@@ -507,7 +501,7 @@ void ExistingWorkbook::ReadStyles(const NumberFormatCodes& formats) {
   styles->SetAttribute(fonts, "count", std::to_string(fontList.size() + 1), edits);
 
   // The date, date-time and time formats, numbered past every custom format there.
-  std::uint32_t nextFormat = kFirstCustomNumberFormat;
+  std::uint32_t nextFormat = sml::kFirstCustomNumberFormat;
   const auto formatList = Children(numFmts, kMainNs, "numFmt");
   for (const xmlNode* format : formatList) {
     const long long id = Number(Attribute(format, "numFmtId"));
@@ -516,10 +510,10 @@ void ExistingWorkbook::ReadStyles(const NumberFormatCodes& formats) {
   const std::string numFmtName =
       numFmts != nullptr ? Prefixed(styles->Span(numFmts), "numFmt") : Prefixed(styles->Span(root), "numFmt");
   std::string added;
-  const std::string* codes[] = {&formats.date, &formats.dateTime, &formats.time};
+  const std::string_view codes[] = {sml::kDateFormatCode, sml::kDateTimeFormatCode, sml::kTimeFormatCode};
   for (std::size_t i = 0; i < std::size(codes); ++i) {
     added += "<" + numFmtName + " numFmtId=\"" + std::to_string(nextFormat + i) + "\" formatCode=\"" +
-             Escaped(*codes[i]) + "\"/>";
+             Escaped(codes[i]) + "\"/>";
   }
   if (numFmts != nullptr) {
     styles->AppendChildren(numFmts, added, edits);
@@ -540,13 +534,13 @@ void ExistingWorkbook::ReadStyles(const NumberFormatCodes& formats) {
              " applyNumberFormat=\"1\"/>";
   }
   const auto firstXf = static_cast<std::uint32_t>(xfList.size());
-  m_cellStyles = {firstXf, firstXf + 1, firstXf + 2, firstXf + 3};
+  m_base.styles = {firstXf, firstXf + 1, firstXf + 2, firstXf + 3};
   styles->AppendChildren(cellXfs, added, edits);
   styles->SetAttribute(cellXfs, "count", std::to_string(xfList.size() + 1 + std::size(codes)), edits);
   m_newStyles = Applied(styles->text, std::move(edits));
 }
 
-std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::vector<AddedSheet>& sheets) const {
+std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::vector<SheetEntry>& sheets) const {
   std::map<std::string, std::string> parts;
   parts[m_stylesPart] = m_newStyles;
   const std::string folder = FolderOf(m_workbookPart);
@@ -556,10 +550,11 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
     const xmlNode* types = m_contentTypes->Root();
     const std::string name = Prefixed(m_contentTypes->Span(types), "Override");
     std::string added;
-    for (const auto& sheet : sheets) {
-      added += "<" + name + " PartName=\"/" + Escaped(WorksheetPart(sheet.partNumber)) + "\" ContentType=\"" +
-               std::string(kWorksheetContentType) + "\"/>";
-    }
+    const auto add = [&](const std::string& part, std::string_view type) {
+      added += "<" + name + " PartName=\"/" + Escaped(part) + "\" ContentType=\"" + std::string(type) + "\"/>";
+    };
+    for (const auto& sheet : sheets) add(WorksheetPart(sheet), sml::kWorksheetContentType);
+    if (m_newStylesRelationship != 0) add(m_stylesPart, sml::kStylesContentType);
     std::vector<Edit> edits;
     m_contentTypes->AppendChildren(types, added, edits);
     parts[m_contentTypes->name] = Applied(m_contentTypes->text, std::move(edits));
@@ -570,11 +565,12 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
     const xmlNode* root = m_workbookRels->Root();
     const std::string name = Prefixed(m_workbookRels->Span(root), "Relationship");
     std::string added;
-    for (const auto& sheet : sheets) {
-      added += "<" + name + " Id=\"" + std::string(kRelationshipIdPrefix) + std::to_string(sheet.relationshipId) +
-               "\" Type=\"" + std::string(kWorksheetType) + "\" Target=\"" +
-               Escaped(WorksheetPart(sheet.partNumber).substr(folder.size())) + "\"/>";
-    }
+    const auto add = [&](std::uint32_t id, std::string_view type, const std::string& part) {
+      added += "<" + name + " Id=\"" + std::string(sml::kRelationshipIdPrefix) + std::to_string(id) + "\" Type=\"" +
+               std::string(type) + "\" Target=\"" + Escaped(TargetFrom(folder, part)) + "\"/>";
+    };
+    for (const auto& sheet : sheets) add(sheet.relationship, sml::kWorksheetRelationship, WorksheetPart(sheet));
+    if (m_newStylesRelationship != 0) add(m_newStylesRelationship, sml::kStylesRelationship, m_stylesPart);
     std::vector<Edit> edits;
     m_workbookRels->AppendChildren(root, added, edits);
     parts[m_workbookRelsPart] = Applied(m_workbookRels->text, std::move(edits));
@@ -595,23 +591,21 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
       declaration.clear();
     }
     const std::string sheetName = Prefixed(sheetsSpan, "sheet");
-    const std::size_t existing = Children(sheetsNode, kMainNs, "sheet").size();
     std::string added;
     std::string filters;
     const xmlNode* definedNames = Child(workbook, kMainNs, "definedNames");
     const std::string definedName =
         Prefixed(definedNames != nullptr ? m_workbook->Span(definedNames) : sheetsSpan, "definedName");
-    for (std::size_t i = 0; i < sheets.size(); ++i) {
-      const auto& sheet = sheets[i];
+    for (const auto& sheet : sheets) {
       added += "<" + sheetName + " name=\"" + Escaped(sheet.name) + "\" sheetId=\"" + std::to_string(sheet.sheetId) +
-               "\" " + idName + "=\"" + std::string(kRelationshipIdPrefix) + std::to_string(sheet.relationshipId) +
+               "\" " + idName + "=\"" + std::string(sml::kRelationshipIdPrefix) + std::to_string(sheet.relationship) +
                "\"" + declaration + "/>";
       if (!sheet.filterRange.empty()) {
         std::string quoted;
         for (const char c : sheet.name) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-        filters += "<" + definedName + " name=\"" + std::string(kFilterDatabaseName) + "\" localSheetId=\"" +
-                   std::to_string(existing + i) + "\" hidden=\"1\">" +
-                   Escaped("'" + quoted + "'!" + sheet.filterRange) + "</" + definedName + ">";
+        filters += "<" + definedName + " name=\"" + std::string(sml::kFilterDatabaseName) + "\" localSheetId=\"" +
+                   std::to_string(sheet.index) + "\" hidden=\"1\">" + Escaped("'" + quoted + "'!" + sheet.filterRange) +
+                   "</" + definedName + ">";
       }
     }
     std::vector<Edit> edits;
@@ -654,7 +648,7 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
       const long long n = number != nullptr ? Number(Content(number)) : -1;
       if (heading == nullptr || n < 0) {
         wellFormed = false;
-      } else if (Content(heading) == kWorksheetsHeading && count == nullptr) {
+      } else if (Content(heading) == sml::kWorksheetsHeading && count == nullptr) {
         count = number;
         worksheets = n;
         before = total;
@@ -684,27 +678,17 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
   return parts;
 }
 
-void ExistingWorkbook::WriteInto(zipFile zip, const std::vector<AddedSheet>& sheets, const std::string& path) {
+void ExistingWorkbook::WriteInto(ZipWriter& zip, const std::vector<SheetEntry>& sheets) {
   const auto parts = RewrittenParts(sheets);
   for (const auto& entry : m_zip.Entries()) {
     const auto rewritten = parts.find(entry.name);
     if (rewritten == parts.end()) {
-      CopyRawEntry(m_zip, entry, zip, path);
-      continue;
-    }
-    zip_fileinfo info{};
-    info.dosDate = entry.dosDate;
-    info.internal_fa = entry.internalAttributes;
-    info.external_fa = entry.externalAttributes;
-    const std::string& text = rewritten->second;
-    if (zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                entry.versionMadeBy, entry.flags & kFlagUtf8Names, 0) != ZIP_OK ||
-        zipWriteInFileInZip(zip, text.data(), static_cast<unsigned>(text.size())) != ZIP_OK ||
-        zipCloseFileInZip(zip) != ZIP_OK) {
-      throw errors::IoError(L"Cannot write", path, errno != 0 ? errno : EIO);
+      zip.AddCopy(m_zip, entry);
+    } else {
+      zip.AddDeflated(entry.name, rewritten->second);
     }
   }
+  if (m_newStylesRelationship != 0) zip.AddDeflated(m_stylesPart, m_newStyles);
 }
 
 }  // namespace quillon::drivers::xlsx

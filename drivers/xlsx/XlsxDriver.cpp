@@ -2,6 +2,7 @@
 
 #include "drivers/OutputDriver.h"
 #include "drivers/sql/SheetName.h"
+#include "drivers/xlsx/ExistingWorkbook.h"
 #include "drivers/xlsx/SheetWriter.h"
 #include "drivers/xlsx/WorkbookParts.h"
 #include "drivers/xlsx/ZipWriter.h"
@@ -91,15 +92,33 @@ class XlsxConnection : public OutputConnection {
   }
 
  private:
-  // The workbook in the existing file, which the new sheets would join.
-  WorkbookBase OpenExisting() const {
-    throw odbc::errors::FileUnreadable(Path(), kWorkbookText,
-                                       L"this driver writes new workbooks only and does not add to an existing one");
+  // The workbook in the existing file, which the new sheets join; a package the driver will not
+  // add to is refused, naming the file.
+  WorkbookBase OpenExisting() {
+    try {
+      m_existing = std::make_unique<ExistingWorkbook>(m_file.Original(), m_file.Target());
+    } catch (const PackageRefused& e) {
+      throw Unreadable(e);
+    }
+    return m_existing->Base();
   }
 
-  // Every part of the package but the new sheets': a new workbook's own.
+  // Every part of the package but the new sheets': an existing workbook's entries, copied or
+  // rewritten, or a new workbook's own parts.
   void WritePackageParts(ZipWriter& zip, const std::vector<SheetEntry>& entries) const {
-    WriteNewWorkbookParts(zip, entries);
+    if (m_existing == nullptr) {
+      WriteNewWorkbookParts(zip, entries);
+      return;
+    }
+    try {
+      m_existing->WriteInto(zip, entries);
+    } catch (const PackageRefused& e) {
+      throw Unreadable(e);
+    }
+  }
+
+  odbc::CDBException Unreadable(const PackageRefused& e) const {
+    return odbc::errors::FileUnreadable(Path(), kWorkbookText, text::Utf8ToWide(e.what()));
   }
 
   // The new sheets' parts, their deflated bytes as they are.
@@ -136,6 +155,7 @@ class XlsxConnection : public OutputConnection {
 
   file::FileReplacement m_file;  // locked from connect to destruction
   XlsxLimits m_limits;
+  std::unique_ptr<ExistingWorkbook> m_existing;  // the file's workbook; null for a new one
   WorkbookBase m_base;
   std::vector<std::unique_ptr<SheetWriter>> m_sheets;
   SheetWriter* m_lastTarget = nullptr;  // the table the last INSERT went to, and the name it used

@@ -3,8 +3,10 @@
 // what is particular to these workbooks:
 //
 // Connect: CREATE_DB names the workbook too and allows it to be new (DBQ wins when both are
-// given). An existing file is refused for now (FileUnreadable) and left as it is. A new workbook
-// is only written when a table was created in it.
+// given). An existing file gets the new sheets after its own (ExistingWorkbook.h); one the driver
+// will not add to (not a zip package, encrypted, no workbook, Strict Open XML, damaged) is refused
+// (FileUnreadable) and left as it is. A new workbook is only written when a table was created in
+// it.
 //
 // Create: each CREATE TABLE adds a sheet, named by the rule of drivers/sql/SheetName.h as the
 // .xls driver names its sheets (a sheet named otherwise than its table is reported through
@@ -15,7 +17,8 @@
 // says.
 //
 // Close: each sheet's part was deflated into a temporary file of its own as its rows arrived;
-// the package is assembled from them and the workbook's other parts in an anonymous file beside
+// the package is assembled from them and the workbook's other parts (an existing workbook's
+// entries copied as they are stored, the few it changes rewritten) in an anonymous file beside
 // the old one and put in its place (platform/file/FileReplacement.h), so the old file stays whole
 // if anything fails or the process dies.
 #pragma once

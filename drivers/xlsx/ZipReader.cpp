@@ -25,10 +25,6 @@ constexpr std::array<unsigned char, 4> kZipEndRecord = {'P', 'K', 5, 6};
 constexpr std::array<unsigned char, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 // The stream an encrypted workbook's package is in, as its directory entry names it (UTF-16LE).
 constexpr std::u16string_view kEncryptedPackageStream = u"EncryptedPackage";
-// The general purpose flags: the entry is encrypted; its crc and sizes follow its data (a copy
-// writes them into its local header instead).
-constexpr std::uint16_t kFlagEncrypted = 0x0001;
-constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 // Pieces in which entries and files are read.
 constexpr std::size_t kChunk = 64 * 1024;
 // The longest name and extra field a central directory entry holds (16-bit lengths).
@@ -237,37 +233,6 @@ void ZipReader::ReadRaw(const ZipEntry& entry, std::string& localExtra,
   }
   unzCloseCurrentFile(m_zip);
   if (total != entry.compressedSize) FailRead(entry, UNZ_BADZIPFILE);
-}
-
-void CopyRawEntry(ZipReader& reader, const ZipEntry& entry, zipFile zip, const std::string& path) {
-  // The local extra field is known once the entry is opened for reading, before its first bytes
-  // arrive; the new entry is opened with it then (or at the end, for an entry without bytes).
-  std::string localExtra;
-  bool opened = false;
-  const auto open = [&] {
-    zip_fileinfo info{};
-    info.dosDate = entry.dosDate;
-    info.internal_fa = entry.internalAttributes;
-    info.external_fa = entry.externalAttributes;
-    const int status = zipOpenNewFileInZip4_64(
-        zip, entry.name.c_str(), &info, localExtra.data(), static_cast<uInt>(localExtra.size()),
-        entry.centralExtra.data(), static_cast<uInt>(entry.centralExtra.size()),
-        entry.comment.empty() ? nullptr : entry.comment.c_str(), entry.method, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS,
-        DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, entry.versionMadeBy, entry.flags & ~kFlagDataDescriptor,
-        entry.size >= 0xFFFFFFFFu || entry.compressedSize >= 0xFFFFFFFFu ? 1 : 0);
-    if (status != ZIP_OK) throw errors::IoError(L"Cannot write", path, errno != 0 ? errno : EIO);
-    opened = true;
-  };
-  reader.ReadRaw(entry, localExtra, [&](const void* data, std::size_t size) {
-    if (!opened) open();
-    if (zipWriteInFileInZip(zip, data, static_cast<unsigned>(size)) != ZIP_OK) {
-      throw errors::IoError(L"Cannot write", path, errno != 0 ? errno : EIO);
-    }
-  });
-  if (!opened) open();
-  if (zipCloseFileInZipRaw64(zip, entry.size, entry.crc) != ZIP_OK) {
-    throw errors::IoError(L"Cannot write", path, errno != 0 ? errno : EIO);
-  }
 }
 
 }  // namespace quillon::drivers::xlsx

@@ -3,7 +3,7 @@
 // the order of the central directory with what a copy needs to reproduce their local headers;
 // an entry is read either inflated (a part the driver parses, refused past a size limit so that
 // a zip bomb is never inflated) or raw, its compressed bytes as stored, for copying it into a
-// new package without recompressing it (CopyRawEntry).
+// new package without recompressing it (ZipWriter::AddCopy).
 //
 // Refusals come as PackageRefused carrying an error of the vocabulary (platform/errors/Errors.h)
 // that words why; the driver adds the file's path. A failed read of the file is
@@ -11,7 +11,6 @@
 #pragma once
 
 #include <minizip/unzip.h>
-#include <minizip/zip.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +33,10 @@ class PackageRefused : public std::runtime_error {
 // Zip compression methods.
 inline constexpr std::uint16_t kStored = 0;
 inline constexpr std::uint16_t kDeflated = 8;
+// The general purpose flags: the entry is encrypted; its crc and sizes follow its data (a copy
+// writes them into its local header instead).
+inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 
 // One entry of the central directory.
 struct ZipEntry {
@@ -91,10 +94,5 @@ class ZipReader {
   unzFile m_zip = nullptr;
   std::vector<ZipEntry> m_entries;
 };
-
-// Writes `entry` of `reader` into the package `zip` as it is stored: the same name, method,
-// flags, crc, sizes, date, attributes, extra fields and compressed bytes. Throws
-// odbc::errors::IoError (the write) naming `path`.
-void CopyRawEntry(ZipReader& reader, const ZipEntry& entry, zipFile zip, const std::string& path);
 
 }  // namespace quillon::drivers::xlsx

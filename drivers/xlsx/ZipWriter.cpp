@@ -8,6 +8,7 @@
 #include <ctime>
 #include <limits>
 
+#include "drivers/xlsx/ZipReader.h"
 #include "platform/errors/Errors.h"
 
 namespace quillon::drivers::xlsx {
@@ -222,6 +223,35 @@ void ZipWriter::AddDeflatedFile(std::string_view name, const DeflatedFile& part)
     offset += got;
     return got;
   });
+}
+
+void ZipWriter::AddCopy(ZipReader& reader, const ZipEntry& entry) {
+  // The local header's extra field is known once the entry is opened for reading, before its
+  // first bytes arrive; the copy is opened with it then (or at the end, for an entry without
+  // bytes). Its crc and sizes go into its local header: no data descriptor follows.
+  std::string localExtra;
+  bool opened = false;
+  const auto open = [&] {
+    zip_fileinfo info{};
+    info.dosDate = entry.dosDate;
+    info.internal_fa = entry.internalAttributes;
+    info.external_fa = entry.externalAttributes;
+    Check(zipOpenNewFileInZip4_64(static_cast<zipFile>(m_zip), entry.name.c_str(), &info, localExtra.data(),
+                                  static_cast<uInt>(localExtra.size()), entry.centralExtra.data(),
+                                  static_cast<uInt>(entry.centralExtra.size()),
+                                  entry.comment.empty() ? nullptr : entry.comment.c_str(), entry.method, kDeflateLevel,
+                                  1, sml::kRawDeflateWindowBits, sml::kDeflateMemoryLevel, Z_DEFAULT_STRATEGY, nullptr,
+                                  0, entry.versionMadeBy, entry.flags & ~kFlagDataDescriptor,
+                                  entry.size >= sml::kZip32Limit || entry.compressedSize >= sml::kZip32Limit ? 1 : 0),
+          L"add an entry");
+    opened = true;
+  };
+  reader.ReadRaw(entry, localExtra, [&](const void* data, std::size_t size) {
+    if (!opened) open();
+    WriteEntryData(data, size);
+  });
+  if (!opened) open();
+  CloseRawEntry(entry.size, entry.crc);
 }
 
 void ZipWriter::Close() {

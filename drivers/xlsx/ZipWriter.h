@@ -56,6 +56,9 @@ class DeflatedFile {
 // A new zip archive written to `fd` from its current end. `path` (UTF-8) names the file in
 // errors: a failed write throws odbc::errors::IoError, a refusal of the zip library
 // odbc::errors::WriteRefused.
+class ZipReader;
+struct ZipEntry;
+
 class ZipWriter {
  public:
   ZipWriter(int fd, std::string path);
@@ -74,6 +77,9 @@ class ZipWriter {
   // copied from another archive.
   template <typename Read>
   void AddRaw(std::string_view name, std::uint32_t crc, std::uint64_t size, std::uint64_t compressedSize, Read&& read);
+  // Adds `entry` of the archive `reader` reads as it is stored there: its name, method, flags,
+  // crc, sizes, date, attributes, extra fields and compressed bytes, never recompressed.
+  void AddCopy(ZipReader& reader, const ZipEntry& entry);
   // Writes the central directory and ends the archive.
   void Close();
 

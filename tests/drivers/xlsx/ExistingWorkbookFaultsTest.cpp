@@ -1,8 +1,8 @@
-// Files the .xlsx driver must not add to are refused with the reason, and left byte for byte as
-// they were: no zip, a cut-off zip, an encrypted workbook (an OLE compound file), a zip without a
-// workbook, Strict Open XML, a part that fails its checksum or inflates past the limit, a part
-// with a document type declaration.
-#include <fcntl.h>
+// Files the .xlsx driver must not add to are refused with the reason and the file's name, and left
+// byte for byte as they were: no zip, a cut-off zip, an encrypted workbook (an OLE compound file),
+// a zip without a workbook, Strict Open XML, a part that fails its checksum or inflates past the
+// limit, a part with a document type declaration, two entries of one name; and a table whose name
+// a sheet there has in other letters.
 #include <gsf/gsf.h>
 
 #include <filesystem>
@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include "drivers/xlsx/ExistingWorkbook.h"
-#include "platform/file/FileDescriptor.h"
+#include "drivers/BuiltInDrivers.h"
+#include "drivers/xlsx/XlsxDriver.h"
+#include "platform/errors/Errors.h"
+#include "platform/odbc/Database.h"
+#include "platform/text/WideText.h"
 #include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
@@ -51,45 +54,56 @@ std::string Variant(const fs::path& file, const std::string& kind) {
   return ReadBytes(file);
 }
 
-// Why opening `file` to add to it is refused; empty when it is not.
-std::string Refusal(const fs::path& file) {
-  const file::FileDescriptor fd(::open(file.c_str(), O_RDONLY));
+// Why adding the table `table` to `file` through the driver is refused; empty when it is not.
+std::wstring Refusal(const fs::path& file, const std::wstring& table) {
   try {
-    ExistingWorkbook book(fd.Get(), file.string(), {"yyyy-mm-dd", "yyyy-mm-dd hh:mm:ss", "hh:mm:ss"});
-  } catch (const PackageRefused& e) {
-    return e.what();
+    odbc::CDatabase db;
+    db.OpenEx(L"DRIVER={" + std::wstring(kXlsxDriverName) + L"};DBQ=" + text::Utf8ToWide(file.string()),
+              odbc::CDatabase::noOdbcDialog);
+    db.ExecuteSQL(L"CREATE TABLE [" + table + L"] ([A] TEXT)");
+    db.Close();
+  } catch (const odbc::CDBException& e) {
+    return e.m_strMessage;
   }
   return {};
 }
 
 TEST(ExistingWorkbookFaultsTest, FilesThatCannotBeAddedToAreRefusedUntouched) {
+  RegisterBuiltInDrivers();
   const TempDir dir;
   const std::string workbook = ReadBytes(kTestData / "xlsx" / "autofilter01.xlsx");
   struct Case {
     std::string name;
     std::string content;
-    std::string reason;
+    std::wstring reason;
+    std::wstring table = L"T";
   };
   const std::vector<Case> cases = {
-      {"text.xlsx", "Name,Value\nx,1\n", "not a zip package"},
-      {"empty.xlsx", "", "not a zip package"},
-      {"cut.xlsx", workbook.substr(0, workbook.size() / 2), "damaged: its zip directory cannot be read"},
-      {"encrypted.xlsx", EncryptedWorkbook(dir / "encrypted.xlsx"), "it is encrypted"},
-      {"biff8.xlsx", ReadBytes(kTestData / "xls" / "namesdemo.xls"), "not a zip package"},
-      {"plain.xlsx", Variant(dir / "plain.xlsx", "plain"), "without a spreadsheet workbook"},
-      {"document.xlsx", Variant(dir / "document.xlsx", "document"), "without a spreadsheet workbook"},
-      {"strict.xlsx", Variant(dir / "strict.xlsx", "strict"), "Strict Open XML"},
-      {"crc.xlsx", Variant(dir / "crc.xlsx", "stored-crc"), "'xl/workbook.xml' fails its checksum"},
-      {"bomb.xlsx", Variant(dir / "bomb.xlsx", "bomb"), "'xl/workbook.xml' inflates to more than"},
-      {"doctype.xlsx", Variant(dir / "doctype.xlsx", "doctype"), "document type declaration"},
-      {"twice.xlsx", Variant(dir / "twice.xlsx", "twice"), "two entries named 'xl/workbook.xml'"},
+      {"text.xlsx", "Name,Value\nx,1\n", L"not a zip package"},
+      {"empty.xlsx", "", L"not a zip package"},
+      {"cut.xlsx", workbook.substr(0, workbook.size() / 2), L"damaged: its zip directory cannot be read"},
+      {"encrypted.xlsx", EncryptedWorkbook(dir / "encrypted.xlsx"), L"it is encrypted"},
+      {"biff8.xlsx", ReadBytes(kTestData / "xls" / "namesdemo.xls"), L"not a zip package"},
+      {"plain.xlsx", Variant(dir / "plain.xlsx", "plain"), L"without a spreadsheet workbook"},
+      {"document.xlsx", Variant(dir / "document.xlsx", "document"), L"without a spreadsheet workbook"},
+      {"strict.xlsx", Variant(dir / "strict.xlsx", "strict"), L"Strict Open XML"},
+      {"crc.xlsx", Variant(dir / "crc.xlsx", "stored-crc"), L"'xl/workbook.xml' fails its checksum"},
+      {"bomb.xlsx", Variant(dir / "bomb.xlsx", "bomb"), L"'xl/workbook.xml' inflates to more than"},
+      {"doctype.xlsx", Variant(dir / "doctype.xlsx", "doctype"), L"document type declaration"},
+      {"twice.xlsx", Variant(dir / "twice.xlsx", "twice"), L"two entries named 'xl/workbook.xml'"},
+      {"clash.xlsx", ReadBytes(kTestData / "xlsx" / "defined_name01.xlsx"), L"Table 'SHEET 3' already exists.",
+       L"SHEET 3"},
+      {"clash-umlaut.xlsx", ReadBytes(kTestData / "xlsx" / "calc-Formate.xlsx"),
+       L"Table '\u00f6\u00e4\u00fc' already exists.", L"\u00f6\u00e4\u00fc"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_TRUE(c.name == "empty.xlsx" || !c.content.empty());
     const auto file = dir / c.name;
     { std::ofstream(file, std::ios::binary) << c.content; }
-    EXPECT_NE(Refusal(file).find(c.reason), std::string::npos) << Refusal(file);
+    const std::wstring refusal = Refusal(file, c.table);
+    EXPECT_NE(refusal.find(c.reason), std::wstring::npos) << text::WideToUtf8(refusal);
+    if (c.table == L"T") EXPECT_NE(refusal.find(text::Utf8ToWide(file.string())), std::wstring::npos);
     EXPECT_EQ(ReadBytes(file), c.content);
   }
 }

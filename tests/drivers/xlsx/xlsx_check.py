@@ -7,7 +7,8 @@
                    openpyxl reads them
   openpyxl FILE    writes a workbook with openpyxl: two sheets, text, numbers, a date
   variant KIND FILE  rewrites the workbook FILE (openpyxl's) into a variant: "prefixed" (its XML
-                   parts with the prefix x: in place of default namespaces), "strict" (a Strict
+                   parts with the prefix x: in place of default namespaces), "unstyled" (without
+                   its styles part and its cells' styles), "strict" (a Strict
                    Open XML relationship), "stored-crc" (parts stored, a byte of the workbook part
                    changed after its crc was taken), "doctype" (a workbook part with a document
                    type declaration), "twice" (a second entry of the workbook part's name in
@@ -76,6 +77,12 @@ def variant(kind, path):
             if kind == "prefixed" and name.endswith((".xml", ".rels")):
                 data = re.sub(rb"<(/?)([A-Za-z]+[ />])", rb"<\1x:\2", data)
                 data = data.replace(b'xmlns="', b'xmlns:x="')
+            elif kind == "unstyled" and name == "xl/styles.xml":
+                continue
+            elif kind == "unstyled" and name.endswith((".rels", "[Content_Types].xml")):
+                data = re.sub(rb"<(Relationship|Override)[^>]*styles[^>]*/>", b"", data)
+            elif kind == "unstyled" and name.startswith("xl/worksheets/"):
+                data = re.sub(rb' s="[0-9]+"', b"", data)
             elif kind == "strict" and name == "_rels/.rels":
                 data = data.replace(b"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument",
                                     b"http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument")
