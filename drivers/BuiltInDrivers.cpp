@@ -2,6 +2,7 @@
 
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
+#include "drivers/xlsx/XlsxDriver.h"
 #include "platform/odbc/DriverRegistry.h"
 
 namespace quillon::drivers {
@@ -10,6 +11,7 @@ void RegisterBuiltInDrivers() {
   auto& registry = odbc::DriverRegistry::Instance();
   registry.Register(excel::MakeExcelDriver());
   registry.Register(access::MakeAccessDriver());
+  registry.Register(xlsx::MakeXlsxDriver());
 }
 
 }  // namespace quillon::drivers
