@@ -162,12 +162,16 @@ TEST_F(XlsxDriverTest, AFullSheetRefusesTheNextRowAndTheNextTableTakesIt) {
     db.ExecuteSQL(L"CREATE TABLE " + longName + L"_Sheet0 ([I] INTEGER)");
     EXPECT_EQ(db.GetCreatedTableName(), L"Quarterly_revenue_by_region_a~2");
     db.ExecuteSQL(L"INSERT INTO " + longName + L"_Sheet0 VALUES(4)");
+    // A control character, which the package's XML cannot hold in a sheet name, becomes '_'.
+    db.ExecuteSQL(L"CREATE TABLE [a\x01\tb&<c>] ([A] TEXT)");
+    EXPECT_EQ(db.GetCreatedTableName(), L"a__b&<c>");
   }
   const auto lines = ReadXlsx(file);
   EXPECT_TRUE(Has(lines, "sheet\tQuarterly_revenue_by_region_and\t4\t1"));
   EXPECT_TRUE(Has(lines, "0\t3\t0\tnumber\t3\tGeneral"));
   EXPECT_TRUE(Has(lines, "sheet\tQuarterly_revenue_by_region_a~2\t2\t1"));
   EXPECT_TRUE(Has(lines, "1\t1\t0\tnumber\t4\tGeneral"));
+  EXPECT_TRUE(Has(lines, "sheet\ta__b&<c>\t1\t1"));
 }
 
 TEST_F(XlsxDriverTest, RefusalsLeaveTheWorkbookAsItsGoodStatementsMadeIt) {
