@@ -95,6 +95,10 @@ inline constexpr std::string_view kEscapeStart = "_x";
 inline constexpr char kEscapeEnd = '_';
 inline constexpr std::size_t kEscapeHexDigits = 4;
 
+// --- Sheet names: control characters (below the first printable one) become the replacement ---
+inline constexpr wchar_t kFirstPrintable = 0x20;
+inline constexpr wchar_t kSheetNameReplacement = L'_';
+
 // --- Limits of a worksheet ---
 inline constexpr std::uint32_t kMaxRows = 1048576;  // the header row included
 inline constexpr std::uint32_t kMaxColumns = 16384;

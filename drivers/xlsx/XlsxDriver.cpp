@@ -18,6 +18,16 @@ constexpr std::wstring_view kWorkbookText = L"an Excel workbook (.xlsx)";
 
 bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
 
+// The table name a sheet is named after: a control character, which a sheet name in the
+// package's XML cannot hold, becomes '_' as the characters Excel forbids do.
+std::wstring SheetNameSource(std::wstring_view table) {
+  std::wstring name(table);
+  for (wchar_t& c : name) {
+    if (c < sml::kFirstPrintable) c = sml::kSheetNameReplacement;
+  }
+  return name;
+}
+
 class XlsxConnection : public OutputConnection {
  public:
   XlsxConnection(const OutputTarget& target, const XlsxLimits& limits)
@@ -39,7 +49,8 @@ class XlsxConnection : public OutputConnection {
     bool exists = SheetNameTaken(asUtf16);
     for (const auto& sheet : m_sheets) exists = exists || SameName(text::WideToUtf16(sheet->Table()), asUtf16);
     // The file keeps sheet names only: a long name exported again meets its own earlier sheet.
-    const std::u16string valid = sql::ValidSheetName(statement.table);
+    const std::wstring source = SheetNameSource(statement.table);
+    const std::u16string valid = sql::ValidSheetName(source);
     for (const auto& name : m_base.sheetNames) exists = exists || SameName(name, valid);
     if (exists) throw odbc::errors::TableExists(statement.table);
     if (statement.columns.size() > sml::kMaxColumns) {
@@ -56,8 +67,7 @@ class XlsxConnection : public OutputConnection {
       }
     }
     sql::CheckDatePatternFor(statement, DatePattern());
-    std::u16string name =
-        sql::UniqueSheetName(statement.table, [this](std::u16string_view n) { return SheetNameTaken(n); });
+    std::u16string name = sql::UniqueSheetName(source, [this](std::u16string_view n) { return SheetNameTaken(n); });
     const bool first = m_base.sheetNames.empty() && m_sheets.empty();
     m_sheets.push_back(std::make_unique<SheetWriter>(statement.table, std::move(name), statement.columns, m_base.styles,
                                                      m_base.date1904, m_limits.maxRows, first));

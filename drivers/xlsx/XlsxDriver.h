@@ -9,12 +9,12 @@
 // it.
 //
 // Create: each CREATE TABLE adds a sheet, named by the rule of drivers/sql/SheetName.h as the
-// .xls driver names its sheets (a sheet named otherwise than its table is reported through
-// CreatedTableName); its first row holds the column names, bold, frozen and with an AutoFilter.
-// A sheet takes 1,048,575 rows under its header and 16,384 columns; a cell's text holds up to
-// 32,767 UTF-16 units (VARCHAR(n) up to n). Insert: each row's values are checked as
-// sql/ValueCheck.h says (a sheet takes whole numbers of any size) and written as SheetWriter.h
-// says.
+// .xls driver names its sheets, a control character becoming '_' too (a sheet named otherwise
+// than its table is reported through CreatedTableName); its first row holds the column names,
+// bold, frozen and with an AutoFilter. A sheet takes 1,048,575 rows under its header and 16,384
+// columns; a cell's text holds up to 32,767 UTF-16 units (VARCHAR(n) up to n). Insert: each row's
+// values are checked as sql/ValueCheck.h says (a sheet takes whole numbers of any size) and
+// written as SheetWriter.h says.
 //
 // Close: each sheet's part was deflated into a temporary file of its own as its rows arrived;
 // the package is assembled from them and the workbook's other parts (an existing workbook's

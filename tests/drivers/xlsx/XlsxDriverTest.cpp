@@ -127,14 +127,18 @@ TEST_F(XlsxDriverTest, HeadersAreBoldFrozenAndFilteredAndWidthsFitTheFirstRows) 
   const auto layout = testing::OutputLines(std::string(QUILLON_PYTHON) + " " + QUILLON_XLSX_DUMP + " --layout " +
                                            testing::ShellQuote(file.string()));
   // A wide text in the first rows widens its column; one after them does not.
-  ASSERT_EQ(layout.size(), 4u);
+  ASSERT_EQ(layout.size(), 5u);
   EXPECT_EQ(layout[0], "It's\tfrozen A2\tfilter A1:C301\theader BBB\twidths A=8.43 B=29 C=42");
   EXPECT_EQ(layout[1], "Second\tfrozen A2\tfilter A1:A301\theader B\twidths A=8.43");
-  EXPECT_EQ(
-      layout[2],
-      "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">'It''s'!$A$1:$C$301</definedName>");
+  // Every part deflated (8), each CRC right.
+  EXPECT_EQ(layout[2],
+            "parts\t[Content_Types].xml:8 _rels/.rels:8 docProps/app.xml:8 docProps/core.xml:8 xl/workbook.xml:8 "
+            "xl/_rels/workbook.xml.rels:8 xl/styles.xml:8 xl/worksheets/sheet1.xml:8 xl/worksheets/sheet2.xml:8");
   EXPECT_EQ(
       layout[3],
+      "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">'It''s'!$A$1:$C$301</definedName>");
+  EXPECT_EQ(
+      layout[4],
       "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"1\" hidden=\"1\">'Second'!$A$1:$A$301</definedName>");
   const auto lines = ReadXlsx(file);
   EXPECT_TRUE(Has(lines, "0\t300\t2\ttext\tw\tGeneral"));
@@ -158,12 +162,16 @@ TEST_F(XlsxDriverTest, AFullSheetRefusesTheNextRowAndTheNextTableTakesIt) {
     db.ExecuteSQL(L"CREATE TABLE " + longName + L"_Sheet0 ([I] INTEGER)");
     EXPECT_EQ(db.GetCreatedTableName(), L"Quarterly_revenue_by_region_a~2");
     db.ExecuteSQL(L"INSERT INTO " + longName + L"_Sheet0 VALUES(4)");
+    // A control character, which the package's XML cannot hold in a sheet name, becomes '_'.
+    db.ExecuteSQL(L"CREATE TABLE [a\x01\tb&<c>] ([A] TEXT)");
+    EXPECT_EQ(db.GetCreatedTableName(), L"a__b&<c>");
   }
   const auto lines = ReadXlsx(file);
   EXPECT_TRUE(Has(lines, "sheet\tQuarterly_revenue_by_region_and\t4\t1"));
   EXPECT_TRUE(Has(lines, "0\t3\t0\tnumber\t3\tGeneral"));
   EXPECT_TRUE(Has(lines, "sheet\tQuarterly_revenue_by_region_a~2\t2\t1"));
   EXPECT_TRUE(Has(lines, "1\t1\t0\tnumber\t4\tGeneral"));
+  EXPECT_TRUE(Has(lines, "sheet\ta__b&<c>\t1\t1"));
 }
 
 TEST_F(XlsxDriverTest, RefusalsLeaveTheWorkbookAsItsGoodStatementsMadeIt) {

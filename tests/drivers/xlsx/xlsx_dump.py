@@ -5,7 +5,8 @@ text, number, bool, date, time, error. Text is decoded as Excel decodes it (_xHH
 unit HHHH; openpyxl leaves that to its caller) and escapes backslash, tab and line breaks. A first
 line per sheet gives its name and size: "sheet<TAB>name<TAB>rows<TAB>columns".
 With --layout first, prints instead per sheet its frozen pane, AutoFilter range, the bold cells
-of the first row and each column's width, and the workbook's defined names as written."""
+of the first row and each column's width, the package's entries in order (with their
+compression method) and the workbook's defined names as written."""
 import datetime
 import re
 import sys
@@ -60,6 +61,10 @@ def layout(path):
               (sheet.title, sheet.freeze_panes, sheet.auto_filter.ref, bold, widths))
     with zipfile.ZipFile(path) as package:
         workbook = package.read('xl/workbook.xml').decode('utf-8')
+        bad = package.testzip()
+        if bad is not None:
+            sys.exit('entry %s fails its CRC' % bad)
+        print('parts\t' + ' '.join('%s:%d' % (i.filename, i.compress_type) for i in package.infolist()))
     for name in re.findall(r'<definedName [^>]*>[^<]*</definedName>', workbook):
         print(name)
 
