@@ -327,6 +327,12 @@ std::unique_ptr<ExistingWorkbook::Part> ExistingWorkbook::ReadPart(const std::st
   part->text = m_zip.ReadInflated(*entry, kMaxPartSize);
   const std::wstring wideName = text::Utf8ToWide(part->name);
   if (part->text.find('\0') != std::string::npos) part->Refuse(L"it is not in UTF-8");
+  // libxml2 sets itself up on first use, which two threads must not do at once.
+  static const bool initialized = [] {
+    xmlInitParser();
+    return true;
+  }();
+  (void)initialized;
   part->doc = xmlReadMemory(part->text.data(), static_cast<int>(part->text.size()), nullptr, nullptr,
                             XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   if (part->doc == nullptr || xmlDocGetRootElement(part->doc) == nullptr) {

@@ -34,7 +34,7 @@ const char* const kWorkbooks[] = {"autofilter01.xlsx",      "chart_area01.xlsx",
                                   "data_validation01.xlsx", "defined_name01.xlsx", "image01.xlsx",
                                   "rich_string01.xlsx",     "table01.xlsx",        "calc-Formate.xlsx",
                                   "calc-profiles.xlsx",     "openpyxl.xlsx",       "prefixed.xlsx",
-                                  "unstyled.xlsx",          "quillon.xlsx"};
+                                  "unstyled.xlsx",          "1904.xlsx",           "quillon.xlsx"};
 // The parts adding a sheet changes; every other entry is copied as it is.
 const std::set<std::string> kChangedParts = {"[Content_Types].xml", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
                                              "xl/styles.xml", "docProps/app.xml"};
@@ -56,9 +56,9 @@ fs::path CopyIn(const TempDir& dir, const std::string& name) {
     db.OpenEx(Connect(target, L"CREATE_DB"), odbc::CDatabase::noOdbcDialog);
     db.ExecuteSQL(L"CREATE TABLE Made ([N] INTEGER,[T] TIMESTAMP)");
     db.ExecuteSQL(L"INSERT INTO Made VALUES(1,'2020-01-02 03:04:05')");
-  } else if (name == "openpyxl.xlsx" || name == "prefixed.xlsx" || name == "unstyled.xlsx") {
-    // openpyxl's own, the same with the prefix x: on every element of its XML parts, and without
-    // a styles part.
+  } else if (name == "openpyxl.xlsx" || name == "prefixed.xlsx" || name == "unstyled.xlsx" || name == "1904.xlsx") {
+    // openpyxl's own, the same with the prefix x: on every element of its XML parts, without a
+    // styles part, and counting its dates from 1904.
     Check("openpyxl", target);
     if (name != "openpyxl.xlsx") Check("variant " + fs::path(name).stem().string(), target);
   } else {

@@ -8,7 +8,8 @@
   openpyxl FILE    writes a workbook with openpyxl: two sheets, text, numbers, a date
   variant KIND FILE  rewrites the workbook FILE (openpyxl's) into a variant: "prefixed" (its XML
                    parts with the prefix x: in place of default namespaces), "unstyled" (without
-                   its styles part and its cells' styles), "strict" (a Strict
+                   its styles part and its cells' styles), "1904" (dates counted from
+                   1904), "strict" (a Strict
                    Open XML relationship), "stored-crc" (parts stored, a byte of the workbook part
                    changed after its crc was taken), "doctype" (a workbook part with a document
                    type declaration), "twice" (a second entry of the workbook part's name in
@@ -83,6 +84,8 @@ def variant(kind, path):
                 data = re.sub(rb"<(Relationship|Override)[^>]*styles[^>]*/>", b"", data)
             elif kind == "unstyled" and name.startswith("xl/worksheets/"):
                 data = re.sub(rb' s="[0-9]+"', b"", data)
+            elif kind == "1904" and name == "xl/workbook.xml":
+                data = data.replace(b"<workbookPr/>", b'<workbookPr date1904="1"/>')
             elif kind == "strict" and name == "_rels/.rels":
                 data = data.replace(b"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument",
                                     b"http://purl.oclc.org/ooxml/officeDocument/relationships/officeDocument")
