@@ -68,12 +68,12 @@ fs::path CopyIn(const TempDir& dir, const std::string& name) {
   return target;
 }
 
-// Adds the table (sheet) "Added" holding a date to `file` through the driver.
-void AddSheet(const fs::path& file) {
+// Adds the table (sheet) `table` holding a date to `file` through the driver.
+void AddSheet(const fs::path& file, const std::wstring& table = L"Added") {
   odbc::CDatabase db;
   db.OpenEx(Connect(file), odbc::CDatabase::noOdbcDialog);
-  db.ExecuteSQL(L"CREATE TABLE Added ([When] DATE)");
-  db.ExecuteSQL(L"INSERT INTO Added VALUES('2024-03-05')");
+  db.ExecuteSQL(L"CREATE TABLE " + table + L" ([When] DATE)");
+  db.ExecuteSQL(L"INSERT INTO " + table + L" VALUES('2024-03-05')");
   db.Close();
 }
 
@@ -112,8 +112,17 @@ TEST_F(ExistingWorkbookTest, ANewSheetLeavesEveryOtherEntryAndCellAsItWas) {
     EXPECT_TRUE(std::equal(cellsBefore.begin(), cellsBefore.end(), cellsAfter.begin()));
     const std::vector<std::string> added(cellsAfter.begin() + static_cast<std::ptrdiff_t>(cellsBefore.size()),
                                          cellsAfter.end());
-    EXPECT_EQ(added, (std::vector<std::string>{"sheet\tAdded", "1\t1\tstr\tWhen\tGeneral\tbold",
-                                               "2\t1\tdatetime\t2024-03-05 00:00:00\tyyyy-mm-dd\t"}));
+    const std::vector<std::string> sheet = {"1\t1\tstr\tWhen\tGeneral\tbold",
+                                            "2\t1\tdatetime\t2024-03-05 00:00:00\tyyyy-mm-dd\t"};
+    EXPECT_EQ(added, (std::vector<std::string>{"sheet\tAdded", sheet[0], sheet[1]}));
+    // And once more, into what the driver wrote.
+    AddSheet(file, L"Again");
+    const auto cellsAgain = Check("cells", file);
+    EXPECT_EQ(cellsAgain, [&] {
+      auto expected = cellsAfter;
+      expected.insert(expected.end(), {"sheet\tAgain", sheet[0], sheet[1]});
+      return expected;
+    }());
   }
 }
 
