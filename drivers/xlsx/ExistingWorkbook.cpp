@@ -490,6 +490,17 @@ void ExistingWorkbook::ReadStyles() {
   const auto xfList = Children(cellXfs, kMainNs, "xf");
   if (fontList.empty()) styles->Refuse(L"it has no fonts");
   std::vector<Edit> edits;
+  // An entry the styles hold already, word for word as this driver adds it (to a workbook it added
+  // to before), is used again instead of being added once more.
+  const auto indexOf = [&styles](const std::vector<const xmlNode*>& list, std::string_view text) -> long long {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const ElementSpan& span = styles->Span(list[i]);
+      if (std::string_view(styles->text).substr(span.open, span.closeEnd - span.open) == text) {
+        return static_cast<long long>(i);
+      }
+    }
+    return -1;
+  };
 
   // The header's font: the default font (the first) in bold.
   const ElementSpan& first = styles->Span(fontList.front());
@@ -502,11 +513,15 @@ void ExistingWorkbook::ReadStyles() {
       bold.insert(first.openEnd - first.open, b);
     }
   }
-  const auto boldFont = static_cast<std::uint32_t>(fontList.size());
-  styles->AppendChildren(fonts, bold, edits);
-  styles->SetAttribute(fonts, "count", std::to_string(fontList.size() + 1), edits);
+  long long boldFont = indexOf(fontList, bold);
+  if (boldFont < 0) {
+    boldFont = static_cast<long long>(fontList.size());
+    styles->AppendChildren(fonts, bold, edits);
+    styles->SetAttribute(fonts, "count", std::to_string(fontList.size() + 1), edits);
+  }
 
-  // The date, date-time and time formats, numbered past every custom format there.
+  // The date, date-time and time formats: one of the same code, else numbered past every custom
+  // format there.
   std::uint32_t nextFormat = sml::kFirstCustomNumberFormat;
   const auto formatList = Children(numFmts, kMainNs, "numFmt");
   for (const xmlNode* format : formatList) {
@@ -516,39 +531,63 @@ void ExistingWorkbook::ReadStyles() {
   const std::string numFmtName =
       numFmts != nullptr ? Prefixed(styles->Span(numFmts), "numFmt") : Prefixed(styles->Span(root), "numFmt");
   std::string added;
+  std::size_t addedCount = 0;
   const std::string_view codes[] = {sml::kDateFormatCode, sml::kDateTimeFormatCode, sml::kTimeFormatCode};
+  std::uint32_t formatIds[std::size(codes)] = {};
   for (std::size_t i = 0; i < std::size(codes); ++i) {
-    added += "<" + numFmtName + " numFmtId=\"" + std::to_string(nextFormat + i) + "\" formatCode=\"" +
-             Escaped(codes[i]) + "\"/>";
+    long long id = -1;
+    for (const xmlNode* format : formatList) {
+      if (id < 0 && Attribute(format, "formatCode") == codes[i]) id = Number(Attribute(format, "numFmtId"));
+    }
+    if (id < 0) {
+      id = nextFormat++;
+      added += "<" + numFmtName + " numFmtId=\"" + std::to_string(id) + "\" formatCode=\"" + Escaped(codes[i]) + "\"/>";
+      ++addedCount;
+    }
+    formatIds[i] = static_cast<std::uint32_t>(id);
   }
-  if (numFmts != nullptr) {
+  if (addedCount > 0 && numFmts != nullptr) {
     styles->AppendChildren(numFmts, added, edits);
-    styles->SetAttribute(numFmts, "count", std::to_string(formatList.size() + std::size(codes)), edits);
-  } else {
+    styles->SetAttribute(numFmts, "count", std::to_string(formatList.size() + addedCount), edits);
+  } else if (addedCount > 0) {
     const std::string name = Prefixed(styles->Span(root), "numFmts");
     edits.push_back({styles->Span(root).openEnd, 0,
-                     "<" + name + " count=\"" + std::to_string(std::size(codes)) + "\">" + added + "</" + name + ">"});
+                     "<" + name + " count=\"" + std::to_string(addedCount) + "\">" + added + "</" + name + ">"});
   }
 
-  // The cell formats, after every one there.
+  // The cell formats: the same, else after every one there.
   const std::string xf = "<" + Prefixed(styles->Span(cellXfs), "xf");
   const bool hasStyleXf = !Children(Child(root, kMainNs, "cellStyleXfs"), kMainNs, "xf").empty();
   const std::string common = std::string(" fillId=\"0\" borderId=\"0\"") + (hasStyleXf ? " xfId=\"0\"" : "");
-  added = xf + " numFmtId=\"0\" fontId=\"" + std::to_string(boldFont) + "\"" + common + " applyFont=\"1\"/>";
-  for (std::size_t i = 0; i < std::size(codes); ++i) {
-    added += xf + " numFmtId=\"" + std::to_string(nextFormat + i) + "\" fontId=\"0\"" + common +
-             " applyNumberFormat=\"1\"/>";
+  std::vector<std::string> wanted = {xf + " numFmtId=\"0\" fontId=\"" + std::to_string(boldFont) + "\"" + common +
+                                     " applyFont=\"1\"/>"};
+  for (const std::uint32_t id : formatIds) {
+    wanted.push_back(xf + " numFmtId=\"" + std::to_string(id) + "\" fontId=\"0\"" + common +
+                     " applyNumberFormat=\"1\"/>");
   }
-  const auto firstXf = static_cast<std::uint32_t>(xfList.size());
-  m_base.styles = {firstXf, firstXf + 1, firstXf + 2, firstXf + 3};
-  styles->AppendChildren(cellXfs, added, edits);
-  styles->SetAttribute(cellXfs, "count", std::to_string(xfList.size() + 1 + std::size(codes)), edits);
-  m_newStyles = Applied(styles->text, std::move(edits));
+  added.clear();
+  std::size_t appended = 0;
+  std::vector<std::uint32_t> indexes;
+  for (const auto& text : wanted) {
+    long long index = indexOf(xfList, text);
+    if (index < 0) {
+      index = static_cast<long long>(xfList.size() + appended++);
+      added += text;
+    }
+    indexes.push_back(static_cast<std::uint32_t>(index));
+  }
+  m_base.styles = {indexes[0], indexes[1], indexes[2], indexes[3]};
+  if (appended > 0) {
+    styles->AppendChildren(cellXfs, added, edits);
+    styles->SetAttribute(cellXfs, "count", std::to_string(xfList.size() + appended), edits);
+  }
+  // Styles that hold every entry already stay as they are.
+  if (!edits.empty()) m_newStyles = Applied(styles->text, std::move(edits));
 }
 
 std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::vector<SheetEntry>& sheets) const {
   std::map<std::string, std::string> parts;
-  parts[m_stylesPart] = m_newStyles;
+  if (!m_newStyles.empty()) parts[m_stylesPart] = m_newStyles;
   const std::string folder = FolderOf(m_workbookPart);
 
   // [Content_Types].xml: an Override per new worksheet part.

@@ -5,7 +5,8 @@
 // XML, damaged, a part in a shape it cannot change). It tells the names of the sheets there, the
 // next free sheetId, worksheet part number and relationship id, and the cell styles new cells use
 // (a bold font and the header, date, date-time and time formats, added at the end of the styles'
-// lists, so that every index the workbook already uses keeps its meaning).
+// lists, so that every index the workbook already uses keeps its meaning; those it holds already,
+// as the driver adds them, are used again).
 //
 // A workbook without a styles part gets a new workbook's (NewStylesXml) added.
 //
@@ -65,7 +66,7 @@ class ExistingWorkbook {
   std::unique_ptr<Part> m_workbook;
   std::unique_ptr<Part> m_workbookRels;
   std::unique_ptr<Part> m_app;
-  std::string m_newStyles;  // the styles part with the added entries
+  std::string m_newStyles;  // the styles part with the added entries; empty when it keeps its text
   WorkbookBase m_base;
 };
 
