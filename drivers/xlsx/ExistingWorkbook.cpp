@@ -4,8 +4,9 @@
 #include <libxml/tree.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <charconv>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
