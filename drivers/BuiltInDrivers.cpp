@@ -3,6 +3,7 @@
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
 #include "drivers/text/TextDriver.h"
+#include "drivers/xlsx/XlsxDriver.h"
 #include "platform/odbc/DriverRegistry.h"
 
 namespace quillon::drivers {
@@ -11,6 +12,7 @@ void RegisterBuiltInDrivers() {
   auto& registry = odbc::DriverRegistry::Instance();
   registry.Register(excel::MakeExcelDriver());
   registry.Register(access::MakeAccessDriver());
+  registry.Register(xlsx::MakeXlsxDriver());
   registry.Register(delimited::MakeTextDriver());
   registry.Register(delimited::MakeCsvDriver());
 }

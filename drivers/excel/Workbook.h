@@ -4,15 +4,8 @@
 // is in WorkbookReader.cpp; the new globals, the tables and the stream written, in
 // WorkbookWriter.cpp.
 //
-// Sheet names. A table's sheet is named after the table, made valid for Excel by a fixed rule:
-//   1. each of [ ] : * ? / \ becomes '_', and so does an apostrophe at the start or the end;
-//   2. an empty name becomes "Sheet";
-//   3. a name longer than 31 UTF-16 units keeps its first 31 (30 when the 31st would split a
-//      character outside the Basic Multilingual Plane);
-//   4. a name another sheet already has (ignoring letter case), or the name History that Excel
-//      reserves, is cut to leave room for "~N" and gets the smallest N from 2 up that makes it
-//      unique.
-// Letter case is compared for ASCII, Latin-1 and basic Cyrillic letters.
+// Sheet names. A table's sheet is named after the table, made valid for Excel by the rule of
+// drivers/sql/SheetName.h (rules 1 to 4 there).
 // INSERT INTO reaches a table by the name it was created with (any letter case) or by its sheet
 // name. A table exists when a table created on this connection or a sheet of the workbook has
 // its name, or when a sheet the workbook already had has the name rules 1 to 3 make of it (the
@@ -107,8 +100,7 @@ class Workbook {
   // Places the sheets' substreams after the globals: each sheet's position (existing ones, then
   // new ones) and the existing sheets in the order they are written; returns the stream's size.
   std::uint64_t LayOut(std::vector<std::uint32_t>& positions, std::vector<std::size_t>& order);
-  // Rules 1 to 3 of the sheet names; rule 4 on top.
-  static std::u16string ValidSheetName(std::wstring_view table);
+  // Rules 1 to 4 of the sheet names (sql::UniqueSheetName) against this workbook's sheets.
   std::u16string UniqueSheetName(std::wstring_view table) const;
   // Throws FileTooLarge when the stream's sheets and strings alone pass m_streamLimit.
   void CheckStreamLimit() const;

@@ -7,6 +7,7 @@
 #include "drivers/excel/CompoundFile.h"
 #include "drivers/excel/Workbook.h"
 #include "drivers/excel/WorkbookReader.h"
+#include "drivers/sql/SheetName.h"
 #include "platform/errors/Errors.h"
 #include "platform/text/Characters.h"
 #include "platform/text/WideText.h"
@@ -16,10 +17,6 @@ namespace {
 
 constexpr std::u16string_view kDateFormatCode = u"yyyy-mm-dd";
 constexpr std::u16string_view kDateTimeFormatCode = u"yyyy-mm-dd hh:mm:ss";
-constexpr std::u16string_view kForbiddenSheetChars = u"[]:*?/\\";
-constexpr std::u16string_view kEmptySheetName = u"Sheet";
-constexpr std::u16string_view kReservedSheetName = u"History";  // Excel keeps it for change tracking
-constexpr char16_t kSheetNameReplacement = u'_';
 constexpr std::u16string_view kFontName = u"Arial";
 constexpr std::uint16_t kFontHeight = 200;  // twips: 10 points
 constexpr std::uint16_t kFontWeight = 400;
@@ -46,13 +43,6 @@ constexpr std::size_t kIndexFirstDefColWidth = 12;
 bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
 
 std::u16string ToUtf16(std::wstring_view text) { return text::WideToUtf16(text); }
-// Cuts to at most `units` UTF-16 units without splitting a surrogate pair.
-std::u16string CutUtf16(std::u16string text, std::size_t units) {
-  if (text.size() <= units) return text;
-  if (units > 0 && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF) --units;
-  text.resize(units);
-  return text;
-}
 
 std::vector<std::uint8_t> XfData(std::uint16_t font, std::uint16_t format, std::uint16_t type, std::uint8_t used) {
   biff::RecordData xf;
@@ -162,6 +152,10 @@ void Workbook::AddDriverFormats() {
   m_formats.dateTime = static_cast<std::uint16_t>(m_formats.general + 2);
 }
 
+std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
+  return sql::UniqueSheetName(table, [this](std::u16string_view name) { return SheetNameTaken(name); });
+}
+
 bool Workbook::SheetNameTaken(std::u16string_view name) const {
   for (const auto& sheet : m_existing) {
     if (SameName(sheet.name, name)) return true;
@@ -172,35 +166,11 @@ bool Workbook::SheetNameTaken(std::u16string_view name) const {
   return false;
 }
 
-std::u16string Workbook::ValidSheetName(std::wstring_view table) {
-  std::u16string name = ToUtf16(table);
-  for (auto& c : name) {
-    if (kForbiddenSheetChars.find(c) != std::u16string_view::npos) c = kSheetNameReplacement;
-  }
-  if (!name.empty() && name.front() == u'\'') name.front() = kSheetNameReplacement;
-  if (!name.empty() && name.back() == u'\'') name.back() = kSheetNameReplacement;
-  if (name.empty()) name = kEmptySheetName;
-  return CutUtf16(std::move(name), biff::kMaxSheetNameChars);
-}
-
-std::u16string Workbook::UniqueSheetName(std::wstring_view table) const {
-  std::u16string name = ValidSheetName(table);
-  const auto taken = [this](std::u16string_view n) { return SameName(n, kReservedSheetName) || SheetNameTaken(n); };
-  if (!taken(name)) return name;
-  for (int n = 2;; ++n) {
-    std::u16string suffix = u"~";
-    for (char c : std::to_string(n)) suffix.push_back(static_cast<char16_t>(c));
-    std::u16string candidate = CutUtf16(name, biff::kMaxSheetNameChars - suffix.size()) + suffix;
-    if (candidate.back() == u'\'') candidate.back() = kSheetNameReplacement;
-    if (!taken(candidate)) return candidate;
-  }
-}
-
 const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   const std::u16string asUtf16 = ToUtf16(statement.table);
   bool exists = SheetNameTaken(asUtf16);
   for (const auto& sheet : m_sheets) exists = exists || SameName(ToUtf16(sheet->Table()), asUtf16);
-  const std::u16string valid = ValidSheetName(statement.table);
+  const std::u16string valid = sql::ValidSheetName(statement.table);
   for (const auto& sheet : m_existing) exists = exists || SameName(sheet.name, valid);
   if (exists) throw odbc::errors::TableExists(statement.table);
   if (statement.columns.size() > static_cast<std::size_t>(biff::kMaxColumns)) {

@@ -293,6 +293,36 @@ CDBException WorkbookUnreadable(std::wstring_view what, int error) {
   return CDBException(std::move(message), state::kGeneral);
 }
 
+CDBException ZipNotAPackage() {
+  return CDBException(L"it is not an Excel workbook (not a zip package)", state::kGeneral);
+}
+
+CDBException PackageWithoutWorkbook() {
+  return CDBException(L"it is a zip package without a spreadsheet workbook", state::kGeneral);
+}
+
+CDBException WorkbookEncrypted() {
+  return CDBException(L"it is encrypted (protected by a password); save it without a password to add to it",
+                      state::kGeneral);
+}
+
+CDBException StrictWorkbook() {
+  return CDBException(L"it is a Strict Open XML workbook, which this driver does not add to", state::kGeneral);
+}
+
+CDBException PackageDamaged(std::wstring_view what) {
+  return CDBException(L"it is damaged: " + std::wstring(what), state::kGeneral);
+}
+
+CDBException PartTooLarge(std::wstring_view part, std::size_t limit) {
+  return CDBException(L"its part " + Quoted(part) + L" inflates to more than " + std::to_wstring(limit) + L" bytes",
+                      state::kGeneral);
+}
+
+CDBException PartNotAddable(std::wstring_view part, std::wstring_view why) {
+  return CDBException(L"its part " + Quoted(part) + L" cannot be added to: " + std::wstring(why), state::kGeneral);
+}
+
 CDBException CatalogUnreadable() {
   return CDBException(L"The database's catalog (MSysObjects) cannot be read", state::kGeneral);
 }

@@ -214,6 +214,22 @@ CDBException ContainerDamaged(std::wstring_view what);
 // a file or stream (`what`: "it", "its workbook stream") that cannot be read: "<what> cannot be
 // read", followed by strerror(error) when `error` is not 0.
 CDBException WorkbookUnreadable(std::wstring_view what, int error = 0);
+// An .xlsx workbook (a zip package) the driver will not add to, met where the file's path is not
+// at hand; the driver reports it as FileUnreadable(path, "an Excel workbook", message). HY000 each:
+// a file that is no zip package;
+CDBException ZipNotAPackage();
+// a zip package that holds no spreadsheet workbook (no officeDocument relationship to one);
+CDBException PackageWithoutWorkbook();
+// a workbook encrypted with a password (an OLE compound file holding the encrypted package);
+CDBException WorkbookEncrypted();
+// a workbook in Strict Open XML, which the driver does not add to;
+CDBException StrictWorkbook();
+// a zip package that contradicts itself: "it is damaged: <what>";
+CDBException PackageDamaged(std::wstring_view what);
+// a part to be read that inflates to more than `limit` bytes;
+CDBException PartTooLarge(std::wstring_view part, std::size_t limit);
+// a part the driver must change but cannot, `why` saying what it holds.
+CDBException PartNotAddable(std::wstring_view part, std::wstring_view why);
 // A statement after writing the file's data failed: the connection takes no more: 58030.
 CDBException NoMoreChanges(std::wstring_view path);
 // Close after writing failed: the file keeps its previous version: 58030.

@@ -14,6 +14,7 @@
 #include "drivers/OutputDriver.h"
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
+#include "drivers/xlsx/XlsxDriver.h"
 #include "platform/errors/Errors.h"
 #include "platform/odbc/ConnectString.h"
 #include "platform/odbc/Database.h"
@@ -57,6 +58,9 @@ class SameErrorsTest : public ::testing::Test {
     const std::wstring xls = Wide(m_dir / "out.xls");
     m_excel.OpenEx(std::wstring(L"DRIVER={") + excel::kExcelDriverName + L"};CREATE_DB=\"" + xls + L"\";DBQ=" + xls,
                    CDatabase::noOdbcDialog);
+    m_xlsx.OpenEx(
+        std::wstring(L"DRIVER={") + xlsx::kXlsxDriverName + L"};CREATE_DB=\"" + Wide(m_dir / "out.xlsx") + L"\"",
+        CDatabase::noOdbcDialog);
   }
   void TearDown() override {
     std::error_code ignored;
@@ -66,7 +70,8 @@ class SameErrorsTest : public ::testing::Test {
   static std::wstring Wide(const std::filesystem::path& path) { return text::Utf8ToWide(path.string()); }
 
   // Runs `sql` on both connections; both must refuse it with one SQLSTATE and, unless the
-  // message names a limit of the format, one message. Returns the workbook's refusal.
+  // message names a limit of the format, one message, which the .xlsx workbook gives too.
+  // Returns the workbook's refusal.
   Refusal BothRefuse(const std::wstring& sql, bool sameMessage = true) {
     const Refusal excel = RefusalOf([&] { m_excel.ExecuteSQL(sql); });
     const Refusal access = RefusalOf([&] { m_access.ExecuteSQL(sql); });
@@ -74,6 +79,10 @@ class SameErrorsTest : public ::testing::Test {
     EXPECT_EQ(text::WideToUtf8(excel.state), text::WideToUtf8(access.state)) << shown;
     if (sameMessage) {
       EXPECT_EQ(text::WideToUtf8(excel.message), text::WideToUtf8(access.message)) << shown;
+      const Refusal xlsx = RefusalOf([&] { m_xlsx.ExecuteSQL(sql); });
+      EXPECT_EQ(text::WideToUtf8(xlsx.state + L" " + xlsx.message),
+                text::WideToUtf8(excel.state + L" " + excel.message))
+          << shown;
     }
     return excel;
   }
@@ -81,11 +90,13 @@ class SameErrorsTest : public ::testing::Test {
   void BothExecute(const std::wstring& sql) {
     m_excel.ExecuteSQL(sql);
     m_access.ExecuteSQL(sql);
+    m_xlsx.ExecuteSQL(sql);
   }
 
   std::filesystem::path m_dir;
   CDatabase m_excel;
   CDatabase m_access;
+  CDatabase m_xlsx;
 };
 
 TEST_F(SameErrorsTest, StatementsRefusedAlikeByBothDrivers) {
@@ -172,9 +183,11 @@ TEST_F(SameErrorsTest, ClosedAndReadOnlyConnectionsRefusedAlike) {
       {false, L"", [](const std::wstring& path) { return odbc::errors::FileReadOnly(path); }},
       {false, L"not a statement", [](const std::wstring&) { return CDBException(L"", odbc::errors::state::kSyntax); }},
   };
-  const std::wstring xls = Wide(m_dir / "out.xls"), mdb = Wide(m_dir / "out.mdb");
+  const std::wstring xls = Wide(m_dir / "out.xls"), mdb = Wide(m_dir / "out.mdb"), xlsx = Wide(m_dir / "new.xlsx");
   const std::pair<const wchar_t*, std::wstring> drivers[] = {
-      {excel::kExcelDriverName, L"CREATE_DB=\"" + xls + L"\";DBQ=" + xls}, {access::kAccessDriverName, L"DBQ=" + mdb}};
+      {excel::kExcelDriverName, L"CREATE_DB=\"" + xls + L"\";DBQ=" + xls},
+      {access::kAccessDriverName, L"DBQ=" + mdb},
+      {xlsx::kXlsxDriverName, L"CREATE_DB=" + xlsx}};
   for (const auto& [name, target] : drivers) {
     for (const Case& c : cases) {
       const std::wstring path = target.substr(target.rfind(L'=') + 1);

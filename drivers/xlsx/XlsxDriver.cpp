@@ -1,0 +1,193 @@
+#include "drivers/xlsx/XlsxDriver.h"
+
+#include "drivers/OutputDriver.h"
+#include "drivers/sql/SheetName.h"
+#include "drivers/xlsx/ExistingWorkbook.h"
+#include "drivers/xlsx/SheetWriter.h"
+#include "drivers/xlsx/WorkbookParts.h"
+#include "drivers/xlsx/ZipWriter.h"
+#include "platform/errors/Errors.h"
+#include "platform/file/FileReplacement.h"
+#include "platform/text/Characters.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::drivers::xlsx {
+namespace {
+
+constexpr std::wstring_view kWorkbookText = L"an Excel workbook (.xlsx)";
+
+bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
+
+// The table name a sheet is named after: a control character, which a sheet name in the
+// package's XML cannot hold, becomes '_' as the characters Excel forbids do.
+std::wstring SheetNameSource(std::wstring_view table) {
+  std::wstring name(table);
+  for (wchar_t& c : name) {
+    if (c < sml::kFirstPrintable) c = sml::kSheetNameReplacement;
+  }
+  return name;
+}
+
+class XlsxConnection : public OutputConnection {
+ public:
+  XlsxConnection(const OutputTarget& target, const XlsxLimits& limits)
+      : OutputConnection(target),
+        m_file(text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace),
+        m_limits(limits) {
+    if (m_file.Exists()) {
+      m_base = OpenExisting();
+    } else if (!target.mayCreate) {
+      throw odbc::errors::FileNotFound(Path());
+    }
+  }
+
+  ~XlsxConnection() override { CloseQuietly(); }
+
+ protected:
+  std::wstring CreateTable(const sql::CreateTable& statement) override {
+    const std::u16string asUtf16 = text::WideToUtf16(statement.table);
+    bool exists = SheetNameTaken(asUtf16);
+    for (const auto& sheet : m_sheets) exists = exists || SameName(text::WideToUtf16(sheet->Table()), asUtf16);
+    // The file keeps sheet names only: a long name exported again meets its own earlier sheet.
+    const std::wstring source = SheetNameSource(statement.table);
+    const std::u16string valid = sql::ValidSheetName(source);
+    for (const auto& name : m_base.sheetNames) exists = exists || SameName(name, valid);
+    if (exists) throw odbc::errors::TableExists(statement.table);
+    if (statement.columns.size() > sml::kMaxColumns) {
+      throw odbc::errors::TooManyColumns(statement.table, statement.columns.size(), sml::kMaxColumns);
+    }
+    for (std::size_t i = 0; i < statement.columns.size(); ++i) {
+      if (sql::Utf16Length(statement.columns[i].name) > sml::kMaxCellChars) {
+        throw odbc::errors::ColumnNameTooLong(statement.table);
+      }
+      for (std::size_t j = 0; j < i; ++j) {
+        if (SameName(text::WideToUtf16(statement.columns[i].name), text::WideToUtf16(statement.columns[j].name))) {
+          throw odbc::errors::ColumnRepeated(statement.table, statement.columns[i].name);
+        }
+      }
+    }
+    sql::CheckDatePatternFor(statement, DatePattern());
+    std::u16string name = sql::UniqueSheetName(source, [this](std::u16string_view n) { return SheetNameTaken(n); });
+    const bool first = m_base.sheetNames.empty() && m_sheets.empty();
+    m_sheets.push_back(std::make_unique<SheetWriter>(statement.table, std::move(name), statement.columns, m_base.styles,
+                                                     m_base.date1904, m_limits.maxRows, first));
+    m_sheets.back()->ReadDatesBy(DatePattern());
+    return text::Utf16ToWide(m_sheets.back()->Name());
+  }
+
+  void Insert(const std::wstring& table, const std::vector<sql::Literal>& values) override {
+    // Rows come table by table: the last target answers most lookups without any conversion.
+    if (m_lastTarget == nullptr || table != m_lastTable) {
+      m_lastTarget = FindSheet(table);
+      m_lastTable = table;
+    }
+    m_lastTarget->AddRow(values);
+  }
+
+  // A new workbook is only written when a table was created in it.
+  void WriteOut() override {
+    if (m_sheets.empty()) return;
+    std::vector<std::string> names;
+    for (const auto& sheet : m_sheets) {
+      sheet->Finish();
+      names.push_back(text::WideToUtf8(text::Utf16ToWide(sheet->Name())));
+    }
+    std::vector<SheetEntry> entries = NumberSheets(m_base, names);
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].filterRange = m_sheets[i]->FilterRange();
+    ZipWriter zip(m_file.WorkFile(), m_file.Target());
+    WritePackageParts(zip, entries);
+    AddSheetParts(zip, entries);
+    zip.Close();
+    m_file.Commit();
+  }
+
+ private:
+  // The workbook in the existing file, which the new sheets join; a package the driver will not
+  // add to is refused, naming the file.
+  WorkbookBase OpenExisting() {
+    try {
+      m_existing = std::make_unique<ExistingWorkbook>(m_file.Original(), m_file.Target());
+    } catch (const PackageRefused& e) {
+      throw Unreadable(e);
+    }
+    return m_existing->Base();
+  }
+
+  // Every part of the package but the new sheets': an existing workbook's entries, copied or
+  // rewritten, or a new workbook's own parts.
+  void WritePackageParts(ZipWriter& zip, const std::vector<SheetEntry>& entries) const {
+    if (m_existing == nullptr) {
+      WriteNewWorkbookParts(zip, entries);
+      return;
+    }
+    try {
+      m_existing->WriteInto(zip, entries);
+    } catch (const PackageRefused& e) {
+      throw Unreadable(e);
+    }
+  }
+
+  odbc::CDBException Unreadable(const PackageRefused& e) const {
+    return odbc::errors::FileUnreadable(Path(), kWorkbookText, text::Utf8ToWide(e.what()));
+  }
+
+  // The new sheets' parts, their deflated bytes as they are.
+  void AddSheetParts(ZipWriter& zip, const std::vector<SheetEntry>& entries) const {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      zip.AddDeflatedFile(WorksheetPart(entries[i]), m_sheets[i]->Part());
+  }
+
+  bool SheetNameTaken(std::u16string_view name) const {
+    for (const auto& existing : m_base.sheetNames) {
+      if (SameName(existing, name)) return true;
+    }
+    for (const auto& sheet : m_sheets) {
+      if (SameName(sheet->Name(), name)) return true;
+    }
+    return false;
+  }
+
+  // INSERT INTO reaches a table by the name it was created with (any letter case) or by its
+  // sheet's name.
+  SheetWriter* FindSheet(const std::wstring& table) const {
+    const std::u16string asUtf16 = text::WideToUtf16(table);
+    for (const auto& sheet : m_sheets) {
+      if (SameName(text::WideToUtf16(sheet->Table()), asUtf16)) return sheet.get();
+    }
+    for (const auto& sheet : m_sheets) {
+      if (SameName(sheet->Name(), asUtf16)) return sheet.get();
+    }
+    for (const auto& name : m_base.sheetNames) {
+      if (SameName(name, asUtf16)) throw odbc::errors::TableFromBefore(table);
+    }
+    throw odbc::errors::NoSuchTable(table);
+  }
+
+  file::FileReplacement m_file;  // locked from connect to destruction
+  XlsxLimits m_limits;
+  std::unique_ptr<ExistingWorkbook> m_existing;  // the file's workbook; null for a new one
+  WorkbookBase m_base;
+  std::vector<std::unique_ptr<SheetWriter>> m_sheets;
+  SheetWriter* m_lastTarget = nullptr;  // the table the last INSERT went to, and the name it used
+  std::wstring m_lastTable;
+};
+
+class XlsxDriver : public OutputDriver {
+ public:
+  explicit XlsxDriver(const XlsxLimits& limits)
+      : OutputDriver(kXlsxDriverName, CreatesOnConnect::Yes), m_limits(limits) {}
+
+ protected:
+  std::unique_ptr<OutputConnection> Open(const OutputTarget& target) override {
+    return std::make_unique<XlsxConnection>(target, m_limits);
+  }
+
+ private:
+  XlsxLimits m_limits;
+};
+
+}  // namespace
+
+std::shared_ptr<odbc::IBuiltInDriver> MakeXlsxDriver(XlsxLimits limits) { return std::make_shared<XlsxDriver>(limits); }
+
+}  // namespace quillon::drivers::xlsx
