@@ -34,9 +34,10 @@ class XlsxConnection : public OutputConnection {
       : OutputConnection(target),
         m_file(text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace),
         m_limits(limits) {
-    if (m_file.Exists()) {
+    // A file that is replaced counts as new: its content is never read.
+    if (m_file.Exists() && !target.replace) {
       m_base = OpenExisting();
-    } else if (!target.mayCreate) {
+    } else if (!m_file.Exists() && !target.mayCreate) {
       throw odbc::errors::FileNotFound(Path());
     }
   }

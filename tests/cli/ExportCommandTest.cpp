@@ -168,7 +168,7 @@ TEST_F(ExportCommand, TextFormatsTableNamesAndReplacingAFile) {
   EXPECT_EQ(FileBytes(m_dir / "kinds.csv"),
             "t,d,ts,n,big,f,b\r\n13.5,5/3/2024 0.0,5/3/2024 1.2,12.5,9007199254740993,0.1,1\r\n");
 
-  for (const std::string extension : {"xls", "mdb", "csv"}) {
+  for (const std::string extension : {"xls", "mdb", "csv", "xlsx"}) {
     const auto out = m_dir / ("replaced." + extension);
     ASSERT_EQ(run(out, "").status, 0);
     std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
@@ -191,6 +191,12 @@ TEST_F(ExportCommand, TextFormatsTableNamesAndReplacingAFile) {
       EXPECT_EQ(SheetNames(out), std::vector<std::string>{"Other"});
     } else if (extension == "mdb") {
       EXPECT_EQ(testing::RunCommand("mdb-tables -1 " + out.string()).output, "Other\n");
+    } else if (extension == "xlsx") {
+      EXPECT_EQ(testing::RunCommand("/usr/bin/python3 -c 'import openpyxl,sys; "
+                                    "print(openpyxl.load_workbook(sys.argv[1]).sheetnames)' " +
+                                    out.string())
+                    .output,
+                "['Other']\n");
     } else {
       EXPECT_EQ(FileBytes(out).substr(0, 10), "Id,Name\r\n1");
       EXPECT_EQ(FileBytes(out).size(), before.size());
