@@ -84,11 +84,20 @@ class TextConnection : public OutputConnection {
     sql::CheckRules rules;
     rules.anyWholeNumber = true;
     rules.datePattern = DatePattern();
+    rules.numberTextOnDemand = true;  // the fields are written from the literals
     sql::CheckRow(table, m_columns, values, rules, NoLimit, m_checked);
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (i > 0) m_buffer.push_back(m_format.delimiter);
       const sql::Literal& value = values[i];
-      if (value.kind != sql::Literal::Kind::Null) AppendField(value.text, value.kind == sql::Literal::Kind::Text);
+      if (value.kind == sql::Literal::Kind::Null) continue;
+      if (!value.IsTyped()) {
+        AppendField(value.text, value.kind == sql::Literal::Kind::Text);
+        continue;
+      }
+      // A value the engine gave unwritten is written as its literal's text: a date is text.
+      m_rendered.clear();
+      odbc::AppendLiteralText(m_rendered, value);
+      AppendField(m_rendered, value.kind == sql::Literal::Kind::DateTime);
     }
     EndLine();
   }
@@ -136,6 +145,7 @@ class TextConnection : public OutputConnection {
   std::vector<sql::ColumnDef> m_columns;
   std::vector<sql::Value> m_checked;  // the row as checked against its columns
   std::string m_buffer;               // UTF-8 not yet handed to the file
+  std::wstring m_rendered;            // the text of a typed literal
 };
 
 class TextDriver : public OutputDriver {
