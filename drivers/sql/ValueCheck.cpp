@@ -600,7 +600,8 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       value.kind = Value::Kind::Text;
       value.text = literal.text;
       value.fromNumber = literal.kind == Literal::Kind::Number;
-      const std::size_t length = Utf16Length(value.text);
+      // No character takes more than two UTF-16 units: short text needs no count.
+      const std::size_t length = value.text.size() <= maxChars / 2 ? 0 : Utf16Length(value.text);
       if (length > maxChars) {
         throw odbc::errors::TextTooLong(column.name, TypeName(column.type), literal.text,
                                         L"has " + std::to_wstring(length) + L" characters, more than the " +
