@@ -390,6 +390,7 @@ std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset) {
 
 void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
                          std::wstring_view datePattern, IExportHost& host, std::vector<odbc::Literal>& out) {
+  datePattern = EffectiveDatePattern(datePattern);  // a view of the given text or of the default
   out.resize(row.size());
   for (std::size_t i = 0; i < row.size(); ++i) {
     const CDBVariant& value = row[i];

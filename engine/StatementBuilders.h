@@ -64,9 +64,10 @@ std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset);
 // One read row as the literals of its INSERT: a null is Null; a value of a number or bit column
 // is Number, as written, except that a whole number, a double and a bit the source gave as such
 // go unwritten as Integer, Double and Boolean; a binary value is Binary (its bytes, and 0x and
-// hexadecimal digits as its text); a date is DateTime, its parts, written by `datePattern` (the
-// effective pattern, which must outlive the literals' use) when text is wanted, a time of day by
-// the pattern's time part; every other value is Text, as it is (apostrophes not doubled).
+// hexadecimal digits as its text); a date is DateTime, its parts, written by `datePattern`
+// (EffectiveDatePattern of it; its text must outlive the literals' use) when text is wanted, a
+// time of day by the pattern's time part; every other value is Text, as it is (apostrophes not
+// doubled).
 // `out` gets one literal per value; its text storage is reused.
 void BuildInsertLiterals(const std::vector<odbc::CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
                          std::wstring_view datePattern, IExportHost& host, std::vector<odbc::Literal>& out);
