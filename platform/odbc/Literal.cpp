@@ -28,6 +28,19 @@ void AppendNumber(std::wstring& out, Number value, Format... format) {
   for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
 }
 
+// A date part in plain decimal, without a conversion call (they are small numbers).
+void AppendDatePart(std::wstring& out, int number) {
+  std::array<wchar_t, 12> digits;
+  std::size_t at = digits.size();
+  auto magnitude = static_cast<unsigned>(number < 0 ? -static_cast<long>(number) : number);
+  do {
+    digits[--at] = static_cast<wchar_t>(L'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (number < 0) digits[--at] = L'-';
+  out.append(digits.data() + at, digits.size() - at);
+}
+
 }  // namespace
 
 void AppendDouble(std::wstring& out, double value) {
@@ -52,7 +65,14 @@ void AppendDouble(std::wstring& out, double value) {
 // the result is that of replacing each token in turn.
 void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std::wstring_view pattern) {
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == L'%' && i + 1 < pattern.size()) {
+    // Text up to the next '%' as it is, in one piece.
+    const std::size_t percent = pattern.find(L'%', i);
+    if (percent != i) {
+      out.append(pattern.substr(i, percent == std::wstring_view::npos ? std::wstring_view::npos : percent - i));
+      if (percent == std::wstring_view::npos) break;
+      i = percent;
+    }
+    if (i + 1 < pattern.size()) {
       int number = 0;
       bool token = true;
       switch (pattern[i + 1]) {
@@ -79,7 +99,7 @@ void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std:
           break;
       }
       if (token) {
-        AppendNumber(out, number);
+        AppendDatePart(out, number);
         ++i;
         continue;
       }
