@@ -174,23 +174,21 @@ class RowPaths {
 
   void ExpectOneOutcome(odbc::CDatabase& source, const std::wstring& statement, OutputFormat format,
                         const std::wstring& pattern, int minLiteralRows, std::size_t minRefused) {
-    {
-      RowCounts typed, text;
-      const Outcome a = Export(source, statement, format, true, typed, pattern);
-      const Outcome b = Export(source, statement, format, false, text, pattern);
-      EXPECT_GE(typed.literals, minLiteralRows);
-      EXPECT_EQ(text.literals, 0);
-      EXPECT_EQ(a.ok, b.ok);
-      EXPECT_FALSE(a.bytes.empty());
-      if (format != FormatAccess) {
-        EXPECT_TRUE(a.bytes == b.bytes) << "files differ (" << a.bytes.size() << " and " << b.bytes.size() << " bytes)";
-      } else {
-        EXPECT_TRUE(SameButForCreationTimes(a.bytes, b.bytes));
-      }
-      EXPECT_EQ(a.lines, b.lines);
-      EXPECT_EQ(a.rowErrors, b.rowErrors);
-      EXPECT_GE(a.rowErrors.size(), minRefused);
+    RowCounts typed, text;
+    const Outcome a = Export(source, statement, format, true, typed, pattern);
+    const Outcome b = Export(source, statement, format, false, text, pattern);
+    EXPECT_GE(typed.literals, minLiteralRows);
+    EXPECT_EQ(text.literals, 0);
+    EXPECT_EQ(a.ok, b.ok);
+    EXPECT_FALSE(a.bytes.empty());
+    if (format != FormatAccess) {
+      EXPECT_TRUE(a.bytes == b.bytes) << "files differ (" << a.bytes.size() << " and " << b.bytes.size() << " bytes)";
+    } else {
+      EXPECT_TRUE(SameButForCreationTimes(a.bytes, b.bytes));
     }
+    EXPECT_EQ(a.lines, b.lines);
+    EXPECT_EQ(a.rowErrors, b.rowErrors);
+    EXPECT_GE(a.rowErrors.size(), minRefused);
   }
 
   quillon::testing::TempDir m_dir;
