@@ -278,6 +278,7 @@ class ExportRun {
   std::chrono::steady_clock::time_point m_nextProgress;
   // One row's literals and statement text, their storage reused from row to row.
   std::vector<odbc::Literal> m_literals;
+  std::wstring m_datePattern;  // the effective one, read once when the run begins
   std::wstring m_insert;
 };
 
@@ -347,7 +348,8 @@ bool ExportRun::Run(std::wstring_view statement, std::wstring_view outputPath, O
     return false;
   }
   // The Date field is disabled while the run lasts: the pattern read now is the one it writes by.
-  const std::wstring datePattern(EffectiveDatePattern(m_host.GetDatePattern()));
+  m_datePattern = EffectiveDatePattern(m_host.GetDatePattern());
+  const std::wstring& datePattern = m_datePattern;
   // A stop that came before the run began creates no file.
   if (StopSeen()) return false;
   if (!OpenOutput(std::wstring(outputPath), format, datePattern)) return false;
@@ -524,7 +526,7 @@ void ExportRun::ShowProgress() {
 
 bool ExportRun::WriteRow(const std::wstring& tableName, const std::vector<odbc::CDBVariant>& row,
                          const std::vector<std::int16_t>& sqlTypes) {
-  BuildInsertLiterals(row, sqlTypes, m_host, m_literals);
+  BuildInsertLiterals(row, sqlTypes, m_datePattern, m_host, m_literals);
   try {
     // A built-in driver takes the literals as they are; any other gets them as SQL text.
     if (!m_output.InsertRow(tableName, m_literals)) {

@@ -22,14 +22,8 @@ constexpr std::uint32_t kLongestAccessVarchar = 255;
 // a length, the SQLite driver for an expression); 0 when they report none at all.
 constexpr std::uint32_t kDefaultTextSize = 255;
 constexpr std::uint32_t kNoTextSize = 0;
-// How non-finite doubles are written; the output drivers read these words as numbers.
-constexpr std::wstring_view kNotANumber = L"NaN";
 // Digits of a whole number that every double holds exactly (below 2^53).
 constexpr std::size_t kMaxExactWholeDigits = 15;
-constexpr std::wstring_view kInfinity = L"Infinity";
-constexpr std::wstring_view kNegativeInfinity = L"-Infinity";
-// The time of day of a TIME value when the date pattern has no time tokens.
-constexpr std::wstring_view kDefaultTimePattern = L"%H:%M:%S";
 constexpr wchar_t kNamePunctuationNeedingQuotes[] = {L' ', L'-', L'&'};
 constexpr std::wstring_view kHexDigits = L"0123456789ABCDEF";
 // Column names the output cannot take as they are.
@@ -168,82 +162,20 @@ void AppendNumber(std::wstring& out, Number value, Format... format) {
   for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
 }
 
-// Appends the date by `pattern` in one pass: each token is '%' and a letter, and no number put
-// in its place holds either, so the result is that of replacing each token in turn.
-void AppendDateValue(std::wstring& out, const DateParts& date, std::wstring_view pattern) {
-  const std::wstring_view text = EffectiveDatePattern(pattern);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == L'%' && i + 1 < text.size()) {
-      int number = 0;
-      bool token = true;
-      switch (text[i + 1]) {
-        case L'd':
-          number = date.day;
-          break;
-        case L'm':
-          number = date.month;
-          break;
-        case L'y':
-          number = date.year;
-          break;
-        case L'H':
-          number = date.hour;
-          break;
-        case L'M':
-          number = date.minute;
-          break;
-        case L'S':
-          number = date.second;
-          break;
-        default:
-          token = false;
-          break;
-      }
-      if (token) {
-        AppendNumber(out, number);
-        ++i;
-        continue;
-      }
-    }
-    out += text[i];
+// A float in its own shortest form, or the word for a value that is no number.
+void AppendFloat(std::wstring& out, float value) {
+  if (!std::isfinite(value)) {
+    odbc::AppendDouble(out, value);
+    return;
   }
-}
-
-// Doubles whose shortest round-trip form is a number, and the words for the others.
-template <typename Floating>
-void AppendFloating(std::wstring& out, Floating value) {
-  if (std::isnan(value)) {
-    out += kNotANumber;
-  } else if (std::isinf(value)) {
-    out += value < 0 ? kNegativeInfinity : kInfinity;
-  } else {
-    const std::size_t at = out.size();
-    AppendNumber(out, value);
-    // A double must read as a double: whole digits alone beyond 15 would be taken for an exact
-    // integer (kept as text), so those are written with an exponent.
-    const std::size_t digits = out.size() - at - (out[at] == L'-' ? 1 : 0);
-    if (out.find_first_of(L".eE", at) == std::wstring::npos && digits > kMaxExactWholeDigits) {
-      out.resize(at);
-      AppendNumber(out, value, std::chars_format::scientific);
-    }
+  const std::size_t at = out.size();
+  AppendNumber(out, value);
+  // As for a double: more than 15 whole digits alone are written with an exponent.
+  const std::size_t digits = out.size() - at - (out[at] == L'-' ? 1 : 0);
+  if (out.find_first_of(L".eE", at) == std::wstring::npos && digits > kMaxExactWholeDigits) {
+    out.resize(at);
+    AppendNumber(out, value, std::chars_format::scientific);
   }
-}
-
-// The part of `pattern` that writes the time of day: from its first time token to the end of
-// its last one; kDefaultTimePattern when it has none.
-std::wstring_view TimeOfDayPattern(std::wstring_view pattern) {
-  const std::wstring_view text = EffectiveDatePattern(pattern);
-  std::size_t first = std::wstring_view::npos, end = 0;
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != L'%') continue;
-    const wchar_t token = text[i + 1];
-    if (token == L'H' || token == L'M' || token == L'S') {
-      if (first == std::wstring_view::npos) first = i;
-      end = i + 2;
-    }
-    if (std::wstring_view(L"dmyHMS").find(token) != std::wstring_view::npos) ++i;  // as AppendDateValue reads it
-  }
-  return first == std::wstring_view::npos ? kDefaultTimePattern : text.substr(first, end - first);
 }
 
 // Values whose text AppendValueText writes itself as one number token (digits, or a double's
@@ -288,8 +220,7 @@ bool NumberTextReadsAs(const CDBVariant& value, double& out) {
 }
 
 // Appends the text of a value that is not null, as it is: nothing doubled, no quotes.
-void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host, std::wstring& datePattern,
-                     bool& havePattern) {
+void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& host, std::wstring_view datePattern) {
   switch (value.m_dwType) {
     case odbc::DBVT_NULL:
       break;
@@ -309,21 +240,17 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
       AppendNumber(out, value.m_llVal);
       break;
     case odbc::DBVT_SINGLE:
-      AppendFloating(out, value.m_fltVal);
+      AppendFloat(out, value.m_fltVal);
       break;
     case odbc::DBVT_DOUBLE:
-      AppendFloating(out, value.m_dblVal);
+      odbc::AppendDouble(out, value.m_dblVal);
       break;
     case odbc::DBVT_DATE: {
       const odbc::TIMESTAMP_STRUCT& d = *value.m_pdate;
-      const DateParts parts{d.year, d.month, d.day, d.hour, d.minute, d.second};
+      const odbc::Literal::DateParts parts{d.year, d.month, d.day, d.hour, d.minute, d.second};
       // A time of day has no date to write: only the pattern's time part is filled.
       const bool timeOfDay = d.year == 0 && d.month == 0 && d.day == 0;
-      if (!havePattern) {
-        datePattern = host.GetDatePattern();
-        havePattern = true;
-      }
-      AppendDateValue(out, parts, timeOfDay ? TimeOfDayPattern(datePattern) : std::wstring_view(datePattern));
+      odbc::AppendDateByPattern(out, parts, timeOfDay ? odbc::TimeOfDayPattern(datePattern) : datePattern);
       break;
     }
     case odbc::DBVT_STRING:
@@ -462,10 +389,9 @@ std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset) {
 }
 
 void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
-                         IExportHost& host, std::vector<odbc::Literal>& out) {
+                         std::wstring_view datePattern, IExportHost& host, std::vector<odbc::Literal>& out) {
+  datePattern = EffectiveDatePattern(datePattern);  // a view of the given text or of the default
   out.resize(row.size());
-  std::wstring datePattern;
-  bool havePattern = false;
   for (std::size_t i = 0; i < row.size(); ++i) {
     const CDBVariant& value = row[i];
     odbc::Literal& literal = out[i];
@@ -477,7 +403,45 @@ void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<s
       continue;
     }
     // A single character is text whatever its column.
-    const bool number = value.m_dwType != odbc::DBVT_UCHAR && i < sqlTypes.size() && IsUnquotedType(sqlTypes[i]);
+    const std::int16_t sqlType = i < sqlTypes.size() ? sqlTypes[i] : std::int16_t{0};
+    const bool number = value.m_dwType != odbc::DBVT_UCHAR && i < sqlTypes.size() && IsUnquotedType(sqlType);
+    // Numbers and dates go as values, unwritten: a driver reads them as it would their text.
+    if (number) {
+      switch (value.m_dwType) {
+        case odbc::DBVT_BOOL:
+          literal.kind = odbc::Literal::Kind::Boolean;
+          literal.integer = value.m_boolVal != 0 ? 1 : 0;
+          continue;
+        case odbc::DBVT_SHORT:
+          literal.kind = odbc::Literal::Kind::Integer;
+          literal.integer = value.m_iVal;
+          continue;
+        case odbc::DBVT_LONG:
+          literal.kind = odbc::Literal::Kind::Integer;
+          literal.integer = value.m_lVal;
+          continue;
+        case odbc::DBVT_BIGINT:
+          literal.kind = odbc::Literal::Kind::Integer;
+          literal.integer = value.m_llVal;
+          continue;
+        case odbc::DBVT_DOUBLE:
+          literal.kind = odbc::Literal::Kind::Double;
+          literal.number = value.m_dblVal;
+          continue;
+        default:
+          break;
+      }
+    } else if (value.m_dwType == odbc::DBVT_DATE) {
+      const odbc::TIMESTAMP_STRUCT& d = *value.m_pdate;
+      literal.kind = odbc::Literal::Kind::DateTime;
+      literal.date = {d.year, d.month, d.day, d.hour, d.minute, d.second};
+      literal.dateForm = d.year == 0 && d.month == 0 && d.day == 0 ? odbc::Literal::DateForm::TimeOfDay
+                         : sqlType == odbc::SQL_CODE_DATE || sqlType == kSqlTypeDate
+                             ? odbc::Literal::DateForm::Date
+                             : odbc::Literal::DateForm::DateAndTime;
+      literal.datePattern = datePattern;
+      continue;
+    }
     literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
     literal.wellFormed = number && WrittenAsNumber(value.m_dwType);
     literal.bytes.clear();
@@ -485,7 +449,7 @@ void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<s
       literal.kind = odbc::Literal::Kind::Binary;
       literal.bytes = value.m_pbinary->m_bytes;
     }
-    AppendValueText(literal.text, value, host, datePattern, havePattern);
+    AppendValueText(literal.text, value, host, datePattern);
     if (literal.wellFormed) literal.holdsNumber = NumberTextReadsAs(value, literal.number);
   }
 }
@@ -503,13 +467,27 @@ void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Litera
         break;
       case odbc::Literal::Kind::Number:
       case odbc::Literal::Kind::Binary:
-        out += literal.text;
+      case odbc::Literal::Kind::Integer:
+      case odbc::Literal::Kind::Double:
+      case odbc::Literal::Kind::Boolean:
+        odbc::AppendLiteralText(out, literal);
         break;
       case odbc::Literal::Kind::Text:
         out += L'\'';
         AppendDoubledApostrophes(out, literal.text);
         out += L'\'';
         break;
+      case odbc::Literal::Kind::DateTime: {
+        // A date pattern may hold apostrophes of its own.
+        const std::size_t at = out.size();
+        odbc::AppendLiteralText(out, literal);
+        std::wstring written = out.substr(at);
+        out.resize(at);
+        out += L'\'';
+        AppendDoubledApostrophes(out, written);
+        out += L'\'';
+        break;
+      }
     }
     if (i + 1 < literals.size()) out += L',';
   }
@@ -525,7 +503,8 @@ std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view table
                             InsertScratch& scratch) {
   if (scratch.sqlTypes.empty()) scratch.sqlTypes = ColumnSqlTypes(recordset);
   ReadRow(recordset, scratch.values);
-  BuildInsertLiterals(scratch.values, scratch.sqlTypes, host, scratch.literals);
+  scratch.datePattern = EffectiveDatePattern(host.GetDatePattern());
+  BuildInsertLiterals(scratch.values, scratch.sqlTypes, scratch.datePattern, host, scratch.literals);
   std::wstring sql;
   RenderInsertSql(tableName, scratch.literals, sql);
   return sql;
@@ -538,7 +517,8 @@ std::wstring_view EffectiveDatePattern(std::wstring_view pattern) {
 
 std::wstring FormatDateValue(const DateParts& date, std::wstring_view pattern) {
   std::wstring text;
-  AppendDateValue(text, date, pattern);
+  odbc::AppendDateByPattern(text, {date.year, date.month, date.day, date.hour, date.minute, date.second},
+                            EffectiveDatePattern(pattern));
   return text;
 }
 

@@ -62,16 +62,19 @@ void ReadRow(odbc::CRecordset& recordset, std::vector<odbc::CDBVariant>& row);
 std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset);
 
 // One read row as the literals of its INSERT: a null is Null; a value of a number or bit column
-// is Number, as written; a binary value is Binary (its bytes, and 0x and hexadecimal digits as
-// its text); every other value is Text, as it is (apostrophes not doubled). Date
-// values are written by the host's date pattern, a time of day by the pattern's time part.
+// is Number, as written, except that a whole number, a double and a bit the source gave as such
+// go unwritten as Integer, Double and Boolean; a binary value is Binary (its bytes, and 0x and
+// hexadecimal digits as its text); a date is DateTime, its parts, written by `datePattern`
+// (EffectiveDatePattern of it; its text must outlive the literals' use) when text is wanted, a
+// time of day by the pattern's time part; every other value is Text, as it is (apostrophes not
+// doubled).
 // `out` gets one literal per value; its text storage is reused.
 void BuildInsertLiterals(const std::vector<odbc::CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
-                         IExportHost& host, std::vector<odbc::Literal>& out);
+                         std::wstring_view datePattern, IExportHost& host, std::vector<odbc::Literal>& out);
 
 // "INSERT INTO <tableName> VALUES(" then the literals separated by ',' (NULL, a number or a
-// binary value as written, text between apostrophes with each inner apostrophe doubled), closed
-// by ");".
+// binary value as written, text between apostrophes with each inner apostrophe doubled; a typed
+// literal as odbc::AppendLiteralText writes it, a date as text), closed by ");".
 // Replaces what `out` held, keeping its storage.
 void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Literal>& literals, std::wstring& out);
 
@@ -85,6 +88,7 @@ struct InsertScratch {
   std::vector<odbc::CDBVariant> values;
   std::vector<odbc::Literal> literals;
   std::vector<std::int16_t> sqlTypes;
+  std::wstring datePattern;  // the effective one the literals' dates are written by
 };
 std::wstring BuildInsertSql(odbc::CRecordset& recordset, std::wstring_view tableName, IExportHost& host,
                             InsertScratch& scratch);

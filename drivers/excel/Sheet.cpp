@@ -105,6 +105,7 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   sql::CheckRules rules;
   rules.anyWholeNumber = true;  // a cell has no integer widths
   rules.datePattern = m_datePattern;
+  rules.numberTextOnDemand = true;  // a number's text is only read through SheetNumberForm
   sql::CheckRow(m_table, m_columns, values, rules, CellTextLimit, m_values);
   m_row.clear();
   for (std::size_t c = 0; c < m_values.size(); ++c) {
@@ -140,7 +141,7 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
       case sql::Value::Kind::Binary:
       case sql::Value::Kind::Text: {
         double number = 0;
-        if (v.fromNumber && sql::SheetNumberForm(v.text, number) != sql::SheetNumber::Text) {
+        if (v.fromNumber && sql::SheetNumberForm(v, number) != sql::SheetNumber::Text) {
           // NaN and the infinities have no number to show: PutNumber writes them as an error.
           if (!std::isfinite(number)) number = std::numeric_limits<double>::quiet_NaN();
           PutNumber(column, number, m_formats.general);

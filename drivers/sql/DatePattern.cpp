@@ -44,6 +44,7 @@ DatePattern::DatePattern(std::wstring_view pattern) : m_text(pattern) {
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == L'%' && i + 1 < pattern.size() && kTokens.find(pattern[i + 1]) != std::wstring_view::npos) {
       m_parts.push_back({pattern[i + 1], {}});
+      m_writes[kTokens.find(pattern[i + 1])] = true;
       ++i;
       continue;
     }
@@ -106,6 +107,27 @@ bool DatePattern::Read(std::wstring_view text, DateTime& out) const {
   std::array<int, 6> values{};
   if (!m_problem.empty() || !Match(0, m_parts.size(), text, values)) return false;
   DateTime value{values[2], values[1], values[0], values[3], values[4], values[5]};
+  if (value.year < kMinYear || value.year > kMaxYear || value.month < 1 || value.month > 12 || value.day < 1 ||
+      value.day > DaysInMonth(value.year, value.month) || value.hour > 23 || value.minute > 59 || value.second > 59) {
+    return false;
+  }
+  out = value;
+  return true;
+}
+
+bool DatePattern::ReadParts(const odbc::Literal::DateParts& date, DateTime& out) const {
+  if (!m_problem.empty()) return false;
+  // Read takes only digits: a negative part is written with a sign it does not read.
+  if (date.year < 0 || date.month < 0 || date.day < 0 || date.hour < 0 || date.minute < 0 || date.second < 0) {
+    return false;
+  }
+  // The day, month and year are always written (else m_problem says so).
+  const DateTime value{date.year,
+                       date.month,
+                       date.day,
+                       m_writes[3] ? date.hour : 0,
+                       m_writes[4] ? date.minute : 0,
+                       m_writes[5] ? date.second : 0};
   if (value.year < kMinYear || value.year > kMaxYear || value.month < 1 || value.month > 12 || value.day < 1 ||
       value.day > DaysInMonth(value.year, value.month) || value.hour > 23 || value.minute > 59 || value.second > 59) {
     return false;

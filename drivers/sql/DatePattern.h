@@ -28,6 +28,9 @@ class DatePattern {
   // the end of its last, as the export writes a TIME value); false when the pattern has no time
   // token, or for any other text. The date of `out` is left as 0.
   bool ReadTimeOfDay(std::wstring_view text, DateTime& out) const;
+  // What Read gives for the text this pattern writes for `date`, without that text: the parts
+  // the pattern writes, the others 0. False where Read would be false (nothing set then).
+  bool ReadParts(const odbc::Literal::DateParts& date, DateTime& out) const;
 
  private:
   struct Part {
@@ -37,6 +40,7 @@ class DatePattern {
   std::wstring m_text;
   std::vector<Part> m_parts;
   std::wstring m_problem;
+  std::array<bool, 6> m_writes{};  // for each of d, m, y, H, M, S whether the pattern writes it
 
   // Matches `text` against parts [first, last), each number into `values` (day, month, year,
   // hour, minute, second); false when it does not match.

@@ -153,6 +153,12 @@ bool IsWholeNumberLiteral(std::wstring_view number) {
   return true;
 }
 
+SheetNumber SheetNumberForm(const Value& value, double& number) {
+  if (!value.sheetFormKnown) return SheetNumberForm(value.text, number);
+  number = value.number;
+  return value.sheetForm;
+}
+
 SheetNumber SheetNumberForm(std::wstring_view number, double& value) {
   if (ReadShortWholeNumber(number, value)) return SheetNumber::Number;  // the common case, read once
   if (ParseNonFinite(number, value)) return SheetNumber::Error;
@@ -361,6 +367,117 @@ DateTime FromDateSerial(double serial) {
   return out;
 }
 
+namespace {
+
+// Below this magnitude a whole number has at most 15 digits, which a double holds exactly.
+constexpr std::int64_t kShortWholeLimit = 1'000'000'000'000'000;
+// No typed number's text is longer (-1.2345678901234567e-308, -9223372036854775808, -Infinity).
+constexpr std::size_t kLongestNumberText = 32;
+
+// The literal the SQL text holds for a typed one, as the engine writes it.
+void RenderAsText(const Literal& typed, Literal& out) {
+  out.text.clear();
+  odbc::AppendLiteralText(out.text, typed);
+  out.bytes.clear();
+  if (typed.kind == Literal::Kind::DateTime) {
+    out.kind = Literal::Kind::Text;
+    out.wellFormed = out.holdsNumber = false;
+    return;
+  }
+  out.kind = Literal::Kind::Number;
+  out.wellFormed = true;
+  out.number = typed.kind == Literal::Kind::Double ? typed.number : static_cast<double>(typed.integer);
+  out.holdsNumber = std::isfinite(out.number);
+}
+
+Literal& RenderedStore(const CheckRules& rules) {
+  thread_local Literal own;
+  return rules.rendered != nullptr ? *rules.rendered : own;
+}
+
+// A typed number as fromNumber text: how a sheet holds it, and its text where it is wanted.
+Value NumberAsText(const Literal& literal, const CheckRules& rules) {
+  Value value;
+  value.kind = Value::Kind::Text;
+  value.fromNumber = true;
+  value.sheetFormKnown = true;
+  if (literal.kind == Literal::Kind::Double) {
+    // The shortest round-trip form reads back as the double itself; every NaN's text as the one
+    // quiet NaN.
+    value.number = std::isnan(literal.number) ? std::numeric_limits<double>::quiet_NaN() : literal.number;
+    value.sheetForm = std::isfinite(literal.number) ? SheetNumber::Number : SheetNumber::Error;
+  } else {
+    value.number = static_cast<double>(literal.integer);
+    // More than 15 digits stay text, as their digits.
+    value.sheetForm = literal.integer > -kShortWholeLimit && literal.integer < kShortWholeLimit ? SheetNumber::Number
+                                                                                                : SheetNumber::Text;
+  }
+  if (!rules.numberTextOnDemand || value.sheetForm == SheetNumber::Text) {
+    Literal& store = RenderedStore(rules);
+    RenderAsText(literal, store);
+    value.text = store.text;
+  }
+  return value;
+}
+
+// The typed literal's value where it is plainly the one its text gives; otherwise (a refusal,
+// a rarer pairing of value and column) the text is written and checked as the text.
+Value CheckTyped(const Literal& literal, const ColumnDef& column, const CheckRules& rules) {
+  const bool whole = literal.kind == Literal::Kind::Integer || literal.kind == Literal::Kind::Boolean;
+  const bool isNumber = literal.kind != Literal::Kind::DateTime;
+  const double number = literal.kind == Literal::Kind::Double ? literal.number : static_cast<double>(literal.integer);
+  Value value;
+  switch (column.type) {
+    case ColumnType::Integer:
+    case ColumnType::SmallInt: {
+      if (whole && rules.anyWholeNumber) return NumberAsText(literal, rules);
+      if (!isNumber || rules.anyWholeNumber || !std::isfinite(number)) break;
+      const bool small = column.type == ColumnType::SmallInt;
+      const double rounded = std::round(number);
+      if (rounded < (small ? kSmallIntMin : kIntegerMin) || rounded > (small ? kSmallIntMax : kIntegerMax)) break;
+      value.kind = Value::Kind::Number;
+      value.number = rounded;
+      return value;
+    }
+    case ColumnType::Double:
+      if (!isNumber) break;
+      value.kind = Value::Kind::Number;
+      // The text of every NaN reads back as the one quiet NaN.
+      value.number = std::isnan(number) ? std::numeric_limits<double>::quiet_NaN() : number;
+      return value;
+    case ColumnType::Bit:
+      if (!isNumber || !std::isfinite(number)) break;
+      value.kind = Value::Kind::Boolean;
+      value.number = number != 0 ? 1 : 0;
+      return value;
+    case ColumnType::Date:
+    case ColumnType::Timestamp: {
+      if (isNumber || literal.dateForm == Literal::DateForm::TimeOfDay || rules.datePattern == nullptr ||
+          rules.datePattern->Text() != literal.datePattern) {
+        break;
+      }
+      DateTime parsed;
+      if (!rules.datePattern->ReadParts(literal.date, parsed)) break;
+      value.kind = Value::Kind::Date;
+      value.number = DateSerial(parsed);
+      return value;
+    }
+    case ColumnType::Text:
+    case ColumnType::VarChar:
+    case ColumnType::Memo:
+      if (isNumber && rules.maxChars >= kLongestNumberText) return NumberAsText(literal, rules);
+      break;
+    case ColumnType::Time:
+    case ColumnType::LongBinary:
+      break;
+  }
+  Literal& store = RenderedStore(rules);
+  RenderAsText(literal, store);
+  return CheckValue(store, column, rules);
+}
+
+}  // namespace
+
 Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t maxChars) {
   CheckRules rules;
   rules.maxChars = maxChars;
@@ -371,8 +488,11 @@ void CheckRow(std::wstring_view table, std::span<const ColumnDef> columns, std::
               CheckRules rules, std::size_t (*limit)(const ColumnDef&), std::vector<Value>& out) {
   if (values.size() != columns.size()) throw odbc::errors::ValueCountMismatch(table, columns.size(), values.size());
   out.resize(values.size());
+  thread_local std::vector<Literal> rendered;  // each column's text of a typed literal
+  if (rendered.size() < values.size()) rendered.resize(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
     rules.maxChars = limit(columns[i]);
+    rules.rendered = &rendered[i];
     out[i] = CheckValue(values[i], columns[i], rules);
   }
 }
@@ -381,6 +501,7 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
   const std::size_t maxChars = rules.maxChars;
   Value value;
   if (literal.kind == Literal::Kind::Null) return value;
+  if (literal.IsTyped()) return CheckTyped(literal, column, rules);
   if (rules.anyWholeNumber && (column.type == ColumnType::Integer || column.type == ColumnType::SmallInt) &&
       literal.kind == Literal::Kind::Number && IsWholeNumberLiteral(literal.text)) {
     value.kind = Value::Kind::Text;
@@ -479,7 +600,8 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       value.kind = Value::Kind::Text;
       value.text = literal.text;
       value.fromNumber = literal.kind == Literal::Kind::Number;
-      const std::size_t length = Utf16Length(value.text);
+      // No character takes more than two UTF-16 units: short text needs no count.
+      const std::size_t length = value.text.size() <= maxChars / 2 ? 0 : Utf16Length(value.text);
       if (length > maxChars) {
         throw odbc::errors::TextTooLong(column.name, TypeName(column.type), literal.text,
                                         L"has " + std::to_wstring(length) + L" characters, more than the " +

@@ -37,6 +37,9 @@
 
 namespace quillon::drivers::sql {
 
+// How a sheet cell holds a number literal (SheetNumberForm below).
+enum class SheetNumber { Number, Text, Error };
+
 struct Value {
   enum class Kind { Null, Number, Boolean, Date, Text, Binary };
   Kind kind = Kind::Null;
@@ -48,6 +51,10 @@ struct Value {
   bool fromNumber = false;
   // Binary: the bytes (pointing into the literal).
   std::span<const std::uint8_t> bytes;
+  // fromNumber text of a typed literal (a number the engine gave unwritten): how a sheet holds
+  // it, as SheetNumberForm reads its text, and `number` the value then.
+  bool sheetFormKnown = false;
+  SheetNumber sheetForm = SheetNumber::Text;
 };
 
 class DatePattern;
@@ -58,14 +65,25 @@ struct CheckRules {
   bool anyWholeNumber = false;  // INTEGER and SMALLINT take whole numbers of any size
   // DATE text is read by this pattern only (the one that wrote it), when there is one.
   const DatePattern* datePattern = nullptr;
+  // The driver reads fromNumber text through SheetNumberForm(const Value&) alone: a typed
+  // literal's number is then written as text only where a sheet keeps the text.
+  bool numberTextOnDemand = false;
+  // Where the text of a typed literal is written when its column takes it as text or refuses it
+  // (CheckRow gives each column its own, kept until its next row); when null, storage of the
+  // calling thread's, kept until the thread's next CheckValue.
+  Literal* rendered = nullptr;
 };
 
-// Throws odbc::CDBException naming the column and the value when the literal does not fit.
+// Throws odbc::CDBException naming the column and the value when the literal does not fit. A
+// typed literal (Integer, Double, Boolean, DateTime) gives exactly the value, or the refusal,
+// of the text odbc::AppendLiteralText writes for it, mostly without writing that text: a date
+// read by the pattern it is written by keeps the parts the pattern writes.
 Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRules& rules);
 Value CheckValue(const Literal& literal, const ColumnDef& column, std::size_t maxChars);
 // Checks a row against its table's columns into `out`, one value a column: first the count
 // (ValueCountMismatch naming `table`), then each literal by CheckValue with `rules`, its
-// maxChars set by `limit` for each column. Every output driver checks its rows here.
+// maxChars set by `limit` for each column. Every output driver checks its rows here. Text a
+// typed literal needed stays until the calling thread's next CheckRow.
 void CheckRow(std::wstring_view table, std::span<const ColumnDef> columns, std::span<const Literal> values,
               CheckRules rules, std::size_t (*limit)(const ColumnDef&), std::vector<Value>& out);
 
@@ -74,9 +92,11 @@ void CheckRow(std::wstring_view table, std::span<const ColumnDef> columns, std::
 // a number when it is a double's shortest form (as doubles are written, however many digits),
 // and stays text when a double cannot hold its digits (a long decimal); NaN and the infinities
 // are the error #NUM!.
-enum class SheetNumber { Number, Text, Error };
 // Also sets `value` for a Number.
 SheetNumber SheetNumberForm(std::wstring_view number, double& value);
+// The same for the fromNumber text of a checked value, read from the typed literal it came from
+// where it did.
+SheetNumber SheetNumberForm(const Value& value, double& number);
 
 // Reads NaN, Infinity or -Infinity (also +Infinity, any letter case); false for anything else.
 bool ParseNonFinite(std::wstring_view text, double& out);

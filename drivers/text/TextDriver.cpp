@@ -28,24 +28,28 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 // Every column takes text of any length.
 std::size_t NoLimit(const sql::ColumnDef&) { return static_cast<std::size_t>(-1); }
 
-// Appends `c` as UTF-8.
-void AppendUtf8(std::string& out, wchar_t c) {
+// The most UTF-8 bytes one character takes.
+constexpr std::size_t kMaxUtf8Bytes = 4;
+
+// Puts `c` as UTF-8 at `out`; returns the end of what it put.
+char* PutUtf8(char* out, wchar_t c) {
   const auto code = static_cast<char32_t>(c);
   if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
+    *out++ = static_cast<char>(code);
   } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   }
+  return out;
 }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
@@ -80,15 +84,26 @@ class TextConnection : public OutputConnection {
   }
 
   void Insert(const std::wstring& table, const std::vector<sql::Literal>& values) override {
-    if (!m_created || !quillon::text::EqualsIgnoreAsciiCase(table, m_table)) throw odbc::errors::NoSuchTable(table);
+    // The rows of an export name the table as it was created: letter case is compared only then.
+    if (!m_created || (table != m_table && !quillon::text::EqualsIgnoreAsciiCase(table, m_table)))
+      throw odbc::errors::NoSuchTable(table);
     sql::CheckRules rules;
     rules.anyWholeNumber = true;
     rules.datePattern = DatePattern();
+    rules.numberTextOnDemand = true;  // the fields are written from the literals
     sql::CheckRow(table, m_columns, values, rules, NoLimit, m_checked);
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (i > 0) m_buffer.push_back(m_format.delimiter);
       const sql::Literal& value = values[i];
-      if (value.kind != sql::Literal::Kind::Null) AppendField(value.text, value.kind == sql::Literal::Kind::Text);
+      if (value.kind == sql::Literal::Kind::Null) continue;
+      if (!value.IsTyped()) {
+        AppendField(value.text, value.kind == sql::Literal::Kind::Text);
+        continue;
+      }
+      // A value the engine gave unwritten is written as its literal's text: a date is text.
+      m_rendered.clear();
+      odbc::AppendLiteralText(m_rendered, value);
+      AppendField(m_rendered, value.kind == sql::Literal::Kind::DateTime);
     }
     EndLine();
   }
@@ -109,12 +124,18 @@ class TextConnection : public OutputConnection {
       const wchar_t c = field[i];
       quote = c == static_cast<wchar_t>(m_format.delimiter) || c == kQuote || c == L'\r' || c == L'\n';
     }
-    if (quote) m_buffer.push_back(kQuote);
+    // Room for the longest encoding first (a doubled quote takes two bytes of its four), then
+    // cut to what was put.
+    const std::size_t at = m_buffer.size();
+    m_buffer.resize(at + 2 + field.size() * kMaxUtf8Bytes);
+    char* out = m_buffer.data() + at;
+    if (quote) *out++ = kQuote;
     for (const wchar_t c : field) {
-      if (c == kQuote) m_buffer.push_back(kQuote);
-      AppendUtf8(m_buffer, c);
+      if (c == kQuote) *out++ = kQuote;
+      out = PutUtf8(out, c);
     }
-    if (quote) m_buffer.push_back(kQuote);
+    if (quote) *out++ = kQuote;
+    m_buffer.resize(static_cast<std::size_t>(out - m_buffer.data()));
   }
 
   void EndLine() {
@@ -136,6 +157,7 @@ class TextConnection : public OutputConnection {
   std::vector<sql::ColumnDef> m_columns;
   std::vector<sql::Value> m_checked;  // the row as checked against its columns
   std::string m_buffer;               // UTF-8 not yet handed to the file
+  std::wstring m_rendered;            // the text of a typed literal
 };
 
 class TextDriver : public OutputDriver {

@@ -1,7 +1,8 @@
-// A row reaches the built-in drivers either as literals (InsertRow) or as INSERT text, and both
-// ways must give the same file and the same log: every value kind, refused rows and all, from
-// SQLite and from PostgreSQL, exported once through the real drivers and once through drivers
-// that take only SQL text.
+// A row reaches the built-in drivers either as literals (InsertRow: numbers and dates as values,
+// unwritten) or as INSERT text, and both ways must give the same file and the same log: every
+// value kind, refused rows and all, from SQLite and from PostgreSQL, into every format, by date
+// patterns that write every part of a date and by ones that leave parts out, exported once
+// through the real drivers and once through drivers that take only SQL text.
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -12,10 +13,12 @@
 #include "drivers/BuiltInDrivers.h"
 #include "drivers/access/AccessDriver.h"
 #include "drivers/excel/ExcelDriver.h"
+#include "drivers/text/TextDriver.h"
 #include "engine/ExportRun.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/DriverRegistry.h"
 #include "platform/odbc/Installer.h"
+#include "platform/text/WideText.h"
 #include "tests/engine/RecordingHost.h"
 #include "tests/support/PostgresServer.h"
 #include "tests/support/TempDir.h"
@@ -122,6 +125,8 @@ class RowPaths {
     drivers::RegisterBuiltInDrivers();
     m_excel = odbc::DriverRegistry::Instance().Find(drivers::excel::kExcelDriverName);
     m_access = odbc::DriverRegistry::Instance().Find(drivers::access::kAccessDriverName);
+    m_text = odbc::DriverRegistry::Instance().Find(drivers::delimited::kTextDriverName);
+    m_csv = odbc::DriverRegistry::Instance().Find(drivers::delimited::kCsvDriverName);
     // Every .mdb export goes into a copy of one new database, so that both ways start from the
     // same header (which holds the time the database was made).
     const auto empty = m_dir / "empty.mdb";
@@ -132,15 +137,19 @@ class RowPaths {
 
   // Exports `statement` to a new file of `format` with rows as literals or as text only.
   Outcome Export(odbc::CDatabase& source, const std::wstring& statement, OutputFormat format, bool literals,
-                 RowCounts& counts) {
+                 RowCounts& counts, const std::wstring& datePattern = {}) {
     auto& registry = odbc::DriverRegistry::Instance();
-    registry.Register(std::make_shared<ForwardingDriver>(m_excel, literals, counts));
-    registry.Register(std::make_shared<ForwardingDriver>(m_access, literals, counts));
+    for (const auto& real : {m_excel, m_access, m_text, m_csv})
+      registry.Register(std::make_shared<ForwardingDriver>(real, literals, counts));
     // The same path both times, so that the logs name the same file.
-    const auto file = m_dir / (format == FormatExcel ? "out.xls" : "out.mdb");
+    const auto file = m_dir / (format == FormatExcel    ? "out.xls"
+                               : format == FormatAccess ? "out.mdb"
+                               : format == FormatText   ? "out.txt"
+                                                        : "out.csv");
     std::filesystem::remove(file);
     if (format == FormatAccess) WriteBytes(file, m_emptyDatabase);
     RecordingHost host;
+    host.datePattern = datePattern;
     Outcome outcome;
     outcome.ok = ExportQuery(source, host, statement, file.wstring(), format);
     outcome.bytes = ReadBytes(file);
@@ -151,35 +160,48 @@ class RowPaths {
     return outcome;
   }
 
-  // Both ways for both formats; the literal way must have taken at least `minLiteralRows` rows,
-  // and the drivers refused at least `minRefused`.
+  // Both ways for every format and each of `datePatterns`; the literal way must have taken at
+  // least `minLiteralRows` rows, and the .xls and .mdb drivers refused at least `minRefused`.
   void ExpectOneOutcome(odbc::CDatabase& source, const std::wstring& statement, int minLiteralRows,
-                        std::size_t minRefused) {
-    for (const OutputFormat format : {FormatExcel, FormatAccess}) {
-      SCOPED_TRACE(format == FormatExcel ? "xls" : "mdb");
-      RowCounts typed, text;
-      const Outcome a = Export(source, statement, format, true, typed);
-      const Outcome b = Export(source, statement, format, false, text);
-      EXPECT_GE(typed.literals, minLiteralRows);
-      EXPECT_EQ(text.literals, 0);
-      EXPECT_EQ(a.ok, b.ok);
-      EXPECT_FALSE(a.bytes.empty());
-      if (format == FormatExcel) {
-        EXPECT_TRUE(a.bytes == b.bytes) << "files differ (" << a.bytes.size() << " and " << b.bytes.size() << " bytes)";
-      } else {
-        EXPECT_TRUE(SameButForCreationTimes(a.bytes, b.bytes));
+                        std::size_t minRefused, const std::vector<std::wstring>& datePatterns = {L""}) {
+    for (const std::wstring& pattern : datePatterns)
+      for (const OutputFormat format : {FormatExcel, FormatAccess, FormatText, FormatCsv}) {
+        SCOPED_TRACE(std::to_string(format) + " " + text::WideToUtf8(pattern));
+        ExpectOneOutcome(source, statement, format, pattern, minLiteralRows,
+                         format == FormatExcel || format == FormatAccess ? minRefused : 0);
       }
-      EXPECT_EQ(a.lines, b.lines);
-      EXPECT_EQ(a.rowErrors, b.rowErrors);
-      EXPECT_GE(a.rowErrors.size(), minRefused);
+  }
+
+  void ExpectOneOutcome(odbc::CDatabase& source, const std::wstring& statement, OutputFormat format,
+                        const std::wstring& pattern, int minLiteralRows, std::size_t minRefused) {
+    RowCounts typed, text;
+    const Outcome a = Export(source, statement, format, true, typed, pattern);
+    const Outcome b = Export(source, statement, format, false, text, pattern);
+    EXPECT_GE(typed.literals, minLiteralRows);
+    EXPECT_EQ(text.literals, 0);
+    EXPECT_EQ(a.ok, b.ok);
+    EXPECT_FALSE(a.bytes.empty());
+    if (format != FormatAccess) {
+      EXPECT_TRUE(a.bytes == b.bytes) << "files differ (" << a.bytes.size() << " and " << b.bytes.size() << " bytes)";
+    } else {
+      EXPECT_TRUE(SameButForCreationTimes(a.bytes, b.bytes));
     }
+    EXPECT_EQ(a.lines, b.lines);
+    EXPECT_EQ(a.rowErrors, b.rowErrors);
+    EXPECT_GE(a.rowErrors.size(), minRefused);
   }
 
   quillon::testing::TempDir m_dir;
   std::shared_ptr<odbc::IBuiltInDriver> m_excel;
   std::shared_ptr<odbc::IBuiltInDriver> m_access;
+  std::shared_ptr<odbc::IBuiltInDriver> m_text;
+  std::shared_ptr<odbc::IBuiltInDriver> m_csv;
   std::string m_emptyDatabase;
 };
+
+// The default pattern, one that leaves out the minutes and seconds and holds an apostrophe, and
+// one without a time (a time of day then has a pattern of its own).
+const std::vector<std::wstring> kDatePatterns = {L"", L"%y-%m-%d at %H o'clock", L"%m/%d/%y"};
 
 std::wstring Repeat(const std::wstring& piece, std::size_t times) {
   std::wstring text;
@@ -218,7 +240,7 @@ TEST(RowPathsFromSqlite, EveryValueKindGivesTheSameFileAndLogBothWays) {
        }) {
     source.ExecuteSQL(sql);
   }
-  paths.ExpectOneOutcome(source, L"SELECT * FROM Kinds ORDER BY id", 2, 2);
+  paths.ExpectOneOutcome(source, L"SELECT * FROM Kinds ORDER BY id", 2, 2, kDatePatterns);
   // Binary values: none, no bytes, a few, and more than a long-value page.
   source.ExecuteSQL(L"CREATE TABLE Blobs (n INTEGER, b BLOB)");
   source.ExecuteSQL(L"INSERT INTO Blobs VALUES (1, NULL), (2, X''), (3, X'00FF7f'), (4, X'" + Repeat(L"A5", 5000) +
@@ -268,7 +290,7 @@ TEST(RowPathsFromPostgres, EveryValueKindGivesTheSameFileAndLogBothWays) {
        }) {
     source.ExecuteSQL(sql);
   }
-  paths.ExpectOneOutcome(source, L"SELECT * FROM kinds ORDER BY id", 3, 0);
+  paths.ExpectOneOutcome(source, L"SELECT * FROM kinds ORDER BY id", 3, 0, kDatePatterns);
 }
 
 }  // namespace

@@ -263,16 +263,20 @@ TEST_F(BuildersOnSqlite, LiteralsHoldValuesAsTheyAreAndRenderToTheStatementsText
   std::vector<odbc::Literal> literals;
   using Kind = odbc::Literal::Kind;
   ReadRow(*rs, row);
-  BuildInsertLiterals(row, types, m_host, literals);
+  const std::wstring pattern(EffectiveDatePattern(m_host.GetDatePattern()));
+  BuildInsertLiterals(row, types, pattern, m_host, literals);
+  // Numbers and dates come as values, unwritten; their text is the renderer's.
   const std::vector<std::pair<Kind, std::wstring>> first = {
-      {Kind::Number, L"-5"},   {Kind::Text, L"it's 'quoted'"},
-      {Kind::Number, L"-0.5"}, {Kind::Text, L"2.1.1850 3:4:5"},
-      {Kind::Number, L"1"},    {Kind::Number, L"9223372036854775807"},
+      {Kind::Integer, L"-5"},  {Kind::Text, L"it's 'quoted'"},
+      {Kind::Double, L"-0.5"}, {Kind::DateTime, L"2.1.1850 3:4:5"},
+      {Kind::Boolean, L"1"},   {Kind::Number, L"9223372036854775807"},
       {Kind::Null, L""}};
   ASSERT_EQ(literals.size(), first.size());
   for (std::size_t i = 0; i < first.size(); ++i) {
     EXPECT_EQ(literals[i].kind, first[i].first) << i;
-    EXPECT_EQ(literals[i].text, first[i].second) << i;
+    std::wstring text;
+    odbc::AppendLiteralText(text, literals[i]);
+    EXPECT_EQ(text, first[i].second) << i;
   }
   std::wstring sql = L"left over from before";
   RenderInsertSql(L"l", literals, sql);
@@ -281,7 +285,7 @@ TEST_F(BuildersOnSqlite, LiteralsHoldValuesAsTheyAreAndRenderToTheStatementsText
   // The next row in the same storage: nothing of the first stays.
   rs->MoveNext();
   ReadRow(*rs, row);
-  BuildInsertLiterals(row, types, m_host, literals);
+  BuildInsertLiterals(row, types, pattern, m_host, literals);
   RenderInsertSql(L"l", literals, sql);
   EXPECT_EQ(sql, L"INSERT INTO l VALUES(NULL,'',1e+300,NULL,0,-1,'x');");
 }
@@ -325,28 +329,31 @@ TEST(BuildInsertLiterals, NumbersWrittenByTheEngineAreOneNumberToken) {
   for (odbc::Literal& literal : literals) {
     literal.wellFormed = literal.holdsNumber = true;  // left over from an earlier row
   }
-  BuildInsertLiterals(row, types, host, literals);
+  BuildInsertLiterals(row, types, kDefaultDatePattern, host, literals);
   std::wstring sql;
   RenderInsertSql(L"t", literals, sql);
   const auto parsed = std::get<drivers::sql::Insert>(drivers::sql::Parse(sql));
   ASSERT_EQ(parsed.values.size(), row.size());
   for (std::size_t i = 0; i < row.size(); ++i) {
-    EXPECT_EQ(literals[i].wellFormed, i < kValues) << i << ": " << literals[i].text;
-    if (!literals[i].wellFormed) {
+    std::wstring text;
+    odbc::AppendLiteralText(text, literals[i]);
+    // Integers, doubles and bits go as values; a float as the number text it is written as.
+    const bool isFloat = row[i].m_dwType == odbc::DBVT_SINGLE;
+    EXPECT_EQ(literals[i].IsTyped() || literals[i].wellFormed, i < kValues) << i << ": " << text;
+    EXPECT_EQ(literals[i].wellFormed, isFloat) << i;
+    if (i >= kValues) {
       EXPECT_FALSE(literals[i].holdsNumber) << i;
       continue;
     }
-    EXPECT_EQ(literals[i].kind, odbc::Literal::Kind::Number) << i;
     EXPECT_EQ(parsed.values[i].kind, odbc::Literal::Kind::Number) << i;
-    EXPECT_EQ(parsed.values[i].text, literals[i].text) << i;
-    // A number the literal holds is exactly, bit for bit, the one its text reads as.
+    EXPECT_EQ(parsed.values[i].text, text) << i;
+    // A double the literal holds is exactly, bit for bit, the one its text reads as.
     double read = 0;
-    if (literals[i].holdsNumber && drivers::sql::ParseNumber(literals[i].text, read)) {
-      EXPECT_EQ(std::memcmp(&read, &literals[i].number, sizeof read), 0) << i << ": " << literals[i].text;
+    if (literals[i].kind == odbc::Literal::Kind::Double && drivers::sql::ParseNumber(text, read)) {
+      EXPECT_EQ(std::memcmp(&read, &literals[i].number, sizeof read), 0) << i << ": " << text;
     }
-    // Every finite number but a float's is held (its shortest text reads as another double).
-    const bool finite = drivers::sql::ParseNumber(literals[i].text, read);
-    EXPECT_EQ(literals[i].holdsNumber, finite && row[i].m_dwType != odbc::DBVT_SINGLE) << i << ": " << literals[i].text;
+    // A float's shortest text reads as another double than the float widened: it holds none.
+    if (isFloat) EXPECT_FALSE(literals[i].holdsNumber) << i;
   }
 }
 

@@ -1,5 +1,7 @@
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <tuple>
 
@@ -8,6 +10,7 @@
 #include "drivers/sql/DatePattern.h"
 #include "drivers/sql/ValueCheck.h"
 #include "platform/errors/Errors.h"
+#include "platform/text/WideText.h"
 
 namespace quillon::drivers::sql {
 namespace {
@@ -309,6 +312,108 @@ TEST(ValueCheckTest, DatesReadByThePatternThatWroteThem) {
   }
   table.columns[0].type = ColumnType::Text;
   EXPECT_NO_THROW(CheckDatePatternFor(table, &noYear));
+}
+
+// What a check gives: the value (its number bit for bit, its text, how a sheet holds it) or the
+// refusal's message.
+std::wstring Outcome(const Literal& literal, const ColumnDef& column, const CheckRules& rules) {
+  try {
+    const Value v = CheckValue(literal, column, rules);
+    double sheetNumber = 0;
+    const SheetNumber form = v.fromNumber ? SheetNumberForm(v, sheetNumber) : SheetNumber::Text;
+    std::uint64_t bits = 0, sheetBits = 0;
+    if (v.kind != Value::Kind::Text) std::memcpy(&bits, &v.number, sizeof bits);  // text has no number of its own
+    if (form != SheetNumber::Text) std::memcpy(&sheetBits, &sheetNumber, sizeof sheetBits);
+    // A typed number's text is left out where the driver reads it only through SheetNumberForm.
+    const bool textAsked = !rules.numberTextOnDemand || !v.fromNumber || form == SheetNumber::Text;
+    return std::to_wstring(static_cast<int>(v.kind)) + L" " + std::to_wstring(bits) + L" " +
+           (textAsked ? std::wstring(v.text) : L"") + L" " + std::to_wstring(v.fromNumber) + L" " +
+           std::to_wstring(static_cast<int>(form)) + L" " + std::to_wstring(sheetBits);
+  } catch (const odbc::CDBException& e) {
+    return e.m_strSqlState + L" " + e.m_strMessage;
+  }
+}
+
+// A typed literal checks as the text the engine writes for it would: every kind against every
+// column type, with and without any-size whole numbers and by patterns that write a date whole,
+// without seconds or with another order (and none at all).
+TEST(ValueCheckTest, TypedLiteralsGiveWhatTheirTextGives) {
+  const auto integer = [](std::int64_t i, Literal::Kind kind = Literal::Kind::Integer) {
+    Literal l;
+    l.kind = kind;
+    l.integer = i;
+    return l;
+  };
+  const auto real = [](double d) {
+    Literal l;
+    l.kind = Literal::Kind::Double;
+    l.number = d;
+    return l;
+  };
+  std::vector<Literal> literals = {integer(0),
+                                   integer(-5),
+                                   integer(32768),
+                                   integer(2147483648LL),
+                                   integer(999999999999999LL),
+                                   integer(-1000000000000000LL),
+                                   integer(std::numeric_limits<std::int64_t>::min()),
+                                   integer(1, Literal::Kind::Boolean),
+                                   integer(0, Literal::Kind::Boolean),
+                                   real(0.1),
+                                   real(-0.0),
+                                   real(5.0),
+                                   real(0.5),
+                                   real(-2147483648.4),
+                                   real(1e16),
+                                   real(123456789012345678.0),
+                                   real(-1.7976931348623157e308),
+                                   real(std::numeric_limits<double>::denorm_min()),
+                                   real(-std::numeric_limits<double>::quiet_NaN()),
+                                   real(std::numeric_limits<double>::infinity()),
+                                   real(-std::numeric_limits<double>::infinity())};
+  const std::vector<std::wstring> patterns = {L"%d.%m.%y %H:%M:%S", L"%y-%m-%d at %H o'clock", L"%m/%d/%y %M"};
+  const std::vector<Literal::DateParts> dates = {
+      {2024, 3, 5, 7, 8, 9},  {1850, 1, 2, 23, 59, 59},  {99, 12, 31, 0, 0, 0},   {2023, 2, 29, 1, 1, 1},
+      {2024, 13, 1, 0, 0, 0}, {2024, 1, 1, 24, 0, 0},    {2024, 1, 1, 5, 60, 61}, {0, 0, 0, 12, 30, 45},
+      {-1, 1, 1, 0, 0, 0},    {9999, 12, 31, 23, 59, 59}};
+  for (const std::wstring& pattern : patterns) {
+    for (const auto& parts : dates) {
+      for (const auto form : {Literal::DateForm::Date, Literal::DateForm::DateAndTime}) {
+        Literal l;
+        l.kind = Literal::Kind::DateTime;
+        l.date = parts;
+        l.dateForm = parts.year == 0 && parts.month == 0 && parts.day == 0 ? Literal::DateForm::TimeOfDay : form;
+        l.datePattern = pattern;
+        literals.push_back(l);
+      }
+    }
+  }
+  const std::vector<ColumnDef> columns = {
+      Column(ColumnType::Text, 255), Column(ColumnType::VarChar, 3), Column(ColumnType::Memo),
+      Column(ColumnType::Double),    Column(ColumnType::Bit),        Column(ColumnType::Integer),
+      Column(ColumnType::SmallInt),  Column(ColumnType::Date),       Column(ColumnType::Timestamp),
+      Column(ColumnType::Time),      Column(ColumnType::LongBinary)};
+  const DatePattern byDefault(patterns[0]), withoutSeconds(patterns[1]), other(patterns[2]);
+  for (const Literal& typed : literals) {
+    Literal text;
+    odbc::AppendLiteralText(text.text, typed);
+    text.kind = typed.kind == Literal::Kind::DateTime ? Literal::Kind::Text : Literal::Kind::Number;
+    for (const ColumnDef& column : columns) {
+      for (const DatePattern* pattern :
+           {&byDefault, &withoutSeconds, &other, static_cast<const DatePattern*>(nullptr)}) {
+        for (const bool anyWhole : {false, true}) {
+          CheckRules rules;
+          rules.maxChars = column.length > 0 ? static_cast<std::size_t>(column.length) : 65535;
+          rules.anyWholeNumber = anyWhole;
+          rules.datePattern = pattern;
+          rules.numberTextOnDemand = anyWhole;
+          EXPECT_EQ(Outcome(typed, column, rules), Outcome(text, column, rules))
+              << text::WideToUtf8(text.text) << " in " << text::WideToUtf8(TypeName(column.type))
+              << (pattern ? " by " + text::WideToUtf8(pattern->Text()) : "");
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
