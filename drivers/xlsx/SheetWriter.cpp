@@ -231,7 +231,7 @@ void SheetWriter::AddCell(std::size_t column, const sql::Value& v) {
     case sql::Value::Kind::Text: {
       double number = 0;
       if (v.fromNumber) {
-        switch (sql::SheetNumberForm(v.text, number)) {
+        switch (sql::SheetNumberForm(v, number)) {
           case sql::SheetNumber::Number:
             PutNumber(column, number, 0);
             return;
@@ -255,7 +255,8 @@ void SheetWriter::AddRow(const std::vector<sql::Literal>& values) {
         m_table, L"a sheet holds at most " + std::to_wstring(m_maxRows - 1) + L" rows under its header row");
   }
   sql::CheckRules rules;
-  rules.anyWholeNumber = true;  // a cell has no integer widths
+  rules.anyWholeNumber = true;      // a cell has no integer widths
+  rules.numberTextOnDemand = true;  // a number's text is only read through SheetNumberForm
   rules.datePattern = m_datePattern;
   sql::CheckRow(m_table, m_columns, values, rules, TextLimit, m_values);
   const std::size_t rowStart = m_xml.size();

@@ -1,5 +1,8 @@
 #include "drivers/xlsx/WorkbookParts.h"
 
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "drivers/xlsx/SpreadsheetML.h"
@@ -60,7 +63,7 @@ std::string AppProperties(const std::vector<SheetEntry>& sheets) {
 
 // docProps/core.xml: the author and the time the workbook was made, in UTC.
 std::string CoreProperties() {
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = PackageTime();
   std::tm utc{};
   gmtime_r(&now, &utc);
   char stamp[32];
@@ -75,6 +78,21 @@ std::string CoreProperties() {
   }
   return xml + "</cp:coreProperties>";
 }
+
+}  // namespace
+
+std::time_t PackageTime() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  long long seconds = 0;
+  if (epoch != nullptr) {
+    const char* end = epoch + std::strlen(epoch);
+    const auto [at, error] = std::from_chars(epoch, end, seconds);
+    if (error == std::errc() && at == end && seconds >= 0) return static_cast<std::time_t>(seconds);
+  }
+  return std::time(nullptr);
+}
+
+namespace {
 
 std::string Workbook(const std::vector<SheetEntry>& sheets) {
   std::string xml = Str(sml::kXmlDeclaration) + "<workbook" + Attribute("xmlns", sml::kMainNamespace) +

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <limits>
 
+#include "drivers/xlsx/WorkbookParts.h"
 #include "drivers/xlsx/ZipReader.h"
 #include "platform/errors/Errors.h"
 
@@ -146,7 +147,7 @@ int OutputError(voidpf, voidpf stream) { return static_cast<ZipWriter::Output*>(
 
 zip_fileinfo EntryInfo() {
   zip_fileinfo info{};
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = PackageTime();
   std::tm local{};
   localtime_r(&now, &local);
   info.tmz_date.tm_sec = static_cast<uInt>(local.tm_sec);

@@ -4,6 +4,7 @@
 // patterns that write every part of a date and by ones that leave parts out, exported once
 // through the real drivers and once through drivers that take only SQL text.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@
 #include "drivers/excel/ExcelDriver.h"
 #include "drivers/text/TextDriver.h"
 #include "engine/ExportRun.h"
+#include "platform/odbc/BuiltInDriverNames.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/DriverRegistry.h"
 #include "platform/odbc/Installer.h"
@@ -122,11 +124,14 @@ struct Outcome {
 class RowPaths {
  public:
   RowPaths() {
+    // Both ways stamp their workbooks with one time, so that .xlsx files compare byte for byte.
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
     drivers::RegisterBuiltInDrivers();
     m_excel = odbc::DriverRegistry::Instance().Find(drivers::excel::kExcelDriverName);
     m_access = odbc::DriverRegistry::Instance().Find(drivers::access::kAccessDriverName);
     m_text = odbc::DriverRegistry::Instance().Find(drivers::delimited::kTextDriverName);
     m_csv = odbc::DriverRegistry::Instance().Find(drivers::delimited::kCsvDriverName);
+    m_xlsx = odbc::DriverRegistry::Instance().Find(odbc::kXlsxDriverName);
     // Every .mdb export goes into a copy of one new database, so that both ways start from the
     // same header (which holds the time the database was made).
     const auto empty = m_dir / "empty.mdb";
@@ -139,12 +144,13 @@ class RowPaths {
   Outcome Export(odbc::CDatabase& source, const std::wstring& statement, OutputFormat format, bool literals,
                  RowCounts& counts, const std::wstring& datePattern = {}) {
     auto& registry = odbc::DriverRegistry::Instance();
-    for (const auto& real : {m_excel, m_access, m_text, m_csv})
+    for (const auto& real : {m_excel, m_access, m_text, m_csv, m_xlsx})
       registry.Register(std::make_shared<ForwardingDriver>(real, literals, counts));
     // The same path both times, so that the logs name the same file.
     const auto file = m_dir / (format == FormatExcel    ? "out.xls"
                                : format == FormatAccess ? "out.mdb"
                                : format == FormatText   ? "out.txt"
+                               : format == FormatXlsx   ? "out.xlsx"
                                                         : "out.csv");
     std::filesystem::remove(file);
     if (format == FormatAccess) WriteBytes(file, m_emptyDatabase);
@@ -165,7 +171,7 @@ class RowPaths {
   void ExpectOneOutcome(odbc::CDatabase& source, const std::wstring& statement, int minLiteralRows,
                         std::size_t minRefused, const std::vector<std::wstring>& datePatterns = {L""}) {
     for (const std::wstring& pattern : datePatterns)
-      for (const OutputFormat format : {FormatExcel, FormatAccess, FormatText, FormatCsv}) {
+      for (const OutputFormat format : {FormatExcel, FormatAccess, FormatText, FormatCsv, FormatXlsx}) {
         SCOPED_TRACE(std::to_string(format) + " " + text::WideToUtf8(pattern));
         ExpectOneOutcome(source, statement, format, pattern, minLiteralRows,
                          format == FormatExcel || format == FormatAccess ? minRefused : 0);
@@ -196,6 +202,7 @@ class RowPaths {
   std::shared_ptr<odbc::IBuiltInDriver> m_access;
   std::shared_ptr<odbc::IBuiltInDriver> m_text;
   std::shared_ptr<odbc::IBuiltInDriver> m_csv;
+  std::shared_ptr<odbc::IBuiltInDriver> m_xlsx;
   std::string m_emptyDatabase;
 };
 
