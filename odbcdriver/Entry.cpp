@@ -168,9 +168,73 @@ void Prepare(Statement& stmt, std::wstring text) {
 
 // Runs the prepared statement once for each row of its parameters. A row that is refused stops
 // the array: the rows before it stay done, the rest are not run.
+SQLRETURN RunStatement(Statement& stmt);
+
+// Starts an execution: values that come later (data at execution) are asked for first.
 SQLRETURN Execute(Statement& stmt) {
   if (!stmt.prepared) throw errors::OutOfSequence(L"no statement is prepared");
+  SessionOf(stmt.dbc);
+  stmt.putData.assign(stmt.markers, std::nullopt);
+  stmt.needData.clear();
+  for (std::size_t i = 0; i < stmt.markers && i < stmt.parameters.size(); ++i) {
+    const BoundParameter& p = stmt.parameters[i];
+    const SQLLEN* indicator = p.bound ? IndicatorOf(stmt, i + 1, 0) : nullptr;
+    if (indicator != nullptr && IsDataAtExecution(*indicator)) {
+      if (stmt.paramsetSize > 1) throw errors::FeatureNotImplemented(L"data at execution in an array of parameters");
+      stmt.needData.push_back(i);
+    }
+  }
+  if (stmt.needData.empty()) return RunStatement(stmt);
+  std::reverse(stmt.needData.begin(), stmt.needData.end());
+  stmt.needData.push_back(SIZE_MAX);  // stands for the SQLParamData that asks for the first
+  return SQL_NEED_DATA;
+}
+
+// SQLParamData: the next parameter whose value is to come, or the execution once all came.
+SQLRETURN ParamData(Statement& stmt, SQLPOINTER* token) {
+  if (stmt.needData.empty()) throw errors::OutOfSequence(L"no value is asked for");
+  stmt.needData.pop_back();
+  if (stmt.needData.empty()) return RunStatement(stmt);
+  stmt.putNull = false;
+  if (token != nullptr) {
+    const SQLULEN offset = stmt.paramBindOffset != nullptr ? *stmt.paramBindOffset : 0;
+    *token = static_cast<char*>(stmt.parameters[stmt.needData.back()].value) + offset;
+  }
+  return SQL_NEED_DATA;
+}
+
+SQLRETURN PutData(Statement& stmt, SQLPOINTER data, SQLLEN length) {
+  if (stmt.needData.empty() || stmt.needData.back() == SIZE_MAX) throw errors::OutOfSequence(L"no value is asked for");
+  const std::size_t index = stmt.needData.back();
+  auto& value = stmt.putData[index];
+  if (length == SQL_NULL_DATA) {
+    value.reset();
+    stmt.putNull = true;
+    return SQL_SUCCESS;
+  }
+  if (stmt.putNull) throw errors::OutOfSequence(L"a value sent as NULL takes no more pieces");
+  if (data == nullptr && length != 0) throw errors::NullArgument();
+  const SQLSMALLINT cType = stmt.parameters[index].cType;
+  std::size_t bytes = 0;
+  if (length == SQL_NTS) {
+    if (cType == SQL_C_WCHAR) {
+      while (static_cast<const SQLWCHAR*>(data)[bytes / sizeof(SQLWCHAR)] != 0) bytes += sizeof(SQLWCHAR);
+    } else {
+      bytes = std::strlen(static_cast<const char*>(data));
+    }
+  } else if (length < 0) {
+    throw errors::BadBufferLength();
+  } else {
+    bytes = static_cast<std::size_t>(length);
+  }
+  if (!value) value.emplace();
+  value->append(static_cast<const char*>(data), bytes);
+  return SQL_SUCCESS;
+}
+
+SQLRETURN RunStatement(Statement& stmt) {
   Session& session = SessionOf(stmt.dbc);
+  stmt.needData.clear();
   stmt.result.reset();
   stmt.rowCount = 0;
   const std::vector<std::size_t> markers = FindMarkers(stmt.text);
@@ -187,22 +251,9 @@ SQLRETURN Execute(Statement& stmt) {
     try {
       for (std::size_t i = 0; i < markers.size(); ++i) values[i] = ReadParameter(stmt, i + 1, row);
       if (markers.empty()) {
-        session.Execute(stmt.text);
-        stmt.rowCount = 0;
-      } else if (!table || !session.InsertRow(*table, values)) {
-        const std::wstring filled = FillMarkers(stmt.text, markers, values);
-        const bool autoCommit = session.AutoCommit();
-        // The array is one statement: committed once, after its last row.
-        if (autoCommit) session.SetAutoCommit(false);
-        try {
-          session.Execute(filled);
-        } catch (...) {
-          if (autoCommit) session.SetAutoCommit(true);
-          throw;
-        }
-        if (autoCommit) session.SetAutoCommit(true);
-        ++stmt.rowCount;
+        if (session.Execute(stmt.text)) stmt.rowCount = 1;
       } else {
+        if (!table || !session.InsertRow(*table, values)) session.Execute(FillMarkers(stmt.text, markers, values));
         ++stmt.rowCount;
       }
       anyDone = true;
@@ -211,11 +262,17 @@ SQLRETURN Execute(Statement& stmt) {
       if (stmt.paramStatus != nullptr) stmt.paramStatus[row] = SQL_PARAM_ERROR;
       stmt.diag.Add(e, rows > 1 ? static_cast<SQLLEN>(row + 1) : SQL_NO_ROW_NUMBER);
       result = SQL_ERROR;
+      // A failed write leaves nothing to commit: with autocommit the next statement starts on
+      // the file as it was.
+      if (errors::IsIoError(e) && session.AutoCommit()) {
+        anyDone = false;
+        session.Rollback();
+      }
       break;
     }
   }
-  if (anyDone && !markers.empty()) session.StatementDone();
-  (void)anyDone;
+  // With autocommit the statement, all rows of its array that were done, is committed.
+  if (anyDone) session.StatementDone();
   return result;
 }
 
@@ -877,6 +934,14 @@ QUILLON_EXPORT SQLRETURN SQLPrepareW(SQLHSTMT handle, SQLWCHAR* text, SQLINTEGER
 
 QUILLON_EXPORT SQLRETURN SQLExecute(SQLHSTMT handle) { return OnStmt(handle, Execute); }
 
+QUILLON_EXPORT SQLRETURN SQLParamData(SQLHSTMT handle, SQLPOINTER* token) {
+  return OnStmt(handle, [&](Statement& stmt) { return ParamData(stmt, token); });
+}
+
+QUILLON_EXPORT SQLRETURN SQLPutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {
+  return OnStmt(handle, [&](Statement& stmt) { return PutData(stmt, data, length); });
+}
+
 QUILLON_EXPORT SQLRETURN SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, SQLSMALLINT ioType, SQLSMALLINT cType,
                                           SQLSMALLINT sqlType, SQLULEN columnSize, SQLSMALLINT decimalDigits,
                                           SQLPOINTER value, SQLLEN bufferLength, SQLLEN* indicator) {
@@ -955,7 +1020,11 @@ QUILLON_EXPORT SQLRETURN SQLMoreResults(SQLHSTMT handle) {
 
 QUILLON_EXPORT SQLRETURN SQLCancel(SQLHSTMT handle) {
   // Statements run to their end within the call; there is nothing running to cancel.
-  return OnStmt(handle, [&](Statement&) { return SQL_SUCCESS; });
+  // A statement waiting for data at execution is ended.
+  return OnStmt(handle, [&](Statement& stmt) {
+    stmt.needData.clear();
+    return SQL_SUCCESS;
+  });
 }
 
 QUILLON_EXPORT SQLRETURN SQLCloseCursor(SQLHSTMT handle) {

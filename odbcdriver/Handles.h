@@ -82,6 +82,11 @@ struct Statement {
   std::vector<BoundParameter> parameters;  // by number - 1
   SQLLEN rowCount = -1;
   std::optional<ResultSet> result;
+  // Values sent in pieces by SQLPutData (data at execution), by parameter number - 1; a
+  // parameter sent as NULL holds nothing. `needData` lists the parameters still to come.
+  std::vector<std::optional<std::string>> putData;
+  std::vector<std::size_t> needData;
+  bool putNull = false;
   // Parameter arrays.
   SQLULEN paramsetSize = 1;
   SQLULEN paramBindType = SQL_PARAM_BIND_BY_COLUMN;

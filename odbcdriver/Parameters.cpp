@@ -197,6 +197,18 @@ T Read(const char* at) {
 
 }  // namespace
 
+bool IsDataAtExecution(SQLLEN indicator) {
+  return indicator == SQL_DATA_AT_EXEC || indicator <= SQL_LEN_DATA_AT_EXEC_OFFSET;
+}
+
+const SQLLEN* IndicatorOf(const Statement& statement, std::size_t number, SQLULEN row) {
+  const BoundParameter& p = statement.parameters[number - 1];
+  if (p.indicator == nullptr) return nullptr;
+  const SQLULEN offset = statement.paramBindOffset != nullptr ? *statement.paramBindOffset : 0;
+  const SQLULEN stride = statement.paramBindType != SQL_PARAM_BIND_BY_COLUMN ? statement.paramBindType : sizeof(SQLLEN);
+  return reinterpret_cast<const SQLLEN*>(reinterpret_cast<const char*>(p.indicator) + offset + row * stride);
+}
+
 std::vector<std::size_t> FindMarkers(std::wstring_view statement) {
   std::vector<std::size_t> markers;
   for (std::size_t pos = 0; pos < statement.size();) {
@@ -251,10 +263,18 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
         *reinterpret_cast<const SQLLEN*>(reinterpret_cast<const char*>(p.indicator) + offset + row * indicatorStride);
   }
   if (length == SQL_NULL_DATA) return odbc::Literal{};
-  if (length == SQL_DATA_AT_EXEC || length <= SQL_LEN_DATA_AT_EXEC_OFFSET)
-    throw odbc::errors::FeatureNotImplemented(L"data at execution (SQLParamData, SQLPutData)");
-  if (p.value == nullptr) throw odbc::errors::ParameterNotBound(number);
-  const char* at = static_cast<const char*>(p.value) + offset + row * stride;
+  const char* at = nullptr;
+  if (IsDataAtExecution(length)) {
+    // The value came in pieces through SQLPutData.
+    if (number > statement.putData.size() || !statement.putData[number - 1]) return odbc::Literal{};
+    const std::string& data = *statement.putData[number - 1];
+    at = data.data();
+    length = static_cast<SQLLEN>(data.size());
+    if (fixed != 0 && data.size() < fixed) throw odbc::errors::BadParameterLength(number);
+  } else {
+    if (p.value == nullptr) throw odbc::errors::ParameterNotBound(number);
+    at = static_cast<const char*>(p.value) + offset + row * stride;
+  }
   if (fixed == 0 && length < 0 && length != SQL_NTS) throw odbc::errors::BadParameterLength(number);
 
   switch (cType) {

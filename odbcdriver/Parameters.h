@@ -25,6 +25,13 @@ std::vector<std::size_t> FindMarkers(std::wstring_view statement);
 // The table of "INSERT INTO table VALUES(?, ..., ?)" whose values are all markers, else nothing.
 std::optional<std::wstring> InsertOfMarkersOnly(std::wstring_view statement, std::size_t markers);
 
+// Whether a length or indicator says the value comes later, through SQLPutData.
+bool IsDataAtExecution(SQLLEN indicator);
+
+// The length or indicator of row `row` of bound parameter `number`, bind offset and type
+// applied; null when none is bound.
+const SQLLEN* IndicatorOf(const Statement& statement, std::size_t number, SQLULEN row);
+
 // Row `row` (from 0) of parameter `number` (from 1) as a literal. Throws odbc::CDBException.
 odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLULEN row);
 

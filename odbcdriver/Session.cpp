@@ -127,15 +127,15 @@ void Session::Remember(std::wstring_view statement) {
   }
 }
 
-void Session::Execute(std::wstring_view statement) {
+bool Session::Execute(std::wstring_view statement) {
   Connection().ExecuteSQL(statement);
   m_changed = true;
   try {
     Remember(statement);
   } catch (const odbc::CDBException&) {
-    // The driver took it, so it parses; nothing to remember otherwise.
+    return false;  // the driver took it, so it parses
   }
-  StatementDone();
+  return std::holds_alternative<drivers::sql::Insert>(m_parsed);
 }
 
 bool Session::InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) {

@@ -32,8 +32,9 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Runs one CREATE TABLE or INSERT; with autocommit it is committed when it succeeds.
-  void Execute(std::wstring_view statement);
+  // Runs one CREATE TABLE or INSERT; StatementDone commits it with autocommit. True for an
+  // INSERT (one row).
+  bool Execute(std::wstring_view statement);
   // One row of "INSERT INTO table VALUES(...)" without SQL text; false when the driver wants the
   // text instead (nothing done then).
   bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values);
