@@ -51,7 +51,7 @@ install: setup $(BUILD_DIR)/build.ninja
 
 uninstall:
 	@$(UNREGISTER)
-	rm -f $(PREFIX)/lib/libquillonodbc.so
+	@if [ -f $(BUILD_DIR)/install_manifest_odbcdriver.txt ]; then xargs rm -fv < $(BUILD_DIR)/install_manifest_odbcdriver.txt; fi
 
 bench: build
 	@scripts/bench.sh $(BUILD_DIR)
