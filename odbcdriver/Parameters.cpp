@@ -48,8 +48,9 @@ odbc::Literal FloatingLiteral(T value) {
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     literal.text.assign(digits, end);
     literal.wellFormed = true;
-    literal.holdsNumber = true;
-    literal.number = static_cast<double>(value);
+    // The double the text reads as: for a float, its shortest text (0.1), not the float's
+    // binary value widened (0.100000001...).
+    literal.holdsNumber = std::from_chars(digits, end, literal.number).ec == std::errc();
   }
   return literal;
 }

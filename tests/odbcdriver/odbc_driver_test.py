@@ -159,33 +159,84 @@ class Transactions(Folder):
         run = subprocess.run(["isql", "-v", "-b", "quillon-test"], capture_output=True, text=True,
                              input="CREATE TABLE a (x INTEGER)\nCREATE TABLE a (y TEXT)\nCREATE TABLE b (x INTEGER)\n")
         self.assertIn("Table 'a' already exists.", run.stdout + run.stderr)
-        self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "a\nb\n")
+        with pyodbc.connect("DSN=quillon-test") as c:  # the data source through SQLDriverConnect
+            c.execute("CREATE TABLE c (x INTEGER)")
+            c.commit()
+        self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "a\nb\nc\n")
 
     def test_disconnect_with_open_transaction_is_refused(self):
-        odbc = ctypes.CDLL("libodbc.so.2")
-        env, dbc, stmt = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_void_p()
-        odbc.SQLAllocHandle(1, None, ctypes.byref(env))
-        odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)  # SQL_ATTR_ODBC_VERSION, 3
-        odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
         path = os.path.join(self.dir, "db.mdb")
-        connect_string = f"DRIVER={{Quillon}};DBQ={path}".encode()
-        self.assertEqual(odbc.SQLDriverConnect(dbc, None, connect_string, -3, None, 0, None, 0), 0)
-
-        def state(handle_type, handle):
-            state, native, text = ctypes.create_string_buffer(6), ctypes.c_int(), ctypes.create_string_buffer(512)
-            odbc.SQLGetDiagRec(handle_type, handle, 1, state, ctypes.byref(native), text, 512, None)
-            return state.value
-
+        odbc, dbc, stmt, state = Odbc(path)
         self.assertEqual(odbc.SQLGetInfo(dbc, 10104, ctypes.create_string_buffer(64), 64, None), -1)
-        self.assertEqual(state(2, dbc), b"HY096")
+        self.assertEqual(state(2, dbc), (b"HY096", None))
         odbc.SQLSetConnectAttr(dbc, 102, ctypes.c_void_p(0), 0)  # SQL_ATTR_AUTOCOMMIT off
-        odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
         self.assertEqual(odbc.SQLExecDirect(stmt, b"CREATE TABLE t (i INTEGER)", -3), 0)
         self.assertEqual(odbc.SQLDisconnect(dbc), -1)
-        self.assertEqual(state(2, dbc), b"25000")
+        self.assertEqual(state(2, dbc), (b"25000", None))
         self.assertEqual(odbc.SQLEndTran(2, dbc, 0), 0)  # SQL_COMMIT
         self.assertEqual(odbc.SQLDisconnect(dbc), 0)
         self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "t\n")
+
+    def test_column_wise_array_of_c_types_stops_at_a_refused_row(self):
+        path = os.path.join(self.dir, "db.mdb")
+        odbc, dbc, stmt, state = Odbc(path)
+        odbc.SQLSetConnectAttr(dbc, 102, ctypes.c_void_p(0), 0)  # SQL_ATTR_AUTOCOMMIT off
+        odbc.SQLExecDirect(stmt, b"CREATE TABLE t (n DOUBLE, u INTEGER, f DOUBLE, d DATE)", -3)
+        numeric = (Numeric * 3)(Numeric(0, 3, 1, (16 * ctypes.c_ubyte)(*(12345).to_bytes(16, "little"))),
+                                Numeric(0, 1, 0, (16 * ctypes.c_ubyte)(5)), Numeric())
+        tiny = (ctypes.c_ubyte * 3)(255, 0, 1)
+        single = (ctypes.c_float * 3)(0.1, 2.5, 3)
+        stamps = (Timestamp * 3)(Timestamp(2024, 1, 2, 3, 4, 5, 0), Timestamp(2024, 1, 2, 3, 4, 5, 500), Timestamp())
+        status, processed = (ctypes.c_ushort * 3)(), ctypes.c_ulong()
+        odbc.SQLSetStmtAttr(stmt, 22, ctypes.c_void_p(3), 0)  # SQL_ATTR_PARAMSET_SIZE
+        odbc.SQLSetStmtAttr(stmt, 20, ctypes.cast(status, ctypes.c_void_p), 0)  # SQL_ATTR_PARAM_STATUS_PTR
+        odbc.SQLSetStmtAttr(stmt, 21, ctypes.byref(processed), 0)  # SQL_ATTR_PARAMS_PROCESSED_PTR
+        odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?, ?, ?)", -3)
+        # C types: SQL_C_NUMERIC, SQL_C_UTINYINT, SQL_C_FLOAT, the ODBC 2 SQL_C_TIMESTAMP.
+        for number, (c_type, values) in enumerate([(2, numeric), (-28, tiny), (7, single), (11, stamps)], 1):
+            odbc.SQLBindParameter(stmt, number, 1, c_type, 8, 0, 0, values, 0, None)
+        self.assertEqual(odbc.SQLExecute(stmt), -1)
+        self.assertEqual((list(status), processed.value), ([0, 5, 7], 2))  # SUCCESS, ERROR, UNUSED
+        self.assertEqual(state(3, stmt), (b"22008", 2))
+        odbc.SQLEndTran(2, dbc, 0)
+        self.assertEqual(mdb_rows(path), [["12.345", "255", "0.1", "01/02/24 03:04:05"]])
+        odbc.SQLFreeHandle(3, stmt)
+        odbc.SQLDisconnect(dbc)
+
+
+class Numeric(ctypes.Structure):
+    _fields_ = [("precision", ctypes.c_ubyte), ("scale", ctypes.c_byte), ("sign", ctypes.c_ubyte),
+                ("val", ctypes.c_ubyte * 16)]
+
+
+class Timestamp(ctypes.Structure):
+    _fields_ = [("year", ctypes.c_short)] + [(n, ctypes.c_ushort) for n in ("month", "day", "hour", "minute", "second")] + [
+        ("fraction", ctypes.c_uint)]
+
+
+def Odbc(path):
+    """libodbc with an ODBC 3 environment connected to `path`: the library, the connection, one
+    statement, and a function giving a handle's first SQLSTATE and the row its record names."""
+    odbc = ctypes.CDLL("libodbc.so.2")
+    odbc.SQLBindParameter.argtypes = [ctypes.c_void_p, ctypes.c_ushort, ctypes.c_short, ctypes.c_short, ctypes.c_short,
+                                      ctypes.c_ulong, ctypes.c_short, ctypes.c_void_p, ctypes.c_long, ctypes.c_void_p]
+    env, dbc, stmt = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_void_p()
+    odbc.SQLAllocHandle(1, None, ctypes.byref(env))
+    odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)  # SQL_ATTR_ODBC_VERSION, 3
+    odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
+    connect_string = f"DRIVER={{Quillon}};DBQ={path}".encode()
+    assert odbc.SQLDriverConnect(dbc, None, connect_string, -3, None, 0, None, 0) == 0
+    odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
+
+    def state(handle_type, handle):
+        state, native, text, row = ctypes.create_string_buffer(6), ctypes.c_int(), ctypes.create_string_buffer(512), ctypes.c_long()
+        odbc.SQLGetDiagRec(handle_type, handle, 1, state, ctypes.byref(native), text, 512, None)
+        if handle_type != 3:
+            return state.value, None
+        odbc.SQLGetDiagField(handle_type, handle, 1, -1248, ctypes.byref(row), 0, None)  # SQL_DIAG_ROW_NUMBER
+        return state.value, row.value
+
+    return odbc, dbc, stmt, state
 
 
 CHILD = """
