@@ -486,12 +486,15 @@ SQLRETURN SetConnectAttr(Connection& dbc, SQLINTEGER attribute, SQLPOINTER value
       if (dbc.session) dbc.session->SetAutoCommit(number == SQL_AUTOCOMMIT_ON);
       dbc.autoCommit = number == SQL_AUTOCOMMIT_ON;
       return SQL_SUCCESS;
-    // Attributes that change nothing for a local file: taken and ignored.
+    // A local file has no timeouts and no packets: 0 (none) and the packet size stand in for
+    // any value asked, with a warning when it differs. The driver shows no dialogs either.
     case SQL_ATTR_LOGIN_TIMEOUT:
     case SQL_ATTR_CONNECTION_TIMEOUT:
-    case SQL_ATTR_QUIET_MODE:
     case SQL_ATTR_PACKET_SIZE:
-    case SQL_ATTR_ODBC_CURSORS:
+      if (number == 0) return SQL_SUCCESS;
+      dbc.diag.Add(errors::OptionValueChanged(L"a local file has no timeouts and no packets"));
+      return SQL_SUCCESS_WITH_INFO;
+    case SQL_ATTR_QUIET_MODE:
       return SQL_SUCCESS;
     case SQL_ATTR_TXN_ISOLATION:
       if (number != SQL_TXN_SERIALIZABLE) throw errors::FeatureNotImplemented(L"isolation other than serializable");
@@ -565,8 +568,9 @@ SQLRETURN SetStmtAttr(Statement& stmt, SQLINTEGER attribute, SQLPOINTER value) {
       stmt.paramOperation = static_cast<SQLUSMALLINT*>(value);
       return SQL_SUCCESS;
     case SQL_ATTR_QUERY_TIMEOUT:
-      stmt.queryTimeout = number;
-      return SQL_SUCCESS;
+      if (number == 0) return SQL_SUCCESS;
+      stmt.diag.Add(errors::OptionValueChanged(L"statements run without a timeout"));
+      return SQL_SUCCESS_WITH_INFO;
     case SQL_ATTR_MAX_ROWS:
       stmt.maxRows = number;
       return SQL_SUCCESS;
@@ -625,7 +629,7 @@ SQLRETURN GetStmtAttr(Statement& stmt, SQLINTEGER attribute, SQLPOINTER value, S
     case SQL_ATTR_PARAM_OPERATION_PTR:
       return put(static_cast<SQLPOINTER>(stmt.paramOperation));
     case SQL_ATTR_QUERY_TIMEOUT:
-      return put(stmt.queryTimeout);
+      return put(static_cast<SQLULEN>(0));
     case SQL_ATTR_MAX_ROWS:
       return put(stmt.maxRows);
     case SQL_ATTR_MAX_LENGTH:

@@ -95,7 +95,6 @@ struct Statement {
   SQLUSMALLINT* paramStatus = nullptr;
   SQLUSMALLINT* paramOperation = nullptr;
   // Attributes that are kept and reported but change nothing here.
-  SQLULEN queryTimeout = 0;
   SQLULEN maxRows = 0;
   SQLULEN maxLength = 0;
   SQLULEN rowArraySize = 1;

@@ -478,6 +478,10 @@ CDBException NotConvertible(long column) {
                       state::kRestrictedType);
 }
 
+CDBException OptionValueChanged(std::wstring_view what) {
+  return CDBException(L"Option value changed: " + std::wstring(what) + L".", state::kOptionChanged);
+}
+
 CDBException DataTruncated() { return CDBException(L"String data, right truncated.", state::kTruncated); }
 
 }  // namespace errors

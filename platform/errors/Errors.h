@@ -78,6 +78,7 @@ inline constexpr wchar_t kWarning[] = L"01000";
 inline constexpr wchar_t kDriverNotLoaded[] = L"IM003";
 inline constexpr wchar_t kNoDriverFunction[] = L"IM001";
 // The driver library's own answers to its callers.
+inline constexpr wchar_t kOptionChanged[] = L"01S02";
 inline constexpr wchar_t kParameterNotBound[] = L"07002";
 inline constexpr wchar_t kRestrictedType[] = L"07006";
 inline constexpr wchar_t kOpenTransaction[] = L"25000";
@@ -318,6 +319,8 @@ CDBException BadCompletionType();
 CDBException FeatureNotImplemented(std::wstring_view what);
 // A column value the requested C type cannot hold: 07006.
 CDBException NotConvertible(long column);
+// An attribute value the driver put another in place of (a warning), `what` saying which: 01S02.
+CDBException OptionValueChanged(std::wstring_view what);
 // A value cut to the caller's buffer (a warning): 01004.
 CDBException DataTruncated();
 
