@@ -117,6 +117,12 @@ std::optional<std::wstring> ProfileValue(const std::wstring& dsn, const wchar_t*
   return text::Utf8ToWide(value);
 }
 
+std::wstring Entry(std::wstring_view key, std::wstring_view value) {
+  std::wstring entry = std::wstring(key) + L"={";
+  for (const wchar_t c : value) entry += c == L'}' ? L"}}" : std::wstring(1, c);
+  return entry + L"};";
+}
+
 // The connect string with the data source's entries from odbc.ini added where it gives none; a
 // DBQ left unbraced at the end loses a closing ';'.
 odbc::ConnectString Complete(const std::wstring& given, std::wstring& dataSource) {
@@ -126,19 +132,13 @@ odbc::ConnectString Complete(const std::wstring& given, std::wstring& dataSource
     dataSource = *dsn;
     for (const wchar_t* key : kDataSourceKeys) {
       if (connect.Get(key)) continue;
-      if (const auto value = ProfileValue(*dsn, key)) {
-        std::wstring braced;
-        for (const wchar_t c : *value) braced += c == L'}' ? L"}}" : std::wstring(1, c);
-        text += std::wstring(key) + L"={" + braced + L"};";
-      }
+      if (const auto value = ProfileValue(*dsn, key)) text += Entry(key, *value);
     }
   }
   for (const auto& [key, value] : connect.Pairs()) {
-    std::wstring v = value;
-    if (text::EqualsIgnoreAsciiCase(key, odbc::key::kDatabase) && !v.empty() && v.back() == L';') v.pop_back();
-    std::wstring braced;
-    for (const wchar_t c : v) braced += c == L'}' ? L"}}" : std::wstring(1, c);
-    text += key + L"={" + braced + L"};";
+    std::wstring_view v = value;
+    if (text::EqualsIgnoreAsciiCase(key, odbc::key::kDatabase) && v.ends_with(L';')) v.remove_suffix(1);
+    text += Entry(key, v);
   }
   return odbc::ConnectString::Parse(text);
 }

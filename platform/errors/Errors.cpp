@@ -415,9 +415,8 @@ CDBException OutsideTheBatch(std::size_t row, long column) {
 CDBException BatchOfAnotherResult() { return CDBException(L"The batch holds rows of another result", state::kGeneral); }
 
 CDBException NoDriverForFile(std::wstring_view path) {
-  return CDBException(
-      L"No output driver writes the file " + Quoted(path) + L": its name must end in .mdb, .xls, .xlsx, .txt or .csv.",
-      state::kGeneral);
+  return CDBException(L"No output driver writes the file " + Quoted(path) + L": no built-in format has its extension.",
+                      state::kGeneral);
 }
 
 CDBException ParameterNotBound(std::size_t parameter) {

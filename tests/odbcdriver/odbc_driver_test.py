@@ -164,6 +164,25 @@ class Transactions(Folder):
             c.commit()
         self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "a\nb\nc\n")
 
+    def test_php_odbc_with_parameters(self):
+        if shutil.which("php") is None:
+            self.assertNotEqual(os.environ.get("CI"), "true", "php is missing")
+            self.skipTest("php is missing")
+        path = os.path.join(self.dir, "php.mdb")
+        script = f"""<?php
+$c = odbc_connect("DRIVER={{Quillon}};DBQ={path}", "", "");
+odbc_autocommit($c, false);
+odbc_exec($c, "CREATE TABLE t (i INTEGER, s TEXT, d DOUBLE)");
+$st = odbc_prepare($c, "INSERT INTO t VALUES(?, ?, ?)");
+odbc_execute($st, [1, "a'b", 1.5]);
+odbc_execute($st, [2, "é", null]);
+if (!@odbc_execute($st, [3, "x", "not a number"])) echo odbc_errormsg($c);
+odbc_commit($c);
+"""
+        run = subprocess.run(["php"], input=script, capture_output=True, text=True)
+        self.assertIn("column 'd' (DOUBLE)", run.stdout, run.stderr)
+        self.assertEqual(mdb_rows(path), [["1", "a'b", "1.5"], ["2", "\u00e9", ""]])
+
     def test_disconnect_with_open_transaction_is_refused(self):
         path = os.path.join(self.dir, "db.mdb")
         odbc, dbc, stmt, state = Odbc(path)
