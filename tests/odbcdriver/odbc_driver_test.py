@@ -66,6 +66,17 @@ class Folder(unittest.TestCase):
         self.dir = tempfile.mkdtemp(dir=HOME)
 
 
+class Library(unittest.TestCase):
+    def test_exports_only_entry_points_and_needs_no_driver_manager(self):
+        needed = subprocess.run(["readelf", "-d", LIBRARY], check=True, capture_output=True, text=True).stdout
+        self.assertNotIn("libodbc.so", needed)
+        symbols = subprocess.run(["nm", "-D", "--defined-only", LIBRARY], check=True, capture_output=True,
+                                 text=True).stdout.split("\n")
+        names = [line.split()[-1] for line in symbols if line.strip()]
+        self.assertIn("SQLDriverConnectW", names)
+        self.assertEqual([n for n in names if not n.startswith("SQL")], [])
+
+
 class RoundTrip(Folder):
     def test_every_value_kind_by_literal_parameter_and_array(self):
         path = os.path.join(self.dir, "new", "folder", "db.mdb")  # folders and file made
