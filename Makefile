@@ -2,7 +2,7 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 
-.PHONY: all setup build run test test-asan bench clean
+.PHONY: all setup build run test test-asan bench clean install uninstall
 
 all: build
 
@@ -37,6 +37,21 @@ test-asan: setup
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=66 \
 	ctest --output-on-failure --timeout 900 -j2
+
+# The ODBC driver (odbcdriver/): installs libquillonodbc.so under PREFIX and registers it with
+# unixODBC as [Quillon]. Running it again leaves one registration; uninstall removes both.
+PREFIX ?= /usr/local
+UNREGISTER := while odbcinst -q -d -n Quillon >/dev/null 2>&1; do odbcinst -u -d -n Quillon >/dev/null || break; done
+install: setup $(BUILD_DIR)/build.ninja
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD_DIR) --target quillonodbc
+	cmake --install $(BUILD_DIR) --component odbcdriver
+	@$(UNREGISTER)
+	odbcinst -i -d -f $(BUILD_DIR)/quillon-odbcinst.ini
+
+uninstall:
+	@$(UNREGISTER)
+	@if [ -f $(BUILD_DIR)/install_manifest_odbcdriver.txt ]; then xargs rm -fv < $(BUILD_DIR)/install_manifest_odbcdriver.txt; fi
 
 bench: build
 	@scripts/bench.sh $(BUILD_DIR)

@@ -65,6 +65,12 @@ void OutputConnection::Close() {
   WriteOut();
 }
 
+void OutputConnection::Abandon() noexcept {
+  if (m_closed) return;
+  m_closed = true;
+  Discard();
+}
+
 void OutputConnection::CloseQuietly() noexcept {
   try {
     Close();

@@ -17,6 +17,8 @@
 //            adds the row.
 //   close    Close calls WriteOut once, which puts everything in the file; destruction closes
 //            too (the format's destructor calls CloseQuietly).
+//   abandon  Abandon ends the connection without WriteOut: the file keeps what it held before
+//            the connection, and the format drops its work when it is destroyed.
 //   refuse   One guard for every statement, in this order: a closed connection
 //            (ConnectionClosed), a failed one (NoMoreChanges: a temporary file could not be
 //            written, odbc::errors::IsIoError, so the file may hold half a change and is never
@@ -58,6 +60,9 @@ class OutputConnection : public odbc::IDriverConnection {
   bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) final;
   void Close() final;
   std::wstring CreatedTableName() const final { return m_createdName; }
+  // Ends the connection without writing anything: every later statement is refused, and Close
+  // and destruction leave the file as it was.
+  void Abandon() noexcept;
 
  protected:
   // The format's steps; each throws CDBException. An error for which odbc::errors::IsIoError
@@ -68,6 +73,9 @@ class OutputConnection : public odbc::IDriverConnection {
   virtual void Insert(const std::wstring& table, const std::vector<sql::Literal>& values) = 0;
   // Puts everything into the file; called once, by the first Close of a connection not failed.
   virtual void WriteOut() = 0;
+  // Drops what was done so far for Abandon, where destroying the format's members alone would
+  // write it out.
+  virtual void Discard() noexcept {}
 
   // For the format's destructor: closes, swallowing any error (the file keeps its previous
   // version then).

@@ -11,6 +11,8 @@ packages=(
   # output side: the compound-file library and the independent readers the tests use (the npm
   # package mdb-reader is installed into build/ from tests/drivers/access/package.json by npm)
   libgsf-1-dev libgsf-bin python3 python3-xlrd mdbtools libreoffice-calc-nogui gnumeric
+  # the ODBC driver (odbcdriver/) tested through pyodbc and PHP's odbc
+  python3-pyodbc php-cli php-odbc
   # .xlsx: the zip container, deflate and the XML reader; openpyxl and pandas read workbooks back
   libminizip-dev zlib1g-dev libxml2-dev python3-openpyxl python3-pandas
   # Apache POI, run by java, as a second writer of the workbooks

@@ -497,6 +497,11 @@ void AccessDatabase::UpdateUsageMap(TableWriter& table) {
   if (!mapped) throw odbc::errors::TableFull(Wide(table.name), L"its map of pages cannot list more");
 }
 
+void AccessDatabase::Abandon() noexcept {
+  m_closed = true;
+  m_file.reset();
+}
+
 void AccessDatabase::Close() {
   if (m_closed) return;
   m_closed = true;

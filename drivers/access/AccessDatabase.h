@@ -55,6 +55,8 @@ class AccessDatabase {
   // Writes everything out and replaces the file; throws CDBException when that fails. After a
   // failed write (odbc::errors::IsIoError) every later call throws and Close leaves the file as it was.
   void Close();
+  // Ends without writing: the working copy is dropped and the file keeps its previous version.
+  void Abandon() noexcept;
 
  private:
   struct TableWriter;

@@ -155,6 +155,7 @@ class AccessConnection : public OutputConnection {
   }
 
   void WriteOut() override { m_database.Close(); }
+  void Discard() noexcept override { m_database.Abandon(); }
 
  private:
   AccessDatabase m_database;  // locked from connect to destruction

@@ -444,5 +444,74 @@ CDBException OutsideTheBatch(std::size_t row, long column) {
 
 CDBException BatchOfAnotherResult() { return CDBException(L"The batch holds rows of another result", state::kGeneral); }
 
+CDBException NoDriverForFile(std::wstring_view path) {
+  return CDBException(L"No output driver writes the file " + Quoted(path) + L": no built-in format has its extension.",
+                      state::kGeneral);
+}
+
+CDBException ParameterNotBound(std::size_t parameter) {
+  return CDBException(L"Parameter " + std::to_wstring(parameter) + L" has no bound value.", state::kParameterNotBound);
+}
+
+CDBException ParameterTypeNotTaken(std::size_t parameter, std::wstring_view what) {
+  return CDBException(
+      L"Parameter " + std::to_wstring(parameter) + L": values of " + std::wstring(what) + L" are not taken.",
+      state::kRestrictedType);
+}
+
+CDBException FractionNotKept(std::size_t parameter) {
+  return CDBException(L"Parameter " + std::to_wstring(parameter) +
+                          L" holds a fraction of a second, which the file's dates do not keep; the row is not "
+                          L"written rather than written changed.",
+                      state::kDateOverflow);
+}
+
+CDBException BadParameterLength(std::size_t parameter) {
+  return CDBException(L"Parameter " + std::to_wstring(parameter) + L" has an invalid length or indicator.",
+                      state::kBadLength);
+}
+
+CDBException TransactionOpen() {
+  return CDBException(L"The connection has changes that are neither committed nor rolled back.",
+                      state::kOpenTransaction);
+}
+
+CDBException OutOfSequence(std::wstring_view what) {
+  return CDBException(L"Function sequence error: " + std::wstring(what) + L".", state::kSequence);
+}
+
+CDBException NullArgument() { return CDBException(L"Invalid use of a null pointer.", state::kNullPointer); }
+
+CDBException BadBufferLength() { return CDBException(L"Invalid string or buffer length.", state::kBadLength); }
+
+CDBException UnknownAttribute(long attribute) {
+  return CDBException(L"Attribute " + std::to_wstring(attribute) + L" is not known to this driver.",
+                      state::kBadAttribute);
+}
+
+CDBException UnknownInfoType(unsigned type) {
+  return CDBException(L"Information type " + std::to_wstring(type) + L" is not answered by this driver.",
+                      state::kBadInfoType);
+}
+
+CDBException BadCompletionType() {
+  return CDBException(L"A transaction ends only by commit or rollback.", state::kBadTransactionType);
+}
+
+CDBException FeatureNotImplemented(std::wstring_view what) {
+  return CDBException(L"Optional feature not implemented: " + std::wstring(what) + L".", state::kNotImplemented);
+}
+
+CDBException NotConvertible(long column) {
+  return CDBException(L"Column " + std::to_wstring(column) + L" cannot be converted to the requested type.",
+                      state::kRestrictedType);
+}
+
+CDBException OptionValueChanged(std::wstring_view what) {
+  return CDBException(L"Option value changed: " + std::wstring(what) + L".", state::kOptionChanged);
+}
+
+CDBException DataTruncated() { return CDBException(L"String data, right truncated.", state::kTruncated); }
+
 }  // namespace errors
 }  // namespace quillon::odbc

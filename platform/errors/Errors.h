@@ -77,6 +77,17 @@ inline constexpr wchar_t kNoDataSource[] = L"IM002";
 inline constexpr wchar_t kWarning[] = L"01000";
 inline constexpr wchar_t kDriverNotLoaded[] = L"IM003";
 inline constexpr wchar_t kNoDriverFunction[] = L"IM001";
+// The driver library's own answers to its callers.
+inline constexpr wchar_t kOptionChanged[] = L"01S02";
+inline constexpr wchar_t kParameterNotBound[] = L"07002";
+inline constexpr wchar_t kRestrictedType[] = L"07006";
+inline constexpr wchar_t kOpenTransaction[] = L"25000";
+inline constexpr wchar_t kNullPointer[] = L"HY009";
+inline constexpr wchar_t kSequence[] = L"HY010";
+inline constexpr wchar_t kBadLength[] = L"HY090";
+inline constexpr wchar_t kBadAttribute[] = L"HY092";
+inline constexpr wchar_t kBadInfoType[] = L"HY096";
+inline constexpr wchar_t kBadTransactionType[] = L"HY012";
 }  // namespace state
 
 // --- Statements and tables of the built-in drivers ---
@@ -294,6 +305,40 @@ CDBException ColumnOutOfRange(long column);
 CDBException OutsideTheBatch(std::size_t row, long column);
 // A batch given rows of a result with other columns: HY000.
 CDBException BatchOfAnotherResult();
+
+// --- The ODBC driver library (odbcdriver/) ---
+// A connect string or data source whose file has an extension no built-in driver writes: HY000.
+CDBException NoDriverForFile(std::wstring_view path);
+// A parameter marker without a bound value: 07002.
+CDBException ParameterNotBound(std::size_t parameter);
+// A bound C type the driver does not convert (`what` names it): 07006.
+CDBException ParameterTypeNotTaken(std::size_t parameter, std::wstring_view what);
+// A time stamp with a fraction of a second, which the files' dates do not keep: 22008.
+CDBException FractionNotKept(std::size_t parameter);
+// A length or indicator that is none ODBC allows: HY090.
+CDBException BadParameterLength(std::size_t parameter);
+// Disconnecting with changes neither committed nor rolled back: 25000.
+CDBException TransactionOpen();
+// A function called out of order (`what` says what is missing): HY010.
+CDBException OutOfSequence(std::wstring_view what);
+// A null pointer where a value is needed: HY009.
+CDBException NullArgument();
+// A negative buffer length or one that is not even for UTF-16: HY090.
+CDBException BadBufferLength();
+// An attribute or option the driver does not know: HY092.
+CDBException UnknownAttribute(long attribute);
+// An information type the driver does not answer: HY096.
+CDBException UnknownInfoType(unsigned type);
+// SQLEndTran with neither commit nor rollback: HY012.
+CDBException BadCompletionType();
+// An ODBC feature the driver leaves out, `what` naming it: HYC00.
+CDBException FeatureNotImplemented(std::wstring_view what);
+// A column value the requested C type cannot hold: 07006.
+CDBException NotConvertible(long column);
+// An attribute value the driver put another in place of (a warning), `what` saying which: 01S02.
+CDBException OptionValueChanged(std::wstring_view what);
+// A value cut to the caller's buffer (a warning): 01004.
+CDBException DataTruncated();
 
 }  // namespace errors
 }  // namespace quillon::odbc

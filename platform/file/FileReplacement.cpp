@@ -69,29 +69,40 @@ std::uint64_t Fnv1a(const std::string& text) {
   return hash;
 }
 
-// A lock on the name `name` in the folder `folder` for as long as the returned descriptor is
-// open: an abstract unix socket address (no file, gone with the process however it ends).
-// Returns no descriptor when the name is locked already.
-FileDescriptor LockName(int folder, const std::string& name, const std::string& pathForMessage) {
+// The name of the lock on `name` in the folder open on `folder`; empty when the folder cannot be
+// read.
+std::string LockKey(int folder, const std::string& name) {
   struct stat status {};
-  if (::fstat(folder, &status) != 0)
-    throw odbc::errors::IoError(L"Could not read the folder of", pathForMessage, errno);
+  if (::fstat(folder, &status) != 0) return {};
   char key[sizeof(sockaddr_un::sun_path)];
   const int length = std::snprintf(
       key, sizeof key, "%s/%llx/%llx/%016llx", kLockNamePrefix, static_cast<unsigned long long>(status.st_dev),
       static_cast<unsigned long long>(status.st_ino), static_cast<unsigned long long>(Fnv1a(name)));
+  return std::string(key, static_cast<std::size_t>(length));
+}
+
+// A lock on the name `name` in the folder `folder` for as long as the returned descriptor is
+// open: an abstract unix socket address (no file, gone with the process however it ends), or
+// the one a LockHandover of this thread kept. Returns no descriptor when the name is locked
+// already.
+FileDescriptor LockName(int folder, const std::string& name, const std::string& pathForMessage) {
+  const std::string key = LockKey(folder, name);
+  if (key.empty()) throw odbc::errors::IoError(L"Could not read the folder of", pathForMessage, errno);
+  if (FileDescriptor kept = LockHandover::Take(key); kept.IsOpen()) return kept;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path + 1, key, static_cast<std::size_t>(length));  // sun_path[0] == 0: abstract
+  std::memcpy(address.sun_path + 1, key.data(), key.size());  // sun_path[0] == 0: abstract
   FileDescriptor lock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!lock.IsOpen()) throw odbc::errors::IoError(L"Could not lock", pathForMessage, errno);
-  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<std::size_t>(length));
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
   if (::bind(lock.Get(), reinterpret_cast<const sockaddr*>(&address), size) != 0) {
     if (errno == EADDRINUSE) return {};
     throw odbc::errors::IoError(L"Could not lock", pathForMessage, errno);
   }
   return lock;
 }
+
+thread_local LockHandover* t_handover = nullptr;
 
 // The names of the extended attributes of the file open on `fd`, each ending in a NUL; empty when
 // it has none or its file system keeps none.
@@ -170,6 +181,33 @@ FileReplacement::FileReplacement(const std::string& path, Existing existing) : m
 
 FileReplacement::~FileReplacement() {
   if (!m_committed && !m_workName.empty()) ::unlinkat(m_folder.Get(), m_workName.c_str(), 0);
+  if (m_nameLock.IsOpen()) {
+    const std::string key = LockKey(m_folder.Get(), m_name);
+    if (!key.empty()) LockHandover::Keep(key, m_nameLock);
+  }
+}
+
+LockHandover::LockHandover() : m_outer(t_handover) { t_handover = this; }
+
+LockHandover::~LockHandover() { t_handover = m_outer; }
+
+bool LockHandover::Keep(const std::string& key, FileDescriptor& lock) {
+  if (t_handover == nullptr) return false;
+  try {
+    t_handover->m_kept.emplace_back(key, std::move(lock));
+  } catch (...) {
+    return false;  // no memory: the lock is released with its replacement
+  }
+  return true;
+}
+
+FileDescriptor LockHandover::Take(const std::string& key) {
+  for (LockHandover* handover = t_handover; handover != nullptr; handover = handover->m_outer) {
+    for (auto& [name, lock] : handover->m_kept) {
+      if (name == key && lock.IsOpen()) return std::move(lock);
+    }
+  }
+  return {};
 }
 
 std::string FileReplacement::FolderPath() const { return FolderOf(m_target); }

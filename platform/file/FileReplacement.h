@@ -18,10 +18,36 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/file/FileDescriptor.h"
 
 namespace quillon::file {
+
+// Keeps a file locked from one FileReplacement to the next, for a writer that writes the same
+// file several times over and must not let another writer in between (a driver that commits
+// and goes on). While a handover lives, the lock of every FileReplacement that the same thread
+// destroys is kept by it rather than released, and a FileReplacement of the same file that the
+// thread creates takes that lock over; what is not taken over is released with the handover.
+// Other threads and processes see the file locked throughout.
+class LockHandover {
+ public:
+  LockHandover();
+  ~LockHandover();
+  LockHandover(const LockHandover&) = delete;
+  LockHandover& operator=(const LockHandover&) = delete;
+
+  // For FileReplacement: keeps `lock`, the lock named `key`; false when no handover lives on
+  // this thread (the lock is then the caller's to release).
+  static bool Keep(const std::string& key, FileDescriptor& lock);
+  // For FileReplacement: the kept lock named `key`, or none.
+  static FileDescriptor Take(const std::string& key);
+
+ private:
+  LockHandover* m_outer;
+  std::vector<std::pair<std::string, FileDescriptor>> m_kept;
+};
 
 class FileReplacement {
  public:

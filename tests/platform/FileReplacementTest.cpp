@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -82,6 +83,33 @@ TEST(FileReplacement, AFileIsLockedWhileItIsReplacedAndKeepsItsMode) {
   EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"old.bin"});
   FileReplacement again(target.string(), FileReplacement::Existing::Replace);  // the lock went with the first
   EXPECT_TRUE(again.Exists());
+}
+
+// A writer that commits and goes on keeps the file locked from one replacement to the next:
+// another thread (as another process) finds it in use throughout, the writer's own thread takes
+// the lock over, and the lock goes with the handover.
+TEST(FileReplacement, AHandoverKeepsTheLockBetweenReplacements) {
+  testing::TempDir dir;
+  const std::string target = (dir / "db.bin").string();
+  auto lockedElsewhere = [&] {
+    bool refused = false;
+    std::thread([&] {
+      try {
+        FileReplacement other(target, FileReplacement::Existing::Replace);
+      } catch (const odbc::CDBException&) {
+        refused = true;
+      }
+    }).join();
+    return refused;
+  };
+  {
+    LockHandover handover;
+    { FileReplacement first(target, FileReplacement::Existing::Replace); }
+    EXPECT_TRUE(lockedElsewhere());
+    FileReplacement next(target, FileReplacement::Existing::Replace);
+    EXPECT_TRUE(lockedElsewhere());
+  }
+  EXPECT_FALSE(lockedElsewhere());
 }
 
 TEST(FileReplacement, AFailedWriteIsAnIoErrorNamingThePathAndTheCause) {

@@ -1,0 +1,393 @@
+#include "odbcdriver/Parameters.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/errors/Errors.h"
+#include "platform/text/Characters.h"
+#include "platform/text/SqlLexer.h"
+#include "platform/text/WideText.h"
+
+namespace quillon::odbcdriver {
+namespace {
+
+// As the output drivers' parser reads statements (drivers/sql/Statement.cpp).
+constexpr text::SqlDialect kDriverSql = {L"['\"", false};
+constexpr wchar_t kMarker = L'?';
+constexpr std::wstring_view kInsertInto = L"INSERTINTO";
+constexpr std::wstring_view kValues = L"VALUES(";
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr int kNumericBytes = SQL_MAX_NUMERIC_LEN;
+
+template <typename T>
+odbc::Literal IntegerLiteral(T value) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  odbc::Literal literal;
+  literal.kind = odbc::Literal::Kind::Number;
+  literal.text.assign(digits, end);
+  literal.wellFormed = true;
+  literal.number = static_cast<double>(value);
+  literal.holdsNumber = static_cast<T>(literal.number) == value;
+  return literal;
+}
+
+template <typename T>
+odbc::Literal FloatingLiteral(T value) {
+  odbc::Literal literal;
+  literal.kind = odbc::Literal::Kind::Number;
+  if (std::isnan(value)) {
+    literal.text = L"NaN";
+  } else if (std::isinf(value)) {
+    literal.text = value > 0 ? L"Infinity" : L"-Infinity";
+  } else {
+    char digits[64];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    literal.text.assign(digits, end);
+    literal.wellFormed = true;
+    // The double the text reads as: for a float, its shortest text (0.1), not the float's
+    // binary value widened (0.100000001...).
+    literal.holdsNumber = std::from_chars(digits, end, literal.number).ec == std::errc();
+  }
+  return literal;
+}
+
+// SQL_NUMERIC_STRUCT: a 128-bit little-endian magnitude, a sign and a scale.
+odbc::Literal NumericLiteral(const SQL_NUMERIC_STRUCT& numeric) {
+  unsigned char magnitude[kNumericBytes];
+  std::memcpy(magnitude, numeric.val, kNumericBytes);
+  std::string digits;
+  for (;;) {
+    bool zero = true;
+    unsigned remainder = 0;
+    for (int i = kNumericBytes - 1; i >= 0; --i) {
+      const unsigned current = (remainder << 8) | magnitude[i];
+      magnitude[i] = static_cast<unsigned char>(current / 10);
+      remainder = current % 10;
+      zero = zero && magnitude[i] == 0;
+    }
+    digits.insert(digits.begin(), static_cast<char>('0' + remainder));
+    if (zero) break;
+  }
+  const int scale = numeric.scale;
+  if (scale < 0) {
+    if (digits != "0") digits.append(static_cast<std::size_t>(-scale), '0');
+  } else if (scale > 0) {
+    if (digits.size() <= static_cast<std::size_t>(scale))
+      digits.insert(0, static_cast<std::size_t>(scale) + 1 - digits.size(), '0');
+    digits.insert(digits.size() - static_cast<std::size_t>(scale), ".");
+  }
+  if (numeric.sign == 0 && digits.find_first_not_of("0.") != std::string::npos) digits.insert(0, "-");
+  odbc::Literal literal;
+  literal.kind = odbc::Literal::Kind::Number;
+  literal.text = text::Utf8ToWide(digits);
+  literal.wellFormed = true;
+  return literal;
+}
+
+odbc::Literal TextLiteral(std::wstring value) {
+  odbc::Literal literal;
+  literal.kind = odbc::Literal::Kind::Text;
+  literal.text = std::move(value);
+  return literal;
+}
+
+std::wstring TwoDigits(int value) {
+  wchar_t out[3] = {static_cast<wchar_t>(L'0' + value / 10 % 10), static_cast<wchar_t>(L'0' + value % 10), 0};
+  return out;
+}
+
+std::wstring DateText(int year, int month, int day) {
+  wchar_t out[32];
+  std::swprintf(out, 32, L"%04d-%02d-%02d", year, month, day);
+  return out;
+}
+
+std::wstring TimeText(int hour, int minute, int second) {
+  return TwoDigits(hour) + L":" + TwoDigits(minute) + L":" + TwoDigits(second);
+}
+
+// The size of one value of a fixed-size C type, 0 for the types whose values have a length.
+std::size_t FixedSize(SQLSMALLINT cType) {
+  switch (cType) {
+    case SQL_C_BIT:
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT:
+    case SQL_C_UTINYINT:
+      return 1;
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+    case SQL_C_USHORT:
+      return sizeof(SQLSMALLINT);
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+      return sizeof(SQLINTEGER);
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+      return sizeof(SQLBIGINT);
+    case SQL_C_FLOAT:
+      return sizeof(SQLREAL);
+    case SQL_C_DOUBLE:
+      return sizeof(SQLDOUBLE);
+    case SQL_C_NUMERIC:
+      return sizeof(SQL_NUMERIC_STRUCT);
+    case SQL_C_DATE:
+    case SQL_C_TYPE_DATE:
+      return sizeof(SQL_DATE_STRUCT);
+    case SQL_C_TIME:
+    case SQL_C_TYPE_TIME:
+      return sizeof(SQL_TIME_STRUCT);
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_TIMESTAMP:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    default:
+      return 0;
+  }
+}
+
+// The C type SQL_C_DEFAULT stands for with a parameter of `sqlType`.
+SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
+  switch (sqlType) {
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      return SQL_C_WCHAR;
+    case SQL_BIT:
+      return SQL_C_BIT;
+    case SQL_TINYINT:
+      return SQL_C_STINYINT;
+    case SQL_SMALLINT:
+      return SQL_C_SSHORT;
+    case SQL_INTEGER:
+      return SQL_C_SLONG;
+    case SQL_BIGINT:
+      return SQL_C_SBIGINT;
+    case SQL_REAL:
+      return SQL_C_FLOAT;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return SQL_C_DOUBLE;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+      return SQL_C_TYPE_DATE;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+      return SQL_C_TYPE_TIME;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+      return SQL_C_TYPE_TIMESTAMP;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      return SQL_C_BINARY;
+    default:
+      return SQL_C_CHAR;  // CHAR, VARCHAR, DECIMAL, NUMERIC and the rest come as text
+  }
+}
+
+template <typename T>
+T Read(const char* at) {
+  T value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+bool IsDataAtExecution(SQLLEN indicator) {
+  return indicator == SQL_DATA_AT_EXEC || indicator <= SQL_LEN_DATA_AT_EXEC_OFFSET;
+}
+
+const SQLLEN* IndicatorOf(const Statement& statement, std::size_t number, SQLULEN row) {
+  const BoundParameter& p = statement.parameters[number - 1];
+  if (p.indicator == nullptr) return nullptr;
+  const SQLULEN offset = statement.paramBindOffset != nullptr ? *statement.paramBindOffset : 0;
+  const SQLULEN stride = statement.paramBindType != SQL_PARAM_BIND_BY_COLUMN ? statement.paramBindType : sizeof(SQLLEN);
+  return reinterpret_cast<const SQLLEN*>(reinterpret_cast<const char*>(p.indicator) + offset + row * stride);
+}
+
+std::vector<std::size_t> FindMarkers(std::wstring_view statement) {
+  std::vector<std::size_t> markers;
+  for (std::size_t pos = 0; pos < statement.size();) {
+    const text::SqlToken token = text::SqlTokenAt(statement, pos, kDriverSql);
+    if (token.kind == text::SqlToken::Kind::Punct && statement[pos] == kMarker) markers.push_back(pos);
+    pos = token.end;
+  }
+  return markers;
+}
+
+std::optional<std::wstring> InsertOfMarkersOnly(std::wstring_view statement, std::size_t markers) {
+  if (markers == 0) return std::nullopt;
+  // The statement without blanks, keywords in upper case, must be INSERT INTO t VALUES(?,...,?)
+  // with an optional ';'. The table is read from the text as the drivers read it.
+  std::wstring squeezed;
+  for (const wchar_t c : statement) {
+    if (!text::IsAsciiBlank(c)) squeezed.push_back(c);
+  }
+  std::wstring tail(kValues);
+  for (std::size_t i = 0; i < markers; ++i) tail += i == 0 ? L"?" : L",?";
+  tail += L")";
+  if (!squeezed.empty() && squeezed.back() == L';') squeezed.pop_back();
+  const std::wstring upper = text::AsciiUpper(std::wstring_view(squeezed));
+  if (!upper.starts_with(kInsertInto) || !upper.ends_with(tail)) return std::nullopt;
+  // The table: the text between INSERT INTO and the VALUES that opens the markers.
+  const std::wstring upperStatement = text::AsciiUpper(std::wstring_view(statement));
+  const auto into = upperStatement.find(L"INTO");
+  const auto values = upperStatement.rfind(L"VALUES");
+  if (into == std::wstring::npos || values == std::wstring::npos || values <= into + 4) return std::nullopt;
+  std::wstring_view table = statement.substr(into + 4, values - into - 4);
+  while (!table.empty() && text::IsAsciiBlank(table.front())) table.remove_prefix(1);
+  while (!table.empty() && text::IsAsciiBlank(table.back())) table.remove_suffix(1);
+  if (table.empty()) return std::nullopt;
+  return std::wstring(table);
+}
+
+odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLULEN row) {
+  if (number > statement.parameters.size() || !statement.parameters[number - 1].bound)
+    throw odbc::errors::ParameterNotBound(number);
+  const BoundParameter& p = statement.parameters[number - 1];
+  const SQLSMALLINT cType = p.cType == SQL_C_DEFAULT ? DefaultCType(p.sqlType) : p.cType;
+  const SQLULEN offset = statement.paramBindOffset != nullptr ? *statement.paramBindOffset : 0;
+  const std::size_t fixed = FixedSize(cType);
+  const SQLULEN stride = statement.paramBindType != SQL_PARAM_BIND_BY_COLUMN
+                             ? statement.paramBindType
+                             : (fixed != 0 ? fixed : static_cast<SQLULEN>(p.bufferLength));
+  const SQLULEN indicatorStride =
+      statement.paramBindType != SQL_PARAM_BIND_BY_COLUMN ? statement.paramBindType : sizeof(SQLLEN);
+  SQLLEN length = SQL_NTS;
+  if (p.indicator != nullptr) {
+    length =
+        *reinterpret_cast<const SQLLEN*>(reinterpret_cast<const char*>(p.indicator) + offset + row * indicatorStride);
+  }
+  if (length == SQL_NULL_DATA) return odbc::Literal{};
+  const char* at = nullptr;
+  if (IsDataAtExecution(length)) {
+    // The value came in pieces through SQLPutData.
+    if (number > statement.putData.size() || !statement.putData[number - 1]) return odbc::Literal{};
+    const std::string& data = *statement.putData[number - 1];
+    at = data.data();
+    length = static_cast<SQLLEN>(data.size());
+    if (fixed != 0 && data.size() < fixed) throw odbc::errors::BadParameterLength(number);
+  } else {
+    if (p.value == nullptr) throw odbc::errors::ParameterNotBound(number);
+    at = static_cast<const char*>(p.value) + offset + row * stride;
+  }
+  if (fixed == 0 && length < 0 && length != SQL_NTS) throw odbc::errors::BadParameterLength(number);
+
+  switch (cType) {
+    case SQL_C_CHAR: {
+      const std::size_t bytes = length == SQL_NTS ? std::strlen(at) : static_cast<std::size_t>(length);
+      const std::string_view utf8(at, bytes);
+      const std::size_t valid = text::ValidUtf8Length(utf8);
+      if (valid != bytes) throw odbc::errors::TextNotUtf8(L"parameter " + std::to_wstring(number), valid);
+      return TextLiteral(text::Utf8ToWide(utf8));
+    }
+    case SQL_C_WCHAR: {
+      std::size_t units = 0;
+      if (length == SQL_NTS) {
+        while (Read<char16_t>(at + units * sizeof(char16_t)) != 0) ++units;
+      } else {
+        if (length % static_cast<SQLLEN>(sizeof(char16_t)) != 0) throw odbc::errors::BadParameterLength(number);
+        units = static_cast<std::size_t>(length) / sizeof(char16_t);
+      }
+      std::u16string utf16(units, u'\0');
+      std::memcpy(utf16.data(), at, units * sizeof(char16_t));
+      return TextLiteral(text::Utf16ToWide(utf16));
+    }
+    case SQL_C_BINARY: {
+      if (length == SQL_NTS) throw odbc::errors::BadParameterLength(number);
+      odbc::Literal literal;
+      literal.kind = odbc::Literal::Kind::Binary;
+      literal.bytes.assign(reinterpret_cast<const std::uint8_t*>(at),
+                           reinterpret_cast<const std::uint8_t*>(at) + length);
+      literal.text = L"0x";
+      for (const std::uint8_t byte : literal.bytes) {
+        literal.text.push_back(static_cast<wchar_t>(kHexDigits[byte >> 4]));
+        literal.text.push_back(static_cast<wchar_t>(kHexDigits[byte & 0xF]));
+      }
+      return literal;
+    }
+    case SQL_C_BIT:
+      return IntegerLiteral(Read<unsigned char>(at) != 0 ? 1 : 0);
+    case SQL_C_TINYINT:
+    case SQL_C_STINYINT:
+      return IntegerLiteral(static_cast<int>(Read<signed char>(at)));
+    case SQL_C_UTINYINT:
+      return IntegerLiteral(static_cast<int>(Read<unsigned char>(at)));
+    case SQL_C_SHORT:
+    case SQL_C_SSHORT:
+      return IntegerLiteral(static_cast<int>(Read<SQLSMALLINT>(at)));
+    case SQL_C_USHORT:
+      return IntegerLiteral(static_cast<int>(Read<SQLUSMALLINT>(at)));
+    case SQL_C_LONG:
+    case SQL_C_SLONG:
+      return IntegerLiteral(static_cast<long long>(Read<SQLINTEGER>(at)));
+    case SQL_C_ULONG:
+      return IntegerLiteral(static_cast<long long>(Read<SQLUINTEGER>(at)));
+    case SQL_C_SBIGINT:
+      return IntegerLiteral(static_cast<long long>(Read<SQLBIGINT>(at)));
+    case SQL_C_UBIGINT:
+      return IntegerLiteral(static_cast<unsigned long long>(Read<SQLUBIGINT>(at)));
+    case SQL_C_FLOAT:
+      return FloatingLiteral(Read<SQLREAL>(at));
+    case SQL_C_DOUBLE:
+      return FloatingLiteral(Read<SQLDOUBLE>(at));
+    case SQL_C_NUMERIC:
+      return NumericLiteral(Read<SQL_NUMERIC_STRUCT>(at));
+    case SQL_C_DATE:
+    case SQL_C_TYPE_DATE: {
+      const auto date = Read<SQL_DATE_STRUCT>(at);
+      return TextLiteral(DateText(date.year, date.month, date.day));
+    }
+    case SQL_C_TIME:
+    case SQL_C_TYPE_TIME: {
+      const auto time = Read<SQL_TIME_STRUCT>(at);
+      return TextLiteral(TimeText(time.hour, time.minute, time.second));
+    }
+    case SQL_C_TIMESTAMP:
+    case SQL_C_TYPE_TIMESTAMP: {
+      const auto stamp = Read<SQL_TIMESTAMP_STRUCT>(at);
+      if (stamp.fraction != 0) throw odbc::errors::FractionNotKept(number);
+      return TextLiteral(DateText(stamp.year, stamp.month, stamp.day) + L" " +
+                         TimeText(stamp.hour, stamp.minute, stamp.second));
+    }
+    default:
+      throw odbc::errors::ParameterTypeNotTaken(number, L"C type " + std::to_wstring(cType));
+  }
+}
+
+std::wstring FillMarkers(std::wstring_view statement, const std::vector<std::size_t>& markers,
+                         const std::vector<odbc::Literal>& values) {
+  std::wstring out;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < markers.size(); ++i) {
+    out.append(statement.substr(from, markers[i] - from));
+    const odbc::Literal& value = values[i];
+    switch (value.kind) {
+      case odbc::Literal::Kind::Null:
+        out += L"NULL";
+        break;
+      case odbc::Literal::Kind::Number:
+      case odbc::Literal::Kind::Binary:
+        out += value.text;
+        break;
+      case odbc::Literal::Kind::Text:
+        out += L'\'';
+        for (const wchar_t c : value.text) {
+          out += c;
+          if (c == L'\'') out += L'\'';
+        }
+        out += L'\'';
+        break;
+    }
+    from = markers[i] + 1;
+  }
+  out.append(statement.substr(from));
+  return out;
+}
+
+}  // namespace quillon::odbcdriver

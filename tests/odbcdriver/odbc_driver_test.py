@@ -1,0 +1,309 @@
+"""libquillonodbc.so through the real driver manager: isql, pyodbc and ctypes calls into libodbc,
+the files read back by mdbtools and xlrd. The driver is registered in a private odbcinst.ini
+(ODBCSYSINI), never in /etc. Run: odbc_driver_test.py LIBRARY [unittest arguments]."""
+import csv
+import ctypes
+import datetime
+import io
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+LIBRARY = sys.argv.pop(1)
+SQL_TC_ALL = 2
+SKIP = 77  # CTest's SKIP_RETURN_CODE when a reader is missing (a failure under CI=true)
+
+try:
+    import pyodbc
+    import xlrd
+except ImportError as missing:
+    print(f"skipped: {missing}")
+    sys.exit(1 if os.environ.get("CI") == "true" else SKIP)
+for tool in ("isql", "mdb-export", "mdb-tables"):
+    if shutil.which(tool) is None:
+        print(f"skipped: {tool} is missing")
+        sys.exit(1 if os.environ.get("CI") == "true" else SKIP)
+
+HOME = tempfile.mkdtemp(prefix="quillon-odbc-")
+os.environ["ODBCSYSINI"] = HOME
+os.environ["ODBCINI"] = os.path.join(HOME, "odbc.ini")
+with open(os.path.join(HOME, "odbcinst.ini"), "w") as f:
+    f.write(f"[Quillon]\nDriver = {LIBRARY}\n")
+
+COLUMNS = "i INTEGER, s SMALLINT, d DOUBLE, b BIT, t VARCHAR(20), m MEMO, dt DATE, tm TIME, bin LONGBINARY"
+MARKERS = "INSERT INTO t VALUES(?,?,?,?,?,?,?,?,?)"
+# One row of every value kind: as parameters, as the SQL literals that say the same, and as
+# mdb-export shows it (dates in its %m/%d/%y form, binary in hex).
+ROWS = [
+    ((7, -3, 0.1, True, "h\u00e9llo 'x'", "m" * 300, datetime.datetime(2020, 5, 6, 7, 8, 9),
+      datetime.time(1, 2, 3), b"\x00\xff"),
+     "7, -3, 0.1, 1, 'h\u00e9llo ''x''', '" + "m" * 300 + "', '2020-05-06 07:08:09', '01:02:03', 0x00FF",
+     ["7", "-3", "0.1", "1", "h\u00e9llo 'x'", "m" * 300, "05/06/20 07:08:09", "12/30/99 01:02:03", "00FF"]),
+    ((-2147483648, 32767, 1e300, False, "", "", datetime.datetime(1900, 1, 1), datetime.time(23, 59, 59), b""),
+     "-2147483648, 32767, 1e300, 0, '', '', '1900-01-01 00:00:00', '23:59:59', 0x",
+     ["-2147483648", "32767", "1e+300", "0", "", "", "01/01/00 00:00:00", "12/30/99 23:59:59", ""]),
+    ((None,) * 9, ", ".join(["NULL"] * 9), ["", "", "", "0", "", "", "", "", ""]),
+]
+
+
+def mdb_rows(path, table="t"):
+    out = subprocess.run(["mdb-export", "-b", "hex", "-D", "%m/%d/%y %H:%M:%S", path, table],
+                         check=True, capture_output=True, text=True).stdout
+    return list(csv.reader(io.StringIO(out)))[1:]
+
+
+def connect(path, autocommit=False):
+    return pyodbc.connect(f"DRIVER={{Quillon}};DBQ={path}", autocommit=autocommit)
+
+
+class Folder(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(dir=HOME)
+
+
+class Library(unittest.TestCase):
+    def test_exports_only_entry_points_and_needs_no_driver_manager(self):
+        needed = subprocess.run(["readelf", "-d", LIBRARY], check=True, capture_output=True, text=True).stdout
+        self.assertNotIn("libodbc.so", needed)
+        symbols = subprocess.run(["nm", "-D", "--defined-only", LIBRARY], check=True, capture_output=True,
+                                 text=True).stdout.split("\n")
+        names = [line.split()[-1] for line in symbols if line.strip()]
+        self.assertIn("SQLDriverConnectW", names)
+        self.assertEqual([n for n in names if not n.startswith("SQL")], [])
+
+
+class RoundTrip(Folder):
+    def test_every_value_kind_by_literal_parameter_and_array(self):
+        path = os.path.join(self.dir, "new", "folder", "db.mdb")  # folders and file made
+        with connect(path) as c:
+            cur = c.cursor()
+            cur.execute(f"CREATE TABLE t ({COLUMNS})")
+            for params, literals, _ in ROWS:
+                cur.execute(f"INSERT INTO t VALUES({literals})")
+                cur.execute(MARKERS, *params)
+            cur.fast_executemany = True
+            cur.executemany(MARKERS, [p for p, _, _ in ROWS])
+            c.commit()
+        got = mdb_rows(path)
+        want = [shown for _, _, shown in ROWS]
+        self.assertEqual(got, [row for row in want for _ in range(2)] + want)
+
+    def test_workbook_by_parameters(self):
+        path = os.path.join(self.dir, "book.xls")
+        with connect(path) as c:
+            c.execute("CREATE TABLE s (n DOUBLE, t TEXT, d DATE)")
+            c.cursor().executemany("INSERT INTO s VALUES(?,?,?)",
+                                   [(1.25, "a", datetime.datetime(2024, 2, 29, 12, 0, 0)), (None, "b\u20ac", None)])
+            c.commit()
+        sheet = xlrd.open_workbook(path).sheet_by_name("s")
+        self.assertEqual(sheet.row_values(0), ["n", "t", "d"])
+        self.assertEqual(sheet.row_values(1)[:2], [1.25, "a"])
+        self.assertEqual(xlrd.xldate_as_tuple(sheet.cell_value(1, 2), 0), (2024, 2, 29, 12, 0, 0))
+        self.assertEqual(sheet.row_values(2), ["", "b\u20ac", ""])
+
+    def test_info_and_types_as_pyodbc_asks(self):
+        with connect(os.path.join(self.dir, "i.mdb")) as c:
+            self.assertEqual(c.getinfo(pyodbc.SQL_DRIVER_NAME), "libquillonodbc.so")
+            self.assertEqual(c.getinfo(pyodbc.SQL_DBMS_NAME), "Microsoft Access Driver (*.mdb)")
+            self.assertEqual(c.getinfo(pyodbc.SQL_IDENTIFIER_QUOTE_CHAR), '"')
+            self.assertEqual(c.getinfo(pyodbc.SQL_TXN_CAPABLE), SQL_TC_ALL)
+            types = {r.type_name: (r.data_type, r.column_size) for r in c.cursor().getTypeInfo()}
+            self.assertEqual(types["TIMESTAMP"], (pyodbc.SQL_TYPE_TIMESTAMP, 19))
+            self.assertEqual(types["VARCHAR"], (pyodbc.SQL_WVARCHAR, 255))
+            with self.assertRaises(pyodbc.Error) as e:  # catalog functions are not offered
+                c.cursor().tables()
+            self.assertEqual(e.exception.args[0], "IM001")
+
+
+class Transactions(Folder):
+    def test_rollback_leaves_the_file_and_commit_writes_it(self):
+        for name in ("db.mdb", "db.xls"):
+            path = os.path.join(self.dir, name)
+            with connect(path) as c:
+                c.execute("CREATE TABLE t (i INTEGER)")
+                c.rollback()
+                self.assertFalse(os.path.exists(path))
+                c.execute("CREATE TABLE t (i INTEGER)")
+                c.execute("INSERT INTO t VALUES(1)")
+                c.commit()
+                with open(path, "rb") as f:
+                    before = f.read()
+                c.execute("CREATE TABLE u (i INTEGER)")
+                c.execute("INSERT INTO u VALUES(2)")
+                c.rollback()
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), before, name)
+        self.assertEqual(mdb_rows(os.path.join(self.dir, "db.mdb")), [["1"]])
+        self.assertEqual(sorted(os.listdir(self.dir)), ["db.mdb", "db.xls"])
+
+    def test_refused_value_stops_the_array_after_the_rows_before_it(self):
+        path = os.path.join(self.dir, "db.mdb")
+        with connect(path) as c:
+            c.execute("CREATE TABLE t (i INTEGER, s SMALLINT)")
+            cur = c.cursor()
+            cur.fast_executemany = True
+            with self.assertRaises(pyodbc.Error) as e:
+                cur.executemany("INSERT INTO t VALUES(?,?)", [(1, 1), (2, 40000), (3, 3)])
+            self.assertEqual(e.exception.args[0], "22003")
+            self.assertIn("'s'", e.exception.args[1])
+            c.commit()
+        self.assertEqual(mdb_rows(path), [["1", "1"]])
+
+    def test_autocommit_commits_each_statement(self):
+        path = os.path.join(self.dir, "db.mdb")
+        with connect(path, autocommit=True) as c:
+            c.execute("CREATE TABLE t (i INTEGER)")
+            self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "t\n")
+            with self.assertRaises(pyodbc.Error) as e:  # a committed table takes no more rows
+                c.execute("INSERT INTO t VALUES(1)")
+            self.assertIn("was in the file before", str(e.exception))
+
+    def test_isql_through_a_data_source(self):
+        path = os.path.join(self.dir, "dsn.mdb")
+        with open(os.environ["ODBCINI"], "w") as f:
+            f.write(f"[quillon-test]\nDriver = Quillon\nDBQ = {path}\n")
+        run = subprocess.run(["isql", "-v", "-b", "quillon-test"], capture_output=True, text=True,
+                             input="CREATE TABLE a (x INTEGER)\nCREATE TABLE a (y TEXT)\nCREATE TABLE b (x INTEGER)\n")
+        self.assertIn("Table 'a' already exists.", run.stdout + run.stderr)
+        with pyodbc.connect("DSN=quillon-test") as c:  # the data source through SQLDriverConnect
+            c.execute("CREATE TABLE c (x INTEGER)")
+            c.commit()
+        self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "a\nb\nc\n")
+
+    def test_php_odbc_with_parameters(self):
+        if shutil.which("php") is None:
+            self.assertNotEqual(os.environ.get("CI"), "true", "php is missing")
+            self.skipTest("php is missing")
+        path = os.path.join(self.dir, "php.mdb")
+        script = f"""<?php
+$c = odbc_connect("DRIVER={{Quillon}};DBQ={path}", "", "");
+odbc_autocommit($c, false);
+odbc_exec($c, "CREATE TABLE t (i INTEGER, s TEXT, d DOUBLE)");
+$st = odbc_prepare($c, "INSERT INTO t VALUES(?, ?, ?)");
+odbc_execute($st, [1, "a'b", 1.5]);
+odbc_execute($st, [2, "é", null]);
+if (!@odbc_execute($st, [3, "x", "not a number"])) echo odbc_errormsg($c);
+odbc_commit($c);
+"""
+        run = subprocess.run(["php"], input=script, capture_output=True, text=True)
+        self.assertIn("column 'd' (DOUBLE)", run.stdout, run.stderr)
+        self.assertEqual(mdb_rows(path), [["1", "a'b", "1.5"], ["2", "\u00e9", ""]])
+
+    def test_disconnect_with_open_transaction_is_refused(self):
+        path = os.path.join(self.dir, "db.mdb")
+        odbc, dbc, stmt, state = Odbc(path)
+        self.assertEqual(odbc.SQLGetInfo(dbc, 10104, ctypes.create_string_buffer(64), 64, None), -1)
+        self.assertEqual(state(2, dbc), (b"HY096", None))
+        odbc.SQLSetConnectAttr(dbc, 102, ctypes.c_void_p(0), 0)  # SQL_ATTR_AUTOCOMMIT off
+        self.assertEqual(odbc.SQLExecDirect(stmt, b"CREATE TABLE t (i INTEGER)", -3), 0)
+        self.assertEqual(odbc.SQLDisconnect(dbc), -1)
+        self.assertEqual(state(2, dbc), (b"25000", None))
+        self.assertEqual(odbc.SQLEndTran(2, dbc, 0), 0)  # SQL_COMMIT
+        self.assertEqual(odbc.SQLDisconnect(dbc), 0)
+        self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "t\n")
+
+    def test_column_wise_array_of_c_types_stops_at_a_refused_row(self):
+        path = os.path.join(self.dir, "db.mdb")
+        odbc, dbc, stmt, state = Odbc(path)
+        odbc.SQLSetConnectAttr(dbc, 102, ctypes.c_void_p(0), 0)  # SQL_ATTR_AUTOCOMMIT off
+        odbc.SQLExecDirect(stmt, b"CREATE TABLE t (n DOUBLE, u INTEGER, f DOUBLE, d DATE)", -3)
+        numeric = (Numeric * 3)(Numeric(0, 3, 1, (16 * ctypes.c_ubyte)(*(12345).to_bytes(16, "little"))),
+                                Numeric(0, 1, 0, (16 * ctypes.c_ubyte)(5)), Numeric())
+        tiny = (ctypes.c_ubyte * 3)(255, 0, 1)
+        single = (ctypes.c_float * 3)(0.1, 2.5, 3)
+        stamps = (Timestamp * 3)(Timestamp(2024, 1, 2, 3, 4, 5, 0), Timestamp(2024, 1, 2, 3, 4, 5, 500), Timestamp())
+        status, processed = (ctypes.c_ushort * 3)(), ctypes.c_ulong()
+        odbc.SQLSetStmtAttr(stmt, 22, ctypes.c_void_p(3), 0)  # SQL_ATTR_PARAMSET_SIZE
+        odbc.SQLSetStmtAttr(stmt, 20, ctypes.cast(status, ctypes.c_void_p), 0)  # SQL_ATTR_PARAM_STATUS_PTR
+        odbc.SQLSetStmtAttr(stmt, 21, ctypes.byref(processed), 0)  # SQL_ATTR_PARAMS_PROCESSED_PTR
+        odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?, ?, ?)", -3)
+        # C types: SQL_C_NUMERIC, SQL_C_UTINYINT, SQL_C_FLOAT, the ODBC 2 SQL_C_TIMESTAMP.
+        for number, (c_type, values) in enumerate([(2, numeric), (-28, tiny), (7, single), (11, stamps)], 1):
+            odbc.SQLBindParameter(stmt, number, 1, c_type, 8, 0, 0, values, 0, None)
+        self.assertEqual(odbc.SQLExecute(stmt), -1)
+        self.assertEqual((list(status), processed.value), ([0, 5, 7], 2))  # SUCCESS, ERROR, UNUSED
+        self.assertEqual(state(3, stmt), (b"22008", 2))
+        odbc.SQLEndTran(2, dbc, 0)
+        self.assertEqual(mdb_rows(path), [["12.345", "255", "0.1", "01/02/24 03:04:05"]])
+        odbc.SQLFreeHandle(3, stmt)
+        odbc.SQLDisconnect(dbc)
+
+
+class Numeric(ctypes.Structure):
+    _fields_ = [("precision", ctypes.c_ubyte), ("scale", ctypes.c_byte), ("sign", ctypes.c_ubyte),
+                ("val", ctypes.c_ubyte * 16)]
+
+
+class Timestamp(ctypes.Structure):
+    _fields_ = [("year", ctypes.c_short)] + [(n, ctypes.c_ushort) for n in ("month", "day", "hour", "minute", "second")] + [
+        ("fraction", ctypes.c_uint)]
+
+
+def Odbc(path):
+    """libodbc with an ODBC 3 environment connected to `path`: the library, the connection, one
+    statement, and a function giving a handle's first SQLSTATE and the row its record names."""
+    odbc = ctypes.CDLL("libodbc.so.2")
+    odbc.SQLBindParameter.argtypes = [ctypes.c_void_p, ctypes.c_ushort, ctypes.c_short, ctypes.c_short, ctypes.c_short,
+                                      ctypes.c_ulong, ctypes.c_short, ctypes.c_void_p, ctypes.c_long, ctypes.c_void_p]
+    env, dbc, stmt = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_void_p()
+    odbc.SQLAllocHandle(1, None, ctypes.byref(env))
+    odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)  # SQL_ATTR_ODBC_VERSION, 3
+    odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
+    connect_string = f"DRIVER={{Quillon}};DBQ={path}".encode()
+    assert odbc.SQLDriverConnect(dbc, None, connect_string, -3, None, 0, None, 0) == 0
+    odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
+
+    def state(handle_type, handle):
+        state, native, text, row = ctypes.create_string_buffer(6), ctypes.c_int(), ctypes.create_string_buffer(512), ctypes.c_long()
+        odbc.SQLGetDiagRec(handle_type, handle, 1, state, ctypes.byref(native), text, 512, None)
+        if handle_type != 3:
+            return state.value, None
+        odbc.SQLGetDiagField(handle_type, handle, 1, -1248, ctypes.byref(row), 0, None)  # SQL_DIAG_ROW_NUMBER
+        return state.value, row.value
+
+    return odbc, dbc, stmt, state
+
+
+CHILD = """
+import os, sys, time, pyodbc
+c = pyodbc.connect("DRIVER={Quillon};DBQ=" + sys.argv[1])
+c.execute("CREATE TABLE t (i INTEGER)")
+c.execute("INSERT INTO t VALUES(1)")
+c.commit()
+c.execute("CREATE TABLE u (i INTEGER)")
+c.cursor().executemany("INSERT INTO u VALUES(?)", [(i,) for i in range(1000)])
+print("ready", flush=True)
+time.sleep(60)
+"""
+
+
+class Faults(Folder):
+    def test_kill_mid_transaction_keeps_the_last_commit_and_the_lock_holds_between(self):
+        path = os.path.join(self.dir, "db.mdb")
+        child = subprocess.Popen([sys.executable, "-c", CHILD, path], stdout=subprocess.PIPE, text=True)
+        self.addCleanup(child.stdout.close)
+        try:
+            self.assertEqual(child.stdout.readline(), "ready\n")
+            # Held since connect, across the commit: a second connection is refused.
+            with self.assertRaises(pyodbc.Error) as e:
+                connect(path)
+            self.assertIn("in use", str(e.exception))
+            child.send_signal(signal.SIGKILL)
+        finally:
+            child.kill()
+            child.wait()
+        self.assertEqual(mdb_rows(path), [["1"]])
+        self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "t\n")
+        self.assertEqual(os.listdir(self.dir), ["db.mdb"])
+        with connect(path) as c:  # free again
+            c.execute("CREATE TABLE v (i INTEGER)")
+            c.commit()
+
+
+if __name__ == "__main__":
+    unittest.main()
