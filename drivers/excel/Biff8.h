@@ -54,6 +54,9 @@ inline constexpr std::uint16_t kRk = 0x027E;
 inline constexpr std::uint16_t kStyle = 0x0293;
 inline constexpr std::uint16_t kFormat = 0x041E;
 inline constexpr std::uint16_t kBof = 0x0809;
+// Fill that lets spooled records start a sector of the compound file: a record of a type that no
+// version of Excel defines, which readers pass over as they pass over any record they do not know.
+inline constexpr std::uint16_t kPadding = 0x0E00;
 
 // BOF fields.
 inline constexpr std::uint16_t kBiff8Version = 0x0600;

@@ -40,7 +40,7 @@ struct SharedStrings::CacheSlot {
   char16_t text[kCacheMaxChars];
 };
 
-SharedStrings::SharedStrings() {
+SharedStrings::SharedStrings(SpoolFile& spool) : m_file(spool) {
   m_record.reserve(biff::kMaxRecordData);
   m_record.resize(kSstCountsSize);  // filled in when written
 }
@@ -159,6 +159,7 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
 }
 
 void SharedStrings::Write(Sink& sink) {
+  if (!m_file.Runs().empty()) PadToSector(sink, biff::kRecordHeaderSize + kSstCountsSize);
   const std::uint64_t sstStart = sink.Position();
   std::uint8_t counts[kSstCountsSize];
   biff::PutU32(counts, m_references);
@@ -170,7 +171,7 @@ void SharedStrings::Write(Sink& sink) {
   } else {
     WriteHeader(sink, biff::kSst, m_firstSize);
     sink.Write(counts, sizeof counts);
-    CopyTo(m_file, sink);
+    sink.WriteSpool(m_file);
     WriteHeader(sink, biff::kContinue, m_record.size());
     sink.Write(m_record.data(), m_record.size());
   }

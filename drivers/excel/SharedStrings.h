@@ -18,7 +18,8 @@ namespace quillon::drivers::excel {
 
 class SharedStrings {
  public:
-  SharedStrings();
+  // Closed records spool to `spool`.
+  explicit SharedStrings(SpoolFile& spool);
   ~SharedStrings();
   SharedStrings(const SharedStrings&) = delete;
   SharedStrings& operator=(const SharedStrings&) = delete;
@@ -35,8 +36,9 @@ class SharedStrings {
   // Bytes of the table laid out so far: no more than Write writes.
   std::uint64_t BytesSoFar() const { return m_closedBytes + m_record.size(); }
 
-  // Writes SST, its CONTINUE records and EXTSST to `sink`, whose position is where SST starts
-  // in the workbook stream. The same call on a CountingSink gives the size.
+  // Writes SST, its CONTINUE records and EXTSST to `sink`, whose position is where the table
+  // goes in the workbook stream; records that filled sectors of the spool start a sector of the
+  // stream (a padding record before SST). The same call on a CountingSink gives the size.
   void Write(Sink& sink);
 
  private:
@@ -51,7 +53,7 @@ class SharedStrings {
 
   // Closed records: the first without its header and its two counts (written at the end, when
   // they are known), the others whole.
-  TempFile m_file;
+  Spool m_file;
   // Per string, where it starts: u32 bytes from the start of SST, u16 offset in its record
   // (EXTSST needs a few of them, chosen only when the count is known).
   TempFile m_starts;

@@ -42,12 +42,13 @@ std::size_t CellTextLimit(const sql::ColumnDef& column) {
 }
 
 Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::ColumnDef> columns,
-             const CellFormats& formats, SharedStrings& strings)
+             const CellFormats& formats, SharedStrings& strings, SpoolFile& spool)
     : m_table(std::move(table)),
       m_name(std::move(sheetName)),
       m_columns(std::move(columns)),
       m_formats(formats),
-      m_strings(strings) {
+      m_strings(strings),
+      m_cells(spool) {
   // A cell holds no bytes: a binary column's values are their text, 0x and hexadecimal digits.
   for (sql::ColumnDef& column : m_columns) {
     if (column.type == sql::ColumnType::LongBinary) column.type = sql::ColumnType::Text;
@@ -156,7 +157,14 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   ++m_rows;
 }
 
-std::uint64_t Sheet::StreamSize() const {
+std::uint64_t Sheet::StreamSize(std::uint64_t at) const {
+  const std::uint64_t beforeCells = biff::kRecordHeaderSize * 2 + biff::kBofSize + kDimensionsSize;
+  std::uint64_t size = beforeCells + m_cells.Size() + biff::kRecordHeaderSize * 2 + kWindow2Size;
+  if (!m_cells.Runs().empty()) size += PaddingSize(at + beforeCells, 0);
+  return size;
+}
+
+std::uint64_t Sheet::BytesSoFar() const {
   return biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + m_cells.Size() + kWindow2Size;
 }
 
@@ -173,7 +181,8 @@ void Sheet::Write(Sink& sink, bool selected) {
   record = biff::Record(biff::kDimensions, dimensions.Bytes());
   sink.Write(record.data(), record.size());
 
-  CopyTo(m_cells, sink);
+  if (!m_cells.Runs().empty()) PadToSector(sink, 0);
+  sink.WriteSpool(m_cells);
 
   biff::RecordData window;
   window.U16(static_cast<std::uint16_t>(biff::kWindow2Options | (selected ? biff::kWindow2Selected : 0)));

@@ -1,5 +1,6 @@
 // A sheet this driver adds to a workbook: a table's header row and rows of typed cells. Cell
-// records spool to a temporary file as rows arrive; the sheet's substream is written at the end.
+// records spool to the workbook's spool file as rows arrive; the sheet's substream is written at
+// the end, its cells where they lie when it goes into that same file.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,7 @@ class Sheet {
  public:
   // Writes the header row: the column names, as text.
   Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::ColumnDef> columns, const CellFormats& formats,
-        SharedStrings& strings);
+        SharedStrings& strings, SpoolFile& spool);
 
   const std::wstring& Table() const { return m_table; }
   const std::u16string& Name() const { return m_name; }
@@ -41,9 +42,12 @@ class Sheet {
   // Throws odbc::CDBException (column count, value checks, a full sheet).
   void AddRow(const std::vector<sql::Literal>& values);
 
-  // Size of the substream Write produces.
-  std::uint64_t StreamSize() const;
-  // BOF, DIMENSIONS, the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown.
+  // Size of the substream Write produces at stream position `at`.
+  std::uint64_t StreamSize(std::uint64_t at) const;
+  // The same without the padding, which depends on the position.
+  std::uint64_t BytesSoFar() const;
+  // BOF, DIMENSIONS, the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown. Cells
+  // that filled sectors of the spool start a sector of the stream (a padding record before them).
   void Write(Sink& sink, bool selected);
 
  private:
@@ -57,7 +61,7 @@ class Sheet {
   std::vector<sql::ColumnDef> m_columns;
   CellFormats m_formats;
   SharedStrings& m_strings;
-  TempFile m_cells;
+  Spool m_cells;
   int m_rows = 0;                   // header included
   std::vector<std::uint8_t> m_row;  // the row being built
   std::vector<sql::Value> m_values;

@@ -40,15 +40,16 @@ namespace quillon::drivers::excel {
 
 class Workbook {
  public:
-  // A new, empty workbook.
-  Workbook();
+  // A new, empty workbook. Cells and strings spool to `spool` (the file the workbook goes into,
+  // see WriteCompoundFile) or, without one, to a temporary file of the workbook's own.
+  explicit Workbook(SpoolFile* spool = nullptr);
   // The workbook in `stream` (a "Workbook" stream's bytes). Throws WorkbookRefused when it is not
   // a BIFF8 workbook this driver can add to (encrypted, older version, malformed). Only the
   // globals' records stay in memory; their shared strings are read (and spool to a temporary
   // file) when the first table is created or the stream laid out, which then throw
   // WorkbookRefused for a damaged string table. The existing sheets are read from `stream` again
   // when the workbook is written, so it must stay readable.
-  explicit Workbook(std::unique_ptr<ByteSource> stream);
+  explicit Workbook(std::unique_ptr<ByteSource> stream, SpoolFile* spool = nullptr);
   explicit Workbook(std::vector<std::uint8_t> stream);
 
   // DATE values of the tables created from now on are read by `pattern` (null: the fixed forms
@@ -114,6 +115,8 @@ class Workbook {
   void CheckStreamLimit() const;
   bool SheetNameTaken(std::u16string_view name) const;
 
+  std::unique_ptr<SpoolFile> m_ownSpool;  // when the workbook was given none
+  SpoolFile& m_spool;
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
   // Where the existing shared string table lies in m_stream until ReadExistingStrings reads it.
   std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
@@ -122,7 +125,7 @@ class Workbook {
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;
-  SharedStrings m_strings;
+  SharedStrings m_strings{m_spool};
   CellFormats m_formats;
   bool m_new = false;
   std::size_t m_formatAnchor = 0;  // new FORMAT records go after this globals record

@@ -95,7 +95,12 @@ bool RecordWalker::Next() {
 
 Workbook::Workbook(std::vector<std::uint8_t> stream) : Workbook(std::make_unique<MemorySource>(std::move(stream))) {}
 
-Workbook::Workbook(std::unique_ptr<ByteSource> stream) : m_stream(std::move(stream)) { Parse(); }
+Workbook::Workbook(std::unique_ptr<ByteSource> stream, SpoolFile* spool)
+    : m_ownSpool(spool == nullptr ? std::make_unique<SpoolFile>() : nullptr),
+      m_spool(spool == nullptr ? *m_ownSpool : *spool),
+      m_stream(std::move(stream)) {
+  Parse();
+}
 
 void Workbook::Parse() {
   ByteSource& bytes = *m_stream;
@@ -134,7 +139,7 @@ void Workbook::Parse() {
       m_globals.push_back({biff::kSst, {}});
       continue;
     }
-    if (id == biff::kExtSst) continue;  // rebuilt with the table
+    if (id == biff::kExtSst || id == biff::kPadding) continue;  // rebuilt with the table, placed anew
     m_globals.push_back({id, {data.begin(), data.end()}});
     const std::size_t index = m_globals.size() - 1;
     switch (id) {

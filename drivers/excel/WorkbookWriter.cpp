@@ -88,7 +88,10 @@ void Emit(Sink& sink, std::uint16_t id, const std::vector<std::uint8_t>& data) {
 
 }  // namespace
 
-Workbook::Workbook() : m_new(true) {
+Workbook::Workbook(SpoolFile* spool)
+    : m_ownSpool(spool == nullptr ? std::make_unique<SpoolFile>() : nullptr),
+      m_spool(spool == nullptr ? *m_ownSpool : *spool),
+      m_new(true) {
   const auto add = [this](std::uint16_t id, const std::vector<std::uint8_t>& data) {
     m_globals.push_back({id, data});
     return m_globals.size() - 1;
@@ -219,7 +222,7 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   sql::CheckDatePatternFor(statement, m_datePattern);
   ReadExistingStrings();
   m_sheets.push_back(std::make_unique<Sheet>(statement.table, UniqueSheetName(statement.table), statement.columns,
-                                             m_formats, m_strings));
+                                             m_formats, m_strings, m_spool));
   m_sheets.back()->ReadDatesBy(m_datePattern);
   return m_sheets.back()->Name();
 }
@@ -259,7 +262,7 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
 
 void Workbook::CheckStreamLimit() const {
   std::uint64_t bytes = m_strings.BytesSoFar() + m_existingSheetBytes;
-  for (const auto& sheet : m_sheets) bytes += sheet->StreamSize();
+  for (const auto& sheet : m_sheets) bytes += sheet->BytesSoFar();
   if (bytes > m_streamLimit) throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
 }
 
@@ -340,7 +343,7 @@ std::uint64_t Workbook::LayOut(std::vector<std::uint32_t>& positions, std::vecto
   }
   for (std::size_t s = 0; s < m_sheets.size(); ++s) {
     positions[m_existing.size() + s] = static_cast<std::uint32_t>(at);
-    at += m_sheets[s]->StreamSize();
+    at += m_sheets[s]->StreamSize(at);
   }
   return at;
 }
