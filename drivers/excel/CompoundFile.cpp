@@ -302,12 +302,24 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
+// Consecutive sectors of one chain of the allocation table, or sectors that all hold a mark (the
+// table's own). Chains are kept as runs: a large file's table would take megabytes.
+struct SectorRun {
+  std::uint32_t first;
+  std::uint32_t count;
+  std::uint32_t next;  // the chain's next sector after the run, or the end mark
+  std::uint32_t mark;  // 0, or what each of the sectors holds
+};
+
 // A stream of 4096 bytes or more written into sectors of the file as it comes, in runs of whole
 // sectors. A spool of the same file that reaches it at the start of a sector is not copied: its
 // sectors become the stream's where they lie.
 class SectorSink : public Sink {
  public:
-  SectorSink(SpoolFile& file) : m_file(file) { m_buffer.reserve(Spool::kBufferSize); }
+  // The stream's sectors go into `runs` as they are taken.
+  SectorSink(SpoolFile& file, std::vector<SectorRun>& runs) : m_file(file), m_runs(runs) {
+    m_buffer.reserve(Spool::kBufferSize);
+  }
   void Write(const void* data, std::size_t size) override {
     const auto* p = static_cast<const std::uint8_t*>(data);
     m_position += size;
@@ -321,16 +333,33 @@ class SectorSink : public Sink {
     }
     Put(m_buffer.size());
     for (const Spool::Run& run : spool.Runs()) {
-      for (std::uint32_t i = 0; i < run.count; ++i) m_sectors.push_back(run.first + i);
+      Link(run.first, run.count);
       m_position += std::uint64_t{run.count} * cfb::kSector;
     }
     const auto tail = spool.Buffered();
     if (!tail.empty()) Write(tail.data(), tail.size());
   }
-  // Writes what is left; returns the stream's sectors in order.
-  const std::vector<std::uint32_t>& Finish() {
+  // Writes what is left; returns the stream's first sector (or the end mark).
+  std::uint32_t Finish() {
     Put(m_buffer.size());
-    return m_sectors;
+    return m_first;
+  }
+
+  // Appends `count` sectors from `first` on to the chain, which they end (sectors written already).
+  void Link(std::uint32_t first, std::uint32_t count) {
+    if (count == 0) return;
+    if (m_first == cfb::kEndOfChain) {
+      m_first = first;
+    } else {
+      SectorRun& last = m_runs[m_lastRun];
+      if (last.first + last.count == first) {
+        last.count += count;
+        return;
+      }
+      last.next = first;
+    }
+    m_runs.push_back({first, count, cfb::kEndOfChain, 0});
+    m_lastRun = m_runs.size() - 1;
   }
 
  private:
@@ -340,12 +369,14 @@ class SectorSink : public Sink {
     const auto count = static_cast<std::uint32_t>(Sectors(size, cfb::kSector));
     const std::uint32_t first = m_file.Take(count);
     file::WriteAll(m_file.Fd(), m_buffer.data(), size, static_cast<off_t>(SpoolFile::Offset(first)), m_file.Path());
-    for (std::uint32_t i = 0; i < count; ++i) m_sectors.push_back(first + i);
+    Link(first, count);
     m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(size));
   }
   SpoolFile& m_file;
+  std::vector<SectorRun>& m_runs;
   std::vector<std::uint8_t> m_buffer;
-  std::vector<std::uint32_t> m_sectors;
+  std::uint32_t m_first = cfb::kEndOfChain;
+  std::size_t m_lastRun = 0;
 };
 
 struct Entry {
@@ -386,10 +417,10 @@ class CompoundWriter {
       entry.size = bytes.Position();
       entry.start = AddMini(bytes.Bytes());
     } else {
-      SectorSink sink(m_file);
+      SectorSink sink(m_file, m_runs);
       write(sink);
       entry.size = sink.Position();
-      entry.start = Chain(sink.Finish());
+      entry.start = sink.Finish();
     }
     Add(parent, std::move(entry));
   }
@@ -454,12 +485,10 @@ class CompoundWriter {
     }
     const std::uint32_t tableStart = m_file.Take(static_cast<std::uint32_t>(table));
     const std::uint32_t masterStart = m_file.Take(static_cast<std::uint32_t>(master));
-    m_fat.resize(table * cfb::kIdsPerSector, cfb::kFree);
-    for (std::uint32_t i = 0; i < table; ++i) m_fat[tableStart + i] = cfb::kFatSector;
-    for (std::uint32_t i = 0; i < master; ++i) m_fat[masterStart + i] = cfb::kMasterSector;
-    std::vector<std::uint8_t> bytes(table * cfb::kSector);
-    for (std::size_t i = 0; i < m_fat.size(); ++i) Put32(&bytes[i * cfb::kSectorIdSize], m_fat[i]);
-    file::WriteAll(m_file.Fd(), bytes.data(), bytes.size(), static_cast<off_t>(SpoolFile::Offset(tableStart)), m_path);
+    m_runs.push_back({tableStart, static_cast<std::uint32_t>(table), cfb::kEndOfChain, cfb::kFatSector});
+    if (master > 0)
+      m_runs.push_back({masterStart, static_cast<std::uint32_t>(master), cfb::kEndOfChain, cfb::kMasterSector});
+    WriteTable(tableStart, table * cfb::kIdsPerSector);
     // The header lists the first 109 table sectors, each master sector 127 more and the next.
     std::vector<std::uint8_t> header(cfb::kSector, 0);
     std::memcpy(header.data(), cfb::kSignature, sizeof cfb::kSignature);
@@ -509,21 +538,40 @@ class CompoundWriter {
     m_entries[parent].children.push_back(index);
     return index;
   }
-  // Links the sectors into a chain of the allocation table; returns the first (or the end mark).
-  std::uint32_t Chain(const std::vector<std::uint32_t>& sectors) {
-    for (std::size_t i = 0; i < sectors.size(); ++i) {
-      if (m_fat.size() <= sectors[i]) m_fat.resize(std::size_t{sectors[i]} + 1, cfb::kFree);
-      m_fat[sectors[i]] = i + 1 < sectors.size() ? sectors[i + 1] : cfb::kEndOfChain;
+  // Writes the allocation table's `entries` at sector `start`, from the runs, in pieces.
+  void WriteTable(std::uint32_t start, std::uint64_t entries) {
+    std::sort(m_runs.begin(), m_runs.end(), [](const SectorRun& a, const SectorRun& b) { return a.first < b.first; });
+    std::vector<std::uint8_t> bytes(Spool::kBufferSize);
+    const std::uint64_t perPiece = bytes.size() / cfb::kSectorIdSize;
+    std::size_t r = 0;
+    for (std::uint64_t from = 0; from < entries; from += perPiece) {
+      const std::uint64_t n = std::min(perPiece, entries - from);
+      for (std::uint64_t i = 0; i < n; ++i) {
+        const std::uint64_t sector = from + i;
+        while (r < m_runs.size() && std::uint64_t{m_runs[r].first} + m_runs[r].count <= sector) ++r;
+        std::uint32_t value = cfb::kFree;
+        if (r < m_runs.size() && m_runs[r].first <= sector) {
+          const SectorRun& run = m_runs[r];
+          if (run.mark != 0)
+            value = run.mark;
+          else
+            value =
+                sector + 1 < std::uint64_t{run.first} + run.count ? static_cast<std::uint32_t>(sector + 1) : run.next;
+        }
+        Put32(&bytes[i * cfb::kSectorIdSize], value);
+      }
+      file::WriteAll(m_file.Fd(), bytes.data(), n * cfb::kSectorIdSize,
+                     static_cast<off_t>(SpoolFile::Offset(start) + from * cfb::kSectorIdSize), m_path);
     }
-    return sectors.empty() ? cfb::kEndOfChain : sectors.front();
   }
+
   std::uint32_t WriteSectors(const std::uint8_t* data, std::size_t size) {
     const auto count = static_cast<std::uint32_t>(Sectors(size, cfb::kSector));
     const std::uint32_t first = m_file.Take(count);
     file::WriteAll(m_file.Fd(), data, size, static_cast<off_t>(SpoolFile::Offset(first)), m_path);
-    std::vector<std::uint32_t> sectors(count);
-    for (std::uint32_t i = 0; i < count; ++i) sectors[i] = first + i;
-    return Chain(sectors);
+    SectorSink chain(m_file, m_runs);
+    chain.Link(first, count);
+    return chain.Finish();
   }
   std::uint32_t AddMini(const std::vector<std::uint8_t>& bytes) {
     if (bytes.empty()) return cfb::kEndOfChain;
@@ -548,7 +596,7 @@ class CompoundWriter {
   SpoolFile& m_file;
   const std::string& m_path;
   std::vector<Entry> m_entries;
-  std::vector<std::uint32_t> m_fat;
+  std::vector<SectorRun> m_runs;
   std::vector<std::uint8_t> m_mini;
   std::vector<std::uint32_t> m_miniFat;
 };
