@@ -235,6 +235,17 @@ TEST_F(AppendTest, AFileOverTheSizeLimitIsRefusedBeforeItIsWritten) {
   }
 }
 
+// A stream of more sectors than the header's part of the allocation table lists (the master
+// table's) reads back whole, in a file of the size foreseen.
+TEST_F(AppendTest, AStreamListedThroughTheMasterTableReadsBackWhole) {
+  std::vector<std::uint8_t> bytes(std::size_t{9} << 20);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  const auto file = m_dir / "large.xls";
+  WriteCompoundFile(file.string(), nullptr, bytes.size(), [&](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+  EXPECT_TRUE(CompoundFile(file.string()).ReadWorkbookStream() == bytes);
+  EXPECT_GE(CompoundFileSize(bytes.size(), nullptr), fs::file_size(file));
+}
+
 // A workbook that certainly passes its limit ends at the row that takes it there, with an error
 // of the file (as a full disk), instead of spooling rows for a file that cannot be written.
 TEST_F(AppendTest, TheRowThatTakesTheStreamPastItsLimitIsAnErrorOfTheFile) {
