@@ -45,8 +45,8 @@ class Workbook {
   explicit Workbook(SpoolFile* spool = nullptr);
   // The workbook in `stream` (a "Workbook" stream's bytes). Throws WorkbookRefused when it is not
   // a BIFF8 workbook this driver can add to (encrypted, older version, malformed). Only the
-  // globals' records stay in memory; their shared strings are read (and spool to a temporary
-  // file) when the first table is created or the stream laid out, which then throw
+  // globals' records stay in memory; their shared strings are read (and spool as the new ones
+  // do) when the first table is created or the stream laid out, which then throw
   // WorkbookRefused for a damaged string table. The existing sheets are read from `stream` again
   // when the workbook is written, so it must stay readable.
   explicit Workbook(std::unique_ptr<ByteSource> stream, SpoolFile* spool = nullptr);
