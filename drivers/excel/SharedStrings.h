@@ -24,6 +24,9 @@ class SharedStrings {
   SharedStrings(const SharedStrings&) = delete;
   SharedStrings& operator=(const SharedStrings&) = delete;
 
+  // Spooled records follow the SST record's header and its two counts.
+  static constexpr std::size_t kSpoolOffset = 12;
+
   // A string of `text` (UTF-16); returns its index and counts one reference.
   std::uint32_t Add(std::u16string_view text);
   // A string kept from an existing table, with its formatting runs and phonetic data as read.
@@ -36,10 +39,15 @@ class SharedStrings {
   // Bytes of the table laid out so far: no more than Write writes.
   std::uint64_t BytesSoFar() const { return m_closedBytes + m_record.size(); }
 
+  // True when records filled sectors of the spool: they are the stream's sectors only if SST
+  // starts a sector's last 12 bytes (its header and counts), which the caller arranges.
+  bool Spooled() const { return !m_file.Runs().empty(); }
+
   // Writes SST, its CONTINUE records and EXTSST to `sink`, whose position is where the table
-  // goes in the workbook stream; records that filled sectors of the spool start a sector of the
-  // stream (a padding record before SST). The same call on a CountingSink gives the size.
-  void Write(Sink& sink);
+  // goes in the workbook stream. `oddFill` adds an empty string no cell refers to, 3 bytes (7
+  // when it needs a CONTINUE record of its own), to make the table's size odd or even as the
+  // stream after it needs. The same call on a CountingSink gives the size.
+  void Write(Sink& sink, bool oddFill = false);
 
  private:
   struct CacheSlot;

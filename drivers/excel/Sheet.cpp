@@ -19,6 +19,86 @@ constexpr std::uint16_t kLabelSstSize = 10;
 constexpr std::uint16_t kBoolErrSize = 8;
 constexpr std::size_t kDimensionsSize = 14;
 constexpr std::size_t kWindow2Size = 18;
+// Records a sheet may hold once each between BOF and DIMENSIONS, at the values Excel gives a
+// new sheet, and their sizes, headers included: PRINTHEADERS and PRINTGRIDLINES (off, together),
+// GRIDSET, GUTS (no outline), HEADER and FOOTER (empty, together).
+constexpr std::uint16_t kGridSetValue = 1;
+constexpr std::size_t kPrintFlagsSize = 2 * (biff::kRecordHeaderSize + 2);
+constexpr std::size_t kGridSetSize = biff::kRecordHeaderSize + 2;
+constexpr std::size_t kGutsDataSize = 8;
+constexpr std::size_t kGutsSize = biff::kRecordHeaderSize + kGutsDataSize;
+constexpr std::size_t kHeaderFooterSize = 2 * biff::kRecordHeaderSize;
+// COLINFO: first and last column, width (1/256 of a character: Excel's 8.43 of a new sheet), the
+// default cell format (XF 15), no flags; any number of them, so long as they cover each column
+// once.
+constexpr std::size_t kColInfoSize = biff::kRecordHeaderSize + 12;
+constexpr std::uint16_t kDefaultColumnWidth = 2340;
+constexpr std::uint16_t kDefaultCellXf = biff::kStyleXfCount - 1;
+// Which of the once-only records fill each even remainder of 16 (COLINFO's size) bytes.
+enum FillerPart : unsigned { kPrintFlags = 1, kGridSet = 2, kGuts = 4, kHeaderFooter = 8 };
+constexpr unsigned kFillerParts[kColInfoSize / 2] = {
+    0,                                 // 0
+    kPrintFlags | kGridSet,            // 18
+    kGuts | kHeaderFooter,             // 20
+    kGridSet,                          // 6
+    kHeaderFooter,                     // 8
+    kGridSet | kGuts | kHeaderFooter,  // 26
+    kGuts,                             // 12
+    kGridSet | kHeaderFooter,          // 14
+};
+constexpr std::size_t FillerPartsSize(unsigned parts) {
+  return (parts & kPrintFlags ? kPrintFlagsSize : 0) + (parts & kGridSet ? kGridSetSize : 0) +
+         (parts & kGuts ? kGutsSize : 0) + (parts & kHeaderFooter ? kHeaderFooterSize : 0);
+}
+constexpr bool FillerPartsFit() {
+  for (std::size_t r = 0; r < kColInfoSize / 2; ++r) {
+    if (FillerPartsSize(kFillerParts[r]) % kColInfoSize != 2 * r) return false;
+  }
+  return true;
+}
+static_assert(FillerPartsFit());
+constexpr std::size_t kBeforeFiller = biff::kRecordHeaderSize + biff::kBofSize;
+constexpr std::size_t kDimensionsRecordSize = biff::kRecordHeaderSize + 14;
+
+// The size of the records that take the first cell from stream position `from` to the start of a
+// sector; 0 when no such records exist (an odd distance), the cells then being copied.
+std::uint64_t FillerSize(std::uint64_t from) {
+  std::uint64_t gap = (SpoolFile::kSectorSize - from % SpoolFile::kSectorSize) % SpoolFile::kSectorSize;
+  if (gap % 2 != 0) return 0;
+  if (FillerPartsSize(kFillerParts[gap % kColInfoSize / 2]) > gap) gap += SpoolFile::kSectorSize;
+  return gap;
+}
+
+void WriteFiller(Sink& sink, std::uint64_t size) {
+  const unsigned parts = kFillerParts[size % kColInfoSize / 2];
+  const auto put = [&sink](std::uint16_t id, const std::vector<std::uint8_t>& data) {
+    const auto record = biff::Record(id, data);
+    sink.Write(record.data(), record.size());
+  };
+  if (parts & kPrintFlags) {
+    put(biff::kPrintHeaders, {0, 0});
+    put(biff::kPrintGridlines, {0, 0});
+  }
+  if (parts & kGridSet) put(biff::kGridSet, {static_cast<std::uint8_t>(kGridSetValue), 0});
+  if (parts & kGuts) put(biff::kGuts, std::vector<std::uint8_t>(kGutsDataSize, 0));
+  if (parts & kHeaderFooter) {
+    put(biff::kHeader, {});
+    put(biff::kFooter, {});
+  }
+  // Columns one by one, the last record covering the rest of the sheet's.
+  const auto count = static_cast<std::uint16_t>((size - FillerPartsSize(parts)) / kColInfoSize);
+  for (std::uint16_t i = 0; i < count; ++i) {
+    biff::RecordData column;
+    column.U16(i);
+    column.U16(i + 1 < count ? i : static_cast<std::uint16_t>(biff::kMaxColumns - 1));
+    column.U16(kDefaultColumnWidth);
+    column.U16(kDefaultCellXf);
+    column.U16(0);  // shown, width not set by hand, no outline
+    column.U16(0);
+    put(biff::kColInfo, column.Bytes());
+  }
+}
+
 // Excel's first day (serial 1) is 1900-01-01; it counts a 29 February 1900 that never was, so
 // its serials agree with days since 1899-12-30 only from 1900-03-01 (serial 61) on.
 constexpr double kFirstExcelDay = 2.0;     // 1900-01-01 in days since 1899-12-30
@@ -157,20 +237,21 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   ++m_rows;
 }
 
-std::uint64_t Sheet::StreamSize(std::uint64_t at) const {
-  const std::uint64_t beforeCells = biff::kRecordHeaderSize * 2 + biff::kBofSize + kDimensionsSize;
-  std::uint64_t size = beforeCells + m_cells.Size() + biff::kRecordHeaderSize * 2 + kWindow2Size;
-  if (!m_cells.Runs().empty()) size += PaddingSize(at + beforeCells, 0);
-  return size;
+std::uint64_t Sheet::FillerAt(std::uint64_t at) const {
+  return Spooled() ? FillerSize(at + kBeforeFiller + kDimensionsRecordSize) : 0;
 }
+
+std::uint64_t Sheet::StreamSize(std::uint64_t at) const { return BytesSoFar() + FillerAt(at); }
 
 std::uint64_t Sheet::BytesSoFar() const {
   return biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + m_cells.Size() + kWindow2Size;
 }
 
 void Sheet::Write(Sink& sink, bool selected) {
+  const std::uint64_t filler = FillerAt(sink.Position());
   auto record = biff::Record(biff::kBof, biff::BofData(biff::kBofWorksheet));
   sink.Write(record.data(), record.size());
+  WriteFiller(sink, filler);
 
   biff::RecordData dimensions;
   dimensions.U32(0);
@@ -181,7 +262,6 @@ void Sheet::Write(Sink& sink, bool selected) {
   record = biff::Record(biff::kDimensions, dimensions.Bytes());
   sink.Write(record.data(), record.size());
 
-  if (!m_cells.Runs().empty()) PadToSector(sink, 0);
   sink.WriteSpool(m_cells);
 
   biff::RecordData window;

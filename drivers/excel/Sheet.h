@@ -42,12 +42,17 @@ class Sheet {
   // Throws odbc::CDBException (column count, value checks, a full sheet).
   void AddRow(const std::vector<sql::Literal>& values);
 
+  // True when cells filled sectors of the spool: the sheet's cells then start a sector of the
+  // stream, so that those sectors can become the stream's.
+  bool Spooled() const { return !m_cells.Runs().empty(); }
   // Size of the substream Write produces at stream position `at`.
   std::uint64_t StreamSize(std::uint64_t at) const;
-  // The same without the padding, which depends on the position.
+  // The same without the records that place the cells, which depend on the position.
   std::uint64_t BytesSoFar() const;
-  // BOF, DIMENSIONS, the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown. Cells
-  // that filled sectors of the spool start a sector of the stream (a padding record before them).
+  // BOF, the records that place a spooled sheet's cells (default print settings, an empty header
+  // and footer, the columns' default width; none of them changes what Excel shows), DIMENSIONS,
+  // the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown. The records placing the
+  // cells need an even distance to fill: at an odd one the cells are copied.
   void Write(Sink& sink, bool selected);
 
  private:
@@ -55,6 +60,8 @@ class Sheet {
   std::uint8_t* PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
   void PutNumber(int column, double value, std::uint16_t xf);
   void PutString(int column, std::u16string_view text);
+  // Bytes of the records that place the cells of the substream at `at`.
+  std::uint64_t FillerAt(std::uint64_t at) const;
 
   std::wstring m_table;
   std::u16string m_name;

@@ -166,19 +166,6 @@ void Sink::WriteSpool(const Spool& spool) {
   if (!tail.empty()) Write(tail.data(), tail.size());
 }
 
-std::uint64_t PaddingSize(std::uint64_t at, std::uint64_t following) {
-  const std::uint64_t rest = (at + biff::kRecordHeaderSize + following) % SpoolFile::kSectorSize;
-  return biff::kRecordHeaderSize + (rest == 0 ? 0 : SpoolFile::kSectorSize - rest);
-}
-
-void PadToSector(Sink& sink, std::uint64_t following) {
-  const auto size = static_cast<std::size_t>(PaddingSize(sink.Position(), following) - biff::kRecordHeaderSize);
-  std::vector<std::uint8_t> record(biff::kRecordHeaderSize + size, 0);
-  biff::PutU16(record.data(), biff::kPadding);
-  biff::PutU16(record.data() + 2, static_cast<std::uint16_t>(size));
-  sink.Write(record.data(), record.size());
-}
-
 void MemorySink::Write(const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   m_bytes.insert(m_bytes.end(), p, p + size);

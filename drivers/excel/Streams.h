@@ -139,12 +139,6 @@ class MemorySink : public Sink {
   std::vector<std::uint8_t> m_bytes;
 };
 
-// Writes a padding record (biff::kPadding) so that `following` bytes after it the stream reaches
-// the start of a sector: where a spool's bytes follow, its sectors can become the stream's.
-void PadToSector(Sink& sink, std::uint64_t following);
-// The size of the record PadToSector writes at stream position `at`.
-std::uint64_t PaddingSize(std::uint64_t at, std::uint64_t following);
-
 // Copies a temporary file's whole content to a sink.
 void CopyTo(TempFile& file, Sink& sink);
 
