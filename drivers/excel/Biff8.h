@@ -60,6 +60,7 @@ inline constexpr std::uint16_t kHeader = 0x0014;
 inline constexpr std::uint16_t kFooter = 0x0015;
 inline constexpr std::uint16_t kPrintHeaders = 0x002A;
 inline constexpr std::uint16_t kPrintGridlines = 0x002B;
+inline constexpr std::uint16_t kDefColWidth = 0x0055;
 inline constexpr std::uint16_t kColInfo = 0x007D;
 inline constexpr std::uint16_t kGuts = 0x0080;
 inline constexpr std::uint16_t kGridSet = 0x0082;
@@ -82,7 +83,7 @@ inline constexpr std::uint16_t kWrittenRecords[] = {kFormula,      kEof,        
                                                     kNumber,       kBoolErr,       kIndex,        kWindow2,
                                                     kRk,           kStyle,         kFormat,       kBof,
                                                     kHeader,       kFooter,        kPrintHeaders, kPrintGridlines,
-                                                    kColInfo,      kGuts,          kGridSet};
+                                                    kDefColWidth,  kColInfo,       kGuts,         kGridSet};
 
 // FONT: height, flags, colour, weight, super/subscript, underline, family, character set, a
 // reserved byte, then the face name (ShortXLUnicodeString: length, flags, characters).

@@ -28,9 +28,13 @@ constexpr std::size_t kGridSetSize = biff::kRecordHeaderSize + 2;
 constexpr std::size_t kGutsDataSize = 8;
 constexpr std::size_t kGutsSize = biff::kRecordHeaderSize + kGutsDataSize;
 constexpr std::size_t kHeaderFooterSize = 2 * biff::kRecordHeaderSize;
-// COLINFO: first and last column, width (1/256 of a character: Excel's 8.43 of a new sheet), the
-// default cell format (XF 15), no flags; any number of them, so long as they cover each column
-// once.
+// DEFCOLWIDTH: Excel's default width of 8 characters, which opens the columns' records.
+constexpr std::uint16_t kDefaultColumnChars = 8;
+constexpr std::size_t kDefColWidthSize = biff::kRecordHeaderSize + 2;
+// COLINFO: first and last column, width (1/256 of a character: the 8.43 Excel shows for the
+// default width with Arial 10 or Calibri 11), the columns' cell format (XF 15, Excel's default, in
+// a workbook that has it), no flags (the default width, not set by hand); any number of them, so
+// long as they cover each column once.
 constexpr std::size_t kColInfoSize = biff::kRecordHeaderSize + 12;
 constexpr std::uint16_t kDefaultColumnWidth = 2340;
 constexpr std::uint16_t kDefaultCellXf = biff::kStyleXfCount - 1;
@@ -58,19 +62,22 @@ constexpr bool FillerPartsFit() {
 }
 static_assert(FillerPartsFit());
 constexpr std::size_t kBeforeFiller = biff::kRecordHeaderSize + biff::kBofSize;
-constexpr std::size_t kDimensionsRecordSize = biff::kRecordHeaderSize + 14;
+constexpr std::size_t kDimensionsRecordSize = biff::kRecordHeaderSize + kDimensionsSize;
 
 // The size of the records that take the first cell from stream position `from` to the start of a
 // sector; 0 when no such records exist (an odd distance), the cells then being copied.
+// DEFCOLWIDTH, then once-only records by what is left of 16 bytes, then COLINFO records.
 std::uint64_t FillerSize(std::uint64_t from) {
   std::uint64_t gap = (SpoolFile::kSectorSize - from % SpoolFile::kSectorSize) % SpoolFile::kSectorSize;
   if (gap % 2 != 0) return 0;
-  if (FillerPartsSize(kFillerParts[gap % kColInfoSize / 2]) > gap) gap += SpoolFile::kSectorSize;
+  const unsigned parts = kFillerParts[(gap + SpoolFile::kSectorSize - kDefColWidthSize) % kColInfoSize / 2];
+  if (kDefColWidthSize + FillerPartsSize(parts) > gap) gap += SpoolFile::kSectorSize;
   return gap;
 }
 
-void WriteFiller(Sink& sink, std::uint64_t size) {
-  const unsigned parts = kFillerParts[size % kColInfoSize / 2];
+void WriteFiller(Sink& sink, std::uint64_t size, std::uint16_t columnXf) {
+  if (size == 0) return;
+  const unsigned parts = kFillerParts[(size - kDefColWidthSize) % kColInfoSize / 2];
   const auto put = [&sink](std::uint16_t id, const std::vector<std::uint8_t>& data) {
     const auto record = biff::Record(id, data);
     sink.Write(record.data(), record.size());
@@ -85,14 +92,15 @@ void WriteFiller(Sink& sink, std::uint64_t size) {
     put(biff::kHeader, {});
     put(biff::kFooter, {});
   }
+  put(biff::kDefColWidth, {static_cast<std::uint8_t>(kDefaultColumnChars), 0});
   // Columns one by one, the last record covering the rest of the sheet's.
-  const auto count = static_cast<std::uint16_t>((size - FillerPartsSize(parts)) / kColInfoSize);
+  const auto count = static_cast<std::uint16_t>((size - kDefColWidthSize - FillerPartsSize(parts)) / kColInfoSize);
   for (std::uint16_t i = 0; i < count; ++i) {
     biff::RecordData column;
     column.U16(i);
     column.U16(i + 1 < count ? i : static_cast<std::uint16_t>(biff::kMaxColumns - 1));
     column.U16(kDefaultColumnWidth);
-    column.U16(kDefaultCellXf);
+    column.U16(columnXf);
     column.U16(0);  // shown, width not set by hand, no outline
     column.U16(0);
     put(biff::kColInfo, column.Bytes());
@@ -251,7 +259,7 @@ void Sheet::Write(Sink& sink, bool selected) {
   const std::uint64_t filler = FillerAt(sink.Position());
   auto record = biff::Record(biff::kBof, biff::BofData(biff::kBofWorksheet));
   sink.Write(record.data(), record.size());
-  WriteFiller(sink, filler);
+  WriteFiller(sink, filler, m_formats.general > kDefaultCellXf ? kDefaultCellXf : m_formats.general);
 
   biff::RecordData dimensions;
   dimensions.U32(0);
