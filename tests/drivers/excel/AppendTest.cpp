@@ -303,6 +303,43 @@ TEST_F(AppendTest, EveryRecordWrittenIsOneExcelDefines) {
   }
 }
 
+// Earlier filler fonts stay once a cell format uses one: only fonts nothing refers to go.
+TEST_F(AppendTest, FillerFontsACellFormatUsesStay) {
+  const auto write = [](Workbook& workbook, const std::wstring& table) {
+    workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE " + table + L" ([S] TEXT)")));
+    for (int i = 0; i < 8000; ++i)
+      workbook.Insert(std::get<sql::Insert>(
+          sql::Parse(L"INSERT INTO " + table + L" VALUES('" + table + L"-" + std::to_wstring(i) + L"')")));
+    MemorySink sink;
+    workbook.Write(sink);
+    return sink.Bytes();
+  };
+  // The FONT records' data, and where the first XF's font index lies.
+  const auto fonts = [](const std::vector<std::uint8_t>& stream, std::size_t* xfFont) {
+    std::vector<std::vector<std::uint8_t>> found;
+    for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + biff::GetU16(&stream[at + 2])) {
+      const auto data = stream.begin() + static_cast<std::ptrdiff_t>(at + 4);
+      if (biff::GetU16(&stream[at]) == biff::kFont) found.emplace_back(data, data + biff::GetU16(&stream[at + 2]));
+      if (biff::GetU16(&stream[at]) == biff::kXf && xfFont != nullptr && *xfFont == 0) *xfFont = at + 4;
+    }
+    return found;
+  };
+  Workbook first;
+  std::vector<std::uint8_t> stream = write(first, L"Old");
+  std::size_t xfFont = 0;
+  const auto before = fonts(stream, &xfFont);
+  const auto filler = std::find_if(before.begin(), before.end(), [](const std::vector<std::uint8_t>& font) {
+    return biff::GetU16(&font[biff::kFontGrbit]) & biff::kFontOutline;
+  });
+  ASSERT_NE(filler, before.end());
+  const auto used = static_cast<std::size_t>(filler - before.begin());
+  biff::PutU16(&stream[xfFont], static_cast<std::uint16_t>(used < biff::kSkippedFontIndex ? used : used + 1));
+  Workbook again(stream);
+  const auto after = fonts(write(again, L"New"), nullptr);
+  ASSERT_GE(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+}
+
 // A workbook that certainly passes its limit ends at the row that takes it there, with an error
 // of the file (as a full disk), instead of spooling rows for a file that cannot be written.
 TEST_F(AppendTest, TheRowThatTakesTheStreamPastItsLimitIsAnErrorOfTheFile) {
