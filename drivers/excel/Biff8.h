@@ -89,15 +89,13 @@ inline constexpr std::uint16_t kWrittenRecords[] = {kFormula,      kEof,        
 // reserved byte, then the face name (ShortXLUnicodeString: length, flags, characters).
 inline constexpr std::size_t kFontFixedSize = 14;
 inline constexpr std::size_t kFontGrbit = 2;
-inline constexpr std::size_t kFontUnderline = 10;
-inline constexpr std::size_t kMaxFontNameChars = 31;
 // Fonts a workbook may hold (index 4 is never used).
 inline constexpr std::size_t kMaxFonts = 510;
 inline constexpr std::uint16_t kFontOutline = 0x0010;  // Macintosh only, as is the shadow
 inline constexpr std::uint16_t kFontShadow = 0x0020;
 inline constexpr std::uint8_t kUnderlineDoubleAccounting = 0x22;
 inline constexpr std::uint16_t kSkippedFontIndex = 4;
-// XF: font at 0. A rich text run: first character (2 bytes), font (2 bytes).
+// A rich text run: its first character (2 bytes), then its font (2 bytes).
 inline constexpr std::size_t kRichRunFont = 2;
 
 // BOF fields.

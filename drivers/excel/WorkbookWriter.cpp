@@ -45,10 +45,10 @@ constexpr std::uint8_t kNormalStyleId = 0;
 constexpr std::uint8_t kNoOutlineLevel = 0xFF;
 constexpr std::size_t kIndexFirstDefColWidth = 12;
 
-// Filler fonts: an unused font's fields with the outline and shadow that only the Macintosh
-// shows and a double accounting underline, which no font of Excel's own has together, and a real
-// face name; the names' lengths run without gaps, so that some set of them fills any number of
-// bytes from 2 x 25 on (and 25 to 41).
+// Filler fonts: 10 points, the outline and shadow that only the Macintosh shows and a double
+// accounting underline (together the mark of ours: Excel for Windows makes no such font), and a
+// real face name in 8-bit characters. The names' lengths run without gaps, so that some set of
+// them fills any number of bytes from 50 on, and 25 to 41.
 constexpr std::string_view kFillerFontNames[] = {"Arial",
                                                  "Tahoma",
                                                  "Verdana",
