@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "Measure.h"
 #include "drivers/BuiltInDrivers.h"
 #include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
   const std::wstring path = quillon::text::Utf8ToWide(file.string());
 
   const auto start = std::chrono::steady_clock::now();
+  const quillon::bench::Written before = quillon::bench::WrittenSoFar();
   try {
     quillon::odbc::CDatabase db;
     db.OpenEx(L"DRIVER={Microsoft Excel Driver (*.xls)};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\"" + path +
@@ -117,12 +119,15 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &usage);
   const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  const quillon::bench::Written written = quillon::bench::WrittenSince(before);
+  const double fileMb = static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0);
   // CPU time too: on a shared machine it varies less than the wall clock.
   std::printf(
       "excel driver: %ld rows x 7 columns in %.2f s (cpu %.2f s): %.0f rows/s, peak memory %.1f MB, "
-      "file %.1f MB\n",
-      rows, seconds, cpu, static_cast<double>(rows) / seconds, static_cast<double>(usage.ru_maxrss) / 1024.0,
-      static_cast<double>(std::filesystem::file_size(file)) / (1024.0 * 1024.0));
+      "file %.1f MB, written %.1f MB (%.2fx the file; %.1f MB to storage)\n",
+      rows, seconds, cpu, static_cast<double>(rows) / seconds, static_cast<double>(usage.ru_maxrss) / 1024.0, fileMb,
+      written.callMb * 1e6 / (1024.0 * 1024.0), written.callMb * 1e6 / (1024.0 * 1024.0) / fileMb,
+      written.storageMb * 1e6 / (1024.0 * 1024.0));
   if (argc <= 3) std::filesystem::remove(file);
   return 0;
 }

@@ -13,8 +13,6 @@
 namespace quillon::drivers::access {
 namespace {
 
-constexpr std::size_t kCopyChunk = 1 << 20;
-
 file::FileReplacement::Existing ExistingFor(PageFile::Mode mode) {
   return mode == PageFile::Mode::CreateNew ? file::FileReplacement::Existing::Refuse
                                            : file::FileReplacement::Existing::Replace;
@@ -37,28 +35,8 @@ PageFile::PageFile(std::filesystem::path target, Mode mode)
 
 void PageFile::CopyOriginal() {
   if (!m_copyPending) return;
-  // Only the parts that hold data: a hole reads as zeros in the copy too.
-  const int from = m_file.Original();
-  const off_t size = static_cast<off_t>(m_copySize);
-  std::vector<std::uint8_t> buffer(kCopyChunk);
-  for (off_t offset = 0; offset < size;) {
-    off_t data = ::lseek(from, offset, SEEK_DATA);
-    if (data < 0 && errno == ENXIO) break;
-    if (data < 0) data = offset;  // a file system that cannot tell: everything is data
-    off_t hole = ::lseek(from, data, SEEK_HOLE);
-    if (hole < 0 || hole > size) hole = size;
-    for (offset = data; offset < hole;) {
-      const auto want = static_cast<std::size_t>(std::min<off_t>(hole - offset, static_cast<off_t>(buffer.size())));
-      const std::size_t n = file::ReadAll(from, buffer.data(), want, offset, m_file.Target());
-      if (n == 0) break;
-      file::WriteAll(m_file.WorkFile(), buffer.data(), n, offset, m_working);
-      offset += static_cast<off_t>(n);
-    }
-    offset = std::max(offset, hole);
-  }
-  if (file::RetryOnInterrupt([&] { return ::ftruncate(m_file.WorkFile(), size); }) != 0) {
-    throw odbc::errors::IoError(L"Could not write", m_working, errno);
-  }
+  // In the kernel and without the holes: adding a little to a large file costs about what is added.
+  file::CopyFileContent(m_file.Original(), m_file.WorkFile(), m_copySize, m_file.Target(), m_working);
   m_copyPending = false;
 }
 

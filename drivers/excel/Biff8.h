@@ -54,6 +54,49 @@ inline constexpr std::uint16_t kRk = 0x027E;
 inline constexpr std::uint16_t kStyle = 0x0293;
 inline constexpr std::uint16_t kFormat = 0x041E;
 inline constexpr std::uint16_t kBof = 0x0809;
+// Sheet records the writer adds at their default values (see Sheet.cpp) and records an existing
+// workbook may hold that refer to fonts by index.
+inline constexpr std::uint16_t kHeader = 0x0014;
+inline constexpr std::uint16_t kFooter = 0x0015;
+inline constexpr std::uint16_t kPrintHeaders = 0x002A;
+inline constexpr std::uint16_t kPrintGridlines = 0x002B;
+inline constexpr std::uint16_t kDefColWidth = 0x0055;
+inline constexpr std::uint16_t kColInfo = 0x007D;
+inline constexpr std::uint16_t kGuts = 0x0080;
+inline constexpr std::uint16_t kGridSet = 0x0082;
+inline constexpr std::uint16_t kRString = 0x00D6;
+inline constexpr std::uint16_t kTxo = 0x01B6;
+inline constexpr std::uint16_t kChartFontX = 0x1026;
+inline constexpr std::uint16_t kChartFbi = 0x1060;
+inline constexpr std::uint16_t kChartFbi2 = 0x1068;
+
+// The records this driver writes, each one Excel defines: a written workbook holds no other id
+// than these and those of the existing workbook's records it keeps.
+inline constexpr std::uint16_t kWrittenRecords[] = {kFormula,      kEof,           kPrecision,    kProtect,
+                                                    kPassword,     kWindowProtect, kDateMode,     kFont,
+                                                    kContinue,     kWindow1,       kBackup,       kCodePage,
+                                                    kBoundSheet,   kCountry,       kHideObj,      kFnGroupCount,
+                                                    kMms,          kBookBool,      kXf,           kInterfaceHdr,
+                                                    kInterfaceEnd, kSst,           kLabelSst,     kExtSst,
+                                                    kWriteAccess,  kTabId,         kUsesElfs,     kDsf,
+                                                    kProt4Rev,     kProt4RevPass,  kRefreshAll,   kDimensions,
+                                                    kNumber,       kBoolErr,       kIndex,        kWindow2,
+                                                    kRk,           kStyle,         kFormat,       kBof,
+                                                    kHeader,       kFooter,        kPrintHeaders, kPrintGridlines,
+                                                    kDefColWidth,  kColInfo,       kGuts,         kGridSet};
+
+// FONT: height, flags, colour, weight, super/subscript, underline, family, character set, a
+// reserved byte, then the face name (ShortXLUnicodeString: length, flags, characters).
+inline constexpr std::size_t kFontFixedSize = 14;
+inline constexpr std::size_t kFontGrbit = 2;
+// Fonts a workbook may hold (index 4 is never used).
+inline constexpr std::size_t kMaxFonts = 510;
+inline constexpr std::uint16_t kFontOutline = 0x0010;  // Macintosh only, as is the shadow
+inline constexpr std::uint16_t kFontShadow = 0x0020;
+inline constexpr std::uint8_t kUnderlineDoubleAccounting = 0x22;
+inline constexpr std::uint16_t kSkippedFontIndex = 4;
+// A rich text run: its first character (2 bytes), then its font (2 bytes).
+inline constexpr std::size_t kRichRunFont = 2;
 
 // BOF fields.
 inline constexpr std::uint16_t kBiff8Version = 0x0600;

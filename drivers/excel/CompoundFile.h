@@ -1,6 +1,6 @@
-// The Compound File (OLE2) container of an .xls file, through libgsf: reading an existing file's
-// workbook stream, and writing a whole new file that carries over every other stream and storage
-// of the old one.
+// The Compound File (OLE2) container of an .xls file: reading an existing file's workbook stream
+// (through libgsf), and writing a whole new file that carries over every other stream and storage
+// of the old one (here, so that sectors the workbook's spools filled stay where they are).
 #pragma once
 
 #include <cstdint>
@@ -45,7 +45,7 @@ class CompoundFile {
  private:
   std::unique_ptr<Impl> m_impl;
   friend std::uint64_t CompoundFileSize(std::uint64_t, const CompoundFile*);
-  friend void WriteCompoundFile(int, const std::string&, const CompoundFile*, std::uint64_t,
+  friend void WriteCompoundFile(SpoolFile&, const std::string&, const CompoundFile*, std::uint64_t,
                                 const std::function<void(Sink&)>&, std::uint64_t);
 };
 
@@ -53,11 +53,18 @@ class CompoundFile {
 // workbook stream of `workbookSize` bytes and the other entries of `previous` (if given).
 std::uint64_t CompoundFileSize(std::uint64_t workbookSize, const CompoundFile* previous);
 
-// Writes a compound file to the empty file open on `fd` (`path` names it in messages) holding a
-// "Workbook" stream of `workbookSize` bytes made by `writeWorkbook` and, when `previous` is
-// given, every other entry of it. A file that would exceed `sizeLimit` (CompoundFileSize) is
-// refused before anything is written: odbc::errors::FileTooLarge. Throws odbc::CDBException on
-// failure (odbc::errors::IoError when the system refused a write).
+// Writes a compound file into `file` (`path` names it in messages) holding a "Workbook" stream of
+// `workbookSize` bytes made by `writeWorkbook` and, when `previous` is given, every other entry
+// of it. The stream takes sectors after those `file` has given out (spools of the workbook among
+// them: a spool the stream reaches at the start of a sector keeps its sectors, which become the
+// stream's, and is not copied); the directory and the allocation tables come last, the header
+// at the start. A file that would exceed `sizeLimit` (CompoundFileSize) is refused before
+// anything is written: odbc::errors::FileTooLarge. Throws odbc::CDBException on failure
+// (odbc::errors::IoError when the system refused a write).
+void WriteCompoundFile(SpoolFile& file, const std::string& path, const CompoundFile* previous,
+                       std::uint64_t workbookSize, const std::function<void(Sink&)>& writeWorkbook,
+                       std::uint64_t sizeLimit = kMaxCompoundFileSize);
+// The same into the empty file open on `fd`.
 void WriteCompoundFile(int fd, const std::string& path, const CompoundFile* previous, std::uint64_t workbookSize,
                        const std::function<void(Sink&)>& writeWorkbook, std::uint64_t sizeLimit = kMaxCompoundFileSize);
 // The same into a new file at `path`, made or emptied.

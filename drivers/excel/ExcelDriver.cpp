@@ -13,18 +13,20 @@ namespace {
 class ExcelConnection : public OutputConnection {
  public:
   explicit ExcelConnection(const OutputTarget& target)
-      : OutputConnection(target), m_file(text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace) {
+      : OutputConnection(target),
+        m_file(text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace),
+        m_spool(m_file.WorkFile(), m_file.Target()) {
     // A file that is replaced counts as new: its content is never read.
     if (m_file.Exists() && !target.replace) {
       try {
         m_previous = std::make_unique<CompoundFile>(m_file.Original(), m_file.Target());
-        m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource());
+        m_workbook = std::make_unique<Workbook>(m_previous->WorkbookSource(), &m_spool);
       } catch (const WorkbookRefused& e) {
         throw Unreadable(e);
       }
     } else {
       if (!m_file.Exists() && !target.mayCreate) throw odbc::errors::FileNotFound(Path());
-      m_workbook = std::make_unique<Workbook>();
+      m_workbook = std::make_unique<Workbook>(&m_spool);
     }
     m_workbook->ReadDatesBy(DatePattern());
     m_workbook->LimitStreamTo(kMaxCompoundFileSize);
@@ -48,7 +50,7 @@ class ExcelConnection : public OutputConnection {
   // A new workbook is only written when a table was created in it.
   void WriteOut() override {
     if (!m_workbook->Changed()) return;
-    WriteCompoundFile(m_file.WorkFile(), m_file.Target(), m_previous.get(), m_workbook->StreamSize(),
+    WriteCompoundFile(m_spool, m_file.Target(), m_previous.get(), m_workbook->StreamSize(),
                       [this](Sink& sink) { m_workbook->Write(sink); });
     m_file.Commit();
   }
@@ -59,6 +61,8 @@ class ExcelConnection : public OutputConnection {
   }
 
   file::FileReplacement m_file;  // locked from connect to destruction
+  // The work file: cells and strings spool into sectors of the file being made.
+  SpoolFile m_spool;
   std::unique_ptr<CompoundFile> m_previous;
   std::unique_ptr<Workbook> m_workbook;
 };

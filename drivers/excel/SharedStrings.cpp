@@ -16,7 +16,8 @@ constexpr std::size_t kCacheSlots = 1 << 14;  // a power of two
 constexpr std::size_t kStringHeaderSize = 3;  // character count (2) and flags (1)
 constexpr std::size_t kRunCountSize = 2;
 constexpr std::size_t kExtendedSizeSize = 4;
-constexpr std::size_t kSstCountsSize = 8;   // references and strings, opening the SST record
+constexpr std::size_t kSstCountsSize = 8;  // references and strings, opening the SST record
+static_assert(SharedStrings::kSpoolOffset == biff::kRecordHeaderSize + kSstCountsSize);
 constexpr std::size_t kStartEntrySize = 6;  // u32 position, u16 offset
 
 bool FitsInBytes(std::u16string_view text) {
@@ -40,7 +41,7 @@ struct SharedStrings::CacheSlot {
   char16_t text[kCacheMaxChars];
 };
 
-SharedStrings::SharedStrings() {
+SharedStrings::SharedStrings(SpoolFile& spool) : m_file(spool) {
   m_record.reserve(biff::kMaxRecordData);
   m_record.resize(kSstCountsSize);  // filled in when written
 }
@@ -158,30 +159,48 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
   ++m_count;
 }
 
-void SharedStrings::Write(Sink& sink) {
+void SharedStrings::Write(Sink& sink, bool oddFill) {
   const std::uint64_t sstStart = sink.Position();
+  const std::uint8_t empty[kStringHeaderSize] = {};  // no characters, 8-bit, no runs
+  const bool fillFits = Room() >= sizeof empty;
+  // Where the empty string starts: in the last record, or in a CONTINUE record after it.
+  const std::uint64_t fillStart =
+      m_closedBytes + biff::kRecordHeaderSize + m_record.size() + (fillFits ? 0 : biff::kRecordHeaderSize);
+  const std::uint16_t fillOffset =
+      static_cast<std::uint16_t>(biff::kRecordHeaderSize + (fillFits ? m_record.size() : 0));
+  const std::uint32_t count = m_count + (oddFill ? 1 : 0);
   std::uint8_t counts[kSstCountsSize];
   biff::PutU32(counts, m_references);
-  biff::PutU32(counts + 4, m_count);
+  biff::PutU32(counts + 4, count);
+  const std::size_t inLast = oddFill && fillFits ? sizeof empty : 0;
   if (m_firstSize == 0) {
-    WriteHeader(sink, biff::kSst, m_record.size());
+    WriteHeader(sink, biff::kSst, m_record.size() + inLast);
     sink.Write(counts, sizeof counts);
     sink.Write(m_record.data() + kSstCountsSize, m_record.size() - kSstCountsSize);
   } else {
     WriteHeader(sink, biff::kSst, m_firstSize);
     sink.Write(counts, sizeof counts);
-    CopyTo(m_file, sink);
-    WriteHeader(sink, biff::kContinue, m_record.size());
+    sink.WriteSpool(m_file);
+    WriteHeader(sink, biff::kContinue, m_record.size() + inLast);
     sink.Write(m_record.data(), m_record.size());
+  }
+  if (oddFill) {
+    if (!fillFits) WriteHeader(sink, biff::kContinue, sizeof empty);
+    sink.Write(empty, sizeof empty);
   }
 
   const std::uint32_t perBucket =
-      std::max(biff::kExtSstMinBucket, (m_count + biff::kExtSstMaxBuckets - 1) / biff::kExtSstMaxBuckets);
+      std::max(biff::kExtSstMinBucket, (count + biff::kExtSstMaxBuckets - 1) / biff::kExtSstMaxBuckets);
   biff::RecordData ext;
   ext.U16(static_cast<std::uint16_t>(perBucket));
-  for (std::uint32_t i = 0; i < m_count; i += perBucket) {
+  for (std::uint32_t i = 0; i < count; i += perBucket) {
     std::uint8_t start[kStartEntrySize];
-    m_starts.ReadAt(std::uint64_t{i} * kStartEntrySize, start, sizeof start);
+    if (i < m_count) {
+      m_starts.ReadAt(std::uint64_t{i} * kStartEntrySize, start, sizeof start);
+    } else {
+      biff::PutU32(start, static_cast<std::uint32_t>(fillStart));
+      biff::PutU16(start + 4, fillOffset);
+    }
     ext.U32(static_cast<std::uint32_t>(sstStart + biff::GetU32(start)));
     ext.U16(biff::GetU16(start + 4));
     ext.U16(0);  // reserved

@@ -18,10 +18,14 @@ namespace quillon::drivers::excel {
 
 class SharedStrings {
  public:
-  SharedStrings();
+  // Closed records spool to `spool`.
+  explicit SharedStrings(SpoolFile& spool);
   ~SharedStrings();
   SharedStrings(const SharedStrings&) = delete;
   SharedStrings& operator=(const SharedStrings&) = delete;
+
+  // Spooled records follow the SST record's header and its two counts.
+  static constexpr std::size_t kSpoolOffset = 12;
 
   // A string of `text` (UTF-16); returns its index and counts one reference.
   std::uint32_t Add(std::u16string_view text);
@@ -35,9 +39,15 @@ class SharedStrings {
   // Bytes of the table laid out so far: no more than Write writes.
   std::uint64_t BytesSoFar() const { return m_closedBytes + m_record.size(); }
 
-  // Writes SST, its CONTINUE records and EXTSST to `sink`, whose position is where SST starts
-  // in the workbook stream. The same call on a CountingSink gives the size.
-  void Write(Sink& sink);
+  // True when records filled sectors of the spool: they are the stream's sectors only if SST
+  // starts a sector's last 12 bytes (its header and counts), which the caller arranges.
+  bool Spooled() const { return !m_file.Runs().empty(); }
+
+  // Writes SST, its CONTINUE records and EXTSST to `sink`, whose position is where the table
+  // goes in the workbook stream. `oddFill` adds an empty string no cell refers to, 3 bytes (7
+  // when it needs a CONTINUE record of its own), to make the table's size odd or even as the
+  // stream after it needs. The same call on a CountingSink gives the size.
+  void Write(Sink& sink, bool oddFill = false);
 
  private:
   struct CacheSlot;
@@ -51,7 +61,7 @@ class SharedStrings {
 
   // Closed records: the first without its header and its two counts (written at the end, when
   // they are known), the others whole.
-  TempFile m_file;
+  Spool m_file;
   // Per string, where it starts: u32 bytes from the start of SST, u16 offset in its record
   // (EXTSST needs a few of them, chosen only when the count is known).
   TempFile m_starts;

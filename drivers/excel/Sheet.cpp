@@ -19,6 +19,94 @@ constexpr std::uint16_t kLabelSstSize = 10;
 constexpr std::uint16_t kBoolErrSize = 8;
 constexpr std::size_t kDimensionsSize = 14;
 constexpr std::size_t kWindow2Size = 18;
+// Records a sheet may hold once each between BOF and DIMENSIONS, at the values Excel gives a
+// new sheet, and their sizes, headers included: PRINTHEADERS and PRINTGRIDLINES (off, together),
+// GRIDSET, GUTS (no outline), HEADER and FOOTER (empty, together).
+constexpr std::uint16_t kGridSetValue = 1;
+constexpr std::size_t kPrintFlagsSize = 2 * (biff::kRecordHeaderSize + 2);
+constexpr std::size_t kGridSetSize = biff::kRecordHeaderSize + 2;
+constexpr std::size_t kGutsDataSize = 8;
+constexpr std::size_t kGutsSize = biff::kRecordHeaderSize + kGutsDataSize;
+constexpr std::size_t kHeaderFooterSize = 2 * biff::kRecordHeaderSize;
+// DEFCOLWIDTH: Excel's default width of 8 characters, which opens the columns' records.
+constexpr std::uint16_t kDefaultColumnChars = 8;
+constexpr std::size_t kDefColWidthSize = biff::kRecordHeaderSize + 2;
+// COLINFO: first and last column, width (1/256 of a character: the 8.43 Excel shows for the
+// default width with Arial 10 or Calibri 11), the columns' cell format (XF 15, Excel's default, in
+// a workbook that has it), no flags (the default width, not set by hand); any number of them, so
+// long as they cover each column once.
+constexpr std::size_t kColInfoSize = biff::kRecordHeaderSize + 12;
+constexpr std::uint16_t kDefaultColumnWidth = 2340;
+constexpr std::uint16_t kDefaultCellXf = biff::kStyleXfCount - 1;
+// Which of the once-only records fill each even remainder of 16 (COLINFO's size) bytes.
+enum FillerPart : unsigned { kPrintFlags = 1, kGridSet = 2, kGuts = 4, kHeaderFooter = 8 };
+constexpr unsigned kFillerParts[kColInfoSize / 2] = {
+    0,                                 // 0
+    kPrintFlags | kGridSet,            // 18
+    kGuts | kHeaderFooter,             // 20
+    kGridSet,                          // 6
+    kHeaderFooter,                     // 8
+    kGridSet | kGuts | kHeaderFooter,  // 26
+    kGuts,                             // 12
+    kGridSet | kHeaderFooter,          // 14
+};
+constexpr std::size_t FillerPartsSize(unsigned parts) {
+  return (parts & kPrintFlags ? kPrintFlagsSize : 0) + (parts & kGridSet ? kGridSetSize : 0) +
+         (parts & kGuts ? kGutsSize : 0) + (parts & kHeaderFooter ? kHeaderFooterSize : 0);
+}
+constexpr bool FillerPartsFit() {
+  for (std::size_t r = 0; r < kColInfoSize / 2; ++r) {
+    if (FillerPartsSize(kFillerParts[r]) % kColInfoSize != 2 * r) return false;
+  }
+  return true;
+}
+static_assert(FillerPartsFit());
+constexpr std::size_t kBeforeFiller = biff::kRecordHeaderSize + biff::kBofSize;
+constexpr std::size_t kDimensionsRecordSize = biff::kRecordHeaderSize + kDimensionsSize;
+
+// The size of the records that take the first cell from stream position `from` to the start of a
+// sector; 0 when no such records exist (an odd distance), the cells then being copied.
+// DEFCOLWIDTH, then once-only records by what is left of 16 bytes, then COLINFO records.
+std::uint64_t FillerSize(std::uint64_t from) {
+  std::uint64_t gap = (SpoolFile::kSectorSize - from % SpoolFile::kSectorSize) % SpoolFile::kSectorSize;
+  if (gap % 2 != 0) return 0;
+  const unsigned parts = kFillerParts[(gap + SpoolFile::kSectorSize - kDefColWidthSize) % kColInfoSize / 2];
+  if (kDefColWidthSize + FillerPartsSize(parts) > gap) gap += SpoolFile::kSectorSize;
+  return gap;
+}
+
+void WriteFiller(Sink& sink, std::uint64_t size, std::uint16_t columnXf) {
+  if (size == 0) return;
+  const unsigned parts = kFillerParts[(size - kDefColWidthSize) % kColInfoSize / 2];
+  const auto put = [&sink](std::uint16_t id, const std::vector<std::uint8_t>& data) {
+    const auto record = biff::Record(id, data);
+    sink.Write(record.data(), record.size());
+  };
+  if (parts & kPrintFlags) {
+    put(biff::kPrintHeaders, {0, 0});
+    put(biff::kPrintGridlines, {0, 0});
+  }
+  if (parts & kGridSet) put(biff::kGridSet, {static_cast<std::uint8_t>(kGridSetValue), 0});
+  if (parts & kGuts) put(biff::kGuts, std::vector<std::uint8_t>(kGutsDataSize, 0));
+  if (parts & kHeaderFooter) {
+    put(biff::kHeader, {});
+    put(biff::kFooter, {});
+  }
+  put(biff::kDefColWidth, {static_cast<std::uint8_t>(kDefaultColumnChars), 0});
+  // Columns one by one, the last record covering the rest of the sheet's.
+  const auto count = static_cast<std::uint16_t>((size - kDefColWidthSize - FillerPartsSize(parts)) / kColInfoSize);
+  for (std::uint16_t i = 0; i < count; ++i) {
+    biff::RecordData column;
+    column.U16(i);
+    column.U16(i + 1 < count ? i : static_cast<std::uint16_t>(biff::kMaxColumns - 1));
+    column.U16(kDefaultColumnWidth);
+    column.U16(columnXf);
+    column.U16(0);  // shown, width not set by hand, no outline
+    column.U16(0);
+    put(biff::kColInfo, column.Bytes());
+  }
+}
+
 // Excel's first day (serial 1) is 1900-01-01; it counts a 29 February 1900 that never was, so
 // its serials agree with days since 1899-12-30 only from 1900-03-01 (serial 61) on.
 constexpr double kFirstExcelDay = 2.0;     // 1900-01-01 in days since 1899-12-30
@@ -42,12 +130,13 @@ std::size_t CellTextLimit(const sql::ColumnDef& column) {
 }
 
 Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::ColumnDef> columns,
-             const CellFormats& formats, SharedStrings& strings)
+             const CellFormats& formats, SharedStrings& strings, SpoolFile& spool)
     : m_table(std::move(table)),
       m_name(std::move(sheetName)),
       m_columns(std::move(columns)),
       m_formats(formats),
-      m_strings(strings) {
+      m_strings(strings),
+      m_cells(spool) {
   // A cell holds no bytes: a binary column's values are their text, 0x and hexadecimal digits.
   for (sql::ColumnDef& column : m_columns) {
     if (column.type == sql::ColumnType::LongBinary) column.type = sql::ColumnType::Text;
@@ -157,13 +246,21 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   ++m_rows;
 }
 
-std::uint64_t Sheet::StreamSize() const {
+std::uint64_t Sheet::FillerAt(std::uint64_t at) const {
+  return Spooled() ? FillerSize(at + kBeforeFiller + kDimensionsRecordSize) : 0;
+}
+
+std::uint64_t Sheet::StreamSize(std::uint64_t at) const { return BytesSoFar() + FillerAt(at); }
+
+std::uint64_t Sheet::BytesSoFar() const {
   return biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + m_cells.Size() + kWindow2Size;
 }
 
 void Sheet::Write(Sink& sink, bool selected) {
+  const std::uint64_t filler = FillerAt(sink.Position());
   auto record = biff::Record(biff::kBof, biff::BofData(biff::kBofWorksheet));
   sink.Write(record.data(), record.size());
+  WriteFiller(sink, filler, m_formats.general > kDefaultCellXf ? kDefaultCellXf : m_formats.general);
 
   biff::RecordData dimensions;
   dimensions.U32(0);
@@ -174,7 +271,7 @@ void Sheet::Write(Sink& sink, bool selected) {
   record = biff::Record(biff::kDimensions, dimensions.Bytes());
   sink.Write(record.data(), record.size());
 
-  CopyTo(m_cells, sink);
+  sink.WriteSpool(m_cells);
 
   biff::RecordData window;
   window.U16(static_cast<std::uint16_t>(biff::kWindow2Options | (selected ? biff::kWindow2Selected : 0)));

@@ -1,5 +1,6 @@
 // A sheet this driver adds to a workbook: a table's header row and rows of typed cells. Cell
-// records spool to a temporary file as rows arrive; the sheet's substream is written at the end.
+// records spool to the workbook's spool file as rows arrive; the sheet's substream is written at
+// the end, its cells where they lie when it goes into that same file.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,7 @@ class Sheet {
  public:
   // Writes the header row: the column names, as text.
   Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::ColumnDef> columns, const CellFormats& formats,
-        SharedStrings& strings);
+        SharedStrings& strings, SpoolFile& spool);
 
   const std::wstring& Table() const { return m_table; }
   const std::u16string& Name() const { return m_name; }
@@ -41,9 +42,17 @@ class Sheet {
   // Throws odbc::CDBException (column count, value checks, a full sheet).
   void AddRow(const std::vector<sql::Literal>& values);
 
-  // Size of the substream Write produces.
-  std::uint64_t StreamSize() const;
-  // BOF, DIMENSIONS, the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown.
+  // True when cells filled sectors of the spool: the sheet's cells then start a sector of the
+  // stream, so that those sectors can become the stream's.
+  bool Spooled() const { return !m_cells.Runs().empty(); }
+  // Size of the substream Write produces at stream position `at`.
+  std::uint64_t StreamSize(std::uint64_t at) const;
+  // The same without the records that place the cells, which depend on the position.
+  std::uint64_t BytesSoFar() const;
+  // BOF, the records that place a spooled sheet's cells (default print settings, an empty header
+  // and footer, the columns' default width; none of them changes what Excel shows), DIMENSIONS,
+  // the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown. The records placing the
+  // cells need an even distance to fill: at an odd one the cells are copied.
   void Write(Sink& sink, bool selected);
 
  private:
@@ -51,13 +60,15 @@ class Sheet {
   std::uint8_t* PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
   void PutNumber(int column, double value, std::uint16_t xf);
   void PutString(int column, std::u16string_view text);
+  // Bytes of the records that place the cells of the substream at `at`.
+  std::uint64_t FillerAt(std::uint64_t at) const;
 
   std::wstring m_table;
   std::u16string m_name;
   std::vector<sql::ColumnDef> m_columns;
   CellFormats m_formats;
   SharedStrings& m_strings;
-  TempFile m_cells;
+  Spool m_cells;
   int m_rows = 0;                   // header included
   std::vector<std::uint8_t> m_row;  // the row being built
   std::vector<sql::Value> m_values;

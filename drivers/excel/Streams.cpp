@@ -6,7 +6,11 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "drivers/excel/Biff8.h"
+#include "drivers/excel/CompoundFile.h"
 #include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
 
@@ -15,6 +19,8 @@ namespace {
 
 // The spool's own buffer: large enough that writing and reading back cost few system calls.
 constexpr std::size_t kFileBuffer = 1 << 16;
+// The last sector number a compound file may use; those above it mark free sectors and chain ends.
+constexpr std::uint32_t kLastSector = 0xFFFFFFFA;
 
 }  // namespace
 
@@ -103,6 +109,61 @@ void Sink::WriteFrom(TempFile& file, std::uint64_t size) {
     Write(chunk.data(), chunk.size());
     size -= chunk.size();
   }
+}
+
+SpoolFile::SpoolFile()
+    : m_own(file::OpenAnonymousFile(file::TemporaryFolder())), m_fd(m_own.Get()), m_path(file::TemporaryFolder()) {}
+
+SpoolFile::SpoolFile(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+
+std::uint32_t SpoolFile::Take(std::uint32_t count) {
+  // The largest sector numbers are the compound file's marks (free, end of chain, ...).
+  if (count > kLastSector - m_taken) throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
+  const std::uint32_t first = m_taken;
+  m_taken += count;
+  return first;
+}
+
+Spool::Spool(SpoolFile& file) : m_file(file), m_buffer(new std::uint8_t[kBufferSize]) {}
+
+void Spool::Write(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  m_size += size;
+  while (size > 0) {
+    const std::size_t n = std::min(size, kBufferSize - m_used);
+    std::memcpy(m_buffer.get() + m_used, bytes, n);
+    m_used += n;
+    bytes += n;
+    size -= n;
+    if (m_used < kBufferSize) break;
+    constexpr auto kSectors = static_cast<std::uint32_t>(kBufferSize / SpoolFile::kSectorSize);
+    const std::uint32_t first = m_file.Take(kSectors);
+    file::WriteAll(m_file.Fd(), m_buffer.get(), kBufferSize, static_cast<off_t>(SpoolFile::Offset(first)),
+                   m_file.Path());
+    if (!m_runs.empty() && m_runs.back().first + m_runs.back().count == first)
+      m_runs.back().count += kSectors;
+    else
+      m_runs.push_back({first, kSectors});
+    m_used = 0;
+  }
+}
+
+void Sink::WriteSpool(const Spool& spool) {
+  std::vector<std::uint8_t> buffer(Spool::kBufferSize);
+  for (const Spool::Run& run : spool.Runs()) {
+    std::uint64_t at = SpoolFile::Offset(run.first);
+    std::uint64_t left = std::uint64_t{run.count} * SpoolFile::kSectorSize;
+    while (left > 0) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+      if (file::ReadAll(spool.File().Fd(), buffer.data(), n, static_cast<off_t>(at), spool.File().Path()) != n)
+        throw odbc::errors::IoError(L"A temporary file ended early in", spool.File().Path(), EIO);
+      Write(buffer.data(), n);
+      at += n;
+      left -= n;
+    }
+  }
+  const auto tail = spool.Buffered();
+  if (!tail.empty()) Write(tail.data(), tail.size());
 }
 
 void MemorySink::Write(const void* data, std::size_t size) {

@@ -1,5 +1,7 @@
-// Byte streams the workbook is assembled through: a temporary file that spools cells and
-// strings to disk, and sinks the workbook stream is written to (or measured with).
+// Byte streams the workbook is assembled through: spools that keep cells and strings on disk,
+// each in whole sectors of the compound file the workbook goes into (so that the sectors can
+// stay where they are when the file is finished), a temporary file, and sinks the workbook
+// stream is written to (or measured with).
 #pragma once
 
 #include <cstdint>
@@ -46,12 +48,72 @@ class TempFile {
   std::uint64_t m_size = 0;
 };
 
+// The sectors of a compound file as spools and the file's writer take them, one after another:
+// sector n lies at byte 512 * (n + 1), after the file's header. Either a file of the caller's
+// (the work file of the workbook, empty) or an anonymous temporary file of its own.
+class SpoolFile {
+ public:
+  static constexpr std::uint64_t kSectorSize = 512;
+
+  SpoolFile();
+  // The file open on `fd`, which stays the caller's; `path` (UTF-8) names it in messages.
+  SpoolFile(int fd, std::string path);
+  SpoolFile(const SpoolFile&) = delete;
+  SpoolFile& operator=(const SpoolFile&) = delete;
+
+  int Fd() const { return m_fd; }
+  const std::string& Path() const { return m_path; }
+  // Takes the next `count` sectors and returns the first one's number. Throws
+  // odbc::errors::FileTooLarge when the numbers run out.
+  std::uint32_t Take(std::uint32_t count);
+  // Sectors taken so far.
+  std::uint32_t Taken() const { return m_taken; }
+  static std::uint64_t Offset(std::uint32_t sector) { return (std::uint64_t{sector} + 1) * kSectorSize; }
+
+ private:
+  file::FileDescriptor m_own;
+  int m_fd = -1;
+  std::string m_path;
+  std::uint32_t m_taken = 0;
+};
+
+// Bytes kept in a SpoolFile: each time its buffer fills it goes into sectors of its own, whole.
+// A failed write throws odbc::errors::IoError naming the file.
+class Spool {
+ public:
+  static constexpr std::size_t kBufferSize = 1 << 16;
+  struct Run {
+    std::uint32_t first;  // sector
+    std::uint32_t count;
+  };
+
+  explicit Spool(SpoolFile& file);
+  Spool(const Spool&) = delete;
+  Spool& operator=(const Spool&) = delete;
+
+  void Write(const void* data, std::size_t size);
+  std::uint64_t Size() const { return m_size; }
+  SpoolFile& File() const { return m_file; }
+  // The bytes in order: the runs of sectors written, then those still in the buffer.
+  const std::vector<Run>& Runs() const { return m_runs; }
+  std::span<const std::uint8_t> Buffered() const { return {m_buffer.get(), m_used}; }
+
+ private:
+  SpoolFile& m_file;
+  std::unique_ptr<std::uint8_t[]> m_buffer;
+  std::size_t m_used = 0;
+  std::uint64_t m_size = 0;
+  std::vector<Run> m_runs;
+};
+
 class Sink {
  public:
   virtual ~Sink() = default;
   virtual void Write(const void* data, std::size_t size) = 0;
   // Writes the next `size` bytes of `file`, which is being read.
   virtual void WriteFrom(TempFile& file, std::uint64_t size);
+  // Writes everything `spool` holds (read back from its file).
+  virtual void WriteSpool(const Spool& spool);
   // Bytes written so far.
   std::uint64_t Position() const { return m_position; }
 
@@ -64,6 +126,7 @@ class CountingSink : public Sink {
  public:
   void Write(const void*, std::size_t size) override { m_position += size; }
   void WriteFrom(TempFile&, std::uint64_t size) override { m_position += size; }
+  void WriteSpool(const Spool& spool) override { m_position += spool.Size(); }
 };
 
 // Collects the bytes in memory (tests, fuzzing, small streams).

@@ -33,15 +33,16 @@ namespace quillon::drivers::excel {
 
 class Workbook {
  public:
-  // A new, empty workbook.
-  Workbook();
+  // A new, empty workbook. Cells and strings spool to `spool` (the file the workbook goes into,
+  // see WriteCompoundFile) or, without one, to a temporary file of the workbook's own.
+  explicit Workbook(SpoolFile* spool = nullptr);
   // The workbook in `stream` (a "Workbook" stream's bytes). Throws WorkbookRefused when it is not
   // a BIFF8 workbook this driver can add to (encrypted, older version, malformed). Only the
-  // globals' records stay in memory; their shared strings are read (and spool to a temporary
-  // file) when the first table is created or the stream laid out, which then throw
+  // globals' records stay in memory; their shared strings are read (and spool as the new ones
+  // do) when the first table is created or the stream laid out, which then throw
   // WorkbookRefused for a damaged string table. The existing sheets are read from `stream` again
   // when the workbook is written, so it must stay readable.
-  explicit Workbook(std::unique_ptr<ByteSource> stream);
+  explicit Workbook(std::unique_ptr<ByteSource> stream, SpoolFile* spool = nullptr);
   explicit Workbook(std::vector<std::uint8_t> stream);
 
   // DATE values of the tables created from now on are read by `pattern` (null: the fixed forms
@@ -94,6 +95,17 @@ class Workbook {
   // Refuses a stream with data outside the globals and the sheets' substreams.
   void CheckAccountedFor(std::uint64_t globalsEnd) const;
 
+  // Fonts no cell format uses, after the workbook's own, that move the shared string table to
+  // where the stream needs it (see LayOut). Ours are recognised by their fields and names
+  // (IsFillerFont); those at the end of the font list that nothing can refer to are dropped when
+  // the workbook is written again, so that they do not pile up.
+  static bool IsFillerFont(std::span<const std::uint8_t> data);
+  // Keeps the earlier filler fonts: something may refer to them.
+  void KeepEarlierFillerFonts();
+  // Finds earlier filler fonts among the workbook's `fonts` (FONT records in m_globals), cell
+  // formats using fonts below `xfFonts`.
+  void FindEarlierFillerFonts(const std::vector<std::size_t>& fonts, int xfFonts);
+
   // Writing the new stream.
   void AddDriverFormats();
   void WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positions, std::uint64_t* sstStart);
@@ -106,6 +118,8 @@ class Workbook {
   void CheckStreamLimit() const;
   bool SheetNameTaken(std::u16string_view name) const;
 
+  std::unique_ptr<SpoolFile> m_ownSpool;  // when the workbook was given none
+  SpoolFile& m_spool;
   std::unique_ptr<ByteSource> m_stream;  // the existing workbook stream (none for a new one)
   // Where the existing shared string table lies in m_stream until ReadExistingStrings reads it.
   std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
@@ -114,12 +128,21 @@ class Workbook {
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;
-  SharedStrings m_strings;
+  SharedStrings m_strings{m_spool};
   CellFormats m_formats;
   bool m_new = false;
-  std::size_t m_formatAnchor = 0;  // new FORMAT records go after this globals record
-  std::size_t m_xfAnchor = 0;      // new XF records go after this one
-  std::size_t m_sheetAnchor = 0;   // new BOUNDSHEET records go after this one
+  std::size_t m_formatAnchor = 0;       // new FORMAT records go after this globals record
+  std::size_t m_xfAnchor = 0;           // new XF records go after this one
+  std::size_t m_sheetAnchor = 0;        // new BOUNDSHEET records go after this one
+  std::size_t m_fontAnchor = SIZE_MAX;  // filler fonts go after this one (none without fonts)
+  std::size_t m_fontCount = 0;          // fonts written before the filler fonts
+  std::size_t m_lastFont = SIZE_MAX;    // the last FONT record in m_globals
+  std::size_t m_fontsRead = 0;          // FONT records in m_globals
+  // Earlier filler fonts, dropped: their records in m_globals, and the font index of the first.
+  std::size_t m_earlierFillerBegin = 0, m_earlierFillerEnd = 0;
+  std::uint16_t m_earlierFillerFont = 0;
+  std::vector<std::size_t> m_fillerFonts;  // this stream's filler fonts, as name lengths
+  bool m_sstOddFill = false;               // the shared string table carries an empty string
   std::uint16_t m_dateFormat = 0, m_dateTimeFormat = 0;
   std::uint64_t m_streamLimit = UINT64_MAX;
   std::uint64_t m_existingSheetBytes = 0;  // the existing sheets' substreams, all together

@@ -95,7 +95,12 @@ bool RecordWalker::Next() {
 
 Workbook::Workbook(std::vector<std::uint8_t> stream) : Workbook(std::make_unique<MemorySource>(std::move(stream))) {}
 
-Workbook::Workbook(std::unique_ptr<ByteSource> stream) : m_stream(std::move(stream)) { Parse(); }
+Workbook::Workbook(std::unique_ptr<ByteSource> stream, SpoolFile* spool)
+    : m_ownSpool(spool == nullptr ? std::make_unique<SpoolFile>() : nullptr),
+      m_spool(spool == nullptr ? *m_ownSpool : *spool),
+      m_stream(std::move(stream)) {
+  Parse();
+}
 
 void Workbook::Parse() {
   ByteSource& bytes = *m_stream;
@@ -110,6 +115,8 @@ void Workbook::Parse() {
   m_globals.push_back({walk.Id(), {walk.Data().begin(), walk.Data().end()}});
 
   std::size_t xfCount = 0, lastFont = 0, firstXf = 0;
+  std::vector<std::size_t> fonts;  // the FONT records' places in m_globals
+  int xfFonts = 0;                 // fonts below this index are those cell formats use
   bool sawFormat = false, sawEof = false, sawSst = false;
   std::uint16_t maxFormat = 0;
   bool pending = false;  // the walker already stands on a record not yet looked at
@@ -143,6 +150,7 @@ void Workbook::Parse() {
         break;
       case biff::kFont:
         lastFont = index;
+        fonts.push_back(index);
         break;
       case biff::kFormat:
         if (data.size() >= 2) maxFormat = std::max(maxFormat, biff::GetU16(data.data()));
@@ -150,6 +158,7 @@ void Workbook::Parse() {
         sawFormat = true;
         break;
       case biff::kXf:
+        if (data.size() >= 2) xfFonts = std::max(xfFonts, biff::GetU16(data.data()) + 1);
         if (xfCount++ == 0) firstXf = index;
         m_xfAnchor = index;
         break;
@@ -173,6 +182,7 @@ void Workbook::Parse() {
   if (!sawFormat) m_formatAnchor = firstXf > 0 ? firstXf - 1 : lastFont;
   if (!sawSst) m_globals.insert(m_globals.end() - 1, Record{biff::kSst, {}});
   const std::size_t globalsEnd = walk.End();
+  FindEarlierFillerFonts(fonts, xfFonts);
 
   FindSheetEnds(globalsEnd);
   CheckAccountedFor(globalsEnd);
@@ -210,9 +220,30 @@ void Workbook::ParseSst(std::uint64_t first, std::uint64_t last) {
     const std::size_t extSize = (flags & biff::kStringExtended) ? reader.U32() : 0;
     reader.Chars(length, (flags & biff::kStringHighByte) != 0, chars);
     reader.Bytes(runCount * biff::kRichRunSize, runs);
+    for (std::size_t at = 0; at < runs.size() && m_earlierFillerEnd > m_earlierFillerBegin; at += biff::kRichRunSize) {
+      if (biff::GetU16(&runs[at + biff::kRichRunFont]) >= m_earlierFillerFont) KeepEarlierFillerFonts();
+    }
     reader.Bytes(extSize, extended);
     m_strings.AddExisting(chars, flags, runs, extended);
   }
+}
+
+void Workbook::FindEarlierFillerFonts(const std::vector<std::size_t>& fonts, int xfFonts) {
+  m_fontsRead = fonts.size();
+  m_lastFont = fonts.empty() ? SIZE_MAX : fonts.back();
+  KeepEarlierFillerFonts();
+  // Ours end the font list, in a row, and no cell format uses them.
+  std::size_t kept = fonts.size();
+  while (kept > 0 && IsFillerFont(m_globals[fonts[kept - 1]].data)) --kept;
+  const std::size_t fillers = fonts.size() - kept;
+  if (fillers == 0 || kept == 0 || fonts.back() - fonts[kept] + 1 != fillers) return;
+  const std::size_t firstIndex = kept < biff::kSkippedFontIndex ? kept : kept + 1;
+  if (firstIndex < static_cast<std::size_t>(xfFonts)) return;
+  m_earlierFillerBegin = fonts[kept];
+  m_earlierFillerEnd = fonts.back() + 1;
+  m_earlierFillerFont = static_cast<std::uint16_t>(firstIndex);
+  m_fontAnchor = fonts[kept - 1];
+  m_fontCount = kept;
 }
 
 std::u16string Workbook::BoundSheetName(std::span<const std::uint8_t> data) {
@@ -236,11 +267,17 @@ void Workbook::FindSheetEnds(std::uint64_t globalsEnd) {
     if (at < globalsEnd || at >= size) Damaged(L"a sheet's stream position lies outside the workbook stream");
     RecordWalker walk(*m_stream, at, size);
     if (!walk.Next() || walk.Id() != biff::kBof) Damaged(L"a sheet's stream position does not point at a BOF");
+    // Charts and text boxes (and rich text cells) refer to fonts by index.
+    if (walk.Data().size() < 4 || biff::GetU16(walk.Data().data() + 2) != biff::kBofWorksheet) KeepEarlierFillerFonts();
     int depth = 1;
     while (depth > 0) {
       if (!walk.Next()) Damaged(L"a sheet has no end (EOF)");
-      if (walk.Id() == biff::kBof) ++depth;
-      if (walk.Id() == biff::kEof) --depth;
+      const auto id = walk.Id();
+      if (id == biff::kBof) ++depth;
+      if (id == biff::kEof) --depth;
+      if (id == biff::kBof || id == biff::kTxo || id == biff::kRString || id == biff::kChartFbi ||
+          id == biff::kChartFbi2 || id == biff::kChartFontX)
+        KeepEarlierFillerFonts();
     }
     sheet.end = walk.End();
   }

@@ -1,6 +1,8 @@
 // The workbook stream written anew: the globals of a new workbook, the tables added as sheets,
 // and the stream laid out and written, existing sheets included.
 #include <algorithm>
+#include <span>
+#include <string_view>
 
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/ByteSource.h"
@@ -40,6 +42,74 @@ constexpr std::uint8_t kNormalStyleId = 0;
 constexpr std::uint8_t kNoOutlineLevel = 0xFF;
 constexpr std::size_t kIndexFirstDefColWidth = 12;
 
+// Filler fonts: 10 points, the outline and shadow that only the Macintosh shows and a double
+// accounting underline (together the mark of ours: Excel for Windows makes no such font), and a
+// real face name in 8-bit characters. The names' lengths run without gaps, so that some set of
+// them fills any number of bytes from 50 on, and 25 to 41.
+constexpr std::string_view kFillerFontNames[] = {"Arial",
+                                                 "Tahoma",
+                                                 "Verdana",
+                                                 "Consolas",
+                                                 "Helvetica",
+                                                 "Constantia",
+                                                 "Courier New",
+                                                 "Trebuchet MS",
+                                                 "Comic Sans MS",
+                                                 "Lucida Console",
+                                                 "Times New Roman",
+                                                 "Arial Unicode MS",
+                                                 "Palatino Linotype",
+                                                 "Century Schoolbook",
+                                                 "Lucida Sans Unicode",
+                                                 "Microsoft Sans Serif",
+                                                 "Arial Rounded MT Bold"};
+constexpr std::size_t kShortestFillerName = 5;
+constexpr bool FillerNamesRunOn() {
+  for (std::size_t i = 0; i < std::size(kFillerFontNames); ++i) {
+    if (kFillerFontNames[i].size() != kShortestFillerName + i) return false;
+  }
+  return true;
+}
+static_assert(FillerNamesRunOn());
+constexpr std::size_t kLongestFillerName = kShortestFillerName + std::size(kFillerFontNames) - 1;
+constexpr std::uint64_t kFontRecordBase = biff::kRecordHeaderSize + biff::kFontFixedSize + 2;  // + the name
+constexpr std::uint16_t kFillerFontFlags = biff::kFontOutline | biff::kFontShadow;
+
+std::vector<std::uint8_t> FillerFontData(std::string_view name) {
+  biff::RecordData font;
+  font.U16(kFontHeight);
+  font.U16(kFillerFontFlags);
+  font.U16(kFontColour);
+  font.U16(kFontWeight);
+  font.U16(0);  // super/subscript
+  font.U8(biff::kUnderlineDoubleAccounting);
+  font.U8(0);  // family
+  font.U8(0);  // character set
+  font.U8(0);
+  font.U8(static_cast<std::uint8_t>(name.size()));
+  font.U8(0);  // 8-bit characters
+  font.Bytes(name.data(), name.size());
+  return font.Bytes();
+}
+
+// The name lengths of filler fonts of `size` bytes, or of `size` + 512 where no set of them is
+// that large; none when `size` is 0 or when they would pass the fonts a workbook holds.
+std::vector<std::size_t> FillerFonts(std::uint64_t size, std::size_t fonts) {
+  if (size == 0) return {};
+  const std::uint64_t shortest = kFontRecordBase + kShortestFillerName, longest = kFontRecordBase + kLongestFillerName;
+  if (size < shortest || (size > longest && size < 2 * shortest)) size += SpoolFile::kSectorSize;
+  const std::uint64_t count = (size + longest - 1) / longest;
+  if (fonts + count > biff::kMaxFonts) return {};
+  std::vector<std::size_t> lengths(count, kShortestFillerName);
+  std::uint64_t extra = size - count * shortest;
+  for (std::size_t& length : lengths) {
+    const std::uint64_t more = std::min<std::uint64_t>(extra, kLongestFillerName - kShortestFillerName);
+    length += more;
+    extra -= more;
+  }
+  return lengths;
+}
+
 bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
 
 std::u16string ToUtf16(std::wstring_view text) { return text::WideToUtf16(text); }
@@ -78,7 +148,10 @@ void Emit(Sink& sink, std::uint16_t id, const std::vector<std::uint8_t>& data) {
 
 }  // namespace
 
-Workbook::Workbook() : m_new(true) {
+Workbook::Workbook(SpoolFile* spool)
+    : m_ownSpool(spool == nullptr ? std::make_unique<SpoolFile>() : nullptr),
+      m_spool(spool == nullptr ? *m_ownSpool : *spool),
+      m_new(true) {
   const auto add = [this](std::uint16_t id, const std::vector<std::uint8_t>& data) {
     m_globals.push_back({id, data});
     return m_globals.size() - 1;
@@ -128,6 +201,8 @@ Workbook::Workbook() : m_new(true) {
     font.Utf16(kFontName);
     m_formatAnchor = add(biff::kFont, font.Bytes());
   }
+  m_fontAnchor = m_formatAnchor;
+  m_fontCount = kFontCount;
   for (std::size_t i = 0; i + 1 < biff::kStyleXfCount; ++i) {
     m_xfAnchor = add(biff::kXf, XfData(0, 0, kStyleXfType, i == 0 ? 0 : kStyleXfUsed));
   }
@@ -144,6 +219,20 @@ Workbook::Workbook() : m_new(true) {
   m_formats.general = static_cast<std::uint16_t>(biff::kStyleXfCount);
   m_dateFormat = biff::kFirstCustomFormat;
   AddDriverFormats();
+}
+
+bool Workbook::IsFillerFont(std::span<const std::uint8_t> data) {
+  if (data.size() < biff::kFontFixedSize + 2) return false;
+  const std::size_t length = data[biff::kFontFixedSize];
+  if (length < kShortestFillerName || length > kLongestFillerName) return false;
+  const std::vector<std::uint8_t> ours = FillerFontData(kFillerFontNames[length - kShortestFillerName]);
+  return std::equal(data.begin(), data.end(), ours.begin(), ours.end());
+}
+
+void Workbook::KeepEarlierFillerFonts() {
+  m_earlierFillerBegin = m_earlierFillerEnd = 0;
+  m_fontAnchor = m_lastFont;
+  m_fontCount = m_fontsRead;
 }
 
 void Workbook::AddDriverFormats() {
@@ -189,7 +278,7 @@ const std::u16string& Workbook::CreateTable(const sql::CreateTable& statement) {
   sql::CheckDatePatternFor(statement, m_datePattern);
   ReadExistingStrings();
   m_sheets.push_back(std::make_unique<Sheet>(statement.table, UniqueSheetName(statement.table), statement.columns,
-                                             m_formats, m_strings));
+                                             m_formats, m_strings, m_spool));
   m_sheets.back()->ReadDatesBy(m_datePattern);
   return m_sheets.back()->Name();
 }
@@ -229,7 +318,7 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
 
 void Workbook::CheckStreamLimit() const {
   std::uint64_t bytes = m_strings.BytesSoFar() + m_existingSheetBytes;
-  for (const auto& sheet : m_sheets) bytes += sheet->StreamSize();
+  for (const auto& sheet : m_sheets) bytes += sheet->BytesSoFar();
   if (bytes > m_streamLimit) throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
 }
 
@@ -247,7 +336,7 @@ void Workbook::WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positi
     const Record& record = m_globals[i];
     if (record.id == biff::kSst && record.data.empty()) {
       if (sstStart != nullptr) *sstStart = sink.Position();
-      m_strings.Write(sink);
+      m_strings.Write(sink, m_sstOddFill);
       continue;
     }
     if (record.id == biff::kBoundSheet) {
@@ -265,8 +354,12 @@ void Workbook::WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positi
         data.push_back(static_cast<std::uint8_t>(id >> 8));
       }
       Emit(sink, record.id, data);
-    } else {
+    } else if (i < m_earlierFillerBegin || i >= m_earlierFillerEnd) {
       Emit(sink, record.id, record.data);
+    }
+    if (i == m_fontAnchor) {
+      for (std::size_t length : m_fillerFonts)
+        Emit(sink, biff::kFont, FillerFontData(kFillerFontNames[length - kShortestFillerName]));
     }
     if (i == m_formatAnchor) {
       Emit(sink, biff::kFormat, FormatData(m_dateFormat, kDateFormatCode));
@@ -295,24 +388,51 @@ void Workbook::WriteGlobals(Sink& sink, const std::vector<std::uint32_t>& positi
 
 std::uint64_t Workbook::LayOut(std::vector<std::uint32_t>& positions, std::vector<std::size_t>& order) {
   ReadExistingStrings();
-  // The globals' size does not depend on the positions they hold.
-  positions.assign(m_existing.size() + m_sheets.size(), 0);
-  CountingSink measure;
-  WriteGlobals(measure, positions, nullptr);
-  std::uint64_t at = measure.Position();
   order.resize(m_existing.size());
   for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(),
             [this](std::size_t a, std::size_t b) { return m_existing[a].begin < m_existing[b].begin; });
-  for (std::size_t s : order) {
-    positions[s] = static_cast<std::uint32_t>(at);
-    at += m_existing[s].end - m_existing[s].begin;
+  std::uint64_t sst = 0;
+  bool oddCells = false;  // a new sheet's spooled cells would follow at an odd distance
+  const auto place = [&] {
+    // The globals' size does not depend on the positions they hold.
+    positions.assign(m_existing.size() + m_sheets.size(), 0);
+    CountingSink measure;
+    WriteGlobals(measure, positions, &sst);
+    std::uint64_t at = measure.Position();
+    for (std::size_t s : order) {
+      positions[s] = static_cast<std::uint32_t>(at);
+      at += m_existing[s].end - m_existing[s].begin;
+    }
+    oddCells = false;
+    for (std::size_t s = 0; s < m_sheets.size(); ++s) {
+      positions[m_existing.size() + s] = static_cast<std::uint32_t>(at);
+      oddCells = oddCells || (m_sheets[s]->Spooled() && at % 2 != 0);
+      at += m_sheets[s]->StreamSize(at);
+    }
+    return at;
+  };
+  // Spooled records become the stream's sectors where they start one: filler fonts before the
+  // shared string table move it there, and keep the sheets after it at even positions (their
+  // cells are placed by records of even sizes); where the table fixes the fonts' size, an empty
+  // string at its end does that.
+  m_fillerFonts.clear();
+  m_sstOddFill = false;
+  std::uint64_t size = place();
+  if (m_strings.Spooled()) {
+    const std::uint64_t spoolAt = sst + SharedStrings::kSpoolOffset;
+    m_fillerFonts =
+        FillerFonts((SpoolFile::kSectorSize - spoolAt % SpoolFile::kSectorSize) % SpoolFile::kSectorSize, m_fontCount);
+    size = place();
+    if (oddCells) {
+      m_sstOddFill = true;
+      size = place();
+    }
+  } else if (oddCells) {
+    m_fillerFonts = FillerFonts(kFontRecordBase + kShortestFillerName, m_fontCount);
+    size = place();
   }
-  for (std::size_t s = 0; s < m_sheets.size(); ++s) {
-    positions[m_existing.size() + s] = static_cast<std::uint32_t>(at);
-    at += m_sheets[s]->StreamSize();
-  }
-  return at;
+  return size;
 }
 
 std::uint64_t Workbook::StreamSize() {

@@ -59,6 +59,19 @@ std::size_t ReadAll(int fd, void* data, std::size_t size, off_t offset, const st
 // fsync; throws odbc::errors::IoError.
 void Sync(int fd, const std::string& path);
 
+// Copies the first `size` bytes of the file open on `from` to the same offsets of the file open
+// on `to`, skipping the holes of `from` where its file system reports them (SEEK_DATA, SEEK_HOLE),
+// so that a hole stays a hole; `to` is then cut or extended to `size`. The data goes through the
+// kernel (copy_file_range: a shared extent on file systems that can share one, no trip through
+// this process elsewhere) and through a buffer where the kernel cannot copy between the two
+// files. Throws odbc::errors::IoError naming `fromPath` or `toPath`.
+void CopyFileContent(int from, int to, std::uint64_t size, const std::string& fromPath, const std::string& toPath);
+
+// The kernel's copy that CopyFileContent calls (copy_file_range's signature); tests put in one
+// that fails to take the buffered way. Returns the one it replaces.
+using KernelCopy = ssize_t (*)(int, off_t*, int, off_t*, std::size_t, unsigned);
+KernelCopy SetKernelCopy(KernelCopy copy);
+
 // The folder for temporary files: $TMPDIR when set and not empty, else /tmp.
 std::string TemporaryFolder();
 // A temporary file in `folder` open for reading and writing that has no name: O_TMPFILE, or,

@@ -1,5 +1,6 @@
 // The replace-a-file helper on its own: nothing named before Commit, the lock, the mode of the
 // replaced file, and the one kind of error a failed write raises.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,6 +135,55 @@ TEST(FileReplacement, AFailedWriteIsAnIoErrorNamingThePathAndTheCause) {
   ::setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, SIG_DFL);
   EXPECT_TRUE(Listing(dir.Path()).empty());
+}
+
+// Kernel copies that make CopyFileContent take its buffered way: one refused outright, as
+// between two file systems, and one that stops short, as some file systems do.
+ssize_t RefusedCopy(int, off_t*, int, off_t*, std::size_t, unsigned) {
+  errno = EXDEV;
+  return -1;
+}
+ssize_t ShortCopy(int from, off_t* in, int to, off_t* out, std::size_t size, unsigned flags) {
+  static int calls = 0;
+  if (++calls % 3 == 0) return 0;
+  return ::copy_file_range(from, in, to, out, std::min<std::size_t>(size, 4000), flags);
+}
+
+TEST(CopyFileContent, CopiesAreByteIdenticalAndKeepHolesWhicheverWayTheBytesGo) {
+  testing::TempDir dir;
+  constexpr off_t kSize = 8 << 20;
+  std::string dense(3 << 20, '\0');
+  for (std::size_t i = 0; i < dense.size(); ++i) dense[i] = static_cast<char>(i * 7919 % 251);
+  const fs::path sparse = dir / "sparse", full = dir / "dense";
+  {
+    FileDescriptor fd(::open(sparse.c_str(), O_CREAT | O_WRONLY, 0600));
+    WriteAll(fd.Get(), dense.data(), 100000, 0, sparse);
+    WriteAll(fd.Get(), "tail", 4, 5 << 20, sparse);
+    ASSERT_EQ(::ftruncate(fd.Get(), kSize), 0);
+    std::ofstream(full, std::ios::binary) << dense;
+  }
+  const auto blocks = [](const fs::path& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return static_cast<off_t>(status.st_blocks) * 512;
+  };
+  const KernelCopy kernel = SetKernelCopy(nullptr);
+  for (const KernelCopy copy : {kernel, KernelCopy{RefusedCopy}, KernelCopy{ShortCopy}}) {
+    SetKernelCopy(copy);
+    for (const fs::path& from : {sparse, full}) {
+      const fs::path to = dir / "copy";
+      {
+        FileDescriptor in(::open(from.c_str(), O_RDONLY));
+        FileDescriptor out(::open(to.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0600));
+        // Something past the end already there is cut off.
+        WriteAll(out.Get(), "x", 1, 9 << 20, to);
+        CopyFileContent(in.Get(), out.Get(), fs::file_size(from), from, to);
+      }
+      EXPECT_EQ(testing::ReadBytes(to), testing::ReadBytes(from)) << from;
+      if (from == sparse && blocks(sparse) < kSize) EXPECT_LT(blocks(to), kSize / 2);
+    }
+  }
+  SetKernelCopy(kernel);
 }
 
 }  // namespace

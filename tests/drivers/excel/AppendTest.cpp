@@ -235,6 +235,111 @@ TEST_F(AppendTest, AFileOverTheSizeLimitIsRefusedBeforeItIsWritten) {
   }
 }
 
+// A stream of more sectors than the header's part of the allocation table lists (the master
+// table's) reads back whole, in a file of the size foreseen.
+TEST_F(AppendTest, AStreamListedThroughTheMasterTableReadsBackWhole) {
+  std::vector<std::uint8_t> bytes(std::size_t{9} << 20);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  const auto file = m_dir / "large.xls";
+  WriteCompoundFile(file.string(), nullptr, bytes.size(), [&](Sink& sink) { sink.Write(bytes.data(), bytes.size()); });
+  EXPECT_TRUE(CompoundFile(file.string()).ReadWorkbookStream() == bytes);
+  EXPECT_GE(CompoundFileSize(bytes.size(), nullptr), fs::file_size(file));
+}
+
+// Every record of a written workbook is one Excel defines, the records that place spooled cells
+// and strings at the start of a sector included: in a new workbook of several sheets too large to
+// stay in memory, and in the same workbook added to twice, its filler fonts replaced each time
+// instead of piling up. The string lengths vary so that every kind of filler comes into play.
+TEST_F(AppendTest, EveryRecordWrittenIsOneExcelDefines) {
+  // The record ids, and the bytes of the fonts with the filler fonts' mark (outline and shadow).
+  const auto records = [](const fs::path& file, std::uint64_t& fillerFontBytes) {
+    const std::vector<std::uint8_t> stream = CompoundFile(file.string()).ReadWorkbookStream();
+    std::vector<std::uint16_t> ids;
+    fillerFontBytes = 0;
+    for (std::size_t at = 0; at + biff::kRecordHeaderSize <= stream.size();
+         at += biff::kRecordHeaderSize + biff::GetU16(&stream[at + 2])) {
+      ids.push_back(biff::GetU16(&stream[at]));
+      if (ids.back() == biff::kFont &&
+          biff::GetU16(&stream[at + biff::kRecordHeaderSize + biff::kFontGrbit]) & biff::kFontOutline)
+        fillerFontBytes += biff::kRecordHeaderSize + biff::GetU16(&stream[at + 2]);
+    }
+    return ids;
+  };
+  const auto fill = [](CDatabase& db, const std::wstring& table, int variant) {
+    db.ExecuteSQL(L"CREATE TABLE " + table + L" ([I] INTEGER,[S] TEXT)");
+    for (int i = 0; i < 3000; ++i) {
+      db.ExecuteSQL(L"INSERT INTO " + table + L" VALUES(" + std::to_wstring(i) + L",'" + table + std::to_wstring(i) +
+                    std::wstring(static_cast<std::size_t>(variant + i % 5), L'x') + L"')");
+    }
+  };
+  for (int variant = 0; variant < 3; ++variant) {
+    const auto file = m_dir / ("defined" + std::to_string(variant) + ".xls");
+    for (const wchar_t* added : {L"", L"D", L"E"}) {
+      {
+        CDatabase db;
+        const std::wstring path = text::Utf8ToWide(file.string());
+        db.Open(nullptr, false, false,
+                *added ? Connect(file)
+                       : L"DRIVER={Microsoft Excel Driver (*.xls)};DSN='';CREATE_DB=\"" + path + L"\";DBQ=" + path);
+        if (*added)
+          fill(db, added, variant);
+        else
+          for (const wchar_t* table : {L"A", L"B", L"C"}) fill(db, table, variant);
+      }
+      std::uint64_t fillerFontBytes = 0;
+      const auto ids = records(file, fillerFontBytes);
+      for (std::uint16_t id : ids) {
+        EXPECT_NE(std::find(std::begin(biff::kWrittenRecords), std::end(biff::kWrittenRecords), id),
+                  std::end(biff::kWrittenRecords))
+            << "record " << std::hex << id << " in " << file;
+      }
+      // One set of filler fonts: less than a sector and two fonts.
+      EXPECT_LT(fillerFontBytes, SpoolFile::kSectorSize + 50) << "filler fonts pile up in " << file;
+    }
+    const auto lines = DumpXls(file);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("sheet"); }),
+              5);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "4\t3000\t0\tnumber\t2999.0"), lines.end());
+  }
+}
+
+// Earlier filler fonts stay once a cell format uses one: only fonts nothing refers to go.
+TEST_F(AppendTest, FillerFontsACellFormatUsesStay) {
+  const auto write = [](Workbook& workbook, const std::wstring& table) {
+    workbook.CreateTable(std::get<sql::CreateTable>(sql::Parse(L"CREATE TABLE " + table + L" ([S] TEXT)")));
+    for (int i = 0; i < 8000; ++i)
+      workbook.Insert(std::get<sql::Insert>(
+          sql::Parse(L"INSERT INTO " + table + L" VALUES('" + table + L"-" + std::to_wstring(i) + L"')")));
+    MemorySink sink;
+    workbook.Write(sink);
+    return sink.Bytes();
+  };
+  // The FONT records' data, and where the first XF's font index lies.
+  const auto fonts = [](const std::vector<std::uint8_t>& stream, std::size_t* xfFont) {
+    std::vector<std::vector<std::uint8_t>> found;
+    for (std::size_t at = 0; at + 4 <= stream.size(); at += 4 + biff::GetU16(&stream[at + 2])) {
+      const auto data = stream.begin() + static_cast<std::ptrdiff_t>(at + 4);
+      if (biff::GetU16(&stream[at]) == biff::kFont) found.emplace_back(data, data + biff::GetU16(&stream[at + 2]));
+      if (biff::GetU16(&stream[at]) == biff::kXf && xfFont != nullptr && *xfFont == 0) *xfFont = at + 4;
+    }
+    return found;
+  };
+  Workbook first;
+  std::vector<std::uint8_t> stream = write(first, L"Old");
+  std::size_t xfFont = 0;
+  const auto before = fonts(stream, &xfFont);
+  const auto filler = std::find_if(before.begin(), before.end(), [](const std::vector<std::uint8_t>& font) {
+    return biff::GetU16(&font[biff::kFontGrbit]) & biff::kFontOutline;
+  });
+  ASSERT_NE(filler, before.end());
+  const auto used = static_cast<std::size_t>(filler - before.begin());
+  biff::PutU16(&stream[xfFont], static_cast<std::uint16_t>(used < biff::kSkippedFontIndex ? used : used + 1));
+  Workbook again(stream);
+  const auto after = fonts(write(again, L"New"), nullptr);
+  ASSERT_GE(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+}
+
 // A workbook that certainly passes its limit ends at the row that takes it there, with an error
 // of the file (as a full disk), instead of spooling rows for a file that cannot be written.
 TEST_F(AppendTest, TheRowThatTakesTheStreamPastItsLimitIsAnErrorOfTheFile) {

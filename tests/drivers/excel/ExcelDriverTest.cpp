@@ -1,5 +1,6 @@
 // The Excel driver end to end through CDatabase, each workbook read back by xlrd.
 #include <algorithm>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -460,6 +461,74 @@ TEST_F(ExcelDriverTest, ANewWorkbooksGlobalsFollowExcelsOrderAndASecondWriterAdd
   ASSERT_EQ(added.status, 0) << added.output;
   EXPECT_EQ(DumpXls(file), (std::vector<std::string>{"sheet\tOurs\t2\t1", "0\t0\t0\ttext\tS", "0\t1\t0\ttext\tx",
                                                      "sheet\tTheirs\t1\t1", "1\t0\t0\ttext\ty"}));
+}
+
+// Bytes this process has handed to write calls so far (the kernel's count).
+std::uint64_t BytesWritten() {
+  std::ifstream io("/proc/self/io");
+  std::string name;
+  std::uint64_t value = 0;
+  while (io >> name >> value) {
+    if (name == "wchar:") return value;
+  }
+  return 0;
+}
+
+TEST_F(ExcelDriverTest, CellsAndStringsLargerThanTheirBuffersAreWrittenOnceAndEveryReaderReadsThem) {
+  const auto file = m_dir / "spooled.xls";
+  const auto row = [](int i) {
+    return std::to_wstring(i) + L",'text-number-" + std::to_wstring(i) + L"'," + std::to_wstring(i) + L".5";
+  };
+  const std::uint64_t before = BytesWritten();
+  {
+    CDatabase db;
+    db.OpenEx(NewWorkbookConnect(file), CDatabase::noOdbcDialog);
+    for (const wchar_t* table : {L"One", L"Two"}) {
+      db.ExecuteSQL(std::wstring(L"CREATE TABLE ") + table + L" ([I] INTEGER,[S] TEXT,[D] DOUBLE)");
+      for (int i = 0; i < 4000; ++i) db.ExecuteSQL(std::wstring(L"INSERT INTO ") + table + L" VALUES(" + row(i) + L")");
+    }
+  }
+  const std::uint64_t written = BytesWritten() - before;
+  EXPECT_LE(written, std::filesystem::file_size(file) * 11 / 10) << "written " << written;
+  // A later connection adds a table after the sheets it copies.
+  {
+    CDatabase db;
+    db.OpenEx(ExistingWorkbookConnect(file), CDatabase::noOdbcDialog);
+    db.ExecuteSQL(L"CREATE TABLE Three ([S] TEXT)");
+    db.ExecuteSQL(L"INSERT INTO Three VALUES('x')");
+  }
+  const auto lines = DumpXls(file);
+  ASSERT_EQ(lines.size(), 3u + 2 * 4001 * 3 + 2);
+  EXPECT_EQ(lines[0], "sheet\tOne\t4001\t3");
+  EXPECT_TRUE(Has(lines, "1\t4000\t1\ttext\ttext-number-3999"));
+  EXPECT_TRUE(Has(lines, "1\t4000\t2\tnumber\t3999.5"));
+  EXPECT_EQ(lines.back(), "2\t1\t0\ttext\tx");
+
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SSCONVERT).empty()) << "Gnumeric (ssconvert) is not installed";
+  const auto csv = m_dir / "gnumeric.csv";
+  const auto read = testing::RunCommand(std::string(QUILLON_SSCONVERT) + " -S " + testing::ShellQuote(file.string()) +
+                                        " " + testing::ShellQuote(csv.string()) + " 2>&1");
+  ASSERT_EQ(read.status, 0) << read.output;
+  const std::string second = testing::ReadBytes(csv.string() + ".1");
+  EXPECT_TRUE(second.starts_with("I,S,D\n0,text-number-0,0.5\n")) << second.substr(0, 100);
+  EXPECT_TRUE(second.ends_with("\n3999,text-number-3999,3999.5\n"));
+
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_SOFFICE).empty()) << "LibreOffice (soffice) is not installed";
+  const auto out = m_dir / "csv";
+  const auto converted = testing::RunCommand(
+      std::string(QUILLON_SOFFICE) + " --headless -env:UserInstallation=file://" + (m_dir / "profile").string() +
+      " --convert-to 'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1' --outdir " +
+      testing::ShellQuote(out.string()) + " " + testing::ShellQuote(file.string()) + " 2>&1");
+  ASSERT_EQ(converted.status, 0) << converted.output;
+  EXPECT_EQ(testing::ReadBytes(out / "spooled-Two.csv"), second);
+
+  QUILLON_REQUIRE_TOOL(!std::string(QUILLON_POI_RUN).empty()) << "Apache POI (libapache-poi-java) is not installed";
+  const auto added =
+      testing::RunCommand(std::string(QUILLON_POI_RUN) + " " + testing::ShellQuote(file.string()) + " Theirs y 2>&1");
+  ASSERT_EQ(added.status, 0) << added.output;
+  const auto again = DumpXls(file);
+  EXPECT_TRUE(Has(again, "1\t4000\t1\ttext\ttext-number-3999"));
+  EXPECT_EQ(again.back(), "3\t0\t0\ttext\ty");
 }
 
 TEST_F(ExcelDriverTest, LibreOfficeReadsTheSameValues) {
