@@ -314,7 +314,9 @@ void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, 
       PrintFigure(what.c_str(), figures[f], rows, true, source.referenceName);
       PrintGoals(kFormats[f], figures[f]);
     }
-    const Figure& xlsx = figures[3];
+    const auto xlsxAt = std::find_if(std::begin(kFormats), std::end(kFormats),
+                                     [](const Format& f) { return std::strcmp(f.extension, "xlsx") == 0; });
+    const Figure& xlsx = figures[static_cast<std::size_t>(xlsxAt - std::begin(kFormats))];
     if (source.openpyxlDatabase.empty() || !Wanted(source.formats, "xlsx") || xlsx.failed) continue;
     if (rows != openpyxlRows) {
       std::printf("  openpyxl: not run at %ld rows (only at %ld: it writes about 10,000 rows/s)\n", rows, openpyxlRows);
