@@ -53,7 +53,9 @@ uninstall:
 	@$(UNREGISTER)
 	@if [ -f $(BUILD_DIR)/install_manifest_odbcdriver.txt ]; then xargs rm -fv < $(BUILD_DIR)/install_manifest_odbcdriver.txt; fi
 
-bench: build
+# Builds only the benchmark programs and what they run, then runs them.
+bench: setup $(BUILD_DIR)/build.ninja
+	cmake --build $(BUILD_DIR) --target benchmarks
 	@scripts/bench.sh $(BUILD_DIR)
 
 clean:

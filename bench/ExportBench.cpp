@@ -1,15 +1,23 @@
 // The whole export as a user runs it: `quillon-export` copying a 7-column Orders table into .xls
-// and into .mdb, each run paired with the source's own client writing the same rows as text
-// (`sqlite3 -csv` for a SQLite file, `psql -A -F,` for a PostgreSQL server this program starts).
-// Every command runs as a process of its own; its wall time is measured here and its peak
-// memory is the kernel's account of it (wait4). Pairs run one after the other (reference,
-// export, reference, export, ...) and the ratio quoted is the median of the pairs' ratios, so
-// that it holds while the machine's speed drifts.
+// and into .mdb (from SQLite also into .xlsx, .csv and .txt), each run paired with the source's
+// own client writing the same rows as text (`sqlite3 -csv` for a SQLite file, `psql -A -F,` for a
+// PostgreSQL server this program starts). Every command runs as a process of its own; its wall
+// time is measured here and its peak memory is the kernel's account of it (wait4). Pairs run one
+// after the other (reference, export, reference, export, ...) and the ratio quoted is the median
+// of the pairs' ratios, so that it holds while the machine's speed drifts. A run counts only if
+// its file holds every row: the lines of a .csv or .txt are counted each time, and the first
+// .xlsx is read back by openpyxl.
 //
 //   bench_export              100,000, 1,000,000 and 3,000,000 rows, three pairs each
 //   QUILLON_BENCH_ROWS="1000000"      other row counts (blank-separated)
 //   QUILLON_BENCH_PAIRS=5             pairs per figure
 //   QUILLON_BENCH_SOURCES="sqlite"    sqlite, postgres or both (the default)
+//   QUILLON_BENCH_FORMATS="xlsx csv"  what is timed: read, xls, mdb, xlsx, csv, txt
+//   QUILLON_BENCH_OPENPYXL_ROWS=0     the row count at which openpyxl's writer (write-only mode,
+//                                     /usr/bin/python3) makes the same workbook, 1,000,000 unless
+//                                     set; at 3,000,000 rows it would take many minutes
+//   QUILLON_BENCH_CALLGRIND_ROWS=0    the rows whose instructions callgrind counts per thread,
+//                                     20,000 unless set (0: not counted)
 //
 // Beside the exports it times reading alone: the same rows fetched through the export's reader
 // thread and turned into values, with nothing written (this program run again with
@@ -49,6 +57,7 @@ constexpr int kDefaultPairs = 3;
 constexpr int kColumns = 7;
 constexpr double kKibPerMib = 1024.0;
 constexpr const char* kStatement = "SELECT * FROM Orders";
+constexpr long kDefaultCallgrindRows = 20000;
 
 struct Measurement {
   double seconds = 0;
@@ -114,6 +123,8 @@ struct Source {
   std::function<void(long rows)> fill;
   std::function<std::vector<std::string>()> reference;
   std::string connect;
+  std::string formats = "read xls mdb";  // what Bench times, as QUILLON_BENCH_FORMATS names them
+  fs::path openpyxlDatabase;             // the SQLite file openpyxl's writer reads, if any
 };
 
 struct Figure {
@@ -162,9 +173,83 @@ int ReadOnly(const std::string& connect, const std::string& statement) {
   }
 }
 
+// An output format the export is timed into, and the goals printed beside its figures (0: none).
+struct Format {
+  const char* extension;  // "" for reading alone
+  double ratioGoal = 0;
+  double peakGoalMib = 0;
+};
+
+constexpr double kTextRatioGoal = 1.3, kXlsxRatioGoal = 2.0, kPeakGoalMib = 32;
+constexpr Format kFormats[] = {{""},
+                               {"xls"},
+                               {"mdb"},
+                               {"xlsx", kXlsxRatioGoal, kPeakGoalMib},
+                               {"csv", kTextRatioGoal, kPeakGoalMib},
+                               {"txt", kTextRatioGoal, kPeakGoalMib}};
+// openpyxl writes some 10,000 rows a second: it runs at this row count only.
+constexpr long kDefaultOpenpyxlRows = 1000000;
+constexpr double kOpenpyxlSpeedupGoal = 10;
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kOpenpyxlScript = QUILLON_BENCH_OPENPYXL;
+
+bool Wanted(const std::string& list, const std::string& extension) {
+  std::stringstream in(list);
+  for (std::string word; in >> word;) {
+    if (word == (extension.empty() ? "read" : extension)) return true;
+  }
+  return false;
+}
+
+long LineCount(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buffer(1 << 20);
+  long lines = 0;
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    lines += std::count(buffer.data(), buffer.data() + in.gcount(), '\n');
+  }
+  return lines;
+}
+
+bool OpenpyxlPresent() {
+  return access(kPython, X_OK) == 0 && RunProcess({kPython, "-c", "import openpyxl"}, "/dev/null", "/dev/null").ok;
+}
+
+// The data rows in an export's output (the line of column names left out), or -1 where it cannot
+// be told. A workbook is read back by openpyxl, which takes about as long as writing it: only
+// when `readWorkbook` is set.
+long RowsWritten(const std::string& extension, const fs::path& out, bool readWorkbook, const fs::path& dir) {
+  if (extension == "csv" || extension == "txt") return LineCount(out) - 1;
+  if (extension != "xlsx" || !readWorkbook || !OpenpyxlPresent()) return -1;
+  const fs::path listing = dir / "sheets.txt";
+  if (!RunProcess({kPython, kOpenpyxlScript, "rows", out.string()}, listing, dir / "stderr.txt").ok) return -2;
+  std::stringstream lines(ReadText(listing));
+  std::printf("  .xlsx read back by openpyxl (read-only), data rows per sheet:");
+  long total = -2;
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t tab = line.find('\t');
+    if (tab != std::string::npos) {
+      std::printf(" %s %s", line.substr(0, tab).c_str(), line.substr(tab + 1).c_str());
+    } else {
+      total = std::atol(line.c_str());
+    }
+  }
+  std::printf("\n");
+  return total;
+}
+
+void PrintGoals(const Format& format, const Figure& figure) {
+  if (figure.failed || (format.ratioGoal == 0 && format.peakGoalMib == 0)) return;
+  const double ratio = Median(figure.ratios);
+  std::printf("  %-22s goals: ratio within %.1f x (%s), peak within %.0f MiB (%s)\n", "", format.ratioGoal,
+              ratio <= format.ratioGoal ? "met" : "missed", format.peakGoalMib,
+              figure.peakMib <= format.peakGoalMib ? "met" : "missed");
+}
+
 void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, const fs::path& exporter,
-           const fs::path& dir) {
+           const fs::path& dir, long openpyxlRows) {
   const fs::path self = fs::canonical("/proc/self/exe");
+  bool workbookChecked = false;
   for (const long rows : rowCounts) {
     source.fill(rows);
     std::printf("%s, %ld rows x %d columns, median of %d pairs\n", source.title.c_str(), rows, kColumns, pairs);
@@ -172,31 +257,47 @@ void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, 
     const fs::path text = dir / "reference.txt", err = dir / "stderr.txt", log = dir / "export.log";
     // One reference run first, so that no timed run reads a cold file cache.
     RunProcess(source.reference(), text, err);
+    const long referenceLines = LineCount(text);
 
-    Figure reference, read, xls, mdb;
+    Figure reference;
+    std::vector<Figure> figures(std::size(kFormats));
     for (int pair = 0; pair < pairs; ++pair) {
-      for (const char* extension : {"", "xls", "mdb"}) {
-        Figure& figure = *extension == '\0' ? read : std::strcmp(extension, "xls") == 0 ? xls : mdb;
-        if (figure.failed) continue;
+      for (std::size_t f = 0; f < std::size(kFormats); ++f) {
+        const std::string extension = kFormats[f].extension;
+        Figure& figure = figures[f];
+        if (figure.failed || !Wanted(source.formats, extension)) continue;
         const Measurement ref = RunProcess(source.reference(), text, err);
         if (!ref.ok) {
           std::printf("  %s failed: %s\n", source.referenceName.c_str(), ReadText(err).c_str());
           reference.failed = true;
           return;
         }
+        if (LineCount(text) != referenceLines) {
+          std::printf("  %s wrote %ld lines, then %ld\n", source.referenceName.c_str(), referenceLines,
+                      LineCount(text));
+          return;
+        }
         reference.seconds.push_back(ref.seconds);
         reference.peakMib = std::max(reference.peakMib, ref.peakMib);
 
-        const fs::path out = dir / (std::string("orders.") + extension);
+        const fs::path out = dir / ("orders." + extension);
         fs::remove(out);  // a new file each time, not a further table in the last one
-        const Measurement run = *extension == '\0'
+        const Measurement run = extension.empty()
                                     ? RunProcess({self.string(), "--read-only", source.connect, kStatement}, log, err)
                                     : RunProcess({exporter.string(), "--connect", source.connect, "--sql", kStatement,
                                                   "--out", out.string()},
                                                  log, err);
         if (!run.ok) {
-          std::printf("  %s%s failed:\n%s%s\n", *extension == '\0' ? "reading alone" : "export to .", extension,
+          std::printf("  %s%s failed:\n%s%s\n", extension.empty() ? "reading alone" : "export to .", extension.c_str(),
                       ReadText(log).c_str(), ReadText(err).c_str());
+          figure.failed = true;
+          continue;
+        }
+        // A figure counts only an export that wrote every row.
+        const long written = RowsWritten(extension, out, !workbookChecked, dir);
+        if (extension == "xlsx" && written != -1) workbookChecked = true;
+        if (written != -1 && written != rows) {
+          std::printf("  export to .%s wrote %ld rows, not %ld\n", extension.c_str(), written, rows);
           figure.failed = true;
           continue;
         }
@@ -206,9 +307,39 @@ void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, 
       }
     }
     PrintFigure(source.referenceName.c_str(), reference, rows, false, "");
-    PrintFigure("reading alone", read, rows, true, source.referenceName);
-    PrintFigure("export to .xls", xls, rows, true, source.referenceName);
-    PrintFigure("export to .mdb", mdb, rows, true, source.referenceName);
+    for (std::size_t f = 0; f < std::size(kFormats); ++f) {
+      const std::string extension = kFormats[f].extension;
+      if (!Wanted(source.formats, extension)) continue;
+      const std::string what = extension.empty() ? "reading alone" : "export to ." + extension;
+      PrintFigure(what.c_str(), figures[f], rows, true, source.referenceName);
+      PrintGoals(kFormats[f], figures[f]);
+    }
+    const auto xlsxAt = std::find_if(std::begin(kFormats), std::end(kFormats),
+                                     [](const Format& f) { return std::strcmp(f.extension, "xlsx") == 0; });
+    const Figure& xlsx = figures[static_cast<std::size_t>(xlsxAt - std::begin(kFormats))];
+    if (source.openpyxlDatabase.empty() || !Wanted(source.formats, "xlsx") || xlsx.failed) continue;
+    if (rows != openpyxlRows) {
+      std::printf("  openpyxl: not run at %ld rows (only at %ld: it writes about 10,000 rows/s)\n", rows, openpyxlRows);
+      continue;
+    }
+    if (!OpenpyxlPresent()) {
+      std::printf("  openpyxl: skipped, %s cannot import openpyxl (python3-openpyxl)\n", kPython);
+      continue;
+    }
+    const fs::path workbook = dir / "openpyxl.xlsx";
+    fs::remove(workbook);
+    const Measurement py =
+        RunProcess({kPython, kOpenpyxlScript, "write", source.openpyxlDatabase.string(), workbook.string()}, log, err);
+    if (!py.ok) {
+      std::printf("  openpyxl failed:\n%s\n", ReadText(err).c_str());
+      continue;
+    }
+    const double speedup = py.seconds / Median(xlsx.seconds);
+    std::printf("  %-22s %7.2f s %10.0f rows/s   peak %6.1f MiB   one run (only at %ld rows)\n", "openpyxl write-only",
+                py.seconds, static_cast<double>(rows) / py.seconds, py.peakMib, rows);
+    std::printf("  %-22s .xlsx export %.1f x faster than openpyxl (goal: %.0f x or more, %s)\n", "", speedup,
+                kOpenpyxlSpeedupGoal, speedup >= kOpenpyxlSpeedupGoal ? "met" : "missed");
+    std::fflush(stdout);
   }
 }
 
@@ -232,6 +363,8 @@ Source SqliteSource(const fs::path& dir) {
         L"i % 300, (i % 10000) / 7.0, i % 2, CASE WHEN i % 5 = 0 THEN 'Zoë''s note ' || i END FROM n");
   };
   s.reference = [db] { return std::vector<std::string>{"sqlite3", "-csv", db.string(), kStatement}; };
+  s.formats = "read xls mdb xlsx csv txt";
+  s.openpyxlDatabase = db;
   return s;
 }
 
@@ -272,6 +405,68 @@ Source PostgresSource(const testing::PostgresServer& server) {
   return s;
 }
 
+// Instructions per thread (callgrind, one file a thread), which do not depend on the machine's
+// load: the source's client and an export into each format, of the same rows.
+std::vector<double> ThreadInstructions(const fs::path& base) {
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(base.parent_path())) {
+    if (entry.path().filename().string().rfind(base.filename().string(), 0) == 0) files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<double> counts;
+  for (const fs::path& file : files) {
+    std::stringstream lines(ReadText(file));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("totals: ", 0) == 0 || line.rfind("summary: ", 0) == 0) {
+        counts.push_back(std::atof(line.c_str() + line.find(' ') + 1));
+        break;
+      }
+    }
+  }
+  return counts;
+}
+
+void Instructions(const Source& source, long rows, const fs::path& exporter, const fs::path& dir) {
+  source.fill(rows);
+  std::printf(
+      "%s, %ld rows: instructions (callgrind) per thread, in the order they started: an export's\n"
+      "thread 1 turns the values and writes the file, thread 2 watches for a stop, the last one reads the rows\n",
+      source.title.c_str(), rows);
+  std::fflush(stdout);
+  constexpr double kMillion = 1e6;
+  for (const char* extension : {"", "xls", "mdb", "xlsx", "csv", "txt"}) {
+    const std::string ext = extension;
+    const fs::path base = dir / ("callgrind." + (ext.empty() ? std::string("reference") : ext));
+    std::vector<std::string> argv = {"valgrind", "--tool=callgrind", "--separate-threads=yes",
+                                     "--callgrind-out-file=" + base.string()};
+    const fs::path out = dir / ("orders." + ext);
+    fs::remove(out);
+    if (ext.empty()) {
+      for (const std::string& a : source.reference()) argv.push_back(a);
+    } else {
+      for (const std::string& a : {exporter.string(), std::string("--connect"), source.connect, std::string("--sql"),
+                                   std::string(kStatement), std::string("--out"), out.string()}) {
+        argv.push_back(a);
+      }
+    }
+    const std::string what = ext.empty() ? source.referenceName : "export to ." + ext;
+    if (!RunProcess(argv, dir / "callgrind.out", dir / "stderr.txt").ok) {
+      std::printf("  %-22s failed:\n%s\n", what.c_str(), ReadText(dir / "stderr.txt").c_str());
+      continue;
+    }
+    const std::vector<double> counts = ThreadInstructions(base);
+    double total = 0;
+    for (const double c : counts) total += c;
+    std::printf("  %-22s %7.0f M in all;", what.c_str(), total / kMillion);
+    for (std::size_t t = 0; t < counts.size(); ++t) std::printf(" thread %zu: %.0f M", t + 1, counts[t] / kMillion);
+    std::printf("\n");
+    std::fflush(stdout);
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      if (entry.path().filename().string().rfind(base.filename().string(), 0) == 0) fs::remove(entry.path());
+    }
+  }
+}
+
 std::vector<long> RowCounts() {
   std::vector<long> counts;
   if (const char* list = std::getenv("QUILLON_BENCH_ROWS")) {
@@ -294,6 +489,11 @@ int main(int argc, char** argv) {
   const int pairs = pairsText != nullptr && std::atoi(pairsText) > 0 ? std::atoi(pairsText) : kDefaultPairs;
   const char* sourcesText = std::getenv("QUILLON_BENCH_SOURCES");
   const std::string sources = sourcesText != nullptr ? sourcesText : "sqlite postgres";
+  const char* formatsText = std::getenv("QUILLON_BENCH_FORMATS");
+  const char* openpyxlText = std::getenv("QUILLON_BENCH_OPENPYXL_ROWS");
+  const long openpyxlRows = openpyxlText != nullptr ? std::atol(openpyxlText) : kDefaultOpenpyxlRows;
+  const char* callgrindText = std::getenv("QUILLON_BENCH_CALLGRIND_ROWS");
+  const long callgrindRows = callgrindText != nullptr ? std::atol(callgrindText) : kDefaultCallgrindRows;
 
   // A folder of its own, so that runs side by side (a profiling run among them) do not collide.
   const fs::path dir = fs::temp_directory_path() / ("quillon-bench-export-" + std::to_string(getpid()));
@@ -303,7 +503,16 @@ int main(int argc, char** argv) {
   try {
     if (sources.find("sqlite") != std::string::npos) {
       if (OnPath("sqlite3")) {
-        Bench(SqliteSource(dir), rowCounts, pairs, exporter, dir);
+        Source sqlite = SqliteSource(dir);
+        if (formatsText != nullptr) sqlite.formats = formatsText;
+        Bench(sqlite, rowCounts, pairs, exporter, dir, openpyxlRows);
+        if (callgrindRows <= 0) {
+          std::printf("SQLite instructions: not counted (QUILLON_BENCH_CALLGRIND_ROWS=0)\n");
+        } else if (OnPath("valgrind")) {
+          Instructions(sqlite, callgrindRows, exporter, dir);
+        } else {
+          std::printf("SQLite instructions: skipped, valgrind is not installed\n");
+        }
       } else {
         std::printf("SQLite: skipped, sqlite3 is not installed\n");
       }
@@ -311,7 +520,9 @@ int main(int argc, char** argv) {
     if (sources.find("postgres") != std::string::npos) {
       if (OnPath("psql")) {
         const testing::PostgresServer server;
-        Bench(PostgresSource(server), rowCounts, pairs, exporter, dir);
+        Source postgres = PostgresSource(server);
+        if (formatsText != nullptr) postgres.formats = formatsText;
+        Bench(postgres, rowCounts, pairs, exporter, dir, openpyxlRows);
       } else {
         std::printf("PostgreSQL: skipped, psql is not installed\n");
       }
