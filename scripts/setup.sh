@@ -21,6 +21,8 @@ packages=(
   xvfb xauth x11-utils fonts-dejavu-core
   # fuzzing and sanitizers
   clang libclang-rt-14-dev
+  # make bench: instruction counts per thread
+  valgrind
 )
 
 # node and npm for mdb-reader: Debian's npm (which brings nodejs) unless a node with its own npm
