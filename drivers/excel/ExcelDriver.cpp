@@ -34,8 +34,8 @@ class ExcelConnection : public OutputConnection {
 
   ~ExcelConnection() override { CloseQuietly(); }
 
-  // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
  protected:
+  // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
   std::vector<ListedTable> ListTables() override {
     std::vector<ListedTable> tables;
     try {

@@ -57,6 +57,8 @@ bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 // The longest first line read for the names of a file's columns.
 constexpr std::size_t kMaxHeaderBytes = std::size_t{1} << 20;
+// The byte order mark a UTF-8 file may start with, which is no part of its first field.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // The fields of a delimited line (quotes as AppendField writes them); the line ends at the first
 // line break outside quotes.
@@ -113,16 +115,18 @@ class TextConnection : public OutputConnection {
 
   ~TextConnection() override { CloseQuietly(); }
 
+ protected:
   // The file's one table: named as it was created on this connection, else after the file,
   // its columns the first line's fields as text.
- protected:
   std::vector<ListedTable> ListTables() override {
     if (m_created) return {{m_table, false, m_columns}};
     if (!m_holdsTable) return {};
     ListedTable table{FileTableName(Path()), false, {}};
     std::string header(kMaxHeaderBytes, '\0');
     header.resize(file::ReadAll(m_file.Original(), header.data(), header.size(), 0, m_file.Target()));
-    for (auto& name : HeaderFields(header, m_format.delimiter)) {
+    std::string_view bytes = header;
+    if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+    for (auto& name : HeaderFields(bytes, m_format.delimiter)) {
       table.columns.push_back({std::move(name), sql::ColumnType::Text, sql::kTextColumnLength});
     }
     return {table};

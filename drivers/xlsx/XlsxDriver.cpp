@@ -44,8 +44,8 @@ class XlsxConnection : public OutputConnection {
 
   ~XlsxConnection() override { CloseQuietly(); }
 
-  // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
  protected:
+  // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
   std::vector<ListedTable> ListTables() override {
     std::vector<ListedTable> tables;
     std::vector<std::vector<std::wstring>> headers;

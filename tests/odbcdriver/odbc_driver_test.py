@@ -169,6 +169,14 @@ class Catalog(Folder):
             self.assertEqual(got, want, name)
             with open(path, "rb") as f:
                 self.assertEqual(f.read(), before, name)
+        # A text file as a spreadsheet program saves it: a byte order mark, quoted fields.
+        path = os.path.join(self.dir, "Saved List.csv")
+        with open(path, "w", encoding="utf-8-sig", newline="") as f:
+            csv.writer(f).writerows([["Name", "a,b", 'say "hi"', "\u00e9"], ["1", "2", "3", "4"]])
+        with open(path, encoding="utf-8-sig", newline="") as f:
+            want = [("Saved List", n) for n in next(csv.reader(f))]
+        with connect(path) as c:
+            self.assertEqual([(r.table_name, r.column_name) for r in c.cursor().columns()], want)
 
     def test_tables_created_on_the_connection_until_rollback(self):
         want = [("a", pyodbc.SQL_INTEGER, "INTEGER", 10), ("b", pyodbc.SQL_WVARCHAR, "VARCHAR", 20),
@@ -214,11 +222,20 @@ class Catalog(Folder):
             self.assertEqual(len(cur.columns(table="%").fetchall()), 11)  # no system table's columns
             self.assertTrue(cur.columns(table="MSysObjects").fetchall())
         c.close()
-        odbc, dbc, _, _ = Odbc(path)
+        odbc, dbc, stmt, _ = Odbc(path)
         for function in (54, 40):  # SQL_API_SQLTABLES, SQL_API_SQLCOLUMNS
             supported = ctypes.c_ushort()
             odbc.SQLGetFunctions(dbc, function, ctypes.byref(supported))
             self.assertEqual(supported.value, 1, function)
+        # With SQL_ATTR_METADATA_ID on, a name is an identifier: '_' is no wildcard.
+        for metadata_id, want in ((0, 3), (1, 0)):
+            odbc.SQLSetStmtAttr(stmt, 10014, ctypes.c_void_p(metadata_id), 0)
+            self.assertEqual(odbc.SQLTables(stmt, None, 0, None, 0, b"Table_", -3, None, 0), 0)
+            rows = 0
+            while odbc.SQLFetch(stmt) == 0:
+                rows += 1
+            odbc.SQLCloseCursor(stmt)
+            self.assertEqual(rows, want, metadata_id)
 
     def test_isql_help_lists_tables_and_columns(self):
         path = self.copy("jet4/queryTestV2000.mdb")
