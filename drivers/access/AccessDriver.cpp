@@ -111,9 +111,9 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
 }
 
 // A stored column as CREATE TABLE would describe it: Jet's other types as the nearest of those.
-drivers::sql::ColumnDef ListedColumn(const ColumnSpec& spec) {
-  drivers::sql::ColumnDef column{text::Utf16ToWide(spec.name), drivers::sql::ColumnType::Text, 0};
-  switch (spec.type) {
+drivers::sql::ColumnDef ListedColumn(const ColumnSpec& stored) {
+  drivers::sql::ColumnDef column{text::Utf16ToWide(stored.name), drivers::sql::ColumnType::Text, 0};
+  switch (stored.type) {
     case jet4::ColumnType::Bit:
       column.type = drivers::sql::ColumnType::Bit;
       break;
@@ -142,7 +142,7 @@ drivers::sql::ColumnDef ListedColumn(const ColumnSpec& spec) {
     default:
       // Text keeps two bytes a character.
       column.type = drivers::sql::ColumnType::VarChar;
-      column.length = spec.length / 2;
+      column.length = stored.length / 2;
       break;
   }
   return column;
@@ -162,7 +162,7 @@ class AccessConnection : public OutputConnection {
     std::vector<ListedTable> tables;
     for (const auto& stored : m_database.ListTables()) {
       ListedTable& table = tables.emplace_back(ListedTable{text::Utf16ToWide(stored.name), stored.system, {}});
-      for (const auto& spec : stored.columns) table.columns.push_back(ListedColumn(spec));
+      for (const auto& column : stored.columns) table.columns.push_back(ListedColumn(column));
     }
     return tables;
   }
