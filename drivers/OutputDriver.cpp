@@ -25,6 +25,11 @@ void OutputConnection::CheckUsable() const {
   if (m_failed) throw odbc::errors::NoMoreChanges(m_path);
 }
 
+std::vector<ListedTable> OutputConnection::Tables() {
+  CheckUsable();
+  return ListTables();
+}
+
 template <typename Change>
 void OutputConnection::Guarded(Change&& change) {
   if (m_readOnly) throw odbc::errors::FileReadOnly(m_path);

@@ -17,6 +17,9 @@
 //            adds the row.
 //   close    Close calls WriteOut once, which puts everything in the file; destruction closes
 //            too (the format's destructor calls CloseQuietly).
+//   list     Tables (the format's ListTables) names what the file holds: the tables it had and
+//            those created on this connection, with their columns. It reads within the
+//            connection's lock and changes nothing.
 //   abandon  Abandon ends the connection without WriteOut: the file keeps what it held before
 //            the connection, and the format drops its work when it is destroyed.
 //   refuse   One guard for every statement, in this order: a closed connection
@@ -52,6 +55,14 @@ struct OutputTarget {
   std::optional<std::wstring> datePattern;
 };
 
+// A table a connection lists, its columns described as CREATE TABLE would make them (a
+// format's other types as the nearest of those, e.g. Access's Byte as SMALLINT).
+struct ListedTable {
+  std::wstring name;
+  bool system = false;  // a table the format keeps for itself (Access's MSys tables)
+  std::vector<sql::ColumnDef> columns;
+};
+
 class OutputConnection : public odbc::IDriverConnection {
  public:
   explicit OutputConnection(const OutputTarget& target);
@@ -63,6 +74,9 @@ class OutputConnection : public odbc::IDriverConnection {
   // Ends the connection without writing anything: every later statement is refused, and Close
   // and destruction leave the file as it was.
   void Abandon() noexcept;
+  // The tables of the file, existing ones first, then those created on this connection
+  // (ListTables); refused on a closed or failed connection like a statement.
+  std::vector<ListedTable> Tables();
 
  protected:
   // The format's steps; each throws CDBException. An error for which odbc::errors::IsIoError
@@ -76,6 +90,8 @@ class OutputConnection : public odbc::IDriverConnection {
   // Drops what was done so far for Abandon, where destroying the format's members alone would
   // write it out.
   virtual void Discard() noexcept {}
+  // Lists the tables for Tables; throws CDBException when the file cannot be read.
+  virtual std::vector<ListedTable> ListTables() = 0;
 
   // For the format's destructor: closes, swallowing any error (the file keeps its previous
   // version then).

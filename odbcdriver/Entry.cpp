@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "odbcdriver/Catalog.h"
 #include "odbcdriver/Handles.h"
 #include "odbcdriver/Info.h"
 #include "odbcdriver/Parameters.h"
@@ -580,6 +581,9 @@ SQLRETURN SetStmtAttr(Statement& stmt, SQLINTEGER attribute, SQLPOINTER value) {
     case SQL_ATTR_NOSCAN:
       stmt.noScan = number;
       return SQL_SUCCESS;
+    case SQL_ATTR_METADATA_ID:
+      stmt.metadataId = number;
+      return SQL_SUCCESS;
     case SQL_ATTR_ROW_ARRAY_SIZE:
     case SQL_ROWSET_SIZE:
       if (number != 1) throw errors::FeatureNotImplemented(L"fetching more than one row at a time");
@@ -636,6 +640,8 @@ SQLRETURN GetStmtAttr(Statement& stmt, SQLINTEGER attribute, SQLPOINTER value, S
       return put(stmt.maxLength);
     case SQL_ATTR_NOSCAN:
       return put(stmt.noScan);
+    case SQL_ATTR_METADATA_ID:
+      return put(stmt.metadataId);
     case SQL_ATTR_ROW_ARRAY_SIZE:
     case SQL_ROWSET_SIZE:
       return put(static_cast<SQLULEN>(1));
@@ -1069,6 +1075,71 @@ QUILLON_EXPORT SQLRETURN SQLGetTypeInfo(SQLHSTMT handle, SQLSMALLINT dataType) {
 
 QUILLON_EXPORT SQLRETURN SQLGetTypeInfoW(SQLHSTMT handle, SQLSMALLINT dataType) {
   return SQLGetTypeInfo(handle, dataType);
+}
+
+// --- Catalog functions ---
+
+namespace {
+
+template <typename Char, typename Convert>
+CatalogArgument Argument(Char* text, SQLSMALLINT length, Convert convert) {
+  if (text == nullptr) return std::nullopt;
+  return convert(text, length);
+}
+
+// Replaces the statement's result set with the catalog's answer.
+template <typename Make>
+SQLRETURN CatalogResult(Statement& stmt, Make&& make) {
+  stmt.result.reset();
+  stmt.result.emplace(make(SessionOf(stmt.dbc), stmt.metadataId == SQL_TRUE));
+  stmt.rowCount = -1;
+  return SQL_SUCCESS;
+}
+
+}  // namespace
+
+QUILLON_EXPORT SQLRETURN SQLTables(SQLHSTMT handle, SQLCHAR* catalog, SQLSMALLINT catalogLength, SQLCHAR* schema,
+                                   SQLSMALLINT schemaLength, SQLCHAR* table, SQLSMALLINT tableLength, SQLCHAR* types,
+                                   SQLSMALLINT typesLength) {
+  return OnStmt(handle, [&](Statement& stmt) {
+    return CatalogResult(stmt, [&](Session& session, bool metadataId) {
+      return Tables(session, Argument(catalog, catalogLength, FromUtf8), Argument(schema, schemaLength, FromUtf8),
+                    Argument(table, tableLength, FromUtf8), Argument(types, typesLength, FromUtf8), metadataId);
+    });
+  });
+}
+
+QUILLON_EXPORT SQLRETURN SQLTablesW(SQLHSTMT handle, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                    SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength, SQLWCHAR* types,
+                                    SQLSMALLINT typesLength) {
+  return OnStmt(handle, [&](Statement& stmt) {
+    return CatalogResult(stmt, [&](Session& session, bool metadataId) {
+      return Tables(session, Argument(catalog, catalogLength, FromUtf16), Argument(schema, schemaLength, FromUtf16),
+                    Argument(table, tableLength, FromUtf16), Argument(types, typesLength, FromUtf16), metadataId);
+    });
+  });
+}
+
+QUILLON_EXPORT SQLRETURN SQLColumns(SQLHSTMT handle, SQLCHAR* catalog, SQLSMALLINT catalogLength, SQLCHAR* schema,
+                                    SQLSMALLINT schemaLength, SQLCHAR* table, SQLSMALLINT tableLength, SQLCHAR* column,
+                                    SQLSMALLINT columnLength) {
+  return OnStmt(handle, [&](Statement& stmt) {
+    return CatalogResult(stmt, [&](Session& session, bool metadataId) {
+      return Columns(session, Argument(catalog, catalogLength, FromUtf8), Argument(schema, schemaLength, FromUtf8),
+                     Argument(table, tableLength, FromUtf8), Argument(column, columnLength, FromUtf8), metadataId);
+    });
+  });
+}
+
+QUILLON_EXPORT SQLRETURN SQLColumnsW(SQLHSTMT handle, SQLWCHAR* catalog, SQLSMALLINT catalogLength, SQLWCHAR* schema,
+                                     SQLSMALLINT schemaLength, SQLWCHAR* table, SQLSMALLINT tableLength,
+                                     SQLWCHAR* column, SQLSMALLINT columnLength) {
+  return OnStmt(handle, [&](Statement& stmt) {
+    return CatalogResult(stmt, [&](Session& session, bool metadataId) {
+      return Columns(session, Argument(catalog, catalogLength, FromUtf16), Argument(schema, schemaLength, FromUtf16),
+                     Argument(table, tableLength, FromUtf16), Argument(column, columnLength, FromUtf16), metadataId);
+    });
+  });
 }
 
 QUILLON_EXPORT SQLRETURN SQLFetch(SQLHSTMT handle) {

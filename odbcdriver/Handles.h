@@ -99,6 +99,7 @@ struct Statement {
   SQLULEN maxLength = 0;
   SQLULEN rowArraySize = 1;
   SQLULEN noScan = SQL_NOSCAN_OFF;
+  SQLULEN metadataId = SQL_FALSE;  // the catalog functions take identifiers, not patterns
   // The driver's own descriptors are not offered; these stand for them in SQLGetStmtAttr.
   char descriptors[4] = {};
 };

@@ -36,7 +36,7 @@ constexpr StringInfo kStringInfo[] = {
     {SQL_SERVER_NAME, L""},
     {SQL_USER_NAME, L""},
     {SQL_IDENTIFIER_QUOTE_CHAR, L"\""},
-    {SQL_SEARCH_PATTERN_ESCAPE, L""},
+    {SQL_SEARCH_PATTERN_ESCAPE, L"\\"},
     {SQL_CATALOG_NAME_SEPARATOR, L""},
     {SQL_CATALOG_TERM, L""},
     {SQL_SCHEMA_TERM, L""},
@@ -171,6 +171,7 @@ constexpr SQLUSMALLINT kImplemented[] = {
     SQL_API_SQLCOLATTRIBUTE, SQL_API_SQLBINDCOL,       SQL_API_SQLSETCONNECTATTR, SQL_API_SQLGETCONNECTATTR,
     SQL_API_SQLSETSTMTATTR,  SQL_API_SQLGETSTMTATTR,   SQL_API_SQLENDTRAN,        SQL_API_SQLCANCEL,
     SQL_API_SQLCLOSECURSOR,  SQL_API_SQLMORERESULTS,   SQL_API_SQLPARAMDATA,      SQL_API_SQLPUTDATA,
+    SQL_API_SQLTABLES,       SQL_API_SQLCOLUMNS,
 };
 
 // The types of CREATE TABLE, by DATA_TYPE as SQLGetTypeInfo orders them.
@@ -284,6 +285,18 @@ ResultSet TypeInfo(SQLSMALLINT dataType) {
     });
   }
   return result;
+}
+
+const wchar_t* TypeName(SQLSMALLINT sqlType, SQLSMALLINT& sqlDataType, SQLSMALLINT& datetimeSub) {
+  for (const TypeRow& type : kTypes) {
+    if (type.dataType != sqlType) continue;
+    sqlDataType = type.sqlDataType;
+    datetimeSub = type.datetimeSub;
+    return type.name;
+  }
+  sqlDataType = sqlType;
+  datetimeSub = 0;
+  return L"";
 }
 
 void DescribeColumnType(int type, int length, SQLSMALLINT& sqlType, SQLULEN& size) {

@@ -31,4 +31,8 @@ ResultSet TypeInfo(SQLSMALLINT dataType);
 // size.
 void DescribeColumnType(int type, int length, SQLSMALLINT& sqlType, SQLULEN& size);
 
+// The name SQLGetTypeInfo gives the type of `sqlType` (VARCHAR for text), and the type's
+// SQL_DATA_TYPE and SQL_DATETIME_SUB (0 for none).
+const wchar_t* TypeName(SQLSMALLINT sqlType, SQLSMALLINT& sqlDataType, SQLSMALLINT& datetimeSub);
+
 }  // namespace quillon::odbcdriver

@@ -192,4 +192,9 @@ const std::vector<drivers::sql::ColumnDef>* Session::Columns(std::wstring_view t
   return found == m_tables.end() ? nullptr : &found->second;
 }
 
+std::vector<drivers::ListedTable> Session::Tables() {
+  auto* output = dynamic_cast<drivers::OutputConnection*>(&Connection());
+  return output != nullptr ? output->Tables() : std::vector<drivers::ListedTable>();
+}
+
 }  // namespace quillon::odbcdriver

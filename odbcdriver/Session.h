@@ -53,6 +53,8 @@ class Session {
 
   // The columns of a table created on this connection (for describing parameters), or null.
   const std::vector<drivers::sql::ColumnDef>* Columns(std::wstring_view table) const;
+  // What the file holds now, with this transaction's tables (see OutputConnection::Tables).
+  std::vector<drivers::ListedTable> Tables();
   const std::wstring& Path() const { return m_path; }
   const std::wstring& DriverName() const { return m_driverName; }
   bool ReadOnly() const { return m_readOnly; }

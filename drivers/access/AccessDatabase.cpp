@@ -335,6 +335,32 @@ const TableDefinition* AccessDatabase::FindTable(std::u16string_view name) const
   return table ? &table->definition : nullptr;
 }
 
+std::vector<AccessDatabase::ListedTable> AccessDatabase::ListTables() const {
+  CheckUsable();
+  std::vector<ListedTable> tables;
+  const auto listed = [&](std::u16string_view name) {
+    return std::any_of(tables.begin(), tables.end(), [&](const ListedTable& t) { return t.name == name; });
+  };
+  for (const auto& entry : m_catalog) {
+    if (!IsTableEntry(entry) || listed(entry.name)) continue;
+    ListedTable table{entry.name, (entry.flags & cat::kFlagSystem) != 0 || entry.name.starts_with(u"MSys"), {}};
+    if (const TableWriter* created = Find(entry.name)) {
+      table.columns = created->definition.columns;
+    } else {
+      const std::uint32_t tdef = static_cast<std::uint32_t>(entry.id) & cat::kIdPageMask;
+      try {
+        if (tdef < m_file->PageCount()) table.columns = ReadTableDefinition(*m_file, tdef).columns;
+      } catch (const odbc::CDBException&) {
+      }
+    }
+    tables.push_back(std::move(table));
+  }
+  for (const auto& created : m_tables) {
+    if (!listed(created->name)) tables.push_back({created->name, false, created->definition.columns});
+  }
+  return tables;
+}
+
 std::uint32_t AccessDatabase::PlaceMapRow(const std::vector<std::uint8_t>& row) {
   // The rows already there change as their maps grow: the page is read afresh, never kept.
   if (m_mapPageNumber != 0) m_file->Read(m_mapPageNumber, m_mapPage);

@@ -50,6 +50,14 @@ class AccessDatabase {
   void CreateTable(std::u16string_view name, const std::vector<FieldSpec>& fields);
   // The columns of a table created through this object, or null.
   const TableDefinition* FindTable(std::u16string_view name) const;
+  // The catalog's tables with their definitions (those created here as they stand now), system
+  // tables marked; a table whose definition cannot be read is listed without columns.
+  struct ListedTable {
+    std::u16string name;
+    bool system = false;
+    std::vector<ColumnSpec> columns;
+  };
+  std::vector<ListedTable> ListTables() const;
   // Appends a row; values in column order, checked against their columns (CDBException).
   void Insert(std::u16string_view table, const std::vector<Value>& values);
   // Writes everything out and replaces the file; throws CDBException when that fails. After a

@@ -110,6 +110,44 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
   }
 }
 
+// A stored column as CREATE TABLE would describe it: Jet's other types as the nearest of those.
+drivers::sql::ColumnDef ListedColumn(const ColumnSpec& stored) {
+  drivers::sql::ColumnDef column{text::Utf16ToWide(stored.name), drivers::sql::ColumnType::Text, 0};
+  switch (stored.type) {
+    case jet4::ColumnType::Bit:
+      column.type = drivers::sql::ColumnType::Bit;
+      break;
+    case jet4::ColumnType::Byte:
+    case jet4::ColumnType::Integer:
+      column.type = drivers::sql::ColumnType::SmallInt;
+      break;
+    case jet4::ColumnType::Long:
+      column.type = drivers::sql::ColumnType::Integer;
+      break;
+    case jet4::ColumnType::Double:
+      column.type = drivers::sql::ColumnType::Double;
+      break;
+    case jet4::ColumnType::DateTime:
+      column.type = drivers::sql::ColumnType::Timestamp;
+      break;
+    case jet4::ColumnType::Memo:
+      column.type = drivers::sql::ColumnType::Memo;
+      break;
+    case jet4::ColumnType::Binary:
+    case jet4::ColumnType::FixedBinary:
+    case jet4::ColumnType::Ole:
+      column.type = drivers::sql::ColumnType::LongBinary;
+      break;
+    case jet4::ColumnType::Text:
+    default:
+      // Text keeps two bytes a character.
+      column.type = drivers::sql::ColumnType::VarChar;
+      column.length = stored.length / 2;
+      break;
+  }
+  return column;
+}
+
 class AccessConnection : public OutputConnection {
  public:
   explicit AccessConnection(const OutputTarget& target)
@@ -120,6 +158,15 @@ class AccessConnection : public OutputConnection {
   ~AccessConnection() override { CloseQuietly(); }
 
  protected:
+  std::vector<ListedTable> ListTables() override {
+    std::vector<ListedTable> tables;
+    for (const auto& stored : m_database.ListTables()) {
+      ListedTable& table = tables.emplace_back(ListedTable{text::Utf16ToWide(stored.name), stored.system, {}});
+      for (const auto& column : stored.columns) table.columns.push_back(ListedColumn(column));
+    }
+    return tables;
+  }
+
   std::wstring CreateTable(const drivers::sql::CreateTable& statement) override {
     drivers::sql::CheckDatePatternFor(statement, DatePattern());
     std::vector<FieldSpec> fields;

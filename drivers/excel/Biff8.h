@@ -37,6 +37,7 @@ inline constexpr std::uint16_t kInterfaceHdr = 0x00E1;
 inline constexpr std::uint16_t kInterfaceEnd = 0x00E2;
 inline constexpr std::uint16_t kSst = 0x00FC;
 inline constexpr std::uint16_t kLabelSst = 0x00FD;
+inline constexpr std::uint16_t kMulRk = 0x00BD;
 inline constexpr std::uint16_t kExtSst = 0x00FF;
 inline constexpr std::uint16_t kWriteAccess = 0x005C;
 inline constexpr std::uint16_t kTabId = 0x013D;
@@ -47,6 +48,7 @@ inline constexpr std::uint16_t kProt4RevPass = 0x01BC;
 inline constexpr std::uint16_t kRefreshAll = 0x01B7;
 inline constexpr std::uint16_t kDimensions = 0x0200;
 inline constexpr std::uint16_t kNumber = 0x0203;
+inline constexpr std::uint16_t kLabel = 0x0204;
 inline constexpr std::uint16_t kBoolErr = 0x0205;
 inline constexpr std::uint16_t kIndex = 0x020B;
 inline constexpr std::uint16_t kWindow2 = 0x023E;
@@ -126,6 +128,13 @@ inline constexpr std::uint8_t kStringRich = 0x08;      // formatting runs follow
 inline constexpr std::size_t kRichRunSize = 4;
 
 // BOUNDSHEET: absolute stream position of the sheet's BOF at 0, state at 4, type at 5, name at 6.
+// The fields every cell record starts with, and where the text of LABEL and LABELSST lies.
+inline constexpr std::size_t kCellRow = 0;
+inline constexpr std::size_t kCellColumn = 2;
+inline constexpr std::size_t kCellHeaderSize = 6;
+inline constexpr std::size_t kLabelSstIndex = 6;
+inline constexpr std::size_t kLabelText = 6;               // u16 length, flags, characters
+inline constexpr std::size_t kMulRkLastColumnFromEnd = 2;  // MULRK: its last column ends the record
 inline constexpr std::size_t kBoundSheetPosition = 0;
 inline constexpr std::size_t kBoundSheetName = 6;
 // INDEX: DBCELL positions (absolute) start at 16 in BIFF8.

@@ -35,6 +35,25 @@ class ExcelConnection : public OutputConnection {
   ~ExcelConnection() override { CloseQuietly(); }
 
  protected:
+  // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
+  std::vector<ListedTable> ListTables() override {
+    std::vector<ListedTable> tables;
+    try {
+      for (auto& sheet : m_workbook->ListSheets()) {
+        ListedTable& table = tables.emplace_back(ListedTable{text::Utf16ToWide(sheet.name), false, {}});
+        if (sheet.columns != nullptr) {
+          table.columns = *sheet.columns;
+          continue;
+        }
+        for (auto& name : sheet.header)
+          table.columns.push_back({std::move(name), sql::ColumnType::Text, sql::kTextColumnLength});
+      }
+    } catch (const WorkbookRefused& e) {
+      throw Unreadable(e);
+    }
+    return tables;
+  }
+
   std::wstring CreateTable(const sql::CreateTable& statement) override {
     try {
       return text::Utf16ToWide(m_workbook->CreateTable(statement));

@@ -69,6 +69,15 @@ class Workbook {
 
   // Sheet names in workbook order, existing ones first.
   std::vector<std::u16string> SheetNames() const;
+  // Every sheet with the texts of its first row (a cell without text in it by Jet's name F1, F2,
+  // ...; nothing for an empty sheet), and for a sheet added here its table's columns. Reads
+  // the existing stream only. Throws WorkbookRefused for a damaged sheet or string table.
+  struct ListedSheet {
+    std::u16string name;
+    std::vector<std::wstring> header;
+    const std::vector<sql::ColumnDef>* columns = nullptr;  // a table created here
+  };
+  std::vector<ListedSheet> ListSheets();
 
  private:
   struct Record {
@@ -125,6 +134,8 @@ class Workbook {
   std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRange;
   std::optional<WorkbookRefused> m_sstDamage;  // why that table could not be read
   std::vector<Record> m_globals;               // SST stands as a placeholder record with no data
+  // The same range, kept for ListSheets.
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> m_sstRecords;
   std::vector<ExistingSheet> m_existing;
   std::vector<std::unique_ptr<Sheet>> m_sheets;
   const sql::DatePattern* m_datePattern = nullptr;

@@ -3,11 +3,14 @@
 #include "drivers/excel/WorkbookReader.h"
 
 #include <algorithm>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/ByteSource.h"
 #include "drivers/excel/Workbook.h"
+#include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -138,6 +141,7 @@ void Workbook::Parse() {
       pending = more;
       // Read when the first table is created: a refused table costs no copy of the strings.
       m_sstRange = {first, last};
+      m_sstRecords = m_sstRange;
       m_globals.push_back({biff::kSst, {}});
       continue;
     }
@@ -244,6 +248,83 @@ void Workbook::FindEarlierFillerFonts(const std::vector<std::size_t>& fonts, int
   m_earlierFillerFont = static_cast<std::uint16_t>(firstIndex);
   m_fontAnchor = fonts[kept - 1];
   m_fontCount = kept;
+}
+
+std::vector<Workbook::ListedSheet> Workbook::ListSheets() {
+  std::vector<ListedSheet> sheets;
+  // Per sheet, its first row: by column, a shared string's index or a text of its own.
+  struct HeaderCell {
+    std::size_t column;
+    std::optional<std::uint32_t> sst;
+    std::u16string text;
+  };
+  std::vector<std::vector<HeaderCell>> headers;
+  std::uint32_t sstNeeded = 0;
+  for (const auto& sheet : m_existing) {
+    auto& cells = headers.emplace_back();
+    RecordWalker walk(*m_stream, sheet.begin, sheet.end);
+    while (walk.Next()) {
+      const auto data = walk.Data();
+      const bool cell = walk.Id() == biff::kLabelSst || walk.Id() == biff::kLabel || walk.Id() == biff::kNumber ||
+                        walk.Id() == biff::kRk || walk.Id() == biff::kBoolErr || walk.Id() == biff::kFormula ||
+                        walk.Id() == biff::kMulRk;
+      if (!cell || data.size() < biff::kCellHeaderSize) continue;
+      // Rows come in ascending order: the first cell below the first row ends it.
+      if (biff::GetU16(&data[biff::kCellRow]) != 0) break;
+      if (walk.Id() == biff::kMulRk) {
+        const std::size_t last = biff::GetU16(&data[data.size() - biff::kMulRkLastColumnFromEnd]);
+        for (std::size_t column = biff::GetU16(&data[biff::kCellColumn]);
+             column <= last && column < static_cast<std::size_t>(biff::kMaxColumns); ++column)
+          cells.push_back({column, std::nullopt, {}});
+        continue;
+      }
+      HeaderCell header{biff::GetU16(&data[biff::kCellColumn]), std::nullopt, {}};
+      if (header.column >= static_cast<std::size_t>(biff::kMaxColumns)) continue;
+      if (walk.Id() == biff::kLabelSst && data.size() >= biff::kLabelSstIndex + 4) {
+        header.sst = biff::GetU32(&data[biff::kLabelSstIndex]);
+        sstNeeded = std::max(sstNeeded, *header.sst + 1);
+      } else if (walk.Id() == biff::kLabel && data.size() >= biff::kLabelText + 3) {
+        const std::size_t length = biff::GetU16(&data[biff::kLabelText]);
+        const bool wide = (data[biff::kLabelText + 2] & biff::kStringHighByte) != 0;
+        const std::size_t from = biff::kLabelText + 3;
+        for (std::size_t i = 0; i < length && from + (i + 1) * (wide ? 2 : 1) <= data.size(); ++i) {
+          header.text.push_back(wide ? static_cast<char16_t>(biff::GetU16(&data[from + i * 2]))
+                                     : static_cast<char16_t>(data[from + i]));
+        }
+      }
+      cells.push_back(std::move(header));
+    }
+  }
+  std::vector<std::u16string> strings;
+  if (sstNeeded > 0 && m_sstRecords) {
+    RecordWalker walk(*m_stream, m_sstRecords->first, m_sstRecords->second);
+    walk.Next();
+    SstReader reader(walk);
+    reader.U32();
+    const std::uint32_t count = std::min(reader.U32(), sstNeeded);
+    std::vector<std::uint8_t> skipped;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint16_t length = reader.U16();
+      const std::uint8_t flags = reader.Byte();
+      const std::size_t runCount = (flags & biff::kStringRich) ? reader.U16() : 0;
+      const std::size_t extSize = (flags & biff::kStringExtended) ? reader.U32() : 0;
+      reader.Chars(length, (flags & biff::kStringHighByte) != 0, strings.emplace_back());
+      reader.Bytes(runCount * biff::kRichRunSize + extSize, skipped);
+    }
+  }
+  for (std::size_t s = 0; s < m_existing.size(); ++s) {
+    ListedSheet& listed = sheets.emplace_back(ListedSheet{m_existing[s].name, {}, nullptr});
+    for (const auto& cell : headers[s]) {
+      if (listed.header.size() <= cell.column) listed.header.resize(cell.column + 1);
+      const std::u16string* text = cell.sst ? (*cell.sst < strings.size() ? &strings[*cell.sst] : nullptr) : &cell.text;
+      if (text != nullptr) listed.header[cell.column] = text::Utf16ToWide(*text);
+    }
+    for (std::size_t c = 0; c < listed.header.size(); ++c) {
+      if (listed.header[c].empty()) listed.header[c] = L"F" + std::to_wstring(c + 1);
+    }
+  }
+  for (const auto& sheet : m_sheets) sheets.push_back({sheet->Name(), {}, &sheet->Columns()});
+  return sheets;
 }
 
 std::u16string Workbook::BoundSheetName(std::span<const std::uint8_t> data) {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "drivers/OutputDriver.h"
 #include "drivers/sql/ValueCheck.h"
@@ -54,6 +55,52 @@ char* PutUtf8(char* out, wchar_t c) {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
+// The longest first line read for the names of a file's columns.
+constexpr std::size_t kMaxHeaderBytes = std::size_t{1} << 20;
+// The byte order mark a UTF-8 file may start with, which is no part of its first field.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The fields of a delimited line (quotes as AppendField writes them); the line ends at the first
+// line break outside quotes.
+std::vector<std::wstring> HeaderFields(std::string_view bytes, char delimiter) {
+  std::vector<std::wstring> fields;
+  std::string field;
+  bool quoted = false;
+  std::size_t i = 0;
+  for (; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (quoted) {
+      if (c != kQuote) {
+        field.push_back(c);
+      } else if (i + 1 < bytes.size() && bytes[i + 1] == kQuote) {
+        field.push_back(kQuote);
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == kQuote) {
+      quoted = true;
+    } else if (c == delimiter) {
+      fields.push_back(quillon::text::Utf8ToWide(field));
+      field.clear();
+    } else if (c == '\r' || c == '\n') {
+      break;
+    } else {
+      field.push_back(c);
+    }
+  }
+  if (!bytes.empty()) fields.push_back(quillon::text::Utf8ToWide(field));
+  return fields;
+}
+
+// The file's name without folder and extension.
+std::wstring FileTableName(const std::wstring& path) {
+  const std::size_t slash = path.rfind(L'/');
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  if (const std::size_t dot = name.rfind(L'.'); dot != std::wstring::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
 class TextConnection : public OutputConnection {
  public:
   TextConnection(const OutputTarget& target, const TextFormat& format)
@@ -69,6 +116,22 @@ class TextConnection : public OutputConnection {
   ~TextConnection() override { CloseQuietly(); }
 
  protected:
+  // The file's one table: named as it was created on this connection, else after the file,
+  // its columns the first line's fields as text.
+  std::vector<ListedTable> ListTables() override {
+    if (m_created) return {{m_table, false, m_columns}};
+    if (!m_holdsTable) return {};
+    ListedTable table{FileTableName(Path()), false, {}};
+    std::string header(kMaxHeaderBytes, '\0');
+    header.resize(file::ReadAll(m_file.Original(), header.data(), header.size(), 0, m_file.Target()));
+    std::string_view bytes = header;
+    if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
+    for (auto& name : HeaderFields(bytes, m_format.delimiter)) {
+      table.columns.push_back({std::move(name), sql::ColumnType::Text, sql::kTextColumnLength});
+    }
+    return {table};
+  }
+
   std::wstring CreateTable(const sql::CreateTable& statement) override {
     if (m_holdsTable) throw odbc::errors::FileHoldsTable(Path());
     m_holdsTable = true;

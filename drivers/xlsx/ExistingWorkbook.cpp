@@ -317,6 +317,103 @@ struct ExistingWorkbook::Part {
   }
 };
 
+namespace {
+
+// A part's tree, read only to look at (none of the checks a part that is rewritten takes).
+struct ReadOnlyTree {
+  xmlDocPtr doc = nullptr;
+  ~ReadOnlyTree() { xmlFreeDoc(doc); }
+  const xmlNode* Root() const { return doc != nullptr ? xmlDocGetRootElement(doc) : nullptr; }
+};
+
+// The text of a shared or inline string: its <t> elements, and those of its runs.
+std::string StringText(const xmlNode* item) {
+  std::string text;
+  for (const xmlNode* child = item != nullptr ? item->children : nullptr; child != nullptr; child = child->next) {
+    if (Is(child, kMainNs, "t")) text += Content(child);
+    if (Is(child, kMainNs, "r")) text += Content(Child(child, kMainNs, "t"));
+  }
+  return text;
+}
+
+// The column of a cell reference ("C1": 2), or -1.
+long long ColumnOf(std::string_view reference) {
+  long long column = 0;
+  std::size_t i = 0;
+  for (; i < reference.size() && std::isupper(static_cast<unsigned char>(reference[i])); ++i)
+    column = column * 26 + (reference[i] - 'A' + 1);
+  return i == 0 ? -1 : column - 1;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::wstring>> ExistingWorkbook::SheetHeaders() {
+  const auto read = [this](const std::string& name) {
+    auto tree = std::make_unique<ReadOnlyTree>();
+    const ZipEntry* entry = m_zip.Find(name);
+    if (entry == nullptr) return tree;
+    const std::string text = m_zip.ReadInflated(*entry, kMaxPartSize);
+    tree->doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
+    if (tree->doc == nullptr) {
+      throw PackageRefused(
+          errors::PackageDamaged(L"its part '" + text::Utf8ToWide(name) + L"' is not well-formed XML"));
+    }
+    return tree;
+  };
+  const std::string folder = FolderOf(m_workbookPart);
+  std::map<std::string, std::string> targets;  // by relationship id
+  std::string sharedStringsPart;
+  for (const xmlNode* rel : Children(m_workbookRels->Root(), kPackageRelationshipsNs, "Relationship")) {
+    targets[Attribute(rel, "Id")] = ResolveTarget(folder, Attribute(rel, "Target"));
+    if (Attribute(rel, "Type") == sml::kSharedStringsRelationship)
+      sharedStringsPart = ResolveTarget(folder, Attribute(rel, "Target"));
+  }
+  std::vector<std::string> strings;
+  bool stringsRead = false;
+  std::vector<std::vector<std::wstring>> headers;
+  for (const xmlNode* sheet : Children(Child(m_workbook->Root(), kMainNs, "sheets"), kMainNs, "sheet")) {
+    auto& header = headers.emplace_back();
+    const auto target = targets.find(Attribute(sheet, "id", kRelationshipsNs));
+    if (target == targets.end()) continue;
+    const auto part = read(target->second);
+    const xmlNode* data = Child(part->Root(), kMainNs, "sheetData");
+    const xmlNode* row = Child(data, kMainNs, "row");
+    const std::string rowNumber = row != nullptr ? Attribute(row, "r") : std::string();
+    if (row == nullptr || (!rowNumber.empty() && rowNumber != "1")) continue;
+    std::vector<std::string> texts;
+    long long next = 0;  // cells without a reference follow the one before
+    for (const xmlNode* cell : Children(row, kMainNs, "c")) {
+      const std::string reference = Attribute(cell, "r");
+      const long long column = reference.empty() ? next : ColumnOf(reference);
+      if (column < 0 || column >= static_cast<long long>(sml::kMaxColumns)) continue;
+      next = column + 1;
+      // A cell without a value (formatting alone) is no column.
+      if (Child(cell, kMainNs, "v") == nullptr && Child(cell, kMainNs, "is") == nullptr) continue;
+      const std::string type = Attribute(cell, "t");
+      std::string text;
+      if (type == "s") {
+        if (!stringsRead && !sharedStringsPart.empty()) {
+          const auto shared = read(sharedStringsPart);
+          for (const xmlNode* item : Children(shared->Root(), kMainNs, "si")) strings.push_back(StringText(item));
+        }
+        stringsRead = true;
+        const long long index = Number(Content(Child(cell, kMainNs, "v")));
+        if (index >= 0 && static_cast<std::size_t>(index) < strings.size()) text = strings[index];
+      } else if (type == "inlineStr") {
+        text = StringText(Child(cell, kMainNs, "is"));
+      } else if (type == "str") {
+        text = Content(Child(cell, kMainNs, "v"));
+      }
+      if (texts.size() <= static_cast<std::size_t>(column)) texts.resize(column + 1);
+      texts[column] = std::move(text);
+    }
+    for (std::size_t c = 0; c < texts.size(); ++c)
+      header.push_back(texts[c].empty() ? L"F" + std::to_wstring(c + 1) : text::Utf8ToWide(texts[c]));
+  }
+  return headers;
+}
+
 std::unique_ptr<ExistingWorkbook::Part> ExistingWorkbook::ReadPart(const std::string& name, bool required) {
   const ZipEntry* entry = m_zip.Find(name);
   if (entry == nullptr) {

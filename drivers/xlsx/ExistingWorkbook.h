@@ -50,6 +50,11 @@ class ExistingWorkbook {
   // does, or PackageRefused for an entry that cannot be read.
   void WriteInto(ZipWriter& zip, const std::vector<SheetEntry>& sheets);
 
+  // Each sheet's first row (row 1) as texts, in the order of Base().sheetNames: a cell without
+  // text by Jet's name F1, F2, ...; nothing for a sheet whose first row is empty. Only reads.
+  // Throws PackageRefused for a part that cannot be read.
+  std::vector<std::vector<std::wstring>> SheetHeaders();
+
   struct Part;  // a parsed part: its text, tree and element spans
 
  private:

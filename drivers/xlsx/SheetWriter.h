@@ -32,6 +32,7 @@ class SheetWriter {
 
   const std::wstring& Table() const { return m_table; }
   const std::u16string& Name() const { return m_name; }
+  const std::vector<sql::ColumnDef>& Columns() const { return m_columns; }
 
   // DATE text is read by `pattern` from now on (null: the fixed forms); it must outlive the sheet.
   void ReadDatesBy(const sql::DatePattern* pattern) { m_datePattern = pattern; }

@@ -69,6 +69,8 @@ inline constexpr std::string_view kWorksheetRelationship =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
 inline constexpr std::string_view kStylesRelationship =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles";
+inline constexpr std::string_view kSharedStringsRelationship =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings";
 
 // --- Names and properties ---
 // The hidden defined name that holds a sheet's AutoFilter range.

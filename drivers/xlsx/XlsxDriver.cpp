@@ -45,6 +45,25 @@ class XlsxConnection : public OutputConnection {
   ~XlsxConnection() override { CloseQuietly(); }
 
  protected:
+  // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
+  std::vector<ListedTable> ListTables() override {
+    std::vector<ListedTable> tables;
+    std::vector<std::vector<std::wstring>> headers;
+    try {
+      if (m_existing != nullptr) headers = m_existing->SheetHeaders();
+    } catch (const PackageRefused& e) {
+      throw Unreadable(e);
+    }
+    for (std::size_t i = 0; i < m_base.sheetNames.size(); ++i) {
+      ListedTable& table = tables.emplace_back(ListedTable{text::Utf16ToWide(m_base.sheetNames[i]), false, {}});
+      if (i >= headers.size()) continue;
+      for (auto& name : headers[i])
+        table.columns.push_back({std::move(name), sql::ColumnType::Text, sql::kTextColumnLength});
+    }
+    for (const auto& sheet : m_sheets) tables.push_back({text::Utf16ToWide(sheet->Name()), false, sheet->Columns()});
+    return tables;
+  }
+
   std::wstring CreateTable(const sql::CreateTable& statement) override {
     const std::u16string asUtf16 = text::WideToUtf16(statement.table);
     bool exists = SheetNameTaken(asUtf16);

@@ -224,6 +224,7 @@ class FailingFormat : public OutputConnection {
     if (++m_rows > 1) throw odbc::errors::IoError(L"write", "/tmp/f", ENOSPC);
   }
   void WriteOut() override { m_written = true; }
+  std::vector<ListedTable> ListTables() override { return {}; }
 };
 
 // After a failed write every statement is refused (before it is read), and Close leaves the

@@ -115,9 +115,136 @@ class RoundTrip(Folder):
             types = {r.type_name: (r.data_type, r.column_size) for r in c.cursor().getTypeInfo()}
             self.assertEqual(types["TIMESTAMP"], (pyodbc.SQL_TYPE_TIMESTAMP, 19))
             self.assertEqual(types["VARCHAR"], (pyodbc.SQL_WVARCHAR, 255))
-            with self.assertRaises(pyodbc.Error) as e:  # catalog functions are not offered
-                c.cursor().tables()
-            self.assertEqual(e.exception.args[0], "IM001")
+
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
+
+
+def header_names(values):
+    """A first row as the catalog names its columns: texts, Jet's F1, F2, ... for the rest."""
+    while values and values[-1] in ("", None):
+        values = values[:-1]
+    return [v if isinstance(v, str) and v else f"F{i + 1}" for i, v in enumerate(values)]
+
+
+def xls_sheets(path):
+    return {s.name: header_names(s.row_values(0) if s.nrows else []) for s in xlrd.open_workbook(path).sheets()}
+
+
+def xlsx_sheets(path):
+    import openpyxl
+    book = openpyxl.load_workbook(path, data_only=True)
+    return {ws.title: header_names([c.value for c in next(ws.iter_rows(min_row=1, max_row=1), [])]) for ws in book}
+
+
+def mdb_tables(path):
+    names = subprocess.run(["mdb-tables", "-1", path], check=True, capture_output=True, text=True).stdout.split()
+    exported = {n: subprocess.run(["mdb-export", path, n], check=True, capture_output=True).stdout for n in names}
+    return {n: next(csv.reader([out.decode(errors="replace").split("\n")[0]])) for n, out in exported.items()}
+
+
+class Catalog(Folder):
+    def copy(self, name):
+        path = os.path.join(self.dir, os.path.basename(name))
+        shutil.copy(os.path.join(DATA, name), path)
+        return path
+
+    def test_tables_and_columns_of_files_other_programs_wrote(self):
+        # Access, Excel and Calc files; each read back by another reader.
+        for name, read in [("jet4/queryTestV2000.mdb", mdb_tables), ("jet4/test2V2000.mdb", mdb_tables),
+                           ("xls/namesdemo.xls", xls_sheets), ("xls/formula_test_sjmachin.xls", xls_sheets),
+                           ("xls/Formate.xls", xls_sheets), ("xls/profiles.xls", xls_sheets),
+                           ("xlsx/rich_string01.xlsx", xlsx_sheets), ("xlsx/table01.xlsx", xlsx_sheets),
+                           ("xlsx/calc-profiles.xlsx", xlsx_sheets)]:
+            path = self.copy(name)
+            with open(path, "rb") as f:
+                before = f.read()
+            with connect(path) as c:
+                tables = [(r.table_name, r.table_type) for r in c.cursor().tables()]
+                got = {t: [] for t, _ in tables}
+                for r in c.cursor().columns():
+                    got[r.table_name].append(r.column_name)
+            want = read(path)
+            self.assertEqual(sorted(tables), sorted((t, "TABLE") for t in want), name)
+            self.assertEqual(got, want, name)
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), before, name)
+        # A text file as a spreadsheet program saves it: a byte order mark, quoted fields.
+        path = os.path.join(self.dir, "Saved List.csv")
+        with open(path, "w", encoding="utf-8-sig", newline="") as f:
+            csv.writer(f).writerows([["Name", "a,b", 'say "hi"', "\u00e9"], ["1", "2", "3", "4"]])
+        with open(path, encoding="utf-8-sig", newline="") as f:
+            want = [("Saved List", n) for n in next(csv.reader(f))]
+        with connect(path) as c:
+            self.assertEqual([(r.table_name, r.column_name) for r in c.cursor().columns()], want)
+
+    def test_tables_created_on_the_connection_until_rollback(self):
+        want = [("a", pyodbc.SQL_INTEGER, "INTEGER", 10), ("b", pyodbc.SQL_WVARCHAR, "VARCHAR", 20),
+                ("c", pyodbc.SQL_TYPE_TIMESTAMP, "TIMESTAMP", 19), ("d", pyodbc.SQL_WLONGVARCHAR, "MEMO", 65535)]
+        for name in ("new.mdb", "new.xls", "new.xlsx", "new.csv", "calc-profiles.xlsx"):
+            path = self.copy("xlsx/" + name) if name.startswith("calc") else os.path.join(self.dir, name)
+            with connect(path) as c:
+                before = [r.table_name for r in c.cursor().tables()]
+                c.execute("CREATE TABLE Neu (a INTEGER, b VARCHAR(20), c DATE, d MEMO)")
+                self.assertEqual([r.table_name for r in c.cursor().tables(table="Neu")], ["Neu"], name)
+                got = [(r.column_name, r.data_type, r.type_name, r.column_size) for r in c.cursor().columns("Neu")]
+                self.assertEqual(got, want, name)
+                c.rollback()
+                self.assertEqual([r.table_name for r in c.cursor().tables()], before, name)
+
+    def test_patterns_type_filters_and_special_calls(self):
+        path = self.copy("jet4/queryTestV2000.mdb")
+        system = sorted(n for n in subprocess.run(["mdb-tables", "-1", "-S", path], check=True, capture_output=True,
+                                                  text=True).stdout.split() if n.startswith("MSys"))
+        with connect(path) as c:
+            c.execute("CREATE TABLE a_b (x INTEGER)")
+            c.execute("CREATE TABLE axb (x INTEGER)")
+            cur = c.cursor()
+            for kwargs, want in [
+                ({}, ["Table1", "Table2", "Table3", "a_b", "axb"]),
+                ({"table": "table_"}, ["Table1", "Table2", "Table3"]),
+                ({"table": "%2"}, ["Table2"]),
+                ({"table": "a_b"}, ["a_b", "axb"]),
+                ({"table": "a\\_b"}, ["a_b"]),
+                ({"table": "MSys%"}, []),
+                ({"tableType": "SYSTEM TABLE"}, system),
+                ({"tableType": "'TABLE', 'SYSTEM TABLE'", "table": "%1"}, ["Table1"]),
+                ({"tableType": "VIEW"}, []),
+                ({"catalog": "other"}, []),
+            ]:
+                self.assertEqual(sorted(r.table_name for r in cur.tables(**kwargs)), sorted(want), kwargs)
+            self.assertEqual([r.table_type for r in cur.tables(catalog="", schema="", table="", tableType="%")],
+                             ["SYSTEM TABLE", "TABLE"])
+            self.assertEqual(cur.tables(catalog="%", schema="", table="").fetchall(), [])
+            self.assertEqual(cur.tables(catalog="", schema="%", table="").fetchall(), [])
+            self.assertEqual([(r.table_name, r.column_name) for r in cur.columns(table="Table%", column="%3")],
+                             [("Table1", "col3"), ("Table2", "col3"), ("Table3", "col3")])
+            self.assertEqual(len(cur.columns(table="%").fetchall()), 11)  # no system table's columns
+            self.assertTrue(cur.columns(table="MSysObjects").fetchall())
+        c.close()
+        odbc, dbc, stmt, _ = Odbc(path)
+        for function in (54, 40):  # SQL_API_SQLTABLES, SQL_API_SQLCOLUMNS
+            supported = ctypes.c_ushort()
+            odbc.SQLGetFunctions(dbc, function, ctypes.byref(supported))
+            self.assertEqual(supported.value, 1, function)
+        # With SQL_ATTR_METADATA_ID on, a name is an identifier: '_' is no wildcard.
+        for metadata_id, want in ((0, 3), (1, 0)):
+            odbc.SQLSetStmtAttr(stmt, 10014, ctypes.c_void_p(metadata_id), 0)
+            self.assertEqual(odbc.SQLTables(stmt, None, 0, None, 0, b"Table_", -3, None, 0), 0)
+            rows = 0
+            while odbc.SQLFetch(stmt) == 0:
+                rows += 1
+            odbc.SQLCloseCursor(stmt)
+            self.assertEqual(rows, want, metadata_id)
+
+    def test_isql_help_lists_tables_and_columns(self):
+        path = self.copy("jet4/queryTestV2000.mdb")
+        with open(os.environ["ODBCINI"], "w") as f:
+            f.write(f"[quillon-help]\nDriver = Quillon\nDBQ = {path}\n")
+        run = subprocess.run(["isql", "-v", "-b", "-d,", "quillon-help"], capture_output=True, text=True,
+                             input="help\nhelp Table2\n")
+        self.assertIn(",,Table3,TABLE,", run.stdout, run.stderr)
+        self.assertIn(",,Table2,col2,-9,VARCHAR,50,", run.stdout, run.stderr)
 
 
 class Transactions(Folder):
