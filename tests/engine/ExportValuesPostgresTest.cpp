@@ -1,5 +1,5 @@
-// Every value of an ordinary PostgreSQL source reaches both output formats exactly, or the run
-// says row by row why it did not; read back by xlrd and mdbtools.
+// Every value of an ordinary PostgreSQL source reaches .xls, .xlsx and .mdb exactly, or the run
+// says row by row why it did not; read back by xlrd, openpyxl with pandas, and mdbtools.
 #include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
@@ -45,6 +45,12 @@ class ExportValuesFromPostgres : public testing::ExportFixture {
              L"INSERT INTO customers VALUES (1, 'Ada')",
              L"CREATE TABLE orders (\"OrderID\" int, \"CustomerID\" int)",
              L"INSERT INTO orders VALUES (10, 1)",
+             L"CREATE TABLE kinds (n int, i int8, f float8, p numeric(21,5), b bool, t time, d date, ts timestamp, "
+             L"s varchar, x bytea)",
+             L"INSERT INTO kinds VALUES (1, 2147483648, 0.1::float8 + 0.2::float8, 12345.5, true, '23:59:59', "
+             L"'2024-03-05', '2024-03-05 07:08:09', 'Ada & <Grace>', '\\x00ff'), (2, 9007199254740993, 'NaN', "
+             L"1234567890123456.12345, false, '00:00:01', '2024-12-31', '2024-12-31 23:59:59', '12', ''), "
+             L"(3, -9223372036854775808, '-0', NULL, NULL, NULL, NULL, NULL, NULL, NULL)",
              L"CREATE TABLE victims (v int)",
              L"INSERT INTO victims VALUES (1), (2), (3)",
              L"CREATE PROCEDURE noop() LANGUAGE sql AS $$ SELECT 1 $$",
@@ -74,6 +80,39 @@ TEST_F(ExportValuesFromPostgres, IntegersArriveAtFullWidth) {
   EXPECT_EQ(ReadAccessTable(mdb, "ints"),
             (std::vector<std::string>{"i,j", "\"2147483647\",2147483647", "\"2147483648\",-2147483648",
                                       "\"9007199254740993\",0", "\"-9223372036854775808\",1"}));
+}
+
+// openpyxl's reading, "column<TAB>kind<TAB>value<TAB>number format" per cell; pandas reads the same.
+TEST_F(ExportValuesFromPostgres, EveryKindOfValueArrivesInAWorkbook) {
+  const auto xlsx = m_dir / "kinds.xlsx";
+  ASSERT_TRUE(Export(L"SELECT i, f, p, b, t, d, ts, s, x FROM kinds ORDER BY n", xlsx, FormatXlsx));
+  EXPECT_TRUE(m_host.rowErrors.empty()) << m_host.rowErrors.front();
+  std::string error;
+  const auto cells = quillon::testing::DumpXlsx(xlsx, &error);
+  ASSERT_FALSE(cells.empty()) << error;
+  // Beyond 15 digits an integer or a decimal keeps its exact digits as text; the cell holds -0, which
+  // openpyxl reads as the integer 0; NULL leaves its cell empty.
+  EXPECT_EQ(std::vector<std::string>(cells.begin() + 10, cells.end()),
+            (std::vector<std::string>{"0\t1\t0\tnumber\t2147483648\tGeneral",
+                                      "0\t1\t1\tnumber\t0.30000000000000004\tGeneral",
+                                      "0\t1\t2\tnumber\t12345.5\tGeneral",
+                                      "0\t1\t3\tbool\ttrue\tGeneral",
+                                      "0\t1\t4\ttime\t23:59:59\thh:mm:ss",
+                                      "0\t1\t5\tdate\t2024-03-05 00:00:00\tyyyy-mm-dd",
+                                      "0\t1\t6\tdate\t2024-03-05 07:08:09\tyyyy-mm-dd hh:mm:ss",
+                                      "0\t1\t7\ttext\tAda & <Grace>\tGeneral",
+                                      "0\t1\t8\ttext\t0x00FF\tGeneral",
+                                      "0\t2\t0\ttext\t9007199254740993\tGeneral",
+                                      "0\t2\t1\terror\t#NUM!\tGeneral",
+                                      "0\t2\t2\ttext\t1234567890123456.12345\tGeneral",
+                                      "0\t2\t3\tbool\tfalse\tGeneral",
+                                      "0\t2\t4\ttime\t00:00:01\thh:mm:ss",
+                                      "0\t2\t5\tdate\t2024-12-31 00:00:00\tyyyy-mm-dd",
+                                      "0\t2\t6\tdate\t2024-12-31 23:59:59\tyyyy-mm-dd hh:mm:ss",
+                                      "0\t2\t7\ttext\t12\tGeneral",
+                                      "0\t2\t8\ttext\t0x\tGeneral",
+                                      "0\t3\t0\ttext\t-9223372036854775808\tGeneral",
+                                      "0\t3\t1\tnumber\t0\tGeneral"}));
 }
 
 TEST_F(ExportValuesFromPostgres, DoublesAreNumbersWithEveryDigitAndNonFiniteValuesKeepTheirRow) {

@@ -1,5 +1,5 @@
-// Every value of an ordinary SQLite source reaches both output formats exactly, or the run says
-// row by row why it did not; read back by xlrd and mdbtools.
+// Every value of an ordinary SQLite source reaches .xls, .xlsx and .mdb exactly, or the run says
+// row by row why it did not; read back by xlrd, openpyxl with pandas, and mdbtools.
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -54,6 +54,12 @@ class ExportValues : public testing::ExportFixture {
              L"INSERT INTO Customers VALUES (1, 'Ada'), (2, 'Grace')",
              L"CREATE TABLE Orders (OrderID INTEGER, CustomerID INTEGER)",
              L"INSERT INTO Orders VALUES (10, 1), (11, 2)",
+             L"CREATE TABLE Kinds (n INTEGER, i INTEGER, f DOUBLE, p NUMERIC(5,2), b BIT, t TIME, d DATE, "
+             L"ts TIMESTAMP, s VARCHAR(20), x BLOB)",
+             L"INSERT INTO Kinds VALUES (1, 2147483648, 0.123456789012345, 3.25, 1, '23:59:59', '2024-03-05', "
+             L"'2024-03-05 07:08:09', 'Ada & <Grace>', x'00ff'), (2, 9007199254740993, 9e999, -7, 0, '07:08:09', "
+             L"'2024-12-31', '2024-12-31 23:59:59', '12', x''), (3, -9223372036854775808, -1.5, NULL, NULL, NULL, "
+             L"NULL, NULL, NULL, NULL)",
              L"CREATE TABLE Victims (v INTEGER)",
              L"INSERT INTO Victims VALUES (1), (2), (3)",
          }) {
@@ -106,6 +112,30 @@ TEST_F(ExportValues, IntegersArriveAtFullWidthOrTheRowIsRefusedByName) {
   }
   EXPECT_TRUE(AnyStartsWith(m_host.lines, L"Total rows copied: 2"));
   EXPECT_TRUE(AnyStartsWith(m_host.lines, L"Rows not copied (refused by the output driver, each reported): 3"));
+}
+
+// openpyxl's reading, "column<TAB>kind<TAB>value<TAB>number format" per cell; pandas reads the same.
+TEST_F(ExportValues, EveryKindOfValueArrivesInAWorkbook) {
+  const auto xlsx = m_dir / "kinds.xlsx";
+  ASSERT_TRUE(Export(L"SELECT i, f, p, b, t, d, ts, s, x FROM Kinds ORDER BY n", xlsx, FormatXlsx));
+  EXPECT_TRUE(m_host.rowErrors.empty()) << m_host.rowErrors.front();
+  std::string error;
+  const auto cells = quillon::testing::DumpXlsx(xlsx, &error);
+  ASSERT_FALSE(cells.empty()) << error;
+  EXPECT_EQ(RowCells(cells, 1),
+            (std::vector<std::string>{"0\tnumber\t2147483648\tGeneral", "1\tnumber\t0.123456789012345\tGeneral",
+                                      "2\tnumber\t3.25\tGeneral", "3\tbool\ttrue\tGeneral",
+                                      "4\ttime\t23:59:59\thh:mm:ss", "5\tdate\t2024-03-05 00:00:00\tyyyy-mm-dd",
+                                      "6\tdate\t2024-03-05 07:08:09\tyyyy-mm-dd hh:mm:ss",
+                                      "7\ttext\tAda & <Grace>\tGeneral", "8\ttext\t0x00FF\tGeneral"}));
+  EXPECT_EQ(RowCells(cells, 2),
+            (std::vector<std::string>{
+                "0\ttext\t9007199254740993\tGeneral", "1\terror\t#NUM!\tGeneral", "2\tnumber\t-7\tGeneral",
+                "3\tbool\tfalse\tGeneral", "4\ttime\t07:08:09\thh:mm:ss", "5\tdate\t2024-12-31 00:00:00\tyyyy-mm-dd",
+                "6\tdate\t2024-12-31 23:59:59\tyyyy-mm-dd hh:mm:ss", "7\ttext\t12\tGeneral", "8\ttext\t0x\tGeneral"}));
+  // NULL leaves its cell empty.
+  EXPECT_EQ(RowCells(cells, 3),
+            (std::vector<std::string>{"0\ttext\t-9223372036854775808\tGeneral", "1\tnumber\t-1.5\tGeneral"}));
 }
 
 TEST_F(ExportValues, ATimeOfDayCarriesNoDate) {

@@ -1,6 +1,7 @@
-// Reading written files back through readers that are not our code (xlrd, mdbtools). The test
-// target defines QUILLON_PYTHON (an interpreter with xlrd) and QUILLON_XLS_DUMP
-// (tests/drivers/excel/xls_dump.py).
+// Reading written files back through readers that are not our code (xlrd, openpyxl, pandas,
+// mdbtools). The test target defines QUILLON_PYTHON (an interpreter with xlrd) and QUILLON_XLS_DUMP
+// (tests/drivers/excel/xls_dump.py), and QUILLON_XLSX_DUMP (tests/drivers/xlsx/xlsx_dump.py) when
+// it reads .xlsx workbooks.
 #pragma once
 
 #include <filesystem>
@@ -25,6 +26,21 @@ inline std::vector<std::string> DumpXls(const std::filesystem::path& file, std::
   }
   return result.Lines();
 }
+
+#ifdef QUILLON_XLSX_DUMP
+// openpyxl's reading of an .xlsx workbook, one line per sheet and per non-empty cell as
+// tests/drivers/xlsx/xlsx_dump.py prints it, once pandas has read every cell alike; empty when
+// either fails or they differ (the reason then goes to `error`).
+inline std::vector<std::string> DumpXlsx(const std::filesystem::path& file, std::string* error = nullptr) {
+  const auto result = RunCommand(std::string(QUILLON_PYTHON) + " " + ShellQuote(QUILLON_XLSX_DUMP) + " --pandas " +
+                                 ShellQuote(file.string()) + " 2>&1");
+  if (result.status != 0) {
+    if (error != nullptr) *error = result.output;
+    return {};
+  }
+  return result.Lines();
+}
+#endif
 
 // Sheet names with their row counts (header included), as xlrd sees them.
 inline std::vector<std::pair<std::string, int>> SheetSizes(const std::filesystem::path& file) {

@@ -6,7 +6,11 @@ unit HHHH; openpyxl leaves that to its caller) and escapes backslash, tab and li
 line per sheet gives its name and size: "sheet<TAB>name<TAB>rows<TAB>columns".
 With --layout first, prints instead per sheet its frozen pane, AutoFilter range, the bold cells
 of the first row and each column's width, the package's entries in order (with their
-compression method) and the workbook's defined names as written."""
+compression method) and the workbook's defined names as written.
+With --pandas first, prints the cells as without it after checking that pandas reads every sheet
+alike: the first row as the column names, the same values below, an empty or error cell as NaN.
+pandas reads each cell's own value (dtype object): by default it would take a column that mixes
+numbers with digits held as text for numbers, so 9007199254740993 would come back as a double."""
 import datetime
 import re
 import sys
@@ -52,6 +56,37 @@ def cells(path):
                           (index, cell.row - 1, cell.column - 1, kind, text, cell.number_format))
 
 
+def same(a, b):
+    if isinstance(a, bool):
+        return isinstance(b, (bool, numpy.bool_)) and bool(b) == a
+    if isinstance(a, datetime.datetime):
+        return pandas.Timestamp(a) == b
+    if isinstance(a, (int, float)):
+        return isinstance(b, numbers.Number) and not isinstance(b, (bool, numpy.bool_)) and float(b) == a
+    return type(a) is type(b) and a == b
+
+
+def check_pandas(path):
+    book = openpyxl.load_workbook(path)
+    frames = pandas.read_excel(path, sheet_name=None, engine='openpyxl', dtype=object)
+    if list(frames) != book.sheetnames:
+        sys.exit('pandas reads the sheets %r' % list(frames))
+    for sheet in book.worksheets:
+        frame = frames[sheet.title]
+        rows = list(sheet.iter_rows())
+        if [c.value for c in rows[0]] != list(frame.columns) or len(frame) != len(rows) - 1:
+            sys.exit('pandas reads sheet %s as %r, %d rows' % (sheet.title, list(frame.columns), len(frame)))
+        for r, row in enumerate(rows[1:]):
+            for c, cell in enumerate(row):
+                got = frame.iat[r, c]
+                if cell.value is None or cell.data_type == 'e':
+                    if not pandas.isna(got):
+                        sys.exit('pandas reads %s!%s as %r' % (sheet.title, cell.coordinate, got))
+                elif not same(cell.value, got):
+                    sys.exit('pandas reads %s!%s as %r, openpyxl as %r' % (sheet.title, cell.coordinate, got,
+                                                                         cell.value))
+
+
 def layout(path):
     book = openpyxl.load_workbook(path)
     for sheet in book.worksheets:
@@ -73,5 +108,11 @@ if __name__ == '__main__':
     sys.stdout.reconfigure(encoding='utf-8')
     if sys.argv[1] == '--layout':
         layout(sys.argv[2])
+    elif sys.argv[1] == '--pandas':
+        import numbers
+        import numpy
+        import pandas
+        check_pandas(sys.argv[2])
+        cells(sys.argv[2])
     else:
         cells(sys.argv[1])
