@@ -135,6 +135,48 @@ TEST_F(ExportCommand, TheLogNamesTheSheetsTheWorkbookHoldsAndTheSameLongExportIs
   EXPECT_EQ(SheetNames(out), logged);
 }
 
+// An .xlsx sheet holds 1,048,575 rows under its header: the rows go on in a further sheet, named
+// as the log says. openpyxl in read-only mode gives per sheet its name, rows, header and the first
+// and last row (the writer gives no size up front, so the rows are counted).
+TEST_F(ExportCommand, AWorkbookGoesOnInAFurtherSheetPastAMillionRows) {
+  const auto db = m_dir / "rows.db";
+  ASSERT_EQ(testing::RunCommand("sqlite3 " + testing::ShellQuote(db.string()) +
+                                " \"CREATE TABLE Big (n INTEGER, s TEXT); INSERT INTO Big WITH RECURSIVE c(x) AS "
+                                "(SELECT 1 UNION ALL SELECT x + 1 FROM c LIMIT 2000000) SELECT x, 'r' || x FROM c;\"")
+                .status,
+            0);
+  const auto run = [&](const std::string& sql, const std::string& name, std::vector<std::string>& logged) {
+    const auto out = m_dir / name;
+    const Outcome outcome = Run("--connect " + testing::ShellQuote("DRIVER=SQLite3;Database=" + db.string()) +
+                                " --sql " + testing::ShellQuote(sql) + " --out " + testing::ShellQuote(out.string()));
+    EXPECT_EQ(outcome.status, 0) << outcome.out;
+    for (const std::string& message : Messages(outcome.out)) {
+      for (const std::string prefix : {"Output table name: ", "New output table name: "}) {
+        if (message.rfind(prefix, 0) == 0) logged.push_back(message.substr(prefix.size()));
+      }
+    }
+    // %d: openpyxl reads 2000000, written in its shortest form 2e+06, as a float.
+    return testing::RunCommand(
+               std::string(QUILLON_PYTHON) +
+               " -c 'import openpyxl, sys\n"
+               "for sheet in openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets:\n"
+               "    rows = sheet.iter_rows(values_only=True)\n"
+               "    header, first = next(rows), next(rows)\n"
+               "    count, last = 2, first\n"
+               "    for last in rows: count += 1\n"
+               "    print(sheet.title, count, *header, first[0], first[1], \"%d\" % last[0], last[1])' " +
+               testing::ShellQuote(out.string()))
+        .output;
+  };
+  std::vector<std::string> logged;
+  EXPECT_EQ(run("SELECT * FROM Big", "two.xlsx", logged),
+            "Big 1048576 n s 1 r1 1048575 r1048575\nBig_Sheet0 951426 n s 1048576 r1048576 2000000 r2000000\n");
+  EXPECT_EQ(logged, (std::vector<std::string>{"Big", "Big_Sheet0"}));
+  logged.clear();
+  EXPECT_EQ(run("SELECT * FROM Big WHERE n <= 70000", "one.xlsx", logged), "Big 70001 n s 1 r1 70000 r70000\n");
+  EXPECT_EQ(logged, std::vector<std::string>{"Big"});
+}
+
 // --format names the delimited formats whatever the extension, --table the table, and
 // --replace puts a new file in place of an existing one of any format, keeping its mode and
 // attributes, and leaving it as it was when the export fails.
