@@ -182,7 +182,11 @@ void SheetWriter::PutNumber(std::size_t column, double value, std::uint32_t styl
     return;
   }
   char buffer[kDoubleChars];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  // A whole number is written in its digits, as Excel writes it: the shortest form of 2000000 is
+  // 2e+06, which readers take for a floating value where the column holds integers.
+  const bool whole = std::abs(value) < sml::kMaxExactWholeNumber && value == std::trunc(value);
+  const auto end = whole ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<std::int64_t>(value)).ptr
+                         : std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
   OpenCell(column, style, {});
   m_xml += "<v>";
   m_xml.append(buffer, end);

@@ -103,6 +103,8 @@ inline constexpr wchar_t kSheetNameReplacement = L'_';
 
 // --- Limits of a worksheet ---
 inline constexpr std::uint32_t kMaxRows = 1048576;  // the header row included
+// Whole numbers below this (15 digits, the precision a cell shows) are written as integers.
+inline constexpr double kMaxExactWholeNumber = 1e15;
 inline constexpr std::uint32_t kMaxColumns = 16384;
 inline constexpr std::size_t kMaxCellChars = 32767;  // UTF-16 units of a cell's text
 inline constexpr int kColumnLetters = 26;

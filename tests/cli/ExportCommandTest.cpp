@@ -155,17 +155,16 @@ TEST_F(ExportCommand, AWorkbookGoesOnInAFurtherSheetPastAMillionRows) {
         if (message.rfind(prefix, 0) == 0) logged.push_back(message.substr(prefix.size()));
       }
     }
-    // %d: openpyxl reads 2000000, written in its shortest form 2e+06, as a float.
-    return testing::RunCommand(
-               std::string(QUILLON_PYTHON) +
-               " -c 'import openpyxl, sys\n"
-               "for sheet in openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets:\n"
-               "    rows = sheet.iter_rows(values_only=True)\n"
-               "    header, first = next(rows), next(rows)\n"
-               "    count, last = 2, first\n"
-               "    for last in rows: count += 1\n"
-               "    print(sheet.title, count, *header, first[0], first[1], \"%d\" % last[0], last[1])' " +
-               testing::ShellQuote(out.string()))
+    // Whole numbers come back as integers (2000000, not 2e+06 read as a float).
+    return testing::RunCommand(std::string(QUILLON_PYTHON) +
+                               " -c 'import openpyxl, sys\n"
+                               "for sheet in openpyxl.load_workbook(sys.argv[1], read_only=True).worksheets:\n"
+                               "    rows = sheet.iter_rows(values_only=True)\n"
+                               "    header, first = next(rows), next(rows)\n"
+                               "    count, last = 2, first\n"
+                               "    for last in rows: count += 1\n"
+                               "    print(sheet.title, count, *header, first[0], first[1], last[0], last[1])' " +
+                               testing::ShellQuote(out.string()))
         .output;
   };
   std::vector<std::string> logged;
