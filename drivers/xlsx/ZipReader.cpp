@@ -119,6 +119,17 @@ ZipReader::ZipReader(int fd, std::string path) : m_path(std::move(path)) {
   functions.zclose_file = CloseStream;
   functions.zerror_file = StreamError<Stream>;
   m_zip = unzOpen2_64(&m_stream, &functions);
+  try {
+    ReadDirectory();
+  } catch (...) {
+    // A constructor that throws runs no destructor: the archive is closed here.
+    if (m_zip != nullptr) unzClose(m_zip);
+    m_zip = nullptr;
+    throw;
+  }
+}
+
+void ZipReader::ReadDirectory() {
   if (m_stream.error != 0) throw errors::IoError(L"Cannot read", m_path, m_stream.error);
   if (m_zip == nullptr) throw PackageRefused(errors::PackageDamaged(L"its zip directory cannot be read"));
 

@@ -88,9 +88,12 @@ class ZipReader {
   };
   void OpenEntry(const ZipEntry& entry, bool raw);
   [[noreturn]] void FailRead(const ZipEntry& entry, int status);
+  // Lists the entries of the archive just opened into m_entries; throws for a damaged one.
+  void ReadDirectory();
 
   std::string m_path;
   Stream m_stream;
+
   unzFile m_zip = nullptr;
   std::vector<ZipEntry> m_entries;
 };
