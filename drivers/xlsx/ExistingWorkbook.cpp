@@ -145,29 +145,6 @@ bool ScanElements(const std::string& text, std::vector<ElementSpan>& spans) {
   return open.empty();
 }
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
@@ -639,7 +616,8 @@ void ExistingWorkbook::ReadStyles() {
     }
     if (id < 0) {
       id = nextFormat++;
-      added += "<" + numFmtName + " numFmtId=\"" + std::to_string(id) + "\" formatCode=\"" + Escaped(codes[i]) + "\"/>";
+      added +=
+          "<" + numFmtName + " numFmtId=\"" + std::to_string(id) + "\" formatCode=\"" + XmlEscaped(codes[i]) + "\"/>";
       ++addedCount;
     }
     formatIds[i] = static_cast<std::uint32_t>(id);
@@ -694,7 +672,7 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
     const std::string name = Prefixed(m_contentTypes->Span(types), "Override");
     std::string added;
     const auto add = [&](const std::string& part, std::string_view type) {
-      added += "<" + name + " PartName=\"/" + Escaped(part) + "\" ContentType=\"" + std::string(type) + "\"/>";
+      added += "<" + name + " PartName=\"/" + XmlEscaped(part) + "\" ContentType=\"" + std::string(type) + "\"/>";
     };
     for (const auto& sheet : sheets) add(WorksheetPart(sheet), sml::kWorksheetContentType);
     if (m_newStylesRelationship != 0) add(m_stylesPart, sml::kStylesContentType);
@@ -710,7 +688,7 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
     std::string added;
     const auto add = [&](std::uint32_t id, std::string_view type, const std::string& part) {
       added += "<" + name + " Id=\"" + std::string(sml::kRelationshipIdPrefix) + std::to_string(id) + "\" Type=\"" +
-               std::string(type) + "\" Target=\"" + Escaped(TargetFrom(folder, part)) + "\"/>";
+               std::string(type) + "\" Target=\"" + XmlEscaped(TargetFrom(folder, part)) + "\"/>";
     };
     for (const auto& sheet : sheets) add(sheet.relationship, sml::kWorksheetRelationship, WorksheetPart(sheet));
     if (m_newStylesRelationship != 0) add(m_newStylesRelationship, sml::kStylesRelationship, m_stylesPart);
@@ -740,15 +718,15 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
     const std::string definedName =
         Prefixed(definedNames != nullptr ? m_workbook->Span(definedNames) : sheetsSpan, "definedName");
     for (const auto& sheet : sheets) {
-      added += "<" + sheetName + " name=\"" + Escaped(sheet.name) + "\" sheetId=\"" + std::to_string(sheet.sheetId) +
+      added += "<" + sheetName + " name=\"" + XmlEscaped(sheet.name) + "\" sheetId=\"" + std::to_string(sheet.sheetId) +
                "\" " + idName + "=\"" + std::string(sml::kRelationshipIdPrefix) + std::to_string(sheet.relationship) +
                "\"" + declaration + "/>";
       if (!sheet.filterRange.empty()) {
         std::string quoted;
         for (const char c : sheet.name) quoted += c == '\'' ? std::string("''") : std::string(1, c);
         filters += "<" + definedName + " name=\"" + std::string(sml::kFilterDatabaseName) + "\" localSheetId=\"" +
-                   std::to_string(sheet.index) + "\" hidden=\"1\">" + Escaped("'" + quoted + "'!" + sheet.filterRange) +
-                   "</" + definedName + ">";
+                   std::to_string(sheet.index) + "\" hidden=\"1\">" +
+                   XmlEscaped("'" + quoted + "'!" + sheet.filterRange) + "</" + definedName + ">";
       }
     }
     std::vector<Edit> edits;
@@ -801,7 +779,7 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
     if (wellFormed && count != nullptr && total == titleList.size() && !m_app->Span(count).empty) {
       const std::string name = Prefixed(m_app->Span(titles), "lpstr");
       std::string added;
-      for (const auto& sheet : sheets) added += "<" + name + ">" + Escaped(sheet.name) + "</" + name + ">";
+      for (const auto& sheet : sheets) added += "<" + name + ">" + XmlEscaped(sheet.name) + "</" + name + ">";
       std::vector<Edit> edits;
       const std::size_t last = before + static_cast<std::size_t>(worksheets);
       if (last > 0 && last <= titleList.size() && worksheets > 0) {
