@@ -33,6 +33,7 @@ std::vector<ListedTable> OutputConnection::Tables() {
 template <typename Change>
 void OutputConnection::Guarded(Change&& change) {
   if (m_readOnly) throw odbc::errors::FileReadOnly(m_path);
+  m_changedSinceCheckpoint = true;  // a refused row may still have changed the format's state
   try {
     change();
   } catch (const odbc::CDBException& e) {
@@ -68,6 +69,19 @@ void OutputConnection::Close() {
   m_closed = true;
   if (m_failed) throw odbc::errors::LeftAsItWas(m_path);
   WriteOut();
+}
+
+void OutputConnection::Checkpoint() {
+  CheckUsable();
+  if (!m_changedSinceCheckpoint) return;
+  try {
+    WriteCheckpoint();
+  } catch (...) {
+    // What the format's work file holds after a part of the checkpoint is not known.
+    m_failed = true;
+    throw;
+  }
+  m_changedSinceCheckpoint = false;
 }
 
 void OutputConnection::Abandon() noexcept {

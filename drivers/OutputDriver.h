@@ -15,6 +15,9 @@
 //            text (sql::InsertWithoutText decides when it may). Both call Insert, which finds
 //            the table, checks each value against its column (sql::CheckRow in ValueCheck.h) and
 //            adds the row.
+//   checkpoint  Checkpoint calls WriteCheckpoint, which puts everything so far in the file and
+//            goes on: later rows may go to any table created on the connection, also before
+//            the checkpoint (how a driver commits and goes on).
 //   close    Close calls WriteOut once, which puts everything in the file; destruction closes
 //            too (the format's destructor calls CloseQuietly).
 //   list     Tables (the format's ListTables) names what the file holds: the tables it had and
@@ -70,6 +73,15 @@ class OutputConnection : public odbc::IDriverConnection {
   void ExecuteSQL(std::wstring_view statement) final;
   bool InsertRow(std::wstring_view table, const std::vector<odbc::Literal>& values) final;
   void Close() final;
+  // Puts everything done so far in the file, complete for every reader, and goes on: later
+  // statements add to the same tables, also to those created before the checkpoint. The lock
+  // stays. Refused like a statement on a closed or failed connection; a connection with no
+  // change since its last checkpoint writes nothing. Any error fails the connection, and the
+  // file then holds what the last checkpoint (or the connection's start) left in it.
+  void Checkpoint();
+  // Whether the format takes checkpoints; without them, a writer that commits and goes on
+  // closes the connection and opens the next, whose rows cannot go to tables from before.
+  virtual bool TakesCheckpoints() const { return false; }
   std::wstring CreatedTableName() const final { return m_createdName; }
   // Ends the connection without writing anything: every later statement is refused, and Close
   // and destruction leave the file as it was.
@@ -87,6 +99,10 @@ class OutputConnection : public odbc::IDriverConnection {
   virtual void Insert(const std::wstring& table, const std::vector<sql::Literal>& values) = 0;
   // Puts everything into the file; called once, by the first Close of a connection not failed.
   virtual void WriteOut() = 0;
+  // Puts everything so far into the file as WriteOut would, keeping what later rows need
+  // (file::FileReplacement::CommitCopy publishes a copy of the work file); called by Checkpoint
+  // of a format whose TakesCheckpoints holds, and only when something changed since the last.
+  virtual void WriteCheckpoint() {}
   // Drops what was done so far for Abandon, where destroying the format's members alone would
   // write it out.
   virtual void Discard() noexcept {}
@@ -111,6 +127,7 @@ class OutputConnection : public odbc::IDriverConnection {
   bool m_readOnly = false;
   bool m_closed = false;
   bool m_failed = false;
+  bool m_changedSinceCheckpoint = false;
   std::optional<sql::DatePattern> m_datePattern;
   sql::Statement m_statement;       // reused from statement to statement
   sql::InsertWithoutText m_insert;  // for rows that come without text

@@ -149,6 +149,22 @@ void Session::StatementDone() {
 }
 
 void Session::EndTransaction(bool commit) {
+  auto* output = dynamic_cast<drivers::OutputConnection*>(m_connection.get());
+  if (commit && output != nullptr && output->TakesCheckpoints()) {
+    m_changed = false;
+    try {
+      output->Checkpoint();
+    } catch (const odbc::CDBException&) {
+      // The file holds the last commit; the connection that failed to write it is given up.
+      Restart(false);
+      throw;
+    }
+    return;
+  }
+  Restart(commit);
+}
+
+void Session::Restart(bool commit) {
   file::LockHandover handover;
   m_changed = false;
   m_tables.clear();

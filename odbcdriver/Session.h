@@ -1,12 +1,14 @@
 // The output file behind one ODBC connection: the built-in driver that writes it (by the file's
 // extension), its connection, and the transaction on it.
 //
-// A transaction is one output connection. Commit closes it, which puts the complete new version
-// in the file's place, and opens the next on the file; Rollback abandons it, so that the file
-// keeps what it held. The file stays locked from Connect to Disconnect, also while one output
-// connection gives way to the next (file::LockHandover): no other writer gets in between.
-// Since the drivers add rows only to tables created on their own connection, a table takes rows
-// until the transaction that created it ends.
+// Commit takes a checkpoint of the output connection, which puts the complete new version in the
+// file's place and goes on, so that a table created in one transaction takes rows in the next.
+// Rollback abandons the output connection, so that the file keeps what the last commit left,
+// and opens the next on the file; since the drivers add rows only to tables created on their
+// own connection, the tables of earlier transactions then take no more rows. (A format without
+// checkpoints is committed the same way, by closing.) The file stays locked from Connect to
+// Disconnect, also while one output connection gives way to the next (file::LockHandover): no
+// other writer gets in between.
 #pragma once
 
 #include <map>
@@ -53,7 +55,7 @@ class Session {
 
   // The columns of a table created on this connection (for describing parameters), or null.
   const std::vector<drivers::sql::ColumnDef>* Columns(std::wstring_view table) const;
-  // What the file holds now, with this transaction's tables (see OutputConnection::Tables).
+  // What the file holds now, with the tables of this output connection (see OutputConnection::Tables).
   std::vector<drivers::ListedTable> Tables();
   const std::wstring& Path() const { return m_path; }
   const std::wstring& DriverName() const { return m_driverName; }
@@ -65,8 +67,10 @@ class Session {
   // Throws the error for a connection that could not be opened again after the last commit.
   odbc::IDriverConnection& Connection();
   void Remember(std::wstring_view statement);
-  // Ends the current output connection (writing it out or not) and opens the next.
+  // Commits by a checkpoint where the format takes them, else as Restart does.
   void EndTransaction(bool commit);
+  // Ends the current output connection (writing it out or not) and opens the next.
+  void Restart(bool commit);
 
   std::wstring m_path;
   std::wstring m_driverName;
@@ -76,7 +80,7 @@ class Session {
   std::unique_ptr<odbc::IDriverConnection> m_connection;
   bool m_autoCommit = true;
   bool m_changed = false;
-  // Tables created in the current transaction, by upper-case name.
+  // Tables created on the current output connection, by upper-case name.
   std::map<std::wstring, std::vector<drivers::sql::ColumnDef>> m_tables;
   drivers::sql::Statement m_parsed;
 };

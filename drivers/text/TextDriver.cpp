@@ -115,6 +115,8 @@ class TextConnection : public OutputConnection {
 
   ~TextConnection() override { CloseQuietly(); }
 
+  bool TakesCheckpoints() const override { return true; }
+
  protected:
   // The file's one table: named as it was created on this connection, else after the file,
   // its columns the first line's fields as text.
@@ -148,6 +150,7 @@ class TextConnection : public OutputConnection {
 
   void Insert(const std::wstring& table, const std::vector<sql::Literal>& values) override {
     // The rows of an export name the table as it was created: letter case is compared only then.
+    if (!m_created && m_holdsTable) throw odbc::errors::TableFromBefore(table);
     if (!m_created || (table != m_table && !quillon::text::EqualsIgnoreAsciiCase(table, m_table)))
       throw odbc::errors::NoSuchTable(table);
     sql::CheckRules rules;
@@ -176,6 +179,13 @@ class TextConnection : public OutputConnection {
     if (!m_created) return;
     Flush();
     m_file.Commit();
+  }
+
+  // The lines so far, as a copy: the work file goes on taking lines.
+  void WriteCheckpoint() override {
+    if (!m_created) return;
+    Flush();
+    m_file.CommitCopy();
   }
 
  private:

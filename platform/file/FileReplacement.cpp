@@ -292,7 +292,7 @@ void FileReplacement::OpenWorkFile() {
 void FileReplacement::Commit() {
   Sync(m_work.Get(), m_target);
   const int folder = m_folder.Get();
-  if (!Exists()) {
+  if (!Exists() && !m_published) {
     // link(), unlike rename(), never replaces a file that appeared under the name meanwhile.
     int linked;
     if (m_workName.empty()) {
@@ -333,6 +333,33 @@ void FileReplacement::Commit() {
   if (RetryOnInterrupt([folder] { return ::fsync(folder); }) != 0 && errno != EINVAL) {
     throw odbc::errors::IoError(L"Could not write the folder of", m_target, errno);
   }
+}
+
+void FileReplacement::CommitCopy() {
+  struct stat status {};
+  if (::fstat(m_work.Get(), &status) != 0) throw odbc::errors::IoError(L"Could not read", m_target, errno);
+  // Copying moves the file position (SEEK_DATA), on which a writer's appends may rely.
+  const off_t position = ::lseek(m_work.Get(), 0, SEEK_CUR);
+  // The copy becomes the work file for Commit; the writer's own work file is put back after.
+  FileDescriptor kept = std::move(m_work);
+  std::string keptName = std::move(m_workName);
+  m_workName.clear();
+  try {
+    OpenWorkFile();
+    CopyFileContent(kept.Get(), m_work.Get(), static_cast<std::uint64_t>(status.st_size), m_target, m_target);
+    Commit();
+  } catch (...) {
+    if (!m_workName.empty()) ::unlinkat(m_folder.Get(), m_workName.c_str(), 0);
+    m_work = std::move(kept);
+    m_workName = std::move(keptName);
+    if (position >= 0) ::lseek(m_work.Get(), position, SEEK_SET);
+    throw;
+  }
+  m_work = std::move(kept);
+  if (position >= 0) ::lseek(m_work.Get(), position, SEEK_SET);
+  m_workName = std::move(keptName);
+  m_committed = false;
+  m_published = true;
 }
 
 }  // namespace quillon::file

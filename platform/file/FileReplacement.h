@@ -79,6 +79,12 @@ class FileReplacement {
   // linked as a new one (never over a file that appeared meanwhile). The lock is held until
   // destruction. Throws odbc::CDBException; the target is then as it was.
   void Commit();
+  // Puts a copy of the work file's content in the target's place, as Commit does, and keeps the
+  // work file unnamed and open, so that a writer that goes on can commit again (by CommitCopy
+  // or Commit). Original() stays the version the object opened. Costs a copy of the work file
+  // (a reflink where the file system has them). Throws odbc::CDBException; the target is then
+  // as it was and the work file unchanged.
+  void CommitCopy();
 
  private:
   void OpenTarget(Existing existing);
@@ -94,6 +100,7 @@ class FileReplacement {
   FileDescriptor m_work;
   std::string m_workName;  // the fallback's hidden name in the folder, empty when anonymous
   bool m_committed = false;
+  bool m_published = false;  // a copy was committed: the target exists now even if it did not
 };
 
 }  // namespace quillon::file

@@ -57,6 +57,33 @@ def mdb_rows(path, table="t"):
     return list(csv.reader(io.StringIO(out)))[1:]
 
 
+# The formats whose connections go on after a commit.
+CHECKPOINT_FORMATS = ("db.csv", "db.txt")
+
+
+def file_rows(path, table="t"):
+    """The rows of `table` as text, by a reader of the file's format (NULL as empty)."""
+    if path.endswith(".mdb"):
+        return mdb_rows(path, table)
+    if path.endswith(".xls"):
+        sheet = xlrd.open_workbook(path).sheet_by_name(table)
+        return [[cell_text(v) for v in sheet.row_values(r)] for r in range(1, sheet.nrows)]
+    if path.endswith(".xlsx"):
+        import openpyxl
+        sheet = openpyxl.load_workbook(path)[table]
+        return [[cell_text(v) for v in row] for row in sheet.iter_rows(min_row=2, values_only=True)]
+    with open(path, newline="", encoding="utf-8") as f:
+        return list(csv.reader(f, delimiter="," if path.endswith(".csv") else "\t"))[1:]
+
+
+def cell_text(value):
+    if value is None:
+        return ""
+    if isinstance(value, float) and value.is_integer():
+        return str(int(value))
+    return str(value)
+
+
 def connect(path, autocommit=False):
     return pyodbc.connect(f"DRIVER={{Quillon}};DBQ={path}", autocommit=autocommit)
 
@@ -281,14 +308,27 @@ class Transactions(Folder):
             c.commit()
         self.assertEqual(mdb_rows(path), [["1", "1"]])
 
-    def test_autocommit_commits_each_statement(self):
-        path = os.path.join(self.dir, "db.mdb")
-        with connect(path, autocommit=True) as c:
-            c.execute("CREATE TABLE t (i INTEGER)")
-            self.assertEqual(subprocess.run(["mdb-tables", "-1", path], capture_output=True, text=True).stdout, "t\n")
-            with self.assertRaises(pyodbc.Error) as e:  # a committed table takes no more rows
-                c.execute("INSERT INTO t VALUES(1)")
-            self.assertIn("was in the file before", str(e.exception))
+    def test_a_committed_table_takes_more_rows_until_a_rollback(self):
+        for name in CHECKPOINT_FORMATS:
+            path = os.path.join(self.dir, name)
+            with connect(path, autocommit=True) as c:
+                c.execute("CREATE TABLE t (i INTEGER, s VARCHAR(10))")
+                self.assertEqual(file_rows(path), [], name)
+                c.execute("INSERT INTO t VALUES(1, 'a')")  # each statement is in the file at once
+                self.assertEqual(file_rows(path), [["1", "a"]], name)
+                c.cursor().executemany("INSERT INTO t VALUES(?, ?)", [(2, "b"), (3, None)])
+                self.assertEqual(file_rows(path), [["1", "a"], ["2", "b"], ["3", ""]], name)
+                c.autocommit = False
+                c.execute("INSERT INTO t VALUES(4, 'd')")
+                c.commit()
+                c.execute("INSERT INTO t VALUES(5, 'e')")
+                c.rollback()
+                self.assertEqual(file_rows(path), [["1", "a"], ["2", "b"], ["3", ""], ["4", "d"]], name)
+                with self.assertRaises(pyodbc.Error) as e:  # the rollback ended the table's connection
+                    c.execute("INSERT INTO t VALUES(6, 'f')")
+                self.assertIn("was in the file before", str(e.exception))
+            self.assertEqual(file_rows(path), [["1", "a"], ["2", "b"], ["3", ""], ["4", "d"]], name)
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(CHECKPOINT_FORMATS))
 
     def test_isql_through_a_data_source(self):
         path = os.path.join(self.dir, "dsn.mdb")

@@ -58,6 +58,33 @@ TEST(FileReplacement, NothingIsNamedBeforeCommitAndANewFileAppearsWhole) {
   EXPECT_THROW(FileReplacement(target.string(), FileReplacement::Existing::Refuse), odbc::CDBException);
 }
 
+// A writer that commits and goes on: each copy is whole under the name, the work file keeps
+// its content and position, and the original stays the version first opened.
+TEST(FileReplacement, CommitCopyPublishesWhatIsWrittenSoFarAndGoesOn) {
+  for (const bool existed : {false, true}) {
+    testing::TempDir dir;
+    const fs::path target = dir / "grows.bin";
+    if (existed) std::ofstream(target, std::ios::binary) << "old";
+    FileReplacement replacement(target.string(), FileReplacement::Existing::Replace);
+    WriteAll(replacement.WorkFile(), "ab", 2, -1, target.string());
+    replacement.CommitCopy();
+    EXPECT_EQ(Contents(target), "ab");
+    WriteAll(replacement.WorkFile(), "cd", 2, -1, target.string());  // appended after the copy
+    EXPECT_EQ(Contents(target), "ab");
+    replacement.CommitCopy();
+    EXPECT_EQ(Contents(target), "abcd");
+    if (existed) {
+      char first[3] = {};
+      EXPECT_EQ(::pread(replacement.Original(), first, 3, 0), 3);
+      EXPECT_EQ(std::string(first, 3), "old");
+    }
+    WriteAll(replacement.WorkFile(), "e", 1, -1, target.string());
+    replacement.Commit();
+    EXPECT_EQ(Contents(target), "abcde");
+    EXPECT_EQ(Listing(dir.Path()), std::set<std::string>{"grows.bin"});
+  }
+}
+
 TEST(FileReplacement, AFileIsLockedWhileItIsReplacedAndKeepsItsMode) {
   testing::TempDir dir;
   const fs::path target = dir / "old.bin";
