@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <limits>
@@ -310,6 +311,40 @@ bool ReadWholeText(std::string_view text, std::int64_t& out) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+// The common REAL text, [-]digits[.digits] with a whole of at most 2^53 once the point is
+// dropped and at most 22 digits after it: both that whole and the power of ten are exact doubles,
+// so one division gives the correctly rounded value, the one std::from_chars gives. False for
+// anything else (the caller reads it the long way).
+bool ReadPlainDecimal(std::string_view text, double& out) {
+  constexpr std::uint64_t kMaxExactWhole = std::uint64_t{1} << 53;
+  constexpr std::size_t kMaxDigits = 19;  // always fit in 64 bits
+  static constexpr std::array<double, 23> kPowersOfTen = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const bool negative = !text.empty() && text[0] == '-';
+  std::size_t i = negative ? 1 : 0;
+  // SQLite never writes a bare point at either end; such text goes the long way.
+  if (i == text.size() || text[i] == '.' || text.back() == '.') return false;
+  std::uint64_t whole = 0;
+  std::size_t digits = 0;
+  std::size_t decimals = 0;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (!text::IsAsciiDigit(c) || ++digits > kMaxDigits) return false;
+    whole = whole * 10 + static_cast<std::uint64_t>(c - '0');
+    if (point) ++decimals;
+  }
+  if (whole > kMaxExactWhole || decimals >= kPowersOfTen.size()) return false;
+  const double magnitude = static_cast<double>(whole) / kPowersOfTen[decimals];
+  out = negative ? -magnitude : magnitude;
+  return true;
+}
+
 // A number as SQLite writes a REAL: decimal digits with an optional '-', point and exponent, or
 // its words for the infinities (SQLite keeps no NaN).
 bool ReadRealText(std::string_view text, double& out) {
@@ -317,6 +352,7 @@ bool ReadRealText(std::string_view text, double& out) {
     out = text[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
     return true;
   }
+  if (ReadPlainDecimal(text, out)) return true;
   for (const char c : text) {
     if (!text::IsAsciiDigit(c) && c != '-' && c != '.' && c != 'e' && c != 'E' && c != '+') return false;
   }

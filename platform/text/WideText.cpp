@@ -134,10 +134,19 @@ std::u16string WideToUtf16(std::wstring_view wide) {
 }
 
 void WideToUtf16(std::wstring_view wide, std::u16string& out) {
-  out.clear();
-  out.reserve(wide.size());
-  for (wchar_t w : wide) {
-    const char32_t c = Scalar(w);
+  // One unit a character, until one beyond the Basic Multilingual Plane needs two.
+  out.resize(wide.size());
+  char16_t* to = out.data();
+  std::size_t i = 0;
+  for (; i < wide.size(); ++i) {
+    const char32_t c = Scalar(wide[i]);
+    if (c >= 0x10000) break;
+    to[i] = static_cast<char16_t>(c);
+  }
+  if (i == wide.size()) return;
+  out.resize(i);
+  for (; i < wide.size(); ++i) {
+    const char32_t c = Scalar(wide[i]);
     if (c < 0x10000) {
       out.push_back(static_cast<char16_t>(c));
     } else {

@@ -1,5 +1,7 @@
 // The ODBC layer against the real SQLite ODBC driver on temporary database files.
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -36,6 +38,29 @@ TEST_F(OdbcSqlite, ConnectStringNamesTheDatabaseAndCloseForgetsIt) {
   EXPECT_EQ(m_db.GetConnect(), L"");
   // A closed connection runs nothing.
   EXPECT_THROW(m_db.ExecuteSQL(L"SELECT 1"), CDBException);
+}
+
+// A REAL arrives as SQLite's text, read by Quillon: to the same double as the library's own
+// correctly rounded reading of that text, on the short path and the long one alike.
+TEST_F(OdbcSqlite, RealsArriveAsTheDoubleTheirTextNames) {
+  m_db.ExecuteSQL(L"CREATE TABLE r (n REAL)");
+  m_db.ExecuteSQL(
+      L"INSERT INTO r VALUES (0.1), (-0.0), (142.857142857143), (9007199254740993.0), (1e22), (1.5e-300), "
+      L"(-123456789.123456789), (0.30000000000000004), (4503599627370497.5), (1e308), (2.2250738585072014e-308)");
+  CRecordset rs(&m_db);
+  rs.Open(CRecordset::forwardOnly, L"SELECT n, CAST(n AS TEXT) FROM r", CRecordset::readOnly);
+  CDBVariant number, text;
+  int rows = 0;
+  for (; !rs.IsEOF(); rs.MoveNext(), ++rows) {
+    rs.GetFieldValue(0, number);
+    rs.GetFieldValue(1, text);
+    ASSERT_EQ(number.m_dwType, DBVT_DOUBLE);
+    const std::string digits(text.m_pstring->begin(), text.m_pstring->end());
+    double expected = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), expected);
+    EXPECT_EQ(std::memcmp(&number.m_dblVal, &expected, sizeof expected), 0) << digits;
+  }
+  EXPECT_EQ(rows, 11);
 }
 
 TEST_F(OdbcSqlite, IntegersArriveAtFullWidthAndATimeWithoutADate) {
