@@ -247,6 +247,7 @@ void FileReplacement::OpenTarget(Existing existing) {
     }
     m_original = std::move(file);
     m_originalStatus = status;
+    m_lastSeen = status;
     return;
   }
   throw odbc::errors::FileChanging(Wide(m_target), L"keeps being replaced by another program");
@@ -307,6 +308,7 @@ void FileReplacement::Commit() {
     }
     if (!m_workName.empty()) ::unlinkat(folder, m_workName.c_str(), 0);
   } else {
+    CheckUnchanged();
     std::string name = m_workName;
     if (name.empty()) {
       // The finished file gets a short hidden name just long enough to be renamed.
@@ -335,6 +337,17 @@ void FileReplacement::Commit() {
   }
 }
 
+void FileReplacement::CheckUnchanged() const {
+  struct stat now {};
+  if (::fstatat(m_folder.Get(), m_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return;  // removed: nothing to lose
+  if (now.st_dev != m_lastSeen.st_dev || now.st_ino != m_lastSeen.st_ino || now.st_size != m_lastSeen.st_size ||
+      now.st_mtim.tv_sec != m_lastSeen.st_mtim.tv_sec || now.st_mtim.tv_nsec != m_lastSeen.st_mtim.tv_nsec) {
+    throw odbc::errors::FileChanging(Wide(m_target),
+                                     L"was changed by another program while it was being written; it was left as that "
+                                     L"program left it");
+  }
+}
+
 void FileReplacement::CommitCopy() {
   struct stat status {};
   if (::fstat(m_work.Get(), &status) != 0) throw odbc::errors::IoError(L"Could not read", m_target, errno);
@@ -355,6 +368,9 @@ void FileReplacement::CommitCopy() {
     if (position >= 0) ::lseek(m_work.Get(), position, SEEK_SET);
     throw;
   }
+  // What is under the name now, for the next commit's look at whether another program changed it.
+  struct stat published {};
+  if (::fstat(m_work.Get(), &published) == 0) m_lastSeen = published;
   m_work = std::move(kept);
   if (position >= 0) ::lseek(m_work.Get(), position, SEEK_SET);
   m_workName = std::move(keptName);

@@ -76,8 +76,10 @@ class FileReplacement {
   int WorkFile() const { return m_work.Get(); }
 
   // Syncs the work file and gives it the target's name: renamed over the existing file, or
-  // linked as a new one (never over a file that appeared meanwhile). The lock is held until
-  // destruction. Throws odbc::CDBException; the target is then as it was.
+  // linked as a new one (never over a file that appeared meanwhile). A file that another
+  // program, not honouring the lock, replaced or rewrote since it was opened (or since the last
+  // CommitCopy) is kept and the commit refused, rather than its changes lost. The lock is held
+  // until destruction. Throws odbc::CDBException; the target is then as it was.
   void Commit();
   // Puts a copy of the work file's content in the target's place, as Commit does, and keeps the
   // work file unnamed and open, so that a writer that goes on can commit again (by CommitCopy
@@ -88,6 +90,8 @@ class FileReplacement {
 
  private:
   void OpenTarget(Existing existing);
+  // Refuses to replace a file that is no longer the version last seen under the name.
+  void CheckUnchanged() const;
   void OpenWorkFile();
   std::string FolderPath() const;
 
@@ -100,7 +104,8 @@ class FileReplacement {
   FileDescriptor m_work;
   std::string m_workName;  // the fallback's hidden name in the folder, empty when anonymous
   bool m_committed = false;
-  bool m_published = false;  // a copy was committed: the target exists now even if it did not
+  bool m_published = false;   // a copy was committed: the target exists now even if it did not
+  struct stat m_lastSeen {};  // the file under the name as opened or last published
 };
 
 }  // namespace quillon::file

@@ -58,6 +58,29 @@ TEST(FileReplacement, NothingIsNamedBeforeCommitAndANewFileAppearsWhole) {
   EXPECT_THROW(FileReplacement(target.string(), FileReplacement::Existing::Refuse), odbc::CDBException);
 }
 
+// A program that ignores the lock and replaces or rewrites the file meanwhile keeps its
+// version: the commit is refused rather than its changes lost, before and after a CommitCopy.
+TEST(FileReplacement, AFileChangedByAnotherProgramMeanwhileIsNotReplaced) {
+  const auto replaceIt = [](const fs::path& target) {
+    std::ofstream(target.string() + ".new", std::ios::binary) << "theirs";
+    fs::rename(target.string() + ".new", target);
+  };
+  const auto rewriteIt = [](const fs::path& target) { std::ofstream(target, std::ios::binary) << "theirs"; };
+  for (const auto& change : {+replaceIt, +rewriteIt}) {
+    for (const bool afterCopy : {false, true}) {
+      testing::TempDir dir;
+      const fs::path target = dir / "shared.bin";
+      std::ofstream(target, std::ios::binary) << "old";
+      FileReplacement replacement(target.string(), FileReplacement::Existing::Replace);
+      WriteAll(replacement.WorkFile(), "ours", 4, -1, target.string());
+      if (afterCopy) replacement.CommitCopy();
+      change(target);
+      EXPECT_THROW(afterCopy ? replacement.CommitCopy() : replacement.Commit(), odbc::CDBException);
+      EXPECT_EQ(Contents(target), "theirs");
+    }
+  }
+}
+
 // A writer that commits and goes on: each copy is whole under the name, the work file keeps
 // its content and position, and the original stays the version first opened.
 TEST(FileReplacement, CommitCopyPublishesWhatIsWrittenSoFarAndGoesOn) {
