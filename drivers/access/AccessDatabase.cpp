@@ -541,15 +541,53 @@ void AccessDatabase::Close() {
     for (const auto& longValues : table->longValues) {
       if (longValues) longValues->Flush();
     }
-    Page tdef{};
-    m_file->Read(table->tdefPage, tdef);
-    PutU32(tdef.data() + jet4::tdef::kRowCountOffset, table->definition.rowCount);
-    m_file->Write(table->tdefPage, tdef);
+    WriteRowCount(*table);
   }
   auto file = std::move(m_file);
   if (m_fresh && m_tables.empty()) return;  // the file stays as it was
   if (file->PageCount() > m_firstNewPage) UpdateGlobalFreeMap(*file, m_firstNewPage);
   file->Commit();
+}
+
+void AccessDatabase::WriteRowCount(const TableWriter& table) {
+  Page tdef{};
+  m_file->Read(table.tdefPage, tdef);
+  PutU32(tdef.data() + jet4::tdef::kRowCountOffset, table.definition.rowCount);
+  m_file->Write(table.tdefPage, tdef);
+}
+
+void AccessDatabase::WriteTableSoFar(const TableWriter& table) {
+  std::vector<std::uint32_t> pages = table.unmappedPages;
+  if (table.pageOpen) {
+    m_file->Write(table.pageNumber, table.page);
+    pages.push_back(table.pageNumber);
+  }
+  if (!pages.empty() && !AddPagesToMap(*m_file, table.definition.usageMap, pages)) {
+    throw odbc::errors::TableFull(Wide(table.name), L"its map of pages cannot list more");
+  }
+  for (const auto& longValues : table.longValues) {
+    if (longValues) longValues->WriteSoFar();
+  }
+  WriteRowCount(table);
+}
+
+void AccessDatabase::Checkpoint() {
+  CheckUsable();
+  if (m_fresh && m_tables.empty()) return;  // the file stays as it was
+  try {
+    // What Close completes is completed for the copy only: the maps' new bitmap pages, the
+    // file's map of free pages and the open pages' place in the maps are undone after, so that
+    // the pages go on being laid out as without the checkpoint.
+    m_file->StartUndo();
+    for (const auto& table : m_tables) WriteTableSoFar(*table);
+    if (m_file->PageCount() > m_firstNewPage) UpdateGlobalFreeMap(*m_file, m_firstNewPage);
+    m_file->CommitCopy();
+    m_file->Undo();
+  } catch (...) {
+    // The working copy may hold half of the checkpoint: it is never committed.
+    m_failed = true;
+    throw;
+  }
 }
 
 }  // namespace quillon::drivers::access

@@ -63,6 +63,11 @@ class AccessDatabase {
   // Writes everything out and replaces the file; throws CDBException when that fails. After a
   // failed write (odbc::errors::IsIoError) every later call throws and Close leaves the file as it was.
   void Close();
+  // Puts a copy of everything so far in the file's place, complete as Close would write it,
+  // and goes on: later tables and rows are added as if no checkpoint had been taken, so the
+  // file Close writes is the same. Nothing is written when nothing changed. Throws
+  // CDBException; every later call then throws and Close leaves the last checkpoint's file.
+  void Checkpoint();
   // Ends without writing: the working copy is dropped and the file keeps its previous version.
   void Abandon() noexcept;
 
@@ -91,6 +96,10 @@ class AccessDatabase {
   std::uint32_t PlaceMapRow(const std::vector<std::uint8_t>& row);
   void FlushDataPage(TableWriter& table);
   void UpdateUsageMap(TableWriter& table);
+  void WriteRowCount(const TableWriter& table);
+  // Writes a table's open pages and lists them and the pages not yet listed in their maps,
+  // leaving the writer as it is (Checkpoint undoes the changes to the maps after).
+  void WriteTableSoFar(const TableWriter& table);
 
   std::filesystem::path m_path;
   std::unique_ptr<PageFile> m_file;

@@ -157,6 +157,8 @@ class AccessConnection : public OutputConnection {
 
   ~AccessConnection() override { CloseQuietly(); }
 
+  bool TakesCheckpoints() const override { return true; }
+
  protected:
   std::vector<ListedTable> ListTables() override {
     std::vector<ListedTable> tables;
@@ -202,6 +204,7 @@ class AccessConnection : public OutputConnection {
   }
 
   void WriteOut() override { m_database.Close(); }
+  void WriteCheckpoint() override { m_database.Checkpoint(); }
   void Discard() noexcept override { m_database.Abandon(); }
 
  private:

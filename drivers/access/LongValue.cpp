@@ -81,6 +81,17 @@ void LongValueWriter::MapPages() {
   m_unmapped.clear();
 }
 
+void LongValueWriter::WriteSoFar() {
+  std::vector<std::uint32_t> pages = m_unmapped;
+  if (m_open) {
+    m_file.Write(m_pageNumber, m_page);
+    pages.push_back(m_pageNumber);
+  }
+  if (m_ownedMap != 0 && !pages.empty() && !AddPagesToMap(m_file, m_ownedMap, pages)) {
+    throw odbc::errors::MemoMapFull();
+  }
+}
+
 void LongValueWriter::Flush() {
   WritePage();
   MapPages();

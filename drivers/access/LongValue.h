@@ -26,6 +26,10 @@ class LongValueWriter {
   // Writes the long-value page being filled and lists the pages written in the column's map.
   // Throws CDBException when the map cannot list them.
   void Flush();
+  // Writes what Flush writes and goes on as if it had not: the page being filled stays open
+  // and the pages listed are listed again by the next Flush. For a checkpoint, whose changes to
+  // the maps are undone after (PageFile::Undo).
+  void WriteSoFar();
 
  private:
   std::uint32_t PlaceRow(std::span<const std::uint8_t> row);

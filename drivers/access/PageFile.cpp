@@ -57,6 +57,10 @@ void PageFile::Read(std::uint32_t page, Page& into) const {
 
 void PageFile::Write(std::uint32_t page, const Page& from) {
   CopyOriginal();
+  if (m_undo && page < m_undo->pageCount &&
+      std::none_of(m_undo->pages.begin(), m_undo->pages.end(), [&](const auto& kept) { return kept.first == page; })) {
+    Read(page, m_undo->pages.emplace_back(page, Page{}).second);
+  }
   file::WriteAll(m_file.WorkFile(), from.data(), from.size(),
                  static_cast<off_t>(page) * static_cast<off_t>(jet4::kPageSize), m_working);
   if (page >= m_pageCount) m_pageCount = page + 1;
@@ -70,16 +74,38 @@ std::uint32_t PageFile::Allocate() {
   return m_pageCount++;
 }
 
-void PageFile::Commit() {
-  // Nothing changed: the file stays as it is.
-  if (m_copyPending) return;
-  // Pages allocated last and never written still belong to the file, as zeros.
+void PageFile::TruncateToPages() {
   if (file::RetryOnInterrupt([this] {
         return ::ftruncate(m_file.WorkFile(), static_cast<off_t>(m_pageCount) * static_cast<off_t>(jet4::kPageSize));
       }) != 0) {
     throw odbc::errors::IoError(L"Could not write", m_working, errno);
   }
+}
+
+void PageFile::Commit() {
+  // Nothing changed: the file stays as it is.
+  if (m_copyPending) return;
+  // Pages allocated last and never written still belong to the file, as zeros.
+  TruncateToPages();
   m_file.Commit();
+}
+
+void PageFile::CommitCopy() {
+  if (m_copyPending) return;
+  TruncateToPages();
+  m_file.CommitCopy();
+}
+
+void PageFile::StartUndo() { m_undo = UndoLog{m_pageCount, {}}; }
+
+void PageFile::Undo() {
+  if (!m_undo) return;
+  const UndoLog undo = std::move(*m_undo);
+  m_undo.reset();
+  for (const auto& [page, content] : undo.pages) Write(page, content);
+  // The pages added since are cut off, so that each reads as zeros again until it is written.
+  m_pageCount = undo.pageCount;
+  TruncateToPages();
 }
 
 }  // namespace quillon::drivers::access

@@ -8,7 +8,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "drivers/access/Bytes.h"
 #include "platform/file/FileReplacement.h"
@@ -39,18 +42,35 @@ class PageFile {
   // target still does not exist; an existing file nothing was written to stays as it is. Throws
   // CDBException; the target is then as it was.
   void Commit();
+  // Puts a copy of the working copy in the target's place as Commit does, and goes on with the
+  // working copy (file::FileReplacement::CommitCopy); nothing when nothing was written.
+  void CommitCopy();
+  // From now on keeps what each page held before it is first written, so that Undo can put the
+  // working copy back as it is now: for pages a checkpoint completes only for the copy it publishes.
+  void StartUndo();
+  // Puts back the pages written since StartUndo, drops the pages added since, and keeps no more.
+  void Undo();
   // The file the working copy replaces (symbolic links followed), as UTF-8.
   const std::string& Target() const { return m_file.Target(); }
 
  private:
   // Copies the existing file into the working copy, once, before the first change.
   void CopyOriginal();
+  // Sizes the working copy to its pages: those allocated last and never written are zeros.
+  void TruncateToPages();
 
   file::FileReplacement m_file;
   std::string m_working;  // how failures of the working copy name it
   std::uint32_t m_pageCount = 0;
   bool m_copyPending = false;    // pages are read from the existing file until it is copied
   std::uint64_t m_copySize = 0;  // the existing file's size
+  // While an undo is kept: the page count at StartUndo and the earlier pages' content before
+  // their first write since.
+  struct UndoLog {
+    std::uint32_t pageCount = 0;
+    std::vector<std::pair<std::uint32_t, Page>> pages;
+  };
+  std::optional<UndoLog> m_undo;
 };
 
 }  // namespace quillon::drivers::access
