@@ -34,6 +34,8 @@ class ExcelConnection : public OutputConnection {
 
   ~ExcelConnection() override { CloseQuietly(); }
 
+  bool TakesCheckpoints() const override { return true; }
+
  protected:
   // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
   std::vector<ListedTable> ListTables() override {
@@ -72,6 +74,20 @@ class ExcelConnection : public OutputConnection {
     WriteCompoundFile(m_spool, m_file.Target(), m_previous.get(), m_workbook->StreamSize(),
                       [this](Sink& sink) { m_workbook->Write(sink); });
     m_file.Commit();
+  }
+
+  // The file as WriteOut lays it out, published as a copy. Writing it reads the spools and
+  // changes nothing the workbook keeps; the sectors it took after the spools' (the globals, copies
+  // of spools that do not start a sector, the directory, the allocation table) are given back,
+  // so that the spools go on where they would have without the checkpoint and the next layout,
+  // made over the same sectors, is the one a connection without checkpoints makes.
+  void WriteCheckpoint() override {
+    if (!m_workbook->Changed()) return;
+    const std::uint32_t spooled = m_spool.Taken();
+    WriteCompoundFile(m_spool, m_file.Target(), m_previous.get(), m_workbook->StreamSize(),
+                      [this](Sink& sink) { m_workbook->Write(sink); });
+    m_file.CommitCopy();
+    m_spool.GiveBackAfter(spooled);
   }
 
  private:

@@ -19,9 +19,14 @@
 //
 // Close: a workbook whose file would exceed 2 GB (the most a compound file of 512-byte sectors
 // holds) is refused (FileTooLarge) before anything is written. Nothing reaches the file before
-// Close: then the whole file is written to an anonymous file beside the old one and put in its
-// place (platform/file/FileReplacement.h: owner, group and mode kept, links followed), so the
-// old file stays whole if anything fails or the process dies.
+// Close (or a checkpoint): then the whole file is written to an anonymous file beside the old
+// one and put in its place (platform/file/FileReplacement.h: owner, group and mode kept, links
+// followed), so the old file stays whole if anything fails or the process dies.
+//
+// Checkpoint: the whole file is written as Close writes it (refused alike when too large) and a
+// copy of it put in the file's place; the connection goes on, its tables taking more rows, and
+// the file Close writes at the end is byte for byte the one a connection without checkpoints
+// writes.
 #pragma once
 
 #include <memory>

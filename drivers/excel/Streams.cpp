@@ -124,6 +124,16 @@ std::uint32_t SpoolFile::Take(std::uint32_t count) {
   return first;
 }
 
+void SpoolFile::GiveBackAfter(std::uint32_t taken) {
+  if (taken > m_taken) return;
+  // The header sector before the first stays as it is: whatever lays the file out next writes
+  // it whole.
+  const auto end = static_cast<off_t>(Offset(taken));
+  if (file::RetryOnInterrupt([&] { return ::ftruncate(m_fd, end); }) != 0)
+    throw odbc::errors::IoError(L"Could not write", m_path, errno);
+  m_taken = taken;
+}
+
 Spool::Spool(SpoolFile& file) : m_file(file), m_buffer(new std::uint8_t[kBufferSize]) {}
 
 void Spool::Write(const void* data, std::size_t size) {

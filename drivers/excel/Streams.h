@@ -68,6 +68,10 @@ class SpoolFile {
   std::uint32_t Take(std::uint32_t count);
   // Sectors taken so far.
   std::uint32_t Taken() const { return m_taken; }
+  // Gives back the sectors taken after the first `taken` and cuts the file after them, so that
+  // they are taken (and written) anew, as if never taken: a file laid out around spools that go
+  // on. Throws odbc::errors::IoError when the file cannot be cut.
+  void GiveBackAfter(std::uint32_t taken);
   static std::uint64_t Offset(std::uint32_t sector) { return (std::uint64_t{sector} + 1) * kSectorSize; }
 
  private:

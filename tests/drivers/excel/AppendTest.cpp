@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
+#include "drivers/OutputDriver.h"
 #include "drivers/excel/Biff8.h"
 #include "drivers/excel/CompoundFile.h"
+#include "drivers/excel/ExcelDriver.h"
 #include "drivers/excel/Workbook.h"
 #include "drivers/sql/Statement.h"
 #include "platform/errors/Errors.h"
@@ -462,6 +464,98 @@ TEST_F(AppendTest, AWorkbookGnumericWroteKeepsItsCellsAndGnumericReadsTheNewShee
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(testing::ReadBytes(m_dir / "back.0.csv"), "Item,Amount\nK\xC3\xA4se,3.5\nBrot,2\n");
   EXPECT_EQ(testing::ReadBytes(m_dir / "back.1.csv"), "Name,N\nZo\xC3\xAB,42\n");
+}
+
+// Statements in three parts: a table with enough rows of every kind that its cells and its
+// strings (unique ones and repeats) fill sectors of the work file, then more rows to it and a
+// second table, then a few rows to each. Each part but the last ends with a checkpoint when
+// `checkpoints` holds; the file's bytes after it are returned, and the connection is closed
+// after `parts` parts.
+std::vector<std::string> RunParts(const fs::path& file, bool create, int parts, bool checkpoints) {
+  const std::wstring path = text::Utf8ToWide(file.string());
+  auto connection = MakeExcelDriver()->Connect(
+      odbc::ConnectString::Parse((create ? L"CREATE_DB=\"" + path + L"\";" : L"") + L"DBQ=" + path));
+  auto& output = dynamic_cast<OutputConnection&>(*connection);
+  const auto rows = [&](const wchar_t* table, int from, int to) {
+    for (int i = from; i < to; ++i) {
+      const std::wstring n = std::to_wstring(i);
+      if (std::wstring(table) == L"T") {
+        output.ExecuteSQL(L"INSERT INTO T VALUES(" + n + L",'unique text of row " + n + L", long enough to count'," +
+                          n + L".5," + std::to_wstring(i % 2) + L",'2024-03-" + std::to_wstring(1 + i % 28) + L"'," +
+                          (i % 5 == 0 ? std::wstring(L"NULL") : L"'" + std::wstring(i % 3 ? L"red" : L"blue") + L"'") +
+                          L")");
+      } else {
+        output.ExecuteSQL(L"INSERT INTO U VALUES('" + std::wstring(i % 2 ? L"red" : L"green") + L"'," + n + L")");
+      }
+    }
+  };
+  std::vector<std::string> published;
+  for (int part = 0; part < parts; ++part) {
+    if (part == 0) {
+      output.ExecuteSQL(L"CREATE TABLE T ([Id] INTEGER,[Name] TEXT,[Price] DOUBLE,[On] BIT,[When] DATE,[Kind] TEXT)");
+      rows(L"T", 0, 2000);
+    } else if (part == 1) {
+      rows(L"T", 2000, 2050);
+      output.ExecuteSQL(L"CREATE TABLE U ([Colour] TEXT,[N] INTEGER)");
+      rows(L"U", 0, 40);
+    } else {
+      rows(L"T", 2050, 2090);
+      rows(L"U", 40, 80);
+    }
+    if (checkpoints && part + 1 < parts) {
+      output.Checkpoint();
+      published.push_back(testing::ReadBytes(file));
+      EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1)
+          << "a file beside the workbook";
+    }
+  }
+  output.Close();
+  published.push_back(testing::ReadBytes(file));
+  return published;
+}
+
+// A checkpoint publishes the workbook as Close would write it at that point, read by xlrd, and
+// the connection goes on: its tables, also the one from before, take more rows, and the file
+// closed at the end is byte for byte the one written without checkpoints.
+TEST_F(AppendTest, CheckpointsPublishWhatCloseWouldWriteAndChangeNothingAfter) {
+  const auto has = [](const std::vector<std::string>& lines, const std::string& ending) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.ends_with(ending); });
+  };
+  for (const char* name : {"", "namesdemo.xls", "profiles.xls"}) {
+    SCOPED_TRACE(*name ? name : "a new workbook");
+    const bool create = *name == '\0';
+    const auto prepare = [&](const std::string& folder) {
+      const fs::path dir = m_dir / folder;
+      fs::create_directories(dir);
+      if (create) return dir / "new.xls";
+      fs::copy_file(kTestData / name, dir / name);
+      fs::permissions(dir / name, fs::perms::owner_read | fs::perms::owner_write);
+      return dir / name;
+    };
+    const std::string folder = create ? "new" : name;
+    const auto published = RunParts(prepare(folder + "/checkpoints"), create, 3, true);
+    ASSERT_EQ(published.size(), 3u);
+    for (int parts = 1; parts <= 3; ++parts) {
+      SCOPED_TRACE(parts);
+      const std::string& bytes = published[parts - 1];
+      EXPECT_TRUE(bytes == RunParts(prepare(folder + "/closed" + std::to_string(parts)), create, parts, false).back())
+          << "differs from the workbook closed there";
+      const auto copy = m_dir / folder / "read.xls";
+      std::ofstream(copy, std::ios::binary | std::ios::trunc) << bytes;
+      std::string error;
+      const auto lines = DumpXls(copy, &error);
+      ASSERT_FALSE(lines.empty()) << error;
+      const int t = parts == 1 ? 2000 : parts == 2 ? 2050 : 2090, u = parts == 1 ? 0 : parts == 2 ? 40 : 80;
+      const std::string last = "\t" + std::to_string(t) + "\t";
+      EXPECT_TRUE(has(lines, "sheet\tT\t" + std::to_string(t + 1) + "\t6"));
+      EXPECT_TRUE(has(lines, last + "1\ttext\tunique text of row " + std::to_string(t - 1) + ", long enough to count"));
+      EXPECT_TRUE(has(lines, last + "5\ttext\t" + ((t - 1) % 3 ? "red" : "blue")));
+      EXPECT_EQ(has(lines, "sheet\tU\t" + std::to_string(u + 1) + "\t2"), u > 0);
+      if (u > 0) {
+        EXPECT_TRUE(has(lines, "\t" + std::to_string(u) + "\t0\ttext\tred"));
+      }
+    }
+  }
 }
 
 }  // namespace
