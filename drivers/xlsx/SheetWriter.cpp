@@ -336,16 +336,18 @@ void SheetWriter::Finish() {
 }
 
 void SheetWriter::AddSnapshot(ZipWriter& zip, std::string_view name) const {
-  const std::string tail = Tail();
+  // The bytes go through the compressor in the same pieces as at Finish, so the part is the one
+  // Finish would write now, byte for byte.
   if (!m_streaming) {
-    // The rows held back are all there is: deflated whole, they leave the part as it was.
-    const std::string head = Head();
-    const std::string_view pieces[] = {head, m_xml, tail};
-    zip.AddDeflated(name, pieces);
+    DeflatedFile part;
+    part.Write(Head());
+    part.Write(m_xml);
+    part.Write(Tail());
+    part.Finish();
+    zip.AddDeflatedFile(name, part);
     return;
   }
-  const std::string_view pieces[] = {m_xml, tail};
-  zip.AddDeflatedFile(name, m_part, m_part.EndingWith(pieces));
+  zip.AddDeflatedFile(name, m_part, m_part.EndingWith(m_xml + Tail()));
 }
 
 }  // namespace quillon::drivers::xlsx

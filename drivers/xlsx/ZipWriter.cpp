@@ -85,7 +85,7 @@ void DeflatedFile::Finish() {
   m_finished = true;
 }
 
-DeflatedFile::Ending DeflatedFile::EndingWith(std::span<const std::string_view> last) const {
+DeflatedFile::Ending DeflatedFile::EndingWith(std::string_view last) const {
   if (m_finished) throw odbc::errors::TempFileWrittenAfterRead();
   struct Copy {
     z_stream z{};
@@ -111,17 +111,16 @@ DeflatedFile::Ending DeflatedFile::EndingWith(std::span<const std::string_view> 
       if (flush == Z_FINISH ? result == Z_STREAM_END : copy.z.avail_in == 0 && copy.z.avail_out != 0) return;
     }
   };
-  for (std::string_view bytes : last) {
-    while (!bytes.empty()) {
-      const std::size_t piece = std::min(bytes.size(), kMaxDeflateInput);
-      const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
-      ending.crc = static_cast<std::uint32_t>(crc32(ending.crc, data, static_cast<uInt>(piece)));
-      ending.size += piece;
-      copy.z.next_in = const_cast<Bytef*>(data);
-      copy.z.avail_in = static_cast<uInt>(piece);
-      deflateInCopy(Z_NO_FLUSH);
-      bytes.remove_prefix(piece);
-    }
+  // As Write does.
+  while (!last.empty()) {
+    const std::size_t piece = std::min(last.size(), kMaxDeflateInput);
+    const auto* data = reinterpret_cast<const Bytef*>(last.data());
+    ending.crc = static_cast<std::uint32_t>(crc32(ending.crc, data, static_cast<uInt>(piece)));
+    ending.size += piece;
+    copy.z.next_in = const_cast<Bytef*>(data);
+    copy.z.avail_in = static_cast<uInt>(piece);
+    deflateInCopy(Z_NO_FLUSH);
+    last.remove_prefix(piece);
   }
   copy.z.next_in = nullptr;
   copy.z.avail_in = 0;
@@ -261,14 +260,8 @@ void ZipWriter::CloseRawEntry(std::uint64_t size, std::uint32_t crc) {
 }
 
 void ZipWriter::AddDeflated(std::string_view name, std::string_view data) {
-  AddDeflated(name, std::span<const std::string_view>(&data, 1));
-}
-
-void ZipWriter::AddDeflated(std::string_view name, std::span<const std::string_view> pieces) {
-  std::uint64_t size = 0;
-  for (const std::string_view piece : pieces) size += piece.size();
-  OpenEntry(name, false, size >= sml::kZip32Limit);
-  for (const std::string_view piece : pieces) WriteEntryData(piece.data(), piece.size());
+  OpenEntry(name, false, data.size() >= sml::kZip32Limit);
+  WriteEntryData(data.data(), data.size());
   Check(zipCloseFileInZip(static_cast<zipFile>(m_zip)), L"end an entry");
 }
 

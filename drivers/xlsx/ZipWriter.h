@@ -39,15 +39,15 @@ class DeflatedFile {
   // Reads up to `out.size()` compressed bytes at `offset`; returns how many.
   std::size_t ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
-  // How the stream would end if `last` came after what was written: the compressed bytes that
-  // follow those in the file, and the whole part's CRC-32 and size. A copy of the compressor
-  // ends it, so the stream itself goes on unchanged, as if the ending had not been taken.
+  // How the stream would end if Write(last) and Finish came now: the compressed bytes that
+  // follow those in the file (the same bytes they would write), and the whole part's CRC-32 and
+  // size. A copy of the compressor ends it, so the stream itself goes on unchanged.
   struct Ending {
     std::string compressed;
     std::uint32_t crc = 0;
     std::uint64_t size = 0;
   };
-  Ending EndingWith(std::span<const std::string_view> last) const;
+  Ending EndingWith(std::string_view last) const;
 
  private:
   // Deflates what is in the stream's input with `flush` and writes what comes out.
@@ -79,8 +79,6 @@ class ZipWriter {
 
   // Adds an entry holding `data`, deflated.
   void AddDeflated(std::string_view name, std::string_view data);
-  // Adds an entry holding the pieces one after the other, deflated.
-  void AddDeflated(std::string_view name, std::span<const std::string_view> pieces);
   // Adds an entry from a finished DeflatedFile, its compressed bytes copied as they are; zip64
   // where its sizes need it.
   void AddDeflatedFile(std::string_view name, const DeflatedFile& part);
