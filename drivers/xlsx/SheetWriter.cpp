@@ -286,6 +286,14 @@ void SheetWriter::AddRow(const std::vector<sql::Literal>& values) {
 }
 
 void SheetWriter::StartStreaming() {
+  m_part.Write(Head());
+  m_part.Write(m_xml);
+  m_xml.clear();
+  m_streaming = true;
+  m_widths.clear();
+}
+
+std::string SheetWriter::Head() const {
   std::string head(sml::kXmlDeclaration);
   head += "<worksheet xmlns=\"";
   head += sml::kMainNamespace;
@@ -306,12 +314,10 @@ void SheetWriter::StartStreaming() {
             std::string(buffer, end) + "\" customWidth=\"1\"/>";
   }
   head += "</cols><sheetData>";
-  m_part.Write(head);
-  m_part.Write(m_xml);
-  m_xml.clear();
-  m_streaming = true;
-  m_widths.clear();
+  return head;
 }
+
+std::string SheetWriter::Tail() const { return "</sheetData><autoFilter ref=\"" + Range(false) + "\"/></worksheet>"; }
 
 std::string SheetWriter::Range(bool absolute) const {
   const std::string mark = absolute ? "$" : "";
@@ -323,10 +329,25 @@ std::string SheetWriter::FilterRange() const { return Range(true); }
 void SheetWriter::Finish() {
   if (m_part.Finished()) return;
   if (!m_streaming) StartStreaming();
-  m_xml += "</sheetData><autoFilter ref=\"" + Range(false) + "\"/></worksheet>";
+  m_xml += Tail();
   m_part.Write(m_xml);
   m_xml.clear();
   m_part.Finish();
+}
+
+void SheetWriter::AddSnapshot(ZipWriter& zip, std::string_view name) const {
+  // The bytes go through the compressor in the same pieces as at Finish, so the part is the one
+  // Finish would write now, byte for byte.
+  if (!m_streaming) {
+    DeflatedFile part;
+    part.Write(Head());
+    part.Write(m_xml);
+    part.Write(Tail());
+    part.Finish();
+    zip.AddDeflatedFile(name, part);
+    return;
+  }
+  zip.AddDeflatedFile(name, m_part, m_part.EndingWith(m_xml + Tail()));
 }
 
 }  // namespace quillon::drivers::xlsx

@@ -44,6 +44,10 @@ class SheetWriter {
   // Ends the part; no rows after it.
   void Finish();
   const DeflatedFile& Part() const { return m_part; }
+  // Adds to `zip`, as the entry `name`, the part as Finish would end it now (byte for byte), and
+  // goes on taking rows: the part Finish ends later is the same as if no snapshot had been taken
+  // (the widths of a sheet that does not stream yet are those of its rows so far).
+  void AddSnapshot(ZipWriter& zip, std::string_view name) const;
   // The range of the header and the rows, absolute ($A$1:$C$10), for the AutoFilter's name.
   std::string FilterRange() const;
 
@@ -57,6 +61,9 @@ class SheetWriter {
   void Measure(std::size_t column, std::size_t chars);
   // Writes what comes before the rows, then the rows held back; the sheet streams from then on.
   void StartStreaming();
+  // What comes before the rows, and what ends the part after them.
+  std::string Head() const;
+  std::string Tail() const;
   std::string Range(bool absolute) const;
 
   std::wstring m_table;

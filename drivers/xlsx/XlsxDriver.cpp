@@ -1,5 +1,9 @@
 #include "drivers/xlsx/XlsxDriver.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "drivers/OutputDriver.h"
 #include "drivers/sql/SheetName.h"
 #include "drivers/xlsx/ExistingWorkbook.h"
@@ -43,6 +47,8 @@ class XlsxConnection : public OutputConnection {
   }
 
   ~XlsxConnection() override { CloseQuietly(); }
+
+  bool TakesCheckpoints() const override { return true; }
 
  protected:
   // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
@@ -107,18 +113,17 @@ class XlsxConnection : public OutputConnection {
   // A new workbook is only written when a table was created in it.
   void WriteOut() override {
     if (m_sheets.empty()) return;
-    std::vector<std::string> names;
-    for (const auto& sheet : m_sheets) {
-      sheet->Finish();
-      names.push_back(text::WideToUtf8(text::Utf16ToWide(sheet->Name())));
-    }
-    std::vector<SheetEntry> entries = NumberSheets(m_base, names);
-    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].filterRange = m_sheets[i]->FilterRange();
-    ZipWriter zip(m_file.WorkFile(), m_file.Target());
-    WritePackageParts(zip, entries);
-    AddSheetParts(zip, entries);
-    zip.Close();
+    for (const auto& sheet : m_sheets) sheet->Finish();
+    WritePackage(false);
     m_file.Commit();
+  }
+
+  // The package as it stands, every sheet ended as it would be now, published as a copy of the
+  // work file; the sheets go on taking rows, and the next package is written over this one.
+  void WriteCheckpoint() override {
+    if (m_sheets.empty()) return;
+    WritePackage(true);
+    m_file.CommitCopy();
   }
 
  private:
@@ -131,6 +136,30 @@ class XlsxConnection : public OutputConnection {
       throw Unreadable(e);
     }
     return m_existing->Base();
+  }
+
+  // Writes the package into the work file from its start; `snapshot` takes the new sheets' parts
+  // as they would end now rather than as Finish ended them.
+  void WritePackage(bool snapshot) {
+    // A checkpoint's package may be longer than the next: nothing of it may stay behind.
+    if (m_packageWritten && ::ftruncate(m_file.WorkFile(), 0) != 0) {
+      throw odbc::errors::IoError(L"Could not write", m_file.Target(), errno);
+    }
+    m_packageWritten = true;
+    std::vector<std::string> names;
+    for (const auto& sheet : m_sheets) names.push_back(text::WideToUtf8(text::Utf16ToWide(sheet->Name())));
+    std::vector<SheetEntry> entries = NumberSheets(m_base, names);
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i].filterRange = m_sheets[i]->FilterRange();
+    ZipWriter zip(m_file.WorkFile(), m_file.Target());
+    WritePackageParts(zip, entries);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (snapshot) {
+        m_sheets[i]->AddSnapshot(zip, WorksheetPart(entries[i]));
+      } else {
+        zip.AddDeflatedFile(WorksheetPart(entries[i]), m_sheets[i]->Part());
+      }
+    }
+    zip.Close();
   }
 
   // Every part of the package but the new sheets': an existing workbook's entries, copied or
@@ -149,12 +178,6 @@ class XlsxConnection : public OutputConnection {
 
   odbc::CDBException Unreadable(const PackageRefused& e) const {
     return odbc::errors::FileUnreadable(Path(), kWorkbookText, text::Utf8ToWide(e.what()));
-  }
-
-  // The new sheets' parts, their deflated bytes as they are.
-  void AddSheetParts(ZipWriter& zip, const std::vector<SheetEntry>& entries) const {
-    for (std::size_t i = 0; i < entries.size(); ++i)
-      zip.AddDeflatedFile(WorksheetPart(entries[i]), m_sheets[i]->Part());
   }
 
   bool SheetNameTaken(std::u16string_view name) const {
@@ -188,6 +211,7 @@ class XlsxConnection : public OutputConnection {
   std::unique_ptr<ExistingWorkbook> m_existing;  // the file's workbook; null for a new one
   WorkbookBase m_base;
   std::vector<std::unique_ptr<SheetWriter>> m_sheets;
+  bool m_packageWritten = false;        // the work file holds a checkpoint's package
   SheetWriter* m_lastTarget = nullptr;  // the table the last INSERT went to, and the name it used
   std::wstring m_lastTable;
 };

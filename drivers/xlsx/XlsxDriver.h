@@ -21,6 +21,12 @@
 // entries copied as they are stored, the few it changes rewritten) in an anonymous file beside
 // the old one and put in its place (platform/file/FileReplacement.h), so the old file stays whole
 // if anything fails or the process dies.
+//
+// Checkpoint: the package is assembled as at close, each sheet's part ended as it would end now
+// (its deflate stream ended by a copy of its compressor, so the sheet's own stream goes on
+// unchanged), written over the work file and published as a copy (CommitCopy); every sheet goes
+// on taking rows. The file closed after checkpoints is byte for byte the one the same statements
+// make without them.
 #pragma once
 
 #include <cstdint>

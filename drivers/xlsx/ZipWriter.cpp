@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <limits>
 
@@ -82,6 +83,49 @@ void DeflatedFile::Finish() {
   m_stream->z.avail_in = 0;
   Deflate(Z_FINISH);
   m_finished = true;
+}
+
+DeflatedFile::Ending DeflatedFile::EndingWith(std::string_view last) const {
+  if (m_finished) throw odbc::errors::TempFileWrittenAfterRead();
+  struct Copy {
+    z_stream z{};
+    bool made = false;
+    ~Copy() {
+      if (made) deflateEnd(&z);
+    }
+  } copy;
+  if (deflateCopy(&copy.z, &m_stream->z) != Z_OK) {
+    throw odbc::errors::IoError(L"Could not start compressing into a temporary file in", m_folder, ENOMEM);
+  }
+  copy.made = true;
+  Ending ending{{}, m_crc, m_size};
+  // Deflates what is in the copy's input with `flush`, appending what comes out.
+  const auto deflateInCopy = [&copy, &ending](int flush) {
+    for (;;) {
+      const std::size_t at = ending.compressed.size();
+      ending.compressed.resize(at + kDeflateBuffer);
+      copy.z.next_out = reinterpret_cast<Bytef*>(ending.compressed.data() + at);
+      copy.z.avail_out = kDeflateBuffer;
+      const int result = deflate(&copy.z, flush);
+      ending.compressed.resize(at + kDeflateBuffer - copy.z.avail_out);
+      if (flush == Z_FINISH ? result == Z_STREAM_END : copy.z.avail_in == 0 && copy.z.avail_out != 0) return;
+    }
+  };
+  // As Write does.
+  while (!last.empty()) {
+    const std::size_t piece = std::min(last.size(), kMaxDeflateInput);
+    const auto* data = reinterpret_cast<const Bytef*>(last.data());
+    ending.crc = static_cast<std::uint32_t>(crc32(ending.crc, data, static_cast<uInt>(piece)));
+    ending.size += piece;
+    copy.z.next_in = const_cast<Bytef*>(data);
+    copy.z.avail_in = static_cast<uInt>(piece);
+    deflateInCopy(Z_NO_FLUSH);
+    last.remove_prefix(piece);
+  }
+  copy.z.next_in = nullptr;
+  copy.z.avail_in = 0;
+  deflateInCopy(Z_FINISH);
+  return ending;
 }
 
 std::size_t DeflatedFile::ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> out) const {
@@ -228,6 +272,24 @@ void ZipWriter::AddDeflatedFile(std::string_view name, const DeflatedFile& part)
     offset += got;
     return got;
   });
+}
+
+void ZipWriter::AddDeflatedFile(std::string_view name, const DeflatedFile& part, const DeflatedFile::Ending& ending) {
+  const std::uint64_t inFile = part.CompressedSize();
+  std::uint64_t offset = 0;
+  AddRaw(name, ending.crc, ending.size, inFile + ending.compressed.size(),
+         [&part, &ending, inFile, &offset](std::span<std::uint8_t> buffer) {
+           std::size_t got = 0;
+           if (offset < inFile) {
+             got = part.ReadCompressed(offset, buffer);
+           } else {
+             const auto at = static_cast<std::size_t>(offset - inFile);
+             got = std::min(buffer.size(), ending.compressed.size() - at);
+             std::memcpy(buffer.data(), ending.compressed.data() + at, got);
+           }
+           offset += got;
+           return got;
+         });
 }
 
 void ZipWriter::AddCopy(ZipReader& reader, const ZipEntry& entry) {

@@ -39,6 +39,16 @@ class DeflatedFile {
   // Reads up to `out.size()` compressed bytes at `offset`; returns how many.
   std::size_t ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> out) const;
 
+  // How the stream would end if Write(last) and Finish came now: the compressed bytes that
+  // follow those in the file (the same bytes they would write), and the whole part's CRC-32 and
+  // size. A copy of the compressor ends it, so the stream itself goes on unchanged.
+  struct Ending {
+    std::string compressed;
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+  };
+  Ending EndingWith(std::string_view last) const;
+
  private:
   // Deflates what is in the stream's input with `flush` and writes what comes out.
   void Deflate(int flush);
@@ -72,6 +82,9 @@ class ZipWriter {
   // Adds an entry from a finished DeflatedFile, its compressed bytes copied as they are; zip64
   // where its sizes need it.
   void AddDeflatedFile(std::string_view name, const DeflatedFile& part);
+  // Adds an entry from a DeflatedFile that goes on, ended by `ending` (DeflatedFile::EndingWith):
+  // the file's compressed bytes, then the ending's.
+  void AddDeflatedFile(std::string_view name, const DeflatedFile& part, const DeflatedFile::Ending& ending);
   // Adds an entry whose compressed bytes (deflated, `compressedSize` of them) `read` hands over
   // piece by piece (returning how many it put in its buffer; 0 ends), as they are: for entries
   // copied from another archive.

@@ -58,7 +58,7 @@ def mdb_rows(path, table="t"):
 
 
 # The formats whose connections go on after a commit.
-CHECKPOINT_FORMATS = ("db.csv", "db.txt", "db.mdb", "db.xls")
+CHECKPOINT_FORMATS = ("db.csv", "db.txt", "db.mdb", "db.xls", "db.xlsx")
 
 
 def file_rows(path, table="t"):

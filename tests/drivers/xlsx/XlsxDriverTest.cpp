@@ -1,10 +1,12 @@
 // The .xlsx driver end to end through CDatabase, each workbook read back by openpyxl (and once
 // each by LibreOffice and Gnumeric).
 #include <algorithm>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "drivers/BuiltInDrivers.h"
+#include "drivers/OutputDriver.h"
 #include "drivers/xlsx/XlsxDriver.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/DriverRegistry.h"
@@ -216,6 +218,67 @@ TEST_F(XlsxDriverTest, NothingIsWrittenWithoutATableAndAnExistingFileIsRefusedUn
   CDatabase db;
   EXPECT_THROW(db.OpenEx(L"DRIVER={Quillon Excel Workbook Driver (*.xlsx)};DBQ=" + text::Utf8ToWide(file.string())),
                odbc::CDBException);
+}
+
+// Statements in phases, run on one connection to a copy of `source` (none: a new file) in a
+// folder of its own; after every phase but the last a checkpoint when `checkpoints` holds, and
+// `atCheckpoint` with the phase's number.
+template <typename AtCheckpoint>
+std::filesystem::path RunPhases(const std::filesystem::path& folder, const std::string& source,
+                                const std::vector<std::vector<std::wstring>>& phases, std::size_t upTo,
+                                bool checkpoints, AtCheckpoint&& atCheckpoint) {
+  std::filesystem::create_directories(folder);
+  const auto file = folder / "book.xlsx";
+  if (!source.empty()) std::filesystem::copy_file(std::filesystem::path(QUILLON_TESTDATA_DIR) / "xlsx" / source, file);
+  auto connection = MakeXlsxDriver()->Connect(odbc::ConnectString::Parse(NewXlsxConnect(file)));
+  auto& output = dynamic_cast<OutputConnection&>(*connection);
+  for (std::size_t phase = 0; phase < upTo; ++phase) {
+    for (const auto& statement : phases[phase]) output.ExecuteSQL(statement);
+    if (checkpoints && phase + 1 < phases.size()) {
+      output.Checkpoint();
+      atCheckpoint(phase);
+    }
+  }
+  output.Close();
+  return file;
+}
+
+// A checkpoint leaves the file byte for byte as a connection closed after the same statements
+// would, and the connection goes on into the tables from before; closed, it makes the same bytes
+// as without checkpoints. The second phase makes the first table stream (past the rows its widths are
+// fitted to, and past what the compressor holds back), the last adds a row wider than any.
+TEST_F(XlsxDriverTest, ACheckpointWritesWhatAClosedConnectionWouldAndTheConnectionGoesOn) {
+  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  std::vector<std::vector<std::wstring>> phases(3);
+  phases[0] = {L"CREATE TABLE T ([I] INTEGER,[S] TEXT,[D] DATE,[X] DOUBLE,[B] BIT)",
+               L"INSERT INTO T VALUES(1,'a&b <c>','2024-03-05',0.1,1)",
+               L"INSERT INTO T VALUES(NULL,NULL,NULL,NULL,NULL)",
+               L"INSERT INTO T VALUES(-7,'\u00e9t\u00e9','1899-12-31',NaN,0)"};
+  for (int i = 0; i < 1500; ++i) {
+    phases[1].push_back(L"INSERT INTO T VALUES(" + std::to_wstring(i * 7919 % 100003) + L",'row " +
+                        std::to_wstring(i * 104729 % 999983) + L"','2024-03-05 07:08:09'," + std::to_wstring(i / 7.0) +
+                        L",1)");
+  }
+  phases[1].push_back(L"CREATE TABLE U ([S] TEXT)");
+  phases[1].push_back(L"INSERT INTO U VALUES('u')");
+  phases[2] = {L"INSERT INTO T VALUES(2,'" + std::wstring(300, L'w') + L"',NULL,2.5,0)", L"INSERT INTO U VALUES('v')"};
+  for (const std::string source : {"", "table01.xlsx"}) {
+    SCOPED_TRACE(source);
+    const auto folder = m_dir / ("checkpoints" + source);
+    const auto file = RunPhases(folder, source, phases, phases.size(), true, [&](std::size_t phase) {
+      const auto closed = RunPhases(m_dir / ("closed" + source + std::to_string(phase)), source, phases, phase + 1,
+                                    false, [](std::size_t) {});
+      EXPECT_EQ(testing::ReadBytes(folder / "book.xlsx"), testing::ReadBytes(closed)) << "phase " << phase;
+      EXPECT_TRUE(Has(ReadXlsx(folder / "book.xlsx"), phase == 0 ? "sheet\tT\t4\t5" : "sheet\tT\t1504\t5"));
+      // Nothing named beside the file.
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    });
+    const auto plain = RunPhases(m_dir / ("plain" + source), source, phases, phases.size(), false, [](std::size_t) {});
+    EXPECT_EQ(testing::ReadBytes(file), testing::ReadBytes(plain));
+    const auto lines = ReadXlsx(file);
+    EXPECT_TRUE(Has(lines, "sheet\tT\t1505\t5"));
+    EXPECT_TRUE(Has(lines, "sheet\tU\t3\t1"));
+  }
 }
 
 // The file as another reader converts it to CSV, one file a sheet (`out` the folder).
