@@ -32,9 +32,9 @@
 //            (SyntaxError), a read-only connection (FileReadOnly). Errors are the vocabulary's
 //            (platform/errors/Errors.h).
 //
-// A new format derives from both classes, implements Open, CreateTable, Insert and WriteOut,
-// adds its driver to RegisterBuiltInDrivers (drivers/BuiltInDrivers.cpp) and its name to
-// platform/odbc/BuiltInDriverNames.h.
+// A new format derives from both classes, implements Open, CreateTable, Insert, WriteOut,
+// WriteCheckpoint and ListTables, adds its driver to RegisterBuiltInDrivers
+// (drivers/BuiltInDrivers.cpp) and its name to platform/odbc/BuiltInDriverNames.h.
 #pragma once
 
 #include <memory>
@@ -79,9 +79,6 @@ class OutputConnection : public odbc::IDriverConnection {
   // change since its last checkpoint writes nothing. Any error fails the connection, and the
   // file then holds what the last checkpoint (or the connection's start) left in it.
   void Checkpoint();
-  // Whether the format takes checkpoints; without them, a writer that commits and goes on
-  // closes the connection and opens the next, whose rows cannot go to tables from before.
-  virtual bool TakesCheckpoints() const { return false; }
   std::wstring CreatedTableName() const final { return m_createdName; }
   // Ends the connection without writing anything: every later statement is refused, and Close
   // and destruction leave the file as it was.
@@ -100,9 +97,9 @@ class OutputConnection : public odbc::IDriverConnection {
   // Puts everything into the file; called once, by the first Close of a connection not failed.
   virtual void WriteOut() = 0;
   // Puts everything so far into the file as WriteOut would, keeping what later rows need
-  // (file::FileReplacement::CommitCopy publishes a copy of the work file); called by Checkpoint
-  // of a format whose TakesCheckpoints holds, and only when something changed since the last.
-  virtual void WriteCheckpoint() {}
+  // (file::FileReplacement::CommitCopy publishes a copy of the work file); called by Checkpoint,
+  // only when something changed since the last.
+  virtual void WriteCheckpoint() = 0;
   // Drops what was done so far for Abandon, where destroying the format's members alone would
   // write it out.
   virtual void Discard() noexcept {}

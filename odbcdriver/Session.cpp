@@ -150,7 +150,7 @@ void Session::StatementDone() {
 
 void Session::EndTransaction(bool commit) {
   auto* output = dynamic_cast<drivers::OutputConnection*>(m_connection.get());
-  if (commit && output != nullptr && output->TakesCheckpoints()) {
+  if (commit && output != nullptr) {
     m_changed = false;
     try {
       output->Checkpoint();

@@ -5,10 +5,9 @@
 // file's place and goes on, so that a table created in one transaction takes rows in the next.
 // Rollback abandons the output connection, so that the file keeps what the last commit left,
 // and opens the next on the file; since the drivers add rows only to tables created on their
-// own connection, the tables of earlier transactions then take no more rows. (A format without
-// checkpoints is committed the same way, by closing.) The file stays locked from Connect to
-// Disconnect, also while one output connection gives way to the next (file::LockHandover): no
-// other writer gets in between.
+// own connection, the tables of earlier transactions then take no more rows. The file stays
+// locked from Connect to Disconnect, also while one output connection gives way to the next
+// (file::LockHandover): no other writer gets in between.
 #pragma once
 
 #include <map>
@@ -67,7 +66,7 @@ class Session {
   // Throws the error for a connection that could not be opened again after the last commit.
   odbc::IDriverConnection& Connection();
   void Remember(std::wstring_view statement);
-  // Commits by a checkpoint where the format takes them, else as Restart does.
+  // Commits by a checkpoint of the output connection; rolls back as Restart does.
   void EndTransaction(bool commit);
   // Ends the current output connection (writing it out or not) and opens the next.
   void Restart(bool commit);

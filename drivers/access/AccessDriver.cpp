@@ -157,8 +157,6 @@ class AccessConnection : public OutputConnection {
 
   ~AccessConnection() override { CloseQuietly(); }
 
-  bool TakesCheckpoints() const override { return true; }
-
  protected:
   std::vector<ListedTable> ListTables() override {
     std::vector<ListedTable> tables;

@@ -34,8 +34,6 @@ class ExcelConnection : public OutputConnection {
 
   ~ExcelConnection() override { CloseQuietly(); }
 
-  bool TakesCheckpoints() const override { return true; }
-
  protected:
   // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
   std::vector<ListedTable> ListTables() override {

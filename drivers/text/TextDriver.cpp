@@ -115,8 +115,6 @@ class TextConnection : public OutputConnection {
 
   ~TextConnection() override { CloseQuietly(); }
 
-  bool TakesCheckpoints() const override { return true; }
-
  protected:
   // The file's one table: named as it was created on this connection, else after the file,
   // its columns the first line's fields as text.

@@ -48,8 +48,6 @@ class XlsxConnection : public OutputConnection {
 
   ~XlsxConnection() override { CloseQuietly(); }
 
-  bool TakesCheckpoints() const override { return true; }
-
  protected:
   // Each sheet is a table; an existing sheet's columns are its first row's texts, as text.
   std::vector<ListedTable> ListTables() override {

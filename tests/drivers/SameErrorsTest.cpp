@@ -216,6 +216,7 @@ class FailingFormat : public OutputConnection {
  public:
   explicit FailingFormat(const OutputTarget& target) : OutputConnection(target) {}
   int m_rows = 0;
+  int m_checkpoints = 0;
   bool m_written = false;
 
  protected:
@@ -224,17 +225,23 @@ class FailingFormat : public OutputConnection {
     if (++m_rows > 1) throw odbc::errors::IoError(L"write", "/tmp/f", ENOSPC);
   }
   void WriteOut() override { m_written = true; }
+  void WriteCheckpoint() override { ++m_checkpoints; }
   std::vector<ListedTable> ListTables() override { return {}; }
 };
 
-// After a failed write every statement is refused (before it is read), and Close leaves the
-// file as it was without writing anything.
+// A checkpoint writes only what changed since the last. After a failed write every statement
+// and checkpoint is refused (before it is read), and Close leaves the file as it was without
+// writing anything.
 TEST(OutputConnection, AFailedWriteRefusesEverythingAfterAndIsNeverWrittenOut) {
   OutputTarget target;
   target.path = L"/tmp/f";
   FailingFormat format(target);
   format.ExecuteSQL(L"INSERT INTO T VALUES(1)");
+  format.Checkpoint();
+  format.Checkpoint();
+  EXPECT_EQ(format.m_checkpoints, 1);
   EXPECT_EQ(RefusalOf([&] { format.ExecuteSQL(L"INSERT INTO T VALUES(2)"); }).state, odbc::errors::state::kIoError);
+  EXPECT_EQ(RefusalOf([&] { format.Checkpoint(); }).message, odbc::errors::NoMoreChanges(L"/tmp/f").m_strMessage);
   for (const std::wstring sql : {L"INSERT INTO T VALUES(3)", L"not a statement"}) {
     EXPECT_EQ(RefusalOf([&] { format.ExecuteSQL(sql); }).message, odbc::errors::NoMoreChanges(L"/tmp/f").m_strMessage);
   }
