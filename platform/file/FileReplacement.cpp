@@ -1,5 +1,6 @@
 #include "platform/file/FileReplacement.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -175,8 +176,38 @@ FileReplacement::FileReplacement(const std::string& path, Existing existing) : m
   }
   m_nameLock = LockName(m_folder.Get(), m_name, m_target);
   if (!m_nameLock.IsOpen()) InUse(m_target);
+  RemoveLeftovers();
   OpenTarget(existing);
   OpenWorkFile();
+}
+
+std::string FileReplacement::LeftoverPrefix() const { return "." + m_name + kTemporaryPrefix; }
+
+std::string FileReplacement::HiddenName() const {
+  std::string name = LeftoverPrefix() + RandomName();
+  // A file whose name leaves no room for its own gets the short form, which is never cleared up.
+  return name.size() <= NAME_MAX ? name : kTemporaryPrefix + RandomName();
+}
+
+void FileReplacement::RemoveLeftovers() const {
+  const int listing = ::openat(m_folder.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* folder = ::fdopendir(listing);
+  if (folder == nullptr) {
+    ::close(listing);
+    return;
+  }
+  const std::string prefix = LeftoverPrefix();
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kRandomNameLength || !name.starts_with(prefix)) continue;
+    struct stat status {};
+    if (::fstatat(m_folder.Get(), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+      leftovers.emplace_back(name);
+  }
+  ::closedir(folder);
+  for (const auto& name : leftovers) ::unlinkat(m_folder.Get(), name.c_str(), 0);
 }
 
 FileReplacement::~FileReplacement() {
@@ -260,7 +291,7 @@ void FileReplacement::OpenWorkFile() {
       RetryOnInterrupt([&] { return ::openat(m_folder.Get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666); }));
   if (!m_work.IsOpen() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
     for (int attempt = 0; attempt < kNameAttempts && !m_work.IsOpen(); ++attempt) {
-      const std::string name = kTemporaryPrefix + RandomName();
+      const std::string name = HiddenName();
       m_work = FileDescriptor(RetryOnInterrupt(
           [&] { return ::openat(m_folder.Get(), name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666); }));
       if (m_work.IsOpen())
@@ -314,7 +345,7 @@ void FileReplacement::Commit() {
       // The finished file gets a short hidden name just long enough to be renamed.
       const std::string self = "/proc/self/fd/" + std::to_string(m_work.Get());
       for (int attempt = 0; attempt < kNameAttempts && name.empty(); ++attempt) {
-        const std::string candidate = kTemporaryPrefix + RandomName();
+        const std::string candidate = HiddenName();
         if (::linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
           name = candidate;
         else if (errno != EEXIST)

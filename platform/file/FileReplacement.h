@@ -10,9 +10,11 @@
 // While the object lives it holds the file's lock, which every other replacement of the same
 // file (in this process or another) honours: the lock is taken on the name, so it also guards a
 // file that does not exist yet, and on the existing file itself (flock). A second replacement of
-// a locked file is refused at once. Nothing named is made until Commit, so a process killed at
-// any point leaves no file behind; only where the file system lacks O_TMPFILE is the work file a
-// hidden ".quillon-XXXXXX" beside the target, removed by the destructor.
+// a locked file is refused at once. Nothing named is made until Commit, which names the finished
+// work file ".<name>.quillon-XXXXXX" for the moment it takes to rename it over the target; only
+// where the file system lacks O_TMPFILE does the work file carry that name throughout, removed
+// by the destructor. A process killed in between leaves that name behind, and the next
+// replacement of the same file, holding its lock, removes it.
 #pragma once
 
 #include <sys/stat.h>
@@ -90,6 +92,12 @@ class FileReplacement {
 
  private:
   void OpenTarget(Existing existing);
+  // The hidden name a work file of this target takes, and what all such names begin with.
+  std::string HiddenName() const;
+  std::string LeftoverPrefix() const;
+  // Removes the hidden names that a replacement of this file, killed, left behind: while the
+  // lock is held no other replacement of the file is under way.
+  void RemoveLeftovers() const;
   // Refuses to replace a file that is no longer the version last seen under the name.
   void CheckUnchanged() const;
   void OpenWorkFile();

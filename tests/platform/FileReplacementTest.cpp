@@ -81,6 +81,27 @@ TEST(FileReplacement, AFileChangedByAnotherProgramMeanwhileIsNotReplaced) {
   }
 }
 
+// A process killed between naming its finished work file and renaming it leaves that hidden
+// name; the next replacement of the same file removes it, and only it.
+TEST(FileReplacement, TheNextReplacementRemovesTheHiddenNameAKilledOneLeft) {
+  testing::TempDir dir;
+  const fs::path target = dir / "data.bin";
+  const std::set<std::string> kept = {"data.bin.quillon-abc123", ".other.bin.quillon-abc123",
+                                      ".data.bin.quillon-abc1234", ".data.bin.quillon-dir123"};
+  for (const auto& name : kept) std::ofstream(dir / name) << "x";
+  fs::remove(dir / ".data.bin.quillon-dir123");
+  fs::create_directory(dir / ".data.bin.quillon-dir123");
+  std::ofstream(dir / ".data.bin.quillon-Zz9yX8") << "left by a killed writer";
+  {
+    FileReplacement replacement(target.string(), FileReplacement::Existing::Replace);
+    WriteAll(replacement.WorkFile(), "new", 3, 0, target.string());
+    replacement.Commit();
+  }
+  std::set<std::string> expected = kept;
+  expected.insert("data.bin");
+  EXPECT_EQ(Listing(dir.Path()), expected);
+}
+
 // A writer that commits and goes on: each copy is whole under the name, the work file keeps
 // its content and position, and the original stays the version first opened.
 TEST(FileReplacement, CommitCopyPublishesWhatIsWrittenSoFarAndGoesOn) {
