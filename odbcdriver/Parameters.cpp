@@ -24,6 +24,13 @@ constexpr std::wstring_view kValues = L"VALUES(";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kNumericBytes = SQL_MAX_NUMERIC_LEN;
 
+// Puts the ASCII characters from `first` to `last` in `text` in place of what it held, in its
+// storage (assign from a range of another character type would build a temporary string).
+void AssignAscii(std::wstring& text, const char* first, const char* last) {
+  text.resize(static_cast<std::size_t>(last - first));
+  std::copy(first, last, text.begin());
+}
+
 // Makes `literal` an empty one of `kind`, keeping the storage of its text and bytes.
 void Reset(odbc::Literal& literal, odbc::Literal::Kind kind) {
   literal.kind = kind;
@@ -43,7 +50,7 @@ void IntegerLiteral(T value, odbc::Literal& literal) {
   char digits[32];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   Reset(literal, odbc::Literal::Kind::Number);
-  literal.text.assign(digits, end);
+  AssignAscii(literal.text, digits, end);
   literal.wellFormed = true;
   literal.number = static_cast<double>(value);
   literal.holdsNumber = static_cast<T>(literal.number) == value;
@@ -59,7 +66,7 @@ void FloatingLiteral(T value, odbc::Literal& literal) {
   } else {
     char digits[64];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    literal.text.assign(digits, end);
+    AssignAscii(literal.text, digits, end);
     literal.wellFormed = true;
     // The double the text reads as: for a float, its shortest text (0.1), not the float's
     // binary value widened (0.100000001...); a double's shortest text reads as itself.
@@ -99,7 +106,7 @@ void NumericLiteral(const SQL_NUMERIC_STRUCT& numeric, odbc::Literal& literal) {
   }
   if (numeric.sign == 0 && digits.find_first_not_of("0.") != std::string::npos) digits.insert(0, "-");
   Reset(literal, odbc::Literal::Kind::Number);
-  literal.text.assign(digits.begin(), digits.end());
+  AssignAscii(literal.text, digits.data(), digits.data() + digits.size());
   literal.wellFormed = true;
 }
 
@@ -389,7 +396,7 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
       const auto date = Read<SQL_DATE_STRUCT>(at);
       char written[kDateTimeChars];
       Reset(literal, odbc::Literal::Kind::Text);
-      literal.text.assign(written, WriteDate(written, date.year, date.month, date.day));
+      AssignAscii(literal.text, written, WriteDate(written, date.year, date.month, date.day));
       return;
     }
     case SQL_C_TIME:
@@ -397,7 +404,7 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
       const auto time = Read<SQL_TIME_STRUCT>(at);
       char written[kDateTimeChars];
       Reset(literal, odbc::Literal::Kind::Text);
-      literal.text.assign(written, WriteTime(written, time.hour, time.minute, time.second));
+      AssignAscii(literal.text, written, WriteTime(written, time.hour, time.minute, time.second));
       return;
     }
     case SQL_C_TIMESTAMP:
@@ -409,7 +416,7 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
       *end++ = ' ';
       end = WriteTime(end, stamp.hour, stamp.minute, stamp.second);
       Reset(literal, odbc::Literal::Kind::Text);
-      literal.text.assign(written, end);
+      AssignAscii(literal.text, written, end);
       return;
     }
     default:
