@@ -249,6 +249,14 @@ SQLRETURN RunStatement(Statement& stmt) {
   std::vector<odbc::Literal> values(markers.size());
   SQLRETURN result = SQL_SUCCESS;
   bool anyDone = false;
+  // With autocommit a statement is kept whole or not at all: when a failed write or commit takes
+  // it back, none of its rows is done.
+  const auto noneDone = [&] {
+    stmt.rowCount = 0;
+    if (stmt.paramStatus == nullptr) return;
+    std::replace(stmt.paramStatus, stmt.paramStatus + rows, static_cast<SQLUSMALLINT>(SQL_PARAM_SUCCESS),
+                 static_cast<SQLUSMALLINT>(SQL_PARAM_ERROR));
+  };
   for (SQLULEN row = 0; row < rows; ++row) {
     if (stmt.paramOperation != nullptr && stmt.paramOperation[row] == SQL_PARAM_IGNORE) continue;
     if (stmt.paramsProcessed != nullptr) *stmt.paramsProcessed = row + 1;
@@ -270,13 +278,20 @@ SQLRETURN RunStatement(Statement& stmt) {
       // the file as it was.
       if (errors::IsIoError(e) && session.AutoCommit()) {
         anyDone = false;
+        noneDone();
         session.Rollback();
       }
       break;
     }
   }
   // With autocommit the statement, all rows of its array that were done, is committed.
-  if (anyDone) session.StatementDone();
+  if (!anyDone) return result;
+  try {
+    session.StatementDone();
+  } catch (const odbc::CDBException&) {
+    noneDone();
+    throw;
+  }
   return result;
 }
 

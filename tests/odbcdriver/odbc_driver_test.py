@@ -514,6 +514,36 @@ class Faults(Folder):
             c.close()
             self.assertEqual(file_rows(path), [["1", "a"]], name)
 
+    def test_a_full_disk_under_autocommit_leaves_no_row_of_the_array_done(self):
+        path = os.path.join(self.dir, "auto.csv")
+        odbc, dbc, stmt, state = Odbc(path)  # autocommit on
+        odbc.SQLExecDirect(stmt, b"CREATE TABLE t (i INTEGER, s VARCHAR(100))", -3)
+        with open(path, "rb") as f:
+            before = f.read()
+        count = len(ROWS_PAST_LIMIT)
+        numbers = (ctypes.c_int * count)(*(i for i, _ in ROWS_PAST_LIMIT))
+        texts = ctypes.create_string_buffer(b"".join(s.encode().ljust(101, b"\0") for _, s in ROWS_PAST_LIMIT))
+        status, processed = (ctypes.c_ushort * count)(), ctypes.c_ulong()
+        odbc.SQLSetStmtAttr(stmt, 22, ctypes.c_void_p(count), 0)  # SQL_ATTR_PARAMSET_SIZE
+        odbc.SQLSetStmtAttr(stmt, 20, ctypes.cast(status, ctypes.c_void_p), 0)  # SQL_ATTR_PARAM_STATUS_PTR
+        odbc.SQLSetStmtAttr(stmt, 21, ctypes.byref(processed), 0)  # SQL_ATTR_PARAMS_PROCESSED_PTR
+        odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?)", -3)
+        odbc.SQLBindParameter(stmt, 1, 1, 4, 4, 0, 0, numbers, 0, None)  # SQL_C_LONG
+        odbc.SQLBindParameter(stmt, 2, 1, 1, 12, 100, 0, texts, 101, None)  # SQL_C_CHAR, NUL-terminated
+        self.addCleanup(signal.signal, signal.SIGXFSZ, signal.signal(signal.SIGXFSZ, signal.SIG_IGN))
+        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (FILE_SIZE_LIMIT, hard))
+        try:
+            self.assertEqual(odbc.SQLExecute(stmt), -1)
+        finally:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+        self.assertEqual(state(3, stmt)[0], b"58030")
+        self.assertGreater(processed.value, 1)
+        self.assertEqual(list(status).count(0), 0)  # SQL_PARAM_SUCCESS: no row was kept
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(odbc.SQLDisconnect(dbc), 0)
+
     def test_read_only_files_and_folders_are_refused_at_connect_untouched(self):
         for name in ("db.mdb", "db.xls", "db.xlsx", "db.csv"):
             path = os.path.join(self.dir, name)
