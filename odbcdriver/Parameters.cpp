@@ -23,6 +23,7 @@ constexpr std::wstring_view kInsertInto = L"INSERTINTO";
 constexpr std::wstring_view kValues = L"VALUES(";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kNumericBytes = SQL_MAX_NUMERIC_LEN;
+constexpr unsigned char kFirstNonAscii = 0x80;
 
 // Puts the ASCII characters from `first` to `last` in `text` in place of what it held, in its
 // storage (assign from a range of another character type would build a temporary string).
@@ -333,9 +334,12 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
     case SQL_C_CHAR: {
       const std::size_t bytes = length == SQL_NTS ? std::strlen(at) : static_cast<std::size_t>(length);
       const std::string_view utf8(at, bytes);
+      Reset(literal, odbc::Literal::Kind::Text);
+      // ASCII, the usual text, is valid UTF-8 and its characters are its bytes: one pass.
+      if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < kFirstNonAscii; }))
+        return AssignAscii(literal.text, utf8.data(), utf8.data() + utf8.size());
       const std::size_t valid = text::ValidUtf8Length(utf8);
       if (valid != bytes) throw odbc::errors::TextNotUtf8(L"parameter " + std::to_wstring(number), valid);
-      Reset(literal, odbc::Literal::Kind::Text);
       return text::Utf8ToWide(utf8, literal.text);
     }
     case SQL_C_WCHAR: {
