@@ -350,11 +350,13 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
         if (length % static_cast<SQLLEN>(sizeof(char16_t)) != 0) throw odbc::errors::BadParameterLength(number);
         units = static_cast<std::size_t>(length) / sizeof(char16_t);
       }
-      std::u16string utf16(units, u'\0');
+      // The units copied out of the application's buffer (which need not be aligned for them),
+      // into storage the thread keeps from value to value.
+      thread_local std::u16string utf16;
+      utf16.resize(units);
       std::memcpy(utf16.data(), at, units * sizeof(char16_t));
       Reset(literal, odbc::Literal::Kind::Text);
-      literal.text = text::Utf16ToWide(utf16);
-      return;
+      return text::Utf16ToWide(utf16, literal.text);
     }
     case SQL_C_BINARY: {
       if (length == SQL_NTS) throw odbc::errors::BadParameterLength(number);
