@@ -12,7 +12,7 @@
 //   QUILLON_BENCH_ROWS="1000000"      other row counts (blank-separated)
 //   QUILLON_BENCH_PAIRS=5             pairs per figure
 //   QUILLON_BENCH_SOURCES="sqlite"    sqlite, postgres or both (the default)
-//   QUILLON_BENCH_FORMATS="xlsx csv"  what is timed: read, xls, mdb, xlsx, csv, txt
+//   QUILLON_BENCH_FORMATS="xlsx csv"  what is timed: read, xls, mdb, xlsx, csv, txt, odbc
 //   QUILLON_BENCH_OPENPYXL_ROWS=0     the row count at which openpyxl's writer (write-only mode,
 //                                     /usr/bin/python3) makes the same workbook, 1,000,000 unless
 //                                     set; at 3,000,000 rows it would take many minutes
@@ -22,6 +22,13 @@
 // Beside the exports it times reading alone: the same rows fetched through the export's reader
 // thread and turned into values, with nothing written (this program run again with
 // --read-only). What an export takes beyond that is the writing.
+//
+// From SQLite it also times the ODBC driver (odbc): a program of a user's (odbc_insert_orders,
+// OdbcInsert.c) copies the same rows through the driver manager into .mdb and .xls with
+// DRIVER={Quillon}, by parameter arrays and one commit, each run paired with quillon-export
+// writing the same file; at 1,000,000 rows, or at every count QUILLON_BENCH_ROWS gives. The
+// driver is registered in an odbcinst.ini of the benchmark's own folder (ODBCSYSINI), which also
+// names the drivers the system's odbcinst.ini does.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -37,6 +44,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/RowReader.h"
@@ -65,11 +73,23 @@ struct Measurement {
   bool ok = false;
 };
 
-// Runs `argv` with standard output into `out` and standard error into `err`.
-Measurement RunProcess(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err) {
+// Runs `argv` with standard output into `out` and standard error into `err`, its environment
+// this program's with the NAME=value entries of `environment` added.
+Measurement RunProcess(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err,
+                       const std::vector<std::string>& environment = {}) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> variables;
+  for (const std::string& v : environment) variables.push_back(const_cast<char*>(v.c_str()));
+  for (char** v = environ; *v != nullptr; ++v) {
+    const std::string_view entry(*v);
+    const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const std::string& added) {
+      return entry.substr(0, entry.find('=') + 1) == std::string_view(added).substr(0, added.find('=') + 1);
+    });
+    if (!replaced) variables.push_back(*v);
+  }
+  variables.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {
@@ -78,7 +98,7 @@ Measurement RunProcess(const std::vector<std::string>& argv, const fs::path& out
     if (outFd < 0 || errFd < 0 || dup2(outFd, STDOUT_FILENO) < 0 || dup2(errFd, STDERR_FILENO) < 0) _exit(127);
     close(outFd);
     close(errFd);
-    execvp(args[0], args.data());
+    execvpe(args[0], args.data(), variables.data());
     _exit(127);
   }
   Measurement m;
@@ -125,6 +145,7 @@ struct Source {
   std::string connect;
   std::string formats = "read xls mdb";  // what Bench times, as QUILLON_BENCH_FORMATS names them
   fs::path openpyxlDatabase;             // the SQLite file openpyxl's writer reads, if any
+  bool throughDriver = false;            // the ODBC driver is timed on its rows (odbc)
 };
 
 struct Figure {
@@ -246,6 +267,103 @@ void PrintGoals(const Format& format, const Figure& figure) {
               figure.peakMib <= format.peakGoalMib ? "met" : "missed");
 }
 
+// The ODBC driver against quillon-export: the program that copies the rows through the driver,
+// the formats with the goals printed beside them, and the row count timed unless
+// QUILLON_BENCH_ROWS gives others.
+constexpr const char* kCopyProgram = "odbc_insert_orders";
+constexpr const char* kDriverLibrary = QUILLON_BENCH_ODBC_DRIVER;
+constexpr double kDriverRatioGoal = 1.5;
+constexpr Format kDriverFormats[] = {{"mdb", kDriverRatioGoal, kPeakGoalMib}, {"xls", kDriverRatioGoal, kPeakGoalMib}};
+constexpr long kDefaultDriverRows = 1000000;
+
+std::vector<long> GivenRowCounts() {
+  std::vector<long> counts;
+  if (const char* list = std::getenv("QUILLON_BENCH_ROWS")) {
+    std::stringstream in(list);
+    for (long n = 0; in >> n;) {
+      if (n > 0) counts.push_back(n);
+    }
+  }
+  return counts;
+}
+
+// An odbcinst.ini in `folder` that names the driver just built as Quillon and every driver the
+// system's odbcinst.ini names (but an installed Quillon); returns the environment entries that
+// have the driver manager read it, and an empty odbc.ini beside it, instead of the system's.
+std::vector<std::string> PrivateDriverRegistry(const fs::path& folder) {
+  fs::create_directories(folder);
+  const char* systemFolder = std::getenv("ODBCSYSINI");
+  std::stringstream lines(ReadText(fs::path(systemFolder != nullptr ? systemFolder : "/etc") / "odbcinst.ini"));
+  std::ofstream ini(folder / "odbcinst.ini");
+  ini << "[Quillon]\nDriver = " << kDriverLibrary << "\n\n";
+  bool skipping = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind('[', 0) == 0) skipping = line.rfind("[Quillon]", 0) == 0;
+    if (!skipping) ini << line << "\n";
+  }
+  std::ofstream(folder / "odbc.ini").close();
+  return {"ODBCSYSINI=" + folder.string(), "ODBCINI=" + (folder / "odbc.ini").string()};
+}
+
+// Pairs of quillon-export and the copying program writing the same rows into the same format,
+// one after the other; the ratio is the program's time over the export's. A run of the program
+// counts only if it reports every row copied.
+void DriverPairs(const Source& source, long rows, int pairs, const fs::path& exporter, const fs::path& dir) {
+  const fs::path program = exporter.parent_path() / kCopyProgram;
+  const std::vector<std::string> environment = PrivateDriverRegistry(dir / "odbc");
+  const fs::path log = dir / "export.log", err = dir / "stderr.txt";
+  std::printf(
+      "%s, %ld rows through the ODBC driver (%s: block fetches, parameter arrays, one commit) against "
+      "quillon-export, median of %d pairs\n",
+      source.title.c_str(), rows, kCopyProgram, pairs);
+  std::fflush(stdout);
+  for (const Format& format : kDriverFormats) {
+    const std::string extension = format.extension;
+    Figure exported, copied;
+    std::vector<double> fetching, executing, committing;
+    long arrayRows = 0;
+    for (int pair = 0; pair < pairs; ++pair) {
+      const fs::path out = dir / ("orders." + extension), copy = dir / ("driver." + extension);
+      fs::remove(out);
+      fs::remove(copy);
+      const Measurement run = RunProcess(
+          {exporter.string(), "--connect", source.connect, "--sql", kStatement, "--out", out.string()}, log, err);
+      if (!run.ok) {
+        std::printf("  export to .%s failed:\n%s%s\n", extension.c_str(), ReadText(log).c_str(), ReadText(err).c_str());
+        exported.failed = true;
+        break;
+      }
+      const Measurement through = RunProcess({program.string(), source.connect, copy.string()}, log, err, environment);
+      long done = -1;
+      double fetch = 0, execute = 0, commit = 0;
+      const std::string report = ReadText(log);
+      const bool read = std::sscanf(report.c_str(), "rows %ld array %ld fetch %lf execute %lf commit %lf", &done,
+                                    &arrayRows, &fetch, &execute, &commit) == 5;
+      if (!through.ok || !read || done != rows) {
+        std::printf("  %s into .%s failed (%ld rows copied):\n%s%s\n", kCopyProgram, extension.c_str(), done,
+                    report.c_str(), ReadText(err).c_str());
+        copied.failed = true;
+        break;
+      }
+      exported.seconds.push_back(run.seconds);
+      exported.peakMib = std::max(exported.peakMib, run.peakMib);
+      copied.seconds.push_back(through.seconds);
+      copied.ratios.push_back(through.seconds / run.seconds);
+      copied.peakMib = std::max(copied.peakMib, through.peakMib);
+      fetching.push_back(fetch);
+      executing.push_back(execute);
+      committing.push_back(commit);
+    }
+    PrintFigure(("quillon-export to ." + extension).c_str(), exported, rows, false, "");
+    PrintFigure(("ODBC driver to ." + extension).c_str(), copied, rows, true, "quillon-export");
+    PrintGoals(format, copied);
+    if (copied.failed) continue;
+    std::printf("  %-22s of which fetching %.2f s, executing arrays of %ld rows %.2f s, committing %.2f s\n", "",
+                Median(fetching), arrayRows, Median(executing), Median(committing));
+    std::fflush(stdout);
+  }
+}
+
 void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, const fs::path& exporter,
            const fs::path& dir, long openpyxlRows) {
   const fs::path self = fs::canonical("/proc/self/exe");
@@ -306,13 +424,19 @@ void Bench(const Source& source, const std::vector<long>& rowCounts, int pairs, 
         figure.peakMib = std::max(figure.peakMib, run.peakMib);
       }
     }
-    PrintFigure(source.referenceName.c_str(), reference, rows, false, "");
+    if (!reference.seconds.empty() || reference.failed) {
+      PrintFigure(source.referenceName.c_str(), reference, rows, false, "");
+    }
     for (std::size_t f = 0; f < std::size(kFormats); ++f) {
       const std::string extension = kFormats[f].extension;
       if (!Wanted(source.formats, extension)) continue;
       const std::string what = extension.empty() ? "reading alone" : "export to ." + extension;
       PrintFigure(what.c_str(), figures[f], rows, true, source.referenceName);
       PrintGoals(kFormats[f], figures[f]);
+    }
+    const std::vector<long> given = GivenRowCounts();
+    if (source.throughDriver && Wanted(source.formats, "odbc") && (given.empty() ? rows == kDefaultDriverRows : true)) {
+      DriverPairs(source, rows, pairs, exporter, dir);
     }
     const auto xlsxAt = std::find_if(std::begin(kFormats), std::end(kFormats),
                                      [](const Format& f) { return std::strcmp(f.extension, "xlsx") == 0; });
@@ -363,8 +487,9 @@ Source SqliteSource(const fs::path& dir) {
         L"i % 300, (i % 10000) / 7.0, i % 2, CASE WHEN i % 5 = 0 THEN 'Zoë''s note ' || i END FROM n");
   };
   s.reference = [db] { return std::vector<std::string>{"sqlite3", "-csv", db.string(), kStatement}; };
-  s.formats = "read xls mdb xlsx csv txt";
+  s.formats = "read xls mdb xlsx csv txt odbc";
   s.openpyxlDatabase = db;
+  s.throughDriver = true;
   return s;
 }
 
@@ -468,13 +593,7 @@ void Instructions(const Source& source, long rows, const fs::path& exporter, con
 }
 
 std::vector<long> RowCounts() {
-  std::vector<long> counts;
-  if (const char* list = std::getenv("QUILLON_BENCH_ROWS")) {
-    std::stringstream in(list);
-    for (long n = 0; in >> n;) {
-      if (n > 0) counts.push_back(n);
-    }
-  }
+  std::vector<long> counts = GivenRowCounts();
   if (counts.empty()) counts.assign(std::begin(kDefaultRowCounts), std::end(kDefaultRowCounts));
   return counts;
 }

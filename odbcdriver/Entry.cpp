@@ -162,7 +162,9 @@ Session& SessionOf(Connection& dbc) {
 void Prepare(Statement& stmt, std::wstring text) {
   stmt.result.reset();
   stmt.text = std::move(text);
-  stmt.markers = FindMarkers(stmt.text).size();
+  stmt.markerPositions = FindMarkers(stmt.text);
+  stmt.markers = stmt.markerPositions.size();
+  stmt.insertTable = InsertOfMarkersOnly(stmt.text, stmt.markers);
   stmt.prepared = true;
   stmt.rowCount = -1;
 }
@@ -238,19 +240,28 @@ SQLRETURN RunStatement(Statement& stmt) {
   stmt.needData.clear();
   stmt.result.reset();
   stmt.rowCount = 0;
-  const std::vector<std::size_t> markers = FindMarkers(stmt.text);
+  const std::vector<std::size_t>& markers = stmt.markerPositions;
   const SQLULEN rows = markers.empty() ? 1 : std::max<SQLULEN>(stmt.paramsetSize, 1);
   if (stmt.paramsProcessed != nullptr) *stmt.paramsProcessed = 0;
   if (stmt.paramStatus != nullptr) std::fill(stmt.paramStatus, stmt.paramStatus + rows, SQL_PARAM_UNUSED);
-  const std::optional<std::wstring> table = InsertOfMarkersOnly(stmt.text, markers.size());
+  const std::optional<std::wstring>& table = stmt.insertTable;
+  // One literal a marker, reused from row to row.
   std::vector<odbc::Literal> values(markers.size());
   SQLRETURN result = SQL_SUCCESS;
   bool anyDone = false;
+  // With autocommit a statement is kept whole or not at all: when a failed write or commit takes
+  // it back, none of its rows is done.
+  const auto noneDone = [&] {
+    stmt.rowCount = 0;
+    if (stmt.paramStatus == nullptr) return;
+    std::replace(stmt.paramStatus, stmt.paramStatus + rows, static_cast<SQLUSMALLINT>(SQL_PARAM_SUCCESS),
+                 static_cast<SQLUSMALLINT>(SQL_PARAM_ERROR));
+  };
   for (SQLULEN row = 0; row < rows; ++row) {
     if (stmt.paramOperation != nullptr && stmt.paramOperation[row] == SQL_PARAM_IGNORE) continue;
     if (stmt.paramsProcessed != nullptr) *stmt.paramsProcessed = row + 1;
     try {
-      for (std::size_t i = 0; i < markers.size(); ++i) values[i] = ReadParameter(stmt, i + 1, row);
+      for (std::size_t i = 0; i < markers.size(); ++i) ReadParameter(stmt, i + 1, row, values[i]);
       if (markers.empty()) {
         if (session.Execute(stmt.text)) stmt.rowCount = 1;
       } else {
@@ -267,13 +278,20 @@ SQLRETURN RunStatement(Statement& stmt) {
       // the file as it was.
       if (errors::IsIoError(e) && session.AutoCommit()) {
         anyDone = false;
+        noneDone();
         session.Rollback();
       }
       break;
     }
   }
   // With autocommit the statement, all rows of its array that were done, is committed.
-  if (anyDone) session.StatementDone();
+  if (!anyDone) return result;
+  try {
+    session.StatementDone();
+  } catch (const odbc::CDBException&) {
+    noneDone();
+    throw;
+  }
   return result;
 }
 

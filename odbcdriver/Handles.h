@@ -79,6 +79,9 @@ struct Statement {
   std::wstring text;  // the prepared statement
   bool prepared = false;
   std::size_t markers = 0;
+  std::vector<std::size_t> markerPositions;  // where in `text` (FindMarkers)
+  // The table of an INSERT whose values are all markers, whose rows go without SQL text.
+  std::optional<std::wstring> insertTable;
   std::vector<BoundParameter> parameters;  // by number - 1
   SQLLEN rowCount = -1;
   std::optional<ResultSet> result;

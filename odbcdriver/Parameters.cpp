@@ -1,10 +1,11 @@
 #include "odbcdriver/Parameters.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/errors/Errors.h"
 #include "platform/text/Characters.h"
@@ -21,24 +22,43 @@ constexpr std::wstring_view kInsertInto = L"INSERTINTO";
 constexpr std::wstring_view kValues = L"VALUES(";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kNumericBytes = SQL_MAX_NUMERIC_LEN;
+constexpr unsigned char kFirstNonAscii = 0x80;
 
-template <typename T>
-odbc::Literal IntegerLiteral(T value) {
-  char digits[32];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  odbc::Literal literal;
-  literal.kind = odbc::Literal::Kind::Number;
-  literal.text.assign(digits, end);
-  literal.wellFormed = true;
-  literal.number = static_cast<double>(value);
-  literal.holdsNumber = static_cast<T>(literal.number) == value;
-  return literal;
+// Puts the ASCII characters from `first` to `last` in `text` in place of what it held, in its
+// storage (assign from a range of another character type would build a temporary string).
+void AssignAscii(std::wstring& text, const char* first, const char* last) {
+  text.resize(static_cast<std::size_t>(last - first));
+  std::copy(first, last, text.begin());
+}
+
+// Makes `literal` an empty one of `kind`, keeping the storage of its text and bytes.
+void Reset(odbc::Literal& literal, odbc::Literal::Kind kind) {
+  literal.kind = kind;
+  literal.text.clear();
+  literal.bytes.clear();
+  literal.wellFormed = false;
+  literal.holdsNumber = false;
+  literal.number = 0;
+  literal.integer = 0;
+  literal.date = {};
+  literal.dateForm = odbc::Literal::DateForm::DateAndTime;
+  literal.datePattern = {};
 }
 
 template <typename T>
-odbc::Literal FloatingLiteral(T value) {
-  odbc::Literal literal;
-  literal.kind = odbc::Literal::Kind::Number;
+void IntegerLiteral(T value, odbc::Literal& literal) {
+  char digits[32];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  Reset(literal, odbc::Literal::Kind::Number);
+  AssignAscii(literal.text, digits, end);
+  literal.wellFormed = true;
+  literal.number = static_cast<double>(value);
+  literal.holdsNumber = static_cast<T>(literal.number) == value;
+}
+
+template <typename T>
+void FloatingLiteral(T value, odbc::Literal& literal) {
+  Reset(literal, odbc::Literal::Kind::Number);
   if (std::isnan(value)) {
     literal.text = L"NaN";
   } else if (std::isinf(value)) {
@@ -46,17 +66,21 @@ odbc::Literal FloatingLiteral(T value) {
   } else {
     char digits[64];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    literal.text.assign(digits, end);
+    AssignAscii(literal.text, digits, end);
     literal.wellFormed = true;
     // The double the text reads as: for a float, its shortest text (0.1), not the float's
-    // binary value widened (0.100000001...).
-    literal.holdsNumber = std::from_chars(digits, end, literal.number).ec == std::errc();
+    // binary value widened (0.100000001...); a double's shortest text reads as itself.
+    if constexpr (std::is_same_v<T, double>) {
+      literal.number = value;
+      literal.holdsNumber = true;
+    } else {
+      literal.holdsNumber = std::from_chars(digits, end, literal.number).ec == std::errc();
+    }
   }
-  return literal;
 }
 
 // SQL_NUMERIC_STRUCT: a 128-bit little-endian magnitude, a sign and a scale.
-odbc::Literal NumericLiteral(const SQL_NUMERIC_STRUCT& numeric) {
+void NumericLiteral(const SQL_NUMERIC_STRUCT& numeric, odbc::Literal& literal) {
   unsigned char magnitude[kNumericBytes];
   std::memcpy(magnitude, numeric.val, kNumericBytes);
   std::string digits;
@@ -81,33 +105,53 @@ odbc::Literal NumericLiteral(const SQL_NUMERIC_STRUCT& numeric) {
     digits.insert(digits.size() - static_cast<std::size_t>(scale), ".");
   }
   if (numeric.sign == 0 && digits.find_first_not_of("0.") != std::string::npos) digits.insert(0, "-");
-  odbc::Literal literal;
-  literal.kind = odbc::Literal::Kind::Number;
-  literal.text = text::Utf8ToWide(digits);
+  Reset(literal, odbc::Literal::Kind::Number);
+  AssignAscii(literal.text, digits.data(), digits.data() + digits.size());
   literal.wellFormed = true;
-  return literal;
 }
 
-odbc::Literal TextLiteral(std::wstring value) {
-  odbc::Literal literal;
-  literal.kind = odbc::Literal::Kind::Text;
-  literal.text = std::move(value);
-  return literal;
+// Writes `value` in decimal at `out`, as printf's %0<width>d writes it: zeros in front up to
+// `width` characters, a minus sign among them. Returns the end.
+char* WritePadded(char* out, int value, int width) {
+  char digits[16];
+  const char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const char* first = digits;
+  if (*first == '-') {
+    *out++ = '-';
+    ++first;
+    --width;
+  }
+  for (auto n = end - first; n < width; ++n) *out++ = '0';
+  return std::copy(first, end, out);
 }
 
-std::wstring TwoDigits(int value) {
-  wchar_t out[3] = {static_cast<wchar_t>(L'0' + value / 10 % 10), static_cast<wchar_t>(L'0' + value % 10), 0};
+// The last two decimal digits of a part of a time of day.
+char* WriteTwoDigits(char* out, int value) {
+  *out++ = static_cast<char>('0' + value / 10 % 10);
+  *out++ = static_cast<char>('0' + value % 10);
   return out;
 }
 
-std::wstring DateText(int year, int month, int day) {
-  wchar_t out[32];
-  std::swprintf(out, 32, L"%04d-%02d-%02d", year, month, day);
-  return out;
+constexpr int kYearWidth = 4, kMonthDayWidth = 2;
+// Room for the longest date and time the structures hold (-32768-65535-65535 99:99:99).
+constexpr std::size_t kDateTimeChars = 32;
+
+// YYYY-MM-DD.
+char* WriteDate(char* out, int year, int month, int day) {
+  out = WritePadded(out, year, kYearWidth);
+  *out++ = '-';
+  out = WritePadded(out, month, kMonthDayWidth);
+  *out++ = '-';
+  return WritePadded(out, day, kMonthDayWidth);
 }
 
-std::wstring TimeText(int hour, int minute, int second) {
-  return TwoDigits(hour) + L":" + TwoDigits(minute) + L":" + TwoDigits(second);
+// HH:MM:SS.
+char* WriteTime(char* out, int hour, int minute, int second) {
+  out = WriteTwoDigits(out, hour);
+  *out++ = ':';
+  out = WriteTwoDigits(out, minute);
+  *out++ = ':';
+  return WriteTwoDigits(out, second);
 }
 
 // The size of one value of a fixed-size C type, 0 for the types whose values have a length.
@@ -247,6 +291,12 @@ std::optional<std::wstring> InsertOfMarkersOnly(std::wstring_view statement, std
 }
 
 odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLULEN row) {
+  odbc::Literal literal;
+  ReadParameter(statement, number, row, literal);
+  return literal;
+}
+
+void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, odbc::Literal& literal) {
   if (number > statement.parameters.size() || !statement.parameters[number - 1].bound)
     throw odbc::errors::ParameterNotBound(number);
   const BoundParameter& p = statement.parameters[number - 1];
@@ -263,11 +313,12 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
     length =
         *reinterpret_cast<const SQLLEN*>(reinterpret_cast<const char*>(p.indicator) + offset + row * indicatorStride);
   }
-  if (length == SQL_NULL_DATA) return odbc::Literal{};
+  if (length == SQL_NULL_DATA) return Reset(literal, odbc::Literal::Kind::Null);
   const char* at = nullptr;
   if (IsDataAtExecution(length)) {
     // The value came in pieces through SQLPutData.
-    if (number > statement.putData.size() || !statement.putData[number - 1]) return odbc::Literal{};
+    if (number > statement.putData.size() || !statement.putData[number - 1])
+      return Reset(literal, odbc::Literal::Kind::Null);
     const std::string& data = *statement.putData[number - 1];
     at = data.data();
     length = static_cast<SQLLEN>(data.size());
@@ -282,9 +333,13 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
     case SQL_C_CHAR: {
       const std::size_t bytes = length == SQL_NTS ? std::strlen(at) : static_cast<std::size_t>(length);
       const std::string_view utf8(at, bytes);
+      Reset(literal, odbc::Literal::Kind::Text);
+      // ASCII, the usual text, is valid UTF-8 and its characters are its bytes: one pass.
+      if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < kFirstNonAscii; }))
+        return AssignAscii(literal.text, utf8.data(), utf8.data() + utf8.size());
       const std::size_t valid = text::ValidUtf8Length(utf8);
       if (valid != bytes) throw odbc::errors::TextNotUtf8(L"parameter " + std::to_wstring(number), valid);
-      return TextLiteral(text::Utf8ToWide(utf8));
+      return text::Utf8ToWide(utf8, literal.text);
     }
     case SQL_C_WCHAR: {
       std::size_t units = 0;
@@ -294,14 +349,17 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
         if (length % static_cast<SQLLEN>(sizeof(char16_t)) != 0) throw odbc::errors::BadParameterLength(number);
         units = static_cast<std::size_t>(length) / sizeof(char16_t);
       }
-      std::u16string utf16(units, u'\0');
+      // The units copied out of the application's buffer (which need not be aligned for them),
+      // into storage the thread keeps from value to value.
+      thread_local std::u16string utf16;
+      utf16.resize(units);
       std::memcpy(utf16.data(), at, units * sizeof(char16_t));
-      return TextLiteral(text::Utf16ToWide(utf16));
+      Reset(literal, odbc::Literal::Kind::Text);
+      return text::Utf16ToWide(utf16, literal.text);
     }
     case SQL_C_BINARY: {
       if (length == SQL_NTS) throw odbc::errors::BadParameterLength(number);
-      odbc::Literal literal;
-      literal.kind = odbc::Literal::Kind::Binary;
+      Reset(literal, odbc::Literal::Kind::Binary);
       literal.bytes.assign(reinterpret_cast<const std::uint8_t*>(at),
                            reinterpret_cast<const std::uint8_t*>(at) + length);
       literal.text = L"0x";
@@ -309,51 +367,62 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
         literal.text.push_back(static_cast<wchar_t>(kHexDigits[byte >> 4]));
         literal.text.push_back(static_cast<wchar_t>(kHexDigits[byte & 0xF]));
       }
-      return literal;
+      return;
     }
     case SQL_C_BIT:
-      return IntegerLiteral(Read<unsigned char>(at) != 0 ? 1 : 0);
+      return IntegerLiteral(Read<unsigned char>(at) != 0 ? 1 : 0, literal);
     case SQL_C_TINYINT:
     case SQL_C_STINYINT:
-      return IntegerLiteral(static_cast<int>(Read<signed char>(at)));
+      return IntegerLiteral(static_cast<int>(Read<signed char>(at)), literal);
     case SQL_C_UTINYINT:
-      return IntegerLiteral(static_cast<int>(Read<unsigned char>(at)));
+      return IntegerLiteral(static_cast<int>(Read<unsigned char>(at)), literal);
     case SQL_C_SHORT:
     case SQL_C_SSHORT:
-      return IntegerLiteral(static_cast<int>(Read<SQLSMALLINT>(at)));
+      return IntegerLiteral(static_cast<int>(Read<SQLSMALLINT>(at)), literal);
     case SQL_C_USHORT:
-      return IntegerLiteral(static_cast<int>(Read<SQLUSMALLINT>(at)));
+      return IntegerLiteral(static_cast<int>(Read<SQLUSMALLINT>(at)), literal);
     case SQL_C_LONG:
     case SQL_C_SLONG:
-      return IntegerLiteral(static_cast<long long>(Read<SQLINTEGER>(at)));
+      return IntegerLiteral(static_cast<long long>(Read<SQLINTEGER>(at)), literal);
     case SQL_C_ULONG:
-      return IntegerLiteral(static_cast<long long>(Read<SQLUINTEGER>(at)));
+      return IntegerLiteral(static_cast<long long>(Read<SQLUINTEGER>(at)), literal);
     case SQL_C_SBIGINT:
-      return IntegerLiteral(static_cast<long long>(Read<SQLBIGINT>(at)));
+      return IntegerLiteral(static_cast<long long>(Read<SQLBIGINT>(at)), literal);
     case SQL_C_UBIGINT:
-      return IntegerLiteral(static_cast<unsigned long long>(Read<SQLUBIGINT>(at)));
+      return IntegerLiteral(static_cast<unsigned long long>(Read<SQLUBIGINT>(at)), literal);
     case SQL_C_FLOAT:
-      return FloatingLiteral(Read<SQLREAL>(at));
+      return FloatingLiteral(Read<SQLREAL>(at), literal);
     case SQL_C_DOUBLE:
-      return FloatingLiteral(Read<SQLDOUBLE>(at));
+      return FloatingLiteral(Read<SQLDOUBLE>(at), literal);
     case SQL_C_NUMERIC:
-      return NumericLiteral(Read<SQL_NUMERIC_STRUCT>(at));
+      return NumericLiteral(Read<SQL_NUMERIC_STRUCT>(at), literal);
     case SQL_C_DATE:
     case SQL_C_TYPE_DATE: {
       const auto date = Read<SQL_DATE_STRUCT>(at);
-      return TextLiteral(DateText(date.year, date.month, date.day));
+      char written[kDateTimeChars];
+      Reset(literal, odbc::Literal::Kind::Text);
+      AssignAscii(literal.text, written, WriteDate(written, date.year, date.month, date.day));
+      return;
     }
     case SQL_C_TIME:
     case SQL_C_TYPE_TIME: {
       const auto time = Read<SQL_TIME_STRUCT>(at);
-      return TextLiteral(TimeText(time.hour, time.minute, time.second));
+      char written[kDateTimeChars];
+      Reset(literal, odbc::Literal::Kind::Text);
+      AssignAscii(literal.text, written, WriteTime(written, time.hour, time.minute, time.second));
+      return;
     }
     case SQL_C_TIMESTAMP:
     case SQL_C_TYPE_TIMESTAMP: {
       const auto stamp = Read<SQL_TIMESTAMP_STRUCT>(at);
       if (stamp.fraction != 0) throw odbc::errors::FractionNotKept(number);
-      return TextLiteral(DateText(stamp.year, stamp.month, stamp.day) + L" " +
-                         TimeText(stamp.hour, stamp.minute, stamp.second));
+      char written[kDateTimeChars];
+      char* end = WriteDate(written, stamp.year, stamp.month, stamp.day);
+      *end++ = ' ';
+      end = WriteTime(end, stamp.hour, stamp.minute, stamp.second);
+      Reset(literal, odbc::Literal::Kind::Text);
+      AssignAscii(literal.text, written, end);
+      return;
     }
     default:
       throw odbc::errors::ParameterTypeNotTaken(number, L"C type " + std::to_wstring(cType));

@@ -34,6 +34,10 @@ const SQLLEN* IndicatorOf(const Statement& statement, std::size_t number, SQLULE
 
 // Row `row` (from 0) of parameter `number` (from 1) as a literal. Throws odbc::CDBException.
 odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLULEN row);
+// The same into `literal`, replacing all it held and reusing the storage of its text and bytes
+// (the rows of an array read into the same literals allocate nothing once those are long enough).
+// After a throw `literal` holds an unspecified value.
+void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, odbc::Literal& literal);
 
 // The statement with each marker replaced by its literal's SQL text.
 std::wstring FillMarkers(std::wstring_view statement, const std::vector<std::size_t>& markers,

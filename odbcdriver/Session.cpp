@@ -50,13 +50,22 @@ bool Exists(const std::wstring& path) {
   return ::stat(text::WideToUtf8(path).c_str(), &status) == 0;
 }
 
-// Creates the folders above `path` that are missing, as an export does; a folder that cannot be
-// made shows in the driver's error when the file is opened.
+// Creates the folders above `path` that are missing, as an export does. A folder that is still
+// missing when it cannot be made is refused with the cause (a folder that is there but cannot be
+// looked into shows in the driver's error when the file is opened).
 void CreateFolders(const std::wstring& path) {
   const std::string utf8 = text::WideToUtf8(path);
   for (std::size_t slash = utf8.find('/', 1); slash != std::string::npos; slash = utf8.find('/', slash + 1)) {
     if (utf8[slash - 1] == '/') continue;
-    ::mkdir(utf8.substr(0, slash).c_str(), 0777);
+    const std::string folder = utf8.substr(0, slash);
+    if (::mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) continue;
+    const int error = errno;
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) == 0 || errno != ENOENT) continue;
+    if (error == EACCES || error == EPERM) {
+      throw odbc::errors::PermissionDenied(L"folder", text::Utf8ToWide(folder), L"created");
+    }
+    throw odbc::errors::IoError(L"Could not create the folder", folder, error);
   }
 }
 

@@ -113,6 +113,12 @@ std::string WideToUtf8(std::wstring_view wide) {
 
 std::wstring Utf16ToWide(std::u16string_view utf16) {
   std::wstring out;
+  Utf16ToWide(utf16, out);
+  return out;
+}
+
+void Utf16ToWide(std::u16string_view utf16, std::wstring& out) {
+  out.clear();
   out.reserve(utf16.size());
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     const char32_t unit = utf16[i];
@@ -124,7 +130,6 @@ std::wstring Utf16ToWide(std::u16string_view utf16) {
       out.push_back(static_cast<wchar_t>(IsSurrogate(unit) ? kReplacementCharacter : unit));
     }
   }
-  return out;
 }
 
 std::u16string WideToUtf16(std::wstring_view wide) {

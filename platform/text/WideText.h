@@ -21,6 +21,8 @@ std::string WideToUtf8(std::wstring_view wide);
 std::size_t ValidUtf8Length(std::string_view bytes);
 
 std::wstring Utf16ToWide(std::u16string_view utf16);
+// The same into `out`, replacing its contents and reusing its storage.
+void Utf16ToWide(std::u16string_view utf16, std::wstring& out);
 std::u16string WideToUtf16(std::wstring_view wide);
 // The same into `out`, replacing its contents and reusing its storage.
 void WideToUtf16(std::wstring_view wide, std::u16string& out);

@@ -31,14 +31,18 @@ TEST(Parameters, MarkersOutsideQuotesAndTheInsertsThatTakeRowsWithoutText) {
     EXPECT_EQ(InsertOfMarkersOnly(c.statement, c.markers), c.table) << text::WideToUtf8(c.statement);
 }
 
-// One bound parameter of `cType` over `buffer`, `length` its indicator.
-odbc::Literal Read(SQLSMALLINT cType, const void* buffer, SQLLEN length, SQLLEN bufferLength = 0) {
+// One bound parameter of `cType` over `buffer`, `length` its indicator; read into `into` when
+// given (and returned empty).
+odbc::Literal Read(SQLSMALLINT cType, const void* buffer, SQLLEN length, SQLLEN bufferLength = 0,
+                   odbc::Literal* into = nullptr) {
   Environment env;
   Connection connection(env);
   Statement statement(connection);
   statement.parameters.push_back(
       {true, SQL_PARAM_INPUT, cType, SQL_VARCHAR, 0, 0, const_cast<void*>(buffer), bufferLength, &length});
-  return ReadParameter(statement, 1, 0);
+  if (into == nullptr) return ReadParameter(statement, 1, 0);
+  ReadParameter(statement, 1, 0, *into);
+  return {};
 }
 
 SQL_NUMERIC_STRUCT Numeric(unsigned value, signed char scale, bool positive) {
@@ -67,6 +71,34 @@ TEST(Parameters, NumbersAreTheShortestTextThatReadsBackAsTheValue) {
   EXPECT_EQ(Read(SQL_C_DOUBLE, &third, 0).text, L"0.3333333333333333");
   const SQLUBIGINT most = 18446744073709551615ull;
   EXPECT_EQ(Read(SQL_C_UBIGINT, &most, 0).text, L"18446744073709551615");
+}
+
+// The rows of an array are read into the same literals: each holds its own value alone.
+TEST(Parameters, ALiteralReadAgainHoldsOnlyTheNewValue) {
+  const unsigned char bytes[] = {0x00, 0xAB};
+  const float tenth = 0.1f;
+  const SQL_TIMESTAMP_STRUCT stamp{2024, 1, 2, 3, 4, 5, 0};
+  struct Value {
+    SQLSMALLINT cType;
+    const void* buffer;
+    SQLLEN length;
+  };
+  const Value values[] = {{SQL_C_BINARY, bytes, 2},
+                          {SQL_C_FLOAT, &tenth, 0},
+                          {SQL_C_TYPE_TIMESTAMP, &stamp, 0},
+                          {SQL_C_BINARY, bytes, SQL_NULL_DATA}};
+  odbc::Literal reused;
+  for (const Value& v : values) {
+    const odbc::Literal fresh = Read(v.cType, v.buffer, v.length);
+    Read(v.cType, v.buffer, v.length, 0, &reused);
+    EXPECT_EQ(reused.kind, fresh.kind) << v.cType;
+    EXPECT_EQ(reused.text, fresh.text) << v.cType;
+    EXPECT_EQ(reused.bytes, fresh.bytes) << v.cType;
+    EXPECT_EQ(reused.wellFormed, fresh.wellFormed) << v.cType;
+    EXPECT_EQ(reused.holdsNumber, fresh.holdsNumber) << v.cType;
+    EXPECT_EQ(reused.number, fresh.number) << v.cType;
+  }
+  EXPECT_EQ(Read(SQL_C_TYPE_TIMESTAMP, &stamp, 0).text, L"2024-01-02 03:04:05");
 }
 
 TEST(Parameters, TextLengthsNullsAndTheRefusals) {

@@ -6,6 +6,7 @@ import ctypes
 import datetime
 import io
 import os
+import resource
 import shutil
 import signal
 import subprocess
@@ -449,7 +450,157 @@ time.sleep(60)
 """
 
 
+# Connects to each path given, as the user the test runs it as, and prints what came of it.
+CONNECT_EACH = """
+import sys, pyodbc
+for path in sys.argv[1:]:
+    try:
+        pyodbc.connect("DRIVER={Quillon};DBQ=" + path).close()
+        print("connected")
+    except pyodbc.Error as e:
+        print(e.args[0], e.args[1])
+"""
+# Below the size of a commit of ROWS_PAST_LIMIT, above that of one row.
+FILE_SIZE_LIMIT = 256 * 1024
+ROWS_PAST_LIMIT = [(i, os.urandom(50).hex()) for i in range(6000)]
+
+
 class Faults(Folder):
+    def test_a_full_disk_fails_the_commit_and_the_file_keeps_the_last_one(self):
+        # A file size limit stands for the full disk: writes past it fail (EFBIG, SIGXFSZ ignored).
+        # It holds for temporary files too, which an .xlsx commit writes (and names) first.
+        self.addCleanup(signal.signal, signal.SIGXFSZ, signal.signal(signal.SIGXFSZ, signal.SIG_IGN))
+        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+        for name in ("db.csv", "db.txt", "db.mdb", "db.xls"):
+            folder = tempfile.mkdtemp(dir=self.dir)
+            path = os.path.join(folder, name)
+            text = name.endswith((".csv", ".txt"))  # one table a file: the rows go on in it
+            c = connect(path)
+            cur = c.cursor()
+            cur.fast_executemany = True
+
+            def commit_past_the_limit():
+                resource.setrlimit(resource.RLIMIT_FSIZE, (FILE_SIZE_LIMIT, hard))
+                try:
+                    with self.assertRaises(pyodbc.Error) as e:
+                        c.commit()
+                finally:
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+                self.assertEqual(e.exception.args[0], "58030", name)
+                self.assertIn(f"'{path}': File too large", e.exception.args[1], name)
+
+            c.execute("CREATE TABLE t (i INTEGER, s VARCHAR(100))")
+            cur.executemany("INSERT INTO t VALUES(?, ?)", ROWS_PAST_LIMIT)
+            commit_past_the_limit()
+            self.assertEqual(os.listdir(folder), [], name)
+            # Room again: the connection goes on, on the file as it was.
+            c.execute("CREATE TABLE t (i INTEGER, s VARCHAR(100))")
+            c.execute("INSERT INTO t VALUES(1, 'a')")
+            c.commit()
+            with open(path, "rb") as f:
+                committed = f.read()
+            if not text:
+                c.execute("CREATE TABLE u (i INTEGER, s VARCHAR(100))")
+            cur.executemany(f"INSERT INTO {'t' if text else 'u'} VALUES(?, ?)", ROWS_PAST_LIMIT)
+            commit_past_the_limit()
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), committed, name)
+            self.assertEqual(os.listdir(folder), [name], name)
+            if not text:
+                c.execute("CREATE TABLE w (i INTEGER)")
+                c.execute("INSERT INTO w VALUES(2)")
+                c.commit()
+                self.assertEqual(file_rows(path, "w"), [["2"]], name)
+            c.close()
+            self.assertEqual(file_rows(path), [["1", "a"]], name)
+
+    def test_a_full_disk_under_autocommit_leaves_no_row_of_the_array_done(self):
+        path = os.path.join(self.dir, "auto.csv")
+        odbc, dbc, stmt, state = Odbc(path)  # autocommit on
+        odbc.SQLExecDirect(stmt, b"CREATE TABLE t (i INTEGER, s VARCHAR(100))", -3)
+        with open(path, "rb") as f:
+            before = f.read()
+        count = len(ROWS_PAST_LIMIT)
+        numbers = (ctypes.c_int * count)(*(i for i, _ in ROWS_PAST_LIMIT))
+        texts = ctypes.create_string_buffer(b"".join(s.encode().ljust(101, b"\0") for _, s in ROWS_PAST_LIMIT))
+        status, processed = (ctypes.c_ushort * count)(), ctypes.c_ulong()
+        odbc.SQLSetStmtAttr(stmt, 22, ctypes.c_void_p(count), 0)  # SQL_ATTR_PARAMSET_SIZE
+        odbc.SQLSetStmtAttr(stmt, 20, ctypes.cast(status, ctypes.c_void_p), 0)  # SQL_ATTR_PARAM_STATUS_PTR
+        odbc.SQLSetStmtAttr(stmt, 21, ctypes.byref(processed), 0)  # SQL_ATTR_PARAMS_PROCESSED_PTR
+        odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?)", -3)
+        odbc.SQLBindParameter(stmt, 1, 1, 4, 4, 0, 0, numbers, 0, None)  # SQL_C_LONG
+        odbc.SQLBindParameter(stmt, 2, 1, 1, 12, 100, 0, texts, 101, None)  # SQL_C_CHAR, NUL-terminated
+        self.addCleanup(signal.signal, signal.SIGXFSZ, signal.signal(signal.SIGXFSZ, signal.SIG_IGN))
+        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (FILE_SIZE_LIMIT, hard))
+        try:
+            self.assertEqual(odbc.SQLExecute(stmt), -1)
+        finally:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+        self.assertEqual(state(3, stmt)[0], b"58030")
+        self.assertGreater(processed.value, 1)
+        self.assertEqual(list(status).count(0), 0)  # SQL_PARAM_SUCCESS: no row was kept
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(odbc.SQLDisconnect(dbc), 0)
+
+    def test_read_only_files_and_folders_are_refused_at_connect_untouched(self):
+        for name in ("db.mdb", "db.xls", "db.xlsx", "db.csv"):
+            path = os.path.join(self.dir, name)
+            c = connect(path)
+            c.execute("CREATE TABLE t (i INTEGER)")
+            c.commit()
+            c.close()
+            os.chmod(path, 0o444)
+            with open(path, "rb") as f:
+                before = f.read()
+            with self.assertRaises(pyodbc.Error) as e:
+                connect(path)
+            self.assertEqual(e.exception.args[0], "HY000", name)
+            self.assertIn(f"'{path}'", e.exception.args[1], name)
+            self.assertIn("read-only", e.exception.args[1], name)
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), before, name)
+            self.assertEqual(os.stat(path).st_mode & 0o777, 0o444, name)
+        # A folder this user may not write: root may write any, so root runs the connections as
+        # nobody, through a copy of the driver that nobody may read.
+        locked = os.path.join(self.dir, "locked")
+        os.mkdir(locked)
+        existing = os.path.join(locked, "db.mdb")
+        c = connect(existing)
+        c.execute("CREATE TABLE t (i INTEGER)")
+        c.commit()
+        c.close()
+        os.chmod(existing, 0o666)
+        with open(existing, "rb") as f:
+            before = f.read()
+        os.chmod(locked, 0o555)
+        self.addCleanup(os.chmod, locked, 0o755)
+        argv, env = [sys.executable, "-c", CONNECT_EACH], dict(os.environ)
+        if os.geteuid() == 0:
+            if shutil.which("setpriv") is None:
+                self.assertNotEqual(os.environ.get("CI"), "true", "setpriv is missing")
+                self.skipTest("setpriv is missing")
+            for folder in (HOME, self.dir):
+                os.chmod(folder, 0o755)
+            self.addCleanup(os.chmod, HOME, 0o700)
+            shutil.copy(LIBRARY, self.dir)
+            with open(os.path.join(self.dir, "odbcinst.ini"), "w") as f:
+                f.write(f"[Quillon]\nDriver = {os.path.join(self.dir, os.path.basename(LIBRARY))}\n")
+            env["ODBCSYSINI"] = self.dir
+            argv = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + argv
+        paths = [existing, os.path.join(locked, "new.xls"), os.path.join(locked, "sub", "new.csv")]
+        run = subprocess.run(argv + paths, env=env, capture_output=True, text=True)
+        got = run.stdout.splitlines()
+        self.assertEqual(len(got), 3, run.stdout + run.stderr)
+        for path, line in zip(paths[:2], got):
+            self.assertEqual(line, f"HY000 [HY000] [Quillon][ODBC Driver]Cannot write '{path}': its folder '{locked}' "
+                                   "is not writable (0) (SQLDriverConnect)")
+        self.assertIn(f"The folder '{os.path.join(locked, 'sub')}' cannot be created: permission denied", got[2])
+        with open(existing, "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual(os.listdir(locked), ["db.mdb"])
+
     def test_kill_mid_transaction_keeps_the_last_commit_and_the_lock_holds_between(self):
         path = os.path.join(self.dir, "db.mdb")
         child = subprocess.Popen([sys.executable, "-c", CHILD, path], stdout=subprocess.PIPE, text=True)

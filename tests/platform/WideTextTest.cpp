@@ -63,6 +63,10 @@ TEST(WideText, DecodingIntoAStringReplacesWhatItHeld) {
   EXPECT_EQ(out, L"x\xFFFD");
   Utf8ToWide("", out);
   EXPECT_EQ(out, L"");
+  Utf16ToWide(WideToUtf16(kMixed), out);
+  EXPECT_EQ(out, kMixed);
+  Utf16ToWide(u"y", out);
+  EXPECT_EQ(out, L"y");
 }
 
 TEST(WideText, UnpairedSurrogatesBecomeReplacementCharacters) {
