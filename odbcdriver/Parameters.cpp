@@ -444,14 +444,23 @@ std::wstring FillMarkers(std::wstring_view statement, const std::vector<std::siz
       case odbc::Literal::Kind::Binary:
         out += value.text;
         break;
-      case odbc::Literal::Kind::Text:
+      case odbc::Literal::Kind::Integer:
+      case odbc::Literal::Kind::Double:
+      case odbc::Literal::Kind::Boolean:
+        odbc::AppendLiteralText(out, value);
+        break;
+      case odbc::Literal::Kind::DateTime:
+      case odbc::Literal::Kind::Text: {
+        std::wstring rendered;  // a date's text by its pattern, which may hold apostrophes
+        if (value.kind == odbc::Literal::Kind::DateTime) odbc::AppendLiteralText(rendered, value);
         out += L'\'';
-        for (const wchar_t c : value.text) {
+        for (const wchar_t c : value.kind == odbc::Literal::Kind::Text ? std::wstring_view(value.text) : rendered) {
           out += c;
           if (c == L'\'') out += L'\'';
         }
         out += L'\'';
         break;
+      }
     }
     from = markers[i] + 1;
   }
