@@ -24,9 +24,10 @@
 // --read-only). What an export takes beyond that is the writing.
 //
 // From SQLite it also times the ODBC driver (odbc): a program of a user's (odbc_insert_orders,
-// OdbcInsert.c) copies the same rows through the driver manager into .mdb and .xls with
-// DRIVER={Quillon}, by parameter arrays and one commit, each run paired with quillon-export
-// writing the same file; at 1,000,000 rows, or at every count QUILLON_BENCH_ROWS gives. The
+// OdbcInsert.c) writes the same rows through the driver manager into .mdb and .xls with
+// DRIVER={Quillon}, by parameter arrays and one commit, once making them itself and once reading
+// them from the source, each run beside quillon-export writing the same file; at 1,000,000 rows,
+// or at every count QUILLON_BENCH_ROWS gives. The
 // driver is registered in an odbcinst.ini of the benchmark's own folder (ODBCSYSINI), which also
 // names the drivers the system's odbcinst.ini does.
 #include <fcntl.h>
@@ -305,27 +306,51 @@ std::vector<std::string> PrivateDriverRegistry(const fs::path& folder) {
   return {"ODBCSYSINI=" + folder.string(), "ODBCINI=" + (folder / "odbc.ini").string()};
 }
 
-// Pairs of quillon-export and the copying program writing the same rows into the same format,
-// one after the other; the ratio is the program's time over the export's. A run of the program
-// counts only if it reports every row copied.
+// What one run of the copying program reports, and whether it copied every row.
+struct ProgramRun {
+  Measurement measurement;
+  bool ok = false;
+  long arrayRows = 0;
+  double fetch = 0, execute = 0, commit = 0;
+};
+
+ProgramRun RunProgram(const std::vector<std::string>& argv, long rows, const fs::path& log, const fs::path& err,
+                      const std::vector<std::string>& environment) {
+  ProgramRun run;
+  run.measurement = RunProcess(argv, log, err, environment);
+  long done = -1;
+  const std::string report = ReadText(log);
+  const bool read = std::sscanf(report.c_str(), "rows %ld array %ld fetch %lf execute %lf commit %lf", &done,
+                                &run.arrayRows, &run.fetch, &run.execute, &run.commit) == 5;
+  run.ok = run.measurement.ok && read && done == rows;
+  if (!run.ok)
+    std::printf("  %s failed (%ld rows copied):\n%s%s\n", kCopyProgram, done, report.c_str(), ReadText(err).c_str());
+  return run;
+}
+
+// Triples of quillon-export and the program writing the same rows into the same format through
+// the driver, one after the other: the program once making the rows itself (what the goal
+// measures: the driver's work against the export's) and once reading them from the source as
+// the export does (one thread doing both, where the export reads on a thread of its own). The
+// ratios are the program's time over the export's. A run of the program counts only if it
+// reports every row copied.
 void DriverPairs(const Source& source, long rows, int pairs, const fs::path& exporter, const fs::path& dir) {
   const fs::path program = exporter.parent_path() / kCopyProgram;
   const std::vector<std::string> environment = PrivateDriverRegistry(dir / "odbc");
   const fs::path log = dir / "export.log", err = dir / "stderr.txt";
   std::printf(
-      "%s, %ld rows through the ODBC driver (%s: block fetches, parameter arrays, one commit) against "
-      "quillon-export, median of %d pairs\n",
+      "%s, %ld rows through the ODBC driver (%s: parameter arrays, one commit) against quillon-export, median of %d "
+      "pairs\n",
       source.title.c_str(), rows, kCopyProgram, pairs);
   std::fflush(stdout);
   for (const Format& format : kDriverFormats) {
     const std::string extension = format.extension;
-    Figure exported, copied;
-    std::vector<double> fetching, executing, committing;
+    Figure exported, made, copied;
+    std::vector<double> making, executing, committing;
     long arrayRows = 0;
     for (int pair = 0; pair < pairs; ++pair) {
       const fs::path out = dir / ("orders." + extension), copy = dir / ("driver." + extension);
       fs::remove(out);
-      fs::remove(copy);
       const Measurement run = RunProcess(
           {exporter.string(), "--connect", source.connect, "--sql", kStatement, "--out", out.string()}, log, err);
       if (!run.ok) {
@@ -333,33 +358,37 @@ void DriverPairs(const Source& source, long rows, int pairs, const fs::path& exp
         exported.failed = true;
         break;
       }
-      const Measurement through = RunProcess({program.string(), source.connect, copy.string()}, log, err, environment);
-      long done = -1;
-      double fetch = 0, execute = 0, commit = 0;
-      const std::string report = ReadText(log);
-      const bool read = std::sscanf(report.c_str(), "rows %ld array %ld fetch %lf execute %lf commit %lf", &done,
-                                    &arrayRows, &fetch, &execute, &commit) == 5;
-      if (!through.ok || !read || done != rows) {
-        std::printf("  %s into .%s failed (%ld rows copied):\n%s%s\n", kCopyProgram, extension.c_str(), done,
-                    report.c_str(), ReadText(err).c_str());
-        copied.failed = true;
+      fs::remove(copy);
+      const ProgramRun own =
+          RunProgram({program.string(), "--make", std::to_string(rows), copy.string()}, rows, log, err, environment);
+      fs::remove(copy);
+      const ProgramRun through =
+          RunProgram({program.string(), source.connect, copy.string()}, rows, log, err, environment);
+      if (!own.ok || !through.ok) {
+        made.failed = !own.ok;
+        copied.failed = !through.ok;
         break;
       }
       exported.seconds.push_back(run.seconds);
       exported.peakMib = std::max(exported.peakMib, run.peakMib);
-      copied.seconds.push_back(through.seconds);
-      copied.ratios.push_back(through.seconds / run.seconds);
-      copied.peakMib = std::max(copied.peakMib, through.peakMib);
-      fetching.push_back(fetch);
-      executing.push_back(execute);
-      committing.push_back(commit);
+      for (auto [figure, programRun] : {std::pair{&made, &own}, std::pair{&copied, &through}}) {
+        figure->seconds.push_back(programRun->measurement.seconds);
+        figure->ratios.push_back(programRun->measurement.seconds / run.seconds);
+        figure->peakMib = std::max(figure->peakMib, programRun->measurement.peakMib);
+      }
+      arrayRows = own.arrayRows;
+      making.push_back(own.fetch);
+      executing.push_back(own.execute);
+      committing.push_back(own.commit);
     }
     PrintFigure(("quillon-export to ." + extension).c_str(), exported, rows, false, "");
-    PrintFigure(("ODBC driver to ." + extension).c_str(), copied, rows, true, "quillon-export");
-    PrintGoals(format, copied);
-    if (copied.failed) continue;
-    std::printf("  %-22s of which fetching %.2f s, executing arrays of %ld rows %.2f s, committing %.2f s\n", "",
-                Median(fetching), arrayRows, Median(executing), Median(committing));
+    PrintFigure(("driver, own rows, ." + extension).c_str(), made, rows, true, "quillon-export");
+    PrintGoals(format, made);
+    if (!made.failed) {
+      std::printf("  %-22s of which making rows %.2f s, executing arrays of %ld rows %.2f s, committing %.2f s\n", "",
+                  Median(making), arrayRows, Median(executing), Median(committing));
+    }
+    PrintFigure(("driver, read rows, ." + extension).c_str(), copied, rows, true, "quillon-export");
     std::fflush(stdout);
   }
 }

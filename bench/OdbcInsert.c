@@ -6,7 +6,11 @@
  * 65535 rows, it goes on in a further table as quillon-export does (the name with _Sheet0 added),
  * fetching no block across the change.
  *
- *   bench_odbc_insert SOURCE_CONNECT_STRING OUTPUT_FILE
+ *   odbc_insert_orders SOURCE_CONNECT_STRING OUTPUT_FILE
+ *   odbc_insert_orders --make ROWS OUTPUT_FILE
+ *
+ * The second form makes the rows itself, the values the benchmark fills its Orders table with,
+ * as a program that loads its own data does: then only the driver's work is timed.
  *
  * DRIVER={Quillon} must be registered where the driver manager looks (the benchmark registers it
  * in a private odbcinst.ini through ODBCSYSINI). Prints the rows copied, the rows of an array and
@@ -72,6 +76,44 @@ static const struct Column kColumns[] = {
 };
 enum { kColumnCount = sizeof kColumns / sizeof kColumns[0] };
 
+/* Days in each month of 2020, the year the Orders dates fall in. */
+static const int kDaysIn2020[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+enum { kMinutesPerDay = 1440, kMinutesPerHour = 60, kDateMinutes = 100000, kCustomers = 997, kPriceChars = 32 };
+
+/* Row `i` (from 1) of the Orders table as the benchmark fills it into row `r` of the block:
+ * i, 'Customer ' || (i % 997), 2020-01-01 plus i % 100000 minutes, i % 300, (i % 10000) / 7.0,
+ * i % 2, and 'Zoë''s note ' || i for every fifth row (NULL otherwise): the values a program
+ * reading the table gets. */
+static void MakeRow(struct Block* block, long i, int r) {
+  block->orderId[r] = (SQLINTEGER)i;
+  block->lengths[0][r] = sizeof(SQLINTEGER);
+  block->lengths[1][r] = snprintf((char*)block->customer[r], sizeof block->customer[r], "Customer %ld", i % kCustomers);
+  long minutes = i % kDateMinutes, day = minutes / kMinutesPerDay;
+  int month = 0;
+  while (day >= kDaysIn2020[month]) day -= kDaysIn2020[month++];
+  minutes %= kMinutesPerDay;
+  const SQL_TIMESTAMP_STRUCT date = {2020,
+                                     (SQLUSMALLINT)(month + 1),
+                                     (SQLUSMALLINT)(day + 1),
+                                     (SQLUSMALLINT)(minutes / kMinutesPerHour),
+                                     (SQLUSMALLINT)(minutes % kMinutesPerHour),
+                                     0,
+                                     0};
+  block->orderDate[r] = date;
+  block->lengths[2][r] = sizeof date;
+  block->quantity[r] = (SQLSMALLINT)(i % 300);
+  block->lengths[3][r] = sizeof(SQLSMALLINT);
+  /* As the SQLite3 driver delivers a REAL: through SQLite's text of 15 significant digits. */
+  char price[kPriceChars];
+  snprintf(price, sizeof price, "%.15g", (double)(i % 10000) / 7.0);
+  block->price[r] = strtod(price, NULL);
+  block->lengths[4][r] = sizeof(SQLDOUBLE);
+  block->shipped[r] = (SQLCHAR)(i % 2);
+  block->lengths[5][r] = 1;
+  block->lengths[6][r] =
+      i % 5 == 0 ? snprintf((char*)block->note[r], sizeof block->note[r], "Zo\xc3\xab's note %ld", i) : SQL_NULL_DATA;
+}
+
 static double Now(void) {
   struct timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -107,16 +149,20 @@ static int Connect(SQLHENV env, SQLHDBC* dbc, const char* connect) {
 }
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: %s SOURCE_CONNECT_STRING OUTPUT_FILE\n", argv[0]);
+  const int making = argc == 4 && strcmp(argv[1], "--make") == 0;
+  if (argc != 3 && !making) {
+    fprintf(stderr, "usage: %s SOURCE_CONNECT_STRING OUTPUT_FILE\n       %s --make ROWS OUTPUT_FILE\n", argv[0],
+            argv[0]);
     return 2;
   }
+  const long toMake = making ? atol(argv[2]) : 0;
+  const char* outputFile = argv[argc - 1];
   char target[kConnectBytes], table[kStatementBytes];
-  snprintf(target, sizeof target, "DRIVER={Quillon};DBQ=%s", argv[2]);
+  snprintf(target, sizeof target, "DRIVER={Quillon};DBQ=%s", outputFile);
   snprintf(table, sizeof table, "%s", kTable);
-  const size_t pathLength = strlen(argv[2]), extensionLength = strlen(kXlsExtension);
+  const size_t pathLength = strlen(outputFile), extensionLength = strlen(kXlsExtension);
   const long rowsPerTable =
-      pathLength >= extensionLength && strcmp(argv[2] + pathLength - extensionLength, kXlsExtension) == 0
+      pathLength >= extensionLength && strcmp(outputFile + pathLength - extensionLength, kXlsExtension) == 0
           ? kXlsSheetRows
           : 0;
   long inTable = 0;
@@ -130,26 +176,28 @@ int main(int argc, char** argv) {
   double fetchSeconds = 0, executeSeconds = 0, commitSeconds = 0;
   int ok = block != NULL && SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)) &&
            SQL_SUCCEEDED(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0)) &&
-           Connect(env, &source, argv[1]) && Connect(env, &output, target) &&
+           (making || Connect(env, &source, argv[1])) && Connect(env, &output, target) &&
            Check(SQLSetConnectAttr(output, SQL_ATTR_AUTOCOMMIT, (SQLPOINTER)SQL_AUTOCOMMIT_OFF, 0), SQL_HANDLE_DBC,
                  output, "autocommit off") &&
-           Check(SQLAllocHandle(SQL_HANDLE_STMT, source, &select), SQL_HANDLE_DBC, source, "SQLAllocHandle") &&
            Check(SQLAllocHandle(SQL_HANDLE_STMT, output, &insert), SQL_HANDLE_DBC, output, "SQLAllocHandle") &&
-           StartTable(insert, table) &&
-           Check(SQLSetStmtAttr(select, SQL_ATTR_ROW_ARRAY_SIZE, (SQLPOINTER)arraySize, 0), SQL_HANDLE_STMT, select,
-                 "SQL_ATTR_ROW_ARRAY_SIZE") &&
-           Check(SQLSetStmtAttr(select, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, select,
-                 "SQL_ATTR_ROWS_FETCHED_PTR") &&
-           Check(SQLExecDirect(select, (SQLCHAR*)kSelect, SQL_NTS), SQL_HANDLE_STMT, select, kSelect);
+           StartTable(insert, table);
+  if (ok && !making) {
+    ok = Check(SQLAllocHandle(SQL_HANDLE_STMT, source, &select), SQL_HANDLE_DBC, source, "SQLAllocHandle") &&
+         Check(SQLSetStmtAttr(select, SQL_ATTR_ROW_ARRAY_SIZE, (SQLPOINTER)arraySize, 0), SQL_HANDLE_STMT, select,
+               "SQL_ATTR_ROW_ARRAY_SIZE") &&
+         Check(SQLSetStmtAttr(select, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, select,
+               "SQL_ATTR_ROWS_FETCHED_PTR") &&
+         Check(SQLExecDirect(select, (SQLCHAR*)kSelect, SQL_NTS), SQL_HANDLE_STMT, select, kSelect);
+  }
   for (int c = 0; ok && c < kColumnCount; ++c) {
     const struct Column* column = &kColumns[c];
     SQLPOINTER values = (char*)block + column->offset;
-    ok =
-        Check(SQLBindCol(select, (SQLUSMALLINT)(c + 1), column->cType, values, column->bufferLength, block->lengths[c]),
-              SQL_HANDLE_STMT, select, "SQLBindCol") &&
-        Check(SQLBindParameter(insert, (SQLUSMALLINT)(c + 1), SQL_PARAM_INPUT, column->cType, column->sqlType,
-                               column->size, 0, values, column->bufferLength, block->lengths[c]),
-              SQL_HANDLE_STMT, insert, "SQLBindParameter");
+    ok = (making || Check(SQLBindCol(select, (SQLUSMALLINT)(c + 1), column->cType, values, column->bufferLength,
+                                     block->lengths[c]),
+                          SQL_HANDLE_STMT, select, "SQLBindCol")) &&
+         Check(SQLBindParameter(insert, (SQLUSMALLINT)(c + 1), SQL_PARAM_INPUT, column->cType, column->sqlType,
+                                column->size, 0, values, column->bufferLength, block->lengths[c]),
+               SQL_HANDLE_STMT, insert, "SQLBindParameter");
   }
   while (ok) {
     /* A block ends where the table does; the one after it starts the next table. */
@@ -158,16 +206,24 @@ int main(int argc, char** argv) {
       wanted = (SQLULEN)(rowsPerTable - inTable);
     if (wanted != arraySize) {
       arraySize = wanted;
-      ok = Check(SQLSetStmtAttr(select, SQL_ATTR_ROW_ARRAY_SIZE, (SQLPOINTER)arraySize, 0), SQL_HANDLE_STMT, select,
-                 "SQL_ATTR_ROW_ARRAY_SIZE");
+      ok = making || Check(SQLSetStmtAttr(select, SQL_ATTR_ROW_ARRAY_SIZE, (SQLPOINTER)arraySize, 0), SQL_HANDLE_STMT,
+                           select, "SQL_ATTR_ROW_ARRAY_SIZE");
       if (!ok) break;
     }
     double start = Now();
-    const SQLRETURN got = SQLFetch(select);
-    fetchSeconds += Now() - start;
-    if (got == SQL_NO_DATA) break;
-    ok = Check(got, SQL_HANDLE_STMT, select, "SQLFetch");
-    if (!ok) break;
+    if (making) {
+      fetched = 0;
+      for (; fetched < arraySize && rows + (long)fetched < toMake; ++fetched)
+        MakeRow(block, rows + (long)fetched + 1, (int)fetched);
+      fetchSeconds += Now() - start;
+      if (fetched == 0) break;
+    } else {
+      const SQLRETURN got = SQLFetch(select);
+      fetchSeconds += Now() - start;
+      if (got == SQL_NO_DATA) break;
+      ok = Check(got, SQL_HANDLE_STMT, select, "SQLFetch");
+      if (!ok) break;
+    }
     SQLLEN inserted = 0;
     start = Now();
     if (rowsPerTable != 0 && inTable == rowsPerTable) {
