@@ -78,6 +78,7 @@ struct Statement {
   Diagnostics diag;
   std::wstring text;  // the prepared statement
   bool prepared = false;
+  bool direct = false;  // run by SQLExecDirect, so SQLExecute has nothing prepared to run again
   std::size_t markers = 0;
   std::vector<BoundParameter> parameters;  // by number - 1
   SQLLEN rowCount = -1;

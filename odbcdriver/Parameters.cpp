@@ -21,6 +21,10 @@ constexpr std::wstring_view kInsertInto = L"INSERTINTO";
 constexpr std::wstring_view kValues = L"VALUES(";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kNumericBytes = SQL_MAX_NUMERIC_LEN;
+constexpr char16_t kHighSurrogateFirst = 0xD800;
+constexpr char16_t kHighSurrogateLast = 0xDBFF;
+constexpr char16_t kLowSurrogateFirst = 0xDC00;
+constexpr char16_t kLowSurrogateLast = 0xDFFF;
 
 template <typename T>
 odbc::Literal IntegerLiteral(T value) {
@@ -189,6 +193,16 @@ SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
   }
 }
 
+// The output files end text at a NUL: a value with one before its end is refused (22021) rather
+// than stored cut. NULs at the end (a length that counted a closing NUL or a padded buffer) are
+// left off as the files leave them off.
+template <typename Char>
+void RefuseInnerNul(std::basic_string_view<Char> value, std::size_t number) {
+  const std::size_t nul = value.find(Char{});
+  if (nul != value.npos && value.find_first_not_of(Char{}, nul) != value.npos)
+    throw odbc::errors::ArgumentHoldsNul(L"value of parameter " + std::to_wstring(number), nul);
+}
+
 template <typename T>
 T Read(const char* at) {
   T value;
@@ -197,6 +211,22 @@ T Read(const char* at) {
 }
 
 }  // namespace
+
+std::size_t ValidUtf16Length(std::u16string_view utf16) {
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (unit < kHighSurrogateFirst || unit > kLowSurrogateLast) continue;
+    if (unit > kHighSurrogateLast || i + 1 == utf16.size() || utf16[i + 1] < kLowSurrogateFirst ||
+        utf16[i + 1] > kLowSurrogateLast)
+      return i;
+    ++i;
+  }
+  return utf16.size();
+}
+
+std::size_t FixedSizeOf(const BoundParameter& parameter) {
+  return FixedSize(parameter.cType == SQL_C_DEFAULT ? DefaultCType(parameter.sqlType) : parameter.cType);
+}
 
 bool IsDataAtExecution(SQLLEN indicator) {
   return indicator == SQL_DATA_AT_EXEC || indicator <= SQL_LEN_DATA_AT_EXEC_OFFSET;
@@ -266,15 +296,18 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
   if (length == SQL_NULL_DATA) return odbc::Literal{};
   const char* at = nullptr;
   if (IsDataAtExecution(length)) {
-    // The value came in pieces through SQLPutData.
+    // The value came in pieces through SQLPutData, which an array of parameters does not take.
+    if (row > 0) throw odbc::errors::FeatureNotImplemented(L"data at execution in an array of parameters");
     if (number > statement.putData.size() || !statement.putData[number - 1]) return odbc::Literal{};
     const std::string& data = *statement.putData[number - 1];
     at = data.data();
     length = static_cast<SQLLEN>(data.size());
     if (fixed != 0 && data.size() < fixed) throw odbc::errors::BadParameterLength(number);
   } else {
-    if (p.value == nullptr) throw odbc::errors::ParameterNotBound(number);
+    if (p.value == nullptr) throw odbc::errors::ParameterBufferNull(number);
     at = static_cast<const char*>(p.value) + offset + row * stride;
+    // A length past the buffer the application gave would read beyond it.
+    if (fixed == 0 && p.bufferLength > 0 && length > p.bufferLength) throw odbc::errors::BadParameterLength(number);
   }
   if (fixed == 0 && length < 0 && length != SQL_NTS) throw odbc::errors::BadParameterLength(number);
 
@@ -284,6 +317,7 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
       const std::string_view utf8(at, bytes);
       const std::size_t valid = text::ValidUtf8Length(utf8);
       if (valid != bytes) throw odbc::errors::TextNotUtf8(L"parameter " + std::to_wstring(number), valid);
+      RefuseInnerNul(utf8, number);
       return TextLiteral(text::Utf8ToWide(utf8));
     }
     case SQL_C_WCHAR: {
@@ -296,6 +330,9 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
       }
       std::u16string utf16(units, u'\0');
       std::memcpy(utf16.data(), at, units * sizeof(char16_t));
+      const std::size_t valid = ValidUtf16Length(utf16);
+      if (valid != units) throw odbc::errors::ArgumentNotUtf16(L"value of parameter " + std::to_wstring(number), valid);
+      RefuseInnerNul(std::u16string_view(utf16), number);
       return TextLiteral(text::Utf16ToWide(utf16));
     }
     case SQL_C_BINARY: {
