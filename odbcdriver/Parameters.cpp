@@ -99,10 +99,13 @@ odbc::Literal TextLiteral(std::wstring value) {
   return literal;
 }
 
-std::wstring TwoDigits(int value) {
-  wchar_t out[3] = {static_cast<wchar_t>(L'0' + value / 10 % 10), static_cast<wchar_t>(L'0' + value % 10), 0};
-  return out;
-}
+// The fields of a date or time as the C structures give them: a field past its range (hour 100)
+// is refused rather than written as another value.
+constexpr int kLastMonth = 12;
+constexpr int kLastDay = 31;
+constexpr int kLastHour = 23;
+constexpr int kLastMinute = 59;
+constexpr int kLastSecond = 59;
 
 std::wstring DateText(int year, int month, int day) {
   wchar_t out[32];
@@ -111,7 +114,21 @@ std::wstring DateText(int year, int month, int day) {
 }
 
 std::wstring TimeText(int hour, int minute, int second) {
-  return TwoDigits(hour) + L":" + TwoDigits(minute) + L":" + TwoDigits(second);
+  wchar_t out[32];
+  std::swprintf(out, 32, L"%02d:%02d:%02d", hour, minute, second);
+  return out;
+}
+
+bool DateInRange(int month, int day) { return month >= 1 && month <= kLastMonth && day >= 1 && day <= kLastDay; }
+
+bool TimeInRange(int hour, int minute, int second) {
+  return hour <= kLastHour && minute <= kLastMinute && second <= kLastSecond;
+}
+
+odbc::Literal DateTimeLiteral(std::wstring text, bool inRange, std::size_t number, std::wstring_view cType) {
+  if (!inRange)
+    throw odbc::errors::BadDate(L"parameter " + std::to_wstring(number), cType, text, L"has a field out of its range");
+  return TextLiteral(std::move(text));
 }
 
 // The size of one value of a fixed-size C type, 0 for the types whose values have a length.
@@ -378,19 +395,23 @@ odbc::Literal ReadParameter(const Statement& statement, std::size_t number, SQLU
     case SQL_C_DATE:
     case SQL_C_TYPE_DATE: {
       const auto date = Read<SQL_DATE_STRUCT>(at);
-      return TextLiteral(DateText(date.year, date.month, date.day));
+      return DateTimeLiteral(DateText(date.year, date.month, date.day), DateInRange(date.month, date.day), number,
+                             L"SQL_C_TYPE_DATE");
     }
     case SQL_C_TIME:
     case SQL_C_TYPE_TIME: {
       const auto time = Read<SQL_TIME_STRUCT>(at);
-      return TextLiteral(TimeText(time.hour, time.minute, time.second));
+      return DateTimeLiteral(TimeText(time.hour, time.minute, time.second),
+                             TimeInRange(time.hour, time.minute, time.second), number, L"SQL_C_TYPE_TIME");
     }
     case SQL_C_TIMESTAMP:
     case SQL_C_TYPE_TIMESTAMP: {
       const auto stamp = Read<SQL_TIMESTAMP_STRUCT>(at);
       if (stamp.fraction != 0) throw odbc::errors::FractionNotKept(number);
-      return TextLiteral(DateText(stamp.year, stamp.month, stamp.day) + L" " +
-                         TimeText(stamp.hour, stamp.minute, stamp.second));
+      return DateTimeLiteral(
+          DateText(stamp.year, stamp.month, stamp.day) + L" " + TimeText(stamp.hour, stamp.minute, stamp.second),
+          DateInRange(stamp.month, stamp.day) && TimeInRange(stamp.hour, stamp.minute, stamp.second), number,
+          L"SQL_C_TYPE_TIMESTAMP");
     }
     default:
       throw odbc::errors::ParameterTypeNotTaken(number, L"C type " + std::to_wstring(cType));

@@ -571,6 +571,7 @@ class Hostile(Folder):
         one, seven, long_length = ctypes.c_int(1), ctypes.c_int(7), ctypes.c_long(50)
         dae, ints = ctypes.c_long(-2), (ctypes.c_int * 2)(20, 21)  # SQL_DATA_AT_EXEC
         token, text = ctypes.c_void_p(), ctypes.c_char_p(b"x")
+        stamp = Timestamp(2024, 1, 2, 100, 0, 0, 0)  # hour 100
         integer = (1, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None)
         later = (1, 1, 4, 4, 0, 0, ctypes.c_void_p(1), 0, ctypes.byref(dae))
         string = (2, 1, 1, 12, 20, 0, text, 2, None)
@@ -596,6 +597,9 @@ class Hostile(Folder):
             ("length without a buffer", lambda: (odbc.SQLExecute(self.prepared(
                 (1, 1, 4, 4, 0, 0, None, 0, ctypes.byref(ctypes.c_long(4))), string)), 3, stmt),
              -1, "HY009", "Parameter 1 has a length but its value buffer is a null pointer"),
+            ("field out of range", lambda: (odbc.SQLExecute(self.prepared(
+                integer, (2, 1, 93, 93, 19, 0, ctypes.byref(stamp), 0, None))), 3, stmt),  # SQL_C_TYPE_TIMESTAMP
+             -1, "22007", "'2024-01-02 100:00:00' has a field out of its range"),
             ("fixed-size value in two pieces", lambda: pieces(4, 4), -1, "HY019", "Parameter 1 is of a fixed-size type"),
             ("put without being asked", lambda: (odbc.SQLPutData(self.prepared(integer, string), ctypes.byref(seven), 4),
                                                  3, stmt), -1, "HY010", "sequence"),
