@@ -507,15 +507,15 @@ class Hostile(Folder):
                 self.assertEqual(got_state, state, (name, message))
                 self.assertIn(words, message, name)
 
-    def prepared(self, *binds, size=1):
-        """The statement prepared as INSERT INTO t VALUES(?, ?) with `binds` (argument tuples of
-        SQLBindParameter after the handle) and a parameter array of `size` rows."""
+    def prepared(self, *binds, size=1, text=b"INSERT INTO t VALUES(?, ?)"):
+        """The statement prepared as `text` with `binds` (argument tuples of SQLBindParameter after
+        the handle) and a parameter array of `size` rows."""
         odbc, stmt = self.odbc, self.stmt
         self.bound = binds  # the buffers live until the next statement
         odbc.SQLCancel(stmt)  # ends a statement still waiting for data
         odbc.SQLFreeStmt(stmt, 3)  # SQL_RESET_PARAMS
         odbc.SQLSetStmtAttr(stmt, 22, ctypes.c_void_p(size), 0)  # SQL_ATTR_PARAMSET_SIZE
-        odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?)", -3)
+        odbc.SQLPrepare(stmt, text, -3)
         for bind in binds:
             odbc.SQLBindParameter(stmt, *bind)
         return stmt
@@ -614,7 +614,7 @@ class Hostile(Folder):
 
     def test_calls_out_of_order_out_of_range_and_too_long(self):
         odbc, dbc, stmt = self.odbc, self.dbc, self.stmt
-        fresh, one = ctypes.c_void_p(), ctypes.c_int(1)
+        fresh, one, length = ctypes.c_void_p(), ctypes.c_int(1), ctypes.c_short()
         odbc.SQLAllocHandle(3, dbc, ctypes.byref(fresh))
         # A statement used after its connection was freed, and a handle of another type: unixODBC
         # reads such a handle itself (and may crash there), so the driver's own handles are used.
@@ -641,11 +641,17 @@ class Hostile(Folder):
             ("two statements", lambda: on_stmt(odbc.SQLExecDirect(
                 stmt, b"CREATE TABLE u (i INTEGER); CREATE TABLE v (i INTEGER)", -3)),
              -1, "42000", "unexpected text after the end of the statement"),
+            ("two statements, the last with markers", lambda: on_stmt(odbc.SQLExecute(self.prepared(
+                (1, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None), (2, 1, 1, 12, 20, 0, ctypes.c_char_p(b"x"), 2, None),
+                text=b"INSERT INTO t; DROP TABLE t; INSERT INTO t VALUES(?, ?)"))),  # all before VALUES names the table
+             -1, "42S02", "Table 't; DROP TABLE t; INSERT INTO t' does not exist"),
             ("40000 markers", lambda: on_stmt(odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(" + b",".join([b"?"] * 40000)
                                                               + b")", -3)),
              -1, "54000", "40000 parameter markers, more than the 32767"),
             ("long name", lambda: on_stmt(odbc.SQLExecDirect(stmt, b"CREATE TABLE " + b"n" * 100000 + b" (i INTEGER)", -3)),
              -1, "42000", "nnnn"),
+            ("length of its long message", lambda: (odbc.SQLGetDiagRec(3, stmt, 1, None, None, None, 0,
+                                                                       ctypes.byref(length)), 0, None), 0, None, None),
             ("long statement", lambda: on_stmt(odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, '" + b"y" * 10 ** 7
                                                                   + b"')", -3)),
              -1, "22001", "has 10000000 characters"),
@@ -660,6 +666,7 @@ class Hostile(Folder):
         ])
         odbc.SQLEndTran(2, dbc, 0)
         self.assertEqual(mdb_rows(self.path), [["1", "once"], ["10", "ok"]])
+        self.assertEqual(length.value, 32767)  # as much as SQLSMALLINT holds, not wrapped below 0
         self.assertEqual(subprocess.run(["mdb-tables", "-1", self.path], capture_output=True, text=True).stdout, "t\n")
         self.assertEqual(os.listdir(self.dir), ["db.mdb"])
 
