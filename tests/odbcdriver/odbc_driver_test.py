@@ -497,10 +497,11 @@ class Hostile(Folder):
         self.assertEqual(self.odbc.SQLExecDirect(self.stmt, b"CREATE TABLE t (i INTEGER, s VARCHAR(20))", -3), 0)
 
     def run_cases(self, cases):
-        """Each case: a name, a call returning (return code, handle type, handle), the SQLSTATE and
-        the words its message holds (no diagnostic when state is None)."""
+        """Each case: a name, a call returning its return code (of the statement) or (return code,
+        handle type, handle), the SQLSTATE and the words its message holds (None: not looked at)."""
         for name, call, rc, state, words in cases:
-            got, handle_type, handle = call()
+            got = call()
+            got, handle_type, handle = got if isinstance(got, tuple) else (got, 3, self.stmt)
             self.assertEqual(got, rc, name)
             if state is not None:
                 got_state, message = diag(self.odbc, handle_type, handle)
@@ -528,39 +529,34 @@ class Hostile(Folder):
             f.write(b"[latin]\nDriver = Quillon\nDBQ = " + self.dir.encode() + b"/caf\xe9.mdb\n")
         other = bare_connection(odbc)
 
-        def on_stmt(rc):
-            return rc, 3, stmt
-
         def connect(text):
             return odbc.SQLDriverConnect(other, None, text, len(text), None, 0, None, 0), 2, other
 
         closed = b"INSERT INTO t VALUES(2, 'caf\xc3\xa9')\0"
-
         self.run_cases([
-            ("Latin-1 statement", lambda: on_stmt(odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'caf\xe9')", -3)),
+            ("Latin-1 statement", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'caf\xe9')", -3),
              -1, "22021", "statement is not valid UTF-8 (at byte 28)"),
-            ("Latin-1 prepared", lambda: on_stmt(odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(1, '\xe9')", -3)),
+            ("Latin-1 prepared", lambda: odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(1, '\xe9')", -3),
              -1, "22021", "at byte 25"),
-            ("unpaired surrogate", lambda: on_stmt(odbc.SQLExecDirectW(stmt, wide("INSERT INTO t VALUES(1, '", 0xD800,
-                                                                                  ord("'"), ord(")")), -3)),
+            ("unpaired surrogate",
+             lambda: odbc.SQLExecDirectW(stmt, wide("INSERT INTO t VALUES(1, '", 0xD800, ord("'"), ord(")")), -3),
              -1, "22021", "statement is not valid UTF-16 (an unpaired surrogate at code unit 25)"),
-            ("NUL inside", lambda: on_stmt(odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'a\0b')", 30)),
+            ("NUL inside", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'a\0b')", 30),
              -1, "22021", "NUL character at position 26"),
-            ("Latin-1 catalog argument", lambda: on_stmt(odbc.SQLTables(stmt, None, 0, None, 0, b"caf\xe9", -3, None, 0)),
+            ("Latin-1 catalog argument", lambda: odbc.SQLTables(stmt, None, 0, None, 0, b"caf\xe9", -3, None, 0),
              -1, "22021", "catalog function's argument is not valid UTF-8"),
-            ("UTF-16 parameter", lambda: on_stmt(odbc.SQLExecute(self.prepared(
-                integer, (2, 1, -8, -9, 20, 0, wide("a", 0xDC00), 6, None)))),  # SQL_C_WCHAR
+            ("UTF-16 parameter", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, -8, -9, 20, 0, wide("a", 0xDC00), 6, None))),  # SQL_C_WCHAR
              -1, "22021", "value of parameter 2 is not valid UTF-16"),
-            ("parameter with a NUL inside", lambda: on_stmt(odbc.SQLExecute(self.prepared(
-                integer, (2, 1, 1, 12, 20, 0, ctypes.c_char_p(b"a\0b"), 4, ctypes.byref(ctypes.c_long(3)))))),
+            ("parameter with a NUL inside", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, 1, 12, 20, 0, ctypes.c_char_p(b"a\0b"), 4, ctypes.byref(ctypes.c_long(3))))),
              -1, "22021", "value of parameter 2 holds a NUL character at position 1"),
             ("Latin-1 path", lambda: connect(b"DRIVER={Quillon};DBQ=" + self.dir.encode() + b"/caf\xe9.mdb"),
              -1, "22021", "file path (DBQ) of the connect string is not valid UTF-8"),
             ("Latin-1 path of a data source", lambda: connect(b"DSN=latin"),
              -1, "22021", "DBQ entry of data source latin in odbc.ini is not valid UTF-8"),
             # A length that counts the closing NUL is the text without it.
-            ("closing NUL counted", lambda: on_stmt(odbc.SQLExecDirect(
-                stmt, closed, len(closed))), 0, None, None),
+            ("closing NUL counted", lambda: odbc.SQLExecDirect(stmt, closed, len(closed)), 0, None, None),
         ])
         odbc.SQLEndTran(2, self.dbc, 0)
         self.assertEqual(mdb_rows(self.path), [["2", "caf\u00e9"]])
@@ -585,27 +581,27 @@ class Hostile(Folder):
             for length in lengths:
                 rc = odbc.SQLPutData(stmt, ctypes.byref(seven), length)
                 if rc != 0:
-                    return rc, 3, stmt
-            return odbc.SQLParamData(stmt, ctypes.byref(token)), 3, stmt
+                    return rc
+            return odbc.SQLParamData(stmt, ctypes.byref(token))
 
         self.run_cases([
-            ("negative length", lambda: (odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(9, 'x')", -5), 3, stmt),
+            ("negative length", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(9, 'x')", -5),
              -1, "HY090", "length"),
-            ("length past the buffer", lambda: (odbc.SQLExecute(self.prepared(
-                integer, (2, 1, 1, 12, 20, 0, text, 2, ctypes.byref(long_length)))), 3, stmt),
+            ("length past the buffer", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, 1, 12, 20, 0, text, 2, ctypes.byref(long_length)))),
              -1, "HY090", "Parameter 2 has an invalid length"),
-            ("length without a buffer", lambda: (odbc.SQLExecute(self.prepared(
-                (1, 1, 4, 4, 0, 0, None, 0, ctypes.byref(ctypes.c_long(4))), string)), 3, stmt),
+            ("length without a buffer", lambda: odbc.SQLExecute(self.prepared(
+                (1, 1, 4, 4, 0, 0, None, 0, ctypes.byref(ctypes.c_long(4))), string)),
              -1, "HY009", "Parameter 1 has a length but its value buffer is a null pointer"),
-            ("field out of range", lambda: (odbc.SQLExecute(self.prepared(
-                integer, (2, 1, 93, 93, 19, 0, ctypes.byref(stamp), 0, None))), 3, stmt),  # SQL_C_TYPE_TIMESTAMP
+            ("field out of range", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, 93, 93, 19, 0, ctypes.byref(stamp), 0, None))),  # SQL_C_TYPE_TIMESTAMP
              -1, "22007", "'2024-01-02 100:00:00' has a field out of its range"),
             ("fixed-size value in two pieces", lambda: pieces(4, 4), -1, "HY019", "Parameter 1 is of a fixed-size type"),
-            ("put without being asked", lambda: (odbc.SQLPutData(self.prepared(integer, string), ctypes.byref(seven), 4),
-                                                 3, stmt), -1, "HY010", "sequence"),
-            ("data at execution in an array", lambda: (odbc.SQLExecute(self.prepared(
+            ("put without being asked", lambda: odbc.SQLPutData(self.prepared(integer, string), ctypes.byref(seven), 4),
+             -1, "HY010", "sequence"),
+            ("data at execution in an array", lambda: odbc.SQLExecute(self.prepared(
                 (1, 1, 4, 4, 0, 0, ints, 0, (ctypes.c_long * 2)(4, -2)), (2, 1, 1, 12, 20, 0, text, 2, None), size=2)),
-                3, stmt), -1, "HYC00", "data at execution in an array of parameters"),
+             -1, "HYC00", "data at execution in an array of parameters"),
             # A fixed-size value is read at its size, whatever length comes with it.
             ("fixed-size value with a long length", lambda: pieces(100000), 0, None, None),
         ])
@@ -625,43 +621,38 @@ class Hostile(Folder):
         # Small buffers of a huge array: the run stops at the refused second row, reading nothing more.
         ints, texts = (ctypes.c_int * 2)(10, 11), ctypes.create_string_buffer(b"ok\0\xff\0", 6)
 
-        def on_stmt(rc, handle=stmt):
-            return rc, 3, handle
-
         self.run_cases([
-            ("execute before prepare", lambda: on_stmt(odbc.SQLExecute(fresh), fresh), -1, "HY010", "sequence"),
-            ("execute after direct", lambda: on_stmt(odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'once')", -3)
-                                                     or odbc.SQLExecute(stmt)),
+            ("execute before prepare", lambda: (odbc.SQLExecute(fresh), 3, fresh), -1, "HY010", "sequence"),
+            ("execute after direct",
+             lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'once')", -3) or odbc.SQLExecute(stmt),
              -1, "HY010", "no statement is prepared"),
-            ("parameter 0", lambda: on_stmt(odbc.SQLBindParameter(stmt, 0, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None)),
+            ("parameter 0", lambda: odbc.SQLBindParameter(stmt, 0, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None),
              -1, "07009", "parameter"),
-            ("describe parameter 3 of 2", lambda: on_stmt(odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?)", -3)
-                                                         or odbc.SQLDescribeParam(stmt, 3, None, None, None, None)),
+            ("describe parameter 3 of 2", lambda: odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?)", -3)
+             or odbc.SQLDescribeParam(stmt, 3, None, None, None, None),
              -1, "07009", "Parameter number 3 is not one of the statement's 2 parameter markers"),
-            ("two statements", lambda: on_stmt(odbc.SQLExecDirect(
-                stmt, b"CREATE TABLE u (i INTEGER); CREATE TABLE v (i INTEGER)", -3)),
+            ("two statements", lambda: odbc.SQLExecDirect(
+                stmt, b"CREATE TABLE u (i INTEGER); CREATE TABLE v (i INTEGER)", -3),
              -1, "42000", "unexpected text after the end of the statement"),
-            ("two statements, the last with markers", lambda: on_stmt(odbc.SQLExecute(self.prepared(
+            ("two statements, the last with markers", lambda: odbc.SQLExecute(self.prepared(
                 (1, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None), (2, 1, 1, 12, 20, 0, ctypes.c_char_p(b"x"), 2, None),
-                text=b"INSERT INTO t; DROP TABLE t; INSERT INTO t VALUES(?, ?)"))),  # all before VALUES names the table
+                text=b"INSERT INTO t; DROP TABLE t; INSERT INTO t VALUES(?, ?)")),  # all before VALUES names the table
              -1, "42S02", "Table 't; DROP TABLE t; INSERT INTO t' does not exist"),
-            ("40000 markers", lambda: on_stmt(odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(" + b",".join([b"?"] * 40000)
-                                                              + b")", -3)),
+            ("40000 markers", lambda: odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(" + b",?" * 40000 + b")", -3),
              -1, "54000", "40000 parameter markers, more than the 32767"),
-            ("long name", lambda: on_stmt(odbc.SQLExecDirect(stmt, b"CREATE TABLE " + b"n" * 100000 + b" (i INTEGER)", -3)),
+            ("long name", lambda: odbc.SQLExecDirect(stmt, b"CREATE TABLE " + b"n" * 100000 + b" (i INTEGER)", -3),
              -1, "42000", "nnnn"),
-            ("length of its long message", lambda: (odbc.SQLGetDiagRec(3, stmt, 1, None, None, None, 0,
-                                                                       ctypes.byref(length)), 0, None), 0, None, None),
-            ("long statement", lambda: on_stmt(odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, '" + b"y" * 10 ** 7
-                                                                  + b"')", -3)),
+            ("length of its long message",
+             lambda: odbc.SQLGetDiagRec(3, stmt, 1, None, None, None, 0, ctypes.byref(length)), 0, None, None),
+            ("long statement", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, '" + b"y" * 10 ** 7 + b"')", -3),
              -1, "22001", "has 10000000 characters"),
-            ("statement of a freed connection", lambda: (driver.SQLExecDirect(own[2], b"CREATE TABLE t (i INTEGER)", -3),
-                                                         3, own[2]), -2, None, None),
-            ("statement freed twice", lambda: (driver.SQLFreeHandle(3, own[2]), 3, own[2]), -2, None, None),
-            ("environment as a statement", lambda: (driver.SQLPrepare(own[0], b"CREATE TABLE t (i INTEGER)", -3), 3,
-                                                    own[0]), -2, None, None),
-            ("huge array", lambda: on_stmt(odbc.SQLExecute(self.prepared(
-                (1, 1, 4, 4, 0, 0, ints, 0, None), (2, 1, 1, 12, 20, 0, texts, 3, None), size=2 ** 40))),
+            ("statement of a freed connection", lambda: driver.SQLExecDirect(own[2], b"CREATE TABLE t (i INTEGER)", -3),
+             -2, None, None),
+            ("statement freed twice", lambda: driver.SQLFreeHandle(3, own[2]), -2, None, None),
+            ("environment as a statement", lambda: driver.SQLPrepare(own[0], b"CREATE TABLE t (i INTEGER)", -3),
+             -2, None, None),
+            ("huge array", lambda: odbc.SQLExecute(self.prepared(
+                (1, 1, 4, 4, 0, 0, ints, 0, None), (2, 1, 1, 12, 20, 0, texts, 3, None), size=2 ** 40)),
              -1, "22021", "parameter 2"),
         ])
         odbc.SQLEndTran(2, dbc, 0)
@@ -678,6 +669,7 @@ def bare_connection(odbc):
     odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)  # SQL_ATTR_ODBC_VERSION, 3
     odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
     return dbc
+
 
 if __name__ == "__main__":
     unittest.main()
