@@ -909,23 +909,26 @@ QUILLON_EXPORT SQLRETURN SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQL
 
 // --- Connections ---
 
+// The data source's name goes in braces, a '}' in it doubled, so that it cannot add entries (a
+// DBQ) of its own to the connect string.
 QUILLON_EXPORT SQLRETURN SQLConnect(SQLHDBC handle, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR*, SQLSMALLINT,
                                     SQLCHAR*, SQLSMALLINT) {
-  return OnDbc(handle, [&](Connection& dbc) {
-    return Connect(dbc, std::wstring(kDsnKey) + L"={" + FromUtf8(dsn, dsnLength, kDataSourceName) + L"}");
-  });
+  return OnDbc(
+      handle, [&](Connection& dbc) { return Connect(dbc, Entry(kDsnKey, FromUtf8(dsn, dsnLength, kDataSourceName))); });
 }
 
 QUILLON_EXPORT SQLRETURN SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLength, SQLWCHAR*, SQLSMALLINT,
                                      SQLWCHAR*, SQLSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
-    return Connect(dbc, std::wstring(kDsnKey) + L"={" + FromUtf16(dsn, dsnLength, kDataSourceName) + L"}");
+    return Connect(dbc, Entry(kDsnKey, FromUtf16(dsn, dsnLength, kDataSourceName)));
   });
 }
 
 QUILLON_EXPORT SQLRETURN SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in, SQLSMALLINT inLength, SQLCHAR* out,
                                           SQLSMALLINT outLength, SQLSMALLINT* outWritten, SQLUSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
+    // Checked before connecting: a connection made and then refused would stay open.
+    if (outLength < 0) throw errors::BadBufferLength();
     const std::wstring connect = ConnectStringFromUtf8(in, inLength);
     Connect(dbc, connect);
     return Put(dbc.diag, connect, false, out, outLength, outWritten);
@@ -935,6 +938,8 @@ QUILLON_EXPORT SQLRETURN SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in, 
 QUILLON_EXPORT SQLRETURN SQLDriverConnectW(SQLHDBC handle, SQLHWND, SQLWCHAR* in, SQLSMALLINT inLength, SQLWCHAR* out,
                                            SQLSMALLINT outLength, SQLSMALLINT* outWritten, SQLUSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
+    // Checked before connecting: a connection made and then refused would stay open.
+    if (outLength < 0) throw errors::BadBufferLength();
     const std::wstring connect = FromUtf16(in, inLength, kConnectString);
     Connect(dbc, connect);
     return Put(dbc.diag, connect, true, out, outLength, outWritten);

@@ -618,6 +618,20 @@ class Hostile(Folder):
         for handle_type, parent in ((1, None), (2, own[0]), (3, own[1])):
             driver.SQLAllocHandle(handle_type, parent, ctypes.byref(own[handle_type - 1]))
         driver.SQLFreeHandle(2, own[1])
+        # A data source whose name would add a DBQ of its own to a connect string made of it.
+        braced, other, copy = b"a};DBQ={evil.mdb", bare_connection(odbc), ctypes.create_string_buffer(512)
+        with open(os.environ["ODBCINI"], "wb") as f:
+            f.write(b"[" + braced + b"]\nDriver = Quillon\nDBQ = " + self.dir.encode() + b"/good.mdb\n")
+        self.addCleanup(os.chdir, os.getcwd())
+        os.chdir(self.dir)
+        connect_string = f"DRIVER={{Quillon}};DBQ={os.path.join(self.dir, 'other.mdb')}".encode()
+
+        def connect_and_create(connect):
+            made = ctypes.c_void_p()
+            if connect() == 0 and odbc.SQLAllocHandle(3, other, ctypes.byref(made)) == 0:
+                return odbc.SQLExecDirect(made, b"CREATE TABLE u (i INTEGER)", -3) or odbc.SQLDisconnect(other)
+            return -1, 2, other
+
         # Small buffers of a huge array: the run stops at the refused second row, reading nothing more.
         ints, texts = (ctypes.c_int * 2)(10, 11), ctypes.create_string_buffer(b"ok\0\xff\0", 6)
 
@@ -651,6 +665,14 @@ class Hostile(Folder):
             ("statement freed twice", lambda: driver.SQLFreeHandle(3, own[2]), -2, None, None),
             ("environment as a statement", lambda: driver.SQLPrepare(own[0], b"CREATE TABLE t (i INTEGER)", -3),
              -2, None, None),
+            ("data source name with a brace",
+             lambda: connect_and_create(lambda: odbc.SQLConnect(other, braced, len(braced), None, 0, None, 0)),
+             0, None, None),
+            ("copy of the connect string of a negative length",
+             lambda: (odbc.SQLDriverConnect(other, None, connect_string, -3, copy, -5, None, 0), 2, other),
+             -1, "HY090", "length"),
+            ("connecting again", lambda: connect_and_create(
+                lambda: odbc.SQLDriverConnect(other, None, connect_string, -3, copy, 512, None, 0)), 0, None, None),
             ("huge array", lambda: odbc.SQLExecute(self.prepared(
                 (1, 1, 4, 4, 0, 0, ints, 0, None), (2, 1, 1, 12, 20, 0, texts, 3, None), size=2 ** 40)),
              -1, "22021", "parameter 2"),
@@ -659,7 +681,7 @@ class Hostile(Folder):
         self.assertEqual(mdb_rows(self.path), [["1", "once"], ["10", "ok"]])
         self.assertEqual(length.value, 32767)  # as much as SQLSMALLINT holds, not wrapped below 0
         self.assertEqual(subprocess.run(["mdb-tables", "-1", self.path], capture_output=True, text=True).stdout, "t\n")
-        self.assertEqual(os.listdir(self.dir), ["db.mdb"])
+        self.assertEqual(sorted(os.listdir(self.dir)), ["db.mdb", "good.mdb", "other.mdb"])
 
 
 def bare_connection(odbc):
