@@ -660,6 +660,11 @@ class Hostile(Folder):
              lambda: odbc.SQLGetDiagRec(3, stmt, 1, None, None, None, 0, ctypes.byref(length)), 0, None, None),
             ("long statement", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, '" + b"y" * 10 ** 7 + b"')", -3),
              -1, "22001", "has 10000000 characters"),
+            # Names of 60 characters, a pattern of 40 '%': tried split by split, it ran for ages.
+            ("long names", lambda: odbc.SQLExecDirect(stmt, b"CREATE TABLE " + b"a" * 60 + b" (i INTEGER)", -3),
+             0, None, None),
+            ("pattern of many runs", lambda: (odbc.SQLTables(stmt, None, 0, None, 0, b"%a" * 40 + b"b", -3, None, 0),
+                                              odbc.SQLFetch(stmt), odbc.SQLCloseCursor(stmt))[1], 100, None, None),
             ("statement of a freed connection", lambda: driver.SQLExecDirect(own[2], b"CREATE TABLE t (i INTEGER)", -3),
              -2, None, None),
             ("statement freed twice", lambda: driver.SQLFreeHandle(3, own[2]), -2, None, None),
@@ -680,7 +685,8 @@ class Hostile(Folder):
         odbc.SQLEndTran(2, dbc, 0)
         self.assertEqual(mdb_rows(self.path), [["1", "once"], ["10", "ok"]])
         self.assertEqual(length.value, 32767)  # as much as SQLSMALLINT holds, not wrapped below 0
-        self.assertEqual(subprocess.run(["mdb-tables", "-1", self.path], capture_output=True, text=True).stdout, "t\n")
+        self.assertEqual(subprocess.run(["mdb-tables", "-1", self.path], capture_output=True, text=True).stdout,
+                         "t\n" + "a" * 60 + "\n")
         self.assertEqual(sorted(os.listdir(self.dir)), ["db.mdb", "good.mdb", "other.mdb"])
 
 
