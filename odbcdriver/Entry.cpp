@@ -60,13 +60,14 @@ class LiveHandles {
   }
 
  private:
+  // Never destroyed, so that handles freed while the process exits still find them.
   static std::mutex& Mutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;
+    return *mutex;
   }
   static std::unordered_map<const void*, SQLSMALLINT>& Map() {
-    static std::unordered_map<const void*, SQLSMALLINT> handles;
-    return handles;
+    static auto* handles = new std::unordered_map<const void*, SQLSMALLINT>;
+    return *handles;
   }
 };
 
@@ -186,11 +187,10 @@ std::optional<std::wstring> ProfileValue(const std::wstring& dsn, const wchar_t*
   const std::string section = text::WideToUtf8(dsn);
   const std::string entry = text::WideToUtf8(key);
   const int got = SQLGetPrivateProfileString(section.c_str(), entry.c_str(), "", value, sizeof value, "odbc.ini");
-  const std::wstring name(key);
   if (got <= 0 || value[0] == 0) return std::nullopt;
   const std::string_view utf8(value);
   if (const std::size_t valid = text::ValidUtf8Length(utf8); valid != utf8.size())
-    throw errors::ArgumentNotUtf8(name + L" entry of data source " + dsn + L" in odbc.ini", valid);
+    throw errors::ArgumentNotUtf8(std::wstring(key) + L" entry of data source " + dsn + L" in odbc.ini", valid);
   return text::Utf8ToWide(utf8);
 }
 
