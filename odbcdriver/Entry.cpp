@@ -139,10 +139,10 @@ std::size_t CharacterCount(const Char* text, SQLINTEGER length, std::wstring_vie
   return count;
 }
 
-// Text from the functions without a suffix; what is not UTF-8 is refused (22021) rather than read
-// as other text.
+// Text from the functions without a suffix; none (a null pointer) is HY009, and what is not UTF-8
+// is refused (22021) rather than read as other text.
 std::wstring FromUtf8(const SQLCHAR* text, SQLINTEGER length, std::wstring_view what) {
-  if (text == nullptr) return {};
+  if (text == nullptr) throw errors::NullArgument();
   const std::string_view utf8(reinterpret_cast<const char*>(text), CharacterCount(text, length, what));
   if (const std::size_t valid = text::ValidUtf8Length(utf8); valid != utf8.size())
     throw errors::ArgumentNotUtf8(what, valid);
@@ -151,7 +151,7 @@ std::wstring FromUtf8(const SQLCHAR* text, SQLINTEGER length, std::wstring_view 
 
 // Text from the W functions; an unpaired surrogate is refused (22021).
 std::wstring FromUtf16(const SQLWCHAR* text, SQLINTEGER length, std::wstring_view what) {
-  if (text == nullptr) return {};
+  if (text == nullptr) throw errors::NullArgument();
   const std::size_t units = CharacterCount(text, length, what);
   std::u16string utf16(units, u'\0');
   for (std::size_t i = 0; i < units; ++i) utf16[i] = static_cast<char16_t>(text[i]);
@@ -162,7 +162,7 @@ std::wstring FromUtf16(const SQLWCHAR* text, SQLINTEGER length, std::wstring_vie
 // A connect string from SQLDriverConnect. One that is not UTF-8 in the file's path (the entry the
 // first bad byte falls in is DBQ) says so: read otherwise, the path would name another file.
 std::wstring ConnectStringFromUtf8(const SQLCHAR* text, SQLINTEGER length) {
-  if (text == nullptr) return {};
+  if (text == nullptr) throw errors::NullArgument();
   const std::string_view utf8(reinterpret_cast<const char*>(text), CharacterCount(text, length, kConnectString));
   const std::size_t valid = text::ValidUtf8Length(utf8);
   if (valid == utf8.size()) return text::Utf8ToWide(utf8);
@@ -913,14 +913,15 @@ QUILLON_EXPORT SQLRETURN SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQL
 // DBQ) of its own to the connect string.
 QUILLON_EXPORT SQLRETURN SQLConnect(SQLHDBC handle, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR*, SQLSMALLINT,
                                     SQLCHAR*, SQLSMALLINT) {
-  return OnDbc(
-      handle, [&](Connection& dbc) { return Connect(dbc, Entry(kDsnKey, FromUtf8(dsn, dsnLength, kDataSourceName))); });
+  return OnDbc(handle, [&](Connection& dbc) {
+    return Connect(dbc, Entry(kDsnKey, dsn == nullptr ? L"" : FromUtf8(dsn, dsnLength, kDataSourceName)));
+  });
 }
 
 QUILLON_EXPORT SQLRETURN SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLength, SQLWCHAR*, SQLSMALLINT,
                                      SQLWCHAR*, SQLSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
-    return Connect(dbc, Entry(kDsnKey, FromUtf16(dsn, dsnLength, kDataSourceName)));
+    return Connect(dbc, Entry(kDsnKey, dsn == nullptr ? L"" : FromUtf16(dsn, dsnLength, kDataSourceName)));
   });
 }
 

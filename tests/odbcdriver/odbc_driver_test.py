@@ -617,6 +617,9 @@ class Hostile(Folder):
         driver, own = ctypes.CDLL(LIBRARY), [ctypes.c_void_p() for _ in range(3)]
         for handle_type, parent in ((1, None), (2, own[0]), (3, own[1])):
             driver.SQLAllocHandle(handle_type, parent, ctypes.byref(own[handle_type - 1]))
+        live = [ctypes.c_void_p(), ctypes.c_void_p()]  # allocated first: a freed handle's memory is not theirs
+        driver.SQLAllocHandle(2, own[0], ctypes.byref(live[0]))
+        driver.SQLAllocHandle(3, live[0], ctypes.byref(live[1]))
         driver.SQLFreeHandle(2, own[1])
         # A data source whose name would add a DBQ of its own to a connect string made of it.
         braced, other, copy = b"a};DBQ={evil.mdb", bare_connection(odbc), ctypes.create_string_buffer(512)
@@ -668,6 +671,7 @@ class Hostile(Folder):
             ("statement of a freed connection", lambda: driver.SQLExecDirect(own[2], b"CREATE TABLE t (i INTEGER)", -3),
              -2, None, None),
             ("statement freed twice", lambda: driver.SQLFreeHandle(3, own[2]), -2, None, None),
+            ("no statement text", lambda: driver.SQLPrepare(live[1], None, -3), -1, None, None),
             ("environment as a statement", lambda: driver.SQLPrepare(own[0], b"CREATE TABLE t (i INTEGER)", -3),
              -2, None, None),
             ("data source name with a brace",
