@@ -24,27 +24,54 @@ constexpr SQLLEN kDateBytes = sizeof(SQL_DATE_STRUCT);
 
 bool SameChar(wchar_t a, wchar_t b) { return a == b || std::towupper(a) == std::towupper(b); }
 
-bool Matches(std::wstring_view value, std::wstring_view pattern) {
-  while (!pattern.empty()) {
-    wchar_t c = pattern.front();
-    if (c == kAnyRun) {
-      pattern.remove_prefix(1);
-      for (std::size_t skip = 0; skip <= value.size(); ++skip) {
-        if (Matches(value.substr(skip), pattern)) return true;
-      }
-      return false;
+// One element of a search pattern: any run of characters, any one character, or a character (an
+// escaped '%' or '_' is a character).
+struct PatternElement {
+  enum class Kind { AnyRun, AnyOne, Char } kind;
+  wchar_t c = 0;
+};
+
+std::vector<PatternElement> Elements(std::wstring_view pattern) {
+  std::vector<PatternElement> elements;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const wchar_t c = pattern[i];
+    if (c == kSearchEscape && i + 1 < pattern.size()) {
+      elements.push_back({PatternElement::Kind::Char, pattern[++i]});
+    } else if (c == kAnyRun) {
+      elements.push_back({PatternElement::Kind::AnyRun});
+    } else {
+      elements.push_back({c == kAnyOne ? PatternElement::Kind::AnyOne : PatternElement::Kind::Char, c});
     }
-    if (c == kSearchEscape && pattern.size() > 1) {
-      pattern.remove_prefix(1);
-      c = pattern.front();
-      if (value.empty() || !SameChar(value.front(), c)) return false;
-    } else if (value.empty() || (c != kAnyOne && !SameChar(value.front(), c))) {
-      return false;
-    }
-    value.remove_prefix(1);
-    pattern.remove_prefix(1);
   }
-  return value.empty();
+  return elements;
+}
+
+// Whether `value` matches `pattern`, in time of at most the product of their lengths: on a
+// mismatch, only the last '%' takes one more character (trying every split of every '%' would
+// let a pattern like %a%a%a%a%a%b take hours on a long name).
+bool Matches(std::wstring_view value, std::wstring_view pattern) {
+  const std::vector<PatternElement> elements = Elements(pattern);
+  std::size_t v = 0;
+  std::size_t p = 0;
+  std::size_t runAt = elements.size();  // the last '%' passed, none yet
+  std::size_t runFrom = 0;              // where in the value that '%' ends now
+  while (v < value.size()) {
+    if (p < elements.size() && elements[p].kind == PatternElement::Kind::AnyRun) {
+      runAt = p++;
+      runFrom = v;
+    } else if (p < elements.size() &&
+               (elements[p].kind == PatternElement::Kind::AnyOne || SameChar(value[v], elements[p].c))) {
+      ++v;
+      ++p;
+    } else if (runAt != elements.size()) {
+      p = runAt + 1;
+      v = ++runFrom;
+    } else {
+      return false;
+    }
+  }
+  while (p < elements.size() && elements[p].kind == PatternElement::Kind::AnyRun) ++p;
+  return p == elements.size();
 }
 
 // The argument as a pattern: an identifier (SQL_ATTR_METADATA_ID on) is matched as it stands,

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
 
 #include "odbcdriver/Catalog.h"
 #include "odbcdriver/Handles.h"
@@ -36,6 +38,38 @@ constexpr wchar_t kDsnKey[] = L"DSN";
 // The odbc.ini entries a data source may give, read in the connect string's place.
 constexpr const wchar_t* kDataSourceKeys[] = {odbc::key::kDatabase, odbc::key::kReadOnly, odbc::key::kDatePattern};
 constexpr int kProfileValueBytes = 4096;
+constexpr std::size_t kMostMarkers = std::numeric_limits<SQLSMALLINT>::max();
+
+// The handles this library gave out and has not freed, with their types: a handle used after it
+// was freed, or of another type than the function takes, is refused as invalid rather than read.
+class LiveHandles {
+ public:
+  static void Add(const void* handle, SQLSMALLINT type) {
+    std::lock_guard lock(Mutex());
+    Map()[handle] = type;
+  }
+  static void Remove(const void* handle) {
+    std::lock_guard lock(Mutex());
+    Map().erase(handle);
+  }
+  static bool Is(const void* handle, SQLSMALLINT type) noexcept {
+    if (handle == nullptr) return false;
+    std::lock_guard lock(Mutex());
+    const auto found = Map().find(handle);
+    return found != Map().end() && found->second == type;
+  }
+
+ private:
+  // Never destroyed, so that handles freed while the process exits still find them.
+  static std::mutex& Mutex() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+  }
+  static std::unordered_map<const void*, SQLSMALLINT>& Map() {
+    static auto* handles = new std::unordered_map<const void*, SQLSMALLINT>;
+    return *handles;
+  }
+};
 
 template <typename Body>
 SQLRETURN Guard(Diagnostics& diag, Body&& body) noexcept {
@@ -57,7 +91,7 @@ SQLRETURN Guard(Diagnostics& diag, Body&& body) noexcept {
 
 template <typename Body>
 SQLRETURN OnEnv(SQLHANDLE handle, Body&& body) noexcept {
-  if (handle == nullptr) return SQL_INVALID_HANDLE;
+  if (!LiveHandles::Is(handle, SQL_HANDLE_ENV)) return SQL_INVALID_HANDLE;
   auto& env = *static_cast<Environment*>(handle);
   std::lock_guard lock(env.mutex);
   return Guard(env.diag, [&] { return body(env); });
@@ -65,7 +99,7 @@ SQLRETURN OnEnv(SQLHANDLE handle, Body&& body) noexcept {
 
 template <typename Body>
 SQLRETURN OnDbc(SQLHANDLE handle, Body&& body) noexcept {
-  if (handle == nullptr) return SQL_INVALID_HANDLE;
+  if (!LiveHandles::Is(handle, SQL_HANDLE_DBC)) return SQL_INVALID_HANDLE;
   auto& dbc = *static_cast<Connection*>(handle);
   std::lock_guard lock(dbc.mutex);
   return Guard(dbc.diag, [&] { return body(dbc); });
@@ -73,30 +107,69 @@ SQLRETURN OnDbc(SQLHANDLE handle, Body&& body) noexcept {
 
 template <typename Body>
 SQLRETURN OnStmt(SQLHANDLE handle, Body&& body) noexcept {
-  if (handle == nullptr) return SQL_INVALID_HANDLE;
+  if (!LiveHandles::Is(handle, SQL_HANDLE_STMT)) return SQL_INVALID_HANDLE;
   auto& stmt = *static_cast<Statement*>(handle);
   std::lock_guard lock(stmt.dbc.mutex);
   return Guard(stmt.diag, [&] { return body(stmt); });
 }
 
-std::wstring FromUtf8(const SQLCHAR* text, SQLINTEGER length) {
-  if (text == nullptr) return {};
-  const auto* chars = reinterpret_cast<const char*>(text);
-  const std::size_t bytes = length == SQL_NTS ? std::strlen(chars) : static_cast<std::size_t>(std::max(length, 0));
-  return text::Utf8ToWide(std::string_view(chars, bytes));
+// What the messages call the texts an application gives.
+constexpr std::wstring_view kStatementText = L"statement";
+constexpr std::wstring_view kConnectString = L"connect string";
+constexpr std::wstring_view kConnectPath = L"file path (DBQ) of the connect string";
+constexpr std::wstring_view kDataSourceName = L"data source name";
+constexpr std::wstring_view kCatalogArgument = L"catalog function's argument";
+
+// The count of characters of `text` that `length` gives: SQL_NTS up to the closing NUL, another
+// negative length refused (HY090). NULs the length counted at the end (the closing one) are left
+// off; a NUL before the end is refused (22021), since the text would be cut there.
+template <typename Char>
+std::size_t CharacterCount(const Char* text, SQLINTEGER length, std::wstring_view what) {
+  std::size_t count = 0;
+  if (length == SQL_NTS) {
+    while (text[count] != 0) ++count;
+    return count;
+  }
+  if (length < 0) throw errors::BadBufferLength();
+  count = static_cast<std::size_t>(length);
+  while (count > 0 && text[count - 1] == 0) --count;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (text[i] == 0) throw errors::ArgumentHoldsNul(what, i);
+  }
+  return count;
 }
 
-std::wstring FromUtf16(const SQLWCHAR* text, SQLINTEGER length) {
-  if (text == nullptr) return {};
-  std::size_t units = 0;
-  if (length == SQL_NTS) {
-    while (text[units] != 0) ++units;
-  } else {
-    units = static_cast<std::size_t>(std::max(length, 0));
-  }
+// Text from the functions without a suffix; none (a null pointer) is HY009, and what is not UTF-8
+// is refused (22021) rather than read as other text.
+std::wstring FromUtf8(const SQLCHAR* text, SQLINTEGER length, std::wstring_view what) {
+  if (text == nullptr) throw errors::NullArgument();
+  const std::string_view utf8(reinterpret_cast<const char*>(text), CharacterCount(text, length, what));
+  if (const std::size_t valid = text::ValidUtf8Length(utf8); valid != utf8.size())
+    throw errors::ArgumentNotUtf8(what, valid);
+  return text::Utf8ToWide(utf8);
+}
+
+// Text from the W functions; an unpaired surrogate is refused (22021).
+std::wstring FromUtf16(const SQLWCHAR* text, SQLINTEGER length, std::wstring_view what) {
+  if (text == nullptr) throw errors::NullArgument();
+  const std::size_t units = CharacterCount(text, length, what);
   std::u16string utf16(units, u'\0');
   for (std::size_t i = 0; i < units; ++i) utf16[i] = static_cast<char16_t>(text[i]);
+  if (const std::size_t valid = ValidUtf16Length(utf16); valid != units) throw errors::ArgumentNotUtf16(what, valid);
   return text::Utf16ToWide(utf16);
+}
+
+// A connect string from SQLDriverConnect. One that is not UTF-8 in the file's path (the entry the
+// first bad byte falls in is DBQ) says so: read otherwise, the path would name another file.
+std::wstring ConnectStringFromUtf8(const SQLCHAR* text, SQLINTEGER length) {
+  if (text == nullptr) throw errors::NullArgument();
+  const std::string_view utf8(reinterpret_cast<const char*>(text), CharacterCount(text, length, kConnectString));
+  const std::size_t valid = text::ValidUtf8Length(utf8);
+  if (valid == utf8.size()) return text::Utf8ToWide(utf8);
+  const odbc::ConnectString before = odbc::ConnectString::Parse(text::Utf8ToWide(utf8.substr(0, valid)));
+  const bool inPath =
+      !before.Pairs().empty() && text::EqualsIgnoreAsciiCase(before.Pairs().back().first, odbc::key::kDatabase);
+  throw errors::ArgumentNotUtf8(inPath ? kConnectPath : kConnectString, valid);
 }
 
 // A cut string is a warning, 01004, on the handle.
@@ -112,10 +185,13 @@ SQLRETURN Put(Diagnostics& diag, std::wstring_view value, bool wide, SQLPOINTER 
 std::optional<std::wstring> ProfileValue(const std::wstring& dsn, const wchar_t* key) {
   char value[kProfileValueBytes] = {};
   const std::string section = text::WideToUtf8(dsn);
-  const std::string name = text::WideToUtf8(key);
-  const int got = SQLGetPrivateProfileString(section.c_str(), name.c_str(), "", value, sizeof value, "odbc.ini");
+  const std::string entry = text::WideToUtf8(key);
+  const int got = SQLGetPrivateProfileString(section.c_str(), entry.c_str(), "", value, sizeof value, "odbc.ini");
   if (got <= 0 || value[0] == 0) return std::nullopt;
-  return text::Utf8ToWide(value);
+  const std::string_view utf8(value);
+  if (const std::size_t valid = text::ValidUtf8Length(utf8); valid != utf8.size())
+    throw errors::ArgumentNotUtf8(std::wstring(key) + L" entry of data source " + dsn + L" in odbc.ini", valid);
+  return text::Utf8ToWide(utf8);
 }
 
 std::wstring Entry(std::wstring_view key, std::wstring_view value) {
@@ -161,11 +237,14 @@ Session& SessionOf(Connection& dbc) {
 
 void Prepare(Statement& stmt, std::wstring text) {
   stmt.result.reset();
+  stmt.direct = false;
   stmt.text = std::move(text);
   stmt.markerPositions = FindMarkers(stmt.text);
   stmt.markers = stmt.markerPositions.size();
+  stmt.prepared = stmt.markers <= kMostMarkers;
+  // SQLNumParams counts markers in a SQLSMALLINT.
+  if (!stmt.prepared) throw errors::TooManyMarkers(stmt.markers, kMostMarkers);
   stmt.insertTable = InsertOfMarkersOnly(stmt.text, stmt.markers);
-  stmt.prepared = true;
   stmt.rowCount = -1;
 }
 
@@ -174,8 +253,7 @@ void Prepare(Statement& stmt, std::wstring text) {
 SQLRETURN RunStatement(Statement& stmt);
 
 // Starts an execution: values that come later (data at execution) are asked for first.
-SQLRETURN Execute(Statement& stmt) {
-  if (!stmt.prepared) throw errors::OutOfSequence(L"no statement is prepared");
+SQLRETURN Start(Statement& stmt) {
   SessionOf(stmt.dbc);
   stmt.putData.assign(stmt.markers, std::nullopt);
   stmt.needData.clear();
@@ -191,6 +269,11 @@ SQLRETURN Execute(Statement& stmt) {
   std::reverse(stmt.needData.begin(), stmt.needData.end());
   stmt.needData.push_back(SIZE_MAX);  // stands for the SQLParamData that asks for the first
   return SQL_NEED_DATA;
+}
+
+SQLRETURN Execute(Statement& stmt) {
+  if (!stmt.prepared || stmt.direct) throw errors::OutOfSequence(L"no statement is prepared");
+  return Start(stmt);
 }
 
 // SQLParamData: the next parameter whose value is to come, or the execution once all came.
@@ -219,7 +302,12 @@ SQLRETURN PutData(Statement& stmt, SQLPOINTER data, SQLLEN length) {
   if (data == nullptr && length != 0) throw errors::NullArgument();
   const SQLSMALLINT cType = stmt.parameters[index].cType;
   std::size_t bytes = 0;
-  if (length == SQL_NTS) {
+  // A value of a fixed-size type is one piece of its size, whatever length is given.
+  if (const std::size_t fixed = FixedSizeOf(stmt.parameters[index]); fixed != 0) {
+    if (value) throw errors::FixedValueInPieces(index + 1);
+    if (data == nullptr) throw errors::NullArgument();
+    bytes = fixed;
+  } else if (length == SQL_NTS) {
     if (cType == SQL_C_WCHAR) {
       while (static_cast<const SQLWCHAR*>(data)[bytes / sizeof(SQLWCHAR)] != 0) bytes += sizeof(SQLWCHAR);
     } else {
@@ -295,9 +383,11 @@ SQLRETURN RunStatement(Statement& stmt) {
   return result;
 }
 
+// The statement is run once: SQLExecute afterwards does not run it again.
 SQLRETURN ExecDirect(Statement& stmt, std::wstring text) {
   Prepare(stmt, std::move(text));
-  return Execute(stmt);
+  stmt.direct = true;
+  return Start(stmt);
 }
 
 // A statement's result set, or 24000 when it has none.
@@ -405,7 +495,7 @@ SQLRETURN GetInfoAnswer(Connection& dbc, SQLUSMALLINT type, SQLPOINTER value, SQ
 }
 
 Diagnostics* DiagnosticsOf(SQLSMALLINT handleType, SQLHANDLE handle) {
-  if (handle == nullptr) return nullptr;
+  if (!LiveHandles::Is(handle, handleType)) return nullptr;
   switch (handleType) {
     case SQL_HANDLE_ENV:
       return &static_cast<Environment*>(handle)->diag;
@@ -695,6 +785,7 @@ void FreeStatement(Statement* stmt) {
   Connection& dbc = stmt->dbc;
   std::lock_guard lock(dbc.mutex);
   std::erase(dbc.statements, stmt);
+  LiveHandles::Remove(stmt);
   delete stmt;
 }
 
@@ -706,25 +797,30 @@ QUILLON_EXPORT SQLRETURN SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHA
   if (output == nullptr) return SQL_ERROR;
   try {
     switch (type) {
-      case SQL_HANDLE_ENV:
-        *output = new Environment;
+      case SQL_HANDLE_ENV: {
+        auto env = std::make_unique<Environment>();
+        LiveHandles::Add(env.get(), type);
+        *output = env.release();
         return SQL_SUCCESS;
+      }
       case SQL_HANDLE_DBC: {
-        if (input == nullptr) return SQL_INVALID_HANDLE;
+        if (!LiveHandles::Is(input, SQL_HANDLE_ENV)) return SQL_INVALID_HANDLE;
         auto& env = *static_cast<Environment*>(input);
-        auto* dbc = new Connection(env);
+        auto dbc = std::make_unique<Connection>(env);
         std::lock_guard lock(env.mutex);
-        env.connections.push_back(dbc);
-        *output = dbc;
+        env.connections.push_back(dbc.get());
+        LiveHandles::Add(dbc.get(), type);
+        *output = dbc.release();
         return SQL_SUCCESS;
       }
       case SQL_HANDLE_STMT: {
-        if (input == nullptr) return SQL_INVALID_HANDLE;
+        if (!LiveHandles::Is(input, SQL_HANDLE_DBC)) return SQL_INVALID_HANDLE;
         auto& dbc = *static_cast<Connection*>(input);
         std::lock_guard lock(dbc.mutex);
-        auto* stmt = new Statement(dbc);
-        dbc.statements.push_back(stmt);
-        *output = stmt;
+        auto stmt = std::make_unique<Statement>(dbc);
+        dbc.statements.push_back(stmt.get());
+        LiveHandles::Add(stmt.get(), type);
+        *output = stmt.release();
         return SQL_SUCCESS;
       }
       default:
@@ -738,11 +834,12 @@ QUILLON_EXPORT SQLRETURN SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHA
 }
 
 QUILLON_EXPORT SQLRETURN SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
-  if (handle == nullptr) return SQL_INVALID_HANDLE;
+  if (!LiveHandles::Is(handle, type)) return SQL_INVALID_HANDLE;
   switch (type) {
     case SQL_HANDLE_ENV: {
       auto* env = static_cast<Environment*>(handle);
       if (!env->connections.empty()) return SQL_ERROR;
+      LiveHandles::Remove(env);
       delete env;
       return SQL_SUCCESS;
     }
@@ -754,6 +851,7 @@ QUILLON_EXPORT SQLRETURN SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
         std::erase(dbc->env.connections, dbc);
       }
       while (!dbc->statements.empty()) FreeStatement(dbc->statements.back());
+      LiveHandles::Remove(dbc);
       delete dbc;
       return SQL_SUCCESS;
     }
@@ -829,24 +927,28 @@ QUILLON_EXPORT SQLRETURN SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQL
 
 // --- Connections ---
 
+// The data source's name goes in braces, a '}' in it doubled, so that it cannot add entries (a
+// DBQ) of its own to the connect string.
 QUILLON_EXPORT SQLRETURN SQLConnect(SQLHDBC handle, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR*, SQLSMALLINT,
                                     SQLCHAR*, SQLSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
-    return Connect(dbc, std::wstring(kDsnKey) + L"={" + FromUtf8(dsn, dsnLength) + L"}");
+    return Connect(dbc, Entry(kDsnKey, dsn == nullptr ? L"" : FromUtf8(dsn, dsnLength, kDataSourceName)));
   });
 }
 
 QUILLON_EXPORT SQLRETURN SQLConnectW(SQLHDBC handle, SQLWCHAR* dsn, SQLSMALLINT dsnLength, SQLWCHAR*, SQLSMALLINT,
                                      SQLWCHAR*, SQLSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
-    return Connect(dbc, std::wstring(kDsnKey) + L"={" + FromUtf16(dsn, dsnLength) + L"}");
+    return Connect(dbc, Entry(kDsnKey, dsn == nullptr ? L"" : FromUtf16(dsn, dsnLength, kDataSourceName)));
   });
 }
 
 QUILLON_EXPORT SQLRETURN SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in, SQLSMALLINT inLength, SQLCHAR* out,
                                           SQLSMALLINT outLength, SQLSMALLINT* outWritten, SQLUSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
-    const std::wstring connect = FromUtf8(in, inLength);
+    // Checked before connecting: a connection made and then refused would stay open.
+    if (outLength < 0) throw errors::BadBufferLength();
+    const std::wstring connect = ConnectStringFromUtf8(in, inLength);
     Connect(dbc, connect);
     return Put(dbc.diag, connect, false, out, outLength, outWritten);
   });
@@ -855,7 +957,9 @@ QUILLON_EXPORT SQLRETURN SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in, 
 QUILLON_EXPORT SQLRETURN SQLDriverConnectW(SQLHDBC handle, SQLHWND, SQLWCHAR* in, SQLSMALLINT inLength, SQLWCHAR* out,
                                            SQLSMALLINT outLength, SQLSMALLINT* outWritten, SQLUSMALLINT) {
   return OnDbc(handle, [&](Connection& dbc) {
-    const std::wstring connect = FromUtf16(in, inLength);
+    // Checked before connecting: a connection made and then refused would stay open.
+    if (outLength < 0) throw errors::BadBufferLength();
+    const std::wstring connect = FromUtf16(in, inLength, kConnectString);
     Connect(dbc, connect);
     return Put(dbc.diag, connect, true, out, outLength, outWritten);
   });
@@ -939,23 +1043,23 @@ QUILLON_EXPORT SQLRETURN SQLGetFunctions(SQLHDBC handle, SQLUSMALLINT id, SQLUSM
 // --- Statements ---
 
 QUILLON_EXPORT SQLRETURN SQLExecDirect(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
-  return OnStmt(handle, [&](Statement& stmt) { return ExecDirect(stmt, FromUtf8(text, length)); });
+  return OnStmt(handle, [&](Statement& stmt) { return ExecDirect(stmt, FromUtf8(text, length, kStatementText)); });
 }
 
 QUILLON_EXPORT SQLRETURN SQLExecDirectW(SQLHSTMT handle, SQLWCHAR* text, SQLINTEGER length) {
-  return OnStmt(handle, [&](Statement& stmt) { return ExecDirect(stmt, FromUtf16(text, length)); });
+  return OnStmt(handle, [&](Statement& stmt) { return ExecDirect(stmt, FromUtf16(text, length, kStatementText)); });
 }
 
 QUILLON_EXPORT SQLRETURN SQLPrepare(SQLHSTMT handle, SQLCHAR* text, SQLINTEGER length) {
   return OnStmt(handle, [&](Statement& stmt) {
-    Prepare(stmt, FromUtf8(text, length));
+    Prepare(stmt, FromUtf8(text, length, kStatementText));
     return SQL_SUCCESS;
   });
 }
 
 QUILLON_EXPORT SQLRETURN SQLPrepareW(SQLHSTMT handle, SQLWCHAR* text, SQLINTEGER length) {
   return OnStmt(handle, [&](Statement& stmt) {
-    Prepare(stmt, FromUtf16(text, length));
+    Prepare(stmt, FromUtf16(text, length, kStatementText));
     return SQL_SUCCESS;
   });
 }
@@ -974,7 +1078,7 @@ QUILLON_EXPORT SQLRETURN SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT number, 
                                           SQLSMALLINT sqlType, SQLULEN columnSize, SQLSMALLINT decimalDigits,
                                           SQLPOINTER value, SQLLEN bufferLength, SQLLEN* indicator) {
   return OnStmt(handle, [&](Statement& stmt) -> SQLRETURN {
-    if (number < 1) throw errors::ParameterNotBound(number);
+    if (number < 1) throw errors::ParameterNumberOutOfRange(number, stmt.markers);
     if (ioType != SQL_PARAM_INPUT) throw errors::FeatureNotImplemented(L"output parameters");
     if (bufferLength < 0) throw errors::BadBufferLength();
     if (stmt.parameters.size() < number) stmt.parameters.resize(number);
@@ -998,7 +1102,7 @@ QUILLON_EXPORT SQLRETURN SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT number, 
                                           SQLSMALLINT* decimalDigits, SQLSMALLINT* nullable) {
   return OnStmt(handle, [&](Statement& stmt) -> SQLRETURN {
     if (!stmt.prepared) throw errors::OutOfSequence(L"no statement is prepared");
-    if (number < 1 || number > stmt.markers) throw errors::ParameterNotBound(number);
+    if (number < 1 || number > stmt.markers) throw errors::ParameterNumberOutOfRange(number, stmt.markers);
     SQLSMALLINT type = SQL_WVARCHAR;
     SQLULEN columnSize = drivers::sql::kTextColumnLength;
     if (const auto table = InsertOfMarkersOnly(stmt.text, stmt.markers); table && stmt.dbc.session) {
@@ -1102,7 +1206,7 @@ namespace {
 template <typename Char, typename Convert>
 CatalogArgument Argument(Char* text, SQLSMALLINT length, Convert convert) {
   if (text == nullptr) return std::nullopt;
-  return convert(text, length);
+  return convert(text, length, kCatalogArgument);
 }
 
 // Replaces the statement's result set with the catalog's answer.

@@ -78,6 +78,7 @@ struct Statement {
   Diagnostics diag;
   std::wstring text;  // the prepared statement
   bool prepared = false;
+  bool direct = false;  // run by SQLExecDirect, so SQLExecute has nothing prepared to run again
   std::size_t markers = 0;
   std::vector<std::size_t> markerPositions;  // where in `text` (FindMarkers)
   // The table of an INSERT whose values are all markers, whose rows go without SQL text.

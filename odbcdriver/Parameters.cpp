@@ -23,6 +23,10 @@ constexpr std::wstring_view kValues = L"VALUES(";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kNumericBytes = SQL_MAX_NUMERIC_LEN;
 constexpr unsigned char kFirstNonAscii = 0x80;
+constexpr char16_t kHighSurrogateFirst = 0xD800;
+constexpr char16_t kHighSurrogateLast = 0xDBFF;
+constexpr char16_t kLowSurrogateFirst = 0xDC00;
+constexpr char16_t kLowSurrogateLast = 0xDFFF;
 
 // Puts the ASCII characters from `first` to `last` in `text` in place of what it held, in its
 // storage (assign from a range of another character type would build a temporary string).
@@ -125,16 +129,17 @@ char* WritePadded(char* out, int value, int width) {
   return std::copy(first, end, out);
 }
 
-// The last two decimal digits of a part of a time of day.
-char* WriteTwoDigits(char* out, int value) {
-  *out++ = static_cast<char>('0' + value / 10 % 10);
-  *out++ = static_cast<char>('0' + value % 10);
-  return out;
-}
+// The fields of a date or time as the C structures give them: a field past its range (hour 100)
+// is refused rather than written as another value.
+constexpr int kLastMonth = 12;
+constexpr int kLastDay = 31;
+constexpr int kLastHour = 23;
+constexpr int kLastMinute = 59;
+constexpr int kLastSecond = 59;
 
 constexpr int kYearWidth = 4, kMonthDayWidth = 2;
-// Room for the longest date and time the structures hold (-32768-65535-65535 99:99:99).
-constexpr std::size_t kDateTimeChars = 32;
+// Room for the longest date and time the structures hold (-32768-65535-65535 65535:65535:65535).
+constexpr std::size_t kDateTimeChars = 48;
 
 // YYYY-MM-DD.
 char* WriteDate(char* out, int year, int month, int day) {
@@ -147,11 +152,29 @@ char* WriteDate(char* out, int year, int month, int day) {
 
 // HH:MM:SS.
 char* WriteTime(char* out, int hour, int minute, int second) {
-  out = WriteTwoDigits(out, hour);
+  out = WritePadded(out, hour, kMonthDayWidth);
   *out++ = ':';
-  out = WriteTwoDigits(out, minute);
+  out = WritePadded(out, minute, kMonthDayWidth);
   *out++ = ':';
-  return WriteTwoDigits(out, second);
+  return WritePadded(out, second, kMonthDayWidth);
+}
+
+bool DateInRange(int month, int day) { return month >= 1 && month <= kLastMonth && day >= 1 && day <= kLastDay; }
+
+bool TimeInRange(int hour, int minute, int second) {
+  return hour <= kLastHour && minute <= kLastMinute && second <= kLastSecond;
+}
+
+// Puts the date or time written from `first` to `last` in `literal` as text; a field out of its
+// range is refused, naming the parameter and its C type.
+void DateTimeLiteral(const char* first, const char* last, bool inRange, std::size_t number, std::wstring_view cType,
+                     odbc::Literal& literal) {
+  Reset(literal, odbc::Literal::Kind::Text);
+  AssignAscii(literal.text, first, last);
+  if (!inRange) {
+    throw odbc::errors::BadDate(L"parameter " + std::to_wstring(number), cType, literal.text,
+                                L"has a field out of its range");
+  }
 }
 
 // The size of one value of a fixed-size C type, 0 for the types whose values have a length.
@@ -233,6 +256,16 @@ SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
   }
 }
 
+// The output files end text at a NUL: a value with one before its end is refused (22021) rather
+// than stored cut. NULs at the end (a length that counted a closing NUL or a padded buffer) are
+// left off as the files leave them off.
+template <typename Char>
+void RefuseInnerNul(std::basic_string_view<Char> value, std::size_t number) {
+  const std::size_t nul = value.find(Char{});
+  if (nul != value.npos && value.find_first_not_of(Char{}, nul) != value.npos)
+    throw odbc::errors::ArgumentHoldsNul(L"value of parameter " + std::to_wstring(number), nul);
+}
+
 template <typename T>
 T Read(const char* at) {
   T value;
@@ -241,6 +274,22 @@ T Read(const char* at) {
 }
 
 }  // namespace
+
+std::size_t ValidUtf16Length(std::u16string_view utf16) {
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (unit < kHighSurrogateFirst || unit > kLowSurrogateLast) continue;
+    if (unit > kHighSurrogateLast || i + 1 == utf16.size() || utf16[i + 1] < kLowSurrogateFirst ||
+        utf16[i + 1] > kLowSurrogateLast)
+      return i;
+    ++i;
+  }
+  return utf16.size();
+}
+
+std::size_t FixedSizeOf(const BoundParameter& parameter) {
+  return FixedSize(parameter.cType == SQL_C_DEFAULT ? DefaultCType(parameter.sqlType) : parameter.cType);
+}
 
 bool IsDataAtExecution(SQLLEN indicator) {
   return indicator == SQL_DATA_AT_EXEC || indicator <= SQL_LEN_DATA_AT_EXEC_OFFSET;
@@ -316,7 +365,8 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
   if (length == SQL_NULL_DATA) return Reset(literal, odbc::Literal::Kind::Null);
   const char* at = nullptr;
   if (IsDataAtExecution(length)) {
-    // The value came in pieces through SQLPutData.
+    // The value came in pieces through SQLPutData, which an array of parameters does not take.
+    if (row > 0) throw odbc::errors::FeatureNotImplemented(L"data at execution in an array of parameters");
     if (number > statement.putData.size() || !statement.putData[number - 1])
       return Reset(literal, odbc::Literal::Kind::Null);
     const std::string& data = *statement.putData[number - 1];
@@ -324,8 +374,10 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
     length = static_cast<SQLLEN>(data.size());
     if (fixed != 0 && data.size() < fixed) throw odbc::errors::BadParameterLength(number);
   } else {
-    if (p.value == nullptr) throw odbc::errors::ParameterNotBound(number);
+    if (p.value == nullptr) throw odbc::errors::ParameterBufferNull(number);
     at = static_cast<const char*>(p.value) + offset + row * stride;
+    // A length past the buffer the application gave would read beyond it.
+    if (fixed == 0 && p.bufferLength > 0 && length > p.bufferLength) throw odbc::errors::BadParameterLength(number);
   }
   if (fixed == 0 && length < 0 && length != SQL_NTS) throw odbc::errors::BadParameterLength(number);
 
@@ -333,6 +385,7 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
     case SQL_C_CHAR: {
       const std::size_t bytes = length == SQL_NTS ? std::strlen(at) : static_cast<std::size_t>(length);
       const std::string_view utf8(at, bytes);
+      RefuseInnerNul(utf8, number);
       Reset(literal, odbc::Literal::Kind::Text);
       // ASCII, the usual text, is valid UTF-8 and its characters are its bytes: one pass.
       if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < kFirstNonAscii; }))
@@ -354,6 +407,9 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
       thread_local std::u16string utf16;
       utf16.resize(units);
       std::memcpy(utf16.data(), at, units * sizeof(char16_t));
+      const std::size_t valid = ValidUtf16Length(utf16);
+      if (valid != units) throw odbc::errors::ArgumentNotUtf16(L"value of parameter " + std::to_wstring(number), valid);
+      RefuseInnerNul(std::u16string_view(utf16), number);
       Reset(literal, odbc::Literal::Kind::Text);
       return text::Utf16ToWide(utf16, literal.text);
     }
@@ -400,17 +456,15 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
     case SQL_C_TYPE_DATE: {
       const auto date = Read<SQL_DATE_STRUCT>(at);
       char written[kDateTimeChars];
-      Reset(literal, odbc::Literal::Kind::Text);
-      AssignAscii(literal.text, written, WriteDate(written, date.year, date.month, date.day));
-      return;
+      return DateTimeLiteral(written, WriteDate(written, date.year, date.month, date.day),
+                             DateInRange(date.month, date.day), number, L"SQL_C_TYPE_DATE", literal);
     }
     case SQL_C_TIME:
     case SQL_C_TYPE_TIME: {
       const auto time = Read<SQL_TIME_STRUCT>(at);
       char written[kDateTimeChars];
-      Reset(literal, odbc::Literal::Kind::Text);
-      AssignAscii(literal.text, written, WriteTime(written, time.hour, time.minute, time.second));
-      return;
+      return DateTimeLiteral(written, WriteTime(written, time.hour, time.minute, time.second),
+                             TimeInRange(time.hour, time.minute, time.second), number, L"SQL_C_TYPE_TIME", literal);
     }
     case SQL_C_TIMESTAMP:
     case SQL_C_TYPE_TIMESTAMP: {
@@ -420,9 +474,9 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
       char* end = WriteDate(written, stamp.year, stamp.month, stamp.day);
       *end++ = ' ';
       end = WriteTime(end, stamp.hour, stamp.minute, stamp.second);
-      Reset(literal, odbc::Literal::Kind::Text);
-      AssignAscii(literal.text, written, end);
-      return;
+      return DateTimeLiteral(written, end,
+                             DateInRange(stamp.month, stamp.day) && TimeInRange(stamp.hour, stamp.minute, stamp.second),
+                             number, L"SQL_C_TYPE_TIMESTAMP", literal);
     }
     default:
       throw odbc::errors::ParameterTypeNotTaken(number, L"C type " + std::to_wstring(cType));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "platform/errors/Errors.h"
@@ -44,7 +45,10 @@ bool PutString(std::wstring_view text, bool wide, SQLPOINTER buffer, SQLSMALLINT
   const SQLLEN unit = wide && charsForWide ? static_cast<SQLLEN>(sizeof(char16_t)) : 1;
   SQLLEN bytes = 0;
   const bool cut = PutString(text, wide, buffer, static_cast<SQLLEN>(bufferLength) * unit, &bytes);
-  if (length != nullptr) *length = static_cast<SQLSMALLINT>(bytes / unit);
+  // A length past what the SQLSMALLINT holds (a message quoting a very long name) is given as the
+  // most it holds rather than wrapped to a negative one; the text is cut to the buffer anyway.
+  if (length != nullptr)
+    *length = static_cast<SQLSMALLINT>(std::min<SQLLEN>(bytes / unit, std::numeric_limits<SQLSMALLINT>::max()));
   return cut;
 }
 

@@ -453,6 +453,48 @@ CDBException ParameterNotBound(std::size_t parameter) {
   return CDBException(L"Parameter " + std::to_wstring(parameter) + L" has no bound value.", state::kParameterNotBound);
 }
 
+CDBException ParameterNumberOutOfRange(long parameter, std::size_t markers) {
+  return CDBException(L"Parameter number " + std::to_wstring(parameter) + L" is not one of the statement's " +
+                          std::to_wstring(markers) + L" parameter markers.",
+                      state::kBadColumnNumber);
+}
+
+CDBException ParameterBufferNull(std::size_t parameter) {
+  return CDBException(
+      L"Parameter " + std::to_wstring(parameter) + L" has a length but its value buffer is a null pointer.",
+      state::kNullPointer);
+}
+
+CDBException TooManyMarkers(std::size_t markers, std::size_t most) {
+  return CDBException(L"The statement has " + std::to_wstring(markers) + L" parameter markers, more than the " +
+                          std::to_wstring(most) + L" a statement takes.",
+                      state::kProgramLimit);
+}
+
+CDBException FixedValueInPieces(std::size_t parameter) {
+  return CDBException(L"Parameter " + std::to_wstring(parameter) +
+                          L" is of a fixed-size type and takes its value in one piece of SQLPutData only.",
+                      state::kNotInPieces);
+}
+
+CDBException ArgumentNotUtf8(std::wstring_view what, std::size_t offset) {
+  return CDBException(L"The " + std::wstring(what) + L" is not valid UTF-8 (at byte " + std::to_wstring(offset) +
+                          L"); it is refused rather than read as other text.",
+                      state::kNotInRepertoire);
+}
+
+CDBException ArgumentNotUtf16(std::wstring_view what, std::size_t offset) {
+  return CDBException(L"The " + std::wstring(what) + L" is not valid UTF-16 (an unpaired surrogate at code unit " +
+                          std::to_wstring(offset) + L"); it is refused rather than read as other text.",
+                      state::kNotInRepertoire);
+}
+
+CDBException ArgumentHoldsNul(std::wstring_view what, std::size_t offset) {
+  return CDBException(L"The " + std::wstring(what) + L" holds a NUL character at position " + std::to_wstring(offset) +
+                          L" before its end; it is refused rather than cut there.",
+                      state::kNotInRepertoire);
+}
+
 CDBException ParameterTypeNotTaken(std::size_t parameter, std::wstring_view what) {
   return CDBException(
       L"Parameter " + std::to_wstring(parameter) + L": values of " + std::wstring(what) + L" are not taken.",

@@ -88,6 +88,8 @@ inline constexpr wchar_t kBadLength[] = L"HY090";
 inline constexpr wchar_t kBadAttribute[] = L"HY092";
 inline constexpr wchar_t kBadInfoType[] = L"HY096";
 inline constexpr wchar_t kBadTransactionType[] = L"HY012";
+inline constexpr wchar_t kNotInPieces[] = L"HY019";
+inline constexpr wchar_t kProgramLimit[] = L"54000";
 }  // namespace state
 
 // --- Statements and tables of the built-in drivers ---
@@ -311,6 +313,21 @@ CDBException BatchOfAnotherResult();
 CDBException NoDriverForFile(std::wstring_view path);
 // A parameter marker without a bound value: 07002.
 CDBException ParameterNotBound(std::size_t parameter);
+// A parameter number below 1 or past the statement's `markers` markers: 07009.
+CDBException ParameterNumberOutOfRange(long parameter, std::size_t markers);
+// A parameter whose length or indicator gives a value but whose buffer is a null pointer: HY009.
+CDBException ParameterBufferNull(std::size_t parameter);
+// A statement with more parameter markers (`markers`) than the driver counts (`most`): 54000.
+CDBException TooManyMarkers(std::size_t markers, std::size_t most);
+// A value of a fixed-size C type sent in more than one piece by SQLPutData: HY019.
+CDBException FixedValueInPieces(std::size_t parameter);
+// Text an application gives (`what` names it: "statement", "catalog argument", ...) that is not
+// valid UTF-8 from byte `offset`, or UTF-16 with an unpaired surrogate at code unit `offset`:
+// 22021, so that it is not read as other text (a path naming another file).
+CDBException ArgumentNotUtf8(std::wstring_view what, std::size_t offset);
+CDBException ArgumentNotUtf16(std::wstring_view what, std::size_t offset);
+// The same with a NUL character at `offset` before its end, where the text would be cut: 22021.
+CDBException ArgumentHoldsNul(std::wstring_view what, std::size_t offset);
 // A bound C type the driver does not convert (`what` names it): 07006.
 CDBException ParameterTypeNotTaken(std::size_t parameter, std::wstring_view what);
 // A time stamp with a fraction of a second, which the files' dates do not keep: 22008.

@@ -623,5 +623,236 @@ class Faults(Folder):
             c.commit()
 
 
+def diag(odbc, handle_type, handle):
+    """A handle's first SQLSTATE and message, as text."""
+    state, text = ctypes.create_string_buffer(6), ctypes.create_string_buffer(1024)
+    odbc.SQLGetDiagRec(handle_type, handle, 1, state, None, text, 1024, None)
+    return state.value.decode(), text.value.decode(errors="replace")
+
+
+def wide(text, *units):
+    """UTF-16 code units of `text` (ASCII) and `units`, closed by a NUL."""
+    return (ctypes.c_ushort * (len(text) + len(units) + 1))(*map(ord, text), *units, 0)
+
+
+class Hostile(Folder):
+    """Inputs an attacker or a careless program gives through the C interface: each is refused with
+    its SQLSTATE and a message naming what is wrong, and changes nothing in the file."""
+
+    def setUp(self):
+        super().setUp()
+        self.path = os.path.join(self.dir, "db.mdb")
+        self.odbc, self.dbc, self.stmt, _ = Odbc(self.path)
+        self.odbc.SQLPutData.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_long]
+        self.odbc.SQLSetStmtAttr.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+        self.assertEqual(self.odbc.SQLExecDirect(self.stmt, b"CREATE TABLE t (i INTEGER, s VARCHAR(20))", -3), 0)
+
+    def run_cases(self, cases):
+        """Each case: a name, a call returning its return code (of the statement) or (return code,
+        handle type, handle), the SQLSTATE and the words its message holds (None: not looked at)."""
+        for name, call, rc, state, words in cases:
+            got = call()
+            got, handle_type, handle = got if isinstance(got, tuple) else (got, 3, self.stmt)
+            self.assertEqual(got, rc, name)
+            if state is not None:
+                got_state, message = diag(self.odbc, handle_type, handle)
+                self.assertEqual(got_state, state, (name, message))
+                self.assertIn(words, message, name)
+
+    def prepared(self, *binds, size=1, text=b"INSERT INTO t VALUES(?, ?)"):
+        """The statement prepared as `text` with `binds` (argument tuples of SQLBindParameter after
+        the handle) and a parameter array of `size` rows."""
+        odbc, stmt = self.odbc, self.stmt
+        self.bound = binds  # the buffers live until the next statement
+        odbc.SQLCancel(stmt)  # ends a statement still waiting for data
+        odbc.SQLFreeStmt(stmt, 3)  # SQL_RESET_PARAMS
+        odbc.SQLSetStmtAttr(stmt, 22, ctypes.c_void_p(size), 0)  # SQL_ATTR_PARAMSET_SIZE
+        odbc.SQLPrepare(stmt, text, -3)
+        for bind in binds:
+            odbc.SQLBindParameter(stmt, *bind)
+        return stmt
+
+    def test_text_not_utf8_or_utf16_is_refused_not_stored_changed(self):
+        odbc, stmt = self.odbc, self.stmt
+        one = ctypes.c_int(1)
+        integer = (1, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None)  # SQL_C_LONG
+        with open(os.environ["ODBCINI"], "wb") as f:
+            f.write(b"[latin]\nDriver = Quillon\nDBQ = " + self.dir.encode() + b"/caf\xe9.mdb\n")
+        other = bare_connection(odbc)
+
+        def connect(text):
+            return odbc.SQLDriverConnect(other, None, text, len(text), None, 0, None, 0), 2, other
+
+        closed = b"INSERT INTO t VALUES(2, 'caf\xc3\xa9')\0"
+        self.run_cases([
+            ("Latin-1 statement", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'caf\xe9')", -3),
+             -1, "22021", "statement is not valid UTF-8 (at byte 28)"),
+            ("Latin-1 prepared", lambda: odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(1, '\xe9')", -3),
+             -1, "22021", "at byte 25"),
+            ("unpaired surrogate",
+             lambda: odbc.SQLExecDirectW(stmt, wide("INSERT INTO t VALUES(1, '", 0xD800, ord("'"), ord(")")), -3),
+             -1, "22021", "statement is not valid UTF-16 (an unpaired surrogate at code unit 25)"),
+            ("NUL inside", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'a\0b')", 30),
+             -1, "22021", "NUL character at position 26"),
+            ("Latin-1 catalog argument", lambda: odbc.SQLTables(stmt, None, 0, None, 0, b"caf\xe9", -3, None, 0),
+             -1, "22021", "catalog function's argument is not valid UTF-8"),
+            ("UTF-16 parameter", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, -8, -9, 20, 0, wide("a", 0xDC00), 6, None))),  # SQL_C_WCHAR
+             -1, "22021", "value of parameter 2 is not valid UTF-16"),
+            ("parameter with a NUL inside", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, 1, 12, 20, 0, ctypes.c_char_p(b"a\0b"), 4, ctypes.byref(ctypes.c_long(3))))),
+             -1, "22021", "value of parameter 2 holds a NUL character at position 1"),
+            ("Latin-1 path", lambda: connect(b"DRIVER={Quillon};DBQ=" + self.dir.encode() + b"/caf\xe9.mdb"),
+             -1, "22021", "file path (DBQ) of the connect string is not valid UTF-8"),
+            ("Latin-1 path of a data source", lambda: connect(b"DSN=latin"),
+             -1, "22021", "DBQ entry of data source latin in odbc.ini is not valid UTF-8"),
+            # A length that counts the closing NUL is the text without it.
+            ("closing NUL counted", lambda: odbc.SQLExecDirect(stmt, closed, len(closed)), 0, None, None),
+        ])
+        odbc.SQLEndTran(2, self.dbc, 0)
+        self.assertEqual(mdb_rows(self.path), [["2", "caf\u00e9"]])
+        self.assertEqual(os.listdir(self.dir), ["db.mdb"])
+
+    def test_lengths_that_lie_and_values_sent_out_of_turn(self):
+        odbc, stmt = self.odbc, self.stmt
+        one, seven, long_length = ctypes.c_int(1), ctypes.c_int(7), ctypes.c_long(50)
+        dae, ints = ctypes.c_long(-2), (ctypes.c_int * 2)(20, 21)  # SQL_DATA_AT_EXEC
+        token, text = ctypes.c_void_p(), ctypes.c_char_p(b"x")
+        stamp = Timestamp(2024, 1, 2, 100, 0, 0, 0)  # hour 100
+        integer = (1, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None)
+        later = (1, 1, 4, 4, 0, 0, ctypes.c_void_p(1), 0, ctypes.byref(dae))
+        string = (2, 1, 1, 12, 20, 0, text, 2, None)
+
+        def asked_for_value():
+            self.assertEqual(odbc.SQLExecute(self.prepared(later, string)), 99)  # SQL_NEED_DATA
+            self.assertEqual(odbc.SQLParamData(stmt, ctypes.byref(token)), 99)
+
+        def pieces(*lengths):
+            asked_for_value()
+            for length in lengths:
+                rc = odbc.SQLPutData(stmt, ctypes.byref(seven), length)
+                if rc != 0:
+                    return rc
+            return odbc.SQLParamData(stmt, ctypes.byref(token))
+
+        self.run_cases([
+            ("negative length", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(9, 'x')", -5),
+             -1, "HY090", "length"),
+            ("length past the buffer", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, 1, 12, 20, 0, text, 2, ctypes.byref(long_length)))),
+             -1, "HY090", "Parameter 2 has an invalid length"),
+            ("length without a buffer", lambda: odbc.SQLExecute(self.prepared(
+                (1, 1, 4, 4, 0, 0, None, 0, ctypes.byref(ctypes.c_long(4))), string)),
+             -1, "HY009", "Parameter 1 has a length but its value buffer is a null pointer"),
+            ("field out of range", lambda: odbc.SQLExecute(self.prepared(
+                integer, (2, 1, 93, 93, 19, 0, ctypes.byref(stamp), 0, None))),  # SQL_C_TYPE_TIMESTAMP
+             -1, "22007", "'2024-01-02 100:00:00' has a field out of its range"),
+            ("fixed-size value in two pieces", lambda: pieces(4, 4), -1, "HY019", "Parameter 1 is of a fixed-size type"),
+            ("put without being asked", lambda: odbc.SQLPutData(self.prepared(integer, string), ctypes.byref(seven), 4),
+             -1, "HY010", "sequence"),
+            ("data at execution in an array", lambda: odbc.SQLExecute(self.prepared(
+                (1, 1, 4, 4, 0, 0, ints, 0, (ctypes.c_long * 2)(4, -2)), (2, 1, 1, 12, 20, 0, text, 2, None), size=2)),
+             -1, "HYC00", "data at execution in an array of parameters"),
+            # A fixed-size value is read at its size, whatever length comes with it.
+            ("fixed-size value with a long length", lambda: pieces(100000), 0, None, None),
+        ])
+        odbc.SQLEndTran(2, self.dbc, 0)
+        self.assertEqual(mdb_rows(self.path), [["20", "x"], ["7", "x"]])
+
+    def test_calls_out_of_order_out_of_range_and_too_long(self):
+        odbc, dbc, stmt = self.odbc, self.dbc, self.stmt
+        fresh, one, length = ctypes.c_void_p(), ctypes.c_int(1), ctypes.c_short()
+        odbc.SQLAllocHandle(3, dbc, ctypes.byref(fresh))
+        # A statement used after its connection was freed, and a handle of another type: unixODBC
+        # reads such a handle itself (and may crash there), so the driver's own handles are used.
+        driver, own = ctypes.CDLL(LIBRARY), [ctypes.c_void_p() for _ in range(3)]
+        for handle_type, parent in ((1, None), (2, own[0]), (3, own[1])):
+            driver.SQLAllocHandle(handle_type, parent, ctypes.byref(own[handle_type - 1]))
+        live = [ctypes.c_void_p(), ctypes.c_void_p()]  # allocated first: a freed handle's memory is not theirs
+        driver.SQLAllocHandle(2, own[0], ctypes.byref(live[0]))
+        driver.SQLAllocHandle(3, live[0], ctypes.byref(live[1]))
+        driver.SQLFreeHandle(2, own[1])
+        # A data source whose name would add a DBQ of its own to a connect string made of it.
+        braced, other, copy = b"a};DBQ={evil.mdb", bare_connection(odbc), ctypes.create_string_buffer(512)
+        with open(os.environ["ODBCINI"], "wb") as f:
+            f.write(b"[" + braced + b"]\nDriver = Quillon\nDBQ = " + self.dir.encode() + b"/good.mdb\n")
+        self.addCleanup(os.chdir, os.getcwd())
+        os.chdir(self.dir)
+        connect_string = f"DRIVER={{Quillon}};DBQ={os.path.join(self.dir, 'other.mdb')}".encode()
+
+        def connect_and_create(connect):
+            made = ctypes.c_void_p()
+            if connect() == 0 and odbc.SQLAllocHandle(3, other, ctypes.byref(made)) == 0:
+                return odbc.SQLExecDirect(made, b"CREATE TABLE u (i INTEGER)", -3) or odbc.SQLDisconnect(other)
+            return -1, 2, other
+
+        # Small buffers of a huge array: the run stops at the refused second row, reading nothing more.
+        ints, texts = (ctypes.c_int * 2)(10, 11), ctypes.create_string_buffer(b"ok\0\xff\0", 6)
+
+        self.run_cases([
+            ("execute before prepare", lambda: (odbc.SQLExecute(fresh), 3, fresh), -1, "HY010", "sequence"),
+            ("execute after direct",
+             lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, 'once')", -3) or odbc.SQLExecute(stmt),
+             -1, "HY010", "no statement is prepared"),
+            ("parameter 0", lambda: odbc.SQLBindParameter(stmt, 0, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None),
+             -1, "07009", "parameter"),
+            ("describe parameter 3 of 2", lambda: odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(?, ?)", -3)
+             or odbc.SQLDescribeParam(stmt, 3, None, None, None, None),
+             -1, "07009", "Parameter number 3 is not one of the statement's 2 parameter markers"),
+            ("two statements", lambda: odbc.SQLExecDirect(
+                stmt, b"CREATE TABLE u (i INTEGER); CREATE TABLE v (i INTEGER)", -3),
+             -1, "42000", "unexpected text after the end of the statement"),
+            ("two statements, the last with markers", lambda: odbc.SQLExecute(self.prepared(
+                (1, 1, 4, 4, 0, 0, ctypes.byref(one), 0, None), (2, 1, 1, 12, 20, 0, ctypes.c_char_p(b"x"), 2, None),
+                text=b"INSERT INTO t; DROP TABLE t; INSERT INTO t VALUES(?, ?)")),  # all before VALUES names the table
+             -1, "42S02", "Table 't; DROP TABLE t; INSERT INTO t' does not exist"),
+            ("40000 markers", lambda: odbc.SQLPrepare(stmt, b"INSERT INTO t VALUES(" + b",?" * 40000 + b")", -3),
+             -1, "54000", "40000 parameter markers, more than the 32767"),
+            ("long name", lambda: odbc.SQLExecDirect(stmt, b"CREATE TABLE " + b"n" * 100000 + b" (i INTEGER)", -3),
+             -1, "42000", "nnnn"),
+            ("length of its long message",
+             lambda: odbc.SQLGetDiagRec(3, stmt, 1, None, None, None, 0, ctypes.byref(length)), 0, None, None),
+            ("long statement", lambda: odbc.SQLExecDirect(stmt, b"INSERT INTO t VALUES(1, '" + b"y" * 10 ** 7 + b"')", -3),
+             -1, "22001", "has 10000000 characters"),
+            # Names of 60 characters, a pattern of 40 '%': tried split by split, it ran for ages.
+            ("long names", lambda: odbc.SQLExecDirect(stmt, b"CREATE TABLE " + b"a" * 60 + b" (i INTEGER)", -3),
+             0, None, None),
+            ("pattern of many runs", lambda: (odbc.SQLTables(stmt, None, 0, None, 0, b"%a" * 40 + b"b", -3, None, 0),
+                                              odbc.SQLFetch(stmt), odbc.SQLCloseCursor(stmt))[1], 100, None, None),
+            ("statement of a freed connection", lambda: driver.SQLExecDirect(own[2], b"CREATE TABLE t (i INTEGER)", -3),
+             -2, None, None),
+            ("statement freed twice", lambda: driver.SQLFreeHandle(3, own[2]), -2, None, None),
+            ("no statement text", lambda: driver.SQLPrepare(live[1], None, -3), -1, None, None),
+            ("environment as a statement", lambda: driver.SQLPrepare(own[0], b"CREATE TABLE t (i INTEGER)", -3),
+             -2, None, None),
+            ("data source name with a brace",
+             lambda: connect_and_create(lambda: odbc.SQLConnect(other, braced, len(braced), None, 0, None, 0)),
+             0, None, None),
+            ("copy of the connect string of a negative length",
+             lambda: (odbc.SQLDriverConnect(other, None, connect_string, -3, copy, -5, None, 0), 2, other),
+             -1, "HY090", "length"),
+            ("connecting again", lambda: connect_and_create(
+                lambda: odbc.SQLDriverConnect(other, None, connect_string, -3, copy, 512, None, 0)), 0, None, None),
+            ("huge array", lambda: odbc.SQLExecute(self.prepared(
+                (1, 1, 4, 4, 0, 0, ints, 0, None), (2, 1, 1, 12, 20, 0, texts, 3, None), size=2 ** 40)),
+             -1, "22021", "parameter 2"),
+        ])
+        odbc.SQLEndTran(2, dbc, 0)
+        self.assertEqual(mdb_rows(self.path), [["1", "once"], ["10", "ok"]])
+        self.assertEqual(length.value, 32767)  # as much as SQLSMALLINT holds, not wrapped below 0
+        self.assertEqual(subprocess.run(["mdb-tables", "-1", self.path], capture_output=True, text=True).stdout,
+                         "t\n" + "a" * 60 + "\n")
+        self.assertEqual(sorted(os.listdir(self.dir)), ["db.mdb", "good.mdb", "other.mdb"])
+
+
+def bare_connection(odbc):
+    """A connection handle, not connected, in an ODBC 3 environment of its own."""
+    env, dbc = ctypes.c_void_p(), ctypes.c_void_p()
+    odbc.SQLAllocHandle(1, None, ctypes.byref(env))
+    odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)  # SQL_ATTR_ODBC_VERSION, 3
+    odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
+    return dbc
+
+
 if __name__ == "__main__":
     unittest.main()
