@@ -206,6 +206,18 @@ class Catalog(Folder):
         with connect(path) as c:
             self.assertEqual([(r.table_name, r.column_name) for r in c.cursor().columns()], want)
 
+    def test_a_table_added_to_files_other_programs_wrote_leaves_what_they_held(self):
+        for name, tables in [("jet4/test2V2000.mdb", mdb_tables), ("xls/profiles.xls", xls_sheets),
+                             ("xlsx/calc-profiles.xlsx", xlsx_sheets)]:
+            path = self.copy(name)
+            held = {t: file_rows(path, t) for t in tables(path)}
+            with connect(path) as c:
+                c.execute("CREATE TABLE Added (i INTEGER, s VARCHAR(10))")
+                c.cursor().executemany("INSERT INTO Added VALUES(?, ?)", [(1, "a"), (2, None)])
+                c.commit()
+            self.assertEqual({t: file_rows(path, t) for t in held}, held, name)
+            self.assertEqual(file_rows(path, "Added"), [["1", "a"], ["2", ""]], name)
+
     def test_tables_created_on_the_connection_until_rollback(self):
         want = [("a", pyodbc.SQL_INTEGER, "INTEGER", 10), ("b", pyodbc.SQL_WVARCHAR, "VARCHAR", 20),
                 ("c", pyodbc.SQL_TYPE_TIMESTAMP, "TIMESTAMP", 19), ("d", pyodbc.SQL_WLONGVARCHAR, "MEMO", 65535)]
