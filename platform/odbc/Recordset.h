@@ -64,6 +64,18 @@ enum class CellForm : std::uint8_t {
   CheckedTimestamp,  // psqlODBC: a date-time, checked for the values that stand for its infinities
 };
 
+// A value read ahead, as CRowBatch::GetValue gives it but without a CDBVariant, for a use that
+// takes the common kinds straight from the batch: Whole stands for DBVT_SHORT, DBVT_LONG and
+// DBVT_BIGINT alike, Text for DBVT_STRING and DBVT_WSTRING (the characters go elsewhere), and
+// Other for the kinds read only through GetValue (a float, a binary value).
+struct CellValue {
+  enum class Kind : std::uint8_t { Null, Bool, Whole, Double, Date, Text, Other };
+  Kind kind = Kind::Null;
+  std::int64_t whole = 0;  // Whole; Bool as 0 or 1
+  double real = 0;         // Double
+  TIMESTAMP_STRUCT date{};
+};
+
 // Rows read ahead of their use: each value's bytes as the driver delivered them, turned into a
 // CDBVariant later (possibly on another thread) by GetValue exactly as CRecordset::GetFieldValue
 // turns them. A batch depends on no connection or recordset once filled.
@@ -76,12 +88,18 @@ class CRowBatch {
   void Clear();
   // The value of column `column` of row `row`. Throws CDBException for a position outside the batch.
   void GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const;
+  // The same value without a CDBVariant: text is decoded into `text` (replacing what it held),
+  // the kinds CellValue does not carry are Other. Throws as GetValue throws.
+  CellValue ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const;
 
  private:
   friend class CRecordset;
   struct Cell {
     std::size_t offset = 0;
     std::size_t size = 0;  // kNullCell for a null
+    // A value of a column read as text that the reading thread already read (Whole and Double as
+    // 8 bytes, Bool as 1); Other for the bytes as the driver delivered them.
+    CellValue::Kind read = CellValue::Kind::Other;
   };
   static constexpr std::size_t kNullCell = static_cast<std::size_t>(-1);
   struct Column {
