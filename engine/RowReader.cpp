@@ -127,9 +127,4 @@ void RowReader::GetValue(std::int16_t column, odbc::CDBVariant& value) const {
   m_current.GetValue(m_row, column, value);
 }
 
-odbc::CellValue RowReader::ReadValue(std::int16_t column, std::wstring& text) const {
-  if (m_rowError) std::rethrow_exception(m_rowError);
-  return m_current.ReadValue(m_row, column, text);
-}
-
 }  // namespace quillon::engine

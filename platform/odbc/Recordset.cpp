@@ -33,6 +33,7 @@ constexpr SQLSMALLINT kDriverNameBytes = 1024;
 // Most bytes one character can take: four in UTF-8, two UTF-16 units.
 constexpr std::size_t kMaxUtf8BytesPerChar = 4;
 constexpr std::size_t kUtf16UnitBytes = 2;
+constexpr unsigned char kFirstNonAscii = 0x80;
 // Bound buffers start on this boundary, enough for every fixed-size C type.
 constexpr std::size_t kBoundAlignment = alignof(std::max_align_t);
 
@@ -272,6 +273,15 @@ void DecodeText(SQLSMALLINT cType, std::string_view bytes, std::wstring_view col
       }
     }
   } else {
+    // Text of ASCII characters alone, the common case, is copied as it is.
+    text.resize(bytes.size());
+    std::size_t ascii = 0;
+    for (; ascii < bytes.size(); ++ascii) {
+      const auto byte = static_cast<unsigned char>(bytes[ascii]);
+      if (byte == 0 || byte >= kFirstNonAscii) break;
+      text[ascii] = static_cast<wchar_t>(byte);
+    }
+    if (ascii == bytes.size()) return;
     if (const void* nul = std::memchr(bytes.data(), '\0', bytes.size()); nul != nullptr) {
       throw errors::TextCutAtNul(column, static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()));
     }
@@ -811,14 +821,18 @@ void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value
 }
 
 CellValue CRowBatch::ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const {
-  if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || row >= RowCount()) {
+  // Within the batch's cells when the column is within the row.
+  const std::size_t at = row * m_columnCount + static_cast<std::size_t>(column);
+  if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || at >= m_cells.size()) {
     throw errors::OutsideTheBatch(row, column);
   }
-  const Cell& cell = m_cells[row * m_columnCount + static_cast<std::size_t>(column)];
-  const bool null = cell.size == kNullCell;
+  const Cell& cell = m_cells[at];
+  if (cell.size == kNullCell) return {};
+  const char* data = m_bytes.data() + cell.offset;
+  if (cell.read != CellValue::Kind::Other)
+    return ReadValueBack(cell.read, reinterpret_cast<const unsigned char*>(data));
   const Column& info = m_columns[static_cast<std::size_t>(column)];
-  const DecodedValue decoded = DecodeValue(info.sqlType, info.form, info.name, null, m_bytes.data() + cell.offset,
-                                           null ? 0 : cell.size, cell.read);
+  const DecodedValue decoded = DecodeValue(info.sqlType, info.form, info.name, false, data, cell.size);
   if (decoded.cell.kind == CellValue::Kind::Text) DecodedText(decoded, info.name, text);
   return decoded.cell;
 }
