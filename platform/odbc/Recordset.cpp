@@ -420,30 +420,14 @@ void AppendReadValue(const CellValue& value, std::string& bytes) {
   bytes.append(data, value.kind == CellValue::Kind::Bool ? 1 : sizeof(std::int64_t));
 }
 
-CellValue ReadValueBack(CellValue::Kind kind, const unsigned char* data) {
-  CellValue value;
-  value.kind = kind;
-  if (kind == CellValue::Kind::Double) {
-    value.real = ReadAs<double>(data);
-  } else {
-    value.whole = kind == CellValue::Kind::Bool ? data[0] : ReadAs<std::int64_t>(data);
-  }
-  return value;
-}
-
-// The one reading of a value for values read now and values read ahead; `read` is the kind the
-// reading thread read the value as (Other for the driver's bytes). A value that cannot arrive
-// exactly throws CDBException naming `column`.
+// The one reading of a value for values read now and values read ahead. A value that cannot
+// arrive exactly throws CDBException naming `column`.
 DecodedValue DecodeValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, bool null, const char* bytes,
-                         std::size_t size, CellValue::Kind read = CellValue::Kind::Other) {
+                         std::size_t size) {
   DecodedValue decoded;
   CellValue& cell = decoded.cell;
   if (null) return decoded;
   const auto* data = reinterpret_cast<const unsigned char*>(bytes);
-  if (read != CellValue::Kind::Other) {
-    cell = ReadValueBack(read, data);
-    return decoded;
-  }
   const std::string_view text(bytes, size);
   switch (form) {
     case CellForm::WholeText: {
@@ -533,10 +517,8 @@ void DecodedText(const DecodedValue& decoded, std::wstring_view column, std::wst
   }
 }
 
-// A value of a column as a CDBVariant, from the bytes the driver delivered.
-void ConvertValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, bool null, const char* bytes,
-                  std::size_t size, CDBVariant& value, CellValue::Kind read = CellValue::Kind::Other) {
-  const DecodedValue decoded = DecodeValue(sqlType, form, column, null, bytes, size, read);
+// A decoded value of a column of `sqlType` as a CDBVariant.
+void StoreValue(const DecodedValue& decoded, SQLSMALLINT sqlType, std::wstring_view column, CDBVariant& value) {
   const CellValue& cell = decoded.cell;
   switch (cell.kind) {
     case CellValue::Kind::Null:
@@ -760,8 +742,9 @@ void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16
   try {
     const CODBCFieldInfo& field = GetODBCFieldInfo(index);  // throws for a column out of range
     const CellBytes cell = ReadCell(static_cast<std::size_t>(index));
-    ConvertValue(field.m_nSQLType, m_forms[static_cast<std::size_t>(index)], field.m_strName, cell.null, cell.data,
-                 cell.size, value);
+    StoreValue(DecodeValue(field.m_nSQLType, m_forms[static_cast<std::size_t>(index)], field.m_strName, cell.null,
+                           cell.data, cell.size),
+               field.m_nSQLType, field.m_strName, value);
   } catch (...) {
     value.Clear();
     throw;
@@ -809,30 +792,37 @@ void CRowBatch::Clear() {
   m_bytes.clear();
 }
 
-void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
-  if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || row >= RowCount()) {
-    throw errors::OutsideTheBatch(row, column);
-  }
-  const Cell& cell = m_cells[row * m_columnCount + static_cast<std::size_t>(column)];
-  const bool null = cell.size == kNullCell;
-  const Column& info = m_columns[static_cast<std::size_t>(column)];
-  ConvertValue(info.sqlType, info.form, info.name, null, m_bytes.data() + cell.offset, null ? 0 : cell.size, value,
-               cell.read);
+namespace {
+
+// A captured value as the driver delivered it, decoded.
+DecodedValue DecodeCaptured(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, const char* data,
+                            std::size_t size, bool null) {
+  return DecodeValue(sqlType, form, column, null, data, null ? 0 : size);
 }
 
-CellValue CRowBatch::ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const {
-  // Within the batch's cells when the column is within the row.
-  const std::size_t at = row * m_columnCount + static_cast<std::size_t>(column);
-  if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || at >= m_cells.size()) {
-    throw errors::OutsideTheBatch(row, column);
-  }
-  const Cell& cell = m_cells[at];
-  if (cell.size == kNullCell) return {};
-  const char* data = m_bytes.data() + cell.offset;
-  if (cell.read != CellValue::Kind::Other)
-    return ReadValueBack(cell.read, reinterpret_cast<const unsigned char*>(data));
+}  // namespace
+
+void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
+  const Cell& cell = CellAt(row, column);
   const Column& info = m_columns[static_cast<std::size_t>(column)];
-  const DecodedValue decoded = DecodeValue(info.sqlType, info.form, info.name, false, data, cell.size);
+  DecodedValue decoded;
+  if (cell.read != CellValue::Kind::Other) {
+    decoded.cell = ReadBack(cell);
+  } else {
+    decoded = DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size,
+                             cell.size == kNullCell);
+  }
+  StoreValue(decoded, info.sqlType, info.name, value);
+}
+
+void CRowBatch::ThrowOutsideTheBatch(std::size_t row, std::int16_t column) {
+  throw errors::OutsideTheBatch(row, column);
+}
+
+CellValue CRowBatch::ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const {
+  const Column& info = m_columns[static_cast<std::size_t>(column)];
+  const DecodedValue decoded =
+      DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size, false);
   if (decoded.cell.kind == CellValue::Kind::Text) DecodedText(decoded, info.name, text);
   return decoded.cell;
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -90,7 +91,12 @@ class CRowBatch {
   void GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const;
   // The same value without a CDBVariant: text is decoded into `text` (replacing what it held),
   // the kinds CellValue does not carry are Other. Throws as GetValue throws.
-  CellValue ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const;
+  CellValue ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const {
+    const Cell& cell = CellAt(row, column);
+    if (cell.size == kNullCell) return {};
+    if (cell.read != CellValue::Kind::Other) return ReadBack(cell);
+    return ReadDecoded(column, cell, text);
+  }
 
  private:
   friend class CRecordset;
@@ -107,6 +113,32 @@ class CRowBatch {
     CellForm form = CellForm::Native;
     std::wstring name;  // for the reason a value is refused
   };
+  [[noreturn]] static void ThrowOutsideTheBatch(std::size_t row, std::int16_t column);
+  const Cell& CellAt(std::size_t row, std::int16_t column) const {
+    // Within the batch's cells when the column is within the row.
+    const std::size_t at = row * m_columnCount + static_cast<std::size_t>(column);
+    if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || at >= m_cells.size()) {
+      ThrowOutsideTheBatch(row, column);
+    }
+    return m_cells[at];
+  }
+  // The value of a cell the reading thread read.
+  CellValue ReadBack(const Cell& cell) const {
+    CellValue value;
+    value.kind = cell.read;
+    const char* data = m_bytes.data() + cell.offset;
+    if (cell.read == CellValue::Kind::Double) {
+      std::memcpy(&value.real, data, sizeof value.real);
+    } else if (cell.read == CellValue::Kind::Bool) {
+      value.whole = data[0];
+    } else {
+      std::memcpy(&value.whole, data, sizeof value.whole);
+    }
+    return value;
+  }
+  // ReadValue's value of a cell that is not null and was not read ahead.
+  CellValue ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const;
+
   std::vector<Column> m_columns;
   std::size_t m_columnCount = 0;
   std::vector<Cell> m_cells;  // row by row
