@@ -393,31 +393,57 @@ struct DecodedValue {
   std::wstring_view word;             // Text: the text itself, when not empty
 };
 
-// A value of a column read as text, read as the column's kind where it is one: a whole number, a
-// bit or a floating number. False for any other (a big integer's digits stay text), whose
-// refusal DecodeValue gives.
-bool ReadTextValue(SQLSMALLINT sqlType, CellForm form, std::string_view text, CellValue& out) {
+// A value read ahead on the thread that fetches it, rather than by the value's user: a column's
+// text read as the column's kind where it is one (a whole number, a bit or a floating number), and
+// a date-time or time of day as its parts. False for any other value (a big integer's digits stay
+// text, a refusal is DecodeValue's), which stays as the driver delivered it.
+bool ReadAhead(SQLSMALLINT sqlType, CellForm form, std::string_view bytes, CellValue& out) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   switch (form) {
     case CellForm::WholeText:
       out.kind = CellValue::Kind::Whole;
-      return sqlType != SQL_BIGINT && ReadWholeText(text, out.whole);
+      return sqlType != SQL_BIGINT && ReadWholeText(bytes, out.whole);
     case CellForm::BitText:
       out.kind = CellValue::Kind::Bool;
-      out.whole = text == "1" ? 1 : 0;
-      return text == "0" || text == "1";
+      out.whole = bytes == "1" ? 1 : 0;
+      return bytes == "0" || bytes == "1";
     case CellForm::RealText:
       out.kind = CellValue::Kind::Double;
-      return ReadRealText(text, out.real);
+      return ReadRealText(bytes, out.real);
+    case CellForm::DateTimeText:  // already read into a date-time as it was fetched
+    case CellForm::Native:
+      out.kind = CellValue::Kind::Date;
+      switch (DefaultCType(sqlType)) {
+        case SQL_C_TIMESTAMP:
+          out.date = DateOf(ReadAs<SQL_TIMESTAMP_STRUCT>(data));
+          return true;
+        case SQL_C_TIME:
+          out.date = DateOf(ReadAs<SQL_TIME_STRUCT>(data));
+          return true;
+        default:
+          return false;
+      }
     default:
       return false;
   }
 }
 
-// The bytes a value ReadTextValue read is kept in.
+// The bytes a value ReadAhead read is kept in, as CRowBatch::ReadBack reads them.
 void AppendReadValue(const CellValue& value, std::string& bytes) {
-  const char* data = value.kind == CellValue::Kind::Double ? reinterpret_cast<const char*>(&value.real)
-                                                           : reinterpret_cast<const char*>(&value.whole);
-  bytes.append(data, value.kind == CellValue::Kind::Bool ? 1 : sizeof(std::int64_t));
+  switch (value.kind) {
+    case CellValue::Kind::Double:
+      bytes.append(reinterpret_cast<const char*>(&value.real), sizeof value.real);
+      break;
+    case CellValue::Kind::Date:
+      bytes.append(reinterpret_cast<const char*>(&value.date), sizeof value.date);
+      break;
+    case CellValue::Kind::Bool:
+      bytes += static_cast<char>(value.whole);
+      break;
+    default:
+      bytes.append(reinterpret_cast<const char*>(&value.whole), sizeof value.whole);
+      break;
+  }
 }
 
 // The one reading of a value for values read now and values read ahead. A value that cannot
@@ -770,7 +796,7 @@ void CRecordset::CaptureRow(CRowBatch& batch) {
       CellValue value;
       if (cell.null) {
         batch.m_cells.push_back({batch.m_bytes.size(), CRowBatch::kNullCell});
-      } else if (ReadTextValue(m_fields[i].m_nSQLType, m_forms[i], std::string_view(cell.data, cell.size), value)) {
+      } else if (ReadAhead(m_fields[i].m_nSQLType, m_forms[i], std::string_view(cell.data, cell.size), value)) {
         // Read here, on the thread that fetches, rather than by the value's user.
         const std::size_t at = batch.m_bytes.size();
         AppendReadValue(value, batch.m_bytes);

@@ -103,8 +103,8 @@ class CRowBatch {
   struct Cell {
     std::size_t offset = 0;
     std::size_t size = 0;  // kNullCell for a null
-    // A value of a column read as text that the reading thread already read (Whole and Double as
-    // 8 bytes, Bool as 1); Other for the bytes as the driver delivered them.
+    // The kind of a value the reading thread already read (Whole and Double as 8 bytes, Bool as
+    // 1, Date as a TIMESTAMP_STRUCT); Other for the bytes as the driver delivered them.
     CellValue::Kind read = CellValue::Kind::Other;
   };
   static constexpr std::size_t kNullCell = static_cast<std::size_t>(-1);
@@ -129,6 +129,8 @@ class CRowBatch {
     const char* data = m_bytes.data() + cell.offset;
     if (cell.read == CellValue::Kind::Double) {
       std::memcpy(&value.real, data, sizeof value.real);
+    } else if (cell.read == CellValue::Kind::Date) {
+      std::memcpy(&value.date, data, sizeof value.date);
     } else if (cell.read == CellValue::Kind::Bool) {
       value.whole = data[0];
     } else {
