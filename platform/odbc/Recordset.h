@@ -94,8 +94,12 @@ class CRowBatch {
   CellValue ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const {
     const Cell& cell = CellAt(row, column);
     if (cell.size == kNullCell) return {};
-    if (cell.read != CellValue::Kind::Other) return ReadBack(cell);
-    return ReadDecoded(column, cell, text);
+    if (cell.read == CellValue::Kind::Other) return ReadDecoded(column, cell, text);
+    if (cell.read != CellValue::Kind::Text) return ReadBack(cell);
+    ReadBackText(cell, text);
+    CellValue value;
+    value.kind = CellValue::Kind::Text;
+    return value;
   }
 
  private:
@@ -104,7 +108,8 @@ class CRowBatch {
     std::size_t offset = 0;
     std::size_t size = 0;  // kNullCell for a null
     // The kind of a value the reading thread already read (Whole and Double as 8 bytes, Bool as
-    // 1, Date as a TIMESTAMP_STRUCT); Other for the bytes as the driver delivered them.
+    // 1, Date as a TIMESTAMP_STRUCT, Text as its wchar_t characters); Other for the bytes as the
+    // driver delivered them.
     CellValue::Kind read = CellValue::Kind::Other;
   };
   static constexpr std::size_t kNullCell = static_cast<std::size_t>(-1);
@@ -137,6 +142,11 @@ class CRowBatch {
       std::memcpy(&value.whole, data, sizeof value.whole);
     }
     return value;
+  }
+  // The characters of a Text cell the reading thread read, into `text`.
+  void ReadBackText(const Cell& cell, std::wstring& text) const {
+    text.resize(cell.size / sizeof(wchar_t));
+    std::memcpy(text.data(), m_bytes.data() + cell.offset, cell.size);
   }
   // ReadValue's value of a cell that is not null and was not read ahead.
   CellValue ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const;
@@ -214,6 +224,7 @@ class CRecordset {
   std::wstring m_tableName;
   bool m_eof = true;
   std::string m_buffer;                       // reused for every variable-length value
+  std::wstring m_text;                        // reused for the text CaptureRow reads
   std::array<std::max_align_t, 2> m_fixed{};  // an unbound fixed-size value
 };
 

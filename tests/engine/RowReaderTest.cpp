@@ -136,7 +136,8 @@ TEST_F(RowReaderTest, ReadLiteralGivesTheLiteralsOfTheValuesGetValueGives) {
       L"'it''s Zoë', x'00FF'), (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
       L"(-5, 40000, -9223372036854775808, 0, 'Inf', '-Inf', '2020-01-01 00:00:00.5', '1999-12-31', '00:00:00', 'NULL', "
       L"x''), ('12abc', '007', '1e3', 'x', '1e400', '1.5.1', '2020-13-01 00:00:00', 'soon', '25:00', "
-      L"CAST(x'C3' AS TEXT), 'text'), (1e20, -0.5, 12, 2, '', '1e-5', 'now', '', '', '', NULL)");
+      L"CAST(x'C3' AS TEXT), 'text'), (1e20, -0.5, 12, 2, '', '1e-5', 'now', '', '', '', NULL), "
+      L"(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, CAST(x'410042' AS TEXT), NULL)");
   Open(L"SELECT * FROM k");
   std::vector<std::int16_t> types;
   for (std::int16_t i = 0; i < m_rs.GetODBCFieldCount(); ++i) types.push_back(m_rs.GetODBCFieldInfo(i).m_nSQLType);
@@ -191,7 +192,7 @@ TEST_F(RowReaderTest, ReadLiteralGivesTheLiteralsOfTheValuesGetValueGives) {
       }
     }
   }
-  EXPECT_EQ(row, 5);
+  EXPECT_EQ(row, 6);
   EXPECT_EQ(host.unknownTypes, 0);
 }
 
