@@ -77,9 +77,11 @@ struct CellValue {
   TIMESTAMP_STRUCT date{};
 };
 
-// Rows read ahead of their use: each value's bytes as the driver delivered them, turned into a
-// CDBVariant later (possibly on another thread) by GetValue exactly as CRecordset::GetFieldValue
-// turns them. A batch depends on no connection or recordset once filled.
+// Rows read ahead of their use: each value's bytes as the driver delivered them, or the value
+// already read from them where it is of a common kind and arrives exactly (so that the thread
+// that fetches does that work), turned into a CDBVariant later (possibly on another thread) by
+// GetValue exactly as CRecordset::GetFieldValue turns them, or read by ReadValue without one. A
+// batch depends on no connection or recordset once filled.
 class CRowBatch {
  public:
   std::size_t RowCount() const { return m_columnCount == 0 ? 0 : m_cells.size() / m_columnCount; }
@@ -188,8 +190,9 @@ class CRecordset {
   // order, as ODBC requires.
   void GetFieldValue(std::int16_t index, CDBVariant& value, std::int16_t fieldType = DEFAULT_FIELD_TYPE);
   // Appends the current row to `batch`, each column read once as GetFieldValue reads it, with
-  // the bytes the driver delivered instead of the values made of them (a batch holds rows of
-  // one result only). Throws CDBException as GetFieldValue does; the batch then keeps only the
+  // the bytes the driver delivered or the value of a common kind read from them (a batch holds
+  // rows of one result only); a value that cannot arrive exactly keeps its bytes and is refused
+  // where it is used. Throws CDBException as GetFieldValue does; the batch then keeps only the
   // rows before this one.
   void CaptureRow(CRowBatch& batch);
   // The single table the statement reads from, as written after its FROM; empty when it reads
