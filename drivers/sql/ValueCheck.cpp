@@ -511,14 +511,9 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
 namespace {
 
 // CheckValue's value into `value`, which each check starts afresh.
-void CheckInto(const Literal& literal, const ColumnDef& column, const CheckRules& rules, Value& value) {
+// CheckInto for a literal that carries its text (Number, Text, Binary), into a fresh `value`.
+void CheckWritten(const Literal& literal, const ColumnDef& column, const CheckRules& rules, Value& value) {
   const std::size_t maxChars = rules.maxChars;
-  value = Value{};
-  if (literal.kind == Literal::Kind::Null) return;
-  if (literal.IsTyped()) {
-    CheckTyped(literal, column, rules, value);
-    return;
-  }
   if (rules.anyWholeNumber && (column.type == ColumnType::Integer || column.type == ColumnType::SmallInt) &&
       literal.kind == Literal::Kind::Number && IsWholeNumberLiteral(literal.text)) {
     value.kind = Value::Kind::Text;
@@ -641,6 +636,18 @@ void CheckInto(const Literal& literal, const ColumnDef& column, const CheckRules
       }
       break;
     }
+  }
+}
+
+// The typed literals and nulls are checked apart from the written ones, whose many refusals make
+// their check cost more to enter.
+void CheckInto(const Literal& literal, const ColumnDef& column, const CheckRules& rules, Value& value) {
+  value = Value{};
+  if (literal.kind == Literal::Kind::Null) return;
+  if (literal.IsTyped()) {
+    CheckTyped(literal, column, rules, value);
+  } else {
+    CheckWritten(literal, column, rules, value);
   }
 }
 
