@@ -393,84 +393,6 @@ struct DecodedValue {
   std::wstring_view word;             // Text: the text itself, when not empty
 };
 
-// Text in UTF-8 into `out`, as DecodeText decodes it; false (where DecodeText refuses it) when it
-// holds a NUL or bytes that are no characters.
-bool ReadUtf8Text(std::string_view bytes, std::wstring& out) {
-  out.resize(bytes.size());
-  std::size_t ascii = 0;
-  for (; ascii < bytes.size(); ++ascii) {
-    const auto byte = static_cast<unsigned char>(bytes[ascii]);
-    if (byte == 0 || byte >= kFirstNonAscii) break;
-    out[ascii] = static_cast<wchar_t>(byte);
-  }
-  if (ascii == bytes.size()) return true;
-  if (std::memchr(bytes.data(), '\0', bytes.size()) != nullptr || text::ValidUtf8Length(bytes) < bytes.size()) {
-    return false;
-  }
-  text::Utf8ToWide(bytes, out);
-  return true;
-}
-
-// A value read ahead on the thread that fetches it, rather than by the value's user: a column's
-// text read as the column's kind where it is one (a whole number, a bit or a floating number), a
-// date-time or time of day as its parts, and text in UTF-8 as its characters (into `text`). False
-// for any other value (a big integer's digits stay text, a refusal is DecodeValue's), which stays
-// as the driver delivered it.
-bool ReadAhead(SQLSMALLINT sqlType, CellForm form, std::string_view bytes, CellValue& out, std::wstring& text) {
-  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  switch (form) {
-    case CellForm::WholeText:
-      out.kind = CellValue::Kind::Whole;
-      return sqlType != SQL_BIGINT && ReadWholeText(bytes, out.whole);
-    case CellForm::BitText:
-      out.kind = CellValue::Kind::Bool;
-      out.whole = bytes == "1" ? 1 : 0;
-      return bytes == "0" || bytes == "1";
-    case CellForm::RealText:
-      out.kind = CellValue::Kind::Double;
-      return ReadRealText(bytes, out.real);
-    case CellForm::DateTimeText:  // already read into a date-time as it was fetched
-    case CellForm::Native:
-      out.kind = CellValue::Kind::Date;
-      switch (DefaultCType(sqlType)) {
-        case SQL_C_TIMESTAMP:
-          out.date = DateOf(ReadAs<SQL_TIMESTAMP_STRUCT>(data));
-          return true;
-        case SQL_C_TIME:
-          out.date = DateOf(ReadAs<SQL_TIME_STRUCT>(data));
-          return true;
-        case SQL_C_CHAR:
-          out.kind = CellValue::Kind::Text;
-          return ReadUtf8Text(bytes, text);
-        default:
-          return false;
-      }
-    default:
-      return false;
-  }
-}
-
-// The bytes a value ReadAhead read is kept in, as CRowBatch::ReadBack reads them.
-void AppendReadValue(const CellValue& value, std::wstring_view text, std::string& bytes) {
-  switch (value.kind) {
-    case CellValue::Kind::Text:
-      bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-      break;
-    case CellValue::Kind::Double:
-      bytes.append(reinterpret_cast<const char*>(&value.real), sizeof value.real);
-      break;
-    case CellValue::Kind::Date:
-      bytes.append(reinterpret_cast<const char*>(&value.date), sizeof value.date);
-      break;
-    case CellValue::Kind::Bool:
-      bytes += static_cast<char>(value.whole);
-      break;
-    default:
-      bytes.append(reinterpret_cast<const char*>(&value.whole), sizeof value.whole);
-      break;
-  }
-}
-
 // The one reading of a value for values read now and values read ahead. A value that cannot
 // arrive exactly throws CDBException naming `column`.
 DecodedValue DecodeValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, bool null, const char* bytes,
@@ -818,14 +740,8 @@ void CRecordset::CaptureRow(CRowBatch& batch) {
   try {
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
       const CellBytes cell = ReadCell(i);
-      CellValue value;
       if (cell.null) {
         batch.m_cells.push_back({batch.m_bytes.size(), CRowBatch::kNullCell});
-      } else if (ReadAhead(m_fields[i].m_nSQLType, m_forms[i], std::string_view(cell.data, cell.size), value, m_text)) {
-        // Read here, on the thread that fetches, rather than by the value's user.
-        const std::size_t at = batch.m_bytes.size();
-        AppendReadValue(value, m_text, batch.m_bytes);
-        batch.m_cells.push_back({at, batch.m_bytes.size() - at, value.kind});
       } else {
         batch.m_cells.push_back({batch.m_bytes.size(), cell.size});
         batch.m_bytes.append(cell.data, cell.size);
@@ -856,18 +772,9 @@ DecodedValue DecodeCaptured(SQLSMALLINT sqlType, CellForm form, std::wstring_vie
 void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
   const Cell& cell = CellAt(row, column);
   const Column& info = m_columns[static_cast<std::size_t>(column)];
-  if (cell.read == CellValue::Kind::Text) {
-    ReadBackText(cell, TextSlot(value, DBVT_STRING));
-    return;
-  }
-  DecodedValue decoded;
-  if (cell.read != CellValue::Kind::Other) {
-    decoded.cell = ReadBack(cell);
-  } else {
-    decoded = DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size,
-                             cell.size == kNullCell);
-  }
-  StoreValue(decoded, info.sqlType, info.name, value);
+  StoreValue(DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size,
+                            cell.size == kNullCell),
+             info.sqlType, info.name, value);
 }
 
 void CRowBatch::ThrowOutsideTheBatch(std::size_t row, std::int16_t column) {

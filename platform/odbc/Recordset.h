@@ -4,7 +4,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,11 +76,11 @@ struct CellValue {
   TIMESTAMP_STRUCT date{};
 };
 
-// Rows read ahead of their use: each value's bytes as the driver delivered them, or the value
-// already read from them where it is of a common kind and arrives exactly (so that the thread
-// that fetches does that work), turned into a CDBVariant later (possibly on another thread) by
-// GetValue exactly as CRecordset::GetFieldValue turns them, or read by ReadValue without one. A
-// batch depends on no connection or recordset once filled.
+// Rows read ahead of their use: each value's bytes as the driver delivered them, turned into a
+// CDBVariant later (possibly on another thread) by GetValue exactly as CRecordset::GetFieldValue
+// turns them, or read by ReadValue without one. Reading the values from their bytes is left to
+// the thread that uses them, as the thread that fetches is often the busier one. A batch depends
+// on no connection or recordset once filled.
 class CRowBatch {
  public:
   std::size_t RowCount() const { return m_columnCount == 0 ? 0 : m_cells.size() / m_columnCount; }
@@ -96,12 +95,7 @@ class CRowBatch {
   CellValue ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const {
     const Cell& cell = CellAt(row, column);
     if (cell.size == kNullCell) return {};
-    if (cell.read == CellValue::Kind::Other) return ReadDecoded(column, cell, text);
-    if (cell.read != CellValue::Kind::Text) return ReadBack(cell);
-    ReadBackText(cell, text);
-    CellValue value;
-    value.kind = CellValue::Kind::Text;
-    return value;
+    return ReadDecoded(column, cell, text);
   }
 
  private:
@@ -109,10 +103,6 @@ class CRowBatch {
   struct Cell {
     std::size_t offset = 0;
     std::size_t size = 0;  // kNullCell for a null
-    // The kind of a value the reading thread already read (Whole and Double as 8 bytes, Bool as
-    // 1, Date as a TIMESTAMP_STRUCT, Text as its wchar_t characters); Other for the bytes as the
-    // driver delivered them.
-    CellValue::Kind read = CellValue::Kind::Other;
   };
   static constexpr std::size_t kNullCell = static_cast<std::size_t>(-1);
   struct Column {
@@ -129,28 +119,7 @@ class CRowBatch {
     }
     return m_cells[at];
   }
-  // The value of a cell the reading thread read.
-  CellValue ReadBack(const Cell& cell) const {
-    CellValue value;
-    value.kind = cell.read;
-    const char* data = m_bytes.data() + cell.offset;
-    if (cell.read == CellValue::Kind::Double) {
-      std::memcpy(&value.real, data, sizeof value.real);
-    } else if (cell.read == CellValue::Kind::Date) {
-      std::memcpy(&value.date, data, sizeof value.date);
-    } else if (cell.read == CellValue::Kind::Bool) {
-      value.whole = data[0];
-    } else {
-      std::memcpy(&value.whole, data, sizeof value.whole);
-    }
-    return value;
-  }
-  // The characters of a Text cell the reading thread read, into `text`.
-  void ReadBackText(const Cell& cell, std::wstring& text) const {
-    text.resize(cell.size / sizeof(wchar_t));
-    std::memcpy(text.data(), m_bytes.data() + cell.offset, cell.size);
-  }
-  // ReadValue's value of a cell that is not null and was not read ahead.
+  // ReadValue's value of a cell that is not null.
   CellValue ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const;
 
   std::vector<Column> m_columns;
@@ -190,9 +159,8 @@ class CRecordset {
   // order, as ODBC requires.
   void GetFieldValue(std::int16_t index, CDBVariant& value, std::int16_t fieldType = DEFAULT_FIELD_TYPE);
   // Appends the current row to `batch`, each column read once as GetFieldValue reads it, with
-  // the bytes the driver delivered or the value of a common kind read from them (a batch holds
-  // rows of one result only); a value that cannot arrive exactly keeps its bytes and is refused
-  // where it is used. Throws CDBException as GetFieldValue does; the batch then keeps only the
+  // the bytes the driver delivered instead of the values made of them (a batch holds rows of
+  // one result only). Throws CDBException as GetFieldValue does; the batch then keeps only the
   // rows before this one.
   void CaptureRow(CRowBatch& batch);
   // The single table the statement reads from, as written after its FROM; empty when it reads
@@ -227,7 +195,6 @@ class CRecordset {
   std::wstring m_tableName;
   bool m_eof = true;
   std::string m_buffer;                       // reused for every variable-length value
-  std::wstring m_text;                        // reused for the text CaptureRow reads
   std::array<std::max_align_t, 2> m_fixed{};  // an unbound fixed-size value
 };
 
