@@ -237,10 +237,9 @@ class ExportRun {
   // closed). The reader has ended when it returns, whichever way.
   bool CopyRows(odbc::CRecordset& recordset, OutputFormat format, const std::wstring& createTemplate,
                 std::wstring tableName);
-  // Sends one row to the output table; false when the copying ends with it (a failed write of
-  // the file, or the user's cancel in the row-error box).
-  bool WriteRow(const std::wstring& tableName, const std::vector<odbc::CDBVariant>& row,
-                const std::vector<std::int16_t>& sqlTypes);
+  // Sends the row in m_literals to the output table; false when the copying ends with it (a
+  // failed write of the file, or the user's cancel in the row-error box).
+  bool WriteRow(const std::wstring& tableName);
   // Hands the host the rows copied so far and their rate, when the last time is long enough ago.
   void ShowProgress();
   // Logs the rows the file holds (none when it was not written) and the rows refused.
@@ -463,7 +462,8 @@ bool ExportRun::CreateFirstTable(odbc::CRecordset& recordset, OutputFormat forma
 bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const std::wstring& createTemplate,
                          std::wstring tableName) {
   const std::vector<std::int16_t> sqlTypes = ColumnSqlTypes(recordset);
-  std::vector<odbc::CDBVariant> row(sqlTypes.size());  // reused from row to row
+  m_literals.resize(sqlTypes.size());
+  odbc::CDBVariant scratch;  // a value of a kind only a CDBVariant carries
   std::int32_t inTable = 0;
   const std::int32_t rowsPerTable = RowsPerTable(format);
   // From here on only the reader touches the source; leaving this function ends and joins it.
@@ -486,7 +486,9 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
       inTable = 0;
     }
     try {
-      for (std::size_t i = 0; i < row.size(); ++i) reader.GetValue(static_cast<std::int16_t>(i), row[i]);
+      for (std::size_t i = 0; i < sqlTypes.size(); ++i) {
+        ReadLiteral(reader, static_cast<std::int16_t>(i), sqlTypes[i], m_datePattern, m_host, scratch, m_literals[i]);
+      }
     } catch (const odbc::CDBException& e) {
       if (reader.RowUnreadable()) throw;
       // A source value that cannot arrive exactly: its row is refused as the output refuses one.
@@ -499,12 +501,12 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
     }
     // Each such column is logged at its first NULL and then no longer looked at.
     std::erase_if(m_yesNoColumns, [&](const YesNoColumn& column) {
-      if (row[column.index].m_dwType != odbc::DBVT_NULL) return false;
+      if (m_literals[column.index].kind != odbc::Literal::Kind::Null) return false;
       Log(Join(logline::kColumnNamed, column.name) + std::wstring(logline::kNullAsNo));
       return true;
     });
     const std::int32_t before = m_total;
-    const bool goOn = WriteRow(tableName, row, sqlTypes);
+    const bool goOn = WriteRow(tableName);
     if (m_total != before) ++inTable;
     if ((m_total & (kProgressRowStep - 1)) == 0 && m_total != before) ShowProgress();
     if (!goOn) {
@@ -524,9 +526,7 @@ void ExportRun::ShowProgress() {
   m_host.ShowProgress(m_total, seconds > 0 ? m_total / seconds : 0.0, m_storedTable);
 }
 
-bool ExportRun::WriteRow(const std::wstring& tableName, const std::vector<odbc::CDBVariant>& row,
-                         const std::vector<std::int16_t>& sqlTypes) {
-  BuildInsertLiterals(row, sqlTypes, m_datePattern, m_host, m_literals);
+bool ExportRun::WriteRow(const std::wstring& tableName) {
   try {
     // A built-in driver takes the literals as they are; any other gets them as SQL text.
     if (!m_output.InsertRow(tableName, m_literals)) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -42,6 +43,11 @@ class RowReader {
   // Column `column` of the current row, converted as CRecordset::GetFieldValue converts it. When
   // reading the row's values failed, throws that error (the row counts as one that Next gave).
   void GetValue(std::int16_t column, odbc::CDBVariant& value) const;
+  // The same value without a CDBVariant, as CRowBatch::ReadValue gives it (text into `text`).
+  odbc::CellValue ReadValue(std::int16_t column, std::wstring& text) const {
+    if (m_rowError) std::rethrow_exception(m_rowError);
+    return m_current.ReadValue(m_row, column, text);
+  }
   // Whether the current row is one whose values the driver could not deliver (GetValue throws
   // that error for each), as against a value delivered that cannot arrive exactly.
   bool RowUnreadable() const { return m_rowError != nullptr; }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <set>
 
+#include "engine/RowReader.h"
 #include "platform/odbc/AccessNames.h"
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Recordset.h"
@@ -276,6 +277,17 @@ void AppendValueText(std::wstring& out, const CDBVariant& value, IExportHost& ho
   }
 }
 
+// A date as the DateTime literal of a column of `sqlType`: a time of day has no date parts.
+void SetDateLiteral(const odbc::TIMESTAMP_STRUCT& d, std::int16_t sqlType, std::wstring_view datePattern,
+                    odbc::Literal& literal) {
+  literal.kind = odbc::Literal::Kind::DateTime;
+  literal.date = {d.year, d.month, d.day, d.hour, d.minute, d.second};
+  literal.dateForm = d.year == 0 && d.month == 0 && d.day == 0                   ? odbc::Literal::DateForm::TimeOfDay
+                     : sqlType == odbc::SQL_CODE_DATE || sqlType == kSqlTypeDate ? odbc::Literal::DateForm::Date
+                                                                                 : odbc::Literal::DateForm::DateAndTime;
+  literal.datePattern = datePattern;
+}
+
 }  // namespace
 
 namespace {
@@ -388,70 +400,111 @@ std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset) {
   return types;
 }
 
+namespace {
+
+// The literal of one value of a column of `sqlType` (0 when not known), as BuildInsertLiterals
+// makes it.
+void BuildLiteral(const CDBVariant& value, std::int16_t sqlType, std::wstring_view datePattern, IExportHost& host,
+                  odbc::Literal& literal) {
+  literal.text.clear();
+  literal.wellFormed = false;
+  literal.holdsNumber = false;
+  if (value.m_dwType == odbc::DBVT_NULL) {
+    literal.kind = odbc::Literal::Kind::Null;  // only a real null; the text "NULL" is text like any other
+    return;
+  }
+  // A single character is text whatever its column.
+  const bool number = value.m_dwType != odbc::DBVT_UCHAR && IsUnquotedType(sqlType);
+  // Numbers and dates go as values, unwritten: a driver reads them as it would their text.
+  if (number) {
+    switch (value.m_dwType) {
+      case odbc::DBVT_BOOL:
+        literal.kind = odbc::Literal::Kind::Boolean;
+        literal.integer = value.m_boolVal != 0 ? 1 : 0;
+        return;
+      case odbc::DBVT_SHORT:
+        literal.kind = odbc::Literal::Kind::Integer;
+        literal.integer = value.m_iVal;
+        return;
+      case odbc::DBVT_LONG:
+        literal.kind = odbc::Literal::Kind::Integer;
+        literal.integer = value.m_lVal;
+        return;
+      case odbc::DBVT_BIGINT:
+        literal.kind = odbc::Literal::Kind::Integer;
+        literal.integer = value.m_llVal;
+        return;
+      case odbc::DBVT_DOUBLE:
+        literal.kind = odbc::Literal::Kind::Double;
+        literal.number = value.m_dblVal;
+        return;
+      default:
+        break;
+    }
+  } else if (value.m_dwType == odbc::DBVT_DATE) {
+    SetDateLiteral(*value.m_pdate, sqlType, datePattern, literal);
+    return;
+  }
+  literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
+  literal.wellFormed = number && WrittenAsNumber(value.m_dwType);
+  literal.bytes.clear();
+  if (value.m_dwType == odbc::DBVT_BINARY) {
+    literal.kind = odbc::Literal::Kind::Binary;
+    literal.bytes = value.m_pbinary->m_bytes;
+  }
+  AppendValueText(literal.text, value, host, datePattern);
+  if (literal.wellFormed) literal.holdsNumber = NumberTextReadsAs(value, literal.number);
+}
+
+}  // namespace
+
 void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
                          std::wstring_view datePattern, IExportHost& host, std::vector<odbc::Literal>& out) {
   datePattern = EffectiveDatePattern(datePattern);  // a view of the given text or of the default
   out.resize(row.size());
   for (std::size_t i = 0; i < row.size(); ++i) {
-    const CDBVariant& value = row[i];
-    odbc::Literal& literal = out[i];
-    literal.text.clear();
-    literal.wellFormed = false;
-    literal.holdsNumber = false;
-    if (value.m_dwType == odbc::DBVT_NULL) {
-      literal.kind = odbc::Literal::Kind::Null;  // only a real null; the text "NULL" is text like any other
-      continue;
-    }
-    // A single character is text whatever its column.
-    const std::int16_t sqlType = i < sqlTypes.size() ? sqlTypes[i] : std::int16_t{0};
-    const bool number = value.m_dwType != odbc::DBVT_UCHAR && i < sqlTypes.size() && IsUnquotedType(sqlType);
-    // Numbers and dates go as values, unwritten: a driver reads them as it would their text.
-    if (number) {
-      switch (value.m_dwType) {
-        case odbc::DBVT_BOOL:
-          literal.kind = odbc::Literal::Kind::Boolean;
-          literal.integer = value.m_boolVal != 0 ? 1 : 0;
-          continue;
-        case odbc::DBVT_SHORT:
-          literal.kind = odbc::Literal::Kind::Integer;
-          literal.integer = value.m_iVal;
-          continue;
-        case odbc::DBVT_LONG:
-          literal.kind = odbc::Literal::Kind::Integer;
-          literal.integer = value.m_lVal;
-          continue;
-        case odbc::DBVT_BIGINT:
-          literal.kind = odbc::Literal::Kind::Integer;
-          literal.integer = value.m_llVal;
-          continue;
-        case odbc::DBVT_DOUBLE:
-          literal.kind = odbc::Literal::Kind::Double;
-          literal.number = value.m_dblVal;
-          continue;
-        default:
-          break;
-      }
-    } else if (value.m_dwType == odbc::DBVT_DATE) {
-      const odbc::TIMESTAMP_STRUCT& d = *value.m_pdate;
-      literal.kind = odbc::Literal::Kind::DateTime;
-      literal.date = {d.year, d.month, d.day, d.hour, d.minute, d.second};
-      literal.dateForm = d.year == 0 && d.month == 0 && d.day == 0 ? odbc::Literal::DateForm::TimeOfDay
-                         : sqlType == odbc::SQL_CODE_DATE || sqlType == kSqlTypeDate
-                             ? odbc::Literal::DateForm::Date
-                             : odbc::Literal::DateForm::DateAndTime;
-      literal.datePattern = datePattern;
-      continue;
-    }
-    literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
-    literal.wellFormed = number && WrittenAsNumber(value.m_dwType);
-    literal.bytes.clear();
-    if (value.m_dwType == odbc::DBVT_BINARY) {
-      literal.kind = odbc::Literal::Kind::Binary;
-      literal.bytes = value.m_pbinary->m_bytes;
-    }
-    AppendValueText(literal.text, value, host, datePattern);
-    if (literal.wellFormed) literal.holdsNumber = NumberTextReadsAs(value, literal.number);
+    BuildLiteral(row[i], i < sqlTypes.size() ? sqlTypes[i] : std::int16_t{0}, datePattern, host, out[i]);
   }
+}
+
+void ReadLiteral(const RowReader& reader, std::int16_t column, std::int16_t sqlType, std::wstring_view datePattern,
+                 IExportHost& host, odbc::CDBVariant& scratch, odbc::Literal& literal) {
+  literal.text.clear();
+  literal.wellFormed = false;
+  literal.holdsNumber = false;
+  const odbc::CellValue cell = reader.ReadValue(column, literal.text);
+  const bool number = IsUnquotedType(sqlType);
+  switch (cell.kind) {
+    case odbc::CellValue::Kind::Null:
+      literal.kind = odbc::Literal::Kind::Null;
+      return;
+    case odbc::CellValue::Kind::Bool:
+    case odbc::CellValue::Kind::Whole:
+      if (!number) break;
+      literal.kind =
+          cell.kind == odbc::CellValue::Kind::Bool ? odbc::Literal::Kind::Boolean : odbc::Literal::Kind::Integer;
+      literal.integer = cell.whole;
+      return;
+    case odbc::CellValue::Kind::Double:
+      if (!number) break;
+      literal.kind = odbc::Literal::Kind::Double;
+      literal.number = cell.real;
+      return;
+    case odbc::CellValue::Kind::Date:
+      if (number) break;
+      SetDateLiteral(cell.date, sqlType, datePattern, literal);
+      return;
+    case odbc::CellValue::Kind::Text:
+      // Already in the literal's text; a source's text of a number is a Number as it is.
+      literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
+      literal.bytes.clear();
+      return;
+    case odbc::CellValue::Kind::Other:
+      break;
+  }
+  // The rarer kinds and pairings the way every value of a CDBVariant goes.
+  reader.GetValue(column, scratch);
+  BuildLiteral(scratch, sqlType, datePattern, host, literal);
 }
 
 void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Literal>& literals, std::wstring& out) {

@@ -19,6 +19,8 @@ struct CODBCFieldInfo;
 
 namespace quillon::engine {
 
+class RowReader;
+
 // The placeholder for the table name in the CREATE TABLE template.
 inline constexpr std::wstring_view kTableNamePlaceholder = L"%s";
 inline constexpr std::wstring_view kDefaultDatePattern = L"%d.%m.%y %H:%M:%S";
@@ -71,6 +73,12 @@ std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset);
 // `out` gets one literal per value; its text storage is reused.
 void BuildInsertLiterals(const std::vector<odbc::CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
                          std::wstring_view datePattern, IExportHost& host, std::vector<odbc::Literal>& out);
+
+// The literal BuildInsertLiterals makes of column `column` (of `sqlType`) of the reader's current
+// row, read from the row's bytes without a CDBVariant for the common kinds (`scratch` holds the
+// others). `datePattern` is the effective one. Throws what the reader throws.
+void ReadLiteral(const RowReader& reader, std::int16_t column, std::int16_t sqlType, std::wstring_view datePattern,
+                 IExportHost& host, odbc::CDBVariant& scratch, odbc::Literal& literal);
 
 // "INSERT INTO <tableName> VALUES(" then the literals separated by ',' (NULL, a number or a
 // binary value as written, text between apostrophes with each inner apostrophe doubled; a typed

@@ -395,9 +395,10 @@ Literal& RenderedStore(const CheckRules& rules) {
   return rules.rendered != nullptr ? *rules.rendered : own;
 }
 
+void CheckInto(const Literal& literal, const ColumnDef& column, const CheckRules& rules, Value& value);
+
 // A typed number as fromNumber text: how a sheet holds it, and its text where it is wanted.
-Value NumberAsText(const Literal& literal, const CheckRules& rules) {
-  Value value;
+void NumberAsText(const Literal& literal, const CheckRules& rules, Value& value) {
   value.kind = Value::Kind::Text;
   value.fromNumber = true;
   value.sheetFormKnown = true;
@@ -417,39 +418,40 @@ Value NumberAsText(const Literal& literal, const CheckRules& rules) {
     RenderAsText(literal, store);
     value.text = store.text;
   }
-  return value;
 }
 
 // The typed literal's value where it is plainly the one its text gives; otherwise (a refusal,
 // a rarer pairing of value and column) the text is written and checked as the text.
-Value CheckTyped(const Literal& literal, const ColumnDef& column, const CheckRules& rules) {
+void CheckTyped(const Literal& literal, const ColumnDef& column, const CheckRules& rules, Value& value) {
   const bool whole = literal.kind == Literal::Kind::Integer || literal.kind == Literal::Kind::Boolean;
   const bool isNumber = literal.kind != Literal::Kind::DateTime;
   const double number = literal.kind == Literal::Kind::Double ? literal.number : static_cast<double>(literal.integer);
-  Value value;
   switch (column.type) {
     case ColumnType::Integer:
     case ColumnType::SmallInt: {
-      if (whole && rules.anyWholeNumber) return NumberAsText(literal, rules);
+      if (whole && rules.anyWholeNumber) {
+        NumberAsText(literal, rules, value);
+        return;
+      }
       if (!isNumber || rules.anyWholeNumber || !std::isfinite(number)) break;
       const bool small = column.type == ColumnType::SmallInt;
       const double rounded = std::round(number);
       if (rounded < (small ? kSmallIntMin : kIntegerMin) || rounded > (small ? kSmallIntMax : kIntegerMax)) break;
       value.kind = Value::Kind::Number;
       value.number = rounded;
-      return value;
+      return;
     }
     case ColumnType::Double:
       if (!isNumber) break;
       value.kind = Value::Kind::Number;
       // The text of every NaN reads back as the one quiet NaN.
       value.number = std::isnan(number) ? std::numeric_limits<double>::quiet_NaN() : number;
-      return value;
+      return;
     case ColumnType::Bit:
       if (!isNumber || !std::isfinite(number)) break;
       value.kind = Value::Kind::Boolean;
       value.number = number != 0 ? 1 : 0;
-      return value;
+      return;
     case ColumnType::Date:
     case ColumnType::Timestamp: {
       if (isNumber || literal.dateForm == Literal::DateForm::TimeOfDay || rules.datePattern == nullptr ||
@@ -460,12 +462,15 @@ Value CheckTyped(const Literal& literal, const ColumnDef& column, const CheckRul
       if (!rules.datePattern->ReadParts(literal.date, parsed)) break;
       value.kind = Value::Kind::Date;
       value.number = DateSerial(parsed);
-      return value;
+      return;
     }
     case ColumnType::Text:
     case ColumnType::VarChar:
     case ColumnType::Memo:
-      if (isNumber && rules.maxChars >= kLongestNumberText) return NumberAsText(literal, rules);
+      if (isNumber && rules.maxChars >= kLongestNumberText) {
+        NumberAsText(literal, rules, value);
+        return;
+      }
       break;
     case ColumnType::Time:
     case ColumnType::LongBinary:
@@ -473,7 +478,7 @@ Value CheckTyped(const Literal& literal, const ColumnDef& column, const CheckRul
   }
   Literal& store = RenderedStore(rules);
   RenderAsText(literal, store);
-  return CheckValue(store, column, rules);
+  CheckInto(store, column, rules, value);
 }
 
 }  // namespace
@@ -493,21 +498,28 @@ void CheckRow(std::wstring_view table, std::span<const ColumnDef> columns, std::
   for (std::size_t i = 0; i < values.size(); ++i) {
     rules.maxChars = limit(columns[i]);
     rules.rendered = &rendered[i];
-    out[i] = CheckValue(values[i], columns[i], rules);
+    CheckInto(values[i], columns[i], rules, out[i]);
   }
 }
 
 Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRules& rules) {
-  const std::size_t maxChars = rules.maxChars;
   Value value;
-  if (literal.kind == Literal::Kind::Null) return value;
-  if (literal.IsTyped()) return CheckTyped(literal, column, rules);
+  CheckInto(literal, column, rules, value);
+  return value;
+}
+
+namespace {
+
+// CheckValue's value into `value`, which each check starts afresh.
+// CheckInto for a literal that carries its text (Number, Text, Binary), into a fresh `value`.
+void CheckWritten(const Literal& literal, const ColumnDef& column, const CheckRules& rules, Value& value) {
+  const std::size_t maxChars = rules.maxChars;
   if (rules.anyWholeNumber && (column.type == ColumnType::Integer || column.type == ColumnType::SmallInt) &&
       literal.kind == Literal::Kind::Number && IsWholeNumberLiteral(literal.text)) {
     value.kind = Value::Kind::Text;
     value.text = literal.text;
     value.fromNumber = true;
-    return value;
+    return;
   }
   switch (column.type) {
     case ColumnType::Double:
@@ -625,7 +637,20 @@ Value CheckValue(const Literal& literal, const ColumnDef& column, const CheckRul
       break;
     }
   }
-  return value;
 }
+
+// The typed literals and nulls are checked apart from the written ones, whose many refusals make
+// their check cost more to enter.
+void CheckInto(const Literal& literal, const ColumnDef& column, const CheckRules& rules, Value& value) {
+  value = Value{};
+  if (literal.kind == Literal::Kind::Null) return;
+  if (literal.IsTyped()) {
+    CheckTyped(literal, column, rules, value);
+  } else {
+    CheckWritten(literal, column, rules, value);
+  }
+}
+
+}  // namespace
 
 }  // namespace quillon::drivers::sql

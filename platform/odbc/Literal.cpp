@@ -28,18 +28,41 @@ void AppendNumber(std::wstring& out, Number value, Format... format) {
   for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
 }
 
-// A date part in plain decimal, without a conversion call (they are small numbers).
-void AppendDatePart(std::wstring& out, int number) {
-  std::array<wchar_t, 12> digits;
-  std::size_t at = digits.size();
-  auto magnitude = static_cast<unsigned>(number < 0 ? -static_cast<long>(number) : number);
-  do {
-    digits[--at] = static_cast<wchar_t>(L'0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (number < 0) digits[--at] = L'-';
-  out.append(digits.data() + at, digits.size() - at);
-}
+// Characters gathered in a small buffer and appended to a string a buffer at a time: a string
+// append per date part or separator costs more than the characters themselves. What is still
+// in the buffer reaches the string at Flush.
+class BufferedAppend {
+ public:
+  explicit BufferedAppend(std::wstring& out) : m_out(out) {}
+
+  void Put(wchar_t c) {
+    if (m_used == m_buffer.size()) Flush();
+    m_buffer[m_used++] = c;
+  }
+  // A date part in plain decimal, without a conversion call (they are small numbers).
+  void PutNumber(int number) {
+    std::array<wchar_t, kMaxIntChars> digits;
+    std::size_t at = digits.size();
+    auto magnitude = static_cast<unsigned>(number < 0 ? -static_cast<long>(number) : number);
+    do {
+      digits[--at] = static_cast<wchar_t>(L'0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (number < 0) digits[--at] = L'-';
+    for (; at < digits.size(); ++at) Put(digits[at]);
+  }
+  void Flush() {
+    m_out.append(m_buffer.data(), m_used);
+    m_used = 0;
+  }
+
+ private:
+  static constexpr std::size_t kMaxIntChars = 12;  // a sign and ten digits, with room
+  static constexpr std::size_t kBufferChars = 64;
+  std::wstring& m_out;
+  std::array<wchar_t, kBufferChars> m_buffer;
+  std::size_t m_used = 0;
+};
 
 }  // namespace
 
@@ -64,15 +87,9 @@ void AppendDouble(std::wstring& out, double value) {
 // In one pass: each token is '%' and a letter, and no number put in its place holds either, so
 // the result is that of replacing each token in turn.
 void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std::wstring_view pattern) {
+  BufferedAppend text(out);
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    // Text up to the next '%' as it is, in one piece.
-    const std::size_t percent = pattern.find(L'%', i);
-    if (percent != i) {
-      out.append(pattern.substr(i, percent == std::wstring_view::npos ? std::wstring_view::npos : percent - i));
-      if (percent == std::wstring_view::npos) break;
-      i = percent;
-    }
-    if (i + 1 < pattern.size()) {
+    if (pattern[i] == L'%' && i + 1 < pattern.size()) {
       int number = 0;
       bool token = true;
       switch (pattern[i + 1]) {
@@ -99,13 +116,14 @@ void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std:
           break;
       }
       if (token) {
-        AppendDatePart(out, number);
+        text.PutNumber(number);
         ++i;
         continue;
       }
     }
-    out += pattern[i];
+    text.Put(pattern[i]);
   }
+  text.Flush();
 }
 
 std::wstring_view TimeOfDayPattern(std::wstring_view pattern) {

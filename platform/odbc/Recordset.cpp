@@ -33,6 +33,7 @@ constexpr SQLSMALLINT kDriverNameBytes = 1024;
 // Most bytes one character can take: four in UTF-8, two UTF-16 units.
 constexpr std::size_t kMaxUtf8BytesPerChar = 4;
 constexpr std::size_t kUtf16UnitBytes = 2;
+constexpr unsigned char kFirstNonAscii = 0x80;
 // Bound buffers start on this boundary, enough for every fixed-size C type.
 constexpr std::size_t kBoundAlignment = alignof(std::max_align_t);
 
@@ -215,17 +216,19 @@ std::wstring& TextSlot(CDBVariant& value, std::uint32_t kind) {
   return kind == DBVT_WSTRING ? *value.m_pstringW : *value.m_pstring;
 }
 
-void SetDateValue(CDBVariant& value, const SQL_TIMESTAMP_STRUCT& v) {
-  const TIMESTAMP_STRUCT date{v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction};
+TIMESTAMP_STRUCT DateOf(const SQL_TIMESTAMP_STRUCT& v) {
+  return {v.year, v.month, v.day, v.hour, v.minute, v.second, v.fraction};
+}
+
+// A time of day has no date: its date parts are 0.
+TIMESTAMP_STRUCT DateOf(const SQL_TIME_STRUCT& v) { return {0, 0, 0, v.hour, v.minute, v.second, 0}; }
+
+void SetDateValue(CDBVariant& value, const TIMESTAMP_STRUCT& date) {
   if (value.m_dwType == DBVT_DATE) {
     *value.m_pdate = date;
   } else {
     value.SetDate(date);
   }
-}
-
-void SetTimeValue(CDBVariant& value, const SQL_TIME_STRUCT& v) {
-  SetDateValue(value, SQL_TIMESTAMP_STRUCT{0, 0, 0, v.hour, v.minute, v.second, 0});
 }
 
 // A whole number in its column's usual kind (DBVT_SHORT for the small integer types, DBVT_LONG
@@ -256,13 +259,13 @@ std::size_t FirstUnpairedSurrogate(std::u16string_view units) {
   return std::u16string_view::npos;
 }
 
-// Text exactly as the driver delivered it, or the row refused: bytes that are no characters would
-// turn into U+FFFD, and a NUL inside the length the driver reports is text it cut there.
-void SetTextValue(CDBVariant& value, SQLSMALLINT cType, const char* data, std::size_t bytes, std::wstring_view column) {
-  std::wstring& text = TextSlot(value, cType == SQL_C_WCHAR ? DBVT_WSTRING : DBVT_STRING);
+// Text exactly as the driver delivered it (in `cType`, SQL_C_CHAR or SQL_C_WCHAR) into `text`, or
+// the row refused: bytes that are no characters would turn into U+FFFD, and a NUL inside the
+// length the driver reports is text it cut there.
+void DecodeText(SQLSMALLINT cType, std::string_view bytes, std::wstring_view column, std::wstring& text) {
   if (cType == SQL_C_WCHAR) {
-    std::u16string units(bytes / kUtf16UnitBytes, u'\0');
-    std::memcpy(units.data(), data, units.size() * kUtf16UnitBytes);
+    std::u16string units(bytes.size() / kUtf16UnitBytes, u'\0');
+    std::memcpy(units.data(), bytes.data(), units.size() * kUtf16UnitBytes);
     text = text::Utf16ToWide(units);
     if (std::wmemchr(text.data(), static_cast<wchar_t>(text::kReplacementCharacter), text.size()) != nullptr) {
       if (const std::size_t at = FirstUnpairedSurrogate(units); at != std::u16string_view::npos) {
@@ -270,12 +273,21 @@ void SetTextValue(CDBVariant& value, SQLSMALLINT cType, const char* data, std::s
       }
     }
   } else {
-    if (const void* nul = std::memchr(data, '\0', bytes); nul != nullptr) {
-      throw errors::TextCutAtNul(column, static_cast<std::size_t>(static_cast<const char*>(nul) - data));
+    // Text of ASCII characters alone, the common case, is copied as it is.
+    text.resize(bytes.size());
+    std::size_t ascii = 0;
+    for (; ascii < bytes.size(); ++ascii) {
+      const auto byte = static_cast<unsigned char>(bytes[ascii]);
+      if (byte == 0 || byte >= kFirstNonAscii) break;
+      text[ascii] = static_cast<wchar_t>(byte);
     }
-    text::Utf8ToWide(std::string_view(data, bytes), text);
+    if (ascii == bytes.size()) return;
+    if (const void* nul = std::memchr(bytes.data(), '\0', bytes.size()); nul != nullptr) {
+      throw errors::TextCutAtNul(column, static_cast<std::size_t>(static_cast<const char*>(nul) - bytes.data()));
+    }
+    text::Utf8ToWide(bytes, text);
     if (std::wmemchr(text.data(), static_cast<wchar_t>(text::kReplacementCharacter), text.size()) != nullptr) {
-      if (const std::size_t valid = text::ValidUtf8Length(std::string_view(data, bytes)); valid < bytes) {
+      if (const std::size_t valid = text::ValidUtf8Length(bytes); valid < bytes.size()) {
         throw errors::TextNotUtf8(column, valid);
       }
     }
@@ -371,15 +383,23 @@ bool ReadDateText(std::string_view text, SQL_TIMESTAMP_STRUCT& out) {
   return ReadDateTimeText(std::string_view(dateTime, sizeof dateTime), out);
 }
 
-// A value of a column from the bytes the driver delivered, in the C type its form fetches: the
-// one conversion for values read now and values read ahead. A value that cannot arrive exactly
-// throws CDBException naming `column`.
-void ConvertValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, bool null, const char* bytes,
-                  std::size_t size, CDBVariant& value) {
-  if (null) {
-    value.Clear();
-    return;
-  }
+// A value of a column from the bytes the driver delivered, in the C type its form fetches, before
+// it is stored: text stays the driver's bytes (or a word of Quillon's) until its user decodes it
+// where it keeps it, and the kinds CellValue does not carry stay their bytes.
+struct DecodedValue {
+  CellValue cell;
+  std::string_view bytes;             // Text (unless `word` is set) and Other
+  SQLSMALLINT textType = SQL_C_CHAR;  // Text: the C type of `bytes`
+  std::wstring_view word;             // Text: the text itself, when not empty
+};
+
+// The one reading of a value for values read now and values read ahead. A value that cannot
+// arrive exactly throws CDBException naming `column`.
+DecodedValue DecodeValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, bool null, const char* bytes,
+                         std::size_t size) {
+  DecodedValue decoded;
+  CellValue& cell = decoded.cell;
+  if (null) return decoded;
   const auto* data = reinterpret_cast<const unsigned char*>(bytes);
   const std::string_view text(bytes, size);
   switch (form) {
@@ -388,34 +408,37 @@ void ConvertValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, 
       if (!ReadWholeText(text, whole)) RefuseKind(column, text, kWholeNumberKind);
       // A big integer stays its digits, as it arrives from every other driver.
       if (sqlType == SQL_BIGINT) {
-        text::Utf8ToWide(text, TextSlot(value, DBVT_STRING));
+        cell.kind = CellValue::Kind::Text;
+        decoded.bytes = text;
       } else {
-        SetWholeValue(value, sqlType, whole);
+        cell.kind = CellValue::Kind::Whole;
+        cell.whole = whole;
       }
-      return;
+      return decoded;
     }
     case CellForm::BitText:
       if (text != "0" && text != "1") RefuseKind(column, text, kBitKind);
-      value.SetBool(text == "1");
-      return;
-    case CellForm::RealText: {
-      double number = 0;
-      if (!ReadRealText(text, number)) RefuseKind(column, text, kFloatingKind);
-      value.SetDouble(number);
-      return;
-    }
+      cell.kind = CellValue::Kind::Bool;
+      cell.whole = text == "1" ? 1 : 0;
+      return decoded;
+    case CellForm::RealText:
+      if (!ReadRealText(text, cell.real)) RefuseKind(column, text, kFloatingKind);
+      cell.kind = CellValue::Kind::Double;
+      return decoded;
     case CellForm::DateText: {
       if (text == kPostgresInfiniteDate) throw errors::InfiniteDate(column);
       SQL_TIMESTAMP_STRUCT date{};
       if (!ReadDateText(text, date)) RefuseKind(column, text, kDateKind);
-      SetDateValue(value, date);
-      return;
+      cell.kind = CellValue::Kind::Date;
+      cell.date = DateOf(date);
+      return decoded;
     }
     case CellForm::CheckedTimestamp: {
       const auto stamp = ReadAs<SQL_TIMESTAMP_STRUCT>(data);
       if (stamp.year == kPostgresNegativeInfinityYear) {
-        TextSlot(value, DBVT_STRING) = kNegativeInfinityWord;
-        return;
+        cell.kind = CellValue::Kind::Text;
+        decoded.word = kNegativeInfinityWord;
+        return decoded;
       }
       if (std::memcmp(&stamp, &kPostgresInfinity, sizeof stamp) == 0) throw errors::InfiniteOrLastMoment(column);
       break;
@@ -425,34 +448,78 @@ void ConvertValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, 
   }
   switch (const SQLSMALLINT cType = DefaultCType(sqlType)) {
     case SQL_C_BIT:
-      value.SetBool(ReadAs<unsigned char>(data) != 0);
-      return;
-    case SQL_C_SSHORT:
-      value.SetShort(ReadAs<SQLSMALLINT>(data));
-      return;
-    case SQL_C_SLONG:
-      value.SetLong(ReadAs<SQLINTEGER>(data));
-      return;
+      cell.kind = CellValue::Kind::Bool;
+      cell.whole = ReadAs<unsigned char>(data) != 0 ? 1 : 0;
+      break;
     case SQL_C_SBIGINT:
-      SetWholeValue(value, sqlType, ReadAs<SQLBIGINT>(data));
-      return;
+      cell.kind = CellValue::Kind::Whole;
+      cell.whole = ReadAs<SQLBIGINT>(data);
+      break;
     case SQL_C_TIME:
-      SetTimeValue(value, ReadAs<SQL_TIME_STRUCT>(data));
-      return;
-    case SQL_C_FLOAT:
-      value.SetSingle(ReadAs<SQLREAL>(data));
-      return;
+      cell.kind = CellValue::Kind::Date;
+      cell.date = DateOf(ReadAs<SQL_TIME_STRUCT>(data));
+      break;
     case SQL_C_DOUBLE:
-      value.SetDouble(ReadAs<SQLDOUBLE>(data));
-      return;
+      cell.kind = CellValue::Kind::Double;
+      cell.real = ReadAs<SQLDOUBLE>(data);
+      break;
     case SQL_C_TIMESTAMP:
-      SetDateValue(value, ReadAs<SQL_TIMESTAMP_STRUCT>(data));
-      return;
+      cell.kind = CellValue::Kind::Date;
+      cell.date = DateOf(ReadAs<SQL_TIMESTAMP_STRUCT>(data));
+      break;
+    case SQL_C_FLOAT:
     case SQL_C_BINARY:
-      value.SetBinary(std::vector<std::uint8_t>(data, data + size));
-      return;
+      cell.kind = CellValue::Kind::Other;
+      decoded.bytes = text;
+      break;
     default:
-      SetTextValue(value, cType, bytes, size, column);
+      cell.kind = CellValue::Kind::Text;
+      decoded.bytes = text;
+      decoded.textType = cType;
+      break;
+  }
+  return decoded;
+}
+
+// The text of a decoded Text value into `out`.
+void DecodedText(const DecodedValue& decoded, std::wstring_view column, std::wstring& out) {
+  if (decoded.word.empty()) {
+    DecodeText(decoded.textType, decoded.bytes, column, out);
+  } else {
+    out = decoded.word;
+  }
+}
+
+// A decoded value of a column of `sqlType` as a CDBVariant.
+void StoreValue(const DecodedValue& decoded, SQLSMALLINT sqlType, std::wstring_view column, CDBVariant& value) {
+  const CellValue& cell = decoded.cell;
+  switch (cell.kind) {
+    case CellValue::Kind::Null:
+      value.Clear();
+      return;
+    case CellValue::Kind::Bool:
+      value.SetBool(cell.whole != 0);
+      return;
+    case CellValue::Kind::Whole:
+      SetWholeValue(value, sqlType, cell.whole);
+      return;
+    case CellValue::Kind::Double:
+      value.SetDouble(cell.real);
+      return;
+    case CellValue::Kind::Date:
+      SetDateValue(value, cell.date);
+      return;
+    case CellValue::Kind::Text:
+      DecodedText(
+          decoded, column,
+          TextSlot(value, decoded.word.empty() && decoded.textType == SQL_C_WCHAR ? DBVT_WSTRING : DBVT_STRING));
+      return;
+    case CellValue::Kind::Other:
+      if (DefaultCType(sqlType) == SQL_C_FLOAT) {
+        value.SetSingle(ReadAs<SQLREAL>(reinterpret_cast<const unsigned char*>(decoded.bytes.data())));
+      } else {
+        value.SetBinary(std::vector<std::uint8_t>(decoded.bytes.begin(), decoded.bytes.end()));
+      }
       return;
   }
 }
@@ -648,8 +715,9 @@ void CRecordset::GetFieldValue(std::int16_t index, CDBVariant& value, std::int16
   try {
     const CODBCFieldInfo& field = GetODBCFieldInfo(index);  // throws for a column out of range
     const CellBytes cell = ReadCell(static_cast<std::size_t>(index));
-    ConvertValue(field.m_nSQLType, m_forms[static_cast<std::size_t>(index)], field.m_strName, cell.null, cell.data,
-                 cell.size, value);
+    StoreValue(DecodeValue(field.m_nSQLType, m_forms[static_cast<std::size_t>(index)], field.m_strName, cell.null,
+                           cell.data, cell.size),
+               field.m_nSQLType, field.m_strName, value);
   } catch (...) {
     value.Clear();
     throw;
@@ -691,14 +759,34 @@ void CRowBatch::Clear() {
   m_bytes.clear();
 }
 
+namespace {
+
+// A captured value as the driver delivered it, decoded.
+DecodedValue DecodeCaptured(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, const char* data,
+                            std::size_t size, bool null) {
+  return DecodeValue(sqlType, form, column, null, data, null ? 0 : size);
+}
+
+}  // namespace
+
 void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
-  if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || row >= RowCount()) {
-    throw errors::OutsideTheBatch(row, column);
-  }
-  const Cell& cell = m_cells[row * m_columnCount + static_cast<std::size_t>(column)];
-  const bool null = cell.size == kNullCell;
+  const Cell& cell = CellAt(row, column);
   const Column& info = m_columns[static_cast<std::size_t>(column)];
-  ConvertValue(info.sqlType, info.form, info.name, null, m_bytes.data() + cell.offset, null ? 0 : cell.size, value);
+  StoreValue(DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size,
+                            cell.size == kNullCell),
+             info.sqlType, info.name, value);
+}
+
+void CRowBatch::ThrowOutsideTheBatch(std::size_t row, std::int16_t column) {
+  throw errors::OutsideTheBatch(row, column);
+}
+
+CellValue CRowBatch::ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const {
+  const Column& info = m_columns[static_cast<std::size_t>(column)];
+  const DecodedValue decoded =
+      DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size, false);
+  if (decoded.cell.kind == CellValue::Kind::Text) DecodedText(decoded, info.name, text);
+  return decoded.cell;
 }
 
 CRecordset::CellBytes CRecordset::ReadCell(std::size_t column) {

@@ -64,9 +64,23 @@ enum class CellForm : std::uint8_t {
   CheckedTimestamp,  // psqlODBC: a date-time, checked for the values that stand for its infinities
 };
 
+// A value read ahead, as CRowBatch::GetValue gives it but without a CDBVariant, for a use that
+// takes the common kinds straight from the batch: Whole stands for DBVT_SHORT, DBVT_LONG and
+// DBVT_BIGINT alike, Text for DBVT_STRING and DBVT_WSTRING (the characters go elsewhere), and
+// Other for the kinds read only through GetValue (a float, a binary value).
+struct CellValue {
+  enum class Kind : std::uint8_t { Null, Bool, Whole, Double, Date, Text, Other };
+  Kind kind = Kind::Null;
+  std::int64_t whole = 0;  // Whole; Bool as 0 or 1
+  double real = 0;         // Double
+  TIMESTAMP_STRUCT date{};
+};
+
 // Rows read ahead of their use: each value's bytes as the driver delivered them, turned into a
 // CDBVariant later (possibly on another thread) by GetValue exactly as CRecordset::GetFieldValue
-// turns them. A batch depends on no connection or recordset once filled.
+// turns them, or read by ReadValue without one. Reading the values from their bytes is left to
+// the thread that uses them, as the thread that fetches is often the busier one. A batch depends
+// on no connection or recordset once filled.
 class CRowBatch {
  public:
   std::size_t RowCount() const { return m_columnCount == 0 ? 0 : m_cells.size() / m_columnCount; }
@@ -76,6 +90,13 @@ class CRowBatch {
   void Clear();
   // The value of column `column` of row `row`. Throws CDBException for a position outside the batch.
   void GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const;
+  // The same value without a CDBVariant: text is decoded into `text` (replacing what it held),
+  // the kinds CellValue does not carry are Other. Throws as GetValue throws.
+  CellValue ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const {
+    const Cell& cell = CellAt(row, column);
+    if (cell.size == kNullCell) return {};
+    return ReadDecoded(column, cell, text);
+  }
 
  private:
   friend class CRecordset;
@@ -89,6 +110,18 @@ class CRowBatch {
     CellForm form = CellForm::Native;
     std::wstring name;  // for the reason a value is refused
   };
+  [[noreturn]] static void ThrowOutsideTheBatch(std::size_t row, std::int16_t column);
+  const Cell& CellAt(std::size_t row, std::int16_t column) const {
+    // Within the batch's cells when the column is within the row.
+    const std::size_t at = row * m_columnCount + static_cast<std::size_t>(column);
+    if (column < 0 || static_cast<std::size_t>(column) >= m_columnCount || at >= m_cells.size()) {
+      ThrowOutsideTheBatch(row, column);
+    }
+    return m_cells[at];
+  }
+  // ReadValue's value of a cell that is not null.
+  CellValue ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const;
+
   std::vector<Column> m_columns;
   std::size_t m_columnCount = 0;
   std::vector<Cell> m_cells;  // row by row

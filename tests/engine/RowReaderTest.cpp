@@ -1,13 +1,16 @@
 // The row reader against the real SQLite ODBC driver, fetching a step at a time.
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engine/RowReader.h"
+#include "engine/StatementBuilders.h"
 #include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
 #include "platform/odbc/Recordset.h"
+#include "tests/engine/RecordingHost.h"
 #include "tests/support/TempDir.h"
 
 namespace quillon::engine {
@@ -120,6 +123,77 @@ TEST_F(RowReaderTest, LongValuesArriveWholeInBatchesBoundedByBytes) {
     EXPECT_TRUE(*memo.m_pstring == expected) << "row " << rows;
   }
   EXPECT_EQ(rows, 12);
+}
+
+// ReadLiteral reads the common kinds straight from the captured bytes: it must give what
+// BuildInsertLiterals makes of GetValue's value, refusals included, for every kind and form.
+TEST_F(RowReaderTest, ReadLiteralGivesTheLiteralsOfTheValuesGetValueGives) {
+  m_db.ExecuteSQL(
+      L"CREATE TABLE k (i INTEGER, sm SMALLINT, big BIGINT, b BIT, d DOUBLE, r REAL, ts TIMESTAMP, dt DATE, tm TIME, "
+      L"v VARCHAR(20), bl BLOB)");
+  m_db.ExecuteSQL(
+      L"INSERT INTO k VALUES (42, 7, 9007199254740993, 1, 0.1, 2.5, '2020-02-29 13:45:59', '2021-03-04', '12:34:56', "
+      L"'it''s Zoë', x'00FF'), (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
+      L"(-5, 40000, -9223372036854775808, 0, 'Inf', '-Inf', '2020-01-01 00:00:00.5', '1999-12-31', '00:00:00', 'NULL', "
+      L"x''), ('12abc', '007', '1e3', 'x', '1e400', '1.5.1', '2020-13-01 00:00:00', 'soon', '25:00', "
+      L"CAST(x'C3' AS TEXT), 'text'), (1e20, -0.5, 12, 2, '', '1e-5', 'now', '', '', '', NULL), "
+      L"(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, CAST(x'410042' AS TEXT), NULL)");
+  Open(L"SELECT * FROM k");
+  std::vector<std::int16_t> types;
+  for (std::int16_t i = 0; i < m_rs.GetODBCFieldCount(); ++i) types.push_back(m_rs.GetODBCFieldInfo(i).m_nSQLType);
+  RecordingHost host;
+  const std::wstring pattern(EffectiveDatePattern(L""));
+  RowReader reader(m_rs, kSmallBatches);
+  int row = 0;
+  while (reader.Next()) {
+    ++row;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+      SCOPED_TRACE(::testing::Message() << "row " << row << " column " << i);
+      const auto column = static_cast<std::int16_t>(i);
+      std::vector<odbc::CDBVariant> value(1);
+      std::vector<odbc::Literal> expected;
+      std::wstring expectedError;
+      try {
+        reader.GetValue(column, value[0]);
+        BuildInsertLiterals(value, {types[i]}, pattern, host, expected);
+      } catch (const odbc::CDBException& e) {
+        expectedError = e.m_strError;
+      }
+      odbc::CDBVariant scratch;
+      odbc::Literal literal;
+      literal.text = L"left over";
+      std::wstring error;
+      try {
+        ReadLiteral(reader, column, types[i], pattern, host, scratch, literal);
+      } catch (const odbc::CDBException& e) {
+        error = e.m_strError;
+      }
+      ASSERT_EQ(error, expectedError);
+      if (!error.empty()) continue;
+      const odbc::Literal& want = expected[0];
+      ASSERT_EQ(literal.kind, want.kind);
+      EXPECT_EQ(literal.text, want.text);
+      EXPECT_EQ(literal.bytes, want.bytes);
+      EXPECT_EQ(literal.wellFormed, want.wellFormed);
+      EXPECT_EQ(literal.holdsNumber, want.holdsNumber);
+      if (want.holdsNumber || want.kind == odbc::Literal::Kind::Double) {
+        EXPECT_EQ(std::memcmp(&literal.number, &want.number, sizeof want.number), 0);
+      }
+      if (want.kind == odbc::Literal::Kind::Integer || want.kind == odbc::Literal::Kind::Boolean) {
+        EXPECT_EQ(literal.integer, want.integer);
+      }
+      if (want.kind == odbc::Literal::Kind::DateTime) {
+        const auto parts = [](const odbc::Literal::DateParts& d) {
+          return std::vector<int>{d.year, d.month, d.day, d.hour, d.minute, d.second};
+        };
+        EXPECT_EQ(parts(literal.date), parts(want.date));
+        EXPECT_EQ(literal.dateForm, want.dateForm);
+        EXPECT_EQ(literal.datePattern, want.datePattern);
+      }
+    }
+  }
+  EXPECT_EQ(row, 6);
+  EXPECT_EQ(host.unknownTypes, 0);
 }
 
 }  // namespace

@@ -109,6 +109,10 @@ TEST(DateValues, PatternTokensInOrderWithoutPadding) {
   // A percent sign that starts no token stays, and the one after it may start a token.
   EXPECT_EQ(FormatDateValue(d, L"%%d %d%d %"), L"%5 55 %");
   EXPECT_EQ(FormatDateValue(d, L"%%%m%H%%"), L"%%37%%");
+  // A long pattern is written whole, however the writing gathers its pieces.
+  std::wstring longPattern, longDate;
+  for (int i = 0; i < 100; ++i) longPattern += L"%y-%d:", longDate += L"2024-5:";
+  EXPECT_EQ(FormatDateValue(d, longPattern), longDate);
 }
 
 class BuildersOnSqlite : public ::testing::Test {
