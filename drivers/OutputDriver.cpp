@@ -1,5 +1,8 @@
 #include "drivers/OutputDriver.h"
 
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <variant>
 
 #include "platform/errors/Errors.h"
@@ -96,6 +99,17 @@ void OutputConnection::CloseQuietly() noexcept {
   } catch (...) {
     // Destruction never throws; the previous file is still whole.
   }
+}
+
+std::time_t FileTime() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  long long seconds = 0;
+  if (epoch != nullptr) {
+    const char* end = epoch + std::strlen(epoch);
+    const auto [at, error] = std::from_chars(epoch, end, seconds);
+    if (error == std::errc() && at == end && seconds >= 0) return static_cast<std::time_t>(seconds);
+  }
+  return std::time(nullptr);
 }
 
 std::unique_ptr<odbc::IDriverConnection> OutputDriver::Connect(const odbc::ConnectString& connect) {

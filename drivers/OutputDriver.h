@@ -37,6 +37,7 @@
 // (drivers/BuiltInDrivers.cpp) and its name to platform/odbc/BuiltInDriverNames.h.
 #pragma once
 
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -130,6 +131,11 @@ class OutputConnection : public odbc::IDriverConnection {
   sql::InsertWithoutText m_insert;  // for rows that come without text
   std::wstring m_createdName;       // the last new table's stored name, when it is not its own
 };
+
+// The moment a format records as when it made something (a table's creation, a package's date):
+// SOURCE_DATE_EPOCH where it is set to a count of seconds, so that files made twice from the same
+// rows are the same, and now otherwise.
+std::time_t FileTime();
 
 class OutputDriver : public odbc::IBuiltInDriver {
  public:

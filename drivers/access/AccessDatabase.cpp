@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "drivers/OutputDriver.h"
 #include "drivers/access/DataPage.h"
 #include "drivers/access/HeaderPage.h"
 #include "drivers/access/Index.h"
@@ -78,7 +79,7 @@ struct AccessDatabase::TableWriter {
 };
 
 double NowAsJetDate() {
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = FileTime();
   std::tm local{};
   localtime_r(&now, &local);
   return JetDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);

@@ -1,10 +1,8 @@
 #include "drivers/xlsx/WorkbookParts.h"
 
-#include <charconv>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 
+#include "drivers/OutputDriver.h"
 #include "drivers/xlsx/SpreadsheetML.h"
 #include "drivers/xlsx/ZipWriter.h"
 
@@ -81,16 +79,7 @@ std::string CoreProperties() {
 
 }  // namespace
 
-std::time_t PackageTime() {
-  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  long long seconds = 0;
-  if (epoch != nullptr) {
-    const char* end = epoch + std::strlen(epoch);
-    const auto [at, error] = std::from_chars(epoch, end, seconds);
-    if (error == std::errc() && at == end && seconds >= 0) return static_cast<std::time_t>(seconds);
-  }
-  return std::time(nullptr);
-}
+std::time_t PackageTime() { return FileTime(); }
 
 namespace {
 
