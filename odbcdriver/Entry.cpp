@@ -155,7 +155,8 @@ std::wstring FromUtf16(const SQLWCHAR* text, SQLINTEGER length, std::wstring_vie
   const std::size_t units = CharacterCount(text, length, what);
   std::u16string utf16(units, u'\0');
   for (std::size_t i = 0; i < units; ++i) utf16[i] = static_cast<char16_t>(text[i]);
-  if (const std::size_t valid = ValidUtf16Length(utf16); valid != units) throw errors::ArgumentNotUtf16(what, valid);
+  if (const std::size_t valid = text::ValidUtf16Length(utf16); valid != units)
+    throw errors::ArgumentNotUtf16(what, valid);
   return text::Utf16ToWide(utf16);
 }
 

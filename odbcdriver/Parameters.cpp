@@ -23,10 +23,6 @@ constexpr std::wstring_view kValues = L"VALUES(";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kNumericBytes = SQL_MAX_NUMERIC_LEN;
 constexpr unsigned char kFirstNonAscii = 0x80;
-constexpr char16_t kHighSurrogateFirst = 0xD800;
-constexpr char16_t kHighSurrogateLast = 0xDBFF;
-constexpr char16_t kLowSurrogateFirst = 0xDC00;
-constexpr char16_t kLowSurrogateLast = 0xDFFF;
 
 // Puts the ASCII characters from `first` to `last` in `text` in place of what it held, in its
 // storage (assign from a range of another character type would build a temporary string).
@@ -275,18 +271,6 @@ T Read(const char* at) {
 
 }  // namespace
 
-std::size_t ValidUtf16Length(std::u16string_view utf16) {
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    const char16_t unit = utf16[i];
-    if (unit < kHighSurrogateFirst || unit > kLowSurrogateLast) continue;
-    if (unit > kHighSurrogateLast || i + 1 == utf16.size() || utf16[i + 1] < kLowSurrogateFirst ||
-        utf16[i + 1] > kLowSurrogateLast)
-      return i;
-    ++i;
-  }
-  return utf16.size();
-}
-
 std::size_t FixedSizeOf(const BoundParameter& parameter) {
   return FixedSize(parameter.cType == SQL_C_DEFAULT ? DefaultCType(parameter.sqlType) : parameter.cType);
 }
@@ -407,7 +391,7 @@ void ReadParameter(const Statement& statement, std::size_t number, SQLULEN row, 
       thread_local std::u16string utf16;
       utf16.resize(units);
       std::memcpy(utf16.data(), at, units * sizeof(char16_t));
-      const std::size_t valid = ValidUtf16Length(utf16);
+      const std::size_t valid = text::ValidUtf16Length(utf16);
       if (valid != units) throw odbc::errors::ArgumentNotUtf16(L"value of parameter " + std::to_wstring(number), valid);
       RefuseInnerNul(std::u16string_view(utf16), number);
       Reset(literal, odbc::Literal::Kind::Text);

@@ -25,10 +25,6 @@ std::vector<std::size_t> FindMarkers(std::wstring_view statement);
 // The table of "INSERT INTO table VALUES(?, ..., ?)" whose values are all markers, else nothing.
 std::optional<std::wstring> InsertOfMarkersOnly(std::wstring_view statement, std::size_t markers);
 
-// The number of leading code units of `utf16` before its first unpaired surrogate:
-// utf16.size() exactly when it is all valid UTF-16.
-std::size_t ValidUtf16Length(std::u16string_view utf16);
-
 // The size of one value of the parameter's C type when it has a fixed size, else 0.
 std::size_t FixedSizeOf(const BoundParameter& parameter);
 

@@ -111,6 +111,18 @@ std::string WideToUtf8(std::wstring_view wide) {
   return out;
 }
 
+std::size_t ValidUtf16Length(std::u16string_view utf16) {
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (!IsSurrogate(unit)) continue;
+    if (unit >= kLowSurrogateFirst || i + 1 == utf16.size() || utf16[i + 1] < kLowSurrogateFirst ||
+        utf16[i + 1] > kSurrogateLast)
+      return i;
+    ++i;
+  }
+  return utf16.size();
+}
+
 std::wstring Utf16ToWide(std::u16string_view utf16) {
   std::wstring out;
   Utf16ToWide(utf16, out);

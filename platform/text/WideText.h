@@ -19,6 +19,9 @@ std::string WideToUtf8(std::wstring_view wide);
 // The length of the longest prefix of `bytes` that is valid UTF-8 and ends between characters:
 // bytes.size() exactly when all of it is.
 std::size_t ValidUtf8Length(std::string_view bytes);
+// The number of leading code units of `utf16` before its first unpaired surrogate:
+// utf16.size() exactly when it is all valid UTF-16.
+std::size_t ValidUtf16Length(std::u16string_view utf16);
 
 std::wstring Utf16ToWide(std::u16string_view utf16);
 // The same into `out`, replacing its contents and reusing its storage.
