@@ -61,7 +61,7 @@ std::string AppProperties(const std::vector<SheetEntry>& sheets) {
 
 // docProps/core.xml: the author and the time the workbook was made, in UTC.
 std::string CoreProperties() {
-  const std::time_t now = PackageTime();
+  const std::time_t now = FileTime();
   std::tm utc{};
   gmtime_r(&now, &utc);
   char stamp[32];
@@ -78,8 +78,6 @@ std::string CoreProperties() {
 }
 
 }  // namespace
-
-std::time_t PackageTime() { return FileTime(); }
 
 namespace {
 

@@ -37,11 +37,6 @@ struct SheetEntry {
   std::string filterRange;         // its AutoFilter's range, absolute: $A$1:$C$10
 };
 
-// The time a package is stamped with (its entries' dates, the workbook's creation time): now,
-// or SOURCE_DATE_EPOCH (seconds since 1970) when the environment sets it, so that the same rows
-// give the same bytes, as reproducible builds expect.
-std::time_t PackageTime();
-
 // Names the new sheets (`names` in UTF-8, in order) after the base's sheets, parts and ids.
 std::vector<SheetEntry> NumberSheets(const WorkbookBase& base, const std::vector<std::string>& names);
 

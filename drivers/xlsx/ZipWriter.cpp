@@ -9,6 +9,7 @@
 #include <ctime>
 #include <limits>
 
+#include "drivers/OutputDriver.h"
 #include "drivers/xlsx/WorkbookParts.h"
 #include "drivers/xlsx/ZipReader.h"
 #include "platform/errors/Errors.h"
@@ -195,7 +196,7 @@ int OutputError(voidpf, voidpf stream) { return static_cast<ZipWriter::Output*>(
 
 zip_fileinfo EntryInfo() {
   zip_fileinfo info{};
-  const std::time_t now = PackageTime();
+  const std::time_t now = FileTime();
   std::tm local{};
   localtime_r(&now, &local);
   info.tmz_date.tm_sec = static_cast<uInt>(local.tm_sec);
