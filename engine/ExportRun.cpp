@@ -464,6 +464,7 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
   const std::vector<std::int16_t> sqlTypes = ColumnSqlTypes(recordset);
   m_literals.resize(sqlTypes.size());
   odbc::CDBVariant scratch;  // a value of a kind only a CDBVariant carries
+  std::vector<odbc::CellValue> cells;
   std::int32_t inTable = 0;
   const std::int32_t rowsPerTable = RowsPerTable(format);
   // From here on only the reader touches the source; leaving this function ends and joins it.
@@ -486,9 +487,7 @@ bool ExportRun::CopyRows(odbc::CRecordset& recordset, OutputFormat format, const
       inTable = 0;
     }
     try {
-      for (std::size_t i = 0; i < sqlTypes.size(); ++i) {
-        ReadLiteral(reader, static_cast<std::int16_t>(i), sqlTypes[i], m_datePattern, m_host, scratch, m_literals[i]);
-      }
+      ReadLiterals(reader, sqlTypes, m_datePattern, m_host, scratch, cells, m_literals);
     } catch (const odbc::CDBException& e) {
       if (reader.RowUnreadable()) throw;
       // A source value that cannot arrive exactly: its row is refused as the output refuses one.

@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,10 +44,10 @@ class RowReader {
   // Column `column` of the current row, converted as CRecordset::GetFieldValue converts it. When
   // reading the row's values failed, throws that error (the row counts as one that Next gave).
   void GetValue(std::int16_t column, odbc::CDBVariant& value) const;
-  // The same value without a CDBVariant, as CRowBatch::ReadValue gives it (text into `text`).
-  odbc::CellValue ReadValue(std::int16_t column, std::wstring& text) const {
+  // Every value of the current row without a CDBVariant, as CRowBatch::ReadRow gives them.
+  void ReadRow(std::span<odbc::CellValue> cells, std::span<odbc::Literal> literals) const {
     if (m_rowError) std::rethrow_exception(m_rowError);
-    return m_current.ReadValue(m_row, column, text);
+    m_current.ReadRow(m_row, cells, literals);
   }
   // Whether the current row is one whose values the driver could not deliver (GetValue throws
   // that error for each), as against a value delivered that cannot arrive exactly.

@@ -467,12 +467,16 @@ void BuildInsertLiterals(const std::vector<CDBVariant>& row, const std::vector<s
   }
 }
 
-void ReadLiteral(const RowReader& reader, std::int16_t column, std::int16_t sqlType, std::wstring_view datePattern,
-                 IExportHost& host, odbc::CDBVariant& scratch, odbc::Literal& literal) {
-  literal.text.clear();
+namespace {
+
+// The literal of a value ReadRow read (its text, if any, already in the literal), of a column of
+// `sqlType`; the rarer kinds and pairings go the way every value of a CDBVariant goes.
+void LiteralOfCell(const odbc::CellValue& cell, const RowReader& reader, std::int16_t column, std::int16_t sqlType,
+                   std::wstring_view datePattern, IExportHost& host, odbc::CDBVariant& scratch,
+                   odbc::Literal& literal) {
   literal.wellFormed = false;
   literal.holdsNumber = false;
-  const odbc::CellValue cell = reader.ReadValue(column, literal.text);
+  literal.bytes.clear();
   const bool number = IsUnquotedType(sqlType);
   switch (cell.kind) {
     case odbc::CellValue::Kind::Null:
@@ -497,14 +501,25 @@ void ReadLiteral(const RowReader& reader, std::int16_t column, std::int16_t sqlT
     case odbc::CellValue::Kind::Text:
       // Already in the literal's text; a source's text of a number is a Number as it is.
       literal.kind = number ? odbc::Literal::Kind::Number : odbc::Literal::Kind::Text;
-      literal.bytes.clear();
       return;
     case odbc::CellValue::Kind::Other:
       break;
   }
-  // The rarer kinds and pairings the way every value of a CDBVariant goes.
   reader.GetValue(column, scratch);
   BuildLiteral(scratch, sqlType, datePattern, host, literal);
+}
+
+}  // namespace
+
+void ReadLiterals(const RowReader& reader, std::span<const std::int16_t> sqlTypes, std::wstring_view datePattern,
+                  IExportHost& host, odbc::CDBVariant& scratch, std::vector<odbc::CellValue>& cells,
+                  std::vector<odbc::Literal>& literals) {
+  cells.resize(sqlTypes.size());
+  literals.resize(sqlTypes.size());
+  reader.ReadRow(cells, literals);
+  for (std::size_t i = 0; i < sqlTypes.size(); ++i) {
+    LiteralOfCell(cells[i], reader, static_cast<std::int16_t>(i), sqlTypes[i], datePattern, host, scratch, literals[i]);
+  }
 }
 
 void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Literal>& literals, std::wstring& out) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,11 +12,7 @@
 #include "engine/OutputFormat.h"
 #include "platform/odbc/DBVariant.h"
 #include "platform/odbc/Literal.h"
-
-namespace quillon::odbc {
-class CRecordset;
-struct CODBCFieldInfo;
-}  // namespace quillon::odbc
+#include "platform/odbc/Recordset.h"
 
 namespace quillon::engine {
 
@@ -74,11 +71,13 @@ std::vector<std::int16_t> ColumnSqlTypes(const odbc::CRecordset& recordset);
 void BuildInsertLiterals(const std::vector<odbc::CDBVariant>& row, const std::vector<std::int16_t>& sqlTypes,
                          std::wstring_view datePattern, IExportHost& host, std::vector<odbc::Literal>& out);
 
-// The literal BuildInsertLiterals makes of column `column` (of `sqlType`) of the reader's current
-// row, read from the row's bytes without a CDBVariant for the common kinds (`scratch` holds the
-// others). `datePattern` is the effective one. Throws what the reader throws.
-void ReadLiteral(const RowReader& reader, std::int16_t column, std::int16_t sqlType, std::wstring_view datePattern,
-                 IExportHost& host, odbc::CDBVariant& scratch, odbc::Literal& literal);
+// The literals BuildInsertLiterals makes of the reader's current row, one a column (of the SQL
+// types `sqlTypes`), read from the row's bytes without a CDBVariant for the common kinds
+// (`scratch` holds the others; `cells` is storage kept from row to row). `datePattern` is the
+// effective one. Throws what the reader throws, at the first value that cannot arrive exactly.
+void ReadLiterals(const RowReader& reader, std::span<const std::int16_t> sqlTypes, std::wstring_view datePattern,
+                  IExportHost& host, odbc::CDBVariant& scratch, std::vector<odbc::CellValue>& cells,
+                  std::vector<odbc::Literal>& literals);
 
 // "INSERT INTO <tableName> VALUES(" then the literals separated by ',' (NULL, a number or a
 // binary value as written, text between apostrophes with each inner apostrophe doubled; a typed

@@ -317,10 +317,22 @@ constexpr std::wstring_view kNegativeInfinityWord = L"-infinity";
 // A whole number exactly as SQLite writes one (an optional '-', digits without a leading zero)
 // within 64 bits.
 bool ReadWholeText(std::string_view text, std::int64_t& out) {
-  const std::size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
-  if (text.size() == digits || (text[digits] == '0' && text.size() > digits + 1) || text == "-0") return false;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return error == std::errc() && end == text.data() + text.size();
+  // Up to 18 digits cannot overflow; longer text is left to from_chars, which checks the range.
+  constexpr std::size_t kSafeDigits = 18;
+  const bool negative = !text.empty() && text[0] == '-';
+  const std::string_view digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || (digits[0] == '0' && (digits.size() > 1 || negative))) return false;
+  if (digits.size() > kSafeDigits) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size();
+  }
+  std::int64_t value = 0;
+  for (const char c : digits) {
+    if (!text::IsAsciiDigit(c)) return false;
+    value = value * 10 + (c - '0');
+  }
+  out = negative ? -value : value;
+  return true;
 }
 
 // The common REAL text, [-]digits[.digits] with a whole of at most 2^53 once the point is
@@ -333,24 +345,27 @@ bool ReadPlainDecimal(std::string_view text, double& out) {
   static constexpr std::array<double, 23> kPowersOfTen = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const bool negative = !text.empty() && text[0] == '-';
-  std::size_t i = negative ? 1 : 0;
-  // SQLite never writes a bare point at either end; such text goes the long way.
-  if (i == text.size() || text[i] == '.' || text.back() == '.') return false;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  // The digits before and after the point, as one whole; more than kMaxDigits of them may wrap
+  // it, but such text is refused below before the whole is used.
   std::uint64_t whole = 0;
-  std::size_t digits = 0;
+  const char* const first = p;
+  while (p != end && text::IsAsciiDigit(*p)) whole = whole * 10 + static_cast<std::uint64_t>(*p++ - '0');
+  const std::size_t before = static_cast<std::size_t>(p - first);
   std::size_t decimals = 0;
-  bool point = false;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.' && !point) {
-      point = true;
-      continue;
-    }
-    if (!text::IsAsciiDigit(c) || ++digits > kMaxDigits) return false;
-    whole = whole * 10 + static_cast<std::uint64_t>(c - '0');
-    if (point) ++decimals;
+  if (p != end) {
+    if (*p != '.') return false;
+    const char* const afterPoint = ++p;
+    while (p != end && text::IsAsciiDigit(*p)) whole = whole * 10 + static_cast<std::uint64_t>(*p++ - '0');
+    decimals = static_cast<std::size_t>(p - afterPoint);
+    // SQLite never writes a bare point at the end; such text goes the long way, as does any other.
+    if (p != end || decimals == 0) return false;
   }
+  // Nor a bare point at the start.
+  if (before == 0 || before + decimals > kMaxDigits) return false;
   if (whole > kMaxExactWhole || decimals >= kPowersOfTen.size()) return false;
   const double magnitude = static_cast<double>(whole) / kPowersOfTen[decimals];
   out = negative ? -magnitude : magnitude;
@@ -781,12 +796,26 @@ void CRowBatch::ThrowOutsideTheBatch(std::size_t row, std::int16_t column) {
   throw errors::OutsideTheBatch(row, column);
 }
 
-CellValue CRowBatch::ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const {
-  const Column& info = m_columns[static_cast<std::size_t>(column)];
-  const DecodedValue decoded =
-      DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size, false);
-  if (decoded.cell.kind == CellValue::Kind::Text) DecodedText(decoded, info.name, text);
-  return decoded.cell;
+void CRowBatch::ReadRow(std::size_t row, std::span<CellValue> cells, std::span<Literal> literals) const {
+  const std::size_t first = row * m_columnCount;
+  if (m_columnCount == 0 || cells.size() != m_columnCount || literals.size() != m_columnCount ||
+      first + m_columnCount > m_cells.size()) {
+    ThrowOutsideTheBatch(row, static_cast<std::int16_t>(cells.size()));
+  }
+  const Cell* cell = m_cells.data() + first;
+  for (std::size_t c = 0; c < m_columnCount; ++c) {
+    std::wstring& text = literals[c].text;
+    text.clear();
+    if (cell[c].size == kNullCell) {
+      cells[c] = CellValue{};
+      continue;
+    }
+    const Column& info = m_columns[c];
+    const DecodedValue decoded =
+        DecodeValue(info.sqlType, info.form, info.name, false, m_bytes.data() + cell[c].offset, cell[c].size);
+    if (decoded.cell.kind == CellValue::Kind::Text) DecodedText(decoded, info.name, text);
+    cells[c] = decoded.cell;
+  }
 }
 
 CRecordset::CellBytes CRecordset::ReadCell(std::size_t column) {

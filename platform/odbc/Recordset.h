@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/odbc/DBVariant.h"
+#include "platform/odbc/Literal.h"
 
 namespace quillon::odbc {
 
@@ -78,7 +80,7 @@ struct CellValue {
 
 // Rows read ahead of their use: each value's bytes as the driver delivered them, turned into a
 // CDBVariant later (possibly on another thread) by GetValue exactly as CRecordset::GetFieldValue
-// turns them, or read by ReadValue without one. Reading the values from their bytes is left to
+// turns them, or read by ReadRow without one. Reading the values from their bytes is left to
 // the thread that uses them, as the thread that fetches is often the busier one. A batch depends
 // on no connection or recordset once filled.
 class CRowBatch {
@@ -90,13 +92,11 @@ class CRowBatch {
   void Clear();
   // The value of column `column` of row `row`. Throws CDBException for a position outside the batch.
   void GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const;
-  // The same value without a CDBVariant: text is decoded into `text` (replacing what it held),
-  // the kinds CellValue does not carry are Other. Throws as GetValue throws.
-  CellValue ReadValue(std::size_t row, std::int16_t column, std::wstring& text) const {
-    const Cell& cell = CellAt(row, column);
-    if (cell.size == kNullCell) return {};
-    return ReadDecoded(column, cell, text);
-  }
+  // Every value of row `row` without a CDBVariant, in column order: each into `cells`, the kinds
+  // CellValue does not carry as Other, and the text of a Text value decoded into its column's
+  // literal's text (replacing what it held; the other columns' text is emptied). Throws as
+  // GetValue throws, at the first value that cannot arrive exactly.
+  void ReadRow(std::size_t row, std::span<CellValue> cells, std::span<Literal> literals) const;
 
  private:
   friend class CRecordset;
@@ -119,8 +119,6 @@ class CRowBatch {
     }
     return m_cells[at];
   }
-  // ReadValue's value of a cell that is not null.
-  CellValue ReadDecoded(std::int16_t column, const Cell& cell, std::wstring& text) const;
 
   std::vector<Column> m_columns;
   std::size_t m_columnCount = 0;

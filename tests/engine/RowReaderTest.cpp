@@ -125,9 +125,10 @@ TEST_F(RowReaderTest, LongValuesArriveWholeInBatchesBoundedByBytes) {
   EXPECT_EQ(rows, 12);
 }
 
-// ReadLiteral reads the common kinds straight from the captured bytes: it must give what
-// BuildInsertLiterals makes of GetValue's value, refusals included, for every kind and form.
-TEST_F(RowReaderTest, ReadLiteralGivesTheLiteralsOfTheValuesGetValueGives) {
+// ReadLiterals reads the common kinds straight from the captured bytes: it must give what
+// BuildInsertLiterals makes of GetValue's values, the first refusal of a row included, for every
+// kind and form.
+TEST_F(RowReaderTest, ReadLiteralsGivesTheLiteralsOfTheValuesGetValueGives) {
   m_db.ExecuteSQL(
       L"CREATE TABLE k (i INTEGER, sm SMALLINT, big BIGINT, b BIT, d DOUBLE, r REAL, ts TIMESTAMP, dt DATE, tm TIME, "
       L"v VARCHAR(20), bl BLOB)");
@@ -137,40 +138,46 @@ TEST_F(RowReaderTest, ReadLiteralGivesTheLiteralsOfTheValuesGetValueGives) {
       L"(-5, 40000, -9223372036854775808, 0, 'Inf', '-Inf', '2020-01-01 00:00:00.5', '1999-12-31', '00:00:00', 'NULL', "
       L"x''), ('12abc', '007', '1e3', 'x', '1e400', '1.5.1', '2020-13-01 00:00:00', 'soon', '25:00', "
       L"CAST(x'C3' AS TEXT), 'text'), (1e20, -0.5, 12, 2, '', '1e-5', 'now', '', '', '', NULL), "
-      L"(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, CAST(x'410042' AS TEXT), NULL)");
+      L"(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, CAST(x'410042' AS TEXT), NULL), "
+      L"(-0, 123456789012345678, 1234567890123456789, 0, '-12.50', '007.5', NULL, NULL, NULL, '', NULL), "
+      L"('-', '-0', '99999999999999999999', '01', '.5', '5.', NULL, NULL, NULL, '', NULL), "
+      L"('+5', '00', '-9223372036854775809', NULL, '-', '12345678901234567890.5', NULL, NULL, NULL, '', NULL)");
   Open(L"SELECT * FROM k");
   std::vector<std::int16_t> types;
   for (std::int16_t i = 0; i < m_rs.GetODBCFieldCount(); ++i) types.push_back(m_rs.GetODBCFieldInfo(i).m_nSQLType);
   RecordingHost host;
   const std::wstring pattern(EffectiveDatePattern(L""));
   RowReader reader(m_rs, kSmallBatches);
+  std::vector<odbc::CellValue> cells;
+  std::vector<odbc::Literal> literals(types.size());
   int row = 0;
   while (reader.Next()) {
     ++row;
+    SCOPED_TRACE(::testing::Message() << "row " << row);
+    // A row's values one by one, as far as the first that cannot arrive.
+    std::vector<odbc::CDBVariant> values(types.size());
+    std::wstring expectedError;
+    try {
+      for (std::size_t i = 0; i < types.size(); ++i) reader.GetValue(static_cast<std::int16_t>(i), values[i]);
+    } catch (const odbc::CDBException& e) {
+      expectedError = e.m_strError;
+    }
+    std::vector<odbc::Literal> expected;
+    if (expectedError.empty()) BuildInsertLiterals(values, types, pattern, host, expected);
+    for (odbc::Literal& literal : literals) literal.text = L"left over";
+    odbc::CDBVariant scratch;
+    std::wstring error;
+    try {
+      ReadLiterals(reader, types, pattern, host, scratch, cells, literals);
+    } catch (const odbc::CDBException& e) {
+      error = e.m_strError;
+    }
+    ASSERT_EQ(error, expectedError);
+    if (!error.empty()) continue;
     for (std::size_t i = 0; i < types.size(); ++i) {
-      SCOPED_TRACE(::testing::Message() << "row " << row << " column " << i);
-      const auto column = static_cast<std::int16_t>(i);
-      std::vector<odbc::CDBVariant> value(1);
-      std::vector<odbc::Literal> expected;
-      std::wstring expectedError;
-      try {
-        reader.GetValue(column, value[0]);
-        BuildInsertLiterals(value, {types[i]}, pattern, host, expected);
-      } catch (const odbc::CDBException& e) {
-        expectedError = e.m_strError;
-      }
-      odbc::CDBVariant scratch;
-      odbc::Literal literal;
-      literal.text = L"left over";
-      std::wstring error;
-      try {
-        ReadLiteral(reader, column, types[i], pattern, host, scratch, literal);
-      } catch (const odbc::CDBException& e) {
-        error = e.m_strError;
-      }
-      ASSERT_EQ(error, expectedError);
-      if (!error.empty()) continue;
-      const odbc::Literal& want = expected[0];
+      SCOPED_TRACE(::testing::Message() << "column " << i);
+      const odbc::Literal& literal = literals[i];
+      const odbc::Literal& want = expected[i];
       ASSERT_EQ(literal.kind, want.kind);
       EXPECT_EQ(literal.text, want.text);
       EXPECT_EQ(literal.bytes, want.bytes);
@@ -192,7 +199,7 @@ TEST_F(RowReaderTest, ReadLiteralGivesTheLiteralsOfTheValuesGetValueGives) {
       }
     }
   }
-  EXPECT_EQ(row, 6);
+  EXPECT_EQ(row, 9);
   EXPECT_EQ(host.unknownTypes, 0);
 }
 
