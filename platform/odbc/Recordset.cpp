@@ -410,8 +410,9 @@ struct DecodedValue {
 
 // The one reading of a value for values read now and values read ahead. A value that cannot
 // arrive exactly throws CDBException naming `column`.
-DecodedValue DecodeValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, bool null, const char* bytes,
-                         std::size_t size) {
+// Inlined where rows are read, as it runs once a value.
+[[gnu::always_inline]] inline DecodedValue DecodeValue(SQLSMALLINT sqlType, CellForm form, std::wstring_view column,
+                                                       bool null, const char* bytes, std::size_t size) {
   DecodedValue decoded;
   CellValue& cell = decoded.cell;
   if (null) return decoded;
