@@ -613,6 +613,8 @@ void Instructions(const Source& source, long rows, const fs::path& exporter, con
     for (const double c : counts) total += c;
     std::printf("  %-22s %7.0f M in all;", what.c_str(), total / kMillion);
     for (std::size_t t = 0; t < counts.size(); ++t) std::printf(" thread %zu: %.0f M", t + 1, counts[t] / kMillion);
+    // The writing thread per cell, its start-up (connecting, loading the drivers) included.
+    if (!ext.empty() && !counts.empty()) std::printf("; thread 1 per cell: %.0f", counts[0] / (rows * kColumns));
     std::printf("\n");
     std::fflush(stdout);
     for (const auto& entry : fs::directory_iterator(dir)) {
@@ -671,6 +673,7 @@ int main(int argc, char** argv) {
         Source postgres = PostgresSource(server);
         if (formatsText != nullptr) postgres.formats = formatsText;
         Bench(postgres, rowCounts, pairs, exporter, dir, openpyxlRows);
+        if (callgrindRows > 0 && OnPath("valgrind")) Instructions(postgres, callgrindRows, exporter, dir);
       } else {
         std::printf("PostgreSQL: skipped, psql is not installed\n");
       }

@@ -153,7 +153,7 @@ std::size_t FixedBytes(SQLSMALLINT cType) {
 // a real moment of the Gregorian calendar from year 1 on. False for any other text, which is
 // then left to the driver's own conversion: anything unusual keeps the driver's answer.
 bool ReadDateTimeText(std::string_view text, SQL_TIMESTAMP_STRUCT& out) {
-  constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd";
+  static constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd";
   constexpr std::size_t kMaxFractionDigits = 9;
   constexpr SQLUINTEGER kFractionUnitsPerSecond = 1000000000;
   constexpr unsigned kDecimal = 10;
@@ -161,8 +161,28 @@ bool ReadDateTimeText(std::string_view text, SQL_TIMESTAMP_STRUCT& out) {
       text.size() > kShape.size() + 1 + kMaxFractionDigits) {
     return false;
   }
-  for (std::size_t i = 0; i < kShape.size(); ++i) {
-    if (kShape[i] == 'd' ? !text::IsAsciiDigit(text[i]) : text[i] != kShape[i]) return false;
+  // Where kShape has its digits and its other characters, so that each is tested once.
+  static constexpr auto kDigitsAt = [] {
+    std::array<std::size_t, 14> at{};
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+      if (kShape[i] == 'd') at[n++] = i;
+    }
+    return at;
+  }();
+  static constexpr auto kSeparatorsAt = [] {
+    std::array<std::size_t, kShape.size() - kDigitsAt.size()> at{};
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+      if (kShape[i] != 'd') at[n++] = i;
+    }
+    return at;
+  }();
+  for (const std::size_t i : kDigitsAt) {
+    if (!text::IsAsciiDigit(text[i])) return false;
+  }
+  for (const std::size_t i : kSeparatorsAt) {
+    if (text[i] != kShape[i]) return false;
   }
   const auto number = [&text](std::size_t at, std::size_t digits) {
     unsigned value = 0;
