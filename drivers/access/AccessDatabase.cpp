@@ -505,7 +505,7 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
     table->pageNumber = m_file->Allocate();
     table->pageOpen = true;
   }
-  AddRow(table->page, row);
+  AddPackedRow(table->page, row);
   ++table->definition.rowCount;
 }
 

@@ -96,6 +96,22 @@ TEST(JetFormat, TextIsCompressedOnlyWhenEveryCharacterFitsOneByte) {
   EXPECT_EQ(EncodeJetText(u"abc", false).size(), 6u);
 }
 
+TEST(JetFormat, PackedRowsGoWhereAddRowPutsThem) {
+  Page scanned{};
+  Page packed{};
+  InitDataPage(scanned, 7);
+  InitDataPage(packed, 7);
+  // Rows of changing sizes until the page is full, the last one refused by both.
+  for (std::size_t size = 1;; size += 37) {
+    const std::vector<std::uint8_t> row(size, static_cast<std::uint8_t>(size));
+    const auto index = AddRow(scanned, row);
+    ASSERT_EQ(AddPackedRow(packed, row), index);
+    if (!index) break;
+  }
+  EXPECT_GT(RowCount(packed), 1u);
+  EXPECT_EQ(packed, scanned);
+}
+
 TEST(JetFormat, ReferenceMapsReachPagesBeyondTheirFirstBitmapPage) {
   testing::TempDir dir;
   PageFile file(dir / "map.mdb", PageFile::Mode::CreateNew);
