@@ -476,7 +476,9 @@ void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& 
 }
 
 void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value>& values) {
-  TableWriter* table = Find(name);
+  // An export appends to one table many times over: the table of the last row is tried first,
+  // by its exact name (table names differ in more than letter case).
+  TableWriter* table = m_lastAppended != nullptr && m_lastAppended->name == name ? m_lastAppended : Find(name);
   if (table == nullptr) {
     const bool exists = std::any_of(m_catalog.begin(), m_catalog.end(),
                                     [&](const CatalogEntry& e) { return IsTableEntry(e) && SameName(e.name, name); });
@@ -486,19 +488,18 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   if (values.size() != columns.size()) {
     throw odbc::errors::ValueCountMismatch(Wide(name), columns.size(), values.size());
   }
+  std::wstring problem;
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    const std::wstring problem = ValueProblem(columns[i], values[i]);
-    if (!problem.empty()) {
+    if (ValueProblem(columns[i], values[i], problem)) {
       throw odbc::errors::ValueNotTaken(Wide(columns[i].name), problem);
     }
   }
-  std::vector<std::uint8_t>& row = m_row;
-  EncodeRow(
+  const auto row = EncodeRow(
       table->definition, values,
       [&](const ColumnSpec& column, std::span<const std::uint8_t> data, std::size_t rowSize) {
         return table->longValues.at(column.number)->Store(data, rowSize);
       },
-      row);
+      m_row);
   if (table->pageOpen && !RowFits(table->page, row.size())) FlushDataPage(*table);
   if (!table->pageOpen) {
     InitDataPage(table->page, table->tdefPage);
@@ -507,6 +508,7 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   }
   AddPackedRow(table->page, row);
   ++table->definition.rowCount;
+  m_lastAppended = table;
 }
 
 void AccessDatabase::FlushDataPage(TableWriter& table) {

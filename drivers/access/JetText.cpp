@@ -13,20 +13,28 @@ std::vector<std::uint8_t> EncodeJetText(std::u16string_view text, bool mayCompre
 }
 
 void AppendJetText(std::u16string_view text, bool mayCompress, std::vector<std::uint8_t>& out) {
-  const bool compressible = mayCompress && !text.empty() &&
-                            std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x01 && c <= 0xFF; });
-  std::size_t at = out.size();
-  if (compressible) {
-    out.resize(at + text.size() + sizeof jet4::kCompressedTextMarker);
-    out[at++] = jet4::kCompressedTextMarker[0];
-    out[at++] = jet4::kCompressedTextMarker[1];
-    for (char16_t c : text) out[at++] = static_cast<std::uint8_t>(c);
+  const JetTextLayout layout = LayOutJetText(text, mayCompress);
+  const std::size_t at = out.size();
+  out.resize(at + layout.size);
+  PutJetText(text, layout, out.data() + at);
+}
+
+JetTextLayout LayOutJetText(std::u16string_view text, bool mayCompress) {
+  const bool compressed = mayCompress && !text.empty() &&
+                          std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x01 && c <= 0xFF; });
+  return {compressed, compressed ? text.size() + sizeof jet4::kCompressedTextMarker : text.size() * 2};
+}
+
+void PutJetText(std::u16string_view text, const JetTextLayout& layout, std::uint8_t* out) {
+  if (layout.compressed) {
+    *out++ = jet4::kCompressedTextMarker[0];
+    *out++ = jet4::kCompressedTextMarker[1];
+    for (char16_t c : text) *out++ = static_cast<std::uint8_t>(c);
     return;
   }
-  out.resize(at + text.size() * 2);
   for (char16_t c : text) {
-    out[at++] = static_cast<std::uint8_t>(c);
-    out[at++] = static_cast<std::uint8_t>(c >> 8);
+    *out++ = static_cast<std::uint8_t>(c);
+    *out++ = static_cast<std::uint8_t>(c >> 8);
   }
 }
 
