@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 
@@ -56,6 +57,11 @@ std::wstring Wide(std::u16string_view text) { return text::Utf16ToWide(text); }
 std::wstring PathText(const std::filesystem::path& path) { return text::Utf8ToWide(path.string()); }
 
 bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
+
+// Whether two names are the same units, compared as bytes rather than unit by unit.
+bool SameUnits(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
 
 void CheckName(std::u16string_view name, const wchar_t* what) {
   if (!odbc::IsValidAccessName(name)) {
@@ -478,7 +484,7 @@ void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& 
 void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value>& values) {
   // An export appends to one table many times over: the table of the last row is tried first,
   // by its exact name (table names differ in more than letter case).
-  TableWriter* table = m_lastAppended != nullptr && m_lastAppended->name == name ? m_lastAppended : Find(name);
+  TableWriter* table = m_lastAppended != nullptr && SameUnits(m_lastAppended->name, name) ? m_lastAppended : Find(name);
   if (table == nullptr) {
     const bool exists = std::any_of(m_catalog.begin(), m_catalog.end(),
                                     [&](const CatalogEntry& e) { return IsTableEntry(e) && SameName(e.name, name); });
@@ -489,7 +495,8 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
     throw odbc::errors::ValueCountMismatch(Wide(name), columns.size(), values.size());
   }
   std::wstring problem;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
+  const std::size_t count = columns.size();
+  for (std::size_t i = 0; i < count; ++i) {
     if (ValueProblem(columns[i], values[i], problem)) {
       throw odbc::errors::ValueNotTaken(Wide(columns[i].name), problem);
     }

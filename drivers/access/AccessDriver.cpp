@@ -194,10 +194,12 @@ class AccessConnection : public OutputConnection {
     drivers::sql::CheckRules rules;
     rules.datePattern = DatePattern();
     drivers::sql::CheckRow(table, columns, values, rules, ColumnLimit, m_checked);
-    m_values.resize(columns.size());
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      ToValue(m_checked[i], m_lastDefinition->columns[i].type, m_values[i]);
-    }
+    const std::size_t count = columns.size();
+    m_values.resize(count);
+    const drivers::sql::Value* checked = m_checked.data();
+    const ColumnSpec* stored = m_lastDefinition->columns.data();
+    Value* value = m_values.data();
+    for (std::size_t i = 0; i < count; ++i) ToValue(checked[i], stored[i].type, value[i]);
     m_database.Insert(m_lastName, m_values);
   }
 

@@ -152,10 +152,9 @@ std::span<const std::uint8_t> EncodeRow(const TableDefinition& table, std::span<
     const Value& value = values[table.varColumns[v]];
     if (value.kind == Value::Kind::Null) continue;
     if (column.type == ColumnType::Text) {
-      const JetTextLayout layout = LayOutJetText(value.text, true);
-      if (layout.size > buffer.size() - size) throw odbc::errors::RecordTooLarge();
-      PutJetText(value.text, layout, row + size);
-      size += layout.size;
+      const auto written = PutJetText(value.text, true, row + size, buffer.size() - size);
+      if (!written) throw odbc::errors::RecordTooLarge();
+      size += *written;
     } else if (column.type == ColumnType::Memo) {
       encoded.clear();
       AppendJetText(value.text, true, encoded);

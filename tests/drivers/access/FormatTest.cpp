@@ -96,6 +96,21 @@ TEST(JetFormat, TextIsCompressedOnlyWhenEveryCharacterFitsOneByte) {
   }
   EXPECT_TRUE(EncodeJetText(u"", true).empty());
   EXPECT_EQ(EncodeJetText(u"abc", false).size(), 6u);
+  // Into a row's remaining room: as encoded when that fits, else nothing (even where the other
+  // layout would have fitted).
+  const struct {
+    std::u16string text;
+    std::size_t room;
+  } rooms[] = {{u"abc", 5}, {u"abc", 4}, {u"a", 2}, {u"Ж", 2}, {u"Ж", 1}, {u"aЖ", 4}, {u"aЖ", 3}, {u"", 0}};
+  for (const auto& c : rooms) {
+    const auto encoded = EncodeJetText(c.text, true);
+    std::vector<std::uint8_t> out(c.room);
+    const auto written = PutJetText(c.text, true, out.data(), c.room);
+    ASSERT_EQ(written.has_value(), encoded.size() <= c.room) << c.room;
+    if (written) {
+      EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(*written)), encoded);
+    }
+  }
 }
 
 TEST(JetFormat, ValuesThatDoNotFitTheirColumnAreRefusedWithTheReason) {
