@@ -210,6 +210,11 @@ std::vector<std::vector<std::uint8_t>> PageEntries(const Page& page) {
   std::vector<std::vector<std::uint8_t>> entries;
   std::size_t start = 0;
   for (std::size_t bit = 1; bit <= ip::kEntriesCapacity; ++bit) {
+    // Most of the mask is clear: a byte without a bit set is passed over whole.
+    if (bit % 8 == 0 && page[ip::kMaskOffset + bit / 8] == 0) {
+      bit += 7;
+      continue;
+    }
     if ((page[ip::kMaskOffset + bit / 8] & (1u << (bit % 8))) == 0) continue;
     const auto* from = page.data() + ip::kEntriesOffset + start;
     std::vector<std::uint8_t> entry;
