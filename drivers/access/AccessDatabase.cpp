@@ -495,11 +495,8 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
     throw odbc::errors::ValueCountMismatch(Wide(name), columns.size(), values.size());
   }
   std::wstring problem;
-  const std::size_t count = columns.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    if (ValueProblem(columns[i], values[i], problem)) {
-      throw odbc::errors::ValueNotTaken(Wide(columns[i].name), problem);
-    }
+  if (const auto refused = RowProblem(columns, values, problem)) {
+    throw odbc::errors::ValueNotTaken(Wide(columns[*refused].name), problem);
   }
   const auto row = EncodeRow(
       table->definition, values,

@@ -34,8 +34,7 @@ constexpr std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) /
   return true;
 }
 
-}  // namespace
-
+// True, with why as a message in `problem`, when `value` does not fit `column`.
 bool ValueProblem(const ColumnSpec& column, const Value& value, std::wstring& problem) {
   if (value.kind == Value::Kind::Null) return false;
   switch (column.type) {
@@ -82,6 +81,17 @@ bool ValueProblem(const ColumnSpec& column, const Value& value, std::wstring& pr
     default:
       return Refuse(problem, L"cannot be written to this column type");
   }
+}
+
+}  // namespace
+
+std::optional<std::size_t> RowProblem(std::span<const ColumnSpec> columns, std::span<const Value> values,
+                                      std::wstring& problem) {
+  const std::size_t count = columns.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (ValueProblem(columns[i], values[i], problem)) return i;
+  }
+  return std::nullopt;
 }
 
 std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -23,7 +24,7 @@ using LongValueStore = std::function<std::vector<std::uint8_t>(
 // Room for the longest row a data page takes: rows are encoded one after another into it.
 using RowBuffer = std::array<std::uint8_t, jet4::data_page::kMaxRowSize>;
 
-// Encodes one row. Values must already be checked against their columns (ValueProblem).
+// Encodes one row. Values must already be checked against their columns (RowProblem).
 // Throws CDBException "Record is too large." when the row exceeds a page's limit.
 std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
                                     const LongValueStore& longValues);
@@ -31,9 +32,10 @@ std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<cons
 std::span<const std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
                                         const LongValueStore& longValues, RowBuffer& buffer);
 
-// True, with why as a message in `problem`, when `value` does not fit `column`; false, leaving
-// `problem` as it is, when it fits.
-bool ValueProblem(const ColumnSpec& column, const Value& value, std::wstring& problem);
+// The position of the first of `values` that does not fit its column, with why as a message in
+// `problem`; nothing, leaving `problem` as it is, when every value fits. One value a column.
+std::optional<std::size_t> RowProblem(std::span<const ColumnSpec> columns, std::span<const Value> values,
+                                      std::wstring& problem);
 
 // Decodes the columns of a row that the catalog needs: numbers, Yes/No, dates and Text
 // (long values and binary columns come back as Null).
