@@ -82,6 +82,8 @@ struct AccessDatabase::TableWriter {
   std::vector<std::unique_ptr<LongValueWriter>> longValues;
   // Data pages written since the usage map was last brought up to date.
   std::vector<std::uint32_t> unmappedPages;
+  // Stores the long values of a row being encoded, made once for all the table's rows.
+  LongValueStore storeLongValue;
 };
 
 double NowAsJetDate() {
@@ -413,6 +415,10 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
     table->longValues.push_back(
         jet4::IsLongValue(column.type) ? std::make_unique<LongValueWriter>(*m_file, column.longValueMap) : nullptr);
   }
+  table->storeLongValue = [writer = table.get()](const ColumnSpec& column, std::span<const std::uint8_t> data,
+                                                 std::size_t rowSize) {
+    return writer->longValues.at(column.number)->Store(data, rowSize);
+  };
   AddToCatalog(*table);
   m_tables.push_back(std::move(table));
 }
@@ -498,12 +504,7 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   if (const auto refused = RowProblem(columns, values, problem)) {
     throw odbc::errors::ValueNotTaken(Wide(columns[*refused].name), problem);
   }
-  const auto row = EncodeRow(
-      table->definition, values,
-      [&](const ColumnSpec& column, std::span<const std::uint8_t> data, std::size_t rowSize) {
-        return table->longValues.at(column.number)->Store(data, rowSize);
-      },
-      m_row);
+  const auto row = EncodeRow(table->definition, values, table->storeLongValue, m_row);
   if (table->pageOpen && !RowFits(table->page, row.size())) FlushDataPage(*table);
   if (!table->pageOpen) {
     InitDataPage(table->page, table->tdefPage);
