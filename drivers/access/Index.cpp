@@ -242,7 +242,7 @@ void Walk(const PageFile& file, std::uint32_t tdefPage, std::uint32_t pageNumber
   if (depth > kMaxDepth || pageNumber == 0 || pageNumber >= file.PageCount() || !seen.insert(pageNumber).second) {
     ThrowIndexDamaged();
   }
-  Page page{};
+  Page page;  // Read fills it whole
   file.Read(pageNumber, page);
   CheckIndexPage(page, tdefPage);
   pages.push_back(pageNumber);

@@ -155,7 +155,6 @@ std::span<const std::uint8_t> EncodeRow(const TableDefinition& table, std::span<
     size += field.size();
   };
   // Variable-length data in variable-index order.
-  std::vector<std::uint8_t> encoded;
   for (std::size_t v = 0; v < varCount; ++v) {
     varOffsets[v] = static_cast<std::uint16_t>(size);
     const ColumnSpec& column = table.columns[table.varColumns[v]];
@@ -166,7 +165,7 @@ std::span<const std::uint8_t> EncodeRow(const TableDefinition& table, std::span<
       if (!written) throw odbc::errors::RecordTooLarge();
       size += *written;
     } else if (column.type == ColumnType::Memo) {
-      encoded.clear();
+      std::vector<std::uint8_t> encoded;
       AppendJetText(value.text, true, encoded);
       append(longValues(column, encoded, size));
     } else if (column.type == ColumnType::Ole && value.kind == Value::Kind::Bytes) {
