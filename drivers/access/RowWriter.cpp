@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "drivers/access/Bytes.h"
@@ -16,6 +17,9 @@ namespace {
 using jet4::ColumnType;
 
 constexpr std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) / 8; }
+
+// Bytes at the start of the row buffer cleared in one go for a row's fixed part.
+constexpr std::size_t kClearedBlock = 64;
 
 // The refusals of ValueProblem, kept out of line: checking a value that fits builds no string.
 [[gnu::noinline, gnu::cold]] bool Refuse(std::wstring& problem, const wchar_t* why) {
@@ -113,7 +117,13 @@ std::span<const std::uint8_t> EncodeRow(const TableDefinition& table, std::span<
   std::size_t size = jet4::row::kColumnCountSize + table.fixedSize;
   if (size > buffer.size()) throw odbc::errors::RecordTooLarge();
   std::uint8_t* const row = buffer.data();
-  std::fill_n(row, size, std::uint8_t{0});  // a null fixed-length column keeps zeros
+  // A null fixed-length column keeps zeros. A short row's fixed part is cleared as one block of
+  // a fixed size, a few stores where clearing its exact length is a call.
+  if (size <= kClearedBlock) {
+    std::memset(row, 0, kClearedBlock);
+  } else {
+    std::memset(row, 0, size);
+  }
   PutU16(row, static_cast<std::uint16_t>(columns));
   std::array<std::uint8_t, NullMaskSize(jet4::kMaxColumns)> maskBytes{};
   const std::span<std::uint8_t> nullMask(maskBytes.data(), NullMaskSize(columns));
@@ -184,7 +194,13 @@ std::span<const std::uint8_t> EncodeRow(const TableDefinition& table, std::span<
     PutU16(row + size + trailer - kOffset, static_cast<std::uint16_t>(varCount));
     size += trailer;
   }
-  std::copy(nullMask.begin(), nullMask.end(), row + size);
+  // The mask goes as its whole array where the buffer has room for that past the row, for the
+  // same reason; only the row's own bytes of it count.
+  if (buffer.size() - size >= maskBytes.size()) {
+    std::memcpy(row + size, maskBytes.data(), maskBytes.size());
+  } else {
+    std::memcpy(row + size, nullMask.data(), nullMask.size());
+  }
   size += nullMask.size();
   return {row, size};
 }
