@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 
@@ -57,6 +58,11 @@ std::wstring PathText(const std::filesystem::path& path) { return text::Utf8ToWi
 
 bool SameName(std::u16string_view a, std::u16string_view b) { return text::SameNameIgnoringCase(a, b); }
 
+// Whether two names are the same units, compared as bytes rather than unit by unit.
+bool SameUnits(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
+
 void CheckName(std::u16string_view name, const wchar_t* what) {
   if (!odbc::IsValidAccessName(name)) {
     throw odbc::errors::BadName(Wide(name), what);
@@ -76,6 +82,8 @@ struct AccessDatabase::TableWriter {
   std::vector<std::unique_ptr<LongValueWriter>> longValues;
   // Data pages written since the usage map was last brought up to date.
   std::vector<std::uint32_t> unmappedPages;
+  // Stores the long values of a row being encoded, made once for all the table's rows.
+  LongValueStore storeLongValue;
 };
 
 double NowAsJetDate() {
@@ -407,6 +415,10 @@ void AccessDatabase::AddTable(std::u16string_view name, const std::vector<FieldS
     table->longValues.push_back(
         jet4::IsLongValue(column.type) ? std::make_unique<LongValueWriter>(*m_file, column.longValueMap) : nullptr);
   }
+  table->storeLongValue = [writer = table.get()](const ColumnSpec& column, std::span<const std::uint8_t> data,
+                                                 std::size_t rowSize) {
+    return writer->longValues.at(column.number)->Store(data, rowSize);
+  };
   AddToCatalog(*table);
   m_tables.push_back(std::move(table));
 }
@@ -476,7 +488,9 @@ void AccessDatabase::Insert(std::u16string_view name, const std::vector<Value>& 
 }
 
 void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value>& values) {
-  TableWriter* table = Find(name);
+  // An export appends to one table many times over: the table of the last row is tried first,
+  // by its exact name (table names differ in more than letter case).
+  TableWriter* table = m_lastAppended != nullptr && SameUnits(m_lastAppended->name, name) ? m_lastAppended : Find(name);
   if (table == nullptr) {
     const bool exists = std::any_of(m_catalog.begin(), m_catalog.end(),
                                     [&](const CatalogEntry& e) { return IsTableEntry(e) && SameName(e.name, name); });
@@ -486,27 +500,20 @@ void AccessDatabase::AppendRow(std::u16string_view name, const std::vector<Value
   if (values.size() != columns.size()) {
     throw odbc::errors::ValueCountMismatch(Wide(name), columns.size(), values.size());
   }
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const std::wstring problem = ValueProblem(columns[i], values[i]);
-    if (!problem.empty()) {
-      throw odbc::errors::ValueNotTaken(Wide(columns[i].name), problem);
-    }
+  std::wstring problem;
+  if (const auto refused = RowProblem(columns, values, problem)) {
+    throw odbc::errors::ValueNotTaken(Wide(columns[*refused].name), problem);
   }
-  std::vector<std::uint8_t>& row = m_row;
-  EncodeRow(
-      table->definition, values,
-      [&](const ColumnSpec& column, std::span<const std::uint8_t> data, std::size_t rowSize) {
-        return table->longValues.at(column.number)->Store(data, rowSize);
-      },
-      row);
+  const auto row = EncodeRow(table->definition, values, table->storeLongValue, m_row);
   if (table->pageOpen && !RowFits(table->page, row.size())) FlushDataPage(*table);
   if (!table->pageOpen) {
     InitDataPage(table->page, table->tdefPage);
     table->pageNumber = m_file->Allocate();
     table->pageOpen = true;
   }
-  AddRow(table->page, row);
+  AddPackedRow(table->page, row);
   ++table->definition.rowCount;
+  m_lastAppended = table;
 }
 
 void AccessDatabase::FlushDataPage(TableWriter& table) {

@@ -14,6 +14,7 @@
 #include "drivers/access/Catalog.h"
 #include "drivers/access/LongValue.h"
 #include "drivers/access/PageFile.h"
+#include "drivers/access/RowWriter.h"
 #include "drivers/access/TableDefinition.h"
 #include "drivers/access/Value.h"
 
@@ -107,9 +108,9 @@ class AccessDatabase {
   std::vector<std::unique_ptr<TableWriter>> m_tables;
   Page m_mapPage{};  // the page the last map row went to; its storage reused
   std::uint32_t m_mapPageNumber = 0;
-  std::uint32_t m_firstNewPage = 0;
-  std::vector<std::uint8_t>
-      m_row;  // the row being encoded, its storage reused  // pages from here on were added by this object
+  std::uint32_t m_firstNewPage = 0;       // pages from here on were added by this object
+  RowBuffer m_row;                        // the row being encoded
+  TableWriter* m_lastAppended = nullptr;  // the table the last row went to
   bool m_closed = false;
   bool m_fresh = false;   // started empty: without a table nothing is written
   bool m_failed = false;  // a write failed: nothing more is done and nothing is committed

@@ -75,6 +75,19 @@ double ToJetDate(double serial) {
   return JetDate(dt.year, dt.month, dt.day, dt.hour, dt.minute, dt.second);
 }
 
+// Doubles below this size hold every whole number exactly.
+constexpr double kExactWholeLimit = 0x1p53;
+
+// `number` rounded half away from zero, as std::llround does; a whole number, as numbers for
+// integer columns mostly are, is taken as it is without the library call.
+std::int64_t RoundToWhole(double number) {
+  if (std::fabs(number) < kExactWholeLimit) {
+    const auto whole = static_cast<std::int64_t>(number);
+    if (static_cast<double>(whole) == number) return whole;
+  }
+  return static_cast<std::int64_t>(std::llround(number));
+}
+
 // Sets `out` to the checked value in the kind the column type takes.
 void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out) {
   using Kind = drivers::sql::Value::Kind;
@@ -96,7 +109,7 @@ void ToValue(const drivers::sql::Value& value, jet4::ColumnType type, Value& out
         out.number = value.number;
       } else {
         out.kind = Value::Kind::Integer;
-        out.integer = static_cast<std::int64_t>(std::llround(value.number));
+        out.integer = RoundToWhole(value.number);
       }
       break;
     case Kind::Text:
@@ -194,10 +207,12 @@ class AccessConnection : public OutputConnection {
     drivers::sql::CheckRules rules;
     rules.datePattern = DatePattern();
     drivers::sql::CheckRow(table, columns, values, rules, ColumnLimit, m_checked);
-    m_values.resize(columns.size());
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      ToValue(m_checked[i], m_lastDefinition->columns[i].type, m_values[i]);
-    }
+    const std::size_t count = columns.size();
+    m_values.resize(count);
+    const drivers::sql::Value* checked = m_checked.data();
+    const ColumnSpec* stored = m_lastDefinition->columns.data();
+    Value* value = m_values.data();
+    for (std::size_t i = 0; i < count; ++i) ToValue(checked[i], stored[i].type, value[i]);
     m_database.Insert(m_lastName, m_values);
   }
 

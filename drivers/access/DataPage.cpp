@@ -24,6 +24,21 @@ std::size_t LowestRowStart(const Page& page) {
   return lowest;
 }
 
+std::size_t OffsetTableEnd(std::size_t rows) { return dp::kRowOffsetsOffset + dp::kRowOffsetSize * rows; }
+
+// Puts `row` to end at `end`, where the lowest row starts, when it fits above the offset table.
+std::optional<std::uint16_t> PlaceRow(Page& page, std::span<const std::uint8_t> row, std::size_t end) {
+  const std::uint16_t count = RowCount(page);
+  if (end < OffsetTableEnd(count + 1) + row.size()) return std::nullopt;
+  const std::size_t start = end - row.size();
+  std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
+  PutU16(page.data() + OffsetTableEnd(count), static_cast<std::uint16_t>(start));
+  PutU16(page.data() + dp::kRowCountOffset, static_cast<std::uint16_t>(count + 1));
+  PutU16(page.data() + dp::kFreeSpaceOffset,
+         static_cast<std::uint16_t>(FreeSpace(page) - row.size() - dp::kRowOffsetSize));
+  return count;
+}
+
 }  // namespace
 
 void InitDataPage(Page& page, std::uint32_t ownerTdef) {
@@ -48,17 +63,13 @@ bool RowFits(const Page& page, std::size_t size) {
 
 std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> row) {
   if (!RowFits(page, row.size())) return std::nullopt;
-  const std::uint16_t count = RowCount(page);
-  const std::size_t end = LowestRowStart(page);
-  const std::size_t tableEnd = dp::kRowOffsetsOffset + dp::kRowOffsetSize * (count + 1);
-  if (end < tableEnd + row.size()) return std::nullopt;
-  const std::size_t start = end - row.size();
-  std::copy(row.begin(), row.end(), page.begin() + static_cast<std::ptrdiff_t>(start));
-  PutU16(page.data() + dp::kRowOffsetsOffset + dp::kRowOffsetSize * count, static_cast<std::uint16_t>(start));
-  PutU16(page.data() + dp::kRowCountOffset, static_cast<std::uint16_t>(count + 1));
-  PutU16(page.data() + dp::kFreeSpaceOffset,
-         static_cast<std::uint16_t>(FreeSpace(page) - row.size() - dp::kRowOffsetSize));
-  return count;
+  return PlaceRow(page, row, LowestRowStart(page));
+}
+
+std::optional<std::uint16_t> AddPackedRow(Page& page, std::span<const std::uint8_t> row) {
+  if (!RowFits(page, row.size())) return std::nullopt;
+  // Nothing deleted, nothing moved: the only free bytes lie between the offset table and the rows.
+  return PlaceRow(page, row, OffsetTableEnd(RowCount(page)) + FreeSpace(page));
 }
 
 bool IsOverflowPointer(const Page& page, std::uint16_t row) {

@@ -21,6 +21,10 @@ std::uint16_t FreeSpace(const Page& page);
 bool RowFits(const Page& page, std::size_t size);
 // Adds a row; returns its row number, or nothing when it does not fit.
 std::optional<std::uint16_t> AddRow(Page& page, std::span<const std::uint8_t> row);
+// The same for a page that only AddRow and AddPackedRow have filled since InitDataPage: its
+// rows lie packed from the page's end, so where they start follows from the free space
+// without looking at every row.
+std::optional<std::uint16_t> AddPackedRow(Page& page, std::span<const std::uint8_t> row);
 // True when row `row` only points to where the row was moved (its 4 bytes: page << 8 | row).
 bool IsOverflowPointer(const Page& page, std::uint16_t row);
 // The bytes of row `row`; empty for a deleted row. Throws CDBException on a damaged page.

@@ -5,6 +5,14 @@
 #include "drivers/access/Jet4Format.h"
 
 namespace quillon::drivers::access {
+namespace {
+
+constexpr std::size_t kMarkerSize = sizeof jet4::kCompressedTextMarker;
+
+// A character that compressed text holds in one byte.
+constexpr bool FitsOneByte(char16_t c) { return c >= 0x01 && c <= 0xFF; }
+
+}  // namespace
 
 std::vector<std::uint8_t> EncodeJetText(std::u16string_view text, bool mayCompress) {
   std::vector<std::uint8_t> out;
@@ -13,21 +21,33 @@ std::vector<std::uint8_t> EncodeJetText(std::u16string_view text, bool mayCompre
 }
 
 void AppendJetText(std::u16string_view text, bool mayCompress, std::vector<std::uint8_t>& out) {
-  const bool compressible = mayCompress && !text.empty() &&
-                            std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 0x01 && c <= 0xFF; });
-  std::size_t at = out.size();
-  if (compressible) {
-    out.resize(at + text.size() + sizeof jet4::kCompressedTextMarker);
-    out[at++] = jet4::kCompressedTextMarker[0];
-    out[at++] = jet4::kCompressedTextMarker[1];
-    for (char16_t c : text) out[at++] = static_cast<std::uint8_t>(c);
-    return;
+  const std::size_t at = out.size();
+  const std::size_t room = std::max(text.size() + kMarkerSize, text.size() * 2);
+  out.resize(at + room);
+  out.resize(at + *PutJetText(text, mayCompress, out.data() + at, room));
+}
+
+std::optional<std::size_t> PutJetText(std::u16string_view text, bool mayCompress, std::uint8_t* out, std::size_t room) {
+  const bool compressible = mayCompress && !text.empty();
+  if (compressible && text.size() + kMarkerSize <= room) {
+    // Each character is written as it is checked: text is compressed far more often than not.
+    std::uint8_t* to = out + kMarkerSize;
+    std::size_t i = 0;
+    for (; i < text.size() && FitsOneByte(text[i]); ++i) to[i] = static_cast<std::uint8_t>(text[i]);
+    if (i == text.size()) {
+      out[0] = jet4::kCompressedTextMarker[0];
+      out[1] = jet4::kCompressedTextMarker[1];
+      return text.size() + kMarkerSize;
+    }
+  } else if (compressible && std::all_of(text.begin(), text.end(), FitsOneByte)) {
+    return std::nullopt;  // compressed, it still does not fit
   }
-  out.resize(at + text.size() * 2);
+  if (text.size() * 2 > room) return std::nullopt;
   for (char16_t c : text) {
-    out[at++] = static_cast<std::uint8_t>(c);
-    out[at++] = static_cast<std::uint8_t>(c >> 8);
+    *out++ = static_cast<std::uint8_t>(c);
+    *out++ = static_cast<std::uint8_t>(c >> 8);
   }
+  return text.size() * 2;
 }
 
 std::u16string DecodeJetText(std::span<const std::uint8_t> bytes) {

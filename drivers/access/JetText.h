@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,6 +15,9 @@ namespace quillon::drivers::access {
 std::vector<std::uint8_t> EncodeJetText(std::u16string_view text, bool mayCompress);
 // The same, appended to `out`.
 void AppendJetText(std::u16string_view text, bool mayCompress, std::vector<std::uint8_t>& out);
+// The same, written to `out`, which has room for `room` bytes: how many bytes it took, or
+// nothing when they would not fit (then what `out` holds is not meaningful).
+std::optional<std::size_t> PutJetText(std::u16string_view text, bool mayCompress, std::uint8_t* out, std::size_t room);
 std::u16string DecodeJetText(std::span<const std::uint8_t> bytes);
 
 }  // namespace quillon::drivers::access

@@ -1,7 +1,9 @@
 #include "drivers/access/RowWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "drivers/access/Bytes.h"
@@ -16,16 +18,35 @@ using jet4::ColumnType;
 
 constexpr std::size_t NullMaskSize(std::size_t columns) { return (columns + 7) / 8; }
 
-}  // namespace
+// Bytes at the start of the row buffer cleared in one go for a row's fixed part.
+constexpr std::size_t kClearedBlock = 64;
 
-std::wstring ValueProblem(const ColumnSpec& column, const Value& value) {
-  if (value.kind == Value::Kind::Null) return {};
+// The refusals of ValueProblem, kept out of line: checking a value that fits builds no string.
+[[gnu::noinline, gnu::cold]] bool Refuse(std::wstring& problem, const wchar_t* why) {
+  problem = why;
+  return true;
+}
+
+[[gnu::noinline, gnu::cold]] bool RefuseOutOfRange(std::wstring& problem, std::int64_t low, std::int64_t high) {
+  problem = L"is out of range (" + std::to_wstring(low) + L" to " + std::to_wstring(high) + L")";
+  return true;
+}
+
+[[gnu::noinline, gnu::cold]] bool RefuseTooLong(std::wstring& problem, std::size_t chars, std::size_t holds) {
+  problem =
+      L"is too long (" + std::to_wstring(chars) + L" characters; the column holds " + std::to_wstring(holds) + L")";
+  return true;
+}
+
+// True, with why as a message in `problem`, when `value` does not fit `column`.
+bool ValueProblem(const ColumnSpec& column, const Value& value, std::wstring& problem) {
+  if (value.kind == Value::Kind::Null) return false;
   switch (column.type) {
     case ColumnType::Bit:
     case ColumnType::Byte:
     case ColumnType::Integer:
     case ColumnType::Long: {
-      if (value.kind != Value::Kind::Integer) return L"is not a whole number";
+      if (value.kind != Value::Kind::Integer) return Refuse(problem, L"is not a whole number");
       std::int64_t low = std::numeric_limits<std::int32_t>::min();
       std::int64_t high = std::numeric_limits<std::int32_t>::max();
       if (column.type == ColumnType::Integer) {
@@ -35,60 +56,78 @@ std::wstring ValueProblem(const ColumnSpec& column, const Value& value) {
         low = 0;
         high = 255;
       } else if (column.type == ColumnType::Bit) {
-        return {};
+        return false;
       }
-      if (value.integer < low || value.integer > high) {
-        return L"is out of range (" + std::to_wstring(low) + L" to " + std::to_wstring(high) + L")";
-      }
-      return {};
+      if (value.integer < low || value.integer > high) return RefuseOutOfRange(problem, low, high);
+      return false;
     }
     case ColumnType::Double:
       // An IEEE double, NaN and the infinities included.
-      if (value.kind == Value::Kind::Text) return L"is not a number";
-      return {};
+      if (value.kind == Value::Kind::Text) return Refuse(problem, L"is not a number");
+      return false;
     case ColumnType::DateTime:
-      if (value.kind == Value::Kind::Text) return L"is not a number";
-      if (value.kind == Value::Kind::Double && !std::isfinite(value.number)) return L"is not a finite number";
-      return {};
+      if (value.kind == Value::Kind::Text) return Refuse(problem, L"is not a number");
+      if (value.kind == Value::Kind::Double && !std::isfinite(value.number))
+        return Refuse(problem, L"is not a finite number");
+      return false;
     case ColumnType::Text:
-      if (value.kind != Value::Kind::Text) return L"is not text";
-      if (value.text.size() * 2 > column.length) {
-        return L"is too long (" + std::to_wstring(value.text.size()) + L" characters; the column holds " +
-               std::to_wstring(column.length / 2) + L")";
-      }
-      return {};
+      if (value.kind != Value::Kind::Text) return Refuse(problem, L"is not text");
+      if (value.text.size() * 2 > column.length) return RefuseTooLong(problem, value.text.size(), column.length / 2);
+      return false;
     case ColumnType::Memo:
-      if (value.kind != Value::Kind::Text) return L"is not text";
-      if (value.text.size() * 2 > jet4::long_value::kMaxLength) return L"is too long for a Memo";
-      return {};
+      if (value.kind != Value::Kind::Text) return Refuse(problem, L"is not text");
+      if (value.text.size() * 2 > jet4::long_value::kMaxLength) return Refuse(problem, L"is too long for a Memo");
+      return false;
     case ColumnType::Ole:
-      if (value.kind != Value::Kind::Bytes) return L"is not binary";
-      if (value.bytes.size() > jet4::long_value::kMaxLength) return L"is too long for an OLE Object";
-      return {};
+      if (value.kind != Value::Kind::Bytes) return Refuse(problem, L"is not binary");
+      if (value.bytes.size() > jet4::long_value::kMaxLength) return Refuse(problem, L"is too long for an OLE Object");
+      return false;
     default:
-      return L"cannot be written to this column type";
+      return Refuse(problem, L"cannot be written to this column type");
   }
+}
+
+}  // namespace
+
+std::optional<std::size_t> RowProblem(std::span<const ColumnSpec> columns, std::span<const Value> values,
+                                      std::wstring& problem) {
+  const std::size_t count = columns.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (ValueProblem(columns[i], values[i], problem)) return i;
+  }
+  return std::nullopt;
 }
 
 std::vector<std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
                                     const LongValueStore& longValues) {
-  std::vector<std::uint8_t> row;
-  EncodeRow(table, values, longValues, row);
-  return row;
+  RowBuffer buffer;
+  const auto row = EncodeRow(table, values, longValues, buffer);
+  return {row.begin(), row.end()};
 }
 
-void EncodeRow(const TableDefinition& table, std::span<const Value> values, const LongValueStore& longValues,
-               std::vector<std::uint8_t>& row) {
+std::span<const std::uint8_t> EncodeRow(const TableDefinition& table, std::span<const Value> values,
+                                        const LongValueStore& longValues, RowBuffer& buffer) {
   const std::size_t columns = table.columns.size();
-  if (columns > jet4::kMaxColumns || table.varColumns.size() > jet4::kMaxColumns) {
+  const std::size_t varCount = table.varColumns.size();
+  if (columns > jet4::kMaxColumns || varCount > jet4::kMaxColumns) {
     throw odbc::errors::RowHasTooManyColumns(jet4::kMaxColumns);
   }
-  row.assign(jet4::row::kColumnCountSize + table.fixedSize, 0);
-  PutU16(row.data(), static_cast<std::uint16_t>(columns));
+  // The buffer holds a row as long as a page takes: whatever would reach past it is refused
+  // before it is written.
+  std::size_t size = jet4::row::kColumnCountSize + table.fixedSize;
+  if (size > buffer.size()) throw odbc::errors::RecordTooLarge();
+  std::uint8_t* const row = buffer.data();
+  // A null fixed-length column keeps zeros. A short row's fixed part is cleared as one block of
+  // a fixed size, a few stores where clearing its exact length is a call.
+  if (size <= kClearedBlock) {
+    std::memset(row, 0, kClearedBlock);
+  } else {
+    std::memset(row, 0, size);
+  }
+  PutU16(row, static_cast<std::uint16_t>(columns));
   std::array<std::uint8_t, NullMaskSize(jet4::kMaxColumns)> maskBytes{};
   const std::span<std::uint8_t> nullMask(maskBytes.data(), NullMaskSize(columns));
-  std::array<std::uint16_t, jet4::kMaxColumns> offsetSlots{};
-  const std::span<std::uint16_t> varOffsets(offsetSlots.data(), table.varColumns.size());
+  std::array<std::uint16_t, jet4::kMaxColumns> varOffsets;  // the first varCount are set below
 
   auto setBit = [&](std::uint16_t number) { nullMask[number / 8] |= static_cast<std::uint8_t>(1u << (number % 8)); };
 
@@ -96,7 +135,7 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
     const ColumnSpec& column = table.columns[i];
     const Value& value = values[i];
     const bool isNull = value.kind == Value::Kind::Null;
-    std::uint8_t* fixed = row.data() + jet4::row::kColumnCountSize + column.fixedOffset;
+    std::uint8_t* fixed = row + jet4::row::kColumnCountSize + column.fixedOffset;
     switch (column.type) {
       case ColumnType::Bit:
         if (!isNull && value.integer != 0) setBit(column.number);
@@ -120,41 +159,50 @@ void EncodeRow(const TableDefinition& table, std::span<const Value> values, cons
     }
     if (!isNull) setBit(column.number);
   }
+  const auto append = [&](std::span<const std::uint8_t> field) {
+    if (field.size() > buffer.size() - size) throw odbc::errors::RecordTooLarge();
+    std::copy(field.begin(), field.end(), row + size);
+    size += field.size();
+  };
   // Variable-length data in variable-index order.
-  std::vector<std::uint8_t> encoded;
-  for (std::size_t v = 0; v < table.varColumns.size(); ++v) {
-    varOffsets[v] = static_cast<std::uint16_t>(row.size());
+  for (std::size_t v = 0; v < varCount; ++v) {
+    varOffsets[v] = static_cast<std::uint16_t>(size);
     const ColumnSpec& column = table.columns[table.varColumns[v]];
     const Value& value = values[table.varColumns[v]];
     if (value.kind == Value::Kind::Null) continue;
     if (column.type == ColumnType::Text) {
-      AppendJetText(value.text, true, row);
+      const auto written = PutJetText(value.text, true, row + size, buffer.size() - size);
+      if (!written) throw odbc::errors::RecordTooLarge();
+      size += *written;
     } else if (column.type == ColumnType::Memo) {
-      encoded.clear();
+      std::vector<std::uint8_t> encoded;
       AppendJetText(value.text, true, encoded);
-      const auto field = longValues(column, encoded, row.size());
-      row.insert(row.end(), field.begin(), field.end());
+      append(longValues(column, encoded, size));
     } else if (column.type == ColumnType::Ole && value.kind == Value::Kind::Bytes) {
-      const auto field = longValues(column, value.bytes, row.size());
-      row.insert(row.end(), field.begin(), field.end());
+      append(longValues(column, value.bytes, size));
     }
-    if (row.size() > jet4::data_page::kMaxRowSize) break;
   }
   // End offset, one offset a variable column, their count.
   constexpr std::size_t kOffset = jet4::row::kVarOffsetSize;
-  const std::size_t varCount = varOffsets.size();
   const std::size_t trailer = varCount > 0 ? kOffset * (varCount + 2) : 0;
-  if (row.size() + trailer + nullMask.size() > jet4::data_page::kMaxRowSize) {
+  if (size + trailer + nullMask.size() > jet4::data_page::kMaxRowSize) {
     throw odbc::errors::RecordTooLarge();
   }
   if (varCount > 0) {
-    const std::size_t at = row.size();
-    row.resize(at + trailer);
-    PutU16(&row[at], static_cast<std::uint16_t>(at));  // end of the variable data
-    for (std::size_t v = 0; v < varCount; ++v) PutU16(&row[at + kOffset + kOffset * (varCount - 1 - v)], varOffsets[v]);
-    PutU16(&row[at + trailer - kOffset], static_cast<std::uint16_t>(varCount));
+    PutU16(row + size, static_cast<std::uint16_t>(size));  // end of the variable data
+    for (std::size_t v = 0; v < varCount; ++v) PutU16(row + size + kOffset * (varCount - v), varOffsets[v]);
+    PutU16(row + size + trailer - kOffset, static_cast<std::uint16_t>(varCount));
+    size += trailer;
   }
-  row.insert(row.end(), nullMask.begin(), nullMask.end());
+  // The mask goes as its whole array where the buffer has room for that past the row, for the
+  // same reason; only the row's own bytes of it count.
+  if (buffer.size() - size >= maskBytes.size()) {
+    std::memcpy(row + size, maskBytes.data(), maskBytes.size());
+  } else {
+    std::memcpy(row + size, nullMask.data(), nullMask.size());
+  }
+  size += nullMask.size();
+  return {row, size};
 }
 
 std::vector<Value> DecodeRow(const TableDefinition& table, std::span<const std::uint8_t> row) {

@@ -1,6 +1,7 @@
 #include "drivers/access/UsageMap.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "drivers/access/DataPage.h"
 #include "drivers/access/Jet4Format.h"
@@ -20,6 +21,15 @@ std::size_t Slot(std::size_t index) { return um::kReferenceFirstSlot + um::kRefe
 void AddBitmapPages(const std::uint8_t* bitmap, std::size_t bytes, std::uint32_t first,
                     std::vector<std::uint32_t>& out) {
   for (std::size_t i = 0; i < bytes; ++i) {
+    // A map lists few pages of its range: a word of bytes without a bit set is passed over whole.
+    if (i % sizeof(std::uint64_t) == 0 && bytes - i >= sizeof(std::uint64_t)) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bitmap + i, sizeof word);
+      if (word == 0) {
+        i += sizeof word - 1;
+        continue;
+      }
+    }
     if (bitmap[i] == 0) continue;
     for (unsigned bit = 0; bit < 8; ++bit) {
       if (bitmap[i] & (1u << bit)) out.push_back(first + static_cast<std::uint32_t>(i * 8 + bit));

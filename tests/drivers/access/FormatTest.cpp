@@ -1,5 +1,6 @@
 // Checks of format pieces whose faults the round trips would not show: Jet dates before
 // 1899, text compression choices, usage maps past their first bitmap page, header refusals.
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "drivers/access/Value.h"
 #include "platform/errors/Errors.h"
 #include "platform/odbc/Database.h"
+#include "platform/text/WideText.h"
 #include "tests/drivers/access/ReaderHelpers.h"
 #include "tests/support/Command.h"
 #include "tests/support/Require.h"
@@ -94,6 +96,68 @@ TEST(JetFormat, TextIsCompressedOnlyWhenEveryCharacterFitsOneByte) {
   }
   EXPECT_TRUE(EncodeJetText(u"", true).empty());
   EXPECT_EQ(EncodeJetText(u"abc", false).size(), 6u);
+  // Into a row's remaining room: as encoded when that fits, else nothing (even where the other
+  // layout would have fitted).
+  const struct {
+    std::u16string text;
+    std::size_t room;
+  } rooms[] = {{u"abc", 5}, {u"abc", 4}, {u"a", 2}, {u"Ж", 2}, {u"Ж", 1}, {u"aЖ", 4}, {u"aЖ", 3}, {u"", 0}};
+  for (const auto& c : rooms) {
+    const auto encoded = EncodeJetText(c.text, true);
+    std::vector<std::uint8_t> out(c.room);
+    const auto written = PutJetText(c.text, true, out.data(), c.room);
+    ASSERT_EQ(written.has_value(), encoded.size() <= c.room) << c.room;
+    if (written) {
+      EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(*written)), encoded);
+    }
+  }
+}
+
+TEST(JetFormat, ValuesThatDoNotFitTheirColumnAreRefusedWithTheReason) {
+  testing::TempDir dir;
+  const auto path = dir / "refused.mdb";
+  AccessDatabase::Create(path);
+  AccessDatabase db(path);
+  db.CreateTable(u"T", {{u"S", jet4::ColumnType::Integer},
+                        {u"Name", jet4::ColumnType::Text, 3},
+                        {u"D", jet4::ColumnType::DateTime},
+                        {u"B", jet4::ColumnType::Ole}});
+  const struct {
+    std::vector<Value> row;
+    const wchar_t* message;
+  } cases[] = {
+      {{Value::Int(32768), {}, {}, {}}, L"The value for column 'S' is out of range (-32768 to 32767)"},
+      {{Value::Str(u"1"), {}, {}, {}}, L"The value for column 'S' is not a whole number"},
+      {{{}, Value::Str(u"abcd"), {}, {}},
+       L"The value for column 'Name' is too long (4 characters; the column holds 3)"},
+      {{{}, {}, Value::Real(HUGE_VAL), {}}, L"The value for column 'D' is not a finite number"},
+      {{{}, {}, {}, Value::Str(u"x")}, L"The value for column 'B' is not binary"},
+  };
+  for (const auto& c : cases) {
+    try {
+      db.Insert(u"T", c.row);
+      ADD_FAILURE() << "taken: " << text::WideToUtf8(c.message);
+    } catch (const odbc::CDBException& e) {
+      EXPECT_EQ(e.m_strMessage, c.message);
+    }
+  }
+  db.Insert(u"T", {Value::Int(-32768), Value::Str(u"abc"), Value::Real(1), Value::Bytes({1})});
+}
+
+TEST(JetFormat, PackedRowsGoWhereAddRowPutsThem) {
+  Page scanned{};
+  Page packed{};
+  InitDataPage(scanned, 7);
+  InitDataPage(packed, 7);
+  // Rows of changing sizes until the page is full, the last one refused by both.
+  for (std::size_t size = 1;; size += 37) {
+    const std::vector<std::uint8_t> row(size, static_cast<std::uint8_t>(size));
+    const auto index = AddRow(scanned, row);
+    ASSERT_EQ(AddPackedRow(packed, row), index);
+    if (!index) break;
+  }
+  EXPECT_GT(RowCount(packed), 1u);
+  EXPECT_EQ(packed, scanned);
 }
 
 TEST(JetFormat, ReferenceMapsReachPagesBeyondTheirFirstBitmapPage) {
