@@ -23,7 +23,8 @@ namespace {
 namespace errors = odbc::errors;
 
 // libxml2, loaded the first time an existing workbook's parts are read: a run that only writes
-// new workbooks never maps it. Each pointer is named as the library names it.
+// new workbooks never maps it. Each pointer is named as the library names it. libxml2 stays
+// loaded: the state it keeps for each thread that parsed is released when that thread ends.
 constexpr const char* kXmlLibrary = "libxml2.so.2";
 #define QUILLON_XML_FUNCTION(name) decltype(&::name) name = library.Resolve<decltype(&::name)>(#name)
 struct Xml {
@@ -32,7 +33,7 @@ struct Xml {
   // Releases what the library allocated. Its xmlFree is a variable holding the function.
   void Free(void* memory) const { (*freeFunction)(memory); }
 
-  loader::SharedLibrary library{kXmlLibrary};
+  loader::SharedLibrary library{kXmlLibrary, loader::SharedLibrary::Unloading::Never};
   QUILLON_XML_FUNCTION(xmlInitParser);
   QUILLON_XML_FUNCTION(xmlReadMemory);
   QUILLON_XML_FUNCTION(xmlDocGetRootElement);

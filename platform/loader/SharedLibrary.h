@@ -11,7 +11,8 @@ namespace quillon::loader {
 class SharedLibrary {
  public:
   // Whether dlclose may unmap the library: one that registers itself with another library
-  // (GObject types) must stay, as loading it again would register it twice.
+  // (GObject types) must stay, as loading it again would register it twice; so must one that
+  // leaves destructors to run when a thread ends.
   enum class Unloading { Allowed, Never };
 
   // Loads `soname` (lazily bound, its symbols kept local to it). Throws
