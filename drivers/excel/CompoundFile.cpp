@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
-#include <mutex>
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
@@ -19,6 +18,7 @@
 #include "drivers/excel/Workbook.h"
 #include "platform/errors/Errors.h"
 #include "platform/file/FileDescriptor.h"
+#include "platform/loader/SharedLibrary.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
@@ -48,14 +48,54 @@ constexpr std::uint64_t kIdsPerMasterSector = kIdsPerSector - 1;
 // shown: a file it has doubts about is refused, with the driver's message, before it is read.
 void DropLibraryWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
-void InitGsf() {
-  static std::once_flag once;
-  std::call_once(once, [] {
+// libgsf and the GLib functions it stands on, loaded the first time an existing file is read: a
+// run that only writes new files never maps them. Each pointer is named as the library names it;
+// libgsf stays loaded, as its GObject types are registered once for the process.
+constexpr const char* kGsfLibrary = "libgsf-1.so.114";
+#define QUILLON_GSF_FUNCTION(name) decltype(&::name) name = library.Resolve<decltype(&::name)>(#name)
+struct Gsf {
+  Gsf() {
     gsf_init();
     constexpr auto kAllLevels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
     for (const char* domain : {"libgsf", "libgsf:msole", "gsf"})
       g_log_set_handler(domain, kAllLevels, DropLibraryWarning, nullptr);
-  });
+  }
+  // Whether `object` is an instance of `type` (the G_TYPE_CHECK_INSTANCE_TYPE of the macros).
+  bool IsA(const void* object, GType type) const {
+    return g_type_check_instance_is_a(static_cast<GTypeInstance*>(const_cast<void*>(object)), type);
+  }
+
+  loader::SharedLibrary library{kGsfLibrary, loader::SharedLibrary::Unloading::Never};
+  QUILLON_GSF_FUNCTION(gsf_init);
+  QUILLON_GSF_FUNCTION(gsf_input_stdio_new_FILE);
+  QUILLON_GSF_FUNCTION(gsf_infile_msole_new);
+  QUILLON_GSF_FUNCTION(gsf_infile_msole_get_type);
+  QUILLON_GSF_FUNCTION(gsf_infile_msole_get_class_id);
+  QUILLON_GSF_FUNCTION(gsf_infile_get_type);
+  QUILLON_GSF_FUNCTION(gsf_infile_num_children);
+  QUILLON_GSF_FUNCTION(gsf_infile_name_by_index);
+  QUILLON_GSF_FUNCTION(gsf_infile_child_by_index);
+  QUILLON_GSF_FUNCTION(gsf_input_size);
+  QUILLON_GSF_FUNCTION(gsf_input_seek);
+  QUILLON_GSF_FUNCTION(gsf_input_read);
+  QUILLON_GSF_FUNCTION(g_type_check_instance_is_a);
+  QUILLON_GSF_FUNCTION(g_object_unref);
+  QUILLON_GSF_FUNCTION(g_error_free);
+  QUILLON_GSF_FUNCTION(g_log_set_handler);
+};
+#undef QUILLON_GSF_FUNCTION
+
+// Loads libgsf once for the process (again on the next call when loading failed); throws
+// odbc::errors::LibraryNotLoaded when it cannot.
+const Gsf& GsfLibrary() {
+  static const Gsf gsf;
+  return gsf;
+}
+
+// A storage (GsfInfile) rather than a stream.
+bool IsStorage(const Gsf& gsf, GsfInput* entry) {
+  return gsf.IsA(entry, gsf.gsf_infile_get_type()) &&
+         gsf.gsf_infile_num_children(reinterpret_cast<GsfInfile*>(entry)) >= 0;
 }
 
 // The container reports a failed write without its cause; the system's is still in errno.
@@ -77,7 +117,7 @@ std::FILE* StreamOn(int fd, const char* mode, const std::string& path) {
 
 struct GObjectRelease {
   void operator()(void* object) const {
-    if (object != nullptr) g_object_unref(object);
+    if (object != nullptr) GsfLibrary().g_object_unref(object);
   }
 };
 template <typename T>
@@ -92,26 +132,27 @@ struct CompoundFile::Impl {
 };
 
 CompoundFile::CompoundFile(int fd, const std::string& path) : m_impl(std::make_unique<Impl>()) {
-  InitGsf();
+  const Gsf& gsf = GsfLibrary();
   CheckContainer(fd);
   GError* error = nullptr;
   std::FILE* stream = StreamOn(fd, "rb", path);
-  m_impl->input.reset(gsf_input_stdio_new_FILE(path.c_str(), stream, FALSE));
+  m_impl->input.reset(gsf.gsf_input_stdio_new_FILE(path.c_str(), stream, FALSE));
   if (!m_impl->input) {
     std::fclose(stream);
     throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"it"));
   }
-  m_impl->ole.reset(gsf_infile_msole_new(m_impl->input.get(), &error));
+  m_impl->ole.reset(gsf.gsf_infile_msole_new(m_impl->input.get(), &error));
   if (!m_impl->ole) {
-    if (error != nullptr) g_error_free(error);
+    if (error != nullptr) gsf.g_error_free(error);
     throw WorkbookRefused(odbc::errors::WorkbookNotAddable(L"it is not an Excel workbook (not a compound document)"));
   }
-  const int count = gsf_infile_num_children(m_impl->ole.get());
+  const int count = gsf.gsf_infile_num_children(m_impl->ole.get());
   bool biff5 = false;
   for (int i = 0; i < count; ++i) {
-    const char* name = gsf_infile_name_by_index(m_impl->ole.get(), i);
+    const char* name = gsf.gsf_infile_name_by_index(m_impl->ole.get(), i);
     if (name == nullptr) continue;
-    if (strcasecmp(name, kWorkbookStream) == 0) m_impl->workbook.reset(gsf_infile_child_by_index(m_impl->ole.get(), i));
+    if (strcasecmp(name, kWorkbookStream) == 0)
+      m_impl->workbook.reset(gsf.gsf_infile_child_by_index(m_impl->ole.get(), i));
     if (strcasecmp(name, kBiff5Stream) == 0) biff5 = true;
   }
   if (!m_impl->workbook) {
@@ -119,7 +160,7 @@ CompoundFile::CompoundFile(int fd, const std::string& path) : m_impl(std::make_u
         biff5 ? L"it is an Excel 5.0/95 (BIFF5) workbook; only Excel 97-2003 workbooks can be added to"
               : L"it is a compound document without a workbook stream"));
   }
-  if (GSF_IS_INFILE(m_impl->workbook.get()) && gsf_infile_num_children(GSF_INFILE(m_impl->workbook.get())) >= 0) {
+  if (IsStorage(gsf, m_impl->workbook.get())) {
     throw WorkbookRefused(odbc::errors::WorkbookNotAddable(L"its workbook entry is a storage, not a stream"));
   }
 }
@@ -139,11 +180,12 @@ CompoundFile::CompoundFile(const std::string& path) : CompoundFile(OpenToRead(pa
 CompoundFile::~CompoundFile() = default;
 
 std::vector<std::uint8_t> CompoundFile::ReadWorkbookStream() const {
+  const Gsf& gsf = GsfLibrary();
   GsfInput* input = m_impl->workbook.get();
-  const gsf_off_t size = gsf_input_size(input);
+  const gsf_off_t size = gsf.gsf_input_size(input);
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  if (size > 0 && (gsf_input_seek(input, 0, G_SEEK_SET) ||
-                   gsf_input_read(input, static_cast<std::size_t>(size), bytes.data()) == nullptr)) {
+  if (size > 0 && (gsf.gsf_input_seek(input, 0, G_SEEK_SET) ||
+                   gsf.gsf_input_read(input, static_cast<std::size_t>(size), bytes.data()) == nullptr)) {
     throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"its workbook stream"));
   }
   return bytes;
@@ -155,7 +197,8 @@ namespace {
 // workbook's records are read in order, a few bytes at a time.
 class GsfSource : public ByteSource {
  public:
-  explicit GsfSource(GsfInput* input) : m_input(input), m_size(static_cast<std::uint64_t>(gsf_input_size(input))) {}
+  explicit GsfSource(GsfInput* input)
+      : m_gsf(GsfLibrary()), m_input(input), m_size(static_cast<std::uint64_t>(m_gsf.gsf_input_size(input))) {}
   std::uint64_t Size() const override { return m_size; }
   void Read(std::uint64_t offset, void* out, std::size_t size) override {
     auto* target = static_cast<std::uint8_t*>(out);
@@ -173,12 +216,13 @@ class GsfSource : public ByteSource {
     if (offset >= m_size)
       throw WorkbookRefused(odbc::errors::WorkbookDamaged(L"a read went past the end of the workbook stream"));
     m_window.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, m_size - offset)));
-    if (gsf_input_seek(m_input, static_cast<gsf_off_t>(offset), G_SEEK_SET) ||
-        gsf_input_read(m_input, m_window.size(), m_window.data()) == nullptr) {
+    if (m_gsf.gsf_input_seek(m_input, static_cast<gsf_off_t>(offset), G_SEEK_SET) ||
+        m_gsf.gsf_input_read(m_input, m_window.size(), m_window.data()) == nullptr) {
       throw WorkbookRefused(odbc::errors::WorkbookUnreadable(L"its workbook stream"));
     }
     m_windowStart = offset;
   }
+  const Gsf& m_gsf;
   GsfInput* m_input;
   std::uint64_t m_size;
   std::uint64_t m_windowStart = 0;
@@ -198,18 +242,19 @@ std::uint64_t Sectors(std::uint64_t bytes, std::uint64_t sector) { return (bytes
 // Adds the entries under `from` (the workbook stream of the top level left out) to the counts.
 void CountEntries(GsfInfile* from, bool skipWorkbook, std::uint64_t& entries, std::uint64_t& bigSectors,
                   std::uint64_t& miniSectors) {
-  const int count = gsf_infile_num_children(from);
+  const Gsf& gsf = GsfLibrary();
+  const int count = gsf.gsf_infile_num_children(from);
   for (int i = 0; i < count; ++i) {
-    const char* name = gsf_infile_name_by_index(from, i);
+    const char* name = gsf.gsf_infile_name_by_index(from, i);
     if (name == nullptr || (skipWorkbook && strcasecmp(name, kWorkbookStream) == 0)) continue;
-    GPtr<GsfInput> child(gsf_infile_child_by_index(from, i));
+    GPtr<GsfInput> child(gsf.gsf_infile_child_by_index(from, i));
     if (!child) continue;
     ++entries;
-    if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0) {
-      CountEntries(GSF_INFILE(child.get()), false, entries, bigSectors, miniSectors);
+    if (IsStorage(gsf, child.get())) {
+      CountEntries(reinterpret_cast<GsfInfile*>(child.get()), false, entries, bigSectors, miniSectors);
       continue;
     }
-    const auto size = static_cast<std::uint64_t>(gsf_input_size(child.get()));
+    const auto size = static_cast<std::uint64_t>(gsf.gsf_input_size(child.get()));
     if (size < cfb::kMiniStreamCutoff)
       miniSectors += Sectors(size, cfb::kMiniSector);
     else
@@ -606,27 +651,28 @@ std::u16string EntryName(const char* utf8) { return text::WideToUtf16(text::Utf8
 // Carries the entries under `from` (the workbook stream of the top level left out) over.
 void CopyEntries(GsfInfile* from, CompoundWriter& to, std::uint32_t parent, const std::string& path,
                  bool skipWorkbook) {
-  const int count = gsf_infile_num_children(from);
+  const Gsf& gsf = GsfLibrary();
+  const int count = gsf.gsf_infile_num_children(from);
   for (int i = 0; i < count; ++i) {
-    const char* name = gsf_infile_name_by_index(from, i);
+    const char* name = gsf.gsf_infile_name_by_index(from, i);
     if (name == nullptr) continue;
     if (skipWorkbook && strcasecmp(name, kWorkbookStream) == 0) continue;
-    GPtr<GsfInput> child(gsf_infile_child_by_index(from, i));
+    GPtr<GsfInput> child(gsf.gsf_infile_child_by_index(from, i));
     if (!child) WriteFailure(path, std::string("could not read the entry ") + name);
-    if (GSF_IS_INFILE(child.get()) && gsf_infile_num_children(GSF_INFILE(child.get())) >= 0) {
+    if (IsStorage(gsf, child.get())) {
       guint8 classId[kClassIdSize];
-      const bool hasClass =
-          GSF_IS_INFILE_MSOLE(child.get()) && gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(child.get()), classId);
+      const bool hasClass = gsf.IsA(child.get(), gsf.gsf_infile_msole_get_type()) &&
+                            gsf.gsf_infile_msole_get_class_id(reinterpret_cast<GsfInfileMSOle*>(child.get()), classId);
       const std::uint32_t storage = to.AddStorage(parent, EntryName(name), hasClass ? classId : nullptr);
-      CopyEntries(GSF_INFILE(child.get()), to, storage, path, false);
+      CopyEntries(reinterpret_cast<GsfInfile*>(child.get()), to, storage, path, false);
       continue;
     }
-    const auto size = static_cast<std::uint64_t>(gsf_input_size(child.get()));
+    const auto size = static_cast<std::uint64_t>(gsf.gsf_input_size(child.get()));
     to.AddStream(parent, EntryName(name), size, [&](Sink& sink) {
       std::uint64_t left = size;
       while (left > 0) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
-        const guint8* data = gsf_input_read(child.get(), n, nullptr);
+        const guint8* data = gsf.gsf_input_read(child.get(), n, nullptr);
         if (data == nullptr) WriteFailure(path, std::string("could not copy the entry ") + name);
         sink.Write(data, n);
         left -= n;
@@ -642,11 +688,11 @@ void WriteCompoundFile(SpoolFile& file, const std::string& path, const CompoundF
                        std::uint64_t sizeLimit) {
   if (CompoundFileSize(workbookSize, previous) > sizeLimit)
     throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
-  InitGsf();
   CompoundWriter writer(file, path);
   if (previous != nullptr) {
     guint8 classId[kClassIdSize];
-    if (gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(previous->m_impl->ole.get()), classId))
+    if (GsfLibrary().gsf_infile_msole_get_class_id(reinterpret_cast<GsfInfileMSOle*>(previous->m_impl->ole.get()),
+                                                   classId))
       writer.SetRootClassId(classId);
   }
   // The workbook stream first: its sectors follow the spools' as they were taken.

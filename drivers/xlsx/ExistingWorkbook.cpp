@@ -14,12 +14,45 @@
 #include "drivers/xlsx/Styles.h"
 #include "drivers/xlsx/ZipWriter.h"
 #include "platform/errors/Errors.h"
+#include "platform/loader/SharedLibrary.h"
 #include "platform/text/WideText.h"
 
 namespace quillon::drivers::xlsx {
 namespace {
 
 namespace errors = odbc::errors;
+
+// libxml2, loaded the first time an existing workbook's parts are read: a run that only writes
+// new workbooks never maps it. Each pointer is named as the library names it. libxml2 stays
+// loaded: the state it keeps for each thread that parsed is released when that thread ends.
+constexpr const char* kXmlLibrary = "libxml2.so.2";
+#define QUILLON_XML_FUNCTION(name) decltype(&::name) name = library.Resolve<decltype(&::name)>(#name)
+struct Xml {
+  // The library sets itself up on first use, which two threads must not do at once.
+  Xml() { xmlInitParser(); }
+  // Releases what the library allocated. Its xmlFree is a variable holding the function.
+  void Free(void* memory) const { (*freeFunction)(memory); }
+
+  loader::SharedLibrary library{kXmlLibrary, loader::SharedLibrary::Unloading::Never};
+  QUILLON_XML_FUNCTION(xmlInitParser);
+  QUILLON_XML_FUNCTION(xmlReadMemory);
+  QUILLON_XML_FUNCTION(xmlDocGetRootElement);
+  QUILLON_XML_FUNCTION(xmlFreeDoc);
+  QUILLON_XML_FUNCTION(xmlGetNsProp);
+  QUILLON_XML_FUNCTION(xmlGetNoNsProp);
+  QUILLON_XML_FUNCTION(xmlNodeGetContent);
+  QUILLON_XML_FUNCTION(xmlSearchNsByHref);
+  QUILLON_XML_FUNCTION(xmlStrEqual);
+  xmlFreeFunc* freeFunction = static_cast<xmlFreeFunc*>(library.Symbol("xmlFree"));
+};
+#undef QUILLON_XML_FUNCTION
+
+// Loads libxml2 once for the process (again on the next call when loading failed); throws
+// odbc::errors::LibraryNotLoaded when it cannot.
+const Xml& XmlLibrary() {
+  static const Xml xml;
+  return xml;
+}
 
 // Namespaces as libxml2 compares them (C strings).
 constexpr const char* kMainNs = sml::kMainNamespace.data();
@@ -153,7 +186,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 bool Is(const xmlNode* node, const char* ns, const char* local) {
   return node != nullptr && node->type == XML_ELEMENT_NODE && node->ns != nullptr &&
-         xmlStrEqual(node->ns->href, BAD_CAST ns) && xmlStrEqual(node->name, BAD_CAST local);
+         XmlLibrary().xmlStrEqual(node->ns->href, BAD_CAST ns) && XmlLibrary().xmlStrEqual(node->name, BAD_CAST local);
 }
 
 std::vector<const xmlNode*> Children(const xmlNode* parent, const char* ns, const char* local) {
@@ -172,16 +205,19 @@ const xmlNode* Child(const xmlNode* parent, const char* ns, const char* local) {
 // An attribute's value (in namespace `ns`, or in none), decoded; empty when absent.
 std::string Attribute(const xmlNode* node, const char* name, const char* ns = nullptr) {
   if (node == nullptr) return {};
-  xmlChar* value = ns != nullptr ? xmlGetNsProp(node, BAD_CAST name, BAD_CAST ns) : xmlGetNoNsProp(node, BAD_CAST name);
+  const Xml& xml = XmlLibrary();
+  xmlChar* value =
+      ns != nullptr ? xml.xmlGetNsProp(node, BAD_CAST name, BAD_CAST ns) : xml.xmlGetNoNsProp(node, BAD_CAST name);
   std::string result = value != nullptr ? reinterpret_cast<const char*>(value) : "";
-  xmlFree(value);
+  xml.Free(value);
   return result;
 }
 
 std::string Content(const xmlNode* node) {
-  xmlChar* value = xmlNodeGetContent(node);
+  const Xml& xml = XmlLibrary();
+  xmlChar* value = xml.xmlNodeGetContent(node);
   std::string result = value != nullptr ? reinterpret_cast<const char*>(value) : "";
-  xmlFree(value);
+  xml.Free(value);
   return result;
 }
 
@@ -265,8 +301,10 @@ struct ExistingWorkbook::Part {
   std::vector<ElementSpan> spans;
   std::unordered_map<const xmlNode*, std::size_t> order;
 
-  ~Part() { xmlFreeDoc(doc); }
-  const xmlNode* Root() const { return xmlDocGetRootElement(doc); }
+  ~Part() {
+    if (doc != nullptr) XmlLibrary().xmlFreeDoc(doc);
+  }
+  const xmlNode* Root() const { return XmlLibrary().xmlDocGetRootElement(doc); }
   const ElementSpan& Span(const xmlNode* node) const { return spans[order.at(node)]; }
 
   [[noreturn]] void Refuse(std::wstring_view why) const {
@@ -299,8 +337,10 @@ namespace {
 // A part's tree, read only to look at (none of the checks a part that is rewritten takes).
 struct ReadOnlyTree {
   xmlDocPtr doc = nullptr;
-  ~ReadOnlyTree() { xmlFreeDoc(doc); }
-  const xmlNode* Root() const { return doc != nullptr ? xmlDocGetRootElement(doc) : nullptr; }
+  ~ReadOnlyTree() {
+    if (doc != nullptr) XmlLibrary().xmlFreeDoc(doc);
+  }
+  const xmlNode* Root() const { return doc != nullptr ? XmlLibrary().xmlDocGetRootElement(doc) : nullptr; }
 };
 
 // The text of a shared or inline string: its <t> elements, and those of its runs.
@@ -330,8 +370,8 @@ std::vector<std::vector<std::wstring>> ExistingWorkbook::SheetHeaders() {
     const ZipEntry* entry = m_zip.Find(name);
     if (entry == nullptr) return tree;
     const std::string text = m_zip.ReadInflated(*entry, kMaxPartSize);
-    tree->doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                              XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
+    tree->doc = XmlLibrary().xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                                           XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_HUGE);
     if (tree->doc == nullptr) {
       throw PackageRefused(
           errors::PackageDamaged(L"its part '" + text::Utf8ToWide(name) + L"' is not well-formed XML"));
@@ -402,15 +442,10 @@ std::unique_ptr<ExistingWorkbook::Part> ExistingWorkbook::ReadPart(const std::st
   part->text = m_zip.ReadInflated(*entry, kMaxPartSize);
   const std::wstring wideName = text::Utf8ToWide(part->name);
   if (part->text.find('\0') != std::string::npos) part->Refuse(L"it is not in UTF-8");
-  // libxml2 sets itself up on first use, which two threads must not do at once.
-  static const bool initialized = [] {
-    xmlInitParser();
-    return true;
-  }();
-  (void)initialized;
-  part->doc = xmlReadMemory(part->text.data(), static_cast<int>(part->text.size()), nullptr, nullptr,
-                            XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-  if (part->doc == nullptr || xmlDocGetRootElement(part->doc) == nullptr) {
+  const Xml& xml = XmlLibrary();
+  part->doc = xml.xmlReadMemory(part->text.data(), static_cast<int>(part->text.size()), nullptr, nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (part->doc == nullptr || xml.xmlDocGetRootElement(part->doc) == nullptr) {
     throw PackageRefused(errors::PackageDamaged(L"its part '" + wideName + L"' is not well-formed XML"));
   }
   if (part->doc->encoding != nullptr &&
@@ -421,7 +456,7 @@ std::unique_ptr<ExistingWorkbook::Part> ExistingWorkbook::ReadPart(const std::st
     part->Refuse(L"it holds a document type declaration or markup this driver does not rewrite");
   }
   // The scan and the tree list the same elements in the same order.
-  std::vector<const xmlNode*> pending = {xmlDocGetRootElement(part->doc)};
+  std::vector<const xmlNode*> pending = {xml.xmlDocGetRootElement(part->doc)};
   while (!pending.empty()) {
     const xmlNode* node = pending.back();
     pending.pop_back();
@@ -705,8 +740,8 @@ std::map<std::string, std::string> ExistingWorkbook::RewrittenParts(const std::v
     // The relationship id's attribute needs a prefix bound to its namespace where it stands.
     std::string idName = "r:id";
     std::string declaration = std::string(" xmlns:r=\"") + kRelationshipsNs + "\"";
-    if (const xmlNs* ns =
-            xmlSearchNsByHref(m_workbook->doc, const_cast<xmlNode*>(sheetsNode), BAD_CAST kRelationshipsNs);
+    if (const xmlNs* ns = XmlLibrary().xmlSearchNsByHref(m_workbook->doc, const_cast<xmlNode*>(sheetsNode),
+                                                         BAD_CAST kRelationshipsNs);
         ns != nullptr && ns->prefix != nullptr) {
       idName = reinterpret_cast<const char*>(ns->prefix) + std::string(":id");
       declaration.clear();

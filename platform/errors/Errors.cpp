@@ -385,6 +385,12 @@ CDBException FromDriver(std::wstring message, std::wstring sqlState, long native
   return CDBException(std::move(message), std::move(sqlState), nativeError);
 }
 
+CDBException LibraryNotLoaded(std::string_view library, std::string_view cause) {
+  return CDBException(
+      L"The library " + Quoted(text::Utf8ToWide(library)) + L" could not be loaded: " + text::Utf8ToWide(cause),
+      state::kGeneral);
+}
+
 CDBException InvalidHandle() { return CDBException(L"Invalid ODBC handle", state::kGeneral); }
 
 CDBException NoDiagnostic() { return CDBException(L"The ODBC call failed without a diagnostic", state::kGeneral); }

@@ -269,6 +269,11 @@ CDBException InfiniteOrLastMoment(std::wstring_view column);
 // a value the driver gives `got` bytes of where it announced `announced`: 01004.
 CDBException ValueCutShort(std::wstring_view column, std::size_t got, long long announced);
 
+// --- Libraries loaded when a file needs them ---
+// A shared library (`library`, its soname) that could not be loaded, or lacks a function the
+// program calls, `cause` the loader's message: HY000.
+CDBException LibraryNotLoaded(std::string_view library, std::string_view cause);
+
 // --- The ODBC stand-ins ---
 // A driver's own diagnostic, passed on as it came.
 CDBException FromDriver(std::wstring message, std::wstring sqlState, long nativeError);
