@@ -1,6 +1,7 @@
 #include "drivers/text/TextDriver.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,17 +33,16 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 // Every column takes text of any length.
 std::size_t NoLimit(const sql::ColumnDef&) { return static_cast<std::size_t>(-1); }
 
-// The characters that make a field quoted wherever they are, besides the delimiter; all of them
-// (and both delimiters) are below kSpecialLimit, so that a bit mask says which one a byte is.
-constexpr unsigned kSpecialLimit = 64;
-constexpr char32_t kFirstNonAscii = 0x80;
-constexpr std::uint64_t SpecialMask(char delimiter) {
-  std::uint64_t mask = 0;
-  for (const char c : {delimiter, kQuote, '\r', '\n'}) mask |= std::uint64_t{1} << static_cast<unsigned char>(c);
-  return mask;
+// Characters below this are ASCII: one byte each in UTF-8, and never part of a longer character.
+constexpr char32_t kAsciiLimit = 0x80;
+using AsciiTable = std::array<std::uint8_t, kAsciiLimit>;
+
+// Marks the ASCII characters that make a field quoted wherever they are.
+constexpr AsciiTable SpecialCharacters(char delimiter) {
+  AsciiTable table{};
+  for (const char c : {delimiter, kQuote, '\r', '\n'}) table[static_cast<unsigned char>(c)] = 1;
+  return table;
 }
-static_assert(static_cast<unsigned char>(kTabSeparated.delimiter) < kSpecialLimit &&
-              static_cast<unsigned char>(kCommaSeparated.delimiter) < kSpecialLimit && kQuote < kSpecialLimit);
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 bool IsBlankByte(char c) { return c == ' ' || c == '\t'; }
@@ -99,12 +99,13 @@ class TextConnection : public OutputConnection {
       : OutputConnection(target),
         m_format(format),
         m_file(quillon::text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace),
-        m_specials(SpecialMask(format.delimiter)) {
+        m_special(SpecialCharacters(format.delimiter)) {
     if (!m_file.Exists() && !target.mayCreate) throw odbc::errors::FileNotFound(Path());
     // A file that is replaced counts as new: its content is never read.
     m_holdsTable = m_file.Exists() && !target.replace;
     // Sized once: fields are written through a pointer into it, never by growing a string.
     m_buffer.resize(kBufferBytes + kBufferBytes / 4);
+    m_put = m_buffer.data();
   }
 
   ~TextConnection() override { CloseQuietly(); }
@@ -161,8 +162,7 @@ class TextConnection : public OutputConnection {
         case sql::Literal::Kind::Boolean:
           // A value the engine gave unwritten is written as its literal's text, which for a
           // number is never empty and holds nothing that is quoted.
-          m_used =
-              static_cast<std::size_t>(odbc::PutNumberText(Room(odbc::kMaxNumberTextChars), value) - m_buffer.data());
+          m_put = odbc::PutNumberText(Room(odbc::kMaxNumberTextChars), value);
           break;
         case sql::Literal::Kind::DateTime:
           AppendDate(value);
@@ -193,17 +193,24 @@ class TextConnection : public OutputConnection {
   // A pointer to room for `bytes` more at the end of the buffer, which grows only for a line
   // longer than its slack.
   char* Room(std::size_t bytes) {
-    if (m_buffer.size() - m_used < bytes) m_buffer.resize(std::max(m_buffer.size() * 2, m_used + bytes));
-    return m_buffer.data() + m_used;
+    if (static_cast<std::size_t>(m_buffer.data() + m_buffer.size() - m_put) < bytes) [[unlikely]]
+      Grow(bytes);
+    return m_put;
+  }
+
+  void Grow(std::size_t bytes) {
+    const auto used = static_cast<std::size_t>(m_put - m_buffer.data());
+    m_buffer.resize(std::max(m_buffer.size() * 2, used + bytes));
+    m_put = m_buffer.data() + used;
   }
 
   void PutDelimiter() {
     *Room(1) = m_format.delimiter;
-    ++m_used;
+    ++m_put;
   }
 
   // Whether an unquoted field's byte makes it quoted wherever it is.
-  bool IsSpecial(unsigned char c) const { return c < kSpecialLimit && ((m_specials >> c) & 1) != 0; }
+  bool IsSpecial(unsigned char c) const { return c < kAsciiLimit && m_special[c] != 0; }
 
   // Whether UTF-8 text of a field that is text (empty is not NULL) is quoted. A blank, as any
   // ASCII character, is never part of a longer character's encoding.
@@ -215,10 +222,10 @@ class TextConnection : public OutputConnection {
   // Puts quotes around the field written from `begin` to the end of the buffer, which has room
   // for them and for each inner quote doubled, and doubles its inner quotes.
   void Enclose(char* begin) {
-    char* end = m_buffer.data() + m_used;
+    char* end = m_put;
     const auto quotes = static_cast<std::size_t>(std::count(begin, end, kQuote));
     char* to = end + quotes + 2;
-    m_used += quotes + 2;
+    m_put = to;
     *--to = kQuote;
     while (end != begin) {
       const char c = *--end;
@@ -235,20 +242,19 @@ class TextConnection : public OutputConnection {
     // Room for the longest encoding, the quotes and each doubled quote (two bytes of its four).
     char* const begin = Room(2 + field.size() * odbc::kMaxUtf8Bytes);
     char* out = begin;
-    bool special = false;
+    const std::uint8_t* const special = m_special.data();
+    unsigned quote = 0;  // nonzero when a special character was seen
     for (const wchar_t c : field) {
       const auto code = static_cast<char32_t>(c);
-      if (code < kSpecialLimit) {
-        special |= IsSpecial(static_cast<unsigned char>(code));
+      if (code < kAsciiLimit) [[likely]] {
         *out++ = static_cast<char>(code);
-      } else if (code < kFirstNonAscii) {
-        *out++ = static_cast<char>(code);
+        quote |= special[code];
       } else {
         out = odbc::PutUtf8(out, c);
       }
     }
-    m_used = static_cast<std::size_t>(out - m_buffer.data());
-    if (special || (text && field.empty()) || (!field.empty() && (IsBlank(field.front()) || IsBlank(field.back()))))
+    m_put = out;
+    if (quote != 0 || (text && field.empty()) || (!field.empty() && (IsBlank(field.front()) || IsBlank(field.back()))))
       Enclose(begin);
   }
 
@@ -266,21 +272,22 @@ class TextConnection : public OutputConnection {
       m_date.emplace(DateByPattern{std::wstring(value.datePattern), timeOfDay, std::move(writer), quoted});
     }
     char* const begin = Room(2 * m_date->writer.MaxBytes() + 2);
-    m_used = static_cast<std::size_t>(m_date->writer.Write(begin, value.date) - m_buffer.data());
+    m_put = m_date->writer.Write(begin, value.date);
     if (m_date->quoted) Enclose(begin);
   }
 
   void EndLine() {
     char* out = Room(m_format.lineEnd.size());
     for (const char c : m_format.lineEnd) *out++ = c;
-    m_used = static_cast<std::size_t>(out - m_buffer.data());
-    if (m_used >= kBufferBytes) Flush();
+    m_put = out;
+    if (static_cast<std::size_t>(m_put - m_buffer.data()) >= kBufferBytes) Flush();
   }
 
   void Flush() {
-    if (m_used == 0) return;
-    file::WriteAll(m_file.WorkFile(), m_buffer.data(), m_used, -1, m_file.Target());
-    m_used = 0;
+    const auto used = static_cast<std::size_t>(m_put - m_buffer.data());
+    if (used == 0) return;
+    file::WriteAll(m_file.WorkFile(), m_buffer.data(), used, -1, m_file.Target());
+    m_put = m_buffer.data();
   }
 
   // A date pattern as DateWriter reads it, and whether the dates it writes are quoted.
@@ -298,9 +305,9 @@ class TextConnection : public OutputConnection {
   std::wstring m_table;
   std::vector<sql::ColumnDef> m_columns;
   std::vector<sql::Value> m_checked;  // the row as checked against its columns
-  std::uint64_t m_specials;           // the bytes IsSpecial takes
-  std::string m_buffer;               // its first m_used bytes: UTF-8 not yet handed to the file
-  std::size_t m_used = 0;
+  AsciiTable m_special;               // the characters IsSpecial takes
+  std::string m_buffer;               // up to m_put: UTF-8 not yet handed to the file
+  char* m_put = nullptr;
   std::optional<DateByPattern> m_date;  // the pattern of the last date
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace quillon::odbc {
 namespace {
@@ -41,15 +42,32 @@ int Literal::DateParts::*DatePart(wchar_t letter) {
   }
 }
 
-// Puts a date part in plain decimal; most are one or two digits, which need no conversion call.
+// Puts a number below 100 as two digits.
+template <typename Char>
+Char* PutTwoDigits(Char* out, unsigned number) {
+  *out++ = static_cast<Char>('0' + number / kDecimalBase);
+  *out++ = static_cast<Char>('0' + number % kDecimalBase);
+  return out;
+}
+
+// Puts a date part in plain decimal; those of up to four digits (all but rare years) need no
+// conversion call.
 template <typename Char>
 Char* PutDatePart(Char* out, int number) {
+  constexpr unsigned kHundred = kDecimalBase * kDecimalBase;
   const auto small = static_cast<unsigned>(number);
   if (small < kDecimalBase) {
     *out++ = static_cast<Char>('0' + small);
-  } else if (small < kDecimalBase * kDecimalBase) {
-    *out++ = static_cast<Char>('0' + small / kDecimalBase);
-    *out++ = static_cast<Char>('0' + small % kDecimalBase);
+  } else if (small < kHundred) {
+    out = PutTwoDigits(out, small);
+  } else if (small < kHundred * kHundred) {
+    const unsigned high = small / kHundred;
+    if (high < kDecimalBase) {
+      *out++ = static_cast<Char>('0' + high);
+    } else {
+      out = PutTwoDigits(out, high);
+    }
+    out = PutTwoDigits(out, small % kHundred);
   } else {
     std::array<char, kMaxDatePartChars> digits;
     const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
@@ -151,26 +169,33 @@ void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std:
 }
 
 DateWriter::DateWriter(std::wstring_view pattern) {
+  m_steps.emplace_back();
   // The pattern read as AppendDateByPattern reads it.
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == L'%' && i + 1 < pattern.size()) {
       if (const auto part = DatePart(pattern[i + 1])) {
-        m_steps.push_back({m_literals.size(), part});
+        m_steps.back().part = part;
+        m_steps.emplace_back();
         ++i;
         continue;
       }
     }
     std::array<char, kMaxUtf8Bytes> bytes;
-    m_literals.append(bytes.data(), PutUtf8(bytes.data(), pattern[i]));
+    const char* const end = PutUtf8(bytes.data(), pattern[i]);
+    for (const char* byte = bytes.data(); byte != end; ++byte) {
+      if (m_steps.back().literalBytes == kStepBytes) m_steps.emplace_back();
+      Step& step = m_steps.back();
+      step.literal[step.literalBytes++] = *byte;
+    }
   }
-  m_steps.push_back({m_literals.size(), nullptr});
-  m_maxBytes = m_literals.size() + (m_steps.size() - 1) * kMaxDatePartChars;
+  for (const Step& step : m_steps) m_maxBytes += step.literalBytes + (step.part != nullptr ? kMaxDatePartChars : 0);
+  m_maxBytes += kStepBytes;  // the word a step copies beyond its bytes
 }
 
 char* DateWriter::Write(char* out, const Literal::DateParts& date) const {
-  std::size_t from = 0;
   for (const Step& step : m_steps) {
-    for (; from < step.literalEnd; ++from) *out++ = m_literals[from];
+    std::memcpy(out, step.literal.data(), kStepBytes);
+    out += step.literalBytes;
     if (step.part != nullptr) out = PutDatePart(out, date.*step.part);
   }
   return out;

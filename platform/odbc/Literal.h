@@ -2,6 +2,7 @@
 // already read. The engine hands rows of these to a built-in driver without writing SQL text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -77,18 +78,22 @@ class DateWriter {
  public:
   explicit DateWriter(std::wstring_view pattern);
 
-  // The most bytes Write puts.
+  // The room Write needs: the most bytes it puts, and some it may write over beyond them.
   std::size_t MaxBytes() const { return m_maxBytes; }
   // Puts the date's text at `out`, which has room for MaxBytes(); returns the end of what it put.
   char* Write(char* out, const Literal::DateParts& date) const;
 
+  // Bytes of the pattern a step puts at most.
+  static constexpr std::size_t kStepBytes = 8;
+
  private:
-  // The pattern's bytes up to `literalEnd` in m_literals, then a date part (none after the last).
+  // Up to kStepBytes of the pattern's characters other than tokens (in UTF-8), then a date part
+  // (or none). The bytes are copied as one word, whatever their number.
   struct Step {
-    std::size_t literalEnd;
-    int Literal::DateParts::*part;
+    std::array<char, kStepBytes> literal{};
+    std::size_t literalBytes = 0;
+    int Literal::DateParts::*part = nullptr;
   };
-  std::string m_literals;  // the pattern's characters other than tokens, in UTF-8
   std::vector<Step> m_steps;
   std::size_t m_maxBytes = 0;
 };

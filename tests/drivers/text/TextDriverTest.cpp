@@ -151,7 +151,8 @@ TEST_F(TextDriverTest, TypedValuesAreWrittenAsTheirText) {
   using Kind = Literal::Kind;
   using Form = Literal::DateForm;
   const auto typed = [](Kind kind, std::int64_t integer, double number = 0) {
-    Literal literal{kind};
+    Literal literal;
+    literal.kind = kind;
     literal.integer = integer;
     literal.number = number;
     return literal;
@@ -191,7 +192,10 @@ TEST_F(TextDriverTest, TypedValuesAreWrittenAsTheirText) {
         if (!asText) continue;
         std::wstring written;
         odbc::AppendLiteralText(written, value);
-        value = {value.kind == Kind::DateTime ? Kind::Text : Kind::Number, written};
+        const Kind kind = value.kind == Kind::DateTime ? Kind::Text : Kind::Number;
+        value = Literal();
+        value.kind = kind;
+        value.text = written;
       }
       ASSERT_TRUE(db.InsertRow(L"T", row));
       db.Close();
