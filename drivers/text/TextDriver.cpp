@@ -132,6 +132,7 @@ class TextConnection : public OutputConnection {
     m_holdsTable = true;
     m_table = statement.table;
     m_columns = statement.columns;
+    StartLine(m_columns.size(), 0);
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
       if (i > 0) PutDelimiter();
       AppendField(m_columns[i].name, true);
@@ -151,9 +152,9 @@ class TextConnection : public OutputConnection {
     rules.datePattern = DatePattern();
     rules.numberTextOnDemand = true;  // the fields are written from the literals
     sql::CheckRow(table, m_columns, values, rules, NoLimit, m_checked);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) PutDelimiter();
-      const sql::Literal& value = values[i];
+    StartLine(values.size(), odbc::kMaxNumberTextChars);
+    for (const sql::Literal& value : values) {
+      if (&value != values.data()) PutDelimiter();
       switch (value.kind) {
         case sql::Literal::Kind::Null:
           break;
@@ -162,7 +163,7 @@ class TextConnection : public OutputConnection {
         case sql::Literal::Kind::Boolean:
           // A value the engine gave unwritten is written as its literal's text, which for a
           // number is never empty and holds nothing that is quoted.
-          m_put = odbc::PutNumberText(Room(odbc::kMaxNumberTextChars), value);
+          m_put = odbc::PutNumberText(m_put, value);
           break;
         case sql::Literal::Kind::DateTime:
           AppendDate(value);
@@ -190,12 +191,21 @@ class TextConnection : public OutputConnection {
   }
 
  private:
-  // A pointer to room for `bytes` more at the end of the buffer, which grows only for a line
-  // longer than its slack.
+  // A pointer to room for `bytes` more at the end of the buffer, and the line's room after them
+  // (see StartLine); the buffer grows only for a line longer than its slack.
   char* Room(std::size_t bytes) {
+    bytes += m_lineRoom;
     if (static_cast<std::size_t>(m_buffer.data() + m_buffer.size() - m_put) < bytes) [[unlikely]]
       Grow(bytes);
     return m_put;
+  }
+
+  // Makes room at once for the line's delimiters and end and for `fields` fields of up to
+  // `fieldBytes` each, which are then written without a check; a field that may be longer (text
+  // or a date) asks for its own room, which keeps this much after it.
+  void StartLine(std::size_t fields, std::size_t fieldBytes) {
+    m_lineRoom = fields * (fieldBytes + 1) + m_format.lineEnd.size();
+    Room(0);
   }
 
   void Grow(std::size_t bytes) {
@@ -204,10 +214,7 @@ class TextConnection : public OutputConnection {
     m_put = m_buffer.data() + used;
   }
 
-  void PutDelimiter() {
-    *Room(1) = m_format.delimiter;
-    ++m_put;
-  }
+  void PutDelimiter() { *m_put++ = m_format.delimiter; }
 
   // Whether an unquoted field's byte makes it quoted wherever it is.
   bool IsSpecial(unsigned char c) const { return c < kAsciiLimit && m_special[c] != 0; }
@@ -277,7 +284,7 @@ class TextConnection : public OutputConnection {
   }
 
   void EndLine() {
-    char* out = Room(m_format.lineEnd.size());
+    char* out = m_put;
     for (const char c : m_format.lineEnd) *out++ = c;
     m_put = out;
     if (static_cast<std::size_t>(m_put - m_buffer.data()) >= kBufferBytes) Flush();
@@ -308,6 +315,7 @@ class TextConnection : public OutputConnection {
   AsciiTable m_special;               // the characters IsSpecial takes
   std::string m_buffer;               // up to m_put: UTF-8 not yet handed to the file
   char* m_put = nullptr;
+  std::size_t m_lineRoom = 0;           // the room StartLine made, kept after each field
   std::optional<DateByPattern> m_date;  // the pattern of the last date
 };
 
