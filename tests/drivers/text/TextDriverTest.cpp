@@ -241,12 +241,15 @@ TEST_F(TextDriverTest, OneTableAFileReplacedAndCheckedRows) {
   EXPECT_EQ(refusal(db, L"CREATE TABLE T ([a] TEXT, [n] INTEGER)"), L"accepted");
   EXPECT_EQ(refusal(db, L"CREATE TABLE U ([a] TEXT)").rfind(L"42S01 ", 0), 0u);
   EXPECT_EQ(refusal(db, L"INSERT INTO T VALUES('x', 5)"), L"accepted");
+  // A field longer than the writer's buffer, each of its characters doubled.
+  constexpr std::size_t kLongField = std::size_t{1} << 17;
+  EXPECT_EQ(refusal(db, (L"INSERT INTO T VALUES('" + std::wstring(kLongField, L'"') + L"', 6)").c_str()), L"accepted");
   const std::wstring refused = refusal(db, L"INSERT INTO T VALUES('y', 'five')");
   EXPECT_EQ(refused.rfind(L"22018 ", 0), 0u) << text::WideToUtf8(refused);
   EXPECT_NE(refused.find(L"'n'"), std::wstring::npos) << text::WideToUtf8(refused);
   EXPECT_EQ(FileBytes(path), "old,file\r\n");  // nothing reaches the file before Close
   db.Close();
-  EXPECT_EQ(FileBytes(path), "a,n\r\nx,5\r\n");
+  EXPECT_EQ(FileBytes(path), "a,n\r\nx,5\r\n\"" + std::string(2 * kLongField, '"') + "\",6\r\n");
 }
 
 }  // namespace
