@@ -1,5 +1,9 @@
 #include "drivers/text/TextDriver.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,31 +33,19 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 // Every column takes text of any length.
 std::size_t NoLimit(const sql::ColumnDef&) { return static_cast<std::size_t>(-1); }
 
-// The most UTF-8 bytes one character takes.
-constexpr std::size_t kMaxUtf8Bytes = 4;
+// Characters below this are ASCII: one byte each in UTF-8, and never part of a longer character.
+constexpr char32_t kAsciiLimit = 0x80;
+using AsciiTable = std::array<std::uint8_t, kAsciiLimit>;
 
-// Puts `c` as UTF-8 at `out`; returns the end of what it put.
-char* PutUtf8(char* out, wchar_t c) {
-  const auto code = static_cast<char32_t>(c);
-  if (code < 0x80) {
-    *out++ = static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (code >> 6));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (code >> 12));
-    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (code >> 18));
-    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  }
-  return out;
+// Marks the ASCII characters that make a field quoted wherever they are.
+constexpr AsciiTable SpecialCharacters(char delimiter) {
+  AsciiTable table{};
+  for (const char c : {delimiter, kQuote, '\r', '\n'}) table[static_cast<unsigned char>(c)] = 1;
+  return table;
 }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool IsBlankByte(char c) { return c == ' ' || c == '\t'; }
 
 // The longest first line read for the names of a file's columns.
 constexpr std::size_t kMaxHeaderBytes = std::size_t{1} << 20;
@@ -106,11 +98,14 @@ class TextConnection : public OutputConnection {
   TextConnection(const OutputTarget& target, const TextFormat& format)
       : OutputConnection(target),
         m_format(format),
-        m_file(quillon::text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace) {
+        m_file(quillon::text::WideToUtf8(target.path), file::FileReplacement::Existing::Replace),
+        m_special(SpecialCharacters(format.delimiter)) {
     if (!m_file.Exists() && !target.mayCreate) throw odbc::errors::FileNotFound(Path());
     // A file that is replaced counts as new: its content is never read.
     m_holdsTable = m_file.Exists() && !target.replace;
-    m_buffer.reserve(kBufferBytes + kBufferBytes / 4);
+    // Sized once: fields are written through a pointer into it, never by growing a string.
+    m_buffer.resize(kBufferBytes + kBufferBytes / 4);
+    m_put = m_buffer.data();
   }
 
   ~TextConnection() override { CloseQuietly(); }
@@ -137,8 +132,9 @@ class TextConnection : public OutputConnection {
     m_holdsTable = true;
     m_table = statement.table;
     m_columns = statement.columns;
+    StartLine(m_columns.size(), 0);
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
-      if (i > 0) m_buffer.push_back(m_format.delimiter);
+      if (i > 0) PutDelimiter();
       AppendField(m_columns[i].name, true);
     }
     EndLine();
@@ -156,18 +152,26 @@ class TextConnection : public OutputConnection {
     rules.datePattern = DatePattern();
     rules.numberTextOnDemand = true;  // the fields are written from the literals
     sql::CheckRow(table, m_columns, values, rules, NoLimit, m_checked);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) m_buffer.push_back(m_format.delimiter);
-      const sql::Literal& value = values[i];
-      if (value.kind == sql::Literal::Kind::Null) continue;
-      if (!value.IsTyped()) {
-        AppendField(value.text, value.kind == sql::Literal::Kind::Text);
-        continue;
+    StartLine(values.size(), odbc::kMaxNumberTextChars);
+    for (const sql::Literal& value : values) {
+      if (&value != values.data()) PutDelimiter();
+      switch (value.kind) {
+        case sql::Literal::Kind::Null:
+          break;
+        case sql::Literal::Kind::Integer:
+        case sql::Literal::Kind::Double:
+        case sql::Literal::Kind::Boolean:
+          // A value the engine gave unwritten is written as its literal's text, which for a
+          // number is never empty and holds nothing that is quoted.
+          m_put = odbc::PutNumberText(m_put, value);
+          break;
+        case sql::Literal::Kind::DateTime:
+          AppendDate(value);
+          break;
+        default:
+          AppendField(value.text, value.kind == sql::Literal::Kind::Text);
+          break;
       }
-      // A value the engine gave unwritten is written as its literal's text: a date is text.
-      m_rendered.clear();
-      odbc::AppendLiteralText(m_rendered, value);
-      AppendField(m_rendered, value.kind == sql::Literal::Kind::DateTime);
     }
     EndLine();
   }
@@ -187,38 +191,119 @@ class TextConnection : public OutputConnection {
   }
 
  private:
+  // A pointer to room for `bytes` more at the end of the buffer, and the line's room after them
+  // (see StartLine); the buffer grows only for a line longer than its slack.
+  char* Room(std::size_t bytes) {
+    bytes += m_lineRoom;
+    if (static_cast<std::size_t>(m_buffer.data() + m_buffer.size() - m_put) < bytes) [[unlikely]]
+      Grow(bytes);
+    return m_put;
+  }
+
+  // Makes room at once for the line's delimiters and end and for `fields` fields of up to
+  // `fieldBytes` each, which are then written without a check; a field that may be longer (text
+  // or a date) asks for its own room, which keeps this much after it.
+  void StartLine(std::size_t fields, std::size_t fieldBytes) {
+    m_lineRoom = fields * (fieldBytes + 1) + m_format.lineEnd.size();
+    Room(0);
+  }
+
+  void Grow(std::size_t bytes) {
+    const auto used = static_cast<std::size_t>(m_put - m_buffer.data());
+    m_buffer.resize(std::max(m_buffer.size() * 2, used + bytes));
+    m_put = m_buffer.data() + used;
+  }
+
+  void PutDelimiter() { *m_put++ = m_format.delimiter; }
+
+  // Whether an unquoted field's byte makes it quoted wherever it is.
+  bool IsSpecial(unsigned char c) const { return c < kAsciiLimit && m_special[c] != 0; }
+
+  // Whether UTF-8 text of a field that is text (empty is not NULL) is quoted. A blank, as any
+  // ASCII character, is never part of a longer character's encoding.
+  bool NeedsQuotes(const char* begin, const char* end) const {
+    return begin == end || IsBlankByte(*begin) || IsBlankByte(end[-1]) ||
+           std::any_of(begin, end, [this](char c) { return IsSpecial(static_cast<unsigned char>(c)); });
+  }
+
+  // Puts quotes around the field written from `begin` to the end of the buffer, which has room
+  // for them and for each inner quote doubled, and doubles its inner quotes.
+  void Enclose(char* begin) {
+    char* end = m_put;
+    const auto quotes = static_cast<std::size_t>(std::count(begin, end, kQuote));
+    char* to = end + quotes + 2;
+    m_put = to;
+    *--to = kQuote;
+    while (end != begin) {
+      const char c = *--end;
+      *--to = c;
+      if (c == kQuote) *--to = kQuote;
+    }
+    *--to = kQuote;
+  }
+
   // Appends one field, quoted when a reader would otherwise take it for something else; `text`
-  // says whether empty is empty text (quoted) rather than NULL.
+  // says whether empty is empty text (quoted) rather than NULL. Written unquoted in one pass that
+  // notes what makes it quoted, then enclosed when it is (rarely).
   void AppendField(std::wstring_view field, bool text) {
-    bool quote = (text && field.empty()) || (!field.empty() && (IsBlank(field.front()) || IsBlank(field.back())));
-    for (std::size_t i = 0; !quote && i < field.size(); ++i) {
-      const wchar_t c = field[i];
-      quote = c == static_cast<wchar_t>(m_format.delimiter) || c == kQuote || c == L'\r' || c == L'\n';
-    }
-    // Room for the longest encoding first (a doubled quote takes two bytes of its four), then
-    // cut to what was put.
-    const std::size_t at = m_buffer.size();
-    m_buffer.resize(at + 2 + field.size() * kMaxUtf8Bytes);
-    char* out = m_buffer.data() + at;
-    if (quote) *out++ = kQuote;
+    // Room for the longest encoding, the quotes and each doubled quote (two bytes of its four).
+    char* const begin = Room(2 + field.size() * odbc::kMaxUtf8Bytes);
+    char* out = begin;
+    const std::uint8_t* const special = m_special.data();
+    unsigned quote = 0;  // nonzero when a special character was seen
     for (const wchar_t c : field) {
-      if (c == kQuote) *out++ = kQuote;
-      out = PutUtf8(out, c);
+      const auto code = static_cast<char32_t>(c);
+      if (code < kAsciiLimit) [[likely]] {
+        *out++ = static_cast<char>(code);
+        quote |= special[code];
+      } else {
+        out = odbc::PutUtf8(out, c);
+      }
     }
-    if (quote) *out++ = kQuote;
-    m_buffer.resize(static_cast<std::size_t>(out - m_buffer.data()));
+    m_put = out;
+    if (quote != 0 || (text && field.empty()) || (!field.empty() && (IsBlank(field.front()) || IsBlank(field.back()))))
+      Enclose(begin);
+  }
+
+  // Appends a date by its literal's pattern. Date parts are digits and '-', so whether the text
+  // is quoted depends on the pattern alone: that, and the pattern read, are kept for the next
+  // date by the same pattern.
+  void AppendDate(const sql::Literal& value) {
+    const bool timeOfDay = value.dateForm == sql::Literal::DateForm::TimeOfDay;
+    if (!m_date || m_date->timeOfDay != timeOfDay || m_date->pattern != value.datePattern) {
+      m_date.reset();
+      odbc::DateWriter writer(timeOfDay ? odbc::TimeOfDayPattern(value.datePattern) : value.datePattern);
+      // Any date tells: this one is written and taken back.
+      char* const sample = Room(writer.MaxBytes());
+      const bool quoted = NeedsQuotes(sample, writer.Write(sample, {}));
+      m_date.emplace(DateByPattern{std::wstring(value.datePattern), timeOfDay, std::move(writer), quoted});
+    }
+    char* const begin = Room(2 * m_date->writer.MaxBytes() + 2);
+    m_put = m_date->writer.Write(begin, value.date);
+    if (m_date->quoted) Enclose(begin);
   }
 
   void EndLine() {
-    m_buffer.append(m_format.lineEnd);
-    if (m_buffer.size() >= kBufferBytes) Flush();
+    char* out = m_put;
+    for (const char c : m_format.lineEnd) *out++ = c;
+    m_put = out;
+    if (static_cast<std::size_t>(m_put - m_buffer.data()) >= kBufferBytes) Flush();
   }
 
   void Flush() {
-    if (m_buffer.empty()) return;
-    file::WriteAll(m_file.WorkFile(), m_buffer.data(), m_buffer.size(), -1, m_file.Target());
-    m_buffer.clear();
+    const auto used = static_cast<std::size_t>(m_put - m_buffer.data());
+    if (used == 0) return;
+    file::WriteAll(m_file.WorkFile(), m_buffer.data(), used, -1, m_file.Target());
+    m_put = m_buffer.data();
   }
+
+  // A date pattern as DateWriter reads it, and whether the dates it writes are quoted.
+  struct DateByPattern {
+    std::wstring pattern;  // as the literal gives it
+    bool timeOfDay;        // its time part is written
+    odbc::DateWriter writer;
+    bool quoted;
+  };
 
   TextFormat m_format;
   file::FileReplacement m_file;  // locked from connect to destruction
@@ -227,8 +312,11 @@ class TextConnection : public OutputConnection {
   std::wstring m_table;
   std::vector<sql::ColumnDef> m_columns;
   std::vector<sql::Value> m_checked;  // the row as checked against its columns
-  std::string m_buffer;               // UTF-8 not yet handed to the file
-  std::wstring m_rendered;            // the text of a typed literal
+  AsciiTable m_special;               // the characters IsSpecial takes
+  std::string m_buffer;               // up to m_put: UTF-8 not yet handed to the file
+  char* m_put = nullptr;
+  std::size_t m_lineRoom = 0;           // the room StartLine made, kept after each field
+  std::optional<DateByPattern> m_date;  // the pattern of the last date
 };
 
 class TextDriver : public OutputDriver {

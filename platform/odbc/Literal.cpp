@@ -1,129 +1,204 @@
 #include "platform/odbc/Literal.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace quillon::odbc {
 namespace {
 
 // How non-finite doubles are written; the output drivers read these words as numbers.
-constexpr std::wstring_view kNotANumber = L"NaN";
-constexpr std::wstring_view kInfinity = L"Infinity";
-constexpr std::wstring_view kNegativeInfinity = L"-Infinity";
+constexpr std::string_view kNotANumber = "NaN";
+constexpr std::string_view kInfinity = "Infinity";
+constexpr std::string_view kNegativeInfinity = "-Infinity";
 // Digits of a whole number that every double holds exactly (below 2^53).
 constexpr std::size_t kMaxExactWholeDigits = 15;
 // The time of day of a TIME value when the date pattern has no time tokens.
 constexpr std::wstring_view kDefaultTimePattern = L"%H:%M:%S";
 constexpr std::wstring_view kDateTokens = L"dmyHMS";
+// The most characters a date part takes in plain decimal: a sign and ten digits.
+constexpr std::size_t kMaxDatePartChars = 11;
+constexpr unsigned kDecimalBase = 10;
 
-template <typename Number, typename... Format>
-void AppendNumber(std::wstring& out, Number value, Format... format) {
-  std::array<char, 64> buffer;
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, format...);
-  // Widened character by character: appending a narrow range would build a wide copy first.
-  const auto length = static_cast<std::size_t>(result.ptr - buffer.data());
-  const std::size_t at = out.size();
-  out.resize(at + length);
-  for (std::size_t i = 0; i < length; ++i) out[at + i] = static_cast<wchar_t>(buffer[i]);
+// The date part a token's letter stands for, or none.
+int Literal::DateParts::*DatePart(wchar_t letter) {
+  switch (letter) {
+    case L'd':
+      return &Literal::DateParts::day;
+    case L'm':
+      return &Literal::DateParts::month;
+    case L'y':
+      return &Literal::DateParts::year;
+    case L'H':
+      return &Literal::DateParts::hour;
+    case L'M':
+      return &Literal::DateParts::minute;
+    case L'S':
+      return &Literal::DateParts::second;
+    default:
+      return nullptr;
+  }
 }
 
-// Characters gathered in a small buffer and appended to a string a buffer at a time: a string
-// append per date part or separator costs more than the characters themselves. What is still
-// in the buffer reaches the string at Flush.
-class BufferedAppend {
- public:
-  explicit BufferedAppend(std::wstring& out) : m_out(out) {}
+// Puts a number below 100 as two digits.
+template <typename Char>
+Char* PutTwoDigits(Char* out, unsigned number) {
+  *out++ = static_cast<Char>('0' + number / kDecimalBase);
+  *out++ = static_cast<Char>('0' + number % kDecimalBase);
+  return out;
+}
 
-  void Put(wchar_t c) {
-    if (m_used == m_buffer.size()) Flush();
-    m_buffer[m_used++] = c;
+// Puts a date part in plain decimal; those of up to four digits (all but rare years) need no
+// conversion call.
+template <typename Char>
+Char* PutDatePart(Char* out, int number) {
+  constexpr unsigned kHundred = kDecimalBase * kDecimalBase;
+  const auto small = static_cast<unsigned>(number);
+  if (small < kDecimalBase) {
+    *out++ = static_cast<Char>('0' + small);
+  } else if (small < kHundred) {
+    out = PutTwoDigits(out, small);
+  } else if (small < kHundred * kHundred) {
+    const unsigned high = small / kHundred;
+    if (high < kDecimalBase) {
+      *out++ = static_cast<Char>('0' + high);
+    } else {
+      out = PutTwoDigits(out, high);
+    }
+    out = PutTwoDigits(out, small % kHundred);
+  } else {
+    std::array<char, kMaxDatePartChars> digits;
+    const char* end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
+    for (const char* c = digits.data(); c != end; ++c) *out++ = static_cast<Char>(*c);
   }
-  // A date part in plain decimal, without a conversion call (they are small numbers).
-  void PutNumber(int number) {
-    std::array<wchar_t, kMaxIntChars> digits;
-    std::size_t at = digits.size();
-    auto magnitude = static_cast<unsigned>(number < 0 ? -static_cast<long>(number) : number);
-    do {
-      digits[--at] = static_cast<wchar_t>(L'0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0) digits[--at] = L'-';
-    for (; at < digits.size(); ++at) Put(digits[at]);
-  }
-  void Flush() {
-    m_out.append(m_buffer.data(), m_used);
-    m_used = 0;
-  }
+  return out;
+}
 
- private:
-  static constexpr std::size_t kMaxIntChars = 12;  // a sign and ten digits, with room
-  static constexpr std::size_t kBufferChars = 64;
-  std::wstring& m_out;
-  std::array<wchar_t, kBufferChars> m_buffer;
-  std::size_t m_used = 0;
-};
+template <typename Number, typename... Format>
+char* PutNumber(char* out, Number value, Format... format) {
+  return std::to_chars(out, out + kMaxNumberTextChars, value, format...).ptr;
+}
+
+char* PutWord(char* out, std::string_view word) {
+  for (const char c : word) *out++ = c;
+  return out;
+}
+
+char* PutDouble(char* out, double value) {
+  if (std::isnan(value)) return PutWord(out, kNotANumber);
+  if (std::isinf(value)) return PutWord(out, value < 0 ? kNegativeInfinity : kInfinity);
+  char* const end = PutNumber(out, value);
+  // A double must read as a double: whole digits alone beyond 15 would be taken for an exact
+  // integer (kept as text), so those are written with an exponent.
+  const auto digits = static_cast<std::size_t>(end - out) - (*out == '-' ? 1 : 0);
+  if (digits > kMaxExactWholeDigits && std::none_of(out, end, [](char c) { return c == '.' || c == 'e' || c == 'E'; }))
+    return PutNumber(out, value, std::chars_format::scientific);
+  return end;
+}
+
+// Appends ASCII text widened character by character: appending a narrow range would build a
+// wide copy first.
+void AppendAscii(std::wstring& out, const char* begin, const char* end) {
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(end - begin));
+  std::copy(begin, end, out.begin() + static_cast<std::ptrdiff_t>(at));
+}
 
 }  // namespace
 
-void AppendDouble(std::wstring& out, double value) {
-  if (std::isnan(value)) {
-    out += kNotANumber;
-  } else if (std::isinf(value)) {
-    out += value < 0 ? kNegativeInfinity : kInfinity;
+char* PutUtf8(char* out, wchar_t c) {
+  const auto code = static_cast<char32_t>(c);
+  if (code < 0x80) {
+    *out++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    const std::size_t at = out.size();
-    AppendNumber(out, value);
-    // A double must read as a double: whole digits alone beyond 15 would be taken for an exact
-    // integer (kept as text), so those are written with an exponent.
-    const std::size_t digits = out.size() - at - (out[at] == L'-' ? 1 : 0);
-    if (out.find_first_of(L".eE", at) == std::wstring::npos && digits > kMaxExactWholeDigits) {
-      out.resize(at);
-      AppendNumber(out, value, std::chars_format::scientific);
-    }
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+char* PutNumberText(char* out, const Literal& literal) {
+  switch (literal.kind) {
+    case Literal::Kind::Integer:
+      return PutNumber(out, literal.integer);
+    case Literal::Kind::Boolean:
+      *out++ = literal.integer != 0 ? '1' : '0';
+      return out;
+    case Literal::Kind::Double:
+      return PutDouble(out, literal.number);
+    default:
+      return out;
   }
 }
 
+void AppendDouble(std::wstring& out, double value) {
+  std::array<char, kMaxNumberTextChars> text;
+  AppendAscii(out, text.data(), PutDouble(text.data(), value));
+}
+
 // In one pass: each token is '%' and a letter, and no number put in its place holds either, so
-// the result is that of replacing each token in turn.
+// the result is that of replacing each token in turn. Written in place into room for the most
+// it can take (a token of two characters puts at most kMaxDatePartChars), then cut to what was put.
 void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std::wstring_view pattern) {
-  BufferedAppend text(out);
+  const std::size_t at = out.size();
+  out.resize(at + pattern.size() + pattern.size() / 2 * (kMaxDatePartChars - 2));
+  wchar_t* const begin = out.data() + at;
+  wchar_t* put = begin;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == L'%' && i + 1 < pattern.size()) {
-      int number = 0;
-      bool token = true;
-      switch (pattern[i + 1]) {
-        case L'd':
-          number = date.day;
-          break;
-        case L'm':
-          number = date.month;
-          break;
-        case L'y':
-          number = date.year;
-          break;
-        case L'H':
-          number = date.hour;
-          break;
-        case L'M':
-          number = date.minute;
-          break;
-        case L'S':
-          number = date.second;
-          break;
-        default:
-          token = false;
-          break;
-      }
-      if (token) {
-        text.PutNumber(number);
+      if (const auto part = DatePart(pattern[i + 1])) {
+        put = PutDatePart(put, date.*part);
         ++i;
         continue;
       }
     }
-    text.Put(pattern[i]);
+    *put++ = pattern[i];
   }
-  text.Flush();
+  out.resize(at + static_cast<std::size_t>(put - begin));
+}
+
+DateWriter::DateWriter(std::wstring_view pattern) {
+  m_steps.emplace_back();
+  // The pattern read as AppendDateByPattern reads it.
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == L'%' && i + 1 < pattern.size()) {
+      if (const auto part = DatePart(pattern[i + 1])) {
+        m_steps.back().part = part;
+        m_steps.emplace_back();
+        ++i;
+        continue;
+      }
+    }
+    std::array<char, kMaxUtf8Bytes> bytes;
+    const char* const end = PutUtf8(bytes.data(), pattern[i]);
+    for (const char* byte = bytes.data(); byte != end; ++byte) {
+      if (m_steps.back().literalBytes == kStepBytes) m_steps.emplace_back();
+      Step& step = m_steps.back();
+      step.literal[step.literalBytes++] = *byte;
+    }
+  }
+  for (const Step& step : m_steps) m_maxBytes += step.literalBytes + (step.part != nullptr ? kMaxDatePartChars : 0);
+  m_maxBytes += kStepBytes;  // the word a step copies beyond its bytes
+}
+
+char* DateWriter::Write(char* out, const Literal::DateParts& date) const {
+  for (const Step& step : m_steps) {
+    std::memcpy(out, step.literal.data(), kStepBytes);
+    out += step.literalBytes;
+    if (step.part != nullptr) out = PutDatePart(out, date.*step.part);
+  }
+  return out;
 }
 
 std::wstring_view TimeOfDayPattern(std::wstring_view pattern) {
@@ -150,14 +225,12 @@ void AppendLiteralText(std::wstring& out, const Literal& literal) {
       out += literal.text;
       break;
     case Literal::Kind::Integer:
-      AppendNumber(out, literal.integer);
-      break;
     case Literal::Kind::Boolean:
-      out += literal.integer != 0 ? L'1' : L'0';
+    case Literal::Kind::Double: {
+      std::array<char, kMaxNumberTextChars> text;
+      AppendAscii(out, text.data(), PutNumberText(text.data(), literal));
       break;
-    case Literal::Kind::Double:
-      AppendDouble(out, literal.number);
-      break;
+    }
     case Literal::Kind::DateTime:
       AppendDateByPattern(out, literal.date,
                           literal.dateForm == Literal::DateForm::TimeOfDay ? TimeOfDayPattern(literal.datePattern)

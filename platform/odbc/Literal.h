@@ -2,6 +2,7 @@
 // already read. The engine hands rows of these to a built-in driver without writing SQL text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -57,5 +58,44 @@ std::wstring_view TimeOfDayPattern(std::wstring_view pattern);
 void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std::wstring_view pattern);
 // Appends `value` as AppendLiteralText writes a Double.
 void AppendDouble(std::wstring& out, double value);
+
+// The most bytes PutUtf8 puts.
+constexpr std::size_t kMaxUtf8Bytes = 4;
+// Puts the character's code at `out` in UTF-8, as it is (a surrogate too); returns the end of
+// what it put.
+char* PutUtf8(char* out, wchar_t c);
+
+// The most characters PutNumberText puts.
+constexpr std::size_t kMaxNumberTextChars = 32;
+// Puts the text AppendLiteralText writes for an Integer, Double or Boolean literal at `out`, which
+// has room for kMaxNumberTextChars; returns the end of what it put. That text is never empty and
+// holds only ASCII letters, digits, '+', '-' and '.'.
+char* PutNumberText(char* out, const Literal& literal);
+
+// A date pattern read once, to write many dates by it in UTF-8 as AppendDateByPattern writes
+// them: reading the pattern again for each date costs more than the date's text.
+class DateWriter {
+ public:
+  explicit DateWriter(std::wstring_view pattern);
+
+  // The room Write needs: the most bytes it puts, and some it may write over beyond them.
+  std::size_t MaxBytes() const { return m_maxBytes; }
+  // Puts the date's text at `out`, which has room for MaxBytes(); returns the end of what it put.
+  char* Write(char* out, const Literal::DateParts& date) const;
+
+  // Bytes of the pattern a step puts at most.
+  static constexpr std::size_t kStepBytes = 8;
+
+ private:
+  // Up to kStepBytes of the pattern's characters other than tokens (in UTF-8), then a date part
+  // (or none). The bytes are copied as one word, whatever their number.
+  struct Step {
+    std::array<char, kStepBytes> literal{};
+    std::size_t literalBytes = 0;
+    int Literal::DateParts::*part = nullptr;
+  };
+  std::vector<Step> m_steps;
+  std::size_t m_maxBytes = 0;
+};
 
 }  // namespace quillon::odbc

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <regex>
 #include <string>
 #include <vector>
@@ -144,6 +145,66 @@ TEST_F(TextDriverTest, EveryValueKindReadsBackInBothFormats) {
   }
 }
 
+// A value the engine gives unwritten (numbers, dates by any pattern, in each of their forms) is
+// written as the text AppendLiteralText gives it would be, quoted alike.
+TEST_F(TextDriverTest, TypedValuesAreWrittenAsTheirText) {
+  using Kind = Literal::Kind;
+  using Form = Literal::DateForm;
+  const auto typed = [](Kind kind, std::int64_t integer, double number = 0) {
+    Literal literal;
+    literal.kind = kind;
+    literal.integer = integer;
+    literal.number = number;
+    return literal;
+  };
+  std::vector<Literal> values = {
+      typed(Kind::Integer, std::numeric_limits<std::int64_t>::min()),
+      typed(Kind::Integer, 0),
+      typed(Kind::Boolean, 1),
+      typed(Kind::Double, 0, std::numeric_limits<double>::quiet_NaN()),
+      typed(Kind::Double, 0, -std::numeric_limits<double>::infinity()),
+      typed(Kind::Double, 0, 1e16),
+      typed(Kind::Double, 0, -1234567890123456.0),
+      typed(Kind::Double, 0, -0.1),
+  };
+  for (const Form form : {Form::Date, Form::TimeOfDay, Form::DateAndTime}) {
+    for (const Literal::DateParts& date :
+         {Literal::DateParts{2024, 12, 31, 23, 59, 58}, Literal::DateParts{-5, 0, 7}}) {
+      values.push_back(typed(Kind::DateTime, 0));
+      values.back().date = date;
+      values.back().dateForm = form;
+    }
+  }
+  for (const std::wstring pattern :
+       {L"%d.%m.%y %H:%M:%S", L" \"%d\",%m;%y\t", L"%%d%q%y%", L"%y\u5e74%m\u6708 %H\U0001F600", L"", L"%y%m%d\r\n"}) {
+    std::string files[2];
+    for (const bool asText : {false, true}) {
+      const auto path = m_dir / (asText ? "text.csv" : "typed.csv");
+      odbc::CDatabase db;
+      db.OpenEx(Connect(odbc::kCsvDriverName, path, true), odbc::CDatabase::noOdbcDialog);
+      std::wstring create = L"CREATE TABLE T (";
+      for (std::size_t i = 0; i < values.size(); ++i)
+        create += (i > 0 ? L", [c" : L"[c") + std::to_wstring(i) + L"] TEXT";
+      db.ExecuteSQL(create + L")");
+      std::vector<Literal> row = values;
+      for (Literal& value : row) {
+        value.datePattern = pattern;
+        if (!asText) continue;
+        std::wstring written;
+        odbc::AppendLiteralText(written, value);
+        const Kind kind = value.kind == Kind::DateTime ? Kind::Text : Kind::Number;
+        value = Literal();
+        value.kind = kind;
+        value.text = written;
+      }
+      ASSERT_TRUE(db.InsertRow(L"T", row));
+      db.Close();
+      files[asText] = FileBytes(path);
+    }
+    EXPECT_EQ(files[0], files[1]) << text::WideToUtf8(pattern);
+  }
+}
+
 // LibreOffice reads the CSV file's text fields as written (it writes them back unchanged): the
 // delimiter, quotes, a tab, blanks at either end, characters beyond the Basic Multilingual Plane.
 TEST_F(TextDriverTest, LibreOfficeReadsTheCsvFile) {
@@ -180,12 +241,15 @@ TEST_F(TextDriverTest, OneTableAFileReplacedAndCheckedRows) {
   EXPECT_EQ(refusal(db, L"CREATE TABLE T ([a] TEXT, [n] INTEGER)"), L"accepted");
   EXPECT_EQ(refusal(db, L"CREATE TABLE U ([a] TEXT)").rfind(L"42S01 ", 0), 0u);
   EXPECT_EQ(refusal(db, L"INSERT INTO T VALUES('x', 5)"), L"accepted");
+  // A field longer than the writer's buffer, each of its characters doubled.
+  constexpr std::size_t kLongField = std::size_t{1} << 17;
+  EXPECT_EQ(refusal(db, (L"INSERT INTO T VALUES('" + std::wstring(kLongField, L'"') + L"', 6)").c_str()), L"accepted");
   const std::wstring refused = refusal(db, L"INSERT INTO T VALUES('y', 'five')");
   EXPECT_EQ(refused.rfind(L"22018 ", 0), 0u) << text::WideToUtf8(refused);
   EXPECT_NE(refused.find(L"'n'"), std::wstring::npos) << text::WideToUtf8(refused);
   EXPECT_EQ(FileBytes(path), "old,file\r\n");  // nothing reaches the file before Close
   db.Close();
-  EXPECT_EQ(FileBytes(path), "a,n\r\nx,5\r\n");
+  EXPECT_EQ(FileBytes(path), "a,n\r\nx,5\r\n\"" + std::string(2 * kLongField, '"') + "\",6\r\n");
 }
 
 }  // namespace
