@@ -1,5 +1,6 @@
 #include "drivers/excel/Sheet.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,9 @@ constexpr std::uint16_t kNumberSize = 14;
 constexpr std::uint16_t kRkSize = 10;
 constexpr std::uint16_t kLabelSstSize = 10;
 constexpr std::uint16_t kBoolErrSize = 8;
+// The largest cell record, header included: a row never needs more than this a column.
+constexpr std::size_t kMaxCellRecordSize = biff::kRecordHeaderSize + kNumberSize;
+static_assert(kNumberSize >= kRkSize && kNumberSize >= kLabelSstSize && kNumberSize >= kBoolErrSize);
 constexpr std::size_t kDimensionsSize = 14;
 constexpr std::size_t kWindow2Size = 18;
 // Records a sheet may hold once each between BOF and DIMENSIONS, at the values Excel gives a
@@ -123,6 +127,15 @@ std::u16string DateText(double serial) {
   return out;
 }
 
+// Whether a finite or non-finite `value` is an RK integer (whole, within the RK range, not
+// negative zero), that integer in `whole`. Within the range the conversion is exact, so
+// converting back gives the very same bits exactly when all three hold.
+bool AsRkInteger(double value, std::int32_t& whole) {
+  if (!(std::fabs(value) < biff::kRkLimit)) return false;
+  whole = static_cast<std::int32_t>(value);
+  return std::bit_cast<std::uint64_t>(static_cast<double>(whole)) == std::bit_cast<std::uint64_t>(value);
+}
+
 }  // namespace
 
 std::size_t CellTextLimit(const sql::ColumnDef& column) {
@@ -141,20 +154,21 @@ Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::Colu
   for (sql::ColumnDef& column : m_columns) {
     if (column.type == sql::ColumnType::LongBinary) column.type = sql::ColumnType::Text;
   }
-  m_row.clear();
+  // Sized once: a row's records are written in place, with no growth or zero-fill per cell.
+  m_row.resize(m_columns.size() * kMaxCellRecordSize);
+  m_rowEnd = m_row.data();
   for (std::size_t c = 0; c < m_columns.size(); ++c) {
     text::WideToUtf16(m_columns[c].name, m_utf16);
     PutString(static_cast<int>(c), m_utf16);
   }
-  m_cells.Write(m_row.data(), m_row.size());
+  m_cells.Write(m_row.data(), static_cast<std::size_t>(m_rowEnd - m_row.data()));
   m_rows = 1;
 }
 
 std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf) {
   // The whole record at once: its header, the cell's row, column and XF, and room for the value.
-  const std::size_t at = m_row.size();
-  m_row.resize(at + biff::kRecordHeaderSize + size);
-  std::uint8_t* p = &m_row[at];
+  std::uint8_t* p = m_rowEnd;
+  m_rowEnd += biff::kRecordHeaderSize + size;
   biff::PutU16(p, id);
   biff::PutU16(p + 2, size);
   biff::PutU16(p + 4, static_cast<std::uint16_t>(m_rows));
@@ -163,18 +177,22 @@ std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int col
   return p + biff::kRecordHeaderSize + kCellHeaderSize;
 }
 
+void Sheet::PutRk(int column, std::int32_t whole, std::uint16_t xf) {
+  const auto rk = static_cast<std::uint32_t>(whole * 4) | biff::kRkInteger;
+  biff::PutU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
+}
+
 void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
+  std::int32_t whole = 0;
+  if (AsRkInteger(value, whole)) {
+    PutRk(column, whole, xf);
+    return;
+  }
   if (!std::isfinite(value)) {
     // A cell number is finite: NaN and the infinities are the error a calculation gives them.
     std::uint8_t* cell = PutCellHeader(biff::kBoolErr, kBoolErrSize, column, xf);
     cell[0] = biff::kErrorNum;
     cell[1] = biff::kBoolErrIsError;
-    return;
-  }
-  // An RK integer has no negative zero.
-  if (value == std::floor(value) && std::fabs(value) < biff::kRkLimit && !(value == 0 && std::signbit(value))) {
-    const auto rk = static_cast<std::uint32_t>(static_cast<std::int32_t>(value) * 4) | biff::kRkInteger;
-    biff::PutU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
     return;
   }
   std::memcpy(PutCellHeader(biff::kNumber, kNumberSize, column, xf), &value, sizeof value);
@@ -196,10 +214,11 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   rules.datePattern = m_datePattern;
   rules.numberTextOnDemand = true;  // a number's text is only read through SheetNumberForm
   sql::CheckRow(m_table, m_columns, values, rules, CellTextLimit, m_values);
-  m_row.clear();
-  for (std::size_t c = 0; c < m_values.size(); ++c) {
-    const sql::Value& v = m_values[c];
-    const int column = static_cast<int>(c);
+  m_rowEnd = m_row.data();
+  const sql::Value* const checked = m_values.data();
+  const int count = static_cast<int>(m_values.size());
+  for (int column = 0; column < count; ++column) {
+    const sql::Value& v = checked[column];
     switch (v.kind) {
       case sql::Value::Kind::Null:
         break;
@@ -224,7 +243,13 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
           PutString(column, DateText(v.number));
           break;
         }
-        PutNumber(column, serial, serial == std::floor(serial) ? m_formats.date : m_formats.dateTime);
+        // A whole day is a date, anything else a date and time.
+        std::int32_t whole = 0;
+        if (AsRkInteger(serial, whole)) {
+          PutRk(column, whole, m_formats.date);
+        } else {
+          PutNumber(column, serial, serial == std::floor(serial) ? m_formats.date : m_formats.dateTime);
+        }
         break;
       }
       case sql::Value::Kind::Binary:
@@ -242,7 +267,7 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
       }
     }
   }
-  m_cells.Write(m_row.data(), m_row.size());
+  m_cells.Write(m_row.data(), static_cast<std::size_t>(m_rowEnd - m_row.data()));
   ++m_rows;
 }
 

@@ -59,6 +59,8 @@ class Sheet {
   // Appends a cell record of `size` data bytes and returns where its value goes.
   std::uint8_t* PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
   void PutNumber(int column, double value, std::uint16_t xf);
+  // An RK record of a whole number within the RK range.
+  void PutRk(int column, std::int32_t whole, std::uint16_t xf);
   void PutString(int column, std::u16string_view text);
   // Bytes of the records that place the cells of the substream at `at`.
   std::uint64_t FillerAt(std::uint64_t at) const;
@@ -69,8 +71,9 @@ class Sheet {
   CellFormats m_formats;
   SharedStrings& m_strings;
   Spool m_cells;
-  int m_rows = 0;                   // header included
-  std::vector<std::uint8_t> m_row;  // the row being built
+  int m_rows = 0;                    // header included
+  std::vector<std::uint8_t> m_row;   // the row being built: room for every column's largest record
+  std::uint8_t* m_rowEnd = nullptr;  // where the row's next record goes
   std::vector<sql::Value> m_values;
   const sql::DatePattern* m_datePattern = nullptr;
   std::u16string m_utf16;
