@@ -1,8 +1,10 @@
 #include "drivers/excel/SharedStrings.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 
 #include "drivers/excel/Biff8.h"
 #include "platform/errors/Errors.h"
@@ -48,6 +50,8 @@ SharedStrings::SharedStrings(SpoolFile& spool) : m_file(spool) {
 
 SharedStrings::~SharedStrings() = default;
 
+void SharedStrings::FreeCache::operator()(CacheSlot* slots) const { std::free(slots); }
+
 std::size_t SharedStrings::Room() const { return biff::kMaxRecordData - m_record.size(); }
 
 void SharedStrings::Continue() {
@@ -70,7 +74,11 @@ std::uint32_t SharedStrings::Add(std::u16string_view text) {
   CacheSlot* slot = nullptr;
   std::uint64_t hash = 0;
   if (text.size() <= kCacheMaxChars) {
-    if (m_cache == nullptr) m_cache = std::make_unique<CacheSlot[]>(kCacheSlots);
+    if (m_cache == nullptr) {
+      // Zeroed memory straight from the system: the empty cache costs no writes of its own.
+      m_cache.reset(static_cast<CacheSlot*>(std::calloc(kCacheSlots, sizeof(CacheSlot))));
+      if (m_cache == nullptr) throw std::bad_alloc();
+    }
     // One slot per hash: a hit is a repeat, a miss takes the slot over.
     const std::uint64_t raw = std::hash<std::u16string_view>{}(text);
     slot = &m_cache[raw & (kCacheSlots - 1)];

@@ -51,6 +51,9 @@ class SharedStrings {
 
  private:
   struct CacheSlot;
+  struct FreeCache {
+    void operator()(CacheSlot* slots) const;
+  };
 
   void Store(std::u16string_view text, std::uint8_t flags, const std::vector<std::uint8_t>* runs,
              const std::vector<std::uint8_t>* extended);
@@ -70,8 +73,9 @@ class SharedStrings {
   std::uint64_t m_closedBytes = 0;     // closed records' bytes in the stream, headers included
   std::uint32_t m_count = 0;
   std::uint32_t m_references = 0;
-  // The cache as one array of slots, each holding its text; allocated on first use.
-  std::unique_ptr<CacheSlot[]> m_cache;
+  // The cache as one array of slots, each holding its text; allocated on first use, all zero
+  // (every slot empty).
+  std::unique_ptr<CacheSlot[], FreeCache> m_cache;
 };
 
 }  // namespace quillon::drivers::excel
