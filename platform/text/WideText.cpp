@@ -174,6 +174,27 @@ void WideToUtf16(std::wstring_view wide, std::u16string& out) {
   }
 }
 
+std::size_t WideToUtf16(std::wstring_view wide, char16_t* out) {
+  char16_t* to = out;
+  for (const wchar_t w : wide) {
+    // Below the surrogates, as nearly all text is, a character is its own one unit.
+    const auto c = static_cast<char32_t>(w);
+    if (c < kSurrogateFirst) {
+      *to++ = static_cast<char16_t>(c);
+      continue;
+    }
+    const char32_t scalar = Scalar(w);
+    if (scalar < 0x10000) {
+      *to++ = static_cast<char16_t>(scalar);
+    } else {
+      const char32_t v = scalar - 0x10000;
+      *to++ = static_cast<char16_t>(kSurrogateFirst + (v >> 10));
+      *to++ = static_cast<char16_t>(kLowSurrogateFirst + (v & 0x3FF));
+    }
+  }
+  return static_cast<std::size_t>(to - out);
+}
+
 std::wstring LocaleToWide(std::string_view bytes) {
   std::wstring out;
   out.reserve(bytes.size());
