@@ -13,6 +13,9 @@
 namespace quillon::drivers::excel {
 namespace {
 
+// Cell records are written as the machine holds their fields.
+static_assert(std::endian::native == std::endian::little);
+
 constexpr std::size_t kCellHeaderSize = 6;  // row, column, XF
 constexpr std::uint16_t kNumberSize = 14;
 constexpr std::uint16_t kRkSize = 10;
@@ -136,6 +139,14 @@ bool AsRkInteger(double value, std::int32_t& whole) {
   return std::bit_cast<std::uint64_t>(static_cast<double>(whole)) == std::bit_cast<std::uint64_t>(value);
 }
 
+// value == std::floor(value) without the call: the doubles of 2^63 and more are all whole, as
+// are the infinities, and below that the conversion to int64 drops the fraction exactly.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+bool IsWhole(double value) {
+  if (std::fabs(value) < kTwoTo63) return static_cast<double>(static_cast<std::int64_t>(value)) == value;
+  return !std::isnan(value);
+}
+
 }  // namespace
 
 std::size_t CellTextLimit(const sql::ColumnDef& column) {
@@ -157,35 +168,27 @@ Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::Colu
   // Sized once: a row's records are written in place, with no growth or zero-fill per cell.
   m_row.resize(m_columns.size() * kMaxCellRecordSize);
   m_rowEnd = m_row.data();
-  for (std::size_t c = 0; c < m_columns.size(); ++c) {
-    text::WideToUtf16(m_columns[c].name, m_utf16);
-    PutString(static_cast<int>(c), m_utf16);
-  }
+  for (std::size_t c = 0; c < m_columns.size(); ++c) PutText(static_cast<int>(c), m_columns[c].name);
   m_cells.Write(m_row.data(), static_cast<std::size_t>(m_rowEnd - m_row.data()));
   m_rows = 1;
 }
 
 std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf) {
   // The whole record at once: its header, the cell's row, column and XF, and room for the value.
-  std::uint8_t* p = m_rowEnd;
-  m_rowEnd += biff::kRecordHeaderSize + size;
-  biff::PutU16(p, id);
-  biff::PutU16(p + 2, size);
-  biff::PutU16(p + 4, static_cast<std::uint16_t>(m_rows));
-  biff::PutU16(p + 6, static_cast<std::uint16_t>(column));
-  biff::PutU16(p + 8, xf);
-  return p + biff::kRecordHeaderSize + kCellHeaderSize;
-}
-
-void Sheet::PutRk(int column, std::int32_t whole, std::uint16_t xf) {
-  const auto rk = static_cast<std::uint32_t>(whole * 4) | biff::kRkInteger;
-  biff::PutU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
+  // The fields go in as one block, the machine's byte order being the file's.
+  const std::uint16_t fields[] = {id, size, static_cast<std::uint16_t>(m_rows), static_cast<std::uint16_t>(column), xf};
+  static_assert(sizeof fields == biff::kRecordHeaderSize + kCellHeaderSize);
+  std::uint8_t* const p = m_rowEnd;
+  std::memcpy(p, fields, sizeof fields);
+  m_rowEnd = p + biff::kRecordHeaderSize + size;
+  return p + sizeof fields;
 }
 
 void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
   std::int32_t whole = 0;
   if (AsRkInteger(value, whole)) {
-    PutRk(column, whole, xf);
+    const auto rk = static_cast<std::uint32_t>(whole * 4) | biff::kRkInteger;
+    std::memcpy(PutCellHeader(biff::kRk, kRkSize, column, xf), &rk, sizeof rk);
     return;
   }
   if (!std::isfinite(value)) {
@@ -200,7 +203,13 @@ void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
 
 void Sheet::PutString(int column, std::u16string_view text) {
   const std::uint32_t index = m_strings.Add(text);
-  biff::PutU32(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), index);
+  std::memcpy(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), &index, sizeof index);
+}
+
+void Sheet::PutText(int column, std::wstring_view text) {
+  // The UTF-16 buffer only grows, so that most text is converted with no allocation or fill.
+  if (m_utf16.size() < 2 * text.size()) m_utf16.resize(2 * text.size());
+  PutString(column, {m_utf16.data(), text::WideToUtf16(text, m_utf16.data())});
 }
 
 void Sheet::AddRow(const std::vector<sql::Literal>& values) {
@@ -244,12 +253,7 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
           break;
         }
         // A whole day is a date, anything else a date and time.
-        std::int32_t whole = 0;
-        if (AsRkInteger(serial, whole)) {
-          PutRk(column, whole, m_formats.date);
-        } else {
-          PutNumber(column, serial, serial == std::floor(serial) ? m_formats.date : m_formats.dateTime);
-        }
+        PutNumber(column, serial, IsWhole(serial) ? m_formats.date : m_formats.dateTime);
         break;
       }
       case sql::Value::Kind::Binary:
@@ -261,8 +265,7 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
           PutNumber(column, number, m_formats.general);
           break;
         }
-        text::WideToUtf16(v.text, m_utf16);
-        PutString(column, m_utf16);
+        PutText(column, v.text);
         break;
       }
     }
