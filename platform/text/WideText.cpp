@@ -176,7 +176,19 @@ void WideToUtf16(std::wstring_view wide, std::u16string& out) {
 
 std::size_t WideToUtf16(std::wstring_view wide, char16_t* out) {
   char16_t* to = out;
-  for (const wchar_t w : wide) {
+  const wchar_t* p = wide.data();
+  const wchar_t* const end = p + wide.size();
+  // Four characters at a time while all are below U+8000 (no bits above the low 15, so no
+  // surrogate and no value outside Unicode): each is then its own one unit.
+  constexpr auto kAbove15Bits = ~static_cast<char32_t>(0x7FFF);
+  for (; end - p >= 4; p += 4, to += 4) {
+    const auto a = static_cast<char32_t>(p[0]), b = static_cast<char32_t>(p[1]);
+    const auto c = static_cast<char32_t>(p[2]), d = static_cast<char32_t>(p[3]);
+    if (((a | b | c | d) & kAbove15Bits) != 0) break;
+    to[0] = static_cast<char16_t>(a), to[1] = static_cast<char16_t>(b);
+    to[2] = static_cast<char16_t>(c), to[3] = static_cast<char16_t>(d);
+  }
+  for (const wchar_t w : std::wstring_view(p, static_cast<std::size_t>(end - p))) {
     // Below the surrogates, as nearly all text is, a character is its own one unit.
     const auto c = static_cast<char32_t>(w);
     if (c < kSurrogateFirst) {
