@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
 #include "drivers/excel/Biff8.h"
 #include "platform/errors/Errors.h"
@@ -223,7 +222,10 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   rules.datePattern = m_datePattern;
   rules.numberTextOnDemand = true;  // a number's text is only read through SheetNumberForm
   sql::CheckRow(m_table, m_columns, values, rules, CellTextLimit, m_values);
-  m_rowEnd = m_row.data();
+  // The row goes straight into the spool's buffer when it has room for the largest row.
+  std::uint8_t* const inPlace = m_cells.Room(m_row.size());
+  std::uint8_t* const start = inPlace != nullptr ? inPlace : m_row.data();
+  m_rowEnd = start;
   const sql::Value* const checked = m_values.data();
   const int count = static_cast<int>(m_values.size());
   for (int column = 0; column < count; ++column) {
@@ -261,7 +263,6 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
         double number = 0;
         if (v.fromNumber && sql::SheetNumberForm(v, number) != sql::SheetNumber::Text) {
           // NaN and the infinities have no number to show: PutNumber writes them as an error.
-          if (!std::isfinite(number)) number = std::numeric_limits<double>::quiet_NaN();
           PutNumber(column, number, m_formats.general);
           break;
         }
@@ -270,7 +271,12 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
       }
     }
   }
-  m_cells.Write(m_row.data(), static_cast<std::size_t>(m_rowEnd - m_row.data()));
+  const auto size = static_cast<std::size_t>(m_rowEnd - start);
+  if (inPlace != nullptr) {
+    m_cells.Commit(size);
+  } else {
+    m_cells.Write(start, size);
+  }
   ++m_rows;
 }
 

@@ -72,8 +72,10 @@ class Sheet {
   CellFormats m_formats;
   SharedStrings& m_strings;
   Spool m_cells;
-  int m_rows = 0;                    // header included
-  std::vector<std::uint8_t> m_row;   // the row being built: room for every column's largest record
+  int m_rows = 0;  // header included
+  // Room for every column's largest record: the row is built here when the spool's buffer has
+  // no room for it.
+  std::vector<std::uint8_t> m_row;
   std::uint8_t* m_rowEnd = nullptr;  // where the row's next record goes
   std::vector<sql::Value> m_values;
   const sql::DatePattern* m_datePattern = nullptr;
