@@ -44,29 +44,29 @@ struct SharedStrings::CacheSlot {
 };
 
 SharedStrings::SharedStrings(SpoolFile& spool) : m_file(spool) {
-  m_record.reserve(biff::kMaxRecordData);
-  m_record.resize(kSstCountsSize);  // filled in when written
+  m_record.resize(biff::kMaxRecordData);
+  m_recordSize = kSstCountsSize;  // filled in when written
 }
 
 SharedStrings::~SharedStrings() = default;
 
 void SharedStrings::FreeCache::operator()(CacheSlot* slots) const { std::free(slots); }
 
-std::size_t SharedStrings::Room() const { return biff::kMaxRecordData - m_record.size(); }
+std::size_t SharedStrings::Room() const { return biff::kMaxRecordData - m_recordSize; }
 
 void SharedStrings::Continue() {
   if (m_firstSize == 0) {
-    m_firstSize = m_record.size();
-    m_file.Write(m_record.data() + kSstCountsSize, m_record.size() - kSstCountsSize);
+    m_firstSize = m_recordSize;
+    m_file.Write(m_record.data() + kSstCountsSize, m_recordSize - kSstCountsSize);
   } else {
     std::uint8_t header[biff::kRecordHeaderSize];
     biff::PutU16(header, biff::kContinue);
-    biff::PutU16(header + 2, static_cast<std::uint16_t>(m_record.size()));
+    biff::PutU16(header + 2, static_cast<std::uint16_t>(m_recordSize));
     m_file.Write(header, sizeof header);
-    m_file.Write(m_record.data(), m_record.size());
+    m_file.Write(m_record.data(), m_recordSize);
   }
-  m_closedBytes += biff::kRecordHeaderSize + m_record.size();
-  m_record.clear();
+  m_closedBytes += biff::kRecordHeaderSize + m_recordSize;
+  m_recordSize = 0;
 }
 
 std::uint32_t SharedStrings::Add(std::u16string_view text) {
@@ -127,8 +127,8 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
   // The header and the first character never split.
   if (Room() < headSize + (chars ? charSize : 0)) Continue();
   std::uint8_t start[kStartEntrySize];
-  biff::PutU32(start, static_cast<std::uint32_t>(m_closedBytes + biff::kRecordHeaderSize + m_record.size()));
-  biff::PutU16(start + 4, static_cast<std::uint16_t>(biff::kRecordHeaderSize + m_record.size()));
+  biff::PutU32(start, static_cast<std::uint32_t>(m_closedBytes + biff::kRecordHeaderSize + m_recordSize));
+  biff::PutU16(start + 4, static_cast<std::uint16_t>(biff::kRecordHeaderSize + m_recordSize));
   m_starts.Write(start, sizeof start);
   Put(head, headSize);
 
@@ -137,9 +137,8 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
     std::size_t n = std::min(chars - done, Room() / charSize);
     // Keep a surrogate pair in one piece, so that readers decoding piece by piece see it whole.
     if (charSize == 2 && n > 1 && done + n < chars && IsHighSurrogate(text[done + n - 1])) --n;
-    const std::size_t at = m_record.size();
-    m_record.resize(at + n * charSize);
-    std::uint8_t* p = &m_record[at];
+    std::uint8_t* p = m_record.data() + m_recordSize;
+    m_recordSize += n * charSize;
     if (charSize == 2) {
       for (std::size_t i = 0; i < n; ++i, p += 2) biff::PutU16(p, text[done + i]);
     } else {
@@ -148,7 +147,7 @@ void SharedStrings::Store(std::u16string_view text, std::uint8_t flags, const st
     done += n;
     if (done < chars) {
       Continue();
-      m_record.push_back(flags & biff::kStringHighByte);
+      m_record[m_recordSize++] = flags & biff::kStringHighByte;
     }
   }
   for (std::size_t r = 0; r < runCount; ++r) {
@@ -173,24 +172,23 @@ void SharedStrings::Write(Sink& sink, bool oddFill) {
   const bool fillFits = Room() >= sizeof empty;
   // Where the empty string starts: in the last record, or in a CONTINUE record after it.
   const std::uint64_t fillStart =
-      m_closedBytes + biff::kRecordHeaderSize + m_record.size() + (fillFits ? 0 : biff::kRecordHeaderSize);
-  const std::uint16_t fillOffset =
-      static_cast<std::uint16_t>(biff::kRecordHeaderSize + (fillFits ? m_record.size() : 0));
+      m_closedBytes + biff::kRecordHeaderSize + m_recordSize + (fillFits ? 0 : biff::kRecordHeaderSize);
+  const std::uint16_t fillOffset = static_cast<std::uint16_t>(biff::kRecordHeaderSize + (fillFits ? m_recordSize : 0));
   const std::uint32_t count = m_count + (oddFill ? 1 : 0);
   std::uint8_t counts[kSstCountsSize];
   biff::PutU32(counts, m_references);
   biff::PutU32(counts + 4, count);
   const std::size_t inLast = oddFill && fillFits ? sizeof empty : 0;
   if (m_firstSize == 0) {
-    WriteHeader(sink, biff::kSst, m_record.size() + inLast);
+    WriteHeader(sink, biff::kSst, m_recordSize + inLast);
     sink.Write(counts, sizeof counts);
-    sink.Write(m_record.data() + kSstCountsSize, m_record.size() - kSstCountsSize);
+    sink.Write(m_record.data() + kSstCountsSize, m_recordSize - kSstCountsSize);
   } else {
     WriteHeader(sink, biff::kSst, m_firstSize);
     sink.Write(counts, sizeof counts);
     sink.WriteSpool(m_file);
-    WriteHeader(sink, biff::kContinue, m_record.size() + inLast);
-    sink.Write(m_record.data(), m_record.size());
+    WriteHeader(sink, biff::kContinue, m_recordSize + inLast);
+    sink.Write(m_record.data(), m_recordSize);
   }
   if (oddFill) {
     if (!fillFits) WriteHeader(sink, biff::kContinue, sizeof empty);
