@@ -183,7 +183,8 @@ std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int col
   return p + sizeof fields;
 }
 
-void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
+// Inline in AddRow: most cells are numbers, and the call cost as much as a good part of the work.
+inline void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
   std::int32_t whole = 0;
   if (AsRkInteger(value, whole)) {
     const auto rk = static_cast<std::uint32_t>(whole * 4) | biff::kRkInteger;
