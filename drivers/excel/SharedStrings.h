@@ -30,6 +30,8 @@ class SharedStrings {
 
   // A string of `text` (UTF-16); returns its index and counts one reference.
   std::uint32_t Add(std::u16string_view text);
+  // The same for wide text, as Add of its UTF-16 (text::WideToUtf16) would give.
+  std::uint32_t Add(std::wstring_view text);
   // A string kept from an existing table, with its formatting runs and phonetic data as read.
   void AddExisting(std::u16string_view text, std::uint8_t flags, const std::vector<std::uint8_t>& runs,
                    const std::vector<std::uint8_t>& extended);
@@ -52,9 +54,13 @@ class SharedStrings {
 
  private:
   struct CacheSlot;
-  struct FreeCache {
-    void operator()(CacheSlot* slots) const;
+  struct FreeMemory {
+    void operator()(void* memory) const;
   };
+
+  // Add of UTF-16 text; `cached`, when given, is set to the cache slot that holds the text
+  // afterwards (left alone when none does).
+  std::uint32_t AddUtf16(std::u16string_view text, CacheSlot** cached);
 
   void Store(std::u16string_view text, std::uint8_t flags, const std::vector<std::uint8_t>* runs,
              const std::vector<std::uint8_t>* extended);
@@ -81,7 +87,10 @@ class SharedStrings {
   std::uint32_t m_references = 0;
   // The cache as one array of slots, each holding its text; allocated on first use, all zero
   // (every slot empty).
-  std::unique_ptr<CacheSlot[], FreeCache> m_cache;
+  std::unique_ptr<CacheSlot[], FreeMemory> m_cache;
+  // By a quick hash of a text: 1 + the cache slot it last went to (0: none).
+  std::unique_ptr<std::uint32_t[], FreeMemory> m_lastSlots;
+  std::vector<char16_t> m_utf16;  // room for wide text converted to UTF-16
 };
 
 }  // namespace quillon::drivers::excel

@@ -7,7 +7,6 @@
 
 #include "drivers/excel/Biff8.h"
 #include "platform/errors/Errors.h"
-#include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -208,8 +207,7 @@ void Sheet::PutString(int column, std::u16string_view text) {
 
 void Sheet::PutText(int column, std::wstring_view text) {
   // The UTF-16 buffer only grows, so that most text is converted with no allocation or fill.
-  if (m_utf16.size() < 2 * text.size()) m_utf16.resize(2 * text.size());
-  const std::uint32_t index = m_strings.Add({m_utf16.data(), text::WideToUtf16(text, m_utf16.data())});
+  const std::uint32_t index = m_strings.Add(text);
   std::memcpy(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), &index, sizeof index);
 }
 

@@ -61,7 +61,7 @@ class Sheet {
   std::uint8_t* PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
   void PutNumber(int column, double value, std::uint16_t xf);
   void PutString(int column, std::u16string_view text);
-  // The same for wide text, converted to UTF-16 on the way.
+  // The same for wide text.
   void PutText(int column, std::wstring_view text);
   // Bytes of the records that place the cells of the substream at `at`.
   std::uint64_t FillerAt(std::uint64_t at) const;
@@ -79,7 +79,6 @@ class Sheet {
   std::uint8_t* m_rowEnd = nullptr;  // where the row's next record goes
   std::vector<sql::Value> m_values;
   const sql::DatePattern* m_datePattern = nullptr;
-  std::vector<char16_t> m_utf16;  // room for text converted to UTF-16
 };
 
 // Characters of a cell limit for text columns.
