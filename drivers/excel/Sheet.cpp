@@ -173,13 +173,17 @@ Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::Colu
 
 std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf) {
   // The whole record at once: its header, the cell's row, column and XF, and room for the value.
-  // The fields go in as one block, the machine's byte order being the file's.
-  const std::uint16_t fields[] = {id, size, static_cast<std::uint16_t>(m_rows), static_cast<std::uint16_t>(column), xf};
-  static_assert(sizeof fields == biff::kRecordHeaderSize + kCellHeaderSize);
+  // The fields go in as pairs, the machine's byte order being the file's: the header's pair is
+  // a constant where the record's kind is known, the place's is the row and the column.
+  const std::uint32_t header = id | (std::uint32_t{size} << 16);
+  const std::uint32_t place = static_cast<std::uint16_t>(m_rows) | (static_cast<std::uint32_t>(column) << 16);
+  static_assert(sizeof header + sizeof place + sizeof xf == biff::kRecordHeaderSize + kCellHeaderSize);
   std::uint8_t* const p = m_rowEnd;
-  std::memcpy(p, fields, sizeof fields);
+  std::memcpy(p, &header, sizeof header);
+  std::memcpy(p + sizeof header, &place, sizeof place);
+  std::memcpy(p + sizeof header + sizeof place, &xf, sizeof xf);
   m_rowEnd = p + biff::kRecordHeaderSize + size;
-  return p + sizeof fields;
+  return p + biff::kRecordHeaderSize + kCellHeaderSize;
 }
 
 // Inline in AddRow: most cells are numbers, and the call cost as much as a good part of the work.
