@@ -290,9 +290,7 @@ std::uint64_t Sheet::FillerAt(std::uint64_t at) const {
 
 std::uint64_t Sheet::StreamSize(std::uint64_t at) const { return BytesSoFar() + FillerAt(at); }
 
-std::uint64_t Sheet::BytesSoFar() const {
-  return biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + m_cells.Size() + kWindow2Size;
-}
+const std::uint64_t Sheet::kRecordBytes = biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + kWindow2Size;
 
 void Sheet::Write(Sink& sink, bool selected) {
   const std::uint64_t filler = FillerAt(sink.Position());

@@ -49,7 +49,7 @@ class Sheet {
   // Size of the substream Write produces at stream position `at`.
   std::uint64_t StreamSize(std::uint64_t at) const;
   // The same without the records that place the cells, which depend on the position.
-  std::uint64_t BytesSoFar() const;
+  std::uint64_t BytesSoFar() const { return kRecordBytes + m_cells.Size(); }
   // BOF, the records that place a spooled sheet's cells (default print settings, an empty header
   // and footer, the columns' default width; none of them changes what Excel shows), DIMENSIONS,
   // the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown. The records placing the
@@ -57,6 +57,9 @@ class Sheet {
   void Write(Sink& sink, bool selected);
 
  private:
+  // BOF, DIMENSIONS, WINDOW2 and EOF, headers included.
+  static const std::uint64_t kRecordBytes;
+
   // Appends a cell record of `size` data bytes and returns where its value goes.
   std::uint8_t* PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
   void PutNumber(int column, double value, std::uint16_t xf);
