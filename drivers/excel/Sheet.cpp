@@ -128,9 +128,9 @@ std::u16string DateText(double serial) {
   return out;
 }
 
-// Whether a finite or non-finite `value` is an RK integer (whole, within the RK range, not
-// negative zero), that integer in `whole`. Within the range the conversion is exact, so
-// converting back gives the very same bits exactly when all three hold.
+// Whether `value` is an RK integer (whole, within the RK range, not negative zero; never NaN or
+// an infinity), that integer in `whole`. Within the range the conversion drops only a fraction,
+// so converting back gives the very same bits exactly when all three hold.
 bool AsRkInteger(double value, std::int32_t& whole) {
   if (!(std::fabs(value) < biff::kRkLimit)) return false;
   whole = static_cast<std::int32_t>(value);
@@ -210,7 +210,6 @@ void Sheet::PutString(int column, std::u16string_view text) {
 }
 
 void Sheet::PutText(int column, std::wstring_view text) {
-  // The UTF-16 buffer only grows, so that most text is converted with no allocation or fill.
   const std::uint32_t index = m_strings.Add(text);
   std::memcpy(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), &index, sizeof index);
 }

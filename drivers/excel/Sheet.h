@@ -62,7 +62,7 @@ class Sheet {
 
   // Appends a cell record of `size` data bytes and returns where its value goes.
   std::uint8_t* PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
-  void PutNumber(int column, double value, std::uint16_t xf);
+  inline void PutNumber(int column, double value, std::uint16_t xf);
   void PutString(int column, std::u16string_view text);
   // The same for wide text.
   void PutText(int column, std::wstring_view text);
