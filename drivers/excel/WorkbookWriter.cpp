@@ -316,10 +316,19 @@ Sheet* Workbook::FindTarget(const std::wstring& table) {
   return target;
 }
 
+namespace {
+
+// Out of line, so that the check each row makes keeps no registers for building the exception.
+[[noreturn, gnu::noinline]] void ThrowStreamTooLarge() {
+  throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
+}
+
+}  // namespace
+
 void Workbook::CheckStreamLimit() const {
   std::uint64_t bytes = m_strings.BytesSoFar() + m_existingSheetBytes;
   for (const auto& sheet : m_sheets) bytes += sheet->BytesSoFar();
-  if (bytes > m_streamLimit) throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
+  if (bytes > m_streamLimit) ThrowStreamTooLarge();
 }
 
 std::vector<std::u16string> Workbook::SheetNames() const {
