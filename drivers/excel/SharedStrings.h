@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +30,8 @@ class SharedStrings {
 
   // A string of `text` (UTF-16); returns its index and counts one reference.
   std::uint32_t Add(std::u16string_view text);
+  // The same for wide text, as Add of its UTF-16 (text::WideToUtf16) would give.
+  std::uint32_t Add(std::wstring_view text);
   // A string kept from an existing table, with its formatting runs and phonetic data as read.
   void AddExisting(std::u16string_view text, std::uint8_t flags, const std::vector<std::uint8_t>& runs,
                    const std::vector<std::uint8_t>& extended);
@@ -37,7 +40,7 @@ class SharedStrings {
 
   std::uint32_t Count() const { return m_count; }
   // Bytes of the table laid out so far: no more than Write writes.
-  std::uint64_t BytesSoFar() const { return m_closedBytes + m_record.size(); }
+  std::uint64_t BytesSoFar() const { return m_closedBytes + m_recordSize; }
 
   // True when records filled sectors of the spool: they are the stream's sectors only if SST
   // starts a sector's last 12 bytes (its header and counts), which the caller arranges.
@@ -51,11 +54,21 @@ class SharedStrings {
 
  private:
   struct CacheSlot;
+  struct FreeMemory {
+    void operator()(void* memory) const;
+  };
+
+  // Add of UTF-16 text; `cached`, when given, is set to the cache slot that holds the text
+  // afterwards (left alone when none does).
+  std::uint32_t AddUtf16(std::u16string_view text, CacheSlot** cached);
 
   void Store(std::u16string_view text, std::uint8_t flags, const std::vector<std::uint8_t>* runs,
              const std::vector<std::uint8_t>* extended);
   std::size_t Room() const;
-  void Put(const std::uint8_t* data, std::size_t size) { m_record.insert(m_record.end(), data, data + size); }
+  void Put(const std::uint8_t* data, std::size_t size) {
+    std::memcpy(m_record.data() + m_recordSize, data, size);
+    m_recordSize += size;
+  }
   // Closes the open record into the spool and opens a CONTINUE record.
   void Continue();
 
@@ -65,13 +78,19 @@ class SharedStrings {
   // Per string, where it starts: u32 bytes from the start of SST, u16 offset in its record
   // (EXTSST needs a few of them, chosen only when the count is known).
   TempFile m_starts;
-  std::vector<std::uint8_t> m_record;  // the open record's data
-  std::size_t m_firstSize = 0;         // the SST record's data size, once it is closed
-  std::uint64_t m_closedBytes = 0;     // closed records' bytes in the stream, headers included
+  // The open record's data: its first m_recordSize bytes of room for the most a record holds.
+  std::vector<std::uint8_t> m_record;
+  std::size_t m_recordSize = 0;
+  std::size_t m_firstSize = 0;      // the SST record's data size, once it is closed
+  std::uint64_t m_closedBytes = 0;  // closed records' bytes in the stream, headers included
   std::uint32_t m_count = 0;
   std::uint32_t m_references = 0;
-  // The cache as one array of slots, each holding its text; allocated on first use.
-  std::unique_ptr<CacheSlot[]> m_cache;
+  // The cache as one array of slots, each holding its text; allocated on first use, all zero
+  // (every slot empty).
+  std::unique_ptr<CacheSlot[], FreeMemory> m_cache;
+  // By a quick hash of a text: 1 + the cache slot it last went to (0: none).
+  std::unique_ptr<std::uint32_t[], FreeMemory> m_lastSlots;
+  std::vector<char16_t> m_utf16;  // room for wide text converted to UTF-16
 };
 
 }  // namespace quillon::drivers::excel

@@ -1,22 +1,27 @@
 #include "drivers/excel/Sheet.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
 #include "drivers/excel/Biff8.h"
 #include "platform/errors/Errors.h"
-#include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
 namespace {
+
+// Cell records are written as the machine holds their fields.
+static_assert(std::endian::native == std::endian::little);
 
 constexpr std::size_t kCellHeaderSize = 6;  // row, column, XF
 constexpr std::uint16_t kNumberSize = 14;
 constexpr std::uint16_t kRkSize = 10;
 constexpr std::uint16_t kLabelSstSize = 10;
 constexpr std::uint16_t kBoolErrSize = 8;
+// The largest cell record, header included: a row never needs more than this a column.
+constexpr std::size_t kMaxCellRecordSize = biff::kRecordHeaderSize + kNumberSize;
+static_assert(kNumberSize >= kRkSize && kNumberSize >= kLabelSstSize && kNumberSize >= kBoolErrSize);
 constexpr std::size_t kDimensionsSize = 14;
 constexpr std::size_t kWindow2Size = 18;
 // Records a sheet may hold once each between BOF and DIMENSIONS, at the values Excel gives a
@@ -123,6 +128,23 @@ std::u16string DateText(double serial) {
   return out;
 }
 
+// Whether `value` is an RK integer (whole, within the RK range, not negative zero; never NaN or
+// an infinity), that integer in `whole`. Within the range the conversion drops only a fraction,
+// so converting back gives the very same bits exactly when all three hold.
+bool AsRkInteger(double value, std::int32_t& whole) {
+  if (!(std::fabs(value) < biff::kRkLimit)) return false;
+  whole = static_cast<std::int32_t>(value);
+  return std::bit_cast<std::uint64_t>(static_cast<double>(whole)) == std::bit_cast<std::uint64_t>(value);
+}
+
+// value == std::floor(value) without the call: the doubles of 2^63 and more are all whole, as
+// are the infinities, and below that the conversion to int64 drops the fraction exactly.
+constexpr double kTwoTo63 = 9223372036854775808.0;
+bool IsWhole(double value) {
+  if (std::fabs(value) < kTwoTo63) return static_cast<double>(static_cast<std::int64_t>(value)) == value;
+  return !std::isnan(value);
+}
+
 }  // namespace
 
 std::size_t CellTextLimit(const sql::ColumnDef& column) {
@@ -141,29 +163,37 @@ Sheet::Sheet(std::wstring table, std::u16string sheetName, std::vector<sql::Colu
   for (sql::ColumnDef& column : m_columns) {
     if (column.type == sql::ColumnType::LongBinary) column.type = sql::ColumnType::Text;
   }
-  m_row.clear();
-  for (std::size_t c = 0; c < m_columns.size(); ++c) {
-    text::WideToUtf16(m_columns[c].name, m_utf16);
-    PutString(static_cast<int>(c), m_utf16);
-  }
-  m_cells.Write(m_row.data(), m_row.size());
+  // Sized once: a row's records are written in place, with no growth or zero-fill per cell.
+  m_row.resize(m_columns.size() * kMaxCellRecordSize);
+  m_rowEnd = m_row.data();
+  for (std::size_t c = 0; c < m_columns.size(); ++c) PutText(static_cast<int>(c), m_columns[c].name);
+  m_cells.Write(m_row.data(), static_cast<std::size_t>(m_rowEnd - m_row.data()));
   m_rows = 1;
 }
 
 std::uint8_t* Sheet::PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf) {
   // The whole record at once: its header, the cell's row, column and XF, and room for the value.
-  const std::size_t at = m_row.size();
-  m_row.resize(at + biff::kRecordHeaderSize + size);
-  std::uint8_t* p = &m_row[at];
-  biff::PutU16(p, id);
-  biff::PutU16(p + 2, size);
-  biff::PutU16(p + 4, static_cast<std::uint16_t>(m_rows));
-  biff::PutU16(p + 6, static_cast<std::uint16_t>(column));
-  biff::PutU16(p + 8, xf);
+  // The fields go in as pairs, the machine's byte order being the file's: the header's pair is
+  // a constant where the record's kind is known, the place's is the row and the column.
+  const std::uint32_t header = id | (std::uint32_t{size} << 16);
+  const std::uint32_t place = static_cast<std::uint16_t>(m_rows) | (static_cast<std::uint32_t>(column) << 16);
+  static_assert(sizeof header + sizeof place + sizeof xf == biff::kRecordHeaderSize + kCellHeaderSize);
+  std::uint8_t* const p = m_rowEnd;
+  std::memcpy(p, &header, sizeof header);
+  std::memcpy(p + sizeof header, &place, sizeof place);
+  std::memcpy(p + sizeof header + sizeof place, &xf, sizeof xf);
+  m_rowEnd = p + biff::kRecordHeaderSize + size;
   return p + biff::kRecordHeaderSize + kCellHeaderSize;
 }
 
-void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
+// Inline in AddRow: most cells are numbers, and the call cost as much as a good part of the work.
+inline void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
+  std::int32_t whole = 0;
+  if (AsRkInteger(value, whole)) {
+    const auto rk = static_cast<std::uint32_t>(whole * 4) | biff::kRkInteger;
+    std::memcpy(PutCellHeader(biff::kRk, kRkSize, column, xf), &rk, sizeof rk);
+    return;
+  }
   if (!std::isfinite(value)) {
     // A cell number is finite: NaN and the infinities are the error a calculation gives them.
     std::uint8_t* cell = PutCellHeader(biff::kBoolErr, kBoolErrSize, column, xf);
@@ -171,18 +201,17 @@ void Sheet::PutNumber(int column, double value, std::uint16_t xf) {
     cell[1] = biff::kBoolErrIsError;
     return;
   }
-  // An RK integer has no negative zero.
-  if (value == std::floor(value) && std::fabs(value) < biff::kRkLimit && !(value == 0 && std::signbit(value))) {
-    const auto rk = static_cast<std::uint32_t>(static_cast<std::int32_t>(value) * 4) | biff::kRkInteger;
-    biff::PutU32(PutCellHeader(biff::kRk, kRkSize, column, xf), rk);
-    return;
-  }
   std::memcpy(PutCellHeader(biff::kNumber, kNumberSize, column, xf), &value, sizeof value);
 }
 
 void Sheet::PutString(int column, std::u16string_view text) {
   const std::uint32_t index = m_strings.Add(text);
-  biff::PutU32(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), index);
+  std::memcpy(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), &index, sizeof index);
+}
+
+void Sheet::PutText(int column, std::wstring_view text) {
+  const std::uint32_t index = m_strings.Add(text);
+  std::memcpy(PutCellHeader(biff::kLabelSst, kLabelSstSize, column, m_formats.general), &index, sizeof index);
 }
 
 void Sheet::AddRow(const std::vector<sql::Literal>& values) {
@@ -196,10 +225,14 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
   rules.datePattern = m_datePattern;
   rules.numberTextOnDemand = true;  // a number's text is only read through SheetNumberForm
   sql::CheckRow(m_table, m_columns, values, rules, CellTextLimit, m_values);
-  m_row.clear();
-  for (std::size_t c = 0; c < m_values.size(); ++c) {
-    const sql::Value& v = m_values[c];
-    const int column = static_cast<int>(c);
+  // The row goes straight into the spool's buffer when it has room for the largest row.
+  std::uint8_t* const inPlace = m_cells.Room(m_row.size());
+  std::uint8_t* const start = inPlace != nullptr ? inPlace : m_row.data();
+  m_rowEnd = start;
+  const sql::Value* const checked = m_values.data();
+  const int count = static_cast<int>(m_values.size());
+  for (int column = 0; column < count; ++column) {
+    const sql::Value& v = checked[column];
     switch (v.kind) {
       case sql::Value::Kind::Null:
         break;
@@ -224,7 +257,8 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
           PutString(column, DateText(v.number));
           break;
         }
-        PutNumber(column, serial, serial == std::floor(serial) ? m_formats.date : m_formats.dateTime);
+        // A whole day is a date, anything else a date and time.
+        PutNumber(column, serial, IsWhole(serial) ? m_formats.date : m_formats.dateTime);
         break;
       }
       case sql::Value::Kind::Binary:
@@ -232,17 +266,20 @@ void Sheet::AddRow(const std::vector<sql::Literal>& values) {
         double number = 0;
         if (v.fromNumber && sql::SheetNumberForm(v, number) != sql::SheetNumber::Text) {
           // NaN and the infinities have no number to show: PutNumber writes them as an error.
-          if (!std::isfinite(number)) number = std::numeric_limits<double>::quiet_NaN();
           PutNumber(column, number, m_formats.general);
           break;
         }
-        text::WideToUtf16(v.text, m_utf16);
-        PutString(column, m_utf16);
+        PutText(column, v.text);
         break;
       }
     }
   }
-  m_cells.Write(m_row.data(), m_row.size());
+  const auto size = static_cast<std::size_t>(m_rowEnd - start);
+  if (inPlace != nullptr) {
+    m_cells.Commit(size);
+  } else {
+    m_cells.Write(start, size);
+  }
   ++m_rows;
 }
 
@@ -252,9 +289,7 @@ std::uint64_t Sheet::FillerAt(std::uint64_t at) const {
 
 std::uint64_t Sheet::StreamSize(std::uint64_t at) const { return BytesSoFar() + FillerAt(at); }
 
-std::uint64_t Sheet::BytesSoFar() const {
-  return biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + m_cells.Size() + kWindow2Size;
-}
+const std::uint64_t Sheet::kRecordBytes = biff::kRecordHeaderSize * 4 + biff::kBofSize + kDimensionsSize + kWindow2Size;
 
 void Sheet::Write(Sink& sink, bool selected) {
   const std::uint64_t filler = FillerAt(sink.Position());

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "drivers/excel/SharedStrings.h"
@@ -48,7 +49,7 @@ class Sheet {
   // Size of the substream Write produces at stream position `at`.
   std::uint64_t StreamSize(std::uint64_t at) const;
   // The same without the records that place the cells, which depend on the position.
-  std::uint64_t BytesSoFar() const;
+  std::uint64_t BytesSoFar() const { return kRecordBytes + m_cells.Size(); }
   // BOF, the records that place a spooled sheet's cells (default print settings, an empty header
   // and footer, the columns' default width; none of them changes what Excel shows), DIMENSIONS,
   // the cells, WINDOW2, EOF. `selected` marks the sheet as the one shown. The records placing the
@@ -56,10 +57,15 @@ class Sheet {
   void Write(Sink& sink, bool selected);
 
  private:
+  // BOF, DIMENSIONS, WINDOW2 and EOF, headers included.
+  static const std::uint64_t kRecordBytes;
+
   // Appends a cell record of `size` data bytes and returns where its value goes.
   std::uint8_t* PutCellHeader(std::uint16_t id, std::uint16_t size, int column, std::uint16_t xf);
-  void PutNumber(int column, double value, std::uint16_t xf);
+  inline void PutNumber(int column, double value, std::uint16_t xf);
   void PutString(int column, std::u16string_view text);
+  // The same for wide text.
+  void PutText(int column, std::wstring_view text);
   // Bytes of the records that place the cells of the substream at `at`.
   std::uint64_t FillerAt(std::uint64_t at) const;
 
@@ -69,11 +75,13 @@ class Sheet {
   CellFormats m_formats;
   SharedStrings& m_strings;
   Spool m_cells;
-  int m_rows = 0;                   // header included
-  std::vector<std::uint8_t> m_row;  // the row being built
+  int m_rows = 0;  // header included
+  // Room for every column's largest record: the row is built here when the spool's buffer has
+  // no room for it.
+  std::vector<std::uint8_t> m_row;
+  std::uint8_t* m_rowEnd = nullptr;  // where the row's next record goes
   std::vector<sql::Value> m_values;
   const sql::DatePattern* m_datePattern = nullptr;
-  std::u16string m_utf16;
 };
 
 // Characters of a cell limit for text columns.

@@ -96,6 +96,15 @@ class Spool {
   Spool& operator=(const Spool&) = delete;
 
   void Write(const void* data, std::size_t size);
+  // Room for up to `size` bytes in the buffer, to be written in place and kept by Commit; null
+  // when the buffer has less (Write then takes the bytes, filling it). The buffer never fills
+  // this way, so that it goes into sectors at the very write it would have otherwise.
+  std::uint8_t* Room(std::size_t size) { return size < kBufferSize - m_used ? m_buffer.get() + m_used : nullptr; }
+  // Keeps the first `size` bytes written at Room, no more than it was asked for.
+  void Commit(std::size_t size) {
+    m_used += size;
+    m_size += size;
+  }
   std::uint64_t Size() const { return m_size; }
   SpoolFile& File() const { return m_file; }
   // The bytes in order: the runs of sectors written, then those still in the buffer.

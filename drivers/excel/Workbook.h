@@ -123,6 +123,9 @@ class Workbook {
   std::uint64_t LayOut(std::vector<std::uint32_t>& positions, std::vector<std::size_t>& order);
   // Rules 1 to 4 of the sheet names (sql::UniqueSheetName) against this workbook's sheets.
   std::u16string UniqueSheetName(std::wstring_view table) const;
+  // The sheet of `table` (by its name or its sheet's), kept as the last target; throws
+  // TableFromBefore or NoSuchTable when there is none.
+  Sheet* FindTarget(const std::wstring& table);
   // Throws FileTooLarge when the stream's sheets and strings alone pass m_streamLimit.
   void CheckStreamLimit() const;
   bool SheetNameTaken(std::u16string_view name) const;

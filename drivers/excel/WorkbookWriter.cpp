@@ -287,11 +287,12 @@ void Workbook::Insert(const sql::Insert& statement) { Insert(statement.table, st
 
 void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>& values) {
   // Rows come table by table: the last target answers most lookups without any conversion.
-  if (m_lastTarget != nullptr && table == m_lastTable) {
-    m_lastTarget->AddRow(values);
-    CheckStreamLimit();
-    return;
-  }
+  Sheet* const target = m_lastTarget != nullptr && table == m_lastTable ? m_lastTarget : FindTarget(table);
+  target->AddRow(values);
+  CheckStreamLimit();
+}
+
+Sheet* Workbook::FindTarget(const std::wstring& table) {
   const std::u16string asUtf16 = ToUtf16(table);
   Sheet* target = nullptr;
   for (const auto& sheet : m_sheets) {
@@ -312,14 +313,22 @@ void Workbook::Insert(const std::wstring& table, const std::vector<sql::Literal>
   }
   m_lastTarget = target;
   m_lastTable = table;
-  target->AddRow(values);
-  CheckStreamLimit();
+  return target;
 }
+
+namespace {
+
+// Out of line, so that the check each row makes keeps no registers for building the exception.
+[[noreturn, gnu::noinline]] void ThrowStreamTooLarge() {
+  throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
+}
+
+}  // namespace
 
 void Workbook::CheckStreamLimit() const {
   std::uint64_t bytes = m_strings.BytesSoFar() + m_existingSheetBytes;
   for (const auto& sheet : m_sheets) bytes += sheet->BytesSoFar();
-  if (bytes > m_streamLimit) throw odbc::errors::FileTooLarge(kCompoundFileLimitText, kWorkbookFileText);
+  if (bytes > m_streamLimit) ThrowStreamTooLarge();
 }
 
 std::vector<std::u16string> Workbook::SheetNames() const {

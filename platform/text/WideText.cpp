@@ -2,6 +2,9 @@
 
 #include <clocale>
 #include <cwchar>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quillon::text {
 namespace {
@@ -172,6 +175,53 @@ void WideToUtf16(std::wstring_view wide, std::u16string& out) {
       out.push_back(static_cast<char16_t>(kLowSurrogateFirst + (v & 0x3FF)));
     }
   }
+}
+
+std::size_t WideToUtf16(std::wstring_view wide, char16_t* out) {
+  char16_t* to = out;
+  const wchar_t* p = wide.data();
+  const wchar_t* const end = p + wide.size();
+  // Runs of characters all below U+8000 (no bits above the low 15, so no surrogate and no value
+  // outside Unicode), eight and then four at a time: each is then its own one unit.
+  constexpr auto kAbove15Bits = ~static_cast<char32_t>(0x7FFF);
+  constexpr std::ptrdiff_t kQuad = 4;
+#if defined(__SSE2__)
+  static_assert(sizeof(wchar_t) * kQuad == sizeof(__m128i));
+  const __m128i above15Bits = _mm_set1_epi32(static_cast<int>(kAbove15Bits));
+  constexpr int kAllBytesEqual = 0xFFFF;
+  for (; end - p >= 2 * kQuad; p += 2 * kQuad, to += 2 * kQuad) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kQuad));
+    const __m128i above = _mm_and_si128(_mm_or_si128(low, high), above15Bits);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(above, _mm_setzero_si128())) != kAllBytesEqual) break;
+    // Values of 15 bits pass the signed narrowing unchanged.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packs_epi32(low, high));
+  }
+#endif
+  for (; end - p >= kQuad; p += kQuad, to += kQuad) {
+    const auto a = static_cast<char32_t>(p[0]), b = static_cast<char32_t>(p[1]);
+    const auto c = static_cast<char32_t>(p[2]), d = static_cast<char32_t>(p[3]);
+    if (((a | b | c | d) & kAbove15Bits) != 0) break;
+    to[0] = static_cast<char16_t>(a), to[1] = static_cast<char16_t>(b);
+    to[2] = static_cast<char16_t>(c), to[3] = static_cast<char16_t>(d);
+  }
+  for (const wchar_t w : std::wstring_view(p, static_cast<std::size_t>(end - p))) {
+    // Below the surrogates, as nearly all text is, a character is its own one unit.
+    const auto c = static_cast<char32_t>(w);
+    if (c < kSurrogateFirst) {
+      *to++ = static_cast<char16_t>(c);
+      continue;
+    }
+    const char32_t scalar = Scalar(w);
+    if (scalar < 0x10000) {
+      *to++ = static_cast<char16_t>(scalar);
+    } else {
+      const char32_t v = scalar - 0x10000;
+      *to++ = static_cast<char16_t>(kSurrogateFirst + (v >> 10));
+      *to++ = static_cast<char16_t>(kLowSurrogateFirst + (v & 0x3FF));
+    }
+  }
+  return static_cast<std::size_t>(to - out);
 }
 
 std::wstring LocaleToWide(std::string_view bytes) {

@@ -29,6 +29,8 @@ void Utf16ToWide(std::u16string_view utf16, std::wstring& out);
 std::u16string WideToUtf16(std::wstring_view wide);
 // The same into `out`, replacing its contents and reusing its storage.
 void WideToUtf16(std::wstring_view wide, std::u16string& out);
+// The same at `out`, which has room for two units a character; returns the units written.
+std::size_t WideToUtf16(std::wstring_view wide, char16_t* out);
 
 // Text in the process locale's codeset, decoded as the locale says (UTF-8 on a normal system).
 // A character that does not decode becomes U+FFFD.

@@ -75,6 +75,19 @@ TEST(WideText, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
 }
 
+// The conversion into a buffer gives what the one into a string gives, on each side of every
+// boundary where a character's UTF-16 form changes, at each place in a run of plain text.
+TEST(WideText, Utf16IntoABufferMatchesTheStringForm) {
+  for (const long c : {0x41L, 0x7FFFL, 0x8000L, 0xD7FFL, 0xD800L, 0xDBFFL, 0xDC00L, 0xDFFFL, 0xE000L, 0xFFFFL, 0x10000L,
+                       0x10FFFFL, 0x110000L, -1L}) {
+    for (std::size_t at = 0; at < 5; ++at) {
+      const std::wstring wide = std::wstring(at, L'a') + static_cast<wchar_t>(c) + L"bcdefgh";
+      char16_t buffer[32];
+      EXPECT_EQ(std::u16string_view(buffer, WideToUtf16(wide, buffer)), WideToUtf16(wide)) << c << ' ' << at;
+    }
+  }
+}
+
 TEST(WideText, AsciiCaseRulesLeaveOtherLettersAlone) {
   EXPECT_EQ(AsciiUpper(L"select é"), L"SELECT é");
   EXPECT_TRUE(EqualsIgnoreAsciiCase(L"DbQ", L"dbq"));

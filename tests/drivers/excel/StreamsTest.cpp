@@ -2,11 +2,14 @@
 // smaller and much larger than the spool's own buffer), the bytes read back are those written.
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "drivers/excel/SharedStrings.h"
 #include "drivers/excel/Streams.h"
+#include "platform/text/WideText.h"
 
 namespace quillon::drivers::excel {
 namespace {
@@ -61,6 +64,25 @@ TEST(TempFile, PiecesOfEverySizeReadBackExactlyWholeInPiecesAndAtOffsets) {
   CountingSink count;
   CopyTo(file, count);
   EXPECT_EQ(count.Position(), written.size());
+}
+
+// Wide text goes into the string table as its UTF-16 does: the same indexes and the same bytes,
+// through repeats, more strings than the cache has slots, and text beyond the BMP or invalid.
+TEST(SharedStrings, WideTextIsAddedAsItsUtf16) {
+  SpoolFile wideSpool, utf16Spool;
+  SharedStrings wide(wideSpool), utf16(utf16Spool);
+  std::vector<std::wstring> texts = {
+      L"", L"a", L"ab\U0001F600", L"ab\xD83D\xDE00", std::wstring(64, L'x'), std::wstring(65, L'x')};
+  for (int i = 0; i < 40000; ++i) texts.push_back(L"text " + std::to_wstring(i * 7919 % 30000));
+  for (int round = 0; round < 2; ++round) {
+    for (const std::wstring& text : texts) {
+      ASSERT_EQ(wide.Add(std::wstring_view(text)), utf16.Add(std::u16string_view(text::WideToUtf16(text))));
+    }
+  }
+  MemorySink wideBytes, utf16Bytes;
+  wide.Write(wideBytes);
+  utf16.Write(utf16Bytes);
+  EXPECT_EQ(wideBytes.Bytes(), utf16Bytes.Bytes());
 }
 
 }  // namespace
