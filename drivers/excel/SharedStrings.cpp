@@ -99,7 +99,9 @@ void SharedStrings::Continue() {
 std::uint32_t SharedStrings::Add(std::u16string_view text) { return AddUtf16(text, nullptr); }
 
 std::uint32_t SharedStrings::Add(std::wstring_view text) {
-  if (m_utf16.size() < 2 * text.size()) m_utf16.resize(2 * text.size());
+  // Never empty, so that even empty text has a buffer to point at (memcmp and memcpy take none
+  // that is null, whatever the length).
+  if (m_utf16.size() < 2 * text.size() + 1) m_utf16.resize(2 * text.size() + 1);
   const std::u16string_view utf16(m_utf16.data(), text::WideToUtf16(text, m_utf16.data()));
   // A repeat of short text is first looked for in the cache slot it last went to, found by a
   // quick hash: while that slot holds these very units, Add would find them there (a string only
