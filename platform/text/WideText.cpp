@@ -154,27 +154,9 @@ std::u16string WideToUtf16(std::wstring_view wide) {
 }
 
 void WideToUtf16(std::wstring_view wide, std::u16string& out) {
-  // One unit a character, until one beyond the Basic Multilingual Plane needs two.
-  out.resize(wide.size());
-  char16_t* to = out.data();
-  std::size_t i = 0;
-  for (; i < wide.size(); ++i) {
-    const char32_t c = Scalar(wide[i]);
-    if (c >= 0x10000) break;
-    to[i] = static_cast<char16_t>(c);
-  }
-  if (i == wide.size()) return;
-  out.resize(i);
-  for (; i < wide.size(); ++i) {
-    const char32_t c = Scalar(wide[i]);
-    if (c < 0x10000) {
-      out.push_back(static_cast<char16_t>(c));
-    } else {
-      const char32_t v = c - 0x10000;
-      out.push_back(static_cast<char16_t>(kSurrogateFirst + (v >> 10)));
-      out.push_back(static_cast<char16_t>(kLowSurrogateFirst + (v & 0x3FF)));
-    }
-  }
+  // Room for two units a character, then cut to what the buffer form wrote.
+  out.resize(2 * wide.size());
+  out.resize(WideToUtf16(wide, out.data()));
 }
 
 std::size_t WideToUtf16(std::wstring_view wide, char16_t* out) {

@@ -75,15 +75,24 @@ TEST(WideText, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
 }
 
-// The conversion into a buffer gives what the one into a string gives, on each side of every
-// boundary where a character's UTF-16 form changes, at each place in a run of plain text.
-TEST(WideText, Utf16IntoABufferMatchesTheStringForm) {
-  for (const long c : {0x41L, 0x7FFFL, 0x8000L, 0xD7FFL, 0xD800L, 0xDBFFL, 0xDC00L, 0xDFFFL, 0xE000L, 0xFFFFL, 0x10000L,
-                       0x10FFFFL, 0x110000L, -1L}) {
-    for (std::size_t at = 0; at < 5; ++at) {
+// Both conversions to UTF-16 give each character's units, on each side of every boundary where a
+// character's UTF-16 form changes, at each place in a run of plain text (where blocks of
+// characters are converted together); what is no character becomes U+FFFD.
+TEST(WideText, Utf16OfEveryKindOfCharacterInBothForms) {
+  const struct {
+    long character;
+    std::u16string units;
+  } kCases[] = {{0x41, u"A"},          {0x7FFF, u"\x7FFF"}, {0x8000, u"\x8000"},        {0xD7FF, u"\xD7FF"},
+                {0xD800, u"\xFFFD"},   {0xDBFF, u"\xFFFD"}, {0xDC00, u"\xFFFD"},        {0xDFFF, u"\xFFFD"},
+                {0xE000, u"\xE000"},   {0xFFFF, u"\xFFFF"}, {0x10000, u"\xD800\xDC00"}, {0x10FFFF, u"\xDBFF\xDFFF"},
+                {0x110000, u"\xFFFD"}, {-1, u"\xFFFD"}};
+  for (const auto& [c, units] : kCases) {
+    for (std::size_t at = 0; at < 9; ++at) {
       const std::wstring wide = std::wstring(at, L'a') + static_cast<wchar_t>(c) + L"bcdefgh";
+      const std::u16string expected = std::u16string(at, u'a') + units + u"bcdefgh";
       char16_t buffer[32];
-      EXPECT_EQ(std::u16string_view(buffer, WideToUtf16(wide, buffer)), WideToUtf16(wide)) << c << ' ' << at;
+      EXPECT_EQ(std::u16string_view(buffer, WideToUtf16(wide, buffer)), expected) << c << ' ' << at;
+      EXPECT_EQ(WideToUtf16(wide), expected) << c << ' ' << at;
     }
   }
 }
