@@ -37,7 +37,6 @@ constexpr std::wstring_view kAccessNameRule =
 constexpr std::wstring_view kRepeatedName = L"its name repeats an earlier column's (letter case aside)";
 constexpr std::wstring_view kInsertInto = L"INSERT INTO ";
 constexpr std::wstring_view kValuesOpen = L" VALUES(";
-constexpr std::wstring_view kNull = L"NULL";
 constexpr std::wstring_view kStatementEnd = L");";
 
 }  // namespace
@@ -140,16 +139,6 @@ bool IsUnquotedType(std::int16_t sqlType) {
     default:
       return false;
   }
-}
-
-void AppendDoubledApostrophes(std::wstring& out, std::wstring_view text) {
-  // Whole runs between apostrophes at a time.
-  for (std::size_t quote = text.find(L'\''); quote != std::wstring_view::npos; quote = text.find(L'\'')) {
-    out.append(text.substr(0, quote + 1));
-    out += L'\'';
-    text.remove_prefix(quote + 1);
-  }
-  out.append(text);
 }
 
 template <typename Number, typename... Format>
@@ -528,35 +517,7 @@ void RenderInsertSql(std::wstring_view tableName, const std::vector<odbc::Litera
   out += tableName;
   out += kValuesOpen;
   for (std::size_t i = 0; i < literals.size(); ++i) {
-    const odbc::Literal& literal = literals[i];
-    switch (literal.kind) {
-      case odbc::Literal::Kind::Null:
-        out += kNull;
-        break;
-      case odbc::Literal::Kind::Number:
-      case odbc::Literal::Kind::Binary:
-      case odbc::Literal::Kind::Integer:
-      case odbc::Literal::Kind::Double:
-      case odbc::Literal::Kind::Boolean:
-        odbc::AppendLiteralText(out, literal);
-        break;
-      case odbc::Literal::Kind::Text:
-        out += L'\'';
-        AppendDoubledApostrophes(out, literal.text);
-        out += L'\'';
-        break;
-      case odbc::Literal::Kind::DateTime: {
-        // A date pattern may hold apostrophes of its own.
-        const std::size_t at = out.size();
-        odbc::AppendLiteralText(out, literal);
-        std::wstring written = out.substr(at);
-        out.resize(at);
-        out += L'\'';
-        AppendDoubledApostrophes(out, written);
-        out += L'\'';
-        break;
-      }
-    }
+    odbc::AppendSqlLiteral(out, literals[i]);
     if (i + 1 < literals.size()) out += L',';
   }
   out += kStatementEnd;

@@ -473,33 +473,7 @@ std::wstring FillMarkers(std::wstring_view statement, const std::vector<std::siz
   std::size_t from = 0;
   for (std::size_t i = 0; i < markers.size(); ++i) {
     out.append(statement.substr(from, markers[i] - from));
-    const odbc::Literal& value = values[i];
-    switch (value.kind) {
-      case odbc::Literal::Kind::Null:
-        out += L"NULL";
-        break;
-      case odbc::Literal::Kind::Number:
-      case odbc::Literal::Kind::Binary:
-        out += value.text;
-        break;
-      case odbc::Literal::Kind::Integer:
-      case odbc::Literal::Kind::Double:
-      case odbc::Literal::Kind::Boolean:
-        odbc::AppendLiteralText(out, value);
-        break;
-      case odbc::Literal::Kind::DateTime:
-      case odbc::Literal::Kind::Text: {
-        std::wstring rendered;  // a date's text by its pattern, which may hold apostrophes
-        if (value.kind == odbc::Literal::Kind::DateTime) odbc::AppendLiteralText(rendered, value);
-        out += L'\'';
-        for (const wchar_t c : value.kind == odbc::Literal::Kind::Text ? std::wstring_view(value.text) : rendered) {
-          out += c;
-          if (c == L'\'') out += L'\'';
-        }
-        out += L'\'';
-        break;
-      }
-    }
+    odbc::AppendSqlLiteral(out, values[i]);
     from = markers[i] + 1;
   }
   out.append(statement.substr(from));

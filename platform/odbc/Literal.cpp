@@ -106,6 +106,16 @@ void AppendAscii(std::wstring& out, const char* begin, const char* end) {
   std::copy(begin, end, out.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
+// Appends `text` with each apostrophe doubled, whole runs between apostrophes at a time.
+void AppendDoubledApostrophes(std::wstring& out, std::wstring_view text) {
+  for (std::size_t quote = text.find(L'\''); quote != std::wstring_view::npos; quote = text.find(L'\'')) {
+    out.append(text.substr(0, quote + 1));
+    out += L'\'';
+    text.remove_prefix(quote + 1);
+  }
+  out.append(text);
+}
+
 }  // namespace
 
 char* PutUtf8(char* out, wchar_t c) {
@@ -236,6 +246,31 @@ void AppendLiteralText(std::wstring& out, const Literal& literal) {
                           literal.dateForm == Literal::DateForm::TimeOfDay ? TimeOfDayPattern(literal.datePattern)
                                                                            : literal.datePattern);
       break;
+  }
+}
+
+void AppendSqlLiteral(std::wstring& out, const Literal& literal) {
+  constexpr std::wstring_view kNull = L"NULL";
+  switch (literal.kind) {
+    case Literal::Kind::Null:
+      out += kNull;
+      return;
+    case Literal::Kind::Text:
+      out += L'\'';
+      AppendDoubledApostrophes(out, literal.text);
+      out += L'\'';
+      return;
+    case Literal::Kind::DateTime: {
+      std::wstring written;
+      AppendLiteralText(written, literal);
+      out += L'\'';
+      AppendDoubledApostrophes(out, written);
+      out += L'\'';
+      return;
+    }
+    default:
+      AppendLiteralText(out, literal);
+      return;
   }
 }
 

@@ -51,6 +51,9 @@ struct Literal {
 // would be more than 15 whole digits alone) or NaN, Infinity, -Infinity, a boolean as 1 or 0, a
 // date by its pattern (a time of day by the pattern's time part). Nothing for Null.
 void AppendLiteralText(std::wstring& out, const Literal& literal);
+// Appends the literal as SQL text holds it: NULL; a number or binary value as written; text and
+// a date's text between apostrophes, each inner apostrophe doubled (a date pattern may hold some).
+void AppendSqlLiteral(std::wstring& out, const Literal& literal);
 // The part of `pattern` that writes a time of day: from its first time token to the end of its
 // last one; %H:%M:%S when it has none.
 std::wstring_view TimeOfDayPattern(std::wstring_view pattern);
