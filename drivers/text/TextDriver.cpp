@@ -247,7 +247,7 @@ class TextConnection : public OutputConnection {
   // notes what makes it quoted, then enclosed when it is (rarely).
   void AppendField(std::wstring_view field, bool text) {
     // Room for the longest encoding, the quotes and each doubled quote (two bytes of its four).
-    char* const begin = Room(2 + field.size() * odbc::kMaxUtf8Bytes);
+    char* const begin = Room(2 + field.size() * quillon::text::kMaxUtf8Bytes);
     char* out = begin;
     const std::uint8_t* const special = m_special.data();
     unsigned quote = 0;  // nonzero when a special character was seen
@@ -257,7 +257,7 @@ class TextConnection : public OutputConnection {
         *out++ = static_cast<char>(code);
         quote |= special[code];
       } else {
-        out = odbc::PutUtf8(out, c);
+        out = quillon::text::PutUtf8(out, code);
       }
     }
     m_put = out;

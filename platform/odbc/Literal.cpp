@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/text/WideText.h"
+
 namespace quillon::odbc {
 namespace {
 
@@ -118,26 +120,6 @@ void AppendDoubledApostrophes(std::wstring& out, std::wstring_view text) {
 
 }  // namespace
 
-char* PutUtf8(char* out, wchar_t c) {
-  const auto code = static_cast<char32_t>(c);
-  if (code < 0x80) {
-    *out++ = static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out++ = static_cast<char>(0xC0 | (code >> 6));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out++ = static_cast<char>(0xE0 | (code >> 12));
-    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out++ = static_cast<char>(0xF0 | (code >> 18));
-    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
-  }
-  return out;
-}
-
 char* PutNumberText(char* out, const Literal& literal) {
   switch (literal.kind) {
     case Literal::Kind::Integer:
@@ -190,8 +172,8 @@ DateWriter::DateWriter(std::wstring_view pattern) {
         continue;
       }
     }
-    std::array<char, kMaxUtf8Bytes> bytes;
-    const char* const end = PutUtf8(bytes.data(), pattern[i]);
+    std::array<char, text::kMaxUtf8Bytes> bytes;
+    const char* const end = text::PutUtf8(bytes.data(), static_cast<char32_t>(pattern[i]));
     for (const char* byte = bytes.data(); byte != end; ++byte) {
       if (m_steps.back().literalBytes == kStepBytes) m_steps.emplace_back();
       Step& step = m_steps.back();

@@ -62,12 +62,6 @@ void AppendDateByPattern(std::wstring& out, const Literal::DateParts& date, std:
 // Appends `value` as AppendLiteralText writes a Double.
 void AppendDouble(std::wstring& out, double value);
 
-// The most bytes PutUtf8 puts.
-constexpr std::size_t kMaxUtf8Bytes = 4;
-// Puts the character's code at `out` in UTF-8, as it is (a surrogate too); returns the end of
-// what it put.
-char* PutUtf8(char* out, wchar_t c);
-
 // The most characters PutNumberText puts.
 constexpr std::size_t kMaxNumberTextChars = 32;
 // Puts the text AppendLiteralText writes for an Integer, Double or Boolean literal at `out`, which

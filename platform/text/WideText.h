@@ -4,6 +4,7 @@
 // becomes U+FFFD and never stops the conversion.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ std::wstring Utf8ToWide(std::string_view utf8);
 // The same into `out`, replacing its contents and reusing its storage.
 void Utf8ToWide(std::string_view utf8, std::wstring& out);
 std::string WideToUtf8(std::wstring_view wide);
+// The most bytes a character takes in UTF-8.
+inline constexpr std::size_t kMaxUtf8Bytes = 4;
+// Puts `code` (up to 21 bits, taken as it is) at `out` in UTF-8; returns the end of what it put.
+char* PutUtf8(char* out, char32_t code);
 // The length of the longest prefix of `bytes` that is valid UTF-8 and ends between characters:
 // bytes.size() exactly when all of it is.
 std::size_t ValidUtf8Length(std::string_view bytes);
