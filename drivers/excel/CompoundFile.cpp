@@ -52,7 +52,6 @@ void DropLibraryWarning(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 // run that only writes new files never maps them. Each pointer is named as the library names it;
 // libgsf stays loaded, as its GObject types are registered once for the process.
 constexpr const char* kGsfLibrary = "libgsf-1.so.114";
-#define QUILLON_GSF_FUNCTION(name) decltype(&::name) name = library.Resolve<decltype(&::name)>(#name)
 struct Gsf {
   Gsf() {
     gsf_init();
@@ -65,25 +64,24 @@ struct Gsf {
     return g_type_check_instance_is_a(static_cast<GTypeInstance*>(const_cast<void*>(object)), type);
   }
 
-  loader::SharedLibrary library{kGsfLibrary, loader::SharedLibrary::Unloading::Never};
-  QUILLON_GSF_FUNCTION(gsf_init);
-  QUILLON_GSF_FUNCTION(gsf_input_stdio_new_FILE);
-  QUILLON_GSF_FUNCTION(gsf_infile_msole_new);
-  QUILLON_GSF_FUNCTION(gsf_infile_msole_get_type);
-  QUILLON_GSF_FUNCTION(gsf_infile_msole_get_class_id);
-  QUILLON_GSF_FUNCTION(gsf_infile_get_type);
-  QUILLON_GSF_FUNCTION(gsf_infile_num_children);
-  QUILLON_GSF_FUNCTION(gsf_infile_name_by_index);
-  QUILLON_GSF_FUNCTION(gsf_infile_child_by_index);
-  QUILLON_GSF_FUNCTION(gsf_input_size);
-  QUILLON_GSF_FUNCTION(gsf_input_seek);
-  QUILLON_GSF_FUNCTION(gsf_input_read);
-  QUILLON_GSF_FUNCTION(g_type_check_instance_is_a);
-  QUILLON_GSF_FUNCTION(g_object_unref);
-  QUILLON_GSF_FUNCTION(g_error_free);
-  QUILLON_GSF_FUNCTION(g_log_set_handler);
+  loader::SharedLibrary library{kGsfLibrary};
+  QUILLON_LIBRARY_FUNCTION(gsf_init);
+  QUILLON_LIBRARY_FUNCTION(gsf_input_stdio_new_FILE);
+  QUILLON_LIBRARY_FUNCTION(gsf_infile_msole_new);
+  QUILLON_LIBRARY_FUNCTION(gsf_infile_msole_get_type);
+  QUILLON_LIBRARY_FUNCTION(gsf_infile_msole_get_class_id);
+  QUILLON_LIBRARY_FUNCTION(gsf_infile_get_type);
+  QUILLON_LIBRARY_FUNCTION(gsf_infile_num_children);
+  QUILLON_LIBRARY_FUNCTION(gsf_infile_name_by_index);
+  QUILLON_LIBRARY_FUNCTION(gsf_infile_child_by_index);
+  QUILLON_LIBRARY_FUNCTION(gsf_input_size);
+  QUILLON_LIBRARY_FUNCTION(gsf_input_seek);
+  QUILLON_LIBRARY_FUNCTION(gsf_input_read);
+  QUILLON_LIBRARY_FUNCTION(g_type_check_instance_is_a);
+  QUILLON_LIBRARY_FUNCTION(g_object_unref);
+  QUILLON_LIBRARY_FUNCTION(g_error_free);
+  QUILLON_LIBRARY_FUNCTION(g_log_set_handler);
 };
-#undef QUILLON_GSF_FUNCTION
 
 // Loads libgsf once for the process (again on the next call when loading failed); throws
 // odbc::errors::LibraryNotLoaded when it cannot.

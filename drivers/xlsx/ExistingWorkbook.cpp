@@ -26,26 +26,24 @@ namespace errors = odbc::errors;
 // new workbooks never maps it. Each pointer is named as the library names it. libxml2 stays
 // loaded: the state it keeps for each thread that parsed is released when that thread ends.
 constexpr const char* kXmlLibrary = "libxml2.so.2";
-#define QUILLON_XML_FUNCTION(name) decltype(&::name) name = library.Resolve<decltype(&::name)>(#name)
 struct Xml {
   // The library sets itself up on first use, which two threads must not do at once.
   Xml() { xmlInitParser(); }
   // Releases what the library allocated. Its xmlFree is a variable holding the function.
   void Free(void* memory) const { (*freeFunction)(memory); }
 
-  loader::SharedLibrary library{kXmlLibrary, loader::SharedLibrary::Unloading::Never};
-  QUILLON_XML_FUNCTION(xmlInitParser);
-  QUILLON_XML_FUNCTION(xmlReadMemory);
-  QUILLON_XML_FUNCTION(xmlDocGetRootElement);
-  QUILLON_XML_FUNCTION(xmlFreeDoc);
-  QUILLON_XML_FUNCTION(xmlGetNsProp);
-  QUILLON_XML_FUNCTION(xmlGetNoNsProp);
-  QUILLON_XML_FUNCTION(xmlNodeGetContent);
-  QUILLON_XML_FUNCTION(xmlSearchNsByHref);
-  QUILLON_XML_FUNCTION(xmlStrEqual);
+  loader::SharedLibrary library{kXmlLibrary};
+  QUILLON_LIBRARY_FUNCTION(xmlInitParser);
+  QUILLON_LIBRARY_FUNCTION(xmlReadMemory);
+  QUILLON_LIBRARY_FUNCTION(xmlDocGetRootElement);
+  QUILLON_LIBRARY_FUNCTION(xmlFreeDoc);
+  QUILLON_LIBRARY_FUNCTION(xmlGetNsProp);
+  QUILLON_LIBRARY_FUNCTION(xmlGetNoNsProp);
+  QUILLON_LIBRARY_FUNCTION(xmlNodeGetContent);
+  QUILLON_LIBRARY_FUNCTION(xmlSearchNsByHref);
+  QUILLON_LIBRARY_FUNCTION(xmlStrEqual);
   xmlFreeFunc* freeFunction = static_cast<xmlFreeFunc*>(library.Symbol("xmlFree"));
 };
-#undef QUILLON_XML_FUNCTION
 
 // Loads libxml2 once for the process (again on the next call when loading failed); throws
 // odbc::errors::LibraryNotLoaded when it cannot.

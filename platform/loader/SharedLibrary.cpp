@@ -16,9 +16,8 @@ std::string LoaderMessage() {
 
 }  // namespace
 
-SharedLibrary::SharedLibrary(std::string soname, Unloading unloading) : m_soname(std::move(soname)) {
-  const int flags = RTLD_LAZY | RTLD_LOCAL | (unloading == Unloading::Never ? RTLD_NODELETE : 0);
-  m_handle = dlopen(m_soname.c_str(), flags);
+SharedLibrary::SharedLibrary(std::string soname) : m_soname(std::move(soname)) {
+  m_handle = dlopen(m_soname.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
   if (m_handle == nullptr) throw odbc::errors::LibraryNotLoaded(m_soname, LoaderMessage());
 }
 

@@ -10,14 +10,11 @@ namespace quillon::loader {
 
 class SharedLibrary {
  public:
-  // Whether dlclose may unmap the library: one that registers itself with another library
-  // (GObject types) must stay, as loading it again would register it twice; so must one that
-  // leaves destructors to run when a thread ends.
-  enum class Unloading { Allowed, Never };
-
-  // Loads `soname` (lazily bound, its symbols kept local to it). Throws
+  // Loads `soname` (lazily bound, its symbols kept local to it), never to be unmapped: a library
+  // that registers itself with another (GObject types) would register twice if loaded again, and
+  // one that leaves destructors to run when a thread ends needs its code then. Throws
   // odbc::errors::LibraryNotLoaded when it cannot.
-  explicit SharedLibrary(std::string soname, Unloading unloading = Unloading::Allowed);
+  explicit SharedLibrary(std::string soname);
   ~SharedLibrary();
   SharedLibrary(const SharedLibrary&) = delete;
   SharedLibrary& operator=(const SharedLibrary&) = delete;
@@ -37,3 +34,8 @@ class SharedLibrary {
 };
 
 }  // namespace quillon::loader
+
+// Declares, in a table of a library's functions that holds that library as its member `library`,
+// the member `name`: the function the library's header declares by that name, resolved on
+// construction.
+#define QUILLON_LIBRARY_FUNCTION(name) decltype(&::name) name = library.Resolve<decltype(&::name)>(#name)
