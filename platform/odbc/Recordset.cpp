@@ -795,21 +795,11 @@ void CRowBatch::Clear() {
   m_bytes.clear();
 }
 
-namespace {
-
-// A captured value as the driver delivered it, decoded.
-DecodedValue DecodeCaptured(SQLSMALLINT sqlType, CellForm form, std::wstring_view column, const char* data,
-                            std::size_t size, bool null) {
-  return DecodeValue(sqlType, form, column, null, data, null ? 0 : size);
-}
-
-}  // namespace
-
 void CRowBatch::GetValue(std::size_t row, std::int16_t column, CDBVariant& value) const {
   const Cell& cell = CellAt(row, column);
   const Column& info = m_columns[static_cast<std::size_t>(column)];
-  StoreValue(DecodeCaptured(info.sqlType, info.form, info.name, m_bytes.data() + cell.offset, cell.size,
-                            cell.size == kNullCell),
+  const bool null = cell.size == kNullCell;
+  StoreValue(DecodeValue(info.sqlType, info.form, info.name, null, m_bytes.data() + cell.offset, null ? 0 : cell.size),
              info.sqlType, info.name, value);
 }
 
